@@ -1,0 +1,1 @@
+// Anchor so the library exists before its first class lands.

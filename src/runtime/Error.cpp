@@ -1,0 +1,47 @@
+#include "runtime/Error.h"
+
+namespace rt {
+
+ComError::ComError(int32_t number, std::string source, std::string description)
+    : number_(number), source_(std::move(source)), description_(std::move(description)) {
+    what_ = description_ + " (" + std::to_string(number_) + (source_.empty() ? "" : ", " + source_) + ")";
+}
+
+std::string VbErrorDescription(int32_t number) {
+    switch (number) {
+        case 3: return "Return without GoSub";
+        case 5: return "Invalid procedure call or argument";
+        case 6: return "Overflow";
+        case 7: return "Out of memory";
+        case 9: return "Subscript out of range";
+        case 10: return "This array is fixed or temporarily locked";
+        case 11: return "Division by zero";
+        case 13: return "Type mismatch";
+        case 52: return "Bad file name or number";
+        case 53: return "File not found";
+        case 54: return "Bad file mode";
+        case 55: return "File already open";
+        case 62: return "Input past end of file";
+        case 75: return "Path/File access error";
+        case 76: return "Path not found";
+        case 91: return "Object variable or With block variable not set";
+        case 92: return "For loop not initialized";
+        case 94: return "Invalid use of Null";
+        case 424: return "Object required";
+        case 429: return "ActiveX component can't create object";
+        case 438: return "Object doesn't support this property or method";
+        case 440: return "Automation error";
+        case 449: return "Argument not optional";
+        case 450: return "Wrong number of arguments or invalid property assignment";
+        case 457: return "This key is already associated with an element of this collection";
+        default: return "";
+    }
+}
+
+void RaiseVbError(int32_t number, const std::string& source) {
+    std::string desc = VbErrorDescription(number);
+    if (desc.empty()) desc = "Application-defined or object-defined error";
+    throw ComError(number, source, desc);
+}
+
+}  // namespace rt

@@ -1,0 +1,82 @@
+#pragma once
+// The error object: what VB's Err holds, carried as a C++ exception.
+#include <cstdint>
+#include <exception>
+#include <string>
+
+namespace rt {
+
+class ComError : public std::exception {
+public:
+    ComError(int32_t number, std::string source, std::string description);
+    int32_t Number() const noexcept { return number_; }
+    const std::string& Source() const noexcept { return source_; }
+    const std::string& Description() const noexcept { return description_; }
+    const char* what() const noexcept override { return what_.c_str(); }
+
+private:
+    int32_t number_;
+    std::string source_;
+    std::string description_;
+    std::string what_;
+};
+
+// VB run-time error numbers the system raises or catches.
+namespace vberr {
+inline constexpr int32_t InvalidProcedureCall = 5;
+inline constexpr int32_t Overflow = 6;
+inline constexpr int32_t OutOfMemory = 7;
+inline constexpr int32_t SubscriptOutOfRange = 9;
+inline constexpr int32_t DivisionByZero = 11;
+inline constexpr int32_t TypeMismatch = 13;
+inline constexpr int32_t FileNotFound = 53;
+inline constexpr int32_t FileAlreadyOpen = 55;
+inline constexpr int32_t BadFileMode = 54;
+inline constexpr int32_t InputPastEnd = 62;
+inline constexpr int32_t PathNotFound = 76;
+inline constexpr int32_t ObjectVariableNotSet = 91;
+inline constexpr int32_t InvalidUseOfNull = 94;
+inline constexpr int32_t CannotCreateObject = 429;
+inline constexpr int32_t ObjectDoesNotSupportMember = 438;
+inline constexpr int32_t ArgumentNotOptional = 449;
+inline constexpr int32_t KeyAlreadyAssociated = 457;
+}  // namespace vberr
+
+// The standard description VB gives a run-time error number ("" when none).
+std::string VbErrorDescription(int32_t number);
+
+// Raises a VB run-time error with its standard description.
+[[noreturn]] void RaiseVbError(int32_t number, const std::string& source = "");
+
+// Builds an HRESULT-style number from its unsigned form (0x800A0BCD ...).
+constexpr int32_t HResult(uint32_t value) { return static_cast<int32_t>(value); }
+
+// On Error Resume Next, one step at a time: runs the step, keeps the error
+// (if any) for the caller to inspect, and never lets it escape.
+class ResumeNext {
+public:
+    template <class F>
+    bool operator()(F&& step) {
+        try {
+            step();
+            return true;
+        } catch (const ComError& e) {
+            last_ = e;
+            failed_ = true;
+            return false;
+        } catch (const std::exception& e) {
+            last_ = ComError(vberr::InvalidProcedureCall, "", e.what());
+            failed_ = true;
+            return false;
+        }
+    }
+    bool Failed() const { return failed_; }
+    const ComError& LastError() const { return last_; }
+    void Clear() { failed_ = false; last_ = ComError(0, "", ""); }
+
+private:
+    bool failed_ = false;
+    ComError last_{0, "", ""};
+};
+
+}  // namespace rt

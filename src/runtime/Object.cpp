@@ -1,0 +1,90 @@
+#include "runtime/Object.h"
+
+#include "runtime/Variant.h"
+#include "runtime/Vb.h"
+
+namespace rt {
+
+Variant Object::Invoke(const std::string& /*name*/, InvokeKind /*kind*/, Args& /*args*/) {
+    RaiseVbError(vberr::ObjectDoesNotSupportMember);
+}
+
+Variant Object::InvokeDispId(int32_t /*dispId*/, InvokeKind /*kind*/, Args& /*args*/) {
+    RaiseVbError(vberr::ObjectDoesNotSupportMember);
+}
+
+Variant CallByName(const std::shared_ptr<Object>& obj, const std::string& name, InvokeKind kind, Args& args) {
+    if (!obj) RaiseVbError(vberr::ObjectVariableNotSet);
+    return obj->Invoke(name, kind, args);
+}
+Variant CallByName(const std::shared_ptr<Object>& obj, const std::string& name, InvokeKind kind, Args&& args) {
+    return CallByName(obj, name, kind, args);
+}
+Variant CallByDispId(const std::shared_ptr<Object>& obj, int32_t dispId, InvokeKind kind, Args& args) {
+    if (!obj) RaiseVbError(vberr::ObjectVariableNotSet);
+    return obj->InvokeDispId(dispId, kind, args);
+}
+Variant CallByDispId(const std::shared_ptr<Object>& obj, int32_t dispId, InvokeKind kind, Args&& args) {
+    return CallByDispId(obj, dispId, kind, args);
+}
+
+namespace {
+struct ClassEntry {
+    std::string progId;
+    std::string clsid;
+    Factory factory;
+};
+std::vector<ClassEntry>& Classes() {
+    static std::vector<ClassEntry> classes;
+    return classes;
+}
+ClassEntry* FindClass(const std::string& name) {
+    for (auto& c : Classes())
+        if (NamesEqual(c.progId, name) || (!c.clsid.empty() && NamesEqual(c.clsid, name))) return &c;
+    return nullptr;
+}
+}  // namespace
+
+void RegisterClass(const std::string& progId, const std::string& clsid, Factory factory) {
+    if (auto* c = FindClass(progId)) {
+        c->clsid = clsid;
+        c->factory = std::move(factory);
+        return;
+    }
+    Classes().push_back({progId, clsid, std::move(factory)});
+}
+
+void UnregisterClass(const std::string& progIdOrClsid) {
+    std::erase_if(Classes(), [&](const ClassEntry& c) {
+        return NamesEqual(c.progId, progIdOrClsid) || (!c.clsid.empty() && NamesEqual(c.clsid, progIdOrClsid));
+    });
+}
+
+bool IsClassRegistered(const std::string& progIdOrClsid) { return FindClass(progIdOrClsid) != nullptr; }
+
+std::shared_ptr<Object> CreateObject(const std::string& progIdOrClsid) {
+    ClassEntry* c = FindClass(progIdOrClsid);
+    if (!c || !c->factory) RaiseVbError(vberr::CannotCreateObject);
+    Factory f = c->factory;  // the factory may register further classes
+    auto obj = f();
+    if (!obj) RaiseVbError(vberr::CannotCreateObject);
+    return obj;
+}
+
+namespace {
+thread_local std::unique_ptr<Apartment> tApartment;
+}
+
+Apartment& Apartment::Current() {
+    if (!tApartment) tApartment = std::make_unique<Apartment>();
+    return *tApartment;
+}
+
+void Apartment::Reset() {
+    // Slots may release objects that reach back into the apartment; move them
+    // out first so that happens against a fresh apartment.
+    auto old = std::move(tApartment);
+    old.reset();
+}
+
+}  // namespace rt

@@ -1,0 +1,295 @@
+#include "runtime/Variant.h"
+
+#include <cmath>
+
+#include "runtime/Vb.h"
+
+namespace rt {
+
+namespace {
+[[noreturn]] void Mismatch() { RaiseVbError(vberr::TypeMismatch); }
+}  // namespace
+
+bool Variant::IsNumericType() const {
+    switch (vt_) {
+        case vbInteger: case vbLong: case vbSingle: case vbDouble: case vbCurrency:
+        case vbDecimal: case vbByte: case vbBoolean:
+            return true;
+        default:
+            return false;
+    }
+}
+
+int16_t Variant::I2() const {
+    if (vt_ != vbInteger) Mismatch();
+    return static_cast<int16_t>(std::get<int64_t>(v_));
+}
+int32_t Variant::I4() const {
+    if (vt_ != vbLong) Mismatch();
+    return static_cast<int32_t>(std::get<int64_t>(v_));
+}
+double Variant::R8() const {
+    if (vt_ != vbDouble && vt_ != vbSingle) Mismatch();
+    return std::get<double>(v_);
+}
+double Variant::DateValue() const {
+    if (vt_ != vbDate) Mismatch();
+    return std::get<double>(v_);
+}
+bool Variant::Bool() const {
+    if (vt_ != vbBoolean) Mismatch();
+    return std::get<int64_t>(v_) != 0;
+}
+uint8_t Variant::Byte() const {
+    if (vt_ != vbByte) Mismatch();
+    return static_cast<uint8_t>(std::get<int64_t>(v_));
+}
+Currency Variant::Cy() const {
+    if (vt_ != vbCurrency) Mismatch();
+    return Currency{std::get<int64_t>(v_)};
+}
+const Decimal& Variant::Dec() const {
+    if (vt_ != vbDecimal) Mismatch();
+    return std::get<Decimal>(v_);
+}
+int32_t Variant::ErrorCode() const {
+    if (vt_ != vbError) Mismatch();
+    return static_cast<int32_t>(std::get<int64_t>(v_));
+}
+const std::string& Variant::Str() const {
+    if (vt_ != vbString) Mismatch();
+    return std::get<std::string>(v_);
+}
+const ObjectPtr& Variant::Obj() const {
+    if (vt_ != vbObject) Mismatch();
+    return std::get<ObjectPtr>(v_);
+}
+const SafeArray* Variant::Array() const {
+    if (!IsArray()) Mismatch();
+    return std::get<ArrayPtr>(v_).get();
+}
+SafeArray* Variant::ArrayMut() {
+    if (!IsArray()) Mismatch();
+    auto& p = std::get<ArrayPtr>(v_);
+    if (p && p.use_count() > 1) p = std::make_shared<SafeArray>(*p);  // copy on write
+    return p.get();
+}
+ArrayPtr Variant::SharedArray() const {
+    if (!IsArray()) Mismatch();
+    return std::get<ArrayPtr>(v_);
+}
+
+Variant Variant::MakeArray(VarType elementType, std::vector<ArrayBound> dims) {
+    Variant v;
+    v.vt_ = static_cast<uint16_t>(vbArray | elementType);
+    v.v_ = std::make_shared<SafeArray>(elementType, std::move(dims));
+    return v;
+}
+Variant Variant::MakeArray(VarType elementType, int32_t lbound, int32_t ubound) {
+    if (ubound < lbound - 1) RaiseVbError(vberr::SubscriptOutOfRange);
+    return MakeArray(elementType, {ArrayBound{lbound, ubound - lbound + 1}});
+}
+Variant Variant::UnallocatedArray(VarType elementType) {
+    Variant v;
+    v.vt_ = static_cast<uint16_t>(vbArray | elementType);
+    v.v_ = ArrayPtr();
+    return v;
+}
+Variant Variant::FromArray(ArrayPtr array) {
+    if (!array) Mismatch();
+    Variant v;
+    v.vt_ = static_cast<uint16_t>(vbArray | array->ElementType());
+    v.v_ = std::move(array);
+    return v;
+}
+Variant Variant::ArrayOf(std::initializer_list<Variant> values, int32_t lbound) {
+    return ArrayOf(std::vector<Variant>(values), lbound);
+}
+Variant Variant::ArrayOf(const std::vector<Variant>& values, int32_t lbound, VarType elementType) {
+    Variant v = MakeArray(elementType, {ArrayBound{lbound, static_cast<int32_t>(values.size())}});
+    auto* a = v.ArrayMut();
+    for (size_t i = 0; i < values.size(); ++i) a->Set(lbound + static_cast<int32_t>(i), values[i]);
+    return v;
+}
+
+// ---------------------------------------------------------------- SafeArray
+
+SafeArray::SafeArray(VarType elementType, std::vector<ArrayBound> dims)
+    : elementType_(elementType), dims_(std::move(dims)) {
+    size_t n = dims_.empty() ? 0 : 1;
+    for (auto& d : dims_) {
+        if (d.count < 0) RaiseVbError(vberr::SubscriptOutOfRange);
+        n *= static_cast<size_t>(d.count);
+    }
+    data_.assign(n, ZeroOf(elementType_));
+}
+
+int32_t SafeArray::LBound(int dim) const {
+    if (dim < 1 || dim > Dims()) RaiseVbError(vberr::SubscriptOutOfRange);
+    return dims_[dim - 1].lbound;
+}
+int32_t SafeArray::UBound(int dim) const {
+    if (dim < 1 || dim > Dims()) RaiseVbError(vberr::SubscriptOutOfRange);
+    return dims_[dim - 1].lbound + dims_[dim - 1].count - 1;
+}
+
+size_t SafeArray::Offset(std::initializer_list<int32_t> idx) const {
+    if (static_cast<int>(idx.size()) != Dims()) RaiseVbError(vberr::SubscriptOutOfRange);
+    size_t off = 0, stride = 1;
+    size_t k = 0;
+    for (int32_t i : idx) {
+        const auto& d = dims_[k++];
+        int64_t rel = int64_t{i} - d.lbound;
+        if (rel < 0 || rel >= d.count) RaiseVbError(vberr::SubscriptOutOfRange);
+        off += static_cast<size_t>(rel) * stride;
+        stride *= static_cast<size_t>(d.count);
+    }
+    return off;
+}
+
+const Variant& SafeArray::Get(std::initializer_list<int32_t> idx) const { return data_[Offset(idx)]; }
+
+namespace {
+Variant ConvertTo(VarType t, const Variant& v) {
+    switch (t) {
+        case vbVariant: return v;
+        case vbInteger: return Variant(CInt(v));
+        case vbLong: return Variant(CLng(v));
+        case vbSingle: return Variant(static_cast<float>(CSng(v)));
+        case vbDouble: return Variant(CDbl(v));
+        case vbCurrency: return Variant(CCur(v));
+        case vbDecimal: return Variant(CDec(v));
+        case vbDate: return Variant::Date(CDate(v));
+        case vbString: return Variant(CStr(v));
+        case vbBoolean: return Variant(CBool(v));
+        case vbByte: return Variant(CByte(v));
+        case vbObject:
+            if (!v.IsObject()) RaiseVbError(vberr::TypeMismatch);
+            return v;
+        default: return v;
+    }
+}
+}  // namespace
+
+void SafeArray::Set(std::initializer_list<int32_t> idx, const Variant& v) {
+    data_[Offset(idx)] = ConvertTo(elementType_, v);
+}
+
+void SafeArray::ReDim(std::vector<ArrayBound> dims, bool preserve) {
+    for (auto& d : dims)
+        if (d.count < 0) RaiseVbError(vberr::SubscriptOutOfRange);
+    if (!preserve || dims_.empty()) {
+        *this = SafeArray(elementType_, std::move(dims));
+        return;
+    }
+    if (dims.size() != dims_.size()) RaiseVbError(vberr::SubscriptOutOfRange);
+    for (size_t i = 0; i + 1 < dims.size(); ++i)
+        if (dims[i].lbound != dims_[i].lbound || dims[i].count != dims_[i].count)
+            RaiseVbError(vberr::SubscriptOutOfRange);
+    // Only the last dimension changes: the flat prefix is the surviving part.
+    size_t inner = 1;
+    for (size_t i = 0; i + 1 < dims.size(); ++i) inner *= static_cast<size_t>(dims[i].count);
+    size_t newCount = inner * static_cast<size_t>(dims.back().count);
+    data_.resize(newCount, ZeroOf(elementType_));
+    dims_ = std::move(dims);
+}
+
+// ---------------------------------------------------------------- helpers
+
+Variant ZeroOf(VarType t) {
+    switch (t) {
+        case vbInteger: return Variant(int16_t{0});
+        case vbLong: return Variant(int32_t{0});
+        case vbSingle: return Variant(0.0f);
+        case vbDouble: return Variant(0.0);
+        case vbCurrency: return Variant(Currency{0});
+        case vbDecimal: return Variant(Decimal{});
+        case vbDate: return Variant::Date(0.0);
+        case vbString: return Variant(std::string());
+        case vbBoolean: return Variant(false);
+        case vbByte: return Variant(uint8_t{0});
+        case vbObject: return Variant::Nothing();
+        default: return Variant();
+    }
+}
+
+int VarTypeOf(const Variant& v) { return v.Type(); }
+
+std::string TypeName(const Variant& v) {
+    auto base = [](VarType t) -> std::string {
+        switch (t) {
+            case vbEmpty: return "Empty";
+            case vbNull: return "Null";
+            case vbInteger: return "Integer";
+            case vbLong: return "Long";
+            case vbSingle: return "Single";
+            case vbDouble: return "Double";
+            case vbCurrency: return "Currency";
+            case vbDate: return "Date";
+            case vbString: return "String";
+            case vbObject: return "Object";
+            case vbError: return "Error";
+            case vbBoolean: return "Boolean";
+            case vbVariant: return "Variant";
+            case vbDecimal: return "Decimal";
+            case vbByte: return "Byte";
+            default: return "Unknown";
+        }
+    };
+    if (v.IsArray()) return base(v.BaseType()) + "()";
+    if (v.IsObject()) {
+        const auto& o = v.Obj();
+        return o ? o->TypeName() : "Nothing";
+    }
+    return base(v.BaseType());
+}
+
+int32_t LBound(const Variant& v, int dim) {
+    if (!v.IsArray()) RaiseVbError(vberr::TypeMismatch);
+    const SafeArray* a = v.Array();
+    if (!a) RaiseVbError(vberr::SubscriptOutOfRange);
+    return a->LBound(dim);
+}
+int32_t UBound(const Variant& v, int dim) {
+    if (!v.IsArray()) RaiseVbError(vberr::TypeMismatch);
+    const SafeArray* a = v.Array();
+    if (!a) RaiseVbError(vberr::SubscriptOutOfRange);
+    return a->UBound(dim);
+}
+
+void ReDimPreserve(Variant& arrayVar, int32_t lbound, int32_t ubound) {
+    if (ubound < lbound - 1) RaiseVbError(vberr::SubscriptOutOfRange);
+    if (!arrayVar.IsArray()) {
+        arrayVar = Variant::MakeArray(vbVariant, lbound, ubound);
+        return;
+    }
+    SafeArray* a = arrayVar.ArrayMut();
+    if (!a) {
+        arrayVar = Variant::MakeArray(arrayVar.BaseType(), lbound, ubound);
+        return;
+    }
+    a->ReDim({ArrayBound{lbound, ubound - lbound + 1}}, true);
+}
+
+void Erase(Variant& arrayVar) {
+    if (!arrayVar.IsArray()) RaiseVbError(vberr::TypeMismatch);
+    arrayVar = Variant::UnallocatedArray(arrayVar.BaseType());
+}
+
+bool VariantEquals(const Variant& a, const Variant& b) {
+    if (a.IsNull() || b.IsNull()) return false;
+    if (a.IsEmpty() || b.IsEmpty()) return a.IsEmpty() && b.IsEmpty();
+    bool an = a.IsNumericType() || a.Type() == vbDate;
+    bool bn = b.IsNumericType() || b.Type() == vbDate;
+    if (an && bn) {
+        if (a.Type() == vbDecimal && b.Type() == vbDecimal) return a.Dec() == b.Dec();
+        if (a.Type() == vbCurrency && b.Type() == vbCurrency) return a.Cy() == b.Cy();
+        return CDbl(a) == CDbl(b);
+    }
+    if (a.IsString() && b.IsString()) return a.Str() == b.Str();
+    if (a.IsObject() && b.IsObject()) return a.Obj() == b.Obj();
+    if (a.Type() == vbError && b.Type() == vbError) return a.ErrorCode() == b.ErrorCode();
+    return false;
+}
+
+}  // namespace rt

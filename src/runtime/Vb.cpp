@@ -1,0 +1,1 @@
+// Placeholder; replaced by the full VB runtime functions.

@@ -1,0 +1,81 @@
+#pragma once
+// VB conversions, comparisons and string functions, with VB's errors:
+// Null in a conversion raises 94, a value of the wrong kind 13, out of range 6.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "runtime/Variant.h"
+
+namespace rt {
+
+// ---- conversions ----
+std::string CStr(const Variant& v);  // doubles as VB prints them ("3.5", "1E+20", "-1.5E-07")
+int16_t CInt(const Variant& v);      // round half to even
+int32_t CLng(const Variant& v);
+uint8_t CByte(const Variant& v);
+double CSng(const Variant& v);
+double CDbl(const Variant& v);
+Currency CCur(const Variant& v);
+Decimal CDec(const Variant& v);
+double CDate(const Variant& v);      // OLE Automation date; texts parsed locale-independently
+bool CBool(const Variant& v);
+Variant CVar(const Variant& v);
+// Val: the leading number of a text (0 when none); never raises.
+double Val(const std::string& s);
+bool IsNumeric(const Variant& v);
+bool IsDate(const Variant& v);
+// Text of a double as OLE Automation / VB prints it (15 significant digits).
+std::string DoubleToVbString(double d);
+
+// ---- dates ----
+double DateSerial(int year, int month, int day);
+double TimeSerial(int hour, int minute, int second);
+double Now();
+struct DateParts {
+    int year, month, day, hour, minute, second;
+};
+DateParts SplitDate(double oleDate);
+// Format of a date for the patterns the system uses: "yyyy.mm.dd hh:mm:ss AMPM",
+// "MM/DD/YYYY HH:MM:SS", "mm/dd/yyyy", "hh:mm:ss", "General Date" ("" = General Date).
+std::string FormatDate(double oleDate, const std::string& pattern);
+// VB's Format for the few number/date uses of the system.
+std::string Format(const Variant& v, const std::string& pattern = "");
+
+// ---- comparison ----
+enum class CompareMode { Binary = 0, Text = 1 };
+// VB's comparison operators on variants: Null on either side gives Null
+// (std::nullopt); Empty compares as 0 or ""; a number and a text that reads
+// as a number compare numerically, other number/text pairs raise 13.
+// Result: -1, 0 or 1.
+std::optional<int> VbCompare(const Variant& a, const Variant& b, CompareMode mode = CompareMode::Binary);
+// StrComp: -1/0/1, Null when either is Null.
+Variant StrComp(const Variant& a, const Variant& b, CompareMode mode = CompareMode::Binary);
+// The Like operator (*, ?, #, [list], [!list]); Text mode ignores letter case.
+bool Like(const std::string& text, const std::string& pattern, CompareMode mode = CompareMode::Binary);
+
+// ---- strings (lengths and positions in UTF-16 code units, as VB) ----
+int32_t Len(const std::string& s);
+std::string Left(const std::string& s, int32_t length);            // 5 when length < 0
+std::string Right(const std::string& s, int32_t length);           // 5 when length < 0
+std::string Mid(const std::string& s, int32_t start, int32_t length = -1);  // 5 when start < 1 or length < -1
+int32_t InStr(const std::string& s, const std::string& find, int32_t start = 1, CompareMode mode = CompareMode::Binary);
+int32_t InStrRev(const std::string& s, const std::string& find, CompareMode mode = CompareMode::Binary);
+std::vector<std::string> Split(const std::string& s, const std::string& delimiter = " ", int32_t limit = -1);
+std::string Join(const std::vector<std::string>& parts, const std::string& delimiter = " ");
+std::string Trim(const std::string& s);   // blanks (spaces) only, as VB
+std::string LTrim(const std::string& s);
+std::string RTrim(const std::string& s);
+std::string UCase(const std::string& s);
+std::string LCase(const std::string& s);
+std::string Replace(const std::string& s, const std::string& find, const std::string& with);
+std::string Space(int32_t n);
+std::string String(int32_t n, char c);
+// UTF-8 <-> UTF-16 for the places that count or cut characters.
+std::u16string ToUtf16(const std::string& s);
+std::string ToUtf8(const std::u16string& s);
+// Case-insensitive equality of names (ASCII letters), as VB's text compare of identifiers.
+bool NamesEqual(const std::string& a, const std::string& b);
+
+}  // namespace rt
