@@ -1,6 +1,24 @@
 #pragma once
 // ADO's filter criteria: "Field op Value [AND|OR ...]" with ADO's grouping
 // rule, parsed once and evaluated per row.
+//
+// Grammar (keywords in any letter case):
+//   criteria := term { (AND | OR) term }      evaluated left to right
+//   term     := "(" criteria ")" | clause
+//   clause   := field op value
+//   field    := name | "[" name with blanks "]"
+//   op       := = | <> | < | > | <= | >= | LIKE
+//   value    := 'text' ('' for a quote) | #date# | #other text# | number | Null
+// AND and OR have no precedence: a group or run that holds an OR cannot be
+// joined with AND ("(a OR b) AND c" and "a OR b AND c" are refused), so every
+// accepted criteria is an OR of AND-runs. LIKE takes a text with '*' or '%'
+// at the end or at both ends only. Null works with = and <> only.
+//
+// Texts compare without regard to letter case. A literal is converted to the
+// type of the value it meets: a number against a text field compares as text,
+// a text that reads as a number against a numeric field compares as a number.
+// A literal that cannot be converted raises ComError(err::DataConversion)
+// from Matches.
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,6 +37,7 @@ public:
     void Bind(const std::function<int(const std::string&)>& fieldIndexOf);
 
     // True when the row (its values by field index) satisfies the criteria.
+    // Does not allocate. Raises ComError(err::IllegalOperation) before Bind.
     bool Matches(const rt::Variant* rowValues) const;
 
     FilterCriteria(FilterCriteria&&) noexcept;
@@ -30,6 +49,7 @@ public:
 private:
     FilterCriteria();
     std::unique_ptr<Node> root_;
+    bool bound_ = false;
 };
 
 }  // namespace ado
