@@ -26,6 +26,7 @@ std::string VbErrorDescription(int32_t number) {
         case 76: return "Path not found";
         case 91: return "Object variable or With block variable not set";
         case 92: return "For loop not initialized";
+        case 93: return "Invalid pattern string";
         case 94: return "Invalid use of Null";
         case 424: return "Object required";
         case 429: return "ActiveX component can't create object";

@@ -35,10 +35,13 @@ inline constexpr int32_t BadFileMode = 54;
 inline constexpr int32_t InputPastEnd = 62;
 inline constexpr int32_t PathNotFound = 76;
 inline constexpr int32_t ObjectVariableNotSet = 91;
+inline constexpr int32_t InvalidPatternString = 93;
 inline constexpr int32_t InvalidUseOfNull = 94;
+inline constexpr int32_t ObjectRequired = 424;
 inline constexpr int32_t CannotCreateObject = 429;
 inline constexpr int32_t ObjectDoesNotSupportMember = 438;
 inline constexpr int32_t ArgumentNotOptional = 449;
+inline constexpr int32_t WrongNumberOfArguments = 450;
 inline constexpr int32_t KeyAlreadyAssociated = 457;
 }  // namespace vberr
 

@@ -58,6 +58,12 @@ struct Decimal {
     bool operator==(const Decimal& o) const;  // by value
 };
 
+// Exact conversions between the scaled types (half to even; 6 when out of range).
+int DecimalCompare(const Decimal& a, const Decimal& b);  // -1, 0 or 1
+int64_t DecimalRoundToInt64(const Decimal& d);
+Decimal DecimalFromCurrency(Currency c);
+Currency CurrencyFromDecimal(const Decimal& d);
+
 struct ArrayBound {
     int32_t lbound = 0;
     int32_t count = 0;

@@ -11,7 +11,12 @@
 namespace rt {
 
 // ---- conversions ----
-std::string CStr(const Variant& v);  // doubles as VB prints them ("3.5", "1E+20", "-1.5E-07")
+// Objects convert through their default member (dispatch id 0); Nothing raises 91.
+Variant DefaultValue(const Variant& v);
+// CStr: doubles as VB prints them ("3.5", "1E+20", "-1.5E-07", up to 15
+// significant digits), Singles with 7, True/False as "True"/"False", an Error
+// as "Error <n>", dates in the general date form below.
+std::string CStr(const Variant& v);
 int16_t CInt(const Variant& v);      // round half to even
 int32_t CLng(const Variant& v);
 uint8_t CByte(const Variant& v);
@@ -30,6 +35,16 @@ bool IsDate(const Variant& v);
 std::string DoubleToVbString(double d);
 
 // ---- dates ----
+// Dates are OLE Automation dates. Text forms do not depend on the process
+// locale: they are VB's United States forms. The general date is
+// "m/d/yyyy h:mm:ss AM" ("1/31/2020 1:45:07 PM"), the date alone when the time
+// is midnight, the time alone when the day is 30 December 1899. CDate and
+// IsDate read that form, "yyyy-mm-dd" / "yyyy/mm/dd" / "yyyy.mm.dd" (with an
+// optional time, also "T"-separated), "m/d/yy", month names ("Jan 31, 2020",
+// "31-Jan-2020") and times with or without AM/PM; two-digit years 0-29 are
+// 2000-2029, 30-99 are 1930-1999.
+// Out-of-range months and days roll over into the next or previous year or
+// month, as in VB; a result outside the years 100-9999 raises 5.
 double DateSerial(int year, int month, int day);
 double TimeSerial(int hour, int minute, int second);
 double Now();
