@@ -1,0 +1,218 @@
+#include "pelmora/common/FastString.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "pelmora/common/modADOUtils.h"
+#include "pelmora/common/modYvCommonUtilities.h"
+#include "runtime/Vb.h"
+
+namespace pelmora {
+
+namespace {
+
+constexpr int16_t kMsgSource = 25042;
+constexpr int16_t kMsgNoRoom = 25041;
+constexpr size_t kGrowth = 5000;
+
+std::string SourceText() {
+    try {
+        return MessageObject()->GetMessageText(kMsgSource, 0);
+    } catch (...) {
+        return "";
+    }
+}
+
+// Runs a member's body; an error from inside is raised again with its own
+// number, the list's source text and its description.
+template <class F>
+auto Guarded(F&& body) -> decltype(body()) {
+    try {
+        return body();
+    } catch (const rt::ComError& e) {
+        RaiseError(e.Number(), SourceText(), rt::Variant(e.Description()));
+    }
+}
+
+[[noreturn]] void RaiseNotA(const char* kind, const rt::Variant& v) {
+    throw rt::ComError(rt::vberr::TypeMismatch, "",
+                       rt::VbErrorDescription(rt::vberr::TypeMismatch) + ": a value of type " + rt::TypeName(v) +
+                           " cannot be written to a " + kind + " list");
+}
+
+// Lays out significant digits (no leading zeros) with the decimal exponent
+// of the first digit, in plain or in VB's exponent form ("1.5E-07").
+std::string LayOut(bool negative, std::string digits, int exp10, bool exponentForm) {
+    while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+    std::string s = negative ? "-" : "";
+    if (exponentForm) {
+        s += digits.substr(0, 1);
+        if (digits.size() > 1) s += "." + digits.substr(1);
+        std::string e = std::to_string(std::abs(exp10));
+        if (e.size() < 2) e.insert(0, "0");
+        return s + "E" + (exp10 < 0 ? "-" : "+") + e;
+    }
+    if (exp10 < 0) return s + "0." + std::string(static_cast<size_t>(-exp10 - 1), '0') + digits;
+    size_t intDigits = static_cast<size_t>(exp10) + 1;
+    if (digits.size() <= intDigits) return s + digits + std::string(intDigits - digits.size(), '0');
+    return s + digits.substr(0, intDigits) + "." + digits.substr(intDigits);
+}
+
+// The shortest text that reads back to the same double, laid out like VB's.
+template <class T>
+std::string ShortestText(T value, bool exponentForm) {
+    char buf[64];
+    auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific);
+    std::string sci(buf, res.ptr);  // d.ddde[+-]xx
+    size_t e = sci.find('e');
+    std::string digits = sci.substr(0, 1) + (e > 2 ? sci.substr(2, e - 2) : "");
+    int exp10 = std::atoi(sci.c_str() + e + 1);
+    return LayOut(std::signbit(value), digits, exp10, exponentForm);
+}
+
+std::string DoubleText(double d) {
+    if (!std::isfinite(d)) rt::RaiseVbError(rt::vberr::Overflow);
+    std::string vb = rt::DoubleToVbString(d);
+    if (std::strtod(vb.c_str(), nullptr) == d) return vb;
+    return ShortestText(d, vb.find('E') != std::string::npos);
+}
+
+std::string SingleText(float f) {
+    if (!std::isfinite(f)) rt::RaiseVbError(rt::vberr::Overflow);
+    std::string vb = rt::CStr(rt::Variant(f));
+    if (std::strtof(vb.c_str(), nullptr) == f) return vb;
+    return ShortestText(f, vb.find('E') != std::string::npos);
+}
+
+// VB's text of an exact decimal value when it is exact, else the exact text.
+std::string ExactText(const rt::Decimal& exact) {
+    std::string vb = rt::DoubleToVbString(exact.ToDouble());
+    try {
+        if (rt::Decimal::Parse(vb) == exact) return vb;
+    } catch (const rt::ComError&) {
+    }
+    return exact.ToString();
+}
+
+}  // namespace
+
+FastString::FastString() { Initialize(-1); }
+
+void FastString::Reset() {
+    buffer_.clear();
+    length_ = 0;
+}
+
+void FastString::Initialize(int32_t nLength) {
+    Guarded([&] {
+        Reset();
+        if (nLength > 0) buffer_.reserve(static_cast<size_t>(nLength));
+        if (maxLength_ == -1) maxLength_ = GetMaxListLength();
+    });
+}
+
+std::string FastString::NumberText(const rt::Variant& v) {
+    switch (v.Type()) {
+        case rt::vbNull: return "";
+        case rt::vbEmpty: return "0";
+        case rt::vbBoolean: return v.Bool() ? "-1" : "0";
+        case rt::vbByte: case rt::vbInteger: case rt::vbLong: return std::to_string(rt::CLng(v));
+        case rt::vbSingle: return SingleText(static_cast<float>(v.R8()));
+        case rt::vbDouble: return DoubleText(v.R8());
+        case rt::vbCurrency: return ExactText(rt::CDec(v));
+        case rt::vbDecimal: return ExactText(v.Dec());
+        case rt::vbString:
+            if (!rt::IsNumeric(v)) RaiseNotA("number", v);
+            try {
+                return ExactText(rt::Decimal::Parse(v.Str()));
+            } catch (const rt::ComError&) {
+                return DoubleText(rt::CDbl(v));  // forms only VB reads (thousands separators ...)
+            }
+        default: RaiseNotA("number", v);
+    }
+}
+
+std::string FastString::StringItem(const rt::Variant& v) {
+    if (v.IsNull()) return "-1:";
+    std::string text = rt::CStr(v);
+    if (text.empty()) return "0:";
+    return std::to_string(rt::Len(text)) + ":" + text;
+}
+
+std::string FastString::DateItem(const rt::Variant& v) {
+    if (v.IsNull()) return "-1:";
+    double date;
+    if (v.Type() == rt::vbDate)
+        date = v.DateValue();
+    else if (v.IsString() && rt::IsDate(v))
+        date = rt::CDate(v);
+    else
+        RaiseNotA("date", v);
+    return "19:" + rt::FormatDate(date, "MM/DD/YYYY HH:MM:SS");
+}
+
+void FastString::RaiseNoRoom() const { RaiseError(-1, SourceText(), rt::Variant(kMsgNoRoom)); }
+
+void FastString::AppendItem(const std::string& item, int32_t itemLength) {
+    if (int64_t{length_} + itemLength > std::numeric_limits<int32_t>::max()) rt::RaiseVbError(rt::vberr::Overflow);
+    if (buffer_.size() + item.size() >= buffer_.capacity())
+        buffer_.reserve(std::max(buffer_.capacity() * 2, buffer_.size() + std::max(kGrowth, item.size() + 1)));
+    buffer_ += item;
+    length_ += itemLength;
+}
+
+void FastString::AppendNumericValue(const rt::Variant& vVal) {
+    Guarded([&] {
+        std::string item = NumberText(vVal) + ";";
+        int32_t n = static_cast<int32_t>(item.size());
+        if (!Fits(n)) RaiseNoRoom();
+        AppendItem(item, n);
+    });
+}
+
+void FastString::AppendStringValue(const rt::Variant& vVal) {
+    Guarded([&] {
+        std::string item = StringItem(vVal);
+        int32_t n = rt::Len(item);
+        if (!Fits(n)) RaiseNoRoom();
+        AppendItem(item, n);
+    });
+}
+
+void FastString::AppendDateValue(const rt::Variant& vVal) {
+    Guarded([&] {
+        std::string item = DateItem(vVal);
+        int32_t n = static_cast<int32_t>(item.size());
+        if (!Fits(n)) RaiseNoRoom();
+        AppendItem(item, n);
+    });
+}
+
+void FastString::Append(const std::string& sVal) {
+    Guarded([&] { AppendItem(sVal, rt::Len(sVal)); });
+}
+
+bool FastString::CanAppendNumericValue(const rt::Variant& vVal) const {
+    return Guarded([&] {
+        bool numeric = vVal.IsNull() || vVal.IsEmpty() || vVal.IsNumericType() ||
+                       (vVal.IsString() && rt::IsNumeric(vVal));
+        if (!numeric) return true;  // refused by the append itself, with a clear error
+        return Fits(static_cast<int64_t>(NumberText(vVal).size()) + 1);
+    });
+}
+
+bool FastString::CanAppendStringValue(const rt::Variant& vVal) const {
+    return Guarded([&] {
+        if (vVal.IsNull()) return Fits(3);
+        int64_t n = rt::Len(rt::CStr(vVal));
+        return Fits(static_cast<int64_t>(std::to_string(n).size()) + n + 1);
+    });
+}
+
+bool FastString::CanAppendDateValue(const rt::Variant& vVal) const {
+    return Guarded([&] { return Fits(vVal.IsNull() ? 3 : 22); });
+}
+
+}  // namespace pelmora

@@ -1,0 +1,80 @@
+#include "pelmora/common/TraceScope.h"
+
+#include <exception>
+
+#include "pelmora/common/modYvCommonUtilities.h"
+
+namespace pelmora {
+
+namespace {
+
+// Tracing reports on the system; it never makes a member fail.
+template <class F>
+void Quietly(F&& f) {
+    try {
+        if (auto trace = TraceObject()) f(*trace);
+    } catch (...) {
+    }
+}
+
+// The trace object receives objects as a text, not as the object.
+rt::Variant Traceable(const rt::Variant& value) {
+    if (!value.IsObject()) return value;
+    return rt::Variant(value.IsNothing() ? "Nothing!!!" : "Object");
+}
+
+}  // namespace
+
+TraceScope::TraceScope(std::string file, std::string procedure)
+    : file_(std::move(file)), procedure_(std::move(procedure)), uncaught_(std::uncaught_exceptions()) {
+    Quietly([&](ITraceObject& t) { mask_ = t.GetTraceMask(0); });
+    if (On(tracebits::EnterExit))
+        Quietly([&](ITraceObject& t) { t.TraceEnter(kTraceSubsystem, file_, procedure_, ""); });
+}
+
+TraceScope::~TraceScope() {
+    if (!exited_ && std::uncaught_exceptions() == uncaught_) Exit();
+}
+
+void TraceScope::Exit() {
+    if (exited_) return;
+    exited_ = true;
+    if (On(tracebits::EnterExit))
+        Quietly([&](ITraceObject& t) { t.TraceExit(kTraceSubsystem, file_, procedure_, ""); });
+}
+
+void TraceScope::TraceValue(int32_t bits, const char* label, const std::string& name, const rt::Variant& value) {
+    if (!On(bits)) return;
+    Quietly([&](ITraceObject& t) { t.TraceValue(kTraceSubsystem, file_, procedure_, label, name, Traceable(value), ""); });
+}
+
+void TraceScope::TraceMessage(int32_t bits, const char* label, const std::string& text) {
+    if (!On(bits)) return;
+    Quietly([&](ITraceObject& t) { t.TraceMessage(kTraceSubsystem, file_, procedure_, label, text, ""); });
+}
+
+void TraceScope::Argument(const std::string& name, const rt::Variant& value) {
+    TraceValue(tracebits::Arguments, "Arguments", name, value);
+}
+void TraceScope::Pathway(const std::string& text) { TraceMessage(tracebits::Pathway, "Logic pathway 1", text); }
+void TraceScope::Pathway2(const std::string& text) { TraceMessage(tracebits::Pathway2, "Logic pathway 2", text); }
+void TraceScope::Value(const std::string& name, const rt::Variant& value) {
+    TraceValue(tracebits::Value, "Intermediate value 1", name, value);
+}
+void TraceScope::Value2(const std::string& name, const rt::Variant& value) {
+    TraceValue(tracebits::Value2, "Intermediate value 2", name, value);
+}
+void TraceScope::Message2(const std::string& text) { TraceMessage(tracebits::Value2, "Logic pathway 2", text); }
+void TraceScope::ReturnValue(const std::string& name, const rt::Variant& value) {
+    TraceValue(tracebits::ReturnValue, "Return value", name, value);
+}
+
+void TraceScope::Error(const rt::ComError& error) {
+    if (!On(tracebits::Error)) return;
+    Quietly([&](ITraceObject& t) {
+        t.TraceTexts(kTraceSubsystem, file_, procedure_, error.Description(), std::to_string(error.Number()),
+                     error.Source(), "");
+    });
+}
+
+}  // namespace pelmora

@@ -1,0 +1,64 @@
+#pragma once
+// The trace convention of traced members: the mask is read once on entry and
+// each trace call is made only when the mask holds every bit of its value.
+//
+//     TraceScope trace("MetadataService", "Let Configuration");
+//     trace.Argument("Configuration", value);
+//     ...
+// The exit is traced when the scope ends normally, not when the member
+// leaves through an exception (a handler that traces its exit calls Exit).
+#include <cstdint>
+#include <string>
+
+#include "runtime/Error.h"
+#include "runtime/Variant.h"
+
+namespace pelmora {
+
+inline constexpr const char* kTraceSubsystem = "Tessaly Components Subsystem";
+
+namespace tracebits {
+inline constexpr int32_t Error = 0x400001;
+inline constexpr int32_t EnterExit = 0x400002;
+inline constexpr int32_t ReturnValue = 0x400004;
+inline constexpr int32_t Arguments = 0x400008;
+inline constexpr int32_t Pathway = 0x400040;
+inline constexpr int32_t Pathway2 = 0x400080;
+inline constexpr int32_t Value = 0x400100;
+inline constexpr int32_t Value2 = 0x400200;
+}  // namespace tracebits
+
+class TraceScope {
+public:
+    TraceScope(std::string file, std::string procedure);
+    ~TraceScope();
+    TraceScope(const TraceScope&) = delete;
+    TraceScope& operator=(const TraceScope&) = delete;
+
+    int32_t Mask() const { return mask_; }
+    // True when the mask holds every bit of the value.
+    bool On(int32_t bits) const { return (mask_ & bits) == bits; }
+
+    void Argument(const std::string& name, const rt::Variant& value);      // 0x400008
+    void Pathway(const std::string& text);                                  // 0x400040
+    void Pathway2(const std::string& text);                                 // 0x400080
+    void Value(const std::string& name, const rt::Variant& value);         // 0x400100
+    void Value2(const std::string& name, const rt::Variant& value);        // 0x400200
+    void Message2(const std::string& text);                                 // 0x400200
+    void ReturnValue(const std::string& name, const rt::Variant& value);   // 0x400004
+    void Error(const rt::ComError& error);                                  // 0x400001
+    // Traces the exit now; the scope then traces nothing more on leaving.
+    void Exit();
+
+private:
+    void TraceValue(int32_t bits, const char* label, const std::string& name, const rt::Variant& value);
+    void TraceMessage(int32_t bits, const char* label, const std::string& text);
+
+    std::string file_;
+    std::string procedure_;
+    int32_t mask_ = 0;
+    int uncaught_ = 0;
+    bool exited_ = false;
+};
+
+}  // namespace pelmora

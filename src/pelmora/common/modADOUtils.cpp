@@ -1,0 +1,33 @@
+#include "pelmora/common/modADOUtils.h"
+
+#include "runtime/Object.h"
+#include "runtime/Vb.h"
+
+namespace pelmora {
+
+namespace {
+struct MaxListLength {
+    int32_t value = 0;
+};
+}  // namespace
+
+std::string GetDatabaseType() { return "Oracle"; }
+
+int32_t GetMaxListLength() {
+    auto& cached = rt::Apartment::Current().Get<MaxListLength>();
+    if (cached.value != 0) return cached.value;
+    std::string kind;
+    try {
+        kind = rt::UCase(rt::Trim(GetDatabaseType()));
+    } catch (...) {
+    }
+    if (kind == rt::UCase("Oracle"))
+        cached.value = 30000;
+    else if (kind == rt::UCase("Microsoft"))
+        cached.value = 22000;
+    else
+        cached.value = 10000;
+    return cached.value;
+}
+
+}  // namespace pelmora
