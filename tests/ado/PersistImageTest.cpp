@@ -1,0 +1,354 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "ado/Persist.h"
+#include "runtime/Error.h"
+
+using ado::RecordsetImage;
+using rt::Variant;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Same type and same stored value, bit for bit where it matters.
+::testing::AssertionResult SameValue(const Variant& a, const Variant& b) {
+    if (a.Type() != b.Type())
+        return ::testing::AssertionFailure() << "type " << a.Type() << " vs " << b.Type();
+    bool same = true;
+    switch (a.Type()) {
+        case rt::vbEmpty: case rt::vbNull: break;
+        case rt::vbInteger: same = a.I2() == b.I2(); break;
+        case rt::vbLong: same = a.I4() == b.I4(); break;
+        case rt::vbSingle: case rt::vbDouble: same = a.R8() == b.R8(); break;
+        case rt::vbCurrency: same = a.Cy().scaled == b.Cy().scaled; break;
+        case rt::vbDate: same = a.DateValue() == b.DateValue(); break;
+        case rt::vbString: same = a.Str() == b.Str(); break;
+        case rt::vbBoolean: same = a.Bool() == b.Bool(); break;
+        case rt::vbByte: same = a.Byte() == b.Byte(); break;
+        case rt::vbDecimal:
+            same = a.Dec().magnitude == b.Dec().magnitude && a.Dec().scale == b.Dec().scale &&
+                   a.Dec().negative == b.Dec().negative;
+            break;
+        case rt::vbArray | rt::vbByte: {
+            const auto* x = a.Array();
+            const auto* y = b.Array();
+            same = x->LBound() == y->LBound() && x->Count() == y->Count();
+            for (size_t i = 0; same && i < x->Count(); ++i) same = x->Data()[i].Byte() == y->Data()[i].Byte();
+            break;
+        }
+        default: return ::testing::AssertionFailure() << "unexpected type " << a.Type();
+    }
+    if (!same) return ::testing::AssertionFailure() << "values differ for type " << a.Type();
+    return ::testing::AssertionSuccess();
+}
+
+Variant Bytes(std::initializer_list<uint8_t> bytes, int32_t lbound) {
+    Variant v = Variant::MakeArray(rt::vbByte, lbound, lbound + static_cast<int32_t>(bytes.size()) - 1);
+    size_t i = 0;
+    for (uint8_t b : bytes) v.ArrayMut()->Data()[i++] = Variant(b);
+    return v;
+}
+
+ado::FieldDesc Field(const char* name, ado::DataTypeEnum type, int32_t size = 0) {
+    ado::FieldDesc f;
+    f.name = name;
+    f.type = type;
+    f.definedSize = size;
+    return f;
+}
+
+// A small image with every value type the format holds.
+RecordsetImage Sample() {
+    RecordsetImage img;
+    img.source = "SELECT * FROM QTX_ATTRIBUTE_OPTABLE WHERE G3E_CNO = 1";
+    ado::FieldDesc id = Field("G3E_ID", ado::adNumeric, 19);
+    id.precision = 10;
+    id.numericScale = 2;
+    id.attributes = ado::adFldUpdatable | ado::adFldIsNullable | ado::adFldKeyColumn;
+    id.baseTable = "QTX_ATTRIBUTE_OPTABLE";
+    id.baseColumn = "G3E_ID";
+    img.fields = {id, Field("Name", ado::adVarWChar, 255), Field("Value", ado::adVariant)};
+    rt::Decimal big;
+    big.magnitude = (static_cast<unsigned __int128>(0xFFFFFFFFu) << 64) | 0xFFFFFFFFFFFFFFFFull;  // 2^96 - 1
+    big.scale = 28;
+    big.negative = true;
+    std::vector<Variant> values = {
+        Variant(),
+        Variant::Null(),
+        Variant(int16_t{-32768}),
+        Variant(int32_t{2147483647}),
+        Variant(1.5f),
+        Variant(-1.0e300),
+        Variant(rt::Currency{-922337203685477580}),
+        Variant(big),
+        Variant::Date(43861.5729166667),
+        Variant("Grüße, 東京, \xF0\x9F\x9A\xB0"),
+        Variant(std::string("nul\0inside", 10)),
+        Variant(""),
+        Variant(true),
+        Variant(false),
+        Variant(uint8_t{255}),
+        Bytes({0, 1, 2, 254, 255}, 0),
+        Bytes({9}, -3),
+        Bytes({}, 0),
+    };
+    // Three values a row: pad with Null to whole rows.
+    while (values.size() % 3) values.push_back(Variant::Null());
+    img.values = std::move(values);
+    return img;
+}
+
+void ExpectSameImage(const RecordsetImage& a, const RecordsetImage& b) {
+    EXPECT_EQ(a.source, b.source);
+    ASSERT_EQ(a.fields.size(), b.fields.size());
+    for (size_t i = 0; i < a.fields.size(); ++i) {
+        const auto& x = a.fields[i];
+        const auto& y = b.fields[i];
+        EXPECT_EQ(x.name, y.name);
+        EXPECT_EQ(x.type, y.type);
+        EXPECT_EQ(x.definedSize, y.definedSize);
+        EXPECT_EQ(x.precision, y.precision);
+        EXPECT_EQ(x.numericScale, y.numericScale);
+        EXPECT_EQ(x.attributes, y.attributes);
+        EXPECT_EQ(x.baseTable, y.baseTable);
+        EXPECT_EQ(x.baseColumn, y.baseColumn);
+    }
+    ASSERT_EQ(a.values.size(), b.values.size());
+    for (size_t i = 0; i < a.values.size(); ++i) EXPECT_TRUE(SameValue(a.values[i], b.values[i])) << "value " << i;
+}
+
+int32_t LoadError(const std::string& bytes, std::string* description = nullptr) {
+    try {
+        ado::DeserializeImage(bytes, "cache/QTX_TEST.RAW");
+    } catch (const rt::ComError& e) {
+        if (description) *description = e.Description();
+        EXPECT_NE(e.Description().find("cache/QTX_TEST.RAW"), std::string::npos) << e.Description();
+        return e.Number();
+    }
+    return 0;
+}
+
+// Replaces the closing checksum so that only the structure is judged.
+std::string Reseal(std::string bytes) {
+    uint32_t crc = ado::persist::Checksum(bytes.data(), bytes.size() - 4);
+    std::memcpy(bytes.data() + bytes.size() - 4, &crc, 4);
+    return bytes;
+}
+
+class PersistFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* tmp = std::getenv("TMPDIR");
+        dir_ = fs::path(tmp && *tmp ? tmp : "/tmp") /
+               ("pelmora_persist_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    fs::path dir_;
+};
+
+}  // namespace
+
+TEST(PersistImage, RoundTripKeepsEveryTypeFieldAndRowOrder) {
+    RecordsetImage img = Sample();
+    RecordsetImage back = ado::DeserializeImage(ado::SerializeImage(img));
+    ExpectSameImage(img, back);
+    EXPECT_EQ(back.RowCount(), img.RowCount());
+}
+
+TEST(PersistImage, SpecialDoublesSurviveBitForBit) {
+    RecordsetImage img;
+    img.fields = {Field("D", ado::adDouble)};
+    double specials[] = {0.0, -0.0, 5e-324, 1.7976931348623157e308, 0.1};
+    for (double d : specials) img.values.push_back(Variant(d));
+    RecordsetImage back = ado::DeserializeImage(ado::SerializeImage(img));
+    ASSERT_EQ(back.values.size(), std::size(specials));
+    for (size_t i = 0; i < std::size(specials); ++i) {
+        double got = back.values[i].R8();
+        EXPECT_EQ(std::memcmp(&got, &specials[i], sizeof got), 0) << i;
+    }
+}
+
+TEST(PersistImage, EmptyShapes) {
+    RecordsetImage noRows;
+    noRows.fields = {Field("A", ado::adInteger), Field("B", ado::adVarChar, 10)};
+    RecordsetImage back = ado::DeserializeImage(ado::SerializeImage(noRows));
+    ExpectSameImage(noRows, back);
+    EXPECT_EQ(back.RowCount(), 0u);
+
+    RecordsetImage nothing;
+    back = ado::DeserializeImage(ado::SerializeImage(nothing));
+    EXPECT_TRUE(back.fields.empty());
+    EXPECT_TRUE(back.values.empty());
+    EXPECT_TRUE(back.source.empty());
+}
+
+TEST(PersistImage, ValuesTheFormatCannotHoldAreRefused) {
+    for (const Variant& v : {Variant::Nothing(), Variant::Error(5), Variant::ArrayOf({Variant(int32_t{1})}),
+                             Variant::UnallocatedArray(rt::vbByte),
+                             Variant::MakeArray(rt::vbByte, {rt::ArrayBound{0, 2}, rt::ArrayBound{0, 2}})}) {
+        RecordsetImage img;
+        img.fields = {Field("X", ado::adVariant)};
+        img.values = {v};
+        try {
+            ado::SerializeImage(img);
+            ADD_FAILURE() << "serialized " << rt::TypeName(v);
+        } catch (const rt::ComError& e) {
+            EXPECT_EQ(e.Number(), ado::persist::Unsupported) << rt::TypeName(v);
+        }
+    }
+    RecordsetImage ragged;
+    ragged.fields = {Field("A", ado::adInteger), Field("B", ado::adInteger)};
+    ragged.values = {Variant(int32_t{1}), Variant(int32_t{2}), Variant(int32_t{3})};
+    EXPECT_THROW(ado::SerializeImage(ragged), rt::ComError);
+}
+
+TEST(PersistImage, EveryTruncationIsRefusedWithTheFileName) {
+    const std::string bytes = ado::SerializeImage(Sample());
+    for (size_t len = 0; len < bytes.size(); ++len)
+        EXPECT_EQ(LoadError(bytes.substr(0, len)), ado::persist::BadFormat) << "length " << len;
+}
+
+TEST(PersistImage, EveryFlippedBitIsRefused) {
+    const std::string bytes = ado::SerializeImage(Sample());
+    for (size_t i = 0; i < bytes.size(); ++i)
+        for (int bit = 0; bit < 8; ++bit) {
+            std::string damaged = bytes;
+            damaged[i] = static_cast<char>(damaged[i] ^ (1 << bit));
+            EXPECT_EQ(LoadError(damaged), ado::persist::BadFormat) << "byte " << i << " bit " << bit;
+        }
+}
+
+TEST(PersistImage, ForeignAndNewerFilesAreNamedAsSuch) {
+    std::string why;
+    EXPECT_EQ(LoadError("<?xml version=\"1.0\"?><xml xmlns:s='uuid:BDC6E3F0'/>", &why), ado::persist::BadFormat);
+    EXPECT_NE(why.find("not a persisted recordset"), std::string::npos) << why;
+    EXPECT_EQ(LoadError("", &why), ado::persist::BadFormat);
+
+    std::string newer = ado::SerializeImage(Sample());
+    newer[8] = 2;  // version
+    EXPECT_EQ(LoadError(Reseal(newer), &why), ado::persist::BadFormat);
+    EXPECT_NE(why.find("version 2"), std::string::npos) << why;
+}
+
+TEST(PersistImage, ImpossibleCountsAreRefusedBeforeAllocating) {
+    RecordsetImage img;
+    img.fields = {Field("A", ado::adInteger)};
+    img.values = {Variant(int32_t{1}), Variant(int32_t{2})};
+    const std::string good = ado::SerializeImage(img);
+    // Layout: magic 8, version 2, flags 2, source 4+0, field count 4 at offset 16.
+    const size_t fieldCountAt = 16;
+    const size_t rowCountAt = good.size() - 4 - 2 * 5 - 8;
+    std::string why;
+
+    std::string manyFields = good;
+    uint32_t fields = 0xFFFFFFFFu;
+    std::memcpy(manyFields.data() + fieldCountAt, &fields, 4);
+    EXPECT_EQ(LoadError(Reseal(manyFields), &why), ado::persist::BadFormat);
+    EXPECT_NE(why.find("field count"), std::string::npos) << why;
+
+    for (uint64_t rows : {uint64_t{3}, uint64_t{1} << 40, ~uint64_t{0}}) {
+        std::string manyRows = good;
+        std::memcpy(manyRows.data() + rowCountAt, &rows, 8);
+        EXPECT_EQ(LoadError(Reseal(manyRows), &why), ado::persist::BadFormat) << rows;
+    }
+    std::string fewerRows = good;
+    uint64_t one = 1;
+    std::memcpy(fewerRows.data() + rowCountAt, &one, 8);
+    EXPECT_EQ(LoadError(Reseal(fewerRows), &why), ado::persist::BadFormat);
+    EXPECT_NE(why.find("after the last row"), std::string::npos) << why;
+
+    // A huge text length inside a resealed file.
+    std::string longName = good;
+    uint32_t huge = 0x7FFFFFFF;
+    std::memcpy(longName.data() + fieldCountAt + 4, &huge, 4);
+    EXPECT_EQ(LoadError(Reseal(longName), &why), ado::persist::BadFormat);
+}
+
+TEST(PersistImage, DamagedValuesBehindAValidChecksumAreRefused) {
+    RecordsetImage img;
+    img.fields = {Field("A", ado::adVariant)};
+    img.values = {Variant(true)};
+    const std::string good = ado::SerializeImage(img);
+    const size_t tagAt = good.size() - 4 - 2;  // tag, then the Boolean byte
+    std::string badBool = good;
+    badBool[tagAt + 1] = 7;
+    EXPECT_EQ(LoadError(Reseal(badBool)), ado::persist::BadFormat);
+    for (uint8_t tag : {uint8_t{9}, uint8_t{10}, uint8_t{12}, uint8_t{0x20}, uint8_t{0xFF}}) {
+        std::string badTag = good;
+        badTag[tagAt] = static_cast<char>(tag);
+        EXPECT_EQ(LoadError(Reseal(badTag)), ado::persist::BadFormat) << int{tag};
+    }
+    std::string flags = good;
+    flags[10] = 1;
+    EXPECT_EQ(LoadError(Reseal(flags)), ado::persist::BadFormat);
+}
+
+TEST_F(PersistFile, SaveAndLoadThroughAFile) {
+    const std::string path = (dir_ / "QTX_TEST.RAW").string();
+    RecordsetImage img = Sample();
+    ado::SaveImage(path, img);
+    ExpectSameImage(img, ado::LoadImage(path));
+
+    // Saving again replaces the file whole and leaves no temporary behind.
+    RecordsetImage smaller;
+    smaller.source = "second";
+    smaller.fields = {Field("Only", ado::adInteger)};
+    smaller.values = {Variant(int32_t{42})};
+    ado::SaveImage(path, smaller);
+    ExpectSameImage(smaller, ado::LoadImage(path));
+    size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+        ++files;
+        EXPECT_EQ(entry.path().filename(), "QTX_TEST.RAW");
+    }
+    EXPECT_EQ(files, 1u);
+}
+
+TEST_F(PersistFile, FileErrorsNameTheFile) {
+    const std::string missing = (dir_ / "missing.RAW").string();
+    try {
+        ado::LoadImage(missing);
+        FAIL() << "loaded a missing file";
+    } catch (const rt::ComError& e) {
+        EXPECT_EQ(e.Number(), ado::persist::FileError);
+        EXPECT_NE(e.Description().find(missing), std::string::npos) << e.Description();
+    }
+    EXPECT_THROW(ado::LoadImage(dir_.string()), rt::ComError);  // a directory
+
+    const std::string nowhere = (dir_ / "no" / "such" / "dir" / "x.RAW").string();
+    try {
+        ado::SaveImage(nowhere, Sample());
+        FAIL() << "saved into a missing directory";
+    } catch (const rt::ComError& e) {
+        EXPECT_EQ(e.Number(), ado::persist::FileError);
+    }
+
+    // A value that cannot be saved leaves the old file as it was.
+    const std::string path = (dir_ / "keep.RAW").string();
+    ado::SaveImage(path, Sample());
+    RecordsetImage bad;
+    bad.fields = {Field("X", ado::adVariant)};
+    bad.values = {Variant::Nothing()};
+    EXPECT_THROW(ado::SaveImage(path, bad), rt::ComError);
+    ExpectSameImage(Sample(), ado::LoadImage(path));
+
+    const std::string text = (dir_ / "text.RAW").string();
+    std::ofstream(text) << "G3E_FNO,G3E_NAME\n1,Pole\n";
+    try {
+        ado::LoadImage(text);
+        FAIL() << "loaded a text file";
+    } catch (const rt::ComError& e) {
+        EXPECT_EQ(e.Number(), ado::persist::BadFormat);
+        EXPECT_NE(e.Description().find(text), std::string::npos) << e.Description();
+    }
+}
