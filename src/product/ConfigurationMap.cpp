@@ -1,0 +1,137 @@
+#include "product/ConfigurationMap.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "runtime/Error.h"
+#include "runtime/Vb.h"
+
+namespace product {
+
+namespace {
+
+const char* const kSource = "QTX.ConnectionConfigurationMap";
+
+[[noreturn]] void Fail(int32_t number, const std::string& description) {
+    throw rt::ComError(number, kSource, description);
+}
+
+std::string TrimBlanks(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
+    return s.substr(b, e - b);
+}
+
+rt::Variant TextArray(const std::vector<std::string>& texts) {
+    std::vector<rt::Variant> values(texts.begin(), texts.end());
+    return rt::Variant::ArrayOf(values, 0, rt::vbString);
+}
+
+}  // namespace
+
+std::vector<Configuration> ParseConfigurationMap(const std::string& text, const std::string& fileForErrors) {
+    std::vector<Configuration> result;
+    std::istringstream in(text);
+    std::string line;
+    int lineNo = 0;
+    auto where = [&] { return fileForErrors + ", line " + std::to_string(lineNo) + ": "; };
+    while (std::getline(in, line)) {
+        ++lineNo;
+        std::string t = TrimBlanks(line);
+        if (t.empty() || t[0] == '#') continue;
+        if (t[0] == '[') {
+            if (t.back() != ']') Fail(rt::vberr::InvalidProcedureCall, where() + "configuration name without closing \"]\"");
+            std::string name = TrimBlanks(t.substr(1, t.size() - 2));
+            if (name.empty()) Fail(rt::vberr::InvalidProcedureCall, where() + "empty configuration name");
+            for (const auto& c : result)
+                if (rt::NamesEqual(c.name, name))
+                    Fail(rt::vberr::InvalidProcedureCall, where() + "configuration \"" + name + "\" appears twice");
+            result.push_back({name, {}});
+            continue;
+        }
+        if (result.empty()) Fail(rt::vberr::InvalidProcedureCall, where() + "entry outside any [configuration]");
+        result.back().entries.push_back(t);
+    }
+    return result;
+}
+
+std::vector<Configuration> ReadConfigurationMap(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) Fail(rt::vberr::FileNotFound, "Cannot read the configuration map \"" + path + "\"");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return ParseConfigurationMap(text.str(), path);
+}
+
+std::string FormatConfigurationMap(const std::vector<Configuration>& configurations) {
+    std::string out = "# Connection configuration map: [configuration], then its entries, one a line.\n";
+    for (const auto& c : configurations) {
+        std::string name = TrimBlanks(c.name);
+        if (name.empty() || name.find_first_of("]\r\n") != std::string::npos)
+            Fail(rt::vberr::InvalidProcedureCall, "Configuration name \"" + c.name + "\" cannot be written to a map");
+        out += "[" + name + "]\n";
+        for (const auto& e : c.entries) {
+            if (e.find_first_of("\r\n") != std::string::npos || TrimBlanks(e).empty() || TrimBlanks(e)[0] == '#' ||
+                TrimBlanks(e)[0] == '[')
+                Fail(rt::vberr::InvalidProcedureCall, "Entry \"" + e + "\" cannot be written to a map");
+            out += TrimBlanks(e) + "\n";
+        }
+    }
+    return out;
+}
+
+void WriteConfigurationMap(const std::string& path, const std::vector<Configuration>& configurations) {
+    std::string text = FormatConfigurationMap(configurations);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) Fail(rt::vberr::PathNotFound, "Cannot write the configuration map \"" + path + "\"");
+    out << text;
+    out.close();
+    if (!out) Fail(rt::vberr::PathNotFound, "Cannot write the configuration map \"" + path + "\"");
+}
+
+ConnectionConfigurationMap::ConnectionConfigurationMap(std::string path) : path_(std::move(path)) {}
+
+std::string ConnectionConfigurationMap::MapPath() const {
+    if (!path_.empty()) return path_;
+    const char* env = std::getenv(kConfigurationMapVariable);
+    if (!env || !*env)
+        Fail(rt::vberr::FileNotFound,
+             std::string("No configuration map: the environment variable ") + kConfigurationMapVariable + " is not set");
+    return env;
+}
+
+std::vector<std::string> ConnectionConfigurationMap::ConfigurationNames() const {
+    std::vector<std::string> names;
+    for (const auto& c : ReadConfigurationMap(MapPath())) names.push_back(c.name);
+    return names;
+}
+
+std::vector<std::string> ConnectionConfigurationMap::ConfigurationEntries(const std::string& configuration) const {
+    const std::string path = MapPath();
+    for (const auto& c : ReadConfigurationMap(path))
+        if (rt::NamesEqual(c.name, configuration)) return c.entries;
+    Fail(rt::vberr::InvalidProcedureCall,
+         "Configuration \"" + configuration + "\" is not in the configuration map \"" + path + "\"");
+}
+
+rt::Variant ConnectionConfigurationMap::InvokeDispId(int32_t dispId, rt::InvokeKind /*kind*/, rt::Args& args) {
+    switch (dispId) {
+        case 2:
+            return TextArray(ConfigurationNames());
+        case 3:
+            if (args.empty()) rt::RaiseVbError(rt::vberr::ArgumentNotOptional);
+            return TextArray(ConfigurationEntries(rt::CStr(args[0])));
+        default:
+            rt::RaiseVbError(rt::vberr::ObjectDoesNotSupportMember);
+    }
+}
+
+rt::Variant ConnectionConfigurationMap::Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) {
+    if (rt::NamesEqual(name, "ConfigurationNames")) return InvokeDispId(2, kind, args);
+    if (rt::NamesEqual(name, "ConfigurationEntries")) return InvokeDispId(3, kind, args);
+    rt::RaiseVbError(rt::vberr::ObjectDoesNotSupportMember);
+}
+
+}  // namespace product
