@@ -51,10 +51,10 @@ Decimal Normalized(Decimal d) {
 
 Currency Currency::FromDouble(double v) {
     if (!std::isfinite(v)) RaiseVbError(vberr::Overflow);
-    long double scaled = static_cast<long double>(v) * 10000.0L;
-    // Round half to even (the default rounding mode), as VB's CCur.
-    long double r = std::nearbyint(scaled);
-    if (r >= 9223372036854775808.0L || r < -9223372036854775808.0L) RaiseVbError(vberr::Overflow);
+    // Scaled in double arithmetic and rounded half to even (the default
+    // rounding mode), which is what VB's CCur gives: CCur(0.00025) = 0.0002.
+    double r = std::nearbyint(v * 10000.0);
+    if (r >= 9223372036854775808.0 || r < -9223372036854775808.0) RaiseVbError(vberr::Overflow);
     return Currency{static_cast<int64_t>(r)};
 }
 

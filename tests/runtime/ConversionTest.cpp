@@ -3,21 +3,9 @@
 #include <cmath>
 
 #include "runtime/Vb.h"
+#include "runtime/Raises.h"
 
 using namespace rt;
-
-namespace {
-
-int ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ComError& e) {
-        return e.Number();
-    }
-    return 0;
-}
-
-}  // namespace
 
 TEST(CStrOfNumbers, DoublesPrintAsVbDoes) {
     EXPECT_EQ(CStr(Variant(3.5)), "3.5");
@@ -83,4 +71,95 @@ TEST(WholeNumberConversions, Errors) {
     EXPECT_EQ(ErrorOf([] { CLng(Variant("12abc")); }), 13);
     EXPECT_EQ(ErrorOf([] { CDbl(Variant::Nothing()); }), 91);
     EXPECT_EQ(ErrorOf([] { CDbl(Variant::Missing()); }), 13);
+}
+
+TEST(FloatingConversions, TextsAndRanges) {
+    EXPECT_DOUBLE_EQ(CDbl(Variant("  -1,234.5e1 ")), -12345.0);
+    EXPECT_DOUBLE_EQ(CDbl(Variant("1D2")), 100.0);
+    EXPECT_DOUBLE_EQ(CDbl(Variant(".5")), 0.5);
+    EXPECT_DOUBLE_EQ(CDbl(Variant("&H10")), 16.0);
+    EXPECT_DOUBLE_EQ(CDbl(Variant("&HFFFF")), -1.0);  // four hex digits are an Integer
+    EXPECT_DOUBLE_EQ(CDbl(Variant::Date(1.25)), 1.25);
+    EXPECT_DOUBLE_EQ(CDbl(Variant(Decimal::Parse("0.1"))), 0.1);
+    EXPECT_DOUBLE_EQ(CDbl(Variant(true)), -1.0);
+    EXPECT_EQ(ErrorOf([] { CDbl(Variant("1e400")); }), 6);
+    EXPECT_EQ(ErrorOf([] { CDbl(Variant("1e")); }), 13);
+    EXPECT_EQ(ErrorOf([] { CDbl(Variant(",5")); }), 13);
+    EXPECT_EQ(ErrorOf([] { CDbl(Variant("-")); }), 13);
+    EXPECT_EQ(ErrorOf([] { CSng(Variant(1e39)); }), 6);
+    EXPECT_EQ(CSng(Variant(0.1)), static_cast<double>(0.1f));
+}
+
+TEST(ExactConversions, CurrencyRoundsHalfToEvenAtFourPlaces) {
+    EXPECT_EQ(CCur(Variant(1.00005)).scaled, 10001);   // the double lies just above the tie
+    EXPECT_EQ(CCur(Variant("1.00005")).scaled, 10000);  // exact tie: to even
+    EXPECT_EQ(CCur(Variant("1.00015")).scaled, 10002);
+    EXPECT_EQ(CCur(Variant("-2.5")).scaled, -25000);
+    EXPECT_EQ(CCur(Variant(Decimal::Parse("922337203685477.5807"))).scaled, INT64_MAX);
+    EXPECT_EQ(ErrorOf([] { CCur(Variant(1e16)); }), 6);
+    EXPECT_EQ(ErrorOf([] { CCur(Variant("922337203685477.5808")); }), 6);
+    EXPECT_EQ(Currency::FromDouble(0.00025).scaled, 2);  // tie to even
+    EXPECT_EQ(Currency::FromDouble(-123.45).scaled, -1234500);
+}
+
+TEST(ExactConversions, DecimalKeepsEveryDigit) {
+    Decimal big = Decimal::Parse("79228162514264337593543950335");
+    EXPECT_EQ(big.ToString(), "79228162514264337593543950335");
+    EXPECT_EQ(ErrorOf([] { Decimal::Parse("79228162514264337593543950336"); }), 6);
+    EXPECT_EQ(Decimal::Parse("-0.0000000000000000000000000001").ToString(), "-0.0000000000000000000000000001");
+    // More than 28 fraction digits round half to even.
+    EXPECT_EQ(Decimal::Parse("0.00000000000000000000000000015").ToString(), "0.0000000000000000000000000002");
+    EXPECT_EQ(Decimal::Parse("0.00000000000000000000000000025").ToString(), "0.0000000000000000000000000002");
+    EXPECT_EQ(Decimal::Parse("1.5e3").ToString(), "1500");
+    EXPECT_EQ(Decimal::Parse("  +12.50 ").ToString(), "12.5");
+    EXPECT_EQ(ErrorOf([] { Decimal::Parse("12.5x"); }), 13);
+    EXPECT_EQ(ErrorOf([] { Decimal::Parse(""); }), 13);
+    EXPECT_EQ(Decimal::FromDouble(0.1).ToString(), "0.1");
+    EXPECT_EQ(Decimal::FromDouble(-1234.5678).ToString(), "-1234.5678");
+    EXPECT_EQ(ErrorOf([] { Decimal::FromDouble(1e29); }), 6);
+    EXPECT_EQ(Decimal::FromInt64(INT64_MIN).ToString(), "-9223372036854775808");
+    EXPECT_TRUE(Decimal::Parse("1.50") == Decimal::Parse("1.5"));
+    EXPECT_TRUE(Decimal::Parse("-0") == Decimal::Parse("0.000"));
+    EXPECT_FALSE(Decimal::Parse("1.5") == Decimal::Parse("-1.5"));
+    EXPECT_EQ(DecimalCompare(Decimal::Parse("2"), Decimal::Parse("10.000001")), -1);
+    EXPECT_EQ(DecimalCompare(Decimal::Parse("-2"), Decimal::Parse("-10")), 1);
+    EXPECT_EQ(DecimalCompare(Decimal::Parse("0.30"), Decimal::Parse("0.3")), 0);
+    EXPECT_EQ(CDec(Variant(Currency{-15})).ToString(), "-0.0015");
+    EXPECT_EQ(CDec(Variant("1,000.25")).ToString(), "1000.25");
+}
+
+TEST(BooleanConversion, NumbersAndTexts) {
+    EXPECT_TRUE(CBool(Variant(int32_t{5})));
+    EXPECT_FALSE(CBool(Variant(0.0)));
+    EXPECT_TRUE(CBool(Variant(" true ")));
+    EXPECT_FALSE(CBool(Variant("FALSE")));
+    EXPECT_TRUE(CBool(Variant("-1")));
+    EXPECT_FALSE(CBool(Variant("0.0")));
+    EXPECT_FALSE(CBool(Variant()));
+    EXPECT_TRUE(CBool(Variant(Decimal::Parse("0.0001"))));
+    EXPECT_EQ(ErrorOf([] { CBool(Variant("yes")); }), 13);
+    EXPECT_EQ(ErrorOf([] { CBool(Variant::Null()); }), 94);
+}
+
+TEST(ValAndIsNumeric, LeadingNumberOnly) {
+    EXPECT_DOUBLE_EQ(Val("  1 2 3abc"), 123.0);  // blanks inside are skipped
+    EXPECT_DOUBLE_EQ(Val("-12.5e2xyz"), -1250.0);
+    EXPECT_DOUBLE_EQ(Val("abc"), 0.0);
+    EXPECT_DOUBLE_EQ(Val(""), 0.0);
+    EXPECT_DOUBLE_EQ(Val("1,234"), 1.0);  // a comma ends the number
+    EXPECT_DOUBLE_EQ(Val("&HFF"), 255.0);
+    EXPECT_DOUBLE_EQ(Val("&HFFFF"), -1.0);
+    EXPECT_DOUBLE_EQ(Val("&o17"), 15.0);
+    EXPECT_DOUBLE_EQ(Val("3.5.6"), 3.5);
+    EXPECT_DOUBLE_EQ(Val("2e"), 2.0);
+
+    EXPECT_TRUE(IsNumeric(Variant("1,234.5")));
+    EXPECT_TRUE(IsNumeric(Variant(" -3 ")));
+    EXPECT_TRUE(IsNumeric(Variant()));
+    EXPECT_TRUE(IsNumeric(Variant(true)));
+    EXPECT_FALSE(IsNumeric(Variant("")));
+    EXPECT_FALSE(IsNumeric(Variant("12a")));
+    EXPECT_FALSE(IsNumeric(Variant::Null()));
+    EXPECT_FALSE(IsNumeric(Variant::Date(1.0)));
+    EXPECT_FALSE(IsNumeric(Variant::Nothing()));
 }
