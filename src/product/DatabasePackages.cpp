@@ -1,0 +1,291 @@
+#include "product/DatabasePackages.h"
+
+#include <cstdlib>
+
+#include "product/OracleDialect.h"
+#include "product/SqliteConnection.h"
+
+namespace product {
+
+// ------------------------------------------------------------------ registry
+
+PackageRegistry& PackageRegistry::Global() {
+    static PackageRegistry* registry = [] {
+        auto* r = new PackageRegistry();
+        RegisterBuiltinPackages(*r);
+        return r;
+    }();
+    return *registry;
+}
+
+void PackageRegistry::Register(const std::string& name, Routine routine) {
+    std::lock_guard lock(mutex_);
+    routines_[UpperAscii(name)] = std::move(routine);
+}
+
+void PackageRegistry::Unregister(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    routines_.erase(UpperAscii(name));
+}
+
+std::optional<Routine> PackageRegistry::Find(const std::string& name) const {
+    std::lock_guard lock(mutex_);
+    auto it = routines_.find(UpperAscii(name));
+    if (it == routines_.end()) return std::nullopt;
+    return it->second;
+}
+
+void RaiseWrongArguments(const std::string& routine, const std::string& detail) {
+    RaiseOra(6550, "PLS-00306: wrong number or types of arguments in call to '" + routine + "'" +
+                       (detail.empty() ? std::string() : ": " + detail));
+}
+
+// ------------------------------------------------------------------ value lists
+
+namespace {
+
+[[noreturn]] void Malformed(const char* kind, size_t item, const std::string& why) {
+    RaiseOra(6502, std::string("PL/SQL: numeric or value error: malformed ") + kind + " list at item " +
+                       std::to_string(item) + ": " + why);
+}
+
+// The list's text, or nullopt for the empty list (Null, Empty or "").
+std::optional<std::string> ListText(const rt::Variant& list, const char* kind) {
+    if (list.IsNull() || list.IsEmpty()) return std::nullopt;
+    if (!list.IsString())
+        RaiseOra(6502, std::string("PL/SQL: numeric or value error: a ") + kind + " list must be a text, not a " +
+                           rt::TypeName(list));
+    if (list.Str().empty()) return std::nullopt;
+    return list.Str();
+}
+
+bool ParseNumber(const std::string& s, double& out) {
+    size_t i = 0, n = s.size();
+    if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+    size_t digits = 0;
+    while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    if (i < n && s[i] == '.') {
+        ++i;
+        while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < n && (s[i] == 'E' || s[i] == 'e')) {
+        ++i;
+        if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+        size_t e = 0;
+        while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++e;
+        if (e == 0) return false;
+    }
+    if (i != n) return false;
+    out = std::strtod(s.c_str(), nullptr);
+    return true;
+}
+
+// Reads the "<length>:" header of a text or date item at pos; returns the
+// length (-1 for Null) and moves pos past the ":".
+long ReadLength(const std::string& s, size_t& pos, const char* kind, size_t item) {
+    size_t start = pos;
+    bool negative = false;
+    if (pos < s.size() && s[pos] == '-') {
+        negative = true;
+        ++pos;
+    }
+    long value = 0;
+    size_t digits = 0;
+    while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') {
+        if (value > 100000000) Malformed(kind, item, "length too large");
+        value = value * 10 + (s[pos] - '0');
+        ++pos;
+        ++digits;
+    }
+    if (digits == 0 || pos >= s.size() || s[pos] != ':')
+        Malformed(kind, item, "expected a length and ':' at \"" + s.substr(start, 12) + "\"");
+    ++pos;
+    if (negative) {
+        if (value != 1) Malformed(kind, item, "negative length " + std::to_string(-value));
+        return -1;
+    }
+    return value;
+}
+
+// Moves pos over `units` UTF-16 code units of UTF-8 text.
+void SkipUtf16Units(const std::string& s, size_t& pos, long units, const char* kind, size_t item) {
+    long seen = 0;
+    while (seen < units) {
+        if (pos >= s.size())
+            Malformed(kind, item, "the text is shorter than its length " + std::to_string(units));
+        unsigned char c = static_cast<unsigned char>(s[pos]);
+        size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (len == 0 || pos + len > s.size()) Malformed(kind, item, "the text is not valid UTF-8");
+        for (size_t k = 1; k < len; ++k)
+            if ((static_cast<unsigned char>(s[pos + k]) & 0xC0) != 0x80)
+                Malformed(kind, item, "the text is not valid UTF-8");
+        long width = len == 4 ? 2 : 1;
+        if (seen + width > units) Malformed(kind, item, "the length ends inside a character");
+        seen += width;
+        pos += len;
+    }
+}
+
+int TwoDigits(const std::string& s, size_t at) {
+    if (s[at] < '0' || s[at] > '9' || s[at + 1] < '0' || s[at + 1] > '9') return -1;
+    return (s[at] - '0') * 10 + (s[at + 1] - '0');
+}
+
+bool ParseListDate(const std::string& s, double& out) {
+    // MM/DD/YYYY HH:MM:SS
+    if (s.size() != 19 || s[2] != '/' || s[5] != '/' || s[10] != ' ' || s[13] != ':' || s[16] != ':') return false;
+    int mo = TwoDigits(s, 0), d = TwoDigits(s, 3), y1 = TwoDigits(s, 6), y2 = TwoDigits(s, 8);
+    int h = TwoDigits(s, 11), mi = TwoDigits(s, 14), se = TwoDigits(s, 17);
+    if (mo < 1 || d < 1 || y1 < 0 || y2 < 0 || h < 0 || mi < 0 || se < 0) return false;
+    int y = y1 * 100 + y2;
+    static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (mo > 12 || d > kDays[mo - 1] || h > 23 || mi > 59 || se > 59) return false;
+    bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    if (mo == 2 && d == 29 && !leap) return false;
+    out = OleDateFromParts(y, mo, d, h, mi, se);
+    return true;
+}
+
+}  // namespace
+
+std::vector<rt::Variant> DecodeNumericList(const rt::Variant& list) {
+    std::vector<rt::Variant> out;
+    auto text = ListText(list, "numeric");
+    if (!text) return out;
+    const std::string& s = *text;
+    size_t pos = 0;
+    while (pos < s.size()) {
+        size_t semi = s.find(';', pos);
+        if (semi == std::string::npos)
+            Malformed("numeric", out.size() + 1, "\"" + s.substr(pos, 30) + "\" is not ended by ';'");
+        std::string item = s.substr(pos, semi - pos);
+        if (item.empty()) {
+            out.push_back(rt::Variant::Null());
+        } else {
+            double d = 0;
+            if (!ParseNumber(item, d)) Malformed("numeric", out.size() + 1, "\"" + item + "\" is not a number");
+            out.push_back(rt::Variant(d));
+        }
+        pos = semi + 1;
+    }
+    return out;
+}
+
+std::vector<rt::Variant> DecodeStringList(const rt::Variant& list) {
+    std::vector<rt::Variant> out;
+    auto text = ListText(list, "string");
+    if (!text) return out;
+    const std::string& s = *text;
+    size_t pos = 0;
+    while (pos < s.size()) {
+        size_t item = out.size() + 1;
+        long length = ReadLength(s, pos, "string", item);
+        if (length < 0) {
+            out.push_back(rt::Variant::Null());
+            continue;
+        }
+        size_t start = pos;
+        SkipUtf16Units(s, pos, length, "string", item);
+        out.push_back(rt::Variant(s.substr(start, pos - start)));
+    }
+    return out;
+}
+
+std::vector<rt::Variant> DecodeDateList(const rt::Variant& list) {
+    std::vector<rt::Variant> out;
+    auto text = ListText(list, "date");
+    if (!text) return out;
+    const std::string& s = *text;
+    size_t pos = 0;
+    while (pos < s.size()) {
+        size_t item = out.size() + 1;
+        long length = ReadLength(s, pos, "date", item);
+        if (length < 0) {
+            out.push_back(rt::Variant::Null());
+            continue;
+        }
+        if (length != 19) Malformed("date", item, "a date is 19 characters, not " + std::to_string(length));
+        if (pos + 19 > s.size()) Malformed("date", item, "the text is shorter than 19 characters");
+        double ole = 0;
+        std::string when = s.substr(pos, 19);
+        if (!ParseListDate(when, ole)) Malformed("date", item, "\"" + when + "\" is not MM/DD/YYYY HH:MM:SS");
+        out.push_back(rt::Variant::Date(ole));
+        pos += 19;
+    }
+    return out;
+}
+
+rt::Variant ListValue(const std::vector<rt::Variant>& values) {
+    return rt::Variant::ArrayOf(values, 1);
+}
+
+// ------------------------------------------------------------------ built-in packages
+
+namespace {
+
+Routine Decoder(std::vector<rt::Variant> (*decode)(const rt::Variant&)) {
+    Routine r;
+    r.kind = Routine::Function;
+    r.minArgs = r.maxArgs = 1;
+    r.outArgs = {false};
+    r.body = [decode](RoutineCall& call) { return ListValue(decode(call.args[0])); };
+    return r;
+}
+
+// "A_SEQ.NextVal, B_SEQ.NextVal" -> one NEXTVAL per item, in order, joined by ",".
+rt::Variant GetSeqVal(RoutineCall& call) {
+    const rt::Variant& list = call.args[0];
+    if (!list.IsString() || list.Str().empty())
+        RaiseWrongArguments(call.name, "the first argument must be a list of sequences such as "
+                                       "\"QTX_FID_SEQ.NextVal, X_SEQ.NextVal\"");
+    std::vector<Token> toks;
+    try {
+        toks = Tokenize(list.Str());
+    } catch (const rt::ComError&) {
+        RaiseWrongArguments(call.name, "the list \"" + list.Str() + "\" is not a list of sequences");
+    }
+    std::vector<std::string> names;
+    size_t k = 0;
+    for (;;) {
+        // [schema.]name.NEXTVAL
+        std::vector<std::string> parts;
+        while (toks[k].kind == Token::Ident) {
+            parts.push_back(toks[k].text);
+            if (!toks[k + 1].IsPunct(".")) break;
+            k += 2;
+        }
+        if (parts.size() < 2 || parts.back() != "NEXTVAL" || toks[k].kind != Token::Ident)
+            RaiseWrongArguments(call.name, "the list \"" + list.Str() + "\" is not a list of sequences");
+        names.push_back(parts[parts.size() - 2]);
+        ++k;
+        if (toks[k].kind == Token::End) break;
+        if (!toks[k].IsPunct(","))
+            RaiseWrongArguments(call.name, "the list \"" + list.Str() + "\" is not a list of sequences");
+        ++k;
+    }
+    std::string out;
+    for (const auto& name : names) {
+        if (!out.empty()) out += ",";
+        out += std::to_string(call.db.NextValue(name));
+    }
+    call.args[1] = rt::Variant(out);
+    return rt::Variant();
+}
+
+}  // namespace
+
+void RegisterBuiltinPackages(PackageRegistry& registry) {
+    registry.Register("QTXUTILITY.DECODENUMERICLIST", Decoder(&DecodeNumericList));
+    registry.Register("QTXUTILITY.DECODESTRINGLIST", Decoder(&DecodeStringList));
+    registry.Register("QTXUTILITY.DECODEDATELIST", Decoder(&DecodeDateList));
+
+    Routine seq;
+    seq.kind = Routine::Procedure;
+    seq.minArgs = seq.maxArgs = 2;
+    seq.outArgs = {false, true};
+    seq.body = &GetSeqVal;
+    registry.Register("QTX_GETSEQVAL.GETSEQVAL", std::move(seq));
+}
+
+}  // namespace product

@@ -1,0 +1,371 @@
+#include "product/OracleSession.h"
+
+#include <cstdlib>
+#include <map>
+
+namespace product {
+
+namespace {
+
+std::string Shown(const std::string& text) {
+    return " in \"" + (text.size() > 2000 ? text.substr(0, 2000) + "..." : text) + "\"";
+}
+
+int Utf16Length(const std::string& s) {
+    int n = 0;
+    for (unsigned char c : s)
+        if ((c & 0xC0) != 0x80) n += c >= 0xF0 ? 2 : 1;
+    return n;
+}
+
+// Oracle's predefined exceptions the handlers may name.
+int PredefinedCode(const std::string& name) {
+    static const std::map<std::string, int> kCodes = {
+        {"NO_DATA_FOUND", 1403}, {"DUP_VAL_ON_INDEX", 1},   {"VALUE_ERROR", 6502},
+        {"INVALID_NUMBER", 1722}, {"TOO_MANY_ROWS", 1422}, {"ZERO_DIVIDE", 1476},
+    };
+    auto it = kCodes.find(name);
+    return it == kCodes.end() ? 0 : it->second;
+}
+
+// An exception the block raised by name.
+class UserException : public DatabaseError {
+public:
+    UserException(const void* owner, const std::string& name, int oraCode)
+        : DatabaseError(oraCode == 0 ? 6510 : oraCode,
+                        oraCode == 0 ? "PL/SQL: unhandled user-defined exception " + name
+                                     : "user-defined exception " + name),
+          owner_(owner),
+          name_(name) {}
+    const void* Owner() const { return owner_; }
+    const std::string& Name() const { return name_; }
+
+private:
+    const void* owner_;
+    std::string name_;
+};
+
+}  // namespace
+
+struct OracleSession::Scope {
+    const Scope* parent = nullptr;
+    const Block* block = nullptr;
+    // The declaration a name refers to: its block and entry, or nullptr.
+    const Block::Declared* Resolve(const std::string& name, const Block** owner) const {
+        for (const Scope* s = this; s; s = s->parent)
+            for (const auto& d : s->block->exceptions)
+                if (d.name == name) {
+                    *owner = s->block;
+                    return &d;
+                }
+        return nullptr;
+    }
+};
+
+struct OracleSession::Raised {
+    std::exception_ptr error;
+};
+
+// One execution of one text.
+class OracleSession::Run {
+public:
+    Run(OracleSession& session, const std::string& text, std::vector<BoundValue>& params)
+        : s_(session), text_(text), params_(params) {}
+
+    // ---- checks made before anything runs, as Oracle compiles a block ----
+    void CheckBlock(const Block& b, const Scope* parent, bool inHandler) {
+        Scope scope{parent, &b};
+        CheckStatements(b.body, scope, inHandler);
+        for (const auto& h : b.handlers) {
+            for (const auto& name : h.names) {
+                const Block* owner = nullptr;
+                if (!scope.Resolve(name, &owner) && PredefinedCode(name) == 0)
+                    RaiseOra(6550, "PLS-00201: identifier '" + name + "' must be declared" + Shown(text_));
+            }
+            CheckStatements(h.body, scope, true);
+        }
+    }
+
+    void CheckStatements(const std::vector<BlockStatement>& body, const Scope& scope, bool inHandler) {
+        for (const auto& st : body) {
+            switch (st.kind) {
+                case BlockStatement::Raise:
+                    if (st.name.empty()) {
+                        if (!inHandler)
+                            RaiseOra(6550, "PLS-00367: a RAISE statement with no exception name must be inside "
+                                           "an exception handler" + Shown(text_));
+                    } else {
+                        const Block* owner = nullptr;
+                        if (!scope.Resolve(st.name, &owner) && PredefinedCode(st.name) == 0)
+                            RaiseOra(6550, "PLS-00201: identifier '" + st.name + "' must be declared" + Shown(text_));
+                    }
+                    break;
+                case BlockStatement::Call:
+                    CheckCall(st.call.name, st.call.args, Routine::Procedure);
+                    break;
+                case BlockStatement::Nested:
+                    CheckBlock(*st.nested, &scope, inHandler);
+                    break;
+                default:
+                    break;
+            }
+        }
+    }
+
+    Routine CheckCall(const std::string& name, const std::vector<Expr>& args, Routine::Kind expected) {
+        auto routine = s_.registry_.Find(name);
+        if (!routine) RaiseOra(6550, "PLS-00201: identifier '" + name + "' must be declared" + Shown(text_));
+        if (routine->kind != expected) {
+            if (expected == Routine::Procedure)
+                RaiseOra(6550, "PLS-00221: '" + name + "' is not a procedure or is undefined" + Shown(text_));
+            RaiseOra(6550, "PLS-00222: no function with name '" + name + "' exists in this scope" + Shown(text_));
+        }
+        int n = static_cast<int>(args.size());
+        if (n < routine->minArgs || n > routine->maxArgs)
+            RaiseWrongArguments(name, std::to_string(n) + " arguments given, " +
+                                          (routine->minArgs == routine->maxArgs
+                                               ? std::to_string(routine->minArgs)
+                                               : std::to_string(routine->minArgs) + " to " +
+                                                     std::to_string(routine->maxArgs)) +
+                                          " expected" + Shown(text_));
+        for (size_t k = 0; k < args.size(); ++k) {
+            bool out = k < routine->outArgs.size() && routine->outArgs[k];
+            if (out && args[k].kind != Expr::Marker)
+                RaiseOra(6550, "PLS-00363: expression cannot be used as an assignment target: argument " +
+                                   std::to_string(k + 1) + " of '" + name + "'" + Shown(text_));
+            if (args[k].kind == Expr::Call) CheckCall(args[k].name, args[k].args, Routine::Function);
+        }
+        return *routine;
+    }
+
+    // ---- execution ----
+    rt::Variant Evaluate(const Expr& e) {
+        switch (e.kind) {
+            case Expr::Marker: return params_[static_cast<size_t>(e.marker)].value;
+            case Expr::Null: return rt::Variant::Null();
+            case Expr::String: return e.text.empty() ? rt::Variant::Null() : rt::Variant(e.text);  // '' is Null
+            case Expr::Number: return rt::Variant(std::strtod(e.text.c_str(), nullptr));
+            case Expr::Call: {
+                RoutineCall call{s_.db_, s_.state_, e.name, {}, std::nullopt};
+                for (const auto& a : e.args) call.args.push_back(Evaluate(a));
+                Routine r = CheckCall(e.name, e.args, Routine::Function);
+                return r.body(call);
+            }
+        }
+        return rt::Variant();
+    }
+
+    std::optional<ado::RecordsetImage> CallProcedure(const ProcCall& pc) {
+        Routine r = CheckCall(pc.name, pc.args, Routine::Procedure);
+        RoutineCall call{s_.db_, s_.state_, pc.name, {}, std::nullopt};
+        for (const auto& a : pc.args) call.args.push_back(Evaluate(a));
+        r.body(call);
+        for (size_t k = 0; k < pc.args.size(); ++k) {
+            if (k >= r.outArgs.size() || !r.outArgs[k]) continue;
+            BoundValue& target = params_[static_cast<size_t>(pc.args[k].marker)];
+            if (!target.output)
+                RaiseOra(6577, "output parameter not a bind variable: argument " + std::to_string(k + 1) + " of '" +
+                                   pc.name + "' is bound to an input value" + Shown(text_));
+            const rt::Variant& v = call.args[k];
+            if (target.size > 0 && v.IsString() && Utf16Length(v.Str()) > target.size)
+                RaiseOra(6502, "PL/SQL: numeric or value error: character string buffer too small (" +
+                                   std::to_string(Utf16Length(v.Str())) + " characters for room of " +
+                                   std::to_string(target.size) + ") in argument " + std::to_string(k + 1) +
+                                   " of '" + pc.name + "'");
+            target.value = v;
+        }
+        return std::move(call.rows);
+    }
+
+    void RunBlock(const Block& b, const Scope* parent, const Raised* current) {
+        Scope scope{parent, &b};
+        try {
+            RunStatements(b.body, scope, current);
+        } catch (const rt::ComError&) {
+            Raised raised{std::current_exception()};
+            const ExceptionHandler* handler = FindHandler(b, scope, raised);
+            if (!handler) throw;
+            RunStatements(handler->body, scope, &raised);
+        }
+    }
+
+    const ExceptionHandler* FindHandler(const Block& b, const Scope& scope, const Raised& raised) {
+        int oraCode = 0;
+        bool user = false;
+        try {
+            std::rethrow_exception(raised.error);
+        } catch (const UserException& e) {
+            oraCode = e.OraCode();
+            userName_ = e.Name();
+            userOwner_ = e.Owner();
+            user = true;
+        } catch (const DatabaseError& e) {
+            oraCode = e.OraCode();
+        } catch (const rt::ComError&) {
+        }
+        for (const auto& h : b.handlers) {
+            if (h.names.empty()) return &h;  // OTHERS
+            for (const auto& name : h.names) {
+                const Block* owner = nullptr;
+                const Block::Declared* d = scope.Resolve(name, &owner);
+                if (d) {
+                    if (d->sqlCode != 0 && oraCode == -d->sqlCode) return &h;
+                    if (d->sqlCode == 0 && user && userOwner_ == owner && userName_ == name) return &h;
+                } else if (int code = PredefinedCode(name); code != 0 && oraCode == code) {
+                    return &h;
+                }
+            }
+        }
+        return nullptr;
+    }
+
+    void RunStatements(const std::vector<BlockStatement>& body, const Scope& scope, const Raised* current) {
+        for (const auto& st : body) {
+            switch (st.kind) {
+                case BlockStatement::Null:
+                    break;
+                case BlockStatement::Savepoint:
+                    s_.db_.Savepoint(st.name);
+                    s_.userSavepointSet_ = true;
+                    break;
+                case BlockStatement::RollbackTo:
+                    s_.db_.RollbackTo(st.name);
+                    break;
+                case BlockStatement::Raise: {
+                    if (st.name.empty()) std::rethrow_exception(current->error);
+                    const Block* owner = nullptr;
+                    const Block::Declared* d = scope.Resolve(st.name, &owner);
+                    int code = d ? -d->sqlCode : PredefinedCode(st.name);
+                    throw UserException(owner, st.name, code);
+                }
+                case BlockStatement::Call: {
+                    auto rows = CallProcedure(st.call);
+                    if (rows) rows_ = std::move(rows);
+                    break;
+                }
+                case BlockStatement::Nested:
+                    RunBlock(*st.nested, &scope, current);
+                    break;
+            }
+        }
+    }
+
+    std::optional<ado::RecordsetImage> TakeRows() { return std::move(rows_); }
+
+private:
+    OracleSession& s_;
+    const std::string& text_;
+    std::vector<BoundValue>& params_;
+    std::optional<ado::RecordsetImage> rows_;
+    std::string userName_;
+    const void* userOwner_ = nullptr;
+};
+
+OracleSession::OracleSession(SqliteConnection& db, PackageRegistry& registry) : db_(db), registry_(registry) {}
+
+template <class F>
+void OracleSession::Atomically(F&& body) {
+    std::string sp = "PELMORA_CALL_" + std::to_string(++callCounter_);
+    db_.Savepoint(sp);
+    bool outer = userSavepointSet_;
+    userSavepointSet_ = false;
+    try {
+        body();
+    } catch (...) {
+        try {
+            // Gone already when the block rolled back to a savepoint set before it.
+            db_.RollbackTo(sp);
+            db_.Release(sp);
+        } catch (const rt::ComError&) {
+        }
+        userSavepointSet_ = outer;
+        throw;
+    }
+    // A savepoint the block set must outlive it, and releasing ours would
+    // release it too.
+    if (!userSavepointSet_) db_.Release(sp);
+    userSavepointSet_ = outer || userSavepointSet_;
+}
+
+ExecOutcome OracleSession::Execute(const std::string& text) {
+    std::vector<BoundValue> none;
+    return Execute(text, none);
+}
+
+ExecOutcome OracleSession::Execute(const std::string& text, std::vector<BoundValue>& params) {
+    ParsedText parsed = ParseText(text);
+    const size_t markers = static_cast<size_t>(parsed.markers);
+    if (markers > params.size())
+        RaiseOra(1008, "not all variables bound: " + std::to_string(markers) + " markers, " +
+                           std::to_string(params.size()) + " values" + Shown(text));
+    if (markers < params.size())
+        RaiseOra(1036, "illegal variable name/number: " + std::to_string(markers) + " markers, " +
+                           std::to_string(params.size()) + " values" + Shown(text));
+    db_.EnsureTransaction();
+
+    ExecOutcome out;
+    try {
+        switch (parsed.kind) {
+            case ParsedText::Statement: {
+                // One value per sequence per statement, as Oracle gives one NEXTVAL per row.
+                std::map<std::string, int64_t> taken;
+                std::string sql = parsed.statement.pieces[0];
+                for (size_t k = 0; k < parsed.statement.sequences.size(); ++k) {
+                    const std::string& name = parsed.statement.sequences[k];
+                    auto it = taken.find(name);
+                    if (it == taken.end()) it = taken.emplace(name, db_.NextValue(name)).first;
+                    sql += std::to_string(it->second) + parsed.statement.pieces[k + 1];
+                }
+                std::vector<rt::Variant> values;
+                values.reserve(params.size());
+                for (const auto& p : params) values.push_back(p.value);
+                int64_t changes = 0;
+                ado::RecordsetImage image = db_.Query(sql, values, text, &changes);
+                if (!image.fields.empty() || parsed.returnsRows) {
+                    image.source = text;
+                    out.rows = std::move(image);
+                } else {
+                    out.recordsAffected = changes;
+                }
+                break;
+            }
+            case ParsedText::CreateSequence:
+                db_.CreateSequence(parsed.name, parsed.startWith, parsed.incrementBy, parsed.maxValue);
+                break;
+            case ParsedText::DropSequence:
+                db_.DropSequence(parsed.name);
+                break;
+            case ParsedText::Savepoint:
+                db_.Savepoint(parsed.name);
+                break;
+            case ParsedText::RollbackTo:
+                db_.RollbackTo(parsed.name);
+                break;
+            case ParsedText::CallEscape: {
+                Run run(*this, text, params);
+                run.CheckCall(parsed.call.name, parsed.call.args, Routine::Procedure);
+                Atomically([&] { out.rows = run.CallProcedure(parsed.call); });
+                if (out.rows) out.rows->source = text;
+                break;
+            }
+            case ParsedText::AnonymousBlock: {
+                Run run(*this, text, params);
+                run.CheckBlock(*parsed.block, nullptr, false);
+                Atomically([&] { run.RunBlock(*parsed.block, nullptr, nullptr); });
+                out.rows = run.TakeRows();
+                if (out.rows) out.rows->source = text;
+                break;
+            }
+        }
+    } catch (const rt::ComError& e) {
+        // Some failures (a full disk, an I/O error) end SQLite's transaction;
+        // the data context keeps one open, and says so.
+        if (db_.EnsureTransaction())
+            throw rt::ComError(e.Number(), e.Source(),
+                               e.Description() + " (the transaction was rolled back; a new one was started)");
+        throw;
+    }
+    return out;
+}
+
+}  // namespace product

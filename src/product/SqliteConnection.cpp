@@ -1,0 +1,706 @@
+#include "product/SqliteConnection.h"
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+namespace product {
+
+namespace {
+
+constexpr const char* kSource = "SqliteDataContext";
+
+std::string Quoted(const std::string& sql) {
+    std::string s = sql.size() > 2000 ? sql.substr(0, 2000) + "..." : sql;
+    return " in \"" + s + "\"";
+}
+
+// The Oracle error a SQLite failure stands for, with Oracle's wording.
+int OraCodeFor(int extended, const std::string& msg, std::string& oraText) {
+    auto starts = [&](const char* p) { return msg.rfind(p, 0) == 0; };
+    switch (extended) {
+        case SQLITE_CONSTRAINT_PRIMARYKEY:
+        case SQLITE_CONSTRAINT_UNIQUE:
+            oraText = "unique constraint violated";
+            return 1;
+        case SQLITE_CONSTRAINT_NOTNULL:
+            oraText = "cannot insert NULL";
+            return 1400;
+        case SQLITE_CONSTRAINT_FOREIGNKEY:
+            oraText = "integrity constraint violated";
+            return 2291;
+        case SQLITE_CONSTRAINT_CHECK:
+            oraText = "check constraint violated";
+            return 2290;
+        default:
+            break;
+    }
+    int primary = extended & 0xff;
+    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
+        oraText = "resource busy and acquire with NOWAIT specified or timeout expired";
+        return 54;
+    }
+    if (starts("no such table")) {
+        oraText = "table or view does not exist";
+        return 942;
+    }
+    if (starts("no such column") || starts("no such function")) {
+        oraText = "invalid identifier";
+        return 904;
+    }
+    if (starts("no such savepoint")) {
+        oraText = "savepoint never established in this session or is invalid";
+        return 1086;
+    }
+    if (msg.find("syntax error") != std::string::npos || starts("incomplete input") ||
+        starts("unrecognized token")) {
+        oraText = "invalid SQL statement";
+        return 900;
+    }
+    return 0;
+}
+
+struct StmtDeleter {
+    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using Stmt = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
+
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void CivilFromDays(int64_t z, int& y, int& m, int& d) {
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t yy = static_cast<int64_t>(yoe) + era * 400;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    y = static_cast<int>(yy + (m <= 2));
+}
+
+// 1899-12-30, day 0 of OLE Automation dates.
+const int64_t kOleEpoch = DaysFromCivil(1899, 12, 30);
+
+int Utf16Length(const std::string& s) {
+    int n = 0;
+    for (unsigned char c : s) {
+        if ((c & 0xC0) != 0x80) n += (c >= 0xF0) ? 2 : 1;
+    }
+    return n;
+}
+
+std::string NumberText(double d) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.15g", d);
+    return buf;
+}
+
+struct RawCell {
+    int kind = SQLITE_NULL;
+    int64_t i = 0;
+    double d = 0;
+    std::string s;  // text or blob bytes
+};
+
+rt::Variant BytesVariant(const std::string& bytes) {
+    rt::Variant v = rt::Variant::MakeArray(rt::vbByte, 0, static_cast<int32_t>(bytes.size()) - 1);
+    auto& data = v.ArrayMut()->Data();
+    for (size_t k = 0; k < bytes.size(); ++k) data[k] = rt::Variant(static_cast<uint8_t>(bytes[k]));
+    return v;
+}
+
+bool IsByteArray(const rt::Variant& v) { return v.IsArray() && v.BaseType() == rt::vbByte; }
+
+}  // namespace
+
+// ------------------------------------------------------------------ errors
+
+DatabaseError::DatabaseError(int oraCode, const std::string& message, int32_t number)
+    : rt::ComError(number, kSource,
+                   oraCode > 0 ? [&] {
+                       char buf[16];
+                       std::snprintf(buf, sizeof buf, "ORA-%05d: ", oraCode);
+                       return std::string(buf) + message;
+                   }()
+                               : message),
+      oraCode_(oraCode) {}
+
+void RaiseOra(int oraCode, const std::string& message) { throw DatabaseError(oraCode, message); }
+
+std::string UpperAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+// ------------------------------------------------------------------ dates
+
+double OleDateFromParts(int year, int month, int day, int hour, int minute, int second) {
+    double days = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
+                                      kOleEpoch);
+    double frac = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
+    // Before day 0 the fraction still counts forward from midnight.
+    return days >= 0 ? days + frac : days - frac;
+}
+
+std::string OleDateToDbText(double oleDate) {
+    double whole = std::trunc(oleDate);
+    double frac = std::fabs(oleDate - whole);
+    int64_t secs = std::llround(frac * 86400.0);
+    int64_t day = static_cast<int64_t>(whole);
+    if (secs >= 86400) {
+        secs -= 86400;
+        day += oleDate >= 0 ? 1 : -1;
+    }
+    int y, m, d;
+    CivilFromDays(day + kOleEpoch, y, m, d);
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", y, m, d, static_cast<int>(secs / 3600),
+                  static_cast<int>(secs / 60 % 60), static_cast<int>(secs % 60));
+    return buf;
+}
+
+bool DbTextToOleDate(const std::string& text, double& oleDate) {
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    auto digits = [&](size_t pos, size_t n, int& out) {
+        if (pos + n > text.size()) return false;
+        out = 0;
+        for (size_t k = pos; k < pos + n; ++k) {
+            if (text[k] < '0' || text[k] > '9') return false;
+            out = out * 10 + (text[k] - '0');
+        }
+        return true;
+    };
+    if (!(digits(0, 4, y) && text.size() >= 10 && text[4] == '-' && digits(5, 2, mo) && text[7] == '-' &&
+          digits(8, 2, d)))
+        return false;
+    if (text.size() == 10) {
+    } else if (text.size() == 19 && (text[10] == ' ' || text[10] == 'T') && digits(11, 2, h) && text[13] == ':' &&
+               digits(14, 2, mi) && text[16] == ':' && digits(17, 2, s)) {
+    } else {
+        return false;
+    }
+    static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] || h > 23 || mi > 59 || s > 59) return false;
+    bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    if (mo == 2 && d == 29 && !leap) return false;
+    oleDate = OleDateFromParts(y, mo, d, h, mi, s);
+    return true;
+}
+
+// ------------------------------------------------------------------ types
+
+ColumnType MapDeclaredType(const std::string& declared) {
+    ColumnType t;
+    std::string u;
+    for (char c : UpperAscii(declared))
+        if (c != ' ' && c != '\t') u.push_back(c);
+    std::string base = u.substr(0, u.find('('));
+    int a = -1, b = -1;
+    if (auto open = u.find('('); open != std::string::npos) {
+        const char* p = u.c_str() + open + 1;
+        char* end = nullptr;
+        long v = std::strtol(p, &end, 10);
+        if (end != p) a = static_cast<int>(v);
+        if (end && *end == ',') {
+            const char* q = end + 1;
+            v = std::strtol(q, &end, 10);
+            if (end != q) b = static_cast<int>(v);
+        }
+    }
+    auto set = [&](ado::DataTypeEnum type, int32_t size, int precision = 0, int scale = 0) {
+        t.known = true;
+        t.type = type;
+        t.definedSize = size;
+        t.precision = static_cast<uint8_t>(precision);
+        t.scale = static_cast<uint8_t>(scale);
+    };
+    if (base == "NUMBER" || base == "NUMERIC" || base == "DECIMAL") {
+        if (a < 0) {
+            set(ado::adDouble, 8, 15);  // no precision: a floating number
+        } else {
+            int scale = b < 0 ? 0 : b;
+            if (scale < 0) scale = 0;
+            set(ado::adNumeric, 19, std::min(a, 38), std::min(scale, 38));
+        }
+    } else if (base == "INTEGER" || base == "INT" || base == "SMALLINT") {
+        set(ado::adNumeric, 19, 38, 0);
+    } else if (base == "FLOAT" || base == "BINARY_DOUBLE" || base == "DOUBLEPRECISION" || base == "REAL") {
+        set(ado::adDouble, 8, 15);
+    } else if (base == "BINARY_FLOAT") {
+        set(ado::adSingle, 4, 7);
+    } else if (base == "VARCHAR2" || base == "VARCHAR") {
+        set(ado::adVarChar, a < 0 ? 4000 : a);
+    } else if (base == "NVARCHAR2") {
+        set(ado::adVarWChar, a < 0 ? 2000 : a);
+    } else if (base == "CHAR") {
+        set(ado::adChar, a < 0 ? 1 : a);
+    } else if (base == "NCHAR") {
+        set(ado::adWChar, a < 0 ? 1 : a);
+    } else if (base == "CLOB" || base == "LONG") {
+        set(ado::adLongVarChar, 2147483647);
+    } else if (base == "NCLOB") {
+        set(ado::adLongVarWChar, 2147483647);
+    } else if (base == "DATE" || base.rfind("TIMESTAMP", 0) == 0) {
+        set(ado::adDBTimeStamp, 16, 19);
+    } else if (base == "BLOB" || base == "LONGRAW") {
+        set(ado::adLongVarBinary, 2147483647);
+    } else if (base == "RAW") {
+        set(ado::adVarBinary, a < 0 ? 2000 : a);
+    }
+    return t;
+}
+
+// ------------------------------------------------------------------ connection
+
+SqliteConnection::SqliteConnection(const std::string& path, const Options& options) : path_(path) {
+    const bool memory = path == ":memory:" || path.empty();
+    auto fail = [&](const std::string& why) {
+        if (db_) {
+            sqlite3_close_v2(db_);
+            db_ = nullptr;
+        }
+        throw DatabaseError(0, "Cannot open the database '" + path + "': " + why);
+    };
+    if (!memory && !options.create && !std::filesystem::exists(path)) fail("the file does not exist");
+    int flags = SQLITE_OPEN_READWRITE | (options.create || memory ? SQLITE_OPEN_CREATE : 0);
+    int rc = sqlite3_open_v2(memory ? ":memory:" : path.c_str(), &db_, flags, nullptr);
+    if (rc != SQLITE_OK) fail(db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, options.busyTimeoutMs);
+
+    // A file that is not a database, or one that another process holds
+    // locked, shows on the first read.
+    char* err = nullptr;
+    rc = sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, &err);
+    if (rc != SQLITE_OK) {
+        std::string msg = err ? err : sqlite3_errstr(rc);
+        sqlite3_free(err);
+        fail(msg);
+    }
+    const char* setup =
+        "PRAGMA case_sensitive_like = ON;"
+        "PRAGMA foreign_keys = ON;"
+        "CREATE TEMP VIEW DUAL AS SELECT 'X' AS DUMMY;";
+    if (!memory) {
+        // Readers never block the writer's commit in WAL mode.
+        rc = sqlite3_exec(db_, "PRAGMA journal_mode = WAL", nullptr, nullptr, &err);
+        if (rc != SQLITE_OK) {
+            std::string msg = err ? err : sqlite3_errstr(rc);
+            sqlite3_free(err);
+            fail(msg);
+        }
+    }
+    rc = sqlite3_exec(db_, setup, nullptr, nullptr, &err);
+    if (rc != SQLITE_OK) {
+        std::string msg = err ? err : sqlite3_errstr(rc);
+        sqlite3_free(err);
+        fail(msg);
+    }
+}
+
+SqliteConnection::~SqliteConnection() {
+    if (db_) sqlite3_close_v2(db_);
+}
+
+void SqliteConnection::RaiseLastError(int rc, const std::string& sqlForErrors) const {
+    std::string msg = sqlite3_errmsg(db_);
+    int extended = sqlite3_extended_errcode(db_);
+    if (extended == SQLITE_OK) extended = rc;
+    std::string oraText;
+    int code = OraCodeFor(extended, msg, oraText);
+    if (code > 0) throw DatabaseError(code, oraText + " (" + msg + ")" + Quoted(sqlForErrors));
+    throw DatabaseError(0, "Database error: " + msg + Quoted(sqlForErrors));
+}
+
+namespace {
+
+void BindValue(sqlite3* db, sqlite3_stmt* st, int index, const rt::Variant& v, const std::string& sql) {
+    int rc = SQLITE_OK;
+    switch (v.Type()) {
+        case rt::vbEmpty:
+        case rt::vbNull:
+            rc = sqlite3_bind_null(st, index);
+            break;
+        case rt::vbInteger:
+        case rt::vbLong:
+            rc = sqlite3_bind_int64(st, index, v.I4());
+            break;
+        case rt::vbByte:
+            rc = sqlite3_bind_int64(st, index, v.Byte());
+            break;
+        case rt::vbBoolean:
+            rc = sqlite3_bind_int64(st, index, v.Bool() ? -1 : 0);
+            break;
+        case rt::vbSingle:
+        case rt::vbDouble: {
+            double d = v.R8();
+            if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.0e15)
+                rc = sqlite3_bind_int64(st, index, static_cast<int64_t>(d));
+            else
+                rc = sqlite3_bind_double(st, index, d);
+            break;
+        }
+        case rt::vbCurrency: {
+            auto c = v.Cy();
+            if (c.scaled % 10000 == 0)
+                rc = sqlite3_bind_int64(st, index, c.scaled / 10000);
+            else
+                rc = sqlite3_bind_double(st, index, c.ToDouble());
+            break;
+        }
+        case rt::vbDecimal: {
+            const auto& dec = v.Dec();
+            std::string text = dec.ToString();
+            if (text.find('.') == std::string::npos && text.size() < 18)
+                rc = sqlite3_bind_int64(st, index, std::strtoll(text.c_str(), nullptr, 10));
+            else
+                rc = sqlite3_bind_text(st, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+            break;
+        }
+        case rt::vbDate: {
+            std::string text = OleDateToDbText(v.DateValue());
+            rc = sqlite3_bind_text(st, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+            break;
+        }
+        case rt::vbString:
+            // Oracle keeps no empty texts: '' is Null.
+            if (v.Str().empty())
+                rc = sqlite3_bind_null(st, index);
+            else
+                rc = sqlite3_bind_text(st, index, v.Str().c_str(), static_cast<int>(v.Str().size()),
+                                       SQLITE_TRANSIENT);
+            break;
+        default:
+            if (IsByteArray(v)) {
+                std::string bytes;
+                if (const auto* a = v.Array()) {
+                    bytes.reserve(a->Count());
+                    for (const auto& e : a->Data()) bytes.push_back(static_cast<char>(e.Byte()));
+                }
+                rc = sqlite3_bind_blob(st, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+                break;
+            }
+            throw DatabaseError(932, "inconsistent datatypes: value " + std::to_string(index) + " is a " +
+                                         rt::TypeName(v) + Quoted(sql));
+    }
+    if (rc != SQLITE_OK) {
+        throw DatabaseError(0, std::string("Cannot bind value ") + std::to_string(index) + ": " + sqlite3_errmsg(db) +
+                                   Quoted(sql));
+    }
+}
+
+rt::Variant ConvertCell(const RawCell& c, const ColumnType& t, const std::string& column, const std::string& sql) {
+    if (c.kind == SQLITE_NULL) return rt::Variant::Null();
+    auto invalidNumber = [&]() -> rt::Variant {
+        throw DatabaseError(1722, "invalid number in column " + column + Quoted(sql));
+    };
+    switch (t.type) {
+        case ado::adNumeric:
+            if (c.kind == SQLITE_INTEGER) return rt::Variant(rt::Decimal::FromInt64(c.i));
+            if (c.kind == SQLITE_FLOAT) return rt::Variant(rt::Decimal::FromDouble(c.d));
+            if (c.kind == SQLITE_TEXT) {
+                try {
+                    return rt::Variant(rt::Decimal::Parse(c.s));
+                } catch (const rt::ComError&) {
+                    return invalidNumber();
+                }
+            }
+            return invalidNumber();
+        case ado::adDouble:
+        case ado::adSingle: {
+            double d = 0;
+            if (c.kind == SQLITE_INTEGER) {
+                d = static_cast<double>(c.i);
+            } else if (c.kind == SQLITE_FLOAT) {
+                d = c.d;
+            } else if (c.kind == SQLITE_TEXT) {
+                char* end = nullptr;
+                d = std::strtod(c.s.c_str(), &end);
+                if (c.s.empty() || *end != '\0') return invalidNumber();
+            } else {
+                return invalidNumber();
+            }
+            return t.type == ado::adSingle ? rt::Variant(static_cast<float>(d)) : rt::Variant(d);
+        }
+        case ado::adDBTimeStamp: {
+            double ole = 0;
+            if (c.kind == SQLITE_TEXT && DbTextToOleDate(c.s, ole)) return rt::Variant::Date(ole);
+            throw DatabaseError(1861, "literal does not match format string: column " + column +
+                                          " holds a value that is not a date" + Quoted(sql));
+        }
+        case ado::adLongVarBinary:
+        case ado::adVarBinary:
+            if (c.kind == SQLITE_BLOB || c.kind == SQLITE_TEXT) return BytesVariant(c.s);
+            throw DatabaseError(932, "inconsistent datatypes: column " + column + " holds a number" + Quoted(sql));
+        default:  // texts
+            if (c.kind == SQLITE_TEXT) return rt::Variant(c.s);
+            if (c.kind == SQLITE_INTEGER) return rt::Variant(std::to_string(c.i));
+            if (c.kind == SQLITE_FLOAT) return rt::Variant(NumberText(c.d));
+            return rt::Variant(c.s);
+    }
+}
+
+// The type of a column without a declared type (an expression): what its values are.
+ColumnType InferType(const std::vector<RawCell>& cells, size_t col, size_t ncols) {
+    bool anyInt = false, anyReal = false, anyText = false, anyBlob = false;
+    int32_t longest = 1;
+    for (size_t k = col; k < cells.size(); k += ncols) {
+        const RawCell& c = cells[k];
+        switch (c.kind) {
+            case SQLITE_INTEGER: anyInt = true; break;
+            case SQLITE_FLOAT: anyReal = true; break;
+            case SQLITE_TEXT:
+                anyText = true;
+                longest = std::max(longest, Utf16Length(c.s));
+                break;
+            case SQLITE_BLOB: anyBlob = true; break;
+            default: break;
+        }
+    }
+    ColumnType t;
+    t.known = true;
+    if (anyBlob) {
+        t.type = ado::adLongVarBinary;
+        t.definedSize = 2147483647;
+    } else if (anyText || (!anyInt && !anyReal)) {
+        t.type = ado::adVarChar;
+        t.definedSize = std::max<int32_t>(longest, 1);
+        if (anyInt || anyReal) t.definedSize = std::max<int32_t>(t.definedSize, 40);
+    } else if (anyReal) {
+        t.type = ado::adDouble;
+        t.definedSize = 8;
+        t.precision = 15;
+    } else {
+        t.type = ado::adNumeric;
+        t.definedSize = 19;
+        t.precision = 38;
+    }
+    return t;
+}
+
+}  // namespace
+
+ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::vector<rt::Variant>& values,
+                                            const std::string& sqlForErrors, int64_t* changes) {
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &raw, &tail);
+    if (rc != SQLITE_OK) RaiseLastError(rc, sqlForErrors);
+    Stmt st(raw);
+    if (!st) throw DatabaseError(900, "invalid SQL statement: the text holds no statement" + Quoted(sqlForErrors));
+    for (const char* p = tail; p && *p; ++p) {
+        if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n' && *p != ';')
+            throw DatabaseError(933, "SQL command not properly ended" + Quoted(sqlForErrors));
+    }
+    int params = sqlite3_bind_parameter_count(raw);
+    if (params != static_cast<int>(values.size())) {
+        if (params > static_cast<int>(values.size()))
+            throw DatabaseError(1008, "not all variables bound: " + std::to_string(params) + " markers, " +
+                                          std::to_string(values.size()) + " values" + Quoted(sqlForErrors));
+        throw DatabaseError(1036, "illegal variable name/number: " + std::to_string(params) + " markers, " +
+                                      std::to_string(values.size()) + " values" + Quoted(sqlForErrors));
+    }
+    for (size_t k = 0; k < values.size(); ++k) BindValue(db_, raw, static_cast<int>(k + 1), values[k], sqlForErrors);
+
+    const int ncols = sqlite3_column_count(raw);
+    ado::RecordsetImage image;
+    std::vector<RawCell> cells;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+        for (int c = 0; c < ncols; ++c) {
+            RawCell cell;
+            cell.kind = sqlite3_column_type(raw, c);
+            switch (cell.kind) {
+                case SQLITE_INTEGER: cell.i = sqlite3_column_int64(raw, c); break;
+                case SQLITE_FLOAT: cell.d = sqlite3_column_double(raw, c); break;
+                case SQLITE_TEXT: {
+                    auto* p = reinterpret_cast<const char*>(sqlite3_column_text(raw, c));
+                    cell.s.assign(p, static_cast<size_t>(sqlite3_column_bytes(raw, c)));
+                    break;
+                }
+                case SQLITE_BLOB: {
+                    auto* p = static_cast<const char*>(sqlite3_column_blob(raw, c));
+                    int n = sqlite3_column_bytes(raw, c);
+                    if (p && n > 0) cell.s.assign(p, static_cast<size_t>(n));
+                    break;
+                }
+                default: break;
+            }
+            cells.push_back(std::move(cell));
+        }
+    }
+    if (rc != SQLITE_DONE) RaiseLastError(rc, sqlForErrors);
+    if (changes) *changes = sqlite3_changes64(db_);
+    if (ncols == 0) return image;
+
+    image.fields.resize(static_cast<size_t>(ncols));
+    std::vector<ColumnType> types(static_cast<size_t>(ncols));
+    for (int c = 0; c < ncols; ++c) {
+        ado::FieldDesc& f = image.fields[static_cast<size_t>(c)];
+        const char* name = sqlite3_column_name(raw, c);
+        f.name = UpperAscii(name ? name : "");
+        const char* decl = sqlite3_column_decltype(raw, c);
+        ColumnType t = MapDeclaredType(decl ? decl : "");
+        if (!t.known) t = InferType(cells, static_cast<size_t>(c), static_cast<size_t>(ncols));
+        types[static_cast<size_t>(c)] = t;
+        f.type = t.type;
+        f.definedSize = t.definedSize;
+        f.precision = t.precision;
+        f.numericScale = t.scale;
+
+        int32_t attrs = 0;
+        switch (t.type) {
+            case ado::adNumeric: case ado::adDouble: case ado::adSingle: case ado::adDBTimeStamp:
+            case ado::adChar: case ado::adWChar:
+                attrs |= ado::adFldFixed;
+                break;
+            case ado::adLongVarBinary: case ado::adLongVarChar: case ado::adLongVarWChar:
+                attrs |= ado::adFldLong | ado::adFldMayDefer;
+                break;
+            default: break;
+        }
+        const char* table = sqlite3_column_table_name(raw, c);
+        const char* origin = sqlite3_column_origin_name(raw, c);
+        const char* dbname = sqlite3_column_database_name(raw, c);
+        bool nullable = true;
+        if (table && origin && dbname && std::strcmp(dbname, "temp") != 0) {
+            f.baseTable = UpperAscii(table);
+            f.baseColumn = UpperAscii(origin);
+            int notNull = 0, pk = 0, autoinc = 0;
+            if (sqlite3_table_column_metadata(db_, dbname, table, origin, nullptr, nullptr, &notNull, &pk,
+                                              &autoinc) == SQLITE_OK) {
+                nullable = notNull == 0;
+                if (pk) attrs |= ado::adFldKeyColumn;
+            }
+            attrs |= ado::adFldUpdatable;
+        }
+        if (nullable) attrs |= ado::adFldIsNullable | ado::adFldMayBeNull;
+        f.attributes = attrs;
+    }
+    image.values.reserve(cells.size());
+    for (size_t k = 0; k < cells.size(); ++k) {
+        size_t c = k % static_cast<size_t>(ncols);
+        image.values.push_back(ConvertCell(cells[k], types[c], image.fields[c].name, sqlForErrors));
+    }
+    return image;
+}
+
+int64_t SqliteConnection::Execute(const std::string& sql, const std::vector<rt::Variant>& values) {
+    int64_t changes = 0;
+    Query(sql, values, sql, &changes);
+    return changes;
+}
+
+void SqliteConnection::ExecuteRaw(const std::string& sql) {
+    char* err = nullptr;
+    int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err);
+    if (rc != SQLITE_OK) {
+        sqlite3_free(err);
+        RaiseLastError(rc, sql);
+    }
+}
+
+bool SqliteConnection::InTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
+
+bool SqliteConnection::EnsureTransaction() {
+    if (InTransaction()) return false;
+    ExecuteRaw("BEGIN");
+    return true;
+}
+
+void SqliteConnection::Savepoint(const std::string& name) { ExecuteRaw("SAVEPOINT \"" + UpperAscii(name) + "\""); }
+
+void SqliteConnection::RollbackTo(const std::string& name) {
+    std::string sql = "ROLLBACK TO SAVEPOINT \"" + UpperAscii(name) + "\"";
+    char* err = nullptr;
+    int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err);
+    if (rc != SQLITE_OK) {
+        std::string msg = err ? err : sqlite3_errstr(rc);
+        sqlite3_free(err);
+        if (msg.rfind("no such savepoint", 0) == 0)
+            throw DatabaseError(1086, "savepoint '" + UpperAscii(name) +
+                                          "' never established in this session or is invalid");
+        RaiseLastError(rc, sql);
+    }
+}
+
+void SqliteConnection::Release(const std::string& name) { ExecuteRaw("RELEASE SAVEPOINT \"" + UpperAscii(name) + "\""); }
+
+// ------------------------------------------------------------------ sequences
+
+namespace {
+constexpr const char* kSequenceTable =
+    "CREATE TABLE IF NOT EXISTS PELMORA_SEQUENCES ("
+    "SEQUENCE_NAME TEXT PRIMARY KEY, LAST_NUMBER INTEGER NOT NULL, "
+    "INCREMENT_BY INTEGER NOT NULL, MAX_VALUE INTEGER)";
+
+bool SequenceTableExists(sqlite3* db) {
+    return sqlite3_table_column_metadata(db, "main", "PELMORA_SEQUENCES", "LAST_NUMBER", nullptr, nullptr, nullptr,
+                                         nullptr, nullptr) == SQLITE_OK;
+}
+}  // namespace
+
+void SqliteConnection::CreateSequence(const std::string& name, int64_t startWith, int64_t incrementBy,
+                                      int64_t maxValue) {
+    if (incrementBy == 0) throw DatabaseError(4002, "INCREMENT must be a non-zero integer: sequence " + name);
+    Execute(kSequenceTable);
+    std::string upper = UpperAscii(name);
+    try {
+        rt::Variant maxV = maxValue == INT64_MAX ? rt::Variant::Null() : rt::Variant(static_cast<double>(maxValue));
+        Execute("INSERT INTO PELMORA_SEQUENCES (SEQUENCE_NAME, LAST_NUMBER, INCREMENT_BY, MAX_VALUE) "
+                "VALUES (?, ?, ?, ?)",
+                {rt::Variant(upper), rt::Variant(static_cast<double>(startWith - incrementBy)),
+                 rt::Variant(static_cast<double>(incrementBy)), maxV});
+    } catch (const DatabaseError& e) {
+        if (e.OraCode() == 1)
+            throw DatabaseError(955, "name is already used by an existing object: sequence " + upper);
+        throw;
+    }
+}
+
+void SqliteConnection::DropSequence(const std::string& name) {
+    std::string upper = UpperAscii(name);
+    if (!SequenceTableExists(db_) ||
+        Execute("DELETE FROM PELMORA_SEQUENCES WHERE SEQUENCE_NAME = ?", {rt::Variant(upper)}) == 0)
+        throw DatabaseError(2289, "sequence does not exist: " + upper);
+}
+
+int64_t SqliteConnection::NextValue(const std::string& name) {
+    std::string upper = UpperAscii(name);
+    if (!SequenceTableExists(db_)) throw DatabaseError(2289, "sequence does not exist: " + upper);
+    const std::string sql =
+        "UPDATE PELMORA_SEQUENCES SET LAST_NUMBER = LAST_NUMBER + INCREMENT_BY "
+        "WHERE SEQUENCE_NAME = ? AND (MAX_VALUE IS NULL OR LAST_NUMBER + INCREMENT_BY <= MAX_VALUE) "
+        "RETURNING LAST_NUMBER";
+    ado::RecordsetImage rows;
+    try {
+        rows = Query(sql, {rt::Variant(upper)}, upper + ".NEXTVAL");
+    } catch (const DatabaseError& e) {
+        if (e.OraCode() == 54)
+            throw DatabaseError(54, "resource busy: another connection holds the sequence " + upper +
+                                        " (its transaction is still open)");
+        throw;
+    }
+    if (rows.RowCount() == 0) {
+        auto found = Query("SELECT 1 FROM PELMORA_SEQUENCES WHERE SEQUENCE_NAME = ?", {rt::Variant(upper)}, sql);
+        if (found.RowCount() == 0) throw DatabaseError(2289, "sequence does not exist: " + upper);
+        throw DatabaseError(8004, "sequence " + upper + ".NEXTVAL exceeds MAXVALUE and cannot be instantiated");
+    }
+    return rt::DecimalRoundToInt64(rows.values[0].Dec());
+}
+
+}  // namespace product

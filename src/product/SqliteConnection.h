@@ -1,0 +1,111 @@
+#pragma once
+// One SQLite connection with the conversions the data context needs: Variant
+// values in and out, column types mapped to ADO field descriptors as Oracle's
+// OLE DB provider describes its columns, database errors as Oracle errors,
+// and the sequence store.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ado/Persist.h"
+#include "runtime/Error.h"
+#include "runtime/Variant.h"
+
+struct sqlite3;
+
+namespace product {
+
+// The provider's error number (E_FAIL), as ADO reports every database error.
+inline constexpr int32_t kProviderErrorNumber = rt::HResult(0x80004005u);
+// ADO's number when a pending row no longer matches a row of its table.
+inline constexpr int32_t kRowNotLocatedNumber = rt::HResult(0x80040E38u);
+
+// An error of the database. OraCode is the Oracle error it stands for
+// (1086 for ORA-01086), 0 when it has none; the description starts with
+// "ORA-nnnnn: " then.
+class DatabaseError : public rt::ComError {
+public:
+    DatabaseError(int oraCode, const std::string& message, int32_t number = kProviderErrorNumber);
+    int OraCode() const noexcept { return oraCode_; }
+
+private:
+    int oraCode_;
+};
+
+[[noreturn]] void RaiseOra(int oraCode, const std::string& message);
+
+// OLE Automation dates <-> the text a DATE column holds ("YYYY-MM-DD HH:MM:SS").
+std::string OleDateToDbText(double oleDate);
+// Accepts "YYYY-MM-DD" and "YYYY-MM-DD HH:MM:SS" (also with a "T"); false on
+// anything else.
+bool DbTextToOleDate(const std::string& text, double& oleDate);
+double OleDateFromParts(int year, int month, int day, int hour, int minute, int second);
+
+// The ADO description of a declared column type ("NUMBER(10,2)",
+// "VARCHAR2(30)", ...). Known is false when the declared type is none of
+// the Oracle types the table covers; the value then decides.
+struct ColumnType {
+    bool known = false;
+    ado::DataTypeEnum type = ado::adVariant;
+    int32_t definedSize = 0;
+    uint8_t precision = 0;
+    uint8_t scale = 0;
+};
+ColumnType MapDeclaredType(const std::string& declared);
+
+class SqliteConnection {
+public:
+    struct Options {
+        bool create = false;        // create the file when it is missing
+        int busyTimeoutMs = 2000;   // how long to wait for another writer
+    };
+    // Opens the file (or ":memory:") and checks that it is a readable
+    // database; raises a DatabaseError naming the file otherwise.
+    SqliteConnection(const std::string& path, const Options& options);
+    ~SqliteConnection();
+    SqliteConnection(const SqliteConnection&) = delete;
+    SqliteConnection& operator=(const SqliteConnection&) = delete;
+
+    sqlite3* Handle() const { return db_; }
+    const std::string& Path() const { return path_; }
+
+    // Runs one SQLite statement with positional values; the rows (when the
+    // statement yields columns) come back as an image whose fields carry
+    // their ADO types and base table and column. sqlForErrors is the text
+    // named in an error (the caller's text, before any rewriting).
+    ado::RecordsetImage Query(const std::string& sql, const std::vector<rt::Variant>& values,
+                              const std::string& sqlForErrors, int64_t* changes = nullptr);
+    // Runs one statement that yields no rows; returns the rows changed.
+    int64_t Execute(const std::string& sql, const std::vector<rt::Variant>& values = {});
+    // Runs statements without values (transaction control, schema).
+    void ExecuteRaw(const std::string& sql);
+
+    bool InTransaction() const;
+    // Starts the one transaction again when an error ended it; true when it had ended.
+    bool EnsureTransaction();
+
+    // Savepoints of SQLite; RollbackTo raises ORA-01086 when the savepoint is unknown.
+    void Savepoint(const std::string& name);
+    void RollbackTo(const std::string& name);
+    void Release(const std::string& name);
+
+    // ---- sequences, kept in the table PELMORA_SEQUENCES ----
+    void CreateSequence(const std::string& name, int64_t startWith, int64_t incrementBy, int64_t maxValue);
+    void DropSequence(const std::string& name);
+    // The next value, taken under the database's write lock, so no two
+    // connections ever receive the same value. ORA-02289 when unknown.
+    int64_t NextValue(const std::string& name);
+
+    // Raises the database's last error as a DatabaseError, naming the text.
+    [[noreturn]] void RaiseLastError(int rc, const std::string& sqlForErrors) const;
+
+private:
+    sqlite3* db_ = nullptr;
+    std::string path_;
+};
+
+// Shortcut for a name compared with the case rules of unquoted Oracle
+// identifiers.
+std::string UpperAscii(std::string s);
+
+}  // namespace product
