@@ -64,24 +64,40 @@ enum ObjectStateEnum : int32_t {
 enum PositionEnum : int32_t { adPosUnknown = -1, adPosBOF = -2, adPosEOF = -3 };
 enum ResyncEnum : int32_t { adResyncUnderlyingValues = 1, adResyncAllValues = 2 };
 enum PersistFormatEnum : int32_t { adPersistADTG = 0, adPersistXML = 1 };
+enum ParameterAttributesEnum : int32_t { adParamSigned = 0x10, adParamNullable = 0x40, adParamLong = 0x80 };
 
-// ADO's error numbers, as Err.Number reports them.
+// ADO's error numbers, as Err.Number reports them (ADO's ErrorValueEnum), and
+// the two OLE DB errors a client cursor passes through for rows.
 namespace err {
-inline constexpr int32_t ProviderNotFound = static_cast<int32_t>(0x800A0E7A);  // 3706
-inline constexpr int32_t InvalidArgument = static_cast<int32_t>(0x800A0BB9);   // 3001
-inline constexpr int32_t NoCurrentRecord = static_cast<int32_t>(0x800A0BCD);   // 3021
-inline constexpr int32_t IllegalOperation = static_cast<int32_t>(0x800A0C93);  // 3219
-inline constexpr int32_t ItemNotFound = static_cast<int32_t>(0x800A0CC1);      // 3265
-inline constexpr int32_t ObjectClosed = static_cast<int32_t>(0x800A0E78);      // 3704
-inline constexpr int32_t ObjectOpen = static_cast<int32_t>(0x800A0E79);        // 3705
-inline constexpr int32_t NotSupported = static_cast<int32_t>(0x800A0CB3);      // 3251
+inline constexpr int32_t ProviderFailed = static_cast<int32_t>(0x800A0BB8);      // 3000
+inline constexpr int32_t InvalidArgument = static_cast<int32_t>(0x800A0BB9);     // 3001
+inline constexpr int32_t OpeningFile = static_cast<int32_t>(0x800A0BBA);         // 3002
+inline constexpr int32_t ReadFile = static_cast<int32_t>(0x800A0BBB);            // 3003
+inline constexpr int32_t WriteFile = static_cast<int32_t>(0x800A0BBC);           // 3004
+inline constexpr int32_t NoCurrentRecord = static_cast<int32_t>(0x800A0BCD);     // 3021
+inline constexpr int32_t IllegalOperation = static_cast<int32_t>(0x800A0C93);    // 3219
+inline constexpr int32_t CantChangeProvider = static_cast<int32_t>(0x800A0C94);  // 3220
+inline constexpr int32_t NotSupported = static_cast<int32_t>(0x800A0CB3);        // 3251 adErrFeatureNotAvailable
+inline constexpr int32_t ItemNotFound = static_cast<int32_t>(0x800A0CC1);        // 3265
+inline constexpr int32_t ObjectInCollection = static_cast<int32_t>(0x800A0D27);  // 3367
+inline constexpr int32_t ObjectNotSet = static_cast<int32_t>(0x800A0D5C);        // 3420
+inline constexpr int32_t DataConversion = static_cast<int32_t>(0x800A0D5D);      // 3421
+inline constexpr int32_t ObjectClosed = static_cast<int32_t>(0x800A0E78);        // 3704
+inline constexpr int32_t ObjectOpen = static_cast<int32_t>(0x800A0E79);          // 3705
+inline constexpr int32_t ProviderNotFound = static_cast<int32_t>(0x800A0E7A);    // 3706
+inline constexpr int32_t BoundToCommand = static_cast<int32_t>(0x800A0E7B);      // 3707
+inline constexpr int32_t InvalidParamInfo = static_cast<int32_t>(0x800A0E7C);    // 3708
+inline constexpr int32_t InvalidConnection = static_cast<int32_t>(0x800A0E7D);   // 3709
+inline constexpr int32_t NotReentrant = static_cast<int32_t>(0x800A0E7E);        // 3710
 inline constexpr int32_t OperationCancelled = static_cast<int32_t>(0x800A0E80);  // 3712
-inline constexpr int32_t InvalidBookmark = static_cast<int32_t>(0x800A0E7D);    // bookmark invalid
-inline constexpr int32_t FieldNotUpdatable = static_cast<int32_t>(0x800A0CB3);  // read-only: not supported
-inline constexpr int32_t DataConversion = static_cast<int32_t>(0x800A0D5D);     // 3421 wrong type
-inline constexpr int32_t ObjectInCollection = static_cast<int32_t>(0x800A0D36); // 3367
-inline constexpr int32_t NoUpdatesPending = static_cast<int32_t>(0x800A0EA4);   // 3748? see docs
-inline constexpr int32_t CantChangeProvider = static_cast<int32_t>(0x800A0E7C);
+inline constexpr int32_t DataOverflow = static_cast<int32_t>(0x800A0E89);        // 3721
+inline constexpr int32_t CantChangeConnection = static_cast<int32_t>(0x800A0EA4);  // 3748
+// A recordset that cannot be written (read-only lock) refuses writes with 3251.
+inline constexpr int32_t FieldNotUpdatable = NotSupported;
+// OLE DB: a bookmark that names no row of the recordset (DB_E_BADBOOKMARK).
+inline constexpr int32_t InvalidBookmark = static_cast<int32_t>(0x80040E0E);
+// OLE DB: the row was deleted (DB_E_DELETEDROW); its values are read through OriginalValue.
+inline constexpr int32_t RowDeleted = static_cast<int32_t>(0x80040E23);
 }  // namespace err
 
 }  // namespace ado

@@ -1,0 +1,1421 @@
+#include "ado/Recordset.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "ado/FilterCriteria.h"
+#include "ado/RowStore.h"
+#include "runtime/Vb.h"
+
+namespace ado {
+
+namespace {
+
+constexpr const char* kSource = "ADODB.Recordset";
+
+[[noreturn]] void Raise(int32_t number, const char* description) {
+    throw rt::ComError(number, kSource, description);
+}
+[[noreturn]] void NoCurrent() {
+    Raise(err::NoCurrentRecord,
+          "Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a "
+          "current record.");
+}
+[[noreturn]] void BadArgument() {
+    Raise(err::InvalidArgument,
+          "Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.");
+}
+[[noreturn]] void BadBookmark() { Raise(err::InvalidBookmark, "Bookmark is invalid."); }
+[[noreturn]] void DeletedRow() {
+    Raise(err::RowDeleted, "Row handle referred to a deleted row or a row marked for deletion.");
+}
+[[noreturn]] void NotFound() {
+    Raise(err::ItemNotFound, "Item cannot be found in the collection corresponding to the requested name or ordinal.");
+}
+rt::ComError CancelledError() {
+    return rt::ComError(err::OperationCancelled, kSource, "Operation has been canceled by the user.");
+}
+
+bool IsMissingArg(const rt::Variant& v) { return v.IsMissing() || v.IsEmpty(); }
+
+// A whole number from a numeric variant (bookmarks, enum values).
+bool WholeNumber(const rt::Variant& v, double& out) {
+    switch (v.BaseType()) {
+        case rt::vbInteger: out = v.I2(); return !v.IsArray();
+        case rt::vbLong: out = v.I4(); return !v.IsArray();
+        case rt::vbByte: out = v.Byte(); return !v.IsArray();
+        case rt::vbSingle:
+        case rt::vbDouble: out = v.R8(); break;
+        case rt::vbDecimal: out = v.Dec().ToDouble(); break;
+        case rt::vbCurrency: out = v.Cy().ToDouble(); break;
+        default: return false;
+    }
+    if (v.IsArray()) return false;
+    return std::isfinite(out) && std::floor(out) == out;
+}
+
+// Sort ranks: Null and Empty first, then numbers and dates, texts, the rest.
+int Rank(const rt::Variant& v) {
+    if (v.IsNull() || v.IsEmpty()) return 0;
+    if (v.IsNumericType() || v.Type() == rt::vbDate) return 1;
+    if (v.IsString()) return 2;
+    return 3;
+}
+double NumberOf(const rt::Variant& v) {
+    switch (v.Type()) {
+        case rt::vbInteger: return v.I2();
+        case rt::vbLong: return v.I4();
+        case rt::vbByte: return v.Byte();
+        case rt::vbBoolean: return v.Bool() ? -1.0 : 0.0;
+        case rt::vbSingle:
+        case rt::vbDouble: return v.R8();
+        case rt::vbDate: return v.DateValue();
+        case rt::vbCurrency: return v.Cy().ToDouble();
+        case rt::vbDecimal: return v.Dec().ToDouble();
+        default: return 0.0;
+    }
+}
+int FoldedCompare(const std::string& a, const std::string& b) {
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[i]);
+        if (ca >= 'A' && ca <= 'Z') ca = static_cast<unsigned char>(ca + 32);
+        if (cb >= 'A' && cb <= 'Z') cb = static_cast<unsigned char>(cb + 32);
+        if (ca != cb) return ca < cb ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+// Texts ignore letter case first and fall back to the exact text, so that
+// equal values always end up next to each other.
+int CompareForSort(const rt::Variant& a, const rt::Variant& b) {
+    int ra = Rank(a), rb = Rank(b);
+    if (ra != rb) return ra < rb ? -1 : 1;
+    if (ra == 1) {
+        double x = NumberOf(a), y = NumberOf(b);
+        return x < y ? -1 : (x > y ? 1 : 0);
+    }
+    if (ra == 2) {
+        int c = FoldedCompare(a.Str(), b.Str());
+        if (c != 0) return c;
+        return a.Str().compare(b.Str()) < 0 ? -1 : (a.Str() == b.Str() ? 0 : 1);
+    }
+    return 0;
+}
+
+std::string TrimBlanks(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return "";
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+bool EqualsNoCase(const std::string& a, const std::string& b) { return FoldedCompare(a, b) == 0 && a.size() == b.size(); }
+
+std::vector<rt::Variant> ArgumentList(const rt::Variant& v) {
+    std::vector<rt::Variant> out;
+    if (v.IsArray()) {
+        const rt::SafeArray* a = v.Array();
+        if (!a || a->Dims() != 1) BadArgument();
+        for (const auto& e : a->Data()) out.push_back(e);
+    } else {
+        out.push_back(v);
+    }
+    return out;
+}
+
+// The Visual Basic side of a late-bound call: optional argument i.
+const rt::Variant& Arg(const rt::Args& args, size_t i) {
+    static const rt::Variant missing = rt::Variant::Missing();
+    return i < args.size() ? args[i] : missing;
+}
+int32_t IntArg(const rt::Args& args, size_t i, int32_t fallback) {
+    const rt::Variant& v = Arg(args, i);
+    if (v.IsMissing()) return fallback;
+    return rt::CLng(v);
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ creation
+
+RecordsetPtr Recordset::Create() { return std::make_shared<Recordset>(); }
+
+Recordset::Recordset() = default;
+Recordset::~Recordset() = default;
+
+RecordsetPtr Recordset::FromImage(RecordsetImage image, LockTypeEnum lockType, CursorTypeEnum cursorType) {
+    auto rs = Create();
+    auto store = std::make_shared<RowStore>();
+    size_t width = image.fields.size();
+    store->SetFields(std::move(image.fields));
+    size_t rows = width == 0 ? 0 : image.values.size() / width;
+    image.values.resize(rows * width);
+    store->values = std::move(image.values);
+    store->meta.assign(rows, RowStore::Meta{});
+    rs->lockType_ = lockType == adLockUnspecified ? adLockBatchOptimistic : lockType;
+    rs->cursorType_ = cursorType == adOpenUnspecified ? adOpenStatic : cursorType;
+    rs->source_ = std::move(image.source);
+    rs->AttachStore(std::move(store));
+    return rs;
+}
+
+RecordsetPtr Recordset::Self() { return std::static_pointer_cast<Recordset>(weak_from_this().lock()); }
+
+void Recordset::AttachStore(std::shared_ptr<RowStore> store) {
+    store_ = std::move(store);
+    open_ = true;
+    ++schemaVersion_;
+    filterKind_ = FilterKind::None;
+    filter_ = rt::Variant(int32_t{0});
+    filterGroup_ = adFilterNone;
+    criteria_.reset();
+    sort_.clear();
+    sortKeys_.clear();
+    editMode_ = adEditNone;
+    editRow_ = -1;
+    RebuildView();
+    PositionFirst();
+}
+
+void Recordset::CheckOpen() const {
+    if (!open_) Raise(err::ObjectClosed, "Operation is not allowed when the object is closed.");
+}
+
+void Recordset::CheckUpdatable() const {
+    CheckOpen();
+    if (lockType_ == adLockReadOnly)
+        Raise(err::NotSupported,
+              "Current Recordset does not support updating. This may be a limitation of the provider, or of the "
+              "selected locktype.");
+}
+
+ObjectStateEnum Recordset::get_State() const { return open_ ? adStateOpen : adStateClosed; }
+
+// ------------------------------------------------------------------ open/close
+
+void Recordset::Open(const rt::Variant& Source, const rt::Variant& ActiveConnection, CursorTypeEnum CursorType,
+                     LockTypeEnum LockType, int32_t /*Options*/) {
+    if (open_) Raise(err::ObjectOpen, "Operation is not allowed when the object is open.");
+    bool noConnection = IsMissingArg(ActiveConnection) || ActiveConnection.IsNull() || ActiveConnection.IsNothing() ||
+                        (ActiveConnection.IsString() && ActiveConnection.Str().empty());
+    if (!noConnection)
+        Raise(err::NotSupported, "Recordsets over a connection are opened by the data context.");
+    std::string path;
+    if (Source.IsString()) {
+        path = Source.Str();
+    } else if (!IsMissingArg(Source) && !Source.IsNull()) {
+        BadArgument();
+    }
+    LockTypeEnum lock = LockType != adLockUnspecified ? LockType : (lockTypeSet_ ? lockType_ : adLockBatchOptimistic);
+    CursorTypeEnum cursor = CursorType != adOpenUnspecified ? CursorType : (cursorTypeSet_ ? cursorType_ : adOpenStatic);
+    if (lock < adLockReadOnly || lock > adLockBatchOptimistic) BadArgument();
+    auto store = std::make_shared<RowStore>();
+    if (!path.empty()) {
+        RecordsetImage image = LoadImage(path);
+        size_t width = image.fields.size();
+        store->SetFields(std::move(image.fields));
+        size_t rows = width == 0 ? 0 : image.values.size() / width;
+        image.values.resize(rows * width);
+        store->values = std::move(image.values);
+        store->meta.assign(rows, RowStore::Meta{});
+        source_ = std::move(image.source);
+    } else {
+        if (pendingFields_.empty())
+            Raise(err::IllegalOperation, "A recordset without fields cannot be opened.");
+        store->SetFields(pendingFields_);
+    }
+    lockType_ = lock;
+    cursorType_ = cursor;
+    connection_.reset();
+    AttachStore(std::move(store));
+}
+
+void Recordset::Close() {
+    CheckOpen();
+    auto keep = Self();
+    if (editMode_ != adEditNone) {
+        if (!IsBatch()) Raise(err::IllegalOperation, "Operation is not allowed in this context.");
+        // A batch recordset drops the edit with everything else not yet sent.
+        if (editMode_ == adEditAdd) {
+            store_->meta[static_cast<size_t>(editRow_)].removed = true;
+            ++store_->version;
+        } else {
+            std::copy(editBackup_.begin(), editBackup_.end(), store_->Row(editRow_));
+            if (editRowWasUnmodified_) store_->meta[static_cast<size_t>(editRow_)].original = -1;
+        }
+        editMode_ = adEditNone;
+        editRow_ = -1;
+    }
+    if (FireWill(evRecordset, adRsnClose, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+            s.WillChangeRecordset(adRsnClose, st, rs);
+        }) == adStatusCancel) {
+        FireCancelled(evRecordsetComplete, adRsnClose);
+        throw CancelledError();
+    }
+    pendingFields_ = store_->fields;
+    store_.reset();
+    view_.clear();
+    base_.clear();
+    indexOf_.clear();
+    indexValid_ = false;
+    pos_ = -1;
+    open_ = false;
+    ++schemaVersion_;
+    FireComplete(evRecordsetComplete, adRsnClose, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+        s.RecordsetChangeComplete(adRsnClose, nullptr, st, rs);
+    });
+}
+
+RecordsetImage Recordset::ToImage() {
+    CheckOpen();
+    Sync();
+    RecordsetImage image;
+    image.source = source_;
+    image.fields = store_->fields;
+    image.values.reserve(static_cast<size_t>(VisibleCount()) * store_->width);
+    for (int32_t row : view_) {
+        if (!Visible(row) || store_->meta[static_cast<size_t>(row)].status == adRecDeleted) continue;
+        const rt::Variant* values = store_->Row(row);
+        image.values.insert(image.values.end(), values, values + store_->width);
+    }
+    return image;
+}
+
+void Recordset::Save(const std::string& path, PersistFormatEnum /*format*/) {
+    CheckOpen();
+    auto keep = Self();
+    FinishEdit();
+    SaveImage(path, ToImage());
+    PositionFirst();
+}
+
+// ------------------------------------------------------------------ fields
+
+std::vector<FieldDesc>& Recordset::PendingFieldDescs() { return pendingFields_; }
+
+int32_t Recordset::FieldCount() const {
+    return static_cast<int32_t>(store_ ? store_->fields.size() : pendingFields_.size());
+}
+
+const FieldDesc& Recordset::DescAt(int32_t index) const {
+    const auto& list = store_ ? store_->fields : pendingFields_;
+    if (index < 0 || static_cast<size_t>(index) >= list.size()) NotFound();
+    return list[static_cast<size_t>(index)];
+}
+
+int32_t Recordset::FieldIndex(const std::string& name) const {
+    if (store_) return store_->FieldIndex(name);
+    for (size_t i = 0; i < pendingFields_.size(); ++i)
+        if (EqualsNoCase(pendingFields_[i].name, name)) return static_cast<int32_t>(i);
+    return -1;
+}
+
+void Recordset::SetFieldDesc(int32_t index, const FieldDesc& desc) {
+    DescAt(index);
+    if (store_) {
+        auto descs = store_->fields;
+        descs[static_cast<size_t>(index)] = desc;
+        store_->SetFields(std::move(descs));
+    } else {
+        pendingFields_[static_cast<size_t>(index)] = desc;
+    }
+}
+
+FieldsPtr Recordset::get_Fields() {
+    if (auto f = fields_.lock()) return f;
+    auto self = Self();
+    if (!self) Raise(err::IllegalOperation, "A recordset must be held by a shared pointer.");
+    auto f = std::make_shared<Fields>(self);
+    fields_ = f;
+    return f;
+}
+
+rt::Variant Recordset::GetValue(const rt::Variant& index) { return get_Fields()->get_Item(index)->get_Value(); }
+
+void Recordset::SetValue(const rt::Variant& index, const rt::Variant& value) {
+    get_Fields()->get_Item(index)->put_Value(value);
+}
+
+rt::Variant Recordset::FieldValue(int32_t index) {
+    CheckOpen();
+    DescAt(index);
+    Sync();
+    int32_t row = RequireCurrentRow();
+    if (!Visible(row) || store_->meta[static_cast<size_t>(row)].status == adRecDeleted) DeletedRow();
+    return store_->Row(row)[index];
+}
+
+rt::Variant Recordset::FieldOriginalValue(int32_t index) {
+    CheckOpen();
+    DescAt(index);
+    Sync();
+    int32_t row = RequireCurrentRow();
+    const auto& m = store_->meta[static_cast<size_t>(row)];
+    if (m.original >= 0) return store_->originals[static_cast<size_t>(m.original)][static_cast<size_t>(index)];
+    if (m.status == adRecNew) return rt::Variant::Null();
+    return store_->Row(row)[index];
+}
+
+rt::Variant Recordset::FieldUnderlyingValue(int32_t index) {
+    // Without a live database the last fetched values are the underlying ones.
+    return FieldOriginalValue(index);
+}
+
+// ------------------------------------------------------------------ view
+
+bool Recordset::Visible(int32_t row) const {
+    const auto& m = store_->meta[static_cast<size_t>(row)];
+    if (m.removed) return false;
+    if (filterKind_ == FilterKind::Group) {
+        if (filterGroup_ == adFilterPendingRecords) return store_->IsPending(row);
+        if (filterGroup_ == adFilterAffectedRecords) return true;
+    }
+    return m.status != adRecDeleted;
+}
+
+bool Recordset::PassesFilter(int32_t row) const {
+    switch (filterKind_) {
+        case FilterKind::None: return true;
+        case FilterKind::Criteria: return criteria_->Matches(store_->Row(row));
+        case FilterKind::Group:
+            return filterGroup_ == adFilterPendingRecords || filterGroup_ == adFilterFetchedRecords;
+        case FilterKind::Bookmarks: return false;
+    }
+    return false;
+}
+
+void Recordset::Sync() {
+    if (!store_ || seenVersion_ == store_->version) return;
+    int32_t n = store_->RowCount();
+    for (int32_t row = knownRows_; row < n; ++row) {
+        if (store_->meta[static_cast<size_t>(row)].removed || !PassesFilter(row)) continue;
+        base_.push_back(row);
+        view_.push_back(row);
+        if (indexValid_) {
+            indexOf_.resize(static_cast<size_t>(n), -1);
+            indexOf_[static_cast<size_t>(row)] = static_cast<int32_t>(view_.size()) - 1;
+        }
+    }
+    knownRows_ = n;
+    seenVersion_ = store_->version;
+}
+
+void Recordset::RebuildView() {
+    base_.clear();
+    int32_t n = store_->RowCount();
+    switch (filterKind_) {
+        case FilterKind::None:
+            base_.reserve(static_cast<size_t>(n));
+            for (int32_t r = 0; r < n; ++r)
+                if (!store_->meta[static_cast<size_t>(r)].removed) base_.push_back(r);
+            break;
+        case FilterKind::Criteria:
+            for (int32_t r = 0; r < n; ++r)
+                if (Visible(r) && criteria_->Matches(store_->Row(r))) base_.push_back(r);
+            break;
+        case FilterKind::Group:
+            if (filterGroup_ == adFilterAffectedRecords) {
+                for (int32_t r : store_->affected)
+                    if (r < n && !store_->meta[static_cast<size_t>(r)].removed) base_.push_back(r);
+            } else if (filterGroup_ != adFilterConflictingRecords) {
+                for (int32_t r = 0; r < n; ++r)
+                    if (!store_->meta[static_cast<size_t>(r)].removed) base_.push_back(r);
+            }
+            break;
+        case FilterKind::Bookmarks: {
+            const rt::SafeArray* a = filter_.Array();
+            if (a)
+                for (const auto& bm : a->Data()) base_.push_back(RowOfBookmark(bm));
+            break;
+        }
+    }
+    knownRows_ = n;
+    seenVersion_ = store_->version;
+    ApplySort();
+}
+
+void Recordset::ApplySort() {
+    view_ = base_;
+    if (!sortKeys_.empty()) {
+        auto& store = *store_;
+        std::stable_sort(view_.begin(), view_.end(), [&](int32_t a, int32_t b) {
+            const rt::Variant* ra = store.Row(a);
+            const rt::Variant* rb = store.Row(b);
+            for (const auto& key : sortKeys_) {
+                int c = CompareForSort(ra[key.field], rb[key.field]);
+                if (c != 0) return key.descending ? c > 0 : c < 0;
+            }
+            return false;
+        });
+    }
+    indexValid_ = false;
+    countVersion_ = ~uint64_t{0};
+}
+
+int32_t Recordset::VisibleCount() {
+    if (countVersion_ == store_->version && countSize_ == view_.size()) return visibleCount_;
+    int32_t count = 0;
+    for (int32_t row : view_)
+        if (Visible(row)) ++count;
+    visibleCount_ = count;
+    countVersion_ = store_->version;
+    countSize_ = view_.size();
+    return count;
+}
+
+bool Recordset::HasCurrent() const { return pos_ >= 0 && static_cast<size_t>(pos_) < view_.size(); }
+
+int32_t Recordset::CurrentRow() const { return HasCurrent() ? view_[static_cast<size_t>(pos_)] : -1; }
+
+int32_t Recordset::RequireCurrentRow() {
+    if (!HasCurrent()) NoCurrent();
+    return view_[static_cast<size_t>(pos_)];
+}
+
+int32_t Recordset::NextVisible(int32_t from) const {
+    int32_t size = static_cast<int32_t>(view_.size());
+    for (int32_t i = std::max(from + 1, 0); i < size; ++i)
+        if (Visible(view_[static_cast<size_t>(i)])) return i;
+    return size;
+}
+
+int32_t Recordset::PrevVisible(int32_t from) const {
+    int32_t size = static_cast<int32_t>(view_.size());
+    for (int32_t i = std::min(from - 1, size - 1); i >= 0; --i)
+        if (Visible(view_[static_cast<size_t>(i)])) return i;
+    return -1;
+}
+
+int32_t Recordset::IndexOfRow(int32_t row) {
+    if (!indexValid_) {
+        indexOf_.assign(static_cast<size_t>(store_->RowCount()), -1);
+        for (size_t i = view_.size(); i-- > 0;) indexOf_[static_cast<size_t>(view_[i])] = static_cast<int32_t>(i);
+        indexValid_ = true;
+    }
+    if (row < 0 || static_cast<size_t>(row) >= indexOf_.size()) return -1;
+    return indexOf_[static_cast<size_t>(row)];
+}
+
+int32_t Recordset::RowOfBookmark(const rt::Variant& bookmark) const {
+    double n = 0;
+    if (!WholeNumber(bookmark, n)) BadBookmark();
+    if (n < 1 || n > store_->RowCount()) BadBookmark();
+    int32_t row = static_cast<int32_t>(n) - 1;
+    if (store_->meta[static_cast<size_t>(row)].removed) BadBookmark();
+    return row;
+}
+
+void Recordset::PositionFirst() {
+    pos_ = NextVisible(-1);
+}
+
+// ------------------------------------------------------------------ events
+
+bool Recordset::HasSinks() const { return !sinks_.empty(); }
+
+int32_t Recordset::Advise(const std::shared_ptr<RecordsetEvents>& sink) {
+    if (!sink) BadArgument();
+    sinks_.push_back(Sink{++lastCookie_, sink, {}});
+    return lastCookie_;
+}
+
+void Recordset::Unadvise(int32_t cookie) {
+    std::erase_if(sinks_, [&](const Sink& s) { return s.cookie == cookie; });
+}
+
+template <class F>
+EventStatusEnum Recordset::FireWill(EventKind kind, int reason, F&& call) {
+    if (sinks_.empty()) return adStatusOK;
+    auto self = Self();
+    size_t bit = static_cast<size_t>(kind) * 16 + static_cast<size_t>(reason);
+    auto snapshot = sinks_;
+    EventStatusEnum result = adStatusOK;
+    for (auto& entry : snapshot) {
+        auto live = std::find_if(sinks_.begin(), sinks_.end(), [&](const Sink& s) { return s.cookie == entry.cookie; });
+        if (live == sinks_.end() || live->unwanted.test(bit)) continue;
+        auto sink = entry.sink.lock();
+        if (!sink) continue;
+        EventStatusEnum status = adStatusOK;
+        // A failing handler does not fail the operation, as with a COM event.
+        try {
+            call(*sink, status, self);
+        } catch (const std::exception&) {
+        }
+        if (status == adStatusUnwantedEvent) {
+            auto again = std::find_if(sinks_.begin(), sinks_.end(), [&](const Sink& s) { return s.cookie == entry.cookie; });
+            if (again != sinks_.end()) again->unwanted.set(bit);
+        } else if (status == adStatusCancel) {
+            result = adStatusCancel;
+            break;
+        }
+    }
+    std::erase_if(sinks_, [](const Sink& s) { return s.sink.expired(); });
+    return result;
+}
+
+template <class F>
+void Recordset::FireComplete(EventKind kind, int reason, F&& call) {
+    if (sinks_.empty()) return;
+    auto self = Self();
+    size_t bit = static_cast<size_t>(kind) * 16 + static_cast<size_t>(reason);
+    auto snapshot = sinks_;
+    for (auto& entry : snapshot) {
+        auto live = std::find_if(sinks_.begin(), sinks_.end(), [&](const Sink& s) { return s.cookie == entry.cookie; });
+        if (live == sinks_.end() || live->unwanted.test(bit)) continue;
+        auto sink = entry.sink.lock();
+        if (!sink) continue;
+        EventStatusEnum status = adStatusOK;
+        try {
+            call(*sink, status, self);
+        } catch (const std::exception&) {
+        }
+        if (status == adStatusUnwantedEvent) {
+            auto again = std::find_if(sinks_.begin(), sinks_.end(), [&](const Sink& s) { return s.cookie == entry.cookie; });
+            if (again != sinks_.end()) again->unwanted.set(bit);
+        }
+    }
+    std::erase_if(sinks_, [](const Sink& s) { return s.sink.expired(); });
+}
+
+void Recordset::FireCancelled(EventKind completeKind, int reason) {
+    rt::ComError error = CancelledError();
+    auto reasonEnum = static_cast<EventReasonEnum>(reason);
+    FireComplete(completeKind, reason, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+        st = adStatusErrorsOccurred;
+        switch (completeKind) {
+            case evRecordComplete: s.RecordChangeComplete(reasonEnum, 1, &error, st, rs); break;
+            case evRecordsetComplete: s.RecordsetChangeComplete(reasonEnum, &error, st, rs); break;
+            case evMoveComplete: s.MoveComplete(reasonEnum, &error, st, rs); break;
+            default: break;
+        }
+    });
+}
+
+// ------------------------------------------------------------------ navigation
+
+void Recordset::FinishEdit() {
+    if (editMode_ != adEditNone) Update();
+}
+
+template <class Op>
+void Recordset::DoMove(EventReasonEnum reason, Op&& op) {
+    auto keep = Self();
+    FinishEdit();
+    if (FireWill(evMove, reason, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+            s.WillMove(reason, st, rs);
+        }) == adStatusCancel) {
+        FireCancelled(evMoveComplete, reason);
+        throw CancelledError();
+    }
+    if (!open_) return;
+    Sync();
+    op();
+    FireComplete(evMoveComplete, reason, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+        s.MoveComplete(reason, nullptr, st, rs);
+    });
+}
+
+void Recordset::MoveTo(int32_t newPos, EventReasonEnum reason) {
+    DoMove(reason, [&] { pos_ = newPos; });
+}
+
+bool Recordset::get_BOF() {
+    CheckOpen();
+    Sync();
+    if (pos_ < 0) return true;
+    return static_cast<size_t>(pos_) >= view_.size() && VisibleCount() == 0;
+}
+
+bool Recordset::get_EOF() {
+    CheckOpen();
+    Sync();
+    if (static_cast<size_t>(std::max(pos_, 0)) >= view_.size() && pos_ >= 0) return true;
+    return pos_ < 0 && VisibleCount() == 0;
+}
+
+void Recordset::MoveFirst() {
+    CheckOpen();
+    Sync();
+    DoMove(adRsnMoveFirst, [&] { pos_ = NextVisible(-1); });
+}
+
+void Recordset::MoveLast() {
+    CheckOpen();
+    Sync();
+    DoMove(adRsnMoveLast, [&] {
+        int32_t last = PrevVisible(static_cast<int32_t>(view_.size()));
+        pos_ = last < 0 ? static_cast<int32_t>(view_.size()) : last;
+    });
+}
+
+void Recordset::MoveNext() {
+    CheckOpen();
+    Sync();
+    if (static_cast<size_t>(std::max(pos_, 0)) >= view_.size() && pos_ >= 0) NoCurrent();
+    if (pos_ < 0 && VisibleCount() == 0) NoCurrent();
+    DoMove(adRsnMoveNext, [&] {
+        int32_t next = NextVisible(pos_);
+        if (static_cast<size_t>(next) >= view_.size()) {
+            FireComplete(evEndOfRecordset, 0, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+                bool more = false;
+                s.EndOfRecordset(more, st, rs);
+            });
+            Sync();
+            next = NextVisible(pos_);
+        }
+        pos_ = next;
+    });
+}
+
+void Recordset::MovePrevious() {
+    CheckOpen();
+    Sync();
+    if (pos_ < 0) NoCurrent();
+    if (VisibleCount() == 0 && !HasCurrent()) NoCurrent();
+    DoMove(adRsnMovePrevious, [&] { pos_ = PrevVisible(pos_); });
+}
+
+void Recordset::Move(int32_t NumRecords, const rt::Variant& Start) {
+    CheckOpen();
+    Sync();
+    int32_t size = static_cast<int32_t>(view_.size());
+    int32_t base = pos_;
+    if (!IsMissingArg(Start)) {
+        if (Start.BaseType() == rt::vbDouble || Start.BaseType() == rt::vbSingle) {
+            base = IndexOfRow(RowOfBookmark(Start));
+            if (base < 0) BadBookmark();
+        } else {
+            double number = 0;
+            if (!WholeNumber(Start, number)) BadArgument();
+            auto which = static_cast<int32_t>(number);
+            if (which == adBookmarkFirst) base = NextVisible(-1);
+            else if (which == adBookmarkLast) base = PrevVisible(size);
+            else if (which != adBookmarkCurrent) BadArgument();
+        }
+    }
+    if (NumRecords > 0 && base >= size) NoCurrent();
+    if (NumRecords < 0 && base < 0) NoCurrent();
+    if (NumRecords == 0 && (base < 0 || base >= size)) NoCurrent();
+    DoMove(adRsnMove, [&] {
+        int32_t p = base;
+        if (NumRecords > 0) {
+            for (int32_t i = 0; i < NumRecords && p < static_cast<int32_t>(view_.size()); ++i) p = NextVisible(p);
+        } else {
+            for (int32_t i = 0; i > NumRecords && p >= 0; --i) p = PrevVisible(p);
+        }
+        pos_ = p;
+    });
+}
+
+int32_t Recordset::get_RecordCount() {
+    CheckOpen();
+    Sync();
+    return VisibleCount();
+}
+
+int32_t Recordset::get_AbsolutePosition() {
+    CheckOpen();
+    Sync();
+    if (pos_ < 0) return adPosBOF;
+    if (static_cast<size_t>(pos_) >= view_.size()) return adPosEOF;
+    if (!Visible(view_[static_cast<size_t>(pos_)])) return adPosUnknown;
+    int32_t n = 0;
+    for (int32_t i = 0; i <= pos_; ++i)
+        if (Visible(view_[static_cast<size_t>(i)])) ++n;
+    return n;
+}
+
+void Recordset::put_AbsolutePosition(int32_t position) {
+    CheckOpen();
+    Sync();
+    if (position < 1 || position > VisibleCount()) BadArgument();
+    int32_t p = -1;
+    for (int32_t i = 0; i < position; ++i) p = NextVisible(p);
+    MoveTo(p, adRsnMove);
+}
+
+rt::Variant Recordset::get_Bookmark() {
+    CheckOpen();
+    Sync();
+    int32_t row = RequireCurrentRow();
+    return rt::Variant(static_cast<double>(row) + 1.0);
+}
+
+void Recordset::put_Bookmark(const rt::Variant& bookmark) {
+    CheckOpen();
+    Sync();
+    int32_t row = RowOfBookmark(bookmark);
+    int32_t index = IndexOfRow(row);
+    if (index < 0 || !Visible(row)) BadBookmark();
+    DoMove(adRsnMove, [&] {
+        int32_t again = IndexOfRow(row);
+        if (again < 0) BadBookmark();
+        pos_ = again;
+    });
+}
+
+void Recordset::Find(const std::string& Criteria, int32_t SkipRows, SearchDirectionEnum SearchDirection,
+                     const rt::Variant& Start) {
+    CheckOpen();
+    Sync();
+    if (SearchDirection != adSearchForward && SearchDirection != adSearchBackward) BadArgument();
+    if (SkipRows < 0) BadArgument();
+    FilterCriteria criteria = FilterCriteria::Parse(Criteria);
+    criteria.Bind([&](const std::string& name) { return store_->FieldIndex(name); });
+    int32_t size = static_cast<int32_t>(view_.size());
+    int32_t start = pos_;
+    if (!IsMissingArg(Start)) {
+        if (Start.BaseType() == rt::vbDouble || Start.BaseType() == rt::vbSingle) {
+            start = IndexOfRow(RowOfBookmark(Start));
+            if (start < 0) BadBookmark();
+        } else {
+            double number = 0;
+            if (!WholeNumber(Start, number)) BadArgument();
+            auto which = static_cast<int32_t>(number);
+            if (which == adBookmarkFirst) start = NextVisible(-1);
+            else if (which == adBookmarkLast) start = PrevVisible(size);
+            else if (which != adBookmarkCurrent) BadArgument();
+        }
+    }
+    bool forward = SearchDirection == adSearchForward;
+    DoMove(adRsnMove, [&] {
+        int32_t n = static_cast<int32_t>(view_.size());
+        int32_t p = start;
+        // From BOF forward (or EOF backward) the search starts at the first
+        // (last) row; otherwise at the starting row itself.
+        if (forward && p < 0) p = NextVisible(-1);
+        if (!forward && p >= n) p = PrevVisible(n);
+        if (p >= 0 && p < n && !Visible(view_[static_cast<size_t>(p)])) p = forward ? NextVisible(p) : PrevVisible(p);
+        for (int32_t i = 0; i < SkipRows && p >= 0 && p < n; ++i) p = forward ? NextVisible(p) : PrevVisible(p);
+        while (p >= 0 && p < n && !criteria.Matches(store_->Row(view_[static_cast<size_t>(p)])))
+            p = forward ? NextVisible(p) : PrevVisible(p);
+        if (p < 0 || p >= n) p = forward ? n : -1;
+        pos_ = p;
+    });
+}
+
+// ------------------------------------------------------------------ filter and sort
+
+rt::Variant Recordset::get_Filter() const {
+    CheckOpen();
+    return filter_;
+}
+
+void Recordset::put_Filter(const rt::Variant& filter) {
+    CheckOpen();
+    Sync();
+    FilterKind kind = FilterKind::None;
+    FilterGroupEnum group = adFilterNone;
+    std::shared_ptr<FilterCriteria> criteria;
+    if (filter.IsString()) {
+        if (!TrimBlanks(filter.Str()).empty()) {
+            criteria = std::make_shared<FilterCriteria>(FilterCriteria::Parse(filter.Str()));
+            criteria->Bind([&](const std::string& name) { return store_->FieldIndex(name); });
+            kind = FilterKind::Criteria;
+        }
+    } else if (filter.IsArray()) {
+        const rt::SafeArray* a = filter.Array();
+        if (!a || a->Dims() != 1) BadArgument();
+        for (const auto& bm : a->Data()) RowOfBookmark(bm);
+        kind = FilterKind::Bookmarks;
+    } else {
+        double number = 0;
+        if (!WholeNumber(filter, number) || std::fabs(number) > 1000) BadArgument();
+        auto value = static_cast<int32_t>(number);
+        if (value != adFilterNone && value != adFilterPendingRecords && value != adFilterAffectedRecords &&
+            value != adFilterFetchedRecords && value != adFilterConflictingRecords)
+            BadArgument();
+        group = static_cast<FilterGroupEnum>(value);
+        kind = group == adFilterNone ? FilterKind::None : FilterKind::Group;
+    }
+    DoMove(adRsnMove, [&] {
+        filterKind_ = kind;
+        filterGroup_ = group;
+        criteria_ = std::move(criteria);
+        filter_ = filter;
+        RebuildView();
+        PositionFirst();
+    });
+}
+
+std::string Recordset::get_Sort() const {
+    CheckOpen();
+    return sort_;
+}
+
+void Recordset::put_Sort(const std::string& sort) {
+    CheckOpen();
+    Sync();
+    std::vector<SortKey> keys;
+    size_t start = 0;
+    while (start <= sort.size()) {
+        size_t comma = sort.find(',', start);
+        std::string part = TrimBlanks(sort.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        start = comma == std::string::npos ? sort.size() + 1 : comma + 1;
+        if (part.empty()) {
+            if (comma == std::string::npos && keys.empty()) break;
+            BadArgument();
+        }
+        bool descending = false;
+        std::string name = part;
+        size_t blank = part.find_last_of(" \t");
+        if (blank != std::string::npos) {
+            std::string word = part.substr(blank + 1);
+            if (EqualsNoCase(word, "DESC") || EqualsNoCase(word, "ASC")) {
+                descending = EqualsNoCase(word, "DESC");
+                name = TrimBlanks(part.substr(0, blank));
+            }
+        }
+        if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+        int32_t field = store_->FieldIndex(name);
+        if (field < 0) NotFound();
+        keys.push_back(SortKey{field, descending});
+    }
+    DoMove(adRsnMove, [&] {
+        sort_ = sort;
+        sortKeys_ = std::move(keys);
+        ApplySort();
+        PositionFirst();
+    });
+}
+
+// ------------------------------------------------------------------ editing
+
+void Recordset::SaveOriginal(int32_t row) {
+    auto& m = store_->meta[static_cast<size_t>(row)];
+    if (m.original >= 0) return;
+    const rt::Variant* values = store_->Row(row);
+    store_->originals.emplace_back(values, values + store_->width);
+    m.original = static_cast<int32_t>(store_->originals.size()) - 1;
+}
+
+void Recordset::BeginEdit(int32_t row, EditModeEnum mode) {
+    editMode_ = mode;
+    editRow_ = row;
+    const rt::Variant* values = store_->Row(row);
+    editBackup_.assign(values, values + store_->width);
+    const auto& m = store_->meta[static_cast<size_t>(row)];
+    editRowWasUnmodified_ = m.status == adRecUnmodified && m.original < 0;
+    if (m.status != adRecNew) SaveOriginal(row);
+}
+
+void Recordset::AcceptRow(int32_t row) {
+    auto& m = store_->meta[static_cast<size_t>(row)];
+    if (m.status == adRecDeleted) {
+        m.removed = true;
+    } else {
+        m.status = adRecUnmodified;
+    }
+    m.original = -1;
+    ++store_->version;
+}
+
+void Recordset::RejectRow(int32_t row) {
+    auto& m = store_->meta[static_cast<size_t>(row)];
+    if (m.status == adRecNew) {
+        m.removed = true;
+    } else {
+        if (m.original >= 0) {
+            const auto& original = store_->originals[static_cast<size_t>(m.original)];
+            std::copy(original.begin(), original.end(), store_->Row(row));
+        }
+        m.status = adRecUnmodified;
+    }
+    m.original = -1;
+    ++store_->version;
+}
+
+void Recordset::SetFieldValues(const std::vector<int32_t>& indices, const std::vector<rt::Variant>& values) {
+    CheckUpdatable();
+    if (indices.size() != values.size() || indices.empty()) BadArgument();
+    auto keep = Self();
+    Sync();
+    int32_t row = RequireCurrentRow();
+    if (!Visible(row) || store_->meta[static_cast<size_t>(row)].status == adRecDeleted) DeletedRow();
+    std::vector<rt::Variant> coerced;
+    coerced.reserve(values.size());
+    for (size_t i = 0; i < indices.size(); ++i)
+        coerced.push_back(CoerceToFieldType(values[i], DescAt(indices[i]).type));
+    if (editMode_ != adEditNone && editRow_ != row) Update();
+
+    FieldList fields;
+    if (HasSinks()) {
+        auto all = get_Fields();
+        for (int32_t index : indices) fields.push_back(all->Item(index));
+    }
+    auto count = static_cast<int32_t>(indices.size());
+    if (FireWill(evField, 0, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+            s.WillChangeField(count, fields, st, rs);
+        }) == adStatusCancel) {
+        rt::ComError error = CancelledError();
+        FireComplete(evFieldComplete, 0, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+            st = adStatusErrorsOccurred;
+            s.FieldChangeComplete(count, fields, &error, st, rs);
+        });
+        throw error;
+    }
+    bool first = editMode_ == adEditNone || editRow_ != row;
+    if (first) {
+        if (editMode_ != adEditNone) Update();
+        if (FireWill(evRecord, adRsnFirstChange, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+                s.WillChangeRecord(adRsnFirstChange, 1, st, rs);
+            }) == adStatusCancel) {
+            rt::ComError error = CancelledError();
+            FireComplete(evFieldComplete, 0, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+                st = adStatusErrorsOccurred;
+                s.FieldChangeComplete(count, fields, &error, st, rs);
+            });
+            FireCancelled(evRecordComplete, adRsnFirstChange);
+            throw error;
+        }
+    }
+    if (!open_) Raise(err::ObjectClosed, "Operation is not allowed when the object is closed.");
+    // A handler may have deleted the row meanwhile.
+    const auto& m = store_->meta[static_cast<size_t>(row)];
+    if (m.removed || m.status == adRecDeleted) DeletedRow();
+    if (editMode_ == adEditNone || editRow_ != row) BeginEdit(row, adEditInProgress);
+    rt::Variant* target = store_->Row(row);
+    for (size_t i = 0; i < indices.size(); ++i) target[indices[i]] = std::move(coerced[i]);
+    FireComplete(evFieldComplete, 0, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+        s.FieldChangeComplete(count, fields, nullptr, st, rs);
+    });
+    if (first)
+        FireComplete(evRecordComplete, adRsnFirstChange, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+            s.RecordChangeComplete(adRsnFirstChange, 1, nullptr, st, rs);
+        });
+}
+
+void Recordset::AddNew(const rt::Variant& FieldList, const rt::Variant& Values) {
+    CheckUpdatable();
+    auto keep = Self();
+    Sync();
+    std::vector<int32_t> indices;
+    std::vector<rt::Variant> values;
+    if (!IsMissingArg(FieldList)) {
+        auto names = ArgumentList(FieldList);
+        values = ArgumentList(Values);
+        if (IsMissingArg(Values) || names.size() != values.size()) BadArgument();
+        for (size_t i = 0; i < names.size(); ++i) {
+            int32_t index = -1;
+            double n = 0;
+            if (names[i].IsString()) index = store_->FieldIndex(names[i].Str());
+            else if (WholeNumber(names[i], n) && n >= 0 && n < static_cast<double>(store_->width)) index = static_cast<int32_t>(n);
+            if (index < 0) NotFound();
+            indices.push_back(index);
+            values[i] = CoerceToFieldType(values[i], store_->fields[static_cast<size_t>(index)].type);
+        }
+    }
+    FinishEdit();
+    if (FireWill(evMove, adRsnMove, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+            s.WillMove(adRsnMove, st, rs);
+        }) == adStatusCancel) {
+        FireCancelled(evMoveComplete, adRsnMove);
+        throw CancelledError();
+    }
+    if (FireWill(evRecord, adRsnAddNew, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+            s.WillChangeRecord(adRsnAddNew, 1, st, rs);
+        }) == adStatusCancel) {
+        FireCancelled(evRecordComplete, adRsnAddNew);
+        FireCancelled(evMoveComplete, adRsnMove);
+        throw CancelledError();
+    }
+    if (!open_) Raise(err::ObjectClosed, "Operation is not allowed when the object is closed.");
+    Sync();
+    FinishEdit();
+    rowBeforeAdd_ = HasCurrent() ? CurrentRow() : -1;
+    int32_t row = store_->AddRow();
+    base_.push_back(row);
+    view_.push_back(row);
+    if (indexValid_) {
+        indexOf_.resize(static_cast<size_t>(store_->RowCount()), -1);
+        indexOf_[static_cast<size_t>(row)] = static_cast<int32_t>(view_.size()) - 1;
+    }
+    knownRows_ = store_->RowCount();
+    seenVersion_ = store_->version;
+    pos_ = static_cast<int32_t>(view_.size()) - 1;
+    BeginEdit(row, adEditAdd);
+    FireComplete(evRecordComplete, adRsnAddNew, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+        s.RecordChangeComplete(adRsnAddNew, 1, nullptr, st, rs);
+    });
+    FireComplete(evMoveComplete, adRsnMove, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+        s.MoveComplete(adRsnMove, nullptr, st, rs);
+    });
+    if (!indices.empty()) {
+        SetFieldValues(indices, values);
+        Update();
+    }
+}
+
+void Recordset::Update(const rt::Variant& Fields, const rt::Variant& Values) {
+    CheckOpen();
+    auto keep = Self();
+    Sync();
+    if (!IsMissingArg(Fields)) {
+        auto names = ArgumentList(Fields);
+        auto values = ArgumentList(Values);
+        if (IsMissingArg(Values) || names.size() != values.size()) BadArgument();
+        std::vector<int32_t> indices;
+        for (const auto& name : names) {
+            int32_t index = -1;
+            double n = 0;
+            if (name.IsString()) index = store_->FieldIndex(name.Str());
+            else if (WholeNumber(name, n) && n >= 0 && n < static_cast<double>(store_->width)) index = static_cast<int32_t>(n);
+            if (index < 0) NotFound();
+            indices.push_back(index);
+        }
+        SetFieldValues(indices, values);
+    }
+    if (editMode_ == adEditNone) return;
+    if (FireWill(evRecord, adRsnUpdate, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+            s.WillChangeRecord(adRsnUpdate, 1, st, rs);
+        }) == adStatusCancel) {
+        FireCancelled(evRecordComplete, adRsnUpdate);
+        throw CancelledError();
+    }
+    if (!open_ || editMode_ == adEditNone) return;
+    int32_t row = editRow_;
+    auto& m = store_->meta[static_cast<size_t>(row)];
+    if (!m.removed) {
+        if (!IsBatch()) {
+            AcceptRow(row);
+        } else if (m.status == adRecUnmodified) {
+            m.status = adRecModified;
+            ++store_->version;
+        }
+    }
+    editMode_ = adEditNone;
+    editRow_ = -1;
+    editBackup_.clear();
+    FireComplete(evRecordComplete, adRsnUpdate, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+        s.RecordChangeComplete(adRsnUpdate, 1, nullptr, st, rs);
+    });
+}
+
+void Recordset::CancelUpdate() {
+    CheckOpen();
+    if (editMode_ == adEditNone) return;
+    auto keep = Self();
+    EventReasonEnum reason = editMode_ == adEditAdd ? adRsnUndoAddNew : adRsnUndoUpdate;
+    if (FireWill(evRecord, reason, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+            s.WillChangeRecord(reason, 1, st, rs);
+        }) == adStatusCancel) {
+        FireCancelled(evRecordComplete, reason);
+        throw CancelledError();
+    }
+    if (!open_ || editMode_ == adEditNone) return;
+    int32_t row = editRow_;
+    auto& m = store_->meta[static_cast<size_t>(row)];
+    if (editMode_ == adEditAdd) {
+        m.removed = true;
+        ++store_->version;
+        Sync();
+        int32_t back = rowBeforeAdd_ >= 0 ? IndexOfRow(rowBeforeAdd_) : -1;
+        pos_ = back >= 0 ? back : static_cast<int32_t>(view_.size());
+    } else {
+        std::copy(editBackup_.begin(), editBackup_.end(), store_->Row(row));
+        if (editRowWasUnmodified_) m.original = -1;
+    }
+    editMode_ = adEditNone;
+    editRow_ = -1;
+    editBackup_.clear();
+    FireComplete(evRecordComplete, reason, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+        s.RecordChangeComplete(reason, 1, nullptr, st, rs);
+    });
+}
+
+void Recordset::Delete(AffectEnum AffectRecords) {
+    CheckUpdatable();
+    auto keep = Self();
+    Sync();
+    std::vector<int32_t> rows;
+    if (AffectRecords == adAffectCurrent) {
+        int32_t row = RequireCurrentRow();
+        if (!Visible(row) || store_->meta[static_cast<size_t>(row)].status == adRecDeleted) DeletedRow();
+        rows.push_back(row);
+    } else if (AffectRecords == adAffectGroup) {
+        for (int32_t row : view_)
+            if (Visible(row) && store_->meta[static_cast<size_t>(row)].status != adRecDeleted) rows.push_back(row);
+        if (rows.empty()) return;
+    } else {
+        BadArgument();
+    }
+    FinishEdit();
+    auto count = static_cast<int32_t>(rows.size());
+    if (FireWill(evRecord, adRsnDelete, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+            s.WillChangeRecord(adRsnDelete, count, st, rs);
+        }) == adStatusCancel) {
+        rt::ComError error = CancelledError();
+        FireComplete(evRecordComplete, adRsnDelete, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+            st = adStatusErrorsOccurred;
+            s.RecordChangeComplete(adRsnDelete, count, &error, st, rs);
+        });
+        throw error;
+    }
+    if (!open_) Raise(err::ObjectClosed, "Operation is not allowed when the object is closed.");
+    std::vector<int32_t> affected;
+    for (int32_t row : rows) {
+        auto& m = store_->meta[static_cast<size_t>(row)];
+        if (m.removed || m.status == adRecDeleted) continue;  // a handler got there first
+        if (editMode_ != adEditNone && editRow_ == row) {
+            editMode_ = adEditNone;
+            editRow_ = -1;
+        }
+        if (m.status == adRecNew) {
+            // Added and deleted before reaching the database: nothing to send.
+            m.removed = true;
+        } else if (IsBatch()) {
+            SaveOriginal(row);
+            m.status = adRecDeleted;
+        } else {
+            m.removed = true;
+            m.original = -1;
+        }
+        affected.push_back(row);
+    }
+    store_->affected = affected;
+    ++store_->version;
+    FireComplete(evRecordComplete, adRsnDelete, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+        s.RecordChangeComplete(adRsnDelete, count, nullptr, st, rs);
+    });
+}
+
+std::vector<int32_t> Recordset::PendingRowIds(AffectEnum affect) {
+    std::vector<int32_t> rows;
+    if (affect == adAffectCurrent) {
+        int32_t row = RequireCurrentRow();
+        if (store_->IsPending(row)) rows.push_back(row);
+    } else if (affect == adAffectGroup) {
+        for (int32_t row : view_)
+            if (Visible(row) && store_->IsPending(row)) rows.push_back(row);
+    } else if (affect == adAffectAll || affect == adAffectAllChapters) {
+        for (int32_t row = 0; row < store_->RowCount(); ++row)
+            if (store_->IsPending(row)) rows.push_back(row);
+    } else {
+        BadArgument();
+    }
+    return rows;
+}
+
+PendingRow Recordset::MakePendingRow(int32_t row) const {
+    PendingRow p;
+    const auto& m = store_->meta[static_cast<size_t>(row)];
+    p.bookmark = rt::Variant(static_cast<double>(row) + 1.0);
+    p.status = static_cast<RecordStatusEnum>(m.status);
+    const rt::Variant* values = store_->Row(row);
+    if (m.original >= 0) {
+        p.original = store_->originals[static_cast<size_t>(m.original)];
+    } else if (m.status == adRecNew) {
+        p.original.assign(store_->width, rt::Variant::Null());
+    } else {
+        p.original.assign(values, values + store_->width);
+    }
+    if (m.status == adRecDeleted) p.current = p.original;
+    else p.current.assign(values, values + store_->width);
+    return p;
+}
+
+void Recordset::UpdateBatch(AffectEnum AffectRecords) {
+    CheckUpdatable();
+    auto keep = Self();
+    Sync();
+    FinishEdit();
+    auto rows = PendingRowIds(AffectRecords);
+    if (rows.empty()) return;
+    if (auto writer = rt::TryQueryInterface<PendingRowWriter>(connection_)) {
+        std::vector<PendingRow> pending;
+        pending.reserve(rows.size());
+        for (int32_t row : rows) pending.push_back(MakePendingRow(row));
+        writer->WritePendingRows(*this, pending);
+    }
+    for (int32_t row : rows) AcceptRow(row);
+    store_->affected = rows;
+}
+
+void Recordset::CancelBatch(AffectEnum AffectRecords) {
+    CheckUpdatable();
+    auto keep = Self();
+    Sync();
+    if (editMode_ != adEditNone) CancelUpdate();
+    auto rows = PendingRowIds(AffectRecords);
+    for (int32_t row : rows) RejectRow(row);
+    store_->affected = rows;
+}
+
+std::vector<PendingRow> Recordset::PendingRows() {
+    CheckOpen();
+    auto keep = Self();
+    Sync();
+    FinishEdit();
+    std::vector<PendingRow> out;
+    for (int32_t row = 0; row < store_->RowCount(); ++row)
+        if (store_->IsPending(row)) out.push_back(MakePendingRow(row));
+    return out;
+}
+
+void Recordset::MarkWritten(const std::vector<rt::Variant>& bookmarks) {
+    CheckOpen();
+    std::vector<int32_t> rows;
+    for (const auto& bm : bookmarks) rows.push_back(RowOfBookmark(bm));
+    for (int32_t row : rows)
+        if (store_->IsPending(row)) AcceptRow(row);
+    store_->affected = rows;
+}
+
+void Recordset::MarkAllWritten() {
+    CheckOpen();
+    std::vector<int32_t> rows;
+    for (int32_t row = 0; row < store_->RowCount(); ++row)
+        if (store_->IsPending(row)) {
+            AcceptRow(row);
+            rows.push_back(row);
+        }
+    store_->affected = rows;
+}
+
+int32_t Recordset::get_Status() {
+    CheckOpen();
+    Sync();
+    int32_t row = RequireCurrentRow();
+    const auto& m = store_->meta[static_cast<size_t>(row)];
+    if (m.removed) return adRecDeleted;
+    return m.status;
+}
+
+EditModeEnum Recordset::get_EditMode() {
+    CheckOpen();
+    Sync();
+    if (!HasCurrent()) return adEditNone;
+    int32_t row = CurrentRow();
+    if (editMode_ != adEditNone && editRow_ == row) return editMode_;
+    const auto& m = store_->meta[static_cast<size_t>(row)];
+    if (m.removed || m.status == adRecDeleted) return adEditDelete;
+    // Under batch updating a row keeps showing its pending change.
+    if (IsBatch()) {
+        if (m.status == adRecNew) return adEditAdd;
+        if (m.status == adRecModified) return adEditInProgress;
+    }
+    return adEditNone;
+}
+
+// ------------------------------------------------------------------ clones and properties
+
+RecordsetPtr Recordset::Clone(LockTypeEnum LockType) {
+    CheckOpen();
+    if (LockType != adLockUnspecified && LockType != adLockReadOnly) BadArgument();
+    auto clone = Create();
+    clone->lockType_ = LockType == adLockReadOnly ? adLockReadOnly : lockType_;
+    clone->cursorType_ = cursorType_;
+    clone->cursorLocation_ = cursorLocation_;
+    clone->source_ = source_;
+    clone->connection_ = connection_;
+    clone->AttachStore(store_);
+    return clone;
+}
+
+std::string Recordset::get_Source() const { return source_; }
+void Recordset::put_Source(const std::string& source) { source_ = source; }
+rt::ObjectPtr Recordset::get_ActiveConnection() const { return connection_; }
+void Recordset::putref_ActiveConnection(const rt::ObjectPtr& connection) { connection_ = connection; }
+
+void Recordset::put_CursorLocation(CursorLocationEnum location) {
+    if (open_) Raise(err::ObjectOpen, "Operation is not allowed when the object is open.");
+    if (location != adUseServer && location != adUseClient && location != adUseNone) BadArgument();
+    cursorLocation_ = location;
+}
+
+void Recordset::put_LockType(LockTypeEnum lockType) {
+    if (open_) Raise(err::ObjectOpen, "Operation is not allowed when the object is open.");
+    if (lockType < adLockUnspecified || lockType > adLockBatchOptimistic || lockType == 0) BadArgument();
+    lockType_ = lockType == adLockUnspecified ? adLockReadOnly : lockType;
+    lockTypeSet_ = lockType != adLockUnspecified;
+}
+
+void Recordset::put_CursorType(CursorTypeEnum cursorType) {
+    if (open_) Raise(err::ObjectOpen, "Operation is not allowed when the object is open.");
+    if (cursorType < adOpenUnspecified || cursorType > adOpenStatic) BadArgument();
+    cursorType_ = cursorType == adOpenUnspecified ? adOpenForwardOnly : cursorType;
+    cursorTypeSet_ = cursorType != adOpenUnspecified;
+}
+
+// ------------------------------------------------------------------ late binding
+
+rt::Variant Recordset::Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) {
+    using K = rt::InvokeKind;
+    auto is = [&](const char* n) { return rt::NamesEqual(name, n); };
+    bool put = kind == K::PropertyLet || kind == K::PropertySet;
+    if (is("Fields") && !put) {
+        if (args.empty()) return rt::Variant(get_Fields());
+        return rt::Variant(get_Fields()->get_Item(args[0]));
+    }
+    if ((name.empty() || is("Collect")) && !put && !args.empty()) return GetValue(args[0]);
+    if ((name.empty() || is("Collect")) && put && args.size() >= 2) {
+        SetValue(args[0], args.back());
+        return {};
+    }
+    if (is("EOF")) return rt::Variant(get_EOF());
+    if (is("BOF")) return rt::Variant(get_BOF());
+    if (is("MoveNext")) { MoveNext(); return {}; }
+    if (is("MovePrevious")) { MovePrevious(); return {}; }
+    if (is("MoveFirst")) { MoveFirst(); return {}; }
+    if (is("MoveLast")) { MoveLast(); return {}; }
+    if (is("Move")) { Move(IntArg(args, 0, 0), Arg(args, 1)); return {}; }
+    if (is("RecordCount")) return rt::Variant(get_RecordCount());
+    if (is("AbsolutePosition")) {
+        if (put) { put_AbsolutePosition(rt::CLng(args.back())); return {}; }
+        return rt::Variant(get_AbsolutePosition());
+    }
+    if (is("Bookmark")) {
+        if (put) { put_Bookmark(args.back()); return {}; }
+        return get_Bookmark();
+    }
+    if (is("Filter")) {
+        if (put) { put_Filter(args.back()); return {}; }
+        return get_Filter();
+    }
+    if (is("Sort")) {
+        if (put) { put_Sort(rt::CStr(args.back())); return {}; }
+        return rt::Variant(get_Sort());
+    }
+    if (is("Source")) {
+        if (put) { put_Source(rt::CStr(args.back())); return {}; }
+        return rt::Variant(get_Source());
+    }
+    if (is("ActiveConnection")) {
+        if (put) {
+            const auto& v = args.back();
+            putref_ActiveConnection(v.IsObject() ? v.Obj() : nullptr);
+            return {};
+        }
+        return rt::Variant(get_ActiveConnection());
+    }
+    if (is("State")) return rt::Variant(static_cast<int32_t>(get_State()));
+    if (is("Status")) return rt::Variant(get_Status());
+    if (is("EditMode")) return rt::Variant(static_cast<int32_t>(get_EditMode()));
+    if (is("LockType")) {
+        if (put) { put_LockType(static_cast<LockTypeEnum>(rt::CLng(args.back()))); return {}; }
+        return rt::Variant(static_cast<int32_t>(get_LockType()));
+    }
+    if (is("CursorType")) return rt::Variant(static_cast<int32_t>(get_CursorType()));
+    if (is("CursorLocation")) return rt::Variant(static_cast<int32_t>(get_CursorLocation()));
+    if (is("AddNew")) { AddNew(Arg(args, 0), Arg(args, 1)); return {}; }
+    if (is("Update")) { Update(Arg(args, 0), Arg(args, 1)); return {}; }
+    if (is("CancelUpdate")) { CancelUpdate(); return {}; }
+    if (is("Delete")) { Delete(static_cast<AffectEnum>(IntArg(args, 0, adAffectCurrent))); return {}; }
+    if (is("UpdateBatch")) { UpdateBatch(static_cast<AffectEnum>(IntArg(args, 0, adAffectAll))); return {}; }
+    if (is("CancelBatch")) { CancelBatch(static_cast<AffectEnum>(IntArg(args, 0, adAffectAll))); return {}; }
+    if (is("Clone")) return rt::Variant(Clone(static_cast<LockTypeEnum>(IntArg(args, 0, adLockUnspecified))));
+    if (is("Close")) { Close(); return {}; }
+    if (is("Find")) {
+        Find(rt::CStr(Arg(args, 0)), IntArg(args, 1, 0),
+             static_cast<SearchDirectionEnum>(IntArg(args, 2, adSearchForward)), Arg(args, 3));
+        return {};
+    }
+    if (is("Open")) {
+        Open(Arg(args, 0), Arg(args, 1), static_cast<CursorTypeEnum>(IntArg(args, 2, adOpenUnspecified)),
+             static_cast<LockTypeEnum>(IntArg(args, 3, adLockUnspecified)), IntArg(args, 4, -1));
+        return {};
+    }
+    if (is("Save")) { Save(rt::CStr(Arg(args, 0))); return {}; }
+    return rt::Object::Invoke(name, kind, args);
+}
+
+}  // namespace ado

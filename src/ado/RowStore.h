@@ -1,0 +1,46 @@
+#pragma once
+// The rows shared by a recordset and its clones. Rows are never moved or
+// erased while the family lives, so a row's id (its bookmark) stays valid;
+// deleted rows are marked, rows that vanish entirely are flagged removed.
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "ado/Enums.h"
+#include "ado/FieldDesc.h"
+#include "runtime/Variant.h"
+
+namespace ado {
+
+struct RowStore {
+    struct Meta {
+        int32_t status = adRecUnmodified;
+        int32_t original = -1;  // index into originals, -1: the current values are the original ones
+        bool removed = false;
+    };
+
+    std::vector<FieldDesc> fields;
+    std::unordered_map<std::string, int32_t> index;  // lower-case name -> field
+    size_t width = 0;
+    std::vector<rt::Variant> values;  // row-major, width values per row
+    std::vector<Meta> meta;
+    std::vector<std::vector<rt::Variant>> originals;
+    // Bumped whenever a row appears, vanishes or changes status.
+    uint64_t version = 1;
+    // Rows touched by the last Delete, UpdateBatch or CancelBatch.
+    std::vector<int32_t> affected;
+
+    void SetFields(std::vector<FieldDesc> descs);
+    int32_t RowCount() const { return static_cast<int32_t>(meta.size()); }
+    rt::Variant* Row(int32_t row) { return values.data() + static_cast<size_t>(row) * width; }
+    const rt::Variant* Row(int32_t row) const { return values.data() + static_cast<size_t>(row) * width; }
+    int32_t AddRow();  // all values Null, status adRecNew
+    int32_t FieldIndex(const std::string& name) const;
+    bool IsPending(int32_t row) const {
+        const Meta& m = meta[static_cast<size_t>(row)];
+        return !m.removed && (m.status == adRecNew || m.status == adRecModified || m.status == adRecDeleted);
+    }
+};
+
+}  // namespace ado
