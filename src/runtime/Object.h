@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "runtime/Error.h"
+// Complete Variant before the Args defaults below (clang needs it there).
+#include "runtime/Variant.h"
 
 namespace rt {
 

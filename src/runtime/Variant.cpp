@@ -186,6 +186,8 @@ void SafeArray::ReDim(std::vector<ArrayBound> dims, bool preserve) {
     for (size_t i = 0; i + 1 < dims.size(); ++i)
         if (dims[i].lbound != dims_[i].lbound || dims[i].count != dims_[i].count)
             RaiseVbError(vberr::SubscriptOutOfRange);
+    // Preserve moves only the upper bound, as VB.
+    if (dims.back().lbound != dims_.back().lbound) RaiseVbError(vberr::SubscriptOutOfRange);
     // Only the last dimension changes: the flat prefix is the surviving part.
     size_t inner = 1;
     for (size_t i = 0; i + 1 < dims.size(); ++i) inner *= static_cast<size_t>(dims[i].count);
@@ -282,8 +284,9 @@ bool VariantEquals(const Variant& a, const Variant& b) {
     bool an = a.IsNumericType() || a.Type() == vbDate;
     bool bn = b.IsNumericType() || b.Type() == vbDate;
     if (an && bn) {
-        if (a.Type() == vbDecimal && b.Type() == vbDecimal) return a.Dec() == b.Dec();
-        if (a.Type() == vbCurrency && b.Type() == vbCurrency) return a.Cy() == b.Cy();
+        auto exact = [](const Variant& v) { return v.IsNumericType() && v.Type() != vbSingle && v.Type() != vbDouble; };
+        // Integers, Currency and Decimal compare exactly; a double on either side compares as doubles.
+        if (exact(a) && exact(b)) return DecimalCompare(CDec(a), CDec(b)) == 0;
         return CDbl(a) == CDbl(b);
     }
     if (a.IsString() && b.IsString()) return a.Str() == b.Str();

@@ -162,7 +162,7 @@ public:
     void Set(std::initializer_list<int32_t> idx, const Variant& v);
     void Set(int32_t i, const Variant& v) { Set({i}, v); }
     // ReDim [Preserve]: preserve keeps the elements whose indices survive; only
-    // the last dimension may change when preserving (raises 9 otherwise).
+    // the upper bound of the last dimension may change when preserving (raises 9 otherwise).
     void ReDim(std::vector<ArrayBound> dims, bool preserve);
     // Flat storage, first dimension varying fastest.
     std::vector<Variant>& Data() { return data_; }
