@@ -1,0 +1,356 @@
+// Editing in batch-optimistic and immediate modes: statuses, edit modes,
+// original values, the pending filter, batches and clones.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "AdoTestUtil.h"
+
+using namespace ado;
+using adotest::AllIds;
+using adotest::MakeRecordset;
+
+namespace {
+
+int32_t ErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const rt::ComError& e) {
+        return e.Number();
+    }
+    return 0;
+}
+
+RecordsetPtr ThreeRows(LockTypeEnum lock = adLockBatchOptimistic) {
+    return MakeRecordset({{1, "one", 1.5}, {2, "two", 2.5}, {3, "three", -1}}, lock);
+}
+
+void GoTo(const RecordsetPtr& rs, int32_t id) {
+    rs->Find("ID = " + std::to_string(id), 0, adSearchForward, rt::Variant(int32_t{adBookmarkFirst}));
+    ASSERT_FALSE(rs->get_EOF()) << "no row " << id;
+}
+
+class Writer : public rt::Object, public PendingRowWriter {
+public:
+    void WritePendingRows(Recordset&, const std::vector<PendingRow>& rows) override {
+        ++calls;
+        seen = rows;
+        if (fail) throw rt::ComError(-2147467259, "db", "write failed");
+    }
+    int calls = 0;
+    bool fail = false;
+    std::vector<PendingRow> seen;
+};
+
+}  // namespace
+
+TEST(RecordsetBatchEdit, ChangedRowKeepsOriginalUntilTheBatchIsWritten) {
+    auto rs = ThreeRows();
+    GoTo(rs, 2);
+    EXPECT_EQ(rs->get_Status(), adRecUnmodified);
+    EXPECT_EQ(rs->get_EditMode(), adEditNone);
+    auto name = rs->get_Fields()->Item("name");  // names ignore case
+    name->put_Value(rt::Variant("TWO"));
+    EXPECT_EQ(rs->get_EditMode(), adEditInProgress);
+    EXPECT_EQ(rt::CStr(name->get_OriginalValue()), "two");
+    rs->Update();
+    EXPECT_EQ(rs->get_Status(), adRecModified);
+    // A row with a pending change keeps reporting it as in edit.
+    EXPECT_EQ(rs->get_EditMode(), adEditInProgress);
+    EXPECT_EQ(rt::CStr(name->get_Value()), "TWO");
+    EXPECT_EQ(rt::CStr(name->get_OriginalValue()), "two");
+    EXPECT_EQ(rt::CStr(name->get_UnderlyingValue()), "two");
+
+    rs->put_Filter(rt::Variant(int32_t{adFilterPendingRecords}));
+    EXPECT_EQ(AllIds(rs), (std::vector<int32_t>{2}));
+    rs->put_Filter(rt::Variant(int32_t{adFilterNone}));
+
+    rs->UpdateBatch();
+    GoTo(rs, 2);
+    EXPECT_EQ(rs->get_Status(), adRecUnmodified);
+    EXPECT_EQ(rs->get_EditMode(), adEditNone);
+    EXPECT_EQ(rt::CStr(name->get_OriginalValue()), "TWO");
+    EXPECT_TRUE(rs->PendingRows().empty());
+}
+
+TEST(RecordsetBatchEdit, DeletedRowIsHiddenButReadableUnderThePendingFilter) {
+    auto rs = ThreeRows();
+    GoTo(rs, 2);
+    rs->SetValue("VAL", rt::Variant(9.0));
+    rs->Update();
+    rs->Delete(adAffectCurrent);
+    // The deleted row stays current until the cursor moves.
+    EXPECT_EQ(rs->get_EditMode(), adEditDelete);
+    EXPECT_EQ(ErrorOf([&] { rs->GetValue("ID"); }), err::RowDeleted);
+    rs->MoveNext();
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 3);  // the next row, none skipped
+    EXPECT_EQ(rs->get_RecordCount(), 2);
+    EXPECT_EQ(AllIds(rs), (std::vector<int32_t>{1, 3}));
+
+    rs->put_Filter(rt::Variant(int32_t{adFilterPendingRecords}));
+    ASSERT_EQ(rs->get_RecordCount(), 1);
+    EXPECT_EQ(rs->get_Status(), adRecDeleted);
+    EXPECT_EQ(rs->get_EditMode(), adEditDelete);
+    auto fields = rs->get_Fields();
+    EXPECT_EQ(rt::CLng(fields->Item("ID")->get_OriginalValue()), 2);
+    // The value as fetched, not the change made before the delete.
+    EXPECT_DOUBLE_EQ(rt::CDbl(fields->Item("VAL")->get_OriginalValue()), 2.5);
+    EXPECT_EQ(ErrorOf([&] { fields->Item("VAL")->get_Value(); }), err::RowDeleted);
+
+    auto pending = rs->PendingRows();
+    ASSERT_EQ(pending.size(), 1u);
+    EXPECT_EQ(pending[0].status, adRecDeleted);
+    EXPECT_DOUBLE_EQ(rt::CDbl(pending[0].current[2]), 2.5);
+
+    rs->CancelBatch();
+    rs->put_Filter(rt::Variant(int32_t{adFilterNone}));
+    EXPECT_EQ(AllIds(rs), (std::vector<int32_t>{1, 2, 3}));
+    GoTo(rs, 2);
+    EXPECT_DOUBLE_EQ(rt::CDbl(rs->GetValue("VAL")), 2.5);
+    EXPECT_EQ(rs->get_Status(), adRecUnmodified);
+}
+
+TEST(RecordsetBatchEdit, RowAddedThenDeletedVanishesEntirely) {
+    auto rs = ThreeRows();
+    rs->AddNew();
+    EXPECT_EQ(rs->get_EditMode(), adEditAdd);
+    EXPECT_EQ(rs->get_Status(), adRecNew);
+    rs->SetValue("ID", rt::Variant(int32_t{4}));
+    rs->Update();
+    EXPECT_EQ(rs->get_EditMode(), adEditAdd);
+    EXPECT_EQ(rs->get_RecordCount(), 4);
+    EXPECT_TRUE(rs->get_Fields()->Item("ID")->get_OriginalValue().IsNull());
+    rs->Delete();
+    rs->put_Filter(rt::Variant(int32_t{adFilterPendingRecords}));
+    EXPECT_TRUE(rs->get_BOF() && rs->get_EOF());
+    EXPECT_TRUE(rs->PendingRows().empty());
+    rs->put_Filter(rt::Variant(int32_t{adFilterNone}));
+    EXPECT_EQ(AllIds(rs), (std::vector<int32_t>{1, 2, 3}));
+}
+
+TEST(RecordsetBatchEdit, StatusTransitionsOfEveryKindOfRowThroughUpdateBatch) {
+    auto rs = ThreeRows();
+    GoTo(rs, 1);
+    rs->SetValue("NAME", rt::Variant("uno"));
+    rs->MoveNext();  // implicit Update on the move
+    GoTo(rs, 1);
+    EXPECT_EQ(rs->get_Status(), adRecModified);
+    GoTo(rs, 3);
+    rs->Delete();
+    rs->AddNew();
+    rs->SetValue("ID", rt::Variant(int32_t{7}));
+    rs->AddNew();  // implicit Update of the first new row
+    rs->SetValue("ID", rt::Variant(int32_t{8}));
+    rs->Update();
+
+    auto pending = rs->PendingRows();
+    ASSERT_EQ(pending.size(), 4u);
+    EXPECT_EQ(pending[0].status, adRecModified);
+    EXPECT_EQ(pending[1].status, adRecDeleted);
+    EXPECT_EQ(pending[2].status, adRecNew);
+    EXPECT_EQ(rt::CLng(pending[2].current[0]), 7);
+    EXPECT_EQ(pending[3].status, adRecNew);
+    EXPECT_TRUE(pending[3].original[0].IsNull());
+
+    auto writer = std::make_shared<Writer>();
+    rs->putref_ActiveConnection(writer);
+    writer->fail = true;
+    EXPECT_EQ(ErrorOf([&] { rs->UpdateBatch(); }), -2147467259);
+    EXPECT_EQ(rs->PendingRows().size(), 4u);  // nothing accepted on failure
+    writer->fail = false;
+    rs->UpdateBatch();
+    EXPECT_EQ(writer->calls, 2);
+    EXPECT_EQ(writer->seen.size(), 4u);
+    EXPECT_TRUE(rs->PendingRows().empty());
+    EXPECT_EQ(AllIds(rs), (std::vector<int32_t>{1, 2, 7, 8}));
+    // The rows written by the last batch are the affected ones.
+    rs->put_Filter(rt::Variant(int32_t{adFilterAffectedRecords}));
+    EXPECT_EQ(rs->get_RecordCount(), 3);
+}
+
+TEST(RecordsetBatchEdit, MarkWrittenAcceptsOnlyTheNamedRows) {
+    auto rs = ThreeRows();
+    GoTo(rs, 1);
+    rs->SetValue("VAL", rt::Variant(5.0));
+    rs->Update();
+    rt::Variant first = rs->get_Bookmark();
+    GoTo(rs, 2);
+    rs->SetValue("VAL", rt::Variant(6.0));
+    rs->Update();
+    rs->MarkWritten({first});
+    auto pending = rs->PendingRows();
+    ASSERT_EQ(pending.size(), 1u);
+    EXPECT_EQ(rt::CLng(pending[0].current[0]), 2);
+}
+
+TEST(RecordsetBatchEdit, CancelUpdateRestoresValuesAndPosition) {
+    auto rs = ThreeRows();
+    GoTo(rs, 2);
+    rs->SetValue("NAME", rt::Variant("x"));
+    rs->CancelUpdate();
+    EXPECT_EQ(rt::CStr(rs->GetValue("NAME")), "two");
+    EXPECT_EQ(rs->get_Status(), adRecUnmodified);
+    EXPECT_EQ(rs->get_EditMode(), adEditNone);
+    EXPECT_TRUE(rs->PendingRows().empty());
+
+    rs->AddNew();
+    rs->SetValue("ID", rt::Variant(int32_t{9}));
+    rs->CancelUpdate();
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 2);  // back on the row current before AddNew
+    EXPECT_EQ(rs->get_RecordCount(), 3);
+    EXPECT_TRUE(rs->PendingRows().empty());
+}
+
+TEST(RecordsetBatchEdit, AddNewWithFieldListsAddsAFinishedRow) {
+    auto rs = ThreeRows();
+    rs->AddNew(rt::Variant("ID"), rt::Variant("10"));
+    EXPECT_EQ(rs->GetValue("ID").Type(), rt::vbLong);  // converted to the field's type
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 10);
+    rs->AddNew(rt::Variant::ArrayOf({rt::Variant("ID"), rt::Variant("NAME")}),
+               rt::Variant::ArrayOf({rt::Variant(int32_t{11}), rt::Variant("eleven")}));
+    EXPECT_EQ(rt::CStr(rs->GetValue("NAME")), "eleven");
+    EXPECT_EQ(rs->get_Status(), adRecNew);
+    EXPECT_EQ(rs->PendingRows().size(), 2u);
+    EXPECT_EQ(ErrorOf([&] { rs->AddNew(rt::Variant("NOPE"), rt::Variant(int32_t{1})); }), err::ItemNotFound);
+    EXPECT_EQ(rs->PendingRows().size(), 2u);
+}
+
+TEST(RecordsetBatchEdit, ValueOfTheWrongTypeIsRefusedAndNothingChanges) {
+    auto rs = ThreeRows();
+    EXPECT_EQ(ErrorOf([&] { rs->SetValue("ID", rt::Variant("abc")); }), err::DataConversion);
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 1);
+    EXPECT_EQ(rs->get_EditMode(), adEditNone);
+    rs->SetValue("VAL", rt::Variant("2.25"));
+    EXPECT_EQ(rs->GetValue("VAL").Type(), rt::vbDouble);
+    rs->SetValue("VAL", rt::Variant::Null());
+    EXPECT_TRUE(rs->GetValue("VAL").IsNull());
+}
+
+TEST(RecordsetBatchEdit, DeletingTheOnlyVisibleRowThenMovingBackReachesBof) {
+    auto rs = ThreeRows();
+    rs->put_Filter(rt::Variant("ID = 2"));
+    rs->Delete();
+    EXPECT_FALSE(rs->get_BOF());
+    rs->MovePrevious();
+    EXPECT_TRUE(rs->get_BOF());
+    EXPECT_TRUE(rs->get_EOF());
+}
+
+TEST(RecordsetBatchEdit, DeleteGroupDeletesEveryVisibleRow) {
+    auto rs = ThreeRows();
+    rs->put_Filter(rt::Variant("VAL <> Null"));
+    rs->Delete(adAffectGroup);
+    rs->put_Filter(rt::Variant(int32_t{adFilterNone}));
+    EXPECT_EQ(AllIds(rs), (std::vector<int32_t>{3}));
+}
+
+TEST(RecordsetImmediateEdit, OptimisticLockCommitsAtUpdateAndDeletesAtOnce) {
+    auto rs = ThreeRows(adLockOptimistic);
+    GoTo(rs, 1);
+    rs->SetValue("NAME", rt::Variant("uno"));
+    EXPECT_EQ(rs->get_EditMode(), adEditInProgress);
+    rs->Update();
+    EXPECT_EQ(rs->get_Status(), adRecUnmodified);
+    EXPECT_EQ(rs->get_EditMode(), adEditNone);
+    EXPECT_EQ(rt::CStr(rs->get_Fields()->Item("NAME")->get_OriginalValue()), "uno");
+    rs->Delete();
+    rs->put_Filter(rt::Variant(int32_t{adFilterPendingRecords}));
+    EXPECT_EQ(rs->get_RecordCount(), 0);
+    rs->put_Filter(rt::Variant(int32_t{adFilterNone}));
+    EXPECT_EQ(AllIds(rs), (std::vector<int32_t>{2, 3}));
+}
+
+TEST(RecordsetClone, ReadOnlyCloneRefusesEveryWrite) {
+    auto rs = ThreeRows();
+    auto ro = rs->Clone(adLockReadOnly);
+    EXPECT_EQ(ro->get_LockType(), adLockReadOnly);
+    EXPECT_EQ(ErrorOf([&] { ro->SetValue("NAME", rt::Variant("x")); }), err::NotSupported);
+    EXPECT_EQ(ErrorOf([&] { ro->AddNew(); }), err::NotSupported);
+    EXPECT_EQ(ErrorOf([&] { ro->Delete(); }), err::NotSupported);
+    EXPECT_EQ(rs->get_RecordCount(), 3);
+    EXPECT_TRUE(rs->PendingRows().empty());
+    // -1 keeps the source's locking; the source stays writable.
+    auto same = rs->Clone(adLockUnspecified);
+    EXPECT_EQ(same->get_LockType(), adLockBatchOptimistic);
+    same->Delete();
+    EXPECT_EQ(rs->get_RecordCount(), 2);
+    EXPECT_EQ(ErrorOf([&] { rs->Clone(adLockOptimistic); }), err::InvalidArgument);
+}
+
+TEST(RecordsetClone, CloneFiltersAndSortsIndependently) {
+    auto rs = ThreeRows();
+    auto a = rs->Clone();
+    auto b = rs->Clone();
+    a->put_Filter(rt::Variant("ID <= 2"));
+    b->put_Sort("ID DESC");
+    EXPECT_EQ(AllIds(a), (std::vector<int32_t>{1, 2}));
+    EXPECT_EQ(AllIds(b), (std::vector<int32_t>{3, 2, 1}));
+    EXPECT_EQ(AllIds(rs), (std::vector<int32_t>{1, 2, 3}));
+    EXPECT_EQ(a->get_Source(), "TEST_TABLE");
+    // A row deleted through one clone disappears from the others.
+    GoTo(b, 2);
+    b->Delete();
+    EXPECT_EQ(AllIds(a), (std::vector<int32_t>{1}));
+    EXPECT_EQ(rs->get_RecordCount(), 2);
+}
+
+TEST(FabricatedRecordset, AppendedFieldsDescribeThemselves) {
+    auto rs = Recordset::Create();
+    auto fields = rs->get_Fields();
+    fields->Append("ErrorDescription", adVarWChar, 500, adFldUnspecified);
+    fields->Append("QTX_FNO", adInteger, 0, adFldUnspecified);
+    EXPECT_EQ(ErrorOf([&] { fields->Append("qtx_fno", adInteger); }), err::ObjectInCollection);
+    EXPECT_EQ(fields->get_Count(), 2);
+    auto desc = fields->Item("ERRORDESCRIPTION");
+    EXPECT_EQ(desc->get_Type(), adVarWChar);
+    EXPECT_EQ(desc->get_DefinedSize(), 500);
+    EXPECT_EQ(fields->Item(int32_t{1})->get_DefinedSize(), 4);
+    EXPECT_EQ(ErrorOf([&] { fields->get_Item(rt::Variant("nope")); }), err::ItemNotFound);
+    EXPECT_EQ(ErrorOf([&] { fields->get_Item(rt::Variant(int32_t{2})); }), err::ItemNotFound);
+    rs->Open();
+    EXPECT_EQ(rs->get_State(), adStateOpen);
+    EXPECT_EQ(rs->get_LockType(), adLockBatchOptimistic);
+    EXPECT_TRUE(rs->get_BOF() && rs->get_EOF());
+    EXPECT_EQ(ErrorOf([&] { fields->Append("more", adInteger); }), err::IllegalOperation);
+    rs->AddNew();
+    desc->put_Value(rt::Variant("text"));
+    rs->get_Fields()->Item("QTX_FNO")->put_Value(rt::Variant("12"));
+    rs->Update();
+    EXPECT_EQ(rs->GetValue(rt::Variant(int32_t{1})).I4(), 12);
+    EXPECT_EQ(rs->get_RecordCount(), 1);
+    rs->Close();
+    EXPECT_EQ(rs->get_State(), adStateClosed);
+    EXPECT_EQ(ErrorOf([&] { rs->get_RecordCount(); }), err::ObjectClosed);
+    EXPECT_EQ(ErrorOf([&] { desc->get_Value(); }), err::ObjectClosed);
+}
+
+TEST(FabricatedRecordset, OpenWithoutFieldsIsRefused) {
+    auto rs = Recordset::Create();
+    EXPECT_EQ(ErrorOf([&] { rs->Open(); }), err::IllegalOperation);
+    EXPECT_EQ(rs->get_State(), adStateClosed);
+}
+
+TEST(FabricatedRecordset, CopyOfAnotherRecordsetHasOnlyPendingAdditions) {
+    auto source = ThreeRows();
+    auto copy = Recordset::Create();
+    auto srcFields = source->get_Fields();
+    for (int32_t i = 0; i < srcFields->get_Count(); ++i) {
+        auto f = srcFields->Item(i);
+        copy->get_Fields()->Append(f->get_Name(), f->get_Type(), f->get_DefinedSize(), f->get_Attributes());
+        copy->get_Fields()->Item(i)->put_Precision(f->get_Precision());
+    }
+    copy->Open();
+    source->MoveFirst();
+    while (!source->get_EOF()) {
+        copy->AddNew();
+        for (int32_t i = 0; i < srcFields->get_Count(); ++i)
+            copy->get_Fields()->Item(i)->put_Value(srcFields->Item(i)->get_Value());
+        source->MoveNext();
+    }
+    copy->Update();
+    EXPECT_EQ(copy->get_Fields()->Item("ID")->get_Precision(), 10);
+    copy->put_Filter(rt::Variant(int32_t{adFilterPendingRecords}));
+    EXPECT_EQ(AllIds(copy), (std::vector<int32_t>{1, 2, 3}));
+    copy->MoveFirst();
+    EXPECT_EQ(copy->get_Status(), adRecNew);
+}

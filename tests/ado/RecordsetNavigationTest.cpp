@@ -1,0 +1,238 @@
+// Navigation, bookmarks, filters, sort and Find on client-side recordsets.
+#include <gtest/gtest.h>
+
+#include "AdoTestUtil.h"
+
+using namespace ado;
+using adotest::AllIds;
+using adotest::MakeRecordset;
+
+namespace {
+
+int32_t ErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const rt::ComError& e) {
+        return e.Number();
+    }
+    return 0;
+}
+
+RecordsetPtr FiveRows() {
+    return MakeRecordset({{1, "b", 10}, {2, "A", 20}, {3, "a", 10}, {4, "c", -1}, {5, "B", 20}});
+}
+
+}  // namespace
+
+TEST(RecordsetNavigation, EmptyFabricatedRecordsetIsAtBofAndEof) {
+    auto rs = MakeRecordset({});
+    EXPECT_TRUE(rs->get_BOF());
+    EXPECT_TRUE(rs->get_EOF());
+    EXPECT_EQ(rs->get_RecordCount(), 0);
+    rs->MoveFirst();  // no error on an empty recordset
+    EXPECT_EQ(ErrorOf([&] { rs->MoveNext(); }), err::NoCurrentRecord);
+    EXPECT_EQ(ErrorOf([&] { rs->get_Bookmark(); }), err::NoCurrentRecord);
+    EXPECT_EQ(ErrorOf([&] { rs->GetValue("ID"); }), err::NoCurrentRecord);
+}
+
+TEST(RecordsetNavigation, MovesWalkEveryRowOnceInBothDirections) {
+    auto rs = FiveRows();
+    EXPECT_EQ(AllIds(rs), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+    EXPECT_TRUE(rs->get_EOF());
+    EXPECT_FALSE(rs->get_BOF());
+    EXPECT_EQ(ErrorOf([&] { rs->MoveNext(); }), err::NoCurrentRecord);
+    std::vector<int32_t> back;
+    rs->MoveLast();
+    while (!rs->get_BOF()) {
+        back.push_back(rt::CLng(rs->GetValue("ID")));
+        rs->MovePrevious();
+    }
+    EXPECT_EQ(back, (std::vector<int32_t>{5, 4, 3, 2, 1}));
+    EXPECT_EQ(ErrorOf([&] { rs->MovePrevious(); }), err::NoCurrentRecord);
+    // From BOF, MoveNext lands on the first row.
+    rs->MoveNext();
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 1);
+}
+
+TEST(RecordsetNavigation, MoveAndAbsolutePosition) {
+    auto rs = FiveRows();
+    rs->Move(2);
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 3);
+    EXPECT_EQ(rs->get_AbsolutePosition(), 3);
+    rs->Move(-1);
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 2);
+    rs->Move(10);
+    EXPECT_TRUE(rs->get_EOF());
+    EXPECT_EQ(rs->get_AbsolutePosition(), adPosEOF);
+    rs->Move(-1, rt::Variant(int32_t{adBookmarkLast}));
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 4);
+    rs->Move(1, rt::Variant(int32_t{adBookmarkFirst}));
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 2);
+    rs->put_AbsolutePosition(5);
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 5);
+    EXPECT_EQ(ErrorOf([&] { rs->put_AbsolutePosition(6); }), err::InvalidArgument);
+    rs->Move(-10);
+    EXPECT_TRUE(rs->get_BOF());
+    EXPECT_EQ(rs->get_AbsolutePosition(), adPosBOF);
+}
+
+TEST(RecordsetBookmarks, BookmarksAreDoublesAndReturnToTheirRow) {
+    auto rs = FiveRows();
+    rs->Move(3);
+    rt::Variant bm = rs->get_Bookmark();
+    EXPECT_EQ(bm.Type(), rt::vbDouble);
+    rs->MoveFirst();
+    rs->put_Bookmark(bm);
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 4);
+    EXPECT_EQ(ErrorOf([&] { rs->put_Bookmark(rt::Variant(99.0)); }), err::InvalidBookmark);
+    EXPECT_EQ(ErrorOf([&] { rs->put_Bookmark(rt::Variant("x")); }), err::InvalidBookmark);
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 4);  // a refused bookmark does not move
+}
+
+TEST(RecordsetBookmarks, ClonesShareBookmarksAndRowsButNotPosition) {
+    auto rs = FiveRows();
+    rs->Move(2);
+    auto clone = rs->Clone();
+    // A clone starts on the first row, without the source's filter.
+    EXPECT_EQ(rt::CLng(clone->GetValue("ID")), 1);
+    clone->put_Bookmark(rs->get_Bookmark());
+    EXPECT_EQ(rt::CLng(clone->GetValue("ID")), 3);
+    clone->SetValue("NAME", rt::Variant("changed"));
+    clone->Update();
+    EXPECT_EQ(rt::CStr(rs->GetValue("NAME")), "changed");
+    clone->MoveNext();
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 3);  // the source did not move
+    // Rows added through one clone are seen by the other.
+    clone->AddNew();
+    clone->SetValue("ID", rt::Variant(int32_t{6}));
+    clone->Update();
+    EXPECT_EQ(rs->get_RecordCount(), 6);
+    rt::Variant added = clone->get_Bookmark();
+    rs->put_Bookmark(added);
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 6);
+}
+
+TEST(RecordsetBookmarks, FilteredOutRowRefusesItsBookmark) {
+    auto rs = FiveRows();
+    rs->Move(1);
+    rt::Variant bmOf2 = rs->get_Bookmark();
+    auto clone = rs->Clone();
+    clone->put_Filter(rt::Variant("ID > 3"));
+    EXPECT_EQ(ErrorOf([&] { clone->put_Bookmark(bmOf2); }), err::InvalidBookmark);
+}
+
+TEST(RecordsetFilter, CriteriaFilterShowsMatchingRowsAndCountsThem) {
+    auto rs = FiveRows();
+    rs->put_Filter(rt::Variant("VAL = 10"));
+    EXPECT_EQ(rs->get_RecordCount(), 2);
+    EXPECT_EQ(AllIds(rs), (std::vector<int32_t>{1, 3}));
+    rs->put_Filter(rt::Variant("VAL = Null"));
+    EXPECT_EQ(AllIds(rs), (std::vector<int32_t>{4}));
+    rs->put_Filter(rt::Variant("NAME = 'zzz'"));
+    EXPECT_TRUE(rs->get_BOF());
+    EXPECT_TRUE(rs->get_EOF());
+    EXPECT_EQ(rs->get_RecordCount(), 0);
+    EXPECT_EQ(ErrorOf([&] { rs->put_Filter(rt::Variant("NOPE = 1")); }), err::ItemNotFound);
+    EXPECT_EQ(ErrorOf([&] { rs->put_Filter(rt::Variant("ID = = 1")); }), err::InvalidArgument);
+    // A refused filter leaves the previous one in place.
+    EXPECT_EQ(rt::CStr(rs->get_Filter()), "NAME = 'zzz'");
+    rs->put_Filter(rt::Variant(int32_t{adFilterNone}));
+    EXPECT_EQ(rs->get_RecordCount(), 5);
+}
+
+TEST(RecordsetFilter, FilterGetReturnsWhatWasSetWithItsType) {
+    auto rs = FiveRows();
+    rt::Variant initial = rs->get_Filter();
+    EXPECT_EQ(initial.Type(), rt::vbLong);
+    EXPECT_EQ(initial.I4(), 0);
+    rs->put_Filter(rt::Variant(int16_t{1}));
+    EXPECT_EQ(rs->get_Filter().Type(), rt::vbInteger);
+    rs->put_Filter(rt::Variant("ID=1"));
+    EXPECT_EQ(rs->get_Filter().Str(), "ID=1");
+    rs->MoveFirst();
+    auto arr = rt::Variant::ArrayOf({rs->get_Bookmark()});
+    rs->put_Filter(arr);
+    EXPECT_TRUE(rs->get_Filter().IsArray());
+    EXPECT_EQ(ErrorOf([&] { rs->put_Filter(rt::Variant(int32_t{4})); }), err::InvalidArgument);
+}
+
+TEST(RecordsetFilter, BookmarkArrayShowsRowsInArrayOrderUntilSorted) {
+    auto rs = FiveRows();
+    std::vector<rt::Variant> bms(6);
+    for (int i = 0; i < 5; ++i) {
+        rs->put_AbsolutePosition(i + 1);
+        bms[static_cast<size_t>(i)] = rs->get_Bookmark();
+    }
+    // Rows 5, 2, 4 in that order.
+    rs->put_Filter(rt::Variant::ArrayOf({bms[4], bms[1], bms[3]}));
+    EXPECT_EQ(rs->get_RecordCount(), 3);
+    EXPECT_EQ(AllIds(rs), (std::vector<int32_t>{5, 2, 4}));
+    rs->put_Sort("ID");
+    EXPECT_EQ(AllIds(rs), (std::vector<int32_t>{2, 4, 5}));
+    rs->put_Sort("");
+    EXPECT_EQ(AllIds(rs), (std::vector<int32_t>{5, 2, 4}));
+    // The same array filters a clone, since clones share bookmarks.
+    auto clone = rs->Clone(adLockReadOnly);
+    clone->put_Filter(rs->get_Filter());
+    EXPECT_EQ(AllIds(clone), (std::vector<int32_t>{5, 2, 4}));
+    EXPECT_EQ(ErrorOf([&] { rs->put_Filter(rt::Variant::ArrayOf({rt::Variant(42.0)})); }), err::InvalidBookmark);
+}
+
+TEST(RecordsetFilter, AffectedAndConflictingGroupsOfAFreshRecordsetAreEmpty) {
+    auto rs = FiveRows();
+    auto clone = rs->Clone(adLockReadOnly);
+    clone->put_Filter(rt::Variant(int32_t{adFilterAffectedRecords}));
+    EXPECT_TRUE(clone->get_BOF() && clone->get_EOF());
+    clone->put_Filter(rt::Variant(int32_t{adFilterConflictingRecords}));
+    EXPECT_EQ(clone->get_RecordCount(), 0);
+    clone->put_Filter(rt::Variant(int32_t{adFilterFetchedRecords}));
+    EXPECT_EQ(clone->get_RecordCount(), 5);
+}
+
+TEST(RecordsetSort, SortsOnSeveralKeysAndKeepsEqualRowsInOrder) {
+    auto rs = FiveRows();
+    rs->put_Sort("VAL DESC, [NAME] ASC");
+    // VAL 20: A(2), B(5); VAL 10: a(3), b(1); Null last when descending.
+    EXPECT_EQ(AllIds(rs), (std::vector<int32_t>{2, 5, 3, 1, 4}));
+    rs->put_Sort("VAL");
+    // Nulls first; equal values keep their row order (stable).
+    EXPECT_EQ(AllIds(rs), (std::vector<int32_t>{4, 1, 3, 2, 5}));
+    EXPECT_EQ(rs->get_Sort(), "VAL");
+    EXPECT_EQ(ErrorOf([&] { rs->put_Sort("MISSING"); }), err::ItemNotFound);
+}
+
+TEST(RecordsetSort, SortPutsTheCursorOnTheFirstSortedRow) {
+    auto rs = FiveRows();
+    rs->put_Sort("ID DESC");
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 5);
+}
+
+TEST(RecordsetSort, EqualTextsStayTogetherWhateverTheirCase) {
+    auto rs = MakeRecordset({{1, "a", 0}, {2, "A", 0}, {3, "a", 0}, {4, "b", 0}});
+    rs->put_Sort("NAME");
+    std::vector<std::string> names;
+    rs->MoveFirst();
+    while (!rs->get_EOF()) {
+        names.push_back(rt::CStr(rs->GetValue("NAME")));
+        rs->MoveNext();
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"A", "a", "a", "b"}));
+}
+
+TEST(RecordsetFind, FindsForwardBackwardWithSkipAndStart) {
+    auto rs = FiveRows();
+    rs->Find("VAL = 20");
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 2);
+    rs->Find("VAL = 20", 1);
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 5);
+    rs->Find("VAL = 10", 0, adSearchBackward);
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 3);
+    rs->Find("VAL = 20", 0, adSearchForward, rt::Variant(int32_t{adBookmarkFirst}));
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 2);
+    rs->Find("NAME = 'nothing'");
+    EXPECT_TRUE(rs->get_EOF());
+    rs->Find("ID = 1", 0, adSearchBackward, rt::Variant(int32_t{adBookmarkLast}));
+    EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 1);
+    rs->Find("ID = 9", 0, adSearchBackward);
+    EXPECT_TRUE(rs->get_BOF());
+}
