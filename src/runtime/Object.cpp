@@ -1,5 +1,7 @@
 #include "runtime/Object.h"
 
+#include <mutex>
+
 #include "runtime/Variant.h"
 #include "runtime/Vb.h"
 
@@ -34,18 +36,27 @@ struct ClassEntry {
     std::string clsid;
     Factory factory;
 };
+// Classes are registered at start and looked up from any thread.
+std::mutex& ClassesLock() {
+    static std::mutex m;
+    return m;
+}
 std::vector<ClassEntry>& Classes() {
     static std::vector<ClassEntry> classes;
     return classes;
 }
+bool Matches(const ClassEntry& c, const std::string& name) {
+    return NamesEqual(c.progId, name) || (!c.clsid.empty() && NamesEqual(c.clsid, name));
+}
 ClassEntry* FindClass(const std::string& name) {
     for (auto& c : Classes())
-        if (NamesEqual(c.progId, name) || (!c.clsid.empty() && NamesEqual(c.clsid, name))) return &c;
+        if (Matches(c, name)) return &c;
     return nullptr;
 }
 }  // namespace
 
 void RegisterClass(const std::string& progId, const std::string& clsid, Factory factory) {
+    std::lock_guard lock(ClassesLock());
     if (auto* c = FindClass(progId)) {
         c->clsid = clsid;
         c->factory = std::move(factory);
@@ -55,17 +66,24 @@ void RegisterClass(const std::string& progId, const std::string& clsid, Factory 
 }
 
 void UnregisterClass(const std::string& progIdOrClsid) {
-    std::erase_if(Classes(), [&](const ClassEntry& c) {
-        return NamesEqual(c.progId, progIdOrClsid) || (!c.clsid.empty() && NamesEqual(c.clsid, progIdOrClsid));
-    });
+    std::lock_guard lock(ClassesLock());
+    std::erase_if(Classes(), [&](const ClassEntry& c) { return Matches(c, progIdOrClsid); });
 }
 
-bool IsClassRegistered(const std::string& progIdOrClsid) { return FindClass(progIdOrClsid) != nullptr; }
+bool IsClassRegistered(const std::string& progIdOrClsid) {
+    std::lock_guard lock(ClassesLock());
+    return FindClass(progIdOrClsid) != nullptr;
+}
 
 std::shared_ptr<Object> CreateObject(const std::string& progIdOrClsid) {
-    ClassEntry* c = FindClass(progIdOrClsid);
-    if (!c || !c->factory) RaiseVbError(vberr::CannotCreateObject);
-    Factory f = c->factory;  // the factory may register further classes
+    Factory f;
+    {
+        std::lock_guard lock(ClassesLock());
+        ClassEntry* c = FindClass(progIdOrClsid);
+        if (c) f = c->factory;
+    }
+    // Called unlocked: a factory may create or register further classes.
+    if (!f) RaiseVbError(vberr::CannotCreateObject);
     auto obj = f();
     if (!obj) RaiseVbError(vberr::CannotCreateObject);
     return obj;
