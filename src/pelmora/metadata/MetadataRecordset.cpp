@@ -1,0 +1,205 @@
+#include "pelmora/metadata/MetadataRecordset.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include "ado/Recordset.h"
+#include "pelmora/interfaces/DataContext.h"
+#include "pelmora/interfaces/Varsk1.h"
+#include "pelmora/metadata/MetadataRecordsets.h"
+#include "pelmora/metadata/MetadataUtils.h"
+#include "runtime/Dispatch.h"
+#include "runtime/Error.h"
+#include "runtime/Vb.h"
+
+namespace pelmora {
+
+namespace {
+
+constexpr const char* kRecordsetSource = "MetadataService.Recordsets.MetadataRecordset.Recordset";
+constexpr const char* kVbaProjectTable = "QTX_VBAPROJECT_OPTABLE";
+
+bool KeyStartsWith(const std::string& key, const char* prefix) { return rt::NamesEqual(rt::Left(key, 3), prefix); }
+
+rt::ComError AsComError(const std::exception& e) {
+    if (auto* com = dynamic_cast<const rt::ComError*>(&e)) return *com;
+    return rt::ComError(rt::vberr::InvalidProcedureCall, "", e.what());
+}
+
+}  // namespace
+
+MetadataRecordset::~MetadataRecordset() = default;
+
+std::string MetadataRecordset::get_Source() { return source_; }
+std::string MetadataRecordset::get_Key() { return key_; }
+
+std::shared_ptr<MetadataRecordsets> MetadataRecordset::get_Parent() const { return parent_.lock(); }
+void MetadataRecordset::putref_Parent(const std::shared_ptr<MetadataRecordsets>& parent) { parent_ = parent; }
+void MetadataRecordset::put_CacheFormat(const std::string& format) { cacheFormat_ = format; }
+void MetadataRecordset::put_CacheDirectory(const std::string& directory) { cacheDirectory_ = directory; }
+void MetadataRecordset::put_Source(const std::string& source) { source_ = source; }
+void MetadataRecordset::put_Key(const std::string& key) { key_ = key; }
+void MetadataRecordset::putref_Recordset(const std::shared_ptr<ado::Recordset>& recordset) { cached_ = recordset; }
+
+std::string MetadataRecordset::CacheFilePath() const {
+    std::string path = cacheDirectory_;
+    if (rt::Right(path, 1) != "/") path += "/";
+    return path + key_ + "." + cacheFormat_;
+}
+
+std::shared_ptr<ado::Recordset> MetadataRecordset::get_Recordset(const std::string& Filter, const std::string& Sort) {
+    try {
+        if (!cached_) FetchADOMetadata();
+        if (!cached_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+
+        // Row templates and VBA projects are read afresh for every request;
+        // the project table itself stays cached but keeps its locking.
+        ado::LockTypeEnum lockType = ado::adLockReadOnly;
+        bool keepMaster = true;
+        if (KeyStartsWith(key_, "CNO")) {
+            lockType = ado::adLockUnspecified;
+            keepMaster = false;
+        } else if (rt::NamesEqual(key_, kVbaProjectTable)) {
+            lockType = ado::adLockUnspecified;
+        } else if (KeyStartsWith(key_, "VBA")) {
+            lockType = ado::adLockUnspecified;
+            keepMaster = false;
+        }
+
+        auto clone = cached_->Clone(lockType);
+        if (!keepMaster) cached_.reset();
+        if (!Filter.empty()) clone->put_Filter(rt::Variant(Filter));
+        if (!Sort.empty()) clone->put_Sort(Sort);
+        return clone;
+    } catch (const std::exception& e) {
+        rt::ComError caught = AsComError(e);
+        throw rt::ComError(caught.Number(), std::string(kRecordsetSource) + "\r\n" + caught.Description(),
+                           caught.Description());
+    }
+}
+
+void MetadataRecordset::LoadProjectFromDatabase() {
+    auto application = varsk1::GetYvApplicationDispatch();
+    if (!application) return;  // outside the application: the table stays closed
+    auto document = rt::CallByName(application, "Document", rt::InvokeKind::PropertyGet);
+    auto connections = rt::CallByName(document.Obj(), "Connections", rt::InvokeKind::PropertyGet);
+    auto connection = FindOpenDatabaseConnection(connections.Obj());
+    if (!connection) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    auto context = rt::CallByName(connection, "DataContext", rt::InvokeKind::PropertyGet);
+    auto dataContext = rt::QueryInterface<IDataContext>(context.Obj());
+    rt::Variant parameters = rt::Variant::ArrayOf({rt::Variant(rt::CLng(rt::Variant(rt::Mid(key_, 4))))});
+    cached_ = dataContext->OpenParameterizedRecordset("SELECT QTX_PROJECT FROM QTX_VBAPROJECT WHERE QTX_PRJNO = ?",
+                                                      ado::adOpenDynamic, ado::adLockBatchOptimistic, ado::adCmdText,
+                                                      parameters);
+}
+
+void MetadataRecordset::FetchADOMetadata() {
+    const std::string path = CacheFilePath();
+    try {
+        cached_ = ado::Recordset::Create();
+        if (KeyStartsWith(key_, "CNO")) {
+            cached_->Open(rt::Variant(path), rt::Variant::Missing(), ado::adOpenUnspecified, ado::adLockUnspecified, -1);
+        } else if (KeyStartsWith(key_, "VBA")) {
+            auto parent = parent_.lock();
+            if (parent && parent->get_VBARefreshPending())
+                LoadProjectFromDatabase();
+            else
+                cached_->Open(rt::Variant(path), rt::Variant::Missing(), ado::adOpenUnspecified,
+                              ado::adLockUnspecified, -1);
+        } else {
+            cached_->Open(rt::Variant(path), rt::Variant::Missing(), ado::adOpenDynamic, ado::adLockOptimistic, -1);
+        }
+        // A table whose rows cannot all be role-checked is not served at all.
+        ApplyRoleFilter();
+    } catch (const std::exception&) {
+        cached_.reset();
+        const std::string message = "Missing cache file: " + path;
+        // The load failure is what the caller must hear about, whether or
+        // not the log line could be written.
+        try {
+            WriteLog(message, "", true);
+        } catch (...) {
+        }
+        throw rt::ComError(kMissingCacheFileError, "FetchADOMetadata", message);
+    }
+}
+
+void MetadataRecordset::ApplyRoleFilter() {
+    if (rt::NamesEqual(key_, kRoleAssocKey) || !cached_) return;
+    if (cached_->get_State() != ado::adStateOpen) return;
+    auto parent = parent_.lock();
+    // Without the collection nobody can vouch for a role: such rows go.
+    DeleteRowsWithoutGrantedRole(cached_, [&](const std::string& role) {
+        return parent ? parent->IsRoleGranted(role) : false;
+    });
+}
+
+std::string MetadataRecordset::FormatText(const rt::Variant& value) {
+    if (value.IsNull()) return "";
+    return rt::CStr(value);
+}
+
+void MetadataRecordset::DeleteFilteredRecords(const std::string& Filter) {
+    if (!cached_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    cached_->put_Filter(rt::Variant(Filter));
+    try {
+        if (!cached_->get_BOF() && !cached_->get_EOF()) {
+            cached_->MoveFirst();
+            while (!cached_->get_EOF()) {
+                cached_->Delete(ado::adAffectCurrent);
+                cached_->MoveNext();
+            }
+        }
+    } catch (...) {
+        cached_->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
+        throw;
+    }
+    cached_->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
+}
+
+// ---- late binding ----
+
+namespace {
+const rt::DispatchTable<MetadataRecordset>& RecordsetDispatch() {
+    static const auto table =
+        rt::DispatchTable<MetadataRecordset>()
+            .Get("Source", 1, [](MetadataRecordset& m) { return rt::Variant(m.get_Source()); })
+            .Get("Key", 2, [](MetadataRecordset& m) { return rt::Variant(m.get_Key()); })
+            .Get("Recordset", 3, 0, 2, [](MetadataRecordset& m, rt::Args& a) {
+                std::string filter = a.size() > 0 && !a[0].IsMissing() ? rt::CStr(a[0]) : std::string();
+                std::string sort = a.size() > 1 && !a[1].IsMissing() ? rt::CStr(a[1]) : std::string();
+                return rt::Variant(m.get_Recordset(filter, sort));
+            });
+    return table;
+}
+}  // namespace
+
+rt::Variant MetadataRecordset::Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) {
+    return RecordsetDispatch().Invoke(*this, name, kind, args);
+}
+
+rt::Variant MetadataRecordset::InvokeDispId(int32_t dispId, rt::InvokeKind kind, rt::Args& args) {
+    return RecordsetDispatch().InvokeDispId(*this, dispId, kind, args);
+}
+
+// ---- the log ----
+
+std::string MetadataLogPath() {
+    std::error_code ec;
+    auto dir = std::filesystem::current_path(ec);
+    if (ec) return kMetadataLogFileName;
+    return (dir / kMetadataLogFileName).string();
+}
+
+void WriteLog(const std::string& Message, const std::string& Detail, bool Stamp) {
+    std::string line = Message;
+    if (Stamp) line = Detail + " : " + rt::FormatDate(rt::Now(), "yyyy.mm.dd hh:mm:ss AMPM") + " " + " - " + Message;
+    const std::string path = MetadataLogPath();
+    std::ofstream out(path, std::ios::app | std::ios::binary);
+    if (!out) throw rt::ComError(75, "WriteLog", "Path/File access error: " + path);
+    out << line << '\n';
+    out.close();
+    if (!out) throw rt::ComError(75, "WriteLog", "Path/File access error: " + path);
+}
+
+}  // namespace pelmora

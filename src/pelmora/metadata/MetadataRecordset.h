@@ -1,0 +1,83 @@
+#pragma once
+// One cached metadata table: its key, its SQL text and its cache file, loaded
+// on first use and handed out as clones.
+#include <memory>
+#include <string>
+
+#include "pelmora/interfaces/MetadataService.h"
+#include "runtime/Object.h"
+
+namespace ado {
+class Recordset;
+}
+
+namespace pelmora {
+
+class MetadataRecordsets;
+
+// The log of failed table loads, in the process's current directory.
+inline constexpr const char* kMetadataLogFileName = "MetadataService.log.txt";
+
+// The error number of a table that cannot be loaded.
+inline constexpr int32_t kMissingCacheFileError = 10;
+
+class MetadataRecordset : public rt::Object, public IMetadataRecordset {
+public:
+    MetadataRecordset() = default;
+    ~MetadataRecordset() override;
+
+    // ---- the members callers see ----
+    std::string get_Source() override;
+    std::string get_Key() override;
+    // A clone of the cached table (loaded first when needed), read-only for
+    // ordinary tables, with the filter and sort applied.
+    std::shared_ptr<ado::Recordset> get_Recordset(const std::string& Filter = "", const std::string& Sort = "") override;
+
+    // ---- inside the system ----
+    // The owning collection; held weakly, so an item never keeps it alive.
+    std::shared_ptr<MetadataRecordsets> get_Parent() const;
+    void putref_Parent(const std::shared_ptr<MetadataRecordsets>& parent);
+    void put_CacheFormat(const std::string& format);
+    void put_CacheDirectory(const std::string& directory);
+    void put_Source(const std::string& source);
+    void put_Key(const std::string& key);
+    // The master copy clones are made from (nullptr: load on next use).
+    void putref_Recordset(const std::shared_ptr<ado::Recordset>& recordset);
+    // Loads the master copy now, from the cache file or, for a VBA project
+    // after its table was refreshed, from the database.
+    void FetchADOMetadata();
+    // Removes the rows whose role the active user does not hold.
+    void ApplyRoleFilter();
+    // Null as "", anything else as its text.
+    static std::string FormatText(const rt::Variant& value);
+    // Deletes the master copy's rows that match the filter text.
+    void DeleteFilteredRecords(const std::string& Filter);
+
+    // True while a master copy is held.
+    bool IsLoaded() const { return cached_ != nullptr; }
+    // The cache file of the table: directory, key, "." and format.
+    std::string CacheFilePath() const;
+
+    rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
+    rt::Variant InvokeDispId(int32_t dispId, rt::InvokeKind kind, rt::Args& args) override;
+    std::string TypeName() const override { return "MetadataRecordset"; }
+
+private:
+    void LoadProjectFromDatabase();
+
+    std::string key_;
+    std::string source_;
+    std::string cacheDirectory_;
+    std::string cacheFormat_;
+    std::weak_ptr<MetadataRecordsets> parent_;
+    std::shared_ptr<ado::Recordset> cached_;
+};
+
+// Appends one line to the metadata log in the current directory: Message
+// alone, or (Stamp) Detail, " : ", the time as "yyyy.mm.dd hh:mm:ss AMPM ",
+// " - " and Message. Raises the file error when the line cannot be written.
+void WriteLog(const std::string& Message, const std::string& Detail, bool Stamp);
+// The full path WriteLog appends to.
+std::string MetadataLogPath();
+
+}  // namespace pelmora

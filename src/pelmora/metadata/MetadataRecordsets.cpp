@@ -1,0 +1,212 @@
+#include "pelmora/metadata/MetadataRecordsets.h"
+
+#include "ado/Recordset.h"
+#include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/metadata/MetadataRecordset.h"
+#include "runtime/Dispatch.h"
+#include "runtime/Error.h"
+#include "runtime/Vb.h"
+
+namespace pelmora {
+
+namespace {
+
+std::shared_ptr<MetadataRecordset> ItemOf(const rt::Variant& v) {
+    return v.IsObject() ? std::dynamic_pointer_cast<MetadataRecordset>(v.Obj()) : nullptr;
+}
+
+std::string IndexText(const rt::Variant& vIndex) {
+    try {
+        return rt::CStr(vIndex);
+    } catch (...) {
+        return "";
+    }
+}
+
+// The sibling interface of the collection: the same members, with items
+// handed out as IMetadataRecordset.
+class MetadataRecordsetsFacet : public rt::Object, public IMetadataRecordsets {
+public:
+    explicit MetadataRecordsetsFacet(std::shared_ptr<MetadataRecordsets> owner) : owner_(std::move(owner)) {}
+
+    std::shared_ptr<IMetadataRecordset> get_Item(const rt::Variant& vIndex) override {
+        return owner_->get_Item(vIndex);
+    }
+    int32_t get_Count() override { return owner_->get_Count(); }
+    std::vector<std::shared_ptr<IMetadataRecordset>> get_NewEnum() override {
+        auto items = owner_->get_NewEnum();
+        return {items.begin(), items.end()};
+    }
+    std::shared_ptr<IMetadataRecordset> AppendRecordset(const std::string& Key, const std::string& Source,
+                                                        const std::shared_ptr<ado::Recordset>& Recordset) override {
+        return owner_->AppendRecordset(Key, Source, Recordset);
+    }
+
+    // Any other interface is the collection's own.
+    std::shared_ptr<rt::Object> QueryFacet(const std::type_info& iface) override {
+        if (iface == typeid(IMetadataRecordsets)) return nullptr;
+        return owner_;
+    }
+    rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override {
+        return owner_->Invoke(name, kind, args);
+    }
+    rt::Variant InvokeDispId(int32_t dispId, rt::InvokeKind kind, rt::Args& args) override {
+        return owner_->InvokeDispId(dispId, kind, args);
+    }
+    std::string TypeName() const override { return "MetadataRecordsets"; }
+
+private:
+    std::shared_ptr<MetadataRecordsets> owner_;
+};
+
+}  // namespace
+
+void DeleteRowsWithoutGrantedRole(const std::shared_ptr<ado::Recordset>& recordset,
+                                  const std::function<bool(const std::string&)>& granted) {
+    if (!recordset) return;
+    const int32_t roleField = recordset->FieldIndex(kRoleField);
+    if (roleField < 0) return;
+    // A clone of its own sees every row of the table, whatever filter or
+    // position the caller's recordset has, and deletes from the same rows.
+    auto walker = recordset->Clone(ado::adLockUnspecified);
+    const rt::Variant roleIndex(roleField);
+    if (!(walker->get_BOF() && walker->get_EOF())) {
+        walker->MoveFirst();
+        while (!walker->get_EOF()) {
+            const std::string role = MetadataRecordset::FormatText(walker->GetValue(roleIndex));
+            if (!role.empty() && !granted(role)) walker->Delete(ado::adAffectCurrent);
+            walker->MoveNext();
+        }
+    }
+}
+
+MetadataRecordsets::MetadataRecordsets() { InitResources(kResourceModule); }
+
+MetadataRecordsets::~MetadataRecordsets() = default;
+
+std::shared_ptr<MetadataRecordset> MetadataRecordsets::get_Item(const rt::Variant& vIndex) {
+    std::shared_ptr<MetadataRecordset> item;
+    try {
+        item = ItemOf(items_->Item(vIndex));
+    } catch (...) {
+    }
+    if (!item)
+        RaiseError(1, "MetadataRecordsets.Item", rt::Variant(int32_t{22142}), rt::Variant(IndexText(vIndex)));
+    return item;
+}
+
+int32_t MetadataRecordsets::get_Count() { return items_->Count(); }
+
+std::vector<std::shared_ptr<MetadataRecordset>> MetadataRecordsets::get_NewEnum() {
+    std::vector<std::shared_ptr<MetadataRecordset>> items;
+    for (const auto& v : items_->Enumerate())
+        if (auto item = ItemOf(v)) items.push_back(item);
+    return items;
+}
+
+std::shared_ptr<MetadataRecordset> MetadataRecordsets::AppendRecordset(const std::string& Key,
+                                                                       const std::string& Source,
+                                                                       const std::shared_ptr<ado::Recordset>& Recordset) {
+    if (!rt::NamesEqual(Key, kRoleAssocKey) && !rt::NamesEqual(Key, kRolesKey)) FilterRecordsetByRole(Recordset);
+    auto item = std::make_shared<MetadataRecordset>();
+    item->put_Key(Key);
+    item->put_Source(Source);
+    item->putref_Recordset(Recordset);
+    if (rt::NamesEqual(rt::Left(Key, 3), "VBA"))
+        item->putref_Parent(std::static_pointer_cast<MetadataRecordsets>(shared_from_this()));
+    items_->Add(rt::Variant(item), rt::Variant(Key));
+    return item;
+}
+
+std::shared_ptr<MetadataRecordset> MetadataRecordsets::AppendKey(const std::string& Key, const std::string& Source) {
+    auto item = std::make_shared<MetadataRecordset>();
+    item->put_Key(Key);
+    item->put_Source(Source);
+    items_->Add(rt::Variant(item), rt::Variant(Key));
+    return item;
+}
+
+void MetadataRecordsets::Remove(const rt::Variant& Key) { items_->Remove(Key); }
+
+void MetadataRecordsets::Clear() {
+    for (const auto& v : items_->Enumerate())
+        if (auto item = ItemOf(v)) item->putref_Parent(nullptr);
+    while (items_->Count() > 0) items_->Remove(rt::Variant(int32_t{1}));
+}
+
+bool MetadataRecordsets::IsRoleGranted(const std::string& RoleName) {
+    try {
+        auto roles = get_Item(rt::Variant(kRolesKey))->get_Recordset("", "");
+        if (!(roles->get_BOF() && roles->get_EOF())) {
+            const rt::Variant first(int32_t{0});
+            roles->MoveFirst();
+            while (!roles->get_EOF()) {
+                const rt::Variant value = roles->GetValue(first);
+                // Null equals nothing, as in a VB comparison.
+                if (!value.IsNull() && rt::NamesEqual(rt::CStr(value), RoleName)) return true;
+                roles->MoveNext();
+            }
+        }
+        return false;
+    } catch (const rt::ComError& e) {
+        ShowMessage(rt::Variant("IsRoleGranted:\r\n" + e.Description()));
+        return false;
+    } catch (const std::exception& e) {
+        ShowMessage(rt::Variant(std::string("IsRoleGranted:\r\n") + e.what()));
+        return false;
+    }
+}
+
+void MetadataRecordsets::FilterRecordsetByRole(const std::shared_ptr<ado::Recordset>& Recordset) {
+    if (!Recordset) return;
+    DeleteRowsWithoutGrantedRole(Recordset, [this](const std::string& role) { return IsRoleGranted(role); });
+    // The caller gets its recordset back on the first row, wherever its
+    // cursor stood before.
+    if (Recordset->get_RecordCount() > 0) Recordset->MoveFirst();
+}
+
+// ---- late binding and the sibling interface ----
+
+namespace {
+const rt::DispatchTable<MetadataRecordsets>& CollectionDispatch() {
+    static const auto table =
+        rt::DispatchTable<MetadataRecordsets>()
+            .Get("Item", 0, 1, 1,
+                 [](MetadataRecordsets& c, rt::Args& a) { return rt::Variant(c.get_Item(a[0])); })
+            .Get("Count", 1, [](MetadataRecordsets& c) { return rt::Variant(c.get_Count()); })
+            .Get("NewEnum", -4,
+                 [](MetadataRecordsets& c) {
+                     std::vector<rt::Variant> items;
+                     for (auto& item : c.get_NewEnum()) items.emplace_back(item);
+                     return rt::Variant::ArrayOf(items);
+                 })
+            .Method("AppendRecordset", 2, 3, 3, [](MetadataRecordsets& c, rt::Args& a) {
+                std::shared_ptr<ado::Recordset> rs;
+                if (a[2].IsObject()) rs = std::dynamic_pointer_cast<ado::Recordset>(a[2].Obj());
+                return rt::Variant(c.AppendRecordset(rt::CStr(a[0]), rt::CStr(a[1]), rs));
+            });
+    return table;
+}
+}  // namespace
+
+rt::Variant MetadataRecordsets::Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) {
+    if (name.empty()) return CollectionDispatch().InvokeDispId(*this, 0, kind, args);
+    return CollectionDispatch().Invoke(*this, name, kind, args);
+}
+
+rt::Variant MetadataRecordsets::InvokeDispId(int32_t dispId, rt::InvokeKind kind, rt::Args& args) {
+    return CollectionDispatch().InvokeDispId(*this, dispId, kind, args);
+}
+
+std::shared_ptr<rt::Object> MetadataRecordsets::QueryFacet(const std::type_info& iface) {
+    if (iface != typeid(IMetadataRecordsets)) return nullptr;
+    auto facet = facet_.lock();
+    if (!facet) {
+        facet = std::make_shared<MetadataRecordsetsFacet>(
+            std::static_pointer_cast<MetadataRecordsets>(shared_from_this()));
+        facet_ = facet;
+    }
+    return facet;
+}
+
+}  // namespace pelmora
