@@ -452,7 +452,13 @@ std::string FormatDate(double oleDate, const std::string& pattern) {
                 break;
             case DateToken::Minute: out += t.width >= 2 ? Two(p.minute) : std::to_string(p.minute); break;
             case DateToken::Second: out += t.width >= 2 ? Two(p.second) : std::to_string(p.second); break;
-            case DateToken::Year: out += t.width == 4 ? std::to_string(p.year) : Two(p.year % 100); break;
+            case DateToken::Year: {
+                // Four digits even before the year 1000, so fixed-width forms stay fixed.
+                char b[8];
+                std::snprintf(b, sizeof b, "%04d", p.year);
+                out += t.width == 4 ? std::string(b) : Two(p.year % 100);
+                break;
+            }
             case DateToken::Hour: {
                 int h = twelve ? (p.hour % 12 == 0 ? 12 : p.hour % 12) : p.hour;
                 out += t.width >= 2 ? Two(h) : std::to_string(h);
