@@ -1,0 +1,251 @@
+#include "product/MetadataCacheBuilder.h"
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "ado/Persist.h"
+#include "product/ConfigurationMap.h"
+#include "product/SqliteConnection.h"
+#include "runtime/Error.h"
+#include "runtime/Vb.h"
+
+namespace product {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kSource = "BuildMetadataCache";
+const char* const kIndexKey = "QTX_METADATAKEYS_OPTABLE";
+
+[[noreturn]] void Fail(int32_t number, const std::string& description) {
+    throw rt::ComError(number, kSource, description);
+}
+
+bool IsIdentifier(const std::string& s) {
+    if (s.empty()) return false;
+    for (char c : s)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '#')) return false;
+    return true;
+}
+
+// A key becomes a file name: no separators, no dot names, nothing hidden.
+bool IsSafeKey(const std::string& s) {
+    if (s.empty() || s[0] == '.') return false;
+    return s.find_first_of("/\\\n\r") == std::string::npos;
+}
+
+int FieldIndex(const ado::RecordsetImage& image, const std::string& name) {
+    for (size_t i = 0; i < image.fields.size(); ++i)
+        if (rt::NamesEqual(image.fields[i].name, name)) return static_cast<int>(i);
+    return -1;
+}
+
+const rt::Variant& Cell(const ado::RecordsetImage& image, size_t row, int field) {
+    return image.values[row * image.fields.size() + static_cast<size_t>(field)];
+}
+
+struct PlannedFile {
+    std::string key;
+    std::string sql;
+};
+
+bool TableExists(SqliteConnection& db, const std::string& name) {
+    auto found = db.Query("SELECT name FROM sqlite_master WHERE type IN ('table', 'view') AND upper(name) = upper(?)",
+                          {rt::Variant(name)}, "sqlite_master");
+    return found.RowCount() != 0;
+}
+
+std::string NoTrailingSlash(std::string p) {
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    return p;
+}
+
+}  // namespace
+
+CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
+    const std::string locale = rt::UCase(options.locale);
+    if (locale.empty() || !IsIdentifier(locale) || locale.find_first_of("$#") != std::string::npos)
+        Fail(rt::vberr::InvalidProcedureCall, "The locale code \"" + options.locale + "\" is not a valid directory name");
+    if (options.cacheDirectory.empty()) Fail(rt::vberr::InvalidProcedureCall, "No cache directory given");
+    if (options.configurationName.empty()) Fail(rt::vberr::InvalidProcedureCall, "No configuration name given");
+    const std::string cacheDir = NoTrailingSlash(fs::absolute(options.cacheDirectory).lexically_normal().string());
+
+    std::unique_ptr<SqliteConnection> db;
+    try {
+        db = std::make_unique<SqliteConnection>(options.databasePath, SqliteConnection::Options{false, 2000});
+    } catch (const rt::ComError& e) {
+        throw rt::ComError(e.Number(), kSource, e.Description());
+    }
+
+    // The cache index of the database.
+    ado::RecordsetImage index;
+    try {
+        index = db->Query(std::string("SELECT * FROM ") + kIndexKey, {}, kIndexKey);
+    } catch (const rt::ComError& e) {
+        Fail(e.Number(), "The database \"" + options.databasePath + "\" has no readable cache index " + kIndexKey +
+                             ": " + e.Description());
+    }
+    const int fKey = FieldIndex(index, "QTX_OPTIMIZEDTABLENAME");
+    const int fSql = FieldIndex(index, "QTX_SQL");
+    const int fLcid = FieldIndex(index, "QTX_LCID");
+    for (auto [f, name] : {std::pair{fKey, "QTX_OPTIMIZEDTABLENAME"}, {fSql, "QTX_SQL"}, {fLcid, "QTX_LCID"}})
+        if (f < 0) Fail(rt::vberr::InvalidProcedureCall, std::string("The cache index lacks the column ") + name);
+
+    std::vector<PlannedFile> plan;
+    auto planned = [&](const std::string& key) {
+        for (const auto& p : plan)
+            if (rt::NamesEqual(p.key, key)) return true;
+        return false;
+    };
+    for (size_t r = 0; r < index.RowCount(); ++r) {
+        const rt::Variant& sql = Cell(index, r, fSql);
+        const rt::Variant& lcid = Cell(index, r, fLcid);
+        if (sql.IsNull()) continue;
+        if (!lcid.IsNull() && rt::UCase(rt::CStr(lcid)) != locale) continue;
+        const rt::Variant& keyValue = Cell(index, r, fKey);
+        std::string key = keyValue.IsNull() ? std::string() : rt::CStr(keyValue);
+        if (!IsSafeKey(key)) Fail(rt::vberr::InvalidProcedureCall, "The cache index holds the key \"" + key +
+                                                                      "\", which cannot name a cache file");
+        if (planned(key))
+            Fail(rt::vberr::KeyAlreadyAssociated,
+                 "The cache index holds two rows of the key " + key + " for the locale " + locale);
+        // The index is written last, with the template rows added.
+        plan.push_back({key, rt::NamesEqual(key, kIndexKey) ? std::string() : rt::CStr(sql)});
+    }
+
+    // Row templates of every component.
+    ado::RecordsetImage components;
+    try {
+        components = db->Query("SELECT QTX_CNO, QTX_TABLE, QTX_TYPE FROM QTX_COMPONENTINFO_OPTABLE ORDER BY QTX_CNO", {},
+                               "QTX_COMPONENTINFO_OPTABLE");
+    } catch (const rt::ComError& e) {
+        Fail(e.Number(), "The database \"" + options.databasePath +
+                             "\" has no readable QTX_COMPONENTINFO_OPTABLE: " + e.Description());
+    }
+    std::vector<PlannedFile> templates;
+    for (size_t r = 0; r < components.RowCount(); ++r) {
+        const rt::Variant& cnoValue = Cell(components, r, 0);
+        const rt::Variant& tableValue = Cell(components, r, 1);
+        const rt::Variant& typeValue = Cell(components, r, 2);
+        if (cnoValue.IsNull() || tableValue.IsNull())
+            Fail(rt::vberr::InvalidUseOfNull, "QTX_COMPONENTINFO_OPTABLE holds a row without QTX_CNO or QTX_TABLE");
+        const std::string cno = std::to_string(rt::CLng(cnoValue));
+        const std::string table = rt::CStr(tableValue);
+        if (!IsIdentifier(table))
+            Fail(rt::vberr::InvalidProcedureCall, "Component " + cno + " names the table \"" + table +
+                                                      "\", which is no table name");
+        if (!TableExists(*db, table))
+            Fail(rt::vberr::InvalidProcedureCall, "Component " + cno + ": its table " + table + " does not exist");
+        templates.push_back({"CNO" + cno, "SELECT * FROM " + table + " WHERE 1 = 0"});
+        const bool attributeOnly = !typeValue.IsNull() && rt::CLng(typeValue) == 1;
+        if (attributeOnly) continue;
+        const std::string geometry = table + "_SDOGEOM";
+        if (!TableExists(*db, geometry)) {
+            // A component without a type may simply have no geometry.
+            if (typeValue.IsNull()) continue;
+            Fail(rt::vberr::InvalidProcedureCall, "Component " + cno + " has geometry, but its table " + geometry +
+                                                      " does not exist");
+        }
+        templates.push_back({"CNO" + cno + "G", "SELECT * FROM " + geometry + " WHERE 1 = 0"});
+    }
+
+    CacheBuildResult result;
+    const size_t count = plan.size() + templates.size() + (planned(kIndexKey) ? 0 : 1);
+    size_t done = 0;
+    const std::string localeDir = cacheDir + "/" + locale;
+    const std::string suffix = "." + locale + "." + std::to_string(::getpid());
+    const std::string staging = cacheDir + "/" + suffix + ".building";
+    const std::string old = cacheDir + "/" + suffix + ".old";
+
+    try {
+        fs::create_directories(cacheDir);
+        fs::remove_all(staging);
+        fs::create_directories(staging);
+
+        auto write = [&](const std::string& key, ado::RecordsetImage image) {
+            if (options.progress) options.progress(key + ".RAW", ++done, count);
+            ado::SaveImage(staging + "/" + key + ".RAW", image);
+            result.files.push_back(key + ".RAW");
+        };
+        for (const auto& p : plan) {
+            if (rt::NamesEqual(p.key, kIndexKey)) continue;
+            ado::RecordsetImage image;
+            try {
+                image = db->Query(p.sql, {}, p.sql);
+            } catch (const rt::ComError& e) {
+                Fail(e.Number(), "The SQL of the cache table " + p.key + " failed: " + e.Description());
+            }
+            image.source = p.key;
+            write(p.key, std::move(image));
+        }
+        for (const auto& t : templates) {
+            if (planned(t.key)) continue;  // the index names its own template query
+            ado::RecordsetImage image = db->Query(t.sql, {}, t.sql);
+            // Rows added to a template must never meet the filter service's caches, which key on Source.
+            image.source.clear();
+            write(t.key, std::move(image));
+        }
+        for (const auto& t : templates) {
+            if (!planned(t.key)) continue;
+            ado::RecordsetImage image = db->Query(t.sql, {}, t.sql);
+            image.source.clear();
+            write(t.key, std::move(image));
+        }
+        // The index: the database's rows, then one row per template it lacks.
+        ado::RecordsetImage out = index;
+        out.source = kIndexKey;
+        for (const auto& t : templates) {
+            if (planned(t.key)) continue;
+            for (size_t f = 0; f < out.fields.size(); ++f) {
+                if (static_cast<int>(f) == fKey) out.values.emplace_back(t.key);
+                else if (static_cast<int>(f) == fSql) out.values.emplace_back(t.sql);
+                else out.values.push_back(rt::Variant::Null());
+            }
+        }
+        write(kIndexKey, std::move(out));
+
+        // Put the new locale directory in place of the old one.
+        fs::remove_all(old);
+        if (fs::exists(localeDir)) fs::rename(localeDir, old);
+        fs::rename(staging, localeDir);
+        fs::remove_all(old);
+    } catch (const rt::ComError&) {
+        std::error_code ec;
+        fs::remove_all(staging, ec);
+        throw;
+    } catch (const std::exception& e) {
+        std::error_code ec;
+        fs::remove_all(staging, ec);
+        Fail(rt::vberr::PathNotFound, std::string("Cannot write the cache: ") + e.what());
+    }
+    db.reset();
+
+    // The marker file the configuration names, and the configuration map.
+    {
+        std::ofstream marker(cacheDir + "/LegendMetadata.ddc", std::ios::trunc);
+        marker << "# Metadata cache of the configuration \"" << options.configurationName
+               << "\"; one directory of cache files per locale.\n";
+        if (!marker) Fail(rt::vberr::PathNotFound, "Cannot write " + cacheDir + "/LegendMetadata.ddc");
+    }
+    const std::string mapPath =
+        options.configurationMapPath.empty() ? cacheDir + "/ConfigurationMap.txt" : options.configurationMapPath;
+    std::vector<Configuration> map;
+    if (fs::exists(mapPath)) map = ReadConfigurationMap(mapPath);
+    Configuration mine{options.configurationName, {cacheDir + "/LegendMetadata.ddc"}};
+    bool replaced = false;
+    for (auto& c : map)
+        if (rt::NamesEqual(c.name, mine.name)) {
+            c = mine;
+            replaced = true;
+        }
+    if (!replaced) map.push_back(mine);
+    WriteConfigurationMap(mapPath, map);
+
+    result.localeDirectory = localeDir;
+    result.configurationMapPath = mapPath;
+    return result;
+}
+
+}  // namespace product

@@ -1,0 +1,159 @@
+#include "product/SampleDatabase.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "product/SqliteConnection.h"
+#include "runtime/Error.h"
+#include "runtime/Vb.h"
+
+namespace product {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kSource = "BuildSampleDatabase";
+
+[[noreturn]] void Fail(int32_t number, const std::string& description) {
+    throw rt::ComError(number, kSource, description);
+}
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) Fail(rt::vberr::FileNotFound, "Cannot read " + path.string());
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// The statement without "--" comments, blanks collapsed, upper-cased.
+std::vector<std::string> SplitStatements(const std::string& text) {
+    std::string clean;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        auto c = line.find("--");
+        if (c != std::string::npos) line.erase(c);
+        clean += line + " ";
+    }
+    std::vector<std::string> statements;
+    std::string current;
+    for (char ch : clean) {
+        if (ch == ';') {
+            statements.push_back(current);
+            current.clear();
+        } else {
+            current += ch;
+        }
+    }
+    if (rt::Trim(current).find_first_not_of(" \t\r\n") != std::string::npos) statements.push_back(current);
+    return statements;
+}
+
+bool ParseInt64(const std::string& s, int64_t& out) {
+    if (s.empty()) return false;
+    size_t i = (s[0] == '-' || s[0] == '+') ? 1 : 0;
+    if (i == s.size()) return false;
+    for (size_t k = i; k < s.size(); ++k)
+        if (s[k] < '0' || s[k] > '9') return false;
+    errno = 0;
+    long long v = std::strtoll(s.c_str(), nullptr, 10);
+    if (errno == ERANGE) return false;
+    out = v;
+    return true;
+}
+
+}  // namespace
+
+std::string SampleSqlDirectory() {
+    std::string dir = Env("PELMORA_SAMPLE_SQL_DIR");
+    if (!dir.empty()) return dir;
+    std::string source = Env("PELMORA_SOURCE_DIR");
+    if (!source.empty()) return source + "/data/sample";
+    // This file lies in src/product of the source tree.
+    return (fs::path(__FILE__).parent_path().parent_path().parent_path() / "data" / "sample").string();
+}
+
+std::vector<SequenceDefinition> ParseSequenceDefinitions(const std::string& text, const std::string& fileForErrors) {
+    std::vector<SequenceDefinition> result;
+    for (const std::string& raw : SplitStatements(text)) {
+        std::istringstream words(raw);
+        std::vector<std::string> w;
+        for (std::string s; words >> s;) w.push_back(s);
+        if (w.empty()) continue;
+        auto bad = [&]() { Fail(rt::vberr::InvalidProcedureCall, fileForErrors + ": cannot read \"" + rt::Trim(raw) + "\""); };
+        if (w.size() < 3 || rt::UCase(w[0]) != "CREATE" || rt::UCase(w[1]) != "SEQUENCE") bad();
+        SequenceDefinition def;
+        def.name = rt::UCase(w[2]);
+        for (size_t i = 3; i < w.size(); i += 3) {
+            if (i + 2 >= w.size()) bad();
+            std::string a = rt::UCase(w[i]), b = rt::UCase(w[i + 1]);
+            int64_t value = 0;
+            if (!ParseInt64(w[i + 2], value)) bad();
+            if (a == "START" && b == "WITH") def.startWith = value;
+            else if (a == "INCREMENT" && b == "BY") def.incrementBy = value;
+            else bad();
+        }
+        for (const auto& d : result)
+            if (d.name == def.name) Fail(rt::vberr::InvalidProcedureCall, fileForErrors + ": sequence " + def.name + " defined twice");
+        result.push_back(def);
+    }
+    return result;
+}
+
+void BuildSampleDatabase(const std::string& path, const std::string& sqlDirectory) {
+    if (fs::exists(path)) Fail(58, "The database file \"" + path + "\" exists already");
+    if (!fs::is_directory(sqlDirectory)) Fail(rt::vberr::PathNotFound, "No sample SQL directory \"" + sqlDirectory + "\"");
+
+    std::vector<fs::path> scripts;
+    fs::path sequences;
+    for (const auto& entry : fs::directory_iterator(sqlDirectory)) {
+        if (!entry.is_regular_file() || entry.path().extension() != ".sql") continue;
+        if (entry.path().filename() == "sequences.sql") sequences = entry.path();
+        else scripts.push_back(entry.path());
+    }
+    if (scripts.empty()) Fail(rt::vberr::FileNotFound, "No SQL file in \"" + sqlDirectory + "\"");
+    std::sort(scripts.begin(), scripts.end());
+
+    auto removeFiles = [&] {
+        std::error_code ec;
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(path + suffix, ec);
+    };
+    try {
+        SqliteConnection db(path, SqliteConnection::Options{true, 2000});
+        db.ExecuteRaw("BEGIN");
+        for (const auto& script : scripts) {
+            std::string text = ReadText(script);
+            try {
+                db.ExecuteRaw(text);
+            } catch (const rt::ComError& e) {
+                throw rt::ComError(e.Number(), kSource, script.filename().string() + ": " + e.Description());
+            }
+        }
+        if (!sequences.empty()) {
+            for (const auto& def : ParseSequenceDefinitions(ReadText(sequences), sequences.filename().string())) {
+                try {
+                    db.CreateSequence(def.name, def.startWith, def.incrementBy, INT64_MAX);
+                } catch (const rt::ComError& e) {
+                    throw rt::ComError(e.Number(), kSource, "sequences.sql: " + e.Description());
+                }
+            }
+        }
+        db.ExecuteRaw("COMMIT");
+    } catch (...) {
+        removeFiles();
+        throw;
+    }
+}
+
+}  // namespace product
