@@ -283,7 +283,14 @@ void OracleSession::Atomically(F&& body) {
     }
     // A savepoint the block set must outlive it, and releasing ours would
     // release it too.
-    if (!userSavepointSet_) db_.Release(sp);
+    if (!userSavepointSet_) {
+        try {
+            db_.Release(sp);
+        } catch (const DatabaseError& e) {
+            // A rollback to an older savepoint inside the block cancelled ours.
+            if (e.OraCode() != 1086) throw;
+        }
+    }
     userSavepointSet_ = outer || userSavepointSet_;
 }
 
