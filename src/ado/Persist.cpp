@@ -202,7 +202,8 @@ rt::Variant ReadValue(Reader& r) {
             const char* at = r.Skip(count);  // checked before the array is made
             rt::Variant v = rt::Variant::MakeArray(rt::vbByte, lbound, static_cast<int32_t>(lbound + (int64_t{count} - 1)));
             auto& data = v.ArrayMut()->Data();
-            for (uint32_t i = 0; i < count; ++i) data[i] = rt::Variant(static_cast<uint8_t>(at[i]));
+            data.clear();  // same size again below; built in place rather than assigned
+            for (uint32_t i = 0; i < count; ++i) data.emplace_back(static_cast<uint8_t>(at[i]));
             return v;
         }
         default:
