@@ -67,6 +67,7 @@ std::shared_ptr<IMessageObject> MessageObject() {
 std::shared_ptr<ITraceObject> TraceObject() {
     auto& state = State();
     if (!state.trace) {
+        if (!rt::IsClassRegistered(kTraceObjectProgId)) return nullptr;
         try {
             state.trace = rt::QueryInterface<ITraceObject>(rt::CreateObject(kTraceObjectProgId));
         } catch (...) {
