@@ -628,7 +628,7 @@ bool Recordset::get_BOF() {
 bool Recordset::get_EOF() {
     CheckOpen();
     Sync();
-    if (static_cast<size_t>(std::max(pos_, 0)) >= view_.size() && pos_ >= 0) return true;
+    if (pos_ >= static_cast<int32_t>(view_.size())) return true;
     return pos_ < 0 && VisibleCount() == 0;
 }
 
@@ -650,7 +650,7 @@ void Recordset::MoveLast() {
 void Recordset::MoveNext() {
     CheckOpen();
     Sync();
-    if (static_cast<size_t>(std::max(pos_, 0)) >= view_.size() && pos_ >= 0) NoCurrent();
+    if (pos_ >= static_cast<int32_t>(view_.size())) NoCurrent();
     if (pos_ < 0 && VisibleCount() == 0) NoCurrent();
     DoMove(adRsnMoveNext, [&] {
         int32_t next = NextVisible(pos_);

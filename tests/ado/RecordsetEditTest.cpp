@@ -354,3 +354,93 @@ TEST(FabricatedRecordset, CopyOfAnotherRecordsetHasOnlyPendingAdditions) {
     copy->MoveFirst();
     EXPECT_EQ(copy->get_Status(), adRecNew);
 }
+
+TEST(RecordsetBatchEdit, UpdateWithFieldListsAndCancelBatchOfAddedRows) {
+    auto rs = ThreeRows();
+    GoTo(rs, 3);
+    rs->Update(rt::Variant::ArrayOf({rt::Variant("NAME"), rt::Variant("VAL")}),
+               rt::Variant::ArrayOf({rt::Variant("drei"), rt::Variant(int32_t{3})}));
+    EXPECT_EQ(rs->get_Status(), adRecModified);
+    EXPECT_DOUBLE_EQ(rt::CDbl(rs->GetValue("VAL")), 3.0);
+    rs->AddNew(rt::Variant("ID"), rt::Variant(int32_t{4}));
+    rs->AddNew(rt::Variant("ID"), rt::Variant(int32_t{5}));
+    EXPECT_EQ(rs->get_RecordCount(), 5);
+    rs->CancelBatch();
+    EXPECT_EQ(AllIds(rs), (std::vector<int32_t>{1, 2, 3}));
+    GoTo(rs, 3);
+    EXPECT_TRUE(rs->GetValue("VAL").IsNull());
+    EXPECT_EQ(rt::CStr(rs->GetValue("NAME")), "three");
+    EXPECT_TRUE(rs->PendingRows().empty());
+}
+
+TEST(RecordsetBatchEdit, PendingFilterListsRowsInStoreOrderWhateverTheirKind) {
+    auto rs = ThreeRows();
+    rs->AddNew(rt::Variant("ID"), rt::Variant(int32_t{4}));
+    GoTo(rs, 3);
+    rs->SetValue("NAME", rt::Variant("x"));
+    GoTo(rs, 1);  // the move updates row 3
+    rs->Delete();
+    auto pending = rs->Clone();
+    pending->put_Filter(rt::Variant(int32_t{adFilterPendingRecords}));
+    std::vector<int32_t> statuses;
+    pending->MoveFirst();
+    while (!pending->get_EOF()) {
+        statuses.push_back(pending->get_Status());
+        pending->MoveNext();
+    }
+    EXPECT_EQ(statuses, (std::vector<int32_t>{adRecDeleted, adRecModified, adRecNew}));
+    // Changes made after the filter was set show up as well.
+    GoTo(rs, 2);
+    rs->SetValue("VAL", rt::Variant(0.0));
+    rs->Update();
+    EXPECT_EQ(pending->get_RecordCount(), 4);
+}
+
+TEST(RecordsetBatchEdit, RowsAddedThroughAnotherCloneJoinAMatchingFilter) {
+    auto rs = ThreeRows();
+    auto view = rs->Clone();
+    view->put_Filter(rt::Variant("ID >= 3"));
+    rs->AddNew(rt::Variant::ArrayOf({rt::Variant("ID")}), rt::Variant::ArrayOf({rt::Variant(int32_t{8})}));
+    rs->AddNew(rt::Variant::ArrayOf({rt::Variant("ID")}), rt::Variant::ArrayOf({rt::Variant(int32_t{0})}));
+    EXPECT_EQ(AllIds(view), (std::vector<int32_t>{3, 8}));
+}
+
+TEST(RecordsetImmediateEdit, AddNewCommitsAtUpdateInOptimisticMode) {
+    auto rs = ThreeRows(adLockOptimistic);
+    rs->AddNew();
+    EXPECT_EQ(rs->get_Status(), adRecNew);
+    rs->SetValue("ID", rt::Variant(int32_t{4}));
+    rs->Update();
+    EXPECT_EQ(rs->get_Status(), adRecUnmodified);
+    EXPECT_EQ(rs->get_EditMode(), adEditNone);
+    EXPECT_TRUE(rs->PendingRows().empty());
+    EXPECT_EQ(rs->get_RecordCount(), 4);
+}
+
+TEST(FabricatedRecordset, FieldsCanBeDeletedBeforeOpen) {
+    auto rs = Recordset::Create();
+    auto fields = rs->get_Fields();
+    fields->Append("A", adInteger);
+    fields->Append("B", adVarWChar, 10);
+    fields->Append("C", adDate);
+    fields->Delete(rt::Variant("b"));
+    ASSERT_EQ(fields->get_Count(), 2);
+    EXPECT_EQ(fields->Item(int32_t{1})->get_Name(), "C");
+    EXPECT_EQ(ErrorOf([&] { fields->Delete(rt::Variant("B")); }), err::ItemNotFound);
+    rs->Open();
+    EXPECT_EQ(ErrorOf([&] { fields->Delete(rt::Variant("A")); }), err::IllegalOperation);
+    rs->AddNew();
+    rs->SetValue("C", rt::Variant("2024-05-06"));
+    EXPECT_EQ(rs->GetValue("C").Type(), rt::vbDate);
+    EXPECT_EQ(ErrorOf([&] { rs->SetValue("C", rt::Variant("not a date")); }), err::DataConversion);
+}
+
+TEST(RecordsetState, StatusAndBookmarkNeedACurrentRow) {
+    auto rs = ThreeRows();
+    rs->MoveLast();
+    rs->MoveNext();
+    EXPECT_EQ(ErrorOf([&] { rs->get_Status(); }), err::NoCurrentRecord);
+    EXPECT_EQ(ErrorOf([&] { rs->Delete(); }), err::NoCurrentRecord);
+    EXPECT_EQ(ErrorOf([&] { rs->SetValue("ID", rt::Variant(int32_t{1})); }), err::NoCurrentRecord);
+    EXPECT_EQ(rs->get_EditMode(), adEditNone);
+}
