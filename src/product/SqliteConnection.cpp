@@ -337,6 +337,8 @@ void BindValue(sqlite3* db, sqlite3_stmt* st, int index, const rt::Variant& v, c
             rc = sqlite3_bind_null(st, index);
             break;
         case rt::vbInteger:
+            rc = sqlite3_bind_int64(st, index, v.I2());
+            break;
         case rt::vbLong:
             rc = sqlite3_bind_int64(st, index, v.I4());
             break;
