@@ -90,18 +90,28 @@ std::shared_ptr<Object> CreateObject(const std::string& progIdOrClsid) {
 }
 
 namespace {
-thread_local std::unique_ptr<Apartment> tApartment;
-}
+// Ends the apartment when its thread ends. Slots may release objects that
+// reach back into the apartment, so the state is moved out before it dies and
+// whatever such destructors create anew is ended too.
+struct ApartmentHolder {
+    std::unique_ptr<Apartment> apartment;
+    ~ApartmentHolder() {
+        for (int round = 0; round < 8 && apartment; ++round) {
+            auto old = std::move(apartment);
+            old.reset();
+        }
+    }
+};
+thread_local ApartmentHolder tApartment;
+}  // namespace
 
 Apartment& Apartment::Current() {
-    if (!tApartment) tApartment = std::make_unique<Apartment>();
-    return *tApartment;
+    if (!tApartment.apartment) tApartment.apartment = std::make_unique<Apartment>();
+    return *tApartment.apartment;
 }
 
 void Apartment::Reset() {
-    // Slots may release objects that reach back into the apartment; move them
-    // out first so that happens against a fresh apartment.
-    auto old = std::move(tApartment);
+    auto old = std::move(tApartment.apartment);
     old.reset();
 }
 

@@ -76,6 +76,11 @@ struct Counter {
     int value = 0;
 };
 
+// A per-apartment object whose end reaches back into the apartment.
+struct Reacher {
+    ~Reacher() { Apartment::Current().Get<Counter>().value = 9; }
+};
+
 }  // namespace
 
 TEST(CheckedCast, InterfacesFacetsAndFailures) {
@@ -203,6 +208,22 @@ TEST(ApartmentState, PerThreadAndResettable) {
     Apartment::Reset();
     EXPECT_FALSE(Apartment::Current().Has<Counter>());
     EXPECT_EQ(Apartment::Current().Get<Counter>().value, 0);
+}
+
+TEST(ApartmentState, SlotsMayReachTheApartmentWhileEnding) {
+    Apartment::Reset();
+    Apartment::Current().Get<Reacher>();
+    Apartment::Reset();  // the Reacher ends against a fresh apartment
+    EXPECT_EQ(Apartment::Current().Get<Counter>().value, 9);
+    EXPECT_FALSE(Apartment::Current().Has<Reacher>());
+    bool ran = false;
+    std::thread t([&] {
+        Apartment::Current().Get<Reacher>();
+        ran = true;
+    });  // and when its thread ends
+    t.join();
+    EXPECT_TRUE(ran);
+    Apartment::Reset();
 }
 
 TEST(ErrorHandling, ResumeNextRunsEveryStep) {
