@@ -717,7 +717,6 @@ std::string FormatNumberSection(Digits d, const std::string& f) {
     size_t wholeUsed = 0;
     size_t extra = whole.size() > intPos.size() ? whole.size() - intPos.size() : 0;
     size_t placeIndex = 0;
-    bool pointWritten = false;
     for (int k = 0; k < static_cast<int>(items.size()); ++k) {
         const Item& it = items[k];
         if (k < intEnd && (it.kind == '0' || it.kind == '#')) {
@@ -733,8 +732,7 @@ std::string FormatNumberSection(Digits d, const std::string& f) {
             // grouping marker, written with the digits
         } else if (it.kind == '.' && k == point) {
             if (intPos.empty() && !whole.empty()) out += wholeText(0, whole.size());
-            if (!frac.empty() || minFrac > 0) out += '.';
-            pointWritten = true;
+            out += '.';  // written even with no digits after it, as VB: Format(5, "#.##") is "5."
         } else if (k > point && point >= 0 && k < fracEnd && (it.kind == '0' || it.kind == '#')) {
             size_t idx = 0;
             while (fracPos[idx] != k) ++idx;
@@ -754,7 +752,6 @@ std::string FormatNumberSection(Digits d, const std::string& f) {
             out += it.kind;
         }
     }
-    (void)pointWritten;
     return out;
 }
 

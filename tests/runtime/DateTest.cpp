@@ -118,6 +118,12 @@ TEST(NumberFormat, PlaceholdersAndSections) {
     EXPECT_EQ(Format(Variant(5.0), "000"), "005");
     EXPECT_EQ(Format(Variant(12345.0), "00"), "12345");
     EXPECT_EQ(Format(Variant(1.5), "#.##"), "1.5");
+    EXPECT_EQ(Format(Variant(5.0), "#.##"), "5.");
+    EXPECT_EQ(Format(Variant(0.5), ".00"), ".50");
+    EXPECT_EQ(Format(Variant(5551234567.0), "(000) 000-0000"), "(555) 123-4567");
+    EXPECT_EQ(Format(Variant(1234.5), "(000) 000-0000"), "(000) 000-1235");
+    EXPECT_EQ(Format(Variant(-1234.5), "Currency"), "($1,234.50)");
+    EXPECT_EQ(Format(Variant(99.995), "00.00E+0"), "10.00E+1");  // rounding carries into the exponent
     EXPECT_EQ(Format(Variant(0.25), "0%"), "25%");
     EXPECT_EQ(Format(Variant(-3.0), "0;(0)"), "(3)");
     EXPECT_EQ(Format(Variant(0.0), "0;(0);\"zero\""), "zero");
