@@ -2,6 +2,7 @@
 
 #include "CommonFakes.h"
 #include "ado/Recordset.h"
+#include "pelmora/common/CommonClasses.h"
 #include "pelmora/common/DistinctItemColl.h"
 #include "pelmora/common/Recordsets.h"
 #include "pelmora/common/modRelationshipService.h"
@@ -159,6 +160,18 @@ TEST(CommonDistinctIntegers, BadValuesAndFieldsRaise) {
     EXPECT_EQ(ErrorOf([] { GetDistinctIntegerValues(Values({1, 40000}), "QTX_FNO"); }).Number(), rt::vberr::Overflow);
     EXPECT_THROW(GetDistinctIntegerValues(Values({1}), "NO_SUCH_FIELD"), rt::ComError);
     EXPECT_THROW(GetDistinctIntegerValues(nullptr, "QTX_FNO"), rt::ComError);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CommonClasses, CreatableByProgId) {
+    pelmora::RegisterCommonClasses();
+    auto list = rt::CreateObject(pelmora::kFastStringProgId);
+    EXPECT_EQ(list->TypeName(), "FastString");
+    auto sets = rt::QueryInterface<pelmora::IRecordsets>(rt::CreateObject("qzpelmora.recordsets"));
+    EXPECT_EQ(sets->get_Count(), 0);
 }
 
 }  // namespace
