@@ -1,0 +1,335 @@
+// The metadata service on the sample's real cache: configuration, cache
+// location, the index, clones of tables, failures and their log.
+#include <filesystem>
+#include <fstream>
+
+#include "MetadataTestSupport.h"
+#include "ado/Persist.h"
+#include "pelmora/interfaces/MetadataRecordsetFilterService.h"
+
+namespace metadatatest {
+namespace {
+
+namespace fs = std::filesystem;
+using pelmora::MetadataService;
+
+constexpr int32_t kItemError = static_cast<int32_t>(0x80040001u);
+constexpr int32_t kBaseError = static_cast<int32_t>(0x80040000u);
+
+class MetadataServiceTest : public MetadataFixture {};
+
+// ---- configuration, cache location and the index ----
+
+TEST_F(MetadataServiceTest, ConfigurationLocatesTheLocaleDirectoryAndRegistersTheIndexedTables) {
+    auto service = std::make_shared<MetadataService>();
+    EXPECT_EQ(service->get_CacheMode(), "PERVASIVE");
+    service->put_Configuration(env_->ConfigurationName());
+
+    EXPECT_EQ(service->get_CacheMode(), "LAZY");
+    EXPECT_EQ(service->get_CacheFormat(), "RAW");
+    EXPECT_EQ(fs::path(service->get_CacheDirectory()), fs::path(env_->LocaleDirectory() + "/"));
+
+    // Every index row of the locale (or of all locales) with SQL is a table.
+    auto index = ado::Recordset::Create();
+    index->Open(rt::Variant(env_->LocaleDirectory() + "/QTX_METADATAKEYS_OPTABLE.RAW"));
+    int32_t expected = 0;
+    index->MoveFirst();
+    while (!index->get_EOF()) {
+        rt::Variant sql = index->GetValue(rt::Variant("QTX_SQL"));
+        rt::Variant lcid = index->GetValue(rt::Variant("QTX_LCID"));
+        if (!sql.IsNull() && (lcid.IsNull() || rt::UCase(rt::CStr(lcid)) == "ENU")) ++expected;
+        index->MoveNext();
+    }
+    auto recordsets = service->get_Recordsets();
+    EXPECT_EQ(recordsets->get_Count(), expected);
+
+    // Nothing is loaded until a table is asked for.
+    for (auto& item : recordsets->get_NewEnum()) EXPECT_FALSE(item->IsLoaded()) << item->get_Key();
+
+    // The lower-case "enu" row is taken, the "DEU" one and the retired table are not.
+    EXPECT_EQ(recordsets->get_Item(rt::Variant("QTX_LEGENDS_OPTABLE"))->get_Source(),
+              "SELECT * FROM QTX_LEGENDS_OPTABLE ORDER BY QTX_LEGENDNO, QTX_FNO");
+    EXPECT_EQ(Raised([&] { recordsets->get_Item(rt::Variant("QTX_RETIRED_OPTABLE")); }).Number(), kItemError);
+}
+
+TEST_F(MetadataServiceTest, EmptyConfigurationNameTakesTheMapsFirstConfiguration) {
+    auto cache = BuildPrivateCache("First Of Map");
+    auto service = std::make_shared<MetadataService>();
+    auto recordsets = service->get_Recordsets();  // fetches once
+    EXPECT_EQ(service->get_Configuration(), "First Of Map");
+    EXPECT_EQ(fs::path(service->get_CacheDirectory()), fs::path(cache.localeDirectory + "/"));
+    EXPECT_EQ(service->get_Recordsets(), recordsets) << "a second call must not fetch again";
+}
+
+TEST_F(MetadataServiceTest, CacheLocationFailures) {
+    UseMap("[No Cache]\n/somewhere/else/Other.ddc\n[Bare]\nLegendMetadata.ddc\n");
+    auto service = std::make_shared<MetadataService>();
+
+    auto noEntry = Raised([&] { service->put_Configuration("No Cache"); });
+    EXPECT_EQ(noEntry.Number(), kBaseError);
+    EXPECT_EQ(noEntry.Source(), "MetadataService.Fetch");
+    EXPECT_NE(noEntry.Description().find("LegendMetadata.ddc"), std::string::npos);
+    EXPECT_EQ(service->get_Configuration(), "No Cache") << "the name stays stored";
+
+    // A file named without any directory cannot give one.
+    EXPECT_EQ(Raised([&] { service->put_Configuration("Bare"); }).Number(), rt::vberr::InvalidProcedureCall);
+
+    // A directory without an index.
+    const std::string empty = env_->NewFolder("noindex");
+    UseMap("[Empty]\n" + empty + "/LegendMetadata.ddc\n");
+    auto noIndex = Raised([&] { service->put_Configuration("Empty"); });
+    EXPECT_EQ(noIndex.Number(), kBaseError);
+    EXPECT_EQ(noIndex.Source(), "MetadataService.Fetch");
+    EXPECT_EQ(noIndex.Description(), "The metadata cache index cannot be opened.");
+}
+
+TEST_F(MetadataServiceTest, IndexWithoutLocaleColumnIsRefusedByName) {
+    const std::string dir = env_->NewFolder("badindex");
+    fs::create_directories(dir + "/ENU");
+    ado::RecordsetImage image;
+    image.source = "QTX_METADATAKEYS_OPTABLE";
+    ado::FieldDesc name, sql;
+    name.name = "QTX_OPTIMIZEDTABLENAME";
+    name.type = ado::adVarWChar;
+    name.definedSize = 30;
+    sql.name = "QTX_SQL";
+    sql.type = ado::adVarWChar;
+    sql.definedSize = 2000;
+    image.fields = {name, sql};
+    image.values = {rt::Variant("QTX_FEATURES_OPTABLE"), rt::Variant("SELECT 1")};
+    ado::SaveImage(dir + "/ENU/QTX_METADATAKEYS_OPTABLE.RAW", image);
+    UseMap("[Bad]\n" + dir + "/LegendMetadata.ddc\n");
+
+    auto service = std::make_shared<MetadataService>();
+    auto e = Raised([&] { service->put_Configuration("Bad"); });
+    EXPECT_EQ(e.Number(), kBaseError);
+    EXPECT_EQ(e.Description(), "The column QTX_LCID is missing from QTX_METADATAKEYS_OPTABLE.");
+}
+
+// ---- tables as clones ----
+
+TEST_F(MetadataServiceTest, TableIsServedAsFilteredSortedReadOnlyClones) {
+    auto service = NewService();
+    auto dc = env_->OpenDataContext();
+    auto item = service->get_Recordsets()->get_Item(rt::Variant("qtx_attributeinfo_optable"));
+
+    auto rs = item->get_Recordset("QTX_CNO = 11", "QTX_ANO DESC");
+    auto anos = Column(rs, "QTX_ANO");
+    auto direct = Column(dc->OpenRecordset("SELECT QTX_ANO FROM QTX_ATTRIBUTEINFO_OPTABLE WHERE QTX_CNO = 11 "
+                                           "ORDER BY QTX_ANO DESC"),
+                         "QTX_ANO");
+    ASSERT_FALSE(anos.empty());
+    ASSERT_EQ(anos.size(), direct.size());
+    for (size_t i = 0; i < anos.size(); ++i) EXPECT_EQ(rt::CLng(anos[i]), rt::CLng(direct[i]));
+    for (auto& cno : Column(rs, "QTX_CNO")) EXPECT_EQ(rt::CLng(cno), 11);
+    EXPECT_EQ(rs->get_LockType(), ado::adLockReadOnly);
+    rs->MoveFirst();
+    EXPECT_THROW(rs->Delete(ado::adAffectCurrent), rt::ComError);
+
+    // A second clone is independent of the first and of the master copy.
+    auto all = item->get_Recordset();
+    EXPECT_GT(all->get_RecordCount(), rs->get_RecordCount());
+    EXPECT_EQ(rs->get_RecordCount(), static_cast<int32_t>(direct.size()));
+    EXPECT_TRUE(item->IsLoaded());
+}
+
+TEST_F(MetadataServiceTest, OrdinaryTablesAreReadOnceTemplatesOnEveryRequest) {
+    auto cache = BuildPrivateCache();
+    auto service = std::make_shared<MetadataService>();
+    service->put_Configuration("Private Network");
+    auto recordsets = service->get_Recordsets();
+
+    auto features = recordsets->get_Item(rt::Variant("QTX_FEATURES_OPTABLE"));
+    const int32_t rows = features->get_Recordset()->get_RecordCount();
+    fs::remove(cache.localeDirectory + "/QTX_FEATURES_OPTABLE.RAW");
+    EXPECT_EQ(features->get_Recordset()->get_RecordCount(), rows) << "served from memory";
+
+    // Row templates: lower-case key, reloaded on every call.
+    auto templ = recordsets->get_Item(rt::Variant("cno11"));
+    auto first = templ->get_Recordset();
+    EXPECT_EQ(first->get_LockType(), ado::adLockBatchOptimistic) << "keeps the master's locking";
+    EXPECT_GT(first->FieldCount(), 0);
+    EXPECT_FALSE(templ->IsLoaded());
+
+    auto projects = recordsets->get_Item(rt::Variant("QTX_VBAPROJECT_OPTABLE"));
+    EXPECT_NE(projects->get_Recordset()->get_LockType(), ado::adLockReadOnly);
+    EXPECT_TRUE(projects->IsLoaded());
+}
+
+TEST_F(MetadataServiceTest, ItemByPositionAndOutOfRange) {
+    auto service = NewService();
+    auto recordsets = service->get_Recordsets();
+    auto first = recordsets->get_Item(rt::Variant(int32_t{1}));
+    EXPECT_EQ(recordsets->get_Item(rt::Variant(first->get_Key())), first);
+    for (int32_t bad : {0, recordsets->get_Count() + 1}) {
+        auto e = Raised([&] { recordsets->get_Item(rt::Variant(bad)); });
+        EXPECT_EQ(e.Number(), kItemError);
+        EXPECT_EQ(e.Source(), "MetadataRecordsets.Item");
+        EXPECT_NE(e.Description().find(std::to_string(bad)), std::string::npos);
+    }
+}
+
+// ---- failed loads ----
+
+TEST_F(MetadataServiceTest, MissingOrDamagedCacheFileGivesError10AndOneLogLine) {
+    auto cache = BuildPrivateCache();
+    auto service = std::make_shared<MetadataService>();
+    service->put_Configuration("Private Network");
+    auto recordsets = service->get_Recordsets();
+
+    const std::string missing = cache.localeDirectory + "/QTX_FEATURES_OPTABLE.RAW";
+    fs::remove(missing);
+    auto e = Raised([&] { recordsets->get_Item(rt::Variant("QTX_FEATURES_OPTABLE"))->get_Recordset(); });
+    EXPECT_EQ(e.Number(), 10);
+    EXPECT_EQ(e.Description(), "Missing cache file: " + missing);
+    EXPECT_EQ(e.Source(), "MetadataService.Recordsets.MetadataRecordset.Recordset\r\n" + e.Description());
+    auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind(" : ", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find(" - Missing cache file: " + missing), std::string::npos) << lines[0];
+
+    // A damaged file is refused the same way, never served half read.
+    const std::string damaged = cache.localeDirectory + "/QTX_COMPONENTINFO_OPTABLE.RAW";
+    const auto size = fs::file_size(damaged);
+    fs::resize_file(damaged, size / 2);
+    auto item = recordsets->get_Item(rt::Variant("QTX_COMPONENTINFO_OPTABLE"));
+    EXPECT_EQ(Raised([&] { item->get_Recordset(); }).Number(), 10);
+    EXPECT_FALSE(item->IsLoaded());
+    EXPECT_EQ(LogLines().size(), 2u);
+}
+
+TEST_F(MetadataServiceTest, UnwritableLogDoesNotReplaceTheLoadError) {
+    auto cache = BuildPrivateCache();
+    auto service = std::make_shared<MetadataService>();
+    service->put_Configuration("Private Network");
+    fs::remove(cache.localeDirectory + "/QTX_FEATURES_OPTABLE.RAW");
+    // A directory where the log file should be: the line cannot be written.
+    fs::create_directory(workDirectory_ + "/" + pelmora::kMetadataLogFileName);
+
+    auto e = Raised([&] { service->get_Recordsets()->get_Item(rt::Variant("QTX_FEATURES_OPTABLE"))->get_Recordset(); });
+    EXPECT_EQ(e.Number(), 10);
+    EXPECT_NE(e.Description().find("Missing cache file: "), std::string::npos);
+}
+
+// ---- lifetime and caches ----
+
+TEST_F(MetadataServiceTest, EndingTheServiceEmptiesItsCollection) {
+    auto service = NewService();
+    auto recordsets = service->get_Recordsets();
+    auto item = recordsets->get_Item(rt::Variant("QTX_FEATURES_OPTABLE"));
+    service.reset();
+    EXPECT_EQ(recordsets->get_Count(), 0);
+    EXPECT_EQ(item->get_Parent(), nullptr);
+}
+
+TEST_F(MetadataServiceTest, FetchFreesTheOldCollectionAndItsItemsForgetIt) {
+    auto service = NewService();
+    std::weak_ptr<pelmora::MetadataRecordsets> old = service->get_Recordsets();
+    auto held = old.lock()->get_Item(rt::Variant("QTX_ADD_REL_PARAMS_OPTABLE"));
+    ASSERT_EQ(held->get_Parent(), old.lock());
+
+    service->Fetch();
+    EXPECT_TRUE(old.expired()) << "items must not keep their collection alive";
+    EXPECT_EQ(held->get_Parent(), nullptr);
+    EXPECT_GT(held->get_Recordset()->get_RecordCount(), 0) << "a held item still serves its table";
+}
+
+TEST_F(MetadataServiceTest, NewCollectionStartsWithEmptyFilterCaches) {
+    auto service = NewService();
+    auto rs = service->get_Recordsets()->get_Item(rt::Variant("QTX_FEATURECOMPS_OPTABLE"))->get_Recordset();
+    pelmora::MetadataRecordsetFilterService filter;
+    filter.FilterRecordset(rs, rs->get_Fields()->Item("QTX_FNO"), rt::Variant(int32_t{101}));
+    auto other = service->get_Recordsets()->get_Item(rt::Variant("QTX_FEATURECOMPS_OPTABLE"))->get_Recordset();
+    filter.FilterDistinct(other, other->get_Fields()->Item("QTX_FNO"));
+    const std::string source = rs->get_Source();
+    ASSERT_GT(pelmora::filtercache::Count(), 0u);
+    ASSERT_TRUE(pelmora::filtercache::DistinctContains(source, "QTX_FNO"));
+
+    service->Fetch();
+    EXPECT_EQ(pelmora::filtercache::Count(), 0u);
+    EXPECT_FALSE(pelmora::filtercache::DistinctContains(source, "QTX_FNO"));
+}
+
+TEST_F(MetadataServiceTest, RefreshKeepsRolesAndDropsAppendedTables) {
+    auto service = NewService();
+    service->SetActiveUser(env_->OpenDataContext(), "KLEE");
+    auto recordsets = service->get_Recordsets();
+    recordsets->AppendRecordset("MY_TABLE", "MY_TABLE",
+                                recordsets->get_Item(rt::Variant("QTX_ADD_REL_PARAMS_OPTABLE"))->get_Recordset());
+    recordsets->put_VBARefreshPending(true);
+
+    service->Refresh();
+    auto fresh = service->get_Recordsets();
+    EXPECT_NE(fresh, recordsets);
+    EXPECT_TRUE(service->IsRoleGranted("WATER_QUALITY"));
+    EXPECT_EQ(Raised([&] { fresh->get_Item(rt::Variant("MY_TABLE")); }).Number(), kItemError);
+    EXPECT_FALSE(fresh->get_VBARefreshPending());
+}
+
+TEST_F(MetadataServiceTest, DeleteListIsKeptAndAppliedToLoadedTables) {
+    auto service = NewService();
+    auto features = service->get_Recordsets()->get_Item(rt::Variant("QTX_FEATURES_OPTABLE"));
+    const int32_t rows = features->get_Recordset()->get_RecordCount();
+
+    service->DeleteRecords(rt::Variant::ArrayOf(
+        {rt::Variant("QTX_FEATURES_OPTABLE;QTX_FNO = 103"), rt::Variant(""), rt::Variant("NO_SUCH_TABLE;X = 1"),
+         rt::Variant("no separator")}));
+    service->DeleteRecords(rt::Variant::ArrayOf({rt::Variant("QTX_FEATURES_OPTABLE;QTX_FNO = 101")}));
+    service->RefreshRecordsDelete();
+    service->RefreshRecordsDelete();
+
+    auto fnos = Column(features->get_Recordset(), "QTX_FNO");
+    EXPECT_EQ(static_cast<int32_t>(fnos.size()), rows - 1);
+    EXPECT_FALSE(Contains(fnos, 103));
+    EXPECT_TRUE(Contains(fnos, 101)) << "the first list of several entries stays";
+}
+
+// ---- interfaces, connection point, creation ----
+
+TEST_F(MetadataServiceTest, SiblingInterfaceStoresTheConfigurationWithoutFetching) {
+    auto object = rt::CreateObject(pelmora::kMetadataServiceProgId);
+    auto face = rt::QueryInterface<pelmora::IMetadataService>(object);
+    face->put_Configuration(env_->ConfigurationName());
+    EXPECT_EQ(face->get_CacheMode(), "PERVASIVE");
+    EXPECT_EQ(face->get_Configuration(), env_->ConfigurationName());
+
+    auto tables = face->get_Recordsets();
+    EXPECT_EQ(face->get_CacheMode(), "LAZY");
+    auto rs = tables->get_Item(rt::Variant("QTX_FEATURES_OPTABLE"))->get_Recordset("QTX_FNO = 102");
+    EXPECT_EQ(rs->get_RecordCount(), 1);
+    // Back to the service's own face from the sibling one.
+    EXPECT_EQ(rt::QueryInterface<MetadataService>(face), object);
+    EXPECT_EQ(Raised([&] { std::make_shared<MetadataService>()->IsRoleGranted("X"); }).Number(),
+              rt::vberr::ObjectVariableNotSet);
+}
+
+TEST_F(MetadataServiceTest, LateBoundMembersReachTheSameService) {
+    auto service = rt::CreateObject(pelmora::kMetadataServiceProgId);
+    rt::CallByName(service, "Configuration", rt::InvokeKind::PropertyLet, {rt::Variant(env_->ConfigurationName())});
+    auto tables = rt::CallByName(service, "Recordsets", rt::InvokeKind::PropertyGet).Obj();
+    auto item = rt::CallByName(tables, "Item", rt::InvokeKind::PropertyGet, {rt::Variant("QTX_FEATURES_OPTABLE")});
+    auto rs = rt::CallByName(item.Obj(), "Recordset", rt::InvokeKind::PropertyGet, {rt::Variant("QTX_FNO = 101")});
+    EXPECT_EQ(std::dynamic_pointer_cast<ado::Recordset>(rs.Obj())->get_RecordCount(), 1);
+    EXPECT_EQ(rt::CStr(rt::CallByName(service, "CacheMode", rt::InvokeKind::PropertyGet)), "LAZY");
+    EXPECT_TRUE(rt::IsClassRegistered(pelmora::kMetadataRecordsetsProgId));
+}
+
+TEST_F(MetadataServiceTest, ConnectionPointOnlyForTheEventInterface) {
+    auto service = std::make_shared<MetadataService>();
+    const auto iid = pelmora::CLSIDFromString(pelmora::kMetadataServiceEventsIID);
+    auto point = service->FindConnectionPoint(iid);
+    ASSERT_NE(point, nullptr);
+    EXPECT_EQ(service->FindConnectionPoint(iid), point);
+    EXPECT_TRUE(pelmora::IsEqualGUID(point->GetConnectionInterface(), iid));
+    EXPECT_EQ(pelmora::GuidToString(iid), pelmora::kMetadataServiceEventsIID);
+
+    auto other = Raised([&] { service->FindConnectionPoint(pelmora::CLSIDFromString("{00000000-0000-0000-C000-000000000046}")); });
+    EXPECT_EQ(other.Number(), 1);
+    EXPECT_EQ(other.Source(), "IConnectionPointContainer");
+    EXPECT_EQ(other.Description(), "Unsupported connection point");
+    EXPECT_EQ(Raised([&] { service->EnumConnectionPoints(); }).Description(), "Not implemented");
+    EXPECT_THROW(pelmora::CLSIDFromString("{not a guid}"), rt::ComError);
+}
+
+}  // namespace
+}  // namespace metadatatest
