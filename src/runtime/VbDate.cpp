@@ -1,6 +1,7 @@
 // Dates (OLE Automation dates) and VB's Format.
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -56,8 +57,8 @@ int64_t LinearSeconds(double ole) {
 }
 
 // Day (days since the OLE epoch) and seconds in that day to an OLE date.
-double OleFromDayAndSeconds(int64_t day, int64_t secs) {
-    double t = static_cast<double>(secs) / 86400.0;
+double OleFromDayAndSeconds(int64_t day, double secs) {
+    double t = secs / 86400.0;
     return day >= 0 ? static_cast<double>(day) + t : static_cast<double>(day) - t;
 }
 
@@ -92,7 +93,7 @@ double DateSerial(int year, int month, int day) {
 double TimeSerial(int hour, int minute, int second) {
     int64_t total = int64_t{hour} * 3600 + int64_t{minute} * 60 + second;
     int64_t day = total >= 0 ? total / 86400 : -((86399 - total) / 86400);
-    return OleFromDayAndSeconds(day, total - day * 86400);
+    return OleFromDayAndSeconds(day, static_cast<double>(total - day * 86400));
 }
 
 double Now() {
@@ -123,6 +124,7 @@ std::optional<double> ParseDateText(const std::string& text) {
         explicit Tok(Kind k, char s = 0) : kind(k), sep(s) {}
         int value = 0;
         int digits = 0;
+        std::string text;  // the digits as written
         std::string word;
         char sep = 0;
     };
@@ -133,10 +135,10 @@ std::optional<double> ParseDateText(const std::string& text) {
             Tok t(Tok::Num);
             while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
                 if (t.digits < 9) t.value = t.value * 10 + (text[i] - '0');
+                t.text.push_back(text[i]);
                 ++t.digits;
                 ++i;
             }
-            if (t.digits > 4) return std::nullopt;
             toks.push_back(t);
         } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
             Tok t(Tok::Word);
@@ -160,6 +162,7 @@ std::optional<double> ParseDateText(const std::string& text) {
     // The time: h:mm[:ss] [AM|PM], or h AM|PM.
     bool hasTime = false;
     int hh = 0, mi = 0, ss = 0;
+    double frac = 0;  // fractions of a second, as databases write them
     std::vector<bool> used(toks.size(), false);
     auto ampmAt = [&](size_t k) -> int {  // 1 = AM, 2 = PM
         if (k < toks.size() && toks[k].kind == Tok::Sep && toks[k].sep == ' ') ++k;
@@ -181,8 +184,16 @@ std::optional<double> ParseDateText(const std::string& text) {
                 toks[end + 2].kind == Tok::Num) {
                 ss = toks[end + 2].value;
                 end += 2;
+                if (end + 2 < toks.size() && toks[end + 1].kind == Tok::Sep && toks[end + 1].sep == '.' &&
+                    toks[end + 2].kind == Tok::Num) {
+                    frac = std::strtod(("0." + toks[end + 2].text).c_str(), nullptr);
+                    end += 2;
+                }
             }
+            if (toks[k].digits > 2 || toks[k + 2].digits > 2 || (end > k + 2 && toks[k + 4].digits > 2))
+                return std::nullopt;
         } else if (ampmAt(k + 1)) {
+            if (toks[k].digits > 2) return std::nullopt;
             hh = toks[k].value;
         } else {
             continue;
@@ -208,6 +219,7 @@ std::optional<double> ParseDateText(const std::string& text) {
         if (used[k]) continue;
         const Tok& t = toks[k];
         if (t.kind == Tok::Num) {
+            if (t.digits > 4) return std::nullopt;
             nums.push_back(t);
         } else if (t.kind == Tok::Word) {
             int found = 0;
@@ -266,14 +278,14 @@ std::optional<double> ParseDateText(const std::string& text) {
             if (m > 12 && d <= 12) std::swap(m, d);
         }
     } else if (nums.empty() && hasTime) {
-        return OleFromDayAndSeconds(0, hh * 3600 + mi * 60 + ss);
+        return OleFromDayAndSeconds(0, hh * 3600 + mi * 60 + ss + frac);
     } else {
         return std::nullopt;
     }
     y = PivotYear(y, ydigits);
     if (y < 100 || y > 9999 || m < 1 || m > 12 || d < 1 || d > DaysInMonth(y, m)) return std::nullopt;
     int64_t day = DaysFromCivil(y, m, d) - kOleEpoch;
-    return OleFromDayAndSeconds(day, hh * 3600 + mi * 60 + ss);
+    return OleFromDayAndSeconds(day, hh * 3600 + mi * 60 + ss + frac);
 }
 
 // ---------------------------------------------------------------- formatting dates

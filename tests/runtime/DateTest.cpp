@@ -65,6 +65,9 @@ TEST(DateText, ReadingDates) {
     EXPECT_DOUBLE_EQ(CDate(Variant("12:00 PM")), 0.5);
     EXPECT_DOUBLE_EQ(CDate(Variant("12:30 AM")), TimeSerial(0, 30, 0));
     EXPECT_DOUBLE_EQ(CDate(Variant(43861.5)), 43861.5);
+    // Databases write seconds with a fraction.
+    EXPECT_NEAR(CDate(Variant("2020-01-31 13:45:07.250")), d + TimeSerial(13, 45, 7) + 0.25 / 86400, 1e-10);
+    EXPECT_EQ(CStr(Variant::Date(CDate(Variant("2020-01-31 13:45:07.6")))), "1/31/2020 1:45:08 PM");
     // What CStr writes, CDate reads back.
     double t = d + TimeSerial(23, 59, 59);
     EXPECT_DOUBLE_EQ(CDate(Variant(CStr(Variant::Date(t)))), t);
@@ -73,6 +76,10 @@ TEST(DateText, ReadingDates) {
     EXPECT_EQ(ErrorOf([] { CDate(Variant("2/30/2020")); }), 13);
     EXPECT_EQ(ErrorOf([] { CDate(Variant("13:00 PM")); }), 13);
     EXPECT_EQ(ErrorOf([] { CDate(Variant("hello")); }), 13);
+    EXPECT_EQ(ErrorOf([] { CDate(Variant("12345/1/1")); }), 13);
+    EXPECT_EQ(ErrorOf([] { CDate(Variant("1/31/2020 123:00")); }), 13);
+    EXPECT_EQ(ErrorOf([] { CDate(Variant("1/31/2020 10:61")); }), 13);
+    EXPECT_EQ(ErrorOf([] { CDate(Variant("1/31/2020 10:00:00:00")); }), 13);
     EXPECT_EQ(ErrorOf([] { CDate(Variant("")); }), 13);
     EXPECT_EQ(ErrorOf([] { CDate(Variant::Null()); }), 94);
     EXPECT_EQ(ErrorOf([] { CDate(Variant(1e10)); }), 6);
