@@ -125,6 +125,11 @@ void BuildSampleDatabase(const std::string& path, const std::string& sqlDirector
     if (scripts.empty()) Fail(rt::vberr::FileNotFound, "No SQL file in \"" + sqlDirectory + "\"");
     std::sort(scripts.begin(), scripts.end());
 
+    const fs::path parent = fs::absolute(path).parent_path();
+    std::error_code dirError;
+    fs::create_directories(parent, dirError);
+    if (dirError) Fail(rt::vberr::PathNotFound, "Cannot create the directory \"" + parent.string() + "\": " + dirError.message());
+
     auto removeFiles = [&] {
         std::error_code ec;
         for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(path + suffix, ec);

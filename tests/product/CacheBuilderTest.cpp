@@ -307,9 +307,9 @@ TEST_F(CacheBuilderRefuses, TwoIndexRowsOfOneKeyForTheLocale) {
 }
 
 TEST(CacheBuilderTool, BuildsFromTheCommandLineAndReportsFailure) {
-    const char* build = std::getenv("PELMORA_BUILD_DIR");
-    const std::string tool = std::string(build ? build : "") + "/tools/build_metadata_cache";
-    if (!build || !fs::exists(tool)) GTEST_SKIP() << "the tool is not built";
+    const std::string build = SampleEnvironment::BuildDirectory();
+    const std::string tool = build + "/tools/build_metadata_cache";
+    if (build.empty() || !fs::exists(tool)) GTEST_SKIP() << "the tool is not built";
     const auto& env = SampleEnvironment::Get();
     const std::string folder = env.NewFolder("tool");
     const std::string ok = tool + " --sample --database " + folder + "/s.db --cache " + folder + "/cache > " + folder +

@@ -1,7 +1,10 @@
 #pragma once
-// The sample network for tests: its database and metadata cache, built from
-// data/sample once per test process into a temporary folder that is removed
-// at exit. Get() also points PELMORA_CONFIGURATION_MAP at the sample's
+// The sample network for tests: its database and metadata cache. Under
+// ctest a fixture builds them once per run (PELMORA_SAMPLE_ENV, else the
+// build tree's sample-env); each test process then takes a private copy of
+// the database and reads that cache. Otherwise they are built from
+// data/sample once per test process. Everything private lives in a temporary
+// folder removed at exit. Get() also points PELMORA_CONFIGURATION_MAP at the sample's
 // configuration map, so a metadata service finds the cache by name.
 //
 // The shared database is for reading; a test that writes opens a copy
@@ -33,6 +36,8 @@ public:
     std::string CopyDatabase() const;
     // A data context on a fresh copy of the sample database.
     std::shared_ptr<product::SqliteDataContext> OpenDataContext() const;
+    // The build tree (where tools/ lies); "" when unknown.
+    static std::string BuildDirectory();
     // A new, empty folder under Root() for a test's own files.
     std::string NewFolder(const std::string& hint) const;
 
