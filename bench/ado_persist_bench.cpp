@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "ado/Recordset.h"
 #include "ado_bench_data.h"
 
 namespace {
@@ -20,6 +21,19 @@ void BM_LoadImage(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * adobench::kRows);
 }
 BENCHMARK(BM_LoadImage)->Unit(benchmark::kMillisecond);
+
+// The whole Open(path): the file read into an editable client-side recordset.
+void BM_OpenRecordset(benchmark::State& state) {
+    const Files& files = Files::Get();
+    for (auto _ : state) {
+        ado::RecordsetPtr rs = ado::Recordset::Create();
+        rs->Open(rt::Variant(files.raw));
+        if (rs->get_RecordCount() != adobench::kRows) state.SkipWithError("wrong row count");
+        benchmark::DoNotOptimize(rs.get());
+    }
+    state.SetItemsProcessed(state.iterations() * adobench::kRows);
+}
+BENCHMARK(BM_OpenRecordset)->Unit(benchmark::kMillisecond);
 
 // Deserializing bytes already in memory: the format's own cost without I/O.
 void BM_DeserializeImage(benchmark::State& state) {
