@@ -6,7 +6,9 @@
 
 #include "ado/Persist.h"
 #include "product/ConfigurationMap.h"
+#include "ado/Recordset.h"
 #include "product/SqliteConnection.h"
+#include "product/SqliteDataContext.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
 
@@ -51,8 +53,15 @@ struct PlannedFile {
     std::string sql;
 };
 
-bool TableExists(SqliteConnection& db, const std::string& name) {
-    auto found = db.Query("SELECT name FROM sqlite_master WHERE type IN ('table', 'view') AND upper(name) = upper(?)",
+// The rows of a query as the data context returns them, fields and all.
+ado::RecordsetImage QueryImage(SqliteDataContext& dc, const std::string& sql) {
+    auto rs = dc.OpenRecordset(sql);
+    if (!rs) return {};
+    return rs->ToImage();
+}
+
+bool TableExists(SqliteDataContext& dc, const std::string& name) {
+    auto found = dc.Connection().Query("SELECT name FROM sqlite_master WHERE type IN ('table', 'view') AND upper(name) = upper(?)",
                           {rt::Variant(name)}, "sqlite_master");
     return found.RowCount() != 0;
 }
@@ -72,9 +81,9 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
     if (options.configurationName.empty()) Fail(rt::vberr::InvalidProcedureCall, "No configuration name given");
     const std::string cacheDir = NoTrailingSlash(fs::absolute(options.cacheDirectory).lexically_normal().string());
 
-    std::unique_ptr<SqliteConnection> db;
+    std::shared_ptr<SqliteDataContext> db;
     try {
-        db = std::make_unique<SqliteConnection>(options.databasePath, SqliteConnection::Options{false, 2000});
+        db = SqliteDataContext::Open(options.databasePath);
     } catch (const rt::ComError& e) {
         throw rt::ComError(e.Number(), kSource, e.Description());
     }
@@ -82,7 +91,7 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
     // The cache index of the database.
     ado::RecordsetImage index;
     try {
-        index = db->Query(std::string("SELECT * FROM ") + kIndexKey, {}, kIndexKey);
+        index = QueryImage(*db, std::string("SELECT * FROM ") + kIndexKey);
     } catch (const rt::ComError& e) {
         Fail(e.Number(), "The database \"" + options.databasePath + "\" has no readable cache index " + kIndexKey +
                              ": " + e.Description());
@@ -118,8 +127,7 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
     // Row templates of every component.
     ado::RecordsetImage components;
     try {
-        components = db->Query("SELECT QTX_CNO, QTX_TABLE, QTX_TYPE FROM QTX_COMPONENTINFO_OPTABLE ORDER BY QTX_CNO", {},
-                               "QTX_COMPONENTINFO_OPTABLE");
+        components = QueryImage(*db, "SELECT QTX_CNO, QTX_TABLE, QTX_TYPE FROM QTX_COMPONENTINFO_OPTABLE ORDER BY QTX_CNO");
     } catch (const rt::ComError& e) {
         Fail(e.Number(), "The database \"" + options.databasePath +
                              "\" has no readable QTX_COMPONENTINFO_OPTABLE: " + e.Description());
@@ -173,7 +181,7 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
             if (rt::NamesEqual(p.key, kIndexKey)) continue;
             ado::RecordsetImage image;
             try {
-                image = db->Query(p.sql, {}, p.sql);
+                image = QueryImage(*db, p.sql);
             } catch (const rt::ComError& e) {
                 Fail(e.Number(), "The SQL of the cache table " + p.key + " failed: " + e.Description());
             }
@@ -182,14 +190,14 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
         }
         for (const auto& t : templates) {
             if (planned(t.key)) continue;  // the index names its own template query
-            ado::RecordsetImage image = db->Query(t.sql, {}, t.sql);
+            ado::RecordsetImage image = QueryImage(*db, t.sql);
             // Rows added to a template must never meet the filter service's caches, which key on Source.
             image.source.clear();
             write(t.key, std::move(image));
         }
         for (const auto& t : templates) {
             if (!planned(t.key)) continue;
-            ado::RecordsetImage image = db->Query(t.sql, {}, t.sql);
+            ado::RecordsetImage image = QueryImage(*db, t.sql);
             image.source.clear();
             write(t.key, std::move(image));
         }
