@@ -2,6 +2,7 @@
 // The error object: what VB's Err holds, carried as a C++ exception.
 #include <cstdint>
 #include <exception>
+#include <new>
 #include <string>
 
 namespace rt {
@@ -65,6 +66,10 @@ public:
             return true;
         } catch (const ComError& e) {
             last_ = e;
+            failed_ = true;
+            return false;
+        } catch (const std::bad_alloc&) {
+            last_ = ComError(vberr::OutOfMemory, "", "Out of memory");
             failed_ = true;
             return false;
         } catch (const std::exception& e) {

@@ -8,6 +8,25 @@ namespace rt {
 
 namespace {
 [[noreturn]] void Mismatch() { RaiseVbError(vberr::TypeMismatch); }
+
+// The one dimension lbound To ubound (9 when ubound < lbound - 1).
+ArrayBound Bound(int32_t lbound, int32_t ubound) {
+    int64_t count = int64_t{ubound} - lbound + 1;
+    if (count < 0 || count > INT32_MAX) RaiseVbError(vberr::SubscriptOutOfRange);
+    return ArrayBound{lbound, static_cast<int32_t>(count)};
+}
+
+// Element count of the dimensions; more than a 32-bit count is out of memory, as VB.
+size_t ElementCount(const std::vector<ArrayBound>& dims) {
+    if (dims.empty()) return 0;
+    uint64_t n = 1;
+    for (auto& d : dims) {
+        if (d.count < 0) RaiseVbError(vberr::SubscriptOutOfRange);
+        n *= static_cast<uint64_t>(d.count);
+        if (n > INT32_MAX) RaiseVbError(vberr::OutOfMemory);
+    }
+    return static_cast<size_t>(n);
+}
 }  // namespace
 
 bool Variant::IsNumericType() const {
@@ -86,8 +105,7 @@ Variant Variant::MakeArray(VarType elementType, std::vector<ArrayBound> dims) {
     return v;
 }
 Variant Variant::MakeArray(VarType elementType, int32_t lbound, int32_t ubound) {
-    if (ubound < lbound - 1) RaiseVbError(vberr::SubscriptOutOfRange);
-    return MakeArray(elementType, {ArrayBound{lbound, ubound - lbound + 1}});
+    return MakeArray(elementType, {Bound(lbound, ubound)});
 }
 Variant Variant::UnallocatedArray(VarType elementType) {
     Variant v;
@@ -116,12 +134,7 @@ Variant Variant::ArrayOf(const std::vector<Variant>& values, int32_t lbound, Var
 
 SafeArray::SafeArray(VarType elementType, std::vector<ArrayBound> dims)
     : elementType_(elementType), dims_(std::move(dims)) {
-    size_t n = dims_.empty() ? 0 : 1;
-    for (auto& d : dims_) {
-        if (d.count < 0) RaiseVbError(vberr::SubscriptOutOfRange);
-        n *= static_cast<size_t>(d.count);
-    }
-    data_.assign(n, ZeroOf(elementType_));
+    data_.assign(ElementCount(dims_), ZeroOf(elementType_));
 }
 
 int32_t SafeArray::LBound(int dim) const {
@@ -176,8 +189,7 @@ void SafeArray::Set(std::initializer_list<int32_t> idx, const Variant& v) {
 }
 
 void SafeArray::ReDim(std::vector<ArrayBound> dims, bool preserve) {
-    for (auto& d : dims)
-        if (d.count < 0) RaiseVbError(vberr::SubscriptOutOfRange);
+    size_t newCount = ElementCount(dims);
     if (!preserve || dims_.empty()) {
         *this = SafeArray(elementType_, std::move(dims));
         return;
@@ -189,9 +201,6 @@ void SafeArray::ReDim(std::vector<ArrayBound> dims, bool preserve) {
     // Preserve moves only the upper bound, as VB.
     if (dims.back().lbound != dims_.back().lbound) RaiseVbError(vberr::SubscriptOutOfRange);
     // Only the last dimension changes: the flat prefix is the surviving part.
-    size_t inner = 1;
-    for (size_t i = 0; i + 1 < dims.size(); ++i) inner *= static_cast<size_t>(dims[i].count);
-    size_t newCount = inner * static_cast<size_t>(dims.back().count);
     data_.resize(newCount, ZeroOf(elementType_));
     dims_ = std::move(dims);
 }
@@ -260,7 +269,7 @@ int32_t UBound(const Variant& v, int dim) {
 }
 
 void ReDimPreserve(Variant& arrayVar, int32_t lbound, int32_t ubound) {
-    if (ubound < lbound - 1) RaiseVbError(vberr::SubscriptOutOfRange);
+    ArrayBound bound = Bound(lbound, ubound);
     if (!arrayVar.IsArray()) {
         arrayVar = Variant::MakeArray(vbVariant, lbound, ubound);
         return;
@@ -270,7 +279,7 @@ void ReDimPreserve(Variant& arrayVar, int32_t lbound, int32_t ubound) {
         arrayVar = Variant::MakeArray(arrayVar.BaseType(), lbound, ubound);
         return;
     }
-    a->ReDim({ArrayBound{lbound, ubound - lbound + 1}}, true);
+    a->ReDim({bound}, true);
 }
 
 void Erase(Variant& arrayVar) {

@@ -35,6 +35,8 @@ TEST(Arrays, ElementsStartAtTheTypesZero) {
     Variant var = Variant::MakeArray(vbVariant, 0, 0);
     EXPECT_TRUE(var.Array()->Get(0).IsEmpty());
     EXPECT_EQ(ErrorOf([] { Variant::MakeArray(vbVariant, 3, 1); }), 9);
+    EXPECT_EQ(ErrorOf([] { Variant::MakeArray(vbVariant, INT32_MIN, INT32_MAX); }), 9);
+    EXPECT_EQ(ErrorOf([] { Variant::MakeArray(vbByte, {ArrayBound{0, 100000}, ArrayBound{0, 100000}}); }), 7);
     Variant none = Variant::MakeArray(vbVariant, 0, -1);  // what Split("") gives
     EXPECT_EQ(UBound(none), -1);
     EXPECT_EQ(none.Array()->Count(), 0u);

@@ -236,6 +236,11 @@ TEST(ErrorHandling, ResumeNextRunsEveryStep) {
     EXPECT_EQ(guard.LastError().Number(), 11);
     EXPECT_EQ(guard.LastError().Source(), "Calc");
     EXPECT_EQ(guard.LastError().Description(), "Division by zero");
+    EXPECT_FALSE(guard([] { throw std::bad_alloc(); }));
+    EXPECT_EQ(guard.LastError().Number(), 7);
+    EXPECT_FALSE(guard([] { throw std::runtime_error("disk gone"); }));
+    EXPECT_EQ(guard.LastError().Number(), 5);
+    EXPECT_EQ(guard.LastError().Description(), "disk gone");
     guard.Clear();
     EXPECT_FALSE(guard.Failed());
     EXPECT_EQ(guard.LastError().Number(), 0);
