@@ -212,6 +212,7 @@ TEST_F(FastStringTest, InitializeEmptiesTheListAndKeepsTheMaximum) {
     EXPECT_EQ(s.get_Value(), "4;");
     s.Initialize();
     EXPECT_EQ(s.get_Value(), "");
+    EXPECT_NO_THROW(s.Initialize(2147483647));  // a room hint far past any list
     // The maximum stays what it was when the object was made.
     rt::Apartment::Reset();
     s.Initialize();

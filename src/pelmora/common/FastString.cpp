@@ -1,5 +1,6 @@
 #include "pelmora/common/FastString.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -108,8 +109,9 @@ void FastString::Reset() {
 void FastString::Initialize(int32_t nLength) {
     Guarded([&] {
         Reset();
-        if (nLength > 0) buffer_.reserve(static_cast<size_t>(nLength));
         if (maxLength_ == -1) maxLength_ = GetMaxListLength();
+        // The room is a hint: no list grows past the maximum by itself.
+        if (nLength > 0) buffer_.reserve(static_cast<size_t>(std::min(nLength, std::max(maxLength_, 0))));
     });
 }
 
