@@ -85,23 +85,6 @@ int FoldedCompare(const std::string& a, const std::string& b) {
     }
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
-// Texts ignore letter case first and fall back to the exact text, so that
-// equal values always end up next to each other.
-int CompareForSort(const rt::Variant& a, const rt::Variant& b) {
-    int ra = Rank(a), rb = Rank(b);
-    if (ra != rb) return ra < rb ? -1 : 1;
-    if (ra == 1) {
-        double x = NumberOf(a), y = NumberOf(b);
-        return x < y ? -1 : (x > y ? 1 : 0);
-    }
-    if (ra == 2) {
-        int c = FoldedCompare(a.Str(), b.Str());
-        if (c != 0) return c;
-        return a.Str().compare(b.Str()) < 0 ? -1 : (a.Str() == b.Str() ? 0 : 1);
-    }
-    return 0;
-}
-
 std::string TrimBlanks(const std::string& s) {
     size_t b = s.find_first_not_of(" \t\r\n");
     if (b == std::string::npos) return "";
@@ -436,16 +419,48 @@ void Recordset::RebuildView() {
 void Recordset::ApplySort() {
     view_ = base_;
     if (!sortKeys_.empty()) {
-        auto& store = *store_;
-        std::stable_sort(view_.begin(), view_.end(), [&](int32_t a, int32_t b) {
-            const rt::Variant* ra = store.Row(a);
-            const rt::Variant* rb = store.Row(b);
-            for (const auto& key : sortKeys_) {
-                int c = CompareForSort(ra[key.field], rb[key.field]);
-                if (c != 0) return key.descending ? c > 0 : c < 0;
+        // Keys are read once per row; the comparisons then touch no Variant.
+        // Texts compare without letter case first and exactly second, so
+        // that equal values always end up next to each other.
+        struct Key {
+            int rank;
+            double number;
+            const std::string* text;
+        };
+        size_t width = sortKeys_.size();
+        std::vector<Key> keys(view_.size() * width);
+        for (size_t i = 0; i < view_.size(); ++i) {
+            const rt::Variant* row = store_->Row(view_[i]);
+            for (size_t k = 0; k < width; ++k) {
+                const rt::Variant& v = row[sortKeys_[k].field];
+                Key& key = keys[i * width + k];
+                key.rank = Rank(v);
+                key.number = key.rank == 1 ? NumberOf(v) : 0.0;
+                key.text = key.rank == 2 ? &v.Str() : nullptr;
+            }
+        }
+        std::vector<uint32_t> order(view_.size());
+        for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
+        std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+            for (size_t k = 0; k < width; ++k) {
+                const Key& x = keys[a * width + k];
+                const Key& y = keys[b * width + k];
+                int c = 0;
+                if (x.rank != y.rank) {
+                    c = x.rank < y.rank ? -1 : 1;
+                } else if (x.rank == 1) {
+                    c = x.number < y.number ? -1 : (x.number > y.number ? 1 : 0);
+                } else if (x.rank == 2) {
+                    c = FoldedCompare(*x.text, *y.text);
+                    if (c == 0) c = x.text->compare(*y.text) < 0 ? -1 : (*x.text == *y.text ? 0 : 1);
+                }
+                if (c != 0) return sortKeys_[k].descending ? c > 0 : c < 0;
             }
             return false;
         });
+        std::vector<int32_t> sorted(view_.size());
+        for (size_t i = 0; i < order.size(); ++i) sorted[i] = view_[order[i]];
+        view_ = std::move(sorted);
     }
     indexValid_ = false;
     countVersion_ = ~uint64_t{0};
