@@ -450,7 +450,8 @@ rt::Variant ConvertCell(const RawCell& c, const ColumnType& t, const std::string
             if (c.kind == SQLITE_BLOB || c.kind == SQLITE_TEXT) return BytesVariant(c.s);
             throw DatabaseError(932, "inconsistent datatypes: column " + column + " holds a number" + Quoted(sql));
         default:  // texts
-            if (c.kind == SQLITE_TEXT) return rt::Variant(c.s);
+            // Oracle keeps no empty texts: one written by other means reads as Null.
+            if (c.kind == SQLITE_TEXT) return c.s.empty() ? rt::Variant::Null() : rt::Variant(c.s);
             if (c.kind == SQLITE_INTEGER) return rt::Variant(std::to_string(c.i));
             if (c.kind == SQLITE_FLOAT) return rt::Variant(NumberText(c.d));
             return rt::Variant(c.s);

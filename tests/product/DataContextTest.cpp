@@ -181,6 +181,10 @@ TEST(DataContextTypes, ExpressionColumnsHaveNoBaseTableAndTakeTheirValuesType) {
     EXPECT_EQ(rs->DescAt(3).baseColumn, "QTX_FNO");
     EXPECT_EQ(rt::CLng(rs->GetValue(rt::Variant(int32_t{0}))), 3);
 
+    // An empty text written behind the context's back reads as Null, as Oracle keeps none.
+    dc->Connection().ExecuteRaw("UPDATE PIPE_N SET CODE = '' WHERE QTX_FID = 1001");
+    EXPECT_TRUE(Select(*dc, "select CODE from PIPE_N where QTX_FID = 1001")->GetValue(rt::Variant("CODE")).IsNull());
+
     // A DATE column that holds no date is an error, not a guess.
     dc->Connection().ExecuteRaw("UPDATE PIPE_N SET INSTALLED = 'soon' WHERE QTX_FID = 1003");
     ExpectError([&] { Select(*dc, "select INSTALLED from PIPE_N"); }, {"ORA-01861", "INSTALLED"});
