@@ -1,10 +1,12 @@
 // Feeds arbitrary text to the filter criteria parser and, when it is accepted,
-// evaluates it against one row holding every kind of value.
+// binds it (typed, else untyped) and evaluates it against one row holding
+// every kind of value.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "ado/Enums.h"
 #include "ado/FilterCriteria.h"
 #include "runtime/Error.h"
 
@@ -35,8 +37,14 @@ std::vector<rt::Variant> MakeRow() {
     };
 }
 
+const ado::DataTypeEnum kTypes[] = {ado::adInteger, ado::adVarWChar, ado::adDate,     ado::adCurrency,
+                                     ado::adBoolean, ado::adVariant,  ado::adDecimal,  ado::adDouble,
+                                     ado::adSmallInt, ado::adUnsignedTinyInt, ado::adVarChar, ado::adVariant,
+                                     ado::adVarBinary, ado::adSingle, ado::adDBTimeStamp};
+
 const char* const kNames[] = {"ID", "NAME", "WHEN", "PRICE", "FLAG", "NOTHING", "AMOUNT", "RATIO",
                               "SMALL", "TINY", "RAW", "EMPTY", "BLOB", "SINGLE", "OLD"};
+static_assert(std::size(kTypes) == std::size(kNames));
 
 }  // namespace
 
@@ -47,12 +55,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ado::FilterCriteria f = ado::FilterCriteria::Parse(text);
         // Known names bind to their field, any other name to some field, so
         // that most accepted criteria get evaluated.
-        f.Bind([](const std::string& name) {
+        auto indexOf = [](const std::string& name) {
             for (size_t i = 0; i < std::size(kNames); ++i)
                 if (name == kNames[i]) return static_cast<int>(i);
             if (name == "UNKNOWN") return -1;
             return static_cast<int>(name.size() % row.size());
-        });
+        };
+        try {
+            f.Bind(indexOf, [](int i) { return kTypes[i]; });
+        } catch (const rt::ComError&) {
+            f.Bind(indexOf);  // untyped: literals that do not convert match nothing
+        }
         f.Matches(row.data());
     } catch (const rt::ComError&) {
         // Refusals are expected; anything else escaping is a finding.

@@ -394,10 +394,26 @@ using Node = FilterCriteria::Node;
                            std::to_string(pos + 1) + ").");
 }
 
-[[noreturn]] void CannotConvert(const Node& n) {
+[[noreturn]] void CannotConvert(const Node& n, const char* typeName) {
     throw rt::ComError(err::DataConversion, kSource,
-                       "Application uses a value of the wrong type for the current operation. The filter value "
-                       "for field '" + n.field + "' cannot be converted to the field's type.");
+                       std::string("Application uses a value of the wrong type for the current operation. The "
+                                   "filter value for field '") + n.field + "' cannot be converted to " + typeName +
+                           ".");
+}
+
+// What a literal must convert to for a field of this ADO type.
+enum class Needs { Nothing, Number, Bool, Date };
+
+Needs NeedsFor(DataTypeEnum t) {
+    switch (t) {
+        case adSmallInt: case adInteger: case adSingle: case adDouble: case adCurrency: case adDecimal:
+        case adTinyInt: case adUnsignedTinyInt: case adUnsignedSmallInt: case adUnsignedInt: case adBigInt:
+        case adUnsignedBigInt: case adNumeric: case adVarNumeric:
+            return Needs::Number;
+        case adBoolean: return Needs::Bool;
+        case adDate: case adDBDate: case adDBTime: case adDBTimeStamp: case adFileTime: return Needs::Date;
+        default: return Needs::Nothing;
+    }
 }
 
 // Fills the conversions of a literal once, so that rows only compare.
@@ -701,16 +717,11 @@ bool MatchClause(const Node& n, const rt::Variant& v) {
         }
         return LikeText(n, buf, static_cast<size_t>(len));
     }
-    if (t == rt::vbDate) {
-        if (!n.hasDate) CannotConvert(n);
-        return Apply(n.op, Cmp(OleToLinear(x), n.date));
-    }
-    if (t == rt::vbBoolean) {
-        if (!n.hasBool) CannotConvert(n);
-        return Apply(n.op, Cmp(x, n.boolNumber));
-    }
-    if (!n.hasNumber) CannotConvert(n);
-    return Apply(n.op, Cmp(x, n.number));
+    // A literal that does not convert matches nothing (the typed Bind refuses
+    // it up front for fields of a fixed type).
+    if (t == rt::vbDate) return n.hasDate && Apply(n.op, Cmp(OleToLinear(x), n.date));
+    if (t == rt::vbBoolean) return n.hasBool && Apply(n.op, Cmp(x, n.boolNumber));
+    return n.hasNumber && Apply(n.op, Cmp(x, n.number));
 }
 
 bool Eval(const Node& n, const rt::Variant* row) {
@@ -728,9 +739,10 @@ bool Eval(const Node& n, const rt::Variant* row) {
     return false;
 }
 
-void BindNode(Node& n, const std::function<int(const std::string&)>& fieldIndexOf) {
+void BindNode(Node& n, const std::function<int(const std::string&)>& fieldIndexOf,
+              const std::function<DataTypeEnum(int)>* fieldTypeOf) {
     if (n.kind != Node::Clause) {
-        for (auto& c : n.children) BindNode(*c, fieldIndexOf);
+        for (auto& c : n.children) BindNode(*c, fieldIndexOf, fieldTypeOf);
         return;
     }
     int idx = fieldIndexOf(n.field);
@@ -739,6 +751,13 @@ void BindNode(Node& n, const std::function<int(const std::string&)>& fieldIndexO
                            "Item cannot be found in the collection corresponding to the requested name or ordinal. "
                            "Filter field: '" + n.field + "'.");
     n.fieldIndex = idx;
+    if (!fieldTypeOf || n.lit == LitKind::Null || n.op == Op::Like) return;
+    switch (NeedsFor((*fieldTypeOf)(idx))) {
+        case Needs::Number: if (!n.hasNumber) CannotConvert(n, "a number"); break;
+        case Needs::Bool: if (!n.hasBool) CannotConvert(n, "a Boolean"); break;
+        case Needs::Date: if (!n.hasDate) CannotConvert(n, "a date"); break;
+        case Needs::Nothing: break;
+    }
 }
 
 }  // namespace
@@ -756,7 +775,14 @@ FilterCriteria FilterCriteria::Parse(const std::string& text) {
 
 void FilterCriteria::Bind(const std::function<int(const std::string&)>& fieldIndexOf) {
     bound_ = false;
-    if (root_) BindNode(*root_, fieldIndexOf);
+    if (root_) BindNode(*root_, fieldIndexOf, nullptr);
+    bound_ = root_ != nullptr;
+}
+
+void FilterCriteria::Bind(const std::function<int(const std::string&)>& fieldIndexOf,
+                          const std::function<DataTypeEnum(int)>& fieldTypeOf) {
+    bound_ = false;
+    if (root_) BindNode(*root_, fieldIndexOf, &fieldTypeOf);
     bound_ = root_ != nullptr;
 }
 

@@ -17,12 +17,14 @@
 // Texts compare without regard to letter case. A literal is converted to the
 // type of the value it meets: a number against a text field compares as text,
 // a text that reads as a number against a numeric field compares as a number.
-// A literal that cannot be converted raises ComError(err::DataConversion)
-// from Matches.
+// A literal that cannot be converted to a field's type is refused by the
+// typed Bind (ComError(err::DataConversion)); Matches never raises for it and
+// treats such a value as not matching.
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "ado/Enums.h"
 #include "runtime/Variant.h"
 
 namespace ado {
@@ -35,9 +37,16 @@ public:
     // Resolves field names to indices; fieldIndexOf returns -1 for an unknown
     // name, which raises ComError(err::ItemNotFound).
     void Bind(const std::function<int(const std::string&)>& fieldIndexOf);
+    // The same, and checks each literal against the ADO type of its field
+    // (fieldTypeOf takes a field index): a literal that cannot be converted,
+    // such as 'abc' for a numeric field, raises ComError(err::DataConversion)
+    // here, when the filter is set, instead of silently matching nothing.
+    void Bind(const std::function<int(const std::string&)>& fieldIndexOf,
+              const std::function<DataTypeEnum(int)>& fieldTypeOf);
 
     // True when the row (its values by field index) satisfies the criteria.
-    // Does not allocate. Raises ComError(err::IllegalOperation) before Bind.
+    // Does not allocate. Raises ComError(err::IllegalOperation) before Bind,
+    // nothing after it.
     bool Matches(const rt::Variant* rowValues) const;
 
     FilterCriteria(FilterCriteria&&) noexcept;
