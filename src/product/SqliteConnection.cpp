@@ -132,7 +132,7 @@ bool IsByteArray(const rt::Variant& v) { return v.IsArray() && v.BaseType() == r
 DatabaseError::DatabaseError(int oraCode, const std::string& message, int32_t number)
     : rt::ComError(number, kSource,
                    oraCode > 0 ? [&] {
-                       char buf[16];
+                       char buf[32];
                        std::snprintf(buf, sizeof buf, "ORA-%05d: ", oraCode);
                        return std::string(buf) + message;
                    }()
