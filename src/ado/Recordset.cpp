@@ -147,6 +147,7 @@ void Recordset::AttachStore(std::shared_ptr<RowStore> store) {
     store_ = std::move(store);
     open_ = true;
     ++schemaVersion_;
+    affected_.clear();
     filterKind_ = FilterKind::None;
     filter_ = rt::Variant(int32_t{0});
     filterGroup_ = adFilterNone;
@@ -397,7 +398,7 @@ void Recordset::RebuildView() {
             break;
         case FilterKind::Group:
             if (filterGroup_ == adFilterAffectedRecords) {
-                for (int32_t r : store_->affected)
+                for (int32_t r : affected_)
                     if (r < n && !store_->meta[static_cast<size_t>(r)].removed) base_.push_back(r);
             } else if (filterGroup_ != adFilterConflictingRecords) {
                 for (int32_t r = 0; r < n; ++r)
@@ -1186,7 +1187,7 @@ void Recordset::Delete(AffectEnum AffectRecords) {
         }
         affected.push_back(row);
     }
-    store_->affected = affected;
+    affected_ = affected;
     ++store_->version;
     FireComplete(evRecordComplete, adRsnDelete, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
         s.RecordChangeComplete(adRsnDelete, count, nullptr, st, rs);
@@ -1242,7 +1243,7 @@ void Recordset::UpdateBatch(AffectEnum AffectRecords) {
         writer->WritePendingRows(*this, pending);
     }
     for (int32_t row : rows) AcceptRow(row);
-    store_->affected = rows;
+    affected_ = rows;
 }
 
 void Recordset::CancelBatch(AffectEnum AffectRecords) {
@@ -1252,7 +1253,7 @@ void Recordset::CancelBatch(AffectEnum AffectRecords) {
     if (editMode_ != adEditNone) CancelUpdate();
     auto rows = PendingRowIds(AffectRecords);
     for (int32_t row : rows) RejectRow(row);
-    store_->affected = rows;
+    affected_ = rows;
 }
 
 std::vector<PendingRow> Recordset::PendingRows() {
@@ -1272,7 +1273,7 @@ void Recordset::MarkWritten(const std::vector<rt::Variant>& bookmarks) {
     for (const auto& bm : bookmarks) rows.push_back(RowOfBookmark(bm));
     for (int32_t row : rows)
         if (store_->IsPending(row)) AcceptRow(row);
-    store_->affected = rows;
+    affected_ = rows;
 }
 
 void Recordset::MarkAllWritten() {
@@ -1283,7 +1284,7 @@ void Recordset::MarkAllWritten() {
             AcceptRow(row);
             rows.push_back(row);
         }
-    store_->affected = rows;
+    affected_ = rows;
 }
 
 int32_t Recordset::get_Status() {

@@ -279,6 +279,10 @@ private:
     uint64_t countVersion_ = ~uint64_t{0};
     size_t countSize_ = 0;
 
+    // Rows touched by this recordset's last Delete, UpdateBatch or CancelBatch;
+    // a clone starts without any.
+    std::vector<int32_t> affected_;
+
     FilterKind filterKind_ = FilterKind::None;
     rt::Variant filter_ = rt::Variant(int32_t{0});
     FilterGroupEnum filterGroup_ = adFilterNone;

@@ -28,8 +28,6 @@ struct RowStore {
     std::vector<std::vector<rt::Variant>> originals;
     // Bumped whenever a row appears, vanishes or changes status.
     uint64_t version = 1;
-    // Rows touched by the last Delete, UpdateBatch or CancelBatch.
-    std::vector<int32_t> affected;
 
     void SetFields(std::vector<FieldDesc> descs);
     int32_t RowCount() const { return static_cast<int32_t>(meta.size()); }

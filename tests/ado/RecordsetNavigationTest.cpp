@@ -180,13 +180,19 @@ TEST(RecordsetFilter, BookmarkArrayShowsRowsInArrayOrderUntilSorted) {
 
 TEST(RecordsetFilter, AffectedAndConflictingGroupsOfAFreshRecordsetAreEmpty) {
     auto rs = FiveRows();
+    rs->Find("ID = 3");
+    rs->Delete();  // affects rs, not the clones made afterwards
     auto clone = rs->Clone(adLockReadOnly);
     clone->put_Filter(rt::Variant(int32_t{adFilterAffectedRecords}));
     EXPECT_TRUE(clone->get_BOF() && clone->get_EOF());
     clone->put_Filter(rt::Variant(int32_t{adFilterConflictingRecords}));
     EXPECT_EQ(clone->get_RecordCount(), 0);
     clone->put_Filter(rt::Variant(int32_t{adFilterFetchedRecords}));
-    EXPECT_EQ(clone->get_RecordCount(), 5);
+    EXPECT_EQ(clone->get_RecordCount(), 4);
+    rs->put_Filter(rt::Variant(int32_t{adFilterAffectedRecords}));
+    ASSERT_EQ(rs->get_RecordCount(), 1);
+    EXPECT_EQ(rs->get_Status(), adRecDeleted);
+    EXPECT_EQ(rt::CLng(rs->get_Fields()->Item("ID")->get_OriginalValue()), 3);
 }
 
 TEST(RecordsetSort, SortsOnSeveralKeysAndKeepsEqualRowsInOrder) {
