@@ -201,8 +201,18 @@ std::string SingleToVbString(float f) {
 
 std::string CurrencyToString(Currency c) { return DecimalFromCurrency(c).ToString(); }
 
+namespace {
+// The number VB shows for an Error variant: VB's own errors carry it in the
+// low word of their HRESULT; an omitted argument shows as 448.
+int32_t ErrorVariantNumber(int32_t scode) {
+    if (scode == DISP_E_PARAMNOTFOUND) return vberr::NamedArgumentNotFound;
+    if ((static_cast<uint32_t>(scode) & 0xFFFF0000u) == 0x800A0000u) return scode & 0xFFFF;
+    return scode;
+}
+}  // namespace
+
 std::string CStr(const Variant& in) {
-    if (in.Type() == vbError) return "Error " + std::to_string(in.ErrorCode());
+    if (in.Type() == vbError) return "Error " + std::to_string(ErrorVariantNumber(in.ErrorCode()));
     Variant v = Operand(in);
     switch (v.Type()) {
         case vbEmpty: return std::string();
@@ -216,7 +226,7 @@ std::string CStr(const Variant& in) {
         case vbCurrency: return CurrencyToString(v.Cy());
         case vbDecimal: return v.Dec().ToString();
         case vbDate: return FormatDate(v.DateValue(), "General Date");
-        case vbError: return "Error " + std::to_string(v.ErrorCode());
+        case vbError: return "Error " + std::to_string(ErrorVariantNumber(v.ErrorCode()));
         default: Mismatch();
     }
 }

@@ -35,6 +35,8 @@ TEST(CStrOfNumbers, OtherTypes) {
     EXPECT_EQ(CStr(Variant(Currency{-25000})), "-2.5");
     EXPECT_EQ(CStr(Variant(Decimal::Parse("123.4500"))), "123.45");
     EXPECT_EQ(CStr(Variant::Error(2042)), "Error 2042");
+    EXPECT_EQ(CStr(Variant::Missing()), "Error 448");
+    EXPECT_EQ(CStr(Variant::Error(HResult(0x800A0009))), "Error 9");
     EXPECT_EQ(ErrorOf([] { CStr(Variant::Null()); }), 94);
     EXPECT_EQ(ErrorOf([] { CStr(Variant::ArrayOf({Variant(1.0)})); }), 13);
 }
