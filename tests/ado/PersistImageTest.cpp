@@ -333,6 +333,21 @@ TEST_F(PersistFile, FileErrorsNameTheFile) {
         EXPECT_EQ(e.Number(), ado::persist::FileError);
     }
 
+    // A target that cannot be replaced (a directory) fails after the write and
+    // leaves no temporary file behind.
+    const fs::path sub = dir_ / "taken.RAW";
+    fs::create_directory(sub);
+    fs::create_directory(sub / "inside");  // not empty, so rename cannot replace it
+    try {
+        ado::SaveImage(sub.string(), Sample());
+        FAIL() << "saved over a directory";
+    } catch (const rt::ComError& e) {
+        EXPECT_EQ(e.Number(), ado::persist::FileError);
+        EXPECT_NE(e.Description().find(sub.string()), std::string::npos) << e.Description();
+    }
+    for (const auto& entry : fs::directory_iterator(dir_))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+
     // A value that cannot be saved leaves the old file as it was.
     const std::string path = (dir_ / "keep.RAW").string();
     ado::SaveImage(path, Sample());
