@@ -447,8 +447,11 @@ std::optional<int> VbCompare(const Variant& ain, const Variant& bin, CompareMode
     const std::string& text = swap ? a.Str() : b.Str();
     Variant other;
     NumberText t = ParseNumberText(text);
+    std::string trimmed = Trim(text);
     if (t.ok) {
         other = Variant(t.value);
+    } else if (num.Type() == vbBoolean && (NamesEqual(trimmed, "True") || NamesEqual(trimmed, "False"))) {
+        other = Variant(NamesEqual(trimmed, "True"));
     } else if (num.Type() == vbDate) {
         auto d = ParseDateText(text);
         if (!d) Mismatch();

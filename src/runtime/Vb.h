@@ -72,7 +72,8 @@ std::string Format(const Variant& v, const std::string& pattern = "");
 enum class CompareMode { Binary = 0, Text = 1 };
 // VB's comparison operators on variants: Null on either side gives Null
 // (std::nullopt); Empty compares as 0 or ""; a number and a text that reads
-// as a number compare numerically, other number/text pairs raise 13.
+// as a number compare numerically (against a date, a date text as a date;
+// against a Boolean, "True"/"False" too), other number/text pairs raise 13.
 // Result: -1, 0 or 1.
 std::optional<int> VbCompare(const Variant& a, const Variant& b, CompareMode mode = CompareMode::Binary);
 // StrComp: -1/0/1 as an Integer (both sides as texts), Null when either is Null.

@@ -47,6 +47,9 @@ TEST(VbCompareRules, TextsAndNumberTexts) {
     EXPECT_EQ(Cmp(Variant(int32_t{10}), Variant("9")), 1);
     EXPECT_EQ(Cmp(Variant(" 1,000 "), Variant(1000.0)), 0);
     EXPECT_EQ(ErrorOf([] { Cmp(Variant(int32_t{1}), Variant("one")); }), 13);
+    EXPECT_EQ(Cmp(Variant(true), Variant(" true")), 0);
+    EXPECT_EQ(Cmp(Variant("False"), Variant(true)), 1);  // True is -1
+    EXPECT_EQ(ErrorOf([] { Cmp(Variant(int32_t{1}), Variant("True")); }), 13);
     EXPECT_EQ(Cmp(Variant::Date(DateSerial(2020, 1, 31)), Variant("1/30/2020")), 1);
     EXPECT_EQ(ErrorOf([] { Cmp(Variant::ArrayOf({Variant(1.0)}), Variant(1.0)); }), 13);
     EXPECT_EQ(ErrorOf([] { Cmp(Variant::Nothing(), Variant(1.0)); }), 91);
