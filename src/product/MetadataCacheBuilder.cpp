@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <unistd.h>
 
 #include "ado/Persist.h"
@@ -159,8 +160,23 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
         templates.push_back({"CNO" + cno + "G", "SELECT * FROM " + geometry + " WHERE 1 = 0"});
     }
 
+    // A template the index names already (for any locale) keeps the index's
+    // rows; the others get a row for every locale.
+    std::set<std::string> indexKeys, templateKeys;
+    for (size_t r = 0; r < index.RowCount(); ++r)
+        if (!Cell(index, r, fKey).IsNull()) indexKeys.insert(rt::UCase(rt::CStr(Cell(index, r, fKey))));
+    for (const auto& t : templates) templateKeys.insert(rt::UCase(t.key));
+    auto generated = [&](const PlannedFile& t) { return indexKeys.count(rt::UCase(t.key)) == 0; };
+
+    std::vector<PlannedFile> tables;
+    for (const auto& p : plan)
+        if (!rt::NamesEqual(p.key, kIndexKey) && !templateKeys.count(rt::UCase(p.key))) tables.push_back(p);
+    std::vector<PlannedFile> templatesToWrite;
+    for (const auto& t : templates)
+        if (generated(t) || planned(t.key)) templatesToWrite.push_back(t);
+
     CacheBuildResult result;
-    const size_t count = plan.size() + templates.size() + (planned(kIndexKey) ? 0 : 1);
+    const size_t count = tables.size() + templatesToWrite.size() + 1;
     size_t done = 0;
     const std::string localeDir = cacheDir + "/" + locale;
     const std::string suffix = "." + locale + "." + std::to_string(::getpid());
@@ -177,8 +193,7 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
             ado::SaveImage(staging + "/" + key + ".RAW", image);
             result.files.push_back(key + ".RAW");
         };
-        for (const auto& p : plan) {
-            if (rt::NamesEqual(p.key, kIndexKey)) continue;
+        for (const auto& p : tables) {
             ado::RecordsetImage image;
             try {
                 image = QueryImage(*db, p.sql);
@@ -188,16 +203,9 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
             image.source = p.key;
             write(p.key, std::move(image));
         }
-        for (const auto& t : templates) {
-            if (planned(t.key)) continue;  // the index names its own template query
+        for (const auto& t : templatesToWrite) {
             ado::RecordsetImage image = QueryImage(*db, t.sql);
             // Rows added to a template must never meet the filter service's caches, which key on Source.
-            image.source.clear();
-            write(t.key, std::move(image));
-        }
-        for (const auto& t : templates) {
-            if (!planned(t.key)) continue;
-            ado::RecordsetImage image = QueryImage(*db, t.sql);
             image.source.clear();
             write(t.key, std::move(image));
         }
@@ -205,7 +213,7 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
         ado::RecordsetImage out = index;
         out.source = kIndexKey;
         for (const auto& t : templates) {
-            if (planned(t.key)) continue;
+            if (!generated(t)) continue;
             for (size_t f = 0; f < out.fields.size(); ++f) {
                 if (static_cast<int>(f) == fKey) out.values.emplace_back(t.key);
                 else if (static_cast<int>(f) == fSql) out.values.emplace_back(t.sql);

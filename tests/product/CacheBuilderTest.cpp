@@ -2,6 +2,7 @@
 // persisted-recordset reader, and how it refuses bad databases.
 #include <cstdio>
 #include <filesystem>
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <set>
@@ -215,6 +216,32 @@ TEST(CacheBuilder, RebuildReplacesTheCacheAndKeepsOtherConfigurationsOfTheMap) {
     // Only the locale directory and the map's target are in the cache folder.
     for (const auto& e : fs::directory_iterator(o.cacheDirectory))
         EXPECT_TRUE(e.path().filename() == "ENU" || e.path().filename() == "LegendMetadata.ddc") << e.path();
+}
+
+TEST(CacheBuilder, TemplatesTheIndexNamesItselfAreNeitherDoubledNorAddedForOtherLocales) {
+    const auto& env = SampleEnvironment::Get();
+    const std::string db = env.CopyDatabase();
+    {
+        product::SqliteConnection c(db, {});
+        c.Execute("INSERT INTO QTX_METADATAKEYS_OPTABLE VALUES ('CNO21', 'SELECT * FROM VALVE_N WHERE 1 = 2', NULL)");
+        c.Execute("INSERT INTO QTX_METADATAKEYS_OPTABLE VALUES ('CNO22G', 'SELECT * FROM VALVE_PT_SDOGEOM WHERE 1 = 2', 'DEU')");
+    }
+    product::CacheBuildOptions o;
+    o.databasePath = db;
+    o.cacheDirectory = env.NewFolder("listed-templates");
+    size_t reported = 0;
+    o.progress = [&](const std::string&, size_t, size_t n) { reported = n; };
+    auto result = product::BuildMetadataCache(o);
+    EXPECT_EQ(reported, result.files.size());
+    EXPECT_EQ(std::count(result.files.begin(), result.files.end(), "CNO21.RAW"), 1);
+    auto rows = IndexRows(ado::LoadImage(result.localeDirectory + "/QTX_METADATAKEYS_OPTABLE.RAW"));
+    EXPECT_EQ(rows.count("CNO21"), 1u);
+    EXPECT_EQ(rows.count("CNO22G"), 1u);  // the database's own, for DEU only
+    EXPECT_EQ(rows.find("CNO22G")->second.second, "DEU");
+    EXPECT_FALSE(fs::exists(result.localeDirectory + "/CNO22G.RAW"));
+    auto tpl = ado::LoadImage(result.localeDirectory + "/CNO21.RAW");
+    EXPECT_EQ(tpl.RowCount(), 0u);
+    EXPECT_GE(FieldIndex(tpl, "VALVE_TYPE"), 0);
 }
 
 class CacheBuilderRefuses : public ::testing::Test {
