@@ -224,7 +224,7 @@ void Recordset::Close() {
             ++store_->version;
         } else {
             std::copy(editBackup_.begin(), editBackup_.end(), store_->Row(editRow_));
-            if (editRowWasUnmodified_) store_->meta[static_cast<size_t>(editRow_)].original = -1;
+            if (editRowWasUnmodified_) store_->DropOriginal(editRow_);
         }
         editMode_ = adEditNone;
         editRow_ = -1;
@@ -900,8 +900,14 @@ void Recordset::SaveOriginal(int32_t row) {
     auto& m = store_->meta[static_cast<size_t>(row)];
     if (m.original >= 0) return;
     const rt::Variant* values = store_->Row(row);
-    store_->originals.emplace_back(values, values + store_->width);
-    m.original = static_cast<int32_t>(store_->originals.size()) - 1;
+    if (!store_->freeOriginals.empty()) {
+        m.original = store_->freeOriginals.back();
+        store_->freeOriginals.pop_back();
+        store_->originals[static_cast<size_t>(m.original)].assign(values, values + store_->width);
+    } else {
+        store_->originals.emplace_back(values, values + store_->width);
+        m.original = static_cast<int32_t>(store_->originals.size()) - 1;
+    }
 }
 
 void Recordset::BeginEdit(int32_t row, EditModeEnum mode) {
@@ -921,7 +927,7 @@ void Recordset::AcceptRow(int32_t row) {
     } else {
         m.status = adRecUnmodified;
     }
-    m.original = -1;
+    store_->DropOriginal(row);
     ++store_->version;
 }
 
@@ -936,7 +942,7 @@ void Recordset::RejectRow(int32_t row) {
         }
         m.status = adRecUnmodified;
     }
-    m.original = -1;
+    store_->DropOriginal(row);
     ++store_->version;
 }
 
@@ -1128,7 +1134,7 @@ void Recordset::CancelUpdate() {
         pos_ = back >= 0 ? back : static_cast<int32_t>(view_.size());
     } else {
         std::copy(editBackup_.begin(), editBackup_.end(), store_->Row(row));
-        if (editRowWasUnmodified_) m.original = -1;
+        if (editRowWasUnmodified_) store_->DropOriginal(row);
     }
     editMode_ = adEditNone;
     editRow_ = -1;
@@ -1183,7 +1189,7 @@ void Recordset::Delete(AffectEnum AffectRecords) {
             m.status = adRecDeleted;
         } else {
             m.removed = true;
-            m.original = -1;
+            store_->DropOriginal(row);
         }
         affected.push_back(row);
     }

@@ -26,6 +26,7 @@ struct RowStore {
     std::vector<rt::Variant> values;  // row-major, width values per row
     std::vector<Meta> meta;
     std::vector<std::vector<rt::Variant>> originals;
+    std::vector<int32_t> freeOriginals;  // slots of originals no row uses any more
     // Bumped whenever a row appears, vanishes or changes status.
     uint64_t version = 1;
 
@@ -35,6 +36,14 @@ struct RowStore {
     const rt::Variant* Row(int32_t row) const { return values.data() + static_cast<size_t>(row) * width; }
     int32_t AddRow();  // all values Null, status adRecNew
     int32_t FieldIndex(const std::string& name) const;
+    // The row's current values become its original ones again.
+    void DropOriginal(int32_t row) {
+        Meta& m = meta[static_cast<size_t>(row)];
+        if (m.original < 0) return;
+        originals[static_cast<size_t>(m.original)].clear();
+        freeOriginals.push_back(m.original);
+        m.original = -1;
+    }
     bool IsPending(int32_t row) const {
         const Meta& m = meta[static_cast<size_t>(row)];
         return !m.removed && (m.status == adRecNew || m.status == adRecModified || m.status == adRecDeleted);
