@@ -34,12 +34,9 @@ protected:
     pelmora::MetadataRecordsetFilterService svc;
 };
 
-TEST_F(FilterSampleTest, CachedTablesReportTheirNameAsSource) {
-    // The attribute entries made in one pass are found by FilterRecordset only then.
-    EXPECT_EQ(Table(kAttributes)->get_Source(), kAttributes);
-}
-
 TEST_F(FilterSampleTest, EveryComponentGetsTheRowsACriteriaFilterShowsFromAnyClone) {
+    // Keys hold the Source: the table's name, as the one-pass attribute entries expect.
+    EXPECT_EQ(Table(kAttributes)->get_Source(), kAttributes);
     for (int16_t cno : ComponentNumbers()) {
         auto rs = Table(kAttributes);
         svc.FilterRecordset(rs, F(rs, "QTX_CNO"), I2(cno));
@@ -131,21 +128,43 @@ TEST_F(FilterSampleTest, CacheRecordsetFillsTheEntriesOfEveryFeatureNumber) {
     }
 }
 
-TEST_F(FilterSampleTest, CacheAttributeInfoByCNOReadsTheTableOnceForAFeature) {
+TEST_F(FilterSampleTest, CacheAttributeInfoByCNOReadsTheTableOnceForTheNumbersNotCached) {
     // A service whose attribute table is the sample's, counting the reads.
     auto counting = std::make_shared<FakeMetadataService>();
     auto item = counting->Add(kAttributes, Table(kAttributes));
-    std::vector<int16_t> cnos = ComponentNumbers();
-    cnos.push_back(999);  // no attribute rows
+    auto key = [](int cno) { return fc::Key(kAttributes, "QTX_CNO", std::to_string(cno)); };
 
-    pelmora::CacheAttributeInfoByCNO(cnos, counting);
-    EXPECT_EQ(item->reads, 1);
-    EXPECT_EQ(fc::Count(), cnos.size());
-    pelmora::CacheAttributeInfoByCNO(cnos, counting);
-    EXPECT_EQ(item->reads, 1);
+    pelmora::CacheAttributeInfoByCNO(Variant::ArrayOf({I2(12)}), counting);
+    ASSERT_EQ(item->reads, 1);
+    auto twelve = fc::Lookup(key(12));
+    Variant numbers = Variant::ArrayOf({I2(11), I2(12), I2(999)}, 1);  // 999 has no attribute rows
+    pelmora::CacheAttributeInfoByCNO(numbers, counting);
+    EXPECT_EQ(item->reads, 2);
+    EXPECT_EQ(fc::Count(), 3u);
+    EXPECT_EQ(fc::Lookup(key(12))->Array(), twelve->Array());  // left alone
+    EXPECT_TRUE(fc::IsEmptyResultMarker(*fc::Lookup(key(999))));
+    EXPECT_EQ(rt::LBound(numbers), 1);  // the caller's array is as it was given
+    EXPECT_EQ(rt::CInt(numbers.Array()->Get(1)), 11);
+    EXPECT_EQ(rt::CInt(numbers.Array()->Get(3)), 999);
+    pelmora::CacheAttributeInfoByCNO(numbers, counting);
+    EXPECT_EQ(item->reads, 2);  // all cached: not read
+
+    // A number twice among those not cached fails before the table is read.
+    try {
+        pelmora::CacheAttributeInfoByCNO(std::vector<int16_t>{21, 12, 21}, counting);
+        FAIL() << "a repeated number must fail";
+    } catch (const rt::ComError& e) {
+        EXPECT_EQ(e.Number(), rt::vberr::KeyAlreadyAssociated);
+    }
+    EXPECT_EQ(item->reads, 2);
+    EXPECT_FALSE(fc::Contains(key(21)));
+    EXPECT_THROW(pelmora::CacheAttributeInfoByCNO(I2(21), counting), rt::ComError);  // not an array
 
     // The entries serve the real clones without a walk, with the right rows.
-    for (int16_t cno : cnos) {
+    std::vector<int16_t> all = ComponentNumbers();
+    pelmora::CacheAttributeInfoByCNO(all, counting);
+    EXPECT_EQ(item->reads, 3);
+    for (int16_t cno : all) {
         auto rs = Table(kAttributes);
         auto moves = CountMoves(rs);
         svc.FilterRecordset(rs, F(rs, "QTX_CNO"), I2(cno));
