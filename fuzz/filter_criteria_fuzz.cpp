@@ -1,6 +1,7 @@
 // Feeds arbitrary text to the filter criteria parser and, when it is accepted,
 // binds it (typed, else untyped) and evaluates it against one row holding
 // every kind of value.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -34,16 +35,19 @@ std::vector<rt::Variant> MakeRow() {
         bytes,
         rt::Variant(1.5f),
         rt::Variant::Date(-1.25),
+        rt::Variant::Date(1e300),
+        rt::Variant(std::nan("")),
     };
 }
 
 const ado::DataTypeEnum kTypes[] = {ado::adInteger, ado::adVarWChar, ado::adDate,     ado::adCurrency,
                                      ado::adBoolean, ado::adVariant,  ado::adDecimal,  ado::adDouble,
                                      ado::adSmallInt, ado::adUnsignedTinyInt, ado::adVarChar, ado::adVariant,
-                                     ado::adVarBinary, ado::adSingle, ado::adDBTimeStamp};
+                                     ado::adVarBinary, ado::adSingle, ado::adDBTimeStamp,
+                                     ado::adDate,    ado::adDouble};
 
 const char* const kNames[] = {"ID", "NAME", "WHEN", "PRICE", "FLAG", "NOTHING", "AMOUNT", "RATIO",
-                              "SMALL", "TINY", "RAW", "EMPTY", "BLOB", "SINGLE", "OLD"};
+                              "SMALL", "TINY", "RAW", "EMPTY", "BLOB", "SINGLE", "OLD", "FAR", "NAN"};
 static_assert(std::size(kTypes) == std::size(kNames));
 
 }  // namespace

@@ -325,8 +325,10 @@ bool ParseDate(const std::string& text, double& ole) {
     return true;
 }
 
-// VB's general date text: "m/d/yyyy", "h:mm:ss AM" or both.
+// VB's general date text: "m/d/yyyy", "h:mm:ss AM" or both. Values outside
+// the years 100 to 9999 are no dates: they print as numbers.
 int FormatDate(double ole, char* buf, size_t size) {
+    if (!(ole >= -657434.0 && ole < 2958466.0)) return FormatNumber(ole, buf, size);
     double day = std::trunc(ole);
     double frac = std::fabs(ole - day);
     int64_t seconds = std::llround(frac * 86400.0);
@@ -648,9 +650,16 @@ private:
     }
 };
 
-int Cmp(double a, double b) { return a < b ? -1 : (a > b ? 1 : 0); }
+constexpr int kUnordered = 2;  // a NaN on either side: no operator holds
+
+int Cmp(double a, double b) {
+    if (a < b) return -1;
+    if (a > b) return 1;
+    return a == b ? 0 : kUnordered;
+}
 
 bool Apply(Op op, int cmp) {
+    if (cmp == kUnordered) return false;
     switch (op) {
         case Op::Eq: return cmp == 0;
         case Op::Ne: return cmp != 0;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -208,6 +209,18 @@ TEST(FilterCriteriaEval, LikeOnNumbersUsesTheirText) {
     EXPECT_FALSE(Match("X LIKE '12*'", Variant(int32_t{312})));
     EXPECT_TRUE(Match("X LIKE '*.5*'", Variant(2.5)));
     EXPECT_TRUE(Match("X LIKE '1/31/*'", Variant::Date(43861.0)));
+    EXPECT_TRUE(Match("X LIKE '6:00:00 AM'", Variant::Date(0.25 + 1e-9)));  // day 0: the time alone
+    // A date value beyond the calendar prints as its number instead.
+    EXPECT_TRUE(Match("X LIKE '1E+300'", Variant::Date(1e300)));
+    EXPECT_FALSE(Match("X LIKE '*/*'", Variant::Date(std::nan(""))));
+    EXPECT_FALSE(Match("X = #1/1/2020#", Variant::Date(std::nan(""))));
+}
+
+TEST(FilterCriteriaEval, NotANumberSatisfiesNoOperator) {
+    for (const Variant& v : {Variant(std::nan("")), Variant(std::nanf("")), Variant::Date(std::nan(""))})
+        for (const char* text : {"X = 1", "X <> 1", "X < 1", "X > 1", "X <= 1", "X >= 1"})
+            EXPECT_FALSE(Match(text, v)) << text << " on " << rt::TypeName(v);
+    EXPECT_TRUE(Match("X <> Null", Variant(std::nan(""))));
 }
 
 TEST(FilterCriteriaEval, MixedRowsWithAndOr) {
