@@ -406,9 +406,15 @@ void Recordset::RebuildView() {
             }
             break;
         case FilterKind::Bookmarks: {
+            // Checked when set; a row that vanished since is left out.
             const rt::SafeArray* a = filter_.Array();
             if (a)
-                for (const auto& bm : a->Data()) base_.push_back(RowOfBookmark(bm));
+                for (const auto& bm : a->Data()) {
+                    double number = 0;
+                    if (!WholeNumber(bm, number) || number < 1 || number > n) continue;
+                    auto row = static_cast<int32_t>(number) - 1;
+                    if (!store_->meta[static_cast<size_t>(row)].removed) base_.push_back(row);
+                }
             break;
         }
     }
