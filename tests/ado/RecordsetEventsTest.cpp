@@ -310,3 +310,78 @@ TEST(RecordsetEvents, CloseRaisesRecordsetEvents) {
     f.rs->Close();
     EXPECT_EQ(f.rec->log, (Log{"WillChangeRecordset(9)", "RecordsetChangeComplete(9,1)"}));
 }
+
+namespace {
+
+// A sink that keys new rows the way an editing component does: the next
+// instance number comes from a filtered clone of the recordset raising the
+// event, and is written back from inside the events.
+class KeyingSink : public RecordsetEvents {
+public:
+    int32_t nextCid = -1;
+    bool writing = false;
+    static int32_t MaxCid(const RecordsetPtr& clone) {
+        int32_t max = 0;
+        if (clone->get_BOF() && clone->get_EOF()) return 0;
+        clone->MoveFirst();
+        while (!clone->get_EOF()) {
+            rt::Variant v = clone->GetValue("CID");
+            if (!v.IsNull()) max = std::max(max, rt::CLng(v));
+            clone->MoveNext();
+        }
+        return max;
+    }
+    void WillChangeRecord(EventReasonEnum r, int32_t, EventStatusEnum&, const RecordsetPtr& rs) override {
+        if (r != adRsnAddNew) return;
+        auto clone = rs->Clone(adLockUnspecified);
+        clone->put_Filter(rt::Variant("FID = 10"));
+        nextCid = MaxCid(clone) + 1;
+    }
+    void RecordChangeComplete(EventReasonEnum r, int32_t, const rt::ComError*, EventStatusEnum&,
+                              const RecordsetPtr& rs) override {
+        if (r != adRsnAddNew) return;
+        writing = true;
+        rs->SetValue("FID", rt::Variant(int32_t{10}));
+        rs->SetValue("CID", rt::Variant(nextCid));
+        writing = false;
+    }
+    void FieldChangeComplete(int32_t n, const FieldList& fields, const rt::ComError* e, EventStatusEnum&,
+                             const RecordsetPtr& rs) override {
+        if (e || writing) return;
+        for (int32_t i = 0; i < n; ++i) {
+            if (fields[static_cast<size_t>(i)]->get_Name() != "FID") continue;
+            auto clone = rs->Clone(adLockUnspecified);
+            clone->put_Filter(rt::Variant("FID = " + rt::CStr(fields[static_cast<size_t>(i)]->get_Value())));
+            writing = true;
+            rs->SetValue("CID", rt::Variant(MaxCid(clone) + 1));
+            writing = false;
+        }
+    }
+};
+
+}  // namespace
+
+TEST(RecordsetEvents, HandlersKeyNewRowsThroughClonesOfTheRecordset) {
+    RecordsetImage image;
+    image.fields = {FieldDesc{"FID", adInteger, 4, 10, 0, 0, "T", "FID"},
+                    FieldDesc{"CID", adInteger, 4, 10, 0, adFldIsNullable, "T", "CID"}};
+    for (auto [fid, cid] : {std::pair{10, 1}, {10, 3}, {11, 7}}) {
+        image.values.push_back(rt::Variant(int32_t{fid}));
+        image.values.push_back(rt::Variant(int32_t{cid}));
+    }
+    auto rs = Recordset::FromImage(image);
+    auto sink = std::make_shared<KeyingSink>();
+    rs->Advise(sink);
+    rs->AddNew();
+    EXPECT_EQ(rs->GetValue("CID").I4(), 4);
+    rs->AddNew();  // the first new row is updated and counts for the next key
+    EXPECT_EQ(rs->GetValue("CID").I4(), 5);
+    rs->SetValue("FID", rt::Variant(int32_t{11}));
+    EXPECT_EQ(rs->GetValue("CID").I4(), 8);
+    rs->Update();
+    auto pending = rs->PendingRows();
+    ASSERT_EQ(pending.size(), 2u);
+    EXPECT_EQ(pending[0].current[1].I4(), 4);
+    EXPECT_EQ(pending[1].current[0].I4(), 11);
+    EXPECT_EQ(pending[1].current[1].I4(), 8);
+}
