@@ -1,0 +1,62 @@
+#pragma once
+// The keyed collection in which sets of features travel. Each member is the
+// caller's own KeyObject, stored under its key text (BuildKey); a second
+// member with the same four numbers is refused silently.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+#include "pelmora/interfaces/KeyObject.h"
+#include "runtime/Collection.h"
+#include "runtime/Object.h"
+
+namespace pelmora {
+
+class KeyObject;
+
+inline constexpr const char* kKeyObjectsProgId = "QzPelmora.KeyObjects";
+
+// The key text of a feature or component row: FNO, FID, CNO and CID as
+// decimal text joined by tabs ("106\t2001\t0\t0" for a whole feature). The
+// one way the system names a feature in a lookup.
+std::string BuildKey(const std::shared_ptr<IKeyObject>& KeyObject);
+std::string BuildKey(int16_t FNO, int32_t FID, int16_t CNO, int16_t CID);
+
+// The class's own members are its default face and IKeyObjects at once: a
+// member handed out as IKeyObject is the KeyObject itself. QzKeyObjects is a
+// facet, as its items answer QzKeyObject.
+class KeyObjects : public rt::Object, public IKeyObjects {
+public:
+    static std::shared_ptr<KeyObjects> New() { return std::make_shared<KeyObjects>(); }
+
+    void Add(const std::shared_ptr<IKeyObject>& KeyObject) override;
+    void Remove(const std::shared_ptr<IKeyObject>& KeyObject) override;
+    // Replaces the collection by a new empty one; enumerations already
+    // taken keep the old members.
+    void Clear() override;
+    int32_t get_Count() override;
+    std::shared_ptr<IKeyObject> get_Item(const rt::Variant& Index) override;
+    std::vector<std::shared_ptr<IKeyObject>> get_NewEnum() override;
+
+    // The member as the class itself (the default face's Item).
+    std::shared_ptr<KeyObject> ItemObject(const rt::Variant& Index);
+
+    rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
+    rt::Variant InvokeDispId(int32_t dispId, rt::InvokeKind kind, rt::Args& args) override;
+    std::shared_ptr<rt::Object> QueryFacet(const std::type_info& iface) override;
+    std::string TypeName() const override { return "KeyObjects"; }
+
+private:
+    friend class KeyObjectsQzFace;
+    // Late-bound For Each over the members as they are now.
+    rt::Variant NewEnumObject();
+
+    std::shared_ptr<rt::Collection> items_ = rt::Collection::New();
+};
+
+// Registers "QzPelmora.KeyObject" and "QzPelmora.KeyObjects".
+void RegisterKeyObjectClasses();
+
+}  // namespace pelmora
