@@ -188,5 +188,24 @@ TEST_F(MetadataRefreshTest, RefreshedProjectTableLoadsProjectsFromTheDatabase) {
     EXPECT_FALSE(project->IsLoaded()) << "projects are read afresh every time";
 }
 
+TEST_F(MetadataRefreshTest, ProjectIsReadAgainOnceTheApplicationIsBack) {
+    auto app = NewApplication();
+    {
+        product::ScopedApplication installed(app);
+        service_->RefreshDynamicEdits(dc_, Tables({"QTX_VBAPROJECT_OPTABLE"}));
+    }
+    auto project = service_->get_Recordsets()->get_Item(rt::Variant("VBA1"));
+    // Outside the application there is no connection to read it from.
+    auto e = Raised([&] { project->get_Recordset(); });
+    EXPECT_EQ(e.Source().rfind("MetadataService.Recordsets.MetadataRecordset.Recordset\r\n", 0), 0u) << e.Source();
+
+    product::ScopedApplication installed(app);
+    EXPECT_EQ(project->get_Recordset()->get_RecordCount(), 1);
+
+    // Without an open product connection the load fails as a missing file.
+    connection_->SetStatus(0);
+    EXPECT_EQ(Raised([&] { project->get_Recordset(); }).Number(), 10);
+}
+
 }  // namespace
 }  // namespace metadatatest

@@ -3,6 +3,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include <regex>
+
+#include "CommonFakes.h"
 #include "MetadataTestSupport.h"
 #include "ado/Persist.h"
 #include "pelmora/interfaces/MetadataRecordsetFilterService.h"
@@ -185,8 +188,9 @@ TEST_F(MetadataServiceTest, MissingOrDamagedCacheFileGivesError10AndOneLogLine) 
     EXPECT_EQ(e.Source(), "MetadataService.Recordsets.MetadataRecordset.Recordset\r\n" + e.Description());
     auto lines = LogLines();
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind(" : ", 0), 0u) << lines[0];
-    EXPECT_NE(lines[0].find(" - Missing cache file: " + missing), std::string::npos) << lines[0];
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"( : \d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2} (AM|PM)  - .*)")))
+        << lines[0];
+    EXPECT_EQ(lines[0].substr(lines[0].size() - missing.size() - 20), "Missing cache file: " + missing);
 
     // A damaged file is refused the same way, never served half read.
     const std::string damaged = cache.localeDirectory + "/QTX_COMPONENTINFO_OPTABLE.RAW";
@@ -282,6 +286,32 @@ TEST_F(MetadataServiceTest, DeleteListIsKeptAndAppliedToLoadedTables) {
     EXPECT_EQ(static_cast<int32_t>(fnos.size()), rows - 1);
     EXPECT_FALSE(Contains(fnos, 103));
     EXPECT_TRUE(Contains(fnos, 101)) << "the first list of several entries stays";
+}
+
+TEST_F(MetadataServiceTest, MembersTraceEntryAndExitUnderTheServicesFile) {
+    auto trace = std::make_shared<commontest::FakeTrace>();
+    trace->mask = 0x400002;
+    rt::RegisterClass(pelmora::kTraceObjectProgId, "", [trace] { return trace; });
+    auto service = std::make_shared<MetadataService>();
+    service->put_Configuration(env_->ConfigurationName());
+    service->get_Recordsets();  // not traced
+
+    std::vector<std::string> seen;
+    for (auto& call : trace->calls) {
+        EXPECT_EQ(call.subsystem, "Tessaly Components Subsystem");
+        EXPECT_EQ(call.file, "MetadataService");
+        seen.push_back(call.kind + " " + call.procedure);
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"Enter Class_Initialize", "Exit Class_Initialize",
+                                               "Enter Let Configuration", "Enter Fetch", "Enter GetCacheLocation",
+                                               "Exit GetCacheLocation", "Exit Fetch", "Exit Let Configuration"}));
+
+    // A refresh with nothing recorded returns at once, without an exit trace.
+    trace->calls.clear();
+    service->RefreshDynamicEdits(env_->OpenDataContext());
+    ASSERT_EQ(trace->calls.size(), 1u);
+    EXPECT_EQ(trace->calls[0].kind + " " + trace->calls[0].procedure, "Enter RefreshDynamicEdits");
+    product::RegisterProductStandIns();
 }
 
 // ---- interfaces, connection point, creation ----

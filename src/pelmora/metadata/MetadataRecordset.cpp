@@ -72,6 +72,10 @@ std::shared_ptr<ado::Recordset> MetadataRecordset::get_Recordset(const std::stri
         if (!Sort.empty()) clone->put_Sort(Sort);
         return clone;
     } catch (const std::exception& e) {
+        // A project or template that could not be served is tried afresh
+        // next time, as one that was served would be.
+        if (KeyStartsWith(key_, "CNO") || (KeyStartsWith(key_, "VBA") && !rt::NamesEqual(key_, kVbaProjectTable)))
+            cached_.reset();
         rt::ComError caught = AsComError(e);
         throw rt::ComError(caught.Number(), std::string(kRecordsetSource) + "\r\n" + caught.Description(),
                            caught.Description());
