@@ -51,8 +51,13 @@ class ValueMatcher {
 public:
     explicit ValueMatcher(const rt::Variant& wanted) : wanted_(wanted) {
         if (wanted.IsString()) {
-            if (rt::IsNumeric(wanted)) textAsNumber_ = rt::CDbl(wanted);
-            if (rt::IsDate(wanted)) textAsDate_ = rt::CDate(wanted);
+            rt::ResumeNext guard;  // a text that converts to neither meets only texts
+            guard([&] {
+                if (rt::IsNumeric(wanted)) textAsNumber_ = rt::CDbl(wanted);
+            });
+            guard([&] {
+                if (rt::IsDate(wanted)) textAsDate_ = rt::CDate(wanted);
+            });
         } else if (!wanted.IsNull() && !wanted.IsEmpty()) {
             try {
                 asText_ = rt::CStr(wanted);
