@@ -144,6 +144,8 @@ RecordsetPtr Recordset::FromImage(RecordsetImage image, LockTypeEnum lockType, C
 RecordsetPtr Recordset::Self() { return std::static_pointer_cast<Recordset>(weak_from_this().lock()); }
 
 void Recordset::AttachStore(std::shared_ptr<RowStore> store) {
+    // A sort set before opening must name fields of the rows.
+    std::vector<SortKey> keys = sort_.empty() ? std::vector<SortKey>{} : ParseSortKeys(sort_, *store);
     store_ = std::move(store);
     open_ = true;
     ++schemaVersion_;
@@ -152,8 +154,7 @@ void Recordset::AttachStore(std::shared_ptr<RowStore> store) {
     filter_ = rt::Variant(int32_t{0});
     filterGroup_ = adFilterNone;
     criteria_.reset();
-    sort_.clear();
-    sortKeys_.clear();
+    sortKeys_ = std::move(keys);
     editMode_ = adEditNone;
     editRow_ = -1;
     RebuildView();
@@ -243,6 +244,8 @@ void Recordset::Close() {
     indexValid_ = false;
     pos_ = -1;
     open_ = false;
+    sort_.clear();
+    sortKeys_.clear();
     ++schemaVersion_;
     FireComplete(evRecordsetComplete, adRsnClose, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
         s.RecordsetChangeComplete(adRsnClose, nullptr, st, rs);
@@ -859,14 +862,9 @@ void Recordset::put_Filter(const rt::Variant& filter) {
     });
 }
 
-std::string Recordset::get_Sort() const {
-    CheckOpen();
-    return sort_;
-}
+std::string Recordset::get_Sort() const { return sort_; }
 
-void Recordset::put_Sort(const std::string& sort) {
-    CheckOpen();
-    Sync();
+std::vector<Recordset::SortKey> Recordset::ParseSortKeys(const std::string& sort, const RowStore& store) {
     std::vector<SortKey> keys;
     size_t start = 0;
     while (start <= sort.size()) {
@@ -888,15 +886,31 @@ void Recordset::put_Sort(const std::string& sort) {
             }
         }
         if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
-        int32_t field = store_->FieldIndex(name);
+        int32_t field = store.FieldIndex(name);
         if (field < 0) NotFound();
         keys.push_back(SortKey{field, descending});
     }
+    return keys;
+}
+
+void Recordset::put_Sort(const std::string& sort) {
+    if (!open_) {
+        // Kept until the recordset opens, which checks it against the fields.
+        sort_ = sort;
+        return;
+    }
+    Sync();
+    std::vector<SortKey> keys = ParseSortKeys(sort, *store_);
     DoMove(adRsnMove, [&] {
+        bool atBof = pos_ < 0;
+        bool atEof = pos_ >= static_cast<int32_t>(view_.size());
         sort_ = sort;
         sortKeys_ = std::move(keys);
         ApplySort();
-        PositionFirst();
+        // A cursor off either end stays there; on a row it goes to the first.
+        if (atBof) pos_ = -1;
+        else if (atEof) pos_ = static_cast<int32_t>(view_.size());
+        else PositionFirst();
     });
 }
 

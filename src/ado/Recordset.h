@@ -293,6 +293,7 @@ private:
         bool descending;
     };
     std::vector<SortKey> sortKeys_;
+    static std::vector<SortKey> ParseSortKeys(const std::string& sort, const RowStore& store);
 
     // The edit in progress on this recordset.
     EditModeEnum editMode_ = adEditNone;

@@ -207,10 +207,38 @@ TEST(RecordsetSort, SortsOnSeveralKeysAndKeepsEqualRowsInOrder) {
     EXPECT_EQ(ErrorOf([&] { rs->put_Sort("MISSING"); }), err::ItemNotFound);
 }
 
-TEST(RecordsetSort, SortPutsTheCursorOnTheFirstSortedRow) {
+TEST(RecordsetSort, SortPutsACursorOnARowOnTheFirstSortedRowAndLeavesEofAlone) {
     auto rs = FiveRows();
+    rs->Move(2);
     rs->put_Sort("ID DESC");
     EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 5);
+    rs->MoveLast();
+    rs->MoveNext();
+    rs->put_Sort("");
+    EXPECT_TRUE(rs->get_EOF());
+    EXPECT_FALSE(rs->get_BOF());
+}
+
+TEST(RecordsetSort, SortSetBeforeOpenIsAppliedWhenTheRowsArrive) {
+    auto rs = Recordset::Create();
+    rs->put_Sort("NAME DESC");
+    rs->get_Fields()->Append("NAME", adVarWChar, 10);
+    rs->Open();
+    for (const char* name : {"b", "c", "a"}) rs->AddNew(rt::Variant("NAME"), rt::Variant(name));
+    EXPECT_EQ(rs->get_Sort(), "NAME DESC");
+    rs->put_Sort(rs->get_Sort());  // rows added after a sort join its end until it is set again
+    std::string order;
+    rs->MoveFirst();
+    while (!rs->get_EOF()) {
+        order += rt::CStr(rs->GetValue("NAME"));
+        rs->MoveNext();
+    }
+    EXPECT_EQ(order, "cba");
+    auto bad = Recordset::Create();
+    bad->put_Sort("MISSING");
+    bad->get_Fields()->Append("NAME", adVarWChar, 10);
+    EXPECT_EQ(ErrorOf([&] { bad->Open(); }), err::ItemNotFound);
+    EXPECT_EQ(bad->get_State(), adStateClosed);
 }
 
 TEST(RecordsetSort, EqualTextsStayTogetherWhateverTheirCase) {
