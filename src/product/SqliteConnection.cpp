@@ -41,6 +41,13 @@ int OraCodeFor(int extended, const std::string& msg, std::string& oraText) {
             break;
     }
     int primary = extended & 0xff;
+    if (extended == SQLITE_BUSY_SNAPSHOT) {
+        // This transaction read before another connection committed; it may
+        // not write on top of what it did not see.
+        oraText = "can't serialize access for this transaction (another connection committed since it began; "
+                  "commit or roll back first)";
+        return 8177;
+    }
     if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
         oraText = "resource busy and acquire with NOWAIT specified or timeout expired";
         return 54;
