@@ -42,6 +42,9 @@ public:
 
     // The member as the class itself (the default face's Item).
     std::shared_ptr<KeyObject> ItemObject(const rt::Variant& Index);
+    // The enumerator object of a late-bound For Each, over the members as
+    // they are now.
+    rt::Variant NewEnumObject();
 
     rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
     rt::Variant InvokeDispId(int32_t dispId, rt::InvokeKind kind, rt::Args& args) override;
@@ -49,10 +52,6 @@ public:
     std::string TypeName() const override { return "KeyObjects"; }
 
 private:
-    friend class KeyObjectsQzFace;
-    // Late-bound For Each over the members as they are now.
-    rt::Variant NewEnumObject();
-
     std::shared_ptr<rt::Collection> items_ = rt::Collection::New();
 };
 
