@@ -72,26 +72,6 @@ TEST_F(FilterRecordsetTest, NoRowsIsKeptAsTheMarkerAndStaysNoRows) {
     EXPECT_TRUE(Empty(Filtered(batch, "QTX_CNO", I2(42))));  // from the cache
 }
 
-TEST_F(FilterRecordsetTest, SortedRowsComeInTheSortOrderWhateverTheClonesSort) {
-    const Names descending{"PRESSURE", "INSTALL_DATE", "DIAMETER"};
-    auto rs = Filtered(table, "QTX_CNO", I2(3), "qtx_field desc");
-    EXPECT_EQ(rs->get_Sort(), "QTX_FIELD DESC");
-    EXPECT_EQ(rt::CStr(rs->GetValue(Variant("QTX_FIELD"))), "PRESSURE");  // on the first row
-    EXPECT_EQ(Column(rs, "QTX_FIELD"), descending);
-
-    auto sorted = table->Clone();
-    sorted->put_Sort("QTX_FIELD DESC");
-    auto moves = CountMoves(sorted);
-    svc.FilterRecordset(sorted, sorted->get_Fields()->Item("QTX_CNO"), I2(3), "QTX_FIELD DESC");
-    EXPECT_EQ(moves->moveNext, 0);
-    EXPECT_EQ(Column(sorted, "QTX_FIELD"), descending);
-
-    auto otherwise = table->Clone();
-    otherwise->put_Sort("QTX_ANO");
-    svc.FilterRecordset(otherwise, otherwise->get_Fields()->Item("QTX_CNO"), I2(3), "QTX_FIELD DESC");
-    EXPECT_EQ(Column(otherwise, "QTX_FIELD"), descending);
-}
-
 TEST_F(FilterRecordsetTest, WithoutSourceAFilterTextIsSetWithItsQuotesDoubled) {
     auto anonymous = AttributeTable("");
     svc.FilterRecordset(anonymous, anonymous->get_Fields()->Item("QTX_FIELD"), Variant("O'NEIL"));

@@ -61,9 +61,20 @@ TEST_F(FilterSampleTest, SortedAndEmptyResultsOnTheSampleTables) {
     std::sort(unsorted.begin(), unsorted.end());
     EXPECT_EQ(fields, unsorted);
 
+    EXPECT_EQ(rs->get_Sort(), "QTX_FIELD");
+
+    // From the cache: a clone already so sorted is not walked; one sorted
+    // otherwise still gets the rows in the order asked for.
     auto again = Table(kAttributes);
+    again->put_Sort("QTX_FIELD");
+    auto walked = CountMoves(again);
     svc.FilterRecordset(again, F(again, "QTX_CNO"), I2(11), "QTX_FIELD");
+    EXPECT_EQ(walked->moveNext, 0);
     EXPECT_EQ(Column(again, "QTX_FIELD"), fields);
+    auto otherwise = Table(kAttributes);
+    otherwise->put_Sort("QTX_ANO DESC");
+    svc.FilterRecordset(otherwise, F(otherwise, "QTX_CNO"), I2(11), "qtx_field");
+    EXPECT_EQ(Column(otherwise, "QTX_FIELD"), fields);
 
     auto none = Table(kComponents);
     svc.FilterRecordset(none, F(none, "QTX_CNO"), I2(999));
