@@ -120,6 +120,21 @@ TEST_F(MetadataRolesTest, AppendedRecordsetIsFilteredWhereverItsCursorStands) {
     EXPECT_THROW(recordsets->AppendRecordset("empty", "EMPTY", none), rt::ComError);
 }
 
+TEST_F(MetadataRolesTest, RecordsetWhoseRowsCannotBeRemovedIsNotAdded) {
+    auto service = NewService();
+    service->SetActiveUser(env_->OpenDataContext(), "JSMITH");
+    auto recordsets = service->get_Recordsets();
+    // A read-only copy still holding the row of a role JSMITH lacks.
+    auto admin = NewService();
+    admin->SetActiveUser(env_->OpenDataContext(), "QTXADMIN");
+    auto readOnly = admin->get_Recordsets()->get_Item(rt::Variant("QTX_FEATURES_OPTABLE"))->get_Recordset();
+    ASSERT_TRUE(Contains(Column(readOnly, "QTX_FNO"), 105));
+
+    const int32_t before = recordsets->get_Count();
+    EXPECT_THROW(recordsets->AppendRecordset("COPY", "COPY", readOnly), rt::ComError);
+    EXPECT_EQ(recordsets->get_Count(), before);
+}
+
 TEST_F(MetadataRolesTest, ClearDetachesEveryItem) {
     auto service = NewService();
     auto recordsets = service->get_Recordsets();
