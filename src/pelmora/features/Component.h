@@ -1,0 +1,187 @@
+#pragma once
+// One component (CNO) of one or more features (a list of FIDs): the rows of
+// the component table for those features, the relational geometry rows of
+// its "_SDOGEOM" table, its field descriptors and the flags of its edit
+// events. Callers use it through IComponent and QzComponent; the members
+// under "inside the system" are for the collection, the clones, feature
+// creation, bulk edit and component persistence only (they are not reachable
+// late bound).
+//
+// Ownership: the component owns its rows, its geometry rows, its geometry
+// service and its event hook. It reaches its collection only through the
+// BackwardPointer, which holds the collection weakly. The FieldInfo
+// collection may be shared with other components and clones; releasing a
+// component only drops its reference to it.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pelmora/features/FieldInfo.h"
+#include "pelmora/interfaces/Components.h"
+#include "runtime/Collection.h"
+#include "runtime/Object.h"
+#include "runtime/Variant.h"
+
+namespace ado {
+class Recordset;
+class Field;
+}  // namespace ado
+
+namespace pelmora {
+
+class BackwardPointer;
+class IMetadataRecordsetFilterService;
+class TraceScope;
+
+// The ProgID of the product's geometry service (turns "_SDOGEOM" rows into
+// geometry objects and back).
+inline constexpr const char* kGeometryServiceProgId = "QTX.GeometryService";
+
+class Component : public rt::Object, public IComponent, public QzComponent {
+public:
+    Component();
+    ~Component() override;
+    Component(const Component&) = delete;
+    Component& operator=(const Component&) = delete;
+
+    // ---- IComponent and QzComponent ----
+    void AddFID(const rt::Variant& FID) override;
+    int16_t get_CNO() override;
+    void put_CNO(int16_t CNO) override;
+    std::shared_ptr<IDataContext> get_DataContext() override;
+    void putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) override;
+    rt::ObjectPtr get_Geometry() override;
+    void putref_Geometry(const rt::ObjectPtr& Geometry) override;
+    std::shared_ptr<ado::Recordset> get_Recordset() override;
+    std::string get_Name() override;
+    std::string get_TableName() override;
+    void Update() override;
+    std::string get_Filter() override;
+    void put_Filter(const std::string& Filter) override;
+    bool get_FunctionalInterfacesEnabled() override;
+    void put_FunctionalInterfacesEnabled(bool Enabled) override;
+    bool get_AttributeEditControlEnabled() override;
+    void put_AttributeEditControlEnabled(bool Enabled) override;
+    bool get_RecordsetLocal() override;
+
+    // ---- inside the system ----
+    // The field descriptors: nullptr until given or built from the
+    // component's functional-interface rows.
+    std::shared_ptr<FieldInfoCollection> get_FieldInfoCollection() const { return fieldInfos_; }
+    // Shares a collection built elsewhere (nullptr drops the reference).
+    void putref_FieldInfoCollection(const std::shared_ptr<FieldInfoCollection>& FieldInfos);
+    bool get_SetDefaultValuesEnabled() const { return setDefaultValuesEnabled_; }
+    void put_SetDefaultValuesEnabled(bool v) { setDefaultValuesEnabled_ = v; }
+    bool get_AutoAssignKeys() const { return autoAssignKeys_; }
+    void put_AutoAssignKeys(bool v) { autoAssignKeys_ = v; }
+    bool get_InFunctionalInterface() const { return m_bInFunctionalInterface; }
+    void put_InFunctionalInterface(bool v) { m_bInFunctionalInterface = v; }
+    bool get_ClonedComponent() const { return m_bClonedComponent; }
+    void put_ClonedComponent(bool v) { m_bClonedComponent = v; }
+    std::shared_ptr<pelmora::BackwardPointer> get_BackwardPointer() const { return backwardPointer_; }
+    void putref_BackwardPointer(const std::shared_ptr<pelmora::BackwardPointer>& pointer) {
+        backwardPointer_ = pointer;
+    }
+    // The number of FIDs held.
+    int32_t get_FIDCount() const { return static_cast<int32_t>(fids_.size()); }
+    // A copy of the FIDs: a Long array from 0 (unallocated when none).
+    rt::Variant get_FIDs() const;
+    // The geometry rows with their filter cleared; nullptr when not read.
+    std::shared_ptr<ado::Recordset> get_GeometryRecordset();
+    // Shares geometry rows read elsewhere.
+    void putref_GeometryRecordset(const std::shared_ptr<ado::Recordset>& Geometry);
+    // Fires the Update functional interfaces of the rows that are pending.
+    void ProcessComponentsUpdate();
+    bool get_EventsEnabled() const { return eventsEnabled_; }
+    void put_EventsEnabled(bool v) { eventsEnabled_ = v; }
+    // Adopts rows read elsewhere: their FIDs join the list (rows without a
+    // FID are left out of it) and the recordset becomes the component's.
+    void AttachRecordset(const std::shared_ptr<ado::Recordset>& Recordset);
+    // Drops the rows, the event hook and the geometry rows.
+    void ResetRecordsets();
+    // The geometry rows (read once) filtered to one geometry id.
+    std::shared_ptr<ado::Recordset> OpenGeometryRecordset(int32_t id);
+    // Fires the AddNew functional interfaces of the current row.
+    virtual void AddNewFI();
+
+    // The owning collection through the backward pointer; nullptr when the
+    // component stands alone or its collection is gone.
+    std::shared_ptr<IComponents> OwningCollection() const;
+    // The recordset whose events reach the component (nullptr when none).
+    std::shared_ptr<ado::Recordset> EventRecordset() const { return m_oEventRecordset; }
+    bool HasGeometry() const { return hasGeometry_; }
+    bool AttributeInfoLoaded() const { return m_bAttributeInfoLoaded; }
+    // The highest QTX_CID of the recordset that is neither Null nor Empty (0
+    // when none); moves the recordset's cursor, so callers pass a clone.
+    static int16_t GetMaxCID(const std::shared_ptr<ado::Recordset>& Recordset);
+
+    rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
+    rt::Variant InvokeDispId(int32_t dispId, rt::InvokeKind kind, rt::Args& args) override;
+    std::string TypeName() const override { return "Component"; }
+
+protected:
+    // Firing of functional interfaces. The component calls these at the
+    // moments its rows and geometry change; they fire nothing yet.
+    virtual void UpdateFI();
+    // The SetValue interfaces of one field (by name: QTX_GEOMETRY is no
+    // column of the table).
+    virtual void FireFieldChangeFI(const std::string& fieldName);
+    // Reads the component's functional-interface rows and, when no FieldInfo
+    // collection is held, builds it from them.
+    void LoadAttributeInfoFI();
+
+    // The recordset events the component handles. ADO calls them on the
+    // hook made when rows are loaded or attached with EventsEnabled.
+    virtual void OnMoveComplete();
+
+private:
+    class EventHook;
+
+    void OpenComponentRecordset();
+    void HookEvents();
+    rt::ObjectPtr GetGeometryService();
+    void AssignNextGeometryID(const std::shared_ptr<ado::Recordset>& Recordset);
+    rt::Variant GeometryBeforeChange();
+    void TraceComponentKeys(TraceScope& trace) const;
+    IMetadataRecordsetFilterService& FilterService();
+    rt::Variant FIDArray() const;
+    [[noreturn]] void Raise(int32_t messageId, const rt::Variant& param = rt::Variant::Missing()) const;
+
+    int16_t CNO_ = 0;
+    std::string name_;
+    std::string tableName_;
+    std::shared_ptr<IDataContext> dataContext_;
+    std::vector<int32_t> fids_;
+    bool hasGeometry_ = false;
+    bool loaded_ = false;
+    bool m_bAttributeInfoLoaded = false;
+    std::shared_ptr<ado::Recordset> geometryRows_;
+    rt::ObjectPtr geometryService_;
+    std::shared_ptr<ado::Recordset> m_oAttributeInfoRS;
+    std::shared_ptr<rt::Collection> m_colFunctionalInterfaces;
+    std::shared_ptr<FieldInfoCollection> fieldInfos_;
+    int16_t nextCID_ = 0;
+    bool m_bInFunctionalInterface = false;
+    std::shared_ptr<ado::Recordset> rows_;
+    rt::Variant geometryBeforeChange_;
+    std::shared_ptr<IMetadataRecordsetFilterService> filterService_;
+    std::string pendingFilter_;
+    bool m_bFunctionalInterfacesEnabled = true;
+    std::shared_ptr<ado::Recordset> deletionClone_;
+    bool setDefaultValuesEnabled_ = true;
+    bool autoAssignKeys_ = true;
+    bool lastRowDeleted_ = false;
+    bool eventsEnabled_ = true;
+    std::shared_ptr<pelmora::BackwardPointer> backwardPointer_;
+    bool attributeEditControlEnabled_ = true;
+    bool m_bClonedComponent = false;
+    rt::Variant valueBeforeChange_;
+
+    std::shared_ptr<ado::Recordset> m_oEventRecordset;
+    std::shared_ptr<EventHook> eventHook_;
+    int32_t eventCookie_ = 0;
+};
+
+}  // namespace pelmora

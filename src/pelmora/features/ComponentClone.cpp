@@ -1,0 +1,284 @@
+#include "pelmora/features/ComponentClone.h"
+
+#include "ado/Enums.h"
+#include "ado/Recordset.h"
+#include "pelmora/common/TraceScope.h"
+#include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/features/Component.h"
+#include "pelmora/interfaces/DataContext.h"
+#include "runtime/Dispatch.h"
+#include "runtime/Error.h"
+#include "runtime/Vb.h"
+
+namespace pelmora {
+
+namespace {
+
+constexpr const char* kFile = "ComponentClone";
+constexpr int16_t kMsgSource = 23765;
+
+void TraceLine(const TraceScope& trace, const std::string& procedure, const std::string& label,
+               const std::string& text) {
+    (void)trace;
+    try {
+        if (auto t = TraceObject()) t->TraceMessage(kTraceSubsystem, kFile, procedure, label, text, "");
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+// Forwards the cloned rows' moves to the clone, which it holds weakly.
+class ComponentClone::MoveHook : public ado::RecordsetEvents {
+public:
+    explicit MoveHook(std::weak_ptr<ComponentClone> owner) : owner_(std::move(owner)) {}
+    void MoveComplete(ado::EventReasonEnum, const rt::ComError*, ado::EventStatusEnum&,
+                      const ado::RecordsetPtr&) override {
+        if (auto c = owner_.lock()) c->OnBaseMoveComplete();
+    }
+
+private:
+    std::weak_ptr<ComponentClone> owner_;
+};
+
+ComponentClone::ComponentClone() = default;
+
+ComponentClone::~ComponentClone() {
+    Unhook();
+    // The private component shares its field descriptors with the source: it
+    // lets go of them before it goes.
+    if (private_) private_->putref_FieldInfoCollection(nullptr);
+}
+
+void ComponentClone::Refuse(int32_t messageId) const {
+    RaiseError(1, LoadResStringWithParams(kMsgSource), rt::Variant(messageId));
+}
+
+void ComponentClone::CheckInitialised() const {
+    if (!initialised_) Refuse(23768);
+}
+
+void ComponentClone::Unhook() {
+    if (m_oBaseRS && hookCookie_ != 0) m_oBaseRS->Unadvise(hookCookie_);
+    hookCookie_ = 0;
+    m_oBaseRS.reset();
+}
+
+// ---- inside the system ----
+
+void ComponentClone::InitClone(const std::shared_ptr<IComponent>& Source, const std::string& Filter) {
+    if (!Source) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    CNO_ = Source->get_CNO();
+    dataContext_ = Source->get_DataContext();
+    name_ = Source->get_Name();
+    tableName_ = Source->get_TableName();
+    functionalInterfacesEnabled_ = Source->get_FunctionalInterfacesEnabled();
+    attributeEditControlEnabled_ = Source->get_AttributeEditControlEnabled();
+    source_ = Source;
+    filter_ = Filter;
+    initialised_ = true;
+}
+
+void ComponentClone::ReleaseRecordset() {
+    TraceScope trace(kFile, "ReleaseRecordset");
+    Unhook();
+    if (private_) private_->putref_FieldInfoCollection(nullptr);
+    private_.reset();
+}
+
+std::shared_ptr<ado::Recordset> ComponentClone::GetRecordset() {
+    TraceScope trace(kFile, "GetRecordset");
+    if (trace.On(tracebits::EnterExit))
+        TraceLine(trace, "GetRecordset", "Logic pathway 1", "  Component clone with filter: <" + filter_ + ">");
+    CheckInitialised();
+    if (!private_) {
+        bool passUnchanged = false;
+        try {
+            auto source = rt::QueryInterface<Component>(source_);
+            auto component = std::make_shared<Component>();
+            component->putref_FieldInfoCollection(source->get_FieldInfoCollection());
+            component->put_InFunctionalInterface(source->get_InFunctionalInterface());
+            component->putref_BackwardPointer(source->get_BackwardPointer());
+            component->putref_DataContext(dataContext_);
+            component->put_FunctionalInterfacesEnabled(functionalInterfacesEnabled_);
+            component->put_AttributeEditControlEnabled(attributeEditControlEnabled_);
+            component->put_EventsEnabled(source->get_EventsEnabled());
+            component->put_ClonedComponent(true);
+            component->put_CNO(CNO_);
+
+            auto sourceRows = source_->get_Recordset();
+            auto rows = sourceRows->Clone(ado::adLockUnspecified);
+            if (!sourceRows->get_BOF() && !sourceRows->get_EOF()) {
+                try {
+                    rows->put_Bookmark(sourceRows->get_Bookmark());
+                } catch (const rt::ComError& e) {
+                    if (trace.On(tracebits::Value2)) {
+                        trace.Message2("Set Bookmark Failed: " + e.Description());
+                        rt::Variant previous = sourceRows->get_Filter();
+                        sourceRows->put_Filter(rt::Variant(int32_t{ado::adFilterPendingRecords}));
+                        trace.Message2("RecordCount=" + std::to_string(sourceRows->get_RecordCount()));
+                        for (; !sourceRows->get_EOF(); sourceRows->MoveNext()) {
+                            auto f = sourceRows->get_Fields();
+                            auto text = [&](const char* n) { return rt::CStr(f->Item(n)->get_OriginalValue()); };
+                            trace.Message2("FNO=" + text("QTX_FNO") + "; FID=" + text("QTX_FID") +
+                                           "; CNO=" + text("QTX_CNO") + "; CID=" + text("QTX_CID"));
+                        }
+                        sourceRows->put_Filter(previous);
+                    }
+                }
+                passUnchanged = true;
+            }
+            rows->put_Filter(rt::Variant(filter_));
+            if (source->get_EventsEnabled()) {
+                m_oBaseRS = rows;
+                if (!hook_)
+                    hook_ = std::make_shared<MoveHook>(
+                        std::static_pointer_cast<ComponentClone>(weak_from_this().lock()));
+                hookCookie_ = m_oBaseRS->Advise(hook_);
+            }
+            component->AttachRecordset(rows);
+            private_ = component;
+        } catch (const rt::ComError& e) {
+            // Nothing half built stays behind.
+            Unhook();
+            trace.Error(e);
+            if (passUnchanged) throw;
+            RaiseError(e.Number(), e.Source(), rt::Variant(e.Description()));
+        }
+    }
+    return private_->get_Recordset();
+}
+
+void ComponentClone::OnBaseMoveComplete() {
+    TraceScope trace(kFile, "m_oBaseRS_MoveComplete");
+    if (!m_oBaseRS || m_oBaseRS->get_BOF() || m_oBaseRS->get_EOF()) return;
+    try {
+        source_->get_Recordset()->put_Bookmark(m_oBaseRS->get_Bookmark());
+    } catch (const rt::ComError& e) {
+        trace.Error(e);
+        RaiseError(e.Number(), e.Source(), rt::Variant(e.Description()));
+    }
+}
+
+// ---- IComponent ----
+
+void ComponentClone::AddFID(const rt::Variant&) { Refuse(23764); }
+
+int16_t ComponentClone::get_CNO() {
+    CheckInitialised();
+    return CNO_;
+}
+
+void ComponentClone::put_CNO(int16_t) { Refuse(23766); }
+
+std::shared_ptr<IDataContext> ComponentClone::get_DataContext() {
+    CheckInitialised();
+    return dataContext_;
+}
+
+void ComponentClone::putref_DataContext(const std::shared_ptr<IDataContext>&) { Refuse(23769); }
+
+rt::ObjectPtr ComponentClone::get_Geometry() {
+    CheckInitialised();
+    GetRecordset();
+    if (!private_->get_GeometryRecordset()) {
+        auto source = rt::QueryInterface<Component>(source_);
+        auto geometry = source->OpenGeometryRecordset(-1);
+        private_->putref_GeometryRecordset(geometry->Clone(ado::adLockUnspecified));
+    }
+    return private_->get_Geometry();
+}
+
+void ComponentClone::putref_Geometry(const rt::ObjectPtr& Geometry) {
+    CheckInitialised();
+    GetRecordset();
+    source_->putref_Geometry(Geometry);
+}
+
+std::shared_ptr<ado::Recordset> ComponentClone::get_Recordset() {
+    CheckInitialised();
+    return GetRecordset();
+}
+
+std::string ComponentClone::get_Name() {
+    CheckInitialised();
+    return name_;
+}
+
+std::string ComponentClone::get_TableName() {
+    CheckInitialised();
+    return tableName_;
+}
+
+void ComponentClone::Update() {
+    CheckInitialised();
+    Refuse(23767);
+}
+
+std::string ComponentClone::get_Filter() { return filter_; }
+
+void ComponentClone::put_Filter(const std::string&) { Refuse(23770); }
+
+bool ComponentClone::get_FunctionalInterfacesEnabled() { return functionalInterfacesEnabled_; }
+
+void ComponentClone::put_FunctionalInterfacesEnabled(bool Enabled) {
+    functionalInterfacesEnabled_ = Enabled;
+    if (private_) private_->put_FunctionalInterfacesEnabled(Enabled);
+}
+
+bool ComponentClone::get_AttributeEditControlEnabled() { return attributeEditControlEnabled_; }
+
+void ComponentClone::put_AttributeEditControlEnabled(bool Enabled) {
+    attributeEditControlEnabled_ = Enabled;
+    if (private_) private_->put_AttributeEditControlEnabled(Enabled);
+}
+
+bool ComponentClone::get_RecordsetLocal() {
+    if (private_) return true;
+    CheckInitialised();
+    return source_->get_RecordsetLocal();
+}
+
+// ---- late binding ----
+
+namespace {
+
+const rt::DispatchTable<ComponentClone>& CloneDispatch() {
+    static const auto table =
+        rt::DispatchTable<ComponentClone>()
+            .Method("AddFID", 1, 1, 1,
+                    [](ComponentClone& c, rt::Args& a) {
+                        c.AddFID(a[0]);
+                        return rt::Variant();
+                    })
+            .Get("CNO", 2, [](ComponentClone& c) { return rt::Variant(c.get_CNO()); })
+            .Let("CNO", 2, [](ComponentClone& c, const rt::Variant& v) { c.put_CNO(rt::CInt(v)); })
+            .Get("DataContext", 3, [](ComponentClone& c) { return rt::Variant(c.get_DataContext()); })
+            .Set("DataContext", 3, [](ComponentClone& c, const rt::Variant&) { c.putref_DataContext(nullptr); })
+            .Get("Geometry", 4, [](ComponentClone& c) { return rt::Variant(c.get_Geometry()); })
+            .Set("Geometry", 4, [](ComponentClone& c, const rt::Variant& v) { c.putref_Geometry(v.Obj()); })
+            .Get("Recordset", 5, [](ComponentClone& c) { return rt::Variant(c.get_Recordset()); })
+            .Get("Name", 6, [](ComponentClone& c) { return rt::Variant(c.get_Name()); })
+            .Get("TableName", 7, [](ComponentClone& c) { return rt::Variant(c.get_TableName()); })
+            .Method("Update", 8, [](ComponentClone& c) { c.Update(); })
+            .Get("Filter", 9, [](ComponentClone& c) { return rt::Variant(c.get_Filter()); })
+            .Let("Filter", 9, [](ComponentClone& c, const rt::Variant& v) { c.put_Filter(rt::CStr(v)); })
+            .Get("FunctionalInterfacesEnabled", 10,
+                 [](ComponentClone& c) { return rt::Variant(c.get_FunctionalInterfacesEnabled()); })
+            .Let("FunctionalInterfacesEnabled", 10,
+                 [](ComponentClone& c, const rt::Variant& v) { c.put_FunctionalInterfacesEnabled(rt::CBool(v)); })
+            .Get("AttributeEditControlEnabled", 11,
+                 [](ComponentClone& c) { return rt::Variant(c.get_AttributeEditControlEnabled()); })
+            .Let("AttributeEditControlEnabled", 11,
+                 [](ComponentClone& c, const rt::Variant& v) { c.put_AttributeEditControlEnabled(rt::CBool(v)); })
+            .Get("RecordsetLocal", 12, [](ComponentClone& c) { return rt::Variant(c.get_RecordsetLocal()); });
+    return table;
+}
+
+}  // namespace
+
+rt::Variant ComponentClone::Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) {
+    return CloneDispatch().Invoke(*this, name, kind, args);
+}
+
+}  // namespace pelmora

@@ -1,0 +1,91 @@
+#pragma once
+// A read-only view of one feature of a component that holds several: an ADO
+// clone of the source component's rows narrowed by a filter, owned by a
+// private component. It refuses every change to its identity. While the
+// source raises events, moving in the clone's rows moves the source's rows
+// to the same row.
+//
+// Ownership: the clone holds its source; the source knows nothing of the
+// clone. The cloned rows hold the clone's move hook weakly.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "pelmora/interfaces/Components.h"
+#include "runtime/Object.h"
+
+namespace ado {
+class Recordset;
+}
+
+namespace pelmora {
+
+class Component;
+
+inline constexpr const char* kComponentCloneProgId = "QzPelmora.ComponentClone";
+
+class ComponentClone : public rt::Object, public IComponent, public QzComponent {
+public:
+    ComponentClone();
+    ~ComponentClone() override;
+    ComponentClone(const ComponentClone&) = delete;
+    ComponentClone& operator=(const ComponentClone&) = delete;
+
+    // ---- IComponent and QzComponent ----
+    void AddFID(const rt::Variant& FID) override;
+    int16_t get_CNO() override;
+    void put_CNO(int16_t CNO) override;
+    std::shared_ptr<IDataContext> get_DataContext() override;
+    void putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) override;
+    rt::ObjectPtr get_Geometry() override;
+    void putref_Geometry(const rt::ObjectPtr& Geometry) override;
+    std::shared_ptr<ado::Recordset> get_Recordset() override;
+    std::string get_Name() override;
+    std::string get_TableName() override;
+    void Update() override;
+    std::string get_Filter() override;
+    void put_Filter(const std::string& Filter) override;
+    bool get_FunctionalInterfacesEnabled() override;
+    void put_FunctionalInterfacesEnabled(bool Enabled) override;
+    bool get_AttributeEditControlEnabled() override;
+    void put_AttributeEditControlEnabled(bool Enabled) override;
+    bool get_RecordsetLocal() override;
+
+    // ---- inside the system ----
+    // Copies the identity and flags of the source (a Component) and keeps
+    // it with the filter.
+    void InitClone(const std::shared_ptr<IComponent>& Source, const std::string& Filter);
+    // Drops the cloned rows; the next use clones the source's rows afresh.
+    void ReleaseRecordset();
+    // The cloned rows, built when there are none.
+    std::shared_ptr<ado::Recordset> GetRecordset();
+    // The component that owns the cloned rows (nullptr when none).
+    std::shared_ptr<Component> PrivateComponent() const { return private_; }
+
+    rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
+    std::string TypeName() const override { return "ComponentClone"; }
+
+private:
+    class MoveHook;
+
+    void CheckInitialised() const;
+    [[noreturn]] void Refuse(int32_t messageId) const;
+    void OnBaseMoveComplete();
+    void Unhook();
+
+    bool initialised_ = false;
+    int16_t CNO_ = 0;
+    std::shared_ptr<IDataContext> dataContext_;
+    std::string name_;
+    std::string tableName_;
+    bool functionalInterfacesEnabled_ = false;
+    bool attributeEditControlEnabled_ = false;
+    std::shared_ptr<IComponent> source_;
+    std::string filter_;
+    std::shared_ptr<Component> private_;
+    std::shared_ptr<ado::Recordset> m_oBaseRS;
+    std::shared_ptr<MoveHook> hook_;
+    int32_t hookCookie_ = 0;
+};
+
+}  // namespace pelmora

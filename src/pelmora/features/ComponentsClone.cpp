@@ -1,0 +1,78 @@
+#include "pelmora/features/ComponentsClone.h"
+
+#include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/features/ComponentClone.h"
+#include "pelmora/features/Components.h"
+#include "runtime/Error.h"
+
+namespace pelmora {
+
+namespace {
+constexpr int16_t kMsgSource = 23772;
+}  // namespace
+
+void ComponentsClone::Refuse(int32_t messageId) const {
+    RaiseError(1, LoadResStringWithParams(kMsgSource), rt::Variant(messageId));
+}
+
+rt::Collection& ComponentsClone::Items() {
+    if (!items_) items_ = rt::Collection::New();
+    return *items_;
+}
+
+void ComponentsClone::AddComponentByCNO(int16_t, const rt::Variant&) { Refuse(23771); }
+
+void ComponentsClone::AddComponentByRecordset(int16_t, const std::shared_ptr<ado::Recordset>&) { Refuse(23773); }
+
+int32_t ComponentsClone::get_Count() { return Items().Count(); }
+
+std::shared_ptr<IDataContext> ComponentsClone::get_DataContext() { return dataContext_; }
+
+void ComponentsClone::putref_DataContext(const std::shared_ptr<IDataContext>&) { Refuse(23769); }
+
+std::shared_ptr<IComponent> ComponentsClone::get_Item(const rt::Variant& Index) {
+    return rt::QueryInterface<IComponent>(Items().Item(Index).Obj());
+}
+
+void ComponentsClone::Refresh() { Refuse(23774); }
+
+std::vector<std::shared_ptr<IComponent>> ComponentsClone::get_NewEnum() {
+    std::vector<std::shared_ptr<IComponent>> out;
+    for (const auto& v : Items().Enumerate()) out.push_back(rt::QueryInterface<IComponent>(v.Obj()));
+    return out;
+}
+
+void ComponentsClone::Update() {}
+
+std::shared_ptr<IComponent> ComponentsClone::GetComponent(int16_t CNO) {
+    for (const auto& c : get_NewEnum())
+        if (c->get_CNO() == CNO) return c;
+    return nullptr;
+}
+
+void ComponentsClone::CopyDataContext(const std::shared_ptr<IComponents>& Components) {
+    if (!Components) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    dataContext_ = Components->get_DataContext();
+}
+
+void ComponentsClone::AddClone(const std::shared_ptr<IComponent>& Source, const std::string& Filter) {
+    auto clone = std::make_shared<ComponentClone>();
+    clone->InitClone(Source, Filter);
+    Items().Add(rt::Variant(std::static_pointer_cast<rt::Object>(clone)), rt::Variant(clone->get_Name()));
+}
+
+std::shared_ptr<rt::Object> ComponentsClone::QueryFacet(const std::type_info& iface) {
+    if (iface != typeid(QzComponents)) return nullptr;
+    auto facet = facet_.lock();
+    if (!facet) {
+        facet = std::make_shared<QzComponentsFacet>(std::dynamic_pointer_cast<ComponentsClone>(shared_from_this()));
+        facet_ = facet;
+    }
+    return facet;
+}
+
+rt::Variant ComponentsClone::Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) {
+    return InvokeComponentsMember(*this, name, kind, args);
+}
+
+}  // namespace pelmora

@@ -1,0 +1,52 @@
+#pragma once
+// The components of one feature out of several opened together: a keyed
+// collection of ComponentClone views, filled only by AddClone. Changes to
+// the collection (adding, refreshing, a new data context) are refused.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pelmora/interfaces/Components.h"
+#include "runtime/Collection.h"
+#include "runtime/Object.h"
+
+namespace pelmora {
+
+inline constexpr const char* kComponentsCloneProgId = "QzPelmora.ComponentsClone";
+
+class ComponentsClone : public rt::Object, public IComponents {
+public:
+    // ---- IComponents ----
+    void AddComponentByCNO(int16_t CNO, const rt::Variant& FID) override;
+    void AddComponentByRecordset(int16_t CNO, const std::shared_ptr<ado::Recordset>& Recordset) override;
+    int32_t get_Count() override;
+    std::shared_ptr<IDataContext> get_DataContext() override;
+    void putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) override;
+    std::shared_ptr<IComponent> get_Item(const rt::Variant& Index) override;
+    void Refresh() override;
+    std::vector<std::shared_ptr<IComponent>> get_NewEnum() override;
+    void Update() override;
+    std::shared_ptr<IComponent> GetComponent(int16_t CNO) override;
+
+    // ---- inside the system ----
+    // Takes the collection's data context as its own.
+    void CopyDataContext(const std::shared_ptr<IComponents>& Components);
+    // Adds a clone of the source narrowed by the filter, under the source's
+    // name (a second clone of one name raises 457).
+    void AddClone(const std::shared_ptr<IComponent>& Source, const std::string& Filter);
+
+    rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
+    std::shared_ptr<rt::Object> QueryFacet(const std::type_info& iface) override;
+    std::string TypeName() const override { return "ComponentsClone"; }
+
+private:
+    [[noreturn]] void Refuse(int32_t messageId) const;
+    rt::Collection& Items();
+
+    std::shared_ptr<rt::Collection> items_;
+    std::shared_ptr<IDataContext> dataContext_;
+    std::weak_ptr<rt::Object> facet_;
+};
+
+}  // namespace pelmora
