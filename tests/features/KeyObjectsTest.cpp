@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "metadata/CommonFakes.h"
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
 #include "pelmora/interfaces/Components.h"
@@ -445,4 +446,33 @@ TEST(KeyObjects, LateBoundMembersOfEachFace) {
     rt::CallByName(qz, "Clear", rt::InvokeKind::Method);
     EXPECT_EQ(rt::CLng(rt::CallByName(obj, "Count", rt::InvokeKind::PropertyGet)), 0);
     rt::UnregisterClass(pelmora::kKeyObjectsProgId);
+}
+
+// ---- tracing ----
+
+class KeyObjectsTrace : public commontest::CommonTest {};
+
+TEST_F(KeyObjectsTrace, AddReportsTheKeyAndBuildKeyItsResult) {
+    auto keys = KeyObjects::New();
+    trace->mask = 0x400002 | 0x400100 | 0x400004;
+    keys->Add(Key(106, -1));
+    std::vector<std::string> seen;
+    for (auto& c : trace->calls) {
+        EXPECT_EQ(c.subsystem, "Tessaly Components Subsystem");
+        EXPECT_EQ(c.file, "KeyObjects");
+        std::string line = c.kind + " " + c.procedure;
+        if (c.kind == "Value") line += " " + c.label + " " + c.name + "=" + rt::CStr(c.value);
+        seen.push_back(line);
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"Enter Add", "Enter BuildKey",
+                                              "Value BuildKey Return value BuildKey=106\t-1\t0\t0",
+                                              "Exit BuildKey", "Value Add Intermediate value 1 sKey=106\t-1\t0\t0",
+                                              "Exit Add"}));
+
+    // Without the value bits only entry and exit are traced.
+    trace->calls.clear();
+    trace->mask = 0x400002;
+    keys->Add(Key(106, -1));
+    EXPECT_EQ(trace->calls.size(), 4u);
+    EXPECT_EQ(keys->get_Count(), 1);
 }
