@@ -100,9 +100,16 @@ bool ContainsFolded(const char* data, size_t size, const std::u32string& lit) {
     auto p = reinterpret_cast<const unsigned char*>(data);
     auto end = p + size;
     if (lit.empty()) return true;
+    const uint32_t first = lit[0];
     while (p < end) {
-        if (PrefixAt(p, end, lit)) return true;
-        NextCodePoint(p, end);
+        if (*p < 0x80) {
+            // Most texts are ASCII: try a full match only where the first letter fits.
+            if (Fold(*p) == first && PrefixAt(p, end, lit)) return true;
+            ++p;
+        } else {
+            if (first >= 0x80 && PrefixAt(p, end, lit)) return true;
+            NextCodePoint(p, end);
+        }
     }
     return false;
 }
