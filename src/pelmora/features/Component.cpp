@@ -10,6 +10,7 @@
 #include "pelmora/features/BackwardPointer.h"
 #include "pelmora/features/modADOGlobal.h"
 #include "pelmora/interfaces/DataContext.h"
+#include "pelmora/interfaces/Geometry.h"
 #include "pelmora/interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "runtime/Dispatch.h"
@@ -322,13 +323,13 @@ std::shared_ptr<ado::Recordset> Component::get_GeometryRecordset() {
 
 void Component::putref_GeometryRecordset(const std::shared_ptr<ado::Recordset>& Geometry) { geometryRows_ = Geometry; }
 
-rt::ObjectPtr Component::GetGeometryService() {
+IGeometryService& Component::GetGeometryService() {
     if (!geometryService_) {
-        auto service = rt::CreateObject(kGeometryServiceProgId);
-        rt::CallByName(service, "DataContext", rt::InvokeKind::PropertySet, {rt::Variant(dataContext_)});
+        auto service = rt::QueryInterface<IGeometryService>(rt::CreateObject(kGeometryServiceProgId));
+        service->putref_DataContext(dataContext_);
         geometryService_ = service;
     }
-    return geometryService_;
+    return *geometryService_;
 }
 
 void Component::AssignNextGeometryID(const std::shared_ptr<ado::Recordset>& Recordset) {
@@ -355,9 +356,7 @@ rt::ObjectPtr Component::get_Geometry() {
     rt::Variant id = rs->GetValue(rt::Variant("QTX_ID"));
     if (IsNullOrEmpty(id)) return nullptr;
     auto geometryRows = OpenGeometryRecordset(rt::CLng(id));
-    rt::Variant g = rt::CallByName(GetGeometryService(), "ReadGeometry", rt::InvokeKind::Method,
-                                   {rt::Variant(geometryRows), rt::Variant(rs)});
-    return g.IsObject() ? g.Obj() : nullptr;
+    return GetGeometryService().ReadGeometry(geometryRows, rs);
 }
 
 void Component::putref_Geometry(const rt::ObjectPtr& Geometry) {
@@ -369,8 +368,7 @@ void Component::putref_Geometry(const rt::ObjectPtr& Geometry) {
     GeometryBeforeChange();
     if (IsNullOrEmpty(rows_->GetValue(rt::Variant("QTX_ID")))) AssignNextGeometryID(rows_);
     auto geometryRows = OpenGeometryRecordset(rt::CLng(rows_->GetValue(rt::Variant("QTX_ID"))));
-    rt::CallByName(GetGeometryService(), "WriteGeometry", rt::InvokeKind::Method,
-                   {rt::Variant(Geometry), rt::Variant(rows_), rt::Variant(geometryRows)});
+    GetGeometryService().WriteGeometry(Geometry, rows_, geometryRows);
     FireFieldChangeFI("QTX_GEOMETRY");
 }
 

@@ -33,11 +33,8 @@ namespace pelmora {
 
 class BackwardPointer;
 class IMetadataRecordsetFilterService;
+class IGeometryService;
 class TraceScope;
-
-// The ProgID of the product's geometry service (turns "_SDOGEOM" rows into
-// geometry objects and back).
-inline constexpr const char* kGeometryServiceProgId = "QTX.GeometryService";
 
 class Component : public rt::Object, public IComponent, public QzComponent {
 public:
@@ -141,7 +138,8 @@ private:
 
     void OpenComponentRecordset();
     void HookEvents();
-    rt::ObjectPtr GetGeometryService();
+    // The product's geometry service (by ProgID), made once per component.
+    IGeometryService& GetGeometryService();
     void AssignNextGeometryID(const std::shared_ptr<ado::Recordset>& Recordset);
     rt::Variant GeometryBeforeChange();
     void TraceComponentKeys(TraceScope& trace) const;
@@ -158,7 +156,7 @@ private:
     bool loaded_ = false;
     bool m_bAttributeInfoLoaded = false;
     std::shared_ptr<ado::Recordset> geometryRows_;
-    rt::ObjectPtr geometryService_;
+    std::shared_ptr<IGeometryService> geometryService_;
     std::shared_ptr<ado::Recordset> m_oAttributeInfoRS;
     std::shared_ptr<rt::Collection> m_colFunctionalInterfaces;
     std::shared_ptr<FieldInfoCollection> fieldInfos_;

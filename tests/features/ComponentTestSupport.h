@@ -1,0 +1,205 @@
+#pragma once
+// Shared set-up of the component tests: a writable copy of the sample
+// network behind a real metadata service, a data context that records what
+// the components send through it, and small helpers for errors and rows.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ado/Recordset.h"
+#include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/features/Component.h"
+#include "pelmora/interfaces/Components.h"
+#include "pelmora/interfaces/DataContext.h"
+#include "pelmora/interfaces/MetadataService.h"
+#include "pelmora/metadata/MetadataRecordsetFilterService.h"
+#include "pelmora/metadata/MetadataService.h"
+#include "product/Notification.h"
+#include "product/SqliteDataContext.h"
+#include "product/StandIns.h"
+#include "runtime/Error.h"
+#include "runtime/Object.h"
+#include "runtime/Vb.h"
+#include "support/SampleEnvironment.h"
+
+namespace componenttest {
+
+// The data context the components are given: the sample database, with
+// every parameterised open, row fetch and write recorded.
+class RecordingDataContext : public rt::Object, public pelmora::IDataContext, public pelmora::IDataContextRows {
+public:
+    struct Open {
+        std::string sql;
+        std::vector<rt::Variant> values;
+    };
+
+    explicit RecordingDataContext(std::shared_ptr<product::SqliteDataContext> inner) : inner_(std::move(inner)) {}
+
+    std::vector<Open> opens;
+    std::vector<std::string> plainOpens;
+    int componentRowFetches = 0;
+    int geometryRowFetches = 0;
+    rt::Variant lastRowsFIDs;
+    int updates = 0;
+    int32_t dataMode = 0;
+
+    product::SqliteDataContext& Inner() { return *inner_; }
+
+    std::shared_ptr<pelmora::IMetadataService> GetMetadataService() override { return inner_->GetMetadataService(); }
+    int32_t DataMode() override { return dataMode; }
+    std::shared_ptr<ado::Recordset> ExecuteSQL(const std::string& SQL, rt::Variant& RecordsAffected,
+                                               int32_t Options) override {
+        return inner_->ExecuteSQL(SQL, RecordsAffected, Options);
+    }
+    std::shared_ptr<ado::Recordset> ExecuteCommand(const std::shared_ptr<ado::Command>& Command,
+                                                   rt::Variant& RecordsAffected) override {
+        return inner_->ExecuteCommand(Command, RecordsAffected);
+    }
+    std::shared_ptr<ado::Recordset> OpenRecordset(const std::string& SQL) override {
+        plainOpens.push_back(SQL);
+        return inner_->OpenRecordset(SQL);
+    }
+    void UpdateRecordset(const std::shared_ptr<ado::Recordset>& Recordset, int32_t AffectRecords) override {
+        ++updates;
+        inner_->UpdateRecordset(Recordset, AffectRecords);
+    }
+    std::shared_ptr<ado::Recordset> OpenParameterizedRecordset(const std::string& SQL, int32_t CursorType,
+                                                               int32_t LockType, int32_t Options,
+                                                               rt::Variant& Parameters) override {
+        Open o{SQL, {}};
+        if (Parameters.IsArray())
+            for (const auto& v : Parameters.Array()->Data()) o.values.push_back(v);
+        opens.push_back(o);
+        return inner_->OpenParameterizedRecordset(SQL, CursorType, LockType, Options, Parameters);
+    }
+    std::shared_ptr<ado::Recordset> ExecuteParameterizedSQL(const std::string& SQL, rt::Variant& RecordsAffected,
+                                                            int32_t Options, rt::Variant& Parameters) override {
+        return inner_->ExecuteParameterizedSQL(SQL, RecordsAffected, Options, Parameters);
+    }
+    std::shared_ptr<ado::Recordset> OpenParameterizedRecordsetEx(const std::string& SQL, int32_t CursorType,
+                                                                 int32_t LockType, int32_t Options,
+                                                                 rt::Variant& Parameters) override {
+        return inner_->OpenParameterizedRecordsetEx(SQL, CursorType, LockType, Options, Parameters);
+    }
+    std::shared_ptr<ado::Recordset> GetComponentRows(const std::string& TableName, const rt::Variant& FIDs,
+                                                     int16_t CNO) override {
+        ++componentRowFetches;
+        lastRowsFIDs = FIDs;
+        return inner_->GetComponentRows(TableName, FIDs, CNO);
+    }
+    std::shared_ptr<ado::Recordset> GetGeometryRows(const std::string& TableName, const rt::Variant& FIDs,
+                                                    int16_t CNO) override {
+        ++geometryRowFetches;
+        lastRowsFIDs = FIDs;
+        return inner_->GetGeometryRows(TableName, FIDs, CNO);
+    }
+
+private:
+    std::shared_ptr<product::SqliteDataContext> inner_;
+};
+
+class ComponentFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        env_ = &pelmora_test::SampleEnvironment::Get();
+        rt::Apartment::Reset();
+        product::RegisterProductStandIns();
+        product::RegisterApplicationClasses();
+        pelmora::RegisterMetadataClasses();
+        pelmora::RegisterMetadataRecordsetFilterService();
+        pelmora::RegisterComponentClasses();
+        recorder_ = std::make_shared<product::DialogRecorder>();
+        product::InstallDialogRecorder(recorder_);
+        ::setenv("PELMORA_CONFIGURATION_MAP", env_->ConfigurationMapPath().c_str(), 1);
+        previousDirectory_ = std::filesystem::current_path();
+        std::filesystem::current_path(env_->NewFolder("components"));
+        metadata_ = std::make_shared<pelmora::MetadataService>();
+        metadata_->put_Configuration(env_->ConfigurationName());
+        sqlite_ = env_->OpenDataContext();
+        sqlite_->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata_));
+        dc_ = std::make_shared<RecordingDataContext>(sqlite_);
+    }
+
+    void TearDown() override {
+        dc_.reset();
+        sqlite_.reset();
+        metadata_.reset();
+        std::filesystem::current_path(previousDirectory_);
+        product::InstallDialogRecorder(nullptr);
+        rt::Apartment::Reset();
+    }
+
+    std::shared_ptr<pelmora::IDataContext> Context() { return dc_; }
+
+    // A component of the sample with its data context, CNO and FIDs set.
+    std::shared_ptr<pelmora::Component> NewComponent(int16_t cno, std::vector<int32_t> fids) {
+        auto c = std::make_shared<pelmora::Component>();
+        c->putref_DataContext(dc_);
+        c->put_CNO(cno);
+        for (int32_t f : fids) c->AddFID(rt::Variant(f));
+        return c;
+    }
+
+    // A query on the database as it stands now, bypassing every component.
+    std::vector<std::string> Column(const std::string& sql, const std::string& field) {
+        std::vector<std::string> out;
+        auto rs = sqlite_->OpenRecordset(sql);
+        for (; !rs->get_EOF(); rs->MoveNext()) {
+            rt::Variant v = rs->GetValue(rt::Variant(field));
+            out.push_back(v.IsNull() ? "Null" : rt::CStr(v));
+        }
+        return out;
+    }
+
+    const pelmora_test::SampleEnvironment* env_ = nullptr;
+    std::shared_ptr<product::DialogRecorder> recorder_;
+    std::filesystem::path previousDirectory_;
+    std::shared_ptr<pelmora::MetadataService> metadata_;
+    std::shared_ptr<product::SqliteDataContext> sqlite_;
+    std::shared_ptr<RecordingDataContext> dc_;
+};
+
+// The error a call raises (Number 0 and empty texts when it raises none).
+inline rt::ComError ErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const rt::ComError& e) {
+        return e;
+    }
+    return rt::ComError(0, "", "");
+}
+
+inline std::string Message(int32_t id) { return pelmora::LoadResStringWithParams(static_cast<int16_t>(id)); }
+
+// The values of one field over the visible rows, from the first.
+inline std::vector<std::string> Values(const std::shared_ptr<ado::Recordset>& rs, const std::string& field) {
+    std::vector<std::string> out;
+    if (rs->get_BOF() && rs->get_EOF()) return out;
+    for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext()) {
+        rt::Variant v = rs->GetValue(rt::Variant(field));
+        out.push_back(v.IsNull() ? "Null" : rt::CStr(v));
+    }
+    return out;
+}
+
+// A Long array from 0, as callers pass several FIDs.
+inline rt::Variant LongArray(const std::vector<int32_t>& v) {
+    auto a = rt::Variant::MakeArray(rt::vbLong, 0, static_cast<int32_t>(v.size()) - 1);
+    for (size_t i = 0; i < v.size(); ++i) a.ArrayMut()->Set(static_cast<int32_t>(i), rt::Variant(v[i]));
+    return a;
+}
+
+inline std::vector<int32_t> FIDsOf(const pelmora::Component& c) {
+    std::vector<int32_t> out;
+    rt::Variant a = c.get_FIDs();
+    if (c.get_FIDCount() == 0) return out;
+    for (const auto& v : a.Array()->Data()) out.push_back(v.I4());
+    return out;
+}
+
+}  // namespace componenttest
