@@ -4,6 +4,7 @@
 #include <string>
 
 #include "runtime/Object.h"
+#include "runtime/Variant.h"
 
 namespace varsk1 {
 
@@ -18,5 +19,11 @@ int32_t LoadResStringWith5Parameters(const std::string& templ, std::string& buff
 // The desktop GIS application object, or nullptr when the process runs
 // outside it.
 std::shared_ptr<rt::Object> GetYvApplicationDispatch();
+
+// Turns a stored interface-argument blob (a Byte array, as a BLOB column
+// reads) into the argument list it holds: a Variant array with the bounds
+// stored in it, or Empty for Null, Empty, an empty blob or no arguments.
+// A damaged or foreign blob raises. The format is in docs/EXTENSIONS.md.
+void ConvertBlobToArray(const rt::Variant& Blob, rt::Variant& Result);
 
 }  // namespace varsk1
