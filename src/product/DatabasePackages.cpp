@@ -4,6 +4,7 @@
 
 #include "product/OracleDialect.h"
 #include "product/SqliteConnection.h"
+#include "product/WorkOperationsPackage.h"
 
 namespace product {
 
@@ -286,6 +287,8 @@ void RegisterBuiltinPackages(PackageRegistry& registry) {
     seq.outArgs = {false, true};
     seq.body = &GetSeqVal;
     registry.Register("QTX_GETSEQVAL.GETSEQVAL", std::move(seq));
+
+    RegisterWorkOperationsPackage(registry);
 }
 
 }  // namespace product

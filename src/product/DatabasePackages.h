@@ -55,7 +55,8 @@ private:
     std::map<std::string, Routine> routines_;
 };
 
-// Registers QTXUTILITY and QTX_GETSEQVAL into a registry (Global does it).
+// Registers QTXUTILITY, QTX_GETSEQVAL and QTX_WORKOPERATIONS into a registry
+// (Global does it).
 void RegisterBuiltinPackages(PackageRegistry& registry);
 
 // ---- the value-list encoding ----

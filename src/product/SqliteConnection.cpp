@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <unordered_map>
 
 namespace product {
 
@@ -320,7 +321,13 @@ SqliteConnection::SqliteConnection(const std::string& path, const Options& optio
     }
 }
 
+struct SqliteConnection::StatementCache {
+    static constexpr size_t kMaxStatements = 64;
+    std::unordered_map<std::string, Stmt> statements;
+};
+
 SqliteConnection::~SqliteConnection() {
+    cache_.reset();  // statements are finalized before the connection closes
     if (db_) sqlite3_close_v2(db_);
 }
 
@@ -613,6 +620,48 @@ int64_t SqliteConnection::Execute(const std::string& sql, const std::vector<rt::
     int64_t changes = 0;
     Query(sql, values, sql, &changes);
     return changes;
+}
+
+int64_t SqliteConnection::ExecuteCached(const std::string& sql, const std::vector<rt::Variant>& values) {
+    if (!cache_) cache_ = std::make_unique<StatementCache>();
+    auto it = cache_->statements.find(sql);
+    if (it == cache_->statements.end()) {
+        sqlite3_stmt* raw = nullptr;
+        const char* tail = nullptr;
+        int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &raw,
+                                    &tail);
+        if (rc != SQLITE_OK) RaiseLastError(rc, sql);
+        Stmt st(raw);
+        if (!st) throw DatabaseError(900, "invalid SQL statement: the text holds no statement" + Quoted(sql));
+        for (const char* p = tail; p && *p; ++p)
+            if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n' && *p != ';')
+                throw DatabaseError(933, "SQL command not properly ended" + Quoted(sql));
+        if (cache_->statements.size() >= StatementCache::kMaxStatements) cache_->statements.clear();
+        it = cache_->statements.emplace(sql, std::move(st)).first;
+    }
+    sqlite3_stmt* st = it->second.get();
+    // Ready for the next run whatever happens to this one.
+    struct ResetAfter {
+        sqlite3_stmt* st;
+        ~ResetAfter() {
+            sqlite3_reset(st);
+            sqlite3_clear_bindings(st);
+        }
+    } resetAfter{st};
+    int params = sqlite3_bind_parameter_count(st);
+    if (params != static_cast<int>(values.size())) {
+        if (params > static_cast<int>(values.size()))
+            throw DatabaseError(1008, "not all variables bound: " + std::to_string(params) + " markers, " +
+                                          std::to_string(values.size()) + " values" + Quoted(sql));
+        throw DatabaseError(1036, "illegal variable name/number: " + std::to_string(params) + " markers, " +
+                                      std::to_string(values.size()) + " values" + Quoted(sql));
+    }
+    for (size_t k = 0; k < values.size(); ++k) BindValue(db_, st, static_cast<int>(k + 1), values[k], sql);
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) RaiseLastError(rc, sql);
+    return sqlite3_changes64(db_);
 }
 
 void SqliteConnection::ExecuteRaw(const std::string& sql) {

@@ -20,6 +20,8 @@ public:
 
     std::string get_Value() const { return buffer_; }
     int32_t get_Length() const { return length_; }
+    // The capacity in characters, fixed at the first initialisation.
+    int32_t get_MaxLength() const { return maxLength_; }
 
     // Empties the list; nLength above 0 reserves that much room. The maximum
     // length is fetched once and then kept.

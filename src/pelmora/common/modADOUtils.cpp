@@ -1,5 +1,6 @@
 #include "pelmora/common/modADOUtils.h"
 
+#include "runtime/Error.h"
 #include "runtime/Object.h"
 #include "runtime/Vb.h"
 
@@ -28,6 +29,11 @@ int32_t GetMaxListLength() {
     else
         cached.value = 10000;
     return cached.value;
+}
+
+void SetMaxListLength(int32_t length) {
+    if (length <= 0) rt::RaiseVbError(rt::vberr::InvalidProcedureCall);
+    rt::Apartment::Current().Get<MaxListLength>().value = length;
 }
 
 }  // namespace pelmora

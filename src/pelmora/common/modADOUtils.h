@@ -7,6 +7,9 @@ namespace pelmora {
 
 // The maximum length of a value list, computed once per apartment.
 int32_t GetMaxListLength();
+// Sets the apartment's maximum list length (above 0), so that tests and tools
+// can work with short lists; value lists created afterwards take it.
+void SetMaxListLength(int32_t length);
 // The database kind the system works on.
 std::string GetDatabaseType();
 

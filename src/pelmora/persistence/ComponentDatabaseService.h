@@ -1,21 +1,37 @@
 #pragma once
-// Component persistence: turns the pending edits of components into one
-// batch of work operations, sent to the database through the data context
-// only when the batch ends. Callers create one per save and use it in the
-// order DataContext, BeginComponentOperations, UpdateComponent once per
-// component, EndComponentOperations; releasing it drops whatever is queued.
+// Component persistence: turns the pending edits of components into typed
+// work-operation lists and writes them with one call of
+// QTX_WORKOPERATIONS.UPDATEFEATURES per block, inside an anonymous block that
+// sets a savepoint and rolls back to it on any database error. Callers
+// create one per save and use it in the order DataContext,
+// BeginComponentOperations, UpdateComponent once per component,
+// EndComponentOperations; releasing it drops whatever is queued.
+//
+// When a list is full the batch is cut: the block built so far is closed
+// and kept with its 60 parameters, and a new block begins. The end runs the
+// kept blocks in order, then the last one, all in the data context's one
+// transaction, so a failure in any block leaves the database as at the
+// savepoint the first block set.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "ado/Command.h"
 #include "ado/Recordset.h"
+#include "runtime/Error.h"
 #include "runtime/Object.h"
+
+namespace rt {
+class Collection;
+}
 
 namespace pelmora {
 
 class IDataContext;
 class IComponent;
+class WorkOperationsStrings;
 
 inline constexpr const char* kComponentDatabaseServiceProgId = "QzPelmora.ComponentDatabaseService";
 
@@ -31,42 +47,107 @@ public:
     virtual void BeginComponentOperations() = 0;
     // Queues the pending rows of the component and of its geometry rows;
     // nothing without a batch or without a component. A pending row without
-    // component name or key raises 0x80040000 + 23284.
+    // component name or key raises 0x80040000 + 23287 (holding 23284).
     virtual void UpdateComponent(const std::shared_ptr<IComponent>& objComponent) = 0;
     // Sends what is queued in one transaction inside a savepoint; a database
-    // failure rolls back to the savepoint and raises 0x80040000 + 23288. The
-    // service is reset (no batch, nothing queued) in every case.
+    // failure rolls back to the savepoint and raises 0x80040000 + 23288. A
+    // successful end leaves the service idle.
     virtual void EndComponentOperations() = 0;
 };
 
 class ComponentDatabaseService : public rt::Object, public IComponentDatabaseService {
 public:
-    // The pending rows of one component as queued.
-    struct QueuedComponent {
-        std::string name;
-        std::string tableName;
-        std::vector<ado::PendingRow> rows;
-        std::vector<ado::PendingRow> geometryRows;
+    // The ten lists, in the order their parameters are sent.
+    enum ListId {
+        NewAttributeNumeric,
+        NewAttributeString,
+        NewAttributeDate,
+        NewGeomAttribute,
+        SetAttributeNumeric,
+        SetAttributeString,
+        SetAttributeDate,
+        SetGeometryAttribute,
+        DeleteComponent,
+        DeleteGeometryComponent,
+        kListCount
     };
+    static constexpr int kParameterCount = 60;
 
+    ComponentDatabaseService();
+    ~ComponentDatabaseService() override;
+
+    // ---- _ComponentDatabaseService ----
     void putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) override;
-    void BeginComponentOperations() override;
+    std::shared_ptr<IDataContext> get_DataContext() const { return dataContext_; }
     void UpdateComponent(const std::shared_ptr<IComponent>& objComponent) override;
+    void BeginComponentOperations() override;
+    void CancelComponentOperations();
     void EndComponentOperations() override;
+    void WOSEndComponentOperations();
 
     // ---- inside the system ----
     bool Begun() const { return begun_; }
-    const std::vector<QueuedComponent>& Queued() const { return queued_; }
+    bool Queued() const { return queued_; }
     std::shared_ptr<IDataContext> DataContext() const { return dataContext_; }
+    // The list of that kind (created on first use).
+    WorkOperationsStrings& List(ListId id);
+    // The block being built and the closed blocks waiting to be sent.
+    const std::string& BlockText() const { return blockText_; }
+    const std::vector<std::string>& SavedBlocks() const { return savedBlocks_; }
+    // The call with its 60 decoder-wrapped placeholders.
+    const std::string& GetUpdateFeaturesCallText();
 
+    static const std::string& GetBlockBeginText();
+    static const std::string& GetOperationStartText();
+    static const std::string& GetBlockContinuationText();
+    static const std::string& GetBlockCutEndText();
+    static const std::string& GetBlockFinalEndText();
+    static const std::string& GetRecoveryBlockText();
+    // The label of parameter k (1 to 60): its list's name and member.
+    static std::string ParameterLabel(int k);
+
+    // Closes the block being built with the call, keeps it with the
+    // parameters of the current lists, empties the lists and begins a
+    // continuation block.
+    void CutWorkOperationBlock();
+
+    rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
     std::string TypeName() const override { return "ComponentDatabaseService"; }
 
 private:
-    void Reset();
+    using ParameterSet = std::vector<ado::ParameterPtr>;
+
+    void ClearSavedBlocks();
+    void ClearWorkOperationLists();
+    void ExecuteBlock(const std::string& blockText);
+    void RestoreBlockParameters(size_t index);
+    void DeleteCommandParameters();
+    void BindWorkOperationParameters();
+    ado::ParameterPtr WOSCreateStringParameter(const std::string& listText);
+    [[noreturn]] void RaiseWrapped(int32_t number, const rt::ComError& failure) const;
+
+    // ---- pending-row collection ----
+    void QueueNewAttributeRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,
+                              const std::shared_ptr<rt::Collection>& fieldInfos);
+    void QueueChangedAttributeRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs);
+    void QueueDeletedComponentRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs);
+    void QueueNewGeometryRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs);
+    void QueueChangedGeometryRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs);
+    void QueueDeletedGeometryComponent(const std::string& name, const std::shared_ptr<ado::Recordset>& rs);
+    void GeometryPass(const std::string& name, const std::shared_ptr<ado::Recordset>& rs);
+    // Offers an entry to a list, cutting the batch when it does not fit.
+    template <class CanAdd, class Add>
+    void Queue(CanAdd&& canAdd, Add&& add);
 
     std::shared_ptr<IDataContext> dataContext_;
     bool begun_ = false;
-    std::vector<QueuedComponent> queued_;
+    bool queued_ = false;
+    std::string blockText_;
+    std::vector<std::string> savedBlocks_;
+    std::vector<ParameterSet> savedParameterSets_;
+    ado::CommandPtr command_;
+    std::array<std::shared_ptr<WorkOperationsStrings>, kListCount> lists_;
+    std::string callText_;
 };
 
 void RegisterComponentDatabaseService();

@@ -1,0 +1,376 @@
+// The pending-row collection of ComponentDatabaseService: the pending rows
+// of one component, and of its relational geometry rows, become entries of
+// the work-operation lists.
+#include <set>
+#include <utility>
+
+#include "ado/Recordset.h"
+#include "pelmora/common/TraceScope.h"
+#include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/features/Component.h"
+#include "pelmora/features/FieldInfo.h"
+#include "pelmora/interfaces/Components.h"
+#include "pelmora/persistence/ComponentDatabaseService.h"
+#include "pelmora/persistence/WorkOperationsStrings.h"
+#include "runtime/Vb.h"
+
+namespace pelmora {
+
+namespace {
+
+constexpr const char* kFile = "ComponentDatabaseService";
+constexpr int16_t kMsgSource = 23283;
+constexpr int16_t kMsgNoKey = 23284;
+constexpr int16_t kMsgComponent = 23287;
+constexpr int16_t kMsgAddedRow = 23289;
+constexpr int16_t kMsgChangedRow = 23290;
+constexpr int16_t kMsgDeletedRow = 23291;
+
+std::string SourceText() { return MessageObject()->GetMessageText(kMsgSource, 0); }
+
+bool IsNullOrEmpty(const rt::Variant& v) { return v.IsNull() || v.IsEmpty(); }
+
+bool NameIn(const std::string& name, std::initializer_list<const char*> names) {
+    for (const char* n : names)
+        if (name == n) return true;
+    return false;
+}
+
+bool SkippedInAddedRow(const std::string& n) {
+    return NameIn(n, {"QTX_FNO", "QTX_FID", "QTX_CNO", "QTX_CID", "QTX_GEOMETRY", "LTT_STATUS", "LTT_ID",
+                      "LTT_DATE", "LTT_TID"});
+}
+bool SkippedInChangedRow(const std::string& n) { return n == "QTX_ID" || SkippedInAddedRow(n); }
+bool SkippedInGeometryRow(const std::string& n) {
+    return NameIn(n, {"QTX_ID", "QTX_FNO", "QTX_FID", "QTX_CNO", "QTX_CID", "SDO_ESEQ", "SDO_SEQ", "LTT_STATUS",
+                      "LTT_ID", "LTT_DATE", "LTT_TID"});
+}
+
+// Two values differ; a comparison with Null on either side counts as no
+// difference, as in VB's If a <> b.
+bool Differ(const rt::Variant& a, const rt::Variant& b) {
+    if (a.IsNull() || b.IsNull()) return false;
+    return !rt::VariantEquals(a, b);
+}
+
+// A field changed between its original and current value.
+bool Changed(const rt::Variant& current, const rt::Variant& original) {
+    return Differ(current, original) || current.IsNull() != original.IsNull() ||
+           current.IsEmpty() != original.IsEmpty();
+}
+
+// The value compared with a column default: numbers and dates as text.
+rt::Variant ComparisonValue(const rt::Variant& v) {
+    if (v.IsNull()) return v;
+    if (v.Type() == rt::vbDate || (v.IsNumericType() && v.Type() != rt::vbBoolean)) return rt::Variant(rt::CStr(v));
+    return v;
+}
+
+void CheckKeys(const std::string& name, std::initializer_list<const rt::Variant*> keys) {
+    bool missing = name.empty();
+    for (const auto* k : keys) missing = missing || IsNullOrEmpty(*k);
+    if (missing) RaiseError(kMsgNoKey, SourceText(), rt::Variant(kMsgNoKey));
+}
+
+rt::Variant Original(const std::shared_ptr<ado::Recordset>& rs, int32_t index) {
+    return rs->FieldOriginalValue(index);
+}
+
+int32_t Index(const std::shared_ptr<ado::Recordset>& rs, const char* name) {
+    int32_t k = rs->FieldIndex(name);
+    if (k < 0)
+        throw rt::ComError(ado::err::ItemNotFound, "ADODB.Fields",
+                           std::string("Item cannot be found in the collection corresponding to the requested name "
+                                       "or ordinal: ") +
+                               name);
+    return k;
+}
+
+}  // namespace
+
+template <class CanAdd, class Add>
+void ComponentDatabaseService::Queue(CanAdd&& canAdd, Add&& add) {
+    queued_ = true;
+    if (!canAdd()) CutWorkOperationBlock();
+    add();
+}
+
+void ComponentDatabaseService::UpdateComponent(const std::shared_ptr<IComponent>& objComponent) {
+    TraceScope trace(kFile, "UpdateComponent");
+    if (!objComponent || !begun_) return;
+    try {
+        std::string name = objComponent->get_Name();
+        if (!objComponent->get_RecordsetLocal()) return;
+
+        auto rs = objComponent->get_Recordset();
+        if (!rs) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+        rs->put_Filter(rt::Variant(int32_t{ado::adFilterPendingRecords}));
+        if (!(rs->get_BOF() && rs->get_EOF())) {
+            bool infosRead = false;
+            std::shared_ptr<rt::Collection> fieldInfos;
+            rs->MoveFirst();
+            while (!rs->get_EOF()) {
+                switch (rs->get_EditMode()) {
+                    case ado::adEditInProgress:
+                        QueueChangedAttributeRow(name, rs);
+                        break;
+                    case ado::adEditAdd:
+                        if (!infosRead) {
+                            fieldInfos = rt::QueryInterface<Component>(objComponent)->get_FieldInfoCollection();
+                            infosRead = true;
+                        }
+                        QueueNewAttributeRow(name, rs, fieldInfos);
+                        break;
+                    case ado::adEditDelete:
+                        QueueDeletedComponentRow(name, rs);
+                        break;
+                    default:
+                        break;
+                }
+                rs->MoveNext();
+            }
+        }
+        rs->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
+
+        auto geometry = rt::QueryInterface<Component>(objComponent)->get_GeometryRecordset();
+        if (!geometry) return;
+        GeometryPass(name, geometry);
+    } catch (const rt::ComError& e) {
+        RaiseWrapped(kMsgComponent, e);
+    }
+}
+
+void ComponentDatabaseService::GeometryPass(const std::string& name, const std::shared_ptr<ado::Recordset>& rs) {
+    rs->put_Sort("QTX_FID,QTX_CID");
+    rs->put_Filter(rt::Variant(int32_t{ado::adFilterPendingRecords}));
+    if (rs->get_BOF() && rs->get_EOF()) {
+        rs->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
+        return;
+    }
+    const int32_t fid = Index(rs, "QTX_FID"), cid = Index(rs, "QTX_CID");
+
+    // Deletions: one entry per (FID, CID) group holding a deleted row; the
+    // database removes every row of such a group.
+    std::set<std::pair<int32_t, int32_t>> deletedGroups;
+    {
+        bool group = false;
+        rt::Variant prevFid, prevCid;
+        bool havePrev = false;
+        rs->MoveFirst();
+        while (!rs->get_EOF()) {
+            bool deleted = rs->get_EditMode() == ado::adEditDelete;
+            rt::Variant f = deleted ? Original(rs, fid) : rs->FieldValue(fid);
+            rt::Variant c = deleted ? Original(rs, cid) : rs->FieldValue(cid);
+            if (!havePrev || Differ(f, prevFid) || Differ(c, prevCid)) group = false;
+            if (!group && deleted) {
+                QueueDeletedGeometryComponent(name, rs);
+                deletedGroups.emplace(rt::CLng(f), rt::CLng(c));
+                group = true;
+            }
+            prevFid = f;
+            prevCid = c;
+            havePrev = true;
+            rs->MoveNext();
+        }
+    }
+    auto inDeletedGroup = [&](const std::shared_ptr<ado::Recordset>& r) {
+        rt::Variant f = r->FieldValue(fid), c = r->FieldValue(cid);
+        if (IsNullOrEmpty(f) || IsNullOrEmpty(c)) return false;
+        return deletedGroups.count({rt::CLng(f), rt::CLng(c)}) != 0;
+    };
+
+    // Additions, then changed rows: a changed row of a group that is being
+    // deleted goes in again as a new row, any other sets its changed fields.
+    rs->MoveFirst();
+    while (!rs->get_EOF()) {
+        auto mode = rs->get_EditMode();
+        if (mode == ado::adEditAdd)
+            QueueNewGeometryRow(name, rs);
+        else if (mode == ado::adEditInProgress)
+            inDeletedGroup(rs) ? QueueNewGeometryRow(name, rs) : QueueChangedGeometryRow(name, rs);
+        rs->MoveNext();
+    }
+
+    // The untouched rows of a deleted group would go with it: they go in
+    // again as well.
+    rs->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
+    if (!deletedGroups.empty() && !(rs->get_BOF() && rs->get_EOF())) {
+        rs->MoveFirst();
+        while (!rs->get_EOF()) {
+            if (rs->get_EditMode() == ado::adEditNone && inDeletedGroup(rs)) QueueNewGeometryRow(name, rs);
+            rs->MoveNext();
+        }
+    }
+}
+
+void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,
+                                                    const std::shared_ptr<rt::Collection>& fieldInfos) {
+    try {
+        rt::Variant fno = rs->FieldValue(Index(rs, "QTX_FNO"));
+        rt::Variant fid = rs->FieldValue(Index(rs, "QTX_FID"));
+        rt::Variant cid = rs->FieldValue(Index(rs, "QTX_CID"));
+        CheckKeys(name, {&fno, &fid, &cid});
+        const int32_t FNO = rt::CLng(fno), FID = rt::CLng(fid), CID = rt::CLng(cid);
+        const int32_t count = rs->FieldCount();
+        for (int32_t k = 0; k < count; ++k) {
+            const ado::FieldDesc& desc = rs->DescAt(k);
+            const std::string& field = desc.name;
+            if (SkippedInAddedRow(field)) continue;
+            rt::Variant value = rs->FieldValue(k);
+            const bool isId = field == "QTX_ID";
+            if (isId && value.IsEmpty()) value = rt::Variant::Null();
+            if (value.IsEmpty()) continue;
+
+            bool found = false;
+            rt::Variant defaultValue;
+            try {
+                if (auto info = FindFieldInfo(fieldInfos, field)) {
+                    defaultValue = info->get_DefaultValue();
+                    found = true;
+                }
+            } catch (const rt::ComError&) {
+                // No descriptor: the field has no default.
+            }
+            rt::Variant compared = ComparisonValue(value);
+            bool queue = isId || !found || Differ(compared, defaultValue) ||
+                         compared.IsNull() != defaultValue.IsNull() || defaultValue.IsEmpty();
+            if (!queue) continue;
+
+            const int32_t type = desc.type;
+            ListId id = NewAttributeNumeric;
+            switch (WorkOperationsStrings::ClassOfType(type)) {
+                case WorkOperationsStrings::kString: id = NewAttributeString; break;
+                case WorkOperationsStrings::kDate: id = NewAttributeDate; break;
+                default: break;
+            }
+            WorkOperationsStrings& list = List(id);
+            Queue([&] { return list.CanAddNewAttribute(FNO, FID, name, field, CID, value, type); },
+                  [&] { List(id).AddNewAttribute(FNO, FID, name, field, CID, value, type); });
+        }
+    } catch (const rt::ComError& e) {
+        RaiseWrapped(kMsgAddedRow, e);
+    }
+}
+
+void ComponentDatabaseService::QueueChangedAttributeRow(const std::string& name,
+                                                        const std::shared_ptr<ado::Recordset>& rs) {
+    try {
+        rt::Variant fno = rs->FieldValue(Index(rs, "QTX_FNO"));
+        rt::Variant fid = rs->FieldValue(Index(rs, "QTX_FID"));
+        rt::Variant cid = rs->FieldValue(Index(rs, "QTX_CID"));
+        CheckKeys(name, {&fno, &fid, &cid});
+        const int32_t FNO = rt::CLng(fno), FID = rt::CLng(fid), CID = rt::CLng(cid);
+        const int32_t count = rs->FieldCount();
+        for (int32_t k = 0; k < count; ++k) {
+            const ado::FieldDesc& desc = rs->DescAt(k);
+            const std::string& field = desc.name;
+            if (SkippedInChangedRow(field)) continue;
+            rt::Variant value = rs->FieldValue(k);
+            if (!Changed(value, Original(rs, k))) continue;
+            const int32_t type = desc.type;
+            ListId id = SetAttributeNumeric;
+            switch (WorkOperationsStrings::ClassOfType(type)) {
+                case WorkOperationsStrings::kString: id = SetAttributeString; break;
+                case WorkOperationsStrings::kDate: id = SetAttributeDate; break;
+                default: break;
+            }
+            Queue([&] { return List(id).CanAddSetAttribute(FNO, FID, name, field, CID, value, type); },
+                  [&] { List(id).AddSetAttribute(FNO, FID, name, field, CID, value, type); });
+        }
+    } catch (const rt::ComError& e) {
+        RaiseWrapped(kMsgChangedRow, e);
+    }
+}
+
+void ComponentDatabaseService::QueueDeletedComponentRow(const std::string& name,
+                                                        const std::shared_ptr<ado::Recordset>& rs) {
+    try {
+        rt::Variant fno = Original(rs, Index(rs, "QTX_FNO"));
+        rt::Variant fid = Original(rs, Index(rs, "QTX_FID"));
+        rt::Variant cid = Original(rs, Index(rs, "QTX_CID"));
+        CheckKeys(name, {&fno, &fid, &cid});
+        const int32_t FNO = rt::CLng(fno), FID = rt::CLng(fid), CID = rt::CLng(cid);
+        Queue([&] { return List(DeleteComponent).CanAddDeleteComponent(FNO, FID, name, CID); },
+              [&] { List(DeleteComponent).AddDeleteComponent(FNO, FID, name, CID); });
+    } catch (const rt::ComError& e) {
+        RaiseWrapped(kMsgDeletedRow, e);
+    }
+}
+
+void ComponentDatabaseService::QueueDeletedGeometryComponent(const std::string& name,
+                                                             const std::shared_ptr<ado::Recordset>& rs) {
+    try {
+        rt::Variant fno = Original(rs, Index(rs, "QTX_FNO"));
+        rt::Variant fid = Original(rs, Index(rs, "QTX_FID"));
+        rt::Variant cid = Original(rs, Index(rs, "QTX_CID"));
+        CheckKeys(name, {&fno, &fid, &cid});
+        const int32_t FNO = rt::CLng(fno), FID = rt::CLng(fid), CID = rt::CLng(cid);
+        Queue([&] {
+            return List(DeleteGeometryComponent).CanAddDeleteGeometryComponent(FNO, FID, name, CID);
+        }, [&] { List(DeleteGeometryComponent).AddDeleteGeometryComponent(FNO, FID, name, CID); });
+    } catch (const rt::ComError& e) {
+        RaiseWrapped(kMsgDeletedRow, e);
+    }
+}
+
+void ComponentDatabaseService::QueueNewGeometryRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs) {
+    try {
+        rt::Variant fno = rs->FieldValue(Index(rs, "QTX_FNO"));
+        rt::Variant fid = rs->FieldValue(Index(rs, "QTX_FID"));
+        rt::Variant cid = rs->FieldValue(Index(rs, "QTX_CID"));
+        rt::Variant eseq = rs->FieldValue(Index(rs, "SDO_ESEQ"));
+        rt::Variant seq = rs->FieldValue(Index(rs, "SDO_SEQ"));
+        CheckKeys(name, {&fno, &fid, &cid, &eseq, &seq});
+        const int32_t FNO = rt::CLng(fno), FID = rt::CLng(fid), CID = rt::CLng(cid);
+        const int32_t ESeq = rt::CLng(eseq), Seq = rt::CLng(seq);
+        const int32_t count = rs->FieldCount();
+        for (int32_t k = 0; k < count; ++k) {
+            const std::string& field = rs->DescAt(k).name;
+            if (SkippedInGeometryRow(field)) continue;
+            rt::Variant value = rs->FieldValue(k);
+            if (value.IsEmpty()) continue;
+            Queue([&] {
+                return List(NewGeomAttribute).CanAddNewGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value);
+            }, [&] { List(NewGeomAttribute).AddNewGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); });
+        }
+    } catch (const rt::ComError& e) {
+        RaiseWrapped(kMsgAddedRow, e);
+    }
+}
+
+// A changed geometry row sets its changed fields on the row of its original
+// keys.
+void ComponentDatabaseService::QueueChangedGeometryRow(const std::string& name,
+                                                       const std::shared_ptr<ado::Recordset>& rs) {
+    try {
+        const int32_t keyIndex[] = {Index(rs, "QTX_FNO"), Index(rs, "QTX_FID"), Index(rs, "QTX_CID"),
+                                    Index(rs, "SDO_ESEQ"), Index(rs, "SDO_SEQ")};
+        rt::Variant fno = Original(rs, keyIndex[0]), fid = Original(rs, keyIndex[1]), cid = Original(rs, keyIndex[2]);
+        rt::Variant eseq = Original(rs, keyIndex[3]), seq = Original(rs, keyIndex[4]);
+        CheckKeys(name, {&fno, &fid, &cid, &eseq, &seq});
+        // A row moved to other keys cannot be found by them: it is refused
+        // rather than written to the wrong row.
+        for (int32_t k : keyIndex)
+            if (Changed(rs->FieldValue(k), Original(rs, k)))
+                throw rt::ComError(rt::vberr::InvalidProcedureCall, kFile,
+                                   "The key field " + rs->DescAt(k).name +
+                                       " of a geometry row was changed; replace the geometry instead.");
+        const int32_t FNO = rt::CLng(fno), FID = rt::CLng(fid), CID = rt::CLng(cid);
+        const int32_t ESeq = rt::CLng(eseq), Seq = rt::CLng(seq);
+        const int32_t count = rs->FieldCount();
+        for (int32_t k = 0; k < count; ++k) {
+            const std::string& field = rs->DescAt(k).name;
+            if (SkippedInGeometryRow(field)) continue;
+            rt::Variant value = rs->FieldValue(k);
+            if (!Changed(value, Original(rs, k))) continue;
+            if (value.IsEmpty()) value = rt::Variant::Null();
+            Queue([&] {
+                return List(SetGeometryAttribute).CanAddSetGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value);
+            }, [&] { List(SetGeometryAttribute).AddSetGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); });
+        }
+    } catch (const rt::ComError& e) {
+        RaiseWrapped(kMsgChangedRow, e);
+    }
+}
+
+}  // namespace pelmora

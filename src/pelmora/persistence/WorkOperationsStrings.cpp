@@ -1,0 +1,277 @@
+#include "pelmora/persistence/WorkOperationsStrings.h"
+
+#include "pelmora/common/modYvCommonUtilities.h"
+#include "runtime/Error.h"
+#include "runtime/Vb.h"
+
+namespace pelmora {
+
+namespace {
+
+constexpr int16_t kMsgListSource = 25042;
+constexpr int16_t kMsgListFull = 25041;
+constexpr const char* kSource = "WorkOperationsStrings";
+
+std::string ListSourceText() {
+    try {
+        return MessageObject()->GetMessageText(kMsgListSource, 0);
+    } catch (...) {
+        return "";
+    }
+}
+
+const char* ClassName(int32_t cls) {
+    switch (cls) {
+        case WorkOperationsStrings::kNumeric: return "numeric";
+        case WorkOperationsStrings::kString: return "string";
+        case WorkOperationsStrings::kDate: return "date";
+        default: return "no";
+    }
+}
+
+// Runs a room test; a failure inside it counts as no room, so that the
+// caller cuts its batch and offers the entry again to empty lists.
+template <class F>
+bool NoFailure(F&& test) {
+    try {
+        return test();
+    } catch (const rt::ComError&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+WorkOperationsStrings::ValueClass WorkOperationsStrings::ClassOfType(int32_t adoType) {
+    switch (adoType) {
+        case 7: case 133: case 134: case 135:
+            return kDate;
+        case 8: case 129: case 130: case 200: case 201: case 202: case 203:
+            return kString;
+        default:
+            return kNumeric;
+    }
+}
+
+FastString& WorkOperationsStrings::List(Slot slot) {
+    auto& list = lists_[slot];
+    if (!list) list = std::make_shared<FastString>();
+    return *list;
+}
+
+void WorkOperationsStrings::Clear() {
+    recordedType_.reset();
+    valueClass_ = kNoClass;
+    kind_ = kNone;
+    count_ = 0;
+    for (int s = 0; s < kSlots; ++s) List(static_cast<Slot>(s)).Initialize(-1);
+}
+
+bool WorkOperationsStrings::CanAddToBatch(int32_t kind) {
+    if (kind_ == kind) return true;
+    if (kind_ != kNone) return false;
+    kind_ = kind;
+    return true;
+}
+
+bool WorkOperationsStrings::CanAddValueType(int32_t adoType) {
+    if (recordedType_ && *recordedType_ == adoType) return true;
+    ValueClass cls = ClassOfType(adoType);
+    if (valueClass_ == kNoClass || valueClass_ == cls) {
+        valueClass_ = cls;
+        recordedType_ = adoType;
+        return true;
+    }
+    return false;
+}
+
+// Every value's item is made first (a value its list cannot hold raises
+// here) and the room of every list checked; only then is anything written,
+// so an entry is never half appended.
+template <size_t N>
+void WorkOperationsStrings::Append(int32_t kind, const std::array<Item, N>& items) {
+    if (!CanAddToBatch(kind))
+        throw rt::ComError(rt::vberr::TypeMismatch, kSource,
+                           "An entry of kind " + std::to_string(kind) + " cannot join a list of kind " +
+                               std::to_string(kind_) + ".");
+    std::array<std::string, N> texts;
+    for (size_t k = 0; k < N; ++k) {
+        const Item& item = items[k];
+        switch (item.cls) {
+            case kString: texts[k] = FastString::StringItem(item.value); break;
+            case kDate: texts[k] = FastString::DateItem(item.value); break;
+            default: texts[k] = FastString::NumberText(item.value) + ";"; break;
+        }
+        FastString& list = List(item.slot);
+        int64_t length = item.cls == kString ? rt::Len(texts[k]) : static_cast<int64_t>(texts[k].size());
+        if (int64_t{list.get_Length()} + length > list.get_MaxLength())
+            RaiseError(-1, ListSourceText(), rt::Variant(kMsgListFull));
+    }
+    for (size_t k = 0; k < N; ++k) List(items[k].slot).Append(texts[k]);
+    ++count_;
+}
+
+// ---- attribute entries (kinds 1 and 2) ----
+
+bool WorkOperationsStrings::CanAddAttribute(int32_t kind, int32_t FNO, int32_t FID, const std::string& Comp,
+                                            const std::string& Field, int32_t CID, const rt::Variant& Value,
+                                            int32_t AdoType) {
+    return NoFailure([&] {
+        if (!CanAddToBatch(kind) || !CanAddValueType(AdoType)) return false;
+        if (!List(kFNO).CanAppendNumericValue(rt::Variant(FNO))) return false;
+        if (!List(kFID).CanAppendNumericValue(rt::Variant(FID))) return false;
+        if (!List(kComp).CanAppendStringValue(rt::Variant(Comp))) return false;
+        if (!List(kField).CanAppendStringValue(rt::Variant(Field))) return false;
+        if (!List(kCID).CanAppendNumericValue(rt::Variant(CID))) return false;
+        switch (valueClass_) {
+            case kString: return List(kValue).CanAppendStringValue(Value);
+            case kDate: return List(kValue).CanAppendDateValue(Value);
+            default: return List(kValue).CanAppendNumericValue(Value);
+        }
+    });
+}
+
+void WorkOperationsStrings::AddAttribute(int32_t kind, int32_t FNO, int32_t FID, const std::string& Comp,
+                                         const std::string& Field, int32_t CID, const rt::Variant& Value,
+                                         int32_t AdoType) {
+    if (kind_ == kNone || kind_ == kind) {
+        if (!CanAddValueType(AdoType))
+            throw rt::ComError(rt::vberr::TypeMismatch, kSource,
+                               "A value of ADO type " + std::to_string(AdoType) + " (" +
+                                   ClassName(ClassOfType(AdoType)) + ") cannot join a list of " +
+                                   ClassName(valueClass_) + " values.");
+    }
+    auto cls = static_cast<ValueClass>(valueClass_ == kNoClass ? ClassOfType(AdoType) : valueClass_);
+    Append(kind, std::array<Item, 6>{{{kFNO, kNumeric, rt::Variant(FNO)},
+                                      {kFID, kNumeric, rt::Variant(FID)},
+                                      {kComp, kString, rt::Variant(Comp)},
+                                      {kField, kString, rt::Variant(Field)},
+                                      {kCID, kNumeric, rt::Variant(CID)},
+                                      {kValue, cls, Value}}});
+}
+
+bool WorkOperationsStrings::CanAddNewAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
+                                               const std::string& Field, int32_t CID, const rt::Variant& Value,
+                                               int32_t AdoType) {
+    return CanAddAttribute(kNewAttribute, FNO, FID, Comp, Field, CID, Value, AdoType);
+}
+
+void WorkOperationsStrings::AddNewAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
+                                            const std::string& Field, int32_t CID, const rt::Variant& Value,
+                                            int32_t AdoType) {
+    AddAttribute(kNewAttribute, FNO, FID, Comp, Field, CID, Value, AdoType);
+}
+
+bool WorkOperationsStrings::CanAddSetAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
+                                               const std::string& Field, int32_t CID, const rt::Variant& Value,
+                                               int32_t AdoType) {
+    return CanAddAttribute(kSetAttribute, FNO, FID, Comp, Field, CID, Value, AdoType);
+}
+
+void WorkOperationsStrings::AddSetAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
+                                            const std::string& Field, int32_t CID, const rt::Variant& Value,
+                                            int32_t AdoType) {
+    AddAttribute(kSetAttribute, FNO, FID, Comp, Field, CID, Value, AdoType);
+}
+
+// ---- deletions (kinds 3 and 6) ----
+
+namespace {
+bool CanAddKeys(FastString& fno, FastString& fid, FastString& comp, FastString& cid, int32_t FNO,
+                int32_t FID, const std::string& Comp, int32_t CID) {
+    return fno.CanAppendNumericValue(rt::Variant(FNO)) && fid.CanAppendNumericValue(rt::Variant(FID)) &&
+           comp.CanAppendStringValue(rt::Variant(Comp)) && cid.CanAppendNumericValue(rt::Variant(CID));
+}
+}  // namespace
+
+bool WorkOperationsStrings::CanAddDeleteComponent(int32_t FNO, int32_t FID, const std::string& Comp, int32_t CID) {
+    return NoFailure([&] {
+        return CanAddToBatch(kDeleteComponent) &&
+               CanAddKeys(List(kFNO), List(kFID), List(kComp), List(kCID), FNO, FID, Comp, CID);
+    });
+}
+
+void WorkOperationsStrings::AddDeleteComponent(int32_t FNO, int32_t FID, const std::string& Comp, int32_t CID) {
+    Append(kDeleteComponent, std::array<Item, 4>{{{kFNO, kNumeric, rt::Variant(FNO)},
+                                                  {kFID, kNumeric, rt::Variant(FID)},
+                                                  {kComp, kString, rt::Variant(Comp)},
+                                                  {kCID, kNumeric, rt::Variant(CID)}}});
+}
+
+bool WorkOperationsStrings::CanAddDeleteGeometryComponent(int32_t FNO, int32_t FID, const std::string& Comp,
+                                                          int32_t CID) {
+    return NoFailure([&] {
+        return CanAddToBatch(kDeleteGeometryComponent) &&
+               CanAddKeys(List(kFNO), List(kFID), List(kComp), List(kCID), FNO, FID, Comp, CID);
+    });
+}
+
+void WorkOperationsStrings::AddDeleteGeometryComponent(int32_t FNO, int32_t FID, const std::string& Comp,
+                                                       int32_t CID) {
+    Append(kDeleteGeometryComponent, std::array<Item, 4>{{{kFNO, kNumeric, rt::Variant(FNO)},
+                                                          {kFID, kNumeric, rt::Variant(FID)},
+                                                          {kComp, kString, rt::Variant(Comp)},
+                                                          {kCID, kNumeric, rt::Variant(CID)}}});
+}
+
+// ---- geometry values (kinds 4 and 5): every value is written as a number ----
+
+namespace {
+bool CanAddGeometry(FastString& fno, FastString& fid, FastString& comp, FastString& field, FastString& cid,
+                    FastString& eseq, FastString& seq, FastString& value, int32_t FNO, int32_t FID,
+                    const std::string& Comp, const std::string& Field, int32_t CID, int32_t ESeq, int32_t Seq,
+                    const rt::Variant& Value) {
+    return fno.CanAppendNumericValue(rt::Variant(FNO)) && fid.CanAppendNumericValue(rt::Variant(FID)) &&
+           comp.CanAppendStringValue(rt::Variant(Comp)) && field.CanAppendStringValue(rt::Variant(Field)) &&
+           cid.CanAppendNumericValue(rt::Variant(CID)) && eseq.CanAppendNumericValue(rt::Variant(ESeq)) &&
+           seq.CanAppendNumericValue(rt::Variant(Seq)) && value.CanAppendNumericValue(Value);
+}
+}  // namespace
+
+bool WorkOperationsStrings::CanAddNewGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
+                                                       const std::string& Field, int32_t CID, int32_t ESeq,
+                                                       int32_t Seq, const rt::Variant& Value) {
+    return NoFailure([&] {
+        return CanAddToBatch(kNewGeometryAttribute) &&
+               CanAddGeometry(List(kFNO), List(kFID), List(kComp), List(kField), List(kCID), List(kESeq),
+                              List(kSeq), List(kValue), FNO, FID, Comp, Field, CID, ESeq, Seq, Value);
+    });
+}
+
+void WorkOperationsStrings::AddNewGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
+                                                    const std::string& Field, int32_t CID, int32_t ESeq,
+                                                    int32_t Seq, const rt::Variant& Value) {
+    Append(kNewGeometryAttribute, std::array<Item, 8>{{{kFNO, kNumeric, rt::Variant(FNO)},
+                                                       {kFID, kNumeric, rt::Variant(FID)},
+                                                       {kComp, kString, rt::Variant(Comp)},
+                                                       {kField, kString, rt::Variant(Field)},
+                                                       {kCID, kNumeric, rt::Variant(CID)},
+                                                       {kESeq, kNumeric, rt::Variant(ESeq)},
+                                                       {kSeq, kNumeric, rt::Variant(Seq)},
+                                                       {kValue, kNumeric, Value}}});
+}
+
+bool WorkOperationsStrings::CanAddSetGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
+                                                       const std::string& Field, int32_t CID, int32_t ESeq,
+                                                       int32_t Seq, const rt::Variant& Value) {
+    return NoFailure([&] {
+        return CanAddToBatch(kSetGeometryAttribute) &&
+               CanAddGeometry(List(kFNO), List(kFID), List(kComp), List(kField), List(kCID), List(kESeq),
+                              List(kSeq), List(kValue), FNO, FID, Comp, Field, CID, ESeq, Seq, Value);
+    });
+}
+
+void WorkOperationsStrings::AddSetGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
+                                                    const std::string& Field, int32_t CID, int32_t ESeq,
+                                                    int32_t Seq, const rt::Variant& Value) {
+    Append(kSetGeometryAttribute, std::array<Item, 8>{{{kFNO, kNumeric, rt::Variant(FNO)},
+                                                       {kFID, kNumeric, rt::Variant(FID)},
+                                                       {kComp, kString, rt::Variant(Comp)},
+                                                       {kField, kString, rt::Variant(Field)},
+                                                       {kCID, kNumeric, rt::Variant(CID)},
+                                                       {kESeq, kNumeric, rt::Variant(ESeq)},
+                                                       {kSeq, kNumeric, rt::Variant(Seq)},
+                                                       {kValue, kNumeric, Value}}});
+}
+
+}  // namespace pelmora

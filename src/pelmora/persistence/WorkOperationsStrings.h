@@ -1,0 +1,110 @@
+#pragma once
+// One work-operation list: the entries of one kind of edit (added, changed or
+// deleted attribute rows, added, changed or deleted geometry rows), held as up
+// to eight parallel value lists (FNO, FID, Comp, CID, Field, Value, ESeq, Seq).
+// Entry i is made of the i-th value of every list its kind uses, so the
+// lists of one object always hold the same number of entries.
+//
+// The first entry fixes the kind and, for attribute entries, the value class
+// (numeric, string or date) of the Value list, so that the database decodes
+// each list with one decoder. CanAdd... tells whether an entry still fits
+// under the list capacity; the caller cuts its batch when it does not.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "pelmora/common/FastString.h"
+#include "runtime/Object.h"
+#include "runtime/Variant.h"
+
+namespace pelmora {
+
+class WorkOperationsStrings : public rt::Object {
+public:
+    enum Kind : int32_t {
+        kNone = 0,
+        kNewAttribute = 1,
+        kSetAttribute = 2,
+        kDeleteComponent = 3,
+        kNewGeometryAttribute = 4,
+        kSetGeometryAttribute = 5,
+        kDeleteGeometryComponent = 6,
+    };
+    enum ValueClass : int32_t { kNoClass = 0, kNumeric = 1, kString = 2, kDate = 3 };
+
+    // The value class of an ADO data type.
+    static ValueClass ClassOfType(int32_t adoType);
+
+    void Clear();
+
+    std::string get_FNOList() { return List(kFNO).get_Value(); }
+    std::string get_FIDList() { return List(kFID).get_Value(); }
+    std::string get_CompList() { return List(kComp).get_Value(); }
+    std::string get_CIDList() { return List(kCID).get_Value(); }
+    std::string get_FieldList() { return List(kField).get_Value(); }
+    std::string get_ValueList() { return List(kValue).get_Value(); }
+    std::string get_ESeqList() { return List(kESeq).get_Value(); }
+    std::string get_SeqList() { return List(kSeq).get_Value(); }
+
+    // Every CanAdd... fixes the kind of an empty list, even when it answers
+    // false. Add... appends the whole entry or nothing: an entry of another
+    // kind or value class, a value its list cannot hold, or an entry too long
+    // for the room left raises and leaves the lists as they were.
+    bool CanAddNewAttribute(int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field, int32_t CID,
+                            const rt::Variant& Value, int32_t AdoType);
+    void AddNewAttribute(int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field, int32_t CID,
+                         const rt::Variant& Value, int32_t AdoType);
+    bool CanAddSetAttribute(int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field, int32_t CID,
+                            const rt::Variant& Value, int32_t AdoType);
+    void AddSetAttribute(int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field, int32_t CID,
+                         const rt::Variant& Value, int32_t AdoType);
+    bool CanAddDeleteComponent(int32_t FNO, int32_t FID, const std::string& Comp, int32_t CID);
+    void AddDeleteComponent(int32_t FNO, int32_t FID, const std::string& Comp, int32_t CID);
+    bool CanAddNewGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field,
+                                    int32_t CID, int32_t ESeq, int32_t Seq, const rt::Variant& Value);
+    void AddNewGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field,
+                                 int32_t CID, int32_t ESeq, int32_t Seq, const rt::Variant& Value);
+    bool CanAddSetGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field,
+                                    int32_t CID, int32_t ESeq, int32_t Seq, const rt::Variant& Value);
+    void AddSetGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field,
+                                 int32_t CID, int32_t ESeq, int32_t Seq, const rt::Variant& Value);
+    bool CanAddDeleteGeometryComponent(int32_t FNO, int32_t FID, const std::string& Comp, int32_t CID);
+    void AddDeleteGeometryComponent(int32_t FNO, int32_t FID, const std::string& Comp, int32_t CID);
+
+    // ---- inside the system ----
+    int32_t get_Kind() const { return kind_; }
+    int32_t get_ValueClass() const { return valueClass_; }
+    // The number of entries held.
+    int32_t get_Count() const { return count_; }
+
+    std::string TypeName() const override { return "WorkOperationsStrings"; }
+
+private:
+    enum Slot { kFNO, kFID, kComp, kCID, kField, kValue, kESeq, kSeq, kSlots };
+    // One value of an entry: its list and how it is written.
+    struct Item {
+        Slot slot;
+        ValueClass cls;
+        rt::Variant value;
+    };
+
+    FastString& List(Slot slot);
+    bool CanAddToBatch(int32_t kind);
+    bool CanAddValueType(int32_t adoType);
+    template <size_t N>
+    void Append(int32_t kind, const std::array<Item, N>& items);
+    bool CanAddAttribute(int32_t kind, int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field,
+                         int32_t CID, const rt::Variant& Value, int32_t AdoType);
+    void AddAttribute(int32_t kind, int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field,
+                      int32_t CID, const rt::Variant& Value, int32_t AdoType);
+
+    std::optional<int32_t> recordedType_;
+    int32_t valueClass_ = kNoClass;
+    int32_t kind_ = kNone;
+    int32_t count_ = 0;
+    std::array<std::shared_ptr<FastString>, kSlots> lists_;
+};
+
+}  // namespace pelmora
