@@ -175,6 +175,9 @@ public:
     double get_Rotation() override { return rotation_; }
     void put_Rotation(double Rotation) override { rotation_ = Rotation; }
     const PointPtr& Origin() const { return origin_; }
+    double Width() const { return width_; }
+    double Height() const { return height_; }
+    double Rotation() const { return rotation_; }
 
     rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
     rt::Variant InvokeDispId(int32_t dispId, rt::InvokeKind kind, rt::Args& args) override;

@@ -68,10 +68,9 @@ void Encode(const Geometry& g, int depth, std::vector<GeometryElement>& out) {
             return;
         }
         case GeometryKind::Rectangle: {
-            auto& r = const_cast<RectangleGeometry&>(static_cast<const RectangleGeometry&>(g));
+            auto& r = static_cast<const RectangleGeometry&>(g);
             out.push_back({et::Rectangle,
-                           {Vertex(*r.Origin()), Values(r.get_Width(), r.get_Height()),
-                            Values(r.get_Rotation(), std::nullopt)}});
+                           {Vertex(*r.Origin()), Values(r.Width(), r.Height()), Values(r.Rotation(), std::nullopt)}});
             return;
         }
         case GeometryKind::Line: {
@@ -151,12 +150,16 @@ private:
             case et::Point:
             case et::TextPoint: {
                 Count(i, 1, 2, "a point");
-                std::shared_ptr<PointGeometry> g;
-                if (e.etype == et::TextPoint) g = TextPointGeometry::Create();
-                else if (p.size() == 2) g = OrientedPointGeometry::Create();
-                else g = PointGeometry::Create();
+                if (e.etype == et::TextPoint || p.size() == 2) {
+                    std::shared_ptr<DirectedPointGeometry> g;
+                    if (e.etype == et::TextPoint) g = TextPointGeometry::Create();
+                    else g = OrientedPointGeometry::Create();
+                    Vertex(i, p[0], *g->Origin());
+                    if (p.size() == 2) Vertex(i, p[1], *g->Orientation());
+                    return g;
+                }
+                auto g = PointGeometry::Create();
                 Vertex(i, p[0], *g->Origin());
-                if (p.size() == 2) Vertex(i, p[1], *static_cast<DirectedPointGeometry&>(*g).Orientation());
                 return g;
             }
             case et::LineString:
