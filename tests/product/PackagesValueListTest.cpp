@@ -177,7 +177,8 @@ TEST(PackageRegistry, RoutinesAreFoundByNameInAnyCaseAndCanBeAdded) {
     for (const char* name : {"QTXUTILITY.DECODENUMERICLIST", "QTXUtility.DecodeStringList",
                              "qtxutility.decodedatelist", "QTX_GETSEQVAL.GETSEQVAL"})
         EXPECT_TRUE(global.Find(name).has_value()) << name;
-    EXPECT_FALSE(global.Find("QTX_WORKOPERATIONS.UPDATEFEATURES").has_value());
+    EXPECT_TRUE(global.Find("QTX_WORKOPERATIONS.UPDATEFEATURES").has_value());
+    EXPECT_FALSE(global.Find("QTX_WORKOPERATIONS.NO_SUCH_ROUTINE").has_value());
 
     PackageRegistry local;
     Routine r;
