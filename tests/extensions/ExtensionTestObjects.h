@@ -227,29 +227,6 @@ private:
     }
 };
 
-// A component service that is the system's own as far as the bridge can
-// tell (it has the internal face), serving a real components collection.
-class TestComponentService : public rt::Object,
-                             public pelmora::IComponentService,
-                             public pelmora::IComponentServiceInternal {
-public:
-    std::shared_ptr<pelmora::IComponents> components;
-
-    std::string get_ComponentName() override { return ""; }
-    void put_ComponentName(const std::string&) override {}
-    int16_t get_ComponentID() override { return 0; }
-    void put_ComponentID(int16_t) override {}
-    rt::Variant get_CIDList() override { return rt::Variant::Null(); }
-    rt::ObjectPtr get_Geometry() override { return nullptr; }
-    void putref_Geometry(const rt::ObjectPtr&) override {}
-    rt::Variant get_Value(const std::string&) override { return rt::Variant(); }
-    void put_Value(const std::string&, const rt::Variant&) override {}
-    void NewOccurrence() override {}
-    void DeleteOccurrence() override {}
-    std::shared_ptr<pelmora::IComponents> get_Components() override { return components; }
-    void putref_Components(const std::shared_ptr<pelmora::IComponents>& c) override { components = c; }
-};
-
 // A component service of some other make: no internal face.
 class ForeignComponentService : public rt::Object, public pelmora::IComponentService {
 public:
@@ -264,6 +241,15 @@ public:
     void put_Value(const std::string&, const rt::Variant&) override {}
     void NewOccurrence() override {}
     void DeleteOccurrence() override {}
+};
+
+// A service that is the system's own as far as the bridge can tell (it has
+// the internal face), serving a real components collection.
+class TestComponentService : public ForeignComponentService, public pelmora::IComponentServiceInternal {
+public:
+    std::shared_ptr<pelmora::IComponents> components;
+    std::shared_ptr<pelmora::IComponents> get_Components() override { return components; }
+    void putref_Components(const std::shared_ptr<pelmora::IComponents>& c) override { components = c; }
 };
 
 // The error a call raised (the test fails when it raised none).
