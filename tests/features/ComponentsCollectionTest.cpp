@@ -29,10 +29,12 @@ public:
     std::vector<std::string> queued;
     std::vector<int32_t> pendingAtQueue;
     std::string failOn;
+    std::function<void()> onFirst;
 
     void putref_DataContext(const std::shared_ptr<pelmora::IDataContext>&) override {}
     void BeginComponentOperations() override {}
     void UpdateComponent(const std::shared_ptr<pelmora::IComponent>& objComponent) override {
+        if (queued.empty() && onFirst) onFirst();
         queued.push_back(objComponent->get_Name());
         int32_t pending = 0;
         if (objComponent->get_RecordsetLocal()) {
@@ -188,7 +190,13 @@ TEST_F(ComponentsFixture, UpdateComponentsHandsEveryComponentToPersistenceInOrde
     rs->Delete();
 
     auto service = std::make_shared<RecordingDatabaseService>();
+    // Every component has run its update interfaces before the first is
+    // queued: the last one has read its interface rows by then.
+    bool lastProcessedFirst = false;
+    service->onFirst = [&] { lastProcessedFirst = AsComponent(components->GetComponent(14))->AttributeInfoLoaded(); };
+    EXPECT_FALSE(AsComponent(components->GetComponent(14))->AttributeInfoLoaded());
     components->UpdateComponents(service);
+    EXPECT_TRUE(lastProcessedFirst);
     EXPECT_EQ(service->queued, (std::vector<std::string>{"WATER_MAIN_ATTR", "WATER_MAIN_LINE", "WATER_MAIN_LINING"}));
     EXPECT_EQ(service->pendingAtQueue, (std::vector<int32_t>{0, 0, 1}));
     // Only the lining loaded its rows: queueing loads nothing.
