@@ -42,4 +42,18 @@ public:
     virtual void putref_Components(const std::shared_ptr<IComponents>& Components) = 0;
 };
 
+// The event interface the type library declares for the service: NeedParent
+// asks for the collection to serve. The service itself never raises it.
+class ComponentServiceEvents {
+public:
+    virtual ~ComponentServiceEvents() = default;
+    virtual void NeedParent(std::shared_ptr<IComponents>& oParent) = 0;
+};
+
+inline constexpr const char* kComponentServiceProgId = "QzPelmora.ComponentService";
+
+// Registers "QzPelmora.ComponentService" (also done when the program starts;
+// calling it again is harmless).
+void RegisterComponentService();
+
 }  // namespace pelmora

@@ -1,0 +1,120 @@
+#pragma once
+// The service through which callers get at features: given a data context it
+// opens a feature as a KeyObject whose Components hold one Component per
+// component the retrieval mode keeps, opens several features over one shared
+// collection, assembles the per-feature view of a feature out of a loaded
+// collection, and saves the pending edits of features in one batch.
+//
+// The service keeps its own copies of three metadata tables. Two of them
+// (the dialog-tab lookup and the feature's components) are narrowed to one
+// feature number; the service remembers which number that is, so that a
+// number set again after another feature was opened or created, or after a
+// new data context, narrows them again instead of reading another feature's
+// rows.
+//
+// The service holds no features: opened features belong to the caller (and
+// to the apartment's feature cache while caching is on).
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pelmora/interfaces/FeatureAssemblyService.h"
+#include "runtime/Object.h"
+#include "runtime/Variant.h"
+
+namespace ado {
+class Recordset;
+}
+
+namespace pelmora {
+
+class IComponents;
+class Components;
+class IMetadataRecordsetFilterService;
+
+class FeatureAssemblyService : public rt::Object, public IFeatureAssemblyService {
+public:
+    FeatureAssemblyService();
+    ~FeatureAssemblyService() override;
+    FeatureAssemblyService(const FeatureAssemblyService&) = delete;
+    FeatureAssemblyService& operator=(const FeatureAssemblyService&) = delete;
+
+    // ---- the service's own members ----
+    void put_ComponentRetrievalMode(int16_t Mode) { retrievalMode_ = Mode; }
+    int16_t get_ComponentRetrievalMode() const { return static_cast<int16_t>(retrievalMode_); }
+    // The read-only view of the current feature over components already held
+    // by the collection: a Variant holding a KeyObject whose Components is a
+    // ComponentsClone, or Nothing when the feature number has no components.
+    rt::Variant AssembleFeature(const std::shared_ptr<IComponents>& oComponents);
+    std::shared_ptr<IKeyObjects> NewConfiguration(int32_t PCNO);
+    // A new feature of the current feature number.
+    std::shared_ptr<IKeyObject> NewFeature(int32_t Options = qzfasIgnoreNone);
+    // The current feature (FeatureNumber, FeatureID).
+    std::shared_ptr<IKeyObject> OpenFeature();
+    // Opens the features over one collection holding every component of
+    // their feature numbers; each key object gets its own view of it.
+    std::shared_ptr<IComponents> OpenFeatures(const std::shared_ptr<IKeyObjects>& Features);
+    void put_FeatureID(int32_t FID) { featureID_ = FID; }
+    int32_t get_FeatureID() const { return featureID_; }
+    // Narrows the metadata to the feature number (needs a data context).
+    void put_FeatureNumber(int16_t FNO);
+    int16_t get_FeatureNumber() const { return featureNumber_; }
+    // Writes nothing: the collection's own Update.
+    void UpdateFeature(const std::shared_ptr<IKeyObject>& oKeyObject);
+    // Saves the pending edits of every feature in one batch of component
+    // persistence.
+    void UpdateFeatures(const std::shared_ptr<IKeyObjects>& oKeyObjects);
+
+    // ---- IFeatureAssemblyService ----
+    void putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) override;
+    std::shared_ptr<IDataContext> get_DataContext() override;
+    std::shared_ptr<IKeyObjects> NewPlacementConfiguration(int32_t PCNO) override;
+    std::shared_ptr<IKeyObject> NewFeature(int16_t FNO, int32_t Options) override;
+    std::shared_ptr<IKeyObject> OpenFeature(int16_t FNO, int32_t FID) override;
+    void OpenFeatures(const std::shared_ptr<IKeyObjects>& Features, bool DisableInterfaces) override;
+
+    // ---- inside the system ----
+    // The flag given to every collection OpenFeatures creates: False makes
+    // components without backward pointer and recordset events.
+    void put_SetBackwardPointers(bool v) { setBackwardPointers_ = v; }
+    bool get_SetBackwardPointers() const { return setBackwardPointers_; }
+    // The feature number the two narrowed metadata copies show; nullopt
+    // while they are unfiltered.
+    std::optional<int16_t> FilteredFeatureNumber() const { return filteredFNO_; }
+
+    rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
+    rt::Variant InvokeDispId(int32_t dispId, rt::InvokeKind kind, rt::Args& args) override;
+    std::string TypeName() const override { return "FeatureAssemblyService"; }
+
+private:
+    // The feature's components narrowed by the retrieval mode; the row of
+    // the feature-components copy it stands on is the component asked about.
+    bool IncludeComponent();
+    // Narrows the tab lookup and feature-components copies to the number.
+    void FilterByFeatureNumber(int16_t FNO);
+    // Raises the plain error 1 of a service without data context.
+    [[noreturn]] void RaiseNoDataContext() const;
+    IMetadataRecordsetFilterService& FilterService();
+    std::shared_ptr<Components> NewComponentsCollection(bool applyBackwardPointerFlag);
+    std::shared_ptr<ado::Recordset> TakeMetadataRecordset(const std::string& table);
+    // Merges the CNOs of one feature number into the list of a multi-feature
+    // open; false when the number has no components or was seen already.
+    bool MergeFeatureCNOs(const std::shared_ptr<ado::Recordset>& clone, int16_t FNO, std::vector<int16_t>& FNOs,
+                          std::vector<int16_t>& CNOs);
+    std::shared_ptr<IComponents> AssembledComponents(const std::shared_ptr<IComponents>& collection);
+
+    std::shared_ptr<IDataContext> dataContext_;
+    int32_t featureID_ = -1;
+    int16_t featureNumber_ = -1;
+    std::shared_ptr<ado::Recordset> tabLookup_;
+    int32_t retrievalMode_ = qzfasAllComponents;
+    std::shared_ptr<ado::Recordset> featureComponents_;
+    std::shared_ptr<ado::Recordset> configPlacement_;
+    std::shared_ptr<IMetadataRecordsetFilterService> filterService_;
+    bool setBackwardPointers_ = true;
+    std::optional<int16_t> filteredFNO_;
+};
+
+}  // namespace pelmora

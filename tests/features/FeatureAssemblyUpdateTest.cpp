@@ -1,0 +1,154 @@
+// Saving features: UpdateFeatures drives component persistence in one batch
+// (seen through a recording stand-in, then written to the sample database),
+// UpdateFeature writes nothing, and a batch that fails before its end sends
+// nothing.
+#include "FeatureAssemblyTestSupport.h"
+
+#include "ado/Enums.h"
+#include "pelmora/persistence/ComponentDatabaseService.h"
+
+using componenttest::ErrorOf;
+using componenttest::Values;
+using featuretest::FeatureAssemblyFixture;
+using featuretest::Key;
+using featuretest::Keys;
+using pelmora::IComponent;
+using pelmora::IComponentDatabaseService;
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+// Stands in for component persistence and notes every call in order.
+class RecordingPersistence : public rt::Object, public IComponentDatabaseService {
+public:
+    RecordingPersistence(std::shared_ptr<Calls> calls, std::shared_ptr<pelmora::IDataContext>* context)
+        : calls_(std::move(calls)), context_(context) {}
+    void putref_DataContext(const std::shared_ptr<pelmora::IDataContext>& DataContext) override {
+        *context_ = DataContext;
+        calls_->push_back("DataContext");
+    }
+    void BeginComponentOperations() override { calls_->push_back("Begin"); }
+    void UpdateComponent(const std::shared_ptr<IComponent>& c) override {
+        // What persistence would queue: the component's pending rows.
+        int32_t pending = 0;
+        if (c->get_RecordsetLocal()) {
+            auto rs = c->get_Recordset();
+            rt::Variant keep = rs->get_Filter();
+            rs->put_Filter(rt::Variant(int32_t{ado::adFilterPendingRecords}));
+            pending = rs->get_RecordCount();
+            rs->put_Filter(keep);
+        }
+        calls_->push_back("Update " + c->get_Name() + (pending ? " (" + std::to_string(pending) + ")" : ""));
+    }
+    void EndComponentOperations() override { calls_->push_back("End"); }
+
+private:
+    std::shared_ptr<Calls> calls_;
+    std::shared_ptr<pelmora::IDataContext>* context_;
+};
+
+class FeatureAssemblyUpdateFixture : public FeatureAssemblyFixture {
+protected:
+    void UseRecorder() {
+        calls_ = std::make_shared<Calls>();
+        rt::RegisterClass(pelmora::kComponentDatabaseServiceProgId, "{7A3E5C90-1D2B-4F6A-8C4E-2B9D0F1A3C51}",
+                          [calls = calls_, context = &given_] {
+                              return std::make_shared<RecordingPersistence>(calls, context);
+                          });
+    }
+    void TearDown() override {
+        pelmora::RegisterComponentDatabaseService();
+        FeatureAssemblyFixture::TearDown();
+    }
+
+    std::shared_ptr<Calls> calls_;
+    std::shared_ptr<pelmora::IDataContext> given_;
+};
+
+void Edit(const std::shared_ptr<pelmora::IKeyObject>& feature, const std::string& component, const std::string& field,
+          const rt::Variant& value) {
+    auto rs = feature->get_Components()->get_Item(rt::Variant(component))->get_Recordset();
+    rs->MoveFirst();
+    rs->get_Fields()->Item(field)->put_Value(value);
+}
+
+}  // namespace
+
+TEST_F(FeatureAssemblyUpdateFixture, UpdateFeaturesDrivesOneBatchInOrder) {
+    UseRecorder();
+    auto main = service_->OpenFeature(101, 1001);
+    auto valve = service_->OpenFeature(102, 2001);
+    Edit(main, "WATER_MAIN_ATTR", "MATERIAL", rt::Variant("CI"));
+    Edit(valve, "COMMON_ATTR", "OWNER", rt::Variant("UTILITY"));
+    auto features = Keys({});
+    features->Add(main);
+    features->Add(valve);
+    service_->UpdateFeatures(features);
+    EXPECT_EQ(*calls_, (Calls{"DataContext", "Begin", "Update COMMON_ATTR", "Update WATER_MAIN_ATTR (1)",
+                              "Update WATER_MAIN_LINE", "Update WATER_MAIN_LABEL", "Update WATER_MAIN_LINING",
+                              "Update COMMON_ATTR (1)", "Update VALVE_ATTR", "Update VALVE_SYMBOL", "End"}));
+    EXPECT_EQ(given_, Context());
+
+    // Nothing to save still begins and ends a batch.
+    calls_->clear();
+    service_->UpdateFeatures(Keys({}));
+    EXPECT_EQ(*calls_, (Calls{"DataContext", "Begin", "End"}));
+}
+
+TEST_F(FeatureAssemblyUpdateFixture, OnlyTheSystemsOwnCollectionsCanBeSaved) {
+    UseRecorder();
+    auto main = service_->OpenFeature(101, 1001);
+    auto view = Key(101, 1002);
+    service_->OpenFeatures(Keys({view}), false);  // a view over a shared collection
+
+    auto features = Keys({});
+    features->Add(main);
+    features->Add(view);
+    auto e = ErrorOf([&] { service_->UpdateFeatures(features); });
+    EXPECT_EQ(e.Number(), rt::vberr::TypeMismatch);
+    // The batch never reached its end: nothing was sent.
+    ASSERT_FALSE(calls_->empty());
+    EXPECT_EQ(calls_->back(), "Update WATER_MAIN_LINING");
+
+    calls_->clear();
+    e = ErrorOf([&] { service_->UpdateFeatures(Keys({Key(101, 1001)})); });
+    EXPECT_EQ(e.Number(), rt::vberr::ObjectVariableNotSet);
+    EXPECT_EQ(calls_->back(), "Begin");
+
+    // UpdateFeature hands nothing to persistence; a key without components fails.
+    calls_->clear();
+    service_->UpdateFeature(main);
+    service_->UpdateFeature(nullptr);
+    EXPECT_TRUE(calls_->empty());
+    EXPECT_EQ(ErrorOf([&] { service_->UpdateFeature(Key(101, 1001)); }).Number(), rt::vberr::ObjectVariableNotSet);
+}
+
+TEST_F(FeatureAssemblyUpdateFixture, SavedEditsAreInTheDatabase) {
+    auto main = service_->OpenFeature(101, 1002);
+    auto hydrant = service_->OpenFeature(103, 3001);
+    Edit(main, "WATER_MAIN_ATTR", "MATERIAL", rt::Variant("CI"));
+    Edit(hydrant, "HYDRANT_ATTR", "COLOR_CODE", rt::Variant("BLUE"));
+    auto inspections = hydrant->get_Components()->get_Item(rt::Variant("HYDRANT_INSPECTION"))->get_Recordset();
+    inspections->MoveFirst();
+    inspections->Delete(ado::adAffectCurrent);
+
+    // UpdateFeature writes nothing.
+    service_->UpdateFeature(main);
+    EXPECT_EQ(Column("SELECT MATERIAL FROM WATER_MAIN_N WHERE QTX_FID = 1002", "MATERIAL"),
+              (std::vector<std::string>{"PVC"}));
+
+    auto features = Keys({});
+    features->Add(main);
+    features->Add(hydrant);
+    service_->UpdateFeatures(features);
+    EXPECT_EQ(Column("SELECT MATERIAL FROM WATER_MAIN_N WHERE QTX_FID = 1002", "MATERIAL"),
+              (std::vector<std::string>{"CI"}));
+    EXPECT_EQ(Column("SELECT COLOR_CODE FROM HYDRANT_N WHERE QTX_FID = 3001", "COLOR_CODE"),
+              (std::vector<std::string>{"BLUE"}));
+    EXPECT_EQ(Column("SELECT QTX_CID FROM HYDRANT_INSP_N WHERE QTX_FID = 3001", "QTX_CID"),
+              (std::vector<std::string>{"3"}));
+    // Rows of other features are untouched.
+    EXPECT_EQ(Column("SELECT MATERIAL FROM WATER_MAIN_N ORDER BY QTX_FID", "MATERIAL"),
+              (std::vector<std::string>{"DI", "CI", "PE"}));
+}
