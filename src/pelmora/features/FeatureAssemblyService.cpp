@@ -354,17 +354,8 @@ std::shared_ptr<IKeyObject> FeatureAssemblyService::NewFeature(int32_t Options) 
     return NewFeature(featureNumber_, Options);
 }
 
-// Feature creation is not part of this service yet: it refuses plainly
-// rather than hand out a feature without keys.
-std::shared_ptr<IKeyObjects> FeatureAssemblyService::NewPlacementConfiguration(int32_t) {
-    TraceScope trace(kFile, "IFeatureAssemblyService_NewPlacementConfiguration");
-    rt::RaiseVbError(rt::vberr::ObjectDoesNotSupportMember, "FeatureAssemblyService.NewPlacementConfiguration");
-}
-
-std::shared_ptr<IKeyObject> FeatureAssemblyService::NewFeature(int16_t, int32_t) {
-    TraceScope trace(kFile, "IFeatureAssemblyService_NewFeature");
-    rt::RaiseVbError(rt::vberr::ObjectDoesNotSupportMember, "FeatureAssemblyService.NewFeature");
-}
+// IFeatureAssemblyService.NewFeature and NewPlacementConfiguration are in
+// FeatureAssemblyServiceCreate.cpp.
 
 // ---- late binding ----
 

@@ -26,7 +26,9 @@
 
 namespace ado {
 class Recordset;
-}
+class Fields;
+class Field;
+}  // namespace ado
 
 namespace pelmora {
 
@@ -34,7 +36,10 @@ class IComponents;
 class Components;
 class IMetadataRecordsetFilterService;
 
-class FeatureAssemblyService : public rt::Object, public IFeatureAssemblyService {
+class FeatureAssemblyService : public rt::Object,
+                               public IFeatureAssemblyService,
+                               public IFeatureAssemblyServiceCache,
+                               public IScanComponent {
 public:
     FeatureAssemblyService();
     ~FeatureAssemblyService() override;
@@ -75,6 +80,23 @@ public:
     std::shared_ptr<IKeyObject> OpenFeature(int16_t FNO, int32_t FID) override;
     void OpenFeatures(const std::shared_ptr<IKeyObjects>& Features, bool DisableInterfaces) override;
 
+    // ---- IFeatureAssemblyServiceCache (DataContext shared with the above) ----
+    void put_Caching(bool Caching) override;
+    bool get_Caching() override;
+    std::shared_ptr<ado::Recordset> OpenSyncedRecordset(int16_t CNO, const std::shared_ptr<IRecordsetEvaluator>& Evaluator,
+                                                        const std::string& SQL, const rt::Variant& Parameters) override;
+    std::shared_ptr<ado::Recordset> OpenSyncedRecordsetArray(int16_t CNO,
+                                                             const std::shared_ptr<IRecordsetEvaluator>& Evaluator,
+                                                             const std::string& SQL,
+                                                             const rt::Variant& Parameters) override;
+    void SaveCache() override;
+    void ScanComponent(int16_t CNO, const std::shared_ptr<IScanComponent>& Callback) override;
+    void AddToCache(const std::shared_ptr<IKeyObjects>& Features) override;
+
+    // ---- IScanComponent: lays each cached row over the synced recordset ----
+    void putref_Fields(const std::shared_ptr<ado::Fields>& Fields) override;
+    void ProcessRecord(int32_t kind) override;
+
     // ---- inside the system ----
     // The flag given to every collection OpenFeatures creates: False makes
     // components without backward pointer and recordset events.
@@ -104,6 +126,16 @@ private:
     bool MergeFeatureCNOs(const std::shared_ptr<ado::Recordset>& clone, int16_t FNO, std::vector<int16_t>& FNOs,
                           std::vector<int16_t>& CNOs);
     std::shared_ptr<IComponents> AssembledComponents(const std::shared_ptr<IComponents>& collection);
+    // Feature creation: one value per sequence expression of the list (joined
+    // by ", "), in order, in the field COL1 of a fabricated recordset.
+    std::shared_ptr<ado::Recordset> GetSequenceValues(const std::string& sequenceList);
+    // The synced recordset: the query's rows as pending additions with the
+    // cached rows of the component laid over them.
+    std::shared_ptr<ado::Recordset> OpenSynced(int16_t CNO, const std::shared_ptr<IRecordsetEvaluator>& Evaluator,
+                                               const std::string& SQL, rt::Variant Parameters, int32_t Options);
+    static std::shared_ptr<ado::Recordset> GetEditableRecordset(const std::shared_ptr<ado::Recordset>& rs);
+    bool FindMatch();
+    void CopyValues();
 
     std::shared_ptr<IDataContext> dataContext_;
     int32_t featureID_ = -1;
@@ -115,6 +147,12 @@ private:
     std::shared_ptr<IMetadataRecordsetFilterService> filterService_;
     bool setBackwardPointers_ = true;
     std::optional<int16_t> filteredFNO_;
+    // Scan state, held only during OpenSyncedRecordset(Array).
+    std::shared_ptr<ado::Recordset> syncTarget_;
+    std::shared_ptr<ado::Fields> sourceFields_;
+    std::shared_ptr<ado::Field> targetKeyField_;
+    std::shared_ptr<ado::Field> sourceKeyField_;
+    std::shared_ptr<IRecordsetEvaluator> evaluator_;
 };
 
 }  // namespace pelmora

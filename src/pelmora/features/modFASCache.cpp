@@ -41,7 +41,8 @@ void AddComponentsToCache(const std::shared_ptr<IComponents>& Components) {
     TraceScope trace(kFile, "AddComponentsToCache");
     auto& state = FeatureCache();
     if (!state.componentsList || !state.componentCollections) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    if (!Components) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    // A feature without components has nothing to cache.
+    if (!Components) return;
     if (state.cachedCollections.insert(rt::ObjectPtrOf(Components).get()).second)
         state.componentsList->Add(rt::Variant(Components));
 

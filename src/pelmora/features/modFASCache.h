@@ -42,8 +42,8 @@ void SetCaching(bool Caching);
 bool CachingEnabled();
 
 // Adds the collection to the list and each of its components under its CNO,
-// each once however often it is given. Raises 91 while caching is off;
-// errors of the components are ignored.
+// each once however often it is given (nullptr: nothing). Raises 91 while
+// caching is off; errors of the components are ignored.
 void AddComponentsToCache(const std::shared_ptr<IComponents>& Components);
 // Adds the feature unless one of its key is cached (that one stays).
 // Raises 91 while caching is off.
