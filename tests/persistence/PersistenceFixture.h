@@ -1,0 +1,202 @@
+#pragma once
+// Shared set-up of the persistence tests: components of a writable copy of
+// the sample network, saved through ComponentDatabaseService over a data
+// context that records the blocks it is given and can spoil one of them.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ado/Command.h"
+#include "ado/Recordset.h"
+#include "pelmora/common/modADOUtils.h"
+#include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/features/Component.h"
+#include "pelmora/interfaces/Components.h"
+#include "pelmora/interfaces/DataContext.h"
+#include "pelmora/interfaces/MetadataService.h"
+#include "pelmora/metadata/MetadataRecordsetFilterService.h"
+#include "pelmora/metadata/MetadataService.h"
+#include "pelmora/persistence/ComponentDatabaseService.h"
+#include "product/Notification.h"
+#include "product/SqliteDataContext.h"
+#include "product/StandIns.h"
+#include "runtime/Error.h"
+#include "runtime/Vb.h"
+#include "support/SampleEnvironment.h"
+
+namespace persistencetest {
+
+// One block as the data context received it.
+struct SentBlock {
+    std::string text;
+    std::vector<std::string> values;  // the parameters' texts, in order
+    std::vector<int32_t> sizes;
+    std::vector<int32_t> types;
+    std::vector<int32_t> directions;
+    std::vector<std::string> names;
+};
+
+// Forwards to the sample database and records every block and text sent.
+// spoilCommand (from 1) makes that command fail inside the database: one of
+// its lists is replaced by a malformed one, so the block's own exception
+// part runs.
+class RecordingContext : public rt::Object, public pelmora::IDataContext {
+public:
+    explicit RecordingContext(std::shared_ptr<product::SqliteDataContext> inner) : inner_(std::move(inner)) {}
+
+    std::vector<SentBlock> commands;
+    std::vector<std::string> texts;
+    int spoilCommand = 0;
+
+    std::shared_ptr<pelmora::IMetadataService> GetMetadataService() override { return inner_->GetMetadataService(); }
+    int32_t DataMode() override { return 0; }
+    std::shared_ptr<ado::Recordset> ExecuteSQL(const std::string& SQL, rt::Variant& RecordsAffected,
+                                               int32_t Options) override {
+        texts.push_back(SQL);
+        return inner_->ExecuteSQL(SQL, RecordsAffected, Options);
+    }
+    std::shared_ptr<ado::Recordset> ExecuteCommand(const std::shared_ptr<ado::Command>& Command,
+                                                   rt::Variant& RecordsAffected) override {
+        SentBlock b;
+        b.text = Command->get_CommandText();
+        for (const auto& p : Command->get_Parameters()->Items()) {
+            b.values.push_back(rt::CStr(p->get_Value()));
+            b.sizes.push_back(p->get_Size());
+            b.types.push_back(p->get_Type());
+            b.directions.push_back(p->get_Direction());
+            b.names.push_back(p->get_Name());
+        }
+        commands.push_back(b);
+        if (static_cast<int>(commands.size()) == spoilCommand)
+            Command->get_Parameters()->get_Item(rt::Variant(int32_t{2}))->put_Value(rt::Variant("99:broken"));
+        return inner_->ExecuteCommand(Command, RecordsAffected);
+    }
+    std::shared_ptr<ado::Recordset> OpenRecordset(const std::string& SQL) override { return inner_->OpenRecordset(SQL); }
+    void UpdateRecordset(const std::shared_ptr<ado::Recordset>& Recordset, int32_t AffectRecords) override {
+        inner_->UpdateRecordset(Recordset, AffectRecords);
+    }
+    std::shared_ptr<ado::Recordset> OpenParameterizedRecordset(const std::string& SQL, int32_t CursorType,
+                                                               int32_t LockType, int32_t Options,
+                                                               rt::Variant& Parameters) override {
+        return inner_->OpenParameterizedRecordset(SQL, CursorType, LockType, Options, Parameters);
+    }
+    std::shared_ptr<ado::Recordset> ExecuteParameterizedSQL(const std::string& SQL, rt::Variant& RecordsAffected,
+                                                            int32_t Options, rt::Variant& Parameters) override {
+        return inner_->ExecuteParameterizedSQL(SQL, RecordsAffected, Options, Parameters);
+    }
+    std::shared_ptr<ado::Recordset> OpenParameterizedRecordsetEx(const std::string& SQL, int32_t CursorType,
+                                                                 int32_t LockType, int32_t Options,
+                                                                 rt::Variant& Parameters) override {
+        return inner_->OpenParameterizedRecordsetEx(SQL, CursorType, LockType, Options, Parameters);
+    }
+
+private:
+    std::shared_ptr<product::SqliteDataContext> inner_;
+};
+
+class PersistenceFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        env_ = &pelmora_test::SampleEnvironment::Get();
+        rt::Apartment::Reset();
+        product::RegisterProductStandIns();
+        product::RegisterApplicationClasses();
+        pelmora::RegisterMetadataClasses();
+        pelmora::RegisterMetadataRecordsetFilterService();
+        pelmora::RegisterComponentClasses();
+        ::setenv("PELMORA_CONFIGURATION_MAP", env_->ConfigurationMapPath().c_str(), 1);
+        previousDirectory_ = std::filesystem::current_path();
+        std::filesystem::current_path(env_->NewFolder("persistence"));
+        metadata_ = std::make_shared<pelmora::MetadataService>();
+        metadata_->put_Configuration(env_->ConfigurationName());
+        sqlite_ = env_->OpenDataContext();
+        sqlite_->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata_));
+        dc_ = std::make_shared<RecordingContext>(sqlite_);
+    }
+
+    void TearDown() override {
+        dc_.reset();
+        sqlite_.reset();
+        metadata_.reset();
+        std::filesystem::current_path(previousDirectory_);
+        rt::Apartment::Reset();
+    }
+
+    std::shared_ptr<pelmora::Component> NewComponent(int16_t cno, std::vector<int32_t> fids) {
+        auto c = std::make_shared<pelmora::Component>();
+        c->putref_DataContext(dc_);
+        c->put_CNO(cno);
+        for (int32_t f : fids) c->AddFID(rt::Variant(f));
+        return c;
+    }
+
+    std::shared_ptr<pelmora::ComponentDatabaseService> NewService() {
+        auto s = std::make_shared<pelmora::ComponentDatabaseService>();
+        s->putref_DataContext(dc_);
+        return s;
+    }
+
+    // Saves the components in one batch.
+    void Save(const std::vector<std::shared_ptr<pelmora::Component>>& components) {
+        auto s = NewService();
+        s->BeginComponentOperations();
+        for (const auto& c : components) s->UpdateComponent(c);
+        s->EndComponentOperations();
+    }
+
+    // The rows of a query on the database as it stands, fields joined by "|".
+    std::vector<std::string> Rows(const std::string& sql) {
+        std::vector<std::string> out;
+        auto rs = sqlite_->OpenRecordset(sql);
+        if (!rs || rs->get_State() == ado::adStateClosed) return out;
+        for (; !rs->get_EOF(); rs->MoveNext()) {
+            std::string line;
+            for (int32_t k = 0; k < rs->FieldCount(); ++k) {
+                rt::Variant v = rs->FieldValue(k);
+                line += (k ? "|" : "") + (v.IsNull() ? std::string("Null") : rt::CStr(v));
+            }
+            out.push_back(line);
+        }
+        return out;
+    }
+
+    // Every component and geometry table of the sample, row by row.
+    std::vector<std::string> Everything() {
+        std::vector<std::string> all;
+        for (const char* t : {"QTX_COMMON_N", "WATER_MAIN_N", "WATER_MAIN_LN", "WATER_MAIN_LBL", "WATER_LINING_N",
+                              "VALVE_N", "VALVE_PT", "HYDRANT_N", "HYDRANT_PT", "HYDRANT_INSP_N", "SERVICE_N",
+                              "SERVICE_LN", "WATER_MAIN_LN_SDOGEOM", "VALVE_PT_SDOGEOM", "HYDRANT_PT_SDOGEOM"}) {
+            for (auto& r : Rows(std::string("SELECT * FROM ") + t + " ORDER BY 1, 2, 3, 4, 5, 6, 7"))
+                all.push_back(std::string(t) + ":" + r);
+        }
+        return all;
+    }
+
+    static rt::ComError ErrorOf(const std::function<void()>& f) {
+        try {
+            f();
+        } catch (const rt::ComError& e) {
+            return e;
+        }
+        return rt::ComError(0, "", "");
+    }
+    static std::string Message(int32_t id) { return pelmora::LoadResStringWithParams(static_cast<int16_t>(id)); }
+    static int32_t Err(int32_t n) { return pelmora::kErrorBase + n; }
+
+    const pelmora_test::SampleEnvironment* env_ = nullptr;
+    std::filesystem::path previousDirectory_;
+    std::shared_ptr<pelmora::MetadataService> metadata_;
+    std::shared_ptr<product::SqliteDataContext> sqlite_;
+    std::shared_ptr<RecordingContext> dc_;
+};
+
+inline rt::Variant DateOf(int y, int m, int d, int h = 0, int n = 0, int s = 0) {
+    return rt::Variant::Date(rt::DateSerial(y, m, d) + rt::TimeSerial(h, n, s));
+}
+
+}  // namespace persistencetest
