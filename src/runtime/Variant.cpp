@@ -143,7 +143,8 @@ int32_t SafeArray::LBound(int dim) const {
 }
 int32_t SafeArray::UBound(int dim) const {
     if (dim < 1 || dim > Dims()) RaiseVbError(vberr::SubscriptOutOfRange);
-    return dims_[dim - 1].lbound + dims_[dim - 1].count - 1;
+    // In 64 bits: a list ending at the largest Long must not overflow on the way.
+    return static_cast<int32_t>(int64_t{dims_[dim - 1].lbound} + dims_[dim - 1].count - 1);
 }
 
 size_t SafeArray::Offset(std::initializer_list<int32_t> idx) const {
