@@ -227,7 +227,8 @@ private:
     }
 };
 
-// A component service of some other make: no internal face.
+// A component service of some other make: no internal face, so not the
+// system's own.
 class ForeignComponentService : public rt::Object, public pelmora::IComponentService {
 public:
     std::string get_ComponentName() override { return ""; }
@@ -241,15 +242,6 @@ public:
     void put_Value(const std::string&, const rt::Variant&) override {}
     void NewOccurrence() override {}
     void DeleteOccurrence() override {}
-};
-
-// A service that is the system's own as far as the bridge can tell (it has
-// the internal face), serving a real components collection.
-class TestComponentService : public ForeignComponentService, public pelmora::IComponentServiceInternal {
-public:
-    std::shared_ptr<pelmora::IComponents> components;
-    std::shared_ptr<pelmora::IComponents> get_Components() override { return components; }
-    void putref_Components(const std::shared_ptr<pelmora::IComponents>& c) override { components = c; }
 };
 
 // The error a call raised (the test fails when it raised none).

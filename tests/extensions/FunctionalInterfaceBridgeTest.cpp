@@ -8,6 +8,7 @@
 
 #include "ExtensionTestObjects.h"
 #include "pelmora/extensions/FunctionalInterfaceBridge.h"
+#include "pelmora/features/ComponentService.h"
 #include "product/SqliteDataContext.h"
 #include "runtime/Vb.h"
 #include "support/SampleEnvironment.h"
@@ -31,10 +32,10 @@ protected:
         bridge->Initialize(0, name);
         return bridge;
     }
-    // A service of the system's kind over an empty components collection.
-    static std::shared_ptr<TestComponentService> Service() {
-        auto service = std::make_shared<TestComponentService>();
-        service->components = std::make_shared<pelmora::Components>();
+    // The system's own service over an empty components collection.
+    static std::shared_ptr<pelmora::ComponentService> Service() {
+        auto service = std::make_shared<pelmora::ComponentService>();
+        service->putref_Components(std::make_shared<pelmora::Components>());
         return service;
     }
 };
@@ -255,7 +256,7 @@ TEST_F(FunctionalInterfaceBridgeTest, ComponentServiceIsKeptAndItsComponentsHand
     p->putref_ComponentService(service);
     n->putref_ComponentService(service);
     EXPECT_EQ(p->get_ComponentService(), std::static_pointer_cast<pelmora::IComponentService>(service));
-    auto qz = rt::QueryInterface<pelmora::QzComponents>(service->components);
+    auto qz = rt::QueryInterface<pelmora::QzComponents>(service->get_Components());
     EXPECT_EQ(project->components, qz);
     EXPECT_EQ(KindOf(named->components), "Components");
     EXPECT_EQ(ValueOf(named->components).Obj(), rt::ObjectPtrOf(qz));
@@ -263,7 +264,7 @@ TEST_F(FunctionalInterfaceBridgeTest, ComponentServiceIsKeptAndItsComponentsHand
     EXPECT_FALSE(project->Called("get Components"));
 
     // Nothing passes nothing, and the bridge lets go of the service.
-    std::weak_ptr<TestComponentService> weak = service;
+    std::weak_ptr<pelmora::ComponentService> weak = service;
     p->putref_ComponentService(nullptr);
     n->putref_ComponentService(nullptr);
     service.reset();
@@ -284,7 +285,7 @@ TEST_F(FunctionalInterfaceBridgeTest, ServiceIsReleasedEvenWhenTheHostedObjectRe
     auto service = Service();
     bridge->putref_ComponentService(service);
     hosted->FailOn("Components", 77, "Hosted", "no");
-    std::weak_ptr<TestComponentService> weak = service;
+    std::weak_ptr<pelmora::ComponentService> weak = service;
     service.reset();
     EXPECT_EQ(Raised([&] { bridge->putref_ComponentService(nullptr); }).Number(), 77);
     EXPECT_TRUE(weak.expired());
@@ -350,7 +351,7 @@ TEST_F(FunctionalInterfaceBridgeTest, AbortTurnsLaterCallsIntoTheUserInterrupted
     auto service = Service();
     bridge->putref_ComponentService(service);
     std::weak_ptr<ProjectFI> weakHosted = hosted;
-    std::weak_ptr<TestComponentService> weakService = service;
+    std::weak_ptr<pelmora::ComponentService> weakService = service;
     service.reset();
 
     Host()->UnloadProject(4);
