@@ -343,7 +343,7 @@ private:
     FieldDesc& MutableDesc();
     RecordsetPtr recordset_;
     int32_t index_;
-    uint64_t schemaVersion_;
+    [[maybe_unused]] uint64_t schemaVersion_;  // the field layout this object was made for
 };
 
 class Fields : public rt::Object {
