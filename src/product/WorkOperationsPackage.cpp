@@ -48,7 +48,8 @@ struct NewRow {
     std::vector<std::pair<size_t, rt::Variant>> values;  // column index, value
 };
 
-using RowKey = std::tuple<std::string, int64_t, int64_t, int64_t, int64_t, int64_t>;
+// Tables live as long as the batch, so a row is keyed by its table's address.
+using RowKey = std::tuple<const Table*, int64_t, int64_t, int64_t, int64_t, int64_t>;
 
 // The package variables of one session.
 class State : public rt::Object {
@@ -312,7 +313,7 @@ std::vector<Operation> Decode(State& st, SqliteConnection& db, const std::vector
 
 RowKey KeyOf(const Operation& op) {
     bool geometry = op.kind == kNewGeom || op.kind == kSetGeom;
-    return {op.table->name, op.fid, op.cno, op.cid, geometry ? op.eseq : -1, geometry ? op.seq : -1};
+    return {op.table, op.fid, op.cno, op.cid, geometry ? op.eseq : -1, geometry ? op.seq : -1};
 }
 
 void Gather(State& st, const Operation& op) {

@@ -114,6 +114,13 @@ public:
     rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
     std::string TypeName() const override { return "ComponentDatabaseService"; }
 
+    // Where a recordset keeps the fields a walker reads, and which fields it
+    // leaves out; worked out once per pass. -1: no such field.
+    struct Layout {
+        int32_t fno = -1, fid = -1, cid = -1, eseq = -1, seq = -1;
+        std::vector<char> skip;
+    };
+
 private:
     using ParameterSet = std::vector<ado::ParameterPtr>;
 
@@ -128,16 +135,20 @@ private:
 
     // ---- pending-row collection ----
     void QueueNewAttributeRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,
-                              const std::shared_ptr<rt::Collection>& fieldInfos);
-    void QueueChangedAttributeRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs);
-    void QueueDeletedComponentRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs);
-    void QueueNewGeometryRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs);
-    void QueueChangedGeometryRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs);
-    void QueueDeletedGeometryComponent(const std::string& name, const std::shared_ptr<ado::Recordset>& rs);
+                              const Layout& layout, const std::shared_ptr<rt::Collection>& fieldInfos);
+    void QueueChangedAttributeRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,
+                                  const Layout& layout);
+    void QueueDeletedComponentRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,
+                                  const Layout& layout);
+    void QueueNewGeometryRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs, const Layout& layout);
+    void QueueChangedGeometryRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,
+                                 const Layout& layout);
+    void QueueDeletedGeometryComponent(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,
+                                       const Layout& layout);
     void GeometryPass(const std::string& name, const std::shared_ptr<ado::Recordset>& rs);
     // Offers an entry to a list, cutting the batch when it does not fit.
-    template <class CanAdd, class Add>
-    void Queue(CanAdd&& canAdd, Add&& add);
+    template <class TryAdd, class Add>
+    void Queue(TryAdd&& tryAdd, Add&& add);
 
     std::shared_ptr<IDataContext> dataContext_;
     bool begun_ = false;

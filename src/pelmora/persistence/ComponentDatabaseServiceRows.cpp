@@ -76,22 +76,40 @@ rt::Variant Original(const std::shared_ptr<ado::Recordset>& rs, int32_t index) {
     return rs->FieldOriginalValue(index);
 }
 
-int32_t Index(const std::shared_ptr<ado::Recordset>& rs, const char* name) {
-    int32_t k = rs->FieldIndex(name);
-    if (k < 0)
+// A key field the walker needs; a recordset without it fails as ADO's
+// Fields collection does.
+int32_t Need(int32_t index, const char* name) {
+    if (index < 0)
         throw rt::ComError(ado::err::ItemNotFound, "ADODB.Fields",
                            std::string("Item cannot be found in the collection corresponding to the requested name "
                                        "or ordinal: ") +
                                name);
-    return k;
+    return index;
+}
+
+template <class Skipped>
+ComponentDatabaseService::Layout LayoutOf(const std::shared_ptr<ado::Recordset>& rs, Skipped&& skipped) {
+    ComponentDatabaseService::Layout l;
+    l.fno = rs->FieldIndex("QTX_FNO");
+    l.fid = rs->FieldIndex("QTX_FID");
+    l.cid = rs->FieldIndex("QTX_CID");
+    l.eseq = rs->FieldIndex("SDO_ESEQ");
+    l.seq = rs->FieldIndex("SDO_SEQ");
+    const int32_t n = rs->FieldCount();
+    l.skip.resize(static_cast<size_t>(n));
+    for (int32_t k = 0; k < n; ++k) l.skip[static_cast<size_t>(k)] = skipped(rs->DescAt(k).name) ? 1 : 0;
+    return l;
 }
 
 }  // namespace
 
-template <class CanAdd, class Add>
-void ComponentDatabaseService::Queue(CanAdd&& canAdd, Add&& add) {
+// The entry is offered once (the test and the append in one step); when the
+// lists refuse it the batch is cut and the entry added to the emptied lists.
+template <class TryAdd, class Add>
+void ComponentDatabaseService::Queue(TryAdd&& tryAdd, Add&& add) {
     queued_ = true;
-    if (!canAdd()) CutWorkOperationBlock();
+    if (tryAdd()) return;
+    CutWorkOperationBlock();
     add();
 }
 
@@ -106,23 +124,25 @@ void ComponentDatabaseService::UpdateComponent(const std::shared_ptr<IComponent>
         if (!rs) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
         rs->put_Filter(rt::Variant(int32_t{ado::adFilterPendingRecords}));
         if (!(rs->get_BOF() && rs->get_EOF())) {
+            const Layout added = LayoutOf(rs, SkippedInAddedRow);
+            const Layout changed = LayoutOf(rs, SkippedInChangedRow);
             bool infosRead = false;
             std::shared_ptr<rt::Collection> fieldInfos;
             rs->MoveFirst();
             while (!rs->get_EOF()) {
                 switch (rs->get_EditMode()) {
                     case ado::adEditInProgress:
-                        QueueChangedAttributeRow(name, rs);
+                        QueueChangedAttributeRow(name, rs, changed);
                         break;
                     case ado::adEditAdd:
                         if (!infosRead) {
                             fieldInfos = rt::QueryInterface<Component>(objComponent)->get_FieldInfoCollection();
                             infosRead = true;
                         }
-                        QueueNewAttributeRow(name, rs, fieldInfos);
+                        QueueNewAttributeRow(name, rs, added, fieldInfos);
                         break;
                     case ado::adEditDelete:
-                        QueueDeletedComponentRow(name, rs);
+                        QueueDeletedComponentRow(name, rs, added);
                         break;
                     default:
                         break;
@@ -147,7 +167,8 @@ void ComponentDatabaseService::GeometryPass(const std::string& name, const std::
         rs->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
         return;
     }
-    const int32_t fid = Index(rs, "QTX_FID"), cid = Index(rs, "QTX_CID");
+    const Layout layout = LayoutOf(rs, SkippedInGeometryRow);
+    const int32_t fid = Need(layout.fid, "QTX_FID"), cid = Need(layout.cid, "QTX_CID");
 
     // Deletions: one entry per (FID, CID) group holding a deleted row; the
     // database removes every row of such a group.
@@ -163,7 +184,7 @@ void ComponentDatabaseService::GeometryPass(const std::string& name, const std::
             rt::Variant c = deleted ? Original(rs, cid) : rs->FieldValue(cid);
             if (!havePrev || Differ(f, prevFid) || Differ(c, prevCid)) group = false;
             if (!group && deleted) {
-                QueueDeletedGeometryComponent(name, rs);
+                QueueDeletedGeometryComponent(name, rs, layout);
                 deletedGroups.emplace(rt::CLng(f), rt::CLng(c));
                 group = true;
             }
@@ -185,9 +206,9 @@ void ComponentDatabaseService::GeometryPass(const std::string& name, const std::
     while (!rs->get_EOF()) {
         auto mode = rs->get_EditMode();
         if (mode == ado::adEditAdd)
-            QueueNewGeometryRow(name, rs);
+            QueueNewGeometryRow(name, rs, layout);
         else if (mode == ado::adEditInProgress)
-            inDeletedGroup(rs) ? QueueNewGeometryRow(name, rs) : QueueChangedGeometryRow(name, rs);
+            inDeletedGroup(rs) ? QueueNewGeometryRow(name, rs, layout) : QueueChangedGeometryRow(name, rs, layout);
         rs->MoveNext();
     }
 
@@ -197,25 +218,26 @@ void ComponentDatabaseService::GeometryPass(const std::string& name, const std::
     if (!deletedGroups.empty() && !(rs->get_BOF() && rs->get_EOF())) {
         rs->MoveFirst();
         while (!rs->get_EOF()) {
-            if (rs->get_EditMode() == ado::adEditNone && inDeletedGroup(rs)) QueueNewGeometryRow(name, rs);
+            if (rs->get_EditMode() == ado::adEditNone && inDeletedGroup(rs)) QueueNewGeometryRow(name, rs, layout);
             rs->MoveNext();
         }
     }
 }
 
 void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,
+                                                    const Layout& layout,
                                                     const std::shared_ptr<rt::Collection>& fieldInfos) {
     try {
-        rt::Variant fno = rs->FieldValue(Index(rs, "QTX_FNO"));
-        rt::Variant fid = rs->FieldValue(Index(rs, "QTX_FID"));
-        rt::Variant cid = rs->FieldValue(Index(rs, "QTX_CID"));
+        rt::Variant fno = rs->FieldValue(Need(layout.fno, "QTX_FNO"));
+        rt::Variant fid = rs->FieldValue(Need(layout.fid, "QTX_FID"));
+        rt::Variant cid = rs->FieldValue(Need(layout.cid, "QTX_CID"));
         CheckKeys(name, {&fno, &fid, &cid});
         const int32_t FNO = rt::CLng(fno), FID = rt::CLng(fid), CID = rt::CLng(cid);
         const int32_t count = rs->FieldCount();
         for (int32_t k = 0; k < count; ++k) {
+            if (layout.skip[static_cast<size_t>(k)]) continue;
             const ado::FieldDesc& desc = rs->DescAt(k);
             const std::string& field = desc.name;
-            if (SkippedInAddedRow(field)) continue;
             rt::Variant value = rs->FieldValue(k);
             const bool isId = field == "QTX_ID";
             if (isId && value.IsEmpty()) value = rt::Variant::Null();
@@ -231,10 +253,12 @@ void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, con
             } catch (const rt::ComError&) {
                 // No descriptor: the field has no default.
             }
-            rt::Variant compared = ComparisonValue(value);
-            bool queue = isId || !found || Differ(compared, defaultValue) ||
-                         compared.IsNull() != defaultValue.IsNull() || defaultValue.IsEmpty();
-            if (!queue) continue;
+            if (found && !isId) {
+                rt::Variant compared = ComparisonValue(value);
+                bool queue = Differ(compared, defaultValue) || compared.IsNull() != defaultValue.IsNull() ||
+                             defaultValue.IsEmpty();
+                if (!queue) continue;
+            }
 
             const int32_t type = desc.type;
             ListId id = NewAttributeNumeric;
@@ -244,8 +268,8 @@ void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, con
                 default: break;
             }
             WorkOperationsStrings& list = List(id);
-            Queue([&] { return list.CanAddNewAttribute(FNO, FID, name, field, CID, value, type); },
-                  [&] { List(id).AddNewAttribute(FNO, FID, name, field, CID, value, type); });
+            Queue([&] { return list.TryAddNewAttribute(FNO, FID, name, field, CID, value, type); },
+                  [&] { list.AddNewAttribute(FNO, FID, name, field, CID, value, type); });
         }
     } catch (const rt::ComError& e) {
         RaiseWrapped(kMsgAddedRow, e);
@@ -253,20 +277,21 @@ void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, con
 }
 
 void ComponentDatabaseService::QueueChangedAttributeRow(const std::string& name,
-                                                        const std::shared_ptr<ado::Recordset>& rs) {
+                                                        const std::shared_ptr<ado::Recordset>& rs,
+                                                        const Layout& layout) {
     try {
-        rt::Variant fno = rs->FieldValue(Index(rs, "QTX_FNO"));
-        rt::Variant fid = rs->FieldValue(Index(rs, "QTX_FID"));
-        rt::Variant cid = rs->FieldValue(Index(rs, "QTX_CID"));
+        rt::Variant fno = rs->FieldValue(Need(layout.fno, "QTX_FNO"));
+        rt::Variant fid = rs->FieldValue(Need(layout.fid, "QTX_FID"));
+        rt::Variant cid = rs->FieldValue(Need(layout.cid, "QTX_CID"));
         CheckKeys(name, {&fno, &fid, &cid});
         const int32_t FNO = rt::CLng(fno), FID = rt::CLng(fid), CID = rt::CLng(cid);
         const int32_t count = rs->FieldCount();
         for (int32_t k = 0; k < count; ++k) {
-            const ado::FieldDesc& desc = rs->DescAt(k);
-            const std::string& field = desc.name;
-            if (SkippedInChangedRow(field)) continue;
+            if (layout.skip[static_cast<size_t>(k)]) continue;
             rt::Variant value = rs->FieldValue(k);
             if (!Changed(value, Original(rs, k))) continue;
+            const ado::FieldDesc& desc = rs->DescAt(k);
+            const std::string& field = desc.name;
             const int32_t type = desc.type;
             ListId id = SetAttributeNumeric;
             switch (WorkOperationsStrings::ClassOfType(type)) {
@@ -274,8 +299,9 @@ void ComponentDatabaseService::QueueChangedAttributeRow(const std::string& name,
                 case WorkOperationsStrings::kDate: id = SetAttributeDate; break;
                 default: break;
             }
-            Queue([&] { return List(id).CanAddSetAttribute(FNO, FID, name, field, CID, value, type); },
-                  [&] { List(id).AddSetAttribute(FNO, FID, name, field, CID, value, type); });
+            WorkOperationsStrings& list = List(id);
+            Queue([&] { return list.TryAddSetAttribute(FNO, FID, name, field, CID, value, type); },
+                  [&] { list.AddSetAttribute(FNO, FID, name, field, CID, value, type); });
         }
     } catch (const rt::ComError& e) {
         RaiseWrapped(kMsgChangedRow, e);
@@ -283,55 +309,59 @@ void ComponentDatabaseService::QueueChangedAttributeRow(const std::string& name,
 }
 
 void ComponentDatabaseService::QueueDeletedComponentRow(const std::string& name,
-                                                        const std::shared_ptr<ado::Recordset>& rs) {
+                                                        const std::shared_ptr<ado::Recordset>& rs,
+                                                        const Layout& layout) {
     try {
-        rt::Variant fno = Original(rs, Index(rs, "QTX_FNO"));
-        rt::Variant fid = Original(rs, Index(rs, "QTX_FID"));
-        rt::Variant cid = Original(rs, Index(rs, "QTX_CID"));
+        rt::Variant fno = Original(rs, Need(layout.fno, "QTX_FNO"));
+        rt::Variant fid = Original(rs, Need(layout.fid, "QTX_FID"));
+        rt::Variant cid = Original(rs, Need(layout.cid, "QTX_CID"));
         CheckKeys(name, {&fno, &fid, &cid});
         const int32_t FNO = rt::CLng(fno), FID = rt::CLng(fid), CID = rt::CLng(cid);
-        Queue([&] { return List(DeleteComponent).CanAddDeleteComponent(FNO, FID, name, CID); },
-              [&] { List(DeleteComponent).AddDeleteComponent(FNO, FID, name, CID); });
+        WorkOperationsStrings& list = List(DeleteComponent);
+        Queue([&] { return list.TryAddDeleteComponent(FNO, FID, name, CID); },
+              [&] { list.AddDeleteComponent(FNO, FID, name, CID); });
     } catch (const rt::ComError& e) {
         RaiseWrapped(kMsgDeletedRow, e);
     }
 }
 
 void ComponentDatabaseService::QueueDeletedGeometryComponent(const std::string& name,
-                                                             const std::shared_ptr<ado::Recordset>& rs) {
+                                                             const std::shared_ptr<ado::Recordset>& rs,
+                                                             const Layout& layout) {
     try {
-        rt::Variant fno = Original(rs, Index(rs, "QTX_FNO"));
-        rt::Variant fid = Original(rs, Index(rs, "QTX_FID"));
-        rt::Variant cid = Original(rs, Index(rs, "QTX_CID"));
+        rt::Variant fno = Original(rs, Need(layout.fno, "QTX_FNO"));
+        rt::Variant fid = Original(rs, Need(layout.fid, "QTX_FID"));
+        rt::Variant cid = Original(rs, Need(layout.cid, "QTX_CID"));
         CheckKeys(name, {&fno, &fid, &cid});
         const int32_t FNO = rt::CLng(fno), FID = rt::CLng(fid), CID = rt::CLng(cid);
-        Queue([&] {
-            return List(DeleteGeometryComponent).CanAddDeleteGeometryComponent(FNO, FID, name, CID);
-        }, [&] { List(DeleteGeometryComponent).AddDeleteGeometryComponent(FNO, FID, name, CID); });
+        WorkOperationsStrings& list = List(DeleteGeometryComponent);
+        Queue([&] { return list.TryAddDeleteGeometryComponent(FNO, FID, name, CID); },
+              [&] { list.AddDeleteGeometryComponent(FNO, FID, name, CID); });
     } catch (const rt::ComError& e) {
         RaiseWrapped(kMsgDeletedRow, e);
     }
 }
 
-void ComponentDatabaseService::QueueNewGeometryRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs) {
+void ComponentDatabaseService::QueueNewGeometryRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,
+                                                   const Layout& layout) {
     try {
-        rt::Variant fno = rs->FieldValue(Index(rs, "QTX_FNO"));
-        rt::Variant fid = rs->FieldValue(Index(rs, "QTX_FID"));
-        rt::Variant cid = rs->FieldValue(Index(rs, "QTX_CID"));
-        rt::Variant eseq = rs->FieldValue(Index(rs, "SDO_ESEQ"));
-        rt::Variant seq = rs->FieldValue(Index(rs, "SDO_SEQ"));
+        rt::Variant fno = rs->FieldValue(Need(layout.fno, "QTX_FNO"));
+        rt::Variant fid = rs->FieldValue(Need(layout.fid, "QTX_FID"));
+        rt::Variant cid = rs->FieldValue(Need(layout.cid, "QTX_CID"));
+        rt::Variant eseq = rs->FieldValue(Need(layout.eseq, "SDO_ESEQ"));
+        rt::Variant seq = rs->FieldValue(Need(layout.seq, "SDO_SEQ"));
         CheckKeys(name, {&fno, &fid, &cid, &eseq, &seq});
         const int32_t FNO = rt::CLng(fno), FID = rt::CLng(fid), CID = rt::CLng(cid);
         const int32_t ESeq = rt::CLng(eseq), Seq = rt::CLng(seq);
         const int32_t count = rs->FieldCount();
+        WorkOperationsStrings& list = List(NewGeomAttribute);
         for (int32_t k = 0; k < count; ++k) {
+            if (layout.skip[static_cast<size_t>(k)]) continue;
             const std::string& field = rs->DescAt(k).name;
-            if (SkippedInGeometryRow(field)) continue;
             rt::Variant value = rs->FieldValue(k);
             if (value.IsEmpty()) continue;
-            Queue([&] {
-                return List(NewGeomAttribute).CanAddNewGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value);
-            }, [&] { List(NewGeomAttribute).AddNewGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); });
+            Queue([&] { return list.TryAddNewGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); },
+                  [&] { list.AddNewGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); });
         }
     } catch (const rt::ComError& e) {
         RaiseWrapped(kMsgAddedRow, e);
@@ -341,10 +371,12 @@ void ComponentDatabaseService::QueueNewGeometryRow(const std::string& name, cons
 // A changed geometry row sets its changed fields on the row of its original
 // keys.
 void ComponentDatabaseService::QueueChangedGeometryRow(const std::string& name,
-                                                       const std::shared_ptr<ado::Recordset>& rs) {
+                                                       const std::shared_ptr<ado::Recordset>& rs,
+                                                       const Layout& layout) {
     try {
-        const int32_t keyIndex[] = {Index(rs, "QTX_FNO"), Index(rs, "QTX_FID"), Index(rs, "QTX_CID"),
-                                    Index(rs, "SDO_ESEQ"), Index(rs, "SDO_SEQ")};
+        const int32_t keyIndex[] = {Need(layout.fno, "QTX_FNO"), Need(layout.fid, "QTX_FID"),
+                                    Need(layout.cid, "QTX_CID"), Need(layout.eseq, "SDO_ESEQ"),
+                                    Need(layout.seq, "SDO_SEQ")};
         rt::Variant fno = Original(rs, keyIndex[0]), fid = Original(rs, keyIndex[1]), cid = Original(rs, keyIndex[2]);
         rt::Variant eseq = Original(rs, keyIndex[3]), seq = Original(rs, keyIndex[4]);
         CheckKeys(name, {&fno, &fid, &cid, &eseq, &seq});
@@ -358,15 +390,15 @@ void ComponentDatabaseService::QueueChangedGeometryRow(const std::string& name,
         const int32_t FNO = rt::CLng(fno), FID = rt::CLng(fid), CID = rt::CLng(cid);
         const int32_t ESeq = rt::CLng(eseq), Seq = rt::CLng(seq);
         const int32_t count = rs->FieldCount();
+        WorkOperationsStrings& list = List(SetGeometryAttribute);
         for (int32_t k = 0; k < count; ++k) {
-            const std::string& field = rs->DescAt(k).name;
-            if (SkippedInGeometryRow(field)) continue;
+            if (layout.skip[static_cast<size_t>(k)]) continue;
             rt::Variant value = rs->FieldValue(k);
             if (!Changed(value, Original(rs, k))) continue;
             if (value.IsEmpty()) value = rt::Variant::Null();
-            Queue([&] {
-                return List(SetGeometryAttribute).CanAddSetGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value);
-            }, [&] { List(SetGeometryAttribute).AddSetGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); });
+            const std::string& field = rs->DescAt(k).name;
+            Queue([&] { return list.TryAddSetGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); },
+                  [&] { list.AddSetGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); });
         }
     } catch (const rt::ComError& e) {
         RaiseWrapped(kMsgChangedRow, e);

@@ -89,11 +89,13 @@ bool WorkOperationsStrings::CanAddValueType(int32_t adoType) {
 // here) and the room of every list checked; only then is anything written,
 // so an entry is never half appended.
 template <size_t N>
-void WorkOperationsStrings::Append(int32_t kind, const std::array<Item, N>& items) {
-    if (!CanAddToBatch(kind))
+bool WorkOperationsStrings::Put(int32_t kind, const std::array<Item, N>& items, bool mustFit) {
+    if (!CanAddToBatch(kind)) {
+        if (!mustFit) return false;
         throw rt::ComError(rt::vberr::TypeMismatch, kSource,
                            "An entry of kind " + std::to_string(kind) + " cannot join a list of kind " +
                                std::to_string(kind_) + ".");
+    }
     std::array<std::string, N> texts;
     for (size_t k = 0; k < N; ++k) {
         const Item& item = items[k];
@@ -104,11 +106,14 @@ void WorkOperationsStrings::Append(int32_t kind, const std::array<Item, N>& item
         }
         FastString& list = List(item.slot);
         int64_t length = item.cls == kString ? rt::Len(texts[k]) : static_cast<int64_t>(texts[k].size());
-        if (int64_t{list.get_Length()} + length > list.get_MaxLength())
+        if (int64_t{list.get_Length()} + length > list.get_MaxLength()) {
+            if (!mustFit) return false;
             RaiseError(-1, ListSourceText(), rt::Variant(kMsgListFull));
+        }
     }
     for (size_t k = 0; k < N; ++k) List(items[k].slot).Append(texts[k]);
     ++count_;
+    return true;
 }
 
 // ---- attribute entries (kinds 1 and 2) ----
@@ -131,23 +136,27 @@ bool WorkOperationsStrings::CanAddAttribute(int32_t kind, int32_t FNO, int32_t F
     });
 }
 
-void WorkOperationsStrings::AddAttribute(int32_t kind, int32_t FNO, int32_t FID, const std::string& Comp,
+bool WorkOperationsStrings::AddAttribute(int32_t kind, int32_t FNO, int32_t FID, const std::string& Comp,
                                          const std::string& Field, int32_t CID, const rt::Variant& Value,
-                                         int32_t AdoType) {
+                                         int32_t AdoType, bool mustFit) {
     if (kind_ == kNone || kind_ == kind) {
-        if (!CanAddValueType(AdoType))
+        if (!CanAddValueType(AdoType)) {
+            if (!mustFit) return false;
             throw rt::ComError(rt::vberr::TypeMismatch, kSource,
                                "A value of ADO type " + std::to_string(AdoType) + " (" +
                                    ClassName(ClassOfType(AdoType)) + ") cannot join a list of " +
                                    ClassName(valueClass_) + " values.");
+        }
     }
     auto cls = static_cast<ValueClass>(valueClass_ == kNoClass ? ClassOfType(AdoType) : valueClass_);
-    Append(kind, std::array<Item, 6>{{{kFNO, kNumeric, rt::Variant(FNO)},
-                                      {kFID, kNumeric, rt::Variant(FID)},
-                                      {kComp, kString, rt::Variant(Comp)},
-                                      {kField, kString, rt::Variant(Field)},
-                                      {kCID, kNumeric, rt::Variant(CID)},
-                                      {kValue, cls, Value}}});
+    return Put(kind,
+               std::array<Item, 6>{{{kFNO, kNumeric, rt::Variant(FNO)},
+                                    {kFID, kNumeric, rt::Variant(FID)},
+                                    {kComp, kString, rt::Variant(Comp)},
+                                    {kField, kString, rt::Variant(Field)},
+                                    {kCID, kNumeric, rt::Variant(CID)},
+                                    {kValue, cls, Value}}},
+               mustFit);
 }
 
 bool WorkOperationsStrings::CanAddNewAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
@@ -159,7 +168,7 @@ bool WorkOperationsStrings::CanAddNewAttribute(int32_t FNO, int32_t FID, const s
 void WorkOperationsStrings::AddNewAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
                                             const std::string& Field, int32_t CID, const rt::Variant& Value,
                                             int32_t AdoType) {
-    AddAttribute(kNewAttribute, FNO, FID, Comp, Field, CID, Value, AdoType);
+    AddAttribute(kNewAttribute, FNO, FID, Comp, Field, CID, Value, AdoType, true);
 }
 
 bool WorkOperationsStrings::CanAddSetAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
@@ -171,7 +180,7 @@ bool WorkOperationsStrings::CanAddSetAttribute(int32_t FNO, int32_t FID, const s
 void WorkOperationsStrings::AddSetAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
                                             const std::string& Field, int32_t CID, const rt::Variant& Value,
                                             int32_t AdoType) {
-    AddAttribute(kSetAttribute, FNO, FID, Comp, Field, CID, Value, AdoType);
+    AddAttribute(kSetAttribute, FNO, FID, Comp, Field, CID, Value, AdoType, true);
 }
 
 // ---- deletions (kinds 3 and 6) ----
@@ -192,10 +201,10 @@ bool WorkOperationsStrings::CanAddDeleteComponent(int32_t FNO, int32_t FID, cons
 }
 
 void WorkOperationsStrings::AddDeleteComponent(int32_t FNO, int32_t FID, const std::string& Comp, int32_t CID) {
-    Append(kDeleteComponent, std::array<Item, 4>{{{kFNO, kNumeric, rt::Variant(FNO)},
+    Put(kDeleteComponent, std::array<Item, 4>{{{kFNO, kNumeric, rt::Variant(FNO)},
                                                   {kFID, kNumeric, rt::Variant(FID)},
                                                   {kComp, kString, rt::Variant(Comp)},
-                                                  {kCID, kNumeric, rt::Variant(CID)}}});
+                                                  {kCID, kNumeric, rt::Variant(CID)}}}, true);
 }
 
 bool WorkOperationsStrings::CanAddDeleteGeometryComponent(int32_t FNO, int32_t FID, const std::string& Comp,
@@ -208,10 +217,10 @@ bool WorkOperationsStrings::CanAddDeleteGeometryComponent(int32_t FNO, int32_t F
 
 void WorkOperationsStrings::AddDeleteGeometryComponent(int32_t FNO, int32_t FID, const std::string& Comp,
                                                        int32_t CID) {
-    Append(kDeleteGeometryComponent, std::array<Item, 4>{{{kFNO, kNumeric, rt::Variant(FNO)},
+    Put(kDeleteGeometryComponent, std::array<Item, 4>{{{kFNO, kNumeric, rt::Variant(FNO)},
                                                           {kFID, kNumeric, rt::Variant(FID)},
                                                           {kComp, kString, rt::Variant(Comp)},
-                                                          {kCID, kNumeric, rt::Variant(CID)}}});
+                                                          {kCID, kNumeric, rt::Variant(CID)}}}, true);
 }
 
 // ---- geometry values (kinds 4 and 5): every value is written as a number ----
@@ -241,14 +250,14 @@ bool WorkOperationsStrings::CanAddNewGeometryAttribute(int32_t FNO, int32_t FID,
 void WorkOperationsStrings::AddNewGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
                                                     const std::string& Field, int32_t CID, int32_t ESeq,
                                                     int32_t Seq, const rt::Variant& Value) {
-    Append(kNewGeometryAttribute, std::array<Item, 8>{{{kFNO, kNumeric, rt::Variant(FNO)},
+    Put(kNewGeometryAttribute, std::array<Item, 8>{{{kFNO, kNumeric, rt::Variant(FNO)},
                                                        {kFID, kNumeric, rt::Variant(FID)},
                                                        {kComp, kString, rt::Variant(Comp)},
                                                        {kField, kString, rt::Variant(Field)},
                                                        {kCID, kNumeric, rt::Variant(CID)},
                                                        {kESeq, kNumeric, rt::Variant(ESeq)},
                                                        {kSeq, kNumeric, rt::Variant(Seq)},
-                                                       {kValue, kNumeric, Value}}});
+                                                       {kValue, kNumeric, Value}}}, true);
 }
 
 bool WorkOperationsStrings::CanAddSetGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
@@ -264,14 +273,74 @@ bool WorkOperationsStrings::CanAddSetGeometryAttribute(int32_t FNO, int32_t FID,
 void WorkOperationsStrings::AddSetGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
                                                     const std::string& Field, int32_t CID, int32_t ESeq,
                                                     int32_t Seq, const rt::Variant& Value) {
-    Append(kSetGeometryAttribute, std::array<Item, 8>{{{kFNO, kNumeric, rt::Variant(FNO)},
+    Put(kSetGeometryAttribute, std::array<Item, 8>{{{kFNO, kNumeric, rt::Variant(FNO)},
                                                        {kFID, kNumeric, rt::Variant(FID)},
                                                        {kComp, kString, rt::Variant(Comp)},
                                                        {kField, kString, rt::Variant(Field)},
                                                        {kCID, kNumeric, rt::Variant(CID)},
                                                        {kESeq, kNumeric, rt::Variant(ESeq)},
                                                        {kSeq, kNumeric, rt::Variant(Seq)},
-                                                       {kValue, kNumeric, Value}}});
+                                                       {kValue, kNumeric, Value}}}, true);
+}
+
+// ---- one-step adds ----
+
+bool WorkOperationsStrings::TryAddNewAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
+                                               const std::string& Field, int32_t CID, const rt::Variant& Value,
+                                               int32_t AdoType) {
+    return AddAttribute(kNewAttribute, FNO, FID, Comp, Field, CID, Value, AdoType, false);
+}
+
+bool WorkOperationsStrings::TryAddSetAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
+                                               const std::string& Field, int32_t CID, const rt::Variant& Value,
+                                               int32_t AdoType) {
+    return AddAttribute(kSetAttribute, FNO, FID, Comp, Field, CID, Value, AdoType, false);
+}
+
+bool WorkOperationsStrings::TryAddDeleteComponent(int32_t FNO, int32_t FID, const std::string& Comp, int32_t CID) {
+    return Put(kDeleteComponent, std::array<Item, 4>{{{kFNO, kNumeric, rt::Variant(FNO)},
+                                    {kFID, kNumeric, rt::Variant(FID)},
+                                    {kComp, kString, rt::Variant(Comp)},
+                                    {kCID, kNumeric, rt::Variant(CID)}}}, false);
+}
+
+bool WorkOperationsStrings::TryAddDeleteGeometryComponent(int32_t FNO, int32_t FID, const std::string& Comp,
+                                                          int32_t CID) {
+    return Put(kDeleteGeometryComponent,
+               std::array<Item, 4>{{{kFNO, kNumeric, rt::Variant(FNO)},
+                                    {kFID, kNumeric, rt::Variant(FID)},
+                                    {kComp, kString, rt::Variant(Comp)},
+                                    {kCID, kNumeric, rt::Variant(CID)}}}, false);
+}
+
+bool WorkOperationsStrings::TryAddNewGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
+                                                       const std::string& Field, int32_t CID, int32_t ESeq,
+                                                       int32_t Seq, const rt::Variant& Value) {
+    return Put(kNewGeometryAttribute,
+               std::array<Item, 8>{{{kFNO, kNumeric, rt::Variant(FNO)},
+                                    {kFID, kNumeric, rt::Variant(FID)},
+                                    {kComp, kString, rt::Variant(Comp)},
+                                    {kField, kString, rt::Variant(Field)},
+                                    {kCID, kNumeric, rt::Variant(CID)},
+                                    {kESeq, kNumeric, rt::Variant(ESeq)},
+                                    {kSeq, kNumeric, rt::Variant(Seq)},
+                                    {kValue, kNumeric, Value}}},
+               false);
+}
+
+bool WorkOperationsStrings::TryAddSetGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
+                                                       const std::string& Field, int32_t CID, int32_t ESeq,
+                                                       int32_t Seq, const rt::Variant& Value) {
+    return Put(kSetGeometryAttribute,
+               std::array<Item, 8>{{{kFNO, kNumeric, rt::Variant(FNO)},
+                                    {kFID, kNumeric, rt::Variant(FID)},
+                                    {kComp, kString, rt::Variant(Comp)},
+                                    {kField, kString, rt::Variant(Field)},
+                                    {kCID, kNumeric, rt::Variant(CID)},
+                                    {kESeq, kNumeric, rt::Variant(ESeq)},
+                                    {kSeq, kNumeric, rt::Variant(Seq)},
+                                    {kValue, kNumeric, Value}}},
+               false);
 }
 
 }  // namespace pelmora

@@ -74,6 +74,20 @@ public:
     void AddDeleteGeometryComponent(int32_t FNO, int32_t FID, const std::string& Comp, int32_t CID);
 
     // ---- inside the system ----
+    // CanAdd... and Add... in one step: appends the entry when it is of the
+    // list's kind and class and fits, else appends nothing and answers false.
+    // A value its list cannot hold raises.
+    bool TryAddNewAttribute(int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field, int32_t CID,
+                            const rt::Variant& Value, int32_t AdoType);
+    bool TryAddSetAttribute(int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field, int32_t CID,
+                            const rt::Variant& Value, int32_t AdoType);
+    bool TryAddDeleteComponent(int32_t FNO, int32_t FID, const std::string& Comp, int32_t CID);
+    bool TryAddNewGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field,
+                                    int32_t CID, int32_t ESeq, int32_t Seq, const rt::Variant& Value);
+    bool TryAddSetGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field,
+                                    int32_t CID, int32_t ESeq, int32_t Seq, const rt::Variant& Value);
+    bool TryAddDeleteGeometryComponent(int32_t FNO, int32_t FID, const std::string& Comp, int32_t CID);
+
     int32_t get_Kind() const { return kind_; }
     int32_t get_ValueClass() const { return valueClass_; }
     // The number of entries held.
@@ -93,12 +107,14 @@ private:
     FastString& List(Slot slot);
     bool CanAddToBatch(int32_t kind);
     bool CanAddValueType(int32_t adoType);
+    // Appends the entry whole. When it is of another kind or does not fit,
+    // mustFit raises; otherwise the answer is false.
     template <size_t N>
-    void Append(int32_t kind, const std::array<Item, N>& items);
+    bool Put(int32_t kind, const std::array<Item, N>& items, bool mustFit);
     bool CanAddAttribute(int32_t kind, int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field,
                          int32_t CID, const rt::Variant& Value, int32_t AdoType);
-    void AddAttribute(int32_t kind, int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field,
-                      int32_t CID, const rt::Variant& Value, int32_t AdoType);
+    bool AddAttribute(int32_t kind, int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field,
+                      int32_t CID, const rt::Variant& Value, int32_t AdoType, bool mustFit);
 
     std::optional<int32_t> recordedType_;
     int32_t valueClass_ = kNoClass;
