@@ -385,6 +385,36 @@ TEST_F(FunctionalInterfaceBridgeTest, AbortDuringACallIsReportedAsTheUserInterru
     EXPECT_EQ(e.Source(), "FunctionalInterfaceBridge");
 }
 
+TEST_F(FunctionalInterfaceBridgeTest, AnObjectOnlyTheBridgeHoldsSurvivesItsOwnAbortDuringACall) {
+    // A host of the test's own, dropped after binding: the bridge is then the
+    // last holder of the object that aborts inside Execute. Nothing else may
+    // refer to the object, so that freeing it too early is seen.
+    struct Counted : ProjectFI {
+        explicit Counted(std::shared_ptr<bool> gone) : gone_(std::move(gone)) {}
+        ~Counted() override { *gone_ = true; }
+        std::shared_ptr<bool> gone_;
+    };
+    auto gone = std::make_shared<bool>(false);
+    auto host = std::make_shared<product::VbaProjectHost>();
+    {
+        auto hosted = std::make_shared<Counted>(gone);
+        hosted->AbortOn("Execute");
+        host->LoadProject(8, hosted);
+    }
+    rt::RegisterClass(pelmora::kVbaProjectHostProgId, pelmora::kVbaProjectHostClsid,
+                      [host] { return std::static_pointer_cast<rt::Object>(host); });
+    auto bridge = std::make_shared<FunctionalInterfaceBridge>();
+    bridge->Initialize(8, "");
+    rt::Apartment::Reset();
+    rt::UnregisterClass(pelmora::kVbaProjectHostClsid);
+    host.reset();
+    ASSERT_FALSE(*gone);
+
+    EXPECT_EQ(Raised([&] { bridge->Execute(); }).Number(), kUserInterrupted);
+    EXPECT_TRUE(*gone) << "released once the call was over";
+    product::RegisterProductStandIns();
+}
+
 TEST_F(FunctionalInterfaceBridgeTest, OtherFailuresKeepTheirNumberSourceAndDescription) {
     std::shared_ptr<ProjectFI> project;
     std::shared_ptr<NamedFI> named;
