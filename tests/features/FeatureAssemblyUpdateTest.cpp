@@ -79,14 +79,14 @@ TEST_F(FeatureAssemblyUpdateFixture, UpdateFeaturesDrivesOneBatchInOrder) {
     UseRecorder();
     auto main = service_->OpenFeature(101, 1001);
     auto valve = service_->OpenFeature(102, 2001);
-    Edit(main, "WATER_MAIN_ATTR", "MATERIAL", rt::Variant("CI"));
+    Edit(main, "WATER_MAIN_LINING", "LINING_TYPE", rt::Variant("POLYMER"));
     Edit(valve, "COMMON_ATTR", "OWNER", rt::Variant("UTILITY"));
     auto features = Keys({});
     features->Add(main);
     features->Add(valve);
     service_->UpdateFeatures(features);
-    EXPECT_EQ(*calls_, (Calls{"DataContext", "Begin", "Update COMMON_ATTR", "Update WATER_MAIN_ATTR (1)",
-                              "Update WATER_MAIN_LINE", "Update WATER_MAIN_LABEL", "Update WATER_MAIN_LINING",
+    EXPECT_EQ(*calls_, (Calls{"DataContext", "Begin", "Update COMMON_ATTR", "Update WATER_MAIN_ATTR",
+                              "Update WATER_MAIN_LINE", "Update WATER_MAIN_LABEL", "Update WATER_MAIN_LINING (1)",
                               "Update COMMON_ATTR (1)", "Update VALVE_ATTR", "Update VALVE_SYMBOL", "End"}));
     EXPECT_EQ(given_, Context());
 
@@ -127,7 +127,7 @@ TEST_F(FeatureAssemblyUpdateFixture, OnlyTheSystemsOwnCollectionsCanBeSaved) {
 TEST_F(FeatureAssemblyUpdateFixture, SavedEditsAreInTheDatabase) {
     auto main = service_->OpenFeature(101, 1002);
     auto hydrant = service_->OpenFeature(103, 3001);
-    Edit(main, "WATER_MAIN_ATTR", "MATERIAL", rt::Variant("CI"));
+    Edit(main, "COMMON_ATTR", "OWNER", rt::Variant("PORT"));
     Edit(hydrant, "HYDRANT_ATTR", "COLOR_CODE", rt::Variant("BLUE"));
     auto inspections = hydrant->get_Components()->get_Item(rt::Variant("HYDRANT_INSPECTION"))->get_Recordset();
     inspections->MoveFirst();
@@ -135,20 +135,20 @@ TEST_F(FeatureAssemblyUpdateFixture, SavedEditsAreInTheDatabase) {
 
     // UpdateFeature writes nothing.
     service_->UpdateFeature(main);
-    EXPECT_EQ(Column("SELECT MATERIAL FROM WATER_MAIN_N WHERE QTX_FID = 1002", "MATERIAL"),
-              (std::vector<std::string>{"PVC"}));
+    EXPECT_EQ(Column("SELECT OWNER FROM QTX_COMMON_N WHERE QTX_FID = 1002", "OWNER"),
+              (std::vector<std::string>{"CITY"}));
 
     auto features = Keys({});
     features->Add(main);
     features->Add(hydrant);
     service_->UpdateFeatures(features);
-    EXPECT_EQ(Column("SELECT MATERIAL FROM WATER_MAIN_N WHERE QTX_FID = 1002", "MATERIAL"),
-              (std::vector<std::string>{"CI"}));
+    EXPECT_EQ(Column("SELECT OWNER FROM QTX_COMMON_N WHERE QTX_FID = 1002", "OWNER"),
+              (std::vector<std::string>{"PORT"}));
     EXPECT_EQ(Column("SELECT COLOR_CODE FROM HYDRANT_N WHERE QTX_FID = 3001", "COLOR_CODE"),
               (std::vector<std::string>{"BLUE"}));
     EXPECT_EQ(Column("SELECT QTX_CID FROM HYDRANT_INSP_N WHERE QTX_FID = 3001", "QTX_CID"),
               (std::vector<std::string>{"3"}));
     // Rows of other features are untouched.
-    EXPECT_EQ(Column("SELECT MATERIAL FROM WATER_MAIN_N ORDER BY QTX_FID", "MATERIAL"),
-              (std::vector<std::string>{"DI", "CI", "PE"}));
+    EXPECT_EQ(Column("SELECT OWNER FROM QTX_COMMON_N WHERE QTX_FNO = 101 ORDER BY QTX_FID", "OWNER"),
+              (std::vector<std::string>{"CITY", "PORT", "CITY"}));
 }
