@@ -1,5 +1,7 @@
 #include "product/StandIns.h"
 
+#include "product/LoadAttributesService.h"
+
 namespace product {
 
 void RegisterMessageStandIn();
@@ -14,6 +16,7 @@ void RegisterProductStandIns() {
     RegisterDialogStandIn();
     RegisterGeometryStandIns();
     RegisterExtensionStandIns();
+    RegisterLoadAttributesService();
 }
 
 }  // namespace product

@@ -154,6 +154,7 @@ TEST_F(ComponentFixture, UpdateInterfacesFireForChangedRowsAndRowsWithChangedGeo
     auto c = std::make_shared<CountingComponent>();
     c->putref_DataContext(Context());
     c->put_CNO(12);
+    c->put_EventsEnabled(false);  // only the walk counts, not the edits' own Update events
     c->ProcessComponentsUpdate();  // no rows: nothing
     EXPECT_FALSE(c->AttributeInfoLoaded());
 

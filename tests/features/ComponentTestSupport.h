@@ -14,11 +14,14 @@
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/Component.h"
+#include "pelmora/features/Components.h"
+#include "pelmora/interfaces/FunctionalInterface.h"
 #include "pelmora/interfaces/Components.h"
 #include "pelmora/interfaces/DataContext.h"
 #include "pelmora/interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataService.h"
+#include "product/InterfaceSupport.h"
 #include "product/Notification.h"
 #include "product/SqliteDataContext.h"
 #include "product/StandIns.h"
@@ -103,6 +106,32 @@ private:
     std::shared_ptr<product::SqliteDataContext> inner_;
 };
 
+// A functional interface created from a name with ":" that takes whatever
+// it is given and does nothing: stands in for the sample's "Pelmora:ValveRules",
+// so that valves can be saved (an interface that cannot be created stops the
+// save of its component).
+class QuietNamedFI : public rt::Object, public pelmora::INamedFunctionalInterface {
+public:
+    void Execute() override {}
+    void Delete() override {}
+    void Validate(rt::Variant&, rt::Variant&) override {}
+    rt::ObjectPtr get_ArgumentArray() override { return nullptr; }
+    void putref_ArgumentArray(const rt::ObjectPtr&) override {}
+    std::string get_ComponentName() override { return ""; }
+    void put_ComponentName(const std::string&) override {}
+    void putref_Components(const rt::ObjectPtr&) override {}
+    rt::ObjectPtr get_DataContext() override { return nullptr; }
+    void putref_DataContext(const rt::ObjectPtr&) override {}
+    std::string get_FieldName() override { return ""; }
+    void put_FieldName(const std::string&) override {}
+    rt::ObjectPtr get_FieldValueBeforeChange() override { return nullptr; }
+    void putref_FieldValueBeforeChange(const rt::ObjectPtr&) override {}
+    int32_t get_FunctionalType() override { return 0; }
+    void put_FunctionalType(int32_t) override {}
+};
+
+inline constexpr const char* kSampleNamedInterface = "Pelmora:ValveRules";
+
 class ComponentFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -117,7 +146,12 @@ protected:
         product::InstallDialogRecorder(recorder_);
         ::setenv("PELMORA_CONFIGURATION_MAP", env_->ConfigurationMapPath().c_str(), 1);
         previousDirectory_ = std::filesystem::current_path();
-        std::filesystem::current_path(env_->NewFolder("components"));
+        folder_ = env_->NewFolder("components");
+        std::filesystem::current_path(folder_);
+        // Functional-interface failures are logged beside the test's files.
+        pelmora::FunctionalInterfaceLogPath() = folder_ + "/FunctionalInterfaces.log";
+        product::RegisterInterfaceObject(kSampleNamedInterface,
+                                         [] { return std::static_pointer_cast<rt::Object>(std::make_shared<QuietNamedFI>()); });
         metadata_ = std::make_shared<pelmora::MetadataService>();
         metadata_->put_Configuration(env_->ConfigurationName());
         sqlite_ = env_->OpenDataContext();
@@ -130,6 +164,7 @@ protected:
         sqlite_.reset();
         metadata_.reset();
         std::filesystem::current_path(previousDirectory_);
+        product::UnregisterInterfaceObject(kSampleNamedInterface);
         product::InstallDialogRecorder(nullptr);
         rt::Apartment::Reset();
     }
@@ -159,6 +194,7 @@ protected:
     const pelmora_test::SampleEnvironment* env_ = nullptr;
     std::shared_ptr<product::DialogRecorder> recorder_;
     std::filesystem::path previousDirectory_;
+    std::string folder_;
     std::shared_ptr<pelmora::MetadataService> metadata_;
     std::shared_ptr<product::SqliteDataContext> sqlite_;
     std::shared_ptr<RecordingDataContext> dc_;

@@ -248,7 +248,7 @@ TEST(BuildFieldInfoCollection, StartsAtTheFirstRowWhereverTheCursorStands) {
     EXPECT_TRUE(rows->get_EOF());
 }
 
-TEST(BuildFieldInfoCollection, MissingColumnOrRepeatedFieldFails) {
+TEST(BuildFieldInfoCollection, MissingColumnFails) {
     for (const char* column : {"QTX_FIELD", "QTX_ANO", "DATA_DEFAULT", "QTX_RELATIONIFACEPROGID",
                                "QTX_RELATIONIFACETYPE", "QTX_RIARGGROUPNO", "QTX_RELATIONIFACEPRJNO"}) {
         SCOPED_TRACE(column);
@@ -258,9 +258,19 @@ TEST(BuildFieldInfoCollection, MissingColumnOrRepeatedFieldFails) {
     // Without rows nothing is read, so a missing column goes unnoticed.
     EXPECT_EQ(BuildFieldInfoCollection(AttributeRows({}, "QTX_ANO"))->Count(), 0);
 
-    auto twice = AttributeRows({{"A", 1, rt::Variant::Null()}, {"a", 2, rt::Variant::Null()}});
-    EXPECT_EQ(ErrorOf([&] { BuildFieldInfoCollection(twice); }), rt::vberr::KeyAlreadyAssociated);
     EXPECT_EQ(ErrorOf([] { BuildFieldInfoCollection(nullptr); }), rt::vberr::ObjectVariableNotSet);
+}
+
+TEST(BuildFieldInfoCollection, AFieldNamedAgainKeepsItsFirstDescriptor) {
+    // A field with two functional interfaces has two rows.
+    auto twice = AttributeRows(
+        {{"A", 1, rt::Variant("x")}, {"B", 2, rt::Variant::Null()}, {"a", 3, rt::Variant("y")}});
+    auto infos = BuildFieldInfoCollection(twice);
+    ASSERT_EQ(infos->Count(), 2);
+    EXPECT_EQ(InfoAt(infos, rt::Variant("A"))->get_ANO(), 1);
+    EXPECT_EQ(rt::CStr(InfoAt(infos, rt::Variant("a"))->get_DefaultValue()), "x");
+    EXPECT_EQ(InfoAt(infos, rt::Variant(2))->get_Name(), "B");
+    EXPECT_TRUE(twice->get_EOF());
 }
 
 // ---- ApplyFieldDefaults ----

@@ -55,6 +55,22 @@ std::string Markers(size_t n) {
 class Component::EventHook : public ado::RecordsetEvents {
 public:
     explicit EventHook(std::weak_ptr<Component> owner) : owner_(std::move(owner)) {}
+    void WillChangeField(int32_t cFields, const ado::FieldList& Fields, ado::EventStatusEnum& adStatus,
+                         const ado::RecordsetPtr& pRecordset) override {
+        if (auto c = owner_.lock()) c->OnWillChangeField(cFields, Fields, adStatus, pRecordset);
+    }
+    void FieldChangeComplete(int32_t cFields, const ado::FieldList& Fields, const rt::ComError*,
+                             ado::EventStatusEnum& adStatus, const ado::RecordsetPtr& pRecordset) override {
+        if (auto c = owner_.lock()) c->OnFieldChangeComplete(cFields, Fields, adStatus, pRecordset);
+    }
+    void WillChangeRecord(ado::EventReasonEnum adReason, int32_t, ado::EventStatusEnum& adStatus,
+                          const ado::RecordsetPtr& pRecordset) override {
+        if (auto c = owner_.lock()) c->OnWillChangeRecord(adReason, adStatus, pRecordset);
+    }
+    void RecordChangeComplete(ado::EventReasonEnum adReason, int32_t, const rt::ComError*,
+                              ado::EventStatusEnum& adStatus, const ado::RecordsetPtr& pRecordset) override {
+        if (auto c = owner_.lock()) c->OnRecordChangeComplete(adReason, adStatus, pRecordset);
+    }
     void MoveComplete(ado::EventReasonEnum, const rt::ComError*, ado::EventStatusEnum&,
                       const ado::RecordsetPtr&) override {
         if (auto c = owner_.lock()) c->OnMoveComplete();
@@ -440,23 +456,6 @@ void Component::putref_FieldInfoCollection(const std::shared_ptr<FieldInfoCollec
 
 // ---- functional interfaces ----
 
-void Component::LoadAttributeInfoFI() {
-    if (!dataContext_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    auto metadata = dataContext_->GetMetadataService();
-    if (!metadata) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    auto rs = metadata->get_Recordsets()->get_Item(rt::Variant("QTX_ATTRIBUTEINFOFI_OPTABLE"))->get_Recordset("", "");
-    FilterService().FilterRecordset(rs, rs->get_Fields()->Item("QTX_CNO"), rt::Variant(CNO_));
-    m_oAttributeInfoRS = rs;
-    if (!fieldInfos_) fieldInfos_ = BuildFieldInfoCollection(rs);
-    m_bAttributeInfoLoaded = true;
-}
-
-// Functional interfaces are created and fired by the event handling that
-// builds on this class; until then these moments fire nothing.
-void Component::UpdateFI() {}
-void Component::FireFieldChangeFI(const std::string& /*fieldName*/) {}
-void Component::AddNewFI() {}
-
 void Component::ProcessComponentsUpdate() {
     TraceScope trace(kFile, "ProcessComponentsUpdate");
     TraceComponentKeys(trace);
@@ -491,11 +490,6 @@ void Component::ProcessComponentsUpdate() {
         rows_->MoveNext();
     }
     if (geometryRows_) geometryRows_->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
-}
-
-void Component::OnMoveComplete() {
-    geometryBeforeChange_ = rt::Variant();
-    valueBeforeChange_ = rt::Variant();
 }
 
 int16_t Component::GetMaxCID(const std::shared_ptr<ado::Recordset>& Recordset) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "ado/Enums.h"
 #include "pelmora/features/FieldInfo.h"
 #include "pelmora/interfaces/Components.h"
 #include "runtime/Collection.h"
@@ -27,11 +28,14 @@
 namespace ado {
 class Recordset;
 class Field;
+using FieldList = std::vector<std::shared_ptr<Field>>;
 }  // namespace ado
 
 namespace pelmora {
 
 class BackwardPointer;
+class IComponentService;
+class IFunctionalInterface;
 class IMetadataRecordsetFilterService;
 class IGeometryService;
 class TraceScope;
@@ -118,23 +122,76 @@ public:
     rt::Variant InvokeDispId(int32_t dispId, rt::InvokeKind kind, rt::Args& args) override;
     std::string TypeName() const override { return "Component"; }
 
+    // Appends one line (date and time, " --- ", the text) to the
+    // apartment's functional-interface log; raises when it cannot.
+    static void WriteLogLine(const std::string& text);
+
 protected:
-    // Firing of functional interfaces. The component calls these at the
-    // moments its rows and geometry change; they fire nothing yet.
+    // Firing of functional interfaces (each returns at once while one runs,
+    // when they are disabled or for a clone's component).
+    // The Update interfaces executed, then Update called on every interface.
     virtual void UpdateFI();
     // The SetValue interfaces of one field (by name: QTX_GEOMETRY is no
     // column of the table).
     virtual void FireFieldChangeFI(const std::string& fieldName);
+    // The Edit interfaces, on the first change of a row.
+    void EditFI();
+    // Delete / CancelUpdate called on every interface.
+    void DeleteFI();
+    void CancelUpdateFI();
     // Reads the component's functional-interface rows and, when no FieldInfo
     // collection is held, builds it from them.
     void LoadAttributeInfoFI();
+    // The service an interface is given: over the owning collection when the
+    // component holds one feature, else over the current row's feature.
+    std::shared_ptr<IComponentService> GetComponentService();
 
     // The recordset events the component handles. ADO calls them on the
     // hook made when rows are loaded or attached with EventsEnabled.
+    void OnWillChangeField(int32_t cFields, const ado::FieldList& Fields, ado::EventStatusEnum& adStatus,
+                           const std::shared_ptr<ado::Recordset>& pRecordset);
+    void OnFieldChangeComplete(int32_t cFields, const ado::FieldList& Fields, ado::EventStatusEnum adStatus,
+                               const std::shared_ptr<ado::Recordset>& pRecordset);
+    void OnWillChangeRecord(ado::EventReasonEnum adReason, ado::EventStatusEnum& adStatus,
+                            const std::shared_ptr<ado::Recordset>& pRecordset);
+    void OnRecordChangeComplete(ado::EventReasonEnum adReason, ado::EventStatusEnum adStatus,
+                                const std::shared_ptr<ado::Recordset>& pRecordset);
     virtual void OnMoveComplete();
 
 private:
     class EventHook;
+    enum class CallKind { Update, Delete, CancelUpdate };
+
+    // ---- functional interfaces ----
+    // The cached or a new interface object for a definition row; nullptr
+    // when none can be made (tried again at the next firing).
+    std::shared_ptr<IFunctionalInterface> FunctionalInterfaceObject(const rt::Variant& vPrjNo, const rt::Variant& vFI);
+    // Prepares one interface for a field and executes it; never raises.
+    void ExecuteFI(const std::string& strFunctionalType, const std::string& fieldName, const rt::Variant& vPrjNo,
+                   const rt::Variant& vInterface, const rt::Variant& vInterfaceArgument);
+    // Executes the definition rows of one functional type (only those of
+    // one field when given).
+    void ExecuteRowsOfType(const std::string& strFunctionalType, const std::string* onlyField);
+    // Calls Update, Delete or CancelUpdate on the interface of every row;
+    // the first failure ends the walk.
+    void CallEveryInterface(CallKind kind);
+    // Which guard, if any, ends a firing routine (traced).
+    bool FiringBlocked(TraceScope& trace, bool needRows, bool deleteTexts);
+    // What survives a failed interface: the flag cleared, the cursor back on
+    // its row, the service let go; an abort forgets the object, any other
+    // failure is logged.
+    void FunctionalInterfaceFailed(const rt::ComError& error, const std::string& interfaceName,
+                                   const std::string& operation, const std::shared_ptr<IFunctionalInterface>& object,
+                                   const rt::Variant& bookmark, TraceScope& trace);
+    void RestoreBookmark(const rt::Variant& bookmark);
+    // Deletes every visible row of the geometry rows (those of a deleted row).
+    static void DeleteGeometryRows(const std::shared_ptr<ado::Recordset>& geometryRows);
+    // Shows an error of an event handler; the handler then returns normally.
+    void ReportHandlerError(TraceScope& trace, const rt::ComError& error);
+    // Attribute values of a new row from the product's loading service.
+    void LoadAttributes(const std::shared_ptr<ado::Recordset>& pRecordset);
+    // Asks the field's attribute edit control; false refuses the change.
+    bool AttributeEditable(const std::shared_ptr<ado::Field>& field);
 
     void OpenComponentRecordset();
     void HookEvents();
@@ -160,7 +217,7 @@ private:
     std::shared_ptr<ado::Recordset> m_oAttributeInfoRS;
     std::shared_ptr<rt::Collection> m_colFunctionalInterfaces;
     std::shared_ptr<FieldInfoCollection> fieldInfos_;
-    int16_t nextCID_ = 0;
+    int16_t nextCID_ = -1;
     bool m_bInFunctionalInterface = false;
     std::shared_ptr<ado::Recordset> rows_;
     rt::Variant geometryBeforeChange_;

@@ -22,8 +22,14 @@ std::shared_ptr<FieldInfoCollection> BuildFieldInfoCollection(const std::shared_
     auto prjNo = fields->Item(std::string("QTX_RELATIONIFACEPRJNO"));
 
     while (!Recordset->get_EOF()) {
-        auto info = FieldInfo::New();
         std::string name = rt::CStr(field->get_Value());
+        // A field may carry several functional interfaces, one row each;
+        // its first row describes it.
+        if (collection->TryItem(rt::Variant(name))) {
+            Recordset->MoveNext();
+            continue;
+        }
+        auto info = FieldInfo::New();
         info->put_Name(name);
         info->put_ANO(rt::CLng(ano->get_Value()));
         info->put_DefaultValue(dataDefault->get_Value());

@@ -14,7 +14,8 @@ namespace pelmora {
 // rows (QTX_FIELD, QTX_ANO, DATA_DEFAULT, QTX_RELATIONIFACEPROGID,
 // QTX_RELATIONIFACETYPE, QTX_RIARGGROUPNO, QTX_RELATIONIFACEPRJNO). Empty,
 // never nullptr, for a recordset without rows; the recordset is left at its
-// end. A missing column or a field named twice raises (the latter 457).
+// end. A field named again (letter case aside) keeps its first row's
+// descriptor. A missing column raises.
 std::shared_ptr<FieldInfoCollection> BuildFieldInfoCollection(const std::shared_ptr<ado::Recordset>& Recordset);
 
 // Writes each non-Null, non-Empty DefaultValue of the collection into the

@@ -1,0 +1,404 @@
+// Functional interfaces of a component: reading their definition rows,
+// obtaining and caching the interface objects, preparing and making each
+// call, and logging failures to the apartment's "FunctionalInterfaces.log".
+#include <cstdint>
+#include <exception>
+#include <fstream>
+#include <new>
+
+#include "ado/Recordset.h"
+#include "pelmora/common/TraceScope.h"
+#include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/extensions/FunctionalInterfaceBridge.h"
+#include "pelmora/features/Component.h"
+#include "pelmora/features/ComponentService.h"
+#include "pelmora/features/Components.h"
+#include "pelmora/features/FeatureAssemblyService.h"
+#include "pelmora/features/modADOGlobal.h"
+#include "pelmora/interfaces/DataContext.h"
+#include "pelmora/interfaces/FunctionalInterface.h"
+#include "pelmora/interfaces/KeyObject.h"
+#include "pelmora/interfaces/MetadataService.h"
+#include "pelmora/interfaces/Varsk1.h"
+#include "pelmora/metadata/MetadataRecordsetFilterService.h"
+#include "pelmora/metadata/modAttributeInfo.h"
+#include "runtime/Error.h"
+#include "runtime/Vb.h"
+
+namespace pelmora {
+
+namespace {
+
+constexpr const char* kFile = "Component";
+constexpr int16_t kMsgFailed = 21984;
+constexpr int64_t kAborted = 14119;
+
+bool IsNullOrEmpty(const rt::Variant& v) { return v.IsNull() || v.IsEmpty(); }
+
+// Any failure as the error object VB would hold.
+template <class F>
+bool Try(F&& f, rt::ComError& error) {
+    try {
+        f();
+        return true;
+    } catch (const rt::ComError& e) {
+        error = e;
+    } catch (const std::bad_alloc&) {
+        error = rt::ComError(rt::vberr::OutOfMemory, "", rt::VbErrorDescription(rt::vberr::OutOfMemory));
+    } catch (const std::exception& e) {
+        error = rt::ComError(rt::vberr::InvalidProcedureCall, "", e.what());
+    }
+    return false;
+}
+
+rt::Variant Field(const std::shared_ptr<ado::Recordset>& rs, const char* name) { return rs->GetValue(rt::Variant(name)); }
+
+}  // namespace
+
+// ---- the log ----
+
+void Component::WriteLogLine(const std::string& text) {
+    const std::string& path = FunctionalInterfaceLogPath();
+    if (path.empty()) rt::RaiseVbError(rt::vberr::BadFileNameOrNumber);
+    std::ofstream out(path, std::ios::app | std::ios::binary);
+    if (!out) rt::RaiseVbError(rt::vberr::PathFileAccessError);
+    out << rt::CStr(rt::Variant::Date(rt::Now())) << " --- " << text << "\n";
+    if (!out) rt::RaiseVbError(rt::vberr::PathFileAccessError);
+}
+
+// ---- definition rows ----
+
+void Component::LoadAttributeInfoFI() {
+    if (!dataContext_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    auto metadata = dataContext_->GetMetadataService();
+    if (!metadata) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    auto rs = metadata->get_Recordsets()->get_Item(rt::Variant("QTX_ATTRIBUTEINFOFI_OPTABLE"))->get_Recordset("", "");
+    FilterService().FilterRecordset(rs, rs->get_Fields()->Item("QTX_CNO"), rt::Variant(CNO_));
+    m_oAttributeInfoRS = rs;
+    if (!fieldInfos_) fieldInfos_ = BuildFieldInfoCollection(rs);
+    m_bAttributeInfoLoaded = true;
+}
+
+// ---- the service an interface works through ----
+
+std::shared_ptr<IComponentService> Component::GetComponentService() {
+    auto service = std::make_shared<ComponentService>();
+    auto owner = OwningCollection();
+    bool useOwner = fids_.empty() || !owner;
+    if (!useOwner && fids_.size() == 1) {
+        auto own = std::dynamic_pointer_cast<Components>(owner);
+        useOwner = own && own->IsSingleFeature();
+    }
+    if (useOwner) {
+        service->putref_Components(owner);
+    } else {
+        // Several features: the components of the current row's feature.
+        if (!rows_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+        auto assembly = std::make_shared<FeatureAssemblyService>();
+        assembly->putref_DataContext(dataContext_);
+        assembly->put_FeatureNumber(rt::CInt(Field(rows_, "QTX_FNO")));
+        assembly->put_FeatureID(rt::CLng(Field(rows_, "QTX_FID")));
+        rt::Variant key = assembly->AssembleFeature(owner);
+        if (!key.IsObject()) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+        service->putref_Components(rt::QueryInterface<IKeyObject>(key.Obj())->get_Components());
+    }
+    return service;
+}
+
+// ---- objects ----
+
+std::shared_ptr<IFunctionalInterface> Component::FunctionalInterfaceObject(const rt::Variant& vPrjNo,
+                                                                           const rt::Variant& vFI) {
+    if (IsNullOrEmpty(vFI)) return nullptr;
+    TraceScope trace(kFile, "FunctionalInterfaceObject");
+    try {
+        const std::string key = rt::CStr(vFI);
+        rt::ResumeNext resume;
+        if (m_colFunctionalInterfaces) {
+            if (auto item = m_colFunctionalInterfaces->TryItem(rt::Variant(key))) {
+                auto cached = item->IsObject() ? rt::TryQueryInterface<IFunctionalInterface>(item->Obj()) : nullptr;
+                // An object that no longer takes the data context is made again.
+                if (cached && resume([&] { cached->putref_DataContext(dataContext_); })) return cached;
+                resume([&] { m_colFunctionalInterfaces->Remove(rt::Variant(key)); });
+            }
+        }
+
+        std::shared_ptr<IFunctionalInterface> object;
+        if (IsNullOrEmpty(vPrjNo)) {
+            if (key.find(':') != std::string::npos) {
+                auto bridge = std::make_shared<FunctionalInterfaceBridge>();
+                bridge->Initialize(0, key);
+                object = bridge;
+            } else {
+                // A ProgID that cannot be created fires nothing and is not logged.
+                resume([&] { object = rt::TryQueryInterface<IFunctionalInterface>(rt::CreateObject(key)); });
+            }
+        } else {
+            auto bridge = std::make_shared<FunctionalInterfaceBridge>();
+            rt::ComError failure(0, "", "");
+            if (Try([&] { bridge->Initialize(rt::CLng(vPrjNo), ""); }, failure)) {
+                object = bridge;
+            } else {
+                resume([&] { WriteLogLine("Error creating VBA FI '" + key + "': " + failure.Description()); });
+            }
+        }
+        if (object) {
+            if (!m_colFunctionalInterfaces) m_colFunctionalInterfaces = rt::Collection::New();
+            m_colFunctionalInterfaces->Add(rt::Variant(rt::ObjectPtrOf(object)), rt::Variant(key));
+            object->putref_DataContext(dataContext_);
+        }
+        return object;
+    } catch (const rt::ComError& e) {
+        trace.Error(e);
+        trace.Exit();
+        RaiseError(e.Number(), e.Source(), rt::Variant(e.Description()));
+    }
+}
+
+// ---- guards, failures ----
+
+bool Component::FiringBlocked(TraceScope& trace, bool needRows, bool deleteTexts) {
+    const char* text = nullptr;
+    if (!m_bFunctionalInterfacesEnabled)
+        text = deleteTexts ? "Exiting because FI's are disabled." : "Exit Sub - m_bFunctionalInterfacesEnabled = False";
+    else if (m_bClonedComponent)
+        text = deleteTexts ? "Exiting it is a cloned component." : "Exit Sub - m_bClonedComponent = True";
+    else if (m_bInFunctionalInterface)
+        text = deleteTexts ? "Exiting because currently executing an FI." : "Exit Sub - m_bInFunctionalInterface = True";
+    else if (needRows && !m_oAttributeInfoRS)
+        text = deleteTexts ? "Exiting because Attribute Info Optable is not loaded."
+                           : "Exit Sub - m_oAttributeInfoRS Is Nothing";
+    else if (needRows && m_oAttributeInfoRS->get_EOF() && m_oAttributeInfoRS->get_BOF())
+        text = deleteTexts ? "Exiting because no FIs are defined"
+                           : "Exit Sub - m_oAttributeInfoRS.EOF = True And m_oAttributeInfoRS.BOF = True";
+    if (!text) return false;
+    trace.Pathway(text);
+    return true;
+}
+
+void Component::RestoreBookmark(const rt::Variant& bookmark) {
+    if (bookmark.IsEmpty() || !rows_) return;
+    // Setting the bookmark of the row the cursor stands on would end an
+    // edit in progress (an added row could no longer be cancelled).
+    rt::Variant current;
+    if (!rows_->get_BOF() && !rows_->get_EOF()) {
+        rt::ResumeNext resume;
+        resume([&] { current = rows_->get_Bookmark(); });
+        if (!current.IsEmpty() && rt::VariantEquals(current, bookmark)) return;
+    }
+    rows_->put_Bookmark(bookmark);
+}
+
+void Component::FunctionalInterfaceFailed(const rt::ComError& error, const std::string& interfaceName,
+                                          const std::string& operation,
+                                          const std::shared_ptr<IFunctionalInterface>& object,
+                                          const rt::Variant& bookmark, TraceScope& trace) {
+    const int64_t number = static_cast<int64_t>(error.Number()) - kErrorBase;
+    rt::ResumeNext resume;
+    m_bInFunctionalInterface = false;
+    // The interface must not keep the service (and through it this
+    // component), and the caller's row must be current again.
+    if (object) resume([&] { object->putref_ComponentService(nullptr); });
+    resume([&] { RestoreBookmark(bookmark); });
+    if (number == kAborted) {
+        resume([&] {
+            if (m_colFunctionalInterfaces && m_colFunctionalInterfaces->TryItem(rt::Variant(interfaceName)))
+                m_colFunctionalInterfaces->Remove(rt::Variant(interfaceName));
+        });
+        return;
+    }
+    trace.Error(error);
+    resume([&] {
+        WriteLogLine(LoadResStringWithParams(kMsgFailed, interfaceName, operation) + " - " + error.Description());
+    });
+}
+
+// ---- one interface, one field ----
+
+void Component::ExecuteFI(const std::string& strFunctionalType, const std::string& fieldName,
+                          const rt::Variant& vPrjNo, const rt::Variant& vInterface,
+                          const rt::Variant& vInterfaceArgument) {
+    if (IsNullOrEmpty(vInterface)) return;
+    TraceScope trace(kFile, "ExecuteFI");
+    if (!m_bFunctionalInterfacesEnabled || m_bClonedComponent) {
+        FiringBlocked(trace, false, false);
+        return;
+    }
+    if (m_bInFunctionalInterface) return;
+
+    std::string operation;
+    rt::Variant bookmark;
+    std::shared_ptr<IFunctionalInterface> object;
+    rt::ComError failure(0, "", "");
+    bool done = Try(
+        [&] {
+            object = FunctionalInterfaceObject(vPrjNo, vInterface);
+            if (!object) return;
+            if (!rows_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+            bookmark = rows_->get_Bookmark();
+            m_bInFunctionalInterface = true;
+            operation = "FieldValueBeforeChange";
+            rt::Variant arguments;
+            varsk1::ConvertBlobToArray(vInterfaceArgument, arguments);
+            object->put_FieldValueBeforeChange(fieldName == "QTX_GEOMETRY" ? GeometryBeforeChange()
+                                                                           : valueBeforeChange_);
+            object->put_ArgumentArray(arguments);
+            object->put_ComponentName(name_);
+            object->putref_ComponentService(GetComponentService());
+            object->put_FieldName(fieldName);
+            object->put_FunctionalType(strFunctionalType);
+            operation = "Execute";
+            object->Execute();
+            object->putref_ComponentService(nullptr);
+            RestoreBookmark(bookmark);
+            m_bInFunctionalInterface = false;
+        },
+        failure);
+    if (!done) FunctionalInterfaceFailed(failure, rt::CStr(vInterface), operation, object, bookmark, trace);
+}
+
+void Component::ExecuteRowsOfType(const std::string& strFunctionalType, const std::string* onlyField) {
+    auto rs = m_oAttributeInfoRS;
+    rs->MoveFirst();
+    rs->MovePrevious();
+    auto typeField = rs->get_Fields()->Item("QTX_FUNCTIONALTYPE");
+    const rt::Variant type(strFunctionalType);
+    for (;;) {
+        FindNextMatchingRecord(rs, typeField, type);
+        if (rs->get_EOF()) break;
+        std::string fieldName;
+        if (onlyField) {
+            rt::Variant name = Field(rs, "QTX_FIELD");
+            if (IsNullOrEmpty(name) || rt::CStr(name) != *onlyField) continue;
+            fieldName = *onlyField;
+        } else {
+            if (!loaded_) OpenComponentRecordset();
+            fieldName = rows_->get_Fields()->Item(rt::CStr(Field(rs, "QTX_FIELD")))->get_Name();
+        }
+        rt::Variant bookmark = rs->get_Bookmark();
+        ExecuteFI(strFunctionalType, fieldName, Field(rs, "QTX_PRJNO"), Field(rs, "QTX_INTERFACE"),
+                  Field(rs, "QTX_INTERFACEARGUMENT"));
+        rs->put_Bookmark(bookmark);
+    }
+}
+
+// ---- every interface: Update, Delete, CancelUpdate ----
+
+void Component::CallEveryInterface(CallKind kind) {
+    const char* routine = kind == CallKind::Update ? "UpdateFI" : kind == CallKind::Delete ? "DeleteFI" : "CancelUpdateFI";
+    TraceScope trace(kFile, routine);
+    auto rs = m_oAttributeInfoRS;
+    rs->MoveFirst();
+    while (!rs->get_EOF()) {
+        rt::Variant bookmark;
+        if (kind == CallKind::CancelUpdate) bookmark = rows_ ? rows_->get_Bookmark() : rt::Variant();
+        std::shared_ptr<IFunctionalInterface> object;
+        if (kind == CallKind::Delete) {
+            try {
+                object = FunctionalInterfaceObject(Field(rs, "QTX_PRJNO"), Field(rs, "QTX_INTERFACE"));
+                if (object) bookmark = rows_->get_Bookmark();
+            } catch (const rt::ComError& e) {
+                trace.Error(e);
+                trace.Exit();
+                RaiseError(e.Number(), e.Source(), rt::Variant(e.Description()));
+            }
+        } else {
+            object = FunctionalInterfaceObject(Field(rs, "QTX_PRJNO"), Field(rs, "QTX_INTERFACE"));
+            if (object && kind == CallKind::Update) {
+                if (!rows_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+                bookmark = rows_->get_Bookmark();
+            }
+        }
+        if (object) {
+            m_bInFunctionalInterface = true;
+            std::string operation;
+            rt::ComError failure(0, "", "");
+            bool done = Try(
+                [&] {
+                    rt::Variant arguments;
+                    varsk1::ConvertBlobToArray(Field(rs, "QTX_INTERFACEARGUMENT"), arguments);
+                    if (kind == CallKind::Update) {
+                        object->put_FieldValueBeforeChange(rt::Variant::Null());
+                        object->put_ArgumentArray(arguments);
+                    } else {
+                        object->put_ArgumentArray(arguments);
+                        object->put_FieldValueBeforeChange(rt::Variant::Null());
+                    }
+                    object->put_ComponentName(name_);
+                    object->putref_ComponentService(GetComponentService());
+                    object->put_FieldName(rt::CStr(Field(rs, "QTX_FIELD")));
+                    object->put_FunctionalType(rt::CStr(Field(rs, "QTX_FUNCTIONALTYPE")));
+                    switch (kind) {
+                        case CallKind::Update:
+                            operation = "Update";
+                            object->Update();
+                            break;
+                        case CallKind::Delete:
+                            operation = "Delete";
+                            object->Delete();
+                            break;
+                        case CallKind::CancelUpdate:
+                            operation = "CancelUpdate";
+                            object->CancelUpdate();
+                            break;
+                    }
+                },
+                failure);
+            if (!done) {
+                std::string name;
+                rt::ResumeNext resume;
+                resume([&] { name = rt::CStr(Field(rs, "QTX_INTERFACE")); });
+                FunctionalInterfaceFailed(failure, name, operation, object, bookmark, trace);
+                return;  // the interfaces after a failed one are not called
+            }
+            m_bInFunctionalInterface = false;
+            object->putref_ComponentService(nullptr);
+            RestoreBookmark(bookmark);
+        }
+        rs->MoveNext();
+    }
+}
+
+// ---- the moments ----
+
+void Component::AddNewFI() {
+    TraceScope trace(kFile, "AddNewFI");
+    TraceComponentKeys(trace);
+    if (FiringBlocked(trace, false, false)) return;
+    if (!m_bAttributeInfoLoaded) LoadAttributeInfoFI();
+    if (FiringBlocked(trace, true, false)) return;
+    ExecuteRowsOfType("AddNew", nullptr);
+}
+
+void Component::EditFI() {
+    TraceScope trace(kFile, "EditFI");
+    if (FiringBlocked(trace, true, false)) return;
+    ExecuteRowsOfType("Edit", nullptr);
+}
+
+void Component::FireFieldChangeFI(const std::string& fieldName) {
+    TraceScope trace(kFile, "FireFieldChangeFI");
+    if (FiringBlocked(trace, true, false)) return;
+    ExecuteRowsOfType("SetValue", &fieldName);
+}
+
+void Component::UpdateFI() {
+    TraceScope trace(kFile, "UpdateFI");
+    if (FiringBlocked(trace, true, false)) return;
+    ExecuteRowsOfType("Update", nullptr);
+    CallEveryInterface(CallKind::Update);
+}
+
+void Component::DeleteFI() {
+    TraceScope trace(kFile, "DeleteFI");
+    if (FiringBlocked(trace, true, true)) return;
+    CallEveryInterface(CallKind::Delete);
+}
+
+void Component::CancelUpdateFI() {
+    TraceScope trace(kFile, "CancelUpdateFI");
+    if (FiringBlocked(trace, true, false)) return;
+    CallEveryInterface(CallKind::CancelUpdate);
+}
+
+}  // namespace pelmora
