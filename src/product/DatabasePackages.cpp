@@ -221,6 +221,14 @@ rt::Variant ListValue(const std::vector<rt::Variant>& values) {
     return rt::Variant::ArrayOf(values, 1);
 }
 
+rt::Variant ListValue(std::vector<rt::Variant>&& values) {
+    if (values.empty()) return rt::Variant::ArrayOf(values, 1);
+    // The decoded values are moved in, not copied: lists run to thousands.
+    rt::Variant list = rt::Variant::MakeArray(rt::vbVariant, 1, static_cast<int32_t>(values.size()));
+    list.ArrayMut()->Data() = std::move(values);
+    return list;
+}
+
 // ------------------------------------------------------------------ built-in packages
 
 namespace {

@@ -69,6 +69,7 @@ std::vector<rt::Variant> DecodeDateList(const rt::Variant& list);
 
 // A decoded list as it travels between routines: a Variant array from 1.
 rt::Variant ListValue(const std::vector<rt::Variant>& values);
+rt::Variant ListValue(std::vector<rt::Variant>&& values);
 
 // Raises Oracle's "wrong number or types of arguments" for a routine.
 [[noreturn]] void RaiseWrongArguments(const std::string& routine, const std::string& detail);

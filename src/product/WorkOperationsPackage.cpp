@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <map>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "product/SqliteConnection.h"
@@ -29,15 +30,23 @@ struct Table {
     std::string name;
     std::vector<Column> columns;
     std::map<std::string, size_t> byName;  // upper-cased name -> index
+    // Names as the lists spell them, looked up once.
+    mutable std::unordered_map<std::string, int> spelled;
     int Find(const std::string& name) const {
+        auto s = spelled.find(name);
+        if (s != spelled.end()) return s->second;
         auto it = byName.find(UpperAscii(name));
-        return it == byName.end() ? -1 : static_cast<int>(it->second);
+        int index = it == byName.end() ? -1 : static_cast<int>(it->second);
+        spelled.emplace(name, index);
+        return index;
     }
 };
 
 struct ComponentRef {
     int64_t cno = 0;
     std::string table;
+    const Table* attributes = nullptr;  // resolved on first use
+    const Table* geometry = nullptr;
 };
 
 // One new row, its values gathered from one or more calls.
@@ -140,7 +149,7 @@ const Table& TableOf(State& st, SqliteConnection& db, const std::string& name) {
     return *st.tables.emplace(key, std::move(table)).first->second;
 }
 
-const ComponentRef& ComponentOf(State& st, SqliteConnection& db, const std::string& name) {
+ComponentRef& ComponentOf(State& st, SqliteConnection& db, const std::string& name) {
     auto it = st.components.find(name);
     if (it != st.components.end()) return it->second;
     auto image = db.Query("SELECT QTX_CNO, QTX_TABLE FROM QTX_COMPONENTINFO_OPTABLE WHERE QTX_NAME = ?",
@@ -262,6 +271,8 @@ bool IsKeyColumn(const std::string& upper, bool geometry) {
 
 std::vector<Operation> Decode(State& st, SqliteConnection& db, const std::vector<rt::Variant>& args) {
     std::vector<Operation> ops;
+    ComponentRef* last = nullptr;
+    std::string lastName;
     for (const Group& g : kGroups) {
         std::vector<const std::vector<rt::Variant>*> lists;
         for (int k = 0; k < g.width; ++k) lists.push_back(&Entries(args[static_cast<size_t>(g.first + k)], g.first + k + 1));
@@ -281,9 +292,16 @@ std::vector<Operation> Decode(State& st, SqliteConnection& db, const std::vector
             op.fid = Key(at(1), "FID", g.name, i);
             const std::string& comp = Text(at(2), "component name", g.name, i);
             op.cid = Key(at(3), "CID", g.name, i);
-            const ComponentRef& ref = ComponentOf(st, db, comp);
+            // Entries in a row mostly name the component of the one before.
+            if (!last || lastName != comp) {
+                last = &ComponentOf(st, db, comp);
+                lastName = comp;
+            }
+            ComponentRef& ref = *last;
             op.cno = ref.cno;
-            op.table = &TableOf(st, db, geometry ? ref.table + "_SDOGEOM" : ref.table);
+            const Table*& table = geometry ? ref.geometry : ref.attributes;
+            if (!table) table = &TableOf(st, db, geometry ? ref.table + "_SDOGEOM" : ref.table);
+            op.table = table;
             const rt::Variant* field = nullptr;
             if (g.kind == kNewAttr || g.kind == kSetAttr) {
                 field = &at(4);

@@ -87,8 +87,34 @@ std::string SingleText(float f) {
     return ShortestText(f, vb.find('E') != std::string::npos);
 }
 
+// True when VB would print the exact text itself: at most 15 significant
+// digits and a magnitude VB writes without an exponent (0.0001 up to 1E+15).
+bool PrintsAsItself(const std::string& text) {
+    size_t i = text[0] == '-' ? 1 : 0;
+    size_t point = text.find('.');
+    size_t intDigits = (point == std::string::npos ? text.size() : point) - i;
+    if (intDigits > 15) return false;
+    size_t significant = 0;
+    bool leading = true;
+    size_t zerosAfterPoint = 0;
+    for (size_t k = i; k < text.size(); ++k) {
+        if (text[k] == '.') continue;
+        if (leading && text[k] == '0') {
+            if (point != std::string::npos && k > point) ++zerosAfterPoint;
+            continue;
+        }
+        leading = false;
+        ++significant;
+    }
+    if (significant == 0) return true;  // zero
+    if (significant > 15) return false;
+    return !(text[i] == '0' && zerosAfterPoint > 3);
+}
+
 // VB's text of an exact decimal value when it is exact, else the exact text.
 std::string ExactText(const rt::Decimal& exact) {
+    std::string plain = exact.ToString();
+    if (PrintsAsItself(plain)) return plain;
     std::string vb = rt::DoubleToVbString(exact.ToDouble());
     try {
         if (rt::Decimal::Parse(vb) == exact) return vb;

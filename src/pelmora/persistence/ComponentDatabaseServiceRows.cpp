@@ -1,6 +1,7 @@
 // The pending-row collection of ComponentDatabaseService: the pending rows
 // of one component, and of its relational geometry rows, become entries of
 // the work-operation lists.
+#include <cstdint>
 #include <set>
 #include <utility>
 
@@ -64,6 +65,15 @@ rt::Variant ComparisonValue(const rt::Variant& v) {
     if (v.IsNull()) return v;
     if (v.Type() == rt::vbDate || (v.IsNumericType() && v.Type() != rt::vbBoolean)) return rt::Variant(rt::CStr(v));
     return v;
+}
+
+// A key as a Long; the keys of database rows come as whole Decimals.
+int32_t KeyOf(const rt::Variant& v) {
+    if (v.Type() == rt::vbDecimal && v.Dec().scale == 0) {
+        int64_t n = rt::DecimalRoundToInt64(v.Dec());
+        if (n >= INT32_MIN && n <= INT32_MAX) return static_cast<int32_t>(n);
+    }
+    return rt::CLng(v);
 }
 
 void CheckKeys(const std::string& name, std::initializer_list<const rt::Variant*> keys) {
@@ -232,7 +242,7 @@ void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, con
         rt::Variant fid = rs->FieldValue(Need(layout.fid, "QTX_FID"));
         rt::Variant cid = rs->FieldValue(Need(layout.cid, "QTX_CID"));
         CheckKeys(name, {&fno, &fid, &cid});
-        const int32_t FNO = rt::CLng(fno), FID = rt::CLng(fid), CID = rt::CLng(cid);
+        const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
         const int32_t count = rs->FieldCount();
         for (int32_t k = 0; k < count; ++k) {
             if (layout.skip[static_cast<size_t>(k)]) continue;
@@ -284,7 +294,7 @@ void ComponentDatabaseService::QueueChangedAttributeRow(const std::string& name,
         rt::Variant fid = rs->FieldValue(Need(layout.fid, "QTX_FID"));
         rt::Variant cid = rs->FieldValue(Need(layout.cid, "QTX_CID"));
         CheckKeys(name, {&fno, &fid, &cid});
-        const int32_t FNO = rt::CLng(fno), FID = rt::CLng(fid), CID = rt::CLng(cid);
+        const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
         const int32_t count = rs->FieldCount();
         for (int32_t k = 0; k < count; ++k) {
             if (layout.skip[static_cast<size_t>(k)]) continue;
@@ -316,7 +326,7 @@ void ComponentDatabaseService::QueueDeletedComponentRow(const std::string& name,
         rt::Variant fid = Original(rs, Need(layout.fid, "QTX_FID"));
         rt::Variant cid = Original(rs, Need(layout.cid, "QTX_CID"));
         CheckKeys(name, {&fno, &fid, &cid});
-        const int32_t FNO = rt::CLng(fno), FID = rt::CLng(fid), CID = rt::CLng(cid);
+        const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
         WorkOperationsStrings& list = List(DeleteComponent);
         Queue([&] { return list.TryAddDeleteComponent(FNO, FID, name, CID); },
               [&] { list.AddDeleteComponent(FNO, FID, name, CID); });
@@ -333,7 +343,7 @@ void ComponentDatabaseService::QueueDeletedGeometryComponent(const std::string& 
         rt::Variant fid = Original(rs, Need(layout.fid, "QTX_FID"));
         rt::Variant cid = Original(rs, Need(layout.cid, "QTX_CID"));
         CheckKeys(name, {&fno, &fid, &cid});
-        const int32_t FNO = rt::CLng(fno), FID = rt::CLng(fid), CID = rt::CLng(cid);
+        const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
         WorkOperationsStrings& list = List(DeleteGeometryComponent);
         Queue([&] { return list.TryAddDeleteGeometryComponent(FNO, FID, name, CID); },
               [&] { list.AddDeleteGeometryComponent(FNO, FID, name, CID); });
@@ -351,8 +361,8 @@ void ComponentDatabaseService::QueueNewGeometryRow(const std::string& name, cons
         rt::Variant eseq = rs->FieldValue(Need(layout.eseq, "SDO_ESEQ"));
         rt::Variant seq = rs->FieldValue(Need(layout.seq, "SDO_SEQ"));
         CheckKeys(name, {&fno, &fid, &cid, &eseq, &seq});
-        const int32_t FNO = rt::CLng(fno), FID = rt::CLng(fid), CID = rt::CLng(cid);
-        const int32_t ESeq = rt::CLng(eseq), Seq = rt::CLng(seq);
+        const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
+        const int32_t ESeq = KeyOf(eseq), Seq = KeyOf(seq);
         const int32_t count = rs->FieldCount();
         WorkOperationsStrings& list = List(NewGeomAttribute);
         for (int32_t k = 0; k < count; ++k) {
@@ -387,8 +397,8 @@ void ComponentDatabaseService::QueueChangedGeometryRow(const std::string& name,
                 throw rt::ComError(rt::vberr::InvalidProcedureCall, kFile,
                                    "The key field " + rs->DescAt(k).name +
                                        " of a geometry row was changed; replace the geometry instead.");
-        const int32_t FNO = rt::CLng(fno), FID = rt::CLng(fid), CID = rt::CLng(cid);
-        const int32_t ESeq = rt::CLng(eseq), Seq = rt::CLng(seq);
+        const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
+        const int32_t ESeq = KeyOf(eseq), Seq = KeyOf(seq);
         const int32_t count = rs->FieldCount();
         WorkOperationsStrings& list = List(SetGeometryAttribute);
         for (int32_t k = 0; k < count; ++k) {
