@@ -1,1 +1,0 @@
-// Anchor so the library exists before its first class lands.

@@ -1,0 +1,29 @@
+#include "pelmora/Registration.h"
+
+#include "pelmora/common/CommonClasses.h"
+#include "pelmora/common/MetadataServiceHelper.h"
+#include "pelmora/features/BulkEditService.h"
+#include "pelmora/features/KeyObjects.h"
+#include "pelmora/interfaces/ComponentService.h"
+#include "pelmora/interfaces/Components.h"
+#include "pelmora/interfaces/FeatureAssemblyService.h"
+#include "pelmora/interfaces/MetadataService.h"
+#include "pelmora/metadata/MetadataRecordsetFilterService.h"
+#include "pelmora/persistence/ComponentDatabaseService.h"
+
+namespace pelmora {
+
+void RegisterSystemClasses() {
+    RegisterCommonClasses();
+    RegisterMetadataServiceHelper();
+    RegisterMetadataClasses();
+    RegisterMetadataRecordsetFilterService();
+    RegisterKeyObjectClasses();
+    RegisterComponentClasses();
+    RegisterComponentService();
+    RegisterFeatureAssemblyService();
+    RegisterBulkEditService();
+    RegisterComponentDatabaseService();
+}
+
+}  // namespace pelmora
