@@ -4,6 +4,7 @@
 #include "PersistenceFixture.h"
 
 #include "pelmora/features/FieldInfo.h"
+#include "pelmora/persistence/WorkOperationsStrings.h"
 #include "runtime/Collection.h"
 
 using pelmora::ComponentDatabaseService;
@@ -228,4 +229,19 @@ TEST_F(SampleSave, GeometryRowsAreReplacedChangedAndKeptWhereTheirGroupGoes) {
     // The change of 1002 went as a set of its geometry row.
     EXPECT_EQ(dc_->commands[0].values[44 + 6], "6:SDO_Y2");
     EXPECT_EQ(dc_->commands[0].values[56 + 1], "2001;1001;");
+}
+
+TEST_F(SampleSave, AGeometryRowMovedToOtherKeysIsRefusedRatherThanWrittenElsewhere) {
+    auto hydrant = NewComponent(32, {3001});
+    hydrant->get_Recordset();
+    auto grs = hydrant->OpenGeometryRecordset(1);
+    grs->MoveFirst();
+    Set(grs, {{"SDO_SEQ", Variant(int32_t{5})}});
+    auto s = NewService();
+    s->BeginComponentOperations();
+    rt::ComError e = ErrorOf([&] { s->UpdateComponent(hydrant); });
+    EXPECT_EQ(e.Number(), Err(23287));
+    EXPECT_NE(e.Description().find(Message(23290)), std::string::npos) << e.Description();
+    EXPECT_NE(e.Description().find("SDO_SEQ"), std::string::npos) << e.Description();
+    EXPECT_EQ(s->List(ComponentDatabaseService::SetGeometryAttribute).get_Count(), 0);
 }
