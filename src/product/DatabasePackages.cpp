@@ -1,6 +1,8 @@
 #include "product/DatabasePackages.h"
 
+#include <charconv>
 #include <cstdlib>
+#include <string_view>
 
 #include "product/OracleDialect.h"
 #include "product/SqliteConnection.h"
@@ -50,17 +52,17 @@ namespace {
                        std::to_string(item) + ": " + why);
 }
 
-// The list's text, or nullopt for the empty list (Null, Empty or "").
-std::optional<std::string> ListText(const rt::Variant& list, const char* kind) {
-    if (list.IsNull() || list.IsEmpty()) return std::nullopt;
+// The list's text, or nullptr for the empty list (Null, Empty or "").
+const std::string* ListText(const rt::Variant& list, const char* kind) {
+    if (list.IsNull() || list.IsEmpty()) return nullptr;
     if (!list.IsString())
         RaiseOra(6502, std::string("PL/SQL: numeric or value error: a ") + kind + " list must be a text, not a " +
                            rt::TypeName(list));
-    if (list.Str().empty()) return std::nullopt;
-    return list.Str();
+    if (list.Str().empty()) return nullptr;
+    return &list.Str();
 }
 
-bool ParseNumber(const std::string& s, double& out) {
+bool ParseNumber(std::string_view s, double& out) {
     size_t i = 0, n = s.size();
     if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
     size_t digits = 0;
@@ -78,8 +80,11 @@ bool ParseNumber(const std::string& s, double& out) {
         if (e == 0) return false;
     }
     if (i != n) return false;
-    out = std::strtod(s.c_str(), nullptr);
-    return true;
+    // from_chars takes no leading "+".
+    size_t from = s[0] == '+' ? 1 : 0;
+    auto r = std::from_chars(s.data() + from, s.data() + n, out);
+    if (r.ec == std::errc::result_out_of_range) out = std::strtod(std::string(s).c_str(), nullptr);
+    return r.ptr == s.data() + n || r.ec == std::errc::result_out_of_range;
 }
 
 // Reads the "<length>:" header of a text or date item at pos; returns the
@@ -160,12 +165,13 @@ std::vector<rt::Variant> DecodeNumericList(const rt::Variant& list) {
         size_t semi = s.find(';', pos);
         if (semi == std::string::npos)
             Malformed("numeric", out.size() + 1, "\"" + s.substr(pos, 30) + "\" is not ended by ';'");
-        std::string item = s.substr(pos, semi - pos);
+        std::string_view item(s.data() + pos, semi - pos);
         if (item.empty()) {
             out.push_back(rt::Variant::Null());
         } else {
             double d = 0;
-            if (!ParseNumber(item, d)) Malformed("numeric", out.size() + 1, "\"" + item + "\" is not a number");
+            if (!ParseNumber(item, d))
+                Malformed("numeric", out.size() + 1, "\"" + std::string(item) + "\" is not a number");
             out.push_back(rt::Variant(d));
         }
         pos = semi + 1;

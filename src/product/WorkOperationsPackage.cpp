@@ -1,5 +1,6 @@
 #include "product/WorkOperationsPackage.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -382,27 +383,35 @@ std::string KeyWhere(bool geometry) {
 
 void ApplySets(State& st, SqliteConnection& db, const std::vector<Operation>& ops) {
     // The fields of one row, in the order given, become one UPDATE.
-    std::vector<RowKey> order;
-    std::map<RowKey, std::vector<const Operation*>> rows;
+    std::vector<std::pair<RowKey, const Operation*>> sets;
     for (const auto& op : ops) {
         if (op.kind != kSetAttr && op.kind != kSetGeom) continue;
         if (SetOnNewRow(st, op)) continue;
-        RowKey key = KeyOf(op);
-        auto& fields = rows[key];
-        if (fields.empty()) order.push_back(key);
-        fields.push_back(&op);
+        sets.emplace_back(KeyOf(op), &op);
     }
-    for (const auto& key : order) {
-        const auto& fields = rows[key];
-        const Operation& first = *fields.front();
+    std::stable_sort(sets.begin(), sets.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // Rows that set the same columns share their statement text.
+    std::map<std::pair<const Table*, std::vector<int>>, std::string> texts;
+    std::vector<int> columns;
+    std::vector<rt::Variant> values;
+    for (size_t from = 0; from < sets.size();) {
+        size_t to = from + 1;
+        while (to < sets.size() && sets[to].first == sets[from].first) ++to;
+        const Operation& first = *sets[from].second;
         const bool geometry = first.kind == kSetGeom;
-        std::string sql = "UPDATE " + Quote(first.table->name) + " SET ";
-        std::vector<rt::Variant> values;
-        for (size_t k = 0; k < fields.size(); ++k) {
-            sql += (k ? ", " : "") + Quote(first.table->columns[static_cast<size_t>(fields[k]->column)].name) + " = ?";
-            values.push_back(fields[k]->value);
+        columns.clear();
+        values.clear();
+        for (size_t k = from; k < to; ++k) {
+            columns.push_back(sets[k].second->column);
+            values.push_back(sets[k].second->value);
         }
-        sql += KeyWhere(geometry);
+        std::string& sql = texts[{first.table, columns}];
+        if (sql.empty()) {
+            sql = "UPDATE " + Quote(first.table->name) + " SET ";
+            for (size_t k = 0; k < columns.size(); ++k)
+                sql += (k ? ", " : "") + Quote(first.table->columns[static_cast<size_t>(columns[k])].name) + " = ?";
+            sql += KeyWhere(geometry);
+        }
         for (int64_t v : {first.fid, first.cno, first.cid}) values.emplace_back(static_cast<double>(v));
         if (geometry)
             for (int64_t v : {first.eseq, first.seq}) values.emplace_back(static_cast<double>(v));
@@ -413,6 +422,7 @@ void ApplySets(State& st, SqliteConnection& db, const std::vector<Operation>& op
                                                std::to_string(first.seq)
                                          : std::string()) +
                                " to set");
+        from = to;
     }
 }
 

@@ -99,10 +99,16 @@ bool WorkOperationsStrings::Put(int32_t kind, const std::array<Item, N>& items, 
     std::array<std::string, N> texts;
     for (size_t k = 0; k < N; ++k) {
         const Item& item = items[k];
-        switch (item.cls) {
-            case kString: texts[k] = FastString::StringItem(item.value); break;
-            case kDate: texts[k] = FastString::DateItem(item.value); break;
-            default: texts[k] = FastString::NumberText(item.value) + ";"; break;
+        if (item.text) {
+            texts[k] = item.text->empty() ? std::string("0:") : std::to_string(rt::Len(*item.text)) + ":" + *item.text;
+        } else if (!item.value) {
+            texts[k] = std::to_string(item.number) + ";";
+        } else {
+            switch (item.cls) {
+                case kString: texts[k] = FastString::StringItem(*item.value); break;
+                case kDate: texts[k] = FastString::DateItem(*item.value); break;
+                default: texts[k] = FastString::NumberText(*item.value) + ";"; break;
+            }
         }
         FastString& list = List(item.slot);
         int64_t length = item.cls == kString ? rt::Len(texts[k]) : static_cast<int64_t>(texts[k].size());
@@ -150,12 +156,12 @@ bool WorkOperationsStrings::AddAttribute(int32_t kind, int32_t FNO, int32_t FID,
     }
     auto cls = static_cast<ValueClass>(valueClass_ == kNoClass ? ClassOfType(AdoType) : valueClass_);
     return Put(kind,
-               std::array<Item, 6>{{{kFNO, kNumeric, rt::Variant(FNO)},
-                                    {kFID, kNumeric, rt::Variant(FID)},
-                                    {kComp, kString, rt::Variant(Comp)},
-                                    {kField, kString, rt::Variant(Field)},
-                                    {kCID, kNumeric, rt::Variant(CID)},
-                                    {kValue, cls, Value}}},
+               std::array<Item, 6>{{Key(kFNO, FNO),
+                                    Key(kFID, FID),
+                                    Name(kComp, Comp),
+                                    Name(kField, Field),
+                                    Key(kCID, CID),
+                                    Val(cls, Value)}},
                mustFit);
 }
 
@@ -201,10 +207,10 @@ bool WorkOperationsStrings::CanAddDeleteComponent(int32_t FNO, int32_t FID, cons
 }
 
 void WorkOperationsStrings::AddDeleteComponent(int32_t FNO, int32_t FID, const std::string& Comp, int32_t CID) {
-    Put(kDeleteComponent, std::array<Item, 4>{{{kFNO, kNumeric, rt::Variant(FNO)},
-                                                  {kFID, kNumeric, rt::Variant(FID)},
-                                                  {kComp, kString, rt::Variant(Comp)},
-                                                  {kCID, kNumeric, rt::Variant(CID)}}}, true);
+    Put(kDeleteComponent, std::array<Item, 4>{{Key(kFNO, FNO),
+                                                  Key(kFID, FID),
+                                                  Name(kComp, Comp),
+                                                  Key(kCID, CID)}}, true);
 }
 
 bool WorkOperationsStrings::CanAddDeleteGeometryComponent(int32_t FNO, int32_t FID, const std::string& Comp,
@@ -217,10 +223,10 @@ bool WorkOperationsStrings::CanAddDeleteGeometryComponent(int32_t FNO, int32_t F
 
 void WorkOperationsStrings::AddDeleteGeometryComponent(int32_t FNO, int32_t FID, const std::string& Comp,
                                                        int32_t CID) {
-    Put(kDeleteGeometryComponent, std::array<Item, 4>{{{kFNO, kNumeric, rt::Variant(FNO)},
-                                                          {kFID, kNumeric, rt::Variant(FID)},
-                                                          {kComp, kString, rt::Variant(Comp)},
-                                                          {kCID, kNumeric, rt::Variant(CID)}}}, true);
+    Put(kDeleteGeometryComponent, std::array<Item, 4>{{Key(kFNO, FNO),
+                                                          Key(kFID, FID),
+                                                          Name(kComp, Comp),
+                                                          Key(kCID, CID)}}, true);
 }
 
 // ---- geometry values (kinds 4 and 5): every value is written as a number ----
@@ -250,14 +256,14 @@ bool WorkOperationsStrings::CanAddNewGeometryAttribute(int32_t FNO, int32_t FID,
 void WorkOperationsStrings::AddNewGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
                                                     const std::string& Field, int32_t CID, int32_t ESeq,
                                                     int32_t Seq, const rt::Variant& Value) {
-    Put(kNewGeometryAttribute, std::array<Item, 8>{{{kFNO, kNumeric, rt::Variant(FNO)},
-                                                       {kFID, kNumeric, rt::Variant(FID)},
-                                                       {kComp, kString, rt::Variant(Comp)},
-                                                       {kField, kString, rt::Variant(Field)},
-                                                       {kCID, kNumeric, rt::Variant(CID)},
-                                                       {kESeq, kNumeric, rt::Variant(ESeq)},
-                                                       {kSeq, kNumeric, rt::Variant(Seq)},
-                                                       {kValue, kNumeric, Value}}}, true);
+    Put(kNewGeometryAttribute, std::array<Item, 8>{{Key(kFNO, FNO),
+                                                       Key(kFID, FID),
+                                                       Name(kComp, Comp),
+                                                       Name(kField, Field),
+                                                       Key(kCID, CID),
+                                                       Key(kESeq, ESeq),
+                                                       Key(kSeq, Seq),
+                                                       Val(kNumeric, Value)}}, true);
 }
 
 bool WorkOperationsStrings::CanAddSetGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
@@ -273,14 +279,14 @@ bool WorkOperationsStrings::CanAddSetGeometryAttribute(int32_t FNO, int32_t FID,
 void WorkOperationsStrings::AddSetGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
                                                     const std::string& Field, int32_t CID, int32_t ESeq,
                                                     int32_t Seq, const rt::Variant& Value) {
-    Put(kSetGeometryAttribute, std::array<Item, 8>{{{kFNO, kNumeric, rt::Variant(FNO)},
-                                                       {kFID, kNumeric, rt::Variant(FID)},
-                                                       {kComp, kString, rt::Variant(Comp)},
-                                                       {kField, kString, rt::Variant(Field)},
-                                                       {kCID, kNumeric, rt::Variant(CID)},
-                                                       {kESeq, kNumeric, rt::Variant(ESeq)},
-                                                       {kSeq, kNumeric, rt::Variant(Seq)},
-                                                       {kValue, kNumeric, Value}}}, true);
+    Put(kSetGeometryAttribute, std::array<Item, 8>{{Key(kFNO, FNO),
+                                                       Key(kFID, FID),
+                                                       Name(kComp, Comp),
+                                                       Name(kField, Field),
+                                                       Key(kCID, CID),
+                                                       Key(kESeq, ESeq),
+                                                       Key(kSeq, Seq),
+                                                       Val(kNumeric, Value)}}, true);
 }
 
 // ---- one-step adds ----
@@ -298,33 +304,33 @@ bool WorkOperationsStrings::TryAddSetAttribute(int32_t FNO, int32_t FID, const s
 }
 
 bool WorkOperationsStrings::TryAddDeleteComponent(int32_t FNO, int32_t FID, const std::string& Comp, int32_t CID) {
-    return Put(kDeleteComponent, std::array<Item, 4>{{{kFNO, kNumeric, rt::Variant(FNO)},
-                                    {kFID, kNumeric, rt::Variant(FID)},
-                                    {kComp, kString, rt::Variant(Comp)},
-                                    {kCID, kNumeric, rt::Variant(CID)}}}, false);
+    return Put(kDeleteComponent, std::array<Item, 4>{{Key(kFNO, FNO),
+                                    Key(kFID, FID),
+                                    Name(kComp, Comp),
+                                    Key(kCID, CID)}}, false);
 }
 
 bool WorkOperationsStrings::TryAddDeleteGeometryComponent(int32_t FNO, int32_t FID, const std::string& Comp,
                                                           int32_t CID) {
     return Put(kDeleteGeometryComponent,
-               std::array<Item, 4>{{{kFNO, kNumeric, rt::Variant(FNO)},
-                                    {kFID, kNumeric, rt::Variant(FID)},
-                                    {kComp, kString, rt::Variant(Comp)},
-                                    {kCID, kNumeric, rt::Variant(CID)}}}, false);
+               std::array<Item, 4>{{Key(kFNO, FNO),
+                                    Key(kFID, FID),
+                                    Name(kComp, Comp),
+                                    Key(kCID, CID)}}, false);
 }
 
 bool WorkOperationsStrings::TryAddNewGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
                                                        const std::string& Field, int32_t CID, int32_t ESeq,
                                                        int32_t Seq, const rt::Variant& Value) {
     return Put(kNewGeometryAttribute,
-               std::array<Item, 8>{{{kFNO, kNumeric, rt::Variant(FNO)},
-                                    {kFID, kNumeric, rt::Variant(FID)},
-                                    {kComp, kString, rt::Variant(Comp)},
-                                    {kField, kString, rt::Variant(Field)},
-                                    {kCID, kNumeric, rt::Variant(CID)},
-                                    {kESeq, kNumeric, rt::Variant(ESeq)},
-                                    {kSeq, kNumeric, rt::Variant(Seq)},
-                                    {kValue, kNumeric, Value}}},
+               std::array<Item, 8>{{Key(kFNO, FNO),
+                                    Key(kFID, FID),
+                                    Name(kComp, Comp),
+                                    Name(kField, Field),
+                                    Key(kCID, CID),
+                                    Key(kESeq, ESeq),
+                                    Key(kSeq, Seq),
+                                    Val(kNumeric, Value)}},
                false);
 }
 
@@ -332,14 +338,14 @@ bool WorkOperationsStrings::TryAddSetGeometryAttribute(int32_t FNO, int32_t FID,
                                                        const std::string& Field, int32_t CID, int32_t ESeq,
                                                        int32_t Seq, const rt::Variant& Value) {
     return Put(kSetGeometryAttribute,
-               std::array<Item, 8>{{{kFNO, kNumeric, rt::Variant(FNO)},
-                                    {kFID, kNumeric, rt::Variant(FID)},
-                                    {kComp, kString, rt::Variant(Comp)},
-                                    {kField, kString, rt::Variant(Field)},
-                                    {kCID, kNumeric, rt::Variant(CID)},
-                                    {kESeq, kNumeric, rt::Variant(ESeq)},
-                                    {kSeq, kNumeric, rt::Variant(Seq)},
-                                    {kValue, kNumeric, Value}}},
+               std::array<Item, 8>{{Key(kFNO, FNO),
+                                    Key(kFID, FID),
+                                    Name(kComp, Comp),
+                                    Name(kField, Field),
+                                    Key(kCID, CID),
+                                    Key(kESeq, ESeq),
+                                    Key(kSeq, Seq),
+                                    Val(kNumeric, Value)}},
                false);
 }
 

@@ -97,12 +97,18 @@ public:
 
 private:
     enum Slot { kFNO, kFID, kComp, kCID, kField, kValue, kESeq, kSeq, kSlots };
-    // One value of an entry: its list and how it is written.
+    // One value of an entry: its list and how it is written. Keys and names
+    // are read where the caller holds them; nothing is copied.
     struct Item {
         Slot slot;
         ValueClass cls;
-        rt::Variant value;
+        int32_t number = 0;                   // a key, when text and value are null
+        const std::string* text = nullptr;    // a component or field name
+        const rt::Variant* value = nullptr;   // the entry's value
     };
+    static Item Key(Slot slot, int32_t n) { return Item{slot, kNumeric, n, nullptr, nullptr}; }
+    static Item Name(Slot slot, const std::string& s) { return Item{slot, kString, 0, &s, nullptr}; }
+    static Item Val(ValueClass cls, const rt::Variant& v) { return Item{kValue, cls, 0, nullptr, &v}; }
 
     FastString& List(Slot slot);
     bool CanAddToBatch(int32_t kind);
