@@ -19,13 +19,19 @@ namespace {
 
 rt::Variant V(const std::shared_ptr<ado::Recordset>& rs, const char* field) { return rs->GetValue(rt::Variant(field)); }
 
-// A second listener on the rows that refuses every change of one field.
+// A second listener on the rows that refuses every change of one field,
+// or every AddNew.
 class Refuser : public ado::RecordsetEvents {
 public:
     explicit Refuser(std::string field) : field_(std::move(field)) {}
+    bool refuseAddNew = false;
     void WillChangeField(int32_t, const ado::FieldList& fields, ado::EventStatusEnum& status,
                          const ado::RecordsetPtr&) override {
         if (!fields.empty() && fields.front()->get_Name() == field_) status = ado::adStatusCancel;
+    }
+    void WillChangeRecord(ado::EventReasonEnum reason, int32_t, ado::EventStatusEnum& status,
+                          const ado::RecordsetPtr&) override {
+        if (refuseAddNew && reason == ado::adRsnAddNew) status = ado::adStatusCancel;
     }
 
 private:
@@ -116,8 +122,8 @@ TEST_F(ComponentEvents, AChangeThatDidNotHappenGivesNoKeyAndFiresNothing) {
     auto refuser = std::make_shared<Refuser>("QTX_FID");
     auto refuseType = std::make_shared<Refuser>("LINING_TYPE");
     rs->Advise(refuser);
-    rs->Advise(refuseType);
     rs->AddNew();
+    rs->Advise(refuseType);  // after the loaded values went in
     journal_->clear();
     EXPECT_EQ(ErrorOf([&] { rs->SetValue(rt::Variant("QTX_FID"), rt::Variant(int32_t{1001})); }).Number(),
               ado::err::OperationCancelled);
@@ -125,10 +131,20 @@ TEST_F(ComponentEvents, AChangeThatDidNotHappenGivesNoKeyAndFiresNothing) {
     EXPECT_EQ(ErrorOf([&] { rs->SetValue(rt::Variant("LINING_TYPE"), rt::Variant("EPOXY")); }).Number(),
               ado::err::OperationCancelled);
     EXPECT_TRUE(journal_->empty()) << journal_->front();
-    // A change that happens fires as usual.
+    // Changes of fields without SetValue interfaces happen and fire nothing.
     rs->SetValue(rt::Variant("LINING_YEAR"), rt::Variant(int32_t{2020}));
     rs->SetValue(rt::Variant("THICKNESS_MM"), rt::Variant(2.0));
     EXPECT_TRUE(journal_->empty());
+    rs->CancelUpdate();
+
+    // A refused AddNew fills nothing and fires nothing.
+    refuser->refuseAddNew = true;
+    journal_->clear();
+    const int32_t before = rs->get_RecordCount();
+    EXPECT_EQ(ErrorOf([&] { rs->AddNew(); }).Number(), ado::err::OperationCancelled);
+    EXPECT_EQ(rs->get_RecordCount(), before);
+    EXPECT_TRUE(journal_->empty());
+    EXPECT_TRUE(HandlerErrors().empty()) << Shown();
 }
 
 // ---- the attribute edit control ----

@@ -101,6 +101,28 @@ TEST_F(Firing, EveryFunctionalTypeFiresAtItsMoment) {
     EXPECT_TRUE(HandlerErrors().empty()) << Shown();
 }
 
+TEST_F(Firing, AnAddedRowHasItsDefaultsAndKeysBeforeItsInterfacesAndItsLoadedValuesAfter) {
+    std::vector<std::string> seen;
+    std::weak_ptr<ado::Recordset> rows;
+    auto look = [&](RecordingFI& self) {
+        auto rs = rows.lock();
+        seen.push_back(self.name + " CID " + Str(rs->GetValue(rt::Variant("QTX_CID"))) + " type " +
+                       Str(rs->GetValue(rt::Variant("LINING_TYPE"))) + " thickness " +
+                       Str(rs->GetValue(rt::Variant("THICKNESS_MM"))));
+    };
+    Register(kYear, [&](RecordingFI& fi) { fi.onCall = look; });
+    Register(kCheck, [&](RecordingFI& fi) { fi.onCall = look; });
+    auto rs = Lining();
+    rows = rs;
+    rs->AddNew();
+    // Main 1001 (DI): the AddNew interface sees the default type and no
+    // thickness; the loaded values come later (the class's first, then the
+    // material's) and fire the type's check.
+    EXPECT_EQ(seen, (std::vector<std::string>{kYear + std::string(" CID 4 type CEMENT thickness Null"),
+                                              kCheck + std::string(" CID 4 type CEMENT thickness 3")}));
+    EXPECT_DOUBLE_EQ(rt::CDbl(rs->GetValue(rt::Variant("THICKNESS_MM"))), 4.5);
+}
+
 TEST_F(Firing, AnInterfaceIsGivenItsFieldValueArgumentsAndService) {
     auto rs = Lining();
     rs->SetValue(rt::Variant("LINING_TYPE"), rt::Variant("EPOXY"));
