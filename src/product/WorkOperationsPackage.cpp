@@ -23,7 +23,8 @@ constexpr int kUnknownComponent = 20001;
 enum class ColumnKind { Numeric, Text, Date, Binary, Other };
 
 struct Column {
-    std::string name;  // as the table declares it
+    std::string name;   // as the table declares it
+    std::string upper;  // upper-cased
     ColumnKind kind = ColumnKind::Other;
 };
 
@@ -143,8 +144,9 @@ const Table& TableOf(State& st, SqliteConnection& db, const std::string& name) {
         const rt::Variant& t = image.values[r * width + static_cast<size_t>(typeCol)];
         Column column;
         column.name = n.IsString() ? n.Str() : "";
+        column.upper = UpperAscii(column.name);
         column.kind = KindOfDeclared(t.IsString() ? t.Str() : "");
-        table->byName[UpperAscii(column.name)] = table->columns.size();
+        table->byName[column.upper] = table->columns.size();
         table->columns.push_back(std::move(column));
     }
     return *st.tables.emplace(key, std::move(table)).first->second;
@@ -319,7 +321,7 @@ std::vector<Operation> Decode(State& st, SqliteConnection& db, const std::vector
                 if (op.column < 0)
                     RaiseOra(904, "invalid identifier: \"" + name + "\" is no column of " + op.table->name);
                 const Column& column = op.table->columns[static_cast<size_t>(op.column)];
-                if (IsKeyColumn(UpperAscii(column.name), geometry))
+                if (IsKeyColumn(column.upper, geometry))
                     Malformed(std::string("entry ") + std::to_string(i + 1) + " of " + g.name + " names the key column " +
                               column.name + " as a field");
                 op.value = ForColumn(op.value, column, *op.table);
@@ -436,37 +438,44 @@ void ApplyDeletions(SqliteConnection& db, const std::vector<Operation>& ops) {
 }
 
 void InsertNewRows(State& st, SqliteConnection& db) {
+    // Rows that give the same columns share their statement text.
+    std::map<std::tuple<const Table*, bool, bool, std::vector<size_t>>, std::string> texts;
+    std::vector<size_t> columns;
+    std::vector<rt::Variant> values;
     for (const NewRow& row : st.newRows) {
         const Table& t = *row.table;
-        std::vector<std::string> names = {"QTX_FNO", "QTX_FID", "QTX_CNO", "QTX_CID"};
-        std::vector<rt::Variant> values;
+        values.clear();
+        columns.clear();
         for (int64_t v : {row.fno, row.fid, row.cno, row.cid}) values.emplace_back(static_cast<double>(v));
-        if (row.geometry) {
-            names.insert(names.end(), {"SDO_ESEQ", "SDO_SEQ"});
+        if (row.geometry)
             for (int64_t v : {row.eseq, row.seq}) values.emplace_back(static_cast<double>(v));
-        }
         bool hasId = false;
         const rt::Variant* gid = nullptr;
         for (const auto& [column, value] : row.values) {
-            const std::string& name = t.columns[column].name;
-            std::string upper = UpperAscii(name);
+            const std::string& upper = t.columns[column].upper;
             hasId = hasId || upper == "QTX_ID";
             if (upper == "SDO_GID") gid = &value;
-            names.push_back(name);
+            columns.push_back(column);
             values.push_back(value);
         }
         // A geometry row carries the id of its component row as QTX_ID too.
-        if (row.geometry && !hasId && gid && t.Find("QTX_ID") >= 0) {
-            names.push_back("QTX_ID");
-            values.push_back(*gid);
+        const bool idFromGid = row.geometry && !hasId && gid && t.Find("QTX_ID") >= 0;
+        if (idFromGid) values.push_back(*gid);
+        std::string& sql = texts[{&t, row.geometry, idFromGid, columns}];
+        if (sql.empty()) {
+            std::vector<std::string> names = {"QTX_FNO", "QTX_FID", "QTX_CNO", "QTX_CID"};
+            if (row.geometry) names.insert(names.end(), {"SDO_ESEQ", "SDO_SEQ"});
+            for (size_t c : columns) names.push_back(t.columns[c].name);
+            if (idFromGid) names.push_back("QTX_ID");
+            std::string marks;
+            sql = "INSERT INTO " + Quote(t.name) + " (";
+            for (size_t k = 0; k < names.size(); ++k) {
+                sql += (k ? ", " : "") + Quote(names[k]);
+                marks += k ? ", ?" : "?";
+            }
+            sql += ") VALUES (" + marks + ")";
         }
-        std::string sql = "INSERT INTO " + Quote(t.name) + " (";
-        std::string marks;
-        for (size_t k = 0; k < names.size(); ++k) {
-            sql += (k ? ", " : "") + Quote(names[k]);
-            marks += k ? ", ?" : "?";
-        }
-        db.ExecuteCached(sql + ") VALUES (" + marks + ")", values);
+        db.ExecuteCached(sql, values);
     }
     st.Drop();
 }
