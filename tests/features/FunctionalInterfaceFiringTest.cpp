@@ -319,6 +319,21 @@ TEST_F(Firing, NothingFiresInsideAnInterfaceForAClonesComponentOrWhenDisabled) {
     EXPECT_TRUE(journal_->empty());
 }
 
+TEST_F(Firing, ANewGeometryFiresWithTheGeometryItReplaced) {
+    auto other = NewComponent(22, {2002})->get_Geometry();
+    auto symbol = NewComponent(22, {2001});
+    symbol->putref_Geometry(other);
+    auto moved = Made("Pelmora.SymbolMoved");
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(*journal_, (Journal{"Pelmora.SymbolMoved Execute SetValue QTX_GEOMETRY"}));
+    ASSERT_TRUE(moved->before.IsObject());
+    auto origin = rt::CallByName(moved->before.Obj(), "Origin", rt::InvokeKind::PropertyGet).Obj();
+    EXPECT_EQ(rt::CDbl(rt::CallByName(origin, "X", rt::InvokeKind::PropertyGet)), 1100.0);  // valve 2001's
+    auto now = rt::CallByName(symbol->get_Geometry(), "Origin", rt::InvokeKind::PropertyGet).Obj();
+    EXPECT_EQ(rt::CDbl(rt::CallByName(now, "X", rt::InvokeKind::PropertyGet)), 1200.0);
+    EXPECT_TRUE(LogLines().empty());
+}
+
 TEST_F(Firing, FiredComponentsLeaveNoCycleBehind) {
     std::weak_ptr<pelmora::Components> collection;
     std::weak_ptr<pelmora::Component> component;

@@ -92,7 +92,7 @@ protected:
         ComponentFixture::SetUp();
         journal_ = std::make_shared<Journal>();
         for (const char* progId : {"Pelmora.LiningTypeCheck", "Pelmora.LiningTypeNotice", "Pelmora.LiningThickness",
-                                   "Pelmora.LiningYear", "Pelmora.SymbolRotation"})
+                                   "Pelmora.LiningYear", "Pelmora.SymbolRotation", "Pelmora.SymbolMoved"})
             Register(progId);
         project_ = std::make_shared<exttest::ProjectFI>();
         product::VbaProjectHost::Current()->LoadProject(1, project_);
