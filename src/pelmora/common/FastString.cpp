@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <string_view>
 
 #include "pelmora/common/modADOUtils.h"
 #include "pelmora/common/modYvCommonUtilities.h"
@@ -75,6 +76,17 @@ std::string ShortestText(T value, bool exponentForm) {
 
 std::string DoubleText(double d) {
     if (!std::isfinite(d)) rt::RaiseVbError(rt::vberr::Overflow);
+    // A value whose shortest form has at most 15 digits in VB's plain range
+    // is what VB prints; only the others need VB's own conversion.
+    if (d != 0) {
+        char buf[64];
+        auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(d), std::chars_format::scientific);
+        std::string_view sci(buf, static_cast<size_t>(res.ptr - buf));
+        size_t e = sci.find('e');
+        int exp10 = std::atoi(buf + e + 1);
+        size_t digits = e > 2 ? e - 1 : 1;
+        if (digits <= 15 && exp10 >= -4 && exp10 <= 14) return ShortestText(d, false);
+    }
     std::string vb = rt::DoubleToVbString(d);
     if (std::strtod(vb.c_str(), nullptr) == d) return vb;
     return ShortestText(d, vb.find('E') != std::string::npos);

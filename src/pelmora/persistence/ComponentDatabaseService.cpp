@@ -72,15 +72,16 @@ const char* ListName(ComponentDatabaseService::ListId id) {
     return kNames[id];
 }
 
-std::string ListText(WorkOperationsStrings& list, const std::string& member) {
-    if (member == "FNO") return list.get_FNOList();
-    if (member == "FID") return list.get_FIDList();
-    if (member == "Comp") return list.get_CompList();
-    if (member == "CID" || member == "CId") return list.get_CIDList();
-    if (member == "Field") return list.get_FieldList();
-    if (member == "Value") return list.get_ValueList();
-    if (member == "ESeq") return list.get_ESeqList();
-    return list.get_SeqList();
+WorkOperationsStrings::Slot SlotOf(const std::string& member) {
+    using W = WorkOperationsStrings;
+    if (member == "FNO") return W::kFNO;
+    if (member == "FID") return W::kFID;
+    if (member == "Comp") return W::kComp;
+    if (member == "CID" || member == "CId") return W::kCID;
+    if (member == "Field") return W::kField;
+    if (member == "Value") return W::kValue;
+    if (member == "ESeq") return W::kESeq;
+    return W::kSeq;
 }
 
 int32_t NextParameterIndex(int32_t& counter) { return counter++; }
@@ -306,17 +307,23 @@ const std::string& ComponentDatabaseService::GetUpdateFeaturesCallText() {
 }
 
 ado::ParameterPtr ComponentDatabaseService::WOSCreateStringParameter(const std::string& listText) {
+    return WOSCreateStringParameter(listText, listText.empty() ? 0 : rt::Len(listText));
+}
+
+ado::ParameterPtr ComponentDatabaseService::WOSCreateStringParameter(const std::string& listText, int32_t length) {
     if (!command_) return nullptr;
-    int32_t size = listText.empty() ? 1 : rt::Len(listText);
-    return command_->CreateParameter("", ado::adVarChar, ado::adParamInput, size, rt::Variant(listText));
+    return command_->CreateParameter("", ado::adVarChar, ado::adParamInput, length == 0 ? 1 : length,
+                                     rt::Variant(listText));
 }
 
 void ComponentDatabaseService::BindWorkOperationParameters() {
     ParameterSet set(kParameterCount);
     int32_t counter = 0;
     for (const auto& spec : ParameterSpecs()) {
-        std::string text = ListText(List(spec.list), spec.member);
-        set[static_cast<size_t>(NextParameterIndex(counter))] = WOSCreateStringParameter(text);
+        // The list knows its length in characters; the text need not be counted again.
+        const FastString& list = List(spec.list).ValueList(SlotOf(spec.member));
+        set[static_cast<size_t>(NextParameterIndex(counter))] =
+            WOSCreateStringParameter(list.get_Value(), list.get_Length());
     }
     savedParameterSets_.push_back(std::move(set));
 }

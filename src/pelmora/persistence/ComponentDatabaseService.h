@@ -131,6 +131,7 @@ private:
     void DeleteCommandParameters();
     void BindWorkOperationParameters();
     ado::ParameterPtr WOSCreateStringParameter(const std::string& listText);
+    ado::ParameterPtr WOSCreateStringParameter(const std::string& listText, int32_t length);
     [[noreturn]] void RaiseWrapped(int32_t number, const rt::ComError& failure) const;
 
     // ---- pending-row collection ----

@@ -95,8 +95,12 @@ public:
 
     std::string TypeName() const override { return "WorkOperationsStrings"; }
 
-private:
+    // The eight value lists.
     enum Slot { kFNO, kFID, kComp, kCID, kField, kValue, kESeq, kSeq, kSlots };
+    // One value list (created on first use); its Length is that of its text.
+    const FastString& ValueList(Slot slot) { return List(slot); }
+
+private:
     // One value of an entry: its list and how it is written. Keys and names
     // are read where the caller holds them; nothing is copied.
     struct Item {
