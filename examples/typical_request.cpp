@@ -101,7 +101,9 @@ private:
 
 void RegisterSampleExtensions() {
     for (const char* progId : {"Pelmora.MaterialCheck", "Pelmora.PressureDefaults", "Pelmora.MainLength",
-                               "Pelmora.ZoneAudit", "Pelmora.ServiceCheck"}) {
+                               "Pelmora.ZoneAudit", "Pelmora.ServiceCheck", "Pelmora.LiningTypeCheck",
+                               "Pelmora.LiningTypeNotice", "Pelmora.LiningThickness", "Pelmora.LiningYear",
+                               "Pelmora.SymbolRotation", "Pelmora.SymbolMoved"}) {
         std::string id = progId;
         rt::RegisterClass(id, "", [id] { return std::make_shared<SampleFunctionalInterface>(id); });
     }
@@ -199,6 +201,9 @@ int Run(const std::string& folder) {
     attributeRows->Update();
     auto liningRows = lining->get_Recordset();
     liningRows->AddNew();
+    // The caller names the feature of a new row; the component fills the rest.
+    liningRows->get_Fields()->Item("QTX_FNO")->put_Value(Variant(int16_t{101}));
+    liningRows->get_Fields()->Item("QTX_FID")->put_Value(Variant(int32_t{1001}));
     liningRows->Update();
     PrintRows("WATER_MAIN_LINING after AddNew", liningRows,
               {"QTX_FNO", "QTX_FID", "QTX_CNO", "QTX_CID", "LINING_TYPE"});
@@ -229,8 +234,15 @@ int Run(const std::string& folder) {
     // A new valve with new keys from the database's sequences.
     std::cout << "Creating a new valve (feature 102)\n";
     auto valve = service->NewFeature(102, pelmora::qzfasIgnoreNone);
+    auto valveComponents = valve->get_Components();
     std::cout << "  new feature " << valve->get_FNO() << " / " << valve->get_FID() << " with "
-              << valve->get_Components()->get_Count() << " components\n\n";
+              << valveComponents->get_Count() << " components\n";
+    for (int32_t i = 1; i <= valveComponents->get_Count(); ++i) {
+        auto c = valveComponents->get_Item(Variant(i));
+        auto rows = c->get_Recordset();
+        PrintRows(c->get_Name() + " (pending, not saved)", rows, {"QTX_FNO", "QTX_FID", "QTX_CNO", "QTX_CID"});
+    }
+    std::cout << "\n";
 
     std::cout << "Functional interfaces that acted:\n";
     if (Journal().empty()) std::cout << "  (none)\n";
