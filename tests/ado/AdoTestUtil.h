@@ -5,8 +5,11 @@
 
 #include "ado/Recordset.h"
 #include "runtime/Vb.h"
+#include "support/Raises.h"
 
 namespace adotest {
+
+using pelmora_test::ErrorOf;
 
 // A fabricated recordset (ID Long, NAME text, VAL Double) holding the rows
 // given as (id, name, val); a val of -1 is stored as Null.

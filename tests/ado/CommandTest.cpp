@@ -1,24 +1,13 @@
 // Commands and parameters, as the data context receives them.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "ado/Command.h"
 #include "ado/Recordset.h"
 #include "runtime/Vb.h"
+#include "support/Raises.h"
 
 using namespace ado;
-
-namespace {
-int32_t ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const rt::ComError& e) {
-        return e.Number();
-    }
-    return 0;
-}
-}  // namespace
+using pelmora_test::ErrorOf;
 
 TEST(Command, CreateParameterKeepsEveryArgumentAndConvertsTheValue) {
     auto cmd = Command::Create();

@@ -2,24 +2,14 @@
 // original values, the pending filter, batches and clones.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "AdoTestUtil.h"
 
 using namespace ado;
 using adotest::AllIds;
+using adotest::ErrorOf;
 using adotest::MakeRecordset;
 
 namespace {
-
-int32_t ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const rt::ComError& e) {
-        return e.Number();
-    }
-    return 0;
-}
 
 RecordsetPtr ThreeRows(LockTypeEnum lock = adLockBatchOptimistic) {
     return MakeRecordset({{1, "one", 1.5}, {2, "two", 2.5}, {3, "three", -1}}, lock);

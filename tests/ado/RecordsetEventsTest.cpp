@@ -8,18 +8,10 @@
 #include "AdoTestUtil.h"
 
 using namespace ado;
+using adotest::ErrorOf;
 using adotest::MakeRecordset;
 
 namespace {
-
-int32_t ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const rt::ComError& e) {
-        return e.Number();
-    }
-    return 0;
-}
 
 std::string Text(const rt::Variant& v) { return v.IsNull() ? "Null" : rt::CStr(v); }
 

@@ -4,24 +4,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 
 #include "AdoTestUtil.h"
 
 using namespace ado;
 using adotest::AllIds;
+using adotest::ErrorOf;
 using adotest::MakeRecordset;
 
 namespace {
-
-int32_t ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const rt::ComError& e) {
-        return e.Number();
-    }
-    return 0;
-}
 
 class TempDir {
 public:

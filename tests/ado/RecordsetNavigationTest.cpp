@@ -5,18 +5,10 @@
 
 using namespace ado;
 using adotest::AllIds;
+using adotest::ErrorOf;
 using adotest::MakeRecordset;
 
 namespace {
-
-int32_t ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const rt::ComError& e) {
-        return e.Number();
-    }
-    return 0;
-}
 
 RecordsetPtr FiveRows() {
     return MakeRecordset({{1, "b", 10}, {2, "A", 20}, {3, "a", 10}, {4, "c", -1}, {5, "B", 20}});

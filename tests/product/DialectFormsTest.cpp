@@ -6,28 +6,16 @@
 #include <set>
 #include <string>
 
+#include "DatabaseTestSupport.h"
 #include "product/DatabasePackages.h"
 #include "product/OracleDialect.h"
 #include "product/OracleSession.h"
 #include "product/SqliteConnection.h"
 
 using namespace product;
+using dbtest::ExpectOra;
 
 namespace {
-
-// Runs f, expects a DatabaseError with that Oracle code whose description
-// holds every given fragment.
-void ExpectOra(const std::function<void()>& f, int code, std::initializer_list<std::string> fragments = {}) {
-    try {
-        f();
-        ADD_FAILURE() << "no error, expected ORA-" << code;
-    } catch (const DatabaseError& e) {
-        EXPECT_EQ(e.OraCode(), code) << e.Description();
-        EXPECT_EQ(e.Number(), kProviderErrorNumber);
-        for (const auto& frag : fragments)
-            EXPECT_NE(e.Description().find(frag), std::string::npos) << "'" << frag << "' not in: " << e.Description();
-    }
-}
 
 std::string TempPath(const std::string& name) {
     auto dir = std::filesystem::temp_directory_path() /

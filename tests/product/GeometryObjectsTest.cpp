@@ -2,28 +2,20 @@
 // late bound by member name, by type text and by run-time type name.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <set>
 
 #include "product/StandIns.h"
 #include "product/geometry/GeometryObjects.h"
 #include "runtime/Error.h"
 #include "product/GeometryTestSupport.h"
+#include "support/Raises.h"
 
 using namespace product;
 using namespace geomtest;
 using pelmora::GeometryKind;
+using pelmora_test::ErrorOf;
 
 namespace {
-
-int32_t ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const rt::ComError& e) {
-        return e.Number();
-    }
-    return 0;
-}
 
 std::shared_ptr<PolylineGeometry> Polyline(std::initializer_list<std::pair<double, double>> pts) {
     auto g = PolylineGeometry::Create();

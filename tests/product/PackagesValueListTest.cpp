@@ -5,24 +5,15 @@
 #include <functional>
 #include <string>
 
+#include "DatabaseTestSupport.h"
 #include "product/DatabasePackages.h"
 #include "product/OracleSession.h"
 #include "product/SqliteConnection.h"
 
 using namespace product;
+using dbtest::ExpectOra;
 
 namespace {
-
-void ExpectOra(const std::function<void()>& f, int code, std::initializer_list<std::string> fragments = {}) {
-    try {
-        f();
-        ADD_FAILURE() << "no error, expected ORA-" << code;
-    } catch (const DatabaseError& e) {
-        EXPECT_EQ(e.OraCode(), code) << e.Description();
-        for (const auto& frag : fragments)
-            EXPECT_NE(e.Description().find(frag), std::string::npos) << "'" << frag << "' not in: " << e.Description();
-    }
-}
 
 std::vector<std::string> Texts(const std::vector<rt::Variant>& values) {
     std::vector<std::string> out;
