@@ -1,12 +1,8 @@
 #pragma once
 // The sample network's metadata cache behind a real metadata service, for the
-// filter service and lookup tests: a fresh apartment, the product's stand-ins,
-// message boxes recorded instead of shown, and a working directory of the
-// test's own (the service writes its log there).
+// filter service and lookup tests (set-up in support/SampleServices.h).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -15,37 +11,26 @@
 #include "pelmora/interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataService.h"
-#include "product/Notification.h"
 #include "product/StandIns.h"
 #include "runtime/Object.h"
-#include "support/SampleEnvironment.h"
+#include "support/SampleServices.h"
 
 namespace filtertest {
 
-class SampleMetadataFixture : public ::testing::Test {
+class SampleMetadataFixture : public pelmora_test::SampleServicesTest {
 protected:
+    SampleMetadataFixture() : SampleServicesTest("filter") {}
+
     void SetUp() override {
-        env_ = &pelmora_test::SampleEnvironment::Get();
-        rt::Apartment::Reset();
-        product::RegisterProductStandIns();
-        product::RegisterApplicationClasses();
-        pelmora::RegisterMetadataClasses();
-        recorder_ = std::make_shared<product::DialogRecorder>();
-        product::InstallDialogRecorder(recorder_);
-        ::setenv("PELMORA_CONFIGURATION_MAP", env_->ConfigurationMapPath().c_str(), 1);
-        previousDirectory_ = std::filesystem::current_path();
-        std::filesystem::current_path(env_->NewFolder("filter"));
-        service_ = std::make_shared<pelmora::MetadataService>();
-        service_->put_Configuration(env_->ConfigurationName());
+        SampleServicesTest::SetUp();
+        service_ = pelmora_test::OpenSampleMetadata();
         metadata_ = rt::QueryInterface<pelmora::IMetadataService>(service_);
     }
 
     void TearDown() override {
         metadata_.reset();
         service_.reset();
-        std::filesystem::current_path(previousDirectory_);
-        product::InstallDialogRecorder(nullptr);
-        rt::Apartment::Reset();
+        SampleServicesTest::TearDown();
     }
 
     // A fresh clone of a cached table, as every client gets it.
@@ -61,9 +46,6 @@ protected:
         return Column(rs, field);
     }
 
-    const pelmora_test::SampleEnvironment* env_ = nullptr;
-    std::shared_ptr<product::DialogRecorder> recorder_;
-    std::filesystem::path previousDirectory_;
     std::shared_ptr<pelmora::MetadataService> service_;
     std::shared_ptr<pelmora::IMetadataService> metadata_;
 };

@@ -1,7 +1,6 @@
 #pragma once
-// A fixture for the metadata service's tests: the sample environment, the
-// product's real stand-ins, a fresh apartment, a dialog recorder and a
-// current directory of the test's own (the service logs there).
+// A fixture for the metadata service's tests: the sample's services (see
+// support/SampleServices.h) with a private cache or map on request.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -25,40 +24,18 @@
 #include "runtime/Error.h"
 #include "runtime/Object.h"
 #include "runtime/Vb.h"
+#include "support/Raises.h"
 #include "support/SampleEnvironment.h"
+#include "support/SampleServices.h"
 
 namespace metadatatest {
 
-class MetadataFixture : public ::testing::Test {
+class MetadataFixture : public pelmora_test::SampleServicesTest {
 protected:
-    void SetUp() override {
-        env_ = &pelmora_test::SampleEnvironment::Get();
-        rt::Apartment::Reset();
-        product::RegisterProductStandIns();
-        product::RegisterApplicationClasses();
-        pelmora::RegisterMetadataClasses();
-        pelmora::RegisterMetadataRecordsetFilterService();
-        recorder_ = std::make_shared<product::DialogRecorder>();
-        product::InstallDialogRecorder(recorder_);
-        ::setenv("PELMORA_CONFIGURATION_MAP", env_->ConfigurationMapPath().c_str(), 1);
-        previousDirectory_ = std::filesystem::current_path();
-        workDirectory_ = env_->NewFolder("cwd");
-        std::filesystem::current_path(workDirectory_);
-    }
-
-    void TearDown() override {
-        std::filesystem::current_path(previousDirectory_);
-        ::setenv("PELMORA_CONFIGURATION_MAP", env_->ConfigurationMapPath().c_str(), 1);
-        product::InstallDialogRecorder(nullptr);
-        rt::Apartment::Reset();
-    }
+    MetadataFixture() : SampleServicesTest("cwd") {}
 
     // A service on the sample's configuration.
-    std::shared_ptr<pelmora::MetadataService> NewService() {
-        auto service = std::make_shared<pelmora::MetadataService>();
-        service->put_Configuration(env_->ConfigurationName());
-        return service;
-    }
+    std::shared_ptr<pelmora::MetadataService> NewService() { return pelmora_test::OpenSampleMetadata(); }
 
     // A cache of the test's own, which the test may damage; the map of the
     // process points at it from now on.
@@ -113,19 +90,8 @@ protected:
 
     template <class F>
     static rt::ComError Raised(F&& f) {
-        try {
-            f();
-        } catch (const rt::ComError& e) {
-            return e;
-        }
-        ADD_FAILURE() << "no error was raised";
-        return rt::ComError(0, "", "");
+        return pelmora_test::Raised(std::forward<F>(f));
     }
-
-    const pelmora_test::SampleEnvironment* env_ = nullptr;
-    std::shared_ptr<product::DialogRecorder> recorder_;
-    std::filesystem::path previousDirectory_;
-    std::string workDirectory_;
 };
 
 }  // namespace metadatatest
