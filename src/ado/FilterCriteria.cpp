@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ado/Enums.h"
+#include "runtime/Calendar.h"
 #include "runtime/Error.h"
 
 namespace ado {
@@ -200,34 +201,10 @@ int FormatNumber(double d, char* buf, size_t size) {
 
 // ---------------------------------------------------------------- dates
 
-int64_t DaysFromCivil(int64_t y, int m, int d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(int64_t z, int& y, int& m, int& d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    y = static_cast<int>(yoe + era * 400 + (m <= 2));
-}
-
-const int64_t kOleEpoch = DaysFromCivil(1899, 12, 30);
-
-int DaysInMonth(int y, int m) {
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (m == 2 && ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0)) return 29;
-    return days[m - 1];
-}
+using rt::calendar::CivilFromDays;
+using rt::calendar::DaysFromCivil;
+using rt::calendar::DaysInMonth;
+using rt::calendar::kOleEpoch;
 
 // Dates before 1899-12-30 carry their time as a positive fraction after a
 // negative day; this gives a value that orders like time itself.
@@ -294,6 +271,8 @@ bool ScanTime(DateScanner& sc, int& seconds) {
 
 // Dates as the criteria write them: m/d/y or yyyy-mm-dd, each with an optional
 // time, or a time alone. Two-digit years: 00-29 are 2000s, 30-99 1900s.
+// Not rt's CDate reader: that one also takes month names and day-first forms,
+// which would turn such text literals into dates.
 bool ParseDate(const std::string& text, double& ole) {
     std::string t = TrimBlanks(text);
     DateScanner sc{t};
@@ -339,9 +318,9 @@ int FormatDate(double ole, char* buf, size_t size) {
     double day = std::trunc(ole);
     double frac = std::fabs(ole - day);
     int64_t seconds = std::llround(frac * 86400.0);
-    if (seconds >= 86400) {
+    if (seconds >= 86400) {  // rounds up into the next day, before 1899-12-30 too
         seconds -= 86400;
-        day += ole < 0 ? -1 : 1;
+        day += 1;
     }
     int y, m, d;
     CivilFromDays(static_cast<int64_t>(day) + kOleEpoch, y, m, d);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/Calendar.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
 #include "runtime/VbInternal.h"
@@ -14,35 +15,10 @@ namespace rt {
 
 namespace {
 
-// Days since 1970-01-01 of a proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(int64_t z, int& y, int& m, int& d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    y = static_cast<int>(yoe + era * 400 + (m <= 2));
-}
-
-constexpr int64_t kOleEpoch = -25569;  // 1899-12-30 in days since 1970-01-01
-
-int DaysInMonth(int y, int m) {
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (m == 2) return (y % 4 == 0 && (y % 100 != 0 || y % 400 == 0)) ? 29 : 28;
-    return days[m - 1];
-}
+using calendar::CivilFromDays;
+using calendar::DaysFromCivil;
+using calendar::DaysInMonth;
+using calendar::kOleEpoch;
 
 int PivotYear(int y, int digits) {
     if (digits <= 2 && y < 100) return y < 30 ? 2000 + y : 1900 + y;

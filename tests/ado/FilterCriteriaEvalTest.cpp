@@ -210,6 +210,11 @@ TEST(FilterCriteriaEval, LikeOnNumbersUsesTheirText) {
     EXPECT_TRUE(Match("X LIKE '*.5*'", Variant(2.5)));
     EXPECT_TRUE(Match("X LIKE '1/31/*'", Variant::Date(43861.0)));
     EXPECT_TRUE(Match("X LIKE '6:00:00 AM'", Variant::Date(0.25 + 1e-9)));  // day 0: the time alone
+    // A time that rounds to midnight moves to the next day, also where the
+    // time is a positive fraction after a negative day.
+    EXPECT_TRUE(Match("X LIKE '1/1/2020'", Variant::Date(43830.9999999)));
+    EXPECT_TRUE(Match("X LIKE '12/29/1899'", Variant::Date(-2.9999999)));
+    EXPECT_TRUE(Match("X LIKE '12/31/1899'", Variant::Date(-0.9999999)));
     // A date value beyond the calendar prints as its number instead.
     EXPECT_TRUE(Match("X LIKE '1E+300'", Variant::Date(1e300)));
     EXPECT_FALSE(Match("X LIKE '*/*'", Variant::Date(std::nan(""))));
