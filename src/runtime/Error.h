@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace rt {
 
@@ -61,28 +62,32 @@ std::string VbErrorDescription(int32_t number);
 // Builds an HRESULT-style number from its unsigned form (0x800A0BCD ...).
 constexpr int32_t HResult(uint32_t value) { return static_cast<int32_t>(value); }
 
+// Runs a step; whatever fails in it comes back in error as the error object
+// VB would hold (other C++ exceptions as errors 7 and 5). False when it failed.
+template <class F>
+bool CaptureError(F&& step, ComError& error) {
+    try {
+        step();
+        return true;
+    } catch (const ComError& e) {
+        error = e;
+    } catch (const std::bad_alloc&) {
+        error = ComError(vberr::OutOfMemory, "", VbErrorDescription(vberr::OutOfMemory));
+    } catch (const std::exception& e) {
+        error = ComError(vberr::InvalidProcedureCall, "", e.what());
+    }
+    return false;
+}
+
 // On Error Resume Next, one step at a time: runs the step, keeps the error
 // (if any) for the caller to inspect, and never lets it escape.
 class ResumeNext {
 public:
     template <class F>
     bool operator()(F&& step) {
-        try {
-            step();
-            return true;
-        } catch (const ComError& e) {
-            last_ = e;
-            failed_ = true;
-            return false;
-        } catch (const std::bad_alloc&) {
-            last_ = ComError(vberr::OutOfMemory, "", "Out of memory");
-            failed_ = true;
-            return false;
-        } catch (const std::exception& e) {
-            last_ = ComError(vberr::InvalidProcedureCall, "", e.what());
-            failed_ = true;
-            return false;
-        }
+        if (CaptureError(std::forward<F>(step), last_)) return true;
+        failed_ = true;
+        return false;
     }
     bool Failed() const { return failed_; }
     const ComError& LastError() const { return last_; }

@@ -30,22 +30,6 @@ constexpr const char* kGuiControl = "Attribute Edit Control GUI";
 
 bool IsNullOrEmpty(const rt::Variant& v) { return v.IsNull() || v.IsEmpty(); }
 
-// Runs a handler's work; whatever fails in it comes back as an error object.
-template <class F>
-bool Run(F&& f, rt::ComError& error) {
-    try {
-        f();
-        return true;
-    } catch (const rt::ComError& e) {
-        error = e;
-    } catch (const std::bad_alloc&) {
-        error = rt::ComError(rt::vberr::OutOfMemory, "", rt::VbErrorDescription(rt::vberr::OutOfMemory));
-    } catch (const std::exception& e) {
-        error = rt::ComError(rt::vberr::InvalidProcedureCall, "", e.what());
-    }
-    return false;
-}
-
 // The highest QTX_CID of one feature's rows (every row when fid is empty) + 1.
 int16_t NextCIDOf(const std::shared_ptr<ado::Recordset>& rows, const int32_t* fid) {
     auto clone = rows->Clone(ado::adLockUnspecified);
@@ -99,7 +83,7 @@ void Component::OnWillChangeField(int32_t /*cFields*/, const ado::FieldList& Fie
                                   const std::shared_ptr<ado::Recordset>& /*pRecordset*/) {
     TraceScope trace(kFile, "m_oEventRecordset_WillChangeField");
     rt::ComError error(0, "", "");
-    bool done = Run(
+    bool done = rt::CaptureError(
         [&] {
             if (!m_bAttributeInfoLoaded) LoadAttributeInfoFI();
             if (Fields.empty() || !Fields.front()) return;
@@ -125,7 +109,7 @@ void Component::OnFieldChangeComplete(int32_t cFields, const ado::FieldList& Fie
     if (adStatus != ado::adStatusOK) return;
     const size_t count = std::min(Fields.size(), static_cast<size_t>(cFields < 0 ? 0 : cFields));
     rt::ComError error(0, "", "");
-    bool done = Run(
+    bool done = rt::CaptureError(
         [&] {
             if (autoAssignKeys_ && !m_bClonedComponent) {
                 for (size_t i = 0; i < count; ++i) {
@@ -164,7 +148,7 @@ void Component::OnWillChangeRecord(ado::EventReasonEnum adReason, ado::EventStat
                                    const std::shared_ptr<ado::Recordset>& pRecordset) {
     TraceScope trace(kFile, "m_oEventRecordset_WillChangeRecord");
     rt::ComError error(0, "", "");
-    bool done = Run(
+    bool done = rt::CaptureError(
         [&] {
             if (!m_bAttributeInfoLoaded) LoadAttributeInfoFI();
             switch (adReason) {
@@ -175,7 +159,7 @@ void Component::OnWillChangeRecord(ado::EventReasonEnum adReason, ado::EventStat
                     const bool geometry = hasGeometry_ && dataContext_ && dataContext_->DataMode() != 2;
                     if (geometry) id = rows_->GetValue(rt::Variant("QTX_ID"));
                     rt::ComError failure(0, "", "");
-                    bool fired = Run(
+                    bool fired = rt::CaptureError(
                         [&] {
                             deletionClone_ = rows_->Clone(ado::adLockUnspecified);
                             deletionClone_->put_Bookmark(rows_->get_Bookmark());
@@ -232,7 +216,7 @@ void Component::OnRecordChangeComplete(ado::EventReasonEnum adReason, ado::Event
                                        const std::shared_ptr<ado::Recordset>& pRecordset) {
     TraceScope trace(kFile, "m_oEventRecordset_RecordChangeComplete");
     rt::ComError error(0, "", "");
-    bool done = Run(
+    bool done = rt::CaptureError(
         [&] {
             if (adReason == ado::adRsnDelete) {
                 const bool last = lastRowDeleted_;

@@ -35,22 +35,6 @@ constexpr int64_t kAborted = 14119;
 
 bool IsNullOrEmpty(const rt::Variant& v) { return v.IsNull() || v.IsEmpty(); }
 
-// Any failure as the error object VB would hold.
-template <class F>
-bool Try(F&& f, rt::ComError& error) {
-    try {
-        f();
-        return true;
-    } catch (const rt::ComError& e) {
-        error = e;
-    } catch (const std::bad_alloc&) {
-        error = rt::ComError(rt::vberr::OutOfMemory, "", rt::VbErrorDescription(rt::vberr::OutOfMemory));
-    } catch (const std::exception& e) {
-        error = rt::ComError(rt::vberr::InvalidProcedureCall, "", e.what());
-    }
-    return false;
-}
-
 rt::Variant Field(const std::shared_ptr<ado::Recordset>& rs, const char* name) { return rs->GetValue(rt::Variant(name)); }
 
 }  // namespace
@@ -136,7 +120,7 @@ std::shared_ptr<IFunctionalInterface> Component::FunctionalInterfaceObject(const
         } else {
             auto bridge = std::make_shared<FunctionalInterfaceBridge>();
             rt::ComError failure(0, "", "");
-            if (Try([&] { bridge->Initialize(rt::CLng(vPrjNo), ""); }, failure)) {
+            if (rt::CaptureError([&] { bridge->Initialize(rt::CLng(vPrjNo), ""); }, failure)) {
                 object = bridge;
             } else {
                 resume([&] { WriteLogLine("Error creating VBA FI '" + key + "': " + failure.Description()); });
@@ -230,7 +214,7 @@ void Component::ExecuteFI(const std::string& strFunctionalType, const std::strin
     rt::Variant bookmark;
     std::shared_ptr<IFunctionalInterface> object;
     rt::ComError failure(0, "", "");
-    bool done = Try(
+    bool done = rt::CaptureError(
         [&] {
             object = FunctionalInterfaceObject(vPrjNo, vInterface);
             if (!object) return;
@@ -313,7 +297,7 @@ void Component::CallEveryInterface(CallKind kind) {
             m_bInFunctionalInterface = true;
             std::string operation;
             rt::ComError failure(0, "", "");
-            bool done = Try(
+            bool done = rt::CaptureError(
                 [&] {
                     rt::Variant arguments;
                     varsk1::ConvertBlobToArray(Field(rs, "QTX_INTERFACEARGUMENT"), arguments);
