@@ -529,6 +529,24 @@ int32_t Recordset::RowOfBookmark(const rt::Variant& bookmark) const {
     return row;
 }
 
+// A bookmark, or adBookmarkFirst / Last / Current; the current position when
+// left out.
+int32_t Recordset::IndexOfStart(const rt::Variant& start) {
+    if (IsMissingArg(start)) return pos_;
+    if (start.BaseType() == rt::vbDouble || start.BaseType() == rt::vbSingle) {
+        int32_t index = IndexOfRow(RowOfBookmark(start));
+        if (index < 0) BadBookmark();
+        return index;
+    }
+    double number = 0;
+    if (!WholeNumber(start, number)) BadArgument();
+    auto which = static_cast<int32_t>(number);
+    if (which == adBookmarkFirst) return NextVisible(-1);
+    if (which == adBookmarkLast) return PrevVisible(static_cast<int32_t>(view_.size()));
+    if (which != adBookmarkCurrent) BadArgument();
+    return pos_;
+}
+
 void Recordset::PositionFirst() {
     pos_ = NextVisible(-1);
 }
@@ -547,8 +565,11 @@ void Recordset::Unadvise(int32_t cookie) {
     std::erase_if(sinks_, [&](const Sink& s) { return s.cookie == cookie; });
 }
 
+// Every sink still advised and still wanting this event, in the order they
+// were advised; a sink that declines it (adStatusUnwantedEvent) is not asked
+// again, and where the event is cancellable a cancel ends the round.
 template <class F>
-EventStatusEnum Recordset::FireWill(EventKind kind, int reason, F&& call) {
+EventStatusEnum Recordset::FireEvent(EventKind kind, int reason, bool cancellable, F&& call) {
     if (sinks_.empty()) return adStatusOK;
     auto self = Self();
     size_t bit = static_cast<size_t>(kind) * 16 + static_cast<size_t>(reason);
@@ -568,7 +589,7 @@ EventStatusEnum Recordset::FireWill(EventKind kind, int reason, F&& call) {
         if (status == adStatusUnwantedEvent) {
             auto again = std::find_if(sinks_.begin(), sinks_.end(), [&](const Sink& s) { return s.cookie == entry.cookie; });
             if (again != sinks_.end()) again->unwanted.set(bit);
-        } else if (status == adStatusCancel) {
+        } else if (cancellable && status == adStatusCancel) {
             result = adStatusCancel;
             break;
         }
@@ -578,27 +599,13 @@ EventStatusEnum Recordset::FireWill(EventKind kind, int reason, F&& call) {
 }
 
 template <class F>
+EventStatusEnum Recordset::FireWill(EventKind kind, int reason, F&& call) {
+    return FireEvent(kind, reason, true, std::forward<F>(call));
+}
+
+template <class F>
 void Recordset::FireComplete(EventKind kind, int reason, F&& call) {
-    if (sinks_.empty()) return;
-    auto self = Self();
-    size_t bit = static_cast<size_t>(kind) * 16 + static_cast<size_t>(reason);
-    auto snapshot = sinks_;
-    for (auto& entry : snapshot) {
-        auto live = std::find_if(sinks_.begin(), sinks_.end(), [&](const Sink& s) { return s.cookie == entry.cookie; });
-        if (live == sinks_.end() || live->unwanted.test(bit)) continue;
-        auto sink = entry.sink.lock();
-        if (!sink) continue;
-        EventStatusEnum status = adStatusOK;
-        try {
-            call(*sink, status, self);
-        } catch (const std::exception&) {
-        }
-        if (status == adStatusUnwantedEvent) {
-            auto again = std::find_if(sinks_.begin(), sinks_.end(), [&](const Sink& s) { return s.cookie == entry.cookie; });
-            if (again != sinks_.end()) again->unwanted.set(bit);
-        }
-    }
-    std::erase_if(sinks_, [](const Sink& s) { return s.sink.expired(); });
+    FireEvent(kind, reason, false, std::forward<F>(call));
 }
 
 void Recordset::FireCancelled(EventKind completeKind, int reason) {
@@ -703,20 +710,7 @@ void Recordset::Move(int32_t NumRecords, const rt::Variant& Start) {
     CheckOpen();
     Sync();
     int32_t size = static_cast<int32_t>(view_.size());
-    int32_t base = pos_;
-    if (!IsMissingArg(Start)) {
-        if (Start.BaseType() == rt::vbDouble || Start.BaseType() == rt::vbSingle) {
-            base = IndexOfRow(RowOfBookmark(Start));
-            if (base < 0) BadBookmark();
-        } else {
-            double number = 0;
-            if (!WholeNumber(Start, number)) BadArgument();
-            auto which = static_cast<int32_t>(number);
-            if (which == adBookmarkFirst) base = NextVisible(-1);
-            else if (which == adBookmarkLast) base = PrevVisible(size);
-            else if (which != adBookmarkCurrent) BadArgument();
-        }
-    }
+    int32_t base = IndexOfStart(Start);
     if (NumRecords > 0 && base >= size) NoCurrent();
     if (NumRecords < 0 && base < 0) NoCurrent();
     if (NumRecords == 0 && (base < 0 || base >= size)) NoCurrent();
@@ -786,21 +780,7 @@ void Recordset::Find(const std::string& Criteria, int32_t SkipRows, SearchDirect
     if (SkipRows < 0) BadArgument();
     FilterCriteria criteria = FilterCriteria::Parse(Criteria);
     criteria.Bind([&](const std::string& name) { return store_->FieldIndex(name); });
-    int32_t size = static_cast<int32_t>(view_.size());
-    int32_t start = pos_;
-    if (!IsMissingArg(Start)) {
-        if (Start.BaseType() == rt::vbDouble || Start.BaseType() == rt::vbSingle) {
-            start = IndexOfRow(RowOfBookmark(Start));
-            if (start < 0) BadBookmark();
-        } else {
-            double number = 0;
-            if (!WholeNumber(Start, number)) BadArgument();
-            auto which = static_cast<int32_t>(number);
-            if (which == adBookmarkFirst) start = NextVisible(-1);
-            else if (which == adBookmarkLast) start = PrevVisible(size);
-            else if (which != adBookmarkCurrent) BadArgument();
-        }
-    }
+    int32_t start = IndexOfStart(Start);
     bool forward = SearchDirection == adSearchForward;
     DoMove(adRsnMove, [&] {
         int32_t n = static_cast<int32_t>(view_.size());

@@ -237,6 +237,7 @@ private:
     int32_t PrevVisible(int32_t from) const;  // last visible index < from, -1 when none
     int32_t IndexOfRow(int32_t row);          // -1 when not in the view
     int32_t RowOfBookmark(const rt::Variant& bookmark) const;  // raises InvalidBookmark
+    int32_t IndexOfStart(const rt::Variant& start);            // Move's and Find's Start argument
     void PositionFirst();
 
     // Moves with events.
@@ -250,6 +251,8 @@ private:
     EventStatusEnum FireWill(EventKind kind, int reason, F&& call);
     template <class F>
     void FireComplete(EventKind kind, int reason, F&& call);
+    template <class F>
+    EventStatusEnum FireEvent(EventKind kind, int reason, bool cancellable, F&& call);
     bool HasSinks() const;
 
     // Editing internals.
