@@ -622,6 +622,30 @@ void Recordset::FireCancelled(EventKind completeKind, int reason) {
     });
 }
 
+bool Recordset::WillChangeRecordCancelled(EventReasonEnum reason, int32_t count) {
+    return FireWill(evRecord, reason, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+        s.WillChangeRecord(reason, count, st, rs);
+    }) == adStatusCancel;
+}
+
+void Recordset::RecordChangeCompleted(EventReasonEnum reason, int32_t count) {
+    FireComplete(evRecordComplete, reason, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+        s.RecordChangeComplete(reason, count, nullptr, st, rs);
+    });
+}
+
+bool Recordset::WillMoveCancelled(EventReasonEnum reason) {
+    return FireWill(evMove, reason, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+        s.WillMove(reason, st, rs);
+    }) == adStatusCancel;
+}
+
+void Recordset::MoveCompleted(EventReasonEnum reason) {
+    FireComplete(evMoveComplete, reason, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+        s.MoveComplete(reason, nullptr, st, rs);
+    });
+}
+
 // ------------------------------------------------------------------ navigation
 
 void Recordset::FinishEdit() {
@@ -632,18 +656,14 @@ template <class Op>
 void Recordset::DoMove(EventReasonEnum reason, Op&& op) {
     auto keep = Self();
     FinishEdit();
-    if (FireWill(evMove, reason, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
-            s.WillMove(reason, st, rs);
-        }) == adStatusCancel) {
+    if (WillMoveCancelled(reason)) {
         FireCancelled(evMoveComplete, reason);
         throw CancelledError();
     }
     if (!open_) return;
     Sync();
     op();
-    FireComplete(evMoveComplete, reason, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
-        s.MoveComplete(reason, nullptr, st, rs);
-    });
+    MoveCompleted(reason);
 }
 
 void Recordset::MoveTo(int32_t newPos, EventReasonEnum reason) {
@@ -978,9 +998,7 @@ void Recordset::SetFieldValues(const std::vector<int32_t>& indices, const std::v
     bool first = editMode_ == adEditNone || editRow_ != row;
     if (first) {
         if (editMode_ != adEditNone) Update();
-        if (FireWill(evRecord, adRsnFirstChange, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
-                s.WillChangeRecord(adRsnFirstChange, 1, st, rs);
-            }) == adStatusCancel) {
+        if (WillChangeRecordCancelled(adRsnFirstChange)) {
             rt::ComError error = CancelledError();
             FireComplete(evFieldComplete, 0, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
                 st = adStatusErrorsOccurred;
@@ -1001,9 +1019,19 @@ void Recordset::SetFieldValues(const std::vector<int32_t>& indices, const std::v
         s.FieldChangeComplete(count, fields, nullptr, st, rs);
     });
     if (first)
-        FireComplete(evRecordComplete, adRsnFirstChange, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
-            s.RecordChangeComplete(adRsnFirstChange, 1, nullptr, st, rs);
-        });
+        RecordChangeCompleted(adRsnFirstChange);
+}
+
+// A field of AddNew's or Update's list, by name or ordinal.
+int32_t Recordset::NamedFieldIndex(const rt::Variant& name) const {
+    double n = 0;
+    if (name.IsString()) {
+        int32_t index = store_->FieldIndex(name.Str());
+        if (index >= 0) return index;
+    } else if (WholeNumber(name, n) && n >= 0 && n < static_cast<double>(store_->width)) {
+        return static_cast<int32_t>(n);
+    }
+    NotFound();
 }
 
 void Recordset::AddNew(const rt::Variant& FieldList, const rt::Variant& Values) {
@@ -1017,25 +1045,17 @@ void Recordset::AddNew(const rt::Variant& FieldList, const rt::Variant& Values) 
         values = ArgumentList(Values);
         if (IsMissingArg(Values) || names.size() != values.size()) BadArgument();
         for (size_t i = 0; i < names.size(); ++i) {
-            int32_t index = -1;
-            double n = 0;
-            if (names[i].IsString()) index = store_->FieldIndex(names[i].Str());
-            else if (WholeNumber(names[i], n) && n >= 0 && n < static_cast<double>(store_->width)) index = static_cast<int32_t>(n);
-            if (index < 0) NotFound();
+            int32_t index = NamedFieldIndex(names[i]);
             indices.push_back(index);
             values[i] = CoerceToFieldType(values[i], store_->fields[static_cast<size_t>(index)].type);
         }
     }
     FinishEdit();
-    if (FireWill(evMove, adRsnMove, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
-            s.WillMove(adRsnMove, st, rs);
-        }) == adStatusCancel) {
+    if (WillMoveCancelled(adRsnMove)) {
         FireCancelled(evMoveComplete, adRsnMove);
         throw CancelledError();
     }
-    if (FireWill(evRecord, adRsnAddNew, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
-            s.WillChangeRecord(adRsnAddNew, 1, st, rs);
-        }) == adStatusCancel) {
+    if (WillChangeRecordCancelled(adRsnAddNew)) {
         FireCancelled(evRecordComplete, adRsnAddNew);
         FireCancelled(evMoveComplete, adRsnMove);
         throw CancelledError();
@@ -1055,12 +1075,8 @@ void Recordset::AddNew(const rt::Variant& FieldList, const rt::Variant& Values) 
     seenVersion_ = store_->version;
     pos_ = static_cast<int32_t>(view_.size()) - 1;
     BeginEdit(row, adEditAdd);
-    FireComplete(evRecordComplete, adRsnAddNew, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
-        s.RecordChangeComplete(adRsnAddNew, 1, nullptr, st, rs);
-    });
-    FireComplete(evMoveComplete, adRsnMove, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
-        s.MoveComplete(adRsnMove, nullptr, st, rs);
-    });
+    RecordChangeCompleted(adRsnAddNew);
+    MoveCompleted(adRsnMove);
     if (!indices.empty()) {
         SetFieldValues(indices, values);
         Update();
@@ -1076,20 +1092,11 @@ void Recordset::Update(const rt::Variant& Fields, const rt::Variant& Values) {
         auto values = ArgumentList(Values);
         if (IsMissingArg(Values) || names.size() != values.size()) BadArgument();
         std::vector<int32_t> indices;
-        for (const auto& name : names) {
-            int32_t index = -1;
-            double n = 0;
-            if (name.IsString()) index = store_->FieldIndex(name.Str());
-            else if (WholeNumber(name, n) && n >= 0 && n < static_cast<double>(store_->width)) index = static_cast<int32_t>(n);
-            if (index < 0) NotFound();
-            indices.push_back(index);
-        }
+        for (const auto& name : names) indices.push_back(NamedFieldIndex(name));
         SetFieldValues(indices, values);
     }
     if (editMode_ == adEditNone) return;
-    if (FireWill(evRecord, adRsnUpdate, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
-            s.WillChangeRecord(adRsnUpdate, 1, st, rs);
-        }) == adStatusCancel) {
+    if (WillChangeRecordCancelled(adRsnUpdate)) {
         FireCancelled(evRecordComplete, adRsnUpdate);
         throw CancelledError();
     }
@@ -1107,9 +1114,7 @@ void Recordset::Update(const rt::Variant& Fields, const rt::Variant& Values) {
     editMode_ = adEditNone;
     editRow_ = -1;
     editBackup_.clear();
-    FireComplete(evRecordComplete, adRsnUpdate, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
-        s.RecordChangeComplete(adRsnUpdate, 1, nullptr, st, rs);
-    });
+    RecordChangeCompleted(adRsnUpdate);
 }
 
 void Recordset::CancelUpdate() {
@@ -1117,9 +1122,7 @@ void Recordset::CancelUpdate() {
     if (editMode_ == adEditNone) return;
     auto keep = Self();
     EventReasonEnum reason = editMode_ == adEditAdd ? adRsnUndoAddNew : adRsnUndoUpdate;
-    if (FireWill(evRecord, reason, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
-            s.WillChangeRecord(reason, 1, st, rs);
-        }) == adStatusCancel) {
+    if (WillChangeRecordCancelled(reason)) {
         FireCancelled(evRecordComplete, reason);
         throw CancelledError();
     }
@@ -1139,9 +1142,7 @@ void Recordset::CancelUpdate() {
     editMode_ = adEditNone;
     editRow_ = -1;
     editBackup_.clear();
-    FireComplete(evRecordComplete, reason, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
-        s.RecordChangeComplete(reason, 1, nullptr, st, rs);
-    });
+    RecordChangeCompleted(reason);
 }
 
 void Recordset::Delete(AffectEnum AffectRecords) {
@@ -1162,9 +1163,7 @@ void Recordset::Delete(AffectEnum AffectRecords) {
     }
     FinishEdit();
     auto count = static_cast<int32_t>(rows.size());
-    if (FireWill(evRecord, adRsnDelete, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
-            s.WillChangeRecord(adRsnDelete, count, st, rs);
-        }) == adStatusCancel) {
+    if (WillChangeRecordCancelled(adRsnDelete, count)) {
         rt::ComError error = CancelledError();
         FireComplete(evRecordComplete, adRsnDelete, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
             st = adStatusErrorsOccurred;
@@ -1195,9 +1194,7 @@ void Recordset::Delete(AffectEnum AffectRecords) {
     }
     affected_ = affected;
     ++store_->version;
-    FireComplete(evRecordComplete, adRsnDelete, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
-        s.RecordChangeComplete(adRsnDelete, count, nullptr, st, rs);
-    });
+    RecordChangeCompleted(adRsnDelete, count);
 }
 
 std::vector<int32_t> Recordset::PendingRowIds(AffectEnum affect) {

@@ -238,6 +238,7 @@ private:
     int32_t IndexOfRow(int32_t row);          // -1 when not in the view
     int32_t RowOfBookmark(const rt::Variant& bookmark) const;  // raises InvalidBookmark
     int32_t IndexOfStart(const rt::Variant& start);            // Move's and Find's Start argument
+    int32_t NamedFieldIndex(const rt::Variant& name) const;   // raises ItemNotFound
     void PositionFirst();
 
     // Moves with events.
@@ -263,6 +264,11 @@ private:
     std::vector<int32_t> PendingRowIds(AffectEnum affect);
     PendingRow MakePendingRow(int32_t row) const;
     void FireCancelled(EventKind completeKind, int reason);
+    // The record and move events of an operation (Complete without an error).
+    bool WillChangeRecordCancelled(EventReasonEnum reason, int32_t count = 1);
+    void RecordChangeCompleted(EventReasonEnum reason, int32_t count = 1);
+    bool WillMoveCancelled(EventReasonEnum reason);
+    void MoveCompleted(EventReasonEnum reason);
 
     std::shared_ptr<RowStore> store_;
     std::vector<FieldDesc> pendingFields_;
