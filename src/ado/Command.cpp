@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "ado/LateBinding.h"
 #include "ado/Recordset.h"
 #include "runtime/Vb.h"
 
@@ -16,10 +17,7 @@ constexpr const char* kWrongArguments =
 
 [[noreturn]] void BadArgument(const char* source) { throw rt::ComError(err::InvalidArgument, source, kWrongArguments); }
 
-const rt::Variant& Arg(const rt::Args& args, size_t i) {
-    static const rt::Variant missing = rt::Variant::Missing();
-    return i < args.size() ? args[i] : missing;
-}
+using latebound::Arg;
 
 }  // namespace
 
@@ -114,27 +112,13 @@ void Parameters::Delete(const rt::Variant& index) {
 }
 
 rt::Variant Parameters::Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) {
-    auto is = [&](const char* n) { return rt::NamesEqual(name, n); };
-    if ((name.empty() || is("Item")) && !args.empty()) {
-        auto p = get_Item(args[0]);
-        if (kind == rt::InvokeKind::PropertyLet && args.size() >= 2) {
-            p->put_Value(args.back());
-            return {};
-        }
-        return rt::Variant(p);
-    }
-    if (is("Count")) return rt::Variant(get_Count());
-    if (is("Append") && !args.empty()) {
+    if (auto result = latebound::InvokeCollectionMember(*this, name, kind, args)) return *result;
+    if (rt::NamesEqual(name, "Append") && !args.empty()) {
         const rt::Variant& v = args[0];
         auto p = v.IsObject() ? std::dynamic_pointer_cast<Parameter>(v.Obj()) : nullptr;
         Append(p);
         return {};
     }
-    if (is("Delete") && !args.empty()) {
-        Delete(args[0]);
-        return {};
-    }
-    if (is("Refresh")) return {};
     return rt::Object::Invoke(name, kind, args);
 }
 

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ado/LateBinding.h"
 #include "ado/Recordset.h"
 #include "runtime/Vb.h"
 
@@ -277,28 +278,14 @@ void Fields::Delete(const rt::Variant& index) {
 }
 
 rt::Variant Fields::Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) {
-    auto is = [&](const char* n) { return rt::NamesEqual(name, n); };
-    if ((name.empty() || is("Item")) && !args.empty()) {
-        auto field = get_Item(args[0]);
-        if (kind == rt::InvokeKind::PropertyLet && args.size() >= 2) {
-            field->put_Value(args.back());
-            return {};
-        }
-        return rt::Variant(field);
-    }
-    if (is("Count")) return rt::Variant(get_Count());
-    if (is("Append")) {
-        const rt::Variant missing = rt::Variant::Missing();
-        auto arg = [&](size_t i) -> const rt::Variant& { return i < args.size() ? args[i] : missing; };
-        Append(rt::CStr(arg(0)), static_cast<DataTypeEnum>(rt::CLng(arg(1))),
-               arg(2).IsMissing() ? 0 : rt::CLng(arg(2)), arg(3).IsMissing() ? adFldUnspecified : rt::CLng(arg(3)));
+    if (auto result = latebound::InvokeCollectionMember(*this, name, kind, args)) return *result;
+    if (rt::NamesEqual(name, "Append")) {
+        using latebound::Arg;
+        Append(rt::CStr(Arg(args, 0)), static_cast<DataTypeEnum>(rt::CLng(Arg(args, 1))),
+               Arg(args, 2).IsMissing() ? 0 : rt::CLng(Arg(args, 2)),
+               Arg(args, 3).IsMissing() ? adFldUnspecified : rt::CLng(Arg(args, 3)));
         return {};
     }
-    if (is("Delete") && !args.empty()) {
-        Delete(args[0]);
-        return {};
-    }
-    if (is("Refresh")) return {};
     return rt::Object::Invoke(name, kind, args);
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "ado/FilterCriteria.h"
+#include "ado/LateBinding.h"
 #include "ado/RowStore.h"
 #include "runtime/Vb.h"
 
@@ -105,11 +106,7 @@ std::vector<rt::Variant> ArgumentList(const rt::Variant& v) {
     return out;
 }
 
-// The Visual Basic side of a late-bound call: optional argument i.
-const rt::Variant& Arg(const rt::Args& args, size_t i) {
-    static const rt::Variant missing = rt::Variant::Missing();
-    return i < args.size() ? args[i] : missing;
-}
+using latebound::Arg;
 int32_t IntArg(const rt::Args& args, size_t i, int32_t fallback) {
     const rt::Variant& v = Arg(args, i);
     if (v.IsMissing()) return fallback;
