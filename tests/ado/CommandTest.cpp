@@ -97,3 +97,39 @@ TEST(RecordsetLateBinding, FieldsValueAndNavigationByName) {
     EXPECT_EQ(ErrorOf([&] { rt::CallByName(rs, "NoSuchMember", rt::InvokeKind::Method); }),
               rt::vberr::ObjectDoesNotSupportMember);
 }
+
+TEST(RecordsetLateBinding, FieldsAndParametersShareTheirCollectionMembers) {
+    using K = rt::InvokeKind;
+    // Fields: appended and deleted late bound while closed, then the default
+    // member assigns a value on the current row.
+    auto rs = Recordset::Create();
+    rt::ObjectPtr fields = rs->get_Fields();
+    rt::CallByName(fields, "Append", K::Method, {rt::Variant("A"), rt::Variant(int32_t{adInteger})});
+    rt::CallByName(fields, "Append", K::Method,
+                   {rt::Variant("B"), rt::Variant(int32_t{adVarWChar}), rt::Variant(int32_t{10})});
+    EXPECT_EQ(rt::CallByName(fields, "Count", K::PropertyGet).I4(), 2);
+    rt::CallByName(fields, "Delete", K::Method, {rt::Variant("A")});
+    EXPECT_EQ(rt::CallByName(fields, "Count", K::PropertyGet).I4(), 1);
+    EXPECT_TRUE(rt::CallByName(fields, "Refresh", K::Method).IsEmpty());
+    rs->Open();
+    rs->AddNew();
+    rt::CallByName(fields, "", K::PropertyLet, {rt::Variant("b"), rt::Variant("text")});
+    EXPECT_EQ(rs->GetValue(rt::Variant("B")).Str(), "text");
+    rt::Variant item = rt::CallByName(fields, "Item", K::PropertyGet, {rt::Variant(int32_t{0})});
+    EXPECT_EQ(std::dynamic_pointer_cast<Field>(item.Obj())->get_Name(), "B");
+    EXPECT_EQ(ErrorOf([&] { rt::CallByName(fields, "Item", K::PropertyGet, {rt::Variant("A")}); }), err::ItemNotFound);
+    EXPECT_EQ(ErrorOf([&] { rt::CallByName(fields, "Delete", K::Method, {rt::Variant("B")}); }), err::IllegalOperation);
+
+    // Parameters: the same members on the other collection.
+    auto cmd = Command::Create();
+    rt::ObjectPtr params = cmd->get_Parameters();
+    auto p = cmd->CreateParameter("P", adInteger, adParamInput, 0, rt::Variant(int32_t{1}));
+    rt::CallByName(params, "Append", K::Method, {rt::Variant(std::static_pointer_cast<rt::Object>(p))});
+    rt::CallByName(params, "Item", K::PropertyLet, {rt::Variant("p"), rt::Variant(int32_t{9})});
+    EXPECT_EQ(p->get_Value().I4(), 9);
+    EXPECT_EQ(rt::CallByName(params, "Count", K::PropertyGet).I4(), 1);
+    rt::CallByName(params, "Delete", K::Method, {rt::Variant(int32_t{0})});
+    EXPECT_EQ(rt::CallByName(params, "Count", K::PropertyGet).I4(), 0);
+    EXPECT_TRUE(rt::CallByName(params, "Refresh", K::Method).IsEmpty());
+    EXPECT_EQ(ErrorOf([&] { rt::CallByName(params, "Item", K::PropertyGet, {rt::Variant("P")}); }), err::ItemNotFound);
+}
