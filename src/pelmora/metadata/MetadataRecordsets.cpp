@@ -5,6 +5,7 @@
 #include "pelmora/metadata/MetadataRecordset.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
+#include "runtime/Facet.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {
@@ -25,9 +26,9 @@ std::string IndexText(const rt::Variant& vIndex) {
 
 // The sibling interface of the collection: the same members, with items
 // handed out as IMetadataRecordset.
-class MetadataRecordsetsFacet : public rt::Object, public IMetadataRecordsets {
+class MetadataRecordsetsFacet : public rt::FacetOf<IMetadataRecordsets, MetadataRecordsets> {
 public:
-    explicit MetadataRecordsetsFacet(std::shared_ptr<MetadataRecordsets> owner) : owner_(std::move(owner)) {}
+    using FacetOf::FacetOf;
 
     std::shared_ptr<IMetadataRecordset> get_Item(const rt::Variant& vIndex) override {
         return owner_->get_Item(vIndex);
@@ -41,22 +42,7 @@ public:
                                                         const std::shared_ptr<ado::Recordset>& Recordset) override {
         return owner_->AppendRecordset(Key, Source, Recordset);
     }
-
-    // Any other interface is the collection's own.
-    std::shared_ptr<rt::Object> QueryFacet(const std::type_info& iface) override {
-        if (iface == typeid(IMetadataRecordsets)) return nullptr;
-        return owner_;
-    }
-    rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override {
-        return owner_->Invoke(name, kind, args);
-    }
-    rt::Variant InvokeDispId(int32_t dispId, rt::InvokeKind kind, rt::Args& args) override {
-        return owner_->InvokeDispId(dispId, kind, args);
-    }
     std::string TypeName() const override { return "MetadataRecordsets"; }
-
-private:
-    std::shared_ptr<MetadataRecordsets> owner_;
 };
 
 }  // namespace
@@ -200,13 +186,7 @@ rt::Variant MetadataRecordsets::InvokeDispId(int32_t dispId, rt::InvokeKind kind
 
 std::shared_ptr<rt::Object> MetadataRecordsets::QueryFacet(const std::type_info& iface) {
     if (iface != typeid(IMetadataRecordsets)) return nullptr;
-    auto facet = facet_.lock();
-    if (!facet) {
-        facet = std::make_shared<MetadataRecordsetsFacet>(
-            std::static_pointer_cast<MetadataRecordsets>(shared_from_this()));
-        facet_ = facet;
-    }
-    return facet;
+    return rt::SharedFacet<MetadataRecordsetsFacet>(*this, facet_);
 }
 
 }  // namespace pelmora

@@ -14,6 +14,7 @@
 #include "pelmora/metadata/MetadataRecordsets.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
+#include "runtime/Facet.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {
@@ -147,9 +148,9 @@ void MetadataConnectionPoint::Unadvise(int32_t cookie) { sinks_.Unadvise(cookie)
 // IMetadataService differs from the service's own members in a few places:
 // setting the configuration only stores it, and the simple getters are not
 // traced.
-class MetadataServiceFacet : public rt::Object, public IMetadataService {
+class MetadataServiceFacet : public rt::FacetOf<IMetadataService, MetadataService> {
 public:
-    explicit MetadataServiceFacet(std::shared_ptr<MetadataService> owner) : owner_(std::move(owner)) {}
+    using FacetOf::FacetOf;
 
     std::string get_CacheDirectory() override { return owner_->cacheDirectory_; }
     std::string get_CacheFormat() override { return owner_->cacheFormat_; }
@@ -174,22 +175,7 @@ public:
     void SetActiveUser(const std::shared_ptr<IDataContext>& objDC, const std::string& UserName) override {
         owner_->SetActiveUser(objDC, UserName);
     }
-
-    // Any other interface is the service's own.
-    std::shared_ptr<rt::Object> QueryFacet(const std::type_info& iface) override {
-        if (iface == typeid(IMetadataService)) return nullptr;
-        return owner_;
-    }
-    rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override {
-        return owner_->Invoke(name, kind, args);
-    }
-    rt::Variant InvokeDispId(int32_t dispId, rt::InvokeKind kind, rt::Args& args) override {
-        return owner_->InvokeDispId(dispId, kind, args);
-    }
     std::string TypeName() const override { return "MetadataService"; }
-
-private:
-    std::shared_ptr<MetadataService> owner_;
 };
 
 // ---- life ----
@@ -636,12 +622,7 @@ rt::Variant MetadataService::InvokeDispId(int32_t dispId, rt::InvokeKind kind, r
 
 std::shared_ptr<rt::Object> MetadataService::QueryFacet(const std::type_info& iface) {
     if (iface != typeid(IMetadataService)) return nullptr;
-    auto facet = facet_.lock();
-    if (!facet) {
-        facet = std::make_shared<MetadataServiceFacet>(std::static_pointer_cast<MetadataService>(shared_from_this()));
-        facet_ = facet;
-    }
-    return facet;
+    return rt::SharedFacet<MetadataServiceFacet>(*this, facet_);
 }
 
 // ---- registration ----
