@@ -1,5 +1,6 @@
 #include "product/DatabasePackages.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <string_view>
@@ -116,6 +117,16 @@ long ReadLength(const std::string& s, size_t& pos, const char* kind, size_t item
 
 // Moves pos over `units` UTF-16 code units of UTF-8 text.
 void SkipUtf16Units(const std::string& s, size_t& pos, long units, const char* kind, size_t item) {
+    // Plain ASCII, the usual case: one unit per byte.
+    if (units >= 0 && static_cast<size_t>(units) <= s.size() - pos) {
+        const char* p = s.data() + pos;
+        const char* end = p + units;
+        while (p < end && static_cast<unsigned char>(*p) < 0x80) ++p;
+        if (p == end) {
+            pos += static_cast<size_t>(units);
+            return;
+        }
+    }
     long seen = 0;
     while (seen < units) {
         if (pos >= s.size())
@@ -155,11 +166,27 @@ bool ParseListDate(const std::string& s, double& out) {
 
 }  // namespace
 
+// A whole number of at most 15 digits, as keys mostly are: read exactly
+// without the general conversion.
+static bool ParseSmallInteger(std::string_view s, double& out) {
+    size_t i = !s.empty() && s[0] == '-' ? 1 : 0;
+    if (s.size() == i || s.size() - i > 15) return false;
+    int64_t n = 0;
+    for (size_t k = i; k < s.size(); ++k) {
+        if (s[k] < '0' || s[k] > '9') return false;
+        n = n * 10 + (s[k] - '0');
+    }
+    out = static_cast<double>(n);
+    if (i) out = -out;
+    return true;
+}
+
 std::vector<rt::Variant> DecodeNumericList(const rt::Variant& list) {
     std::vector<rt::Variant> out;
     auto text = ListText(list, "numeric");
     if (!text) return out;
     const std::string& s = *text;
+    out.reserve(static_cast<size_t>(std::count(s.begin(), s.end(), ';')));
     size_t pos = 0;
     while (pos < s.size()) {
         size_t semi = s.find(';', pos);
@@ -170,7 +197,7 @@ std::vector<rt::Variant> DecodeNumericList(const rt::Variant& list) {
             out.push_back(rt::Variant::Null());
         } else {
             double d = 0;
-            if (!ParseNumber(item, d))
+            if (!ParseSmallInteger(item, d) && !ParseNumber(item, d))
                 Malformed("numeric", out.size() + 1, "\"" + std::string(item) + "\" is not a number");
             out.push_back(rt::Variant(d));
         }

@@ -203,8 +203,11 @@ const std::string& Text(const rt::Variant& v, const char* what, const char* grou
 
 // The value as the column takes it; Oracle's implicit conversions that
 // could not succeed raise as Oracle raises them.
-rt::Variant ForColumn(const rt::Variant& v, const Column& column, const Table& table) {
-    if (v.IsNull() || v.IsEmpty()) return rt::Variant::Null();
+void ToColumn(rt::Variant& v, const Column& column, const Table& table) {
+    if (v.IsNull() || v.IsEmpty()) {
+        v = rt::Variant::Null();
+        return;
+    }
     auto where = [&] { return " for " + table.name + "." + column.name; };
     switch (column.kind) {
         case ColumnKind::Numeric:
@@ -215,28 +218,29 @@ rt::Variant ForColumn(const rt::Variant& v, const Column& column, const Table& t
                 bool ok = !s.empty() && end && *end == '\0' && std::isfinite(d) &&
                           s.find_first_of("xXnNiI") == std::string::npos;
                 if (!ok) RaiseOra(1722, "invalid number: \"" + s + "\"" + where());
-                return rt::Variant(d);
+                v = rt::Variant(d);
+                return;
             }
             if (v.Type() == rt::vbDate) RaiseOra(932, "inconsistent datatypes: expected NUMBER got DATE" + where());
-            return v;
+            return;
         case ColumnKind::Date:
             if (v.IsString()) {
                 double ole = 0;
                 if (!DbTextToOleDate(v.Str(), ole))
                     RaiseOra(1861, "literal does not match format string: \"" + v.Str() + "\"" + where());
-                return rt::Variant::Date(ole);
+                v = rt::Variant::Date(ole);
+                return;
             }
             if (v.Type() != rt::vbDate) RaiseOra(932, "inconsistent datatypes: expected DATE got NUMBER" + where());
-            return v;
+            return;
         case ColumnKind::Text:
-            if (v.Type() == rt::vbDate) return rt::Variant(OleDateToDbText(v.DateValue()));
-            return v;
+            if (v.Type() == rt::vbDate) v = rt::Variant(OleDateToDbText(v.DateValue()));
+            return;
         case ColumnKind::Binary:
             RaiseOra(932, "inconsistent datatypes: expected BINARY got " + rt::TypeName(v) + where());
         case ColumnKind::Other:
-            return v;
+            return;
     }
-    return v;
 }
 
 // ---- one call ----
@@ -274,6 +278,9 @@ bool IsKeyColumn(const std::string& upper, bool geometry) {
 
 std::vector<Operation> Decode(State& st, SqliteConnection& db, const std::vector<rt::Variant>& args) {
     std::vector<Operation> ops;
+    size_t total = 0;
+    for (const Group& g : kGroups) total += Entries(args[static_cast<size_t>(g.first)], g.first + 1).size();
+    ops.reserve(total);
     ComponentRef* last = nullptr;
     std::string lastName;
     for (const Group& g : kGroups) {
@@ -324,7 +331,7 @@ std::vector<Operation> Decode(State& st, SqliteConnection& db, const std::vector
                 if (IsKeyColumn(column.upper, geometry))
                     Malformed(std::string("entry ") + std::to_string(i + 1) + " of " + g.name + " names the key column " +
                               column.name + " as a field");
-                op.value = ForColumn(op.value, column, *op.table);
+                ToColumn(op.value, column, *op.table);
             }
             ops.push_back(std::move(op));
         }
@@ -337,35 +344,39 @@ RowKey KeyOf(const Operation& op) {
     return {op.table, op.fid, op.cno, op.cid, geometry ? op.eseq : -1, geometry ? op.seq : -1};
 }
 
-void Gather(State& st, const Operation& op) {
+void Gather(State& st, Operation& op, std::pair<RowKey, size_t>& last, bool& haveLast) {
     RowKey key = KeyOf(op);
-    auto it = st.newRowIndex.find(key);
-    if (it == st.newRowIndex.end()) {
-        NewRow row;
-        row.table = op.table;
-        row.geometry = op.kind == kNewGeom;
-        row.fno = op.fno;
-        row.fid = op.fid;
-        row.cno = op.cno;
-        row.cid = op.cid;
-        row.eseq = op.eseq;
-        row.seq = op.seq;
-        it = st.newRowIndex.emplace(key, st.newRows.size()).first;
-        st.newRows.push_back(std::move(row));
+    // The values of one row mostly follow each other.
+    if (!haveLast || last.first != key) {
+        auto it = st.newRowIndex.find(key);
+        if (it == st.newRowIndex.end()) {
+            NewRow row;
+            row.table = op.table;
+            row.geometry = op.kind == kNewGeom;
+            row.fno = op.fno;
+            row.fid = op.fid;
+            row.cno = op.cno;
+            row.cid = op.cid;
+            row.eseq = op.eseq;
+            row.seq = op.seq;
+            it = st.newRowIndex.emplace(key, st.newRows.size()).first;
+            st.newRows.push_back(std::move(row));
+        }
+        last = *it;
+        haveLast = true;
     }
-    NewRow& row = st.newRows[it->second];
+    NewRow& row = st.newRows[last.second];
     for (const auto& [column, value] : row.values)
         if (column == static_cast<size_t>(op.column))
             Malformed("the new row of " + op.table->name + " with QTX_FID " + std::to_string(op.fid) + " and QTX_CID " +
                       std::to_string(op.cid) + " is given " + op.table->columns[column].name + " twice");
-    row.values.emplace_back(static_cast<size_t>(op.column), op.value);
+    row.values.emplace_back(static_cast<size_t>(op.column), std::move(op.value));
 }
 
 // Sets on a row gathered as new change its gathered value.
 bool SetOnNewRow(State& st, const Operation& op) {
-    Operation asNew = op;
-    asNew.kind = op.kind == kSetGeom ? kNewGeom : kNewAttr;
-    auto it = st.newRowIndex.find(KeyOf(asNew));
+    if (st.newRowIndex.empty()) return false;
+    auto it = st.newRowIndex.find(KeyOf(op));
     if (it == st.newRowIndex.end()) return false;
     NewRow& row = st.newRows[it->second];
     for (auto& [column, value] : row.values)
@@ -383,10 +394,11 @@ std::string KeyWhere(bool geometry) {
     return w;
 }
 
-void ApplySets(State& st, SqliteConnection& db, const std::vector<Operation>& ops) {
+void ApplySets(State& st, SqliteConnection& db, std::vector<Operation>& ops) {
     // The fields of one row, in the order given, become one UPDATE.
-    std::vector<std::pair<RowKey, const Operation*>> sets;
-    for (const auto& op : ops) {
+    std::vector<std::pair<RowKey, Operation*>> sets;
+    sets.reserve(ops.size());
+    for (auto& op : ops) {
         if (op.kind != kSetAttr && op.kind != kSetGeom) continue;
         if (SetOnNewRow(st, op)) continue;
         sets.emplace_back(KeyOf(op), &op);
@@ -394,7 +406,9 @@ void ApplySets(State& st, SqliteConnection& db, const std::vector<Operation>& op
     std::stable_sort(sets.begin(), sets.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     // Rows that set the same columns share their statement text.
     std::map<std::pair<const Table*, std::vector<int>>, std::string> texts;
-    std::vector<int> columns;
+    std::vector<int> columns, lastColumns;
+    const Table* lastTable = nullptr;
+    const std::string* lastSql = nullptr;
     std::vector<rt::Variant> values;
     for (size_t from = 0; from < sets.size();) {
         size_t to = from + 1;
@@ -405,15 +419,22 @@ void ApplySets(State& st, SqliteConnection& db, const std::vector<Operation>& op
         values.clear();
         for (size_t k = from; k < to; ++k) {
             columns.push_back(sets[k].second->column);
-            values.push_back(sets[k].second->value);
+            values.push_back(std::move(sets[k].second->value));
         }
-        std::string& sql = texts[{first.table, columns}];
-        if (sql.empty()) {
-            sql = "UPDATE " + Quote(first.table->name) + " SET ";
-            for (size_t k = 0; k < columns.size(); ++k)
-                sql += (k ? ", " : "") + Quote(first.table->columns[static_cast<size_t>(columns[k])].name) + " = ?";
-            sql += KeyWhere(geometry);
+        // Rows in a row mostly set the same columns of the same table.
+        if (!lastSql || lastTable != first.table || lastColumns != columns) {
+            std::string& sql = texts[{first.table, columns}];
+            if (sql.empty()) {
+                sql = "UPDATE " + Quote(first.table->name) + " SET ";
+                for (size_t k = 0; k < columns.size(); ++k)
+                    sql += (k ? ", " : "") + Quote(first.table->columns[static_cast<size_t>(columns[k])].name) + " = ?";
+                sql += KeyWhere(geometry);
+            }
+            lastSql = &sql;
+            lastTable = first.table;
+            lastColumns = columns;
         }
+        const std::string& sql = *lastSql;
         for (int64_t v : {first.fid, first.cno, first.cid}) values.emplace_back(static_cast<double>(v));
         if (geometry)
             for (int64_t v : {first.eseq, first.seq}) values.emplace_back(static_cast<double>(v));
@@ -440,7 +461,10 @@ void ApplyDeletions(SqliteConnection& db, const std::vector<Operation>& ops) {
 void InsertNewRows(State& st, SqliteConnection& db) {
     // Rows that give the same columns share their statement text.
     std::map<std::tuple<const Table*, bool, bool, std::vector<size_t>>, std::string> texts;
-    std::vector<size_t> columns;
+    std::vector<size_t> columns, lastColumns;
+    std::string* lastSql = nullptr;
+    const Table* lastTable = nullptr;
+    bool lastGeometry = false, lastIdFromGid = false;
     std::vector<rt::Variant> values;
     for (const NewRow& row : st.newRows) {
         const Table& t = *row.table;
@@ -456,12 +480,21 @@ void InsertNewRows(State& st, SqliteConnection& db) {
             hasId = hasId || upper == "QTX_ID";
             if (upper == "SDO_GID") gid = &value;
             columns.push_back(column);
-            values.push_back(value);
         }
         // A geometry row carries the id of its component row as QTX_ID too.
         const bool idFromGid = row.geometry && !hasId && gid && t.Find("QTX_ID") >= 0;
+        for (const auto& entry : row.values) values.push_back(entry.second);
         if (idFromGid) values.push_back(*gid);
-        std::string& sql = texts[{&t, row.geometry, idFromGid, columns}];
+        const bool same = lastSql && lastTable == &t && lastGeometry == row.geometry &&
+                          lastIdFromGid == idFromGid && lastColumns == columns;
+        if (!same) {
+            lastSql = &texts[{&t, row.geometry, idFromGid, columns}];
+            lastTable = &t;
+            lastGeometry = row.geometry;
+            lastIdFromGid = idFromGid;
+            lastColumns = columns;
+        }
+        std::string& sql = *lastSql;
         if (sql.empty()) {
             std::vector<std::string> names = {"QTX_FNO", "QTX_FID", "QTX_CNO", "QTX_CID"};
             if (row.geometry) names.insert(names.end(), {"SDO_ESEQ", "SDO_SEQ"});
@@ -486,8 +519,10 @@ rt::Variant UpdateFeatures(RoutineCall& call) {
     std::vector<Operation> ops = Decode(st, call.db, call.args);
     ApplyDeletions(call.db, ops);
     ApplySets(st, call.db, ops);
-    for (const auto& op : ops)
-        if (op.kind == kNewAttr || op.kind == kNewGeom) Gather(st, op);
+    std::pair<RowKey, size_t> last;
+    bool haveLast = false;
+    for (auto& op : ops)
+        if (op.kind == kNewAttr || op.kind == kNewGeom) Gather(st, op, last, haveLast);
     // Without a batch the call is a batch of its own.
     if (!st.begun) InsertNewRows(st, call.db);
     return rt::Variant();

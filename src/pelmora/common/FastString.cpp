@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string_view>
 
@@ -81,11 +82,34 @@ std::string DoubleText(double d) {
     if (d != 0) {
         char buf[64];
         auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(d), std::chars_format::scientific);
-        std::string_view sci(buf, static_cast<size_t>(res.ptr - buf));
-        size_t e = sci.find('e');
-        int exp10 = std::atoi(buf + e + 1);
-        size_t digits = e > 2 ? e - 1 : 1;
-        if (digits <= 15 && exp10 >= -4 && exp10 <= 14) return ShortestText(d, false);
+        const char* e = static_cast<const char*>(std::memchr(buf, 'e', static_cast<size_t>(res.ptr - buf)));
+        int exp10 = std::atoi(e + 1);
+        // The significant digits: the first, then those after the point.
+        char digits[24];
+        size_t count = 0;
+        digits[count++] = buf[0];
+        for (const char* p = buf + 2; p < e; ++p) digits[count++] = *p;
+        if (count <= 15 && exp10 >= -4 && exp10 <= 14) {
+            // Laid out in place, as LayOut does in its plain form.
+            while (count > 1 && digits[count - 1] == '0') --count;
+            char out[40];
+            size_t n = 0;
+            if (std::signbit(d)) out[n++] = '-';
+            if (exp10 < 0) {
+                out[n++] = '0';
+                out[n++] = '.';
+                for (int z = 0; z < -exp10 - 1; ++z) out[n++] = '0';
+                for (size_t k = 0; k < count; ++k) out[n++] = digits[k];
+            } else {
+                const size_t intDigits = static_cast<size_t>(exp10) + 1;
+                for (size_t k = 0; k < intDigits; ++k) out[n++] = k < count ? digits[k] : '0';
+                if (count > intDigits) {
+                    out[n++] = '.';
+                    for (size_t k = intDigits; k < count; ++k) out[n++] = digits[k];
+                }
+            }
+            return std::string(out, n);
+        }
     }
     std::string vb = rt::DoubleToVbString(d);
     if (std::strtod(vb.c_str(), nullptr) == d) return vb;
@@ -135,6 +159,21 @@ std::string ExactText(const rt::Decimal& exact) {
     return exact.ToString();
 }
 
+// Length in UTF-16 code units: plain ASCII, the usual case, is checked
+// eight bytes at a time; anything else is counted as Len counts it.
+int32_t Units(const std::string& s) {
+    const char* p = s.data();
+    size_t n = s.size(), i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        if (w & 0x8080808080808080ull) return rt::Len(s);
+    }
+    for (; i < n; ++i)
+        if (static_cast<unsigned char>(p[i]) >= 0x80) return rt::Len(s);
+    return static_cast<int32_t>(n);
+}
+
 }  // namespace
 
 FastString::FastString() { Initialize(-1); }
@@ -176,9 +215,12 @@ std::string FastString::NumberText(const rt::Variant& v) {
 
 std::string FastString::StringItem(const rt::Variant& v) {
     if (v.IsNull()) return "-1:";
-    std::string text = rt::CStr(v);
+    std::string text = v.IsString() ? v.Str() : rt::CStr(v);
     if (text.empty()) return "0:";
-    return std::to_string(rt::Len(text)) + ":" + text;
+    char head[16];
+    auto r = std::to_chars(head, head + sizeof head - 1, Units(text));
+    *r.ptr++ = ':';
+    return text.insert(0, head, static_cast<size_t>(r.ptr - head));
 }
 
 std::string FastString::DateItem(const rt::Variant& v) {
@@ -231,7 +273,7 @@ void FastString::AppendDateValue(const rt::Variant& vVal) {
 }
 
 void FastString::Append(const std::string& sVal) {
-    Guarded([&] { AppendItem(sVal, rt::Len(sVal)); });
+    Guarded([&] { AppendItem(sVal, Units(sVal)); });
 }
 
 bool FastString::CanAppendNumericValue(const rt::Variant& vVal) const {

@@ -1,5 +1,7 @@
 #include "pelmora/persistence/WorkOperationsStrings.h"
 
+#include <charconv>
+
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
@@ -38,6 +40,13 @@ bool NoFailure(F&& test) {
     } catch (const rt::ComError&) {
         return false;
     }
+}
+
+// Length in UTF-16 code units; plain ASCII needs no counting.
+int32_t Units(const std::string& s) {
+    for (unsigned char c : s)
+        if (c >= 0x80) return rt::Len(s);
+    return static_cast<int32_t>(s.size());
 }
 
 }  // namespace
@@ -99,19 +108,48 @@ bool WorkOperationsStrings::Put(int32_t kind, const std::array<Item, N>& items, 
     std::array<std::string, N> texts;
     for (size_t k = 0; k < N; ++k) {
         const Item& item = items[k];
+        std::string& text = texts[k];
+        int64_t length;
         if (item.text) {
-            texts[k] = item.text->empty() ? std::string("0:") : std::to_string(rt::Len(*item.text)) + ":" + *item.text;
+            const std::string& name = *item.text;
+            if (name.empty()) {
+                text.assign("0:", 2);
+                length = 2;
+            } else {
+                const int32_t units = Units(name);
+                char head[16];
+                auto r = std::to_chars(head, head + sizeof head - 1, units);
+                *r.ptr++ = ':';
+                const size_t headSize = static_cast<size_t>(r.ptr - head);
+                text.reserve(headSize + name.size());
+                text.assign(head, headSize);
+                text += name;
+                length = static_cast<int64_t>(headSize) + units;
+            }
         } else if (!item.value) {
-            texts[k] = std::to_string(item.number) + ";";
+            char buf[16];
+            auto r = std::to_chars(buf, buf + sizeof buf - 1, item.number);
+            *r.ptr++ = ';';
+            text.assign(buf, r.ptr);
+            length = static_cast<int64_t>(text.size());
         } else {
             switch (item.cls) {
-                case kString: texts[k] = FastString::StringItem(*item.value); break;
-                case kDate: texts[k] = FastString::DateItem(*item.value); break;
-                default: texts[k] = FastString::NumberText(*item.value) + ";"; break;
+                case kString:
+                    text = FastString::StringItem(*item.value);
+                    length = Units(text);
+                    break;
+                case kDate:
+                    text = FastString::DateItem(*item.value);
+                    length = static_cast<int64_t>(text.size());
+                    break;
+                default:
+                    text = FastString::NumberText(*item.value);
+                    text += ';';
+                    length = static_cast<int64_t>(text.size());
+                    break;
             }
         }
         FastString& list = List(item.slot);
-        int64_t length = item.cls == kString ? rt::Len(texts[k]) : static_cast<int64_t>(texts[k].size());
         if (int64_t{list.get_Length()} + length > list.get_MaxLength()) {
             if (!mustFit) return false;
             RaiseError(-1, ListSourceText(), rt::Variant(kMsgListFull));
