@@ -17,6 +17,7 @@
 #include "runtime/Error.h"
 #include "runtime/Object.h"
 #include "runtime/Vb.h"
+#include "support/Raises.h"
 
 namespace commontest {
 
@@ -113,13 +114,7 @@ inline int32_t Hr(uint32_t v) { return static_cast<int32_t>(v); }
 // The error a call raises (fails the test when it raises none).
 template <class F>
 rt::ComError ErrorOf(F&& f) {
-    try {
-        f();
-    } catch (const rt::ComError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error raised";
-    return rt::ComError(0, "", "");
+    return pelmora_test::Raised(std::forward<F>(f));
 }
 
 }  // namespace commontest

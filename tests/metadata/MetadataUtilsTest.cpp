@@ -6,6 +6,7 @@
 #include "pelmora/metadata/MetadataUtils.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Vb.h"
+#include "support/Raises.h"
 
 namespace {
 
@@ -15,16 +16,7 @@ using namespace pelmora;
 
 constexpr int32_t kLookupError = static_cast<int32_t>(0x80040003u);
 
-template <class F>
-rt::ComError Raised(F&& f) {
-    try {
-        f();
-    } catch (const rt::ComError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error was raised";
-    return rt::ComError(0, "", "");
-}
+using pelmora_test::Raised;
 
 class MetadataUtilsSampleTest : public SampleMetadataFixture {};
 

@@ -16,21 +16,15 @@
 #include "product/Notification.h"
 #include "product/SqliteDataContext.h"
 #include "runtime/Vb.h"
+#include "support/Raises.h"
 #include "support/SampleEnvironment.h"
+
+using pelmora_test::ErrorOf;
 
 namespace {
 
 using product::DesktopApplication;
 using product::ScopedApplication;
-
-int32_t NumberOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const rt::ComError& e) {
-        return e.Number();
-    }
-    return 0;
-}
 
 std::vector<int32_t> DispIds(const DesktopApplication& app) {
     std::vector<int32_t> ids;
@@ -110,8 +104,8 @@ TEST(DesktopApplication, ProgressStaysWithinItsRange) {
     app.InvokeDispId(34, rt::InvokeKind::Method, step);
     EXPECT_EQ(app.ProgressPosition(), 2);
     rt::Args tooFew;
-    EXPECT_EQ(NumberOf([&] { app.InvokeDispId(33, rt::InvokeKind::Method, tooFew); }), rt::vberr::ArgumentNotOptional);
-    EXPECT_EQ(NumberOf([&] { app.InvokeDispId(99, rt::InvokeKind::Method, none); }),
+    EXPECT_EQ(ErrorOf([&] { app.InvokeDispId(33, rt::InvokeKind::Method, tooFew); }), rt::vberr::ArgumentNotOptional);
+    EXPECT_EQ(ErrorOf([&] { app.InvokeDispId(99, rt::InvokeKind::Method, none); }),
               rt::vberr::ObjectDoesNotSupportMember);
 }
 
@@ -132,7 +126,7 @@ TEST(DesktopApplication, AnswersLateBoundForNamePreferencesAndDocument) {
                   rt::Variant(0)};
     EXPECT_TRUE(rt::CBool(rt::CallByName(prefs.Obj(), "setValue", rt::InvokeKind::Method, list)));
     EXPECT_TRUE(app->GetPreferenceSet()->Get("REFRESHEDOPTABLES.WATER").IsArray());
-    EXPECT_EQ(NumberOf([&] { rt::CallByName(prefs.Obj(), "Add", rt::InvokeKind::Method, set); }),
+    EXPECT_EQ(ErrorOf([&] { rt::CallByName(prefs.Obj(), "Add", rt::InvokeKind::Method, set); }),
               rt::vberr::KeyAlreadyAssociated);
     EXPECT_EQ(app->GetPreferenceSet()->Calls().size(), 6u);
 
@@ -145,7 +139,7 @@ TEST(DesktopApplication, AnswersLateBoundForNamePreferencesAndDocument) {
     EXPECT_EQ(rt::CLng(rt::CallByName(conns.Obj(), "Count", rt::InvokeKind::PropertyGet)), 1);
     rt::Variant item = rt::CallByName(conns.Obj(), "Item", rt::InvokeKind::PropertyGet, {rt::Variant(int16_t{1})});
     EXPECT_EQ(item.Obj(), conn);
-    EXPECT_EQ(NumberOf([&] { rt::CallByName(conns.Obj(), "Item", rt::InvokeKind::PropertyGet, {rt::Variant(2)}); }),
+    EXPECT_EQ(ErrorOf([&] { rt::CallByName(conns.Obj(), "Item", rt::InvokeKind::PropertyGet, {rt::Variant(2)}); }),
               rt::vberr::SubscriptOutOfRange);
     EXPECT_TRUE(rt::CallByName(conn, "DataContext", rt::InvokeKind::PropertyGet).IsNothing());
 }
@@ -198,8 +192,8 @@ TEST(FindOpenDatabaseConnection, TakesTheFirstOpenConnectionOfExactlyThatType) {
     conns->Clear();
     conns->Add(std::make_shared<ExplodingConnection>());
     conns->Add(open);
-    EXPECT_EQ(NumberOf([&] { pelmora::FindOpenDatabaseConnection(conns); }), static_cast<int32_t>(0x80004005));
-    EXPECT_EQ(NumberOf([&] { pelmora::FindOpenDatabaseConnection(nullptr); }), rt::vberr::ObjectVariableNotSet);
+    EXPECT_EQ(ErrorOf([&] { pelmora::FindOpenDatabaseConnection(conns); }), static_cast<int32_t>(0x80004005));
+    EXPECT_EQ(ErrorOf([&] { pelmora::FindOpenDatabaseConnection(nullptr); }), rt::vberr::ObjectVariableNotSet);
 }
 
 // ---- notification object ----
@@ -228,7 +222,7 @@ TEST(Notification, RecordsWhatItIsToldAndTellsListeners) {
     EXPECT_EQ(rt::CStr(log[0].args[1]), "JSMITH");
     EXPECT_EQ(heard, (std::vector<std::string>{"AfterRefresh:QTX_LEGENDS_OPTABLE", "AfterRefresh:QTX_STYLEOBJECTS_OPTABLE"}));
 
-    EXPECT_EQ(NumberOf([&] { notification->RaiseNotification(source, rt::Variant("AfterRefresh"), rt::Variant("x")); }),
+    EXPECT_EQ(ErrorOf([&] { notification->RaiseNotification(source, rt::Variant("AfterRefresh"), rt::Variant("x")); }),
               rt::vberr::TypeMismatch);
     EXPECT_EQ(log.size(), 2u);
     rt::Apartment::Reset();
@@ -277,7 +271,7 @@ TEST(MetadataServiceHelper, NamesTheConfigurationAndAsksForRoles) {
     EXPECT_TRUE(helper->GetRoles(dc, "water_editor"));
     EXPECT_FALSE(rt::CBool(rt::CallByName(helperObj, "GetRoles", rt::InvokeKind::Method,
                                           {rt::Variant(dc), rt::Variant("WATER_QUALITY")})));
-    EXPECT_EQ(NumberOf([&] { helper->GetRoles(nullptr, "WATER_EDITOR"); }), rt::vberr::ObjectVariableNotSet);
+    EXPECT_EQ(ErrorOf([&] { helper->GetRoles(nullptr, "WATER_EDITOR"); }), rt::vberr::ObjectVariableNotSet);
 }
 
 // ---- temporary directory ----

@@ -7,7 +7,10 @@
 #include "product/ConfigurationMap.h"
 #include "product/Notification.h"
 #include "runtime/Vb.h"
+#include "support/Raises.h"
 #include "support/SampleEnvironment.h"
+
+using pelmora_test::ErrorOf;
 
 namespace {
 
@@ -20,15 +23,6 @@ std::vector<std::string> Texts(const rt::Variant& v) {
     EXPECT_EQ(rt::LBound(v), 0);
     for (const auto& e : v.Array()->Data()) out.push_back(rt::CStr(e));
     return out;
-}
-
-int32_t NumberOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const rt::ComError& e) {
-        return e.Number();
-    }
-    return 0;
 }
 
 // Sets an environment variable for one test and restores it afterwards.
@@ -114,10 +108,10 @@ TEST_F(ConfigurationMapObject, AnswersByDispatchIdThroughTheProgId) {
 
 TEST_F(ConfigurationMapObject, FailsClearlyWithoutMapOrConfiguration) {
     product::ConnectionConfigurationMap map(path);
-    EXPECT_EQ(NumberOf([&] { map.ConfigurationEntries("Sewer"); }), rt::vberr::InvalidProcedureCall);
+    EXPECT_EQ(ErrorOf([&] { map.ConfigurationEntries("Sewer"); }), rt::vberr::InvalidProcedureCall);
     rt::Args none;
-    EXPECT_EQ(NumberOf([&] { map.InvokeDispId(3, rt::InvokeKind::Method, none); }), rt::vberr::ArgumentNotOptional);
-    EXPECT_EQ(NumberOf([&] { map.InvokeDispId(4, rt::InvokeKind::Method, none); }), rt::vberr::ObjectDoesNotSupportMember);
+    EXPECT_EQ(ErrorOf([&] { map.InvokeDispId(3, rt::InvokeKind::Method, none); }), rt::vberr::ArgumentNotOptional);
+    EXPECT_EQ(ErrorOf([&] { map.InvokeDispId(4, rt::InvokeKind::Method, none); }), rt::vberr::ObjectDoesNotSupportMember);
 
     EnvGuard unset(product::kConfigurationMapVariable, nullptr);
     product::ConnectionConfigurationMap fromEnv;
@@ -129,7 +123,7 @@ TEST_F(ConfigurationMapObject, FailsClearlyWithoutMapOrConfiguration) {
         EXPECT_NE(e.Description().find("PELMORA_CONFIGURATION_MAP"), std::string::npos);
     }
     EnvGuard missing(product::kConfigurationMapVariable, (folder + "/absent.txt").c_str());
-    EXPECT_EQ(NumberOf([&] { fromEnv.ConfigurationNames(); }), rt::vberr::FileNotFound);
+    EXPECT_EQ(ErrorOf([&] { fromEnv.ConfigurationNames(); }), rt::vberr::FileNotFound);
 }
 
 TEST(ConfigurationMapSample, TheSampleEnvironmentPointsTheVariableAtItsMap) {
