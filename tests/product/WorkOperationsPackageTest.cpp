@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "DatabaseTestSupport.h"
 #include "product/DatabasePackages.h"
 #include "product/OracleSession.h"
 #include "product/SqliteConnection.h"
@@ -14,19 +15,9 @@
 #include "runtime/Vb.h"
 
 using namespace product;
+using dbtest::ExpectOra;
 
 namespace {
-
-void ExpectOra(const std::function<void()>& f, int code, std::initializer_list<std::string> fragments = {}) {
-    try {
-        f();
-        ADD_FAILURE() << "no error, expected ORA-" << code;
-    } catch (const DatabaseError& e) {
-        EXPECT_EQ(e.OraCode(), code) << e.Description();
-        for (const auto& frag : fragments)
-            EXPECT_NE(e.Description().find(frag), std::string::npos) << "'" << frag << "' not in: " << e.Description();
-    }
-}
 
 // ---- the value-list encoding, written out by hand ----
 std::string Nums(std::initializer_list<const char*> items) {
