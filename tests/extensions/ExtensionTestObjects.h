@@ -26,6 +26,7 @@
 #include "runtime/Error.h"
 #include "runtime/Object.h"
 #include "runtime/Variant.h"
+#include "support/Raises.h"
 
 namespace exttest {
 
@@ -244,17 +245,7 @@ public:
     void DeleteOccurrence() override {}
 };
 
-// The error a call raised (the test fails when it raised none).
-template <class F>
-rt::ComError Raised(F&& f) {
-    try {
-        f();
-    } catch (const rt::ComError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error was raised";
-    return rt::ComError(0, "", "");
-}
+using pelmora_test::Raised;
 
 inline constexpr int32_t kUserInterrupted = static_cast<int32_t>(0x80040000u) + 14119;
 
