@@ -12,11 +12,8 @@ using pelmora::MetadataRecordsetFilterService;
 namespace fc = pelmora::filtercache;
 using Names = std::vector<std::string>;
 
-class FilterRecordsetTest : public ::testing::Test {
+class FilterRecordsetTest : public FilterTableTest {
 protected:
-    void SetUp() override { rt::Apartment::Reset(); }
-    void TearDown() override { rt::Apartment::Reset(); }
-
     // Filters a fresh clone of the table and gives it back.
     ado::RecordsetPtr Filtered(const ado::RecordsetPtr& table, const std::string& field, const Variant& value,
                                const std::string& sort = "") {
@@ -25,9 +22,6 @@ protected:
         return rs;
     }
     static bool Empty(const ado::RecordsetPtr& rs) { return rs->get_BOF() && rs->get_EOF(); }
-
-    ado::RecordsetPtr table = AttributeTable();
-    MetadataRecordsetFilterService svc;
 };
 
 TEST_F(FilterRecordsetTest, TheOrderOfCallsDoesNotChangeTheRowsOfAValue) {

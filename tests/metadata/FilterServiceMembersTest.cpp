@@ -13,17 +13,12 @@ using pelmora::MetadataRecordsetFilterService;
 namespace fc = pelmora::filtercache;
 using Names = std::vector<std::string>;
 
-class FilterServiceMembersTest : public ::testing::Test {
+class FilterServiceMembersTest : public FilterTableTest {
 protected:
-    void SetUp() override { rt::Apartment::Reset(); }
-    void TearDown() override { rt::Apartment::Reset(); }
     static ado::FieldPtr F(const ado::RecordsetPtr& rs, const std::string& name) {
         return rs->get_Fields()->Item(name);
     }
     static std::string Ano(const ado::RecordsetPtr& rs) { return rt::CStr(rs->GetValue(Variant("QTX_ANO"))); }
-
-    ado::RecordsetPtr table = AttributeTable();
-    MetadataRecordsetFilterService svc;
 };
 
 TEST_F(FilterServiceMembersTest, DistinctIsKeptOnlyForAnUnfilteredRecordsetAndOutlivesClear) {

@@ -1,7 +1,10 @@
 #pragma once
 // Small metadata tables built in memory for the filter service tests, a
 // metadata service over them that counts how often a table is read, and a
-// recordset listener that counts the moves a walk makes.
+// recordset listener that counts the moves a walk makes; a fixture with the
+// attribute table and a filter service of its own.
+#include <gtest/gtest.h>
+
 #include <map>
 #include <memory>
 #include <string>
@@ -9,6 +12,7 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/interfaces/MetadataService.h"
+#include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "runtime/Error.h"
 #include "runtime/Variant.h"
 #include "runtime/Vb.h"
@@ -156,6 +160,17 @@ public:
     void SetActiveUser(const std::shared_ptr<pelmora::IDataContext>&, const std::string&) override {}
 
     std::shared_ptr<FakeMetadataRecordsets> recordsets = std::make_shared<FakeMetadataRecordsets>();
+};
+
+// A fresh apartment around each test (the filter caches live there), the
+// attribute table and a service of the test's own.
+class FilterTableTest : public ::testing::Test {
+protected:
+    void SetUp() override { rt::Apartment::Reset(); }
+    void TearDown() override { rt::Apartment::Reset(); }
+
+    ado::RecordsetPtr table = AttributeTable();
+    pelmora::MetadataRecordsetFilterService svc;
 };
 
 }  // namespace filtertest
