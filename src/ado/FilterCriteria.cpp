@@ -313,6 +313,8 @@ bool ParseDate(const std::string& text, double& ole) {
 
 // VB's general date text: "m/d/yyyy", "h:mm:ss AM" or both. Values outside
 // the years 100 to 9999 are no dates: they print as numbers.
+// Not rt::FormatDate: midnight of 1899-12-30 prints as that date here, not as
+// a time, and this writes into the caller's buffer for every row compared.
 int FormatDate(double ole, char* buf, size_t size) {
     if (!(ole >= -657434.0 && ole < 2958466.0)) return FormatNumber(ole, buf, size);
     double day = std::trunc(ole);
