@@ -211,6 +211,8 @@ std::vector<rt::Variant> DecodeStringList(const rt::Variant& list) {
     auto text = ListText(list, "string");
     if (!text) return out;
     const std::string& s = *text;
+    // Names and short texts, mostly: room enough to grow seldom.
+    out.reserve(s.size() / 8 + 1);
     size_t pos = 0;
     while (pos < s.size()) {
         size_t item = out.size() + 1;

@@ -26,6 +26,10 @@ struct Column {
     std::string name;   // as the table declares it
     std::string upper;  // upper-cased
     ColumnKind kind = ColumnKind::Other;
+    bool key = false;          // QTX_FNO, QTX_FID, QTX_CNO or QTX_CID
+    bool geometryKey = false;  // SDO_ESEQ or SDO_SEQ
+    bool id = false;           // QTX_ID
+    bool gid = false;          // SDO_GID
 };
 
 struct Table {
@@ -146,6 +150,11 @@ const Table& TableOf(State& st, SqliteConnection& db, const std::string& name) {
         column.name = n.IsString() ? n.Str() : "";
         column.upper = UpperAscii(column.name);
         column.kind = KindOfDeclared(t.IsString() ? t.Str() : "");
+        column.key = column.upper == "QTX_FNO" || column.upper == "QTX_FID" || column.upper == "QTX_CNO" ||
+                     column.upper == "QTX_CID";
+        column.geometryKey = column.upper == "SDO_ESEQ" || column.upper == "SDO_SEQ";
+        column.id = column.upper == "QTX_ID";
+        column.gid = column.upper == "SDO_GID";
         table->byName[column.upper] = table->columns.size();
         table->columns.push_back(std::move(column));
     }
@@ -271,10 +280,7 @@ struct Operation {
     rt::Variant value;
 };
 
-bool IsKeyColumn(const std::string& upper, bool geometry) {
-    if (upper == "QTX_FNO" || upper == "QTX_FID" || upper == "QTX_CNO" || upper == "QTX_CID") return true;
-    return geometry && (upper == "SDO_ESEQ" || upper == "SDO_SEQ");
-}
+bool IsKeyColumn(const Column& column, bool geometry) { return column.key || (geometry && column.geometryKey); }
 
 std::vector<Operation> Decode(State& st, SqliteConnection& db, const std::vector<rt::Variant>& args) {
     std::vector<Operation> ops;
@@ -328,7 +334,7 @@ std::vector<Operation> Decode(State& st, SqliteConnection& db, const std::vector
                 if (op.column < 0)
                     RaiseOra(904, "invalid identifier: \"" + name + "\" is no column of " + op.table->name);
                 const Column& column = op.table->columns[static_cast<size_t>(op.column)];
-                if (IsKeyColumn(column.upper, geometry))
+                if (IsKeyColumn(column, geometry))
                     Malformed(std::string("entry ") + std::to_string(i + 1) + " of " + g.name + " names the key column " +
                               column.name + " as a field");
                 ToColumn(op.value, column, *op.table);
@@ -476,9 +482,9 @@ void InsertNewRows(State& st, SqliteConnection& db) {
         bool hasId = false;
         const rt::Variant* gid = nullptr;
         for (const auto& [column, value] : row.values) {
-            const std::string& upper = t.columns[column].upper;
-            hasId = hasId || upper == "QTX_ID";
-            if (upper == "SDO_GID") gid = &value;
+            const Column& c = t.columns[column];
+            hasId = hasId || c.id;
+            if (c.gid) gid = &value;
             columns.push_back(column);
         }
         // A geometry row carries the id of its component row as QTX_ID too.

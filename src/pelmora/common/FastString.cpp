@@ -79,9 +79,41 @@ std::string DoubleText(double d) {
     if (!std::isfinite(d)) rt::RaiseVbError(rt::vberr::Overflow);
     // A value whose shortest form has at most 15 digits in VB's plain range
     // is what VB prints; only the others need VB's own conversion.
+    // Most values have a few decimals: n / 10^k for the smallest k that reads
+    // back to d. Below 1E+11 no other text of at most four decimals reads
+    // back to d, so this is the shortest form, and VB prints it as it is.
+    const double a = std::fabs(d);
+    if (a >= 1e-4 && a < 1e11) {
+        static const double kScale[] = {1, 10, 100, 1000, 10000};
+        for (int k = 0; k <= 4; ++k) {
+            const int64_t n = std::llround(a * kScale[k]);
+            if (static_cast<double>(n) / kScale[k] != a) continue;
+            char out[40];
+            char* end = out + sizeof out;
+            char* p = end;
+            int64_t whole = n;
+            int decimals = k;
+            while (decimals > 0 && whole % 10 == 0) {  // trailing zeros of the decimals
+                whole /= 10;
+                --decimals;
+            }
+            for (int q = 0; q < decimals; ++q) {
+                *--p = static_cast<char>('0' + whole % 10);
+                whole /= 10;
+            }
+            if (decimals > 0) *--p = '.';
+            do {
+                *--p = static_cast<char>('0' + whole % 10);
+                whole /= 10;
+            } while (whole > 0);
+            if (d < 0) *--p = '-';
+            return std::string(p, static_cast<size_t>(end - p));
+        }
+    }
     if (d != 0) {
         char buf[64];
-        auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(d), std::chars_format::scientific);
+        auto res = std::to_chars(buf, buf + sizeof buf - 1, std::fabs(d), std::chars_format::scientific);
+        *res.ptr = '\0';  // the exponent is read up to here
         const char* e = static_cast<const char*>(std::memchr(buf, 'e', static_cast<size_t>(res.ptr - buf)));
         int exp10 = std::atoi(e + 1);
         // The significant digits: the first, then those after the point.

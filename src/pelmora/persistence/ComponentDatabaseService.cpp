@@ -321,9 +321,10 @@ void ComponentDatabaseService::BindWorkOperationParameters() {
     int32_t counter = 0;
     for (const auto& spec : ParameterSpecs()) {
         // The list knows its length in characters; the text need not be counted again.
-        const FastString& list = List(spec.list).ValueList(SlotOf(spec.member));
+        const WorkOperationsStrings& lists = List(spec.list);
+        const auto slot = SlotOf(spec.member);
         set[static_cast<size_t>(NextParameterIndex(counter))] =
-            WOSCreateStringParameter(list.get_Value(), list.get_Length());
+            WOSCreateStringParameter(lists.ListText(slot), lists.ListLength(slot));
     }
     savedParameterSets_.push_back(std::move(set));
 }

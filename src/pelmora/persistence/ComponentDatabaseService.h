@@ -119,6 +119,10 @@ public:
     struct Layout {
         int32_t fno = -1, fid = -1, cid = -1, eseq = -1, seq = -1;
         std::vector<char> skip;
+        // Added rows: each field's descriptor default, looked up on first
+        // need (0 not yet, 1 no descriptor, 2 found).
+        mutable std::vector<char> described;
+        mutable std::vector<rt::Variant> defaults;
     };
 
 private:

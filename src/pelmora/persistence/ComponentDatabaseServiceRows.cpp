@@ -56,6 +56,21 @@ bool Differ(const rt::Variant& a, const rt::Variant& b) {
 
 // A field changed between its original and current value.
 bool Changed(const rt::Variant& current, const rt::Variant& original) {
+    // Values of one type, as most fields keep, compare directly.
+    if (current.Type() == original.Type()) {
+        switch (current.Type()) {
+            case rt::vbString: return current.Str() != original.Str();
+            case rt::vbDouble: return !(current.R8() == original.R8());
+            case rt::vbLong: return current.I4() != original.I4();
+            case rt::vbDecimal: {
+                const rt::Decimal& a = current.Dec();
+                const rt::Decimal& b = original.Dec();
+                if (a.magnitude == b.magnitude && a.scale == b.scale && a.negative == b.negative) return false;
+                break;
+            }
+            default: break;
+        }
+    }
     return Differ(current, original) || current.IsNull() != original.IsNull() ||
            current.IsEmpty() != original.IsEmpty();
 }
@@ -253,16 +268,24 @@ void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, con
             if (isId && value.IsEmpty()) value = rt::Variant::Null();
             if (value.IsEmpty()) continue;
 
-            bool found = false;
-            rt::Variant defaultValue;
-            try {
-                if (auto info = FindFieldInfo(fieldInfos, field)) {
-                    defaultValue = info->get_DefaultValue();
-                    found = true;
-                }
-            } catch (const rt::ComError&) {
-                // No descriptor: the field has no default.
+            if (layout.described.empty()) {
+                layout.described.assign(static_cast<size_t>(count), 0);
+                layout.defaults.assign(static_cast<size_t>(count), rt::Variant());
             }
+            char& described = layout.described[static_cast<size_t>(k)];
+            if (described == 0) {
+                described = 1;
+                try {
+                    if (auto info = FindFieldInfo(fieldInfos, field)) {
+                        layout.defaults[static_cast<size_t>(k)] = info->get_DefaultValue();
+                        described = 2;
+                    }
+                } catch (const rt::ComError&) {
+                    // No descriptor: the field has no default.
+                }
+            }
+            const bool found = described == 2;
+            const rt::Variant& defaultValue = layout.defaults[static_cast<size_t>(k)];
             if (found && !isId) {
                 rt::Variant compared = ComparisonValue(value);
                 bool queue = Differ(compared, defaultValue) || compared.IsNull() != defaultValue.IsNull() ||

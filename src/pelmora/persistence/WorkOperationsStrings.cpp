@@ -62,10 +62,20 @@ WorkOperationsStrings::ValueClass WorkOperationsStrings::ClassOfType(int32_t ado
     }
 }
 
-FastString& WorkOperationsStrings::List(Slot slot) {
+FastString& WorkOperationsStrings::Created(Slot slot) {
     auto& list = lists_[slot];
     if (!list) list = std::make_shared<FastString>();
     return *list;
+}
+
+FastString& WorkOperationsStrings::List(Slot slot) {
+    FastString& list = Created(slot);
+    const std::string& text = texts_[slot];
+    if (synced_[slot] < text.size()) {
+        list.Append(text.substr(synced_[slot]));
+        synced_[slot] = text.size();
+    }
+    return list;
 }
 
 void WorkOperationsStrings::Clear() {
@@ -73,7 +83,12 @@ void WorkOperationsStrings::Clear() {
     valueClass_ = kNoClass;
     kind_ = kNone;
     count_ = 0;
-    for (int s = 0; s < kSlots; ++s) List(static_cast<Slot>(s)).Initialize(-1);
+    for (int s = 0; s < kSlots; ++s) {
+        Created(static_cast<Slot>(s)).Initialize(-1);
+        texts_[s].clear();
+        units_[s] = 0;
+        synced_[s] = 0;
+    }
 }
 
 bool WorkOperationsStrings::CanAddToBatch(int32_t kind) {
@@ -105,57 +120,71 @@ bool WorkOperationsStrings::Put(int32_t kind, const std::array<Item, N>& items, 
                            "An entry of kind " + std::to_string(kind) + " cannot join a list of kind " +
                                std::to_string(kind_) + ".");
     }
-    std::array<std::string, N> texts;
+    // Each item is a head written here (a key with its ";", or a length
+    // with its ":") and a text held elsewhere (a name, or the value's item).
+    struct Piece {
+        char head[24];
+        size_t headSize = 0;
+        const std::string* tail = nullptr;
+        int64_t length = 0;
+    };
+    std::array<Piece, N> pieces;
+    std::string valueText;
     for (size_t k = 0; k < N; ++k) {
         const Item& item = items[k];
-        std::string& text = texts[k];
-        int64_t length;
+        Piece& piece = pieces[k];
         if (item.text) {
             const std::string& name = *item.text;
             if (name.empty()) {
-                text.assign("0:", 2);
-                length = 2;
+                piece.head[0] = '0';
+                piece.head[1] = ':';
+                piece.headSize = 2;
+                piece.length = 2;
             } else {
                 const int32_t units = Units(name);
-                char head[16];
-                auto r = std::to_chars(head, head + sizeof head - 1, units);
+                auto r = std::to_chars(piece.head, piece.head + sizeof piece.head - 1, units);
                 *r.ptr++ = ':';
-                const size_t headSize = static_cast<size_t>(r.ptr - head);
-                text.reserve(headSize + name.size());
-                text.assign(head, headSize);
-                text += name;
-                length = static_cast<int64_t>(headSize) + units;
+                piece.headSize = static_cast<size_t>(r.ptr - piece.head);
+                piece.tail = &name;
+                piece.length = static_cast<int64_t>(piece.headSize) + units;
             }
         } else if (!item.value) {
-            char buf[16];
-            auto r = std::to_chars(buf, buf + sizeof buf - 1, item.number);
+            auto r = std::to_chars(piece.head, piece.head + sizeof piece.head - 1, item.number);
             *r.ptr++ = ';';
-            text.assign(buf, r.ptr);
-            length = static_cast<int64_t>(text.size());
+            piece.headSize = static_cast<size_t>(r.ptr - piece.head);
+            piece.length = static_cast<int64_t>(piece.headSize);
         } else {
             switch (item.cls) {
                 case kString:
-                    text = FastString::StringItem(*item.value);
-                    length = Units(text);
+                    valueText = FastString::StringItem(*item.value);
+                    piece.length = Units(valueText);
                     break;
                 case kDate:
-                    text = FastString::DateItem(*item.value);
-                    length = static_cast<int64_t>(text.size());
+                    valueText = FastString::DateItem(*item.value);
+                    piece.length = static_cast<int64_t>(valueText.size());
                     break;
                 default:
-                    text = FastString::NumberText(*item.value);
-                    text += ';';
-                    length = static_cast<int64_t>(text.size());
+                    valueText = FastString::NumberText(*item.value);
+                    valueText += ';';
+                    piece.length = static_cast<int64_t>(valueText.size());
                     break;
             }
+            piece.tail = &valueText;
         }
-        FastString& list = List(item.slot);
-        if (int64_t{list.get_Length()} + length > list.get_MaxLength()) {
+        const FastString& list = Created(item.slot);
+        if (int64_t{units_[item.slot]} + piece.length > list.get_MaxLength()) {
             if (!mustFit) return false;
             RaiseError(-1, ListSourceText(), rt::Variant(kMsgListFull));
         }
     }
-    for (size_t k = 0; k < N; ++k) List(items[k].slot).Append(texts[k]);
+    for (size_t k = 0; k < N; ++k) {
+        const Piece& piece = pieces[k];
+        const Slot slot = items[k].slot;
+        std::string& text = texts_[slot];
+        text.append(piece.head, piece.headSize);
+        if (piece.tail) text += *piece.tail;
+        units_[slot] += static_cast<int32_t>(piece.length);
+    }
     ++count_;
     return true;
 }

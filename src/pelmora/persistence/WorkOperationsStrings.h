@@ -99,6 +99,10 @@ public:
     enum Slot { kFNO, kFID, kComp, kCID, kField, kValue, kESeq, kSeq, kSlots };
     // One value list (created on first use); its Length is that of its text.
     const FastString& ValueList(Slot slot) { return List(slot); }
+    // The text of one value list and its length in characters, without
+    // going through the list object.
+    const std::string& ListText(Slot slot) const { return texts_[slot]; }
+    int32_t ListLength(Slot slot) const { return units_[slot]; }
 
 private:
     // One value of an entry: its list and how it is written. Keys and names
@@ -114,7 +118,10 @@ private:
     static Item Name(Slot slot, const std::string& s) { return Item{slot, kString, 0, &s, nullptr}; }
     static Item Val(ValueClass cls, const rt::Variant& v) { return Item{kValue, cls, 0, nullptr, &v}; }
 
+    // The list object of a slot, brought up to date with the slot's text.
     FastString& List(Slot slot);
+    // The list object as it stands (created on first use: it fixes the capacity).
+    FastString& Created(Slot slot);
     bool CanAddToBatch(int32_t kind);
     bool CanAddValueType(int32_t adoType);
     // Appends the entry whole. When it is of another kind or does not fit,
@@ -131,6 +138,11 @@ private:
     int32_t kind_ = kNone;
     int32_t count_ = 0;
     std::array<std::shared_ptr<FastString>, kSlots> lists_;
+    // Entries are written here; a list object takes what it lacks of its
+    // text when it is asked for.
+    std::array<std::string, kSlots> texts_;
+    std::array<int32_t, kSlots> units_{};
+    std::array<size_t, kSlots> synced_{};
 };
 
 }  // namespace pelmora
