@@ -1,6 +1,6 @@
 #include "pelmora/persistence/WorkOperationsStrings.h"
 
-#include <charconv>
+#include <cstring>
 
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "runtime/Error.h"
@@ -40,6 +40,21 @@ bool NoFailure(F&& test) {
     } catch (const rt::ComError&) {
         return false;
     }
+}
+
+// Writes a whole number at out; returns the end.
+char* WriteInt(char* out, int32_t value) {
+    char digits[12];
+    char* p = digits + sizeof digits;
+    uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    do {
+        *--p = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (value < 0) *out++ = '-';
+    const size_t n = static_cast<size_t>(digits + sizeof digits - p);
+    std::memcpy(out, p, n);
+    return out + n;
 }
 
 // Length in UTF-16 code units; plain ASCII needs no counting.
@@ -142,16 +157,16 @@ bool WorkOperationsStrings::Put(int32_t kind, const std::array<Item, N>& items, 
                 piece.length = 2;
             } else {
                 const int32_t units = Units(name);
-                auto r = std::to_chars(piece.head, piece.head + sizeof piece.head - 1, units);
-                *r.ptr++ = ':';
-                piece.headSize = static_cast<size_t>(r.ptr - piece.head);
+                char* end = WriteInt(piece.head, units);
+                *end++ = ':';
+                piece.headSize = static_cast<size_t>(end - piece.head);
                 piece.tail = &name;
                 piece.length = static_cast<int64_t>(piece.headSize) + units;
             }
         } else if (!item.value) {
-            auto r = std::to_chars(piece.head, piece.head + sizeof piece.head - 1, item.number);
-            *r.ptr++ = ';';
-            piece.headSize = static_cast<size_t>(r.ptr - piece.head);
+            char* end = WriteInt(piece.head, item.number);
+            *end++ = ';';
+            piece.headSize = static_cast<size_t>(end - piece.head);
             piece.length = static_cast<int64_t>(piece.headSize);
         } else {
             switch (item.cls) {
