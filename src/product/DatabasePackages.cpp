@@ -199,7 +199,7 @@ std::vector<rt::Variant> DecodeNumericList(const rt::Variant& list) {
             double d = 0;
             if (!ParseSmallInteger(item, d) && !ParseNumber(item, d))
                 Malformed("numeric", out.size() + 1, "\"" + std::string(item) + "\" is not a number");
-            out.push_back(rt::Variant(d));
+            out.emplace_back(d);  // built in place
         }
         pos = semi + 1;
     }
@@ -223,7 +223,7 @@ std::vector<rt::Variant> DecodeStringList(const rt::Variant& list) {
         }
         size_t start = pos;
         SkipUtf16Units(s, pos, length, "string", item);
-        out.push_back(rt::Variant(s.substr(start, pos - start)));
+        out.emplace_back(std::string_view(s.data() + start, pos - start));
     }
     return out;
 }

@@ -302,7 +302,7 @@ std::vector<Operation> Decode(State& st, SqliteConnection& db, const std::vector
         const bool geometry = g.kind == kNewGeom || g.kind == kSetGeom || g.kind == kDeleteGeom;
         for (size_t i = 0; i < n; ++i) {
             auto at = [&](int k) -> const rt::Variant& { return (*lists[static_cast<size_t>(k)])[i]; };
-            Operation op;
+            Operation& op = ops.emplace_back();  // a failure drops the whole list
             op.kind = g.kind;
             op.fno = Key(at(0), "FNO", g.name, i);
             op.fid = Key(at(1), "FID", g.name, i);
@@ -339,7 +339,6 @@ std::vector<Operation> Decode(State& st, SqliteConnection& db, const std::vector
                               column.name + " as a field");
                 ToColumn(op.value, column, *op.table);
             }
-            ops.push_back(std::move(op));
         }
     }
     return ops;

@@ -1,6 +1,5 @@
 #include "pelmora/persistence/WorkOperationsStrings.h"
 
-#include <cstring>
 
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "runtime/Error.h"
@@ -44,17 +43,17 @@ bool NoFailure(F&& test) {
 
 // Writes a whole number at out; returns the end.
 char* WriteInt(char* out, int32_t value) {
-    char digits[12];
-    char* p = digits + sizeof digits;
     uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    if (value < 0) *out++ = '-';
+    int digits = 1;
+    for (uint32_t rest = magnitude; rest >= 10; rest /= 10) ++digits;
+    char* end = out + digits;
+    char* p = end;
     do {
         *--p = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
     } while (magnitude);
-    if (value < 0) *out++ = '-';
-    const size_t n = static_cast<size_t>(digits + sizeof digits - p);
-    std::memcpy(out, p, n);
-    return out + n;
+    return end;
 }
 
 // Length in UTF-16 code units; plain ASCII needs no counting.
