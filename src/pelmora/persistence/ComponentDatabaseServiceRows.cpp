@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "ado/Recordset.h"
+#include "pelmora/common/FastString.h"
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/Component.h"
@@ -75,9 +76,29 @@ bool Changed(const rt::Variant& current, const rt::Variant& original) {
            current.IsEmpty() != original.IsEmpty();
 }
 
+// VB's text of a double. The list's text of a number with at most 15
+// significant digits and no exponent is the one VB prints; any other goes
+// through VB's own conversion.
+std::string DoubleCStr(const rt::Variant& v) {
+    std::string text = FastString::NumberText(v);
+    if (text.find('E') == std::string::npos) {
+        int significant = 0;
+        bool leading = true;
+        for (char c : text) {
+            if (c < '0' || c > '9') continue;
+            if (leading && c == '0') continue;
+            leading = false;
+            ++significant;
+        }
+        if (significant <= 15) return text;
+    }
+    return rt::CStr(v);
+}
+
 // The value compared with a column default: numbers and dates as text.
 rt::Variant ComparisonValue(const rt::Variant& v) {
     if (v.IsNull()) return v;
+    if (v.Type() == rt::vbDouble) return rt::Variant(DoubleCStr(v));
     if (v.Type() == rt::vbDate || (v.IsNumericType() && v.Type() != rt::vbBoolean)) return rt::Variant(rt::CStr(v));
     return v;
 }
