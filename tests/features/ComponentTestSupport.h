@@ -29,6 +29,7 @@
 #include "runtime/Object.h"
 #include "runtime/Vb.h"
 #include "support/SampleEnvironment.h"
+#include "support/SampleServices.h"
 
 namespace componenttest {
 
@@ -132,28 +133,18 @@ public:
 
 inline constexpr const char* kSampleNamedInterface = "Pelmora:ValveRules";
 
-class ComponentFixture : public ::testing::Test {
+class ComponentFixture : public pelmora_test::SampleServicesTest {
 protected:
+    ComponentFixture() : SampleServicesTest("components") {}
+
     void SetUp() override {
-        env_ = &pelmora_test::SampleEnvironment::Get();
-        rt::Apartment::Reset();
-        product::RegisterProductStandIns();
-        product::RegisterApplicationClasses();
-        pelmora::RegisterMetadataClasses();
-        pelmora::RegisterMetadataRecordsetFilterService();
-        pelmora::RegisterComponentClasses();
-        recorder_ = std::make_shared<product::DialogRecorder>();
-        product::InstallDialogRecorder(recorder_);
-        ::setenv("PELMORA_CONFIGURATION_MAP", env_->ConfigurationMapPath().c_str(), 1);
-        previousDirectory_ = std::filesystem::current_path();
-        folder_ = env_->NewFolder("components");
-        std::filesystem::current_path(folder_);
+        SampleServicesTest::SetUp();
+        folder_ = workDirectory_;
         // Functional-interface failures are logged beside the test's files.
         pelmora::FunctionalInterfaceLogPath() = folder_ + "/FunctionalInterfaces.log";
         product::RegisterInterfaceObject(kSampleNamedInterface,
                                          [] { return std::static_pointer_cast<rt::Object>(std::make_shared<QuietNamedFI>()); });
-        metadata_ = std::make_shared<pelmora::MetadataService>();
-        metadata_->put_Configuration(env_->ConfigurationName());
+        metadata_ = pelmora_test::OpenSampleMetadata();
         sqlite_ = env_->OpenDataContext();
         sqlite_->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata_));
         dc_ = std::make_shared<RecordingDataContext>(sqlite_);
@@ -163,10 +154,8 @@ protected:
         dc_.reset();
         sqlite_.reset();
         metadata_.reset();
-        std::filesystem::current_path(previousDirectory_);
         product::UnregisterInterfaceObject(kSampleNamedInterface);
-        product::InstallDialogRecorder(nullptr);
-        rt::Apartment::Reset();
+        SampleServicesTest::TearDown();
     }
 
     std::shared_ptr<pelmora::IDataContext> Context() { return dc_; }
@@ -191,9 +180,6 @@ protected:
         return out;
     }
 
-    const pelmora_test::SampleEnvironment* env_ = nullptr;
-    std::shared_ptr<product::DialogRecorder> recorder_;
-    std::filesystem::path previousDirectory_;
     std::string folder_;
     std::shared_ptr<pelmora::MetadataService> metadata_;
     std::shared_ptr<product::SqliteDataContext> sqlite_;

@@ -28,6 +28,7 @@
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
 #include "support/SampleEnvironment.h"
+#include "support/SampleServices.h"
 
 namespace persistencetest {
 
@@ -99,21 +100,13 @@ private:
     std::shared_ptr<product::SqliteDataContext> inner_;
 };
 
-class PersistenceFixture : public ::testing::Test {
+class PersistenceFixture : public pelmora_test::SampleServicesTest {
 protected:
+    PersistenceFixture() : SampleServicesTest("persistence") {}
+
     void SetUp() override {
-        env_ = &pelmora_test::SampleEnvironment::Get();
-        rt::Apartment::Reset();
-        product::RegisterProductStandIns();
-        product::RegisterApplicationClasses();
-        pelmora::RegisterMetadataClasses();
-        pelmora::RegisterMetadataRecordsetFilterService();
-        pelmora::RegisterComponentClasses();
-        ::setenv("PELMORA_CONFIGURATION_MAP", env_->ConfigurationMapPath().c_str(), 1);
-        previousDirectory_ = std::filesystem::current_path();
-        std::filesystem::current_path(env_->NewFolder("persistence"));
-        metadata_ = std::make_shared<pelmora::MetadataService>();
-        metadata_->put_Configuration(env_->ConfigurationName());
+        SampleServicesTest::SetUp();
+        metadata_ = pelmora_test::OpenSampleMetadata();
         sqlite_ = env_->OpenDataContext();
         sqlite_->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata_));
         dc_ = std::make_shared<RecordingContext>(sqlite_);
@@ -123,8 +116,7 @@ protected:
         dc_.reset();
         sqlite_.reset();
         metadata_.reset();
-        std::filesystem::current_path(previousDirectory_);
-        rt::Apartment::Reset();
+        SampleServicesTest::TearDown();
     }
 
     std::shared_ptr<pelmora::Component> NewComponent(int16_t cno, std::vector<int32_t> fids) {
@@ -188,8 +180,6 @@ protected:
     static std::string Message(int32_t id) { return pelmora::LoadResStringWithParams(static_cast<int16_t>(id)); }
     static int32_t Err(int32_t n) { return pelmora::kErrorBase + n; }
 
-    const pelmora_test::SampleEnvironment* env_ = nullptr;
-    std::filesystem::path previousDirectory_;
     std::shared_ptr<pelmora::MetadataService> metadata_;
     std::shared_ptr<product::SqliteDataContext> sqlite_;
     std::shared_ptr<RecordingContext> dc_;
