@@ -30,19 +30,20 @@
 #include "runtime/Vb.h"
 #include "support/SampleEnvironment.h"
 #include "support/SampleServices.h"
+#include "support/ForwardingDataContext.h"
 
 namespace componenttest {
 
 // The data context the components are given: the sample database, with
 // every parameterised open, row fetch and write recorded.
-class RecordingDataContext : public rt::Object, public pelmora::IDataContext, public pelmora::IDataContextRows {
+class RecordingDataContext : public pelmora_test::ForwardingDataContext {
 public:
     struct Open {
         std::string sql;
         std::vector<rt::Variant> values;
     };
 
-    explicit RecordingDataContext(std::shared_ptr<product::SqliteDataContext> inner) : inner_(std::move(inner)) {}
+    using ForwardingDataContext::ForwardingDataContext;
 
     std::vector<Open> opens;
     std::vector<std::string> plainOpens;
@@ -52,18 +53,7 @@ public:
     int updates = 0;
     int32_t dataMode = 0;
 
-    product::SqliteDataContext& Inner() { return *inner_; }
-
-    std::shared_ptr<pelmora::IMetadataService> GetMetadataService() override { return inner_->GetMetadataService(); }
     int32_t DataMode() override { return dataMode; }
-    std::shared_ptr<ado::Recordset> ExecuteSQL(const std::string& SQL, rt::Variant& RecordsAffected,
-                                               int32_t Options) override {
-        return inner_->ExecuteSQL(SQL, RecordsAffected, Options);
-    }
-    std::shared_ptr<ado::Recordset> ExecuteCommand(const std::shared_ptr<ado::Command>& Command,
-                                                   rt::Variant& RecordsAffected) override {
-        return inner_->ExecuteCommand(Command, RecordsAffected);
-    }
     std::shared_ptr<ado::Recordset> OpenRecordset(const std::string& SQL) override {
         plainOpens.push_back(SQL);
         return inner_->OpenRecordset(SQL);
@@ -81,15 +71,6 @@ public:
         opens.push_back(o);
         return inner_->OpenParameterizedRecordset(SQL, CursorType, LockType, Options, Parameters);
     }
-    std::shared_ptr<ado::Recordset> ExecuteParameterizedSQL(const std::string& SQL, rt::Variant& RecordsAffected,
-                                                            int32_t Options, rt::Variant& Parameters) override {
-        return inner_->ExecuteParameterizedSQL(SQL, RecordsAffected, Options, Parameters);
-    }
-    std::shared_ptr<ado::Recordset> OpenParameterizedRecordsetEx(const std::string& SQL, int32_t CursorType,
-                                                                 int32_t LockType, int32_t Options,
-                                                                 rt::Variant& Parameters) override {
-        return inner_->OpenParameterizedRecordsetEx(SQL, CursorType, LockType, Options, Parameters);
-    }
     std::shared_ptr<ado::Recordset> GetComponentRows(const std::string& TableName, const rt::Variant& FIDs,
                                                      int16_t CNO) override {
         ++componentRowFetches;
@@ -102,9 +83,6 @@ public:
         lastRowsFIDs = FIDs;
         return inner_->GetGeometryRows(TableName, FIDs, CNO);
     }
-
-private:
-    std::shared_ptr<product::SqliteDataContext> inner_;
 };
 
 // A functional interface created from a name with ":" that takes whatever

@@ -29,6 +29,7 @@
 #include "runtime/Vb.h"
 #include "support/SampleEnvironment.h"
 #include "support/SampleServices.h"
+#include "support/ForwardingDataContext.h"
 
 namespace persistencetest {
 
@@ -46,15 +47,14 @@ struct SentBlock {
 // spoilCommand (from 1) makes that command fail inside the database: one of
 // its lists is replaced by a malformed one, so the block's own exception
 // part runs.
-class RecordingContext : public rt::Object, public pelmora::IDataContext {
+class RecordingContext : public pelmora_test::ForwardingDataContext {
 public:
-    explicit RecordingContext(std::shared_ptr<product::SqliteDataContext> inner) : inner_(std::move(inner)) {}
+    using ForwardingDataContext::ForwardingDataContext;
 
     std::vector<SentBlock> commands;
     std::vector<std::string> texts;
     int spoilCommand = 0;
 
-    std::shared_ptr<pelmora::IMetadataService> GetMetadataService() override { return inner_->GetMetadataService(); }
     int32_t DataMode() override { return 0; }
     std::shared_ptr<ado::Recordset> ExecuteSQL(const std::string& SQL, rt::Variant& RecordsAffected,
                                                int32_t Options) override {
@@ -77,27 +77,6 @@ public:
             Command->get_Parameters()->get_Item(rt::Variant(int32_t{2}))->put_Value(rt::Variant("99:broken"));
         return inner_->ExecuteCommand(Command, RecordsAffected);
     }
-    std::shared_ptr<ado::Recordset> OpenRecordset(const std::string& SQL) override { return inner_->OpenRecordset(SQL); }
-    void UpdateRecordset(const std::shared_ptr<ado::Recordset>& Recordset, int32_t AffectRecords) override {
-        inner_->UpdateRecordset(Recordset, AffectRecords);
-    }
-    std::shared_ptr<ado::Recordset> OpenParameterizedRecordset(const std::string& SQL, int32_t CursorType,
-                                                               int32_t LockType, int32_t Options,
-                                                               rt::Variant& Parameters) override {
-        return inner_->OpenParameterizedRecordset(SQL, CursorType, LockType, Options, Parameters);
-    }
-    std::shared_ptr<ado::Recordset> ExecuteParameterizedSQL(const std::string& SQL, rt::Variant& RecordsAffected,
-                                                            int32_t Options, rt::Variant& Parameters) override {
-        return inner_->ExecuteParameterizedSQL(SQL, RecordsAffected, Options, Parameters);
-    }
-    std::shared_ptr<ado::Recordset> OpenParameterizedRecordsetEx(const std::string& SQL, int32_t CursorType,
-                                                                 int32_t LockType, int32_t Options,
-                                                                 rt::Variant& Parameters) override {
-        return inner_->OpenParameterizedRecordsetEx(SQL, CursorType, LockType, Options, Parameters);
-    }
-
-private:
-    std::shared_ptr<product::SqliteDataContext> inner_;
 };
 
 class PersistenceFixture : public pelmora_test::SampleServicesTest {
