@@ -201,6 +201,10 @@ public:
     rt::Variant FieldValue(int32_t index);
     rt::Variant FieldOriginalValue(int32_t index);
     rt::Variant FieldUnderlyingValue(int32_t index);
+    // The same two values without a copy, for walks over many fields; the
+    // reference holds until the recordset moves or a value changes.
+    const rt::Variant& FieldValueRef(int32_t index);
+    const rt::Variant& FieldOriginalValueRef(int32_t index);
     void SetFieldValues(const std::vector<int32_t>& indices, const std::vector<rt::Variant>& values);
     // Fields appended before Open (fabricated recordsets).
     std::vector<FieldDesc>& PendingFieldDescs();

@@ -623,6 +623,10 @@ int64_t SqliteConnection::Execute(const std::string& sql, const std::vector<rt::
 }
 
 int64_t SqliteConnection::ExecuteCached(const std::string& sql, const std::vector<rt::Variant>& values) {
+    return ExecutePrepared(PrepareCached(sql), values, sql);
+}
+
+sqlite3_stmt* SqliteConnection::PrepareCached(const std::string& sql) {
     if (!cache_) cache_ = std::make_unique<StatementCache>();
     auto it = cache_->statements.find(sql);
     if (it == cache_->statements.end()) {
@@ -639,7 +643,11 @@ int64_t SqliteConnection::ExecuteCached(const std::string& sql, const std::vecto
         if (cache_->statements.size() >= StatementCache::kMaxStatements) cache_->statements.clear();
         it = cache_->statements.emplace(sql, std::move(st)).first;
     }
-    sqlite3_stmt* st = it->second.get();
+    return it->second.get();
+}
+
+int64_t SqliteConnection::ExecutePrepared(sqlite3_stmt* st, const std::vector<rt::Variant>& values,
+                                          const std::string& sql) {
     // Ready for the next run whatever happens to this one.
     struct ResetAfter {
         sqlite3_stmt* st;

@@ -13,6 +13,7 @@
 #include "runtime/Variant.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace product {
 
@@ -84,6 +85,12 @@ public:
     // kept for the next run of the same text (a few dozen are kept); returns
     // the rows changed. For routines that run one text for many rows.
     int64_t ExecuteCached(const std::string& sql, const std::vector<rt::Variant>& values);
+    // The two halves of ExecuteCached, for a run of rows of one text: the
+    // kept statement of the text (prepared when new), then one run of it.
+    // The handle stays valid until another text is prepared or run cached.
+    sqlite3_stmt* PrepareCached(const std::string& sql);
+    int64_t ExecutePrepared(sqlite3_stmt* statement, const std::vector<rt::Variant>& values,
+                            const std::string& sqlForErrors);
 
     bool InTransaction() const;
     // Starts the one transaction again when an error ended it; true when it had ended.

@@ -414,6 +414,7 @@ void ApplySets(State& st, SqliteConnection& db, std::vector<Operation>& ops) {
     std::vector<int> columns, lastColumns;
     const Table* lastTable = nullptr;
     const std::string* lastSql = nullptr;
+    sqlite3_stmt* statement = nullptr;  // lastSql's, kept for the run
     std::vector<rt::Variant> values;
     for (size_t from = 0; from < sets.size();) {
         size_t to = from + 1;
@@ -438,12 +439,13 @@ void ApplySets(State& st, SqliteConnection& db, std::vector<Operation>& ops) {
             lastSql = &sql;
             lastTable = first.table;
             lastColumns = columns;
+            statement = db.PrepareCached(sql);
         }
         const std::string& sql = *lastSql;
         for (int64_t v : {first.fid, first.cno, first.cid}) values.emplace_back(static_cast<double>(v));
         if (geometry)
             for (int64_t v : {first.eseq, first.seq}) values.emplace_back(static_cast<double>(v));
-        if (db.ExecuteCached(sql, values) == 0)
+        if (db.ExecutePrepared(statement, values, sql) == 0)
             RaiseOra(1403, "no data found: no row of " + first.table->name + " with QTX_FID " + std::to_string(first.fid) +
                                ", QTX_CNO " + std::to_string(first.cno) + ", QTX_CID " + std::to_string(first.cid) +
                                (geometry ? ", SDO_ESEQ " + std::to_string(first.eseq) + ", SDO_SEQ " +
@@ -468,6 +470,7 @@ void InsertNewRows(State& st, SqliteConnection& db) {
     std::map<std::tuple<const Table*, bool, bool, std::vector<size_t>>, std::string> texts;
     std::vector<size_t> columns, lastColumns;
     std::string* lastSql = nullptr;
+    sqlite3_stmt* statement = nullptr;  // lastSql's, kept for the run
     const Table* lastTable = nullptr;
     bool lastGeometry = false, lastIdFromGid = false;
     std::vector<rt::Variant> values;
@@ -500,6 +503,7 @@ void InsertNewRows(State& st, SqliteConnection& db) {
             lastColumns = columns;
         }
         std::string& sql = *lastSql;
+        if (!same) statement = nullptr;
         if (sql.empty()) {
             std::vector<std::string> names = {"QTX_FNO", "QTX_FID", "QTX_CNO", "QTX_CID"};
             if (row.geometry) names.insert(names.end(), {"SDO_ESEQ", "SDO_SEQ"});
@@ -513,7 +517,8 @@ void InsertNewRows(State& st, SqliteConnection& db) {
             }
             sql += ") VALUES (" + marks + ")";
         }
-        db.ExecuteCached(sql, values);
+        if (!statement) statement = db.PrepareCached(sql);
+        db.ExecutePrepared(statement, values, sql);
     }
     st.Drop();
 }

@@ -118,8 +118,18 @@ void CheckKeys(const std::string& name, std::initializer_list<const rt::Variant*
     if (missing) RaiseError(kMsgNoKey, SourceText(), rt::Variant(kMsgNoKey));
 }
 
-rt::Variant Original(const std::shared_ptr<ado::Recordset>& rs, int32_t index) {
-    return rs->FieldOriginalValue(index);
+// The walkers read values in place: nothing in a walk step moves the
+// recordset or changes its values.
+const rt::Variant& Current(const std::shared_ptr<ado::Recordset>& rs, int32_t index) {
+    return rs->FieldValueRef(index);
+}
+const rt::Variant& Original(const std::shared_ptr<ado::Recordset>& rs, int32_t index) {
+    return rs->FieldOriginalValueRef(index);
+}
+
+const rt::Variant& NullValue() {
+    static const rt::Variant kNull = rt::Variant::Null();
+    return kNull;
 }
 
 // A key field the walker needs; a recordset without it fails as ADO's
@@ -274,9 +284,9 @@ void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, con
                                                     const Layout& layout,
                                                     const std::shared_ptr<rt::Collection>& fieldInfos) {
     try {
-        rt::Variant fno = rs->FieldValue(Need(layout.fno, "QTX_FNO"));
-        rt::Variant fid = rs->FieldValue(Need(layout.fid, "QTX_FID"));
-        rt::Variant cid = rs->FieldValue(Need(layout.cid, "QTX_CID"));
+        const rt::Variant& fno = Current(rs, Need(layout.fno, "QTX_FNO"));
+        const rt::Variant& fid = Current(rs, Need(layout.fid, "QTX_FID"));
+        const rt::Variant& cid = Current(rs, Need(layout.cid, "QTX_CID"));
         CheckKeys(name, {&fno, &fid, &cid});
         const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
         const int32_t count = rs->FieldCount();
@@ -284,9 +294,9 @@ void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, con
             if (layout.skip[static_cast<size_t>(k)]) continue;
             const ado::FieldDesc& desc = rs->DescAt(k);
             const std::string& field = desc.name;
-            rt::Variant value = rs->FieldValue(k);
+            const rt::Variant& stored = Current(rs, k);
             const bool isId = field == "QTX_ID";
-            if (isId && value.IsEmpty()) value = rt::Variant::Null();
+            const rt::Variant& value = isId && stored.IsEmpty() ? NullValue() : stored;
             if (value.IsEmpty()) continue;
 
             if (layout.described.empty()) {
@@ -334,15 +344,15 @@ void ComponentDatabaseService::QueueChangedAttributeRow(const std::string& name,
                                                         const std::shared_ptr<ado::Recordset>& rs,
                                                         const Layout& layout) {
     try {
-        rt::Variant fno = rs->FieldValue(Need(layout.fno, "QTX_FNO"));
-        rt::Variant fid = rs->FieldValue(Need(layout.fid, "QTX_FID"));
-        rt::Variant cid = rs->FieldValue(Need(layout.cid, "QTX_CID"));
+        const rt::Variant& fno = Current(rs, Need(layout.fno, "QTX_FNO"));
+        const rt::Variant& fid = Current(rs, Need(layout.fid, "QTX_FID"));
+        const rt::Variant& cid = Current(rs, Need(layout.cid, "QTX_CID"));
         CheckKeys(name, {&fno, &fid, &cid});
         const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
         const int32_t count = rs->FieldCount();
         for (int32_t k = 0; k < count; ++k) {
             if (layout.skip[static_cast<size_t>(k)]) continue;
-            rt::Variant value = rs->FieldValue(k);
+            const rt::Variant& value = Current(rs, k);
             if (!Changed(value, Original(rs, k))) continue;
             const ado::FieldDesc& desc = rs->DescAt(k);
             const std::string& field = desc.name;
@@ -366,9 +376,9 @@ void ComponentDatabaseService::QueueDeletedComponentRow(const std::string& name,
                                                         const std::shared_ptr<ado::Recordset>& rs,
                                                         const Layout& layout) {
     try {
-        rt::Variant fno = Original(rs, Need(layout.fno, "QTX_FNO"));
-        rt::Variant fid = Original(rs, Need(layout.fid, "QTX_FID"));
-        rt::Variant cid = Original(rs, Need(layout.cid, "QTX_CID"));
+        const rt::Variant& fno = Original(rs, Need(layout.fno, "QTX_FNO"));
+        const rt::Variant& fid = Original(rs, Need(layout.fid, "QTX_FID"));
+        const rt::Variant& cid = Original(rs, Need(layout.cid, "QTX_CID"));
         CheckKeys(name, {&fno, &fid, &cid});
         const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
         WorkOperationsStrings& list = List(DeleteComponent);
@@ -383,9 +393,9 @@ void ComponentDatabaseService::QueueDeletedGeometryComponent(const std::string& 
                                                              const std::shared_ptr<ado::Recordset>& rs,
                                                              const Layout& layout) {
     try {
-        rt::Variant fno = Original(rs, Need(layout.fno, "QTX_FNO"));
-        rt::Variant fid = Original(rs, Need(layout.fid, "QTX_FID"));
-        rt::Variant cid = Original(rs, Need(layout.cid, "QTX_CID"));
+        const rt::Variant& fno = Original(rs, Need(layout.fno, "QTX_FNO"));
+        const rt::Variant& fid = Original(rs, Need(layout.fid, "QTX_FID"));
+        const rt::Variant& cid = Original(rs, Need(layout.cid, "QTX_CID"));
         CheckKeys(name, {&fno, &fid, &cid});
         const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
         WorkOperationsStrings& list = List(DeleteGeometryComponent);
@@ -399,11 +409,11 @@ void ComponentDatabaseService::QueueDeletedGeometryComponent(const std::string& 
 void ComponentDatabaseService::QueueNewGeometryRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,
                                                    const Layout& layout) {
     try {
-        rt::Variant fno = rs->FieldValue(Need(layout.fno, "QTX_FNO"));
-        rt::Variant fid = rs->FieldValue(Need(layout.fid, "QTX_FID"));
-        rt::Variant cid = rs->FieldValue(Need(layout.cid, "QTX_CID"));
-        rt::Variant eseq = rs->FieldValue(Need(layout.eseq, "SDO_ESEQ"));
-        rt::Variant seq = rs->FieldValue(Need(layout.seq, "SDO_SEQ"));
+        const rt::Variant& fno = Current(rs, Need(layout.fno, "QTX_FNO"));
+        const rt::Variant& fid = Current(rs, Need(layout.fid, "QTX_FID"));
+        const rt::Variant& cid = Current(rs, Need(layout.cid, "QTX_CID"));
+        const rt::Variant& eseq = Current(rs, Need(layout.eseq, "SDO_ESEQ"));
+        const rt::Variant& seq = Current(rs, Need(layout.seq, "SDO_SEQ"));
         CheckKeys(name, {&fno, &fid, &cid, &eseq, &seq});
         const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
         const int32_t ESeq = KeyOf(eseq), Seq = KeyOf(seq);
@@ -412,7 +422,7 @@ void ComponentDatabaseService::QueueNewGeometryRow(const std::string& name, cons
         for (int32_t k = 0; k < count; ++k) {
             if (layout.skip[static_cast<size_t>(k)]) continue;
             const std::string& field = rs->DescAt(k).name;
-            rt::Variant value = rs->FieldValue(k);
+            const rt::Variant& value = Current(rs, k);
             if (value.IsEmpty()) continue;
             Queue([&] { return list.TryAddNewGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); },
                   [&] { list.AddNewGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); });
@@ -431,13 +441,16 @@ void ComponentDatabaseService::QueueChangedGeometryRow(const std::string& name,
         const int32_t keyIndex[] = {Need(layout.fno, "QTX_FNO"), Need(layout.fid, "QTX_FID"),
                                     Need(layout.cid, "QTX_CID"), Need(layout.eseq, "SDO_ESEQ"),
                                     Need(layout.seq, "SDO_SEQ")};
-        rt::Variant fno = Original(rs, keyIndex[0]), fid = Original(rs, keyIndex[1]), cid = Original(rs, keyIndex[2]);
-        rt::Variant eseq = Original(rs, keyIndex[3]), seq = Original(rs, keyIndex[4]);
+        const rt::Variant& fno = Original(rs, keyIndex[0]);
+        const rt::Variant& fid = Original(rs, keyIndex[1]);
+        const rt::Variant& cid = Original(rs, keyIndex[2]);
+        const rt::Variant& eseq = Original(rs, keyIndex[3]);
+        const rt::Variant& seq = Original(rs, keyIndex[4]);
         CheckKeys(name, {&fno, &fid, &cid, &eseq, &seq});
         // A row moved to other keys cannot be found by them: it is refused
         // rather than written to the wrong row.
         for (int32_t k : keyIndex)
-            if (Changed(rs->FieldValue(k), Original(rs, k)))
+            if (Changed(Current(rs, k), Original(rs, k)))
                 throw rt::ComError(rt::vberr::InvalidProcedureCall, kFile,
                                    "The key field " + rs->DescAt(k).name +
                                        " of a geometry row was changed; replace the geometry instead.");
@@ -447,9 +460,9 @@ void ComponentDatabaseService::QueueChangedGeometryRow(const std::string& name,
         WorkOperationsStrings& list = List(SetGeometryAttribute);
         for (int32_t k = 0; k < count; ++k) {
             if (layout.skip[static_cast<size_t>(k)]) continue;
-            rt::Variant value = rs->FieldValue(k);
-            if (!Changed(value, Original(rs, k))) continue;
-            if (value.IsEmpty()) value = rt::Variant::Null();
+            const rt::Variant& stored = Current(rs, k);
+            if (!Changed(stored, Original(rs, k))) continue;
+            const rt::Variant& value = stored.IsEmpty() ? NullValue() : stored;
             const std::string& field = rs->DescAt(k).name;
             Queue([&] { return list.TryAddSetGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); },
                   [&] { list.AddSetGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); });
