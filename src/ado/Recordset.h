@@ -205,6 +205,10 @@ public:
     // reference holds until the recordset moves or a value changes.
     const rt::Variant& FieldValueRef(int32_t index);
     const rt::Variant& FieldOriginalValueRef(int32_t index);
+    // All FieldCount() values of the current row at once, with the checks of
+    // FieldValue(0); its original values, nullptr for a new row (all Null).
+    const rt::Variant* CurrentRowValues();
+    const rt::Variant* OriginalRowValues();
     void SetFieldValues(const std::vector<int32_t>& indices, const std::vector<rt::Variant>& values);
     // Fields appended before Open (fabricated recordsets).
     std::vector<FieldDesc>& PendingFieldDescs();

@@ -290,11 +290,12 @@ void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, con
         CheckKeys(name, {&fno, &fid, &cid});
         const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
         const int32_t count = rs->FieldCount();
+        const rt::Variant* current = rs->CurrentRowValues();
         for (int32_t k = 0; k < count; ++k) {
             if (layout.skip[static_cast<size_t>(k)]) continue;
             const ado::FieldDesc& desc = rs->DescAt(k);
             const std::string& field = desc.name;
-            const rt::Variant& stored = Current(rs, k);
+            const rt::Variant& stored = current[k];
             const bool isId = field == "QTX_ID";
             const rt::Variant& value = isId && stored.IsEmpty() ? NullValue() : stored;
             if (value.IsEmpty()) continue;
@@ -350,10 +351,12 @@ void ComponentDatabaseService::QueueChangedAttributeRow(const std::string& name,
         CheckKeys(name, {&fno, &fid, &cid});
         const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
         const int32_t count = rs->FieldCount();
+        const rt::Variant* current = rs->CurrentRowValues();
+        const rt::Variant* original = rs->OriginalRowValues();
         for (int32_t k = 0; k < count; ++k) {
             if (layout.skip[static_cast<size_t>(k)]) continue;
-            const rt::Variant& value = Current(rs, k);
-            if (!Changed(value, Original(rs, k))) continue;
+            const rt::Variant& value = current[k];
+            if (!Changed(value, original ? original[k] : NullValue())) continue;
             const ado::FieldDesc& desc = rs->DescAt(k);
             const std::string& field = desc.name;
             const int32_t type = desc.type;
