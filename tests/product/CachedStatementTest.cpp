@@ -1,0 +1,63 @@
+// Statements kept for runs of rows: one handle per text, bindings that never
+// carry over from one run to the next, and errors named by the text.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "product/SqliteConnection.h"
+#include "runtime/Vb.h"
+
+using product::DatabaseError;
+using product::SqliteConnection;
+
+namespace {
+
+int OraOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const DatabaseError& e) {
+        return e.OraCode();
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST(CachedStatement, OneHandlePerTextRunForManyRows) {
+    SqliteConnection db{":memory:", {}};
+    db.ExecuteRaw("CREATE TABLE T (A INTEGER, B TEXT)");
+    const std::string insert = "INSERT INTO T (A, B) VALUES (?, ?)";
+    auto* st = db.PrepareCached(insert);
+    ASSERT_NE(st, nullptr);
+    EXPECT_EQ(db.PrepareCached(insert), st);  // kept, not prepared again
+    for (int k = 1; k <= 3; ++k)
+        EXPECT_EQ(db.ExecutePrepared(st, {rt::Variant(double(k)), rt::Variant("row " + std::to_string(k))}, insert), 1);
+    // The cached run and the halves share the statement.
+    EXPECT_EQ(db.ExecuteCached(insert, {rt::Variant(4.0), rt::Variant::Null()}), 1);
+    EXPECT_EQ(db.PrepareCached(insert), st);
+
+    auto image = db.Query("SELECT A, B FROM T ORDER BY A", {}, "q");
+    ASSERT_EQ(image.values.size(), 8u);
+    EXPECT_EQ(rt::CStr(image.values[5]), "row 3");
+    EXPECT_TRUE(image.values[7].IsNull());
+    EXPECT_EQ(db.ExecutePrepared(db.PrepareCached("UPDATE T SET B = ? WHERE A = ?"), {rt::Variant("x"), rt::Variant(9.0)},
+                                 "u"),
+              0);
+}
+
+TEST(CachedStatement, WrongValueCountsAndBadTextsFailAndLeaveTheHandleUsable) {
+    SqliteConnection db{":memory:", {}};
+    db.ExecuteRaw("CREATE TABLE T (A INTEGER)");
+    const std::string insert = "INSERT INTO T (A) VALUES (?)";
+    auto* st = db.PrepareCached(insert);
+    EXPECT_EQ(OraOf([&] { db.ExecutePrepared(st, {}, insert); }), 1008);
+    EXPECT_EQ(OraOf([&] { db.ExecutePrepared(st, {rt::Variant(1.0), rt::Variant(2.0)}, insert); }), 1036);
+    EXPECT_EQ(db.ExecutePrepared(st, {rt::Variant(5.0)}, insert), 1);
+    EXPECT_EQ(OraOf([&] { db.PrepareCached("   "); }), 900);
+    EXPECT_EQ(OraOf([&] { db.PrepareCached("DELETE FROM T; DELETE FROM T"); }), 933);
+    EXPECT_NE(OraOf([&] { db.PrepareCached("SELEC nonsense"); }), 0);
+    auto image = db.Query("SELECT COUNT(*) FROM T", {}, "q");
+    EXPECT_EQ(rt::CLng(image.values[0]), 1);
+}
