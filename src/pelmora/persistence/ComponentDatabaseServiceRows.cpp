@@ -55,8 +55,26 @@ bool Differ(const rt::Variant& a, const rt::Variant& b) {
     return !rt::VariantEquals(a, b);
 }
 
+// A Decimal as the double its text converts to. When the magnitude and the
+// power of ten are both exact doubles, their quotient is rounded once, just
+// as the text's conversion rounds, so the text is needed only otherwise.
+double DecimalAsDouble(const rt::Decimal& d) {
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (d.magnitude < (static_cast<unsigned __int128>(1) << 53) && d.scale <= 22) {
+        double x = static_cast<double>(static_cast<uint64_t>(d.magnitude)) / kPow10[d.scale];
+        return d.negative ? -x : x;
+    }
+    return d.ToDouble();
+}
+
 // A field changed between its original and current value.
 bool Changed(const rt::Variant& current, const rt::Variant& original) {
+    // A number typed in over a fetched one compares as doubles, as VB's <> does.
+    if (current.Type() == rt::vbDouble && original.Type() == rt::vbDecimal)
+        return !(current.R8() == DecimalAsDouble(original.Dec()));
+    if (current.Type() == rt::vbDecimal && original.Type() == rt::vbDouble)
+        return !(DecimalAsDouble(current.Dec()) == original.R8());
     // Values of one type, as most fields keep, compare directly.
     if (current.Type() == original.Type()) {
         switch (current.Type()) {
