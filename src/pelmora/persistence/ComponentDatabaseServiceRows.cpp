@@ -175,6 +175,31 @@ ComponentDatabaseService::Layout LayoutOf(const std::shared_ptr<ado::Recordset>&
     return l;
 }
 
+// New and changed values go to the list of the value's class; only the New/Set family differs.
+ComponentDatabaseService::ListId AttributeListOf(bool added, int32_t adoType) {
+    using S = ComponentDatabaseService;
+    switch (WorkOperationsStrings::ClassOfType(adoType)) {
+        case WorkOperationsStrings::kString: return added ? S::NewAttributeString : S::SetAttributeString;
+        case WorkOperationsStrings::kDate: return added ? S::NewAttributeDate : S::SetAttributeDate;
+        default: return added ? S::NewAttributeNumeric : S::SetAttributeNumeric;
+    }
+}
+
+struct RowKeys {
+    int32_t FNO, FID, CID;
+};
+
+// The component keys of the row, read from its current or its original values; a missing key raises.
+RowKeys ComponentKeys(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,
+                      const ComponentDatabaseService::Layout& layout, bool original) {
+    auto at = [&](int32_t index) -> const rt::Variant& { return original ? Original(rs, index) : Current(rs, index); };
+    const rt::Variant& fno = at(Need(layout.fno, "QTX_FNO"));
+    const rt::Variant& fid = at(Need(layout.fid, "QTX_FID"));
+    const rt::Variant& cid = at(Need(layout.cid, "QTX_CID"));
+    CheckKeys(name, {&fno, &fid, &cid});
+    return {KeyOf(fno), KeyOf(fid), KeyOf(cid)};
+}
+
 }  // namespace
 
 // The entry is offered once (the test and the append in one step); when the
@@ -302,11 +327,8 @@ void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, con
                                                     const Layout& layout,
                                                     const std::shared_ptr<rt::Collection>& fieldInfos) {
     try {
-        const rt::Variant& fno = Current(rs, Need(layout.fno, "QTX_FNO"));
-        const rt::Variant& fid = Current(rs, Need(layout.fid, "QTX_FID"));
-        const rt::Variant& cid = Current(rs, Need(layout.cid, "QTX_CID"));
-        CheckKeys(name, {&fno, &fid, &cid});
-        const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
+        const RowKeys keys = ComponentKeys(name, rs, layout, false);
+        const int32_t FNO = keys.FNO, FID = keys.FID, CID = keys.CID;
         const int32_t count = rs->FieldCount();
         const rt::Variant* current = rs->CurrentRowValues();
         for (int32_t k = 0; k < count; ++k) {
@@ -344,13 +366,7 @@ void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, con
             }
 
             const int32_t type = desc.type;
-            ListId id = NewAttributeNumeric;
-            switch (WorkOperationsStrings::ClassOfType(type)) {
-                case WorkOperationsStrings::kString: id = NewAttributeString; break;
-                case WorkOperationsStrings::kDate: id = NewAttributeDate; break;
-                default: break;
-            }
-            WorkOperationsStrings& list = List(id);
+            WorkOperationsStrings& list = List(AttributeListOf(true, type));
             Queue([&] { return list.TryAddNewAttribute(FNO, FID, name, field, CID, value, type); },
                   [&] { list.AddNewAttribute(FNO, FID, name, field, CID, value, type); });
         }
@@ -363,11 +379,8 @@ void ComponentDatabaseService::QueueChangedAttributeRow(const std::string& name,
                                                         const std::shared_ptr<ado::Recordset>& rs,
                                                         const Layout& layout) {
     try {
-        const rt::Variant& fno = Current(rs, Need(layout.fno, "QTX_FNO"));
-        const rt::Variant& fid = Current(rs, Need(layout.fid, "QTX_FID"));
-        const rt::Variant& cid = Current(rs, Need(layout.cid, "QTX_CID"));
-        CheckKeys(name, {&fno, &fid, &cid});
-        const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
+        const RowKeys keys = ComponentKeys(name, rs, layout, false);
+        const int32_t FNO = keys.FNO, FID = keys.FID, CID = keys.CID;
         const int32_t count = rs->FieldCount();
         const rt::Variant* current = rs->CurrentRowValues();
         const rt::Variant* original = rs->OriginalRowValues();
@@ -378,13 +391,7 @@ void ComponentDatabaseService::QueueChangedAttributeRow(const std::string& name,
             const ado::FieldDesc& desc = rs->DescAt(k);
             const std::string& field = desc.name;
             const int32_t type = desc.type;
-            ListId id = SetAttributeNumeric;
-            switch (WorkOperationsStrings::ClassOfType(type)) {
-                case WorkOperationsStrings::kString: id = SetAttributeString; break;
-                case WorkOperationsStrings::kDate: id = SetAttributeDate; break;
-                default: break;
-            }
-            WorkOperationsStrings& list = List(id);
+            WorkOperationsStrings& list = List(AttributeListOf(false, type));
             Queue([&] { return list.TryAddSetAttribute(FNO, FID, name, field, CID, value, type); },
                   [&] { list.AddSetAttribute(FNO, FID, name, field, CID, value, type); });
         }
@@ -397,11 +404,8 @@ void ComponentDatabaseService::QueueDeletedComponentRow(const std::string& name,
                                                         const std::shared_ptr<ado::Recordset>& rs,
                                                         const Layout& layout) {
     try {
-        const rt::Variant& fno = Original(rs, Need(layout.fno, "QTX_FNO"));
-        const rt::Variant& fid = Original(rs, Need(layout.fid, "QTX_FID"));
-        const rt::Variant& cid = Original(rs, Need(layout.cid, "QTX_CID"));
-        CheckKeys(name, {&fno, &fid, &cid});
-        const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
+        const RowKeys keys = ComponentKeys(name, rs, layout, true);
+        const int32_t FNO = keys.FNO, FID = keys.FID, CID = keys.CID;
         WorkOperationsStrings& list = List(DeleteComponent);
         Queue([&] { return list.TryAddDeleteComponent(FNO, FID, name, CID); },
               [&] { list.AddDeleteComponent(FNO, FID, name, CID); });
@@ -414,11 +418,8 @@ void ComponentDatabaseService::QueueDeletedGeometryComponent(const std::string& 
                                                              const std::shared_ptr<ado::Recordset>& rs,
                                                              const Layout& layout) {
     try {
-        const rt::Variant& fno = Original(rs, Need(layout.fno, "QTX_FNO"));
-        const rt::Variant& fid = Original(rs, Need(layout.fid, "QTX_FID"));
-        const rt::Variant& cid = Original(rs, Need(layout.cid, "QTX_CID"));
-        CheckKeys(name, {&fno, &fid, &cid});
-        const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
+        const RowKeys keys = ComponentKeys(name, rs, layout, true);
+        const int32_t FNO = keys.FNO, FID = keys.FID, CID = keys.CID;
         WorkOperationsStrings& list = List(DeleteGeometryComponent);
         Queue([&] { return list.TryAddDeleteGeometryComponent(FNO, FID, name, CID); },
               [&] { list.AddDeleteGeometryComponent(FNO, FID, name, CID); });
