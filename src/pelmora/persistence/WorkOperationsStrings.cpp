@@ -324,50 +324,52 @@ bool CanAddGeometry(FastString& fno, FastString& fid, FastString& comp, FastStri
 }
 }  // namespace
 
-bool WorkOperationsStrings::CanAddNewGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
-                                                       const std::string& Field, int32_t CID, int32_t ESeq,
-                                                       int32_t Seq, const rt::Variant& Value) {
+// New and changed geometry values share one layout; only the kind differs.
+bool WorkOperationsStrings::CanAddGeometryAttribute(int32_t kind, int32_t FNO, int32_t FID, const std::string& Comp,
+                                                    const std::string& Field, int32_t CID, int32_t ESeq, int32_t Seq,
+                                                    const rt::Variant& Value) {
     return NoFailure([&] {
-        return CanAddToBatch(kNewGeometryAttribute) &&
+        return CanAddToBatch(kind) &&
                CanAddGeometry(List(kFNO), List(kFID), List(kComp), List(kField), List(kCID), List(kESeq),
                               List(kSeq), List(kValue), FNO, FID, Comp, Field, CID, ESeq, Seq, Value);
     });
+}
+
+bool WorkOperationsStrings::PutGeometryAttribute(int32_t kind, int32_t FNO, int32_t FID, const std::string& Comp,
+                                                 const std::string& Field, int32_t CID, int32_t ESeq, int32_t Seq,
+                                                 const rt::Variant& Value, bool mustFit) {
+    return Put(kind, std::array<Item, 8>{{Key(kFNO, FNO),
+                                   Key(kFID, FID),
+                                   Name(kComp, Comp),
+                                   Name(kField, Field),
+                                   Key(kCID, CID),
+                                   Key(kESeq, ESeq),
+                                   Key(kSeq, Seq),
+                                   Val(kNumeric, Value)}}, mustFit);
+}
+
+bool WorkOperationsStrings::CanAddNewGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
+                                                       const std::string& Field, int32_t CID, int32_t ESeq,
+                                                       int32_t Seq, const rt::Variant& Value) {
+    return CanAddGeometryAttribute(kNewGeometryAttribute, FNO, FID, Comp, Field, CID, ESeq, Seq, Value);
 }
 
 void WorkOperationsStrings::AddNewGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
                                                     const std::string& Field, int32_t CID, int32_t ESeq,
                                                     int32_t Seq, const rt::Variant& Value) {
-    Put(kNewGeometryAttribute, std::array<Item, 8>{{Key(kFNO, FNO),
-                                                       Key(kFID, FID),
-                                                       Name(kComp, Comp),
-                                                       Name(kField, Field),
-                                                       Key(kCID, CID),
-                                                       Key(kESeq, ESeq),
-                                                       Key(kSeq, Seq),
-                                                       Val(kNumeric, Value)}}, true);
+    PutGeometryAttribute(kNewGeometryAttribute, FNO, FID, Comp, Field, CID, ESeq, Seq, Value, true);
 }
 
 bool WorkOperationsStrings::CanAddSetGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
                                                        const std::string& Field, int32_t CID, int32_t ESeq,
                                                        int32_t Seq, const rt::Variant& Value) {
-    return NoFailure([&] {
-        return CanAddToBatch(kSetGeometryAttribute) &&
-               CanAddGeometry(List(kFNO), List(kFID), List(kComp), List(kField), List(kCID), List(kESeq),
-                              List(kSeq), List(kValue), FNO, FID, Comp, Field, CID, ESeq, Seq, Value);
-    });
+    return CanAddGeometryAttribute(kSetGeometryAttribute, FNO, FID, Comp, Field, CID, ESeq, Seq, Value);
 }
 
 void WorkOperationsStrings::AddSetGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
                                                     const std::string& Field, int32_t CID, int32_t ESeq,
                                                     int32_t Seq, const rt::Variant& Value) {
-    Put(kSetGeometryAttribute, std::array<Item, 8>{{Key(kFNO, FNO),
-                                                       Key(kFID, FID),
-                                                       Name(kComp, Comp),
-                                                       Name(kField, Field),
-                                                       Key(kCID, CID),
-                                                       Key(kESeq, ESeq),
-                                                       Key(kSeq, Seq),
-                                                       Val(kNumeric, Value)}}, true);
+    PutGeometryAttribute(kSetGeometryAttribute, FNO, FID, Comp, Field, CID, ESeq, Seq, Value, true);
 }
 
 // ---- one-step adds ----
@@ -403,31 +405,13 @@ bool WorkOperationsStrings::TryAddDeleteGeometryComponent(int32_t FNO, int32_t F
 bool WorkOperationsStrings::TryAddNewGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
                                                        const std::string& Field, int32_t CID, int32_t ESeq,
                                                        int32_t Seq, const rt::Variant& Value) {
-    return Put(kNewGeometryAttribute,
-               std::array<Item, 8>{{Key(kFNO, FNO),
-                                    Key(kFID, FID),
-                                    Name(kComp, Comp),
-                                    Name(kField, Field),
-                                    Key(kCID, CID),
-                                    Key(kESeq, ESeq),
-                                    Key(kSeq, Seq),
-                                    Val(kNumeric, Value)}},
-               false);
+    return PutGeometryAttribute(kNewGeometryAttribute, FNO, FID, Comp, Field, CID, ESeq, Seq, Value, false);
 }
 
 bool WorkOperationsStrings::TryAddSetGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
                                                        const std::string& Field, int32_t CID, int32_t ESeq,
                                                        int32_t Seq, const rt::Variant& Value) {
-    return Put(kSetGeometryAttribute,
-               std::array<Item, 8>{{Key(kFNO, FNO),
-                                    Key(kFID, FID),
-                                    Name(kComp, Comp),
-                                    Name(kField, Field),
-                                    Key(kCID, CID),
-                                    Key(kESeq, ESeq),
-                                    Key(kSeq, Seq),
-                                    Val(kNumeric, Value)}},
-               false);
+    return PutGeometryAttribute(kSetGeometryAttribute, FNO, FID, Comp, Field, CID, ESeq, Seq, Value, false);
 }
 
 }  // namespace pelmora

@@ -132,6 +132,12 @@ private:
                          int32_t CID, const rt::Variant& Value, int32_t AdoType);
     bool AddAttribute(int32_t kind, int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field,
                       int32_t CID, const rt::Variant& Value, int32_t AdoType, bool mustFit);
+    bool CanAddGeometryAttribute(int32_t kind, int32_t FNO, int32_t FID, const std::string& Comp,
+                                 const std::string& Field, int32_t CID, int32_t ESeq, int32_t Seq,
+                                 const rt::Variant& Value);
+    bool PutGeometryAttribute(int32_t kind, int32_t FNO, int32_t FID, const std::string& Comp,
+                              const std::string& Field, int32_t CID, int32_t ESeq, int32_t Seq,
+                              const rt::Variant& Value, bool mustFit);
 
     std::optional<int32_t> recordedType_;
     int32_t valueClass_ = kNoClass;
