@@ -21,23 +21,16 @@
 #include "runtime/Error.h"
 #include "runtime/Object.h"
 #include "runtime/Vb.h"
+#include "support/Raises.h"
 #include "support/SampleEnvironment.h"
 
 using pelmora::ApplyFieldDefaults;
 using pelmora::BuildFieldInfoCollection;
 using pelmora::FieldInfo;
 using pelmora::FieldInfoCollection;
+using pelmora_test::ErrorOf;
 
 namespace {
-
-int ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const rt::ComError& e) {
-        return e.Number();
-    }
-    return 0;
-}
 
 // Same value and same kind of emptiness: Null is not Empty, and Null
 // matches Null here, which VariantEquals never says.

@@ -15,6 +15,7 @@
 #include "runtime/Collection.h"
 #include "runtime/Object.h"
 #include "runtime/Vb.h"
+#include "support/Raises.h"
 
 using pelmora::BuildKey;
 using pelmora::IKeyObject;
@@ -23,17 +24,9 @@ using pelmora::KeyObject;
 using pelmora::KeyObjects;
 using pelmora::QzKeyObject;
 using pelmora::QzKeyObjects;
+using pelmora_test::ErrorOf;
 
 namespace {
-
-int ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const rt::ComError& e) {
-        return e.Number();
-    }
-    return 0;
-}
 
 std::shared_ptr<KeyObject> Key(int16_t fno, int32_t fid, int16_t cno = 0, int16_t cid = 0) {
     auto k = KeyObject::New();
