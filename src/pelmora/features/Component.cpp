@@ -23,9 +23,6 @@ namespace {
 
 constexpr const char* kFile = "Component";
 constexpr int32_t kMsgSource = 23701;
-constexpr int32_t kCursorKeyset = 1;
-constexpr int32_t kLockBatchOptimistic = 4;
-constexpr int32_t kCmdText = 8;
 
 std::string SourceText() { return LoadResStringWithParams(static_cast<int16_t>(kMsgSource)); }
 
@@ -235,8 +232,8 @@ void Component::OpenComponentRecordset() {
             }
             values.emplace_back(CNO_);
             rt::Variant parameters = rt::Variant::ArrayOf(values, 0);
-            rs = dataContext_->OpenParameterizedRecordset(sql, kCursorKeyset, kLockBatchOptimistic, kCmdText,
-                                                          parameters);
+            rs = dataContext_->OpenParameterizedRecordset(sql, ado::adOpenKeyset, ado::adLockBatchOptimistic,
+                                                          ado::adCmdUnknown, parameters);
             if (rs) rs->putref_ActiveConnection(nullptr);
         }
         if (!rs) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
@@ -321,8 +318,8 @@ std::shared_ptr<ado::Recordset> Component::OpenGeometryRecordset(int32_t id) {
             }
             sql += " ORDER BY SDO_GID, SDO_ESEQ, SDO_SEQ";
             rt::Variant parameters = rt::Variant::ArrayOf(values, 0);
-            rs = dataContext_->OpenParameterizedRecordset(sql, kCursorKeyset, kLockBatchOptimistic, kCmdText,
-                                                          parameters);
+            rs = dataContext_->OpenParameterizedRecordset(sql, ado::adOpenKeyset, ado::adLockBatchOptimistic,
+                                                          ado::adCmdUnknown, parameters);
             if (rs) rs->putref_ActiveConnection(nullptr);
         }
         if (!rs) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
