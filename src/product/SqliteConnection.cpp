@@ -510,29 +510,42 @@ ColumnType InferType(const std::vector<RawCell>& cells, size_t col, size_t ncols
     return t;
 }
 
+// One statement from the text; none or a trailing second one raises naming it.
+Stmt PrepareSingle(const SqliteConnection& conn, sqlite3* db, const std::string& sql,
+                   const std::string& sqlForErrors, unsigned flags) {
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    int rc = sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()), flags, &raw, &tail);
+    if (rc != SQLITE_OK) conn.RaiseLastError(rc, sqlForErrors);
+    Stmt st(raw);
+    if (!st) throw DatabaseError(900, "invalid SQL statement: the text holds no statement" + Quoted(sqlForErrors));
+    for (const char* p = tail; p && *p; ++p)
+        if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n' && *p != ';')
+            throw DatabaseError(933, "SQL command not properly ended" + Quoted(sqlForErrors));
+    return st;
+}
+
+// Binds every value in order; a count unlike the markers' raises naming the text.
+void BindAll(sqlite3* db, sqlite3_stmt* st, const std::vector<rt::Variant>& values, const std::string& sql) {
+    int params = sqlite3_bind_parameter_count(st);
+    if (params != static_cast<int>(values.size())) {
+        if (params > static_cast<int>(values.size()))
+            throw DatabaseError(1008, "not all variables bound: " + std::to_string(params) + " markers, " +
+                                          std::to_string(values.size()) + " values" + Quoted(sql));
+        throw DatabaseError(1036, "illegal variable name/number: " + std::to_string(params) + " markers, " +
+                                      std::to_string(values.size()) + " values" + Quoted(sql));
+    }
+    for (size_t k = 0; k < values.size(); ++k) BindValue(db, st, static_cast<int>(k + 1), values[k], sql);
+}
+
 }  // namespace
 
 ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::vector<rt::Variant>& values,
                                             const std::string& sqlForErrors, int64_t* changes) {
-    sqlite3_stmt* raw = nullptr;
-    const char* tail = nullptr;
-    int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &raw, &tail);
-    if (rc != SQLITE_OK) RaiseLastError(rc, sqlForErrors);
-    Stmt st(raw);
-    if (!st) throw DatabaseError(900, "invalid SQL statement: the text holds no statement" + Quoted(sqlForErrors));
-    for (const char* p = tail; p && *p; ++p) {
-        if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n' && *p != ';')
-            throw DatabaseError(933, "SQL command not properly ended" + Quoted(sqlForErrors));
-    }
-    int params = sqlite3_bind_parameter_count(raw);
-    if (params != static_cast<int>(values.size())) {
-        if (params > static_cast<int>(values.size()))
-            throw DatabaseError(1008, "not all variables bound: " + std::to_string(params) + " markers, " +
-                                          std::to_string(values.size()) + " values" + Quoted(sqlForErrors));
-        throw DatabaseError(1036, "illegal variable name/number: " + std::to_string(params) + " markers, " +
-                                      std::to_string(values.size()) + " values" + Quoted(sqlForErrors));
-    }
-    for (size_t k = 0; k < values.size(); ++k) BindValue(db_, raw, static_cast<int>(k + 1), values[k], sqlForErrors);
+    Stmt st = PrepareSingle(*this, db_, sql, sqlForErrors, 0);
+    sqlite3_stmt* raw = st.get();
+    BindAll(db_, raw, values, sqlForErrors);
+    int rc;
 
     const int ncols = sqlite3_column_count(raw);
     ado::RecordsetImage image;
@@ -630,16 +643,7 @@ sqlite3_stmt* SqliteConnection::PrepareCached(const std::string& sql) {
     if (!cache_) cache_ = std::make_unique<StatementCache>();
     auto it = cache_->statements.find(sql);
     if (it == cache_->statements.end()) {
-        sqlite3_stmt* raw = nullptr;
-        const char* tail = nullptr;
-        int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &raw,
-                                    &tail);
-        if (rc != SQLITE_OK) RaiseLastError(rc, sql);
-        Stmt st(raw);
-        if (!st) throw DatabaseError(900, "invalid SQL statement: the text holds no statement" + Quoted(sql));
-        for (const char* p = tail; p && *p; ++p)
-            if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n' && *p != ';')
-                throw DatabaseError(933, "SQL command not properly ended" + Quoted(sql));
+        Stmt st = PrepareSingle(*this, db_, sql, sql, SQLITE_PREPARE_PERSISTENT);
         if (cache_->statements.size() >= StatementCache::kMaxStatements) cache_->statements.clear();
         it = cache_->statements.emplace(sql, std::move(st)).first;
     }
@@ -656,15 +660,7 @@ int64_t SqliteConnection::ExecutePrepared(sqlite3_stmt* st, const std::vector<rt
             sqlite3_clear_bindings(st);
         }
     } resetAfter{st};
-    int params = sqlite3_bind_parameter_count(st);
-    if (params != static_cast<int>(values.size())) {
-        if (params > static_cast<int>(values.size()))
-            throw DatabaseError(1008, "not all variables bound: " + std::to_string(params) + " markers, " +
-                                          std::to_string(values.size()) + " values" + Quoted(sql));
-        throw DatabaseError(1036, "illegal variable name/number: " + std::to_string(params) + " markers, " +
-                                      std::to_string(values.size()) + " values" + Quoted(sql));
-    }
-    for (size_t k = 0; k < values.size(); ++k) BindValue(db_, st, static_cast<int>(k + 1), values[k], sql);
+    BindAll(db_, st, values, sql);
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
     }

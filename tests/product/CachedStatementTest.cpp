@@ -4,6 +4,8 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "product/SqliteConnection.h"
@@ -60,4 +62,29 @@ TEST(CachedStatement, WrongValueCountsAndBadTextsFailAndLeaveTheHandleUsable) {
     EXPECT_NE(OraOf([&] { db.PrepareCached("SELEC nonsense"); }), 0);
     auto image = db.Query("SELECT COUNT(*) FROM T", {}, "q");
     EXPECT_EQ(rt::CLng(image.values[0]), 1);
+}
+
+TEST(CachedStatement, QueryChecksTextsAndValueCountsAsTheCachedRunDoes) {
+    SqliteConnection db{":memory:", {}};
+    db.ExecuteRaw("CREATE TABLE T (A INTEGER)");
+    // Errors name the text given for them, not the one run.
+    auto failure = [&](const std::string& sql, const std::vector<rt::Variant>& values) -> std::pair<int, std::string> {
+        try {
+            db.Query(sql, values, "shown text");
+        } catch (const DatabaseError& e) {
+            return {e.OraCode(), e.Description()};
+        }
+        return {0, ""};
+    };
+    for (const auto& [sql, values, code] : std::vector<std::tuple<std::string, std::vector<rt::Variant>, int>>{
+             {"   ", {}, 900},
+             {"DELETE FROM T; DELETE FROM T", {}, 933},
+             {"SELECT A FROM T WHERE A = ?", {}, 1008},
+             {"SELECT A FROM T WHERE A = ?", {rt::Variant(1.0), rt::Variant(2.0)}, 1036}}) {
+        auto [ora, text] = failure(sql, values);
+        EXPECT_EQ(ora, code) << sql;
+        EXPECT_NE(text.find("shown text"), std::string::npos) << text;
+        EXPECT_EQ(text.find(sql == "   " ? std::string("\"   \"") : sql), std::string::npos) << text;
+    }
+    EXPECT_EQ(db.Execute("INSERT INTO T (A) VALUES (?)", {rt::Variant(3.0)}), 1);
 }
