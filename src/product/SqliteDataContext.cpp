@@ -407,7 +407,7 @@ void SqliteDataContext::WriteTable(const std::string& table, const std::shared_p
         std::vector<rt::Variant> values;
         std::string sql = "DELETE FROM " + QuoteName(table);
         sql += whereKey(row, values);
-        checkOne(connection_.Execute(sql, values), "deleting");
+        checkOne(connection_.ExecuteCached(sql, values), "deleting");
     }
     for (const auto& row : rows) {
         if (row.status != ado::adRecModified) continue;
@@ -423,7 +423,7 @@ void SqliteDataContext::WriteTable(const std::string& table, const std::shared_p
         if (set.empty()) continue;
         std::string sql = "UPDATE " + QuoteName(table) + " SET " + set;
         sql += whereKey(row, values);
-        checkOne(connection_.Execute(sql, values), "updating");
+        checkOne(connection_.ExecuteCached(sql, values), "updating");
     }
     for (const auto& row : rows) {
         if (row.status != ado::adRecNew) continue;
@@ -439,7 +439,7 @@ void SqliteDataContext::WriteTable(const std::string& table, const std::shared_p
         }
         std::string sql = names.empty() ? "INSERT INTO " + QuoteName(table) + " DEFAULT VALUES"
                                         : "INSERT INTO " + QuoteName(table) + " (" + names + ") VALUES (" + markers + ")";
-        connection_.Execute(sql, values);
+        connection_.ExecuteCached(sql, values);
     }
 }
 
