@@ -93,14 +93,7 @@ private:
 
 }  // namespace
 
-std::string MessageCatalogueDirectory() {
-    std::string dir = Env("PELMORA_MESSAGES_DIR");
-    if (!dir.empty()) return dir;
-    std::string source = Env("PELMORA_SOURCE_DIR");
-    if (!source.empty()) return source + "/data/messages";
-    // This file lies in src/product of the source tree.
-    return (std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "data" / "messages").string();
-}
+std::string MessageCatalogueDirectory() { return SourceDataDirectory("PELMORA_MESSAGES_DIR", "messages"); }
 
 std::map<int32_t, std::string> ReadMessageCatalogue(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "product/SqliteConnection.h"
+#include "product/StandIns.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
 
@@ -29,11 +30,6 @@ std::string ReadText(const fs::path& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
 }
 
 // The statement without "--" comments, blanks collapsed, upper-cased.
@@ -75,14 +71,7 @@ bool ParseInt64(const std::string& s, int64_t& out) {
 
 }  // namespace
 
-std::string SampleSqlDirectory() {
-    std::string dir = Env("PELMORA_SAMPLE_SQL_DIR");
-    if (!dir.empty()) return dir;
-    std::string source = Env("PELMORA_SOURCE_DIR");
-    if (!source.empty()) return source + "/data/sample";
-    // This file lies in src/product of the source tree.
-    return (fs::path(__FILE__).parent_path().parent_path().parent_path() / "data" / "sample").string();
-}
+std::string SampleSqlDirectory() { return SourceDataDirectory("PELMORA_SAMPLE_SQL_DIR", "sample"); }
 
 std::vector<SequenceDefinition> ParseSequenceDefinitions(const std::string& text, const std::string& fileForErrors) {
     std::vector<SequenceDefinition> result;

@@ -1,5 +1,8 @@
 #include "product/StandIns.h"
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "product/LoadAttributesService.h"
 
 namespace product {
@@ -17,6 +20,15 @@ void RegisterProductStandIns() {
     RegisterGeometryStandIns();
     RegisterExtensionStandIns();
     RegisterLoadAttributesService();
+}
+
+std::string SourceDataDirectory(const char* variable, const std::string& name) {
+    for (const char* v : {variable, "PELMORA_SOURCE_DIR"}) {
+        const char* dir = std::getenv(v);
+        if (dir && *dir) return v == variable ? std::string(dir) : std::string(dir) + "/data/" + name;
+    }
+    // This file lies in src/product of the source tree.
+    return (std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "data" / name).string();
 }
 
 }  // namespace product

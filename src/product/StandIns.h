@@ -56,6 +56,10 @@ int32_t DefaultAnswer(int32_t buttons);
 // The directory the message catalogues are read from.
 std::string MessageCatalogueDirectory();
 
+// A data directory: $<variable> when set, else $PELMORA_SOURCE_DIR/data/<name>,
+// else data/<name> of the source tree built.
+std::string SourceDataDirectory(const char* variable, const std::string& name);
+
 // Reads a catalogue file: lines "<id><TAB><text>", '#' starts a comment line,
 // "\n", "\t" and "\\" escapes in the text. Raises on a malformed line or a
 // repeated id.

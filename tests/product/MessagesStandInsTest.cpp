@@ -213,3 +213,21 @@ TEST(WindowStandIn, FocusIsKeptPerThread) {
 }
 
 }  // namespace
+
+TEST(StandIns, DataDirectoryPrefersItsVariableThenTheSourceDirectory) {
+    {
+        ScopedEnv own("PELMORA_TEST_DATA_DIR", "/own/dir");
+        ScopedEnv source("PELMORA_SOURCE_DIR", "/src/tree");
+        EXPECT_EQ(product::SourceDataDirectory("PELMORA_TEST_DATA_DIR", "things"), "/own/dir");
+    }
+    {
+        ScopedEnv own("PELMORA_TEST_DATA_DIR", "");
+        ScopedEnv source("PELMORA_SOURCE_DIR", "/src/tree");
+        EXPECT_EQ(product::SourceDataDirectory("PELMORA_TEST_DATA_DIR", "things"), "/src/tree/data/things");
+    }
+    ScopedEnv own("PELMORA_TEST_DATA_DIR", nullptr);
+    ScopedEnv source("PELMORA_SOURCE_DIR", nullptr);
+    const std::filesystem::path built = product::SourceDataDirectory("PELMORA_TEST_DATA_DIR", "messages");
+    EXPECT_EQ(built.filename(), "messages");
+    EXPECT_TRUE(std::filesystem::is_directory(built)) << built;
+}
