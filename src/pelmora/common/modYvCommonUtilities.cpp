@@ -173,6 +173,8 @@ void InitResources(const std::string& moduleName) {
     Step([&] { win::MsgBox(failure, 0, ""); });
 }
 
+std::string QuotedLiteral(const std::string& text) { return "'" + rt::Replace(text, "'", "''") + "'"; }
+
 bool IsArrayDimensioned(const rt::Variant& value) {
     if (!value.IsArray()) return false;
     const rt::SafeArray* array = value.Array();

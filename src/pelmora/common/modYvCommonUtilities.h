@@ -56,6 +56,10 @@ bool IsArrayDimensioned(const rt::Variant& value);
 // anything else.
 std::string JoinStringArray(const rt::Variant& value);
 
+// The text as a quoted literal of a query or filter text: in single quotes,
+// with its own quotes doubled.
+std::string QuotedLiteral(const std::string& text);
+
 // The apartment's message object, created when missing (raises 429 when the
 // product registered none).
 std::shared_ptr<IMessageObject> MessageObject();

@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "ado/Recordset.h"
+#include "pelmora/common/modYvCommonUtilities.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Vb.h"
 
@@ -132,7 +133,7 @@ bool ApplyCached(ado::Recordset& rs, const rt::Variant& bookmarks) {
 }
 
 std::string FilterText(const std::string& fieldName, const rt::Variant& value) {
-    if (value.IsString()) return fieldName + " = '" + rt::Replace(value.Str(), "'", "''") + "'";
+    if (value.IsString()) return fieldName + " = " + QuotedLiteral(value.Str());
     // Null and Empty add nothing, as VB's "&" does; the recordset refuses the text.
     std::string text = (value.IsNull() || value.IsEmpty()) ? std::string() : rt::CStr(value);
     return fieldName + " = " + text;

@@ -377,11 +377,9 @@ void MetadataService::SetActiveUser(const std::shared_ptr<IDataContext>& objDC, 
     if (recordsets_) recordsets_->Clear();
     Fetch("");
     if (objDC && !user.empty()) {
-        // The name goes into the text with its quotes doubled.
-        const std::string grantee = rt::Replace(rt::UCase(user), "'", "''");
         auto roles = objDC->OpenRecordset(
-            "SELECT distinct granted_role FROM dba_role_privs START WITH grantee = '" + grantee +
-            "' CONNECT BY grantee = PRIOR  granted_role");
+            "SELECT distinct granted_role FROM dba_role_privs START WITH grantee = " + QuotedLiteral(rt::UCase(user)) +
+            " CONNECT BY grantee = PRIOR  granted_role");
         if (roles) recordsets_->AppendRecordset(kRolesKey, kRolesKey, roles);
     }
     activeUser_ = user;
@@ -476,9 +474,7 @@ void MetadataService::RefreshDynamicEdits(const std::shared_ptr<IDataContext>& o
         // The table's own SQL from the cache index, else all of it.
         std::string query;
         auto keys = recordsets->get_Item(rt::Variant(kMetadataKeysTable))
-                        ->get_Recordset("QTX_OPTIMIZEDTABLENAME = '" +
-                                            rt::Replace(rt::UCase(rt::Trim(table)), "'", "''") + "'",
-                                        "");
+                        ->get_Recordset("QTX_OPTIMIZEDTABLENAME = " + QuotedLiteral(rt::UCase(rt::Trim(table))), "");
         if (!keys->get_BOF() && !keys->get_EOF()) {
             query = rt::CStr(keys->GetValue(rt::Variant("QTX_SQL")));
         } else {
