@@ -111,53 +111,6 @@ rt::Variant CoerceToFieldType(const rt::Variant& value, DataTypeEnum type) {
                        "Application uses a value of the wrong type for the current operation.");
 }
 
-// ------------------------------------------------------------------ Recordset
-
-// Kept here beside the Field's accessors they mirror; the checks and errors
-// are those of FieldValue and FieldOriginalValue.
-const rt::Variant& Recordset::FieldValueRef(int32_t index) {
-    CheckOpen();
-    DescAt(index);
-    Sync();
-    int32_t row = RequireCurrentRow();
-    if (!Visible(row) || store_->meta[static_cast<size_t>(row)].status == adRecDeleted) {
-        FieldValue(index);  // raises the deleted-row error
-    }
-    return store_->Row(row)[index];
-}
-
-const rt::Variant& Recordset::FieldOriginalValueRef(int32_t index) {
-    static const rt::Variant kNull = rt::Variant::Null();
-    CheckOpen();
-    DescAt(index);
-    Sync();
-    int32_t row = RequireCurrentRow();
-    const auto& m = store_->meta[static_cast<size_t>(row)];
-    if (m.original >= 0) return store_->originals[static_cast<size_t>(m.original)][static_cast<size_t>(index)];
-    if (m.status == adRecNew) return kNull;
-    return store_->Row(row)[index];
-}
-
-const rt::Variant* Recordset::CurrentRowValues() {
-    CheckOpen();
-    Sync();
-    int32_t row = RequireCurrentRow();
-    if (!Visible(row) || store_->meta[static_cast<size_t>(row)].status == adRecDeleted) {
-        FieldValue(0);  // raises the deleted-row error
-    }
-    return store_->Row(row);
-}
-
-const rt::Variant* Recordset::OriginalRowValues() {
-    CheckOpen();
-    Sync();
-    int32_t row = RequireCurrentRow();
-    const auto& m = store_->meta[static_cast<size_t>(row)];
-    if (m.original >= 0) return store_->originals[static_cast<size_t>(m.original)].data();
-    if (m.status == adRecNew) return nullptr;
-    return store_->Row(row);
-}
-
 // ------------------------------------------------------------------ Field
 
 Field::Field(RecordsetPtr recordset, int32_t index, uint64_t schemaVersion)

@@ -319,7 +319,11 @@ void Recordset::SetValue(const rt::Variant& index, const rt::Variant& value) {
     get_Fields()->get_Item(index)->put_Value(value);
 }
 
-rt::Variant Recordset::FieldValue(int32_t index) {
+rt::Variant Recordset::FieldValue(int32_t index) { return FieldValueRef(index); }
+
+rt::Variant Recordset::FieldOriginalValue(int32_t index) { return FieldOriginalValueRef(index); }
+
+const rt::Variant& Recordset::FieldValueRef(int32_t index) {
     CheckOpen();
     DescAt(index);
     Sync();
@@ -328,15 +332,34 @@ rt::Variant Recordset::FieldValue(int32_t index) {
     return store_->Row(row)[index];
 }
 
-rt::Variant Recordset::FieldOriginalValue(int32_t index) {
+const rt::Variant& Recordset::FieldOriginalValueRef(int32_t index) {
+    static const rt::Variant kNull = rt::Variant::Null();
     CheckOpen();
     DescAt(index);
     Sync();
     int32_t row = RequireCurrentRow();
     const auto& m = store_->meta[static_cast<size_t>(row)];
     if (m.original >= 0) return store_->originals[static_cast<size_t>(m.original)][static_cast<size_t>(index)];
-    if (m.status == adRecNew) return rt::Variant::Null();
+    if (m.status == adRecNew) return kNull;
     return store_->Row(row)[index];
+}
+
+const rt::Variant* Recordset::CurrentRowValues() {
+    CheckOpen();
+    Sync();
+    int32_t row = RequireCurrentRow();
+    if (!Visible(row) || store_->meta[static_cast<size_t>(row)].status == adRecDeleted) DeletedRow();
+    return store_->Row(row);
+}
+
+const rt::Variant* Recordset::OriginalRowValues() {
+    CheckOpen();
+    Sync();
+    int32_t row = RequireCurrentRow();
+    const auto& m = store_->meta[static_cast<size_t>(row)];
+    if (m.original >= 0) return store_->originals[static_cast<size_t>(m.original)].data();
+    if (m.status == adRecNew) return nullptr;
+    return store_->Row(row);
 }
 
 rt::Variant Recordset::FieldUnderlyingValue(int32_t index) {
