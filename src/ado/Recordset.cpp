@@ -92,7 +92,7 @@ std::string TrimBlanks(const std::string& s) {
     size_t e = s.find_last_not_of(" \t\r\n");
     return s.substr(b, e - b + 1);
 }
-bool EqualsNoCase(const std::string& a, const std::string& b) { return FoldedCompare(a, b) == 0 && a.size() == b.size(); }
+bool EqualsNoCase(const std::string& a, const std::string& b) { return FoldedCompare(a, b) == 0; }
 
 std::vector<rt::Variant> ArgumentList(const rt::Variant& v) {
     std::vector<rt::Variant> out;
