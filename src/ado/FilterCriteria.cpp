@@ -341,12 +341,6 @@ int FormatDate(double ole, char* buf, size_t size) {
     return n;
 }
 
-double DecimalToDouble(const rt::Decimal& dec) {
-    long double v = static_cast<long double>(dec.magnitude);
-    for (int i = 0; i < dec.scale; ++i) v /= 10.0L;
-    return static_cast<double>(dec.negative ? -v : v);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- the tree
@@ -680,7 +674,7 @@ bool NumberOf(const rt::Variant& v, double& out) {
         case rt::vbSingle:
         case rt::vbDouble: out = v.R8(); return true;
         case rt::vbCurrency: out = v.Cy().ToDouble(); return true;
-        case rt::vbDecimal: out = DecimalToDouble(v.Dec()); return true;
+        case rt::vbDecimal: out = v.Dec().ToDouble(); return true;
         case rt::vbByte: out = v.Byte(); return true;
         case rt::vbBoolean: out = v.Bool() ? -1 : 0; return true;
         case rt::vbDate: out = v.DateValue(); return true;

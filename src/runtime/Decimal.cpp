@@ -151,7 +151,44 @@ Decimal Decimal::Parse(const std::string& text) {
     RaiseVbError(vberr::Overflow);
 }
 
-double Decimal::ToDouble() const { return std::strtod(ToString().c_str(), nullptr); }
+double Decimal::ToDouble() const {
+    // Exact operands give a correctly rounded quotient in one IEEE division.
+    static constexpr double kExactPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (magnitude < (u128{1} << 53) && scale <= 22) {
+        double v = static_cast<double>(static_cast<uint64_t>(magnitude)) / kExactPow10[scale];
+        return negative && v != 0 ? -v : v;
+    }
+    // Otherwise long division in binary: at least 64 quotient bits, then one
+    // rounding to 53 bits, half to even, with the remainder as sticky bit.
+    const u128 p = Pow10(scale);
+    u128 q = magnitude / p, r = magnitude % p;
+    int exp2 = 0;
+    auto bits = [](u128 v) {
+        auto hi = static_cast<uint64_t>(v >> 64), lo = static_cast<uint64_t>(v);
+        if (hi) return 128 - __builtin_clzll(hi);
+        return lo ? 64 - __builtin_clzll(lo) : 0;
+    };
+    int qbits = bits(q);
+    while (qbits < 64 && r != 0) {
+        int step = std::min(64 - qbits, 30);  // r < 10^28 < 2^94: r << 30 fits
+        r <<= step;
+        q = (q << step) | (r / p);
+        r %= p;
+        exp2 -= step;
+        qbits = bits(q);
+    }
+    int drop = qbits - 53;
+    if (drop > 0) {
+        u128 kept = q >> drop, rest = q & ((u128{1} << drop) - 1), half = u128{1} << (drop - 1);
+        if (rest > half || (rest == half && (r != 0 || (kept & 1)))) ++kept;
+        q = kept;
+        exp2 += drop;
+    }
+    double v = std::ldexp(static_cast<double>(static_cast<uint64_t>(q)), exp2);
+    return negative ? -v : v;
+}
 
 std::string Decimal::ToString() const {
     Decimal d = Normalized(*this);

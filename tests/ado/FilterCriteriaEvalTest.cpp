@@ -91,6 +91,11 @@ TEST(FilterCriteriaEval, NumberLiteralAgainstEveryNumericType) {
         EXPECT_TRUE(Match("X <> -12", v));
     }
     EXPECT_TRUE(Match("X = -1.25", Variant(Dec(125, 2, true))));
+    // Decimals the old filter-only conversion rounded one unit away from the literal.
+    for (const char* text : {"213.5033119868", "22386.724784", "444.455150261", "4.40995891486503"}) {
+        EXPECT_TRUE(Match(std::string("X = ") + text, Variant(rt::Decimal::Parse(text)))) << text;
+        EXPECT_TRUE(Match(std::string("X = '") + text + "'", Variant(rt::Decimal::Parse(text)))) << text;
+    }
     EXPECT_TRUE(Match("X = 0.0001", Variant(rt::Currency{1})));
     EXPECT_TRUE(Match("X < 0", Variant(rt::Currency{-1})));
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <random>
 
 #include "runtime/Vb.h"
 #include "runtime/Raises.h"
@@ -128,6 +130,41 @@ TEST(ExactConversions, DecimalKeepsEveryDigit) {
     EXPECT_EQ(DecimalCompare(Decimal::Parse("0.30"), Decimal::Parse("0.3")), 0);
     EXPECT_EQ(CDec(Variant(Currency{-15})).ToString(), "-0.0015");
     EXPECT_EQ(CDec(Variant("1,000.25")).ToString(), "1000.25");
+}
+
+// The double nearest to a Decimal, as strtod gives it from the exact text.
+TEST(ExactConversions, DecimalToDoubleIsCorrectlyRounded) {
+    struct Case {
+        const char* text;
+        double nearest;
+    };
+    const Case ties[] = {
+        {"9007199254740993", 9007199254740992.0},                // 2^53 + 1: tie, to even (down)
+        {"9007199254740995", 9007199254740996.0},                // tie, to even (up)
+        {"9007199254740993.000000000001", 9007199254740994.0},   // just above the tie
+        {"4503599627370496.5", 4503599627370496.0},              // fraction tie, to even
+        {"4503599627370497.5", 4503599627370498.0},
+        {"-4503599627370496.5000000000001", -4503599627370497.0},
+        {"18446744073709553664", 18446744073709551616.0},        // 2^64 + 2^11: tie at 64 bits
+        {"79228162514264337593543950335", 79228162514264337593543950336.0},
+        {"0.0000000000000000000000000001", 1e-28},
+        {"-0.000", 0.0},
+    };
+    for (const auto& c : ties) {
+        Decimal d = Decimal::Parse(c.text);
+        EXPECT_EQ(d.ToDouble(), c.nearest) << c.text;
+        EXPECT_EQ(d.ToDouble(), std::strtod(d.ToString().c_str(), nullptr)) << c.text;
+        EXPECT_FALSE(std::signbit(d.ToDouble()) && d.ToDouble() == 0) << c.text;
+    }
+    std::mt19937_64 gen(20261207);
+    for (int i = 0; i < 200000; ++i) {
+        Decimal d;
+        int width = static_cast<int>(gen() % 96) + 1;
+        d.magnitude = ((static_cast<unsigned __int128>(gen()) << 64) | gen()) >> (128 - width);
+        d.scale = static_cast<uint8_t>(gen() % 29);
+        d.negative = (gen() & 1) != 0 && d.magnitude != 0;
+        ASSERT_EQ(d.ToDouble(), std::strtod(d.ToString().c_str(), nullptr)) << d.ToString();
+    }
 }
 
 TEST(BooleanConversion, NumbersAndTexts) {
