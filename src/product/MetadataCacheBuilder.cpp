@@ -1,5 +1,6 @@
 #include "product/MetadataCacheBuilder.h"
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -11,6 +12,7 @@
 #include "product/SqliteConnection.h"
 #include "product/SqliteDataContext.h"
 #include "runtime/Error.h"
+#include "runtime/SqlName.h"
 #include "runtime/Vb.h"
 
 namespace product {
@@ -26,10 +28,11 @@ const char* const kIndexKey = "QTX_METADATAKEYS_OPTABLE";
     throw rt::ComError(number, kSource, description);
 }
 
-bool IsIdentifier(const std::string& s) {
+// A locale code names a directory of the cache: letters, digits and "_".
+bool IsLocaleCode(const std::string& s) {
     if (s.empty()) return false;
     for (char c : s)
-        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '#')) return false;
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
     return true;
 }
 
@@ -76,7 +79,7 @@ std::string NoTrailingSlash(std::string p) {
 
 CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
     const std::string locale = rt::UCase(options.locale);
-    if (locale.empty() || !IsIdentifier(locale) || locale.find_first_of("$#") != std::string::npos)
+    if (!IsLocaleCode(locale))
         Fail(rt::vberr::InvalidProcedureCall, "The locale code \"" + options.locale + "\" is not a valid directory name");
     if (options.cacheDirectory.empty()) Fail(rt::vberr::InvalidProcedureCall, "No cache directory given");
     if (options.configurationName.empty()) Fail(rt::vberr::InvalidProcedureCall, "No configuration name given");
@@ -142,7 +145,7 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
             Fail(rt::vberr::InvalidUseOfNull, "QTX_COMPONENTINFO_OPTABLE holds a row without QTX_CNO or QTX_TABLE");
         const std::string cno = std::to_string(rt::CLng(cnoValue));
         const std::string table = rt::CStr(tableValue);
-        if (!IsIdentifier(table))
+        if (!rt::IsSqlIdentifier(table))
             Fail(rt::vberr::InvalidProcedureCall, "Component " + cno + " names the table \"" + table +
                                                       "\", which is no table name");
         if (!TableExists(*db, table))

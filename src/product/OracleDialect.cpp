@@ -1,9 +1,9 @@
 #include "product/OracleDialect.h"
 
-#include <cctype>
 #include <cstdlib>
 
 #include "product/SqliteConnection.h"
+#include "runtime/SqlName.h"
 
 namespace product {
 
@@ -13,10 +13,6 @@ std::string Shown(const std::string& text) {
     return " in \"" + (text.size() > 2000 ? text.substr(0, 2000) + "..." : text) + "\"";
 }
 
-bool IdentStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
-bool IdentPart(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '#';
-}
 bool Digit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
@@ -64,9 +60,9 @@ std::vector<Token> Tokenize(const std::string& text) {
             if (close == std::string::npos) RaiseOra(1740, "missing double quote in identifier" + Shown(text));
             t.text = text.substr(i + 1, close - i - 1);
             i = close + 1;
-        } else if (IdentStart(c)) {
+        } else if (rt::IsSqlIdentifierStart(c)) {
             t.kind = Token::Ident;
-            while (i < n && IdentPart(text[i])) ++i;
+            while (i < n && rt::IsSqlIdentifierPart(text[i])) ++i;
             t.text = UpperAscii(text.substr(t.begin, i - t.begin));
         } else if (Digit(c) || (c == '.' && i + 1 < n && Digit(text[i + 1]))) {
             t.kind = Token::Number;

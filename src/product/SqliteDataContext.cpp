@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "ado/Command.h"
+#include "runtime/SqlName.h"
 #include "runtime/Vb.h"
 
 namespace product {
@@ -22,26 +23,8 @@ std::string QuoteName(const std::string& name) {
     return out + "\"";
 }
 
-bool IsPlainName(const std::string& name) {
-    if (name.empty()) return false;
-    bool start = true;
-    for (char c : name) {
-        bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-        bool digit = c >= '0' && c <= '9';
-        if (start) {
-            if (!letter) return false;
-            start = false;
-        } else if (c == '.') {
-            start = true;
-        } else if (!letter && !digit && c != '$' && c != '#') {
-            return false;
-        }
-    }
-    return !start;
-}
-
 void CheckTableName(const std::string& name) {
-    if (!IsPlainName(name)) RaiseOra(903, "invalid table name \"" + name + "\"");
+    if (!rt::IsQualifiedSqlName(name)) RaiseOra(903, "invalid table name \"" + name + "\"");
 }
 
 // The values of a Variant array (any lower bound), in index order; Empty or

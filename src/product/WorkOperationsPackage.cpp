@@ -1,7 +1,6 @@
 #include "product/WorkOperationsPackage.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -11,6 +10,7 @@
 
 #include "product/SqliteConnection.h"
 #include "runtime/Object.h"
+#include "runtime/SqlName.h"
 
 namespace product {
 
@@ -99,13 +99,6 @@ State& StateOf(PackageState& state) {
     RaiseOra(6502, std::string("PL/SQL: numeric or value error: ") + kPackage + ".UPDATEFEATURES: " + why);
 }
 
-bool PlainIdentifier(const std::string& name) {
-    if (name.empty() || name.size() > 128) return false;
-    for (unsigned char c : name)
-        if (!(std::isalnum(c) || c == '_' || c == '$' || c == '#')) return false;
-    return true;
-}
-
 std::string Quote(const std::string& identifier) { return "\"" + identifier + "\""; }
 
 ColumnKind KindOfDeclared(const std::string& declared) {
@@ -130,7 +123,7 @@ const Table& TableOf(State& st, SqliteConnection& db, const std::string& name) {
     std::string key = UpperAscii(name);
     auto it = st.tables.find(key);
     if (it != st.tables.end()) return *it->second;
-    if (!PlainIdentifier(name))
+    if (!rt::IsSqlIdentifier(name))
         RaiseOra(903, std::string("invalid table name \"") + name + "\" in " + kPackage + ".UPDATEFEATURES");
     auto image = db.Query("PRAGMA table_info(" + Quote(key) + ")", {}, "table_info " + key);
     if (image.values.empty()) RaiseOra(942, "table or view does not exist: " + key);

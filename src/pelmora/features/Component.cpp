@@ -1,7 +1,6 @@
 #include "pelmora/features/Component.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "ado/Enums.h"
 #include "ado/Recordset.h"
@@ -15,6 +14,7 @@
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
+#include "runtime/SqlName.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {
@@ -28,13 +28,10 @@ std::string SourceText() { return LoadResStringWithParams(static_cast<int16_t>(k
 
 bool IsNullOrEmpty(const rt::Variant& v) { return v.IsNull() || v.IsEmpty(); }
 
-// Table names reach the SQL text as they stand; only plain identifiers
+// Table names reach the SQL text as they stand; only identifiers
 // (optionally owner-qualified) are accepted.
 void CheckTableName(const std::string& name) {
-    bool ok = !name.empty();
-    for (unsigned char c : name)
-        if (!(std::isalnum(c) || c == '_' || c == '$' || c == '#' || c == '.')) ok = false;
-    if (!ok) RaiseError(1, SourceText(), rt::Variant("The table name \"" + name + "\" is not a valid identifier."));
+    if (!rt::IsQualifiedSqlName(name)) RaiseError(1, SourceText(), rt::Variant("The table name \"" + name + "\" is not a valid identifier."));
 }
 
 // "?, ?, ..., ?" for n markers.

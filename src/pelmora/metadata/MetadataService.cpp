@@ -1,6 +1,5 @@
 #include "pelmora/metadata/MetadataService.h"
 
-#include <cctype>
 #include <cstdio>
 
 #include "ado/Recordset.h"
@@ -15,6 +14,7 @@
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
 #include "runtime/Facet.h"
+#include "runtime/SqlName.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {
@@ -41,15 +41,6 @@ rt::ComError AsComError(const std::exception& e) {
 
 bool EndsWithText(const std::string& text, const std::string& tail) {
     return rt::NamesEqual(rt::Right(text, rt::Len(tail)), tail);
-}
-
-// A table name that may stand alone after "select * from ".
-bool IsPlainTableName(const std::string& name) {
-    const std::string t = rt::Trim(name);
-    if (t.empty()) return false;
-    for (unsigned char c : t)
-        if (!std::isalnum(c) && c != '_' && c != '$' && c != '#' && c != '.') return false;
-    return true;
 }
 
 // The apartment's notification object, created on first use.
@@ -478,8 +469,9 @@ void MetadataService::RefreshDynamicEdits(const std::shared_ptr<IDataContext>& o
         if (!keys->get_BOF() && !keys->get_EOF()) {
             query = rt::CStr(keys->GetValue(rt::Variant("QTX_SQL")));
         } else {
-            if (!IsPlainTableName(table)) rt::RaiseVbError(rt::vberr::InvalidProcedureCall, kRefreshSource);
-            query = "select * from " + table;
+            const std::string name = rt::Trim(table);
+            if (!rt::IsQualifiedSqlName(name)) rt::RaiseVbError(rt::vberr::InvalidProcedureCall, kRefreshSource);
+            query = "select * from " + name;
         }
 
         // Metadata that is being edited must not be half read.
