@@ -275,6 +275,7 @@ RecordsetImage DeserializeImage(const std::string& bytes, const std::string& nam
 
 RecordsetImage DeserializeImage(const char* data, size_t size, const std::string& nameForErrors) {
     Reader r(data, size, nameForErrors);
+    if (size == 0) r.Fail("is empty");
     if (size < sizeof kMagic || std::memcmp(data, kMagic, sizeof kMagic) != 0)
         r.Fail("is not a persisted recordset (unknown signature)");
     r.Skip(sizeof kMagic);
@@ -320,16 +321,19 @@ RecordsetImage DeserializeImage(const char* data, size_t size, const std::string
 }
 
 RecordsetImage LoadImage(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a named pipe in the file's place is refused
+    // below instead of waiting for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) FileFailure("opened", path, errno);
     struct stat st {};
-    errno = 0;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
         int e = errno;
-        if (S_ISDIR(st.st_mode)) e = EISDIR;
-        else if (e == 0) e = EINVAL;
         ::close(fd);
         FileFailure("read", path, e);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw rt::ComError(persist::FileError, kSource, "File could not be read: '" + path + "' (not a regular file).");
     }
     std::string bytes;
     bytes.resize(static_cast<size_t>(st.st_size));

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "product/FilePlacement.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
 
@@ -83,12 +84,8 @@ std::string FormatConfigurationMap(const std::vector<Configuration>& configurati
 }
 
 void WriteConfigurationMap(const std::string& path, const std::vector<Configuration>& configurations) {
-    std::string text = FormatConfigurationMap(configurations);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) Fail(rt::vberr::PathNotFound, "Cannot write the configuration map \"" + path + "\"");
-    out << text;
-    out.close();
-    if (!out) Fail(rt::vberr::PathNotFound, "Cannot write the configuration map \"" + path + "\"");
+    // Readers never see half a map.
+    WriteFileReplacing(path, FormatConfigurationMap(configurations), kSource);
 }
 
 ConnectionConfigurationMap::ConnectionConfigurationMap(std::string path) : path_(std::move(path)) {}

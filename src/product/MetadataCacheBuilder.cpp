@@ -1,6 +1,9 @@
 #include "product/MetadataCacheBuilder.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -8,6 +11,7 @@
 
 #include "ado/Persist.h"
 #include "product/ConfigurationMap.h"
+#include "product/FilePlacement.h"
 #include "ado/Recordset.h"
 #include "product/SqliteConnection.h"
 #include "product/SqliteDataContext.h"
@@ -182,14 +186,15 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
     const size_t count = tables.size() + templatesToWrite.size() + 1;
     size_t done = 0;
     const std::string localeDir = cacheDir + "/" + locale;
-    const std::string suffix = "." + locale + "." + std::to_string(::getpid());
-    const std::string staging = cacheDir + "/" + suffix + ".building";
-    const std::string old = cacheDir + "/" + suffix + ".old";
+    std::string staging;
 
     try {
         fs::create_directories(cacheDir);
-        fs::remove_all(staging);
-        fs::create_directories(staging);
+        // A directory of our own: two builders of one cache never share one.
+        std::string pattern = cacheDir + "/." + locale + ".building.XXXXXX";
+        if (!::mkdtemp(pattern.data()))
+            Fail(rt::vberr::PathNotFound, "Cannot create a directory in \"" + cacheDir + "\": " + std::strerror(errno));
+        staging = pattern;
 
         auto write = [&](const std::string& key, ado::RecordsetImage image) {
             if (options.progress) options.progress(key + ".RAW", ++done, count);
@@ -225,29 +230,25 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
         }
         write(kIndexKey, std::move(out));
 
-        // Put the new locale directory in place of the old one.
-        fs::remove_all(old);
-        if (fs::exists(localeDir)) fs::rename(localeDir, old);
-        fs::rename(staging, localeDir);
-        fs::remove_all(old);
+        // One step: readers see the old directory or the new one, and a
+        // builder racing for the same cache never loses the directory.
+        if (SwapIntoPlace(staging, localeDir, kSource)) fs::remove_all(staging);
     } catch (const rt::ComError&) {
         std::error_code ec;
-        fs::remove_all(staging, ec);
+        if (!staging.empty()) fs::remove_all(staging, ec);
         throw;
     } catch (const std::exception& e) {
         std::error_code ec;
-        fs::remove_all(staging, ec);
+        if (!staging.empty()) fs::remove_all(staging, ec);
         Fail(rt::vberr::PathNotFound, std::string("Cannot write the cache: ") + e.what());
     }
     db.reset();
 
     // The marker file the configuration names, and the configuration map.
-    {
-        std::ofstream marker(cacheDir + "/LegendMetadata.ddc", std::ios::trunc);
-        marker << "# Metadata cache of the configuration \"" << options.configurationName
-               << "\"; one directory of cache files per locale.\n";
-        if (!marker) Fail(rt::vberr::PathNotFound, "Cannot write " + cacheDir + "/LegendMetadata.ddc");
-    }
+    WriteFileReplacing(cacheDir + "/LegendMetadata.ddc",
+                       "# Metadata cache of the configuration \"" + options.configurationName +
+                           "\"; one directory of cache files per locale.\n",
+                       kSource);
     const std::string mapPath =
         options.configurationMapPath.empty() ? cacheDir + "/ConfigurationMap.txt" : options.configurationMapPath;
     std::vector<Configuration> map;

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "product/FilePlacement.h"
 #include "product/SqliteConnection.h"
 #include "product/StandIns.h"
 #include "runtime/Error.h"
@@ -119,33 +120,46 @@ void BuildSampleDatabase(const std::string& path, const std::string& sqlDirector
     fs::create_directories(parent, dirError);
     if (dirError) Fail(rt::vberr::PathNotFound, "Cannot create the directory \"" + parent.string() + "\": " + dirError.message());
 
-    auto removeFiles = [&] {
+    // Built under a private name and moved in at the end, so that a
+    // builder racing for the same path never deletes what another built.
+    const std::string temp = PrivateSiblingPath(path);
+    auto removeOwnFiles = [&] {
         std::error_code ec;
-        for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(path + suffix, ec);
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(temp + suffix, ec);
     };
     try {
-        SqliteConnection db(path, SqliteConnection::Options{true, 2000});
-        db.ExecuteRaw("BEGIN");
-        for (const auto& script : scripts) {
-            std::string text = ReadText(script);
-            try {
-                db.ExecuteRaw(text);
-            } catch (const rt::ComError& e) {
-                throw rt::ComError(e.Number(), kSource, script.filename().string() + ": " + e.Description());
-            }
-        }
-        if (!sequences.empty()) {
-            for (const auto& def : ParseSequenceDefinitions(ReadText(sequences), sequences.filename().string())) {
+        {
+            SqliteConnection db(temp, SqliteConnection::Options{true, 2000});
+            db.ExecuteRaw("BEGIN");
+            for (const auto& script : scripts) {
+                std::string text = ReadText(script);
                 try {
-                    db.CreateSequence(def.name, def.startWith, def.incrementBy, INT64_MAX);
+                    db.ExecuteRaw(text);
                 } catch (const rt::ComError& e) {
-                    throw rt::ComError(e.Number(), kSource, "sequences.sql: " + e.Description());
+                    throw rt::ComError(e.Number(), kSource, script.filename().string() + ": " + e.Description());
                 }
             }
+            if (!sequences.empty()) {
+                for (const auto& def : ParseSequenceDefinitions(ReadText(sequences), sequences.filename().string())) {
+                    try {
+                        db.CreateSequence(def.name, def.startWith, def.incrementBy, INT64_MAX);
+                    } catch (const rt::ComError& e) {
+                        throw rt::ComError(e.Number(), kSource, "sequences.sql: " + e.Description());
+                    }
+                }
+            }
+            db.ExecuteRaw("COMMIT");
         }
-        db.ExecuteRaw("COMMIT");
+        // Closing the last connection folded the write-ahead log into the file.
+        MoveIntoPlaceNoReplace(temp, path, kSource);
+    } catch (const rt::ComError& e) {
+        removeOwnFiles();
+        if (e.Number() == rt::vberr::FileAlreadyExists)
+            Fail(58, "The database file \"" + path + "\" was created by another process while this one built it; "
+                     "it is left as it is");
+        throw;
     } catch (...) {
-        removeFiles();
+        removeOwnFiles();
         throw;
     }
 }

@@ -26,7 +26,9 @@ std::vector<SequenceDefinition> ParseSequenceDefinitions(const std::string& text
 // Creates the database file at path from the SQL files of sqlDirectory, all
 // in one transaction. Raises when the file exists already, when the
 // directory holds no SQL file, or when a statement fails (the error names
-// the file); on failure no file is left behind.
+// the file); on failure no file is left behind. The database is built under
+// a private name beside path and moved in at the end: when another process
+// put a file at path meanwhile, that file is kept and 58 is raised.
 void BuildSampleDatabase(const std::string& path, const std::string& sqlDirectory = SampleSqlDirectory());
 
 }  // namespace product

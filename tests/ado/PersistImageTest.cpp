@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -323,7 +324,19 @@ TEST_F(PersistFile, FileErrorsNameTheFile) {
         EXPECT_EQ(e.Number(), ado::persist::FileError);
         EXPECT_NE(e.Description().find(missing), std::string::npos) << e.Description();
     }
-    EXPECT_THROW(ado::LoadImage(dir_.string()), rt::ComError);  // a directory
+    // A directory or a named pipe is refused without waiting for a writer.
+    const std::string pipe = (dir_ / "pipe.RAW").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    for (const std::string& odd : {dir_.string(), pipe}) {
+        try {
+            ado::LoadImage(odd);
+            FAIL() << "loaded " << odd;
+        } catch (const rt::ComError& e) {
+            EXPECT_EQ(e.Number(), ado::persist::FileError);
+            EXPECT_NE(e.Description().find("not a regular file"), std::string::npos) << e.Description();
+        }
+    }
+    fs::remove(pipe);
 
     const std::string nowhere = (dir_ / "no" / "such" / "dir" / "x.RAW").string();
     try {

@@ -2,8 +2,10 @@
 // location, the index, clones of tables, failures and their log.
 #include <filesystem>
 #include <fstream>
-
+#include <functional>
 #include <regex>
+
+#include <sys/stat.h>
 
 #include "CommonFakes.h"
 #include "MetadataTestSupport.h"
@@ -83,7 +85,8 @@ TEST_F(MetadataServiceTest, CacheLocationFailures) {
     auto noIndex = Raised([&] { service->put_Configuration("Empty"); });
     EXPECT_EQ(noIndex.Number(), kBaseError);
     EXPECT_EQ(noIndex.Source(), "MetadataService.Fetch");
-    EXPECT_EQ(noIndex.Description(), "The metadata cache index cannot be opened.");
+    EXPECT_EQ(noIndex.Description(), "The metadata cache index " + empty + "/ENU/QTX_METADATAKEYS_OPTABLE.RAW cannot be "
+                                     "opened: the cache has no folder for the locale \"ENU\".");
 }
 
 TEST_F(MetadataServiceTest, IndexWithoutLocaleColumnIsRefusedByName) {
@@ -174,32 +177,86 @@ TEST_F(MetadataServiceTest, ItemByPositionAndOutOfRange) {
 
 // ---- failed loads ----
 
-TEST_F(MetadataServiceTest, MissingOrDamagedCacheFileGivesError10AndOneLogLine) {
+// Ways a cache file (table or index) can be spoilt, and the cause the error names.
+struct Damage {
+    const char* name;
+    std::function<void(const std::string& file, const std::string& other)> spoil;
+    const char* cause;
+};
+
+void FlipByte(const std::string& file, std::streamoff at, char value) {
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(at);
+    f.put(value);
+}
+
+const std::vector<Damage>& Damages() {
+    static const std::vector<Damage> cases = {
+        {"missing", [](auto& f, auto&) { fs::remove(f); }, "the file does not exist"},
+        {"directory", [](auto& f, auto&) { fs::remove(f); fs::create_directory(f); }, "not a regular file"},
+        {"named pipe", [](auto& f, auto&) { fs::remove(f); ::mkfifo(f.c_str(), 0600); }, "not a regular file"},
+        {"emptied", [](auto& f, auto&) { fs::resize_file(f, 0); }, "the file is empty"},
+        {"cut in half", [](auto& f, auto&) { fs::resize_file(f, fs::file_size(f) / 2); }, "truncated"},
+        {"byte flipped", [](auto& f, auto&) { FlipByte(f, 20, '\x7f'); }, "checksum"},
+        {"newer format", [](auto& f, auto&) { FlipByte(f, 8, 9); }, "version 9"},
+        {"another table", [](auto& f, auto& other) { fs::copy_file(other, f, fs::copy_options::overwrite_existing); },
+         "holds the table QTX_ROLEASSOC_OPTABLE"},
+    };
+    return cases;
+}
+
+TEST_F(MetadataServiceTest, ASpoiltCacheFileGivesError10NamingItsCauseAndOneLogLine) {
     auto cache = BuildPrivateCache();
-    auto service = std::make_shared<MetadataService>();
-    service->put_Configuration("Private Network");
-    auto recordsets = service->get_Recordsets();
+    const std::string other = cache.localeDirectory + "/QTX_ROLEASSOC_OPTABLE.RAW";
+    size_t logged = 0;
+    for (const auto& d : Damages()) {
+        auto service = std::make_shared<MetadataService>();
+        service->put_Configuration("Private Network");
+        auto recordsets = service->get_Recordsets();
+        const std::string file = cache.localeDirectory + "/QTX_FEATURES_OPTABLE.RAW";
+        const std::string kept = file + ".kept";
+        fs::copy_file(file, kept, fs::copy_options::overwrite_existing);
+        d.spoil(file, other);
 
-    const std::string missing = cache.localeDirectory + "/QTX_FEATURES_OPTABLE.RAW";
-    fs::remove(missing);
-    auto e = Raised([&] { recordsets->get_Item(rt::Variant("QTX_FEATURES_OPTABLE"))->get_Recordset(); });
-    EXPECT_EQ(e.Number(), 10);
-    EXPECT_EQ(e.Description(), "Missing cache file: " + missing);
-    EXPECT_EQ(e.Source(), "MetadataService.Recordsets.MetadataRecordset.Recordset\r\n" + e.Description());
-    auto lines = LogLines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"( : \d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2} (AM|PM)  - .*)")))
-        << lines[0];
-    EXPECT_EQ(lines[0].substr(lines[0].size() - missing.size() - 20), "Missing cache file: " + missing);
+        auto item = recordsets->get_Item(rt::Variant("QTX_FEATURES_OPTABLE"));
+        auto e = Raised([&] { item->get_Recordset(); });
+        EXPECT_EQ(e.Number(), 10) << d.name;
+        EXPECT_EQ(e.Description().rfind("Missing cache file: " + file + " (", 0), 0u) << d.name << ": " << e.Description();
+        EXPECT_NE(e.Description().find(d.cause), std::string::npos) << d.name << ": " << e.Description();
+        EXPECT_EQ(e.Source(), "MetadataService.Recordsets.MetadataRecordset.Recordset\r\n" + e.Description());
+        EXPECT_FALSE(item->IsLoaded()) << d.name;
+        // The log keeps the system's own line.
+        auto lines = LogLines();
+        ASSERT_EQ(lines.size(), ++logged) << d.name;
+        EXPECT_TRUE(std::regex_match(lines.back(), std::regex(R"( : \d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2} (AM|PM)  - .*)")))
+            << lines.back();
+        EXPECT_EQ(lines.back().substr(lines.back().size() - file.size() - 20), "Missing cache file: " + file);
+        fs::remove_all(file);
+        fs::rename(kept, file);
+    }
+}
 
-    // A damaged file is refused the same way, never served half read.
-    const std::string damaged = cache.localeDirectory + "/QTX_COMPONENTINFO_OPTABLE.RAW";
-    const auto size = fs::file_size(damaged);
-    fs::resize_file(damaged, size / 2);
-    auto item = recordsets->get_Item(rt::Variant("QTX_COMPONENTINFO_OPTABLE"));
-    EXPECT_EQ(Raised([&] { item->get_Recordset(); }).Number(), 10);
-    EXPECT_FALSE(item->IsLoaded());
-    EXPECT_EQ(LogLines().size(), 2u);
+TEST_F(MetadataServiceTest, ASpoiltIndexOrAMissingLocaleFolderIsNamedWithItsCause) {
+    auto cache = BuildPrivateCache();
+    const std::string index = cache.localeDirectory + "/QTX_METADATAKEYS_OPTABLE.RAW";
+    const std::string other = cache.localeDirectory + "/QTX_ROLEASSOC_OPTABLE.RAW";
+    const std::string kept = index + ".kept";
+    fs::copy_file(index, kept);
+    for (const auto& d : Damages()) {
+        if (std::string(d.name) == "another table") continue;  // the index is read whatever its Source
+        d.spoil(index, other);
+        auto e = Raised([&] { std::make_shared<MetadataService>()->put_Configuration("Private Network"); });
+        EXPECT_EQ(e.Number(), kBaseError) << d.name;
+        EXPECT_EQ(e.Source(), "MetadataService.Fetch");
+        EXPECT_NE(e.Description().find(index), std::string::npos) << d.name << ": " << e.Description();
+        EXPECT_NE(e.Description().find(d.cause), std::string::npos) << d.name << ": " << e.Description();
+        fs::remove_all(index);
+        fs::copy_file(kept, index);
+    }
+    ::setenv("PELMORA_LOCALE", "FRA", 1);
+    auto e = Raised([&] { std::make_shared<MetadataService>()->put_Configuration("Private Network"); });
+    ::unsetenv("PELMORA_LOCALE");
+    EXPECT_NE(e.Description().find("no folder for the locale \"FRA\""), std::string::npos) << e.Description();
 }
 
 TEST_F(MetadataServiceTest, UnwritableLogDoesNotReplaceTheLoadError) {

@@ -97,25 +97,67 @@ void MetadataRecordset::LoadProjectFromDatabase() {
                                                       parameters);
 }
 
+// Why a cache file cannot be served, said without repeating its path.
+std::string CacheFileLoadCause(const std::exception& e, const std::string& path) {
+    std::string text = AsComError(e).Description();
+    const std::string readerPrefix = "The persisted recordset file '" + path + "' ";
+    if (text.rfind(readerPrefix, 0) == 0) text = "the file " + text.substr(readerPrefix.size());
+    while (!text.empty() && (text.back() == '.' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+std::string CacheFileProblem(const std::string& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (status.type() == std::filesystem::file_type::not_found) return "the file does not exist";
+    if (ec) return "the file cannot be examined: " + ec.message();
+    if (status.type() != std::filesystem::file_type::regular) return "it is not a regular file";
+    return "";
+}
+
+namespace {
+
+class CacheFileRefused : public std::exception {
+public:
+    explicit CacheFileRefused(std::string cause) : cause_(std::move(cause)) {}
+    const char* what() const noexcept override { return cause_.c_str(); }
+
+private:
+    std::string cause_;
+};
+
+}  // namespace
+
+void MetadataRecordset::OpenCacheFile(const std::string& path, ado::CursorTypeEnum cursor, ado::LockTypeEnum lock) {
+    std::string cause = CacheFileProblem(path);
+    if (!cause.empty()) throw CacheFileRefused(cause);
+    cached_->Open(rt::Variant(path), rt::Variant::Missing(), cursor, lock, -1);
+    // Templates are written without a Source; every other table carries its key.
+    const std::string held = cached_->get_Source();
+    const bool isTemplate = KeyStartsWith(key_, "CNO");
+    if (isTemplate ? !held.empty() : !rt::NamesEqual(held, key_))
+        throw CacheFileRefused("it holds the table " + (held.empty() ? std::string("of a row template") : held) +
+                               ", not " + key_);
+}
+
 void MetadataRecordset::FetchADOMetadata() {
     const std::string path = CacheFilePath();
     try {
         cached_ = ado::Recordset::Create();
         if (KeyStartsWith(key_, "CNO")) {
-            cached_->Open(rt::Variant(path), rt::Variant::Missing(), ado::adOpenUnspecified, ado::adLockUnspecified, -1);
+            OpenCacheFile(path, ado::adOpenUnspecified, ado::adLockUnspecified);
         } else if (KeyStartsWith(key_, "VBA")) {
             auto parent = parent_.lock();
             if (parent && parent->get_VBARefreshPending())
                 LoadProjectFromDatabase();
             else
-                cached_->Open(rt::Variant(path), rt::Variant::Missing(), ado::adOpenUnspecified,
-                              ado::adLockUnspecified, -1);
+                OpenCacheFile(path, ado::adOpenUnspecified, ado::adLockUnspecified);
         } else {
-            cached_->Open(rt::Variant(path), rt::Variant::Missing(), ado::adOpenDynamic, ado::adLockOptimistic, -1);
+            OpenCacheFile(path, ado::adOpenDynamic, ado::adLockOptimistic);
         }
         // A table whose rows cannot all be role-checked is not served at all.
         ApplyRoleFilter();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         cached_.reset();
         const std::string message = "Missing cache file: " + path;
         // The load failure is what the caller must hear about, whether or
@@ -124,7 +166,9 @@ void MetadataRecordset::FetchADOMetadata() {
             WriteLog(message, "", true);
         } catch (...) {
         }
-        throw rt::ComError(kMissingCacheFileError, "FetchADOMetadata", message);
+        const auto* refused = dynamic_cast<const CacheFileRefused*>(&e);
+        throw rt::ComError(kMissingCacheFileError, "FetchADOMetadata",
+                           message + " (" + (refused ? std::string(refused->what()) : CacheFileLoadCause(e, path)) + ")");
     }
 }
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "ado/Enums.h"
 #include "pelmora/interfaces/MetadataService.h"
 #include "runtime/Object.h"
 
@@ -20,6 +21,12 @@ inline constexpr const char* kMetadataLogFileName = "MetadataService.log.txt";
 
 // The error number of a table that cannot be loaded.
 inline constexpr int32_t kMissingCacheFileError = 10;
+
+// Why the cache file at path cannot be read ("" when it is a regular file):
+// a pipe or device in its place would block the reader.
+std::string CacheFileProblem(const std::string& path);
+// The cause of a failed load of the cache file at path, without the path.
+std::string CacheFileLoadCause(const std::exception& e, const std::string& path);
 
 class MetadataRecordset : public rt::Object, public IMetadataRecordset {
 public:
@@ -64,6 +71,9 @@ public:
 
 private:
     void LoadProjectFromDatabase();
+    // Opens the cache file into cached_; refuses anything but a regular file
+    // and a file that holds another table.
+    void OpenCacheFile(const std::string& path, ado::CursorTypeEnum cursor, ado::LockTypeEnum lock);
 
     std::string key_;
     std::string source_;

@@ -1,6 +1,7 @@
 #include "pelmora/metadata/MetadataService.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "ado/Recordset.h"
 #include "pelmora/common/TraceScope.h"
@@ -274,12 +275,22 @@ void MetadataService::Fetch(const std::string& /*ConfigFile*/) {
         trace.Value("CacheDirectory", rt::Variant(cacheDirectory_));
 
         auto index = ado::Recordset::Create();
-        try {
-            index->Open(rt::Variant(cacheDirectory_ + kMetadataKeysTable + ".RAW"), rt::Variant::Missing(),
-                        ado::adOpenUnspecified, ado::adLockUnspecified, -1);
-        } catch (...) {
-            RaiseError(0, "MetadataService.Fetch", rt::Variant(int32_t{25628}));
+        const std::string indexPath = cacheDirectory_ + kMetadataKeysTable + ".RAW";
+        std::string cause;
+        if (!std::filesystem::is_directory(cacheDirectory_))
+            cause = "the cache has no folder for the locale \"" + locale + "\"";
+        else
+            cause = CacheFileProblem(indexPath);
+        if (cause.empty()) {
+            try {
+                index->Open(rt::Variant(indexPath), rt::Variant::Missing(), ado::adOpenUnspecified,
+                            ado::adLockUnspecified, -1);
+            } catch (const std::exception& e) {
+                cause = CacheFileLoadCause(e, indexPath);
+            }
         }
+        if (!cause.empty())
+            RaiseError(0, "MetadataService.Fetch", rt::Variant(LoadResStringWithParams(25628, indexPath, cause)));
 
         auto fresh = std::make_shared<MetadataRecordsets>();
         recordsets_ = fresh;
