@@ -1,0 +1,230 @@
+// The validation set: opening its features, the apartment's bookmark index
+// of its relationship rows, and the feature and geometry lookups of the
+// relationship helpers.
+#include "pelmora/validation/modFeatureValidationServiceSet.h"
+
+#include <optional>
+
+#include "ado/Recordset.h"
+#include "pelmora/common/DistinctItemColl.h"
+#include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/features/FeatureAssemblyService.h"
+#include "pelmora/features/KeyObject.h"
+#include "pelmora/features/KeyObjects.h"
+#include "pelmora/interfaces/Components.h"
+#include "pelmora/interfaces/MetadataRecordsetFilterService.h"
+#include "pelmora/metadata/MetadataUtils.h"
+#include "pelmora/validation/modFeatureValidationService.h"
+#include "runtime/Error.h"
+#include "runtime/Object.h"
+#include "runtime/Vb.h"
+
+namespace pelmora {
+
+namespace {
+
+// More features than a 16-bit counter of the feature checks can walk.
+constexpr int32_t kMaxFeatures = 32767;
+constexpr int16_t kTooManyFeaturesMessage = 27784;
+constexpr int16_t kTooManyFeaturesLimitMessage = 27785;
+constexpr int16_t kTooManyFeaturesAdviceMessage = 27786;
+
+struct ValidationSetIndexState {
+    std::shared_ptr<rt::Collection> bookmarks;
+    // The set the bookmarks were taken from; held weakly, the run owns it.
+    std::weak_ptr<ado::Recordset> recordset;
+};
+
+ValidationSetIndexState& IndexState() { return rt::Apartment::Current().Get<ValidationSetIndexState>(); }
+
+void RequireObject(bool present) {
+    if (!present) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+}
+
+// VB's "value = number": Null and Empty-versus-number mismatches are no match.
+bool HoldsNumber(const rt::Variant& value, int16_t number) {
+    auto order = rt::VbCompare(value, rt::Variant(number));
+    return order && *order == 0;
+}
+
+void AppendBookmark(rt::Collection& index, const rt::Variant& key, const rt::Variant& bookmark) {
+    std::optional<rt::Variant> found = index.TryItem(key);
+    if (!found) {
+        index.Add(rt::Variant::ArrayOf({bookmark}), key);
+        return;
+    }
+    rt::Variant bookmarks = std::move(*found);
+    found.reset();
+    // Taken out first, so that the array is grown in place, not copied.
+    index.Remove(key);
+    const int32_t last = rt::UBound(bookmarks) + 1;
+    rt::ReDimPreserve(bookmarks, 0, last);
+    bookmarks.ArrayMut()->Set(last, bookmark);
+    index.Add(bookmarks, key);
+}
+
+[[noreturn]] void RaiseTooManyFeatures(int32_t count) {
+    std::string text2 = MessageObject()->GetMessageText(kTooManyFeaturesLimitMessage, 0) + "\r\n" +
+                        MessageObject()->GetMessageText(kTooManyFeaturesAdviceMessage, 0);
+    RaiseError(1, kValidationSetSource,
+               rt::Variant(LoadResStringWithParam(kTooManyFeaturesMessage, std::to_string(count))), rt::Variant::Missing(),
+               rt::Variant(text2));
+}
+
+}  // namespace
+
+std::shared_ptr<rt::Collection> ValidationSetIndex() { return IndexState().bookmarks; }
+
+void ReleaseValidationSetIndex() {
+    auto& state = IndexState();
+    state.bookmarks.reset();
+    state.recordset.reset();
+}
+
+void GetValidationKOCollection(const std::shared_ptr<ado::Recordset>& rs,
+                               std::shared_ptr<IKeyObjects>& cValFeatures,
+                               std::shared_ptr<IComponents>& cValComponents,
+                               const std::shared_ptr<IDataContext>& DataContext, int32_t& nCount) {
+    auto& state = IndexState();
+    state.bookmarks = rt::Collection::New();
+    state.recordset = rs;
+    auto& index = *state.bookmarks;
+    nCount = 0;
+    auto features = KeyObjects::New();
+    cValFeatures = features;
+
+    RequireObject(rs != nullptr);
+    if (rs->get_BOF() && rs->get_EOF()) return;
+    rs->MoveFirst();
+    auto fields = rs->get_Fields();
+    auto fnoField = fields->Item(std::string("QTX_FNO"));
+    auto fidField = fields->Item(std::string("QTX_FID"));
+    auto pendingField = fields->Item(std::string("PENDING"));
+    auto relatedFidField = fields->Item(std::string("QTX_RELATED_FID"));
+
+    while (!rs->get_EOF()) {
+        auto feature = KeyObject::New();
+        feature->put_FNO(rt::CInt(fnoField->get_Value()));
+        feature->put_FID(rt::CLng(fidField->get_Value()));
+        bool added = false;
+        if (feature->get_FNO() != 0 && feature->get_FID() != 0) {
+            const int32_t before = features->get_Count();
+            features->Add(feature);
+            added = features->get_Count() > before;
+        }
+        rt::Variant pending = pendingField->get_Value();
+        if (HoldsNumber(pending, 1)) {
+            // The feature checks walk the first nCount features as the pending
+            // ones: a repeated feature, or one left out, must not count.
+            if (added) ++nCount;
+        } else if (HoldsNumber(pending, 0)) {
+            AppendBookmark(index, rt::Variant(rt::CStr(relatedFidField->get_Value())), rs->get_Bookmark());
+        }
+        rs->MoveNext();
+    }
+
+    const int32_t count = features->get_Count();
+    if (count > kMaxFeatures) RaiseTooManyFeatures(count);
+    if (count > 0) {
+        auto assembly = std::make_shared<FeatureAssemblyService>();
+        assembly->putref_DataContext(DataContext);
+        assembly->put_SetBackwardPointers(false);
+        cValComponents = assembly->OpenFeatures(features);
+    }
+}
+
+std::shared_ptr<IKeyObject> FindKeyObject(const std::shared_ptr<IKeyObjects>& Features, int16_t FNO, int32_t FID) {
+    std::shared_ptr<IKeyObject> found;
+    rt::ResumeNext lookup;
+    lookup([&] {
+        RequireObject(Features != nullptr);
+        found = Features->get_Item(rt::Variant(BuildKey(FNO, FID, 0, 0)));
+    });
+    return found;
+}
+
+std::shared_ptr<IKeyObjects> GetRelatedFeatures(const std::shared_ptr<ado::Recordset>& rs,
+                                                const std::shared_ptr<IKeyObjects>& Features, int16_t RNO) {
+    RequireObject(rs != nullptr);
+    auto related = KeyObjects::New();
+    const rt::Variant bookmark = rs->get_Bookmark();
+    const int32_t activeFID = rt::CLng(rs->GetValue(rt::Variant("QTX_FID")));
+
+    // The helpers walk the set from its first row after this call: it must
+    // not stay narrowed to these rows, also when a read fails.
+    auto restore = [&] {
+        rs->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
+        rs->put_Bookmark(bookmark);
+    };
+    std::optional<rt::Variant> bookmarks;
+    const auto& state = IndexState();
+    if (state.bookmarks && state.recordset.lock() == rs)
+        bookmarks = state.bookmarks->TryItem(rt::Variant(std::to_string(activeFID)));
+    if (!bookmarks) {
+        restore();
+        return related;
+    }
+    try {
+        rs->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
+        rs->put_Filter(*bookmarks);
+        auto fields = rs->get_Fields();
+        auto fnoField = fields->Item(std::string("QTX_FNO"));
+        auto fidField = fields->Item(std::string("QTX_FID"));
+        auto rnoField = fields->Item(std::string("QTX_RNO"));
+        for (; !rs->get_EOF(); rs->MoveNext()) {
+            if (!HoldsNumber(rnoField->get_Value(), RNO)) continue;
+            auto feature = FindKeyObject(Features, rt::CInt(fnoField->get_Value()), rt::CLng(fidField->get_Value()));
+            if (feature) related->Add(feature);
+        }
+    } catch (...) {
+        rt::ResumeNext quiet;
+        quiet(restore);
+        throw;
+    }
+    restore();
+    return related;
+}
+
+std::shared_ptr<rt::Collection> GetFeatureGeometries(const std::shared_ptr<IKeyObject>& Feature,
+                                                     const std::shared_ptr<ado::Recordset>& rs,
+                                                     const std::shared_ptr<IMetadataService>& MetadataService,
+                                                     const std::shared_ptr<IMetadataRecordsetFilterService>& FilterService,
+                                                     const std::shared_ptr<ado::Field>& FNOField,
+                                                     const std::shared_ptr<ado::Field>& CNOField, int16_t& CNO) {
+    RequireObject(Feature && rs && FilterService);
+    auto geometries = rt::Collection::New();
+    FilterService->FilterRecordset(rs, FNOField, rt::Variant(Feature->get_FNO()));
+    if (rs->get_BOF() && rs->get_EOF()) return geometries;
+
+    DistinctItemColl names;
+    auto take = [&](int16_t componentNumber) {
+        if (IsGeometryComponent(MetadataService, componentNumber))
+            names.Add(rt::Variant(GetComponentName(MetadataService, componentNumber)));
+    };
+    if (CNO == 0) {
+        RequireObject(CNOField != nullptr);
+        for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext()) {
+            CNO = rt::CInt(CNOField->get_Value());
+            take(CNO);
+        }
+    } else {
+        take(CNO);
+    }
+    for (const auto& name : names.get_NewEnum()) RecordsetToCollection(Feature, name.Str(), geometries);
+    return geometries;
+}
+
+void RecordsetToCollection(const std::shared_ptr<IKeyObject>& Feature, const std::string& ComponentName,
+                           const std::shared_ptr<rt::Collection>& Geometries) {
+    RequireObject(Feature && Geometries);
+    auto components = Feature->get_Components();
+    RequireObject(components != nullptr);
+    auto component = components->get_Item(rt::Variant(ComponentName));
+    RequireObject(component != nullptr);
+    auto rows = component->get_Recordset();
+    RequireObject(rows != nullptr);
+    if (rows->get_BOF() && rows->get_EOF()) return;
+    for (rows->MoveFirst(); !rows->get_EOF(); rows->MoveNext()) Geometries->Add(rt::Variant(component->get_Geometry()));
+}
+
+}  // namespace pelmora

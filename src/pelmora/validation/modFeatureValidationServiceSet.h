@@ -1,0 +1,94 @@
+#pragma once
+// The validation set of a run, its bookmark index, and the lookups the
+// relationship helpers make on it.
+//
+// A validation set is a recordset with one row per feature to validate
+// ("PENDING" 1, first) or per relationship between two features ("PENDING"
+// 0): "QTX_FNO", "QTX_FID", "PENDING", "QTX_RELATED_FID", "QTX_RELATED_FNO",
+// "QTX_RNO". GetValidationKOCollection walks it once before the helpers run:
+// it opens the distinct features and builds the apartment's bookmark index
+// (for each related feature id, the bookmarks of the relationship rows that
+// point at it). The index belongs to that recordset: bookmarks mean nothing
+// in another one, so GetRelatedFeatures on any other recordset finds nothing.
+// The feature validation service releases the index when its run ends.
+//
+// Module routines; caller's thread only. One run at a time per apartment: a
+// second GetValidationKOCollection replaces the index of the first.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "runtime/Collection.h"
+
+namespace ado {
+class Recordset;
+class Field;
+}  // namespace ado
+
+namespace pelmora {
+
+class IComponents;
+class IDataContext;
+class IKeyObject;
+class IKeyObjects;
+class IMetadataService;
+class IMetadataRecordsetFilterService;
+
+// Source of the error raised above 32,767 distinct features.
+inline constexpr const char* kValidationSetSource = "GetValidationKOCollection";
+
+// Walks the set from its first row: cValFeatures gets a new KeyObjects of the
+// distinct features (rows with FNO or FID 0 are left out), cValComponents
+// their components (opened without backward pointers) when there is any,
+// nCount the number of distinct features of the "PENDING" 1 rows, which stand
+// first in the collection. The index is replaced by one of the "PENDING" 0
+// rows. An empty set returns at once with cValComponents untouched. Above
+// 32,767 features raises RaiseError 1 and opens nothing. Leaves rs at EOF,
+// its filter untouched. Failures reach the caller with the index as filled
+// so far.
+void GetValidationKOCollection(const std::shared_ptr<ado::Recordset>& rs,
+                               std::shared_ptr<IKeyObjects>& cValFeatures,
+                               std::shared_ptr<IComponents>& cValComponents,
+                               const std::shared_ptr<IDataContext>& DataContext, int32_t& nCount);
+
+// The feature (CNO and CID 0) of the collection; nullptr when it is not
+// there. Never raises.
+std::shared_ptr<IKeyObject> FindKeyObject(const std::shared_ptr<IKeyObjects>& Features, int16_t FNO, int32_t FID);
+
+// The features (found in Features) of the relationship rows of number RNO
+// whose "QTX_RELATED_FID" is the feature id of rs's current row; an empty
+// KeyObjects when there is none, no index, or the index is another
+// recordset's. Rows whose feature is not in Features are skipped. On every
+// way out, also when a read fails, rs is left unfiltered on the row it stood
+// on. REQUIRES: rs on a row.
+std::shared_ptr<IKeyObjects> GetRelatedFeatures(const std::shared_ptr<ado::Recordset>& rs,
+                                                const std::shared_ptr<IKeyObjects>& Features, int16_t RNO);
+
+// The geometries of the feature's geometric components: rs (component numbers
+// per feature number) is filtered through FilterService to the feature's
+// FNO and left so; with CNO 0 every CNO of those rows is taken (CNO ends as
+// the last row's), otherwise only CNO. Each component name once, in the
+// order of first sight; every row of that component gives its geometry. An
+// empty Collection when rs has no row of the FNO. A CNO without metadata row
+// raises the lookup's error.
+std::shared_ptr<rt::Collection> GetFeatureGeometries(const std::shared_ptr<IKeyObject>& Feature,
+                                                     const std::shared_ptr<ado::Recordset>& rs,
+                                                     const std::shared_ptr<IMetadataService>& MetadataService,
+                                                     const std::shared_ptr<IMetadataRecordsetFilterService>& FilterService,
+                                                     const std::shared_ptr<ado::Field>& FNOField,
+                                                     const std::shared_ptr<ado::Field>& CNOField, int16_t& CNO);
+
+// Adds the geometry of every row of the feature's component of that name to
+// Geometries (without keys), leaving the component's recordset at EOF. A name
+// the feature lacks raises the components collection's error.
+void RecordsetToCollection(const std::shared_ptr<IKeyObject>& Feature, const std::string& ComponentName,
+                           const std::shared_ptr<rt::Collection>& Geometries);
+
+// ---- the apartment's bookmark index ----
+// Key: decimal "QTX_RELATED_FID"; item: a Variant array from 0 of the
+// bookmarks of those rows in recordset order. nullptr when there is none.
+std::shared_ptr<rt::Collection> ValidationSetIndex();
+// Drops the index (end of a run, or a feature validation service going away).
+void ReleaseValidationSetIndex();
+
+}  // namespace pelmora
