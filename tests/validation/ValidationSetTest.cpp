@@ -1,0 +1,245 @@
+// The validation set on sample features: the features it opens and counts,
+// the bookmark index of its relationship rows, the related-feature lookup
+// (and what it leaves the set as), and the geometries of a feature.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ado/Recordset.h"
+#include "pelmora/features/KeyObject.h"
+#include "pelmora/features/KeyObjects.h"
+#include "pelmora/interfaces/Components.h"
+#include "pelmora/interfaces/Geometry.h"
+#include "pelmora/metadata/MetadataRecordsetFilterService.h"
+#include "pelmora/metadata/MetadataUtils.h"
+#include "pelmora/validation/modFeatureValidationServiceSet.h"
+#include "ValidationSetTestSupport.h"
+
+using namespace pelmora;
+using rt::Variant;
+using validationtest::SetRow;
+using validationtest::ValidationSetFixture;
+
+namespace {
+
+std::vector<std::string> KeysOf(const std::shared_ptr<IKeyObjects>& features) {
+    std::vector<std::string> out;
+    for (const auto& k : features->get_NewEnum()) out.push_back(BuildKey(k));
+    return out;
+}
+
+std::string Key(int16_t fno, int32_t fid) { return BuildKey(fno, fid, 0, 0); }
+
+// Mains 1001-1003 pending; valves and hydrants related to them through
+// relationships 3 and 4.
+const std::vector<SetRow> kSet = {
+    {101, 1001, 1, 0, 0, 0},       {101, 1002, 1, 0, 0, 0},       {101, 1001, 1, 0, 0, 0},
+    {0, 1003, 1, 0, 0, 0},         {102, 2001, 0, 1001, 101, 3},  {103, 3001, 0, 1002, 101, 3},
+    {102, 2002, 0, 1001, 101, 3},  {103, 3002, 0, 1001, 101, 4},  {102, 2001, 0, 1001, 101, 3},
+    {103, 3001, std::nullopt, 1001, 101, 3},
+};
+
+class ValidationSetTest : public ValidationSetFixture {};
+
+TEST_F(ValidationSetTest, OpensTheDistinctFeaturesCountsThePendingOnesAndIndexesTheRelationshipRows) {
+    auto set = MakeSet(kSet);
+    std::vector<Variant> bookmarks;
+    for (set->MoveFirst(); !set->get_EOF(); set->MoveNext()) bookmarks.push_back(set->get_Bookmark());
+
+    auto [features, components, count] = Open(set);
+    EXPECT_EQ(KeysOf(features), (std::vector<std::string>{Key(101, 1001), Key(101, 1002), Key(102, 2001),
+                                                          Key(103, 3001), Key(102, 2002), Key(103, 3002)}));
+    // The repeated main and the one without feature number are no pending features.
+    EXPECT_EQ(count, 2);
+    EXPECT_TRUE(set->get_EOF());
+    EXPECT_EQ(rt::CLng(set->get_Filter()), 0);
+
+    // Opened through one collection, each feature with its own components.
+    ASSERT_NE(components, nullptr);
+    auto main = FindKeyObject(features, 101, 1001);
+    ASSERT_NE(main, nullptr);
+    ASSERT_NE(main->get_Components(), nullptr);
+    auto attributes = main->get_Components()->get_Item(Variant("WATER_MAIN_ATTR"))->get_Recordset();
+    ASSERT_EQ(attributes->get_RecordCount(), 1);
+    attributes->MoveFirst();
+    EXPECT_EQ(rt::CLng(attributes->GetValue(Variant("QTX_FID"))), 1001);
+
+    // Rows with PENDING 0 only, under their related feature id, in set order.
+    auto index = ValidationSetIndex();
+    ASSERT_NE(index, nullptr);
+    ASSERT_EQ(index->Count(), 2);
+    auto positions = [&](const char* key) {
+        std::vector<size_t> out;
+        Variant array = index->Item(Variant(key));
+        for (int32_t i = rt::LBound(array); i <= rt::UBound(array); ++i)
+            for (size_t row = 0; row < bookmarks.size(); ++row)
+                if (rt::VariantEquals(array.Array()->Get(i), bookmarks[row])) out.push_back(row);
+        return out;
+    };
+    EXPECT_EQ(positions("1001"), (std::vector<size_t>{4, 6, 7, 8}));
+    EXPECT_EQ(positions("1002"), (std::vector<size_t>{5}));
+
+    ReleaseValidationSetIndex();
+    EXPECT_EQ(ValidationSetIndex(), nullptr);
+}
+
+TEST_F(ValidationSetTest, AnEmptySetReturnsAtOnceWithAnEmptyIndex) {
+    auto set = MakeSet({});
+    auto untouched = std::shared_ptr<IComponents>();
+    std::shared_ptr<IKeyObjects> features;
+    int32_t count = 99;
+    auto sentinel = FindKeyObject(nullptr, 1, 1);  // nullptr, and no error
+    EXPECT_EQ(sentinel, nullptr);
+    GetValidationKOCollection(set, features, untouched, Context(), count);
+    EXPECT_EQ(count, 0);
+    ASSERT_NE(features, nullptr);
+    EXPECT_EQ(features->get_Count(), 0);
+    EXPECT_EQ(untouched, nullptr);
+    ASSERT_NE(ValidationSetIndex(), nullptr);
+    EXPECT_EQ(ValidationSetIndex()->Count(), 0);
+}
+
+TEST_F(ValidationSetTest, MoreThan32767FeaturesStopBeforeOpeningAny) {
+    std::vector<SetRow> rows;
+    for (int32_t fid = 1; fid <= 32768; ++fid) rows.push_back({102, fid, 1, 0, 0, 0});
+    auto set = MakeSet(rows);
+    std::shared_ptr<IKeyObjects> features;
+    std::shared_ptr<IComponents> components;
+    int32_t count = 0;
+    rt::ComError e = pelmora_test::Raised([&] { GetValidationKOCollection(set, features, components, Context(), count); });
+    EXPECT_EQ(e.Number(), kErrorBase + 1);
+    EXPECT_EQ(e.Source(), kValidationSetSource);
+    EXPECT_EQ(e.Description(), LoadResStringWithParam(27784, "32768") + "\r\n" +
+                                   MessageObject()->GetMessageText(27785, 0) + "\r\n" +
+                                   MessageObject()->GetMessageText(27786, 0));
+    EXPECT_EQ(components, nullptr);
+
+    // One fewer is opened.
+    set->MoveLast();
+    set->Delete();
+    EXPECT_NO_THROW(GetValidationKOCollection(set, features, components, Context(), count));
+    EXPECT_EQ(count, 32767);
+    EXPECT_NE(components, nullptr);
+}
+
+TEST_F(ValidationSetTest, RelatedFeaturesAreThoseOfTheRelationshipRowsPointingAtTheCurrentRow) {
+    auto set = MakeSet(kSet);
+    auto [features, components, count] = Open(set);
+    // A relationship row whose feature is not in the collection is skipped.
+    features->Remove(FindKeyObject(features, 102, 2002));
+
+    struct Case {
+        int row;  // 0-based position of the active row
+        int16_t rno;
+        std::vector<std::string> related;
+    } cases[] = {
+        {0, 3, {Key(102, 2001)}},  // 2002 left out; 2001 once; Null PENDING not indexed
+        {0, 4, {Key(103, 3002)}},
+        {1, 3, {Key(103, 3001)}},
+        {1, 4, {}},
+        {4, 3, {}},  // a valve: nothing points at it
+    };
+    for (const Case& c : cases) {
+        set->MoveFirst();
+        set->Move(c.row);
+        Variant before = set->get_Bookmark();
+        auto related = GetRelatedFeatures(set, features, c.rno);
+        ASSERT_NE(related, nullptr);
+        EXPECT_EQ(KeysOf(related), c.related) << c.row << "/" << c.rno;
+        EXPECT_EQ(rt::CLng(set->get_Filter()), 0) << c.row;
+        EXPECT_TRUE(rt::VariantEquals(set->get_Bookmark(), before)) << c.row;
+        EXPECT_EQ(set->get_RecordCount(), static_cast<int32_t>(kSet.size())) << c.row;
+    }
+}
+
+TEST_F(ValidationSetTest, AFailedLookupLeavesTheSetUnfilteredOnItsRow) {
+    // No relationship numbers: the lookup fails inside the filtered walk.
+    auto set = MakeSet(kSet, /*withRNO=*/false);
+    auto [features, components, count] = Open(set);
+    set->MoveFirst();
+    set->MoveNext();
+    Variant before = set->get_Bookmark();
+    EXPECT_NE(pelmora_test::ErrorOf([&] { GetRelatedFeatures(set, features, 3); }), 0);
+    EXPECT_EQ(rt::CLng(set->get_Filter()), 0);
+    EXPECT_TRUE(rt::VariantEquals(set->get_Bookmark(), before));
+}
+
+TEST_F(ValidationSetTest, TheIndexServesOnlyTheSetItWasBuiltFrom) {
+    auto set = MakeSet(kSet);
+    auto [features, components, count] = Open(set);
+    auto other = MakeSet(kSet);
+    other->MoveFirst();
+    EXPECT_EQ(GetRelatedFeatures(other, features, 3)->get_Count(), 0);
+    EXPECT_EQ(other->get_RecordCount(), static_cast<int32_t>(kSet.size()));
+
+    set->MoveFirst();
+    EXPECT_EQ(GetRelatedFeatures(set, features, 3)->get_Count(), 2);
+    ReleaseValidationSetIndex();
+    set->MoveFirst();
+    EXPECT_EQ(GetRelatedFeatures(set, features, 3)->get_Count(), 0);
+}
+
+TEST_F(ValidationSetTest, FeatureGeometriesCollectEachGeometricComponentOnceInOrderOfFirstSight) {
+    auto set = MakeSet(kSet);
+    auto [features, components, count] = Open(set);
+    auto main = FindKeyObject(features, 101, 1001);
+    auto metadata = Context()->GetMetadataService();
+    auto filter = std::make_shared<MetadataRecordsetFilterService>();
+
+    // Component numbers per feature number, as a rule table holds them.
+    auto rules = ado::Recordset::Create();
+    rules->get_Fields()->Append("QTX_FNO", ado::adInteger);
+    rules->get_Fields()->Append("QTX_CNO", ado::adInteger);
+    rules->Open();
+    for (auto [fno, cno] : std::vector<std::pair<int32_t, int32_t>>{{101, 13}, {102, 22}, {101, 1}, {101, 12}, {101, 13}}) {
+        rules->AddNew();
+        rules->SetValue(Variant("QTX_FNO"), Variant(fno));
+        rules->SetValue(Variant("QTX_CNO"), Variant(cno));
+        rules->Update();
+    }
+    auto fnoField = rules->get_Fields()->Item(std::string("QTX_FNO"));
+    auto cnoField = rules->get_Fields()->Item(std::string("QTX_CNO"));
+    auto types = [](const std::shared_ptr<rt::Collection>& geometries) {
+        std::vector<std::string> out;
+        for (const auto& g : geometries->Enumerate()) out.push_back(rt::QueryInterface<IGeometry>(g.Obj())->get_Type());
+        return out;
+    };
+
+    struct Case {
+        int16_t cno;
+        std::vector<int16_t> components;  // whose geometries, in order
+        int16_t cnoAfter;
+    } cases[] = {
+        {0, {13, 12}, 13},
+        {12, {12}, 12},
+        {1, {}, 1},
+    };
+    for (const Case& c : cases) {
+        int16_t cno = c.cno;
+        auto geometries = GetFeatureGeometries(main, rules, metadata, filter, fnoField, cnoField, cno);
+        std::vector<std::string> expected;
+        for (int16_t k : c.components) {
+            auto component = main->get_Components()->GetComponent(k);
+            component->get_Recordset()->MoveFirst();
+            expected.push_back(rt::QueryInterface<IGeometry>(component->get_Geometry())->get_Type());
+        }
+        EXPECT_EQ(types(geometries), expected) << c.cno;
+        EXPECT_EQ(cno, c.cnoAfter) << c.cno;
+        EXPECT_EQ(rules->get_RecordCount(), 4) << "left filtered to the feature number";
+    }
+
+    // A feature number without rows gives an empty collection; a component
+    // number without metadata raises the lookup's error.
+    int16_t cno = 0;
+    auto hydrant = FindKeyObject(features, 103, 3001);
+    EXPECT_EQ(GetFeatureGeometries(hydrant, rules, metadata, filter, fnoField, cnoField, cno)->Count(), 0);
+    cno = 99;
+    EXPECT_EQ(pelmora_test::ErrorOf([&] { GetFeatureGeometries(main, rules, metadata, filter, fnoField, cnoField, cno); }),
+              kErrorBase + 3);
+    auto geometries = rt::Collection::New();
+    EXPECT_NE(pelmora_test::ErrorOf([&] { RecordsetToCollection(main, "VALVE_SYMBOL", geometries); }), 0);
+}
+
+}  // namespace
