@@ -33,6 +33,10 @@ struct ValidationSetIndexState {
     std::shared_ptr<rt::Collection> bookmarks;
     // The set the bookmarks were taken from; held weakly, the run owns it.
     std::weak_ptr<ado::Recordset> recordset;
+    // A clone of that set through which the indexed rows are read by
+    // bookmark: the set itself keeps its filter, sort and current row, and a
+    // lookup costs the rows it reads rather than two filters over the set.
+    std::shared_ptr<ado::Recordset> rows;
 };
 
 ValidationSetIndexState& IndexState() { return rt::Apartment::Current().Get<ValidationSetIndexState>(); }
@@ -79,6 +83,7 @@ void ReleaseValidationSetIndex() {
     auto& state = IndexState();
     state.bookmarks.reset();
     state.recordset.reset();
+    state.rows.reset();
 }
 
 void GetValidationKOCollection(const std::shared_ptr<ado::Recordset>& rs,
@@ -88,6 +93,7 @@ void GetValidationKOCollection(const std::shared_ptr<ado::Recordset>& rs,
     auto& state = IndexState();
     state.bookmarks = rt::Collection::New();
     state.recordset = rs;
+    state.rows.reset();
     auto& index = *state.bookmarks;
     nCount = 0;
     auto features = KeyObjects::New();
@@ -95,6 +101,7 @@ void GetValidationKOCollection(const std::shared_ptr<ado::Recordset>& rs,
 
     RequireObject(rs != nullptr);
     if (rs->get_BOF() && rs->get_EOF()) return;
+    state.rows = rs->Clone(ado::adLockReadOnly);
     rs->MoveFirst();
     auto fields = rs->get_Fields();
     auto fnoField = fields->Item(std::string("QTX_FNO"));
@@ -147,41 +154,24 @@ std::shared_ptr<IKeyObjects> GetRelatedFeatures(const std::shared_ptr<ado::Recor
                                                 const std::shared_ptr<IKeyObjects>& Features, int16_t RNO) {
     RequireObject(rs != nullptr);
     auto related = KeyObjects::New();
-    const rt::Variant bookmark = rs->get_Bookmark();
     const int32_t activeFID = rt::CLng(rs->GetValue(rt::Variant("QTX_FID")));
 
-    // The helpers walk the set from its first row after this call: it must
-    // not stay narrowed to these rows, also when a read fails.
-    auto restore = [&] {
-        rs->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
-        rs->put_Bookmark(bookmark);
-    };
-    std::optional<rt::Variant> bookmarks;
     const auto& state = IndexState();
-    if (state.bookmarks && state.recordset.lock() == rs)
-        bookmarks = state.bookmarks->TryItem(rt::Variant(std::to_string(activeFID)));
-    if (!bookmarks) {
-        restore();
-        return related;
+    if (!state.bookmarks || !state.rows || state.recordset.lock() != rs) return related;
+    std::optional<rt::Variant> bookmarks = state.bookmarks->TryItem(rt::Variant(std::to_string(activeFID)));
+    if (!bookmarks) return related;
+
+    ado::Recordset& rows = *state.rows;
+    auto fields = rows.get_Fields();
+    auto fnoField = fields->Item(std::string("QTX_FNO"));
+    auto fidField = fields->Item(std::string("QTX_FID"));
+    auto rnoField = fields->Item(std::string("QTX_RNO"));
+    for (const rt::Variant& bookmark : bookmarks->Array()->Data()) {
+        rows.put_Bookmark(bookmark);
+        if (!HoldsNumber(rnoField->get_Value(), RNO)) continue;
+        auto feature = FindKeyObject(Features, rt::CInt(fnoField->get_Value()), rt::CLng(fidField->get_Value()));
+        if (feature) related->Add(feature);
     }
-    try {
-        rs->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
-        rs->put_Filter(*bookmarks);
-        auto fields = rs->get_Fields();
-        auto fnoField = fields->Item(std::string("QTX_FNO"));
-        auto fidField = fields->Item(std::string("QTX_FID"));
-        auto rnoField = fields->Item(std::string("QTX_RNO"));
-        for (; !rs->get_EOF(); rs->MoveNext()) {
-            if (!HoldsNumber(rnoField->get_Value(), RNO)) continue;
-            auto feature = FindKeyObject(Features, rt::CInt(fnoField->get_Value()), rt::CLng(fidField->get_Value()));
-            if (feature) related->Add(feature);
-        }
-    } catch (...) {
-        rt::ResumeNext quiet;
-        quiet(restore);
-        throw;
-    }
-    restore();
     return related;
 }
 

@@ -56,11 +56,11 @@ void GetValidationKOCollection(const std::shared_ptr<ado::Recordset>& rs,
 std::shared_ptr<IKeyObject> FindKeyObject(const std::shared_ptr<IKeyObjects>& Features, int16_t FNO, int32_t FID);
 
 // The features (found in Features) of the relationship rows of number RNO
-// whose "QTX_RELATED_FID" is the feature id of rs's current row; an empty
-// KeyObjects when there is none, no index, or the index is another
-// recordset's. Rows whose feature is not in Features are skipped. On every
-// way out, also when a read fails, rs is left unfiltered on the row it stood
-// on. REQUIRES: rs on a row.
+// whose "QTX_RELATED_FID" is the feature id of rs's current row, in set
+// order; an empty KeyObjects when there is none, no index, or the index is
+// another recordset's. Rows whose feature is not in Features are skipped.
+// The rows are read through a clone of the set: rs keeps its filter, sort
+// and current row, also when a read fails. REQUIRES: rs on a row.
 std::shared_ptr<IKeyObjects> GetRelatedFeatures(const std::shared_ptr<ado::Recordset>& rs,
                                                 const std::shared_ptr<IKeyObjects>& Features, int16_t RNO);
 
