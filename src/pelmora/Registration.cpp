@@ -10,6 +10,7 @@
 #include "pelmora/interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
+#include "pelmora/relationships/RelationshipService.h"
 
 namespace pelmora {
 
@@ -24,6 +25,7 @@ void RegisterSystemClasses() {
     RegisterFeatureAssemblyService();
     RegisterBulkEditService();
     RegisterComponentDatabaseService();
+    RegisterRelationshipService();
 }
 
 }  // namespace pelmora

@@ -1,0 +1,93 @@
+#pragma once
+// The part of a relationship helper that is the same for every relationship
+// type: what the service sets on it, the relationship row and rule table it
+// loads for its number, and the active feature. Each helper class derives
+// from it and writes the type's own members (CandidateFeatures, CanRelate,
+// DeleteRelationship, RelationshipType, ReviewRelationship,
+// ReviewRelationshipHierarchy, SilentEstablishRelationship, Validate).
+//
+// Extending it:
+// - A helper that loads more when its number is set overrides
+//   put_RelationshipNumber, calls RelationshipHelperBase::put_RelationshipNumber
+//   first and then loads its own state (its Part says what); a failure there
+//   reaches the service, which then keeps no helper for the number.
+// - What it reads from the context when the context is set goes into an
+//   override of putref_DataContext that calls this one first.
+// - TakeMetadataRecordset, MetadataService, FilterService and RowValue are
+//   the building blocks; they raise 91 while what they need is not set, as
+//   VB does on an object variable that is Nothing.
+//
+// The helper owns its recordsets (clones of its own, so its filters touch no
+// other helper) and holds the context, filter service and active feature
+// strongly; the service that made it holds it and nothing holds the service.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "pelmora/interfaces/Relationship.h"
+#include "runtime/Object.h"
+#include "runtime/Variant.h"
+
+namespace ado {
+class Recordset;
+}
+
+namespace pelmora {
+
+class IMetadataService;
+class MetadataRecordsetFilterService;
+
+class RelationshipHelperBase : public rt::Object, public IRelationshipHelper {
+public:
+    RelationshipHelperBase() = default;
+    RelationshipHelperBase(const RelationshipHelperBase&) = delete;
+    RelationshipHelperBase& operator=(const RelationshipHelperBase&) = delete;
+
+    // ---- the template members ----
+    void putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) override;
+    std::shared_ptr<IDataContext> get_DataContext() override;
+    void putref_MDRSFilterService(const rt::ObjectPtr& FilterService) override;
+    std::shared_ptr<IMetadataRecordsetFilterService> get_MDRSFilterService() override;
+    std::string get_OptimizedTable() override;
+    std::string get_RelationshipName() override;
+    // The common core: the relationship row (a fresh clone of
+    // QTX_RELATIONSHIPS_OPTABLE positioned on the number by the filter
+    // service), the rule table (a fresh clone of the table the row names),
+    // then the name and the number. Nothing is kept when a step fails.
+    void put_RelationshipNumber(int16_t RelationshipNumber) override;
+    int16_t get_RelationshipNumber() override;
+    std::string get_Name() override;
+    std::shared_ptr<IKeyObject> get_Feature() override;
+    void putref_Feature(const std::shared_ptr<IKeyObject>& Feature) override;
+
+protected:
+    // How the relationship row is narrowed to its number.
+    enum class RowPositioning {
+        FilterService,  // FilterRecordset on QTX_RNO: the cached bookmarks
+        FilterText,     // the filter text "QTX_RNO = n"
+    };
+
+    // Loads the relationship row and the rule table (steps shared with the
+    // null helper, which stores neither the number nor the name).
+    void LoadRelationshipTables(int16_t RelationshipNumber, RowPositioning positioning);
+
+    std::shared_ptr<IMetadataService> MetadataService() const;
+    // A fresh clone of the metadata table with that key, no filter, no sort.
+    std::shared_ptr<ado::Recordset> TakeMetadataRecordset(const std::string& key) const;
+    MetadataRecordsetFilterService& FilterService() const;
+    // A field of the relationship row's current row (91 before a number is
+    // set; ADO's end-of-recordset error when the number had no row).
+    rt::Variant RowValue(const std::string& field) const;
+    // The same as text; Null raises 94, as assigning it to a String does.
+    std::string RowText(const std::string& field) const;
+
+    std::shared_ptr<IDataContext> dataContext_;
+    std::shared_ptr<MetadataRecordsetFilterService> filterService_;
+    std::shared_ptr<ado::Recordset> relationshipRow_;
+    std::shared_ptr<ado::Recordset> ruleTable_;
+    int16_t relationshipNumber_ = 0;
+    std::string name_;
+    std::shared_ptr<IKeyObject> feature_;
+};
+
+}  // namespace pelmora

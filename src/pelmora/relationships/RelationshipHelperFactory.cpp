@@ -1,0 +1,49 @@
+#include "pelmora/relationships/RelationshipHelperFactory.h"
+
+#include <cmath>
+#include <map>
+
+#include "pelmora/relationships/UnknownRelationship.h"
+#include "runtime/Vb.h"
+
+namespace pelmora {
+
+namespace {
+
+std::map<int32_t, RelationshipHelperCreator>& Table() {
+    static std::map<int32_t, RelationshipHelperCreator> table;
+    return table;
+}
+
+}  // namespace
+
+void RegisterRelationshipHelperClasses() {
+    auto& table = Table();
+    table.clear();
+    // Each helper class joins here under the QTX_TYPE it serves:
+    //   table[qzrelOwnership] = [] { return std::make_shared<Ownership>(); };
+    // The types 2, 3, 4, 6, 7, 8 and 9 have classes of their own; until a
+    // class stands here its rows get UnknownRelationship.
+}
+
+void RegisterRelationshipHelperClass(int32_t qtxType, RelationshipHelperCreator creator) {
+    if (creator)
+        Table()[qtxType] = std::move(creator);
+    else
+        Table().erase(qtxType);
+}
+
+std::shared_ptr<IRelationshipHelper> NewRelationshipHelper(const rt::Variant& qtxType) {
+    // The row's value is compared with each type by value, as a Select Case
+    // on the variant does: 3, 3.0 and "3" all choose type 3.
+    if (!qtxType.IsNull() && rt::IsNumeric(qtxType)) {
+        const double value = rt::CDbl(qtxType);
+        if (value == std::floor(value) && std::fabs(value) < 2147483648.0) {
+            auto it = Table().find(static_cast<int32_t>(value));
+            if (it != Table().end()) return it->second();
+        }
+    }
+    return std::make_shared<UnknownRelationship>();
+}
+
+}  // namespace pelmora

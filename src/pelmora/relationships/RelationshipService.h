@@ -1,0 +1,120 @@
+#pragma once
+// The entry point to relationships: given a data context it answers, by
+// relationship number, the name, type, subordination and reciprocal of a
+// relationship; by feature number, the relationships that apply; and it
+// hands candidate, review, establish and delete requests for a pair of
+// features to the helper of the relationship (IRelationshipHelper).
+//
+// Ownership: the service holds fresh clones of QTX_RELATIONSHIPS_OPTABLE
+// (all rows; every member that filters it removes the filter before it
+// returns, also when it fails) and QTX_FEATRELATIONSHIPS_OPTABLE, one filter
+// service, and one helper per relationship number, created on first use.
+// Every data context set drops the helpers of the one before, so no helper
+// reads another database; a context whose relationship table has no rows
+// leaves no helper cache at all. A helper enters the cache only once the
+// three properties the factory sets on it have been set; a helper whose
+// loading failed is dropped and the next request for its number tries again.
+//
+// Before a data context is set, asking for a helper raises 9 (there is no
+// cache), every other member that reaches the tables raises 91.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pelmora/interfaces/Relationship.h"
+#include "runtime/Object.h"
+#include "runtime/Variant.h"
+
+namespace ado {
+class Recordset;
+}
+
+namespace pelmora {
+
+class IDataContext;
+class IKeyObject;
+class MetadataRecordsetFilterService;
+
+inline constexpr const char* kRelationshipServiceProgId = "QzPelmora.RelationshipService";
+
+class RelationshipService : public rt::Object {
+public:
+    // Selects the message module "PELMORA".
+    RelationshipService();
+    // Releases everything (ReleaseAll).
+    ~RelationshipService() override;
+    RelationshipService(const RelationshipService&) = delete;
+    RelationshipService& operator=(const RelationshipService&) = delete;
+
+    // ---- _RelationshipService ----
+    // Loads the two tables and starts an empty helper cache sized to the
+    // largest QTX_RNO; nullptr runs ReleaseAll.
+    void putref_DataContext(const std::shared_ptr<IDataContext>& DataContext);
+    // The number of the other relationship on the same rule table with the
+    // same reported type and the opposite QTX_SUBORDINATE; -1 when none.
+    int16_t get_ReciprocalRelationship(int16_t iRelNumber);
+    std::string get_RelationshipName(int16_t iRelNumber);
+    RelationshipTypeConstants get_RelationshipType(int16_t iRelNumber);
+    // True when QTX_SUBORDINATE of the number's row is 1 (Null: False).
+    bool get_SubordinateRelationship(int16_t iRelNumber);
+    // vFno an Integer: a 1-based Integer array of its relationship numbers in
+    // ascending order, or Null without any. vFno an Integer array: the
+    // numbers of all its FNOs once each, in order of first occurrence (an
+    // array without elements when none; an array with no elements in vFno
+    // raises 9). Any other type, a Long included: Null.
+    rt::Variant AllApplicableRelationships(const rt::Variant& vFno);
+    // The helper's DeleteRelationship, then Update of the related feature's
+    // components (which writes nothing). Without a number, the first
+    // applicable relationship that CanRelate the pair; none raises error 1.
+    void DeleteRelationship(const std::shared_ptr<IKeyObject>& objSourceFeature,
+                            const std::shared_ptr<IKeyObject>& objRelatedFeature,
+                            const rt::Variant& iRelationshipNumber = rt::Variant::Missing());
+    rt::Variant GetCandidateFeatures(const std::shared_ptr<IKeyObject>& objSourceFeature, int16_t iRelNumber);
+    // A keyed collection of KeyObject, or nullptr.
+    rt::ObjectPtr GetRelatedFeatures(const std::shared_ptr<IKeyObject>& objSourceFeature, int16_t iRelNumber);
+    rt::Variant GetRelatedFeaturesHierarchy(const std::shared_ptr<IKeyObject>& objSourceFeature, int16_t iRelNumber);
+
+    // ---- inside the system ----
+    // The cached helper of the number, created and loaded on first use.
+    // Raises 9 for a number outside 0 to the largest QTX_RNO or while there
+    // is no cache; ADO's end-of-recordset error for a number without a row.
+    std::shared_ptr<IRelationshipHelper> GetRelationshipHelper(int16_t iRelNumber);
+    // The relationship numbers of every FNO of the array (see
+    // AllApplicableRelationships).
+    rt::Variant GetGroupApplicableRelationships(const rt::Variant& vFnoArray);
+    // Drops the context, the tables, the filter service and every helper.
+    void ReleaseAll();
+
+    rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
+    rt::Variant InvokeDispId(int32_t dispId, rt::InvokeKind kind, rt::Args& args) override;
+    std::string TypeName() const override { return "RelationshipService"; }
+
+private:
+    // The tables, raising 91 while no context has loaded them.
+    const std::shared_ptr<ado::Recordset>& RelationshipTable() const;
+    const std::shared_ptr<ado::Recordset>& FeatureRelationshipTable() const;
+    MetadataRecordsetFilterService& FilterService();
+    // Positions the relationship table on the number's row and returns the
+    // field's value; the filter is removed again whatever happens.
+    rt::Variant RelationshipRowValue(int16_t iRelNumber, const std::string& field);
+    // The number for a pair: the given one, else the first applicable one
+    // whose helper can relate the pair; error 1 with the description message
+    // when there is none.
+    int16_t ChooseRelationshipNumber(const std::shared_ptr<IKeyObject>& source,
+                                     const std::shared_ptr<IKeyObject>& related, const rt::Variant& given,
+                                     int16_t descriptionMessage);
+
+    std::shared_ptr<IDataContext> dataContext_;
+    std::shared_ptr<ado::Recordset> relationships_;
+    std::shared_ptr<ado::Recordset> featureRelationships_;
+    // Entry n serves relationship number n; empty when there is no cache.
+    std::vector<std::shared_ptr<IRelationshipHelper>> helpers_;
+    std::shared_ptr<MetadataRecordsetFilterService> filterService_;
+};
+
+// Registers "QzPelmora.RelationshipService" and the helper classes (also
+// done when the program starts; calling it again is harmless).
+void RegisterRelationshipService();
+
+}  // namespace pelmora
