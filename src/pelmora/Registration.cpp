@@ -11,6 +11,7 @@
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
 #include "pelmora/relationships/RelationshipService.h"
+#include "pelmora/validation/AttributeValidationService.h"
 
 namespace pelmora {
 
@@ -26,6 +27,7 @@ void RegisterSystemClasses() {
     RegisterBulkEditService();
     RegisterComponentDatabaseService();
     RegisterRelationshipService();
+    RegisterAttributeValidationService();
 }
 
 }  // namespace pelmora

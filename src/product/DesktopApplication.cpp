@@ -147,8 +147,13 @@ std::string DesktopApplication::StatusBarText(int32_t panel) const {
     return it == statusBar_.end() ? std::string() : it->second;
 }
 
-rt::Variant DesktopApplication::Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& /*args*/) {
+rt::Variant DesktopApplication::Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) {
     if (!IsGet(kind)) NoSuchMember();
+    if (rt::NamesEqual(name, "CreateService")) {
+        NeedArgs(args, 1);
+        calls_.push_back(NamedCall("CreateService", args));
+        return rt::Variant(rt::CreateObject(rt::CStr(args[0])));
+    }
     if (rt::NamesEqual(name, "Name")) return rt::Variant(name_);
     if (rt::NamesEqual(name, "PreferenceSet")) {
         if (!preferences_) return rt::Variant::Nothing();

@@ -114,7 +114,8 @@ private:
     std::shared_ptr<DesktopConnections> connections_ = std::make_shared<DesktopConnections>();
 };
 
-// The application object.
+// The application object. CreateService(ProgID) creates a service of the
+// framework through the registry (429 for a name not registered).
 class DesktopApplication : public rt::Object {
 public:
     explicit DesktopApplication(std::string name = "Pelmora Desktop");
@@ -137,7 +138,7 @@ public:
     int32_t ProgressMin() const { return progressMin_; }
     int32_t ProgressMax() const { return progressMax_; }
     int32_t ProgressPosition() const { return progressPosition_; }
-    // The calls by dispatch id, in order.
+    // The calls by dispatch id and the CreateService calls, in order.
     const std::vector<ApplicationCall>& Calls() const { return calls_; }
     void ClearCalls() { calls_.clear(); }
 

@@ -1,6 +1,7 @@
 #include "product/Notification.h"
 
 #include "product/ConfigurationMap.h"
+#include "product/framework/FrameworkClasses.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
 
@@ -43,6 +44,7 @@ void RegisterApplicationClasses() {
                       [] { return std::make_shared<ConnectionConfigurationMap>(); });
     rt::RegisterClass(pelmora::kNotificationProgId, "{9A1C4E72-5B3D-4F86-A0E9-2C7D5B8F1E64}",
                       [] { return std::make_shared<Notification>(); });
+    RegisterFrameworkClasses();
 }
 
 }  // namespace product

@@ -1,0 +1,354 @@
+// Typed comparisons and the evaluators of one comparison rule.
+#include "pelmora/validation/ModAttributeValidationService.h"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "ado/Recordset.h"
+#include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/interfaces/Components.h"
+#include "pelmora/interfaces/KeyObject.h"
+#include "pelmora/interfaces/MetadataService.h"
+#include "runtime/Error.h"
+#include "runtime/Object.h"
+#include "runtime/Vb.h"
+
+namespace pelmora {
+
+namespace {
+
+enum class Relation { Equal, NotEqual, Greater, GreaterOrEqual, Less, LessOrEqual };
+
+int Sign(double d) { return d < 0 ? -1 : (d > 0 ? 1 : 0); }
+
+// -1, 0 or 1 for two non-Null values by the data type's conversion.
+int CompareByDataType(int32_t DataType, const rt::Variant& A, const rt::Variant& B) {
+    switch (DataType) {
+        case 1: {
+            // Booleans as VB stores them: True is -1, so it sorts below False.
+            const int a = rt::CBool(A) ? -1 : 0;
+            const int b = rt::CBool(B) ? -1 : 0;
+            return Sign(a - b);
+        }
+        case 3:
+        case 4: {
+            const int64_t a = rt::CLng(A);
+            const int64_t b = rt::CLng(B);
+            return a < b ? -1 : (a > b ? 1 : 0);
+        }
+        case 5:
+        case 6:
+        case 7:
+            return Sign(rt::Val(rt::CStr(A)) - rt::Val(rt::CStr(B)));
+        case 8: {
+            const double a = rt::CDate(A);
+            const double b = rt::CDate(B);
+            return a < b ? -1 : (a > b ? 1 : 0);
+        }
+        default:
+            return *rt::VbCompare(A, B);
+    }
+}
+
+bool Holds(Relation relation, int c) {
+    switch (relation) {
+        case Relation::Equal: return c == 0;
+        case Relation::NotEqual: return c != 0;
+        case Relation::Greater: return c > 0;
+        case Relation::GreaterOrEqual: return c >= 0;
+        case Relation::Less: return c < 0;
+        case Relation::LessOrEqual: return c <= 0;
+    }
+    return false;
+}
+
+bool CompareTyped(Relation relation, int32_t DataType, const rt::Variant& A, const rt::Variant& B) {
+    if (A.IsNull() || B.IsNull()) {
+        if (A.IsNull() && B.IsNull())
+            return relation == Relation::Equal || relation == Relation::GreaterOrEqual ||
+                   relation == Relation::LessOrEqual;
+        return relation == Relation::NotEqual;
+    }
+    int c = 0;
+    rt::ComError failure(0, "", "");
+    if (!rt::CaptureError([&] { c = CompareByDataType(DataType, A, B); }, failure)) {
+        ShowMessage(rt::Variant(failure.Description()));
+        return false;
+    }
+    return Holds(relation, c);
+}
+
+bool IsBlank(const rt::Variant& v) { return IsBlankValue(v); }
+
+rt::Variant Column(ado::Recordset& rules, const char* name) { return RuleColumn(rules, name); }
+
+int32_t DataTypeOf(const std::shared_ptr<IMetadataService>& MetadataService, int32_t ANO) {
+    if (!MetadataService) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    auto info = MetadataService->get_Recordsets()
+                    ->get_Item(rt::Variant("QTX_ATTRIBUTEINFO_OPTABLE"))
+                    ->get_Recordset("QTX_ANO = " + std::to_string(ANO), "");
+    return rt::CLng(info->GetValue(rt::Variant("QTX_DATATYPE")));
+}
+
+bool SetTest(const RuleWalk& Walk, int32_t DataType, int32_t ANO, const rt::Variant& Value) {
+    if (!Walk.ValueSets) return false;
+    for (const auto& entry : *Walk.ValueSets) {
+        if (entry.ANO != ANO) continue;
+        for (const auto& v : entry.Values)
+            if (IsEqualTyped(DataType, Value, v)) return true;
+    }
+    return false;
+}
+
+// An inclusive range "Low-High" split at its first "-".
+bool RangeTest(int32_t DataType, const rt::Variant& Range, const rt::Variant& Value) {
+    const std::string text = rt::CStr(Range);
+    const int32_t p = rt::InStr(text, "-");
+    if (p == 0) rt::RaiseVbError(rt::vberr::InvalidProcedureCall);
+    const rt::Variant low(rt::Trim(rt::Left(text, p - 1)));
+    const rt::Variant high(rt::Trim(rt::Mid(text, p + 1)));
+    // Both ends are judged (and a bad one shown) before the answer, as an And of the two.
+    const bool aboveLow = IsLessOrEqualTyped(DataType, low, Value);
+    const bool belowHigh = IsLessOrEqualTyped(DataType, Value, high);
+    return aboveLow && belowHigh;
+}
+
+// The comparison operators shared by both evaluators; nullopt for another text.
+std::optional<bool> ComparisonOperator(const std::string& Op, int32_t DataType, const rt::Variant& A,
+                                       const rt::Variant& B) {
+    if (Op == "=") return IsEqualTyped(DataType, A, B);
+    if (Op == "<>") return IsNotEqualTyped(DataType, A, B);
+    if (Op == "<") return IsLessTyped(DataType, A, B);
+    if (Op == ">") return IsGreaterTyped(DataType, A, B);
+    if (Op == "<=") return IsLessOrEqualTyped(DataType, A, B);
+    if (Op == ">=") return IsGreaterOrEqualTyped(DataType, A, B);
+    return std::nullopt;
+}
+
+template <class F>
+bool EvaluateRule(F&& body) {
+    bool result = false;
+    rt::ComError failure(0, "", "");
+    if (!rt::CaptureError([&] { result = body(); }, failure)) {
+        ShowMessage(rt::Variant(failure.Description()));
+        return false;
+    }
+    return result;
+}
+
+}  // namespace
+
+bool IsNullOrEmptyValue(const rt::Variant& Value) { return Value.IsNull() || Value.IsEmpty(); }
+
+bool IsBlankValue(const rt::Variant& Value) {
+    return IsNullOrEmptyValue(Value) || (Value.IsString() && Value.Str().empty());
+}
+
+rt::Variant RuleColumn(ado::Recordset& Rules, const char* Column) { return Rules.GetValue(rt::Variant(Column)); }
+
+int32_t RuleRelatedFNO(ado::Recordset& Rules) {
+    const rt::Variant fno = RuleColumn(Rules, "QTX_RELATEDFNO");
+    return IsBlankValue(fno) ? 0 : rt::CLng(fno);
+}
+
+AttributeValidationApartment& AttributeValidationState() {
+    return rt::Apartment::Current().Get<AttributeValidationApartment>();
+}
+
+bool IsEqualTyped(int32_t DataType, const rt::Variant& A, const rt::Variant& B) {
+    return CompareTyped(Relation::Equal, DataType, A, B);
+}
+bool IsNotEqualTyped(int32_t DataType, const rt::Variant& A, const rt::Variant& B) {
+    return CompareTyped(Relation::NotEqual, DataType, A, B);
+}
+bool IsGreaterTyped(int32_t DataType, const rt::Variant& A, const rt::Variant& B) {
+    return CompareTyped(Relation::Greater, DataType, A, B);
+}
+bool IsGreaterOrEqualTyped(int32_t DataType, const rt::Variant& A, const rt::Variant& B) {
+    return CompareTyped(Relation::GreaterOrEqual, DataType, A, B);
+}
+bool IsLessTyped(int32_t DataType, const rt::Variant& A, const rt::Variant& B) {
+    return CompareTyped(Relation::Less, DataType, A, B);
+}
+bool IsLessOrEqualTyped(int32_t DataType, const rt::Variant& A, const rt::Variant& B) {
+    return CompareTyped(Relation::LessOrEqual, DataType, A, B);
+}
+
+bool ValidateAttributeRule(const RuleWalk& Walk, const rt::Variant& Value,
+                           const std::shared_ptr<IMetadataService>& MetadataService) {
+    return EvaluateRule([&] {
+        auto& rules = *Walk.Rules;
+        const int32_t ano = rt::CLng(Column(rules, "QTX_ACTIVEANO"));
+        const int32_t dataType = DataTypeOf(MetadataService, ano);
+        const rt::Variant vv = Column(rules, "QTX_VALIDATIONVALUE");
+        const std::string op = rt::CStr(Column(rules, "QTX_OPERATOR"));
+        if (vv.IsNull()) {
+            if (op == "=") return Value.IsNull();
+            if (op == "<>") return !Value.IsNull();
+            if (op == "EitherOr") return Value.IsNull() || SetTest(Walk, dataType, ano, Value);
+            return true;
+        }
+        if (auto r = ComparisonOperator(op, dataType, Value, vv)) return *r;
+        if (op == "EitherOr") return IsEqualTyped(dataType, Value, vv) || SetTest(Walk, dataType, ano, Value);
+        if (op == "InSetEitherOr") return RangeTest(dataType, vv, Value);
+        return true;
+    });
+}
+
+bool ValidateAttributeRuleValue(const RuleWalk& Walk, const rt::Variant& Value, const rt::Variant& RelatedValue,
+                                const std::shared_ptr<IMetadataService>& MetadataService) {
+    return EvaluateRule([&] {
+        auto& rules = *Walk.Rules;
+        const int32_t ano = rt::CLng(Column(rules, "QTX_ACTIVEANO"));
+        const int32_t dataType = DataTypeOf(MetadataService, ano);
+        if (RelatedValue.IsNull()) return false;
+        const std::string op = rt::CStr(Column(rules, "QTX_OPERATOR"));
+        if (auto r = ComparisonOperator(op, dataType, Value, RelatedValue)) return *r;
+        if (op == "EitherOr") {
+            const rt::Variant vv = Column(rules, "QTX_VALIDATIONVALUE");
+            return IsEqualTyped(dataType, Value, vv) || SetTest(Walk, dataType, ano, Value);
+        }
+        // The range is the rule's own; the related value plays no part.
+        if (op == "InSetEitherOr") return RangeTest(dataType, Column(rules, "QTX_VALIDATIONVALUE"), Value);
+        return true;
+    });
+}
+
+bool RelationshipTypeFits(const rt::Variant& RuleType, const std::string& RelationshipType) {
+    return RuleType.IsNull() || rt::CStr(RuleType) == RelationshipType;
+}
+
+rt::Variant GetRelatedValue(const std::shared_ptr<ado::Recordset>& Rules,
+                            const std::shared_ptr<IKeyObject>& RelatedFeature) {
+    rt::Variant result = rt::Variant::Null();
+    rt::ComError failure(0, "", "");
+    const bool ok = rt::CaptureError(
+        [&] {
+            const int32_t ruleFNO = RuleRelatedFNO(*Rules);
+            if (!RelatedFeature || RelatedFeature->get_FNO() != ruleFNO) return;
+            const rt::Variant field = Column(*Rules, "QTX_RELATEDFIELDNAME");
+            const rt::Variant name = Column(*Rules, "QTX_RELATEDNAME");
+            if (IsBlank(field) || IsBlank(name)) return;
+            auto components = RelatedFeature->get_Components();
+            if (!components) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+            auto rows = components->get_Item(rt::Variant(rt::CStr(name)))->get_Recordset();
+            if (rows->get_BOF() && rows->get_EOF()) return;
+            rt::Variant v = rows->GetValue(rt::Variant(rt::CStr(field)));
+            if (!v.IsEmpty() && !v.IsNull()) result = std::move(v);
+        },
+        failure);
+    if (!ok) {
+        ShowValidationMessage(rt::Variant(failure.Description()));
+        return rt::Variant::Null();
+    }
+    return result;
+}
+
+std::shared_ptr<const AttributeValueSets> LoadSetValues(const std::shared_ptr<ado::Recordset>& Rules,
+                                                        const std::string& RelationshipType,
+                                                        const std::shared_ptr<IKeyObject>& RelatedFeature) {
+    auto sets = std::make_shared<AttributeValueSets>();
+    rt::ComError failure(0, "", "");
+    const bool ok = rt::CaptureError(
+        [&] {
+            auto& rules = *Rules;
+            if (!(rules.get_BOF() && rules.get_EOF())) rules.MoveFirst();
+            const std::string pattern = MessageObject()->GetMessageText(attrmsg::SetOperatorPattern, 0);
+            for (; !rules.get_EOF(); rules.MoveNext()) {
+                const rt::Variant ruleType = Column(rules, "QTX_RELATIONSHIPTYPE");
+                if (!RelationshipType.empty() && !RelationshipTypeFits(ruleType, RelationshipType)) continue;
+                const rt::Variant op = Column(rules, "QTX_OPERATOR");
+                if (op.IsEmpty() || op.IsNull() || !rt::Like(rt::CStr(op), pattern)) continue;
+                rt::Variant value = Column(rules, "QTX_VALIDATIONVALUE");
+                if (value.IsEmpty() || value.IsNull()) value = GetRelatedValue(Rules, RelatedFeature);
+                if (value.IsNull()) continue;
+                const int32_t ano = rt::CLng(Column(rules, "QTX_ACTIVEANO"));
+                AttributeValueSet* entry = nullptr;
+                for (auto& e : *sets)
+                    if (e.ANO == ano) entry = &e;
+                // The counters are Integers: one more than 32767 overflows.
+                if (!entry) {
+                    if (sets->size() >= 32767) rt::RaiseVbError(rt::vberr::Overflow);
+                    sets->push_back(AttributeValueSet{ano, {}});
+                    entry = &sets->back();
+                }
+                if (entry->Values.size() >= 32767) rt::RaiseVbError(rt::vberr::Overflow);
+                entry->Values.push_back(std::move(value));
+            }
+        },
+        failure);
+    if (!ok) ShowValidationMessage(rt::Variant(failure.Description()));
+    AttributeValidationState().ValueSets = sets;
+    return sets;
+}
+
+int16_t GetNextCID(const std::shared_ptr<ado::Recordset>& Recordset) {
+    if (Recordset->get_BOF() && Recordset->get_EOF()) return 1;
+    // From the first row: rows before the current one hold CIDs in use too.
+    Recordset->MoveFirst();
+    int16_t highest = 1;
+    for (; !Recordset->get_EOF(); Recordset->MoveNext()) {
+        const rt::Variant cid = Recordset->GetValue(rt::Variant("QTX_CID"));
+        if (cid.IsNull()) continue;
+        if (*rt::VbCompare(cid, rt::Variant(highest)) > 0) highest = rt::CInt(cid);
+    }
+    Recordset->MoveFirst();
+    if (highest == 32767) rt::RaiseVbError(rt::vberr::Overflow);
+    return static_cast<int16_t>(highest + 1);
+}
+
+void AppendValidationFailure(rt::Variant& PriorityArray, rt::Variant& ErrArray, const rt::Variant& Priority,
+                             const rt::Variant& Message) {
+    // An array never dimensioned holds no failure yet, as Empty does.
+    const bool unallocated = PriorityArray.IsArray() && !IsArrayDimensioned(PriorityArray);
+    if (PriorityArray.IsNull() || PriorityArray.IsEmpty() || unallocated) {
+        PriorityArray = rt::Variant::MakeArray(rt::vbVariant, 0, 0);
+        ErrArray = rt::Variant::MakeArray(rt::vbVariant, 0, 0);
+    } else {
+        const int32_t lastPriority = rt::UBound(PriorityArray);
+        const int32_t lastMessage = rt::UBound(ErrArray);
+        // A slot holding only a message (its priority Null) is a finding too.
+        const bool used = !IsBlank(PriorityArray.Array()->Get(lastPriority)) ||
+                          !IsBlank(ErrArray.Array()->Get(lastMessage));
+        if (used) {
+            rt::ReDimPreserve(PriorityArray, rt::LBound(PriorityArray), lastPriority + 1);
+            rt::ReDimPreserve(ErrArray, rt::LBound(ErrArray), lastMessage + 1);
+        }
+    }
+    PriorityArray.ArrayMut()->Set(rt::UBound(PriorityArray), Priority);
+    ErrArray.ArrayMut()->Set(rt::UBound(ErrArray), Message);
+}
+
+void AppendValidationFailures(rt::Variant& PriorityArray, rt::Variant& ErrArray, const rt::Variant& Priorities,
+                              const rt::Variant& Messages) {
+    auto elements = [](const rt::Variant& a) {
+        std::vector<rt::Variant> out;
+        if (!IsArrayDimensioned(a)) return out;
+        for (int32_t i = rt::LBound(a); i <= rt::UBound(a); ++i) out.push_back(a.Array()->Get(i));
+        return out;
+    };
+    const auto priorities = elements(Priorities);
+    const auto messages = elements(Messages);
+    const size_t n = std::max(priorities.size(), messages.size());
+    for (size_t i = 0; i < n; ++i) {
+        const rt::Variant p = i < priorities.size() ? priorities[i] : rt::Variant("");
+        const rt::Variant m = i < messages.size() ? messages[i] : rt::Variant("");
+        if (IsBlank(p) && IsBlank(m)) continue;
+        AppendValidationFailure(PriorityArray, ErrArray, p, m);
+    }
+}
+
+std::string RuleFailureText(bool HasRelatedValue, const std::string& ActiveField, const std::string& ActiveComponent,
+                            const std::string& RelatedField, const std::string& RelatedComponent) {
+    if (!HasRelatedValue) return LoadResStringWithParams(attrmsg::RuleFailed, ActiveField, ActiveComponent, "", "", "");
+    return LoadResStringWithParams(attrmsg::RuleFailedAgainst, ActiveField, ActiveComponent, RelatedField,
+                                   RelatedComponent, "");
+}
+
+void ShowValidationMessage(const rt::Variant& Text) {
+    ShowMessage(Text, rt::Variant::Missing(), rt::Variant::Missing(), rt::Variant::Missing(), rt::Variant(int32_t{0}),
+                rt::Variant(MessageObject()->GetMessageText(attrmsg::Title, 0)));
+}
+
+}  // namespace pelmora

@@ -1,0 +1,147 @@
+#pragma once
+// The comparison side of attribute validation: the typed comparisons, the
+// evaluators of one comparison rule, the value sets the set operators test
+// against, the next free QTX_CID of a component, and the one routine that
+// appends a failure to a pair of ValidationErrorArrays.
+//
+// A rule is one row of QTX_ATTRVAL_OPTABLE. The rule walks of
+// AttributeValidationService load the rules into the apartment's slot (so
+// the last walk's rules stay there, as other callers expect), but each walk
+// keeps its own references in a RuleWalk and hands that to the evaluators:
+// a validation interface that starts another walk, or another instance that
+// terminates, replaces the slot without disturbing the walk in progress.
+// The evaluators read the rule the walk's recordset stands on.
+//
+// The comparisons and evaluators never raise: a value their data type
+// cannot take, a rule whose attribute has no data type or a range without
+// "-" is shown in a message box and the rule fails. GetNextCID raises.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runtime/Variant.h"
+
+namespace ado {
+class Recordset;
+}
+
+namespace pelmora {
+
+class IKeyObject;
+class IMetadataService;
+
+inline constexpr const char* kAttributeRulesTable = "QTX_ATTRVAL_OPTABLE";
+
+// Message ids of attribute validation.
+namespace attrmsg {
+inline constexpr int16_t NoActiveFeature = 15749;
+inline constexpr int16_t RuleWithoutOperator = 18266;
+inline constexpr int16_t SetOperatorPattern = 18272;
+inline constexpr int16_t Title = 18273;
+inline constexpr int16_t RuleFailed = 18275;
+inline constexpr int16_t RuleFailedAgainst = 18276;
+inline constexpr int16_t Interrupted = 25754;
+}  // namespace attrmsg
+
+// The values the set operators accept for one attribute, in rule order.
+struct AttributeValueSet {
+    int32_t ANO = 0;
+    std::vector<rt::Variant> Values;
+};
+using AttributeValueSets = std::vector<AttributeValueSet>;
+
+// What one walk evaluates against: its rules (standing on the current rule)
+// and the value sets built from them.
+struct RuleWalk {
+    std::shared_ptr<ado::Recordset> Rules;
+    std::shared_ptr<const AttributeValueSets> ValueSets;
+};
+
+// The apartment's attribute validation state: the last walk's rules and
+// value sets, and the path of the interfaces' log ("" until the first
+// service of the apartment is made).
+struct AttributeValidationApartment {
+    std::shared_ptr<ado::Recordset> Rules;
+    std::shared_ptr<const AttributeValueSets> ValueSets;
+    std::string LogPath;
+};
+AttributeValidationApartment& AttributeValidationState();
+
+// ---- reading rules ----
+// Null or Empty.
+bool IsNullOrEmptyValue(const rt::Variant& Value);
+// Null, Empty or "".
+bool IsBlankValue(const rt::Variant& Value);
+// A column of the rule the recordset stands on.
+rt::Variant RuleColumn(ado::Recordset& Rules, const char* Column);
+// The rule's QTX_RELATEDFNO; 0 (any related FNO) for Null, Empty or "".
+int32_t RuleRelatedFNO(ado::Recordset& Rules);
+
+// ---- typed comparisons ----
+// DataType is QTX_DATATYPE: 1 Boolean (True = -1 below False = 0), 3 and 4
+// Long, 5 to 7 the number a value's text starts with, 8 dates, anything
+// else the Variant comparison. Nulls: both Null is equal, one Null is
+// unequal and neither greater nor less.
+bool IsEqualTyped(int32_t DataType, const rt::Variant& A, const rt::Variant& B);
+bool IsNotEqualTyped(int32_t DataType, const rt::Variant& A, const rt::Variant& B);
+bool IsGreaterTyped(int32_t DataType, const rt::Variant& A, const rt::Variant& B);
+bool IsGreaterOrEqualTyped(int32_t DataType, const rt::Variant& A, const rt::Variant& B);
+bool IsLessTyped(int32_t DataType, const rt::Variant& A, const rt::Variant& B);
+bool IsLessOrEqualTyped(int32_t DataType, const rt::Variant& A, const rt::Variant& B);
+
+// ---- one comparison rule ----
+// The rule met by the active value against the rule's own validation value.
+bool ValidateAttributeRule(const RuleWalk& Walk, const rt::Variant& Value,
+                           const std::shared_ptr<IMetadataService>& MetadataService);
+// The rule met between the active value and a related value (a Null
+// related value never meets it).
+bool ValidateAttributeRuleValue(const RuleWalk& Walk, const rt::Variant& Value, const rt::Variant& RelatedValue,
+                                const std::shared_ptr<IMetadataService>& MetadataService);
+
+// ---- value sets ----
+// The related feature's value of the current rule's related field, on the
+// current row of its related component; Null when the rule names none, the
+// related feature is not of the rule's related FNO, or the component has no
+// rows. A failure is shown (title message 18273) and gives Null.
+rt::Variant GetRelatedValue(const std::shared_ptr<ado::Recordset>& Rules,
+                            const std::shared_ptr<IKeyObject>& RelatedFeature);
+// Builds the value sets of the rules whose operator matches message 18272
+// as a pattern and whose relationship type fits, stores them in the
+// apartment's slot and returns them; the rules are left at EOF. A failure
+// is shown and leaves the sets built so far.
+std::shared_ptr<const AttributeValueSets> LoadSetValues(const std::shared_ptr<ado::Recordset>& Rules,
+                                                        const std::string& RelationshipType,
+                                                        const std::shared_ptr<IKeyObject>& RelatedFeature);
+// True when a rule's QTX_RELATIONSHIPTYPE (Null fits every type) fits the
+// service's relationship type, compared as text.
+bool RelationshipTypeFits(const rt::Variant& RuleType, const std::string& RelationshipType);
+
+// One above the highest QTX_CID of the recordset (at least 2), 1 for a
+// recordset without rows; the recordset is left on its first row. Raises 6
+// beyond 32767.
+int16_t GetNextCID(const std::shared_ptr<ado::Recordset>& Recordset);
+
+// ---- ValidationErrorArrays ----
+// Appends one failure: Null or Empty arrays become arrays of the single
+// index 0; a last slot whose priority or message is set is kept and both
+// arrays grow by one (each keeping its lower bound); a free last slot is
+// reused.
+void AppendValidationFailure(rt::Variant& PriorityArray, rt::Variant& ErrArray, const rt::Variant& Priority,
+                             const rt::Variant& Message);
+// Appends the failures a named interface returned in its own two arrays,
+// pair by pair; either array may be undimensioned or shorter.
+void AppendValidationFailures(rt::Variant& PriorityArray, rt::Variant& ErrArray, const rt::Variant& Priorities,
+                              const rt::Variant& Messages);
+
+// The failure text of a rule: message 18275 (active field, active
+// component) without a related value, 18276 (with the related field and
+// component) with one.
+std::string RuleFailureText(bool HasRelatedValue, const std::string& ActiveField, const std::string& ActiveComponent,
+                            const std::string& RelatedField, const std::string& RelatedComponent);
+
+// A message box of attribute validation: OK only, titled with message 18273.
+// Text is shown as it stands, or a message id.
+void ShowValidationMessage(const rt::Variant& Text);
+
+}  // namespace pelmora

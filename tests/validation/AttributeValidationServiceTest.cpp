@@ -1,0 +1,88 @@
+// The service end to end on the sample: which rules Execute and Validate
+// apply between a valve and a main, the arrays they fill, and the members
+// callers reach by ProgID.
+#include <gtest/gtest.h>
+
+#include "AttributeValidationTestSupport.h"
+#include "pelmora/common/modYvCommonUtilities.h"
+#include "runtime/Object.h"
+
+using attrvaltest::AttributeValidationFixture;
+using attrvaltest::Message;
+using attrvaltest::Texts;
+using pelmora::attrmsg::RuleFailed;
+using pelmora::attrmsg::RuleFailedAgainst;
+using rt::Variant;
+
+namespace {
+
+class AttributeValidationService : public AttributeValidationFixture {};
+
+TEST_F(AttributeValidationService, RelatedFeatureAndRelatedComponentExcludeEachOther) {
+    auto s = std::make_shared<pelmora::AttributeValidationService>();
+    auto main = Feature(101, 1001);
+    auto candidate = Rows(main, "WATER_MAIN_ATTR");
+    s->putref_RelatedFeature(main);
+    s->putref_RelatedComponent(candidate);
+    EXPECT_EQ(s->get_RelatedFeature(), nullptr);
+    EXPECT_EQ(s->get_RelatedComponent(), candidate);
+    s->putref_RelatedFeature(main);
+    EXPECT_EQ(s->get_RelatedComponent(), nullptr);
+    EXPECT_EQ(s->get_RelatedFeature(), main);
+}
+
+TEST_F(AttributeValidationService, CreatedByProgIdAndDrivenLateBound) {
+    auto object = rt::CreateObject(pelmora::kAttributeValidationServiceProgId);
+    auto s = rt::QueryInterface<pelmora::IAttributeValidationService>(object);
+    rt::CallByName(object, "DataContext", rt::InvokeKind::PropertySet, {Variant(dc_)});
+    rt::CallByName(object, "ActiveFeature", rt::InvokeKind::PropertySet, {Variant(Feature(102, 2002))});
+    rt::CallByName(object, "RelatedFeature", rt::InvokeKind::PropertySet, {Variant(Feature(101, 1001))});
+    rt::CallByName(object, "RelationshipType", rt::InvokeKind::PropertyLet, {Variant("3")});
+    EXPECT_EQ(s->get_RelationshipType(), "3");
+    rt::Args args{Variant(), Variant()};
+    rt::CallByName(object, "Validate", rt::InvokeKind::Method, args);
+    EXPECT_EQ(Texts(args[0]), (std::vector<std::string>{"5", "12", "18"}));
+}
+
+// Valve 2002 against main 1001: priorities name the failed rules.
+TEST_F(AttributeValidationService, ValidateAndExecuteApplyTheRulesOfTheirOperationAndRelationshipTypes) {
+    struct Case {
+        bool execute;
+        const char* relationshipType;
+        std::vector<std::string> failed;
+    };
+    const Case cases[] = {
+        {false, "3", {"5", "12", "18"}},
+        {false, "", {"12"}},
+        {false, "4", {"12"}},
+        {true, "3", {"4", "5", "12", "18", "27"}},
+    };
+    for (const auto& c : cases) {
+        auto s = Service(Feature(102, 2002), Feature(101, 1001), c.relationshipType);
+        Variant priorities, messages;
+        if (c.execute) s->Execute(priorities, messages);
+        else s->Validate(priorities, messages);
+        SCOPED_TRACE(std::string(c.execute ? "Execute" : "Validate") + " type '" + c.relationshipType + "'");
+        EXPECT_EQ(Texts(priorities), c.failed);
+        EXPECT_EQ(Texts(messages).size(), c.failed.size());
+    }
+}
+
+TEST_F(AttributeValidationService, FailuresCarryTheirRulesMessagesAfterEarlierOnes) {
+    auto s = Service(Feature(102, 2002), Feature(101, 1001), "3");
+    Variant priorities = Variant::ArrayOf({Variant("9")}, 1);
+    Variant messages = Variant::ArrayOf({Variant("earlier")}, 1);
+    recorder_->records.clear();
+    s->Validate(priorities, messages);
+    EXPECT_EQ(Texts(priorities), (std::vector<std::string>{"9", "5", "12", "18"}));
+    EXPECT_EQ(rt::LBound(priorities), 1);
+    EXPECT_EQ(Texts(messages),
+              (std::vector<std::string>{"earlier", Message(RuleFailedAgainst, "SIZE_MM", "VALVE_ATTR", "DIAMETER", "WATER_MAIN_ATTR"),
+                                        Message(RuleFailed, "SYMBOL_ROTATION", "VALVE_SYMBOL"),
+                                        Message(RuleFailedAgainst, "INSTALL_DATE", "COMMON_ATTR", "INSTALL_DATE",
+                                                "COMMON_ATTR")}));
+    // The rule without operator is shown once and changes nothing.
+    EXPECT_EQ(Boxes(), std::vector<std::string>{Message(pelmora::attrmsg::RuleWithoutOperator)});
+}
+
+}  // namespace

@@ -1,0 +1,101 @@
+#pragma once
+// The sample wired up for attribute validation: a data context on a copy of
+// the sample, features opened through the feature-assembly service, a
+// service on that context, and readers of ValidationErrorArrays. The
+// interfaces' log goes to the test's own folder.
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ado/Recordset.h"
+#include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/features/FeatureAssemblyService.h"
+#include "pelmora/interfaces/Components.h"
+#include "pelmora/interfaces/KeyObject.h"
+#include "pelmora/validation/AttributeValidationService.h"
+#include "pelmora/validation/ModAttributeValidationService.h"
+#include "product/SqliteDataContext.h"
+#include "runtime/Vb.h"
+#include "support/SampleServices.h"
+
+namespace attrvaltest {
+
+class AttributeValidationFixture : public pelmora_test::SampleServicesTest {
+protected:
+    AttributeValidationFixture() : SampleServicesTest("attribute-validation") {}
+
+    void SetUp() override {
+        SampleServicesTest::SetUp();
+        const char* tmp = std::getenv("TMPDIR");
+        previousTmp_ = tmp ? tmp : "";
+        hadTmp_ = tmp != nullptr;
+        ::setenv("TMPDIR", workDirectory_.c_str(), 1);
+        metadata_ = pelmora_test::OpenSampleMetadata();
+        dc_ = env_->OpenDataContext();
+        dc_->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata_));
+        assembly_ = std::make_shared<pelmora::FeatureAssemblyService>();
+        assembly_->putref_DataContext(dc_);
+    }
+
+    void TearDown() override {
+        assembly_.reset();
+        dc_.reset();
+        metadata_.reset();
+        if (hadTmp_) ::setenv("TMPDIR", previousTmp_.c_str(), 1);
+        else ::unsetenv("TMPDIR");
+        SampleServicesTest::TearDown();
+    }
+
+    std::shared_ptr<pelmora::IKeyObject> Feature(int16_t fno, int32_t fid) { return assembly_->OpenFeature(fno, fid); }
+
+    std::shared_ptr<pelmora::AttributeValidationService> Service(const std::shared_ptr<pelmora::IKeyObject>& active,
+                                                                const std::shared_ptr<pelmora::IKeyObject>& related,
+                                                                const std::string& relationshipType = "") {
+        auto s = std::make_shared<pelmora::AttributeValidationService>();
+        s->putref_DataContext(dc_);
+        s->putref_ActiveFeature(active);
+        s->putref_RelatedFeature(related);
+        s->put_RelationshipType(relationshipType);
+        return s;
+    }
+
+    std::shared_ptr<ado::Recordset> Rows(const std::shared_ptr<pelmora::IKeyObject>& feature, const char* component) {
+        return feature->get_Components()->get_Item(rt::Variant(component))->get_Recordset();
+    }
+
+    std::string LogPath() const { return workDirectory_ + "/ValidationInterfaces.log"; }
+
+    // The message-box texts shown so far.
+    std::vector<std::string> Boxes() const {
+        std::vector<std::string> out;
+        for (const auto& r : recorder_->records) out.push_back(r.text);
+        return out;
+    }
+
+    std::shared_ptr<pelmora::MetadataService> metadata_;
+    std::shared_ptr<product::SqliteDataContext> dc_;
+    std::shared_ptr<pelmora::FeatureAssemblyService> assembly_;
+
+private:
+    std::string previousTmp_;
+    bool hadTmp_ = false;
+};
+
+// The elements of a 1-D array as texts ("Null", "Empty" for those).
+inline std::vector<std::string> Texts(const rt::Variant& array) {
+    std::vector<std::string> out;
+    if (!array.IsArray() || !array.Array()) return out;
+    for (int32_t i = rt::LBound(array); i <= rt::UBound(array); ++i) {
+        const rt::Variant& v = array.Array()->Get(i);
+        out.push_back(v.IsNull() ? "Null" : v.IsEmpty() ? "Empty" : rt::CStr(v));
+    }
+    return out;
+}
+
+inline std::string Message(int16_t id, const std::string& p1 = "", const std::string& p2 = "",
+                           const std::string& p3 = "", const std::string& p4 = "") {
+    return pelmora::LoadResStringWithParams(id, p1, p2, p3, p4, "");
+}
+
+}  // namespace attrvaltest
