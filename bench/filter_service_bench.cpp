@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "BenchmarkTimes.h"
 #include "ado/Recordset.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "runtime/Variant.h"
@@ -86,28 +87,13 @@ void BM_CriteriaFilterOnClone(benchmark::State& state) {
 }
 BENCHMARK(BM_CriteriaFilterOnClone)->Unit(benchmark::kMicrosecond);
 
-// Keeps each benchmark's time per iteration so the ratios can be printed.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                times[run.run_name.function_name] = run.GetAdjustedRealTime();
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    auto times = benchtimes::RunBenchmarks(argc, argv);
+    if (!times) return 1;
 
-    auto& t = reporter.times;
+    auto& t = *times;
     const char* first = "BM_FilterRecordset_FirstCall";
     const char* cached = "BM_FilterRecordset_Cached";
     const char* criteria = "BM_CriteriaFilterOnClone";

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchmarkTimes.h"
 #include "ado/Recordset.h"
 #include "pelmora/Registration.h"
 #include "pelmora/features/KeyObjects.h"
@@ -146,28 +147,13 @@ void BM_CriteriaFilterOnClone(benchmark::State& state) {
 }
 BENCHMARK(BM_CriteriaFilterOnClone)->Unit(benchmark::kMillisecond);
 
-// Keeps each benchmark's time per iteration so the ratio can be printed.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                times[run.run_name.function_name] = run.GetAdjustedRealTime();
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    auto times = benchtimes::RunBenchmarks(argc, argv);
+    if (!times) return 1;
 
-    auto& t = reporter.times;
+    auto& t = *times;
     const char* index = "BM_GetRelatedFeatures_Index";
     const char* criteria = "BM_CriteriaFilterOnClone";
     if (t.count(index) && t.count(criteria) && t[index] > 0)

@@ -1,0 +1,35 @@
+#pragma once
+// The benchmarks of a program run with the usual console output, keeping each
+// one's time per iteration so that main can print how they compare.
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace benchtimes {
+
+class TimesReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const auto& run : runs)
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+                times[run.run_name.function_name] = run.GetAdjustedRealTime();
+    }
+    std::map<std::string, double> times;
+};
+
+// Each benchmark's time per iteration (in its own unit) by function name,
+// the failed ones left out; nullopt when the arguments are not understood.
+inline std::optional<std::map<std::string, double>> RunBenchmarks(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return std::nullopt;
+    TimesReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return reporter.times;
+}
+
+}  // namespace benchtimes
