@@ -5,6 +5,7 @@
 #include "pelmora/interfaces/DataContext.h"
 #include "pelmora/interfaces/KeyObject.h"
 #include "pelmora/interfaces/MetadataService.h"
+#include "pelmora/interfaces/ValidationInterface.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/relationships/RelationshipHelperFactory.h"
 #include "pelmora/relationships/FilterRemover.h"
@@ -37,6 +38,11 @@ const std::shared_ptr<ado::Recordset>& RelationshipService::FeatureRelationshipT
     return featureRelationships_;
 }
 
+IAttributeValidationService& RelationshipService::AttributeValidation() const {
+    if (!attributeValidation_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    return *attributeValidation_;
+}
+
 MetadataRecordsetFilterService& RelationshipService::FilterService() {
     if (!filterService_) filterService_ = std::make_shared<MetadataRecordsetFilterService>();
     return *filterService_;
@@ -56,6 +62,10 @@ void RelationshipService::putref_DataContext(const std::shared_ptr<IDataContext>
     helpers_.clear();
     relationships_.reset();
     featureRelationships_.reset();
+    if (!attributeValidation_)
+        attributeValidation_ =
+            rt::QueryInterface<IAttributeValidationService>(rt::CreateObject(kAttributeValidationServiceProgId));
+    attributeValidation_->putref_DataContext(DataContext);
 
     auto metadata = DataContext->GetMetadataService();
     if (!metadata) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
@@ -161,6 +171,7 @@ void RelationshipService::ReleaseAll() {
     dataContext_.reset();
     relationships_.reset();
     featureRelationships_.reset();
+    attributeValidation_.reset();
     filterService_.reset();
     // The vector is emptied before the helpers go, so that nothing a
     // helper's release sets off finds them half gone.
@@ -207,8 +218,22 @@ const rt::DispatchTable<RelationshipService>& Dispatch() {
                     [](S& s, rt::Args& a) {
                         return rt::Variant(s.GetRelatedFeatures(ObjectArg<IKeyObject>(a[0]), rt::CInt(a[1])));
                     })
-            .Method("GetRelatedFeaturesHierarchy", 10, 2, 2, [](S& s, rt::Args& a) {
-                return s.GetRelatedFeaturesHierarchy(ObjectArg<IKeyObject>(a[0]), rt::CInt(a[1]));
+            .Method("GetRelatedFeaturesHierarchy", 10, 2, 2,
+                    [](S& s, rt::Args& a) {
+                        return s.GetRelatedFeaturesHierarchy(ObjectArg<IKeyObject>(a[0]), rt::CInt(a[1]));
+                    })
+            .Method("SilentEstablishByFeature", 11, 2, 3,
+                    [](S& s, rt::Args& a) {
+                        s.SilentEstablishByFeature(ObjectArg<IKeyObject>(a[0]), ObjectArg<IKeyObject>(a[1]), a[2]);
+                        return rt::Variant();
+                    })
+            .Method("SilentEstablish", 12, 2, 3,
+                    [](S& s, rt::Args& a) {
+                        s.SilentEstablish(ObjectArg<IKeyObject>(a[0]), ObjectArg<IKeyObject>(a[1]), a[2]);
+                        return rt::Variant();
+                    })
+            .Method("ValidateCandidate", 13, 2, 2, [](S& s, rt::Args& a) {
+                return rt::Variant(s.ValidateCandidate(ObjectArg<IKeyObject>(a[0]), ObjectArg<IKeyObject>(a[1])));
             });
     return table;
 }

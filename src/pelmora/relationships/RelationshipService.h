@@ -15,8 +15,13 @@
 // three properties the factory sets on it have been set; a helper whose
 // loading failed is dropped and the next request for its number tries again.
 //
+// The service also keeps one attribute validation service, made at the
+// first context and given every later one, through which it runs the
+// attribute rules of a pair it established and tests candidate pairs.
+//
 // Before a data context is set, asking for a helper raises 9 (there is no
-// cache), every other member that reaches the tables raises 91.
+// cache), every other member that reaches the tables or the attribute
+// validation service raises 91.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,6 +37,7 @@ class Recordset;
 
 namespace pelmora {
 
+class IAttributeValidationService;
 class IDataContext;
 class IKeyObject;
 class MetadataRecordsetFilterService;
@@ -74,6 +80,23 @@ public:
     // A keyed collection of KeyObject, or nullptr.
     rt::ObjectPtr GetRelatedFeatures(const std::shared_ptr<IKeyObject>& objSourceFeature, int16_t iRelNumber);
     rt::Variant GetRelatedFeaturesHierarchy(const std::shared_ptr<IKeyObject>& objSourceFeature, int16_t iRelNumber);
+    // The helper's SilentEstablishRelationship with 0, 0 (the number chosen
+    // as for DeleteRelationship; none raises error 1 with message 21832),
+    // then the attribute rules of the pair through Execute, the related
+    // feature active, the source related, and the type the helper reports as
+    // decimal text; their findings are discarded. Nothing is saved.
+    void SilentEstablishByFeature(const std::shared_ptr<IKeyObject>& objSourceFeature,
+                                  const std::shared_ptr<IKeyObject>& objRelatedFeature,
+                                  const rt::Variant& iRelationshipNumber = rt::Variant::Missing());
+    // SilentEstablishByFeature, then Update of the related feature's
+    // components (which writes nothing).
+    void SilentEstablish(const std::shared_ptr<IKeyObject>& objSourceFeature,
+                         const std::shared_ptr<IKeyObject>& objRelatedFeature,
+                         const rt::Variant& iRelationshipNumber = rt::Variant::Missing());
+    // The candidate filter rules with the related feature active and the
+    // source related: True when none failed. Neither argument is changed.
+    bool ValidateCandidate(const std::shared_ptr<IKeyObject>& objSourceFeature,
+                           const std::shared_ptr<IKeyObject>& objRelatedFeature);
 
     // ---- inside the system ----
     // The cached helper of the number, created and loaded on first use.
@@ -83,8 +106,11 @@ public:
     // The relationship numbers of every FNO of the array (see
     // AllApplicableRelationships).
     rt::Variant GetGroupApplicableRelationships(const rt::Variant& vFnoArray);
-    // Drops the context, the tables, the filter service and every helper.
+    // Drops the context, the tables, the attribute validation service, the
+    // filter service and every helper.
     void ReleaseAll();
+    // nullptr before the first context and after ReleaseAll.
+    std::shared_ptr<IAttributeValidationService> get_AttributeValidationService() const { return attributeValidation_; }
 
     rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
     rt::Variant InvokeDispId(int32_t dispId, rt::InvokeKind kind, rt::Args& args) override;
@@ -95,6 +121,10 @@ private:
     const std::shared_ptr<ado::Recordset>& RelationshipTable() const;
     const std::shared_ptr<ado::Recordset>& FeatureRelationshipTable() const;
     MetadataRecordsetFilterService& FilterService();
+    IAttributeValidationService& AttributeValidation() const;
+    // The helper's part of establishing, then the attribute rules.
+    void EstablishAndRunRules(const std::shared_ptr<IKeyObject>& source, const std::shared_ptr<IKeyObject>& related,
+                              const rt::Variant& given);
     // Positions the relationship table on the number's row and returns the
     // field's value; the filter is removed again whatever happens.
     rt::Variant RelationshipRowValue(int16_t iRelNumber, const std::string& field);
@@ -111,6 +141,7 @@ private:
     // Entry n serves relationship number n; empty when there is no cache.
     std::vector<std::shared_ptr<IRelationshipHelper>> helpers_;
     std::shared_ptr<MetadataRecordsetFilterService> filterService_;
+    std::shared_ptr<IAttributeValidationService> attributeValidation_;
 };
 
 // Registers "QzPelmora.RelationshipService" and the helper classes (also

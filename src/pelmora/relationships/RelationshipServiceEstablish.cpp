@@ -4,6 +4,7 @@
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/interfaces/Components.h"
 #include "pelmora/interfaces/KeyObject.h"
+#include "pelmora/interfaces/ValidationInterface.h"
 #include "pelmora/relationships/RelationshipService.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
@@ -14,15 +15,20 @@ namespace {
 
 constexpr int16_t kMsgSource = 21826;
 constexpr int16_t kMsgNothingToDelete = 25183;
+constexpr int16_t kMsgNothingToEstablish = 21832;
 
 std::string MessageText(int16_t id) { return MessageObject()->GetMessageText(id, 0); }
+
+void RequirePair(const std::shared_ptr<IKeyObject>& source, const std::shared_ptr<IKeyObject>& related) {
+    if (!source || !related) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+}
 
 // The two features must be there, and the related feature's components,
 // which the request updates after the helper: checked before the helper
 // changes anything, so that a request that cannot finish changes nothing.
 std::shared_ptr<IComponents> ComponentsToUpdate(const std::shared_ptr<IKeyObject>& source,
                                                 const std::shared_ptr<IKeyObject>& related) {
-    if (!source || !related) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    RequirePair(source, related);
     auto components = related->get_Components();
     if (!components) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     return components;
@@ -54,6 +60,43 @@ void RelationshipService::DeleteRelationship(const std::shared_ptr<IKeyObject>& 
         ChooseRelationshipNumber(objSourceFeature, objRelatedFeature, iRelationshipNumber, kMsgNothingToDelete);
     GetRelationshipHelper(number)->DeleteRelationship(objSourceFeature, objRelatedFeature, 0, 0);
     components->Update();
+}
+
+void RelationshipService::EstablishAndRunRules(const std::shared_ptr<IKeyObject>& source,
+                                               const std::shared_ptr<IKeyObject>& related, const rt::Variant& given) {
+    // Everything the request needs is checked before the helper writes.
+    RequirePair(source, related);
+    auto& rules = AttributeValidation();
+    auto helper = GetRelationshipHelper(ChooseRelationshipNumber(source, related, given, kMsgNothingToEstablish));
+    helper->SilentEstablishRelationship(source, related, 0, 0);
+    rules.putref_RelatedFeature(source);
+    rules.putref_ActiveFeature(related);
+    rules.put_RelationshipType(std::to_string(static_cast<int32_t>(helper->get_RelationshipType())));
+    rt::Variant priorities;
+    rt::Variant messages;
+    rules.Execute(priorities, messages);
+}
+
+void RelationshipService::SilentEstablishByFeature(const std::shared_ptr<IKeyObject>& objSourceFeature,
+                                                   const std::shared_ptr<IKeyObject>& objRelatedFeature,
+                                                   const rt::Variant& iRelationshipNumber) {
+    EstablishAndRunRules(objSourceFeature, objRelatedFeature, iRelationshipNumber);
+}
+
+void RelationshipService::SilentEstablish(const std::shared_ptr<IKeyObject>& objSourceFeature,
+                                          const std::shared_ptr<IKeyObject>& objRelatedFeature,
+                                          const rt::Variant& iRelationshipNumber) {
+    auto components = ComponentsToUpdate(objSourceFeature, objRelatedFeature);
+    EstablishAndRunRules(objSourceFeature, objRelatedFeature, iRelationshipNumber);
+    components->Update();
+}
+
+bool RelationshipService::ValidateCandidate(const std::shared_ptr<IKeyObject>& objSourceFeature,
+                                            const std::shared_ptr<IKeyObject>& objRelatedFeature) {
+    auto& rules = AttributeValidation();
+    rules.putref_ActiveFeature(objRelatedFeature);
+    rules.putref_RelatedFeature(objSourceFeature);
+    return rules.ValidateAttributes(true);
 }
 
 }  // namespace pelmora

@@ -1,0 +1,192 @@
+// Establishing a relationship and testing a candidate pair: the helper's
+// part, then the attribute rules of the pair through the service's
+// attribute validation service (a recording stand-in here).
+#include "RelationshipTestSupport.h"
+
+#include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/features/KeyObject.h"
+#include "pelmora/interfaces/Components.h"
+#include "pelmora/interfaces/Relationship.h"
+#include "pelmora/interfaces/ValidationInterface.h"
+
+using pelmora_test::ErrorOf;
+using pelmora_test::Raised;
+using relationshiptest::RelationshipServiceFixture;
+using relationshiptest::TypedHelper;
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+std::string KeyText(const std::shared_ptr<pelmora::IKeyObject>& k) {
+    return k ? std::to_string(k->get_FNO()) + "/" + std::to_string(k->get_FID()) : "Nothing";
+}
+
+// Records what the relationship service sets and calls, in order.
+class RecordingAttributeValidation : public rt::Object, public pelmora::IAttributeValidationService {
+public:
+    static std::shared_ptr<Calls>& Log() {
+        static auto log = std::make_shared<Calls>();
+        return log;
+    }
+    static bool& Answer() {
+        static bool answer = true;
+        return answer;
+    }
+
+    void putref_ActiveFeature(const std::shared_ptr<pelmora::IKeyObject>& f) override {
+        Log()->push_back("ActiveFeature " + KeyText(f));
+        active_ = f;
+    }
+    std::shared_ptr<pelmora::IKeyObject> get_ActiveFeature() override { return active_; }
+    std::shared_ptr<ado::Recordset> get_RelatedComponent() override { return nullptr; }
+    void putref_RelatedComponent(const std::shared_ptr<ado::Recordset>&) override {}
+    void putref_RelatedFeature(const std::shared_ptr<pelmora::IKeyObject>& f) override {
+        Log()->push_back("RelatedFeature " + KeyText(f));
+        related_ = f;
+    }
+    std::shared_ptr<pelmora::IKeyObject> get_RelatedFeature() override { return related_; }
+    void put_RelationshipType(const std::string& t) override { Log()->push_back("RelationshipType " + t); }
+    std::string get_RelationshipType() override { return ""; }
+    void putref_DataContext(const std::shared_ptr<pelmora::IDataContext>& dc) override {
+        Log()->push_back(dc ? "DataContext" : "DataContext Nothing");
+    }
+    std::shared_ptr<pelmora::IDataContext> get_DataContext() override { return nullptr; }
+    void Execute(rt::Variant& p, rt::Variant& e) override {
+        Log()->push_back(std::string("Execute") + (p.IsEmpty() && e.IsEmpty() ? " (empty arrays)" : ""));
+        p = rt::Variant::ArrayOf({rt::Variant("P1")});
+        e = rt::Variant::ArrayOf({rt::Variant("a finding")});
+    }
+    void Validate(rt::Variant&, rt::Variant&) override { Log()->push_back("Validate"); }
+    using IAttributeValidationService::ValidateAttributes;
+    bool ValidateAttributes(bool canBeNull, rt::Variant& p, rt::Variant& e) override {
+        Log()->push_back(std::string("ValidateAttributes ") + (canBeNull ? "True" : "False") +
+                         (p.IsMissing() && e.IsMissing() ? " (arrays omitted)" : ""));
+        return Answer();
+    }
+
+private:
+    std::shared_ptr<pelmora::IKeyObject> active_, related_;
+};
+
+std::shared_ptr<pelmora::KeyObject> Feature(int16_t fno, int32_t fid,
+                                            const std::shared_ptr<pelmora::IComponents>& components = nullptr) {
+    auto k = pelmora::KeyObject::New();
+    k->put_FNO(fno);
+    k->put_FID(fid);
+    k->putref_Components(components);
+    return k;
+}
+
+class EstablishFixture : public RelationshipServiceFixture {
+protected:
+    void SetUp() override {
+        RelationshipServiceFixture::SetUp();
+        rt::RegisterClass(pelmora::kAttributeValidationServiceProgId, "{00000000-0000-0000-0000-0000000000A7}",
+                          [] { return std::make_shared<RecordingAttributeValidation>(); });
+        RecordingAttributeValidation::Log()->clear();
+        RecordingAttributeValidation::Answer() = true;
+        helperLog_ = std::make_shared<TypedHelper::Log>();
+        // Node-edge relates mains to service lines; many-to-many (8) reports
+        // 4, as the dimensioning helper does.
+        TypedHelper::Install(2, pelmora::qzrelNodeEdgeConnectivity, helperLog_, 104);
+        TypedHelper::Install(8, pelmora::qzrelDetail, helperLog_, 105);
+        service_ = NewService();
+        components_ = rt::QueryInterface<pelmora::IComponents>(rt::CreateObject("QzPelmora.Components"));
+    }
+
+    Calls& Rules() { return *RecordingAttributeValidation::Log(); }
+
+    std::shared_ptr<TypedHelper::Log> helperLog_;
+    std::shared_ptr<pelmora::IComponents> components_;
+};
+
+}  // namespace
+
+TEST_F(EstablishFixture, EstablishingRunsTheRulesOfThePairWithTheReportedType) {
+    struct Case {
+        const char* what;
+        std::function<void()> call;
+        Calls helper;
+        Calls rules;
+    };
+    auto main = Feature(101, 1001, components_);
+    auto line = Feature(104, 4001, components_);
+    auto station = Feature(105, 5001, components_);
+    const Calls mainAndLine = {"RelatedFeature 101/1001", "ActiveFeature 104/4001", "RelationshipType 2",
+                               "Execute (empty arrays)"};
+    const Case cases[] = {
+        {"by feature, the number chosen",
+         [&] { Call("SilentEstablishByFeature", {rt::Variant(main), rt::Variant(line)}); },
+         {"CanRelate 3 104", "Establish 3"}, mainAndLine},
+        {"with the components updated", [&] { service_->SilentEstablish(main, line); },
+         {"CanRelate 3 104", "Establish 3"}, mainAndLine},
+        // A class that reports 4 for rows of type 8, as the dimensioning
+        // helper does for 6: the rules run with "4".
+        {"a number given",
+         [&] { Call("SilentEstablish", {rt::Variant(main), rt::Variant(station), rt::Variant(int16_t{6})}); },
+         {"Establish 6"},
+         {"RelatedFeature 101/1001", "ActiveFeature 105/5001", "RelationshipType 4", "Execute (empty arrays)"}},
+        {"the null helper", [&] { service_->SilentEstablishByFeature(station, main, rt::Variant(int32_t{10})); }, {},
+         {"RelatedFeature 105/5001", "ActiveFeature 101/1001", "RelationshipType -1", "Execute (empty arrays)"}},
+    };
+    for (const Case& c : cases) {
+        helperLog_->calls.clear();
+        Rules().clear();
+        c.call();
+        EXPECT_EQ(helperLog_->calls, c.helper) << c.what;
+        EXPECT_EQ(Rules(), c.rules) << c.what;
+    }
+}
+
+TEST_F(EstablishFixture, NoRelationshipForThePairAndNoContext) {
+    auto main = Feature(101, 1001, components_);
+    for (const auto& source : {main, Feature(999, 1, components_)}) {
+        Rules().clear();
+        auto error = Raised([&] { service_->SilentEstablish(source, main); });
+        EXPECT_EQ(error.Number(), 1);
+        EXPECT_EQ(error.Source(), pelmora::MessageObject()->GetMessageText(21826, 0));
+        EXPECT_EQ(error.Description(), pelmora::MessageObject()->GetMessageText(21832, 0));
+        EXPECT_TRUE(Rules().empty());
+    }
+
+    // Without a context (never set, or released) nothing is asked of a
+    // helper or of the rules.
+    for (bool released : {false, true}) {
+        service_ = NewService(released);
+        if (released) service_->putref_DataContext(nullptr);
+        helperLog_->calls.clear();
+        EXPECT_EQ(ErrorOf([&] { service_->SilentEstablishByFeature(main, main, rt::Variant(int16_t{3})); }),
+                  rt::vberr::ObjectVariableNotSet) << released;
+        EXPECT_EQ(ErrorOf([&] { service_->ValidateCandidate(main, main); }), rt::vberr::ObjectVariableNotSet)
+            << released;
+        EXPECT_TRUE(helperLog_->calls.empty()) << released;
+    }
+}
+
+TEST_F(EstablishFixture, CandidatePairsAreTestedWithTheRelatedFeatureActive) {
+    auto main = Feature(101, 1001);
+    auto valve = Feature(102, 2001);
+    for (bool answer : {true, false}) {
+        RecordingAttributeValidation::Answer() = answer;
+        Rules().clear();
+        std::shared_ptr<pelmora::IKeyObject> source = main;
+        std::shared_ptr<pelmora::IKeyObject> related = valve;
+        rt::Args args{rt::Variant(source), rt::Variant(related)};
+        EXPECT_EQ(rt::CBool(Call("ValidateCandidate", args)), answer);
+        EXPECT_EQ(Rules(), (Calls{"ActiveFeature 102/2001", "RelatedFeature 101/1001",
+                                  "ValidateAttributes True (arrays omitted)"}));
+    }
+}
+
+TEST_F(EstablishFixture, EveryContextReachesTheOneAttributeValidationService) {
+    auto first = service_->get_AttributeValidationService();
+    ASSERT_NE(first, nullptr);
+    service_->putref_DataContext(StandInContext());
+    EXPECT_EQ(service_->get_AttributeValidationService(), first);
+    EXPECT_EQ(Rules(), (Calls{"DataContext", "DataContext"}));
+    service_->putref_DataContext(nullptr);
+    EXPECT_EQ(service_->get_AttributeValidationService(), nullptr);
+    service_->putref_DataContext(sqlite_);
+    EXPECT_NE(service_->get_AttributeValidationService(), first);
+}
