@@ -72,7 +72,6 @@ TEST_F(AttributeValidationService, FailuresCarryTheirRulesMessagesAfterEarlierOn
     auto s = Service(Feature(102, 2002), Feature(101, 1001), "3");
     Variant priorities = Variant::ArrayOf({Variant("9")}, 1);
     Variant messages = Variant::ArrayOf({Variant("earlier")}, 1);
-    recorder_->records.clear();
     s->Validate(priorities, messages);
     EXPECT_EQ(Texts(priorities), (std::vector<std::string>{"9", "5", "12", "18"}));
     EXPECT_EQ(rt::LBound(priorities), 1);

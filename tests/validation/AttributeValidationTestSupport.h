@@ -34,6 +34,8 @@ protected:
         metadata_ = pelmora_test::OpenSampleMetadata();
         dc_ = env_->OpenDataContext();
         dc_->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata_));
+        // A user with roles, so loading role-restricted metadata shows nothing.
+        metadata_->SetActiveUser(dc_, "MBROWN");
         assembly_ = std::make_shared<pelmora::FeatureAssemblyService>();
         assembly_->putref_DataContext(dc_);
     }
@@ -64,6 +66,10 @@ protected:
         return feature->get_Components()->get_Item(rt::Variant(component))->get_Recordset();
     }
 
+    std::shared_ptr<pelmora::IMetadataService> Metadata() {
+        return rt::QueryInterface<pelmora::IMetadataService>(metadata_);
+    }
+
     std::string LogPath() const { return workDirectory_ + "/ValidationInterfaces.log"; }
 
     // The message-box texts shown so far.
@@ -82,15 +88,38 @@ private:
     bool hadTmp_ = false;
 };
 
+// A value as a text, "Null" and "Empty" for those.
+inline std::string Show(const rt::Variant& v) { return v.IsNull() ? "Null" : v.IsEmpty() ? "Empty" : rt::CStr(v); }
+
 // The elements of a 1-D array as texts ("Null", "Empty" for those).
 inline std::vector<std::string> Texts(const rt::Variant& array) {
     std::vector<std::string> out;
     if (!array.IsArray() || !array.Array()) return out;
     for (int32_t i = rt::LBound(array); i <= rt::UBound(array); ++i) {
-        const rt::Variant& v = array.Array()->Get(i);
-        out.push_back(v.IsNull() ? "Null" : v.IsEmpty() ? "Empty" : rt::CStr(v));
+        out.push_back(Show(array.Array()->Get(i)));
     }
     return out;
+}
+
+// One rule of a fabricated rule recordset: the columns the evaluators and
+// LoadSetValues read.
+struct RuleRow {
+    rt::Variant ano, op, vv;
+    rt::Variant relationshipType = rt::Variant::Null();
+    rt::Variant relatedFNO = rt::Variant::Null();
+    rt::Variant relatedName = rt::Variant::Null();
+    rt::Variant relatedField = rt::Variant::Null();
+};
+
+inline std::shared_ptr<ado::Recordset> RuleRows(const std::vector<RuleRow>& rows) {
+    ado::RecordsetImage image;
+    for (const char* name : {"QTX_ACTIVEANO", "QTX_OPERATOR", "QTX_VALIDATIONVALUE", "QTX_RELATIONSHIPTYPE",
+                             "QTX_RELATEDFNO", "QTX_RELATEDNAME", "QTX_RELATEDFIELDNAME"})
+        image.fields.push_back(ado::FieldDesc{name, ado::adVariant, 0, 0, 0, ado::adFldIsNullable, "", name});
+    for (const auto& r : rows)
+        for (const auto& v : {r.ano, r.op, r.vv, r.relationshipType, r.relatedFNO, r.relatedName, r.relatedField})
+            image.values.push_back(v);
+    return ado::Recordset::FromImage(image, ado::adLockBatchOptimistic, ado::adOpenKeyset);
 }
 
 inline std::string Message(int16_t id, const std::string& p1 = "", const std::string& p2 = "",
