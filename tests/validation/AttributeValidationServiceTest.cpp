@@ -84,4 +84,60 @@ TEST_F(AttributeValidationService, FailuresCarryTheirRulesMessagesAfterEarlierOn
     EXPECT_EQ(Boxes(), std::vector<std::string>{Message(pelmora::attrmsg::RuleWithoutOperator)});
 }
 
+TEST_F(AttributeValidationService, WithoutAnActiveFeatureOneBoxAndNothingElse) {
+    auto s = Service(nullptr, Feature(101, 1001));
+    auto before = pelmora::AttributeValidationState().Rules;
+    Variant p, e;
+    s->Execute(p, e);
+    EXPECT_TRUE(p.IsEmpty() && e.IsEmpty());
+    ASSERT_EQ(recorder_->records.size(), 1u);
+    EXPECT_EQ(recorder_->records[0].text, Message(pelmora::attrmsg::NoActiveFeature));
+    EXPECT_EQ(recorder_->records[0].title, Message(pelmora::attrmsg::Title));
+    EXPECT_EQ(recorder_->records[0].buttons, 0);
+    EXPECT_EQ(pelmora::AttributeValidationState().Rules, before);
+}
+
+TEST_F(AttributeValidationService, AnEmptyActiveComponentGainsAKeyedRowOnlyForARuleOfTheRelatedFeature) {
+    auto valve = Feature(102, 2002);
+    auto rows = Rows(valve, "VALVE_ATTR");
+    rows->Delete();
+    rows->MoveFirst();
+    ASSERT_TRUE(rows->get_BOF() && rows->get_EOF());
+
+    Variant p, e;
+    Service(valve, nullptr)->Validate(p, e);
+    EXPECT_EQ(Texts(p), std::vector<std::string>{"12"});
+    EXPECT_TRUE(rows->get_BOF() && rows->get_EOF());
+
+    Variant p2, e2;
+    Service(valve, Feature(101, 1001), "3")->Validate(p2, e2);
+    ASSERT_FALSE(rows->get_EOF());
+    for (const auto& [field, value] : {std::pair{"QTX_FID", 2002}, {"QTX_CID", 1}, {"QTX_FNO", 102}, {"QTX_CNO", 21}})
+        EXPECT_EQ(rt::CLng(rows->GetValue(Variant(field))), value) << field;
+    // The new row took the component's defaults (150 mm), which rule 5
+    // finds unequal to the main's 200.
+    EXPECT_EQ(Texts(p2), (std::vector<std::string>{"5", "12", "18"}));
+}
+
+TEST_F(AttributeValidationService, EndingAnyServiceReleasesTheApartmentsRulesAndTheNextWalkReloadsThem) {
+    auto first = Service(Feature(102, 2002), Feature(101, 1001), "3");
+    Variant p, e;
+    first->Validate(p, e);
+    ASSERT_NE(pelmora::AttributeValidationState().Rules, nullptr);
+    auto second = Service(Feature(102, 2002), Feature(101, 1001), "3");
+    first.reset();
+    EXPECT_EQ(pelmora::AttributeValidationState().Rules, nullptr);
+    Variant p2, e2;
+    second->Validate(p2, e2);
+    EXPECT_EQ(Texts(p2), Texts(p));
+}
+
+TEST_F(AttributeValidationService, TheLogPathIsSetOncePerApartment) {
+    auto first = Service(nullptr, nullptr);
+    EXPECT_EQ(pelmora::AttributeValidationState().LogPath, LogPath());
+    pelmora::AttributeValidationState().LogPath = "/elsewhere/ValidationInterfaces.log";
+    auto second = Service(nullptr, nullptr);
+    EXPECT_EQ(pelmora::AttributeValidationState().LogPath, "/elsewhere/ValidationInterfaces.log");
+}
+
 }  // namespace
