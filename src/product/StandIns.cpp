@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "product/LoadAttributesService.h"
+#include "product/framework/FrameworkClasses.h"
 
 namespace product {
 
@@ -20,6 +21,7 @@ void RegisterProductStandIns() {
     RegisterGeometryStandIns();
     RegisterExtensionStandIns();
     RegisterLoadAttributesService();
+    RegisterFrameworkGeometryServices();
 }
 
 std::string SourceDataDirectory(const char* variable, const std::string& name) {

@@ -1,25 +1,13 @@
 #include "product/framework/FrameworkRecordset.h"
 
 #include "ado/Enums.h"
+#include "product/framework/GeometryStorageForm.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
 
 namespace product {
 
 namespace {
-
-class FrameworkField : public rt::Object, public pelmora::IFrameworkField {
-public:
-    FrameworkField(std::shared_ptr<FrameworkRecordset> owner, int32_t index) : owner_(std::move(owner)), index_(index) {}
-    std::string get_Name() override { return owner_->FieldName(index_); }
-    rt::Variant get_Value() override { return owner_->Value(index_); }
-    void put_Value(const rt::Variant& Value) override { owner_->SetValue(index_, Value); }
-    std::string TypeName() const override { return "Field"; }
-
-private:
-    std::shared_ptr<FrameworkRecordset> owner_;
-    int32_t index_;
-};
 
 class FrameworkFields : public rt::Object, public pelmora::IFrameworkFields {
 public:
@@ -38,10 +26,11 @@ private:
 
 }  // namespace
 
-bool FrameworkRecordset::AppendField(const std::string& Name) {
+bool FrameworkRecordset::AppendField(const std::string& Name, bool Geometry) {
     if (!rows_.empty()) rt::RaiseVbError(rt::vberr::InvalidProcedureCall);
     if (FieldIndex(Name) >= 0) return false;
     names_.push_back(Name);
+    geometry_.push_back(Geometry);
     return true;
 }
 
@@ -57,10 +46,21 @@ rt::Variant FrameworkRecordset::Value(int32_t Index) const {
     return rows_[static_cast<size_t>(pos_)].at(static_cast<size_t>(Index));
 }
 
+void FrameworkRecordset::CheckValue(int32_t Index, const rt::Variant& Value) const {
+    if (IsGeometryField(Index)) StoredGeometryOf(Value);
+}
+
 void FrameworkRecordset::SetValue(int32_t Index, const rt::Variant& Value) {
     if (pos_ < 0 || pos_ >= RowCount())
         throw rt::ComError(ado::err::NoCurrentRecord, "Field", "There is no current record.");
+    CheckValue(Index, Value);
     rows_[static_cast<size_t>(pos_)].at(static_cast<size_t>(Index)) = Value;
+}
+
+void FrameworkRecordset::AppendRow(std::vector<rt::Variant> Values) {
+    if (Values.size() != names_.size()) rt::RaiseVbError(rt::vberr::InvalidProcedureCall);
+    for (size_t i = 0; i < Values.size(); ++i) CheckValue(static_cast<int32_t>(i), Values[i]);
+    rows_.push_back(std::move(Values));
 }
 
 std::shared_ptr<pelmora::IFrameworkFields> FrameworkRecordset::get_Fields() {
@@ -75,6 +75,14 @@ void FrameworkRecordset::AddNew() {
 void FrameworkRecordset::MoveNext() {
     if (pos_ >= RowCount()) throw rt::ComError(ado::err::NoCurrentRecord, "Recordset", "There is no current record.");
     ++pos_;
+}
+
+std::shared_ptr<FrameworkRecordset> FrameworkRecordsetOf(const std::shared_ptr<pelmora::IFrameworkRecordset>& rs) {
+    if (!rs) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet, "FrameworkRecordset");
+    auto own = std::dynamic_pointer_cast<FrameworkRecordset>(rs);
+    if (!own)
+        throw rt::ComError(rt::vberr::TypeMismatch, "FrameworkRecordset", "The recordset is not one of the framework's");
+    return own;
 }
 
 }  // namespace product

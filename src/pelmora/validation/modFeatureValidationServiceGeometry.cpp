@@ -1,0 +1,292 @@
+#include "pelmora/validation/modFeatureValidationServiceGeometry.h"
+
+#include <cmath>
+#include <initializer_list>
+
+#include "pelmora/interfaces/Framework.h"
+#include "pelmora/interfaces/Geometry.h"
+#include "runtime/Error.h"
+#include "runtime/Vb.h"
+
+namespace pelmora {
+
+namespace {
+
+constexpr const char* kGeometryField = "QTX_GEOMETRY";
+// A geometry that holds itself would walk for ever; no real one nests this deep.
+constexpr int kMaxEndPointDepth = 64;
+
+rt::Variant Get(const rt::ObjectPtr& obj, const char* member, rt::Args args = {}) {
+    return rt::CallByName(obj, member, rt::InvokeKind::PropertyGet, args);
+}
+
+rt::ObjectPtr GetObject(const rt::ObjectPtr& obj, const char* member, rt::Args args = {}) {
+    rt::Variant v = Get(obj, member, std::move(args));
+    if (!v.IsObject()) rt::RaiseVbError(rt::vberr::TypeMismatch);
+    return v.Obj();
+}
+
+std::string TypeOf(const rt::ObjectPtr& geom) { return rt::CStr(Get(geom, "Type")); }
+
+bool IsOneOf(const std::string& text, std::initializer_list<const char*> texts) {
+    for (const char* t : texts)
+        if (text == t) return true;
+    return false;
+}
+
+double Coordinate(const rt::ObjectPtr& point, const char* axis) { return rt::CDbl(Get(point, axis)); }
+
+// The Origin of a point geometry.
+rt::ObjectPtr OriginOf(const rt::ObjectPtr& pt) { return GetObject(pt, "Origin"); }
+
+rt::ObjectPtr NewPoint() { return rt::CreateObject(kPointGeometryProgId); }
+
+bool EndPoint(const rt::ObjectPtr& geom, const rt::ObjectPtr& pt, bool end, int depth) {
+    if (!geom || depth > kMaxEndPointDepth) return false;
+    try {
+        const std::string type = TypeOf(geom);
+        rt::ObjectPtr source;
+        if (IsOneOf(type, {kPointGeometryType, kOrientedPointGeometryType, kRectangleGeometryType,
+                           kTextPointGeometryType})) {
+            source = GetObject(geom, "Origin");
+        } else if (IsOneOf(type, {kLineGeometryType, kArcGeometryType})) {
+            source = GetObject(geom, end ? "End" : "Start");
+        } else if (IsOneOf(type, {kPolylineGeometryType, kPolygonGeometryType})) {
+            rt::ObjectPtr points = GetObject(geom, "Points");
+            int32_t count = rt::CLng(Get(points, "Count"));
+            if (count <= 0) return false;
+            source = GetObject(points, "Item", {rt::Variant(end ? count : int32_t{1})});
+        } else if (type == kBoundaryGeometryType) {
+            return EndPoint(GetObject(geom, "Exterior"), pt, end, depth + 1);
+        } else if (IsOneOf(type, {kGeometryCollectionType, kCompositePolylineGeometryType,
+                                  kCompositePolygonGeometryType})) {
+            int32_t count = rt::CLng(Get(geom, "Count"));
+            if (count <= 0) return false;
+            return EndPoint(GetObject(geom, "Item", {rt::Variant(end ? count : int32_t{1})}), pt, end, depth + 1);
+        } else {
+            return false;
+        }
+        rt::ObjectPtr origin = OriginOf(pt);
+        for (const char* axis : {"X", "Y", "Z"})
+            rt::CallByName(origin, axis, rt::InvokeKind::PropertyLet, {Get(source, axis)});
+        return true;
+    } catch (const rt::ComError&) {
+        return false;
+    }
+}
+
+double PlaneDistance(const rt::ObjectPtr& a, const rt::ObjectPtr& b) {
+    return std::hypot(Coordinate(a, "X") - Coordinate(b, "X"), Coordinate(a, "Y") - Coordinate(b, "Y"));
+}
+
+// The elements of a collection that are objects; Nothing (a row without
+// geometry) is passed over.
+std::vector<rt::ObjectPtr> GeometriesOf(const std::shared_ptr<rt::Collection>& geometries) {
+    std::vector<rt::ObjectPtr> out;
+    if (!geometries) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    for (const rt::Variant& item : geometries->Enumerate())
+        if (item.IsObject() && item.Obj()) out.push_back(item.Obj());
+    return out;
+}
+
+enum class TouchClass { Areal, Point, Linear, None };
+
+TouchClass ClassOf(const std::string& typeText) {
+    if (IsOneOf(typeText, {kRectangleGeometryType, kPolygonGeometryType, kCompositePolygonGeometryType,
+                           kBoundaryGeometryType, kGeometryCollectionType}))
+        return TouchClass::Areal;
+    if (IsOneOf(typeText, {kPointGeometryType, kOrientedPointGeometryType, kTextPointGeometryType}))
+        return TouchClass::Point;
+    if (IsOneOf(typeText, {kLineGeometryType, kArcGeometryType, kPolylineGeometryType, kCompositePolylineGeometryType}))
+        return TouchClass::Linear;
+    return TouchClass::None;
+}
+
+}  // namespace
+
+// ---- end points ----
+
+bool GetStartPoint(const rt::ObjectPtr& Geom, const rt::ObjectPtr& Pt) { return EndPoint(Geom, Pt, false, 0); }
+
+bool GetEndPoint(const rt::ObjectPtr& Geom, const rt::ObjectPtr& Pt) { return EndPoint(Geom, Pt, true, 0); }
+
+bool PointsCoincide(const rt::ObjectPtr& P1, const rt::ObjectPtr& P2, double Tolerance) {
+    rt::ObjectPtr a = OriginOf(P1), b = OriginOf(P2);
+    return std::abs(Coordinate(b, "X") - Coordinate(a, "X")) <= Tolerance &&
+           std::abs(Coordinate(b, "Y") - Coordinate(a, "Y")) <= Tolerance;
+}
+
+bool EndpointsCoincide(const rt::ObjectPtr& Start1, const rt::ObjectPtr& End1, const rt::ObjectPtr& Start2,
+                       const rt::ObjectPtr& End2, double Tolerance) {
+    return PointsCoincide(Start1, Start2, Tolerance) || PointsCoincide(Start1, End2, Tolerance) ||
+           PointsCoincide(End1, Start2, Tolerance) || PointsCoincide(End1, End2, Tolerance);
+}
+
+int16_t GetPointDistance(const rt::ObjectPtr& Geom, const rt::ObjectPtr& PtA, const rt::ObjectPtr& PtB, double& DistA,
+                         double& DistB) {
+    try {
+        rt::ObjectPtr reference = Geom;
+        if (TypeOf(Geom) == kBoundaryGeometryType) {
+            reference = NewPoint();
+            GetStartPoint(Geom, reference);
+        }
+        rt::ObjectPtr r = OriginOf(reference);
+        double a = PlaneDistance(OriginOf(PtA), r);
+        double b = PlaneDistance(OriginOf(PtB), r);
+        DistA = a;
+        DistB = b;
+        return b <= a ? 2 : 1;
+    } catch (const rt::ComError&) {
+        return 0;
+    }
+}
+
+int16_t GetNearestEnd(const rt::ObjectPtr& Geom, const rt::ObjectPtr& Other, double& Distance) {
+    if (!Geom || !Other) return 0;
+    try {
+        rt::ObjectPtr gs = NewPoint(), ge = NewPoint(), os = NewPoint(), oe = NewPoint();
+        GetStartPoint(Geom, gs);
+        GetEndPoint(Geom, ge);
+        if (IsOneOf(TypeOf(Other), {kPointGeometryType, kOrientedPointGeometryType})) {
+            GetStartPoint(Other, os);
+            double dS = 0.0, dE = 0.0;
+            int16_t r = GetPointDistance(os, gs, ge, dS, dE);
+            Distance = r == 1 ? dS : dE;
+            return r;
+        }
+        GetStartPoint(Other, os);
+        GetEndPoint(Other, oe);
+        double a = 0.0, b = 0.0, c = 0.0, d = 0.0;
+        GetPointDistance(gs, os, oe, a, b);
+        GetPointDistance(ge, os, oe, c, d);
+        double best = a;
+        int16_t result = 1;
+        if (b < best) best = b;
+        if (c < best) best = c, result = 2;
+        if (d < best) best = d, result = 2;
+        Distance = best;
+        return result;
+    } catch (const rt::ComError&) {
+        return 0;
+    }
+}
+
+bool IsConnectedAtEndpoint(const rt::ObjectPtr& GeomA, int16_t EndA, const rt::ObjectPtr& GeomB, int16_t EndB) {
+    bool pointA = IsPointGeometry(GeomA), pointB = IsPointGeometry(GeomB);
+    double distance = 0.0;
+    if (pointA && pointB) return true;
+    if (!pointA && pointB) return GetNearestEnd(GeomA, GeomB, distance) == EndA;
+    if (pointA) return GetNearestEnd(GeomB, GeomA, distance) == EndB;
+    return GetNearestEnd(GeomA, GeomB, distance) == EndA && GetNearestEnd(GeomB, GeomA, distance) == EndB;
+}
+
+// ---- kinds ----
+
+bool IsPointGeometry(const rt::ObjectPtr& Geom) {
+    return IsOneOf(TypeOf(Geom),
+                   {kPointGeometryType, kOrientedPointGeometryType, kRectangleGeometryType, kTextPointGeometryType});
+}
+
+bool ContainsPolygon(const std::shared_ptr<rt::Collection>& Geometries) {
+    for (const rt::ObjectPtr& g : GeometriesOf(Geometries)) {
+        std::string name = g->TypeName();
+        if (name == "DYvPolygonGeometry" || name == "DYvCompositePolygonGeometry") return true;
+    }
+    return false;
+}
+
+std::string GetGeometryTypeSuffix(const rt::ObjectPtr& Geom) {
+    if (!Geom) return "";
+    std::string name = Geom->TypeName();
+    if (name.size() < 3) rt::RaiseVbError(rt::vberr::InvalidProcedureCall);
+    return name.substr(3);
+}
+
+// ---- the touch test ----
+
+bool GeometriesTouch(const rt::ObjectPtr& Geom, const std::string& TypeText,
+                     const std::shared_ptr<rt::Collection>& Geometries, double Tolerance) {
+    if (!Geometries) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    if (Geometries->Count() < 1) return false;
+    const TouchClass kind = ClassOf(TypeText);
+    if (kind == TouchClass::None) return false;
+    auto rsGeom = CreateGeometryRecordset(Geometries);
+    auto rect = rt::QueryInterface<IRectangleGeometry>(rt::CreateObject(kRectangleGeometryClsid));
+    auto storage = rt::QueryInterface<IGeometryStorageService>(rt::CreateObject(kGeometryStorageServiceClsid));
+    if (kind == TouchClass::Areal)
+        return GetStoredGeometry(rsGeom, BufferZoneLocate(nullptr, Tolerance, rect, storage, rt::Variant(Geom)));
+    // Without the end itself there is nothing to search around: a square at
+    // the coordinates the point happened to hold could only touch by chance.
+    rt::ObjectPtr pt = NewPoint();
+    if (GetStartPoint(Geom, pt) && GetStoredGeometry(rsGeom, BufferZoneLocate(pt, Tolerance, rect, storage)))
+        return true;
+    if (kind == TouchClass::Point) return false;
+    return GetEndPoint(Geom, pt) && GetStoredGeometry(rsGeom, BufferZoneLocate(pt, Tolerance, rect, storage));
+}
+
+std::shared_ptr<IFrameworkRecordset> CreateGeometryRecordset(const std::shared_ptr<rt::Collection>& Geometries) {
+    auto memory = rt::QueryInterface<IInMemoryRecordset>(rt::CreateObject(kInMemoryRecordsetProgId));
+    memory->put_DefinitionMode(true);
+    auto definition = memory->get_Definition();
+    definition->AddField(kGeometryField);
+    definition->put_FieldType(framework_field::GeometryType);
+    definition->put_FieldSubType(framework_field::AnyGeometrySubType);
+    memory->put_DefinitionMode(false);
+    auto rs = memory->get_Recordset();
+    auto storage = rt::QueryInterface<IGeometryStorageService>(rt::CreateObject(kGeometryStorageServiceProgId));
+    for (const rt::ObjectPtr& g : GeometriesOf(Geometries)) {
+        rs->AddNew();
+        storage->StoreGeometry(rs->get_Fields()->get_Item(kGeometryField), g);
+        rs->Update();
+    }
+    return rs;
+}
+
+bool GetStoredGeometry(const std::shared_ptr<IFrameworkRecordset>& rsGeom, const rt::Variant& SearchGeometry) {
+    auto filter = rt::QueryInterface<ISpatialFilter>(rt::CreateObject(kSpatialFilterClsid));
+    filter->put_Operator(spatial_operator::Intersects);
+    filter->put_GeometryFieldName(kGeometryField);
+    filter->put_FilterGeometry(SearchGeometry);
+    if (!rsGeom) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    if (rsGeom->get_BOF() && rsGeom->get_EOF()) return false;
+    rsGeom->MoveFirst();
+    filter->putref_InputRecordset(rsGeom);
+    auto output = filter->get_OutputRecordset();
+    return !(output->get_BOF() && output->get_EOF());
+}
+
+rt::Variant BufferZoneLocate(const rt::ObjectPtr& Point, double Distance, const std::shared_ptr<IRectangleGeometry>& Rect,
+                             const std::shared_ptr<IGeometryStorageService>& Storage, const rt::Variant& Area) {
+    if (!Rect || !Storage) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    if (Area.IsMissing()) {
+        rt::ObjectPtr origin = OriginOf(Point);
+        Rect->get_Origin()->put_X(Coordinate(origin, "X") - Distance);
+        Rect->get_Origin()->put_Y(Coordinate(origin, "Y") + Distance);
+        Rect->put_Width(2.0 * Distance);
+        Rect->put_Height(2.0 * Distance);
+        Rect->put_Rotation(0.0);
+        return Storage->GetStorageForm(rt::ObjectPtrOf(Rect));
+    }
+    if (Distance == 0.0) Distance = 0.01;
+    auto areaRows = CreateGeometryRecordset([&] {
+        auto one = rt::Collection::New();
+        one->Add(Area);
+        return one;
+    }());
+    auto local = rt::QueryInterface<IGeometryStorageService>(rt::CreateObject(kGeometryStorageServiceProgId));
+    auto pipe = rt::QueryInterface<IBufferZonePipe>(rt::CreateObject(kBufferZonePipeProgId));
+    pipe->put_ZoneKind(1);
+    pipe->put_JoinKind(1);
+    pipe->put_GeometryFieldName(kGeometryField);
+    pipe->put_DistanceSource("DISTANCE");
+    pipe->put_Distance(rt::CStr(rt::Variant(Distance)));
+    pipe->put_OutputFieldName(kGeometryField);
+    pipe->put_Tolerance(0.02);
+    pipe->putref_InputRecordset(areaRows);
+    auto output = pipe->get_OutputRecordset();
+    if (output->get_BOF() && output->get_EOF()) return rt::Variant();
+    output->MoveFirst();
+    return Storage->GetStorageForm(local->RetrieveGeometry(output->get_Fields()->get_Item(kGeometryField)));
+}
+
+}  // namespace pelmora
