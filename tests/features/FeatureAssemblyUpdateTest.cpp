@@ -149,6 +149,6 @@ TEST_F(FeatureAssemblyUpdateFixture, SavedEditsAreInTheDatabase) {
     EXPECT_EQ(Column("SELECT QTX_CID FROM HYDRANT_INSP_N WHERE QTX_FID = 3001", "QTX_CID"),
               (std::vector<std::string>{"3"}));
     // Rows of other features are untouched.
-    EXPECT_EQ(Column("SELECT OWNER FROM QTX_COMMON_N WHERE QTX_FNO = 101 ORDER BY QTX_FID", "OWNER"),
+    EXPECT_EQ(Column("SELECT OWNER FROM QTX_COMMON_N WHERE QTX_FNO = 101 AND QTX_FID < 2000 ORDER BY QTX_FID", "OWNER"),
               (std::vector<std::string>{"CITY", "PORT", "CITY"}));
 }

@@ -137,7 +137,7 @@ TEST_F(SampleSave, AddedChangedAndDeletedRowsOfSeveralFeaturesAreReadBackWithThe
                    "HYDRANT_INSP_N ORDER BY QTX_FID, QTX_CID"),
               (std::vector<std::string>{"2|3001|3|5/9/2023 2:05:00 PM|Zoë Brandt|FAIL|2.15",
                                         "40|3002|1|1/2/2025 3:04:05 AM|Zoë Brandt: \"senior\"; night|Null|4.75"}));
-    EXPECT_EQ(Rows("SELECT ACCOUNT_NO, METER_ID, SERVICE_TYPE FROM SERVICE_N"),
+    EXPECT_EQ(Rows("SELECT ACCOUNT_NO, METER_ID, SERVICE_TYPE FROM SERVICE_N WHERE QTX_FID = 4001"),
               std::vector<std::string>{"ACC:41;8 ''|Null|DOMESTIC"});
 }
 
