@@ -1,0 +1,314 @@
+// The endpoint and touch tests of validation: end points by kind, the
+// tolerance square, the nearer end, the connectivity rule's ends, and the
+// touch test through the framework's geometry services, first on made-up
+// geometries, then on the sample's mains, valves, service lines and areas.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "features/FeatureAssemblyTestSupport.h"
+#include "pelmora/interfaces/Framework.h"
+#include "pelmora/interfaces/Geometry.h"
+#include "pelmora/validation/modFeatureValidationServiceGeometry.h"
+#include "product/GeometryTestSupport.h"
+#include "product/StandIns.h"
+#include "product/framework/GeometryStorageForm.h"
+#include "product/geometry/GeometryMath.h"
+#include "product/geometry/GeometryObjects.h"
+#include "runtime/Collection.h"
+#include "support/Raises.h"
+
+using namespace pelmora;
+using product::GeometryPtr;
+using pelmora_test::ErrorOf;
+
+namespace {
+
+GeometryPtr Line(double x1, double y1, double x2, double y2) { return product::LineGeometry::Create(x1, y1, x2, y2); }
+GeometryPtr Pt(double x, double y) { return product::PointGeometry::Create(x, y); }
+GeometryPtr Polyline(std::initializer_list<std::pair<double, double>> pts) {
+    auto g = product::PolylineGeometry::Create();
+    for (auto [x, y] : pts) g->PointList()->Add(x, y);
+    return g;
+}
+GeometryPtr Square(double x, double y, double side) {
+    auto g = product::PolygonGeometry::Create();
+    for (auto [dx, dy] : {std::pair{0.0, 0.0}, {side, 0.0}, {side, side}, {0.0, side}}) g->PointList()->Add(x + dx, y + dy);
+    return g;
+}
+
+std::shared_ptr<rt::Collection> Of(std::initializer_list<rt::ObjectPtr> items) {
+    auto c = rt::Collection::New();
+    for (auto& i : items) c->Add(i ? rt::Variant(i) : rt::Variant::Nothing());
+    return c;
+}
+
+rt::ObjectPtr NewPoint() { return rt::CreateObject(kPointGeometryProgId); }
+
+std::string At(const rt::ObjectPtr& pt) { return geomtest::Pt(geomtest::GetObj(pt, "Origin")); }
+
+// Something with a Type no table knows.
+class Stranger : public rt::Object {
+public:
+    rt::Variant Invoke(const std::string& name, rt::InvokeKind, rt::Args&) override {
+        if (rt::NamesEqual(name, "Type")) return rt::Variant("SplineGeometry");
+        rt::RaiseVbError(rt::vberr::ObjectDoesNotSupportMember);
+    }
+    std::string TypeName() const override { return "XYSpline"; }
+};
+
+class GeometryChecks : public ::testing::Test {
+protected:
+    void SetUp() override { product::RegisterProductStandIns(); }
+};
+
+}  // namespace
+
+TEST_F(GeometryChecks, StartAndEndPointsFollowTheKind) {
+    auto arc = product::ArcGeometry::Create();
+    arc->Start()->Assign(1, 2, 3);
+    arc->Origin()->Assign(5, 5, 0);
+    arc->End()->Assign(9, 2, 4);
+    auto boundary = product::BoundaryGeometry::Create();
+    boundary->SetExterior(Square(10, 20, 5));
+    auto nested = product::GeometryCollection::Create();
+    auto inner = product::CompositePolylineGeometry::Create();
+    inner->Items()->Add(Line(7, 7, 8, 8));
+    inner->Items()->Add(arc);
+    nested->Items()->Add(Pt(-1, -2));
+    nested->Items()->Add(inner);
+    struct Case {
+        const char* what;
+        rt::ObjectPtr geom;
+        const char* start;  // "" when there is none
+        const char* end;
+    } cases[] = {
+        {"point", Pt(1, 2), "(1 2 0)", "(1 2 0)"},
+        {"rectangle", product::RectangleGeometry::Create(3, 4, 5, 6, 7), "(3 4 0)", "(3 4 0)"},
+        {"text point", product::TextPointGeometry::Create(5, 6, 7), "(5 6 7)", "(5 6 7)"},
+        {"line", Line(1, 2, 3, 4), "(1 2 0)", "(3 4 0)"},
+        {"arc", arc, "(1 2 3)", "(9 2 4)"},
+        {"polyline", Polyline({{1, 1}, {2, 2}, {3, 1}}), "(1 1 0)", "(3 1 0)"},
+        {"empty polyline", product::PolylineGeometry::Create(), "", ""},
+        {"boundary", boundary, "(10 20 0)", "(10 25 0)"},
+        {"boundary without exterior", product::BoundaryGeometry::Create(), "", ""},
+        {"nested collection", nested, "(-1 -2 0)", "(9 2 4)"},
+        {"empty collection", product::GeometryCollection::Create(), "", ""},
+        {"other kind", std::make_shared<Stranger>(), "", ""},
+        {"Nothing", nullptr, "", ""},
+    };
+    for (auto& c : cases) {
+        auto pt = NewPoint();
+        EXPECT_EQ(GetStartPoint(c.geom, pt), *c.start != 0) << c.what;
+        if (*c.start) {
+            EXPECT_EQ(At(pt), c.start) << c.what;
+        }
+        pt = NewPoint();
+        EXPECT_EQ(GetEndPoint(c.geom, pt), *c.end != 0) << c.what;
+        if (*c.end) {
+            EXPECT_EQ(At(pt), c.end) << c.what;
+        }
+    }
+    // A point that cannot take the coordinates is a failure, not an error.
+    EXPECT_FALSE(GetStartPoint(Pt(1, 2), nullptr));
+}
+
+TEST_F(GeometryChecks, PointsCoincideInASquareOfHalfSideTolerance) {
+    struct Case {
+        double dx, dy, tolerance;
+        bool coincide;
+    } cases[] = {{0.5, 0.5, 0.5, true}, {0.5, 0.5, 0.49, false}, {0.4, 0.4, 0.4, true},
+                 {-0.4, 0.3, 0.4, true}, {0.0, 0.41, 0.4, false}};
+    for (auto& c : cases) {
+        auto a = product::PointGeometry::Create(0, 0, 7), b = product::PointGeometry::Create(c.dx, c.dy);
+        EXPECT_EQ(PointsCoincide(a, b, c.tolerance), c.coincide) << c.dx << "," << c.dy << " tol " << c.tolerance;
+    }
+    // Ends in the order start-start, start-end, end-start, end-end: any pair does.
+    auto far = Pt(50, 50);
+    EXPECT_TRUE(EndpointsCoincide(far, Pt(0, 0), Pt(60, 60), Pt(0.1, 0), 0.2));
+    EXPECT_FALSE(EndpointsCoincide(far, Pt(0, 0), Pt(60, 60), Pt(0.3, 0), 0.2));
+}
+
+TEST_F(GeometryChecks, NearestEndAndPointDistance) {
+    double d = -1;
+    auto line = Line(0, 0, 10, 0);
+    struct Case {
+        const char* what;
+        rt::ObjectPtr other;
+        int16_t end;
+        double distance;
+    } cases[] = {
+        {"point at the middle: a tie gives the end", Pt(5, 0), 2, 5},
+        {"point nearer the start", Pt(4, 0), 1, 4},
+        {"oriented point nearer the end", product::OrientedPointGeometry::Create(9, 1), 2, std::hypot(1, 1)},
+        {"line whose start is 1 above the start", Line(0, 1, 0, 5), 1, 1},
+        {"line whose end lies nearest the end", Line(30, 0, 12, 0), 2, 2},
+        {"a tie between the two ends of a line keeps the start", Line(5, 3, 5, 3), 1, std::hypot(5, 3)},
+    };
+    for (auto& c : cases) {
+        d = -1;
+        EXPECT_EQ(GetNearestEnd(line, c.other, d), c.end) << c.what;
+        EXPECT_NEAR(d, c.distance, 1e-12) << c.what;
+    }
+    d = -1;
+    EXPECT_EQ(GetNearestEnd(nullptr, Pt(1, 1), d), 0);
+    EXPECT_EQ(GetNearestEnd(line, nullptr, d), 0);
+    EXPECT_EQ(d, -1);
+
+    double a = -1, b = -1;
+    auto boundary = product::BoundaryGeometry::Create();
+    boundary->SetExterior(Square(10, 10, 5));
+    EXPECT_EQ(GetPointDistance(boundary, Pt(13, 14), Pt(10, 12), a, b), 2) << "measured from the exterior's start";
+    EXPECT_DOUBLE_EQ(a, 5);
+    EXPECT_DOUBLE_EQ(b, 2);
+    a = b = -1;
+    EXPECT_EQ(GetPointDistance(Line(0, 0, 1, 1), Pt(1, 1), Pt(2, 2), a, b), 0) << "a line is no point";
+    EXPECT_EQ(a, -1);
+}
+
+TEST_F(GeometryChecks, ConnectedAtTheRuleEnds) {
+    auto line = Line(0, 0, 10, 0);
+    struct Case {
+        const char* what;
+        rt::ObjectPtr a;
+        int16_t endA;
+        rt::ObjectPtr b;
+        int16_t endB;
+        bool connected;
+    } cases[] = {
+        {"two point kinds whatever the ends", Pt(0, 0), 2, product::RectangleGeometry::Create(50, 50), 1, true},
+        {"line end at a point", line, 2, Pt(11, 0), 1, true},
+        {"line start asked, end is nearer", line, 1, Pt(11, 0), 1, false},
+        {"point first", Pt(-1, 0), 2, line, 1, true},
+        {"two lines, both ends right", line, 2, Line(12, 0, 20, 0), 1, true},
+        {"two lines, the second's end wrong", line, 2, Line(12, 0, 20, 0), 2, false},
+    };
+    for (auto& c : cases) EXPECT_EQ(IsConnectedAtEndpoint(c.a, c.endA, c.b, c.endB), c.connected) << c.what;
+}
+
+TEST_F(GeometryChecks, KindsByTypeAndTypeNamePassOverNothing) {
+    EXPECT_TRUE(IsPointGeometry(product::RectangleGeometry::Create()));
+    EXPECT_FALSE(IsPointGeometry(Line(0, 0, 1, 1)));
+    EXPECT_EQ(GetGeometryTypeSuffix(Polyline({{0, 0}})), "PolylineGeometry");
+    EXPECT_EQ(GetGeometryTypeSuffix(nullptr), "");
+    EXPECT_FALSE(ContainsPolygon(Of({})));
+    EXPECT_FALSE(ContainsPolygon(Of({nullptr, Line(0, 0, 1, 1), product::BoundaryGeometry::Create()})));
+    EXPECT_TRUE(ContainsPolygon(Of({nullptr, product::CompositePolygonGeometry::Create()})));
+    EXPECT_TRUE(ContainsPolygon(Of({Square(0, 0, 1)})));
+}
+
+TEST_F(GeometryChecks, SearchSquareSurroundsThePointAndAreasAreWidened) {
+    auto rect = rt::QueryInterface<IRectangleGeometry>(rt::CreateObject(kRectangleGeometryClsid));
+    auto storage = rt::QueryInterface<IGeometryStorageService>(rt::CreateObject(kGeometryStorageServiceClsid));
+    rt::Variant search = BufferZoneLocate(Pt(10, 20), 0.5, rect, storage);
+    EXPECT_EQ(geomtest::Describe(rt::ObjectPtrOf(rect)), "RectangleGeometry[Origin(9.5 20.5 0) W1 H1 R0]");
+    auto square = product::geometry_math::Shape::Of(product::StoredGeometryOf(search)->Read());
+    EXPECT_EQ(square.Locate({10, 20}), product::geometry_math::Location::Inside);
+    EXPECT_EQ(square.Locate({10.5, 19.5}), product::geometry_math::Location::Boundary);
+    EXPECT_EQ(square.Locate({10, 20.6}), product::geometry_math::Location::Outside);
+
+    // Tolerance 0 widens an area by 0.01.
+    rt::Variant zone = BufferZoneLocate(nullptr, 0.0, rect, storage, rt::Variant(Square(0, 0, 10)));
+    auto widened = product::geometry_math::Shape::Of(product::StoredGeometryOf(zone)->Read());
+    EXPECT_EQ(widened.Locate({-0.009, 5}), product::geometry_math::Location::Inside);
+    EXPECT_EQ(widened.Locate({-0.011, 5}), product::geometry_math::Location::Outside);
+    // An area that is no area leaves no zone.
+    EXPECT_TRUE(BufferZoneLocate(nullptr, 1.0, rect, storage, rt::Variant(product::PolygonGeometry::Create())).IsEmpty());
+}
+
+TEST_F(GeometryChecks, TouchByClassOfTheTypeText) {
+    auto target = Of({nullptr, Square(0, 0, 10)});
+    struct Case {
+        const char* what;
+        rt::ObjectPtr geom;
+        const char* type;
+        double tolerance;
+        bool touch;
+    } cases[] = {
+        {"point within the tolerance", Pt(10.4, 5), "PointGeometry", 0.5, true},
+        {"point beyond it", Pt(10.6, 5), "PointGeometry", 0.5, false},
+        {"line whose start misses and end meets", Line(30, 5, 10.3, 5), "LineGeometry", 0.5, true},
+        {"arc text is linear", Line(30, 5, 10.3, 5), "ArcGeometry", 0.5, true},
+        {"a line's middle is not searched", Line(5, -20, 5, 30), "LineGeometry", 0.5, false},
+        {"area within the tolerance", Square(10.4, 0, 3), "PolygonGeometry", 0.5, true},
+        {"rectangle text is areal", Square(10.4, 0, 3), "RectangleGeometry", 0.5, true},
+        {"area beyond", Square(10.6, 0, 3), "BoundaryGeometry", 0.5, false},
+        {"unknown text", Pt(5, 5), "Unknown", 0.5, false},
+        {"point without an end", product::PolylineGeometry::Create(), "PointGeometry", 0.5, false},
+    };
+    for (auto& c : cases) EXPECT_EQ(GeometriesTouch(c.geom, c.type, target, c.tolerance), c.touch) << c.what;
+}
+
+TEST_F(GeometryChecks, AnEmptyCollectionTouchesNothingWithoutTheFramework) {
+    rt::UnregisterClass(kInMemoryRecordsetProgId);
+    EXPECT_FALSE(GeometriesTouch(Pt(0, 0), "PointGeometry", Of({}), 1.0));
+    EXPECT_EQ(ErrorOf([&] { GeometriesTouch(Pt(0, 0), "PointGeometry", Of({Pt(0, 0)}), 1.0); }),
+              rt::vberr::CannotCreateObject);
+}
+
+// ---- on the sample ----
+
+namespace {
+
+class GeometryChecksOnSample : public featuretest::FeatureAssemblyFixture {
+protected:
+    rt::ObjectPtr Geometry(int16_t fno, int32_t fid, const char* component) {
+        service_->put_FeatureNumber(fno);
+        service_->put_FeatureID(fid);
+        auto geometry = service_->OpenFeature()->get_Components()->get_Item(rt::Variant(component))->get_Geometry();
+        EXPECT_NE(geometry, nullptr) << fid;
+        return geometry;
+    }
+    rt::ObjectPtr Main(int32_t fid) { return Geometry(101, fid, "WATER_MAIN_LINE"); }
+    rt::ObjectPtr Area(int32_t fid) { return Geometry(106, fid, "AREA_OUTLINE"); }
+};
+
+}  // namespace
+
+TEST_F(GeometryChecksOnSample, MainsAgainstThePressureZoneAndItsHole) {
+    auto zone = Area(5101);
+    EXPECT_EQ(GetGeometryTypeSuffix(zone), "BoundaryGeometry");
+    struct Case {
+        int32_t main;
+        double tolerance;
+        bool fromMain, fromZone;  // the main's ends searched; the zone widened
+        const char* why;
+    } cases[] = {
+        {5201, 0.5, true, true, "crosses the west edge: its end lies inside"},
+        {5202, 0.5, true, true, "ends in the hole 0.4 short of the area"},
+        {5202, 0.3, false, false, "the hole is no part of the area"},
+        {5203, 0.5, false, false, "runs 2 north"},
+        {5203, 2.5, false, true, "its ends lie beyond the zone's corners; only its middle comes near"},
+    };
+    for (auto& c : cases) {
+        EXPECT_EQ(GeometriesTouch(Main(c.main), "PolylineGeometry", Of({zone}), c.tolerance), c.fromMain) << c.why;
+        EXPECT_EQ(GeometriesTouch(zone, "BoundaryGeometry", Of({Main(c.main)}), c.tolerance), c.fromZone) << c.why;
+    }
+}
+
+TEST_F(GeometryChecksOnSample, ValvesChamberAndServiceLines) {
+    auto chamber = Area(5102);
+    auto valve = Geometry(102, 2001, "VALVE_SYMBOL");
+    auto main1001 = Main(1001);
+    EXPECT_TRUE(ContainsPolygon(Of({nullptr, chamber})));
+    EXPECT_TRUE(GeometriesTouch(valve, "OrientedPointGeometry", Of({chamber}), 0.0)) << "the valve in its chamber";
+    EXPECT_TRUE(GeometriesTouch(chamber, "PolygonGeometry", Of({main1001}), 0.0)) << "the main through the chamber";
+    EXPECT_TRUE(GeometriesTouch(valve, "OrientedPointGeometry", Of({main1001}), 0.0)) << "a valve on a vertex";
+
+    // The service line's arc ends 0.2 from main 1001; its ends meet no end of the main.
+    auto service = Geometry(104, 5301, "SERVICE_LINE");
+    EXPECT_EQ(GetGeometryTypeSuffix(service), "CompositePolylineGeometry");
+    auto s = NewPoint(), e = NewPoint(), ms = NewPoint(), me = NewPoint();
+    ASSERT_TRUE(GetStartPoint(service, s) && GetEndPoint(service, e));
+    ASSERT_TRUE(GetStartPoint(main1001, ms) && GetEndPoint(main1001, me));
+    EXPECT_EQ(At(e), "(1050 5000.2 0)");
+    EXPECT_FALSE(EndpointsCoincide(s, e, ms, me, 0.3));
+    EXPECT_TRUE(GeometriesTouch(service, "PolylineGeometry", Of({main1001}), 0.3));
+    EXPECT_FALSE(GeometriesTouch(service, "PolylineGeometry", Of({main1001}), 0.1));
+
+    // Mains 1001 and 1002 are tied at their starts by a rule, not at 1001's end.
+    auto main1002 = Main(1002);
+    EXPECT_TRUE(IsConnectedAtEndpoint(main1001, 1, main1002, 1));
+    EXPECT_FALSE(IsConnectedAtEndpoint(main1001, 2, main1002, 1));
+    EXPECT_TRUE(IsConnectedAtEndpoint(main1002, 1, Geometry(102, 2002, "VALVE_SYMBOL"), 2));
+}
