@@ -9,6 +9,7 @@
 #include "features/FeatureAssemblyTestSupport.h"
 #include "pelmora/interfaces/Framework.h"
 #include "pelmora/interfaces/Geometry.h"
+#include "pelmora/validation/modFeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationServiceGeometry.h"
 #include "product/GeometryTestSupport.h"
 #include "product/StandIns.h"
@@ -311,4 +312,81 @@ TEST_F(GeometryChecksOnSample, ValvesChamberAndServiceLines) {
     EXPECT_TRUE(IsConnectedAtEndpoint(main1001, 1, main1002, 1));
     EXPECT_FALSE(IsConnectedAtEndpoint(main1001, 2, main1002, 1));
     EXPECT_TRUE(IsConnectedAtEndpoint(main1002, 1, Geometry(102, 2002, "VALVE_SYMBOL"), 2));
+}
+
+namespace {
+
+// The findings of one ValidateEndpointConnectivity call, "priority|text|FNO|FID|CNO|CID".
+class EndpointConnectivityOnSample : public GeometryChecksOnSample {
+protected:
+    std::vector<std::string> Findings(int32_t fid1, int16_t cno1, std::shared_ptr<rt::Collection> g1, int32_t fid2,
+                                      int16_t cno2, std::shared_ptr<rt::Collection> g2, double tolerance,
+                                      rt::Variant checkTouch) {
+        auto rs = CreateValidationRecordset();
+        auto metadata = rt::QueryInterface<IMetadataService>(metadata_);
+        ValidateEndpointConnectivity(featuretest::Key(FnoOf(fid1), fid1), g1, cno1, featuretest::Key(FnoOf(fid2), fid2),
+                                     g2, cno2, tolerance, "Here", "Conn", "P1", checkTouch, metadata, rs);
+        std::vector<std::string> out;
+        if (rs->get_BOF() && rs->get_EOF()) return out;
+        for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext()) {
+            std::string line;
+            for (int32_t k = 0; k < 8; ++k) {
+                if (k == 2 || k == 3) continue;
+                rt::Variant v = rs->GetValue(rt::Variant(k));
+                line += (k ? "|" : "") + (v.IsNull() ? std::string("Null") : rt::CStr(v));
+            }
+            out.push_back(line);
+        }
+        return out;
+    }
+    static int16_t FnoOf(int32_t fid) {
+        for (auto [first, last, fno] : {std::tuple{1001, 1003, 101}, {5201, 5203, 101}, {2001, 2002, 102},
+                                        {5101, 5102, 106}, {5301, 5301, 104}})
+            if (fid >= first && fid <= last) return static_cast<int16_t>(fno);
+        ADD_FAILURE() << "no feature class for " << fid;
+        return 0;
+    }
+};
+
+}  // namespace
+
+TEST_F(EndpointConnectivityOnSample, FindingsOnlyForFeaturesThatDoNotMeet) {
+    const rt::Variant True(true), False(false), One(int16_t{1});
+    auto main1001 = Main(1001), main1002 = Main(1002), main1003 = Main(1003);
+    auto service = Geometry(104, 5301, "SERVICE_LINE");
+    auto valve = Geometry(102, 2001, "VALVE_SYMBOL");
+    const std::string notConnected1002 = "P1|Water Main 1001 and Water Main 1002 are not connected within 0.5.|101|1001|Null|Null";
+    struct Case {
+        const char* what;
+        int32_t fid1;
+        int16_t cno1;
+        std::shared_ptr<rt::Collection> g1;
+        int32_t fid2;
+        int16_t cno2;
+        std::shared_ptr<rt::Collection> g2;
+        double tolerance;
+        rt::Variant checkTouch;
+        std::vector<std::string> findings;
+    } cases[] = {
+        {"ends coincide", 1001, 12, Of({main1001}), 1003, 12, Of({main1003}), 0.0, False, {}},
+        {"start on the other's vertex, no touch test", 1001, 12, Of({main1001}), 1002, 12, Of({main1002}), 0.5, False,
+         {notConnected1002}},
+        {"touch test: the second's start lies on the first", 1001, 12, Of({main1001}), 1002, 12, Of({main1002}), 0.5,
+         True, {}},
+        {"CheckTouch 1 is not True", 1001, 12, Of({main1001}), 1002, 12, Of({main1002}), 0.5, One, {notConnected1002}},
+        {"service arc within 0.3 of the main", 5301, 42, Of({service}), 1001, 12, Of({main1001}), 0.3, True, {}},
+        {"and not within 0.1", 5301, 42, Of({service}), 1001, 12, Of({main1001}), 0.1, True,
+         {"P1|Service Line 5301 and Water Main 1001 are not connected within 0.1.|104|5301|Null|Null"}},
+        {"a polygon switches to the touch test", 2001, 22, Of({nullptr, valve}), 5102, 62, Of({Area(5102)}), 0.0, False,
+         {}},
+        {"empty collections", 1001, 12, Of({}), 1002, 12, Of({}), 0.25, False,
+         {"P1|Water Main 1001 and Water Main 1002 are not connected within 0.25.|101|1001|Null|Null"}},
+        // Before the fix the empty polyline left the point at (0, 0), which
+        // then coincided with the point at the origin.
+        {"a geometry without ends is passed over", 1001, 12, Of({nullptr, product::PolylineGeometry::Create()}), 1002, 12,
+         Of({Pt(0, 0)}), 0.1, False,
+         {"P1|Water Main 1001 and Water Main 1002 are not connected within 0.1.|101|1001|Null|Null"}},
+    };
+    for (auto& c : cases)
+        EXPECT_EQ(Findings(c.fid1, c.cno1, c.g1, c.fid2, c.cno2, c.g2, c.tolerance, c.checkTouch), c.findings) << c.what;
 }

@@ -5,6 +5,9 @@
 
 #include "pelmora/interfaces/Framework.h"
 #include "pelmora/interfaces/Geometry.h"
+#include "pelmora/interfaces/KeyObject.h"
+#include "pelmora/metadata/MetadataUtils.h"
+#include "pelmora/validation/modFeatureValidationService.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
 
@@ -103,6 +106,75 @@ TouchClass ClassOf(const std::string& typeText) {
 }
 
 }  // namespace
+
+// ---- the check ----
+
+namespace {
+
+constexpr int16_t kNotConnectedMessage = 24606;
+
+// Some geometry of `from` touches `to`, taken as the kind typeText names.
+bool AnyTouches(const std::shared_ptr<rt::Collection>& from, const std::string& typeText,
+                const std::shared_ptr<rt::Collection>& to, double tolerance) {
+    for (const rt::ObjectPtr& g : GeometriesOf(from))
+        if (GeometriesTouch(g, typeText, to, tolerance)) return true;
+    return false;
+}
+
+// The start and end of every geometry that has both.
+std::vector<std::pair<rt::ObjectPtr, rt::ObjectPtr>> EndsOf(const std::shared_ptr<rt::Collection>& geometries) {
+    std::vector<std::pair<rt::ObjectPtr, rt::ObjectPtr>> ends;
+    for (const rt::ObjectPtr& g : GeometriesOf(geometries)) {
+        rt::ObjectPtr start = NewPoint(), end = NewPoint();
+        // A geometry without ends is passed over: comparing the coordinates a
+        // point happened to hold could report a connection that is not there.
+        if (GetStartPoint(g, start) && GetEndPoint(g, end)) ends.emplace_back(start, end);
+    }
+    return ends;
+}
+
+std::string FeatureLabel(const std::shared_ptr<IMetadataService>& metadata, const std::shared_ptr<IKeyObject>& f) {
+    return GetFeatureUserName(metadata, f->get_FNO()) + " " + std::to_string(f->get_FID());
+}
+
+}  // namespace
+
+void ValidateEndpointConnectivity(const std::shared_ptr<IKeyObject>& Feature1,
+                                  const std::shared_ptr<rt::Collection>& Geometries1, int16_t CNO1,
+                                  const std::shared_ptr<IKeyObject>& Feature2,
+                                  const std::shared_ptr<rt::Collection>& Geometries2, int16_t CNO2, double Tolerance,
+                                  const std::string& Location, const std::string& Connection,
+                                  const std::string& Priority, const rt::Variant& CheckTouch,
+                                  const std::shared_ptr<IMetadataService>& MetadataService,
+                                  const std::shared_ptr<ado::Recordset>& rs) {
+    bool connected = false;
+    if (ContainsPolygon(Geometries1) || ContainsPolygon(Geometries2)) {
+        for (const rt::ObjectPtr& g : GeometriesOf(Geometries1)) {
+            if (GeometriesTouch(g, GetGeometryTypeSuffix(g), Geometries2, Tolerance)) {
+                connected = true;
+                break;
+            }
+        }
+    } else {
+        auto ends2 = EndsOf(Geometries2);
+        for (auto& [s1, e1] : EndsOf(Geometries1)) {
+            for (auto& [s2, e2] : ends2)
+                if ((connected = EndpointsCoincide(s1, e1, s2, e2, Tolerance))) break;
+            if (connected) break;
+        }
+        // True is -1; a 1 does not switch the touch test on.
+        bool touch = CheckTouch.IsNumericType() && rt::CDbl(CheckTouch) == -1.0;
+        if (!connected && touch) {
+            connected = AnyTouches(Geometries1, GetCompGeomType(MetadataService, CNO1), Geometries2, Tolerance) ||
+                        AnyTouches(Geometries2, GetCompGeomType(MetadataService, CNO2), Geometries1, Tolerance);
+        }
+    }
+    if (connected) return;
+    AddRelationshipValidationError(kNotConnectedMessage, kNotConnectedMessage, 0, Location, Connection,
+                                   std::to_string(Feature1->get_FNO()), std::to_string(Feature1->get_FID()), "", "",
+                                   rs, rt::Variant(Priority), FeatureLabel(MetadataService, Feature1),
+                                   FeatureLabel(MetadataService, Feature2), rt::CStr(rt::Variant(Tolerance)), "");
+}
 
 // ---- end points ----
 

@@ -33,6 +33,25 @@ class IFrameworkRecordset;
 class IGeometryStorageService;
 class IRectangleGeometry;
 
+// ---- the check ----
+
+// Records message 24606 in rs (Kind 0, the keys of Feature1, Priority, the
+// two features' labels and the tolerance as parameters) unless the two
+// features meet. With a polygon in either collection they meet when some
+// geometry of Geometries1 touches Geometries2. Otherwise when two end points
+// coincide within Tolerance (a geometry without start or end is passed
+// over), or, when CheckTouch is exactly -1 (True), when a geometry of either
+// collection touches the other, taken as the kind its component's
+// QTX_GEOMETRYTYPE names. Errors reach the caller.
+void ValidateEndpointConnectivity(const std::shared_ptr<IKeyObject>& Feature1,
+                                  const std::shared_ptr<rt::Collection>& Geometries1, int16_t CNO1,
+                                  const std::shared_ptr<IKeyObject>& Feature2,
+                                  const std::shared_ptr<rt::Collection>& Geometries2, int16_t CNO2, double Tolerance,
+                                  const std::string& Location, const std::string& Connection,
+                                  const std::string& Priority, const rt::Variant& CheckTouch,
+                                  const std::shared_ptr<IMetadataService>& MetadataService,
+                                  const std::shared_ptr<ado::Recordset>& rs);
+
 // ---- end points ----
 
 // Copy the start (end) point of Geom into Pt's Origin: the Origin of point
