@@ -7,24 +7,17 @@
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "ado/Recordset.h"
+#include "SampleWorld.h"
 #include "pelmora/features/Component.h"
 #include "pelmora/interfaces/Components.h"
-#include "pelmora/interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
-#include "pelmora/metadata/MetadataService.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
-#include "product/MetadataCacheBuilder.h"
-#include "product/Notification.h"
-#include "product/SampleDatabase.h"
 #include "product/SqliteDataContext.h"
-#include "product/StandIns.h"
 #include "runtime/Vb.h"
 
 namespace {
@@ -33,46 +26,19 @@ constexpr int kChanged = 10000;
 constexpr int kAdded = 2000;
 constexpr int kFirstFid = 100000;
 
-struct World {
-    std::filesystem::path dir;
-    std::shared_ptr<product::SqliteDataContext> dc;
-    std::shared_ptr<pelmora::MetadataService> metadata;
+struct World : benchsupport::SampleWorld {
     std::shared_ptr<pelmora::Component> mains;
 
-    World() {
-        const char* tmp = std::getenv("TMPDIR");
-        dir = std::filesystem::path(tmp && *tmp ? tmp : "/tmp") / ("pelmora-persistence-bench-" + std::to_string(::getpid()));
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-        const std::string db = (dir / "sample.db").string();
-        product::BuildSampleDatabase(db);
-        {
-            // 10,000 more water mains to change.
-            auto setup = product::SqliteDataContext::Open(db);
-            setup->Connection().ExecuteRaw(
-                "WITH RECURSIVE n(k) AS (SELECT 0 UNION ALL SELECT k + 1 FROM n WHERE k < " +
-                std::to_string(kChanged - 1) +
-                ") INSERT INTO WATER_MAIN_N (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, MATERIAL, DIAMETER, "
-                "PRESSURE_CLASS, LENGTH_M, ZONE_ID) SELECT 1000 + k, 101, " +
-                std::to_string(kFirstFid) + " + k, 11, 1, 'PVC', 150, 10, 50 + k, 3 FROM n");
-            setup->Commit();
-        }
-        product::CacheBuildOptions options;
-        options.databasePath = db;
-        options.cacheDirectory = (dir / "cache").string();
-        auto built = product::BuildMetadataCache(options);
-        ::setenv("PELMORA_CONFIGURATION_MAP", built.configurationMapPath.c_str(), 1);
-
-        product::RegisterProductStandIns();
-        product::RegisterApplicationClasses();
-        pelmora::RegisterMetadataClasses();
-        pelmora::RegisterMetadataRecordsetFilterService();
-        pelmora::RegisterComponentClasses();
-        metadata = std::make_shared<pelmora::MetadataService>();
-        metadata->put_Configuration(options.configurationName);
-        dc = product::SqliteDataContext::Open(db);
-        dc->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata));
-
+    World()
+        : SampleWorld("pelmora-persistence-bench", [](product::SqliteDataContext& setup) {
+              // 10,000 more water mains to change.
+              setup.Connection().ExecuteRaw(
+                  "WITH RECURSIVE n(k) AS (SELECT 0 UNION ALL SELECT k + 1 FROM n WHERE k < " +
+                  std::to_string(kChanged - 1) +
+                  ") INSERT INTO WATER_MAIN_N (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, MATERIAL, DIAMETER, "
+                  "PRESSURE_CLASS, LENGTH_M, ZONE_ID) SELECT 1000 + k, 101, " +
+                  std::to_string(kFirstFid) + " + k, 11, 1, 'PVC', 150, 10, 50 + k, 3 FROM n");
+          }) {
         mains = std::make_shared<pelmora::Component>();
         mains->putref_DataContext(dc);
         mains->put_CNO(11);
@@ -101,13 +67,7 @@ struct World {
             rs->Update();
         }
     }
-    ~World() {
-        mains.reset();
-        dc.reset();
-        metadata.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
+    ~World() { mains.reset(); }
 };
 
 World& TheWorld() {

@@ -7,27 +7,17 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "BenchmarkTimes.h"
+#include "SampleWorld.h"
 #include "ado/Recordset.h"
-#include "pelmora/Registration.h"
 #include "pelmora/features/KeyObjects.h"
 #include "pelmora/interfaces/Components.h"
 #include "pelmora/interfaces/KeyObject.h"
-#include "pelmora/interfaces/MetadataService.h"
-#include "pelmora/metadata/MetadataService.h"
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
-#include "product/MetadataCacheBuilder.h"
-#include "product/Notification.h"
-#include "product/SampleDatabase.h"
-#include "product/SqliteDataContext.h"
-#include "product/StandIns.h"
 #include "runtime/Vb.h"
 
 namespace {
@@ -38,38 +28,14 @@ constexpr int32_t kFirstMain = 100000;
 constexpr int32_t kFirstRelated = 200000;
 constexpr int16_t kRNO = 3;
 
-struct World {
-    std::filesystem::path dir;
-    std::shared_ptr<product::SqliteDataContext> dc;
-    std::shared_ptr<pelmora::MetadataService> metadata;
+struct World : benchsupport::SampleWorld {
     ado::RecordsetPtr set;
     std::vector<rt::Variant> pendingBookmarks;
     std::shared_ptr<pelmora::IKeyObjects> features;
     std::shared_ptr<pelmora::IComponents> components;
     int32_t count = 0;
 
-    World() {
-        const char* tmp = std::getenv("TMPDIR");
-        dir = std::filesystem::path(tmp && *tmp ? tmp : "/tmp") /
-              ("pelmora-validation-set-bench-" + std::to_string(::getpid()));
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-        const std::string db = (dir / "sample.db").string();
-        product::BuildSampleDatabase(db);
-        product::CacheBuildOptions options;
-        options.databasePath = db;
-        options.cacheDirectory = (dir / "cache").string();
-        auto built = product::BuildMetadataCache(options);
-        ::setenv("PELMORA_CONFIGURATION_MAP", built.configurationMapPath.c_str(), 1);
-
-        product::RegisterProductStandIns();
-        product::RegisterApplicationClasses();
-        pelmora::RegisterSystemClasses();
-        metadata = std::make_shared<pelmora::MetadataService>();
-        metadata->put_Configuration(options.configurationName);
-        dc = product::SqliteDataContext::Open(db);
-        dc->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata));
-
+    World() : SampleWorld("pelmora-validation-set-bench") {
         set = ado::Recordset::Create();
         for (const char* name : {"QTX_FNO", "QTX_FID", "PENDING", "QTX_RELATED_FID", "QTX_RELATED_FNO", "QTX_RNO"})
             set->get_Fields()->Append(name, ado::adInteger);
@@ -93,10 +59,6 @@ struct World {
         features.reset();
         components.reset();
         set.reset();
-        dc.reset();
-        metadata.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
     }
 };
 
