@@ -10,30 +10,16 @@
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "runtime/Variant.h"
 #include "runtime/Vb.h"
+#include "ValidationSetTestSupport.h"
 
 using namespace pelmora;
 using rt::Variant;
+using Row = validationtest::FindingRow;
+using validationtest::FindingRows;
 
 namespace {
 
 const Variant M = Variant::Missing();
-
-// One row of the findings as texts, "Null" for a Null value.
-using Row = std::vector<std::string>;
-
-std::vector<Row> Rows(const std::shared_ptr<ado::Recordset>& rs) {
-    std::vector<Row> out;
-    if (rs->get_BOF() && rs->get_EOF()) return out;
-    for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext()) {
-        Row row;
-        for (int32_t i = 0; i < rs->FieldCount(); ++i) {
-            Variant v = rs->GetValue(Variant(i));
-            row.push_back(v.IsNull() ? "Null" : rt::CStr(v));
-        }
-        out.push_back(row);
-    }
-    return out;
-}
 
 Variant Texts(const std::vector<std::string>& values, int32_t lbound = 0) {
     std::vector<Variant> v(values.begin(), values.end());
@@ -113,7 +99,7 @@ TEST_F(ValidationRecordsTest, EmptyKeyTextsStayNullAndTheTextsAreStoredAsGiven) 
         AddValidationError(errors, g[0], g[1], g[2], g[3], g[4], g[5], g[6], g[7]);
         expected.push_back(c.stored);
     }
-    EXPECT_EQ(Rows(errors), expected);
+    EXPECT_EQ(FindingRows(errors), expected);
 }
 
 TEST_F(ValidationRecordsTest, AFailedRowIsCancelledAndNeverReachesTheFindings) {
@@ -121,7 +107,7 @@ TEST_F(ValidationRecordsTest, AFailedRowIsCancelledAndNeverReachesTheFindings) {
     int32_t raised = pelmora_test::ErrorOf([&] { AddValidationError(errors, "Error", "half", "", "", "x", "2", "", ""); });
     EXPECT_NE(raised, 0);
     AddValidationError(errors, "Warning", "next", "", "", "3", "4", "", "");
-    EXPECT_EQ(Rows(errors), (std::vector<Row>{{"Error", "first", "", "", "1", "2", "Null", "Null"},
+    EXPECT_EQ(FindingRows(errors), (std::vector<Row>{{"Error", "first", "", "", "1", "2", "Null", "Null"},
                                               {"Warning", "next", "", "", "3", "4", "Null", "Null"}}));
 }
 
@@ -146,12 +132,12 @@ TEST_F(ValidationRecordsTest, RelationshipFindingsTakeKindPriorityAndNamesUpToTh
                                        c.priority, n[0], n[1], n[2], n[3]);
         expected.push_back({c.expectedPriority, c.expectedDescription, "loc", "conn", "101", "1001", "Null", "Null"});
     }
-    EXPECT_EQ(Rows(errors), expected);
+    EXPECT_EQ(FindingRows(errors), expected);
 
     // Kind 5 records nothing and asks the message object for nothing.
     messages->failGet = true;
     AddRelationshipValidationError(kFourNames, kOtherMessage, 5, "", "", "x", "", "", "", errors, M, "a", "", "", "");
-    EXPECT_EQ(Rows(errors).size(), expected.size());
+    EXPECT_EQ(FindingRows(errors).size(), expected.size());
 }
 
 TEST_F(ValidationRecordsTest, ErrorArraysAddOneRowPerFailureOverTheIndicesBothArraysHave) {
@@ -175,7 +161,7 @@ TEST_F(ValidationRecordsTest, ErrorArraysAddOneRowPerFailureOverTheIndicesBothAr
         AddErrorArraysToRecordset(component, rs, c.priorities, c.descriptions, "loc", "conn");
         std::vector<Row> expected;
         for (const Row& r : c.rows) expected.push_back({r[0], r[1], "loc", "conn", "101", "1001", "14", "Null"});
-        EXPECT_EQ(Rows(rs), expected) << c.name;
+        EXPECT_EQ(FindingRows(rs), expected) << c.name;
     }
 }
 
@@ -185,12 +171,12 @@ TEST_F(ValidationRecordsTest, ErrorArraysOfNoArrayRaiseAndRowsThatCannotBeWritte
                   AddErrorArraysToRecordset(component, errors, Variant("1"), Texts({"a"}), "", "");
               }),
               rt::vberr::SubscriptOutOfRange);
-    EXPECT_TRUE(Rows(errors).empty());
+    EXPECT_TRUE(FindingRows(errors).empty());
 
     // A key that is no number fails every row; none is left half written.
     auto textKeys = ComponentRow({Variant("x"), Variant("1001"), Variant(), Variant()}, ado::adVarWChar);
     AddErrorArraysToRecordset(textKeys, errors, Texts({"1", "2"}), Texts({"a", "b"}), "", "");
-    EXPECT_TRUE(Rows(errors).empty());
+    EXPECT_TRUE(FindingRows(errors).empty());
 }
 
 TEST_F(ValidationRecordsTest, MessagesWithoutArgumentsKeepTheirPlaceholders) {

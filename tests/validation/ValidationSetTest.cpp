@@ -19,6 +19,7 @@
 
 using namespace pelmora;
 using rt::Variant;
+using validationtest::MakeValidationSet;
 using validationtest::SetRow;
 using validationtest::ValidationSetFixture;
 
@@ -44,7 +45,7 @@ const std::vector<SetRow> kSet = {
 class ValidationSetTest : public ValidationSetFixture {};
 
 TEST_F(ValidationSetTest, OpensTheDistinctFeaturesCountsThePendingOnesAndIndexesTheRelationshipRows) {
-    auto set = MakeSet(kSet);
+    auto set = MakeValidationSet(kSet);
     std::vector<Variant> bookmarks;
     for (set->MoveFirst(); !set->get_EOF(); set->MoveNext()) bookmarks.push_back(set->get_Bookmark());
 
@@ -86,7 +87,7 @@ TEST_F(ValidationSetTest, OpensTheDistinctFeaturesCountsThePendingOnesAndIndexes
 }
 
 TEST_F(ValidationSetTest, AnEmptySetReturnsAtOnceWithAnEmptyIndex) {
-    auto set = MakeSet({});
+    auto set = MakeValidationSet({});
     auto untouched = std::shared_ptr<IComponents>();
     std::shared_ptr<IKeyObjects> features;
     int32_t count = 99;
@@ -104,7 +105,7 @@ TEST_F(ValidationSetTest, AnEmptySetReturnsAtOnceWithAnEmptyIndex) {
 TEST_F(ValidationSetTest, MoreThan32767FeaturesStopBeforeOpeningAny) {
     std::vector<SetRow> rows;
     for (int32_t fid = 1; fid <= 32768; ++fid) rows.push_back({102, fid, 1, 0, 0, 0});
-    auto set = MakeSet(rows);
+    auto set = MakeValidationSet(rows);
     std::shared_ptr<IKeyObjects> features;
     std::shared_ptr<IComponents> components;
     int32_t count = 0;
@@ -125,7 +126,7 @@ TEST_F(ValidationSetTest, MoreThan32767FeaturesStopBeforeOpeningAny) {
 }
 
 TEST_F(ValidationSetTest, RelatedFeaturesAreThoseOfTheRelationshipRowsPointingAtTheCurrentRow) {
-    auto set = MakeSet(kSet);
+    auto set = MakeValidationSet(kSet);
     auto [features, components, count] = Open(set);
     // A relationship row whose feature is not in the collection is skipped.
     features->Remove(FindKeyObject(features, 102, 2002));
@@ -154,7 +155,7 @@ TEST_F(ValidationSetTest, RelatedFeaturesAreThoseOfTheRelationshipRowsPointingAt
 
 TEST_F(ValidationSetTest, ALookupLeavesTheSetsFilterAndRowAsTheyWere) {
     for (bool withRNO : {true, false}) {  // without relationship numbers the lookup fails inside
-        auto set = MakeSet(kSet, withRNO);
+        auto set = MakeValidationSet(kSet, withRNO);
         auto [features, components, count] = Open(set);
         set->put_Filter(Variant("PENDING = 1"));
         set->MoveNext();
@@ -167,9 +168,9 @@ TEST_F(ValidationSetTest, ALookupLeavesTheSetsFilterAndRowAsTheyWere) {
 }
 
 TEST_F(ValidationSetTest, TheIndexServesOnlyTheSetItWasBuiltFrom) {
-    auto set = MakeSet(kSet);
+    auto set = MakeValidationSet(kSet);
     auto [features, components, count] = Open(set);
-    auto other = MakeSet(kSet);
+    auto other = MakeValidationSet(kSet);
     other->MoveFirst();
     EXPECT_EQ(GetRelatedFeatures(other, features, 3)->get_Count(), 0);
     EXPECT_EQ(other->get_RecordCount(), static_cast<int32_t>(kSet.size()));
@@ -182,7 +183,7 @@ TEST_F(ValidationSetTest, TheIndexServesOnlyTheSetItWasBuiltFrom) {
 }
 
 TEST_F(ValidationSetTest, FeatureGeometriesCollectEachGeometricComponentOnceInOrderOfFirstSight) {
-    auto set = MakeSet(kSet);
+    auto set = MakeValidationSet(kSet);
     auto [features, components, count] = Open(set);
     auto main = FindKeyObject(features, 101, 1001);
     auto metadata = Context()->GetMetadataService();

@@ -14,6 +14,7 @@
 #include "pelmora/interfaces/Components.h"
 #include "pelmora/interfaces/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataUtils.h"
+#include "pelmora/validation/AttributeValidationService.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"
@@ -173,6 +174,35 @@ std::shared_ptr<IKeyObjects> GetRelatedFeatures(const std::shared_ptr<ado::Recor
         if (feature) related->Add(feature);
     }
     return related;
+}
+
+void ValidateRelationshipAttributes(const std::shared_ptr<IKeyObject>& ActiveFeature,
+                                    const std::shared_ptr<IKeyObjects>& RelatedFeatures, int16_t RelationshipType,
+                                    const std::shared_ptr<IDataContext>& DataContext, const std::string& Location,
+                                    const std::string& Connection, const std::shared_ptr<ado::Recordset>& rs) {
+    RequireObject(ActiveFeature && RelatedFeatures);
+    const std::string CNO = ActiveFeature->get_CNO() != 0 ? std::to_string(ActiveFeature->get_CNO()) : "";
+    const std::string CID = ActiveFeature->get_CID() != 0 ? std::to_string(ActiveFeature->get_CID()) : "";
+    std::shared_ptr<AttributeValidationService> service;
+    for (const auto& related : RelatedFeatures->get_NewEnum()) {
+        rt::Variant priorities = rt::Variant::ArrayOf({rt::Variant("")}, 0, rt::vbString);
+        rt::Variant messages = rt::Variant::ArrayOf({rt::Variant("")}, 0, rt::vbString);
+        if (!service) service = std::make_shared<AttributeValidationService>();
+        service->putref_DataContext(DataContext);
+        service->put_RelationshipType(std::to_string(RelationshipType));
+        service->putref_ActiveFeature(ActiveFeature);
+        service->putref_RelatedFeature(related);
+        service->Validate(priorities, messages);
+
+        // Only the indices both arrays have: one read past the shorter would
+        // fail the whole relationship.
+        const SharedBounds bounds = SharedArrayBounds(priorities, messages);
+        if (bounds.first > bounds.last || ArrayElementText(priorities, bounds.first).empty()) continue;
+        for (int32_t i = bounds.first; i <= bounds.last; ++i)
+            AddValidationError(rs, ArrayElementText(priorities, i), ArrayElementText(messages, i), Location,
+                               Connection, std::to_string(ActiveFeature->get_FNO()),
+                               std::to_string(ActiveFeature->get_FID()), CNO, CID);
+    }
 }
 
 std::shared_ptr<rt::Collection> GetFeatureGeometries(const std::shared_ptr<IKeyObject>& Feature,

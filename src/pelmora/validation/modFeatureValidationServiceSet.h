@@ -64,6 +64,16 @@ std::shared_ptr<IKeyObject> FindKeyObject(const std::shared_ptr<IKeyObjects>& Fe
 std::shared_ptr<IKeyObjects> GetRelatedFeatures(const std::shared_ptr<ado::Recordset>& rs,
                                                 const std::shared_ptr<IKeyObjects>& Features, int16_t RNO);
 
+// Runs the attribute rules of the relationship type between the active
+// feature and each related feature (in enumeration order), through one
+// attribute validation service for the whole call, and records every failure
+// as a row with the active feature's FNO and FID, and its CNO and CID when
+// they are not 0 (Null otherwise). Failures reach the caller.
+void ValidateRelationshipAttributes(const std::shared_ptr<IKeyObject>& ActiveFeature,
+                                    const std::shared_ptr<IKeyObjects>& RelatedFeatures, int16_t RelationshipType,
+                                    const std::shared_ptr<IDataContext>& DataContext, const std::string& Location,
+                                    const std::string& Connection, const std::shared_ptr<ado::Recordset>& rs);
+
 // The geometries of the feature's geometric components: rs (component numbers
 // per feature number) is filtered through FilterService to the feature's
 // FNO and left so; with CNO 0 every CNO of those rows is taken (CNO ends as
