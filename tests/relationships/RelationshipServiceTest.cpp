@@ -241,3 +241,26 @@ TEST_F(RelationshipServiceFixture, NullHelperKeepsNeitherNumberNorNameAndRefuses
     helper->putref_Feature(feature);
     EXPECT_EQ(helper->get_Feature(), std::static_pointer_cast<pelmora::IKeyObject>(feature));
 }
+
+TEST_F(RelationshipServiceFixture, FactoryChoosesTheClassByTheValueOfTheType) {
+    auto log = std::make_shared<TypedHelper::Log>();
+    TypedHelper::Install(3, pelmora::qzrelOwnership, log);
+    struct Case {
+        const char* what;
+        rt::Variant type;
+        bool registered;
+    };
+    const Case cases[] = {{"3", rt::Variant(int16_t{3}), true},        {"3.0", rt::Variant(3.0), true},
+                          {"\"3\"", rt::Variant("3"), true},          {"5", rt::Variant(int16_t{5}), false},
+                          {"2.5", rt::Variant(2.5), false},            {"Null", rt::Variant::Null(), false},
+                          {"\"three\"", rt::Variant("three"), false}, {"65539", rt::Variant(int32_t{65539}), false}};
+    for (const Case& c : cases) {
+        auto helper = pelmora::NewRelationshipHelper(c.type);
+        EXPECT_EQ(std::dynamic_pointer_cast<TypedHelper>(helper) != nullptr, c.registered) << c.what;
+        EXPECT_EQ(helper->get_RelationshipType(), c.registered ? pelmora::qzrelOwnership : pelmora::qzrelUnknown)
+            << c.what;
+    }
+    // The system's classes come back with the next registration.
+    pelmora::RegisterRelationshipHelperClasses();
+    EXPECT_EQ(pelmora::NewRelationshipHelper(rt::Variant(int16_t{3}))->get_RelationshipType(), pelmora::qzrelUnknown);
+}
