@@ -8,6 +8,7 @@
 #include "pelmora/interfaces/ValidationInterface.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/relationships/RelationshipHelperFactory.h"
+#include "pelmora/validation/AttributeValidationService.h"
 #include "pelmora/relationships/FilterRemover.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
@@ -62,9 +63,12 @@ void RelationshipService::putref_DataContext(const std::shared_ptr<IDataContext>
     helpers_.clear();
     relationships_.reset();
     featureRelationships_.reset();
-    if (!attributeValidation_)
+    if (!attributeValidation_) {
+        // Made by ProgID, so that a process (or a test) may put its own in place.
+        if (!rt::IsClassRegistered(kAttributeValidationServiceProgId)) RegisterAttributeValidationService();
         attributeValidation_ =
             rt::QueryInterface<IAttributeValidationService>(rt::CreateObject(kAttributeValidationServiceProgId));
+    }
     attributeValidation_->putref_DataContext(DataContext);
 
     auto metadata = DataContext->GetMetadataService();
