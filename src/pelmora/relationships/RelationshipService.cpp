@@ -1,5 +1,7 @@
 #include "pelmora/relationships/RelationshipService.h"
 
+#include <algorithm>
+
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/interfaces/DataContext.h"
@@ -98,7 +100,7 @@ std::shared_ptr<IRelationshipHelper> RelationshipService::GetRelationshipHelper(
 
     auto helper = NewRelationshipHelper(RelationshipRowValue(iRelNumber, "QTX_TYPE"));
     helper->putref_DataContext(dataContext_);
-    FilterService();
+    FilterService();  // made when missing
     helper->putref_MDRSFilterService(filterService_);
     helper->put_RelationshipNumber(iRelNumber);
     // Kept only now: a helper whose loading failed is never handed out, and
