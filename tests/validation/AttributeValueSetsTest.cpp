@@ -49,7 +49,7 @@ TEST_F(AttributeValueSets, SetRulesOfAFittingTypeGiveTheirOwnOrTheRelatedValue) 
     };
     for (const auto& c : cases) {
         auto related = c.withMain ? Feature(101, 1001) : nullptr;
-        auto sets = pelmora::LoadSetValues(rules, c.relationshipType, related);
+        auto sets = pelmora::LoadSetValues(pelmora::RuleWalk{rules, nullptr}, c.relationshipType, related);
         EXPECT_EQ(Describe(*sets), c.expected) << "type '" << c.relationshipType << "'";
         EXPECT_EQ(pelmora::AttributeValidationState().ValueSets, sets);
         EXPECT_TRUE(rules->get_EOF());
@@ -60,11 +60,11 @@ TEST_F(AttributeValueSets, SetRulesOfAFittingTypeGiveTheirOwnOrTheRelatedValue) 
 TEST_F(AttributeValueSets, ARelatedComponentTheFeatureLacksGivesNullAfterAMessage) {
     auto rules = RuleRows({{Variant(int32_t{2104}), Variant("EitherOr"), Variant::Null(), Variant::Null(),
                             Variant(int32_t{101}), Variant("NO_SUCH_COMPONENT"), Variant("DIAMETER")}});
-    EXPECT_TRUE(pelmora::GetRelatedValue(rules, Feature(101, 1001)).IsNull());
+    EXPECT_TRUE(pelmora::GetRelatedValue(pelmora::RuleWalk{rules, nullptr}, Feature(101, 1001)).IsNull());
     ASSERT_EQ(recorder_->records.size(), 1u);
     EXPECT_EQ(recorder_->records[0].title, attrvaltest::Message(pelmora::attrmsg::Title));
     // A feature of another number than the rule's is no source at all.
-    EXPECT_TRUE(pelmora::GetRelatedValue(rules, Feature(103, 3001)).IsNull());
+    EXPECT_TRUE(pelmora::GetRelatedValue(pelmora::RuleWalk{rules, nullptr}, Feature(103, 3001)).IsNull());
     EXPECT_EQ(recorder_->records.size(), 1u);
 }
 

@@ -94,24 +94,24 @@ void AttributeValidationService::WalkCandidateFilterRules(bool ActiveAttrCanBeNu
         Result = true;
         return;
     }
-    walk.ValueSets = LoadSetValues(walk.Rules, RelationshipType_, RelatedFeature_);
+    walk.ValueSets = LoadSetValues(walk, RelationshipType_, RelatedFeature_);
     Result = true;
 
     std::shared_ptr<IFeatureAssemblyService> assembly;
     for (rules.MoveFirst(); !rules.get_EOF(); rules.MoveNext()) {
-        const rt::Variant type = RuleColumn(rules, "QTX_OPERATIONTYPE");
+        const rt::Variant type = walk.Column("QTX_OPERATIONTYPE");
         if (type.IsNull() || *rt::VbCompare(type, rt::Variant(int32_t{1})) != 0) continue;
-        const int32_t ruleRelatedFNO = RuleRelatedFNO(rules);
+        const int32_t ruleRelatedFNO = walk.RelatedFNO();
         if (relatedFNO != ruleRelatedFNO && relatedFNO != 0 && ruleRelatedFNO != 0) continue;
-        if (!IsNullOrEmptyValue(RuleColumn(rules, "QTX_VINO"))) continue;
-        const rt::Variant op = RuleColumn(rules, "QTX_OPERATOR");
+        if (!IsNullOrEmptyValue(walk.Column("QTX_VINO"))) continue;
+        const rt::Variant op = walk.Column("QTX_OPERATOR");
         if (IsNullOrEmptyValue(op)) {
             ShowValidationMessage(rt::Variant(int32_t{attrmsg::RuleWithoutOperator}));
             continue;
         }
 
-        const std::string activeField = rt::CStr(RuleColumn(rules, "QTX_ACTIVEFIELDNAME"));
-        const std::string activeName = rt::CStr(RuleColumn(rules, "QTX_ACTIVENAME"));
+        const std::string activeField = rt::CStr(walk.Column("QTX_ACTIVEFIELDNAME"));
+        const std::string activeName = rt::CStr(walk.Column("QTX_ACTIVENAME"));
         rt::Variant activeValue;
         {
             auto components = ActiveFeature_->get_Components();
@@ -124,7 +124,7 @@ void AttributeValidationService::WalkCandidateFilterRules(bool ActiveAttrCanBeNu
                 try {
                     rows->SetValue(rt::Variant("QTX_FID"), rt::Variant(ActiveFeature_->get_FID()));
                     rows->SetValue(rt::Variant("QTX_FNO"), rt::Variant(activeFNO));
-                    activeValue = rows->GetValue(rt::Variant(activeField));
+                    activeValue = FieldValueByName(*rows, activeField);
                 } catch (...) {
                     rows->CancelUpdate();
                     throw;
@@ -132,11 +132,11 @@ void AttributeValidationService::WalkCandidateFilterRules(bool ActiveAttrCanBeNu
                 rows->CancelUpdate();
             } else {
                 if (rows->get_EOF() || rows->get_BOF()) rows->MoveFirst();
-                activeValue = rows->GetValue(rt::Variant(activeField));
+                activeValue = FieldValueByName(*rows, activeField);
             }
         }
 
-        const rt::Variant fieldColumn = RuleColumn(rules, "QTX_RELATEDFIELDNAME");
+        const rt::Variant fieldColumn = walk.Column("QTX_RELATEDFIELDNAME");
         std::string relatedField;
         rt::Variant relatedValue;
         bool hasRelated = false;
@@ -152,7 +152,7 @@ void AttributeValidationService::WalkCandidateFilterRules(bool ActiveAttrCanBeNu
             }
         }
 
-        const rt::Variant validationValue = RuleColumn(rules, "QTX_VALIDATIONVALUE");
+        const rt::Variant validationValue = walk.Column("QTX_VALIDATIONVALUE");
         const std::string listText = IsNullOrEmptyValue(validationValue) ? "" : rt::CStr(validationValue);
         bool holds;
         if (rt::NamesEqual(rt::CStr(op), "RelatedNotEqualTo") && !listText.empty())
@@ -164,9 +164,9 @@ void AttributeValidationService::WalkCandidateFilterRules(bool ActiveAttrCanBeNu
 
         Result = false;
         if (PriorityArray.IsMissing() || ErrArray.IsMissing()) return;
-        const rt::Variant relatedName = RuleColumn(rules, "QTX_RELATEDNAME");
+        const rt::Variant relatedName = walk.Column("QTX_RELATEDNAME");
         AppendValidationFailure(
-            PriorityArray, ErrArray, RuleColumn(rules, "QTX_PRIORITY"),
+            PriorityArray, ErrArray, walk.Column("QTX_PRIORITY"),
             rt::Variant(RuleFailureText(hasRelated, activeField, activeName, relatedField,
                                         IsNullOrEmptyValue(relatedName) ? "" : rt::CStr(relatedName))));
     }

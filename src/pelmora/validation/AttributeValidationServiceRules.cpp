@@ -102,20 +102,20 @@ void AttributeValidationService::WalkValidationRules(bool IsExecute, bool Active
     auto& rules = *walk.Rules;
     if (rules.get_BOF() && rules.get_EOF()) return;
 
-    walk.ValueSets = LoadSetValues(walk.Rules, RelationshipType_, RelatedFeature_);
+    walk.ValueSets = LoadSetValues(walk, RelationshipType_, RelatedFeature_);
     auto support = NewInterfaceSupport();
 
     for (rules.MoveFirst(); !rules.get_EOF(); rules.MoveNext(), InterfaceInProgress.clear()) {
-        if (!RelationshipTypeFits(RuleColumn(rules, "QTX_RELATIONSHIPTYPE"), RelationshipType_)) continue;
-        const int32_t ruleRelatedFNO = RuleRelatedFNO(rules);
+        if (!RelationshipTypeFits(walk.Column("QTX_RELATIONSHIPTYPE"), RelationshipType_)) continue;
+        const int32_t ruleRelatedFNO = walk.RelatedFNO();
         if (!IsExecute) {
-            const rt::Variant type = RuleColumn(rules, "QTX_OPERATIONTYPE");
+            const rt::Variant type = walk.Column("QTX_OPERATIONTYPE");
             if (!OperationTypeIs(type, 1) && !OperationTypeIs(type, 3)) continue;
         }
         if (relatedFNO != ruleRelatedFNO && relatedFNO != 0 && ruleRelatedFNO != 0) continue;
 
-        const std::string activeField = rt::CStr(RuleColumn(rules, "QTX_ACTIVEFIELDNAME"));
-        const std::string activeName = rt::CStr(RuleColumn(rules, "QTX_ACTIVENAME"));
+        const std::string activeField = rt::CStr(walk.Column("QTX_ACTIVEFIELDNAME"));
+        const std::string activeName = rt::CStr(walk.Column("QTX_ACTIVENAME"));
         rt::Variant activeValue;
         {
             auto rows = RowsOf(ActiveFeature_, activeName);
@@ -128,16 +128,16 @@ void AttributeValidationService::WalkValidationRules(bool IsExecute, bool Active
                 rows->SetValue(rt::Variant("QTX_FID"), rt::Variant(activeFID));
                 rows->SetValue(rt::Variant("QTX_CID"), rt::Variant(cid));
                 rows->SetValue(rt::Variant("QTX_FNO"), rt::Variant(activeFNO));
-                rows->SetValue(rt::Variant("QTX_CNO"), RuleColumn(rules, "QTX_ACTIVECNO"));
+                rows->SetValue(rt::Variant("QTX_CNO"), walk.Column("QTX_ACTIVECNO"));
             } else if (rows->get_EOF() || rows->get_BOF()) {
                 rows->MoveFirst();
             }
-            activeValue = rows->GetValue(rt::Variant(activeField));
+            activeValue = FieldValueByName(*rows, activeField);
         }
 
-        if (!RuleColumn(rules, "QTX_VINO").IsNull()) {
-            const rt::Variant field = RuleColumn(rules, "QTX_RELATEDFIELDNAME");
-            const rt::Variant name = RuleColumn(rules, "QTX_RELATEDNAME");
+        if (!walk.Column("QTX_VINO").IsNull()) {
+            const rt::Variant field = walk.Column("QTX_RELATEDFIELDNAME");
+            const rt::Variant name = walk.Column("QTX_RELATEDNAME");
             // An interface rule always needs the related feature's side.
             if (relatedFNO == 0 || ruleRelatedFNO == 0 || IsBlankValue(field) || IsBlankValue(name)) continue;
             RunInterfaceRule(InterfaceRule{activeName, activeField, rt::CStr(name), rt::CStr(field)}, walk, IsExecute,
@@ -145,13 +145,13 @@ void AttributeValidationService::WalkValidationRules(bool IsExecute, bool Active
             continue;
         }
 
-        if (IsNullOrEmptyValue(RuleColumn(rules, "QTX_OPERATOR"))) {
+        if (IsNullOrEmptyValue(walk.Column("QTX_OPERATOR"))) {
             ShowValidationMessage(rt::Variant(int32_t{attrmsg::RuleWithoutOperator}));
             continue;
         }
 
-        const rt::Variant fieldColumn = RuleColumn(rules, "QTX_RELATEDFIELDNAME");
-        const rt::Variant nameColumn = RuleColumn(rules, "QTX_RELATEDNAME");
+        const rt::Variant fieldColumn = walk.Column("QTX_RELATEDFIELDNAME");
+        const rt::Variant nameColumn = walk.Column("QTX_RELATEDNAME");
         std::string relatedField, relatedName;
         rt::Variant relatedValue;
         bool hasRelated = false;
@@ -164,7 +164,7 @@ void AttributeValidationService::WalkValidationRules(bool IsExecute, bool Active
             auto related = RowsOf(RelatedFeature_, relatedName);
             if (related->get_RecordCount() != 0) {
                 related->MoveFirst();
-                relatedValue = related->GetValue(rt::Variant(relatedField));
+                relatedValue = FieldValueByName(*related, relatedField);
                 hasRelated = true;
             }
         }
@@ -174,7 +174,7 @@ void AttributeValidationService::WalkValidationRules(bool IsExecute, bool Active
         else if (!hasRelated) holds = relatedField.empty() ? ValidateAttributeRule(walk, activeValue, metadata) : true;
         else holds = ValidateAttributeRuleValue(walk, activeValue, relatedValue, metadata);
         if (!holds)
-            AppendValidationFailure(PriorityArray, ErrArray, RuleColumn(rules, "QTX_PRIORITY"),
+            AppendValidationFailure(PriorityArray, ErrArray, walk.Column("QTX_PRIORITY"),
                                     rt::Variant(RuleFailureText(hasRelated, activeField, activeName, relatedField,
                                                                 relatedName)));
     }
@@ -183,16 +183,15 @@ void AttributeValidationService::WalkValidationRules(bool IsExecute, bool Active
 void AttributeValidationService::RunInterfaceRule(const InterfaceRule& Rule, const RuleWalk& Walk, bool IsExecute,
                                                   IInterfaceSupport& Support, rt::Variant& PriorityArray,
                                                   rt::Variant& ErrArray, std::string& InterfaceInProgress) {
-    auto& rules = *Walk.Rules;
-    const rt::Variant interfaceName = RuleColumn(rules, "QTX_INTERFACE");
+    const rt::Variant interfaceName = Walk.Column("QTX_INTERFACE");
     // Phase rules are the relationships' own business.
     if (interfaceName.IsString() && interfaceName.Str() == "Ambrix.PhaseValidation") return;
-    const rt::Variant projectNumber = RuleColumn(rules, "QTX_PRJNO");
+    const rt::Variant projectNumber = Walk.Column("QTX_PRJNO");
 
     auto activeService = ServiceOn(ActiveFeature_, Rule.ActiveName);
     auto relatedService = ServiceOn(RelatedFeature_, Rule.RelatedName);
     rt::Variant argument;
-    const rt::Variant blob = RuleColumn(rules, "QTX_INTERFACEARGUMENT");
+    const rt::Variant blob = Walk.Column("QTX_INTERFACEARGUMENT");
     if (!IsNullOrEmptyValue(blob)) varsk1::ConvertBlobToArray(blob, argument);
 
     // Both values from the current rows as they stand, read when handed over.
@@ -217,17 +216,17 @@ void AttributeValidationService::RunInterfaceRule(const InterfaceRule& Rule, con
         abort_ = false;
         m_RelAttrInterfaceEvent.Subscribe(entry, [this] { m_RelAttrInterfaceEvent_Abort(); });
         project->putref_DataContext(DataContext_);
-        project->put_ActiveANO(rt::CLng(RuleColumn(rules, "QTX_ACTIVEANO")));
+        project->put_ActiveANO(rt::CLng(Walk.Column("QTX_ACTIVEANO")));
         project->put_ActiveComponentName(Rule.ActiveName);
         project->putref_ActiveComponents(qzComponents(ActiveFeature_));
         project->put_ArgumentArray(argument);
-        project->put_Priority(rt::CStr(RuleColumn(rules, "QTX_PRIORITY")));
-        project->put_RelatedANO(rt::CLng(RuleColumn(rules, "QTX_RELATEDANO")));
+        project->put_Priority(rt::CStr(Walk.Column("QTX_PRIORITY")));
+        project->put_RelatedANO(rt::CLng(Walk.Column("QTX_RELATEDANO")));
         project->put_RelatedComponentName(Rule.RelatedName);
         project->putref_RelatedComponents(qzComponents(RelatedFeature_));
-        project->put_ActiveFieldName(rt::CStr(RuleColumn(rules, "QTX_ACTIVEFIELDNAME")));
+        project->put_ActiveFieldName(rt::CStr(Walk.Column("QTX_ACTIVEFIELDNAME")));
         project->put_ActiveValue(activeValue());
-        project->put_RelatedFieldName(rt::CStr(RuleColumn(rules, "QTX_RELATEDFIELDNAME")));
+        project->put_RelatedFieldName(rt::CStr(Walk.Column("QTX_RELATEDFIELDNAME")));
         project->put_RelatedValue(relatedValue());
         if (IsExecute) project->Execute();
         else project->Validate(PriorityArray, ErrArray);
@@ -242,17 +241,17 @@ void AttributeValidationService::RunInterfaceRule(const InterfaceRule& Rule, con
         if (!creation([&] { named = rt::QueryInterface<INamedValidationInterface>(Support.CreateInterface(name).Obj()); }))
             return;
         named->putref_DataContext(Support.ConvertDataContext(DataContext_));
-        named->put_ActiveANO(rt::CLng(RuleColumn(rules, "QTX_ACTIVEANO")));
+        named->put_ActiveANO(rt::CLng(Walk.Column("QTX_ACTIVEANO")));
         named->put_ActiveComponentName(Rule.ActiveName);
         named->putref_ActiveComponents(Support.ConvertComponents(qzComponents(ActiveFeature_)));
         named->putref_ArgumentArray(Support.ConvertArgumentArray(CopyArgumentArray(argument)));
-        named->put_Priority(rt::CStr(RuleColumn(rules, "QTX_PRIORITY")));
-        named->put_RelatedANO(rt::CLng(RuleColumn(rules, "QTX_RELATEDANO")));
+        named->put_Priority(rt::CStr(Walk.Column("QTX_PRIORITY")));
+        named->put_RelatedANO(rt::CLng(Walk.Column("QTX_RELATEDANO")));
         named->put_RelatedComponentName(Rule.RelatedName);
         named->putref_RelatedComponents(Support.ConvertComponents(qzComponents(RelatedFeature_)));
-        named->put_ActiveFieldName(rt::CStr(RuleColumn(rules, "QTX_ACTIVEFIELDNAME")));
+        named->put_ActiveFieldName(rt::CStr(Walk.Column("QTX_ACTIVEFIELDNAME")));
         named->putref_ActiveValue(Support.ConvertValue(activeValue()));
-        named->put_RelatedFieldName(rt::CStr(RuleColumn(rules, "QTX_RELATEDFIELDNAME")));
+        named->put_RelatedFieldName(rt::CStr(Walk.Column("QTX_RELATEDFIELDNAME")));
         named->putref_RelatedValue(Support.ConvertValue(relatedValue()));
         if (IsExecute) {
             named->Execute();
@@ -268,20 +267,20 @@ void AttributeValidationService::RunInterfaceRule(const InterfaceRule& Rule, con
 
     std::shared_ptr<IValidationInterface> byProgId;
     if (!creation([&] { byProgId = rt::QueryInterface<IValidationInterface>(rt::CreateObject(name)); })) return;
-    const rt::Variant op = RuleColumn(rules, "QTX_OPERATOR");
+    const rt::Variant op = Walk.Column("QTX_OPERATOR");
     const std::string operatorText = IsNullOrEmptyValue(op) ? "blank" : rt::CStr(op);
     byProgId->putref_DataContext(DataContext_);
-    byProgId->put_ActiveANO(rt::CLng(RuleColumn(rules, "QTX_ACTIVEANO")));
+    byProgId->put_ActiveANO(rt::CLng(Walk.Column("QTX_ACTIVEANO")));
     byProgId->put_ActiveComponentName(Rule.ActiveName);
     byProgId->putref_ActiveComponentService(activeService);
     byProgId->put_ArgumentArray(argument);
-    byProgId->put_OperationType(rt::CLng(RuleColumn(rules, "QTX_OPERATIONTYPE")));
+    byProgId->put_OperationType(rt::CLng(Walk.Column("QTX_OPERATIONTYPE")));
     byProgId->put_Operator(operatorText);
-    byProgId->put_Priority(rt::CStr(RuleColumn(rules, "QTX_PRIORITY")));
-    byProgId->put_RelatedANO(rt::CLng(RuleColumn(rules, "QTX_RELATEDANO")));
+    byProgId->put_Priority(rt::CStr(Walk.Column("QTX_PRIORITY")));
+    byProgId->put_RelatedANO(rt::CLng(Walk.Column("QTX_RELATEDANO")));
     byProgId->put_RelatedComponentName(Rule.RelatedName);
     byProgId->putref_RelatedComponentService(relatedService);
-    byProgId->put_ValidationValue(RuleColumn(rules, "QTX_VALIDATIONVALUE"));
+    byProgId->put_ValidationValue(Walk.Column("QTX_VALIDATIONVALUE"));
     if (IsExecute) byProgId->Execute(PriorityArray, ErrArray);
     else byProgId->Validate(PriorityArray, ErrArray);
 }

@@ -2,6 +2,7 @@
 #include "pelmora/validation/ModAttributeValidationService.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -81,7 +82,6 @@ bool CompareTyped(Relation relation, int32_t DataType, const rt::Variant& A, con
 
 bool IsBlank(const rt::Variant& v) { return IsBlankValue(v); }
 
-rt::Variant Column(ado::Recordset& rules, const char* name) { return RuleColumn(rules, name); }
 
 int32_t DataTypeOf(const std::shared_ptr<IMetadataService>& MetadataService, int32_t ANO) {
     if (!MetadataService) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
@@ -145,10 +145,30 @@ bool IsBlankValue(const rt::Variant& Value) {
     return IsNullOrEmptyValue(Value) || (Value.IsString() && Value.Str().empty());
 }
 
-rt::Variant RuleColumn(ado::Recordset& Rules, const char* Column) { return Rules.GetValue(rt::Variant(Column)); }
+rt::Variant RuleWalk::Column(const char* Name) const {
+    int32_t position = -1;
+    for (const auto& [name, at] : positions_) {
+        if (name == Name || std::strcmp(name, Name) == 0) {
+            position = at;
+            break;
+        }
+    }
+    if (position < 0) {
+        position = Rules->FieldIndex(Name);
+        if (position < 0) return FieldValueByName(*Rules, Name);
+        positions_.emplace_back(Name, position);
+    }
+    return Rules->FieldValue(position);
+}
 
-int32_t RuleRelatedFNO(ado::Recordset& Rules) {
-    const rt::Variant fno = RuleColumn(Rules, "QTX_RELATEDFNO");
+rt::Variant FieldValueByName(ado::Recordset& Rows, const std::string& Name) {
+    const int32_t position = Rows.FieldIndex(Name);
+    if (position < 0) return Rows.GetValue(rt::Variant(Name));
+    return Rows.FieldValue(position);
+}
+
+int32_t RuleWalk::RelatedFNO() const {
+    const rt::Variant fno = Column("QTX_RELATEDFNO");
     return IsBlankValue(fno) ? 0 : rt::CLng(fno);
 }
 
@@ -178,11 +198,10 @@ bool IsLessOrEqualTyped(int32_t DataType, const rt::Variant& A, const rt::Varian
 bool ValidateAttributeRule(const RuleWalk& Walk, const rt::Variant& Value,
                            const std::shared_ptr<IMetadataService>& MetadataService) {
     return EvaluateRule([&] {
-        auto& rules = *Walk.Rules;
-        const int32_t ano = rt::CLng(Column(rules, "QTX_ACTIVEANO"));
+        const int32_t ano = rt::CLng(Walk.Column("QTX_ACTIVEANO"));
         const int32_t dataType = DataTypeOf(MetadataService, ano);
-        const rt::Variant vv = Column(rules, "QTX_VALIDATIONVALUE");
-        const std::string op = rt::CStr(Column(rules, "QTX_OPERATOR"));
+        const rt::Variant vv = Walk.Column("QTX_VALIDATIONVALUE");
+        const std::string op = rt::CStr(Walk.Column("QTX_OPERATOR"));
         if (vv.IsNull()) {
             if (op == "=") return Value.IsNull();
             if (op == "<>") return !Value.IsNull();
@@ -199,18 +218,17 @@ bool ValidateAttributeRule(const RuleWalk& Walk, const rt::Variant& Value,
 bool ValidateAttributeRuleValue(const RuleWalk& Walk, const rt::Variant& Value, const rt::Variant& RelatedValue,
                                 const std::shared_ptr<IMetadataService>& MetadataService) {
     return EvaluateRule([&] {
-        auto& rules = *Walk.Rules;
-        const int32_t ano = rt::CLng(Column(rules, "QTX_ACTIVEANO"));
+        const int32_t ano = rt::CLng(Walk.Column("QTX_ACTIVEANO"));
         const int32_t dataType = DataTypeOf(MetadataService, ano);
         if (RelatedValue.IsNull()) return false;
-        const std::string op = rt::CStr(Column(rules, "QTX_OPERATOR"));
+        const std::string op = rt::CStr(Walk.Column("QTX_OPERATOR"));
         if (auto r = ComparisonOperator(op, dataType, Value, RelatedValue)) return *r;
         if (op == "EitherOr") {
-            const rt::Variant vv = Column(rules, "QTX_VALIDATIONVALUE");
+            const rt::Variant vv = Walk.Column("QTX_VALIDATIONVALUE");
             return IsEqualTyped(dataType, Value, vv) || SetTest(Walk, dataType, ano, Value);
         }
         // The range is the rule's own; the related value plays no part.
-        if (op == "InSetEitherOr") return RangeTest(dataType, Column(rules, "QTX_VALIDATIONVALUE"), Value);
+        if (op == "InSetEitherOr") return RangeTest(dataType, Walk.Column("QTX_VALIDATIONVALUE"), Value);
         return true;
     });
 }
@@ -219,22 +237,21 @@ bool RelationshipTypeFits(const rt::Variant& RuleType, const std::string& Relati
     return RuleType.IsNull() || rt::CStr(RuleType) == RelationshipType;
 }
 
-rt::Variant GetRelatedValue(const std::shared_ptr<ado::Recordset>& Rules,
-                            const std::shared_ptr<IKeyObject>& RelatedFeature) {
+rt::Variant GetRelatedValue(const RuleWalk& Walk, const std::shared_ptr<IKeyObject>& RelatedFeature) {
     rt::Variant result = rt::Variant::Null();
     rt::ComError failure(0, "", "");
     const bool ok = rt::CaptureError(
         [&] {
-            const int32_t ruleFNO = RuleRelatedFNO(*Rules);
+            const int32_t ruleFNO = Walk.RelatedFNO();
             if (!RelatedFeature || RelatedFeature->get_FNO() != ruleFNO) return;
-            const rt::Variant field = Column(*Rules, "QTX_RELATEDFIELDNAME");
-            const rt::Variant name = Column(*Rules, "QTX_RELATEDNAME");
+            const rt::Variant field = Walk.Column("QTX_RELATEDFIELDNAME");
+            const rt::Variant name = Walk.Column("QTX_RELATEDNAME");
             if (IsBlank(field) || IsBlank(name)) return;
             auto components = RelatedFeature->get_Components();
             if (!components) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
             auto rows = components->get_Item(rt::Variant(rt::CStr(name)))->get_Recordset();
             if (rows->get_BOF() && rows->get_EOF()) return;
-            rt::Variant v = rows->GetValue(rt::Variant(rt::CStr(field)));
+            rt::Variant v = FieldValueByName(*rows, rt::CStr(field));
             if (!v.IsEmpty() && !v.IsNull()) result = std::move(v);
         },
         failure);
@@ -245,25 +262,24 @@ rt::Variant GetRelatedValue(const std::shared_ptr<ado::Recordset>& Rules,
     return result;
 }
 
-std::shared_ptr<const AttributeValueSets> LoadSetValues(const std::shared_ptr<ado::Recordset>& Rules,
-                                                        const std::string& RelationshipType,
+std::shared_ptr<const AttributeValueSets> LoadSetValues(const RuleWalk& Walk, const std::string& RelationshipType,
                                                         const std::shared_ptr<IKeyObject>& RelatedFeature) {
     auto sets = std::make_shared<AttributeValueSets>();
     rt::ComError failure(0, "", "");
     const bool ok = rt::CaptureError(
         [&] {
-            auto& rules = *Rules;
+            auto& rules = *Walk.Rules;
             if (!(rules.get_BOF() && rules.get_EOF())) rules.MoveFirst();
             const std::string pattern = MessageObject()->GetMessageText(attrmsg::SetOperatorPattern, 0);
             for (; !rules.get_EOF(); rules.MoveNext()) {
-                const rt::Variant ruleType = Column(rules, "QTX_RELATIONSHIPTYPE");
+                const rt::Variant ruleType = Walk.Column("QTX_RELATIONSHIPTYPE");
                 if (!RelationshipType.empty() && !RelationshipTypeFits(ruleType, RelationshipType)) continue;
-                const rt::Variant op = Column(rules, "QTX_OPERATOR");
+                const rt::Variant op = Walk.Column("QTX_OPERATOR");
                 if (op.IsEmpty() || op.IsNull() || !rt::Like(rt::CStr(op), pattern)) continue;
-                rt::Variant value = Column(rules, "QTX_VALIDATIONVALUE");
-                if (value.IsEmpty() || value.IsNull()) value = GetRelatedValue(Rules, RelatedFeature);
+                rt::Variant value = Walk.Column("QTX_VALIDATIONVALUE");
+                if (value.IsEmpty() || value.IsNull()) value = GetRelatedValue(Walk, RelatedFeature);
                 if (value.IsNull()) continue;
-                const int32_t ano = rt::CLng(Column(rules, "QTX_ACTIVEANO"));
+                const int32_t ano = rt::CLng(Walk.Column("QTX_ACTIVEANO"));
                 AttributeValueSet* entry = nullptr;
                 for (auto& e : *sets)
                     if (e.ANO == ano) entry = &e;

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "runtime/Variant.h"
@@ -54,8 +55,21 @@ using AttributeValueSets = std::vector<AttributeValueSet>;
 // What one walk evaluates against: its rules (standing on the current rule)
 // and the value sets built from them.
 struct RuleWalk {
+    RuleWalk() = default;
+    explicit RuleWalk(std::shared_ptr<ado::Recordset> rules, std::shared_ptr<const AttributeValueSets> valueSets = nullptr)
+        : Rules(std::move(rules)), ValueSets(std::move(valueSets)) {}
+
     std::shared_ptr<ado::Recordset> Rules;
     std::shared_ptr<const AttributeValueSets> ValueSets;
+
+    // A column of the current rule (raises for a column the rules lack, or
+    // no current rule). Positions are looked up once per walk.
+    rt::Variant Column(const char* Name) const;
+    // QTX_RELATEDFNO; 0 (any related FNO) for Null, Empty or "".
+    int32_t RelatedFNO() const;
+
+private:
+    mutable std::vector<std::pair<const char*, int32_t>> positions_;
 };
 
 // The apartment's attribute validation state: the last walk's rules and
@@ -73,10 +87,10 @@ AttributeValidationApartment& AttributeValidationState();
 bool IsNullOrEmptyValue(const rt::Variant& Value);
 // Null, Empty or "".
 bool IsBlankValue(const rt::Variant& Value);
-// A column of the rule the recordset stands on.
-rt::Variant RuleColumn(ado::Recordset& Rules, const char* Column);
-// The rule's QTX_RELATEDFNO; 0 (any related FNO) for Null, Empty or "".
-int32_t RuleRelatedFNO(ado::Recordset& Rules);
+
+// The value of a named field on the recordset's current row, without making
+// a Field object; raises as Fields.Item does for a name it lacks.
+rt::Variant FieldValueByName(ado::Recordset& Rows, const std::string& Name);
 
 // ---- typed comparisons ----
 // DataType is QTX_DATATYPE: 1 Boolean (True = -1 below False = 0), 3 and 4
@@ -104,14 +118,12 @@ bool ValidateAttributeRuleValue(const RuleWalk& Walk, const rt::Variant& Value, 
 // current row of its related component; Null when the rule names none, the
 // related feature is not of the rule's related FNO, or the component has no
 // rows. A failure is shown (title message 18273) and gives Null.
-rt::Variant GetRelatedValue(const std::shared_ptr<ado::Recordset>& Rules,
-                            const std::shared_ptr<IKeyObject>& RelatedFeature);
+rt::Variant GetRelatedValue(const RuleWalk& Walk, const std::shared_ptr<IKeyObject>& RelatedFeature);
 // Builds the value sets of the rules whose operator matches message 18272
 // as a pattern and whose relationship type fits, stores them in the
 // apartment's slot and returns them; the rules are left at EOF. A failure
 // is shown and leaves the sets built so far.
-std::shared_ptr<const AttributeValueSets> LoadSetValues(const std::shared_ptr<ado::Recordset>& Rules,
-                                                        const std::string& RelationshipType,
+std::shared_ptr<const AttributeValueSets> LoadSetValues(const RuleWalk& Walk, const std::string& RelationshipType,
                                                         const std::shared_ptr<IKeyObject>& RelatedFeature);
 // True when a rule's QTX_RELATIONSHIPTYPE (Null fits every type) fits the
 // service's relationship type, compared as text.
