@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,9 @@
 #include <filesystem>
 #include <memory>
 #include <unordered_map>
+
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace product {
 
@@ -53,6 +57,14 @@ int OraCodeFor(int extended, const std::string& msg, std::string& oraText) {
         oraText = "resource busy and acquire with NOWAIT specified or timeout expired";
         return 54;
     }
+    if (primary == SQLITE_READONLY) {
+        oraText = "database open for read-only access";
+        return 16000;
+    }
+    if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) {
+        oraText = "data block corrupted: the database file is damaged";
+        return 1578;
+    }
     if (starts("no such table")) {
         oraText = "table or view does not exist";
         return 942;
@@ -71,6 +83,31 @@ int OraCodeFor(int extended, const std::string& msg, std::string& oraText) {
         return 900;
     }
     return 0;
+}
+
+enum class Access { ReadWrite, ReadOnly, Immutable };
+
+Access AccessOf(const std::string& path) {
+    struct statvfs fs {};
+    if (::statvfs(path.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY)) return Access::Immutable;
+    if (std::filesystem::exists(path) && ::access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS))
+        return Access::ReadOnly;
+    return Access::ReadWrite;
+}
+
+// "file:" URI of a path on a read-only medium, read without locks.
+std::string ImmutableUri(const std::string& path) {
+    std::string uri = "file:";
+    for (char c : std::filesystem::absolute(path).string()) {
+        if (c == '%' || c == '?' || c == '#') {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", static_cast<unsigned char>(c));
+            uri += buf;
+        } else {
+            uri += c;
+        }
+    }
+    return uri + "?immutable=1";
 }
 
 struct StmtDeleter {
@@ -284,9 +321,23 @@ SqliteConnection::SqliteConnection(const std::string& path, const Options& optio
         }
         throw DatabaseError(0, "Cannot open the database '" + path + "': " + why);
     };
-    if (!memory && !options.create && !std::filesystem::exists(path)) fail("the file does not exist");
-    int flags = SQLITE_OPEN_READWRITE | (options.create || memory ? SQLITE_OPEN_CREATE : 0);
-    int rc = sqlite3_open_v2(memory ? ":memory:" : path.c_str(), &db_, flags, nullptr);
+    std::error_code ec;
+    if (!memory && !options.create && !std::filesystem::exists(path, ec)) fail("the file does not exist");
+    if (!memory && std::filesystem::exists(path, ec)) {
+        if (!std::filesystem::is_regular_file(path, ec)) fail("it is not a regular file");
+        // SQLite would take an empty file for an empty database, and the
+        // first query would only say that a table is missing.
+        if (!options.create && std::filesystem::file_size(path, ec) == 0) fail("the file is empty; it holds no database");
+    }
+    // A database that cannot be written is read: on a read-only file system
+    // without locks or shared memory (nothing can change it there), a
+    // write-protected file read-only; the first write then fails plainly.
+    const Access access = memory ? Access::ReadWrite : AccessOf(path);
+    readOnly_ = access != Access::ReadWrite;
+    int flags = readOnly_ ? SQLITE_OPEN_READONLY | SQLITE_OPEN_URI
+                          : SQLITE_OPEN_READWRITE | (options.create || memory ? SQLITE_OPEN_CREATE : 0);
+    const std::string name = memory ? ":memory:" : access == Access::Immutable ? ImmutableUri(path) : path;
+    int rc = sqlite3_open_v2(name.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) fail(db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, options.busyTimeoutMs);
@@ -304,7 +355,7 @@ SqliteConnection::SqliteConnection(const std::string& path, const Options& optio
         "PRAGMA case_sensitive_like = ON;"
         "PRAGMA foreign_keys = ON;"
         "CREATE TEMP VIEW DUAL AS SELECT 'X' AS DUMMY;";
-    if (!memory) {
+    if (!memory && !readOnly_) {
         // Readers never block the writer's commit in WAL mode.
         rc = sqlite3_exec(db_, "PRAGMA journal_mode = WAL", nullptr, nullptr, &err);
         if (rc != SQLITE_OK) {
@@ -337,8 +388,13 @@ void SqliteConnection::RaiseLastError(int rc, const std::string& sqlForErrors) c
     if (extended == SQLITE_OK) extended = rc;
     std::string oraText;
     int code = OraCodeFor(extended, msg, oraText);
-    if (code > 0) throw DatabaseError(code, oraText + " (" + msg + ")" + Quoted(sqlForErrors));
-    throw DatabaseError(0, "Database error: " + msg + Quoted(sqlForErrors));
+    // Failures that lie with the file (a missing table included) name it.
+    const int primary = extended & 0xff;
+    const bool aboutTheFile = code == 942 || code == 16000 || code == 1578 || primary == SQLITE_IOERR ||
+                              primary == SQLITE_CANTOPEN || primary == SQLITE_FULL || primary == SQLITE_PERM;
+    const std::string where = aboutTheFile ? " [database '" + path_ + "']" : "";
+    if (code > 0) throw DatabaseError(code, oraText + " (" + msg + ")" + Quoted(sqlForErrors) + where);
+    throw DatabaseError(0, "Database error: " + msg + Quoted(sqlForErrors) + where);
 }
 
 namespace {

@@ -62,7 +62,9 @@ public:
         int busyTimeoutMs = 2000;   // how long to wait for another writer
     };
     // Opens the file (or ":memory:") and checks that it is a readable
-    // database; raises a DatabaseError naming the file otherwise.
+    // database; raises a DatabaseError naming the file otherwise (an empty
+    // file or anything but a regular file included). A file that cannot be
+    // written is opened read-only; writes then raise ORA-16000.
     SqliteConnection(const std::string& path, const Options& options);
     ~SqliteConnection();
     SqliteConnection(const SqliteConnection&) = delete;
@@ -70,6 +72,8 @@ public:
 
     sqlite3* Handle() const { return db_; }
     const std::string& Path() const { return path_; }
+    // True when the file could not be written and was opened for reading.
+    bool ReadOnly() const { return readOnly_; }
 
     // Runs one SQLite statement with positional values; the rows (when the
     // statement yields columns) come back as an image whose fields carry
@@ -116,6 +120,7 @@ private:
 
     sqlite3* db_ = nullptr;
     std::string path_;
+    bool readOnly_ = false;
     std::unique_ptr<StatementCache> cache_;
 };
 
