@@ -3,8 +3,10 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 
 #include "pelmora/interfaces/Messages.h"
+#include "product/EmbeddedData.h"
 #include "product/StandIns.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
@@ -45,15 +47,19 @@ std::string Unescape(const std::string& text, const std::string& path, int line)
 
 using Catalogue = std::map<int32_t, std::string>;
 
-// Catalogues are read once per file and shared by every message object.
-std::shared_ptr<const Catalogue> LoadCatalogue(const std::string& path) {
+// Catalogues are read once per file and shared by every message object;
+// nullptr when the module has none.
+std::shared_ptr<const Catalogue> LoadCatalogue(const std::string& directory, const std::string& fileName) {
     static std::mutex mutex;
     static std::map<std::string, std::shared_ptr<const Catalogue>> loaded;
+    const std::string label = DataFileLabel(directory, "messages", fileName);
     std::lock_guard lock(mutex);
-    auto it = loaded.find(path);
+    auto it = loaded.find(label);
     if (it != loaded.end()) return it->second;
-    auto catalogue = std::make_shared<const Catalogue>(ReadMessageCatalogue(path));
-    loaded.emplace(path, catalogue);
+    auto text = ReadDataFile(directory, "messages", fileName);
+    if (!text) return nullptr;
+    auto catalogue = std::make_shared<const Catalogue>(ParseMessageCatalogue(*text, label));
+    loaded.emplace(label, catalogue);
     return catalogue;
 }
 
@@ -71,10 +77,12 @@ public:
         std::string name = rt::UCase(rt::Trim(moduleName));
         if (name.empty() || name.find_first_of("/\\") != std::string::npos)
             Fail(rt::vberr::InvalidProcedureCall, "Invalid resource module name \"" + moduleName + "\"");
-        std::string path = MessageCatalogueDirectory() + "/" + name + ".txt";
-        if (!std::filesystem::exists(path))
-            Fail(rt::vberr::FileNotFound, "The resource module \"" + moduleName + "\" has no catalogue (" + path + ")");
-        catalogue_ = LoadCatalogue(path);
+        const std::string directory = MessageCatalogueDirectory();
+        auto catalogue = LoadCatalogue(directory, name + ".txt");
+        if (!catalogue)
+            Fail(rt::vberr::FileNotFound, "The resource module \"" + moduleName + "\" has no catalogue (" +
+                                              DataFileLabel(directory, "messages", name + ".txt") + ")");
+        catalogue_ = catalogue;
         module_ = name;
     }
 
@@ -98,6 +106,13 @@ std::string MessageCatalogueDirectory() { return SourceDataDirectory("PELMORA_ME
 std::map<int32_t, std::string> ReadMessageCatalogue(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) Fail(rt::vberr::FileNotFound, "Cannot open the message catalogue " + path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return ParseMessageCatalogue(text.str(), path);
+}
+
+std::map<int32_t, std::string> ParseMessageCatalogue(const std::string& text, const std::string& path) {
+    std::istringstream in(text);
     std::map<int32_t, std::string> texts;
     std::string line;
     int lineNo = 0;

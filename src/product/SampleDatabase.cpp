@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "product/EmbeddedData.h"
 #include "product/FilePlacement.h"
 #include "product/SqliteConnection.h"
 #include "product/StandIns.h"
@@ -23,14 +24,6 @@ const char* const kSource = "BuildSampleDatabase";
 
 [[noreturn]] void Fail(int32_t number, const std::string& description) {
     throw rt::ComError(number, kSource, description);
-}
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) Fail(rt::vberr::FileNotFound, "Cannot read " + path.string());
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // The statement without "--" comments, blanks collapsed, upper-cased.
@@ -103,17 +96,23 @@ std::vector<SequenceDefinition> ParseSequenceDefinitions(const std::string& text
 
 void BuildSampleDatabase(const std::string& path, const std::string& sqlDirectory) {
     if (fs::exists(path)) Fail(58, "The database file \"" + path + "\" exists already");
-    if (!fs::is_directory(sqlDirectory)) Fail(rt::vberr::PathNotFound, "No sample SQL directory \"" + sqlDirectory + "\"");
+    if (!sqlDirectory.empty() && !fs::is_directory(sqlDirectory))
+        Fail(rt::vberr::PathNotFound, "No sample SQL directory \"" + sqlDirectory + "\"");
 
-    std::vector<fs::path> scripts;
-    fs::path sequences;
-    for (const auto& entry : fs::directory_iterator(sqlDirectory)) {
-        if (!entry.is_regular_file() || entry.path().extension() != ".sql") continue;
-        if (entry.path().filename() == "sequences.sql") sequences = entry.path();
-        else scripts.push_back(entry.path());
+    std::vector<std::string> scripts;
+    bool hasSequences = false;
+    for (const std::string& name : DataFileNames(sqlDirectory, "sample")) {
+        if (fs::path(name).extension() != ".sql") continue;
+        if (name == "sequences.sql") hasSequences = true;
+        else scripts.push_back(name);
     }
-    if (scripts.empty()) Fail(rt::vberr::FileNotFound, "No SQL file in \"" + sqlDirectory + "\"");
-    std::sort(scripts.begin(), scripts.end());
+    if (scripts.empty())
+        Fail(rt::vberr::FileNotFound, "No SQL file in \"" + DataFileLabel(sqlDirectory, "sample", "") + "\"");
+    auto readScript = [&](const std::string& name) {
+        auto text = ReadDataFile(sqlDirectory, "sample", name);
+        if (!text) Fail(rt::vberr::FileNotFound, "Cannot read " + DataFileLabel(sqlDirectory, "sample", name));
+        return *text;
+    };
 
     const fs::path parent = fs::absolute(path).parent_path();
     std::error_code dirError;
@@ -132,15 +131,15 @@ void BuildSampleDatabase(const std::string& path, const std::string& sqlDirector
             SqliteConnection db(temp, SqliteConnection::Options{true, 2000});
             db.ExecuteRaw("BEGIN");
             for (const auto& script : scripts) {
-                std::string text = ReadText(script);
+                std::string text = readScript(script);
                 try {
                     db.ExecuteRaw(text);
                 } catch (const rt::ComError& e) {
-                    throw rt::ComError(e.Number(), kSource, script.filename().string() + ": " + e.Description());
+                    throw rt::ComError(e.Number(), kSource, script + ": " + e.Description());
                 }
             }
-            if (!sequences.empty()) {
-                for (const auto& def : ParseSequenceDefinitions(ReadText(sequences), sequences.filename().string())) {
+            if (hasSequences) {
+                for (const auto& def : ParseSequenceDefinitions(readScript("sequences.sql"), "sequences.sql")) {
                     try {
                         db.CreateSequence(def.name, def.startWith, def.incrementBy, INT64_MAX);
                     } catch (const rt::ComError& e) {

@@ -10,8 +10,8 @@
 
 namespace product {
 
-// data/sample of the source tree: $PELMORA_SAMPLE_SQL_DIR, else
-// $PELMORA_SOURCE_DIR/data/sample, else the tree this library was built from.
+// $PELMORA_SAMPLE_SQL_DIR, else $PELMORA_SOURCE_DIR/data/sample, else "":
+// the files of data/sample built into the library.
 std::string SampleSqlDirectory();
 
 struct SequenceDefinition {
@@ -23,7 +23,8 @@ struct SequenceDefinition {
 // statement it does not understand.
 std::vector<SequenceDefinition> ParseSequenceDefinitions(const std::string& text, const std::string& fileForErrors);
 
-// Creates the database file at path from the SQL files of sqlDirectory, all
+// Creates the database file at path from the SQL files of sqlDirectory ("":
+// those built in), all
 // in one transaction. Raises when the file exists already, when the
 // directory holds no SQL file, or when a statement fails (the error names
 // the file); on failure no file is left behind. The database is built under

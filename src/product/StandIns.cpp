@@ -1,7 +1,6 @@
 #include "product/StandIns.h"
 
 #include <cstdlib>
-#include <filesystem>
 
 #include "product/LoadAttributesService.h"
 #include "product/framework/FrameworkClasses.h"
@@ -29,8 +28,7 @@ std::string SourceDataDirectory(const char* variable, const std::string& name) {
         const char* dir = std::getenv(v);
         if (dir && *dir) return v == variable ? std::string(dir) : std::string(dir) + "/data/" + name;
     }
-    // This file lies in src/product of the source tree.
-    return (std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "data" / name).string();
+    return "";  // the copy built into the library
 }
 
 }  // namespace product

@@ -7,7 +7,7 @@
 // Environment:
 //   PELMORA_MESSAGES_DIR  directory of the message catalogues (<MODULE>.txt);
 //                         else $PELMORA_SOURCE_DIR/data/messages; else the
-//                         data/messages directory of the source tree built
+//                         catalogues built into the library
 //   PELMORA_LOCALE        the locale code (default "ENU")
 //   PELMORA_TRACE_MASK    the trace mask, decimal or 0x-hex (default 0)
 //   PELMORA_TRACE_FILE    file the trace lines are appended to (default stderr)
@@ -53,16 +53,18 @@ void InstallDialogRecorder(std::shared_ptr<DialogRecorder> recorder);
 // its default button.
 int32_t DefaultAnswer(int32_t buttons);
 
-// The directory the message catalogues are read from.
+// The directory the message catalogues are read from ("": built in).
 std::string MessageCatalogueDirectory();
 
 // A data directory: $<variable> when set, else $PELMORA_SOURCE_DIR/data/<name>,
-// else data/<name> of the source tree built.
+// else "": the files built into the library (EmbeddedData.h).
 std::string SourceDataDirectory(const char* variable, const std::string& name);
 
-// Reads a catalogue file: lines "<id><TAB><text>", '#' starts a comment line,
+// Reads a catalogue: lines "<id><TAB><text>", '#' starts a comment line,
 // "\n", "\t" and "\\" escapes in the text. Raises on a malformed line or a
-// repeated id.
+// repeated id; errors name the file by nameForErrors.
+std::map<int32_t, std::string> ParseMessageCatalogue(const std::string& text, const std::string& nameForErrors);
+// The same of a catalogue file.
 std::map<int32_t, std::string> ReadMessageCatalogue(const std::string& path);
 
 // Fills "%1".."%5" of a template (single pass: a parameter's own text is

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include "pelmora/interfaces/Trace.h"
 #include "pelmora/interfaces/Varsk1.h"
 #include "pelmora/interfaces/Windows.h"
+#include "product/EmbeddedData.h"
 #include "product/StandIns.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"
@@ -227,7 +229,26 @@ TEST(StandIns, DataDirectoryPrefersItsVariableThenTheSourceDirectory) {
     }
     ScopedEnv own("PELMORA_TEST_DATA_DIR", nullptr);
     ScopedEnv source("PELMORA_SOURCE_DIR", nullptr);
-    const std::filesystem::path built = product::SourceDataDirectory("PELMORA_TEST_DATA_DIR", "messages");
-    EXPECT_EQ(built.filename(), "messages");
-    EXPECT_TRUE(std::filesystem::is_directory(built)) << built;
+    EXPECT_EQ(product::SourceDataDirectory("PELMORA_TEST_DATA_DIR", "messages"), "") << "the built-in copy";
+}
+
+// A program moved away from the source tree reads the copies built into the
+// library: every file of each data folder, byte for byte.
+TEST(StandIns, BuiltInDataFilesAreThoseOfTheDataFolders) {
+    for (const std::string folder : {"messages", "sample"}) {
+        const std::string dir = std::string(PELMORA_SOURCE_DIR) + "/data/" + folder;
+        auto names = product::DataFileNames(dir, folder);
+        names.erase(std::remove_if(names.begin(), names.end(),
+                                   [](const std::string& n) { return n.ends_with(".md"); }),
+                    names.end());
+        ASSERT_FALSE(names.empty());
+        EXPECT_EQ(product::DataFileNames("", folder), names) << folder;
+        for (const auto& name : names) EXPECT_EQ(product::ReadDataFile("", folder, name), product::ReadDataFile(dir, folder, name)) << name;
+    }
+    const auto texts = product::ReadMessageCatalogue(std::string(PELMORA_SOURCE_DIR) + "/data/messages/PELMORA.txt");
+    ScopedEnv messages("PELMORA_MESSAGES_DIR", nullptr);
+    ScopedEnv source("PELMORA_SOURCE_DIR", nullptr);
+    product::RegisterProductStandIns();
+    auto object = rt::QueryInterface<pelmora::IMessageObject>(rt::CreateObject(pelmora::kMessageObjectProgId));
+    EXPECT_EQ(object->GetMessageText(25627, 0), texts.at(25627));
 }
