@@ -5,10 +5,14 @@
 // edits in one batch, read the rows back from the database, and create a
 // new valve with new keys.
 //
-//   typical_request [work-folder]
+//   typical_request [--help] [WORK-FOLDER]
 //
 // Without a folder the work is done in a temporary folder removed at exit.
+// A folder given must not hold the files of an earlier run.
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -18,6 +22,7 @@
 #include <vector>
 
 #include "ado/Recordset.h"
+#include "pelmora/features/Components.h"
 #include "pelmora/features/FeatureAssemblyService.h"
 #include "pelmora/interfaces/ComponentService.h"
 #include "pelmora/interfaces/Components.h"
@@ -27,11 +32,13 @@
 #include "pelmora/interfaces/KeyObject.h"
 #include "pelmora/Registration.h"
 #include "pelmora/interfaces/MetadataService.h"
+#include "pelmora/interfaces/VbaProjectHost.h"
 #include "product/MetadataCacheBuilder.h"
 #include "product/Notification.h"
 #include "product/SampleDatabase.h"
 #include "product/SqliteDataContext.h"
 #include "product/StandIns.h"
+#include "product/VbaProjectHost.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
 
@@ -79,8 +86,10 @@ public:
 
     void Execute() override {
         std::ostringstream line;
+        // The value before is that of the field whose change set the
+        // interface off, which need not be the interface's own field.
         line << progId_ << " " << type_ << " on " << componentName_ << "." << fieldName_
-             << " (value before: " << Show(before_) << ")";
+             << " (the changed field's value before the change: " << Show(before_) << ")";
         Journal().push_back(line.str());
     }
     void CancelUpdate() override {}
@@ -97,6 +106,62 @@ private:
     std::shared_ptr<pelmora::IComponentService> service_;
     std::shared_ptr<pelmora::IDataContext> dataContext_;
     rt::Variant before_;
+};
+
+// The entry object of the sample's VBA project 1, as the product would load it.
+class SampleProject : public rt::Object,
+                      public pelmora::AbortEventSource,
+                      public pelmora::IProjectFunctionalInterface {
+public:
+    rt::Variant get_ArgumentArray() override { return arguments_; }
+    void put_ArgumentArray(const rt::Variant& a) override { arguments_ = a; }
+    std::string get_ComponentName() override { return componentName_; }
+    void put_ComponentName(const std::string& n) override { componentName_ = n; }
+    void putref_Components(const std::shared_ptr<pelmora::QzComponents>&) override {}
+    std::shared_ptr<pelmora::IDataContext> get_DataContext() override { return dataContext_; }
+    void putref_DataContext(const std::shared_ptr<pelmora::IDataContext>& d) override { dataContext_ = d; }
+    std::string get_FieldName() override { return fieldName_; }
+    void put_FieldName(const std::string& n) override { fieldName_ = n; }
+    rt::Variant get_FieldValueBeforeChange() override { return before_; }
+    void put_FieldValueBeforeChange(const rt::Variant& v) override { before_ = v; }
+    int32_t get_FunctionalType() override { return type_; }
+    void put_FunctionalType(int32_t t) override { type_ = t; }
+    void Execute() override {
+        Journal().push_back("VBA project 1, functional type " + std::to_string(type_) + ", on " + componentName_ +
+                            "." + fieldName_ + " (the changed field's value before the change: " + Show(before_) +
+                            ")");
+    }
+    void Delete() override { Journal().push_back("VBA project 1 told of a deletion in " + componentName_); }
+    void Validate(rt::Variant&, rt::Variant&) override {}
+    std::string TypeName() const override { return "SampleProject"; }
+
+private:
+    rt::Variant arguments_, before_;
+    std::string componentName_, fieldName_;
+    std::shared_ptr<pelmora::IDataContext> dataContext_;
+    int32_t type_ = 0;
+};
+
+// Prints what the functional interfaces did since the last call, and the
+// lines their failures added to the log.
+class InterfaceReport {
+public:
+    explicit InterfaceReport(std::string logPath) : log_(std::move(logPath)) {}
+    void Print() {
+        for (const auto& l : Journal()) std::cout << "  interface acted: " << l << "\n";
+        Journal().clear();
+        std::ifstream in(log_);
+        std::string line;
+        for (size_t n = 0; std::getline(in, line); ++n)
+            if (n >= seen_) {
+                std::cout << "  interface FAILED (logged in " << log_ << "): " << line << "\n";
+                ++seen_;
+            }
+    }
+
+private:
+    std::string log_;
+    size_t seen_ = 0;
 };
 
 void RegisterSampleExtensions() {
@@ -134,19 +199,32 @@ int Run(const std::string& folder) {
     const std::string database = folder + "/sample.db";
     const std::string cache = folder + "/cache";
 
-    std::cout << "Building the sample water network in " << folder << "\n";
+    std::cout << "Building the sample water network: database " << database << "\n";
     product::BuildSampleDatabase(database);
     product::CacheBuildOptions options;
     options.databasePath = database;
     options.cacheDirectory = cache;
+    // The metadata service reads the cache of the locale PELMORA_LOCALE names.
+    if (const char* locale = std::getenv("PELMORA_LOCALE"); locale && *locale) options.locale = locale;
     auto built = product::BuildMetadataCache(options);
+    const char* oldMap = std::getenv("PELMORA_CONFIGURATION_MAP");
+    if (oldMap && *oldMap && built.configurationMapPath != oldMap)
+        std::cout << "  PELMORA_CONFIGURATION_MAP=" << oldMap << " is replaced by the sample's map for this run\n";
     ::setenv("PELMORA_CONFIGURATION_MAP", built.configurationMapPath.c_str(), 1);
-    std::cout << "  metadata cache: " << built.files.size() << " files in " << built.localeDirectory << "\n\n";
+    std::cout << "  metadata cache (locale " << rt::UCase(options.locale) << "): " << built.files.size()
+              << " files in " << built.localeDirectory << "\n";
+    std::cout << "  configuration map: " << built.configurationMapPath << "\n";
 
     product::RegisterProductStandIns();
     product::RegisterApplicationClasses();
     pelmora::RegisterSystemClasses();
     RegisterSampleExtensions();
+    // Functional interfaces held in VBA project 1 reach its entry object.
+    product::VbaProjectHost::Current()->LoadProject(1, std::make_shared<SampleProject>());
+    pelmora::FunctionalInterfaceLogPath() = folder + "/FunctionalInterfaces.log";
+    InterfaceReport interfaces(pelmora::FunctionalInterfaceLogPath());
+    std::cout << "  failures of functional interfaces are logged to " << pelmora::FunctionalInterfaceLogPath()
+              << "\n\n";
 
     // (1) The service and its data context.
     // The product gives its data context the metadata service of the
@@ -199,6 +277,7 @@ int Run(const std::string& folder) {
     attributeRows->MoveFirst();
     attributeRows->get_Fields()->Item("MATERIAL")->put_Value(Variant("HDPE"));
     attributeRows->Update();
+    interfaces.Print();
     auto liningRows = lining->get_Recordset();
     liningRows->AddNew();
     // The caller names the feature of a new row; the component fills the rest.
@@ -207,6 +286,7 @@ int Run(const std::string& folder) {
     liningRows->Update();
     PrintRows("WATER_MAIN_LINING after AddNew", liningRows,
               {"QTX_FNO", "QTX_FID", "QTX_CNO", "QTX_CID", "LINING_TYPE"});
+    interfaces.Print();
     std::cout << "\n";
 
     // (6) Save every pending row in one batch.
@@ -215,6 +295,7 @@ int Run(const std::string& folder) {
     keys->Add(feature);
     rt::QueryInterface<pelmora::FeatureAssemblyService>(rt::ObjectPtrOf(service))->UpdateFeatures(keys);
     context->Commit();
+    interfaces.Print();
 
     auto check = product::SqliteDataContext::Open(database);
     auto readBack = [&](const std::string& sql) {
@@ -242,42 +323,89 @@ int Run(const std::string& folder) {
         auto rows = c->get_Recordset();
         PrintRows(c->get_Name() + " (pending, not saved)", rows, {"QTX_FNO", "QTX_FID", "QTX_CNO", "QTX_CID"});
     }
-    std::cout << "\n";
-
-    std::cout << "Functional interfaces that acted:\n";
-    if (Journal().empty()) std::cout << "  (none)\n";
-    for (const auto& l : Journal()) std::cout << "  " << l << "\n";
+    interfaces.Print();
     return 0;
 }
 
 }  // namespace
 
+void Usage(std::ostream& out) {
+    out << "usage: typical_request [--help] [WORK-FOLDER]\n"
+           "  Builds the sample water network (database and metadata cache) in WORK-FOLDER and runs\n"
+           "  the typical request on it. WORK-FOLDER is created when missing and must not hold the\n"
+           "  files of an earlier run; without it a temporary folder is used and removed at the end.\n"
+           "  PELMORA_LOCALE chooses the locale of the cache (default ENU); PELMORA_CONFIGURATION_MAP\n"
+           "  is replaced by the sample's map for the run.\n";
+}
+
 int main(int argc, char** argv) {
+    std::vector<std::string> folders;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            Usage(std::cout);
+            return 0;
+        }
+        if (a.size() > 1 && a[0] == '-') {
+            std::cerr << "typical_request: unknown option " << a << "\n";
+            Usage(std::cerr);
+            return 2;
+        }
+        folders.push_back(a);
+    }
+    if (folders.size() > 1) {
+        std::cerr << "typical_request: one work folder at most\n";
+        Usage(std::cerr);
+        return 2;
+    }
     std::string folder;
-    bool temporary = argc < 2;
+    const bool temporary = folders.empty();
     if (temporary) {
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/pelmora-example-XXXXXX";
         if (!::mkdtemp(pattern.data())) {
-            std::cerr << "cannot create a temporary folder\n";
+            std::cerr << "typical_request: cannot create a temporary folder " << pattern << ": " << std::strerror(errno)
+                      << "\n";
             return 1;
         }
         folder = pattern;
     } else {
-        folder = argv[1];
-        fs::create_directories(folder);
+        folder = folders[0];
+        std::error_code ec;
+        if (folder.empty()) {
+            std::cerr << "typical_request: the work folder is an empty name\n";
+            return 1;
+        }
+        fs::create_directories(folder, ec);
+        if (ec || !fs::is_directory(folder)) {
+            std::cerr << "typical_request: cannot use the work folder " << folder << ": "
+                      << (ec ? ec.message() : "not a folder") << "\n";
+            return 1;
+        }
+        for (const char* earlier : {"sample.db", "cache"})
+            if (fs::exists(fs::path(folder) / earlier)) {
+                std::cerr << "typical_request: the work folder " << folder << " holds " << earlier
+                          << " of an earlier run; give a new or empty folder, or remove sample.db and cache\n";
+                return 1;
+            }
     }
+    std::cout << "Work folder: " << folder
+              << (temporary ? " (temporary, removed at the end)\n" : " (kept)\n");
     int rc = 1;
     try {
         rc = Run(folder);
     } catch (const rt::ComError& e) {
-        std::cerr << "failed: " << e.Description() << " (error " << e.Number() << ", " << e.Source() << ")\n";
+        std::cerr << "typical_request: failed: " << e.Description() << " (error " << e.Number() << ", "
+                  << e.Source() << ")\n";
     } catch (const std::exception& e) {
-        std::cerr << "failed: " << e.what() << "\n";
+        std::cerr << "typical_request: failed: " << e.what() << "\n";
     }
     if (temporary) {
         std::error_code ec;
         fs::remove_all(folder, ec);
+        std::cout << "\nRemoved the temporary folder " << folder << "\n";
+    } else {
+        std::cout << "\nThe files are kept in " << folder << "\n";
     }
     return rc;
 }

@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
 # Builds the system and runs the typical request on the sample network.
+#   scripts/run-example.sh [--help] [WORK-FOLDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target typical_request
-build/examples/typical_request "$@"
+# The build's own lines go to a log, shown only when it fails.
+log=build/run-example-build.log
+mkdir -p build
+if ! { cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+       cmake --build build -j "$(nproc)" --target typical_request; } >"$log" 2>&1; then
+  cat "$log" >&2
+  exit 1
+fi
+exec build/examples/typical_request "$@"

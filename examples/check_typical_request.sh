@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# What a new user meets running the example: usage, refused arguments and
+# folders, a second run into one folder, the locale, the temporary folder.
+#   check_typical_request.sh EXAMPLE SCRATCH-DIR
+set -u
+example=$1
+scratch=$2
+rm -rf "$scratch" && mkdir -p "$scratch"
+failures=0
+# expect CODE PATTERN ARGS...: the exit code, and a line of the output matching PATTERN.
+expect() {
+  local code=$1 pattern=$2
+  shift 2
+  local out
+  out=$("$example" "$@" 2>&1)
+  local rc=$?
+  if [[ $rc -ne $code ]] || ! grep -qE -- "$pattern" <<<"$out"; then
+    echo "FAILED: typical_request $* gave $rc (wanted $code and /$pattern/):"
+    echo "$out" | head -20
+    failures=$((failures + 1))
+  fi
+}
+expect 0 '^usage: typical_request \[--help\] \[WORK-FOLDER\]' --help
+expect 2 'unknown option --bogus' --bogus
+expect 2 'one work folder at most' "$scratch/a" "$scratch/b"
+expect 1 'empty name' ""
+touch "$scratch/file"
+expect 1 "cannot use the work folder $scratch/file/sub" "$scratch/file/sub"
+expect 0 "The files are kept in $scratch/run" "$scratch/run"
+expect 1 'holds sample.db of an earlier run' "$scratch/run"
+PELMORA_LOCALE=DEU PELMORA_CONFIGURATION_MAP=/elsewhere/map.txt \
+  expect 0 'PELMORA_CONFIGURATION_MAP=/elsewhere/map.txt is replaced' "$scratch/deu"
+[[ -f "$scratch/deu/cache/DEU/QTX_METADATAKEYS_OPTABLE.RAW" ]] || { echo "FAILED: no DEU cache"; failures=$((failures + 1)); }
+out=$(TMPDIR=$scratch "$example" 2>&1)
+if grep -q 'interface FAILED' <<<"$out"; then echo "FAILED: an interface failed:"; grep 'interface FAILED' <<<"$out"; failures=$((failures + 1)); fi
+if ! grep -q '^Removed the temporary folder' <<<"$out" || compgen -G "$scratch/pelmora-example-*" >/dev/null; then
+  echo "FAILED: the temporary folder is not reported removed or is left"; failures=$((failures + 1))
+fi
+rm -rf "$scratch"
+exit $((failures > 0))
