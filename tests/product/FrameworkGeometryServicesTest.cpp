@@ -249,6 +249,27 @@ TEST(FrameworkSpatialFilter, IntersectsKeepsTheRowsThatMeetAndNothingElse) {
     EXPECT_GT(matched, 5u);
 }
 
+TEST(FrameworkSpatialFilter, AnArcIsFoundWhereOnlyItsBulgeReaches) {
+    // Its three points lie below y 9.85; the arc itself reaches y 10.
+    auto arc = ArcGeometry::Create();
+    auto polar = [](double degrees) { return std::pair{10 * std::cos(degrees * std::numbers::pi / 180), 10 * std::sin(degrees * std::numbers::pi / 180)}; };
+    auto [sx, sy] = polar(10);
+    auto [mx, my] = polar(80);
+    auto [ex, ey] = polar(170);
+    arc->Start()->Assign(sx, sy, 0);
+    arc->Origin()->Assign(mx, my, 0);
+    arc->End()->Assign(ex, ey, 0);
+    auto rows = GeometryRows({arc});
+    for (auto [y, found] : {std::pair{10.0, true}, {10.2, false}}) {
+        SpatialFilter filter;
+        filter.put_Operator(3);
+        filter.put_GeometryFieldName("QTX_GEOMETRY");
+        filter.put_FilterGeometry(StorageFormOf(RectangleGeometry::Create(-0.05, y + 0.05, 0.1, 0.1)));
+        filter.putref_InputRecordset(rows);
+        EXPECT_EQ(Read(filter.get_OutputRecordset(), "QTX_GEOMETRY").size(), found ? 1u : 0u) << y;
+    }
+}
+
 TEST(FrameworkSpatialFilter, EmptyMatchesNothingAndOtherOperatorsAreRefused) {
     auto rows = GeometryRows({Square(0, 0, 1)});
     SpatialFilter filter;

@@ -1,6 +1,9 @@
 #include "product/framework/GeometryStorageForm.h"
 
+#include <cmath>
 #include <cstring>
+
+#include "product/geometry/GeometryMath.h"
 
 #include "runtime/Error.h"
 
@@ -21,11 +24,15 @@ constexpr int kMaxDepth = 32;
 class Writer {
 public:
     std::string out{kMagic, sizeof kMagic};
+    Envelope box;
 
     void Kind(GeometryKind k) { out.push_back(static_cast<char>(k)); }
     void Count(size_t n) { Raw(static_cast<uint32_t>(n)); }
     void Number(double d) { Raw(d); }
-    void Pt(const Point& p) { Number(p.X()), Number(p.Y()), Number(p.Z()); }
+    void Pt(const Point& p) {
+        Number(p.X()), Number(p.Y()), Number(p.Z());
+        box.Cover(p.X(), p.Y());
+    }
 
     void Write(const Geometry& g, int depth) {
         if (depth > kMaxDepth)
@@ -44,6 +51,9 @@ public:
             case GeometryKind::Rectangle: {
                 auto& r = static_cast<const RectangleGeometry&>(g);
                 Pt(*r.Origin()), Number(r.Width()), Number(r.Height()), Number(r.Rotation());
+                for (auto corner : geometry_math::RectangleCorners({r.Origin()->X(), r.Origin()->Y()}, r.Width(),
+                                                                   r.Height(), r.Rotation()))
+                    box.Cover(corner.x, corner.y);
                 return;
             }
             case GeometryKind::Line:
@@ -52,6 +62,11 @@ public:
             case GeometryKind::Arc: {
                 auto& a = static_cast<const ArcGeometry&>(g);
                 Pt(*a.Start()), Pt(*a.Origin()), Pt(*a.End());
+                auto xy = [](const PointPtr& p) { return geometry_math::XY{p->X(), p->Y()}; };
+                if (auto c = geometry_math::ArcCircle(xy(a.Start()), xy(a.Origin()), xy(a.End()))) {
+                    box.Cover(c->center.x - c->radius, c->center.y - c->radius);
+                    box.Cover(c->center.x + c->radius, c->center.y + c->radius);
+                }
                 return;
             }
             case GeometryKind::Polyline:
@@ -181,10 +196,29 @@ private:
 
 }  // namespace
 
+void Envelope::Cover(double x, double y) {
+    if (!std::isfinite(x) || !std::isfinite(y)) {
+        unbounded = true;
+        return;
+    }
+    if (empty) {
+        minX = maxX = x, minY = maxY = y, empty = false;
+        return;
+    }
+    minX = std::min(minX, x), maxX = std::max(maxX, x);
+    minY = std::min(minY, y), maxY = std::max(maxY, y);
+}
+
+bool Envelope::Meets(const Envelope& o) const {
+    if (unbounded || o.unbounded) return true;
+    if (empty || o.empty) return false;
+    return minX <= o.maxX && o.minX <= maxX && minY <= o.maxY && o.minY <= maxY;
+}
+
 std::shared_ptr<StoredGeometry> StoredGeometry::Of(const Geometry& geometry) {
     Writer w;
     w.Write(geometry, 0);
-    return std::make_shared<StoredGeometry>(std::move(w.out));
+    return std::make_shared<StoredGeometry>(std::move(w.out), w.box);
 }
 
 GeometryPtr StoredGeometry::Read() const {

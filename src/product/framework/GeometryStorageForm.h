@@ -18,18 +18,31 @@
 
 namespace product {
 
+// The box around a stored geometry (around the whole circle of an arc): two
+// geometries whose boxes do not meet have no point in common. Empty for a
+// geometry without points; a coordinate that is no finite number makes it
+// meet every box, so such a geometry is never passed over unseen.
+struct Envelope {
+    double minX = 0, minY = 0, maxX = 0, maxY = 0;
+    bool empty = true, unbounded = false;
+    void Cover(double x, double y);
+    bool Meets(const Envelope& other) const;
+};
+
 class StoredGeometry : public rt::Object {
 public:
     static std::shared_ptr<StoredGeometry> Of(const Geometry& geometry);
     // A new geometry equal to the one stored.
     GeometryPtr Read() const;
     const std::string& Bytes() const { return bytes_; }
+    const Envelope& Box() const { return box_; }
     std::string TypeName() const override { return "StoredGeometry"; }
 
-    explicit StoredGeometry(std::string bytes) : bytes_(std::move(bytes)) {}
+    explicit StoredGeometry(std::string bytes, Envelope box = {}) : bytes_(std::move(bytes)), box_(box) {}
 
 private:
     std::string bytes_;
+    Envelope box_;
 };
 
 // The storage form a Variant holds: nullptr for Empty, Null and Nothing;

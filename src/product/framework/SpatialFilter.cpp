@@ -50,7 +50,9 @@ std::shared_ptr<pelmora::IFrameworkRecordset> SpatialFilter::get_OutputRecordset
     auto area = geometry_math::Shape::Of(filter_->Read());
     for (const auto& row : input->Rows()) {
         auto stored = StoredGeometryOf(row[static_cast<size_t>(field)]);
-        if (stored && area.Intersects(geometry_math::Shape::Of(stored->Read()))) output->AppendRow(row);
+        // Rows whose box misses the filter's are not read at all.
+        if (stored && stored->Box().Meets(filter_->Box()) && area.Intersects(geometry_math::Shape::Of(stored->Read())))
+            output->AppendRow(row);
     }
     return output;
 }
