@@ -23,6 +23,7 @@
 using namespace product;
 using pelmora::GeometryKind;
 using pelmora_test::ErrorOf;
+using geomtest::Square;
 
 namespace {
 
@@ -54,12 +55,6 @@ std::vector<GeometryPtr> Read(const std::shared_ptr<pelmora::IFrameworkRecordset
     for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext())
         out.push_back(std::dynamic_pointer_cast<Geometry>(storage.RetrieveGeometry(rs->get_Fields()->get_Item(field))));
     return out;
-}
-
-std::shared_ptr<PolygonGeometry> Square(double x, double y, double side) {
-    auto g = PolygonGeometry::Create();
-    for (auto [dx, dy] : {std::pair{0.0, 0.0}, {side, 0.0}, {side, side}, {0.0, side}}) g->PointList()->Add(x + dx, y + dy);
-    return g;
 }
 
 // One geometry of every kind, containers holding other kinds.

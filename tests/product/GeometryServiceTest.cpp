@@ -26,13 +26,6 @@ std::shared_ptr<PolylineGeometry> Polyline(int n, double x0 = 0) {
     return g;
 }
 
-std::shared_ptr<PolygonGeometry> Ring(double x, double y, double size) {
-    auto g = PolygonGeometry::Create();
-    for (auto [dx, dy] : {std::pair{0.0, 0.0}, {size, 0.0}, {size, size}, {0.0, size}, {0.0, 0.0}})
-        g->PointList()->Add(x + dx, y + dy);
-    return g;
-}
-
 std::shared_ptr<ArcGeometry> Arc() {
     auto a = ArcGeometry::Create();
     a->Start()->Assign(0, 0, 0);
@@ -54,12 +47,12 @@ std::vector<GeometryPtr> EveryKind() {
     all.push_back(LineGeometry::Create(0, 0, 10, 0));
     all.push_back(Polyline(9));  // three rows of four pairs, the last one short
     all.push_back(Arc());
-    all.push_back(Ring(0, 0, 10));
+    all.push_back(Square(0, 0, 10));
     all.push_back(RectangleGeometry::Create(10, 20, 4, 2, 30));
 
     auto boundary = BoundaryGeometry::Create();
-    boundary->SetExterior(Ring(0, 0, 100));
-    boundary->Holes()->Add(Ring(10, 10, 5));
+    boundary->SetExterior(Square(0, 0, 100));
+    boundary->Holes()->Add(Square(10, 10, 5));
     auto ringOfPieces = CompositePolygonGeometry::Create();
     ringOfPieces->Items()->Add(LineGeometry::Create(50, 50, 60, 50));
     ringOfPieces->Items()->Add(Polyline(3, 60));
@@ -138,8 +131,8 @@ TEST(GeometryService, EveryKindRoundTripsThroughRows) {
 TEST(GeometryService, RowsFollowTheElementLayout) {
     auto rows = GeometryTable({});
     auto boundary = BoundaryGeometry::Create();
-    boundary->SetExterior(Ring(0, 0, 10));
-    boundary->Holes()->Add(Ring(2, 2, 1));
+    boundary->SetExterior(Square(0, 0, 10));
+    boundary->Holes()->Add(Square(2, 2, 1));
     GeometryService::Create()->GeometryToRows(boundary, rows, 7, nullptr);
     std::vector<std::string> seen;
     for (rows->MoveFirst(); !rows->get_EOF(); rows->MoveNext()) {

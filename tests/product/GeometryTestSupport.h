@@ -9,6 +9,7 @@
 #include "ado/Persist.h"
 #include "ado/Recordset.h"
 #include "pelmora/interfaces/Geometry.h"
+#include "product/geometry/GeometryObjects.h"
 #include "runtime/Object.h"
 #include "runtime/Vb.h"
 
@@ -125,5 +126,13 @@ inline ado::RecordsetPtr ComponentRow(int32_t id, int32_t fid = 1001, int32_t ci
 }
 
 inline rt::Variant D(double v) { return rt::Variant(v); }
+
+// The closed square ring from (x, y) to (x + size, y + size).
+inline std::shared_ptr<product::PolygonGeometry> Square(double x, double y, double size) {
+    auto g = product::PolygonGeometry::Create();
+    for (auto [dx, dy] : {std::pair{0.0, 0.0}, {size, 0.0}, {size, size}, {0.0, size}, {0.0, 0.0}})
+        g->PointList()->Add(x + dx, y + dy);
+    return g;
+}
 
 }  // namespace geomtest

@@ -14,9 +14,7 @@ namespace {
 
 constexpr const char* kSource = "BufferZonePipe";
 
-[[noreturn]] void Refuse(const std::string& description) {
-    throw rt::ComError(rt::vberr::InvalidProcedureCall, kSource, description);
-}
+[[noreturn]] void Refuse(const std::string& description) { RaiseFrameworkError(kSource, description); }
 
 }  // namespace
 

@@ -77,6 +77,10 @@ void FrameworkRecordset::MoveNext() {
     ++pos_;
 }
 
+void RaiseFrameworkError(const char* source, const std::string& description) {
+    throw rt::ComError(rt::vberr::InvalidProcedureCall, source, description);
+}
+
 std::shared_ptr<FrameworkRecordset> FrameworkRecordsetOf(const std::shared_ptr<pelmora::IFrameworkRecordset>& rs) {
     if (!rs) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet, "FrameworkRecordset");
     auto own = std::dynamic_pointer_cast<FrameworkRecordset>(rs);

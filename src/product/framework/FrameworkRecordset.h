@@ -60,6 +60,9 @@ private:
     int32_t pos_ = 0;
 };
 
+// Raises 5 from a framework object, with its description.
+[[noreturn]] void RaiseFrameworkError(const char* source, const std::string& description);
+
 // The framework recordset behind an interface pointer; raises 91 for
 // nullptr and 13 for a recordset of another maker.
 std::shared_ptr<FrameworkRecordset> FrameworkRecordsetOf(const std::shared_ptr<pelmora::IFrameworkRecordset>& rs);

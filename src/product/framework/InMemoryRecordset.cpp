@@ -10,9 +10,7 @@ namespace {
 
 constexpr const char* kSource = "InMemoryRecordset";
 
-[[noreturn]] void Refuse(const std::string& description) {
-    throw rt::ComError(rt::vberr::InvalidProcedureCall, kSource, description);
-}
+[[noreturn]] void Refuse(const std::string& description) { RaiseFrameworkError(kSource, description); }
 
 }  // namespace
 

@@ -11,9 +11,7 @@ namespace {
 
 constexpr const char* kSource = "SpatialFilter";
 
-[[noreturn]] void Refuse(const std::string& description) {
-    throw rt::ComError(rt::vberr::InvalidProcedureCall, kSource, description);
-}
+[[noreturn]] void Refuse(const std::string& description) { RaiseFrameworkError(kSource, description); }
 
 }  // namespace
 
