@@ -77,7 +77,9 @@ INSERT INTO QTX_ATTRVAL_OPTABLE (QTX_RULENO, QTX_ACTIVEFNO, QTX_ACTIVECNO, QTX_A
   (34, 102, 21, 2103, 'VALVE_ATTR', 'SIZE_MM', 101, 1102, 'WATER_MAIN_ATTR', 'DIAMETER', '<=', NULL, 34, 1, NULL, NULL, NULL, NULL, 1),
   (35, 102, 1, 102, 'COMMON_ATTR', 'INSTALL_DATE', 101, 102, 'COMMON_ATTR', 'INSTALL_DATE', '>=', NULL, 35, 1, NULL, NULL, NULL, NULL, 1),
   (36, 102, 21, 2103, 'VALVE_ATTR', 'SIZE_MM', NULL, NULL, NULL, NULL, '>=', '100', 36, 1, NULL, NULL, NULL, NULL, 1),
-  (37, 102, 21, 2103, 'VALVE_ATTR', 'SIZE_MM', NULL, NULL, NULL, NULL, '>', '1000', 37, 2, NULL, NULL, NULL, NULL, 1);
+  (37, 102, 21, 2103, 'VALVE_ATTR', 'SIZE_MM', NULL, NULL, NULL, NULL, '>', '1000', 37, 2, NULL, NULL, NULL, NULL, 1),
+  -- A related field no hydrant has, in its row or its view.
+  (38, 102, 21, 2103, 'VALVE_ATTR', 'SIZE_MM', 103, NULL, 'HYDRANT_ATTR', 'NO_SUCH_FIELD', '>=', '200', 38, 1, NULL, NULL, NULL, NULL, 1);
 
 -- The interface arguments of the ProgID rule ("m", 10; bounds 1 to 2) and
 -- of the named rule ("GATE", "BUTTERFLY", Null; bounds 1 to 3).

@@ -21,7 +21,10 @@ protected:
     void SetUp() override {
         AttributeValidationFixture::SetUp();
         app_ = std::make_shared<product::DesktopApplication>();
-        app_->AddConnection("QTX.GDatabase", 1, env_->OpenDataContext());  // another context: not ours
+        // Contexts that are not ours come first: a connection without one,
+        // and one on another copy of the sample.
+        app_->AddConnection("QTX.GDatabase", 1, nullptr);
+        app_->AddConnection("QTX.GDatabase", 1, env_->OpenDataContext());
         app_->AddConnection("QTX.GDatabase", 1, dc_);
         product::SetApplication(app_);
     }
@@ -84,6 +87,18 @@ TEST_F(AttributeValidationCandidates, AFieldTheCandidateRowLacksIsReadFromTheCom
     EXPECT_TRUE(recorder_->records.empty());
 }
 
+TEST_F(AttributeValidationCandidates, AFieldTheViewLacksIsShownAndTheRuleJudgedOnItsOwnValue) {
+    // Rule 38 names a field no hydrant has; only it concerns a hydrant.
+    auto s = Service(Feature(102, 2002), nullptr);
+    s->putref_RelatedComponent(Rows(Feature(103, 3001), "HYDRANT_ATTR"));
+    Variant p, e;
+    EXPECT_FALSE(s->ValidateAttributes(false, p, e));
+    EXPECT_EQ(Texts(p), Strings{"38"});  // 150 is below the rule's own 200
+    EXPECT_EQ(Texts(e), Strings{Message(pelmora::attrmsg::RuleFailed, "SIZE_MM", "VALVE_ATTR")});
+    EXPECT_EQ(Boxes(), Strings{"For ActiveFNO of 102 and RelatedFNO of 103 the field specified for validation is "
+                               "not in the ComponentView."});
+}
+
 TEST_F(AttributeValidationCandidates, WithoutArraysTheFirstFailureEndsTheCall) {
     auto s = Candidate(1001);
     s->get_RelatedComponent()->SetValue(Variant("MATERIAL"), Variant("a"));
@@ -96,9 +111,12 @@ TEST_F(AttributeValidationCandidates, WithoutArraysTheFirstFailureEndsTheCall) {
 }
 
 TEST_F(AttributeValidationCandidates, ARelatedFeatureAloneMeansNoCandidate) {
+    // Every rule applies, each on its own value only: 34 and 35 hold without
+    // one, 38 does not.
     auto s = Service(Feature(102, 2002), Feature(101, 1003));
     Variant p, e;
-    EXPECT_TRUE(s->ValidateAttributes(false, p, e));
+    EXPECT_FALSE(s->ValidateAttributes(false, p, e));
+    EXPECT_EQ(Texts(p), Strings{"38"});
     EXPECT_EQ(PipesCreated(), 0u);
 }
 
@@ -146,7 +164,7 @@ TEST_F(AttributeValidationCandidates, TheViewHoldsTheComponentThenTheOtherAttrib
     pipe->put_FNO(101);
     pipe->put_CNO(11);
     EXPECT_THROW(pipe->get_OutputRecordset(), rt::ComError);  // no connection
-    pipe->putref_Connection(app_->Document()->Connections()->Item(2));
+    pipe->putref_Connection(app_->Document()->Connections()->Item(3));
     auto view = pipe->get_OutputRecordset();
     auto fields = view->get_Fields();
     struct Case {
