@@ -150,7 +150,12 @@ TEST_F(GeometryChecks, NearestEndAndPointDistance) {
     d = -1;
     EXPECT_EQ(GetNearestEnd(nullptr, Pt(1, 1), d), 0);
     EXPECT_EQ(GetNearestEnd(line, nullptr, d), 0);
+    // Ends that cannot be found are not taken at the origin: (0, 0) would be
+    // the line's start.
+    EXPECT_EQ(GetNearestEnd(line, product::PolylineGeometry::Create(), d), 0);
+    EXPECT_EQ(GetNearestEnd(product::GeometryCollection::Create(), line, d), 0);
     EXPECT_EQ(d, -1);
+    EXPECT_FALSE(IsConnectedAtEndpoint(line, 1, product::PolylineGeometry::Create(), 1));
 
     double a = -1, b = -1;
     auto boundary = product::BoundaryGeometry::Create();
@@ -160,6 +165,8 @@ TEST_F(GeometryChecks, NearestEndAndPointDistance) {
     EXPECT_DOUBLE_EQ(b, 2);
     a = b = -1;
     EXPECT_EQ(GetPointDistance(Line(0, 0, 1, 1), Pt(1, 1), Pt(2, 2), a, b), 0) << "a line is no point";
+    EXPECT_EQ(GetPointDistance(product::BoundaryGeometry::Create(), Pt(1, 1), Pt(2, 2), a, b), 0)
+        << "a boundary without exterior has no start";
     EXPECT_EQ(a, -1);
 }
 

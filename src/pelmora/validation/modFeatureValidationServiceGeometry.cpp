@@ -200,7 +200,8 @@ int16_t GetPointDistance(const rt::ObjectPtr& Geom, const rt::ObjectPtr& PtA, co
         rt::ObjectPtr reference = Geom;
         if (TypeOf(Geom) == kBoundaryGeometryType) {
             reference = NewPoint();
-            GetStartPoint(Geom, reference);
+            // Without a start there is nothing to measure from (not the origin).
+            if (!GetStartPoint(Geom, reference)) return 0;
         }
         rt::ObjectPtr r = OriginOf(reference);
         double a = PlaneDistance(OriginOf(PtA), r);
@@ -217,17 +218,17 @@ int16_t GetNearestEnd(const rt::ObjectPtr& Geom, const rt::ObjectPtr& Other, dou
     if (!Geom || !Other) return 0;
     try {
         rt::ObjectPtr gs = NewPoint(), ge = NewPoint(), os = NewPoint(), oe = NewPoint();
-        GetStartPoint(Geom, gs);
-        GetEndPoint(Geom, ge);
+        // An end that cannot be found would be measured at the origin and
+        // could name the wrong end: that is a failure.
+        if (!GetStartPoint(Geom, gs) || !GetEndPoint(Geom, ge)) return 0;
         if (IsOneOf(TypeOf(Other), {kPointGeometryType, kOrientedPointGeometryType})) {
-            GetStartPoint(Other, os);
+            if (!GetStartPoint(Other, os)) return 0;
             double dS = 0.0, dE = 0.0;
             int16_t r = GetPointDistance(os, gs, ge, dS, dE);
             Distance = r == 1 ? dS : dE;
             return r;
         }
-        GetStartPoint(Other, os);
-        GetEndPoint(Other, oe);
+        if (!GetStartPoint(Other, os) || !GetEndPoint(Other, oe)) return 0;
         double a = 0.0, b = 0.0, c = 0.0, d = 0.0;
         GetPointDistance(gs, os, oe, a, b);
         GetPointDistance(ge, os, oe, c, d);

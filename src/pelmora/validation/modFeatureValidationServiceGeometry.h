@@ -72,12 +72,13 @@ bool EndpointsCoincide(const rt::ObjectPtr& Start1, const rt::ObjectPtr& End1, c
 // The plane distances of PtA and PtB from Geom (a point geometry, or a
 // boundary measured from its start point) into DistA and DistB: 2 when PtB
 // is no farther (a tie gives 2), else 1; 0 on any failure, the distances
-// then unchanged.
+// then unchanged (also when a boundary has no start).
 int16_t GetPointDistance(const rt::ObjectPtr& Geom, const rt::ObjectPtr& PtA, const rt::ObjectPtr& PtB, double& DistA,
                          double& DistB);
 // Which end of Geom (1 start, 2 end) lies nearer Other, with that distance:
 // against a point its Origin, else the nearest pair of ends (the start wins
-// a tie). 0 on any failure, and when either geometry is Nothing.
+// a tie). 0 on any failure, and when an end of either geometry cannot be
+// found (Nothing, empty, another kind).
 int16_t GetNearestEnd(const rt::ObjectPtr& Geom, const rt::ObjectPtr& Other, double& Distance);
 // Whether the connectivity rule's ends (1 start, 2 end) are the nearer ones;
 // two point kinds are always connected.
