@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <string_view>
 
 #include "product/OracleDialect.h"
 #include "product/SqliteConnection.h"
+#include "product/ValidateSetPackage.h"
 #include "product/WorkOperationsPackage.h"
 
 namespace product {
@@ -37,6 +39,33 @@ std::optional<Routine> PackageRegistry::Find(const std::string& name) const {
     auto it = routines_.find(UpperAscii(name));
     if (it == routines_.end()) return std::nullopt;
     return it->second;
+}
+
+bool FeatureKeyList::Add(const FeatureKey& key) {
+    if (!seen_.insert(key).second) return false;
+    keys_.push_back(key);
+    return true;
+}
+
+void FeatureKeyList::Append(const FeatureKeyList& other) {
+    for (const auto& key : other.keys_) Add(key);
+}
+
+void FeatureKeyList::Clear() {
+    keys_.clear();
+    seen_.clear();
+}
+
+std::optional<int64_t> WholeNumberOf(const rt::Variant& v) {
+    double d = 0;
+    if (v.Type() == rt::vbDouble || v.Type() == rt::vbSingle)
+        d = v.R8();
+    else if (v.Type() == rt::vbLong || v.Type() == rt::vbInteger)
+        d = v.I4();
+    else
+        return std::nullopt;
+    if (!std::isfinite(d) || d != std::trunc(d) || std::fabs(d) > 9.0e15) return std::nullopt;
+    return static_cast<int64_t>(d);
 }
 
 void RaiseWrongArguments(const std::string& routine, const std::string& detail) {
@@ -332,6 +361,7 @@ void RegisterBuiltinPackages(PackageRegistry& registry) {
     registry.Register("QTX_GETSEQVAL.GETSEQVAL", std::move(seq));
 
     RegisterWorkOperationsPackage(registry);
+    RegisterValidateSetPackages(registry);
 }
 
 }  // namespace product

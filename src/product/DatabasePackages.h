@@ -3,11 +3,13 @@
 // their "PACKAGE.NAME", called from "{call ...}" escapes and from anonymous
 // blocks. Built in: QTXUTILITY (the value-list decoders) and
 // QTX_GETSEQVAL.GETSEQVAL.
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "ado/Persist.h"
@@ -55,8 +57,8 @@ private:
     std::map<std::string, Routine> routines_;
 };
 
-// Registers QTXUTILITY, QTX_GETSEQVAL and QTX_WORKOPERATIONS into a registry
-// (Global does it).
+// Registers QTXUTILITY, QTX_GETSEQVAL, QTX_WORKOPERATIONS, QTX_VALIDATESET
+// and QTX_VALIDATESET_PROD into a registry (Global does it).
 void RegisterBuiltinPackages(PackageRegistry& registry);
 
 // ---- the value-list encoding ----
@@ -70,6 +72,38 @@ std::vector<rt::Variant> DecodeDateList(const rt::Variant& list);
 // A decoded list as it travels between routines: a Variant array from 1.
 rt::Variant ListValue(const std::vector<rt::Variant>& values);
 rt::Variant ListValue(std::vector<rt::Variant>&& values);
+
+// A feature as the packages name it.
+struct FeatureKey {
+    int64_t fno = 0;
+    int64_t fid = 0;
+    bool operator==(const FeatureKey&) const = default;
+};
+
+// Features in the order first given, each once.
+class FeatureKeyList {
+public:
+    // False when the feature is there already.
+    bool Add(const FeatureKey& key);
+    void Append(const FeatureKeyList& other);
+    void Clear();
+    bool Empty() const { return keys_.empty(); }
+    const std::vector<FeatureKey>& Keys() const { return keys_; }
+
+private:
+    struct Hash {
+        size_t operator()(const FeatureKey& k) const {
+            return std::hash<int64_t>()(k.fid) * 31 + std::hash<int64_t>()(k.fno);
+        }
+    };
+    std::vector<FeatureKey> keys_;
+    std::unordered_set<FeatureKey, Hash> seen_;
+};
+
+// A key as a decoded list holds it (a Double, or an Integer, Long or
+// Single): its whole value; nullopt for anything else (Null, a text, a
+// fraction, beyond 9e15).
+std::optional<int64_t> WholeNumberOf(const rt::Variant& value);
 
 // Raises Oracle's "wrong number or types of arguments" for a routine.
 [[noreturn]] void RaiseWrongArguments(const std::string& routine, const std::string& detail);

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "ado/Command.h"
+#include "product/WorkOperationsPackage.h"
 #include "runtime/SqlName.h"
 #include "runtime/Vb.h"
 
@@ -110,10 +111,13 @@ SqliteDataContext::~SqliteDataContext() {
 
 void SqliteDataContext::Commit() {
     connection_.ExecuteRaw("COMMIT");
+    // What was written is no longer pending.
+    ForgetWrittenFeatures(session_.State());
     connection_.EnsureTransaction();
 }
 
 void SqliteDataContext::Rollback() {
+    ForgetWrittenFeatures(session_.State());
     if (connection_.InTransaction()) connection_.ExecuteRaw("ROLLBACK");
     connection_.EnsureTransaction();
 }

@@ -75,6 +75,10 @@ public:
     std::map<std::string, std::unique_ptr<Table>> tables;
     std::vector<NewRow> newRows;
     std::map<RowKey, size_t> newRowIndex;
+    // The features the open batch wrote, and those of the batches that
+    // ended since the owner last committed or rolled back.
+    FeatureKeyList batchWritten;
+    FeatureKeyList written;
 
     void Drop() {
         newRows.clear();
@@ -83,8 +87,14 @@ public:
     // Metadata is read afresh for every batch.
     void Reset() {
         Drop();
+        batchWritten.Clear();
         components.clear();
         tables.clear();
+    }
+    // Only a batch that ended counts: a cancelled one was rolled back.
+    void EndBatch() {
+        written.Append(batchWritten);
+        batchWritten.Clear();
     }
     std::string TypeName() const override { return "WorkOperationsState"; }
 };
@@ -184,17 +194,11 @@ const std::vector<rt::Variant>& Entries(const rt::Variant& list, int argument) {
 }
 
 int64_t Key(const rt::Variant& v, const char* what, const char* group, size_t entry) {
-    double d = 0;
-    if (v.Type() == rt::vbDouble || v.Type() == rt::vbSingle)
-        d = v.R8();
-    else if (v.Type() == rt::vbLong || v.Type() == rt::vbInteger)
-        d = v.I4();
-    else
+    if (auto whole = WholeNumberOf(v)) return *whole;
+    if (v.Type() != rt::vbDouble && v.Type() != rt::vbSingle)
         Malformed(std::string("entry ") + std::to_string(entry + 1) + " of " + group + " has no " + what);
-    if (!std::isfinite(d) || d != std::trunc(d) || std::fabs(d) > 9.0e15)
-        Malformed(std::string("entry ") + std::to_string(entry + 1) + " of " + group + " has the " + what + " " +
-                  std::to_string(d) + ", not a whole number");
-    return static_cast<int64_t>(d);
+    Malformed(std::string("entry ") + std::to_string(entry + 1) + " of " + group + " has the " + what + " " +
+              std::to_string(v.R8()) + ", not a whole number");
 }
 
 const std::string& Text(const rt::Variant& v, const char* what, const char* group, size_t entry) {
@@ -526,8 +530,12 @@ rt::Variant UpdateFeatures(RoutineCall& call) {
     bool haveLast = false;
     for (auto& op : ops)
         if (op.kind == kNewAttr || op.kind == kNewGeom) Gather(st, op, last, haveLast);
+    for (const auto& op : ops) st.batchWritten.Add({op.fno, op.fid});
     // Without a batch the call is a batch of its own.
-    if (!st.begun) InsertNewRows(st, call.db);
+    if (!st.begun) {
+        InsertNewRows(st, call.db);
+        st.EndBatch();
+    }
     return rt::Variant();
 }
 
@@ -558,6 +566,7 @@ void RegisterWorkOperationsPackage(PackageRegistry& registry) {
     registry.Register(p + "EndOperations", Procedure(0, [](RoutineCall& c) {
                           State& st = StateOf(c.state);
                           InsertNewRows(st, c.db);
+                          st.EndBatch();
                           st.begun = false;
                           return rt::Variant();
                       }));
@@ -573,5 +582,7 @@ void RegisterWorkOperationsPackage(PackageRegistry& registry) {
 std::string CurrentWorkOperation(PackageState& state) { return StateOf(state).operation; }
 bool WorkOperationsBegun(PackageState& state) { return StateOf(state).begun; }
 size_t PendingNewRowCount(PackageState& state) { return StateOf(state).newRows.size(); }
+const FeatureKeyList& WrittenFeatures(PackageState& state) { return StateOf(state).written; }
+void ForgetWrittenFeatures(PackageState& state) { StateOf(state).written.Clear(); }
 
 }  // namespace product

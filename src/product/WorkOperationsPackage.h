@@ -30,6 +30,9 @@
 // the column cannot take ORA-01722 / ORA-01861 / ORA-00932, constraint
 // violations as the database reports them. The calling block rolls back to
 // its savepoint; the package keeps nothing of a cancelled batch.
+//
+// The package also records which features its batches wrote (below), so
+// that the pending edits of a transaction can be validated.
 #include <string>
 
 #include "product/DatabasePackages.h"
@@ -43,5 +46,13 @@ std::string CurrentWorkOperation(PackageState& state);
 bool WorkOperationsBegun(PackageState& state);
 // The number of new rows gathered and not yet inserted.
 size_t PendingNewRowCount(PackageState& state);
+
+// The features (FNO, FID of every operation) that the batches written since
+// the record was last forgotten wrote, in order of first write: a batch
+// counts once EndOperations inserted its rows (a call without a batch once
+// it succeeded); a cancelled batch adds nothing. The data context forgets
+// the record at Commit and Rollback; QTX_VALIDATESET_PROD reads it.
+const FeatureKeyList& WrittenFeatures(PackageState& state);
+void ForgetWrittenFeatures(PackageState& state);
 
 }  // namespace product
