@@ -1,7 +1,8 @@
 #pragma once
 // Relationships as the product's other components see them: the kinds of
-// relationship (RelationshipTypeConstants) and the interface of the helper
-// that serves one relationship number (IRelationshipHelper).
+// relationship (RelationshipTypeConstants), the interface of the helper
+// that serves one relationship number (IRelationshipHelper), and the
+// validation face of the relationship service (IRelationship).
 //
 // A relationship is one row of QTX_RELATIONSHIPS_OPTABLE, known by its
 // number QTX_RNO; its QTX_TYPE chooses the helper class. The relationship
@@ -129,6 +130,45 @@ public:
     // (template) The feature must be a KeyObject of this system (13
     // otherwise); nullptr clears it.
     virtual void putref_Feature(const std::shared_ptr<IKeyObject>& Feature) = 0;
+};
+
+inline constexpr const char* kIRelationshipIID = "{9AC35FD9-D2BB-491F-B252-C7ED0E67F7A1}";
+
+// Validation of the relationships of a set of features, as the feature
+// validation service drives it: DataContext, then one of the two
+// ...ValidationInformation members for the validation set, then Features
+// and Components with what was built from the set, then Validate. The
+// validation set is computed by the database (QTX_VALIDATESET); its rows
+// with PENDING not 0 come first and name the features to validate.
+class IRelationship {
+public:
+    virtual ~IRelationship() = default;
+
+    virtual void putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) = 0;
+    virtual std::shared_ptr<IDataContext> get_DataContext() = 0;
+    // The features of the set, each opened with its components, and their
+    // components: handed to every helper's Validate.
+    virtual void putref_Features(const std::shared_ptr<IKeyObjects>& Features) = 0;
+    virtual std::shared_ptr<IKeyObjects> get_Features() = 0;
+    virtual void putref_Components(const std::shared_ptr<IComponents>& Components) = 0;
+    virtual std::shared_ptr<IComponents> get_Components() = 0;
+    // The validation set of the features: they are defined in the database
+    // in as few calls as the value lists allow, then the set is read for
+    // the relationships to validate. Failures are raised again through
+    // RaiseError with their number, source and description.
+    virtual std::shared_ptr<ado::Recordset> GetFeatureValidationInformation(std::shared_ptr<IKeyObjects>& Features) = 0;
+    // The validation set of what the context's transaction wrote (never
+    // nullptr; a set without rows when nothing was written). Failures as
+    // above.
+    virtual std::shared_ptr<ado::Recordset> GetPendingEditsValidationInformation() = 0;
+    // Runs Validate of the helper of every relationship that applies to the
+    // pending FNOs of the set, all writing into Errors; a relationship whose
+    // validation fails costs one error row and the next one follows.
+    // ValidationSet nullptr: the set of Features is fetched; Errors nullptr:
+    // a new errors recordset. Both come back through their arguments;
+    // returns Errors.
+    virtual std::shared_ptr<ado::Recordset> Validate(std::shared_ptr<ado::Recordset>& ValidationSet,
+                                                     std::shared_ptr<ado::Recordset>& Errors) = 0;
 };
 
 }  // namespace pelmora

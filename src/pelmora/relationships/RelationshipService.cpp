@@ -178,6 +178,8 @@ void RelationshipService::ReleaseAll() {
     relationships_.reset();
     featureRelationships_.reset();
     attributeValidation_.reset();
+    features_.reset();
+    components_.reset();
     filterService_.reset();
     // The vector is emptied before the helpers go, so that nothing a
     // helper's release sets off finds them half gone.

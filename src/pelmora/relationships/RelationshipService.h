@@ -19,6 +19,12 @@
 // first context and given every later one, through which it runs the
 // attribute rules of a pair it established and tests candidate pairs.
 //
+// Through IRelationship (on the same object, with the same data context) it
+// gets validation sets from the database and validates the relationships of
+// their features (RelationshipServiceValidation.cpp); it holds the features
+// and components it is given or built for that until the next ones or
+// ReleaseAll.
+//
 // Before a data context is set, asking for a helper raises 9 (there is no
 // cache), every other member that reaches the tables or the attribute
 // validation service raises 91.
@@ -35,6 +41,10 @@ namespace ado {
 class Recordset;
 }
 
+namespace rt {
+class Collection;
+}
+
 namespace pelmora {
 
 class IAttributeValidationService;
@@ -44,7 +54,7 @@ class MetadataRecordsetFilterService;
 
 inline constexpr const char* kRelationshipServiceProgId = "QzPelmora.RelationshipService";
 
-class RelationshipService : public rt::Object {
+class RelationshipService : public rt::Object, public IRelationship {
 public:
     // Selects the message module "PELMORA".
     RelationshipService();
@@ -56,7 +66,7 @@ public:
     // ---- _RelationshipService ----
     // Loads the two tables and starts an empty helper cache sized to the
     // largest QTX_RNO; nullptr runs ReleaseAll.
-    void putref_DataContext(const std::shared_ptr<IDataContext>& DataContext);
+    void putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) override;
     // The number of the other relationship on the same rule table with the
     // same reported type and the opposite QTX_SUBORDINATE; -1 when none.
     int16_t get_ReciprocalRelationship(int16_t iRelNumber);
@@ -98,7 +108,37 @@ public:
     bool ValidateCandidate(const std::shared_ptr<IKeyObject>& objSourceFeature,
                            const std::shared_ptr<IKeyObject>& objRelatedFeature);
 
+    // ---- IRelationship (DataContext above) ----
+    std::shared_ptr<IDataContext> get_DataContext() override { return dataContext_; }
+    void putref_Features(const std::shared_ptr<IKeyObjects>& Features) override { features_ = Features; }
+    std::shared_ptr<IKeyObjects> get_Features() override { return features_; }
+    void putref_Components(const std::shared_ptr<IComponents>& Components) override { components_ = Components; }
+    std::shared_ptr<IComponents> get_Components() override { return components_; }
+    // Sends the FNOs and FIDs in value lists to QTX_VALIDATESET.DefineFeatures
+    // ("Y" when all fit into one call, else "N" for every call), then reads
+    // QTX_VALIDATESET.GetValidateSetV with the validation relationship list.
+    std::shared_ptr<ado::Recordset> GetFeatureValidationInformation(std::shared_ptr<IKeyObjects>& Features) override;
+    // QTX_VALIDATESET_PROD.DefineFeaturesFromPendingEdits, then the set as
+    // above ("...GetValidateSetV(NULL)" for an empty list).
+    std::shared_ptr<ado::Recordset> GetPendingEditsValidationInformation() override;
+    // Features and components are built from the set (GetValidationKOCollection)
+    // when none were set or the apartment's validation set index is another
+    // set's. A set without pending rows first validates nothing. A failing
+    // relationship costs one row (messages 15734 and 25066, named by its
+    // number when its helper cannot even be made).
+    std::shared_ptr<ado::Recordset> Validate(std::shared_ptr<ado::Recordset>& ValidationSet,
+                                             std::shared_ptr<ado::Recordset>& Errors) override;
+
     // ---- inside the system ----
+    // The value list of the relationship numbers to validate: every row of
+    // the relationship table but those of type 4 and subordinate 0 (a Null
+    // in either keeps the row). Raises error 1 when the numbers do not fit
+    // into one list, rather than leave relationships unvalidated.
+    std::string GetValidationRelationshipList();
+    // The distinct FNOs (Integer) of the leading pending rows of the set
+    // (PENDING not 0; Null counts as pending), in order of their first row;
+    // the cursor stays where the walk ended.
+    std::shared_ptr<rt::Collection> CollectValidationSetFNOs(const std::shared_ptr<ado::Recordset>& ValidationSet);
     // The cached helper of the number, created and loaded on first use.
     // Raises 9 for a number outside 0 to the largest QTX_RNO or while there
     // is no cache; ADO's end-of-recordset error for a number without a row.
@@ -107,7 +147,7 @@ public:
     // AllApplicableRelationships).
     rt::Variant GetGroupApplicableRelationships(const rt::Variant& vFnoArray);
     // Drops the context, the tables, the attribute validation service, the
-    // filter service and every helper.
+    // features and components, the filter service and every helper.
     void ReleaseAll();
     // nullptr before the first context and after ReleaseAll.
     std::shared_ptr<IAttributeValidationService> get_AttributeValidationService() const { return attributeValidation_; }
@@ -122,6 +162,9 @@ private:
     const std::shared_ptr<ado::Recordset>& FeatureRelationshipTable() const;
     MetadataRecordsetFilterService& FilterService();
     IAttributeValidationService& AttributeValidation() const;
+    // The validation set for the relationship list; an empty list asks with
+    // "(NULL)" in the text when nullWhenEmpty.
+    std::shared_ptr<ado::Recordset> ReadValidationSet(bool nullWhenEmpty);
     // The helper's part of establishing, then the attribute rules.
     void EstablishAndRunRules(const std::shared_ptr<IKeyObject>& source, const std::shared_ptr<IKeyObject>& related,
                               const rt::Variant& given);
@@ -142,6 +185,8 @@ private:
     std::vector<std::shared_ptr<IRelationshipHelper>> helpers_;
     std::shared_ptr<MetadataRecordsetFilterService> filterService_;
     std::shared_ptr<IAttributeValidationService> attributeValidation_;
+    std::shared_ptr<IKeyObjects> features_;
+    std::shared_ptr<IComponents> components_;
 };
 
 // Registers "QzPelmora.RelationshipService" and the helper classes (also

@@ -87,6 +87,11 @@ void ReleaseValidationSetIndex() {
     state.rows.reset();
 }
 
+bool ValidationSetIndexBelongsTo(const std::shared_ptr<ado::Recordset>& rs) {
+    const auto& state = IndexState();
+    return rs && state.bookmarks && state.recordset.lock() == rs;
+}
+
 void GetValidationKOCollection(const std::shared_ptr<ado::Recordset>& rs,
                                std::shared_ptr<IKeyObjects>& cValFeatures,
                                std::shared_ptr<IComponents>& cValComponents,

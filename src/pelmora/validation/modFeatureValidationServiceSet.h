@@ -100,5 +100,8 @@ void RecordsetToCollection(const std::shared_ptr<IKeyObject>& Feature, const std
 std::shared_ptr<rt::Collection> ValidationSetIndex();
 // Drops the index (end of a run, or a feature validation service going away).
 void ReleaseValidationSetIndex();
+// True when there is an index and it was built from rs (so that the features
+// built with it are rs's too).
+bool ValidationSetIndexBelongsTo(const std::shared_ptr<ado::Recordset>& rs);
 
 }  // namespace pelmora
