@@ -262,6 +262,14 @@ TEST_F(Package, MalformedListsUnknownNamesAndBadValuesLeaveTheDatabaseAsAtTheSav
     }, 6502, {"twice"});
 }
 
+namespace {
+std::vector<std::string> Written(PackageState& state) {
+    std::vector<std::string> out;
+    for (const auto& k : WrittenFeatures(state).Keys()) out.push_back(std::to_string(k.fno) + "/" + std::to_string(k.fid));
+    return out;
+}
+}  // namespace
+
 TEST_F(Package, ACallOutsideABatchIsABatchOfItsOwnAndCancelDropsGatheredRows) {
     Lists l;
     l.Attr(NewStr, Nums({"102"}), Nums({"8"}), Strs({"PIPE_ATTR"}), Nums({"3"}), Strs({"MATERIAL"}), Strs({"CU"}));
@@ -272,13 +280,26 @@ TEST_F(Package, ACallOutsideABatchIsABatchOfItsOwnAndCancelDropsGatheredRows) {
 
     session.Execute("BEGIN QTX_WORKOPERATIONS.BeginOperations; END;");
     Lists more;
-    more.Attr(NewStr, Nums({"102"}), Nums({"8"}), Strs({"PIPE_ATTR"}), Nums({"4"}), Strs({"MATERIAL"}), Strs({"CU"}));
+    more.Attr(NewStr, Nums({"102"}), Nums({"9"}), Strs({"PIPE_ATTR"}), Nums({"4"}), Strs({"MATERIAL"}), Strs({"CU"}));
     params.clear();
     for (const auto& t : more.text) params.push_back(BoundValue{rt::Variant(t), false, 0});
     session.Execute("BEGIN " + CallText() + " END;", params);
     EXPECT_EQ(PendingNewRowCount(session.State()), 1u);
     session.Execute("BEGIN QTX_WORKOPERATIONS.CancelOperations; QTX_WORKOPERATIONS.EndOperations; END;");
     EXPECT_EQ(Pipes().size(), 2u);  // nothing of the cancelled batch
+    EXPECT_EQ(Written(session.State()), std::vector<std::string>{"102/8"});
+
+    // An ended batch counts, each feature once; a failed one does not.
+    Lists ended;
+    ended.Attr(SetStr, Nums({"101", "101"}), Nums({"5", "5"}), Strs({"PIPE_ATTR", "PIPE_ATTR"}), Nums({"1", "1"}),
+               Strs({"NOTE", "MATERIAL"}), Strs({"new", "CU"}));
+    Batch(ended);
+    Lists failing;
+    failing.Attr(SetStr, Nums({"104"}), Nums({"77"}), Strs({"PIPE_ATTR"}), Nums({"1"}), Strs({"NOTE"}), Strs({"x"}));
+    ExpectOra([&] { Batch(failing); }, 1403);
+    EXPECT_EQ(Written(session.State()), (std::vector<std::string>{"102/8", "101/5"}));
+    ForgetWrittenFeatures(session.State());
+    EXPECT_TRUE(Written(session.State()).empty());
 }
 
 TEST_F(Package, TheGlobalRegistryHoldsThePackage) {
