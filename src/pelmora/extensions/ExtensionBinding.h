@@ -67,6 +67,64 @@ private:
     int32_t cookie_ = 0;
 };
 
+// The hosted object of a bridge in either binding mode, with what comes with
+// it: the Abort subscription of a project-hosted object (m_oEHC) and the
+// support object of name mode, made at the first name-mode binding and kept.
+// The bridge owns it; the accessors hand the hosted object out for the
+// length of one call and raise 91 when there is none.
+template <class ProjectInterface, class NamedInterface>
+class HostedExtension {
+public:
+    // Project number 1 or more: the project's entry object as
+    // ProjectInterface, listened to with onAbort. Anything else: Name
+    // created by the support object, as NamedInterface. A failure leaves the
+    // earlier object bound (a new name-mode binding stays in name mode).
+    void Bind(int32_t PrjNo, const std::string& Name, std::function<void()> onAbort) {
+        if (PrjNo >= 1) {
+            auto entry = GetVbaProjectObject(PrjNo);
+            auto project = rt::QueryInterface<ProjectInterface>(entry);
+            m_oEHC.Subscribe(entry, std::move(onAbort));
+            project_ = std::move(project);
+            named_.reset();
+            nameMode_ = false;
+            return;
+        }
+        nameMode_ = true;
+        if (!support_) support_ = NewInterfaceSupport();
+        rt::Variant created = support_->CreateInterfaceObject(Name);
+        if (!created.IsObject()) rt::RaiseVbError(rt::vberr::ObjectRequired);
+        named_ = rt::QueryInterface<NamedInterface>(created.Obj());
+        m_oEHC.Drop();
+        project_.reset();
+    }
+    // Releases the project-hosted object and stops listening; safe inside
+    // the Abort handler.
+    void DropProject() {
+        project_.reset();
+        m_oEHC.Drop();
+    }
+    bool NameMode() const { return nameMode_; }
+    std::shared_ptr<ProjectInterface> Project() const {
+        if (!project_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+        return project_;
+    }
+    std::shared_ptr<NamedInterface> Named() const {
+        if (!named_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+        return named_;
+    }
+    IInterfaceSupport& Support() const {
+        if (!support_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+        return *support_;
+    }
+
+private:
+    std::shared_ptr<ProjectInterface> project_;
+    AbortSubscription m_oEHC;
+    std::shared_ptr<NamedInterface> named_;
+    std::shared_ptr<IInterfaceSupport> support_;
+    bool nameMode_ = false;
+};
+
 // Reports a failure of a bridge member: after an Abort (unloaded set) as
 // the user-interrupted error with message 25754 and the bridge's source;
 // otherwise the failure itself, unchanged.

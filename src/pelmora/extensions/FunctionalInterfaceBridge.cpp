@@ -27,7 +27,7 @@ std::shared_ptr<QzComponents> AsQzComponents(const std::shared_ptr<IComponents>&
 
 }  // namespace
 
-FunctionalInterfaceBridge::~FunctionalInterfaceBridge() { m_oEHC.Drop(); }
+FunctionalInterfaceBridge::~FunctionalInterfaceBridge() = default;
 
 int32_t FunctionalInterfaceBridge::FunctionalTypeNumber(const std::string& text) {
     for (const auto& t : kTypes)
@@ -43,56 +43,25 @@ std::string FunctionalInterfaceBridge::FunctionalTypeText(int32_t number) {
 
 void FunctionalInterfaceBridge::Initialize(int32_t PrjNo, const std::string& Name) {
     m_bVBAObjectUnloaded = false;
-    if (PrjNo >= 1) {
-        auto entry = GetVbaProjectObject(PrjNo);
-        auto fi = rt::QueryInterface<IProjectFunctionalInterface>(entry);
-        m_oEHC.Subscribe(entry, [this] { OnAbort(); });
-        m_oProjectFI = std::move(fi);
-        m_oNamedFI.reset();
-        m_bNameMode = false;
-    } else {
-        m_bNameMode = true;
-        if (!m_oInterfaceSupport) m_oInterfaceSupport = NewInterfaceSupport();
-        rt::Variant created = m_oInterfaceSupport->CreateInterfaceObject(Name);
-        if (!created.IsObject()) rt::RaiseVbError(rt::vberr::ObjectRequired);
-        m_oNamedFI = rt::QueryInterface<INamedFunctionalInterface>(created.Obj());
-        m_oEHC.Drop();
-        m_oProjectFI.reset();
-    }
+    m_oHosted.Bind(PrjNo, Name, [this] { OnAbort(); });
 }
 
 void FunctionalInterfaceBridge::OnAbort() {
     m_bVBAObjectUnloaded = true;
     m_oComponentService.reset();
-    m_oProjectFI.reset();
-    m_oEHC.Drop();
-}
-
-std::shared_ptr<IProjectFunctionalInterface> FunctionalInterfaceBridge::Project() const {
-    if (!m_oProjectFI) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return m_oProjectFI;
-}
-
-std::shared_ptr<INamedFunctionalInterface> FunctionalInterfaceBridge::Named() const {
-    if (!m_oNamedFI) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return m_oNamedFI;
-}
-
-IInterfaceSupport& FunctionalInterfaceBridge::Support() const {
-    if (!m_oInterfaceSupport) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return *m_oInterfaceSupport;
+    m_oHosted.DropProject();
 }
 
 rt::Variant FunctionalInterfaceBridge::get_ArgumentArray() {
     return Guard([&] {
-        if (m_bNameMode) return rt::Variant(Named()->get_ArgumentArray());
+        if (NameMode()) return rt::Variant(Named()->get_ArgumentArray());
         return Project()->get_ArgumentArray();
     });
 }
 
 void FunctionalInterfaceBridge::put_ArgumentArray(const rt::Variant& ArgumentArray) {
     Guard([&] {
-        if (m_bNameMode) {
+        if (NameMode()) {
             auto named = Named();
             named->putref_ArgumentArray(Support().ConvertArgumentArray(CopyArgumentArray(ArgumentArray)));
         } else {
@@ -102,23 +71,23 @@ void FunctionalInterfaceBridge::put_ArgumentArray(const rt::Variant& ArgumentArr
 }
 
 std::string FunctionalInterfaceBridge::get_ComponentName() {
-    return Guard([&] { return m_bNameMode ? Named()->get_ComponentName() : Project()->get_ComponentName(); });
+    return Guard([&] { return NameMode() ? Named()->get_ComponentName() : Project()->get_ComponentName(); });
 }
 
 void FunctionalInterfaceBridge::put_ComponentName(const std::string& ComponentName) {
     Guard([&] {
-        if (m_bNameMode) Named()->put_ComponentName(ComponentName);
+        if (NameMode()) Named()->put_ComponentName(ComponentName);
         else Project()->put_ComponentName(ComponentName);
     });
 }
 
 std::string FunctionalInterfaceBridge::get_FieldName() {
-    return Guard([&] { return m_bNameMode ? Named()->get_FieldName() : Project()->get_FieldName(); });
+    return Guard([&] { return NameMode() ? Named()->get_FieldName() : Project()->get_FieldName(); });
 }
 
 void FunctionalInterfaceBridge::put_FieldName(const std::string& FieldName) {
     Guard([&] {
-        if (m_bNameMode) Named()->put_FieldName(FieldName);
+        if (NameMode()) Named()->put_FieldName(FieldName);
         else Project()->put_FieldName(FieldName);
     });
 }
@@ -136,7 +105,7 @@ void FunctionalInterfaceBridge::putref_ComponentService(const std::shared_ptr<IC
         m_oComponentService = ComponentService;
         std::shared_ptr<QzComponents> components;
         if (own) components = AsQzComponents(own->get_Components());
-        if (m_bNameMode) {
+        if (NameMode()) {
             auto named = Named();
             named->putref_Components(own ? Support().ConvertComponents(components) : nullptr);
         } else {
@@ -147,7 +116,7 @@ void FunctionalInterfaceBridge::putref_ComponentService(const std::shared_ptr<IC
 
 std::shared_ptr<IDataContext> FunctionalInterfaceBridge::get_DataContext() {
     return Guard([&]() -> std::shared_ptr<IDataContext> {
-        if (m_bNameMode) {
+        if (NameMode()) {
             auto converted = Named()->get_DataContext();
             if (!converted) return nullptr;
             return rt::QueryInterface<IDataContext>(converted);
@@ -158,7 +127,7 @@ std::shared_ptr<IDataContext> FunctionalInterfaceBridge::get_DataContext() {
 
 void FunctionalInterfaceBridge::putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) {
     Guard([&] {
-        if (m_bNameMode) {
+        if (NameMode()) {
             auto named = Named();
             named->putref_DataContext(Support().ConvertDataContext(DataContext));
         } else {
@@ -169,7 +138,7 @@ void FunctionalInterfaceBridge::putref_DataContext(const std::shared_ptr<IDataCo
 
 rt::Variant FunctionalInterfaceBridge::get_FieldValueBeforeChange() {
     return Guard([&] {
-        if (m_bNameMode) {
+        if (NameMode()) {
             auto converted = Named()->get_FieldValueBeforeChange();
             rt::Variant value;
             Support().ConvertValueBack(converted, value);
@@ -181,7 +150,7 @@ rt::Variant FunctionalInterfaceBridge::get_FieldValueBeforeChange() {
 
 void FunctionalInterfaceBridge::put_FieldValueBeforeChange(const rt::Variant& Value) {
     Guard([&] {
-        if (m_bNameMode) {
+        if (NameMode()) {
             auto named = Named();
             named->putref_FieldValueBeforeChange(Support().ConvertValue(Value));
         } else {
@@ -192,7 +161,7 @@ void FunctionalInterfaceBridge::put_FieldValueBeforeChange(const rt::Variant& Va
 
 std::string FunctionalInterfaceBridge::get_FunctionalType() {
     return Guard([&] {
-        int32_t number = m_bNameMode ? Named()->get_FunctionalType() : Project()->get_FunctionalType();
+        int32_t number = NameMode() ? Named()->get_FunctionalType() : Project()->get_FunctionalType();
         return FunctionalTypeText(number);
     });
 }
@@ -201,28 +170,28 @@ void FunctionalInterfaceBridge::put_FunctionalType(const std::string& Functional
     Guard([&] {
         const int32_t number = FunctionalTypeNumber(FunctionalType);
         if (number == 0) return;
-        if (m_bNameMode) Named()->put_FunctionalType(number);
+        if (NameMode()) Named()->put_FunctionalType(number);
         else Project()->put_FunctionalType(number);
     });
 }
 
 void FunctionalInterfaceBridge::Execute() {
     Guard([&] {
-        if (m_bNameMode) Named()->Execute();
+        if (NameMode()) Named()->Execute();
         else Project()->Execute();
     });
 }
 
 void FunctionalInterfaceBridge::Delete() {
     Guard([&] {
-        if (m_bNameMode) Named()->Delete();
+        if (NameMode()) Named()->Delete();
         else Project()->Delete();
     });
 }
 
 void FunctionalInterfaceBridge::Validate(rt::Variant& PriorityArray, rt::Variant& ErrArray) {
     Guard([&] {
-        if (!m_bNameMode) {
+        if (!NameMode()) {
             Project()->Validate(PriorityArray, ErrArray);
             return;
         }

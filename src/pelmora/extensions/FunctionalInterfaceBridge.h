@@ -51,7 +51,7 @@ public:
     void Delete() override;
     void Validate(rt::Variant& PriorityArray, rt::Variant& ErrArray) override;
 
-    bool get_NameMode() const { return m_bNameMode; }
+    bool get_NameMode() const { return m_oHosted.NameMode(); }
     bool get_Unloaded() const { return m_bVBAObjectUnloaded; }
 
     std::string TypeName() const override { return "FunctionalInterfaceBridge"; }
@@ -66,19 +66,16 @@ private:
         return GuardBridgeCall(m_bVBAObjectUnloaded, kSource, std::forward<F>(f));
     }
     // The hosted objects, held for the length of one call (91 when gone).
-    std::shared_ptr<IProjectFunctionalInterface> Project() const;
-    std::shared_ptr<INamedFunctionalInterface> Named() const;
-    IInterfaceSupport& Support() const;
+    std::shared_ptr<IProjectFunctionalInterface> Project() const { return m_oHosted.Project(); }
+    std::shared_ptr<INamedFunctionalInterface> Named() const { return m_oHosted.Named(); }
+    IInterfaceSupport& Support() const { return m_oHosted.Support(); }
+    bool NameMode() const { return m_oHosted.NameMode(); }
     void OnAbort();
 
     static constexpr const char* kSource = "FunctionalInterfaceBridge";
 
-    std::shared_ptr<IProjectFunctionalInterface> m_oProjectFI;
-    AbortSubscription m_oEHC;
-    std::shared_ptr<INamedFunctionalInterface> m_oNamedFI;
-    std::shared_ptr<IInterfaceSupport> m_oInterfaceSupport;
+    HostedExtension<IProjectFunctionalInterface, INamedFunctionalInterface> m_oHosted;
     std::shared_ptr<IComponentService> m_oComponentService;
-    bool m_bNameMode = false;
     bool m_bVBAObjectUnloaded = false;
 };
 

@@ -43,34 +43,13 @@ std::shared_ptr<KeyObjects> RelatedKeyObjects(const rt::Variant& review) {
 
 }  // namespace
 
-RGIVBABridge::~RGIVBABridge() { m_oEHC.Drop(); }
-
 void RGIVBABridge::InitializeBridge(int32_t PrjNo, const rt::Variant& ArgGroupNo,
                                     const std::shared_ptr<IRelationshipHelper>& Helper, const std::string& Name) {
     Guard([&] {
         m_bVBAObjectUnloaded = false;
-        m_bNameMode = false;
-        Bind(PrjNo, Name);
+        m_oHosted.Bind(PrjNo, Name, [this] { OnAbort(); });
         HandOver(Helper, ArgGroupNo);
     });
-}
-
-void RGIVBABridge::Bind(int32_t PrjNo, const std::string& Name) {
-    if (PrjNo >= 1) {
-        auto entry = GetVbaProjectObject(PrjNo);
-        auto rgi = rt::QueryInterface<IProjectRelationshipGeometry>(entry);
-        m_oEHC.Subscribe(entry, [this] { OnAbort(); });
-        m_oProjectRGI = std::move(rgi);
-        m_oNamedRGI.reset();
-        return;
-    }
-    m_bNameMode = true;
-    if (!m_oInterfaceSupport) m_oInterfaceSupport = NewInterfaceSupport();
-    rt::Variant created = m_oInterfaceSupport->CreateInterfaceObject(Name);
-    if (!created.IsObject()) rt::RaiseVbError(rt::vberr::ObjectRequired);
-    m_oNamedRGI = rt::QueryInterface<INamedRelationshipGeometry>(created.Obj());
-    m_oEHC.Drop();
-    m_oProjectRGI.reset();
 }
 
 void RGIVBABridge::HandOver(const std::shared_ptr<IRelationshipHelper>& Helper, const rt::Variant& ArgGroupNo) {
@@ -78,7 +57,7 @@ void RGIVBABridge::HandOver(const std::shared_ptr<IRelationshipHelper>& Helper, 
     auto dataContext = Helper->get_DataContext();
     const rt::Variant arguments = GetRelationIfaceArguments(dataContext, ArgGroupNo);
     auto feature = AsQzKeyObject(Helper->get_Feature());
-    if (m_bNameMode) {
+    if (NameMode()) {
         auto named = Named();
         named->putref_DataContext(Support().ConvertDataContext(dataContext));
         named->putref_Feature(Support().ConvertKeyObject(feature));
@@ -99,12 +78,12 @@ void RGIVBABridge::HandOver(const std::shared_ptr<IRelationshipHelper>& Helper, 
     if (!m_rsRelationship || (m_rsRelationship->get_BOF() && m_rsRelationship->get_EOF())) return;
 
     const int16_t number = rt::CInt(m_rsRelationship->GetValue(rt::Variant("QTX_RNO")));
-    if (m_bNameMode) Named()->put_RelationshipNumber(number);
+    if (NameMode()) Named()->put_RelationshipNumber(number);
     else Project()->put_RelationshipNumber(number);
 
     auto related = RelatedKeyObjects(Helper->ReviewRelationship(Helper->get_Feature()));
     auto qzRelated = rt::QueryInterface<QzKeyObjects>(std::static_pointer_cast<rt::Object>(related));
-    if (m_bNameMode) {
+    if (NameMode()) {
         auto named = Named();
         named->putref_RelatedFeatures(Support().ConvertKeyObjects(qzRelated));
     } else {
@@ -114,23 +93,7 @@ void RGIVBABridge::HandOver(const std::shared_ptr<IRelationshipHelper>& Helper, 
 
 void RGIVBABridge::OnAbort() {
     m_bVBAObjectUnloaded = true;
-    m_oProjectRGI.reset();
-    m_oEHC.Drop();
-}
-
-std::shared_ptr<IProjectRelationshipGeometry> RGIVBABridge::Project() const {
-    if (!m_oProjectRGI) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return m_oProjectRGI;
-}
-
-std::shared_ptr<INamedRelationshipGeometry> RGIVBABridge::Named() const {
-    if (!m_oNamedRGI) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return m_oNamedRGI;
-}
-
-IInterfaceSupport& RGIVBABridge::Support() const {
-    if (!m_oInterfaceSupport) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return *m_oInterfaceSupport;
+    m_oHosted.DropProject();
 }
 
 // No handler on these: the hosted RGI's failure (or 91 when there is no
@@ -143,7 +106,7 @@ int16_t RGIVBABridge::get_RelatedCNO() { return Project()->get_RelatedCNO(); }
 void RGIVBABridge::put_RelatedCNO(int16_t RelatedCNO) { Project()->put_RelatedCNO(RelatedCNO); }
 
 void RGIVBABridge::InitializeHosted() {
-    if (m_bNameMode) Named()->Initialize();
+    if (NameMode()) Named()->Initialize();
     else Project()->Initialize();
 }
 
@@ -155,7 +118,7 @@ void RGIVBABridge::Validate(const std::shared_ptr<IRelationshipHelper>&, rt::Var
                             rt::Variant& ErrArray) {
     Guard([&] {
         InitializeHosted();
-        if (!m_bNameMode) {
+        if (!NameMode()) {
             Project()->Validate(PriorityArray, ErrArray);
             return;
         }

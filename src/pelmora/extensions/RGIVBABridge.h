@@ -29,7 +29,7 @@ namespace pelmora {
 class RGIVBABridge : public rt::Object, public RGIUnsupportedMembers {
 public:
     RGIVBABridge() = default;
-    ~RGIVBABridge() override;
+    ~RGIVBABridge() override = default;
     RGIVBABridge(const RGIVBABridge&) = delete;
     RGIVBABridge& operator=(const RGIVBABridge&) = delete;
 
@@ -59,7 +59,7 @@ public:
     int16_t get_RelatedCNO() override;
     void put_RelatedCNO(int16_t RelatedCNO) override;
 
-    bool get_NameMode() const { return m_bNameMode; }
+    bool get_NameMode() const { return m_oHosted.NameMode(); }
     bool get_Unloaded() const { return m_bVBAObjectUnloaded; }
     // The relationship rows InitializeBridge found by name (nullptr before).
     std::shared_ptr<ado::Recordset> get_RelationshipRecordset() const { return m_rsRelationship; }
@@ -74,23 +74,19 @@ private:
     auto Guard(F&& f) -> decltype(f()) {
         return GuardBridgeCall(m_bVBAObjectUnloaded, kSource, std::forward<F>(f));
     }
-    void Bind(int32_t PrjNo, const std::string& Name);
     void HandOver(const std::shared_ptr<IRelationshipHelper>& Helper, const rt::Variant& ArgGroupNo);
     void InitializeHosted();
     // The hosted objects, held for the length of one call (91 when gone).
-    std::shared_ptr<IProjectRelationshipGeometry> Project() const;
-    std::shared_ptr<INamedRelationshipGeometry> Named() const;
-    IInterfaceSupport& Support() const;
+    std::shared_ptr<IProjectRelationshipGeometry> Project() const { return m_oHosted.Project(); }
+    std::shared_ptr<INamedRelationshipGeometry> Named() const { return m_oHosted.Named(); }
+    IInterfaceSupport& Support() const { return m_oHosted.Support(); }
+    bool NameMode() const { return m_oHosted.NameMode(); }
     void OnAbort();
 
     static constexpr const char* kSource = "RGIVBABridge";
 
-    std::shared_ptr<IProjectRelationshipGeometry> m_oProjectRGI;
-    AbortSubscription m_oEHC;
-    std::shared_ptr<INamedRelationshipGeometry> m_oNamedRGI;
-    std::shared_ptr<IInterfaceSupport> m_oInterfaceSupport;
+    HostedExtension<IProjectRelationshipGeometry, INamedRelationshipGeometry> m_oHosted;
     std::shared_ptr<ado::Recordset> m_rsRelationship;
-    bool m_bNameMode = false;
     bool m_bVBAObjectUnloaded = false;
 };
 
