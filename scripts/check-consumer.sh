@@ -18,7 +18,7 @@ fi
 cmake --build "$scratch/subdir" -j "$(nproc)" >/dev/null
 # The installed cache builder, away from the source tree: the sample's SQL is built in.
 (cd "$scratch" && env -u PELMORA_SOURCE_DIR prefix/bin/build_metadata_cache --sample --database s.db --cache cache >/dev/null)
-for program in "$scratch/installed/first_request" "$scratch/subdir/first_request"; do
+for program in "$scratch/installed/consumer_request" "$scratch/subdir/consumer_request"; do
   out=$(cd "$scratch" && env -u PELMORA_SOURCE_DIR PELMORA_CONFIGURATION_MAP="$scratch/cache/ConfigurationMap.txt" \
         "$program" "$scratch/s.db")
   echo "check-consumer: $out"
