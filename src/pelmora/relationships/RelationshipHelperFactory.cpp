@@ -3,6 +3,7 @@
 #include <cmath>
 #include <map>
 
+#include "pelmora/dimensioning_stationing/Dimensioning.h"
 #include "pelmora/relationships/UnknownRelationship.h"
 #include "runtime/Vb.h"
 
@@ -22,6 +23,7 @@ void RegisterRelationshipHelperClasses() {
     table.clear();
     // Each helper class joins here under the QTX_TYPE it serves:
     //   table[qzrelOwnership] = [] { return std::make_shared<Ownership>(); };
+    table[qzrelDimensioning] = [] { return std::make_shared<Dimensioning>(); };
     // The types 2, 3, 4, 6, 7, 8 and 9 have classes of their own; until a
     // class stands here its rows get UnknownRelationship.
 }
