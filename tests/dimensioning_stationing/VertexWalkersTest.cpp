@@ -9,6 +9,7 @@
 #include "pelmora/dimensioning_stationing/modRelationshipServiceVertices.h"
 #include "product/StandIns.h"
 #include "product/geometry/GeometryObjects.h"
+#include "runtime/Vb.h"
 
 namespace {
 

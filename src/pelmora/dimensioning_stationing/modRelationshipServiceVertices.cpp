@@ -171,8 +171,8 @@ int32_t GetVertexCount(const rt::ObjectPtr& Geom) {
 
 bool GetVertex(int32_t& Index, const rt::ObjectPtr& Geom, std::shared_ptr<IPoint>& Point) {
     bool found = false;
+    const int32_t entry = Index;
     Trapped([&] {
-        const int32_t entry = Index;
         const Walk kind = KindOf(Geom);
         switch (kind) {
             case Walk::Boundary: {
@@ -224,15 +224,18 @@ bool GetVertex(int32_t& Index, const rt::ObjectPtr& Geom, std::shared_ptr<IPoint
         }
         if (!found) Index = entry - GetVertexCount(Geom);
     });
+    // A hit gives the number back as it came; a miss leaves it relative to
+    // the next part.
+    if (found) Index = entry;
     return found;
 }
 
 bool SetVertex(int32_t& Index, const rt::ObjectPtr& Geom, const std::shared_ptr<IPoint>& Point) {
     bool moved = false;
+    const int32_t entry = Index;
     Trapped([&] {
         // Moving to nothing would otherwise fail in the copy and still answer True.
         if (!Point) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-        const int32_t entry = Index;
         const Walk kind = KindOf(Geom);
         switch (kind) {
             case Walk::Boundary: {
@@ -282,6 +285,7 @@ bool SetVertex(int32_t& Index, const rt::ObjectPtr& Geom, const std::shared_ptr<
         }
         if (!moved) Index = entry - GetVertexCount(Geom);
     });
+    if (moved) Index = entry;
     return moved;
 }
 
