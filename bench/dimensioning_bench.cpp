@@ -51,9 +51,9 @@ void AddMain(product::SqliteConnection& db, const Main& m) {
     for (int i = 0; i < kDimensions; ++i) {
         const int fid = m.firstDimension + i, id = fid;
         const std::string dim = std::to_string(id) + ", 107, " + std::to_string(fid) + ", 71, 1";
-        db.ExecuteRaw("INSERT INTO DIMENSION_LN (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, BASE_CNO, BASE_ID) VALUES (" +
+        db.ExecuteRaw("INSERT INTO DIM_SIMPLE_LN (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, BASE_CNO, BASE_ID) VALUES (" +
                       dim + ", 12, " + std::to_string(m.id) + ")");
-        db.ExecuteRaw("INSERT INTO DIMENSION_LN_SDOGEOM (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, SDO_GID, SDO_ESEQ, "
+        db.ExecuteRaw("INSERT INTO DIM_SIMPLE_LN_SDOGEOM (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, SDO_GID, SDO_ESEQ, "
                       "SDO_ETYPE, SDO_SEQ, SDO_X1, SDO_Y1, SDO_X2, SDO_Y2) VALUES (" +
                       dim + ", " + std::to_string(id) + ", 0, 2, 0, " + last + ", " + last + ")");
     }

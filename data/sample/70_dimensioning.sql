@@ -1,8 +1,8 @@
 -- Dimensioning: four dimension classes (simple 107, orthogonal 108, polar
--- 109, radius by two points 110), each with one dimension component of the
--- shared table DIMENSION_LN whose columns name the referenced rows (a
--- component number and a QTX_ID for the base, second base and dimensioned
--- reference); the dimension tables naming those columns per component; the
+-- 109, radius by two points 110), each with one dimension component (tables
+-- DIM_SIMPLE_LN, DIM_ORTHO_LN, DIM_RADIUS_LN, DIM_POLAR_LN) whose columns name
+-- the referenced rows (a component number and a QTX_ID for the base, second
+-- base and dimensioned reference); the dimension tables naming those columns per component; the
 -- rule table of the two dimensioning relationships (11: seen from the
 -- dimension, 12: seen from the dimensioned feature).
 --
@@ -17,7 +17,7 @@
 -- points on zone vertices that are no neighbours (19019); 5408 names a main
 -- row of a component the mains have no rule for (19017).
 
-CREATE TABLE DIMENSION_LN (
+CREATE TABLE DIM_SIMPLE_LN (
   QTX_ID          NUMBER(10),
   QTX_FNO         NUMBER(5)  NOT NULL,
   QTX_FID         NUMBER(10) NOT NULL,
@@ -38,7 +38,145 @@ CREATE TABLE DIMENSION_LN (
   UNIQUE (QTX_ID)
 );
 
-CREATE TABLE DIMENSION_LN_SDOGEOM (
+CREATE TABLE DIM_SIMPLE_LN_SDOGEOM (
+  QTX_ID         NUMBER(10),
+  QTX_FNO        NUMBER(5)  NOT NULL,
+  QTX_FID        NUMBER(10) NOT NULL,
+  QTX_CNO        NUMBER(5)  NOT NULL,
+  QTX_CID        NUMBER(5)  NOT NULL,
+  SDO_GID        NUMBER(10) NOT NULL,
+  SDO_ESEQ       NUMBER(5)  NOT NULL,
+  SDO_ETYPE      NUMBER(5)  NOT NULL,
+  SDO_SEQ        NUMBER(5)  NOT NULL,
+  SDO_X1         NUMBER(12,3),
+  SDO_Y1         NUMBER(12,3),
+  SDO_X2         NUMBER(12,3),
+  SDO_Y2         NUMBER(12,3),
+  SDO_X3         NUMBER(12,3),
+  SDO_Y3         NUMBER(12,3),
+  SDO_X4         NUMBER(12,3),
+  SDO_Y4         NUMBER(12,3),
+  LTT_ID         NUMBER(10) DEFAULT 0,
+  LTT_STATUS     VARCHAR2(10),
+  LTT_DATE       DATE,
+  LTT_TID        NUMBER(10),
+  PRIMARY KEY (QTX_FID, QTX_CNO, QTX_CID, SDO_ESEQ, SDO_SEQ)
+);
+
+CREATE TABLE DIM_ORTHO_LN (
+  QTX_ID          NUMBER(10),
+  QTX_FNO         NUMBER(5)  NOT NULL,
+  QTX_FID         NUMBER(10) NOT NULL,
+  QTX_CNO         NUMBER(5)  NOT NULL,
+  QTX_CID         NUMBER(5)  NOT NULL,
+  BASE_CNO        NUMBER(5),
+  BASE_ID         NUMBER(10),
+  BASE2_CNO       NUMBER(5),
+  BASE2_ID        NUMBER(10),
+  DIM_CNO         NUMBER(5),
+  DIM_ID          NUMBER(10),
+  DIM_TEXT        VARCHAR2(40),
+  LTT_ID          NUMBER(10) DEFAULT 0,
+  LTT_STATUS      VARCHAR2(10),
+  LTT_DATE        DATE,
+  LTT_TID         NUMBER(10),
+  PRIMARY KEY (QTX_FID, QTX_CNO, QTX_CID),
+  UNIQUE (QTX_ID)
+);
+
+CREATE TABLE DIM_ORTHO_LN_SDOGEOM (
+  QTX_ID         NUMBER(10),
+  QTX_FNO        NUMBER(5)  NOT NULL,
+  QTX_FID        NUMBER(10) NOT NULL,
+  QTX_CNO        NUMBER(5)  NOT NULL,
+  QTX_CID        NUMBER(5)  NOT NULL,
+  SDO_GID        NUMBER(10) NOT NULL,
+  SDO_ESEQ       NUMBER(5)  NOT NULL,
+  SDO_ETYPE      NUMBER(5)  NOT NULL,
+  SDO_SEQ        NUMBER(5)  NOT NULL,
+  SDO_X1         NUMBER(12,3),
+  SDO_Y1         NUMBER(12,3),
+  SDO_X2         NUMBER(12,3),
+  SDO_Y2         NUMBER(12,3),
+  SDO_X3         NUMBER(12,3),
+  SDO_Y3         NUMBER(12,3),
+  SDO_X4         NUMBER(12,3),
+  SDO_Y4         NUMBER(12,3),
+  LTT_ID         NUMBER(10) DEFAULT 0,
+  LTT_STATUS     VARCHAR2(10),
+  LTT_DATE       DATE,
+  LTT_TID        NUMBER(10),
+  PRIMARY KEY (QTX_FID, QTX_CNO, QTX_CID, SDO_ESEQ, SDO_SEQ)
+);
+
+CREATE TABLE DIM_RADIUS_LN (
+  QTX_ID          NUMBER(10),
+  QTX_FNO         NUMBER(5)  NOT NULL,
+  QTX_FID         NUMBER(10) NOT NULL,
+  QTX_CNO         NUMBER(5)  NOT NULL,
+  QTX_CID         NUMBER(5)  NOT NULL,
+  BASE_CNO        NUMBER(5),
+  BASE_ID         NUMBER(10),
+  BASE2_CNO       NUMBER(5),
+  BASE2_ID        NUMBER(10),
+  DIM_CNO         NUMBER(5),
+  DIM_ID          NUMBER(10),
+  DIM_TEXT        VARCHAR2(40),
+  LTT_ID          NUMBER(10) DEFAULT 0,
+  LTT_STATUS      VARCHAR2(10),
+  LTT_DATE        DATE,
+  LTT_TID         NUMBER(10),
+  PRIMARY KEY (QTX_FID, QTX_CNO, QTX_CID),
+  UNIQUE (QTX_ID)
+);
+
+CREATE TABLE DIM_RADIUS_LN_SDOGEOM (
+  QTX_ID         NUMBER(10),
+  QTX_FNO        NUMBER(5)  NOT NULL,
+  QTX_FID        NUMBER(10) NOT NULL,
+  QTX_CNO        NUMBER(5)  NOT NULL,
+  QTX_CID        NUMBER(5)  NOT NULL,
+  SDO_GID        NUMBER(10) NOT NULL,
+  SDO_ESEQ       NUMBER(5)  NOT NULL,
+  SDO_ETYPE      NUMBER(5)  NOT NULL,
+  SDO_SEQ        NUMBER(5)  NOT NULL,
+  SDO_X1         NUMBER(12,3),
+  SDO_Y1         NUMBER(12,3),
+  SDO_X2         NUMBER(12,3),
+  SDO_Y2         NUMBER(12,3),
+  SDO_X3         NUMBER(12,3),
+  SDO_Y3         NUMBER(12,3),
+  SDO_X4         NUMBER(12,3),
+  SDO_Y4         NUMBER(12,3),
+  LTT_ID         NUMBER(10) DEFAULT 0,
+  LTT_STATUS     VARCHAR2(10),
+  LTT_DATE       DATE,
+  LTT_TID        NUMBER(10),
+  PRIMARY KEY (QTX_FID, QTX_CNO, QTX_CID, SDO_ESEQ, SDO_SEQ)
+);
+
+CREATE TABLE DIM_POLAR_LN (
+  QTX_ID          NUMBER(10),
+  QTX_FNO         NUMBER(5)  NOT NULL,
+  QTX_FID         NUMBER(10) NOT NULL,
+  QTX_CNO         NUMBER(5)  NOT NULL,
+  QTX_CID         NUMBER(5)  NOT NULL,
+  BASE_CNO        NUMBER(5),
+  BASE_ID         NUMBER(10),
+  BASE2_CNO       NUMBER(5),
+  BASE2_ID        NUMBER(10),
+  DIM_CNO         NUMBER(5),
+  DIM_ID          NUMBER(10),
+  DIM_TEXT        VARCHAR2(40),
+  LTT_ID          NUMBER(10) DEFAULT 0,
+  LTT_STATUS      VARCHAR2(10),
+  LTT_DATE        DATE,
+  LTT_TID         NUMBER(10),
+  PRIMARY KEY (QTX_FID, QTX_CNO, QTX_CID),
+  UNIQUE (QTX_ID)
+);
+
+CREATE TABLE DIM_POLAR_LN_SDOGEOM (
   QTX_ID         NUMBER(10),
   QTX_FNO        NUMBER(5)  NOT NULL,
   QTX_FID        NUMBER(10) NOT NULL,
@@ -73,16 +211,16 @@ INSERT INTO QTX_FEATURES_OPTABLE (QTX_FNO, QTX_USERNAME, QTX_TYPE, QTX_CLASSIFIC
 
 -- QTX_SUBTYPE: 1 simple, 2 orthogonal, 3 radius by two points, 4 polar.
 INSERT INTO QTX_COMPONENTINFO_OPTABLE (QTX_CNO, QTX_NAME, QTX_USERNAME, QTX_TABLE, QTX_TYPE, QTX_GEOMETRYTYPE, QTX_SUBTYPE, QTX_ROLE) VALUES
-  (71, 'SIMPLE_DIMENSION', 'Simple Dimension', 'DIMENSION_LN', 2, 'PolylineGeometry', 1, NULL),
-  (72, 'ORTHOGONAL_DIMENSION', 'Orthogonal Dimension', 'DIMENSION_LN', 2, 'PolylineGeometry', 2, NULL),
-  (73, 'RADIUS_DIMENSION', 'Radius Dimension', 'DIMENSION_LN', 2, 'PolylineGeometry', 3, NULL),
-  (74, 'POLAR_DIMENSION', 'Polar Dimension', 'DIMENSION_LN', 2, 'PolylineGeometry', 4, NULL);
+  (71, 'SIMPLE_DIMENSION', 'Simple Dimension', 'DIM_SIMPLE_LN', 2, 'PolylineGeometry', 1, NULL),
+  (72, 'ORTHOGONAL_DIMENSION', 'Orthogonal Dimension', 'DIM_ORTHO_LN', 2, 'PolylineGeometry', 2, NULL),
+  (73, 'RADIUS_DIMENSION', 'Radius Dimension', 'DIM_RADIUS_LN', 2, 'PolylineGeometry', 3, NULL),
+  (74, 'POLAR_DIMENSION', 'Polar Dimension', 'DIM_POLAR_LN', 2, 'PolylineGeometry', 4, NULL);
 
 INSERT INTO QTX_FEATURECOMPS_OPTABLE (QTX_FNO, QTX_CNO, QTX_NAME, QTX_USERNAME, QTX_TABLE, QTX_TYPE, QTX_REPEATING, QTX_GEOMETRYTYPE, QTX_ORDINAL, QTX_ROLE) VALUES
-  (107, 71, 'SIMPLE_DIMENSION', 'Simple Dimension', 'DIMENSION_LN', 2, 0, 'PolylineGeometry', 1, NULL),
-  (108, 72, 'ORTHOGONAL_DIMENSION', 'Orthogonal Dimension', 'DIMENSION_LN', 2, 0, 'PolylineGeometry', 1, NULL),
-  (109, 74, 'POLAR_DIMENSION', 'Polar Dimension', 'DIMENSION_LN', 2, 0, 'PolylineGeometry', 1, NULL),
-  (110, 73, 'RADIUS_DIMENSION', 'Radius Dimension', 'DIMENSION_LN', 2, 0, 'PolylineGeometry', 1, NULL);
+  (107, 71, 'SIMPLE_DIMENSION', 'Simple Dimension', 'DIM_SIMPLE_LN', 2, 0, 'PolylineGeometry', 1, NULL),
+  (108, 72, 'ORTHOGONAL_DIMENSION', 'Orthogonal Dimension', 'DIM_ORTHO_LN', 2, 0, 'PolylineGeometry', 1, NULL),
+  (109, 74, 'POLAR_DIMENSION', 'Polar Dimension', 'DIM_POLAR_LN', 2, 0, 'PolylineGeometry', 1, NULL),
+  (110, 73, 'RADIUS_DIMENSION', 'Radius Dimension', 'DIM_RADIUS_LN', 2, 0, 'PolylineGeometry', 1, NULL);
 
 -- The columns of each dimension component that hold its references.
 CREATE TABLE QTX_DIMSIMPLE_OPTABLE (
@@ -160,25 +298,40 @@ INSERT INTO QTX_METADATAKEYS_OPTABLE (QTX_OPTIMIZEDTABLENAME, QTX_SQL, QTX_LCID)
 -- References: main rows by CNO 12 and QTX_ID 1 (1001), 2 (1002), 3 (1003);
 -- the zone outline by CNO 62 and QTX_ID 1.
 
-INSERT INTO DIMENSION_LN (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, BASE_CNO, BASE_ID, BASE2_CNO, BASE2_ID, DIM_CNO, DIM_ID, DIM_TEXT) VALUES
+INSERT INTO DIM_SIMPLE_LN (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, BASE_CNO, BASE_ID, BASE2_CNO, BASE2_ID, DIM_CNO, DIM_ID, DIM_TEXT) VALUES
   (1, 107, 5401, 71, 1, 12, 1, NULL, NULL, 12, 2, '106.4'),
   (2, 107, 5402, 71, 1, 12, 1, NULL, NULL, 12, 2, '50.0'),
   (3, 107, 5403, 71, 1, 0, NULL, NULL, NULL, 12, 2, '12.0'),
   (4, 107, 5404, 71, 1, 12, 99, NULL, NULL, NULL, NULL, '7.5'),
-  (5, 108, 5405, 72, 1, 12, 1, 12, 2, 12, 3, '200.0'),
-  (6, 109, 5406, 74, 1, 62, 1, NULL, NULL, 62, 1, '90'),
-  (7, 109, 5407, 74, 1, 62, 1, NULL, NULL, NULL, NULL, '180'),
-  (8, 107, 5408, 71, 1, 12, 1, NULL, NULL, 11, 1, '3.0'),
-  (9, 110, 5409, 73, 1, 12, 1, 12, 2, 12, 1, '412.35');
+  (5, 107, 5408, 71, 1, 12, 1, NULL, NULL, 11, 1, '3.0');
 
-INSERT INTO DIMENSION_LN_SDOGEOM (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, SDO_GID, SDO_ESEQ, SDO_ETYPE, SDO_SEQ,
+INSERT INTO DIM_SIMPLE_LN_SDOGEOM (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, SDO_GID, SDO_ESEQ, SDO_ETYPE, SDO_SEQ,
     SDO_X1, SDO_Y1, SDO_X2, SDO_Y2, SDO_X3, SDO_Y3, SDO_X4, SDO_Y4) VALUES
   (1, 107, 5401, 71, 1, 1, 0, 2, 0, 1100.0, 5000.0, 1200.0, 5106.4, NULL, NULL, NULL, NULL),
   (2, 107, 5402, 71, 1, 2, 0, 2, 0, 1150.0, 5005.0, 1200.0, 5010.0, NULL, NULL, NULL, NULL),
   (3, 107, 5403, 71, 1, 3, 0, 2, 0, 1200.0, 4990.0, 1200.0, 5010.0, NULL, NULL, NULL, NULL),
   (4, 107, 5404, 71, 1, 4, 0, 2, 0, 1000.0, 5000.0, 1000.0, 4990.0, NULL, NULL, NULL, NULL),
-  (5, 108, 5405, 72, 1, 5, 0, 2, 0, 1300.0, 5010.0, 1250.0, 5010.0, 1400.0, 5100.0, 1500.0, 5060.0),
-  (6, 109, 5406, 74, 1, 6, 0, 2, 0, 1700.0, 5000.0, 1700.0, 5100.0, 1640.0, 5040.0, NULL, NULL),
-  (7, 109, 5407, 74, 1, 7, 0, 2, 0, 1700.0, 5000.0, 1600.0, 5100.0, 1650.0, 5050.0, NULL, NULL),
-  (8, 107, 5408, 71, 1, 8, 0, 2, 0, 1300.0, 5010.0, 1300.0, 5000.0, NULL, NULL, NULL, NULL),
-  (9, 110, 5409, 73, 1, 9, 0, 2, 0, 1000.0, 5000.0, 1412.35, 5060.0, 1200.0, 5106.4, NULL, NULL);
+  (5, 107, 5408, 71, 1, 5, 0, 2, 0, 1300.0, 5010.0, 1300.0, 5000.0, NULL, NULL, NULL, NULL);
+
+INSERT INTO DIM_ORTHO_LN (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, BASE_CNO, BASE_ID, BASE2_CNO, BASE2_ID, DIM_CNO, DIM_ID, DIM_TEXT) VALUES
+  (1, 108, 5405, 72, 1, 12, 1, 12, 2, 12, 3, '200.0');
+
+INSERT INTO DIM_ORTHO_LN_SDOGEOM (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, SDO_GID, SDO_ESEQ, SDO_ETYPE, SDO_SEQ,
+    SDO_X1, SDO_Y1, SDO_X2, SDO_Y2, SDO_X3, SDO_Y3, SDO_X4, SDO_Y4) VALUES
+  (1, 108, 5405, 72, 1, 1, 0, 2, 0, 1300.0, 5010.0, 1250.0, 5010.0, 1400.0, 5100.0, 1500.0, 5060.0);
+
+INSERT INTO DIM_RADIUS_LN (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, BASE_CNO, BASE_ID, BASE2_CNO, BASE2_ID, DIM_CNO, DIM_ID, DIM_TEXT) VALUES
+  (1, 110, 5409, 73, 1, 12, 1, 12, 2, 12, 1, '412.35');
+
+INSERT INTO DIM_RADIUS_LN_SDOGEOM (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, SDO_GID, SDO_ESEQ, SDO_ETYPE, SDO_SEQ,
+    SDO_X1, SDO_Y1, SDO_X2, SDO_Y2, SDO_X3, SDO_Y3, SDO_X4, SDO_Y4) VALUES
+  (1, 110, 5409, 73, 1, 1, 0, 2, 0, 1000.0, 5000.0, 1412.35, 5060.0, 1200.0, 5106.4, NULL, NULL);
+
+INSERT INTO DIM_POLAR_LN (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, BASE_CNO, BASE_ID, BASE2_CNO, BASE2_ID, DIM_CNO, DIM_ID, DIM_TEXT) VALUES
+  (1, 109, 5406, 74, 1, 62, 1, NULL, NULL, 62, 1, '90'),
+  (2, 109, 5407, 74, 1, 62, 1, NULL, NULL, NULL, NULL, '180');
+
+INSERT INTO DIM_POLAR_LN_SDOGEOM (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, SDO_GID, SDO_ESEQ, SDO_ETYPE, SDO_SEQ,
+    SDO_X1, SDO_Y1, SDO_X2, SDO_Y2, SDO_X3, SDO_Y3, SDO_X4, SDO_Y4) VALUES
+  (1, 109, 5406, 74, 1, 1, 0, 2, 0, 1700.0, 5000.0, 1700.0, 5100.0, 1640.0, 5040.0, NULL, NULL),
+  (2, 109, 5407, 74, 1, 2, 0, 2, 0, 1700.0, 5000.0, 1600.0, 5100.0, 1650.0, 5050.0, NULL, NULL);

@@ -177,7 +177,10 @@ const std::string kDefine =
     "begin QTX_VALIDATESET.DefineFeatures(QTXUtility.DecodeNumericList(?), QTXUtility.DecodeNumericList(?), ?); end; 1";
 const std::string kGet = "{ call QTX_VALIDATESET.GetValidateSetV(?) } 1";
 // Every relationship but 9 (detail, seen from the owner).
-const std::string kList = " [1;2;3;5;6;7;8;10;]";
+const std::string kList = " [1;2;3;5;6;7;8;10;11;12;]";
+// Main 1001 is dimensioned (relationship 12) by dimension 5402, whose base
+// point lies between two of its vertices.
+const std::string kDimensionFinding = "Warning|The dimension does not meet its base reference.|Dimensioned By|";
 
 }  // namespace
 
@@ -193,7 +196,7 @@ TEST_F(ValidationFixture, TheCallsThatFetchAValidationSet) {
     const Case cases[] = {
         {"three features fit", 0, false, {{101, 1001}, {102, 2001}, {103, 3001}}, false,
          {kDefine + " [101;102;103;] [1001;2001;3001;] [Y]", kGet + kList}},
-        {"the fifth FID does not fit: two calls, both N", 20, false,
+        {"the fifth FID does not fit: two calls, both N", 24, false,
          {{101, 1001}, {101, 1002}, {101, 1003}, {102, 2001}, {102, 2002}}, false,
          {kDefine + " [101;101;101;102;] [1001;1002;1003;2001;] [N]", kDefine + " [102;] [2002;] [N]", kGet + kList}},
         {"no features", 0, false, {}, false, {kDefine + " [] [] [Y]", kGet + kList}},
@@ -242,20 +245,23 @@ TEST_F(ValidationFixture, EveryApplicableRelationshipIsValidatedAndAFailureCosts
     ASSERT_NE(set, nullptr);
     EXPECT_EQ(result, errors);
     EXPECT_EQ(SetRows(set), (Lines{"101/1001 1 -/- -", "102/2001 1 -/- -", "105/5001 1 -/- -",
-                                   "102/2001 0 101/1001 1", "102/2002 0 101/1001 1", "101/1001 0 102/2001 2"}));
+                                   "102/2001 0 101/1001 1", "102/2002 0 101/1001 1", "107/5401 0 101/1001 12",
+                                   "107/5402 0 101/1001 12", "107/5408 0 101/1001 12", "108/5405 0 101/1001 12",
+                                   "110/5409 0 101/1001 12", "101/1001 0 102/2001 2"}));
     const std::string pending = ": 101 102 105 |";
     EXPECT_EQ(ValidatingHelper::Log(),
               (Lines{"1" + pending + " 101/1001->102/2001,102/2002 102/2001-> 105/5001->",
                      "3" + pending + " 101/1001-> 102/2001-> 105/5001->",
                      "2" + pending + " 101/1001-> 102/2001->101/1001 105/5001->"}));
     const std::string tail = "||" + env_->ConfigurationName() + "|Null";
-    EXPECT_EQ(ErrorRows(errors), (Lines{"Error|The Device Owned By Main relationship cannot be validated." + tail,
+    EXPECT_EQ(ErrorRows(errors), (Lines{kDimensionFinding + env_->ConfigurationName() + "|107",
+                                        "Error|The Device Owned By Main relationship cannot be validated." + tail,
                                         "Error|The 4 relationship cannot be validated." + tail}));
     // The last relationship that could be named.
     EXPECT_EQ(pelmora::GetStatusBarText(1), "Validating the Station Label Leader relationship...");
     // The features were built from the set the service fetched.
     EXPECT_NE(relationship_->get_Features(), features);
-    EXPECT_EQ(relationship_->get_Features()->get_Count(), 4);
+    EXPECT_EQ(relationship_->get_Features()->get_Count(), 9);
 }
 
 TEST_F(ValidationFixture, TheHelpersReceiveTheFeaturesOfTheSetInHand) {
@@ -282,6 +288,7 @@ TEST_F(ValidationFixture, TheHelpersReceiveTheFeaturesOfTheSetInHand) {
         const char* what;
         std::function<std::shared_ptr<ado::Recordset>()> prepare;  // sets what the client sets, returns the set
         Lines log;
+        bool dimensioned = true;  // main 1001's dimensions are in the set
     };
     const Case cases[] = {
         {"a set without features", [&] { return relationship_->GetFeatureValidationInformation(main); }, related},
@@ -297,8 +304,8 @@ TEST_F(ValidationFixture, TheHelpersReceiveTheFeaturesOfTheSetInHand) {
              return relationship_->GetFeatureValidationInformation(main);
          },
          related},
-        {"a first row that is not pending", [&] { return fabricated({0, 1}); }, {}},
-        {"no rows", [&] { return fabricated({}); }, {}},
+        {"a first row that is not pending", [&] { return fabricated({0, 1}); }, {}, false},
+        {"no rows", [&] { return fabricated({}); }, {}, false},
     };
     for (const Case& c : cases) {
         Use(std::make_shared<RecordingContext>(sqlite_));
@@ -310,7 +317,8 @@ TEST_F(ValidationFixture, TheHelpersReceiveTheFeaturesOfTheSetInHand) {
         ASSERT_NE(errors, nullptr) << c.what;
         EXPECT_EQ(result, errors) << c.what;
         EXPECT_EQ(ValidatingHelper::Log(), c.log) << c.what;
-        EXPECT_EQ(ErrorRows(errors), Lines{}) << c.what;
+        EXPECT_EQ(ErrorRows(errors), c.dimensioned ? Lines{kDimensionFinding + env_->ConfigurationName() + "|107"} : Lines{})
+            << c.what;
     }
 }
 
