@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "product/LoadAttributesService.h"
+#include "product/StationService.h"
 #include "product/framework/FrameworkClasses.h"
 
 namespace product {
@@ -21,6 +22,7 @@ void RegisterProductStandIns() {
     RegisterExtensionStandIns();
     RegisterLoadAttributesService();
     RegisterFrameworkGeometryServices();
+    RegisterStationService();
 }
 
 std::string SourceDataDirectory(const char* variable, const std::string& name) {

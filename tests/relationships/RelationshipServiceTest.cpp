@@ -97,10 +97,10 @@ TEST_F(RelationshipServiceFixture, QuestionsByRelationshipNumber) {
     EXPECT_EQ(service_->GetRelatedFeatures(valve, 8), nullptr);
     EXPECT_TRUE(service_->GetRelatedFeaturesHierarchy(valve, 8).IsEmpty());
 
-    // 4 lies below the largest number and has no row; 13 is above it.
+    // 4 lies below the largest number and has no row; 99 is above it.
     EXPECT_EQ(ErrorOf([&] { service_->get_RelationshipName(4); }), ado::err::NoCurrentRecord);
     EXPECT_EQ(ErrorOf([&] { service_->get_SubordinateRelationship(4); }), ado::err::NoCurrentRecord);
-    EXPECT_EQ(ErrorOf([&] { service_->get_RelationshipName(13); }), rt::vberr::SubscriptOutOfRange);
+    EXPECT_EQ(ErrorOf([&] { service_->get_RelationshipName(99); }), rt::vberr::SubscriptOutOfRange);
     EXPECT_EQ(ErrorOf([&] { service_->get_RelationshipName(-1); }), rt::vberr::SubscriptOutOfRange);
 }
 

@@ -177,7 +177,7 @@ const std::string kDefine =
     "begin QTX_VALIDATESET.DefineFeatures(QTXUtility.DecodeNumericList(?), QTXUtility.DecodeNumericList(?), ?); end; 1";
 const std::string kGet = "{ call QTX_VALIDATESET.GetValidateSetV(?) } 1";
 // Every relationship but 9 (detail, seen from the owner).
-const std::string kList = " [1;2;3;5;6;7;8;10;11;12;]";
+const std::string kList = " [1;2;3;5;6;7;8;10;11;12;14;]";
 // Main 1001 is dimensioned (relationship 12) by dimension 5402, whose base
 // point lies between two of its vertices.
 const std::string kDimensionFinding = "Warning|The dimension does not meet its base reference.|Dimensioned By|";

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "pelmora/dimensioning_stationing/Dimensioning.h"
+#include "pelmora/dimensioning_stationing/Stationing.h"
 #include "pelmora/relationships/UnknownRelationship.h"
 #include "runtime/Vb.h"
 
@@ -26,6 +27,7 @@ void RegisterRelationshipHelperClasses() {
     table[qzrelDimensioning] = [] { return std::make_shared<Dimensioning>(); };
     // The types 2, 3, 4, 6, 7, 8 and 9 have classes of their own; until a
     // class stands here its rows get UnknownRelationship.
+    table[qzrelStationing] = [] { return std::make_shared<Stationing>(); };
 }
 
 void RegisterRelationshipHelperClass(int32_t qtxType, RelationshipHelperCreator creator) {
