@@ -196,9 +196,10 @@ TEST_F(ValidationFixture, TheCallsThatFetchAValidationSet) {
     const Case cases[] = {
         {"three features fit", 0, false, {{101, 1001}, {102, 2001}, {103, 3001}}, false,
          {kDefine + " [101;102;103;] [1001;2001;3001;] [Y]", kGet + kList}},
-        {"the fifth FID does not fit: two calls, both N", 24, false,
-         {{101, 1001}, {101, 1002}, {101, 1003}, {102, 2001}, {102, 2002}}, false,
-         {kDefine + " [101;101;101;102;] [1001;1002;1003;2001;] [N]", kDefine + " [102;] [2002;] [N]", kGet + kList}},
+        {"the sixth FID does not fit: two calls, both N", 26, false,
+         {{101, 1001}, {101, 1002}, {101, 1003}, {102, 2001}, {102, 2002}, {103, 3001}}, false,
+         {kDefine + " [101;101;101;102;102;] [1001;1002;1003;2001;2002;] [N]", kDefine + " [103;] [3001;] [N]",
+          kGet + kList}},
         {"no features", 0, false, {}, false, {kDefine + " [] [] [Y]", kGet + kList}},
         {"no relationships: the empty list", 0, false, {{101, 1001}}, true,
          {kDefine + " [101;] [1001;] [Y]", kGet + " []"}},
