@@ -149,6 +149,9 @@ TEST_F(DimensioningTest, TheValidationSetDecidesWhatIsValidated) {
          {{101, 1001, 1, 0, 0, 0}, {101, 1002, 1, 0, 0, 0}, {107, 5402, 0, 1001, 101, 12},
           {107, 5402, 0, 1002, 101, 12}, {107, 5401, 0, 1002, 101, 12}},
          {"5402 71 19019" + to}},
+        // Both references of 5402 name component 12, which main 9999 has no row of.
+        {"a main without line rows", kDimensionedSide,
+         {{101, 9999, 1, 0, 0, 0}, {107, 5402, 0, 9999, 101, 12}}, {"5402 71 22305" + to, "5402 71 22305" + to}},
     };
     for (const Case& c : cases) EXPECT_EQ(ValidateSet(c.number, c.rows), c.findings) << c.what;
 }

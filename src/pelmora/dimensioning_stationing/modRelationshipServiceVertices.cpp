@@ -47,6 +47,31 @@ std::shared_ptr<IPoint> PointMember(const rt::ObjectPtr& obj, const char* name) 
     return rt::QueryInterface<IPoint>(ObjectMember(obj, name));
 }
 
+// The parts of a nested geometry in vertex-number order: a boundary's
+// exterior, then its holes; a composite's or collection's items.
+class Parts {
+public:
+    Parts(const rt::ObjectPtr& geom, Walk kind) : geom_(geom), boundary_(kind == Walk::Boundary) {
+        if (boundary_) {
+            holes_ = ObjectMember(geom, "Holes");
+            count_ = 1 + CountOf(holes_);
+        } else {
+            count_ = CountOf(geom);
+        }
+    }
+    int32_t Count() const { return count_; }
+    // 1-based.
+    rt::ObjectPtr At(int32_t i) const {
+        if (!boundary_) return ItemOf(geom_, i);
+        return i == 1 ? ObjectMember(geom_, "Exterior") : ItemOf(holes_, i - 1);
+    }
+
+private:
+    rt::ObjectPtr geom_, holes_;
+    bool boundary_;
+    int32_t count_ = 0;
+};
+
 // The kinds' own points of vertex i (1-based), nullptr beyond them.
 std::shared_ptr<IPoint> FixedVertex(Walk kind, const rt::ObjectPtr& geom, int32_t i) {
     static constexpr const char* kArc[] = {"Start", "Origin", "End"};
@@ -141,20 +166,14 @@ int32_t GetVertexCount(const rt::ObjectPtr& Geom) {
     int32_t count = 0;
     Trapped([&] {
         switch (KindOf(Geom)) {
-            case Walk::Boundary: {
-                count += GetVertexCount(ObjectMember(Geom, "Exterior"));
-                auto holes = ObjectMember(Geom, "Holes");
-                const int32_t n = CountOf(holes);
-                for (int32_t i = 1; i <= n; ++i) count += GetVertexCount(ItemOf(holes, i));
-                break;
-            }
+            case Walk::Boundary:
             case Walk::Composite:
             case Walk::Collection: {
-                const bool joints = KindOf(Geom) == Walk::Composite;
-                const int32_t n = CountOf(Geom);
-                for (int32_t i = 1; i <= n; ++i) {
-                    count += GetVertexCount(ItemOf(Geom, i));
-                    if (joints && i > 1) --count;
+                const Parts parts(Geom, KindOf(Geom));
+                for (int32_t i = 1; i <= parts.Count(); ++i) {
+                    count += GetVertexCount(parts.At(i));
+                    // A composite's pieces share their joints.
+                    if (KindOf(Geom) == Walk::Composite && i > 1) --count;
                 }
                 break;
             }
@@ -175,19 +194,12 @@ bool GetVertex(int32_t& Index, const rt::ObjectPtr& Geom, std::shared_ptr<IPoint
     Trapped([&] {
         const Walk kind = KindOf(Geom);
         switch (kind) {
-            case Walk::Boundary: {
-                if (GetVertex(Index, ObjectMember(Geom, "Exterior"), Point)) return void(found = true);
-                auto holes = ObjectMember(Geom, "Holes");
-                const int32_t n = CountOf(holes);
-                for (int32_t i = 1; i <= n; ++i)
-                    if (GetVertex(Index, ItemOf(holes, i), Point)) return void(found = true);
-                break;
-            }
+            case Walk::Boundary:
             case Walk::Composite:
             case Walk::Collection: {
-                const int32_t n = CountOf(Geom);
-                for (int32_t i = 1; i <= n; ++i) {
-                    if (GetVertex(Index, ItemOf(Geom, i), Point)) return void(found = true);
+                const Parts parts(Geom, kind);
+                for (int32_t i = 1; i <= parts.Count(); ++i) {
+                    if (GetVertex(Index, parts.At(i), Point)) return void(found = true);
                     // The next piece's first vertex is the joint just passed.
                     if (kind == Walk::Composite && Index > 0) ++Index;
                 }
@@ -238,24 +250,18 @@ bool SetVertex(int32_t& Index, const rt::ObjectPtr& Geom, const std::shared_ptr<
         if (!Point) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
         const Walk kind = KindOf(Geom);
         switch (kind) {
-            case Walk::Boundary: {
-                if (SetVertex(Index, ObjectMember(Geom, "Exterior"), Point)) return void(moved = true);
-                auto holes = ObjectMember(Geom, "Holes");
-                const int32_t n = CountOf(holes);
-                for (int32_t i = 1; i <= n; ++i)
-                    if (SetVertex(Index, ItemOf(holes, i), Point)) return void(moved = true);
-                break;
-            }
+            case Walk::Boundary:
             case Walk::Composite:
             case Walk::Collection: {
-                const int32_t n = CountOf(Geom);
+                const Parts parts(Geom, kind);
+                const int32_t n = parts.Count();
                 for (int32_t i = 1; i <= n; ++i) {
-                    auto item = ItemOf(Geom, i);
-                    if (SetVertex(Index, item, Point)) {
+                    auto part = parts.At(i);
+                    if (SetVertex(Index, part, Point)) {
                         moved = true;
                         // A moved joint moves the next piece's first vertex too;
-                        // a collection has no joints.
-                        if (kind != Walk::Composite || i == n || Index != GetVertexCount(item)) return;
+                        // only composites have joints.
+                        if (kind != Walk::Composite || i == n || Index != GetVertexCount(part)) return;
                         Index = 1;
                         continue;
                     }
@@ -325,22 +331,14 @@ bool FindVertex(const std::shared_ptr<IPoint>& Point, const rt::ObjectPtr& Geom,
         };
         const Walk kind = KindOf(Geom);
         switch (kind) {
-            case Walk::Boundary: {
-                if (FindVertex(Point, ObjectMember(Geom, "Exterior"), Index)) return void(found = true);
-                auto holes = ObjectMember(Geom, "Holes");
-                const int32_t n = CountOf(holes);
-                for (int32_t i = 1; i <= n; ++i) {
-                    ++Index;
-                    if (FindVertex(Point, ItemOf(holes, i), Index)) return void(found = true);
-                }
-                break;
-            }
+            case Walk::Boundary:
             case Walk::Composite:
             case Walk::Collection: {
-                const int32_t n = CountOf(Geom);
-                for (int32_t i = 1; i <= n; ++i) {
-                    if (kind == Walk::Collection && i > 1) ++Index;
-                    if (FindVertex(Point, ItemOf(Geom, i), Index)) return void(found = true);
+                const Parts parts(Geom, kind);
+                for (int32_t i = 1; i <= parts.Count(); ++i) {
+                    // Only a composite's next piece starts on the last vertex passed.
+                    if (kind != Walk::Composite && i > 1) ++Index;
+                    if (FindVertex(Point, parts.At(i), Index)) return void(found = true);
                 }
                 break;
             }
