@@ -12,6 +12,7 @@
 #include "pelmora/persistence/ComponentDatabaseService.h"
 #include "pelmora/relationships/RelationshipService.h"
 #include "pelmora/validation/AttributeValidationService.h"
+#include "pelmora/validation/FeatureValidationService.h"
 
 namespace pelmora {
 
@@ -28,6 +29,7 @@ void RegisterSystemClasses() {
     RegisterComponentDatabaseService();
     RegisterRelationshipService();
     RegisterAttributeValidationService();
+    RegisterFeatureValidationService();
 }
 
 }  // namespace pelmora

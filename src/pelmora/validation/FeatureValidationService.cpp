@@ -1,0 +1,148 @@
+#include "pelmora/validation/FeatureValidationService.h"
+
+#include "ado/Recordset.h"
+#include "pelmora/common/AppUtils.h"
+#include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/interfaces/Components.h"
+#include "pelmora/interfaces/DataContext.h"
+#include "pelmora/interfaces/KeyObject.h"
+#include "pelmora/interfaces/Messages.h"
+#include "pelmora/interfaces/MetadataService.h"
+#include "pelmora/interfaces/Relationship.h"
+#include "pelmora/metadata/MetadataRecordsetFilterService.h"
+#include "pelmora/relationships/RelationshipService.h"
+#include "pelmora/validation/modFeatureValidationService.h"
+#include "pelmora/validation/modFeatureValidationServiceSet.h"
+#include "runtime/Dispatch.h"
+#include "runtime/Error.h"
+#include "runtime/Vb.h"
+
+namespace pelmora {
+
+namespace {
+
+constexpr int16_t kValidatingFeaturesMessage = 25062;
+constexpr int16_t kSetUnreadableMessage = 25063;
+
+template <class T>
+std::shared_ptr<T> ObjectArgument(const rt::Variant& v) {
+    if (v.IsNothing() || v.IsEmpty()) return nullptr;
+    if (!v.IsObject()) rt::RaiseVbError(rt::vberr::TypeMismatch);
+    return rt::QueryInterface<T>(v.Obj());
+}
+
+}  // namespace
+
+FeatureValidationService::FeatureValidationService() {
+    InitResources(kResourceModule);
+    Relationship_ = std::make_shared<RelationshipService>();
+}
+
+FeatureValidationService::~FeatureValidationService() {
+    DataContext_.reset();
+    Relationship_.reset();
+    FilterService_.reset();
+    ReleaseValidationSetIndex();
+}
+
+void FeatureValidationService::putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) {
+    DataContext_ = DataContext;
+    if (!DataContext) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    MetadataService_ = DataContext->GetMetadataService();
+    if (!MetadataService_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    ConfigurationName_ = MetadataService_->get_Configuration();
+    Relationship_->putref_DataContext(DataContext);
+    MetadataRecordsets_ = MetadataService_->get_Recordsets();
+}
+
+MetadataRecordsetFilterService& FeatureValidationService::FilterService() {
+    if (!FilterService_) FilterService_ = std::make_shared<MetadataRecordsetFilterService>();
+    return *FilterService_;
+}
+
+std::shared_ptr<ado::Recordset> FeatureValidationService::MetadataTable(const std::string& key) {
+    if (!MetadataRecordsets_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    return MetadataRecordsets_->get_Item(rt::Variant(key))->get_Recordset("", "");
+}
+
+void FeatureValidationService::EndRun() {
+    EndProgressBar();
+    SetStatusBarText(SavedStatusText_, 1);
+}
+
+std::shared_ptr<ado::Recordset> FeatureValidationService::ValidateFeatures(std::shared_ptr<IKeyObjects>& cFeatures) {
+    SavedStatusText_ = GetStatusBarText(1);
+    SetStatusBarText(GetValidationMessage(kValidatingFeaturesMessage), 1);
+    std::shared_ptr<ado::Recordset> ValidationSet;
+    try {
+        ValidationSet = Relationship_->GetFeatureValidationInformation(cFeatures);
+    } catch (const rt::ComError& e) {
+        EndRun();
+        RaiseError(1, kFeatureValidationServiceSource, rt::Variant(LoadResStringWithParam(kSetUnreadableMessage, e.Description())));
+    }
+    return ValidateKeyObjectSet(ValidationSet);
+}
+
+std::shared_ptr<ado::Recordset> FeatureValidationService::ValidatePendingEdits() {
+    SavedStatusText_ = GetStatusBarText(1);
+    SetStatusBarText(GetValidationMessage(kValidatingFeaturesMessage), 1);
+    std::shared_ptr<ado::Recordset> ValidationSet;
+    try {
+        ValidationSet = Relationship_->GetPendingEditsValidationInformation();
+    } catch (const rt::ComError& e) {
+        EndRun();
+        RaiseError(1, kFeatureValidationServiceSource, rt::Variant(LoadResStringWithParam(kSetUnreadableMessage, e.Description())));
+    }
+    if (!ValidationSet || (ValidationSet->get_BOF() && ValidationSet->get_EOF())) {
+        SetStatusBarText(SavedStatusText_, 1);
+        return nullptr;
+    }
+    return ValidateKeyObjectSet(ValidationSet);
+}
+
+std::shared_ptr<ado::Recordset> FeatureValidationService::ValidateKeyObjectSet(
+    std::shared_ptr<ado::Recordset>& ValidationSet) {
+    try {
+        std::shared_ptr<IKeyObjects> Features;
+        std::shared_ptr<IComponents> Components;
+        int32_t Count = 0;
+        GetValidationKOCollection(ValidationSet, Features, Components, DataContext_, Count);
+        std::shared_ptr<ado::Recordset> Errors = CreateValidationRecordset();
+        if (Features) ValidateFeatureSet(Features, Count, Errors);
+        Relationship_->putref_Features(Features);
+        Relationship_->putref_Components(Components);
+        Relationship_->Validate(ValidationSet, Errors);
+        ReleaseValidationSetIndex();
+        SetStatusBarText(SavedStatusText_, 1);
+        return Errors;
+    } catch (const rt::ComError& e) {
+        // The index stays for a caller that wants to look; the status bar
+        // must not keep saying the run goes on.
+        EndRun();
+        RaiseError(1, kValidateSource, rt::Variant(e.Description()));
+    }
+}
+
+rt::Variant FeatureValidationService::Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) {
+    using Self = FeatureValidationService;
+    static const auto table =
+        rt::DispatchTable<Self>()
+            .Get("DataContext", 1, [](Self& s) { return rt::Variant(s.get_DataContext()); })
+            .Set("DataContext", 1,
+                 [](Self& s, const rt::Variant& v) { s.putref_DataContext(ObjectArgument<IDataContext>(v)); })
+            .Method("ValidateFeatures", 2, 1, 1,
+                    [](Self& s, rt::Args& a) {
+                        auto features = ObjectArgument<IKeyObjects>(a[0]);
+                        return rt::Variant(s.ValidateFeatures(features));
+                    })
+            .Method("ValidatePendingEdits", 3, 0, 0,
+                    [](Self& s, rt::Args&) { return rt::Variant(s.ValidatePendingEdits()); });
+    return table.Invoke(*this, name, kind, args);
+}
+
+void RegisterFeatureValidationService() {
+    rt::RegisterClass(kFeatureValidationServiceProgId, kFeatureValidationServiceClsid,
+                      [] { return std::make_shared<FeatureValidationService>(); });
+}
+
+}  // namespace pelmora

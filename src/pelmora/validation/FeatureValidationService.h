@@ -1,0 +1,135 @@
+#pragma once
+// The feature validation service: the creatable class through which a client
+// validates the features it names (ValidateFeatures) or every pending edit
+// of its database (ValidatePendingEdits). A run asks the relationship
+// service for the validation set, opens its features, runs the feature and
+// attribute checks of this class over the pending ones, then lets every
+// applicable relationship add its findings. The result is a new
+// ValidationErrorRecordset the client owns.
+//
+// The service owns one relationship service (created with it) and its
+// filter service; it holds the client's data context and the context's
+// metadata. While a run works the status bar shows its progress; on every
+// way out the status text found at the start comes back and the progress
+// bar ends. The apartment's validation-set index is released at the end of
+// a run and when any instance ends. Caller's thread only; one run at a time.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "runtime/Object.h"
+#include "runtime/Variant.h"
+
+namespace ado {
+class Field;
+class Fields;
+class Recordset;
+}  // namespace ado
+
+namespace pelmora {
+
+class ComponentService;
+class IComponent;
+class IComponents;
+class IDataContext;
+class IKeyObject;
+class IKeyObjects;
+class IMetadataRecordsets;
+class IMetadataService;
+class IRelationship;
+class MetadataRecordsetFilterService;
+
+inline constexpr const char* kFeatureValidationServiceProgId = "QzPelmora.FeatureValidationService";
+inline constexpr const char* kFeatureValidationServiceClsid = "{762C39DC-444B-4CF2-9CCD-378391F505CC}";
+// Source of the errors of a run that could not get its validation set.
+inline constexpr const char* kFeatureValidationServiceSource = "FeatureValidationService";
+// Source of every other error of a run.
+inline constexpr const char* kValidateSource = "Validate";
+// Source of the errors raised for unusable foreign-key or domain metadata.
+inline constexpr const char* kForeignKeyValidationSource = "ForeignKeyValidation";
+
+class FeatureValidationService : public rt::Object {
+public:
+    // Creates the relationship service.
+    FeatureValidationService();
+    // Releases the apartment's validation-set index, whoever filled it.
+    ~FeatureValidationService() override;
+    FeatureValidationService(const FeatureValidationService&) = delete;
+    FeatureValidationService& operator=(const FeatureValidationService&) = delete;
+
+    std::shared_ptr<IDataContext> get_DataContext() { return DataContext_; }
+    // Stores the context, takes its metadata service and configuration, hands
+    // the context to the relationship service. A failing step reaches the
+    // caller with the earlier steps done.
+    void putref_DataContext(const std::shared_ptr<IDataContext>& DataContext);
+
+    // The findings of the features and of their relationships: an open
+    // recordset, empty when nothing is wrong. Raises RaiseError 1 with source
+    // "FeatureValidationService" when the set cannot be read, source
+    // "Validate" when the run fails later; no partial result.
+    std::shared_ptr<ado::Recordset> ValidateFeatures(std::shared_ptr<IKeyObjects>& cFeatures);
+    // As ValidateFeatures over the pending edits; nullptr when there is none.
+    std::shared_ptr<ado::Recordset> ValidatePendingEdits();
+
+    rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
+    std::string TypeName() const override { return "FeatureValidationService"; }
+
+private:
+    std::shared_ptr<ado::Recordset> ValidateKeyObjectSet(std::shared_ptr<ado::Recordset>& ValidationSet);
+    // Puts the run's status text back and ends the progress bar.
+    void EndRun();
+    MetadataRecordsetFilterService& FilterService();
+    std::shared_ptr<ado::Recordset> MetadataTable(const std::string& key);
+
+    // ---- feature checks (FeatureValidationServiceFeatures.cpp) ----
+    void ValidateFeatureSet(const std::shared_ptr<IKeyObjects>& Features, int32_t Count,
+                            const std::shared_ptr<ado::Recordset>& Errors);
+    bool HasNoComponentRecords(const std::shared_ptr<IKeyObject>& Feature,
+                               const std::shared_ptr<ado::Recordset>& Placement);
+    int16_t CountPlacementComponents(const std::shared_ptr<ado::Recordset>& Placement);
+    void CheckPlacementComponent(const std::shared_ptr<IKeyObject>& Feature, const std::shared_ptr<IComponents>& Components,
+                                 const std::shared_ptr<ado::Recordset>& Placement,
+                                 const std::shared_ptr<ComponentService>& Service,
+                                 const std::shared_ptr<ado::Recordset>& AttributeInfo,
+                                 const std::shared_ptr<ado::Recordset>& Errors);
+    // One finding of this class: priority 15734, the run's configuration.
+    void AddFinding(const std::shared_ptr<ado::Recordset>& Errors, const std::string& Description,
+                    const std::string& Location, const std::string& FNO, const std::string& FID,
+                    const std::string& CNO, const std::string& CID);
+
+    // ---- attribute checks (FeatureValidationServiceAttributes.cpp) ----
+    struct AttributeCheck;
+    void ValidateComponent(const std::shared_ptr<IComponent>& Component,
+                           const std::shared_ptr<ado::Recordset>& ComponentRows,
+                           const std::shared_ptr<ComponentService>& Service, const std::string& ComponentName,
+                           const std::shared_ptr<ado::Recordset>& AttributeInfo,
+                           const std::shared_ptr<ado::Recordset>& Errors);
+    void CheckForeignKeyMetadata(const std::shared_ptr<ado::Recordset>& AttributeInfo, AttributeCheck& Check);
+    void ValidateComponentAttributes(const std::shared_ptr<IComponent>& Component,
+                                     const std::shared_ptr<ado::Recordset>& ComponentRows,
+                                     const AttributeCheck& Check, const std::shared_ptr<ado::Recordset>& Errors);
+    bool DomainHasValue(const std::shared_ptr<ado::Recordset>& ComponentRows, const AttributeCheck& Check,
+                        const rt::Variant& Value);
+    bool DatabaseHasValue(const std::string& Table, const std::string& Field, const rt::Variant& Value);
+    void RunFunctionalValidation(const std::shared_ptr<ado::Recordset>& ComponentRows,
+                                 const std::string& ComponentName, const AttributeCheck& Check,
+                                 const std::shared_ptr<ComponentService>& Service,
+                                 const std::shared_ptr<ado::Recordset>& Errors);
+    // A finding keyed by the current component row.
+    void AddRowFinding(const std::shared_ptr<ado::Recordset>& Errors, const std::shared_ptr<ado::Recordset>& Rows,
+                       const std::string& Description, const std::string& Location);
+
+    std::string ConfigurationName_;
+    std::string SavedStatusText_;
+    std::shared_ptr<IDataContext> DataContext_;
+    std::shared_ptr<IRelationship> Relationship_;
+    std::shared_ptr<MetadataRecordsetFilterService> FilterService_;
+    std::shared_ptr<IMetadataService> MetadataService_;
+    std::shared_ptr<IMetadataRecordsets> MetadataRecordsets_;
+};
+
+// Registers "QzPelmora.FeatureValidationService" (also done when the program
+// starts; calling it again is harmless).
+void RegisterFeatureValidationService();
+
+}  // namespace pelmora

@@ -1,0 +1,254 @@
+// The attribute checks of one component: required values, foreign keys,
+// domains and the functional validation interfaces of its attributes.
+#include "ado/Recordset.h"
+#include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/extensions/FunctionalInterfaceBridge.h"
+#include "pelmora/features/ComponentService.h"
+#include "pelmora/interfaces/Components.h"
+#include "pelmora/interfaces/DataContext.h"
+#include "pelmora/interfaces/FunctionalInterface.h"
+#include "pelmora/interfaces/MetadataService.h"
+#include "pelmora/interfaces/Varsk1.h"
+#include "pelmora/metadata/MetadataRecordsetFilterService.h"
+#include "pelmora/metadata/MetadataUtils.h"
+#include "pelmora/validation/FeatureValidationService.h"
+#include "pelmora/validation/modFeatureValidationService.h"
+#include "runtime/Error.h"
+#include "runtime/SqlName.h"
+#include "runtime/Vb.h"
+
+namespace pelmora {
+
+namespace {
+
+constexpr int16_t kForeignKeyMessage = 25077;
+constexpr int16_t kDomainMessage = 25078;
+constexpr int16_t kRequiredValueMessage = 25088;
+constexpr int16_t kCreateInterfaceMessage = 27081;
+constexpr int16_t kValidateInterfaceMessage = 27082;
+constexpr int16_t kRecordInterfaceMessage = 27083;
+constexpr int16_t kPrepareInterfaceMessage = 27084;
+
+// ADO's adOpenStatic, adLockReadOnly and adCmdUnknown.
+constexpr int32_t kStaticCursor = 3;
+constexpr int32_t kReadOnlyLock = 1;
+constexpr int32_t kUnknownCommand = 8;
+
+bool IsSet(const rt::Variant& v) { return !(v.IsNull() || v.IsEmpty() || rt::CStr(v).empty()); }
+
+std::string Text(const rt::Variant& v) { return v.IsNull() || v.IsEmpty() ? std::string() : rt::CStr(v); }
+
+rt::Variant Value(const std::shared_ptr<ado::Recordset>& rs, const std::string& field) {
+    return rs->GetValue(rt::Variant(field));
+}
+
+bool IsTextType(ado::DataTypeEnum type) {
+    switch (type) {
+        case ado::adBSTR:
+        case ado::adChar:
+        case ado::adWChar:
+        case ado::adVarChar:
+        case ado::adLongVarChar:
+        case ado::adVarWChar:
+        case ado::adLongVarWChar:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The value as a literal of a filter text: quoted for a text field (or a
+// text value), a date in #m/d/yyyy hh:mm:ss#, Booleans and numbers in their
+// invariant number form.
+std::string FilterLiteral(ado::DataTypeEnum fieldType, const rt::Variant& value) {
+    if (IsTextType(fieldType) || value.BaseType() == rt::vbString) return QuotedLiteral(rt::CStr(value));
+    if (value.BaseType() == rt::vbDate) return "#" + rt::FormatDate(value.DateValue(), "mm/dd/yyyy hh:mm:ss") + "#";
+    if (value.BaseType() == rt::vbBoolean) return value.Bool() ? "-1" : "0";
+    return rt::CStr(value);
+}
+
+}  // namespace
+
+struct FeatureValidationService::AttributeCheck {
+    bool Required = false;
+    bool CheckForeignKey = false;
+    bool CheckDomain = false;
+    bool Functional = false;
+    int32_t ProjectNumber = 0;
+    std::string InterfaceName;
+    rt::Variant ArgumentArray;
+    std::string FunctionalType;
+    std::string ForeignKeyTable, ForeignKeyField, DomainTable, DomainField;
+    std::string FieldName, AttributeUserName;
+};
+
+void FeatureValidationService::AddRowFinding(const std::shared_ptr<ado::Recordset>& Errors,
+                                             const std::shared_ptr<ado::Recordset>& Rows,
+                                             const std::string& Description, const std::string& Location) {
+    AddFinding(Errors, Description, Location, Text(Value(Rows, "QTX_FNO")), Text(Value(Rows, "QTX_FID")),
+               Text(Value(Rows, "QTX_CNO")), Text(Value(Rows, "QTX_CID")));
+}
+
+void FeatureValidationService::ValidateComponent(const std::shared_ptr<IComponent>& Component,
+                                                 const std::shared_ptr<ado::Recordset>& ComponentRows,
+                                                 const std::shared_ptr<ComponentService>& Service,
+                                                 const std::string& ComponentName,
+                                                 const std::shared_ptr<ado::Recordset>& AttributeInfo,
+                                                 const std::shared_ptr<ado::Recordset>& Errors) {
+    if (ComponentRows->get_RecordCount() <= 0) return;
+    FilterService().FilterRecordset(AttributeInfo, AttributeInfo->get_Fields()->Item("QTX_CNO"),
+                                    Value(ComponentRows, "QTX_CNO"));
+    if (AttributeInfo->get_BOF() && AttributeInfo->get_EOF()) return;
+    for (AttributeInfo->MoveFirst(); !AttributeInfo->get_EOF(); AttributeInfo->MoveNext()) {
+        AttributeCheck Check;
+        CheckForeignKeyMetadata(AttributeInfo, Check);
+        const rt::Variant functional = Value(AttributeInfo, "QTX_FUNCTIONALVALIDATION");
+        Check.Functional = IsSet(Value(AttributeInfo, "QTX_INTERFACE")) && IsSet(functional) && rt::CBool(functional);
+        if (Check.Functional) {
+            const rt::Variant project = Value(AttributeInfo, "QTX_PRJNO");
+            Check.ProjectNumber = IsSet(project) ? rt::CLng(project) : 0;
+            Check.InterfaceName = Text(Value(AttributeInfo, "QTX_INTERFACE"));
+            varsk1::ConvertBlobToArray(Value(AttributeInfo, "QTX_INTERFACEARGUMENT"), Check.ArgumentArray);
+            Check.FunctionalType = Text(Value(AttributeInfo, "QTX_FUNCTIONALTYPE"));
+        }
+        Check.FieldName = Text(Value(AttributeInfo, "QTX_FIELD"));
+        Check.AttributeUserName = Text(Value(AttributeInfo, "QTX_USERNAME"));
+        for (ComponentRows->MoveFirst(); !ComponentRows->get_EOF(); ComponentRows->MoveNext()) {
+            if (Check.Functional && !Check.InterfaceName.empty())
+                RunFunctionalValidation(ComponentRows, ComponentName, Check, Service, Errors);
+            if (Check.Required) ValidateComponentAttributes(Component, ComponentRows, Check, Errors);
+        }
+    }
+}
+
+void FeatureValidationService::CheckForeignKeyMetadata(const std::shared_ptr<ado::Recordset>& AttributeInfo,
+                                                       AttributeCheck& Check) {
+    const rt::Variant required = Value(AttributeInfo, "QTX_REQUIRED");
+    if (IsSet(required)) Check.Required = rt::CBool(required);
+    // The names go into SQL and filter texts as they stand.
+    auto plain = [&](const std::string& column, const std::string& name, bool qualified) {
+        if (qualified ? rt::IsQualifiedSqlName(name) : rt::IsSqlIdentifier(name)) return name;
+        RaiseError(1, kForeignKeyValidationSource,
+                   rt::Variant(column + " of attribute " + Text(Value(AttributeInfo, "QTX_USERNAME")) +
+                               " is not a plain name: " + name));
+    };
+    if (IsSet(Value(AttributeInfo, "QTX_FOREIGNKEYTABLE"))) {
+        if (!IsSet(Value(AttributeInfo, "QTX_FOREIGNKEYFIELD")))
+            RaiseError(1, kForeignKeyValidationSource, rt::Variant("QTX_FOREIGNKEYFIELD is null"));
+        Check.CheckForeignKey = true;
+        Check.ForeignKeyTable = plain("QTX_FOREIGNKEYTABLE", Text(Value(AttributeInfo, "QTX_FOREIGNKEYTABLE")), true);
+        Check.ForeignKeyField = plain("QTX_FOREIGNKEYFIELD", Text(Value(AttributeInfo, "QTX_FOREIGNKEYFIELD")), false);
+    } else if (IsSet(Value(AttributeInfo, "QTX_DOMAINTABLE"))) {
+        if (!IsSet(Value(AttributeInfo, "QTX_DOMAINFIELD")))
+            RaiseError(1, kForeignKeyValidationSource, rt::Variant("QTX_DOMAINFIELD is null"));
+        Check.CheckDomain = true;
+        Check.DomainTable = plain("QTX_DOMAINTABLE", Text(Value(AttributeInfo, "QTX_DOMAINTABLE")), true);
+        Check.DomainField = plain("QTX_DOMAINFIELD", Text(Value(AttributeInfo, "QTX_DOMAINFIELD")), false);
+    }
+}
+
+void FeatureValidationService::ValidateComponentAttributes(const std::shared_ptr<IComponent>& Component,
+                                                           const std::shared_ptr<ado::Recordset>& ComponentRows,
+                                                           const AttributeCheck& Check,
+                                                           const std::shared_ptr<ado::Recordset>& Errors) {
+    const std::string componentUserName =
+        GetComponentUserName(MetadataService_, rt::CInt(Value(ComponentRows, "QTX_CNO")));
+    rt::Variant value;
+    bool missing;
+    if (Check.FieldName == "QTX_GEOMETRY") {
+        missing = Component->get_Geometry() == nullptr;
+    } else {
+        value = Value(ComponentRows, Check.FieldName);
+        missing = value.IsNull() || value.IsEmpty();
+    }
+    if (missing) {
+        AddRowFinding(Errors, ComponentRows,
+                      LoadResStringWithParams(kRequiredValueMessage, Check.AttributeUserName, componentUserName), "");
+        return;
+    }
+    if (Check.CheckForeignKey) {
+        if (!DatabaseHasValue(Check.ForeignKeyTable, Check.ForeignKeyField, value))
+            AddRowFinding(Errors, ComponentRows,
+                          LoadResStringWithParams(kForeignKeyMessage, Check.AttributeUserName, componentUserName,
+                                                  Check.ForeignKeyField, Check.ForeignKeyTable),
+                          "");
+    } else if (Check.CheckDomain) {
+        if (!DomainHasValue(ComponentRows, Check, value))
+            AddRowFinding(Errors, ComponentRows,
+                          LoadResStringWithParams(kDomainMessage, Check.AttributeUserName, componentUserName,
+                                                  Check.DomainField, Check.DomainTable),
+                          "");
+    }
+}
+
+bool FeatureValidationService::DomainHasValue(const std::shared_ptr<ado::Recordset>& ComponentRows,
+                                              const AttributeCheck& Check, const rt::Variant& Value) {
+    auto Picklist = MetadataTable("QTX_PICKLIST_OPTABLE");
+    Picklist->put_Filter(rt::Variant("QTX_TABLE = " + QuotedLiteral(Check.DomainTable) + " AND QTX_PUBLISH = 1"));
+    if (Picklist->get_BOF() && Picklist->get_EOF())
+        return DatabaseHasValue(Check.DomainTable, Check.DomainField, Value);
+    auto Domain = MetadataTable(Check.DomainTable);
+    const ado::DataTypeEnum type = ComponentRows->get_Fields()->Item(Check.FieldName)->get_Type();
+    Domain->put_Filter(rt::Variant(Check.DomainField + " = " + FilterLiteral(type, Value)));
+    return !(Domain->get_BOF() && Domain->get_EOF());
+}
+
+bool FeatureValidationService::DatabaseHasValue(const std::string& Table, const std::string& Field,
+                                                const rt::Variant& Value) {
+    rt::Variant parameters = rt::Variant::ArrayOf({Value});
+    auto found = DataContext_->OpenParameterizedQuery("SELECT * FROM " + Table + " WHERE " + Field + " = ?",
+                                                      kStaticCursor, kReadOnlyLock, kUnknownCommand, parameters);
+    return !(found->get_BOF() && found->get_EOF());
+}
+
+void FeatureValidationService::RunFunctionalValidation(const std::shared_ptr<ado::Recordset>& ComponentRows,
+                                                       const std::string& ComponentName, const AttributeCheck& Check,
+                                                       const std::shared_ptr<ComponentService>& Service,
+                                                       const std::shared_ptr<ado::Recordset>& Errors) {
+    const std::string& name = Check.InterfaceName;
+    std::shared_ptr<IFunctionalInterface> Interface;
+    try {
+        if (Check.ProjectNumber != 0 || rt::InStr(name, ":") > 0) {
+            auto bridge = std::make_shared<FunctionalInterfaceBridge>();
+            bridge->Initialize(Check.ProjectNumber, Check.ProjectNumber != 0 ? std::string() : name);
+            Interface = bridge;
+        } else {
+            Interface = rt::QueryInterface<IFunctionalInterface>(rt::CreateObject(name));
+        }
+    } catch (const rt::ComError&) {
+        AddRowFinding(Errors, ComponentRows, LoadResStringWithParams(kCreateInterfaceMessage, name), name);
+        return;
+    }
+    rt::Variant PriorityArray = rt::Variant::ArrayOf({rt::Variant(std::string())}, 0, rt::vbString);
+    rt::Variant ErrArray = rt::Variant::ArrayOf({rt::Variant(std::string())}, 0, rt::vbString);
+    auto stage = [&](int16_t message, auto&& step) {
+        try {
+            step();
+            return true;
+        } catch (const rt::ComError& e) {
+            AddRowFinding(Errors, ComponentRows, LoadResStringWithParams(message, name, e.Description()), name);
+            return false;
+        }
+    };
+    if (!stage(kPrepareInterfaceMessage, [&] {
+            Interface->putref_DataContext(DataContext_);
+            Interface->put_ArgumentArray(Check.ArgumentArray);
+            Interface->put_ComponentName(ComponentName);
+            Interface->put_FieldName(Check.FieldName);
+            Interface->put_FunctionalType(Check.FunctionalType);
+            Interface->putref_ComponentService(Service);
+            Service->put_ComponentName(ComponentName);
+        }))
+        return;
+    if (!stage(kValidateInterfaceMessage, [&] {
+            const rt::Variant bookmark = ComponentRows->get_Bookmark();
+            Interface->Validate(PriorityArray, ErrArray);
+            ComponentRows->put_Bookmark(bookmark);
+        }))
+        return;
+    stage(kRecordInterfaceMessage, [&] {
+        AddErrorArraysToRecordset(ComponentRows, Errors, PriorityArray, ErrArray, name, ConfigurationName_);
+    });
+}
+
+}  // namespace pelmora
