@@ -48,6 +48,21 @@ std::shared_ptr<pelmora::IKeyObjects> Keys(const std::vector<Key>& keys) {
     return all;
 }
 
+// A picklist table publishing the tables named.
+std::shared_ptr<ado::Recordset> Picklist(const std::vector<std::string>& published) {
+    auto picklist = ado::Recordset::Create();
+    picklist->get_Fields()->Append("QTX_TABLE", ado::adVarChar, 30);
+    picklist->get_Fields()->Append("QTX_PUBLISH", ado::adInteger);
+    picklist->Open();
+    for (const auto& table : published) {
+        picklist->AddNew();
+        picklist->SetValue(rt::Variant("QTX_TABLE"), rt::Variant(table));
+        picklist->SetValue(rt::Variant("QTX_PUBLISH"), rt::Variant(int32_t{1}));
+        picklist->Update();
+    }
+    return picklist;
+}
+
 // A functional interface created by ProgID that reports what it is told to.
 class AuditFI : public rt::Object, public pelmora::IFunctionalInterface {
 public:
@@ -109,7 +124,17 @@ protected:
 
     // Changes one attribute row of the cached metadata of this test.
     void SetAttribute(int32_t ano, const std::string& field, const rt::Variant& value) {
-        auto rs = metadata_->get_Recordsets()->get_Item(rt::Variant("QTX_ATTRIBUTEINFO_OPTABLE"))->get_Recordset();
+        const std::string key = "QTX_ATTRIBUTEINFO_OPTABLE";
+        auto recordsets = metadata_->get_Recordsets();
+        auto item = recordsets->get_Item(rt::Variant(key));
+        auto rs = item->get_Recordset();
+        if (rs->get_LockType() == ado::adLockReadOnly) {
+            // The cached table is read-only: an editable copy takes its place.
+            const std::string source = item->get_Source();
+            rs = ado::Recordset::FromImage(rs->ToImage(), ado::adLockOptimistic, ado::adOpenKeyset);
+            recordsets->Remove(rt::Variant(key));
+            recordsets->AppendRecordset(key, source, rs);
+        }
         for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext())
             if (rt::CLng(rs->GetValue(rt::Variant("QTX_ANO"))) == ano) {
                 rs->SetValue(rt::Variant(field), value);
@@ -119,14 +144,16 @@ protected:
         FAIL() << "no attribute " << ano;
     }
 
-    // "FNO/FID/CNO/CID|description|location" per finding; every finding
-    // carries the error priority and the run's configuration.
+    // "FNO/FID/CNO/CID|description|location" per finding, "|priority" added
+    // when it is not the error priority; every finding carries the run's
+    // configuration.
     Lines Findings(const std::shared_ptr<ado::Recordset>& rs) {
         Lines out;
         for (const auto& row : validationtest::FindingRows(rs)) {
-            EXPECT_EQ(row[0], pelmora::GetValidationMessage(pelmora::kErrorPriorityMessage));
             EXPECT_EQ(row[3], env_->ConfigurationName());
-            out.push_back(row[4] + "/" + row[5] + "/" + row[6] + "/" + row[7] + "|" + row[1] + "|" + row[2]);
+            const bool error = row[0] == pelmora::GetValidationMessage(pelmora::kErrorPriorityMessage);
+            out.push_back(row[4] + "/" + row[5] + "/" + row[6] + "/" + row[7] + "|" + row[1] + "|" + row[2] +
+                          (error ? "" : "|" + row[0]));
         }
         return out;
     }
@@ -203,14 +230,14 @@ TEST_F(FeatureValidationFixture, TheStatusBarComesBackOnEveryWayOut) {
     const Case cases[] = {
         {"a run without findings", [] {}, two, nullptr, "", 2},
         {"no pending edits", [] {}, [this] { return service_->ValidatePendingEdits(); }, nullptr, "", 0},
-        {"no validation set",
-         [this] { service_ = std::make_shared<pelmora::FeatureValidationService>(); },
-         two, pelmora::kFeatureValidationServiceSource, unreadable, 0},
         {"a foreign key without its field",
          [this] { SetAttribute(2101, "QTX_FOREIGNKEYTABLE", rt::Variant("VALVE_TYPES")); },
          two, pelmora::kValidateSource, "QTX_FOREIGNKEYFIELD is null", 2},
         {"a domain without its field",
-         [this] { SetAttribute(2101, "QTX_DOMAINTABLE", rt::Variant("VALVE_TYPES")); },
+         [this] {
+             SetAttribute(2101, "QTX_FOREIGNKEYTABLE", rt::Variant::Null());
+             SetAttribute(2101, "QTX_DOMAINTABLE", rt::Variant("VALVE_TYPES"));
+         },
          two, pelmora::kValidateSource, "QTX_DOMAINFIELD is null", 2},
         {"a foreign-key field that is no plain name",
          [this] {
@@ -218,6 +245,10 @@ TEST_F(FeatureValidationFixture, TheStatusBarComesBackOnEveryWayOut) {
              SetAttribute(2101, "QTX_FOREIGNKEYFIELD", rt::Variant("VALVE_TYPE OR 1=1"));
          },
          two, pelmora::kForeignKeyValidationSource, "", 2},
+        // Last: a new service without a data context.
+        {"no validation set",
+         [this] { service_ = std::make_shared<pelmora::FeatureValidationService>(); },
+         two, pelmora::kFeatureValidationServiceSource, unreadable, 0},
     };
     for (const Case& c : cases) {
         c.prepare();
@@ -305,6 +336,7 @@ TEST_F(FeatureValidationFixture, KeysAndDomainsAreLookedUpWithTheValueTyped) {
          },
          {{102, 2001}, {102, 2002}}, {}},
     };
+    metadata_->get_Recordsets()->AppendRecordset("QTX_PICKLIST_OPTABLE", "", Picklist({}));
     SetAttribute(1105, "QTX_REQUIRED", rt::Variant(int32_t{1}));
     SetAttribute(1105, "QTX_FOREIGNKEYTABLE", rt::Variant("PRESSURE_ZONES"));
     SetAttribute(1105, "QTX_FOREIGNKEYFIELD", rt::Variant("ZONE_ID"));
@@ -316,14 +348,7 @@ TEST_F(FeatureValidationFixture, KeysAndDomainsAreLookedUpWithTheValueTyped) {
 
 TEST_F(FeatureValidationFixture, PublishedDomainsAreFilteredWithTypedLiterals) {
     // A published picklist: the domain is the cached table, not the database.
-    auto picklist = ado::Recordset::Create();
-    picklist->get_Fields()->Append("QTX_TABLE", ado::adVarChar, 30);
-    picklist->get_Fields()->Append("QTX_PUBLISH", ado::adInteger);
-    picklist->Open();
-    picklist->AddNew();
-    picklist->SetValue(rt::Variant("QTX_TABLE"), rt::Variant("VALVE_TYPES"));
-    picklist->SetValue(rt::Variant("QTX_PUBLISH"), rt::Variant(int32_t{1}));
-    picklist->Update();
+    auto picklist = Picklist({"VALVE_TYPES"});
     auto domain = ado::Recordset::Create();
     domain->get_Fields()->Append("TYPE_CODE", ado::adVarChar, 30);
     domain->get_Fields()->Append("SIZE_MM", ado::adInteger);
@@ -370,7 +395,7 @@ TEST_F(FeatureValidationFixture, FunctionalInterfacesOfTheThreeKindsAddTheirFind
         };
     };
     const Case cases[] = {
-        {"by ProgID", "Test.ZoneAudit", 0, byProgId("Test.ZoneAudit", false), "zone audit failed|Test.ZoneAudit"},
+        {"by ProgID", "Test.ZoneAudit", 0, byProgId("Test.ZoneAudit", false), "zone audit failed|Test.ZoneAudit|Warning"},
         {"a ProgID that fails in Validate", "Test.BrokenAudit", 0, byProgId("Test.BrokenAudit", true),
          Msg(27082, "Test.BrokenAudit", "broken") + "|Test.BrokenAudit"},
         {"a ProgID nobody registered", "Test.Missing", 0, [] {}, Msg(27081, "Test.Missing") + "|Test.Missing"},
@@ -382,7 +407,7 @@ TEST_F(FeatureValidationFixture, FunctionalInterfacesOfTheThreeKindsAddTheirFind
              product::RegisterInterfaceObject("Test:ZoneAudit", [fi] { return std::static_pointer_cast<rt::Object>(fi); });
              named.push_back("Test:ZoneAudit");
          },
-         "zone audit failed|Test:ZoneAudit"},
+         "zone audit failed|Test:ZoneAudit|Warning"},
         {"a project number before the name", "Test.Missing", 7,
          [&] {
              auto fi = std::make_shared<exttest::ProjectFI>();
@@ -390,7 +415,7 @@ TEST_F(FeatureValidationFixture, FunctionalInterfacesOfTheThreeKindsAddTheirFind
              fi->validateMessages = messages;
              product::VbaProjectHost::Current()->LoadProject(7, fi);
          },
-         "zone audit failed|Test.Missing"},
+         "zone audit failed|Test.Missing|Warning"},
     };
     for (const Case& c : cases) {
         c.prepare();
