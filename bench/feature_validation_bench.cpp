@@ -18,6 +18,7 @@
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
 #include "pelmora/interfaces/Components.h"
+#include "pelmora/interfaces/MetadataRecordsetFilterService.h"
 #include "pelmora/interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordset.h"
 #include "pelmora/metadata/MetadataRecordsets.h"
@@ -112,6 +113,8 @@ struct World : benchsupport::SampleWorld {
         SetAttribute(1105, "QTX_FOREIGNKEYFIELD", rt::Variant("ZONE_ID"));
         SetAttribute(2101, "QTX_DOMAINTABLE", rt::Variant("VALVE_TYPES"));
         SetAttribute(2101, "QTX_DOMAINFIELD", rt::Variant("TYPE_CODE"));
+        // The filter service's bookmarks belong to the table replaced.
+        pelmora::ClearFilterServiceCaches();
     }
 };
 
