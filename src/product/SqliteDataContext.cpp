@@ -110,16 +110,14 @@ SqliteDataContext::~SqliteDataContext() {
 }
 
 void SqliteDataContext::Commit() {
-    connection_.ExecuteRaw("COMMIT");
+    connection_.CommitAndBegin();
     // What was written is no longer pending.
     ForgetWrittenFeatures(session_.State());
-    connection_.EnsureTransaction();
 }
 
 void SqliteDataContext::Rollback() {
     ForgetWrittenFeatures(session_.State());
-    if (connection_.InTransaction()) connection_.ExecuteRaw("ROLLBACK");
-    connection_.EnsureTransaction();
+    connection_.RollbackAndBegin();
 }
 
 void SqliteDataContext::ExecuteScript(const std::string& script) {
@@ -137,7 +135,8 @@ void SqliteDataContext::ExecuteScript(const std::string& script) {
         }
         throw rt::ComError(e.Number(), e.Source(),
                            e.Description() + " (statement " + std::to_string(k + 1) + " of the script; nothing of "
-                                                                                         "the script was kept)");
+                                                                                         "the script was kept)" +
+                               connection_.NoteTransactionLost(e.Description()));
     }
     connection_.Release("PELMORA_SCRIPT");
 }
@@ -147,8 +146,10 @@ void SqliteDataContext::ExecuteScriptFile(const std::string& path) {
     if (!in) throw rt::ComError(rt::vberr::FileNotFound, kSource, "Cannot read the script file '" + path + "'");
     std::stringstream text;
     text << in.rdbuf();
+    std::string script = text.str();
+    if (script.rfind("\xEF\xBB\xBF", 0) == 0) script.erase(0, 3);  // the file's encoding mark, not SQL
     try {
-        ExecuteScript(text.str());
+        ExecuteScript(script);
     } catch (const rt::ComError& e) {
         throw rt::ComError(e.Number(), e.Source(), path + ": " + e.Description());
     }
@@ -310,9 +311,9 @@ void SqliteDataContext::UpdateRecordset(const std::shared_ptr<ado::Recordset>& R
             connection_.Release("PELMORA_UPDATE");
         } catch (const rt::ComError&) {
         }
-        connection_.EnsureTransaction();
         throw rt::ComError(e.Number(), e.Source(),
-                           e.Description() + " (writing the pending rows of " + table + "; none was written)");
+                           e.Description() + " (writing the pending rows of " + table + "; none was written)" +
+                               connection_.NoteTransactionLost(e.Description()));
     }
     connection_.Release("PELMORA_UPDATE");
     std::vector<rt::Variant> bookmarks;
