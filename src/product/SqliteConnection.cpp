@@ -615,7 +615,7 @@ ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::v
     refused_.clear();
     Stmt st = PrepareSingle(*this, db_, sql, sqlForErrors, 0);
     sqlite3_stmt* raw = st.get();
-    if (guarded_ && readOnly_ && !sqlite3_stmt_readonly(raw))
+    if (guarded_ && queryOnly_ && !sqlite3_stmt_readonly(raw))
         throw DatabaseError(900, "invalid SQL statement: a query that writes is refused" + Quoted(sqlForErrors));
     BindAll(db_, raw, values, sqlForErrors);
     int rc;

@@ -120,9 +120,9 @@ public:
     public:
         SystemSqlScope(SqliteConnection& c, bool readOnly) : c_(c) {
             c_.guarded_ = true;
-            c_.readOnly_ = readOnly;
+            c_.queryOnly_ = readOnly;
         }
-        ~SystemSqlScope() { c_.guarded_ = c_.readOnly_ = false; }
+        ~SystemSqlScope() { c_.guarded_ = c_.queryOnly_ = false; }
         SystemSqlScope(const SystemSqlScope&) = delete;
         SystemSqlScope& operator=(const SystemSqlScope&) = delete;
 
@@ -151,7 +151,7 @@ private:
     [[noreturn]] void RaiseTransactionLost() const;
 
     bool guarded_ = false;
-    bool readOnly_ = false;
+    bool queryOnly_ = false;
     std::string refused_;      // what the authorizer last refused
     bool owned_ = false;       // a transaction EnsureTransaction began is open
     bool lost_ = false;        // SQLite ended it on its own
