@@ -167,6 +167,15 @@ DatabaseError::DatabaseError(int oraCode, const std::string& message, int32_t nu
 
 void RaiseOra(int oraCode, const std::string& message) { throw DatabaseError(oraCode, message); }
 
+std::string QuotedIdentifier(const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) {
+        if (c == '"') out.push_back('"');
+        out.push_back(c);
+    }
+    return out + "\"";
+}
+
 std::string UpperAscii(std::string s) {
     for (char& c : s)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');

@@ -162,6 +162,10 @@ private:
     std::unique_ptr<StatementCache> cache_;
 };
 
+// A name as SQL writes it quoted: in double quotes, an inner quote doubled,
+// so that a name from a schema can never end early.
+std::string QuotedIdentifier(const std::string& name);
+
 // Shortcut for a name compared with the case rules of unquoted Oracle
 // identifiers.
 std::string UpperAscii(std::string s);
