@@ -114,6 +114,8 @@ bool ParseNumber(std::string_view s, double& out) {
     size_t from = s[0] == '+' ? 1 : 0;
     auto r = std::from_chars(s.data() + from, s.data() + n, out);
     if (r.ec == std::errc::result_out_of_range) out = std::strtod(std::string(s).c_str(), nullptr);
+    // "1e999" is no number a column can hold: it would decode as infinity.
+    if (!std::isfinite(out)) return false;
     return r.ptr == s.data() + n || r.ec == std::errc::result_out_of_range;
 }
 

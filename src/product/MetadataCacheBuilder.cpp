@@ -16,6 +16,7 @@
 #include "product/SqliteConnection.h"
 #include "product/SqliteDataContext.h"
 #include "runtime/Error.h"
+#include "runtime/PlainName.h"
 #include "runtime/SqlName.h"
 #include "runtime/Vb.h"
 
@@ -33,19 +34,6 @@ const char* const kIndexKey = "QTX_METADATAKEYS_OPTABLE";
 }
 
 // A locale code names a directory of the cache: letters, digits and "_".
-bool IsLocaleCode(const std::string& s) {
-    if (s.empty()) return false;
-    for (char c : s)
-        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
-    return true;
-}
-
-// A key becomes a file name: no separators, no dot names, nothing hidden.
-bool IsSafeKey(const std::string& s) {
-    if (s.empty() || s[0] == '.') return false;
-    return s.find_first_of("/\\\n\r") == std::string::npos;
-}
-
 int FieldIndex(const ado::RecordsetImage& image, const std::string& name) {
     for (size_t i = 0; i < image.fields.size(); ++i)
         if (rt::NamesEqual(image.fields[i].name, name)) return static_cast<int>(i);
@@ -83,7 +71,7 @@ std::string NoTrailingSlash(std::string p) {
 
 CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
     const std::string locale = rt::UCase(options.locale);
-    if (!IsLocaleCode(locale))
+    if (!rt::IsPlainFileName(locale, false))
         Fail(rt::vberr::InvalidProcedureCall, "The locale code \"" + options.locale + "\" is not a valid directory name");
     if (options.cacheDirectory.empty()) Fail(rt::vberr::InvalidProcedureCall, "No cache directory given");
     if (options.configurationName.empty()) Fail(rt::vberr::InvalidProcedureCall, "No configuration name given");
@@ -123,7 +111,7 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
         if (!lcid.IsNull() && rt::UCase(rt::CStr(lcid)) != locale) continue;
         const rt::Variant& keyValue = Cell(index, r, fKey);
         std::string key = keyValue.IsNull() ? std::string() : rt::CStr(keyValue);
-        if (!IsSafeKey(key)) Fail(rt::vberr::InvalidProcedureCall, "The cache index holds the key \"" + key +
+        if (!rt::IsPlainFileName(key, true)) Fail(rt::vberr::InvalidProcedureCall, "The cache index holds the key \"" + key +
                                                                       "\", which cannot name a cache file");
         if (planned(key))
             Fail(rt::vberr::KeyAlreadyAssociated,

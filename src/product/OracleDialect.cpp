@@ -1,9 +1,10 @@
 #include "product/OracleDialect.h"
 
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
 
 #include "product/SqliteConnection.h"
-#include "runtime/SqlName.h"
 
 namespace product {
 
@@ -13,7 +14,32 @@ std::string Shown(const std::string& text) {
     return " in \"" + (text.size() > 2000 ? text.substr(0, 2000) + "..." : text) + "\"";
 }
 
+// The tokenizer reads names as SQLite does, which is wider than the rule for
+// names the system writes (runtime/SqlName.h): bytes from 0x80 on are letters
+// to SQLite, and "#" is no part of a name (it starts a named variable).
+bool IdentStart(char c) {
+    return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || static_cast<unsigned char>(c) >= 0x80;
+}
+bool IdentPart(char c) { return IdentStart(c) || (c >= '0' && c <= '9') || c == '$'; }
 bool Digit(char c) { return c >= '0' && c <= '9'; }
+
+// A name quoted as SQLite quotes them: "..." and `...` with the quote
+// doubled inside, [...] without escapes. Returns the index after the close.
+size_t QuotedNameEnd(const std::string& text, size_t i, std::string& name) {
+    const char close = text[i] == '[' ? ']' : text[i];
+    const bool doubling = close != ']';
+    for (size_t k = i + 1; k < text.size(); ++k) {
+        if (text[k] != close) {
+            name.push_back(text[k]);
+        } else if (doubling && k + 1 < text.size() && text[k + 1] == close) {
+            name.push_back(close);
+            ++k;
+        } else {
+            return k + 1;
+        }
+    }
+    return std::string::npos;
+}
 
 }  // namespace
 
@@ -22,7 +48,7 @@ std::vector<Token> Tokenize(const std::string& text) {
     size_t i = 0, n = text.size();
     while (i < n) {
         char c = text[i];
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') {
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f') {
             ++i;
             continue;
         }
@@ -54,15 +80,23 @@ std::vector<Token> Tokenize(const std::string& text) {
                 }
                 t.text.push_back(text[i++]);
             }
-        } else if (c == '"') {
+        } else if (c == '"' || c == '`' || c == '[') {
             t.kind = Token::QuotedIdent;
-            size_t close = text.find('"', i + 1);
-            if (close == std::string::npos) RaiseOra(1740, "missing double quote in identifier" + Shown(text));
-            t.text = text.substr(i + 1, close - i - 1);
-            i = close + 1;
-        } else if (rt::IsSqlIdentifierStart(c)) {
+            i = QuotedNameEnd(text, i, t.text);
+            if (i == std::string::npos)
+                RaiseOra(1740, std::string("missing closing ") + (c == '[' ? "bracket" : c == '`' ? "backquote" : "double quote") +
+                                   " in identifier" + Shown(text));
+        } else if (c == ':' || c == '@' || c == '$' || c == '#') {
+            // SQLite reads these, followed by a name, as named variables; the
+            // system binds by "?" only.
+            if (i + 1 < n && IdentPart(text[i + 1]))
+                RaiseOra(1036, "illegal variable name/number: only \"?\" markers are bound" + Shown(text));
+            t.kind = Token::Punct;
+            t.text = (c == ':' && i + 1 < n && text[i + 1] == '=') ? ":=" : std::string(1, c);
+            i += t.text.size();
+        } else if (IdentStart(c)) {
             t.kind = Token::Ident;
-            while (i < n && rt::IsSqlIdentifierPart(text[i])) ++i;
+            while (i < n && IdentPart(text[i])) ++i;
             t.text = UpperAscii(text.substr(t.begin, i - t.begin));
         } else if (Digit(c) || (c == '.' && i + 1 < n && Digit(text[i + 1]))) {
             t.kind = Token::Number;
@@ -81,6 +115,8 @@ std::vector<Token> Tokenize(const std::string& text) {
             }
             t.text = text.substr(t.begin, i - t.begin);
         } else if (c == '?') {
+            if (i + 1 < n && Digit(text[i + 1]))
+                RaiseOra(1036, "illegal variable name/number: numbered markers are not bound" + Shown(text));
             t.kind = Token::Marker;
             t.text = "?";
             ++i;
@@ -196,6 +232,7 @@ public:
     }
 
     std::vector<Expr> ParseArgs(int oraCode) {
+        Nesting nest(*this, oraCode, "function calls");
         std::vector<Expr> args;
         ExpectPunct("(", oraCode);
         if (Peek().IsPunct(")")) {
@@ -278,6 +315,7 @@ public:
     }
 
     std::shared_ptr<Block> ParseBlock() {
+        Nesting nest(*this, 6550, "blocks");
         auto b = std::make_shared<Block>();
         if (Peek().Is("DECLARE")) {
             Next();
@@ -341,14 +379,30 @@ public:
         return b;
     }
 
-    size_t Pos() const { return pos_; }
-    void Seek(size_t p) { pos_ = p; }
-
 private:
+    // Parsing recurses once per nested block or call: a cap keeps a hostile
+    // text from exhausting the stack.
+    static constexpr int kMaxNesting = 64;
+    struct Nesting {
+        Parser& p;
+        Nesting(Parser& parser, int oraCode, const char* what) : p(parser) {
+            if (++p.depth_ > kMaxNesting) {
+                --p.depth_;
+                RaiseOra(oraCode, (oraCode == 6550 ? "PLS-00123: program too large: " : "invalid SQL statement: ") +
+                                      std::string(what) + " nested deeper than " + std::to_string(kMaxNesting) +
+                                      Shown(p.text_));
+            }
+        }
+        ~Nesting() { --p.depth_; }
+        Nesting(const Nesting&) = delete;
+        Nesting& operator=(const Nesting&) = delete;
+    };
+
     const std::string& text_;
     const std::vector<Token>& toks_;
     std::vector<int> markerIndex_;
     size_t pos_ = 0;
+    int depth_ = 0;
 };
 
 // Copies text[from, to) with every "?" written as its numbered form "?N",
@@ -434,12 +488,26 @@ std::string RewriteConnectBy(const std::string& text, const std::vector<Token>& 
         parentCol = column(c);
     }
     std::string orderBy;
+    const size_t orderAt = c;
     if (toks[c].Is("ORDER")) {
         orderBy = " " + NumberedSegment(text, toks, c, last);
         c = last;
     }
     if (c != last) return refuse("unexpected text after CONNECT BY");
 
+    // Each piece is pasted into a larger statement: it must close every
+    // parenthesis it opens and end no statement.
+    auto balanced = [&](size_t b, size_t e) {
+        int depth = 0;
+        for (size_t p = b; p < e; ++p) {
+            if (toks[p].IsPunct("(")) ++depth;
+            else if (toks[p].IsPunct(")") && --depth < 0) return false;
+            else if (toks[p].IsPunct(";")) return false;
+        }
+        return depth == 0;
+    };
+    if (!balanced(1, from) || !balanced(start + 2, connect) || (!orderBy.empty() && !balanced(orderAt, last)))
+        return refuse("unbalanced parentheses or a \";\" in a clause");
     std::string distinctAndList = NumberedSegment(text, toks, 1, from);
     std::string condition = NumberedSegment(text, toks, start + 2, connect);
     std::string name = alias.empty() ? table : alias;
@@ -459,7 +527,10 @@ int64_t SignedNumber(Parser& p, const std::string& text) {
     std::string digits = p.Next().text;
     if (digits.find_first_not_of("0123456789") != std::string::npos)
         RaiseOra(1722, "invalid number: " + digits + Shown(text));
+    errno = 0;
     int64_t v = std::strtoll(digits.c_str(), nullptr, 10);
+    if (errno == ERANGE)
+        RaiseOra(4003, "sequence parameter exceeds maximum size allowed: " + digits + Shown(text));
     return negative ? -v : v;
 }
 
@@ -512,11 +583,22 @@ ParsedText ParseCreateSequence(const std::string& text, const std::vector<Token>
 }  // namespace
 
 ParsedText ParseText(const std::string& text) {
+    // SQLite stops reading at a NUL and passes over a byte-order mark and
+    // empty statements: what it would run could then differ from what was
+    // read here.
+    if (size_t nul = text.find('\0'); nul != std::string::npos)
+        RaiseOra(911, "invalid character: the text holds a NUL character at byte " + std::to_string(nul + 1) +
+                          Shown(text.substr(0, nul)));
+    if (text.rfind("\xEF\xBB\xBF", 0) == 0)
+        RaiseOra(911, "invalid character: the text starts with a byte-order mark" + Shown(text));
     std::vector<Token> toks = Tokenize(text);
     ParsedText r;
     r.markers = CountMarkers(toks);
     const Token& first = toks[0];
     if (first.kind == Token::End) RaiseOra(900, "invalid SQL statement: the text is empty");
+    if (first.kind != Token::Ident && !first.IsPunct("{"))
+        RaiseOra(900, "invalid SQL statement: the text must start with a statement, not \"" +
+                          text.substr(first.begin, first.end - first.begin) + "\"" + Shown(text));
 
     // An empty IN list is a syntax error in Oracle, whatever the statement.
     for (size_t k = 0; k + 2 < toks.size(); ++k) {
@@ -578,6 +660,15 @@ ParsedText ParseText(const std::string& text) {
             RaiseOra(900, "invalid SQL statement: " + std::string(w) +
                               " is not run through the data context; the transaction belongs to its owner" +
                               Shown(text));
+    }
+
+    // Conflict clauses that end the transaction (ROLLBACK) or keep half a
+    // statement (FAIL), in DML or in a table's constraints.
+    for (size_t k = 0; k + 1 < toks.size(); ++k) {
+        if ((toks[k].Is("OR") || toks[k].Is("CONFLICT")) && (toks[k + 1].Is("ROLLBACK") || toks[k + 1].Is("FAIL")))
+            RaiseOra(900, "invalid SQL statement: the conflict clause " + toks[k].text + " " + toks[k + 1].text +
+                              " is refused; a failed statement is undone alone and the transaction belongs to the "
+                              "data context's owner" + Shown(text));
     }
 
     r.kind = ParsedText::Statement;

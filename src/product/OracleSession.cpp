@@ -327,6 +327,7 @@ ExecOutcome OracleSession::Execute(const std::string& text, std::vector<BoundVal
                 values.reserve(params.size());
                 for (const auto& p : params) values.push_back(p.value);
                 int64_t changes = 0;
+                SqliteConnection::SystemSqlScope guard(db_, parsed.returnsRows);
                 ado::RecordsetImage image = db_.Query(sql, values, text, &changes);
                 if (!image.fields.empty() || parsed.returnsRows) {
                     image.source = text;
@@ -365,11 +366,10 @@ ExecOutcome OracleSession::Execute(const std::string& text, std::vector<BoundVal
             }
         }
     } catch (const rt::ComError& e) {
-        // Some failures (a full disk, an I/O error) end SQLite's transaction;
-        // the data context keeps one open, and says so.
-        if (db_.EnsureTransaction())
-            throw rt::ComError(e.Number(), e.Source(),
-                               e.Description() + " (the transaction was rolled back; a new one was started)");
+        // Some failures (a full disk, a conflict clause of the file's schema)
+        // end SQLite's transaction: the owner must hear of it.
+        std::string note = db_.NoteTransactionLost(e.Description());
+        if (!note.empty()) throw rt::ComError(e.Number(), e.Source(), e.Description() + note);
         throw;
     }
     return out;

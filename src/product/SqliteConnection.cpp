@@ -14,6 +14,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include "runtime/Calendar.h"
+
 namespace product {
 
 namespace {
@@ -115,30 +117,9 @@ struct StmtDeleter {
 };
 using Stmt = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
 
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-void CivilFromDays(int64_t z, int& y, int& m, int& d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t yy = static_cast<int64_t>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    y = static_cast<int>(yy + (m <= 2));
-}
-
-// 1899-12-30, day 0 of OLE Automation dates.
-const int64_t kOleEpoch = DaysFromCivil(1899, 12, 30);
+using rt::calendar::CivilFromDays;
+using rt::calendar::DaysFromCivil;
+using rt::calendar::kOleEpoch;
 
 int Utf16Length(const std::string& s) {
     int n = 0;
@@ -186,6 +167,15 @@ DatabaseError::DatabaseError(int oraCode, const std::string& message, int32_t nu
 
 void RaiseOra(int oraCode, const std::string& message) { throw DatabaseError(oraCode, message); }
 
+std::string QuotedIdentifier(const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) {
+        if (c == '"') out.push_back('"');
+        out.push_back(c);
+    }
+    return out + "\"";
+}
+
 std::string UpperAscii(std::string s) {
     for (char& c : s)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -195,14 +185,16 @@ std::string UpperAscii(std::string s) {
 // ------------------------------------------------------------------ dates
 
 double OleDateFromParts(int year, int month, int day, int hour, int minute, int second) {
-    double days = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
-                                      kOleEpoch);
+    double days = static_cast<double>(DaysFromCivil(year, month, day) - kOleEpoch);
     double frac = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
     // Before day 0 the fraction still counts forward from midnight.
     return days >= 0 ? days + frac : days - frac;
 }
 
 std::string OleDateToDbText(double oleDate) {
+    if (!rt::calendar::InOleDateRange(oleDate))
+        throw DatabaseError(1841, "(full) year must be between -4713 and +9999, and not be 0: the date value " +
+                                      NumberText(oleDate) + " is no date");
     double whole = std::trunc(oleDate);
     double frac = std::fabs(oleDate - whole);
     int64_t secs = std::llround(frac * 86400.0);
@@ -341,6 +333,7 @@ SqliteConnection::SqliteConnection(const std::string& path, const Options& optio
     if (rc != SQLITE_OK) fail(db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, options.busyTimeoutMs);
+    sqlite3_set_authorizer(db_, &SqliteConnection::Authorize, this);
 
     // A file that is not a database, or one that another process holds
     // locked, shows on the first read.
@@ -382,10 +375,34 @@ SqliteConnection::~SqliteConnection() {
     if (db_) sqlite3_close_v2(db_);
 }
 
+int SqliteConnection::Authorize(void* self, int action, const char* /*a*/, const char* /*b*/, const char* /*db*/,
+                                const char* /*trigger*/) {
+    auto& c = *static_cast<SqliteConnection*>(self);
+    if (!c.guarded_) return SQLITE_OK;
+    const char* what = nullptr;
+    switch (action) {
+        case SQLITE_TRANSACTION: what = "begin or end the transaction (it belongs to the data context's owner)"; break;
+        case SQLITE_SAVEPOINT: what = "set or release a savepoint other than by SAVEPOINT and ROLLBACK TO"; break;
+        case SQLITE_ATTACH:
+        case SQLITE_DETACH: what = "attach or detach a database"; break;
+        case SQLITE_PRAGMA: what = "run a PRAGMA"; break;
+        case SQLITE_CREATE_TRIGGER:
+        case SQLITE_CREATE_TEMP_TRIGGER: what = "create a trigger"; break;
+        case SQLITE_CREATE_VTABLE:
+        case SQLITE_DROP_VTABLE: what = "create or drop a virtual table"; break;
+        default: return SQLITE_OK;
+    }
+    c.refused_ = what;
+    return SQLITE_DENY;
+}
+
 void SqliteConnection::RaiseLastError(int rc, const std::string& sqlForErrors) const {
     std::string msg = sqlite3_errmsg(db_);
     int extended = sqlite3_extended_errcode(db_);
     if (extended == SQLITE_OK) extended = rc;
+    if ((extended & 0xff) == SQLITE_AUTH && !refused_.empty())
+        throw DatabaseError(1031, "insufficient privileges: SQL sent through the data context may not " + refused_ +
+                                      Quoted(sqlForErrors));
     std::string oraText;
     int code = OraCodeFor(extended, msg, oraText);
     // Failures that lie with the file (a missing table included) name it.
@@ -421,6 +438,9 @@ void BindValue(sqlite3* db, sqlite3_stmt* st, int index, const rt::Variant& v, c
         case rt::vbSingle:
         case rt::vbDouble: {
             double d = v.R8();
+            if (!std::isfinite(d))
+                throw DatabaseError(1426, "numeric overflow: value " + std::to_string(index) + " is " + NumberText(d) +
+                                              Quoted(sql));
             if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.0e15)
                 rc = sqlite3_bind_int64(st, index, static_cast<int64_t>(d));
             else
@@ -571,6 +591,9 @@ Stmt PrepareSingle(const SqliteConnection& conn, sqlite3* db, const std::string&
                    const std::string& sqlForErrors, unsigned flags) {
     sqlite3_stmt* raw = nullptr;
     const char* tail = nullptr;
+    // SQLite would read no further than a NUL.
+    if (sql.find('\0') != std::string::npos)
+        throw DatabaseError(911, "invalid character: the text holds a NUL character" + Quoted(sqlForErrors));
     int rc = sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()), flags, &raw, &tail);
     if (rc != SQLITE_OK) conn.RaiseLastError(rc, sqlForErrors);
     Stmt st(raw);
@@ -598,8 +621,11 @@ void BindAll(sqlite3* db, sqlite3_stmt* st, const std::vector<rt::Variant>& valu
 
 ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::vector<rt::Variant>& values,
                                             const std::string& sqlForErrors, int64_t* changes) {
+    refused_.clear();
     Stmt st = PrepareSingle(*this, db_, sql, sqlForErrors, 0);
     sqlite3_stmt* raw = st.get();
+    if (guarded_ && queryOnly_ && !sqlite3_stmt_readonly(raw))
+        throw DatabaseError(900, "invalid SQL statement: a query that writes is refused" + Quoted(sqlForErrors));
     BindAll(db_, raw, values, sqlForErrors);
     int rc;
 
@@ -727,6 +753,8 @@ int64_t SqliteConnection::ExecutePrepared(sqlite3_stmt* st, const std::vector<rt
 void SqliteConnection::ExecuteRaw(const std::string& sql) {
     char* err = nullptr;
     int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err);
+    // Raw text is the owner's: a COMMIT or ROLLBACK there ends what it began.
+    if (rc == SQLITE_OK && !InTransaction() && !lost_) owned_ = false;
     if (rc != SQLITE_OK) {
         sqlite3_free(err);
         RaiseLastError(rc, sql);
@@ -735,10 +763,44 @@ void SqliteConnection::ExecuteRaw(const std::string& sql) {
 
 bool SqliteConnection::InTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
 
+void SqliteConnection::RaiseTransactionLost() const {
+    throw DatabaseError(2091, "transaction rolled back: the database ended the transaction on its own (" +
+                                  lostBecause_ + "); the work since the last Commit is lost, and nothing runs "
+                                                 "until the owner calls Rollback");
+}
+
+std::string SqliteConnection::NoteTransactionLost(const std::string& why) {
+    if (lost_ || !owned_ || InTransaction()) return "";
+    lost_ = true;
+    lostBecause_ = why.size() > 300 ? why.substr(0, 300) + "..." : why;
+    return " (the database rolled back the transaction on its own: the work since the last Commit is lost, and "
+           "nothing runs until the owner calls Rollback)";
+}
+
 bool SqliteConnection::EnsureTransaction() {
+    if (lost_) RaiseTransactionLost();
     if (InTransaction()) return false;
+    if (owned_) {
+        NoteTransactionLost("it had ended before this call");
+        RaiseTransactionLost();
+    }
     ExecuteRaw("BEGIN");
+    owned_ = true;
     return true;
+}
+
+void SqliteConnection::CommitAndBegin() {
+    if (lost_) RaiseTransactionLost();
+    ExecuteRaw("COMMIT");
+    EnsureTransaction();
+}
+
+void SqliteConnection::RollbackAndBegin() {
+    lost_ = false;
+    lostBecause_.clear();
+    if (InTransaction()) ExecuteRaw("ROLLBACK");
+    owned_ = false;
+    EnsureTransaction();
 }
 
 void SqliteConnection::Savepoint(const std::string& name) { ExecuteRaw("SAVEPOINT \"" + UpperAscii(name) + "\""); }
@@ -762,6 +824,7 @@ void SqliteConnection::Release(const std::string& name) { ExecuteRaw("RELEASE SA
 // ------------------------------------------------------------------ sequences
 
 namespace {
+constexpr int64_t kSequenceLimit = 999999999999999999;
 constexpr const char* kSequenceTable =
     "CREATE TABLE IF NOT EXISTS PELMORA_SEQUENCES ("
     "SEQUENCE_NAME TEXT PRIMARY KEY, LAST_NUMBER INTEGER NOT NULL, "
@@ -776,14 +839,23 @@ bool SequenceTableExists(sqlite3* db) {
 void SqliteConnection::CreateSequence(const std::string& name, int64_t startWith, int64_t incrementBy,
                                       int64_t maxValue) {
     if (incrementBy == 0) throw DatabaseError(4002, "INCREMENT must be a non-zero integer: sequence " + name);
+    // Values stay within 18 digits, so that no sum of two overflows.
+    auto check = [&](int64_t v, const char* what) {
+        if (v < -kSequenceLimit || v > kSequenceLimit)
+            throw DatabaseError(4003, std::string("sequence parameter ") + what +
+                                          " exceeds maximum size allowed (18 digits): sequence " + name);
+    };
+    check(startWith, "START WITH");
+    check(incrementBy, "INCREMENT BY");
+    if (maxValue != INT64_MAX) check(maxValue, "MAXVALUE");
     Execute(kSequenceTable);
     std::string upper = UpperAscii(name);
+    auto exact = [](int64_t v) { return rt::Variant(rt::Decimal::FromInt64(v)); };
     try {
-        rt::Variant maxV = maxValue == INT64_MAX ? rt::Variant::Null() : rt::Variant(static_cast<double>(maxValue));
+        rt::Variant maxV = maxValue == INT64_MAX ? rt::Variant::Null() : exact(maxValue);
         Execute("INSERT INTO PELMORA_SEQUENCES (SEQUENCE_NAME, LAST_NUMBER, INCREMENT_BY, MAX_VALUE) "
                 "VALUES (?, ?, ?, ?)",
-                {rt::Variant(upper), rt::Variant(static_cast<double>(startWith - incrementBy)),
-                 rt::Variant(static_cast<double>(incrementBy)), maxV});
+                {rt::Variant(upper), exact(startWith - incrementBy), exact(incrementBy), maxV});
     } catch (const DatabaseError& e) {
         if (e.OraCode() == 1)
             throw DatabaseError(955, "name is already used by an existing object: sequence " + upper);
@@ -803,7 +875,8 @@ int64_t SqliteConnection::NextValue(const std::string& name) {
     if (!SequenceTableExists(db_)) throw DatabaseError(2289, "sequence does not exist: " + upper);
     const std::string sql =
         "UPDATE PELMORA_SEQUENCES SET LAST_NUMBER = LAST_NUMBER + INCREMENT_BY "
-        "WHERE SEQUENCE_NAME = ? AND (MAX_VALUE IS NULL OR LAST_NUMBER + INCREMENT_BY <= MAX_VALUE) "
+        "WHERE SEQUENCE_NAME = ? AND LAST_NUMBER + INCREMENT_BY BETWEEN -999999999999999999 AND "
+        "coalesce(MAX_VALUE, 999999999999999999) "
         "RETURNING LAST_NUMBER";
     ado::RecordsetImage rows;
     try {
@@ -817,7 +890,8 @@ int64_t SqliteConnection::NextValue(const std::string& name) {
     if (rows.RowCount() == 0) {
         auto found = Query("SELECT 1 FROM PELMORA_SEQUENCES WHERE SEQUENCE_NAME = ?", {rt::Variant(upper)}, sql);
         if (found.RowCount() == 0) throw DatabaseError(2289, "sequence does not exist: " + upper);
-        throw DatabaseError(8004, "sequence " + upper + ".NEXTVAL exceeds MAXVALUE and cannot be instantiated");
+        throw DatabaseError(8004, "sequence " + upper +
+                                      ".NEXTVAL exceeds MAXVALUE (or its 18-digit bound) and cannot be instantiated");
     }
     return rt::DecimalRoundToInt64(rows.values[0].Dec());
 }

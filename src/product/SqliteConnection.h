@@ -97,8 +97,38 @@ public:
                             const std::string& sqlForErrors);
 
     bool InTransaction() const;
-    // Starts the one transaction again when an error ended it; true when it had ended.
+    // Starts the transaction when none was started (true then). One that
+    // SQLite ended on its own (a conflict clause or trigger of the file, a
+    // full disk) is lost: this and every later call raise ORA-02091 until
+    // the owner calls Rollback. A COMMIT or ROLLBACK through ExecuteRaw is
+    // the owner's own end.
     bool EnsureTransaction();
+    // After a failure (why): when SQLite has ended the transaction on its
+    // own, marks it lost and returns a note for the failure's description;
+    // else "".
+    std::string NoteTransactionLost(const std::string& why);
+    // The owner's end of the transaction (and of a lost one); the next
+    // starts at once.
+    void CommitAndBegin();
+    void RollbackAndBegin();
+
+    // While one stands, statements prepared here are the system's SQL: the
+    // authorizer refuses transaction control, savepoints, ATTACH/DETACH,
+    // PRAGMA, triggers and virtual tables (ORA-01031), and with readOnly a
+    // statement that would write is refused (ORA-00900).
+    class SystemSqlScope {
+    public:
+        SystemSqlScope(SqliteConnection& c, bool readOnly) : c_(c) {
+            c_.guarded_ = true;
+            c_.queryOnly_ = readOnly;
+        }
+        ~SystemSqlScope() { c_.guarded_ = c_.queryOnly_ = false; }
+        SystemSqlScope(const SystemSqlScope&) = delete;
+        SystemSqlScope& operator=(const SystemSqlScope&) = delete;
+
+    private:
+        SqliteConnection& c_;
+    };
 
     // Savepoints of SQLite; RollbackTo raises ORA-01086 when the savepoint is unknown.
     void Savepoint(const std::string& name);
@@ -117,12 +147,24 @@ public:
 
 private:
     struct StatementCache;
+    static int Authorize(void* self, int action, const char* a, const char* b, const char* db, const char* trigger);
+    [[noreturn]] void RaiseTransactionLost() const;
 
+    bool guarded_ = false;
+    bool queryOnly_ = false;
+    std::string refused_;      // what the authorizer last refused
+    bool owned_ = false;       // a transaction EnsureTransaction began is open
+    bool lost_ = false;        // SQLite ended it on its own
+    std::string lostBecause_;  // the failure that ended it
     sqlite3* db_ = nullptr;
     std::string path_;
     bool readOnly_ = false;
     std::unique_ptr<StatementCache> cache_;
 };
+
+// A name as SQL writes it quoted: in double quotes, an inner quote doubled,
+// so that a name from a schema can never end early.
+std::string QuotedIdentifier(const std::string& name);
 
 // Shortcut for a name compared with the case rules of unquoted Oracle
 // identifiers.

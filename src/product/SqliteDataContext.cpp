@@ -15,15 +15,6 @@ namespace {
 
 constexpr const char* kSource = "SqliteDataContext";
 
-std::string QuoteName(const std::string& name) {
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"') out.push_back('"');
-        out.push_back(c);
-    }
-    return out + "\"";
-}
-
 void CheckTableName(const std::string& name) {
     if (!rt::IsQualifiedSqlName(name)) RaiseOra(903, "invalid table name \"" + name + "\"");
 }
@@ -110,16 +101,14 @@ SqliteDataContext::~SqliteDataContext() {
 }
 
 void SqliteDataContext::Commit() {
-    connection_.ExecuteRaw("COMMIT");
+    connection_.CommitAndBegin();
     // What was written is no longer pending.
     ForgetWrittenFeatures(session_.State());
-    connection_.EnsureTransaction();
 }
 
 void SqliteDataContext::Rollback() {
     ForgetWrittenFeatures(session_.State());
-    if (connection_.InTransaction()) connection_.ExecuteRaw("ROLLBACK");
-    connection_.EnsureTransaction();
+    connection_.RollbackAndBegin();
 }
 
 void SqliteDataContext::ExecuteScript(const std::string& script) {
@@ -137,7 +126,8 @@ void SqliteDataContext::ExecuteScript(const std::string& script) {
         }
         throw rt::ComError(e.Number(), e.Source(),
                            e.Description() + " (statement " + std::to_string(k + 1) + " of the script; nothing of "
-                                                                                         "the script was kept)");
+                                                                                         "the script was kept)" +
+                               connection_.NoteTransactionLost(e.Description()));
     }
     connection_.Release("PELMORA_SCRIPT");
 }
@@ -147,8 +137,10 @@ void SqliteDataContext::ExecuteScriptFile(const std::string& path) {
     if (!in) throw rt::ComError(rt::vberr::FileNotFound, kSource, "Cannot read the script file '" + path + "'");
     std::stringstream text;
     text << in.rdbuf();
+    std::string script = text.str();
+    if (script.rfind("\xEF\xBB\xBF", 0) == 0) script.erase(0, 3);  // the file's encoding mark, not SQL
     try {
-        ExecuteScript(text.str());
+        ExecuteScript(script);
     } catch (const rt::ComError& e) {
         throw rt::ComError(e.Number(), e.Source(), path + ": " + e.Description());
     }
@@ -310,9 +302,9 @@ void SqliteDataContext::UpdateRecordset(const std::shared_ptr<ado::Recordset>& R
             connection_.Release("PELMORA_UPDATE");
         } catch (const rt::ComError&) {
         }
-        connection_.EnsureTransaction();
         throw rt::ComError(e.Number(), e.Source(),
-                           e.Description() + " (writing the pending rows of " + table + "; none was written)");
+                           e.Description() + " (writing the pending rows of " + table + "; none was written)" +
+                               connection_.NoteTransactionLost(e.Description()));
     }
     connection_.Release("PELMORA_UPDATE");
     std::vector<rt::Variant> bookmarks;
@@ -337,7 +329,7 @@ void SqliteDataContext::WriteTable(const std::string& table, const std::shared_p
     // The key: the table's primary key when the recordset holds all of it,
     // else QTX_ID.
     std::vector<Column> key;
-    auto info = connection_.Query("PRAGMA table_info(" + QuoteName(table) + ")", {}, table);
+    auto info = connection_.Query("PRAGMA table_info(" + QuotedIdentifier(table) + ")", {}, table);
     int32_t nameIdx = -1, pkIdx = -1;
     for (size_t k = 0; k < info.fields.size(); ++k) {
         if (info.fields[k].name == "NAME") nameIdx = static_cast<int32_t>(k);
@@ -372,7 +364,7 @@ void SqliteDataContext::WriteTable(const std::string& table, const std::shared_p
     auto whereKey = [&](const ado::PendingRow& row, std::vector<rt::Variant>& values) {
         std::string w;
         for (const auto& k : key) {
-            w += (w.empty() ? " WHERE " : " AND ") + QuoteName(k.name) + " IS ?";
+            w += (w.empty() ? " WHERE " : " AND ") + QuotedIdentifier(k.name) + " IS ?";
             values.push_back(row.original[static_cast<size_t>(k.field)]);
         }
         return w;
@@ -392,7 +384,7 @@ void SqliteDataContext::WriteTable(const std::string& table, const std::shared_p
     for (const auto& row : rows) {
         if (row.status != ado::adRecDeleted) continue;
         std::vector<rt::Variant> values;
-        std::string sql = "DELETE FROM " + QuoteName(table);
+        std::string sql = "DELETE FROM " + QuotedIdentifier(table);
         sql += whereKey(row, values);
         checkOne(connection_.ExecuteCached(sql, values), "deleting");
     }
@@ -404,11 +396,11 @@ void SqliteDataContext::WriteTable(const std::string& table, const std::shared_p
             const auto& cur = row.current[static_cast<size_t>(c.field)];
             const auto& orig = row.original[static_cast<size_t>(c.field)];
             if (SameValue(cur, orig)) continue;
-            set += (set.empty() ? "" : ", ") + QuoteName(c.name) + " = ?";
+            set += (set.empty() ? "" : ", ") + QuotedIdentifier(c.name) + " = ?";
             values.push_back(cur);
         }
         if (set.empty()) continue;
-        std::string sql = "UPDATE " + QuoteName(table) + " SET " + set;
+        std::string sql = "UPDATE " + QuotedIdentifier(table) + " SET " + set;
         sql += whereKey(row, values);
         checkOne(connection_.ExecuteCached(sql, values), "updating");
     }
@@ -420,12 +412,12 @@ void SqliteDataContext::WriteTable(const std::string& table, const std::shared_p
         for (const auto& c : columns) {
             const auto& cur = row.current[static_cast<size_t>(c.field)];
             if (IsNullish(cur)) continue;
-            names += (names.empty() ? "" : ", ") + QuoteName(c.name);
+            names += (names.empty() ? "" : ", ") + QuotedIdentifier(c.name);
             markers += markers.empty() ? "?" : ", ?";
             values.push_back(cur);
         }
-        std::string sql = names.empty() ? "INSERT INTO " + QuoteName(table) + " DEFAULT VALUES"
-                                        : "INSERT INTO " + QuoteName(table) + " (" + names + ") VALUES (" + markers + ")";
+        std::string sql = names.empty() ? "INSERT INTO " + QuotedIdentifier(table) + " DEFAULT VALUES"
+                                        : "INSERT INTO " + QuotedIdentifier(table) + " (" + names + ") VALUES (" + markers + ")";
         connection_.ExecuteCached(sql, values);
     }
 }

@@ -109,8 +109,6 @@ State& StateOf(PackageState& state) {
     RaiseOra(6502, std::string("PL/SQL: numeric or value error: ") + kPackage + ".UPDATEFEATURES: " + why);
 }
 
-std::string Quote(const std::string& identifier) { return "\"" + identifier + "\""; }
-
 ColumnKind KindOfDeclared(const std::string& declared) {
     ColumnType t = MapDeclaredType(declared);
     if (!t.known) return ColumnKind::Other;
@@ -135,7 +133,7 @@ const Table& TableOf(State& st, SqliteConnection& db, const std::string& name) {
     if (it != st.tables.end()) return *it->second;
     if (!rt::IsSqlIdentifier(name))
         RaiseOra(903, std::string("invalid table name \"") + name + "\" in " + kPackage + ".UPDATEFEATURES");
-    auto image = db.Query("PRAGMA table_info(" + Quote(key) + ")", {}, "table_info " + key);
+    auto image = db.Query("PRAGMA table_info(" + QuotedIdentifier(key) + ")", {}, "table_info " + key);
     if (image.values.empty()) RaiseOra(942, "table or view does not exist: " + key);
     auto table = std::make_unique<Table>();
     table->name = key;
@@ -428,9 +426,9 @@ void ApplySets(State& st, SqliteConnection& db, std::vector<Operation>& ops) {
         if (!lastSql || lastTable != first.table || lastColumns != columns) {
             std::string& sql = texts[{first.table, columns}];
             if (sql.empty()) {
-                sql = "UPDATE " + Quote(first.table->name) + " SET ";
+                sql = "UPDATE " + QuotedIdentifier(first.table->name) + " SET ";
                 for (size_t k = 0; k < columns.size(); ++k)
-                    sql += (k ? ", " : "") + Quote(first.table->columns[static_cast<size_t>(columns[k])].name) + " = ?";
+                    sql += (k ? ", " : "") + QuotedIdentifier(first.table->columns[static_cast<size_t>(columns[k])].name) + " = ?";
                 sql += KeyWhere(geometry);
             }
             lastSql = &sql;
@@ -456,7 +454,7 @@ void ApplySets(State& st, SqliteConnection& db, std::vector<Operation>& ops) {
 void ApplyDeletions(SqliteConnection& db, const std::vector<Operation>& ops) {
     for (const auto& op : ops) {
         if (op.kind != kDelete && op.kind != kDeleteGeom) continue;
-        db.ExecuteCached("DELETE FROM " + Quote(op.table->name) + KeyWhere(false),
+        db.ExecuteCached("DELETE FROM " + QuotedIdentifier(op.table->name) + KeyWhere(false),
                          {rt::Variant(static_cast<double>(op.fid)), rt::Variant(static_cast<double>(op.cno)),
                           rt::Variant(static_cast<double>(op.cid))});
     }
@@ -507,9 +505,9 @@ void InsertNewRows(State& st, SqliteConnection& db) {
             for (size_t c : columns) names.push_back(t.columns[c].name);
             if (idFromGid) names.push_back("QTX_ID");
             std::string marks;
-            sql = "INSERT INTO " + Quote(t.name) + " (";
+            sql = "INSERT INTO " + QuotedIdentifier(t.name) + " (";
             for (size_t k = 0; k < names.size(); ++k) {
-                sql += (k ? ", " : "") + Quote(names[k]);
+                sql += (k ? ", " : "") + QuotedIdentifier(names[k]);
                 marks += k ? ", ?" : "?";
             }
             sql += ") VALUES (" + marks + ")";

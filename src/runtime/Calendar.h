@@ -32,6 +32,13 @@ constexpr void CivilFromDays(int64_t z, int& y, int& m, int& d) {
 inline constexpr int64_t kOleEpoch = DaysFromCivil(1899, 12, 30);
 static_assert(kOleEpoch == -25569);
 
+// 1 January 100 and 31 December 9999, the range of an OLE Automation date.
+inline constexpr double kMinOleDate = -657434.0;
+inline constexpr double kMaxOleDate = 2958465.0;
+
+// Whether an OLE date lies in that range (NaN and the infinities do not).
+constexpr bool InOleDateRange(double ole) { return ole >= kMinOleDate && ole < kMaxOleDate + 1; }
+
 constexpr bool IsLeapYear(int y) { return y % 4 == 0 && (y % 100 != 0 || y % 400 == 0); }
 
 constexpr int DaysInMonth(int y, int m) {

@@ -25,8 +25,11 @@ int PivotYear(int y, int digits) {
     return y;
 }
 
-// An OLE date's day and time joined into one linear count of seconds.
+// An OLE date's day and time joined into one linear count of seconds. A
+// value no date holds (NaN, infinities, beyond year 9999) overflows, as VB's
+// date functions do.
 int64_t LinearSeconds(double ole) {
+    if (!calendar::InOleDateRange(ole)) RaiseVbError(vberr::Overflow);
     double day = std::trunc(ole);
     double frac = std::fabs(ole - day);
     return static_cast<int64_t>(day) * 86400 + std::llround(frac * 86400.0);

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "runtime/Calendar.h"
 #include "runtime/Variant.h"
 
 namespace rt {
@@ -20,9 +21,8 @@ NumberText ParseNumberText(const std::string& s);
 // A text read as a date (locale-independent; see Vb.h); nullopt when it is none.
 std::optional<double> ParseDateText(const std::string& s);
 
-// 1 January 100 and 31 December 9999, the range of an OLE Automation date.
-inline constexpr double kMinOleDate = -657434.0;
-inline constexpr double kMaxOleDate = 2958465.0;
+using calendar::kMaxOleDate;
+using calendar::kMinOleDate;
 
 std::string SingleToVbString(float f);
 std::string CurrencyToString(Currency c);

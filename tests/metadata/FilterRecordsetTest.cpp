@@ -4,6 +4,9 @@
 #include "FilterTestTables.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "runtime/Vb.h"
+#include "support/Raises.h"
+
+#include <cmath>
 
 namespace {
 
@@ -69,15 +72,44 @@ TEST_F(FilterRecordsetTest, NoRowsIsKeptAsTheMarkerAndStaysNoRows) {
 TEST_F(FilterRecordsetTest, WithoutSourceAFilterTextIsSetWithItsQuotesDoubled) {
     auto anonymous = AttributeTable("");
     svc.FilterRecordset(anonymous, anonymous->get_Fields()->Item("QTX_FIELD"), Variant("O'NEIL"));
-    EXPECT_EQ(rt::CStr(anonymous->get_Filter()), "QTX_FIELD = 'O''NEIL'");
+    EXPECT_EQ(rt::CStr(anonymous->get_Filter()), "[QTX_FIELD] = 'O''NEIL'");
     EXPECT_EQ(Column(anonymous, "QTX_ANO"), Names{"104"});
     svc.FilterRecordset(anonymous, anonymous->get_Fields()->Item("QTX_CNO"), I2(7), "QTX_ANO DESC");
-    EXPECT_EQ(rt::CStr(anonymous->get_Filter()), "QTX_CNO = 7");
+    EXPECT_EQ(rt::CStr(anonymous->get_Filter()), "[QTX_CNO] = 7");
     EXPECT_EQ(Column(anonymous, "QTX_ANO"), (Names{"107", "102"}));
     // A quote cannot end the text early and widen the filter.
     svc.FilterRecordset(anonymous, anonymous->get_Fields()->Item("QTX_FIELD"), Variant("x' OR QTX_FIELD <> '"));
     EXPECT_TRUE(Empty(anonymous));
     EXPECT_EQ(fc::Count(), 0u);
+}
+
+TEST_F(FilterRecordsetTest, HostileFieldNamesAndValuesSelectNothingTheyShouldNot) {
+    // A field's name that reads as criteria stays a name; a name with "]"
+    // cannot be bracketed and is refused; a date that is no date overflows.
+    const std::string hostile = "OTHER = 'secret' OR OTHER";
+    for (const std::string& source : {std::string(), std::string("QTX_HOSTILE_OPTABLE")}) {
+        auto rs = MakeTable(source, {Field(hostile, ado::adVarWChar), Field("OTHER", ado::adVarWChar),
+                                     Field("A]B", ado::adVarWChar), Field("WHEN", ado::adDate)},
+                            {{Variant("x"), Variant("secret"), Variant("1"), Variant::Date(1.0)},
+                             {Variant("y"), Variant("public"), Variant("2"), Variant::Date(2.0)}});
+        struct Case {
+            std::string field;
+            Variant value;
+            int32_t error;  // 0: selects the one row whose OTHER is "public"
+        };
+        const double nan = std::nan("");
+        for (const Case& c : {Case{hostile, Variant("y"), 0}, Case{"A]B", Variant("2"), source.empty() ? ado::err::InvalidArgument : 0},
+                              Case{"WHEN", Variant::Date(nan), 6}, Case{"WHEN", Variant::Date(INFINITY), 6},
+                              Case{"WHEN", Variant::Date(1e300), 6}}) {
+            auto clone = rs->Clone();
+            int32_t error = pelmora_test::ErrorOf(
+                [&] { svc.FilterRecordset(clone, clone->get_Fields()->Item(c.field), c.value); });
+            EXPECT_EQ(error, c.error) << source << " " << c.field;
+            if (c.error == 0) {
+                EXPECT_EQ(Column(clone, "OTHER"), Names{"public"}) << source << " " << c.field;
+            }
+        }
+    }
 }
 
 TEST_F(FilterRecordsetTest, AnArrayThatNoLongerAppliesIsComputedAgainNotWidenedToAllRows) {

@@ -259,6 +259,32 @@ TEST_F(MetadataServiceTest, ASpoiltIndexOrAMissingLocaleFolderIsNamedWithItsCaus
     EXPECT_NE(e.Description().find("no folder for the locale \"FRA\""), std::string::npos) << e.Description();
 }
 
+TEST_F(MetadataServiceTest, KeysAndLocalesThatWouldLeaveTheCacheAreRefusedWithError10) {
+    auto cache = BuildPrivateCache();
+    // A planted file outside the cache, and a link to it inside.
+    const std::string outside = fs::path(cache.localeDirectory).parent_path().parent_path().string() + "/x";
+    fs::create_directories(outside);
+    fs::copy_file(cache.localeDirectory + "/QTX_FEATURES_OPTABLE.RAW", outside + "/planted.RAW");
+    fs::create_symlink(outside + "/planted.RAW", cache.localeDirectory + "/LINKED.RAW");
+    auto recordsets = std::make_shared<pelmora::MetadataRecordsets>();
+    for (const char* key : {"../x/planted", "../../x/planted", "/tmp/planted", "A B", ".hidden", "LINKED"}) {
+        auto item = recordsets->AppendKey(key, "SELECT 1 FROM DUAL");
+        item->put_CacheDirectory(cache.localeDirectory);
+        item->put_CacheFormat("RAW");
+        auto e = Raised([&] { item->get_Recordset(); });
+        EXPECT_EQ(e.Number(), 10) << key;
+        EXPECT_NE(e.Description().find(key), std::string::npos) << e.Description();
+        EXPECT_FALSE(item->IsLoaded()) << key;
+    }
+    for (const char* locale : {"../../EVIL", "ENU/..", "E NU"}) {
+        ::setenv("PELMORA_LOCALE", locale, 1);
+        auto e = Raised([&] { std::make_shared<MetadataService>()->put_Configuration("Private Network"); });
+        ::unsetenv("PELMORA_LOCALE");
+        EXPECT_EQ(e.Number(), 10) << locale;
+        EXPECT_NE(e.Description().find(rt::UCase(locale)), std::string::npos) << e.Description();
+    }
+}
+
 TEST_F(MetadataServiceTest, UnwritableLogDoesNotReplaceTheLoadError) {
     auto cache = BuildPrivateCache();
     auto service = std::make_shared<MetadataService>();

@@ -302,6 +302,16 @@ TEST_F(Package, ACallOutsideABatchIsABatchOfItsOwnAndCancelDropsGatheredRows) {
     EXPECT_TRUE(Written(session.State()).empty());
 }
 
+TEST_F(Package, AColumnNameHoldingAQuoteIsWrittenQuoted) {
+    db.ExecuteRaw("ALTER TABLE PIPE_N ADD COLUMN \"X\"\"Y\" VARCHAR2(20)");
+    Lists lists;
+    lists.Attr(SetStr, Nums({"101"}), Nums({"5"}), Strs({"PIPE_ATTR"}), Nums({"1"}), Strs({"X\"Y"}), Strs({"set"}));
+    lists.Attr(NewStr, Nums({"101", "101"}), Nums({"9", "9"}), Strs({"PIPE_ATTR", "PIPE_ATTR"}), Nums({"2", "2"}),
+               Strs({"MATERIAL", "X\"Y"}), Strs({"PE", "new"}));
+    Batch(lists);
+    EXPECT_EQ(Rows("SELECT \"X\"\"Y\" FROM PIPE_N ORDER BY QTX_FID"), (std::vector<std::string>{"set", "new"}));
+}
+
 TEST_F(Package, TheGlobalRegistryHoldsThePackage) {
     for (const char* name : {"SetCurrentOperation", "BeginOperations", "UPDATEFEATURES", "EndOperations",
                              "CancelOperations"}) {

@@ -1,5 +1,6 @@
 #include "pelmora/common/modYvCommonUtilities.h"
 
+#include "ado/Enums.h"
 #include "pelmora/interfaces/Dialog.h"
 #include "pelmora/interfaces/Varsk1.h"
 #include "pelmora/interfaces/Windows.h"
@@ -174,6 +175,13 @@ void InitResources(const std::string& moduleName) {
 }
 
 std::string QuotedLiteral(const std::string& text) { return "'" + rt::Replace(text, "'", "''") + "'"; }
+
+std::string BracketedName(const std::string& name) {
+    if (name.find(']') != std::string::npos)
+        throw rt::ComError(ado::err::InvalidArgument, "Filter",
+                           "The field name \"" + name + "\" holds \"]\" and cannot stand in a filter or sort");
+    return "[" + name + "]";
+}
 
 bool IsArrayDimensioned(const rt::Variant& value) {
     if (!value.IsArray()) return false;

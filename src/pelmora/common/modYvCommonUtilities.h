@@ -60,6 +60,11 @@ std::string JoinStringArray(const rt::Variant& value);
 // with its own quotes doubled.
 std::string QuotedLiteral(const std::string& text);
 
+// A field name as it stands in a filter or sort text the system builds: in
+// brackets, so that no name reads as criteria. A name holding "]" cannot be
+// bracketed and raises ADO's invalid argument (3001).
+std::string BracketedName(const std::string& name);
+
 // The apartment's message object, created when missing (raises 429 when the
 // product registered none).
 std::shared_ptr<IMessageObject> MessageObject();

@@ -10,6 +10,7 @@
 #include "pelmora/metadata/MetadataUtils.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
+#include "runtime/PlainName.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {
@@ -44,7 +45,21 @@ void MetadataRecordset::putref_Recordset(const std::shared_ptr<ado::Recordset>& 
 std::string MetadataRecordset::CacheFilePath() const {
     std::string path = cacheDirectory_;
     if (rt::Right(path, 1) != "/") path += "/";
-    return path + key_ + "." + cacheFormat_;
+    // A key from the index becomes a file name: it must not lead out of the cache.
+    if (!rt::IsPlainFileName(key_, true) || (!cacheFormat_.empty() && !rt::IsPlainFileName(cacheFormat_, false)))
+        throw rt::ComError(kMissingCacheFileError, "FetchADOMetadata",
+                           "The metadata key \"" + key_ + "\" is not a plain name (letters, digits, \"_\", \"-\", "
+                           "\":\"); no cache file is read for it");
+    std::string file = path + key_ + "." + cacheFormat_;
+    // Nor may a link planted in the cache folder.
+    std::error_code ec;
+    auto folder = std::filesystem::weakly_canonical(std::filesystem::path(path).parent_path(), ec);
+    auto resolved = std::filesystem::weakly_canonical(file, ec);
+    if (!ec && resolved.parent_path() != folder)
+        throw rt::ComError(kMissingCacheFileError, "FetchADOMetadata",
+                           "The cache file of the metadata key \"" + key_ + "\" resolves outside the cache folder (" +
+                               resolved.string() + ")");
+    return file;
 }
 
 std::shared_ptr<ado::Recordset> MetadataRecordset::get_Recordset(const std::string& Filter, const std::string& Sort) {

@@ -133,10 +133,10 @@ bool ApplyCached(ado::Recordset& rs, const rt::Variant& bookmarks) {
 }
 
 std::string FilterText(const std::string& fieldName, const rt::Variant& value) {
-    if (value.IsString()) return fieldName + " = " + QuotedLiteral(value.Str());
+    if (value.IsString()) return BracketedName(fieldName) + " = " + QuotedLiteral(value.Str());
     // Null and Empty add nothing, as VB's "&" does; the recordset refuses the text.
     std::string text = (value.IsNull() || value.IsEmpty()) ? std::string() : rt::CStr(value);
-    return fieldName + " = " + text;
+    return BracketedName(fieldName) + " = " + text;
 }
 
 [[maybe_unused]] const bool kRegistered = [] {
@@ -300,7 +300,7 @@ void MetadataRecordsetFilterService::FilterDistinct(const std::shared_ptr<ado::R
     }
 
     rs.put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
-    rs.put_Sort(fieldName);
+    rs.put_Sort(BracketedName(fieldName));
     // Without rows there is nothing to show and nothing worth keeping.
     if (rs.get_BOF() && rs.get_EOF()) return;
     rs.MoveFirst();
@@ -362,7 +362,7 @@ void MetadataRecordsetFilterService::CacheRecordset(const std::shared_ptr<ado::R
 
     rs.put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
     const std::string oldSort = rs.get_Sort();
-    rs.put_Sort(fieldName);
+    rs.put_Sort(BracketedName(fieldName));
     MoveFirstIfAny(rs);
 
     // Arrays made in this pass, so that a value met again further down (a sort

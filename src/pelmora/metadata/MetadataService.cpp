@@ -16,6 +16,7 @@
 #include "runtime/Error.h"
 #include "runtime/Facet.h"
 #include "runtime/SqlName.h"
+#include "runtime/PlainName.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {
@@ -271,6 +272,11 @@ void MetadataService::Fetch(const std::string& /*ConfigFile*/) {
 
         auto messages = rt::QueryInterface<IMessageObject>(rt::CreateObject(kMessageObjectProgId));
         const std::string locale = rt::UCase(messages->GetLocaleCode());
+        // The locale becomes a folder name: it must not lead out of the cache.
+        if (!rt::IsPlainFileName(locale, false))
+            throw rt::ComError(kMissingCacheFileError, "MetadataService.Fetch",
+                               "The locale code \"" + locale + "\" is not a plain name (letters, digits, \"_\", "
+                               "\"-\"); the cache is not read from it");
         if (!EndsWithText(cacheDirectory_, locale + "/")) cacheDirectory_ += locale + "/";
         trace.Value("CacheDirectory", rt::Variant(cacheDirectory_));
 
