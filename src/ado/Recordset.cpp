@@ -1163,6 +1163,12 @@ void Recordset::Update(const rt::Variant& Fields, const rt::Variant& Values) {
     if (!open_ || editMode_ == adEditNone) return;
     int32_t row = editRow_;
     auto& m = store_->meta[static_cast<size_t>(row)];
+    if (!m.removed && editMode_ == adEditAdd) {
+        // What the edit left unset joins the rows as Null.
+        rt::Variant* values = store_->Row(row);
+        for (size_t i = 0; i < store_->width; ++i)
+            if (values[i].IsEmpty()) values[i] = rt::Variant::Null();
+    }
     if (!m.removed) {
         if (!IsBatch()) {
             AcceptRow(row);

@@ -158,11 +158,14 @@ TEST(RecordsetAdoMembers, CloseEmptiesTheFieldsOfAFabricatedRecordset) {
 }
 
 TEST(RecordsetAdoMembers, FieldsOfAnAddedRowBeforeTheyAreSet) {
-    // Empty in a fabricated recordset; Null in rows from a data context.
+    // Empty in a fabricated recordset until Update; Null in rows from a data context.
     auto fabricated = Fabricated();
     fabricated->AddNew();
     fabricated->SetValue("QTX_ID", rt::Variant(int32_t{1}));
     EXPECT_TRUE(fabricated->GetValue("QTX_NAME").IsEmpty());
+    fabricated->Update();
+    EXPECT_TRUE(fabricated->GetValue("QTX_NAME").IsNull());
+    EXPECT_EQ(fabricated->GetValue("QTX_ID").I4(), 1);
     auto fetched = ThreeRows();
     fetched->AddNew();
     EXPECT_TRUE(fetched->GetValue("NAME").IsNull());
