@@ -98,6 +98,8 @@ inline constexpr int32_t FieldNotUpdatable = NotSupported;
 inline constexpr int32_t InvalidBookmark = static_cast<int32_t>(0x80040E0E);
 // OLE DB: the row was deleted (DB_E_DELETEDROW); its values are read through OriginalValue.
 inline constexpr int32_t RowDeleted = static_cast<int32_t>(0x80040E23);
+// OLE DB: a multiple-step operation failed (DB_E_ERRORSOCCURRED), e.g. a value that was no value.
+inline constexpr int32_t ErrorsOccurred = static_cast<int32_t>(0x80040E21);
 }  // namespace err
 
 }  // namespace ado

@@ -113,11 +113,11 @@ rt::Variant CoerceToFieldType(const rt::Variant& value, DataTypeEnum type) {
 
 // ------------------------------------------------------------------ Field
 
-Field::Field(RecordsetPtr recordset, int32_t index, uint64_t schemaVersion)
-    : recordset_(std::move(recordset)), index_(index), schemaVersion_(schemaVersion) {}
+Field::Field(RecordsetPtr recordset, int32_t index)
+    : recordset_(std::move(recordset)), index_(index), closings_(recordset_->Closings()) {}
 
 void Field::Check() const {
-    if (index_ >= recordset_->FieldCount())
+    if (closings_ != recordset_->Closings() || index_ >= recordset_->FieldCount())
         throw rt::ComError(err::ObjectNotSet, kFieldSource, "Object is no longer valid.");
 }
 
@@ -214,9 +214,12 @@ int32_t Fields::Resolve(const rt::Variant& index) const {
         return i;
     }
     if (index.IsNumericType() && !index.IsArray() && index.Type() != rt::vbBoolean) {
+        // A fractional ordinal rounds as VB's CLng does (half to even).
         double d = rt::CDbl(index);
-        if (std::floor(d) != d || d < 0 || d >= get_Count()) NotFound();
-        return static_cast<int32_t>(d);
+        if (!(d > -1 && d < get_Count())) NotFound();
+        int32_t i = rt::CLng(index);
+        if (i < 0 || i >= get_Count()) NotFound();
+        return i;
     }
     NotFound();
 }
@@ -231,7 +234,7 @@ FieldPtr Fields::Item(int32_t index) {
     if (cache_.size() < static_cast<size_t>(count)) cache_.resize(static_cast<size_t>(count));
     auto& slot = cache_[static_cast<size_t>(index)];
     if (auto f = slot.lock()) return f;
-    auto f = std::make_shared<Field>(recordset_, index, cacheVersion_);
+    auto f = std::make_shared<Field>(recordset_, index);
     slot = f;
     return f;
 }
@@ -259,11 +262,7 @@ void Fields::Append(const std::string& Name, DataTypeEnum Type, int32_t DefinedS
     d.type = Type;
     int32_t fixed = FixedSize(Type);
     d.definedSize = DefinedSize == 0 && fixed > 0 ? fixed : DefinedSize;
-    if (Attrib == adFldUnspecified) {
-        d.attributes = adFldUpdatable | adFldIsNullable | adFldMayBeNull | (fixed > 0 ? adFldFixed : 0);
-    } else {
-        d.attributes = Attrib;
-    }
+    d.attributes = Attrib == adFldUnspecified ? 0 : Attrib;
     if (Type == adDecimal || Type == adNumeric || Type == adVarNumeric) d.precision = 18;
     recordset_->PendingFieldDescs().push_back(std::move(d));
     ++recordset_->schemaVersion_;

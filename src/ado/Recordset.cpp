@@ -39,6 +39,14 @@ rt::ComError CancelledError() {
 
 bool IsMissingArg(const rt::Variant& v) { return v.IsMissing() || v.IsEmpty(); }
 
+// A value for a field: a missing argument is no value and changes nothing.
+rt::Variant FieldValueFor(const rt::Variant& value, DataTypeEnum type) {
+    if (value.IsMissing())
+        throw rt::ComError(err::ErrorsOccurred, "Microsoft Cursor Engine",
+                           "Multiple-step operation generated errors. Check each status value.");
+    return CoerceToFieldType(value, type);
+}
+
 // A whole number from a numeric variant (bookmarks, enum values).
 bool WholeNumber(const rt::Variant& v, double& out) {
     switch (v.BaseType()) {
@@ -86,13 +94,6 @@ int FoldedCompare(const std::string& a, const std::string& b) {
     }
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
-std::string TrimBlanks(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return "";
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-bool EqualsNoCase(const std::string& a, const std::string& b) { return FoldedCompare(a, b) == 0; }
 
 std::vector<rt::Variant> ArgumentList(const rt::Variant& v) {
     std::vector<rt::Variant> out;
@@ -187,9 +188,11 @@ void Recordset::Open(const rt::Variant& Source, const rt::Variant& ActiveConnect
     } else if (!IsMissingArg(Source) && !Source.IsNull()) {
         BadArgument();
     }
-    LockTypeEnum lock = LockType != adLockUnspecified ? LockType : (lockTypeSet_ ? lockType_ : adLockBatchOptimistic);
-    CursorTypeEnum cursor = CursorType != adOpenUnspecified ? CursorType : (cursorTypeSet_ ? cursorType_ : adOpenStatic);
-    if (lock < adLockReadOnly || lock > adLockBatchOptimistic) BadArgument();
+    // The types given are the recordset's from here on, whether it opens or not.
+    if (LockType != adLockUnspecified) put_LockType(LockType);
+    if (CursorType != adOpenUnspecified) put_CursorType(CursorType);
+    LockTypeEnum lock = lockTypeSet_ ? lockType_ : adLockBatchOptimistic;
+    CursorTypeEnum cursor = cursorTypeSet_ ? cursorType_ : adOpenStatic;
     auto store = std::make_shared<RowStore>();
     if (!path.empty()) {
         RecordsetImage image = LoadImage(path);
@@ -202,13 +205,21 @@ void Recordset::Open(const rt::Variant& Source, const rt::Variant& ActiveConnect
         source_ = std::move(image.source);
     } else {
         if (pendingFields_.empty())
-            Raise(err::IllegalOperation, "A recordset without fields cannot be opened.");
+            Raise(err::InvalidConnection,
+                  "The connection cannot be used to perform this operation. It is either closed or invalid in this "
+                  "context.");
         store->SetFields(pendingFields_);
+        store->newRowValue = rt::Variant();
     }
+    // A filter set while closed is checked against the fields now; when it
+    // does not fit, the recordset stays closed.
+    rt::Variant filter = filter_;
+    FilterSetting setting = InterpretFilter(filter, *store);
     lockType_ = lock;
     cursorType_ = cursor;
     connection_.reset();
     AttachStore(std::move(store));
+    if (setting.kind != FilterKind::None) ApplyFilter(std::move(setting), filter);
 }
 
 void Recordset::Close() {
@@ -233,7 +244,8 @@ void Recordset::Close() {
         FireCancelled(evRecordsetComplete, adRsnClose);
         throw CancelledError();
     }
-    pendingFields_ = store_->fields;
+    pendingFields_.clear();
+    ++closings_;
     store_.reset();
     view_.clear();
     base_.clear();
@@ -243,6 +255,10 @@ void Recordset::Close() {
     open_ = false;
     sort_.clear();
     sortKeys_.clear();
+    filterKind_ = FilterKind::None;
+    filter_ = rt::Variant(int32_t{0});
+    filterGroup_ = adFilterNone;
+    criteria_.reset();
     ++schemaVersion_;
     FireComplete(evRecordsetComplete, adRsnClose, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
         s.RecordsetChangeComplete(adRsnClose, nullptr, st, rs);
@@ -289,7 +305,7 @@ const FieldDesc& Recordset::DescAt(int32_t index) const {
 int32_t Recordset::FieldIndex(const std::string& name) const {
     if (store_) return store_->FieldIndex(name);
     for (size_t i = 0; i < pendingFields_.size(); ++i)
-        if (EqualsNoCase(pendingFields_[i].name, name)) return static_cast<int32_t>(i);
+        if (rt::NamesEqual(pendingFields_[i].name, name)) return static_cast<int32_t>(i);
     return -1;
 }
 
@@ -707,12 +723,18 @@ bool Recordset::get_EOF() {
 void Recordset::MoveFirst() {
     CheckOpen();
     Sync();
+    // Both BOF and EOF: no rows. A deleted last row that is still current
+    // leaves both False, and moving off it is allowed.
+    if (!HasCurrent() && VisibleCount() == 0) NoCurrent();
     DoMove(adRsnMoveFirst, [&] { pos_ = NextVisible(-1); });
 }
 
 void Recordset::MoveLast() {
     CheckOpen();
     Sync();
+    // Both BOF and EOF: no rows. A deleted last row that is still current
+    // leaves both False, and moving off it is allowed.
+    if (!HasCurrent() && VisibleCount() == 0) NoCurrent();
     DoMove(adRsnMoveLast, [&] {
         int32_t last = PrevVisible(static_cast<int32_t>(view_.size()));
         pos_ = last < 0 ? static_cast<int32_t>(view_.size()) : last;
@@ -840,46 +862,64 @@ void Recordset::Find(const std::string& Criteria, int32_t SkipRows, SearchDirect
 
 // ------------------------------------------------------------------ filter and sort
 
-rt::Variant Recordset::get_Filter() const {
-    CheckOpen();
-    return filter_;
+rt::Variant Recordset::get_Filter() const { return filter_; }
+
+namespace {
+
+// A FilterGroupEnum number, as Integer, Long or any whole number.
+FilterGroupEnum FilterGroupOf(const rt::Variant& filter) {
+    double number = 0;
+    if (!WholeNumber(filter, number) || std::fabs(number) > 1000) BadArgument();
+    auto value = static_cast<int32_t>(number);
+    if (value != adFilterNone && value != adFilterPendingRecords && value != adFilterAffectedRecords &&
+        value != adFilterFetchedRecords && value != adFilterConflictingRecords)
+        BadArgument();
+    return static_cast<FilterGroupEnum>(value);
 }
 
-void Recordset::put_Filter(const rt::Variant& filter) {
-    CheckOpen();
-    Sync();
-    FilterKind kind = FilterKind::None;
-    FilterGroupEnum group = adFilterNone;
-    std::shared_ptr<FilterCriteria> criteria;
+}  // namespace
+
+Recordset::FilterSetting Recordset::InterpretFilter(const rt::Variant& filter, const RowStore& store) const {
+    FilterSetting setting;
     if (filter.IsString()) {
-        if (!TrimBlanks(filter.Str()).empty()) {
-            criteria = std::make_shared<FilterCriteria>(FilterCriteria::Parse(filter.Str()));
-            criteria->Bind([&](const std::string& name) { return store_->FieldIndex(name); });
-            kind = FilterKind::Criteria;
+        if (!rt::TrimBlanks(filter.Str()).empty()) {
+            setting.criteria = std::make_shared<FilterCriteria>(FilterCriteria::Parse(filter.Str()));
+            setting.criteria->Bind([&](const std::string& name) { return store.FieldIndex(name); });
+            setting.kind = FilterKind::Criteria;
         }
     } else if (filter.IsArray()) {
         const rt::SafeArray* a = filter.Array();
         if (!a || a->Dims() != 1) BadArgument();
         for (const auto& bm : a->Data()) RowOfBookmark(bm);
-        kind = FilterKind::Bookmarks;
+        setting.kind = FilterKind::Bookmarks;
     } else {
-        double number = 0;
-        if (!WholeNumber(filter, number) || std::fabs(number) > 1000) BadArgument();
-        auto value = static_cast<int32_t>(number);
-        if (value != adFilterNone && value != adFilterPendingRecords && value != adFilterAffectedRecords &&
-            value != adFilterFetchedRecords && value != adFilterConflictingRecords)
-            BadArgument();
-        group = static_cast<FilterGroupEnum>(value);
-        kind = group == adFilterNone ? FilterKind::None : FilterKind::Group;
+        setting.group = FilterGroupOf(filter);
+        setting.kind = setting.group == adFilterNone ? FilterKind::None : FilterKind::Group;
     }
-    DoMove(adRsnMove, [&] {
-        filterKind_ = kind;
-        filterGroup_ = group;
-        criteria_ = std::move(criteria);
+    return setting;
+}
+
+void Recordset::ApplyFilter(FilterSetting setting, const rt::Variant& filter) {
+    filterKind_ = setting.kind;
+    filterGroup_ = setting.group;
+    criteria_ = std::move(setting.criteria);
+    filter_ = filter;
+    RebuildView();
+    PositionFirst();
+}
+
+void Recordset::put_Filter(const rt::Variant& filter) {
+    if (!open_) {
+        // Kept until the recordset opens, which checks it against the fields;
+        // bookmarks need rows.
+        if (filter.IsArray()) CheckOpen();
+        if (!filter.IsString()) FilterGroupOf(filter);
         filter_ = filter;
-        RebuildView();
-        PositionFirst();
-    });
+        return;
+    }
+    Sync();
+    FilterSetting setting = InterpretFilter(filter, *store_);
+    DoMove(adRsnMove, [&] { ApplyFilter(std::move(setting), filter); });
 }
 
 std::string Recordset::get_Sort() const { return sort_; }
@@ -889,7 +929,7 @@ std::vector<Recordset::SortKey> Recordset::ParseSortKeys(const std::string& sort
     size_t start = 0;
     while (start <= sort.size()) {
         size_t comma = sort.find(',', start);
-        std::string part = TrimBlanks(sort.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        std::string part = rt::TrimBlanks(sort.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
         start = comma == std::string::npos ? sort.size() + 1 : comma + 1;
         if (part.empty()) {
             if (comma == std::string::npos && keys.empty()) break;
@@ -900,9 +940,9 @@ std::vector<Recordset::SortKey> Recordset::ParseSortKeys(const std::string& sort
         size_t blank = part.find_last_of(" \t");
         if (blank != std::string::npos) {
             std::string word = part.substr(blank + 1);
-            if (EqualsNoCase(word, "DESC") || EqualsNoCase(word, "ASC")) {
-                descending = EqualsNoCase(word, "DESC");
-                name = TrimBlanks(part.substr(0, blank));
+            if (rt::NamesEqual(word, "DESC") || rt::NamesEqual(word, "ASC")) {
+                descending = rt::NamesEqual(word, "DESC");
+                name = rt::TrimBlanks(part.substr(0, blank));
             }
         }
         if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
@@ -996,7 +1036,7 @@ void Recordset::SetFieldValues(const std::vector<int32_t>& indices, const std::v
     std::vector<rt::Variant> coerced;
     coerced.reserve(values.size());
     for (size_t i = 0; i < indices.size(); ++i)
-        coerced.push_back(CoerceToFieldType(values[i], DescAt(indices[i]).type));
+        coerced.push_back(FieldValueFor(values[i], DescAt(indices[i]).type));
     if (editMode_ != adEditNone && editRow_ != row) Update();
 
     FieldList fields;
@@ -1067,7 +1107,7 @@ void Recordset::AddNew(const rt::Variant& FieldList, const rt::Variant& Values) 
         for (size_t i = 0; i < names.size(); ++i) {
             int32_t index = NamedFieldIndex(names[i]);
             indices.push_back(index);
-            values[i] = CoerceToFieldType(values[i], store_->fields[static_cast<size_t>(index)].type);
+            values[i] = FieldValueFor(values[i], store_->fields[static_cast<size_t>(index)].type);
         }
     }
     FinishEdit();
@@ -1123,6 +1163,12 @@ void Recordset::Update(const rt::Variant& Fields, const rt::Variant& Values) {
     if (!open_ || editMode_ == adEditNone) return;
     int32_t row = editRow_;
     auto& m = store_->meta[static_cast<size_t>(row)];
+    if (!m.removed && editMode_ == adEditAdd) {
+        // What the edit left unset joins the rows as Null.
+        rt::Variant* values = store_->Row(row);
+        for (size_t i = 0; i < store_->width; ++i)
+            if (values[i].IsEmpty()) values[i] = rt::Variant::Null();
+    }
     if (!m.removed) {
         if (!IsBatch()) {
             AcceptRow(row);
@@ -1139,8 +1185,11 @@ void Recordset::Update(const rt::Variant& Fields, const rt::Variant& Values) {
 
 void Recordset::CancelUpdate() {
     CheckOpen();
-    if (editMode_ == adEditNone) return;
     auto keep = Self();
+    if (editMode_ == adEditNone) {
+        CancelPendingChange();
+        return;
+    }
     EventReasonEnum reason = editMode_ == adEditAdd ? adRsnUndoAddNew : adRsnUndoUpdate;
     if (WillChangeRecordCancelled(reason)) {
         FireCancelled(evRecordComplete, reason);
@@ -1162,6 +1211,33 @@ void Recordset::CancelUpdate() {
     editMode_ = adEditNone;
     editRow_ = -1;
     editBackup_.clear();
+    RecordChangeCompleted(reason);
+}
+
+// Under batch updating, Update only made the current row's change pending:
+// CancelUpdate still takes it back (values and status; an added row goes).
+void Recordset::CancelPendingChange() {
+    Sync();
+    int32_t row = RequireCurrentRow();
+    auto pendingKind = [&]() -> int32_t {
+        const auto& m = store_->meta[static_cast<size_t>(row)];
+        if (!IsBatch() || m.removed || (m.status != adRecModified && m.status != adRecNew)) return adRecUnmodified;
+        return m.status;
+    };
+    int32_t kind = pendingKind();
+    if (kind == adRecUnmodified) return;
+    EventReasonEnum reason = kind == adRecNew ? adRsnUndoAddNew : adRsnUndoUpdate;
+    if (WillChangeRecordCancelled(reason)) {
+        FireCancelled(evRecordComplete, reason);
+        throw CancelledError();
+    }
+    // A handler may have written, cancelled or closed meanwhile.
+    if (!open_ || editMode_ != adEditNone || pendingKind() != kind) return;
+    RejectRow(row);
+    if (kind == adRecNew) {
+        Sync();
+        pos_ = NextVisible(pos_);
+    }
     RecordChangeCompleted(reason);
 }
 
@@ -1322,8 +1398,7 @@ int32_t Recordset::get_Status() {
 EditModeEnum Recordset::get_EditMode() {
     CheckOpen();
     Sync();
-    if (!HasCurrent()) return adEditNone;
-    int32_t row = CurrentRow();
+    int32_t row = RequireCurrentRow();
     if (editMode_ != adEditNone && editRow_ == row) return editMode_;
     const auto& m = store_->meta[static_cast<size_t>(row)];
     if (m.removed || m.status == adRecDeleted) return adEditDelete;
@@ -1363,9 +1438,9 @@ void Recordset::put_CursorLocation(CursorLocationEnum location) {
 
 void Recordset::put_LockType(LockTypeEnum lockType) {
     if (open_) Raise(err::ObjectOpen, "Operation is not allowed when the object is open.");
-    if (lockType < adLockUnspecified || lockType > adLockBatchOptimistic || lockType == 0) BadArgument();
-    lockType_ = lockType == adLockUnspecified ? adLockReadOnly : lockType;
-    lockTypeSet_ = lockType != adLockUnspecified;
+    if (lockType < adLockReadOnly || lockType > adLockBatchOptimistic) BadArgument();
+    lockType_ = lockType;
+    lockTypeSet_ = true;
 }
 
 void Recordset::put_CursorType(CursorTypeEnum cursorType) {

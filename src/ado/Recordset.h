@@ -213,6 +213,8 @@ public:
     // Fields appended before Open (fabricated recordsets).
     std::vector<FieldDesc>& PendingFieldDescs();
     uint64_t SchemaVersion() const { return schemaVersion_; }
+    // How often the recordset was closed: a Field made before a Close is dead.
+    uint32_t Closings() const { return closings_; }
 
 private:
     friend class Fields;
@@ -222,6 +224,14 @@ private:
         std::bitset<160> unwanted;  // event kind * 16 + reason
     };
     enum class FilterKind { None, Criteria, Group, Bookmarks };
+    struct FilterSetting {
+        FilterKind kind = FilterKind::None;
+        FilterGroupEnum group = adFilterNone;
+        std::shared_ptr<FilterCriteria> criteria;
+    };
+    // A Filter value checked against the fields (and bookmarks) of the rows.
+    FilterSetting InterpretFilter(const rt::Variant& filter, const RowStore& store) const;
+    void ApplyFilter(FilterSetting setting, const rt::Variant& filter);
     enum EventKind { evField = 0, evRecord, evRecordset, evMove, evEndOfRecordset, evFieldComplete,
                      evRecordComplete, evRecordsetComplete, evMoveComplete, evCount };
 
@@ -272,6 +282,7 @@ private:
     std::vector<int32_t> PendingRowIds(AffectEnum affect);
     PendingRow MakePendingRow(int32_t row) const;
     void FireCancelled(EventKind completeKind, int reason);
+    void CancelPendingChange();
     // The record and move events of an operation (Complete without an error).
     bool WillChangeRecordCancelled(EventReasonEnum reason, int32_t count = 1);
     void RecordChangeCompleted(EventReasonEnum reason, int32_t count = 1);
@@ -281,6 +292,7 @@ private:
     std::shared_ptr<RowStore> store_;
     std::vector<FieldDesc> pendingFields_;
     uint64_t schemaVersion_ = 0;
+    uint32_t closings_ = 0;
     std::weak_ptr<Fields> fields_;
 
     // View: candidates in display order (sorted when a sort is set), base_ the
@@ -334,7 +346,7 @@ private:
 
 class Field : public rt::Object {
 public:
-    Field(RecordsetPtr recordset, int32_t index, uint64_t schemaVersion);
+    Field(RecordsetPtr recordset, int32_t index);
     std::string get_Name() const;
     DataTypeEnum get_Type() const;
     int32_t get_DefinedSize() const;
@@ -360,7 +372,7 @@ private:
     FieldDesc& MutableDesc();
     RecordsetPtr recordset_;
     int32_t index_;
-    [[maybe_unused]] uint64_t schemaVersion_;  // the field layout this object was made for
+    uint32_t closings_;  // the recordset's Closings() when this object was made
 };
 
 class Fields : public rt::Object {

@@ -20,7 +20,7 @@ void RowStore::SetFields(std::vector<FieldDesc> descs) {
 }
 
 int32_t RowStore::AddRow() {
-    values.resize(values.size() + width, rt::Variant::Null());
+    values.resize(values.size() + width, newRowValue);
     meta.push_back(Meta{adRecNew, -1, false});
     ++version;
     return RowCount() - 1;

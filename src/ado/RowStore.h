@@ -29,12 +29,16 @@ struct RowStore {
     std::vector<int32_t> freeOriginals;  // slots of originals no row uses any more
     // Bumped whenever a row appears, vanishes or changes status.
     uint64_t version = 1;
+    // What the fields of an added row hold until set (Update turns what is
+    // still unset into Null): Empty in a fabricated recordset, Null in rows
+    // that come from or go to a database.
+    rt::Variant newRowValue = rt::Variant::Null();
 
     void SetFields(std::vector<FieldDesc> descs);
     int32_t RowCount() const { return static_cast<int32_t>(meta.size()); }
     rt::Variant* Row(int32_t row) { return values.data() + static_cast<size_t>(row) * width; }
     const rt::Variant* Row(int32_t row) const { return values.data() + static_cast<size_t>(row) * width; }
-    int32_t AddRow();  // all values Null, status adRecNew
+    int32_t AddRow();  // all values newRowValue, status adRecNew
     int32_t FieldIndex(const std::string& name) const;
     // The row's current values become its original ones again.
     void DropOriginal(int32_t row) {

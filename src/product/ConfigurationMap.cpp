@@ -18,13 +18,6 @@ const char* const kSource = "QTX.ConnectionConfigurationMap";
     throw rt::ComError(number, kSource, description);
 }
 
-std::string TrimBlanks(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
-    return s.substr(b, e - b);
-}
-
 rt::Variant TextArray(const std::vector<std::string>& texts) {
     std::vector<rt::Variant> values(texts.begin(), texts.end());
     return rt::Variant::ArrayOf(values, 0, rt::vbString);
@@ -40,11 +33,11 @@ std::vector<Configuration> ParseConfigurationMap(const std::string& text, const 
     auto where = [&] { return fileForErrors + ", line " + std::to_string(lineNo) + ": "; };
     while (std::getline(in, line)) {
         ++lineNo;
-        std::string t = TrimBlanks(line);
+        std::string t = rt::TrimBlanks(line);
         if (t.empty() || t[0] == '#') continue;
         if (t[0] == '[') {
             if (t.back() != ']') Fail(rt::vberr::InvalidProcedureCall, where() + "configuration name without closing \"]\"");
-            std::string name = TrimBlanks(t.substr(1, t.size() - 2));
+            std::string name = rt::TrimBlanks(t.substr(1, t.size() - 2));
             if (name.empty()) Fail(rt::vberr::InvalidProcedureCall, where() + "empty configuration name");
             for (const auto& c : result)
                 if (rt::NamesEqual(c.name, name))
@@ -69,15 +62,15 @@ std::vector<Configuration> ReadConfigurationMap(const std::string& path) {
 std::string FormatConfigurationMap(const std::vector<Configuration>& configurations) {
     std::string out = "# Connection configuration map: [configuration], then its entries, one a line.\n";
     for (const auto& c : configurations) {
-        std::string name = TrimBlanks(c.name);
+        std::string name = rt::TrimBlanks(c.name);
         if (name.empty() || name.find_first_of("]\r\n") != std::string::npos)
             Fail(rt::vberr::InvalidProcedureCall, "Configuration name \"" + c.name + "\" cannot be written to a map");
         out += "[" + name + "]\n";
         for (const auto& e : c.entries) {
-            if (e.find_first_of("\r\n") != std::string::npos || TrimBlanks(e).empty() || TrimBlanks(e)[0] == '#' ||
-                TrimBlanks(e)[0] == '[')
+            if (e.find_first_of("\r\n") != std::string::npos || rt::TrimBlanks(e).empty() || rt::TrimBlanks(e)[0] == '#' ||
+                rt::TrimBlanks(e)[0] == '[')
                 Fail(rt::vberr::InvalidProcedureCall, "Entry \"" + e + "\" cannot be written to a map");
-            out += TrimBlanks(e) + "\n";
+            out += rt::TrimBlanks(e) + "\n";
         }
     }
     return out;

@@ -95,6 +95,9 @@ int32_t InStrRev(const std::string& s, const std::string& find, CompareMode mode
 std::vector<std::string> Split(const std::string& s, const std::string& delimiter = " ", int32_t limit = -1);
 std::string Join(const std::vector<std::string>& parts, const std::string& delimiter = " ");
 std::string Trim(const std::string& s);   // blanks (spaces) only, as VB
+// Spaces, tabs, carriage returns and line feeds off both ends (criteria, sort
+// and configuration texts, which may be written over several lines).
+std::string TrimBlanks(const std::string& s);
 std::string LTrim(const std::string& s);
 std::string RTrim(const std::string& s);
 // Letter case of ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic, one

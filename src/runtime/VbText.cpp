@@ -315,6 +315,12 @@ std::string RTrim(const std::string& s) {
 
 std::string Trim(const std::string& s) { return LTrim(RTrim(s)); }
 
+std::string TrimBlanks(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return "";
+    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+}
+
 std::string Replace(const std::string& s, const std::string& find, const std::string& with) {
     if (find.empty()) return s;
     std::string r;

@@ -21,7 +21,8 @@ TEST(RecordsetNavigation, EmptyFabricatedRecordsetIsAtBofAndEof) {
     EXPECT_TRUE(rs->get_BOF());
     EXPECT_TRUE(rs->get_EOF());
     EXPECT_EQ(rs->get_RecordCount(), 0);
-    rs->MoveFirst();  // no error on an empty recordset
+    EXPECT_EQ(ErrorOf([&] { rs->MoveFirst(); }), err::NoCurrentRecord);
+    EXPECT_EQ(ErrorOf([&] { rs->MoveLast(); }), err::NoCurrentRecord);
     EXPECT_EQ(ErrorOf([&] { rs->MoveNext(); }), err::NoCurrentRecord);
     EXPECT_EQ(ErrorOf([&] { rs->get_Bookmark(); }), err::NoCurrentRecord);
     EXPECT_EQ(ErrorOf([&] { rs->GetValue("ID"); }), err::NoCurrentRecord);

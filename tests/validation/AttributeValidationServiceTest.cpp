@@ -101,7 +101,7 @@ TEST_F(AttributeValidationService, AnEmptyActiveComponentGainsAKeyedRowOnlyForAR
     auto valve = Feature(102, 2002);
     auto rows = Rows(valve, "VALVE_ATTR");
     rows->Delete();
-    rows->MoveFirst();
+    if (!(rows->get_BOF() && rows->get_EOF())) rows->MoveFirst();  // off the deleted row
     ASSERT_TRUE(rows->get_BOF() && rows->get_EOF());
 
     Variant p, e;
