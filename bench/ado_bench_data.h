@@ -33,8 +33,8 @@ inline const char* const kKinds[] = {"Pole", "Valve", "Pipe", "Transformer", "Sw
 inline ado::RecordsetImage MakeImage() {
     ado::RecordsetImage img;
     img.source = "SELECT * FROM BENCH_OPTABLE";
-    img.fields = {Field("G3E_ID", ado::adInteger),       Field("G3E_FNO", ado::adSmallInt),
-                  Field("G3E_NAME", ado::adVarWChar, 40), Field("DESCRIPTION", ado::adVarWChar, 200),
+    img.fields = {Field("QTX_ID", ado::adInteger),       Field("QTX_FNO", ado::adSmallInt),
+                  Field("QTX_NAME", ado::adVarWChar, 40), Field("DESCRIPTION", ado::adVarWChar, 200),
                   Field("PRICE", ado::adCurrency),        Field("LENGTH", ado::adDouble),
                   Field("INSTALLED", ado::adDate),        Field("ACTIVE", ado::adBoolean),
                   Field("RATIO", ado::adSingle),          Field("NOTE", ado::adVarWChar, 100)};
@@ -74,7 +74,7 @@ inline void WriteSqlite(const std::string& path, const ado::RecordsetImage& img)
     sqlite3* db = nullptr;
     Check(sqlite3_open(path.c_str(), &db), db, "open");
     Check(sqlite3_exec(db,
-                       "CREATE TABLE BENCH_OPTABLE (G3E_ID INTEGER, G3E_FNO INTEGER, G3E_NAME TEXT, DESCRIPTION "
+                       "CREATE TABLE BENCH_OPTABLE (QTX_ID INTEGER, QTX_FNO INTEGER, QTX_NAME TEXT, DESCRIPTION "
                        "TEXT, PRICE REAL, LENGTH REAL, INSTALLED REAL, ACTIVE INTEGER, RATIO REAL, NOTE TEXT);"
                        "BEGIN",
                        nullptr, nullptr, nullptr),

@@ -25,10 +25,10 @@ int IndexOf(const std::string& name) {
 }
 
 const char* const kCriteria[] = {
-    "G3E_FNO = 120",                                       // small integer, 2% of rows
-    "G3E_NAME LIKE 'valve*'",                              // text prefix without letter case
+    "QTX_FNO = 120",                                       // small integer, 2% of rows
+    "QTX_NAME LIKE 'valve*'",                              // text prefix without letter case
     "DESCRIPTION LIKE '*crew 42 *'",                       // text anywhere
-    "(G3E_FNO = 120 AND ACTIVE = -1) OR PRICE > $1200",    // OR of AND-runs, mixed types
+    "(QTX_FNO = 120 AND ACTIVE = -1) OR PRICE > $1200",    // OR of AND-runs, mixed types
     "INSTALLED >= #1/1/2010# AND INSTALLED < #2/1/2010#",  // date range
     "NOTE = Null",                                         // Null test
 };

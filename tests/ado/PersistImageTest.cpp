@@ -68,13 +68,13 @@ ado::FieldDesc Field(const char* name, ado::DataTypeEnum type, int32_t size = 0)
 // A small image with every value type the format holds.
 RecordsetImage Sample() {
     RecordsetImage img;
-    img.source = "SELECT * FROM QTX_ATTRIBUTE_OPTABLE WHERE G3E_CNO = 1";
-    ado::FieldDesc id = Field("G3E_ID", ado::adNumeric, 19);
+    img.source = "SELECT * FROM QTX_ATTRIBUTE_OPTABLE WHERE QTX_CNO = 1";
+    ado::FieldDesc id = Field("QTX_ID", ado::adNumeric, 19);
     id.precision = 10;
     id.numericScale = 2;
     id.attributes = ado::adFldUpdatable | ado::adFldIsNullable | ado::adFldKeyColumn;
     id.baseTable = "QTX_ATTRIBUTE_OPTABLE";
-    id.baseColumn = "G3E_ID";
+    id.baseColumn = "QTX_ID";
     img.fields = {id, Field("Name", ado::adVarWChar, 255), Field("Value", ado::adVariant)};
     rt::Decimal big;
     big.magnitude = (static_cast<unsigned __int128>(0xFFFFFFFFu) << 64) | 0xFFFFFFFFFFFFFFFFull;  // 2^96 - 1
@@ -371,7 +371,7 @@ TEST_F(PersistFile, FileErrorsNameTheFile) {
     ExpectSameImage(Sample(), ado::LoadImage(path));
 
     const std::string text = (dir_ / "text.RAW").string();
-    std::ofstream(text) << "G3E_FNO,G3E_NAME\n1,Pole\n";
+    std::ofstream(text) << "QTX_FNO,QTX_NAME\n1,Pole\n";
     try {
         ado::LoadImage(text);
         FAIL() << "loaded a text file";
