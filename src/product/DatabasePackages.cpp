@@ -41,6 +41,15 @@ std::optional<Routine> PackageRegistry::Find(const std::string& name) const {
     return it->second;
 }
 
+Routine Procedure(int args, std::function<rt::Variant(RoutineCall&)> body) {
+    Routine r;
+    r.kind = Routine::Procedure;
+    r.minArgs = r.maxArgs = args;
+    r.outArgs.assign(static_cast<size_t>(args), false);
+    r.body = std::move(body);
+    return r;
+}
+
 bool FeatureKeyList::Add(const FeatureKey& key) {
     if (!seen_.insert(key).second) return false;
     keys_.push_back(key);

@@ -41,6 +41,9 @@ struct Routine {
     std::function<rt::Variant(RoutineCall&)> body;
 };
 
+// A procedure of that many IN arguments.
+Routine Procedure(int args, std::function<rt::Variant(RoutineCall&)> body);
+
 class PackageRegistry {
 public:
     // The registry every data context uses; the built-in packages are in it.

@@ -206,15 +206,6 @@ rt::Variant DefineFeaturesFromPendingEdits(RoutineCall& call) {
     return rt::Variant();
 }
 
-Routine Procedure(int args, rt::Variant (*body)(RoutineCall&)) {
-    Routine r;
-    r.kind = Routine::Procedure;
-    r.minArgs = r.maxArgs = args;
-    r.outArgs.assign(static_cast<size_t>(args), false);
-    r.body = body;
-    return r;
-}
-
 }  // namespace
 
 void RegisterRelatedFeatureRule(int32_t type, RelatedFeatureRule rule) {

@@ -537,15 +537,6 @@ rt::Variant UpdateFeatures(RoutineCall& call) {
     return rt::Variant();
 }
 
-Routine Procedure(int args, std::function<rt::Variant(RoutineCall&)> body) {
-    Routine r;
-    r.kind = Routine::Procedure;
-    r.minArgs = r.maxArgs = args;
-    r.outArgs.assign(static_cast<size_t>(args), false);
-    r.body = std::move(body);
-    return r;
-}
-
 }  // namespace
 
 void RegisterWorkOperationsPackage(PackageRegistry& registry) {
