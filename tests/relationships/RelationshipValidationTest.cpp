@@ -263,6 +263,11 @@ TEST_F(ValidationFixture, EveryApplicableRelationshipIsValidatedAndAFailureCosts
     // The features were built from the set the service fetched.
     EXPECT_NE(relationship_->get_Features(), features);
     EXPECT_EQ(relationship_->get_Features()->get_Count(), 9);
+    ASSERT_NE(relationship_->get_Components(), nullptr);
+    // A null context releases them with everything else.
+    relationship_->putref_DataContext(nullptr);
+    EXPECT_EQ(relationship_->get_Features(), nullptr);
+    EXPECT_EQ(relationship_->get_Components(), nullptr);
 }
 
 TEST_F(ValidationFixture, TheHelpersReceiveTheFeaturesOfTheSetInHand) {
