@@ -1,9 +1,9 @@
 // ValidateFeatures over 1,000 features (500 copies each of the sample's
 // water main 1001 and valve 2001) against FeatureAssemblyService::OpenFeatures
-// of the same features alone, in one run; then ValidateFeatures again with the
-// pressure zone of the mains checked against a key table and the valve type
-// against a database domain. Prints validation / opening and the share of
-// the run that the key and domain lookups take.
+// of the same features alone, in one run. The sample checks the zone of a
+// main against a key table, its material against a domain in the database
+// and the valve type against a published (cached) domain; a second run
+// without those checks gives the share of the run the lookups take.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -67,11 +67,6 @@ struct World : benchsupport::SampleWorld {
                            "WATER_MAIN_LN_SDOGEOM", "WATER_MAIN_LBL_SDOGEOM"},
                           1001, kFirstMain);
               CopyFeature(db, {"QTX_COMMON_N", "VALVE_N", "VALVE_PT", "VALVE_PT_SDOGEOM"}, 2001, kFirstValve);
-              rt::Variant affected;
-              db.ExecuteSQL("CREATE TABLE PRESSURE_ZONES (ZONE_ID INTEGER)", affected, 1);
-              db.ExecuteSQL("INSERT INTO PRESSURE_ZONES VALUES (3)", affected, 1);
-              db.ExecuteSQL("CREATE TABLE VALVE_TYPES (TYPE_CODE TEXT)", affected, 1);
-              db.ExecuteSQL("INSERT INTO VALVE_TYPES VALUES ('GATE')", affected, 1);
           }) {
         for (int k = 0; k < kCopies; ++k)
             for (auto [fno, fid] : {std::pair<int16_t, int32_t>{101, kFirstMain + k}, {102, kFirstValve + k}}) {
@@ -102,17 +97,11 @@ struct World : benchsupport::SampleWorld {
                 rs->Update();
             }
     }
-    void UseKeys() {
-        auto picklist = ado::Recordset::Create();
-        picklist->get_Fields()->Append("QTX_TABLE", ado::adVarChar, 30);
-        picklist->get_Fields()->Append("QTX_PUBLISH", ado::adInteger);
-        picklist->Open();
-        metadata->get_Recordsets()->AppendRecordset("QTX_PICKLIST_OPTABLE", "", picklist);
-        SetAttribute(1105, "QTX_REQUIRED", rt::Variant(int32_t{1}));
-        SetAttribute(1105, "QTX_FOREIGNKEYTABLE", rt::Variant("PRESSURE_ZONES"));
-        SetAttribute(1105, "QTX_FOREIGNKEYFIELD", rt::Variant("ZONE_ID"));
-        SetAttribute(2101, "QTX_DOMAINTABLE", rt::Variant("VALVE_TYPES"));
-        SetAttribute(2101, "QTX_DOMAINFIELD", rt::Variant("TYPE_CODE"));
+    void DropKeysAndDomains() {
+        for (int32_t ano : {1101, 1105, 2101})
+            for (const char* field :
+                 {"QTX_FOREIGNKEYTABLE", "QTX_FOREIGNKEYFIELD", "QTX_DOMAINTABLE", "QTX_DOMAINFIELD"})
+                SetAttribute(ano, field, rt::Variant::Null());
         // The filter service's bookmarks belong to the table replaced.
         pelmora::ClearFilterServiceCaches();
     }
@@ -144,16 +133,16 @@ void BM_ValidateFeatures(benchmark::State& state) {
 }
 BENCHMARK(BM_ValidateFeatures)->Unit(benchmark::kMillisecond);
 
-void BM_ValidateFeatures_KeysAndDomains(benchmark::State& state) {
+void BM_ValidateFeatures_WithoutKeysAndDomains(benchmark::State& state) {
     World& w = TheWorld();
-    w.UseKeys();
+    w.DropKeysAndDomains();
     int32_t findings = -1;
     for (auto _ : state) findings = w.service->ValidateFeatures(w.keys)->get_RecordCount();
     if (findings < 0) state.SkipWithError("no findings recordset");
     state.counters["findings"] = findings;
     state.SetItemsProcessed(state.iterations() * 2 * kCopies);
 }
-BENCHMARK(BM_ValidateFeatures_KeysAndDomains)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ValidateFeatures_WithoutKeysAndDomains)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
@@ -163,10 +152,10 @@ int main(int argc, char** argv) {
     auto& t = *times;
     const char* open = "BM_OpenFeatures";
     const char* validate = "BM_ValidateFeatures";
-    const char* keyed = "BM_ValidateFeatures_KeysAndDomains";
+    const char* bare = "BM_ValidateFeatures_WithoutKeysAndDomains";
     if (t.count(open) && t.count(validate) && t[open] > 0)
         std::printf("\nvalidation / opening: %.2f (target <= 4)\n", t[validate] / t[open]);
-    if (t.count(validate) && t.count(keyed) && t[keyed] > 0)
-        std::printf("share of the key and domain lookups: %.0f%%\n", 100.0 * (t[keyed] - t[validate]) / t[keyed]);
+    if (t.count(validate) && t.count(bare) && t[validate] > 0)
+        std::printf("share of the key and domain lookups: %.0f%%\n", 100.0 * (t[validate] - t[bare]) / t[validate]);
     return 0;
 }

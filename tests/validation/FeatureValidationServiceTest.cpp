@@ -1,7 +1,7 @@
-// The feature validation service on the sample: the findings of edited
-// features through ValidateFeatures and ValidatePendingEdits, the attribute
-// checks against foreign-key and domain tables, the functional interfaces of
-// the three kinds, the two failure forms and the status bar afterwards.
+// The feature validation service on the sample (80_feature_validation.sql
+// plants one fault per feature): the findings through ValidateFeatures and
+// ValidatePendingEdits (edits checked against the published domains), the functional interfaces of the three kinds and
+// their failures, the two failure forms and the status bar afterwards.
 #include "ValidationSetTestSupport.h"
 
 #include <functional>
@@ -27,6 +27,12 @@ using pelmora::LoadResStringWithParams;
 
 namespace {
 
+// The sample's hydrant interfaces (80_feature_validation.sql).
+constexpr const char* kHydrantProgId = "Pelmora.OutletCheck";
+constexpr const char* kHydrantNamed = "Pelmora:ColourCheck";
+constexpr const char* kHydrantProject = "HydrantTypeCheck";
+constexpr int32_t kHydrantProjectNo = 1;
+
 std::string Msg(int16_t id, const std::string& p1 = "", const std::string& p2 = "", const std::string& p3 = "",
                 const std::string& p4 = "", const std::string& p5 = "") {
     return LoadResStringWithParams(id, p1, p2, p3, p4, p5);
@@ -48,32 +54,22 @@ std::shared_ptr<pelmora::IKeyObjects> Keys(const std::vector<Key>& keys) {
     return all;
 }
 
-// A picklist table publishing the tables named.
-std::shared_ptr<ado::Recordset> Picklist(const std::vector<std::string>& published) {
-    auto picklist = ado::Recordset::Create();
-    picklist->get_Fields()->Append("QTX_TABLE", ado::adVarChar, 30);
-    picklist->get_Fields()->Append("QTX_PUBLISH", ado::adInteger);
-    picklist->Open();
-    for (const auto& table : published) {
-        picklist->AddNew();
-        picklist->SetValue(rt::Variant("QTX_TABLE"), rt::Variant(table));
-        picklist->SetValue(rt::Variant("QTX_PUBLISH"), rt::Variant(int32_t{1}));
-        picklist->Update();
-    }
-    return picklist;
-}
-
-// A functional interface created by ProgID that reports what it is told to.
+// A functional interface created by ProgID: reports what it is told to once
+// prepared, or fails where it is told to.
 class AuditFI : public rt::Object, public pelmora::IFunctionalInterface {
 public:
+    enum class Fault { None, Prepare, Validate, BadArrays };
     rt::Variant priorities, messages, arguments, before;
-    bool fails = false;
+    Fault fault = Fault::None;
     std::string componentName, fieldName, type;
     std::shared_ptr<pelmora::IComponentService> service;
     std::shared_ptr<pelmora::IDataContext> dataContext;
 
     rt::Variant get_ArgumentArray() override { return arguments; }
-    void put_ArgumentArray(const rt::Variant& v) override { arguments = v; }
+    void put_ArgumentArray(const rt::Variant& v) override {
+        if (fault == Fault::Prepare) throw rt::ComError(pelmora::kErrorBase + 5, "audit", "no arguments");
+        arguments = v;
+    }
     std::string get_ComponentName() override { return componentName; }
     void put_ComponentName(const std::string& v) override { componentName = v; }
     std::string get_FieldName() override { return fieldName; }
@@ -91,10 +87,15 @@ public:
     void Update() override {}
     void Delete() override {}
     void Validate(rt::Variant& p, rt::Variant& m) override {
-        if (fails) throw rt::ComError(pelmora::kErrorBase + 5, "audit", "broken");
-        if (fieldName != "ZONE_ID" || !service || !dataContext) return;  // not prepared: no finding
-        p = priorities;
-        m = messages;
+        if (fault == Fault::Validate) throw rt::ComError(pelmora::kErrorBase + 5, "audit", "broken");
+        if (fault == Fault::BadArrays) {
+            p = rt::Variant("Warning");
+            m = rt::Variant("not an array");
+            return;
+        }
+        if (!service || !dataContext || arguments.IsEmpty()) return;  // not prepared: no finding
+        if (!priorities.IsEmpty()) p = priorities;
+        if (!messages.IsEmpty()) m = messages;
     }
 };
 
@@ -105,6 +106,15 @@ protected:
         application_ = std::make_shared<product::DesktopApplication>();
         installed_ = std::make_unique<product::ScopedApplication>(application_);
         pelmora::SetStatusBarText("Ready", 1);
+        // The hydrants' interfaces, quiet unless a test says otherwise.
+        progId_ = std::make_shared<AuditFI>();
+        named_ = std::make_shared<exttest::NamedFI>();
+        named_->validatePriorities = rt::Variant();
+        named_->validateMessages = rt::Variant();
+        project_ = std::make_shared<exttest::ProjectFI>();
+        rt::RegisterClass(kHydrantProgId, "", [this] { return std::static_pointer_cast<rt::Object>(progId_); });
+        product::RegisterInterfaceObject(kHydrantNamed, [this] { return std::static_pointer_cast<rt::Object>(named_); });
+        product::VbaProjectHost::Current()->LoadProject(kHydrantProjectNo, project_);
         service_ = std::dynamic_pointer_cast<pelmora::FeatureValidationService>(
             rt::CreateObject(pelmora::kFeatureValidationServiceProgId));
         ASSERT_NE(service_, nullptr);
@@ -112,14 +122,11 @@ protected:
     }
     void TearDown() override {
         service_.reset();
-        for (const auto& id : progIds_) rt::UnregisterClass(id);
+        rt::UnregisterClass(kHydrantProgId);
+        product::UnregisterInterfaceObject(kHydrantNamed);
+        product::VbaProjectHost::Current()->UnloadProject(kHydrantProjectNo);
         installed_.reset();
         ValidationSetFixture::TearDown();
-    }
-
-    void Sql(const std::string& sql) {
-        rt::Variant affected;
-        sqlite_->ExecuteSQL(sql, affected, 1);
     }
 
     // Changes one attribute row of the cached metadata of this test.
@@ -145,9 +152,8 @@ protected:
     }
 
     // "FNO/FID/CNO/CID|description|location" per finding on one of the
-    // features asked, "|priority" added
-    // when it is not the error priority; every finding carries the run's
-    // configuration.
+    // features asked, "|priority" added when it is not the error priority;
+    // every finding carries the run's configuration.
     Lines Findings(const std::shared_ptr<ado::Recordset>& rs, const std::vector<Key>& keys) {
         Lines out;
         for (const auto& row : validationtest::FindingRows(rs)) {
@@ -173,49 +179,44 @@ protected:
     std::shared_ptr<product::DesktopApplication> application_;
     std::unique_ptr<product::ScopedApplication> installed_;
     std::shared_ptr<pelmora::FeatureValidationService> service_;
-    std::vector<std::string> progIds_;
+    std::shared_ptr<AuditFI> progId_;
+    std::shared_ptr<exttest::NamedFI> named_;
+    std::shared_ptr<exttest::ProjectFI> project_;
 };
 
-TEST_F(FeatureValidationFixture, EditedFeaturesGetOneRowPerFault) {
+TEST_F(FeatureValidationFixture, TheSampleFeaturesGetOneRowPerFault) {
+    const std::string zone = Msg(25077, "Pressure Zone", "Water Main Attributes", "ZONE_ID", "PRESSURE_ZONES");
+    const std::string material =
+        Msg(25078, "Material", "Water Main Attributes", "MATERIAL_CODE", "MAIN_MATERIALS");
     struct Case {
         const char* what;
-        Lines sql;
         std::vector<Key> features;
         Lines findings;
     };
     const Case cases[] = {
-        {"untouched features", {}, {{101, 1001}, {102, 2001}, {102, 2002}}, {}},
-        {"a required component without rows",
-         {"DELETE FROM VALVE_PT WHERE QTX_FID = 2001"},
-         {{102, 2001}},
-         {"102/2001/22/Null|" + Msg(25086, "'Valve Symbol'", "22", "102") + "|"}},
-        {"two records of a non-repeating component",
-         {"INSERT INTO VALVE_N (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, VALVE_TYPE, NORMAL_POSITION) "
-          "VALUES (90, 102, 2001, 21, 2, 'GATE', 'OPEN')"},
-         {{102, 2001}},
-         {"102/2001/21/Null|" + Msg(25084, "'Valve Attributes'", "21", "102") + "|"}},
-        {"a required component and its alternate missing",
-         {"DELETE FROM WATER_MAIN_LN WHERE QTX_FID = 1001", "DELETE FROM WATER_MAIN_LBL WHERE QTX_FID = 1001"},
-         {{101, 1001}},
-         {"101/1001/12/Null|" + Msg(25086, "'Water Main Line'", "12", "101") + "|",
-          "101/1001/13/Null|" + Msg(25089, "Water Main Label", "13", "Water Main Line", "12", "101") + "|"}},
-        {"a required value missing, in the row it is missing from",
-         {"UPDATE QTX_COMMON_N SET FEATURE_STATE = NULL WHERE QTX_FID = 2001"},
-         {{102, 2001}, {102, 2002}},
-         {"102/2001/1/1|" + Msg(25088, "Feature State", "Common Attributes") + "|"}},
-        {"a feature without any record is left out",
-         {"DELETE FROM QTX_COMMON_N WHERE QTX_FID = 2002", "DELETE FROM VALVE_N WHERE QTX_FID = 2002",
-          "DELETE FROM VALVE_PT WHERE QTX_FID = 2002", "UPDATE VALVE_N SET VALVE_TYPE = NULL WHERE QTX_FID = 2001"},
-         {{102, 2002}, {102, 2001}},
-         {"102/2001/21/1|" + Msg(25088, "Valve Type", "Valve Attributes") + "|"}},
+        {"features without faults, the hydrants' interfaces quiet",
+         {{101, 1001}, {101, 1002}, {102, 2001}, {102, 2002}, {103, 3001}, {103, 3002}, {103, 5961}}, {}},
+        {"a required component without rows", {{103, 5951}},
+         {"103/5951/32/Null|" + Msg(25086, "'Hydrant Symbol'", "32", "103") + "|"}},
+        {"two records of a non-repeating component", {{101, 5952}},
+         {"101/5952/11/Null|" + Msg(25084, "'Water Main Attributes'", "11", "101") + "|"}},
+        {"a required component and its alternate missing", {{101, 5953}},
+         {"101/5953/12/Null|" + Msg(25086, "'Water Main Line'", "12", "101") + "|",
+          "101/5953/13/Null|" + Msg(25089, "Water Main Label", "13", "Water Main Line", "12", "101") + "|"}},
+        {"a feature without any record is left out; the next one is still checked", {{101, 5954}, {103, 5951}},
+         {"103/5951/32/Null|" + Msg(25086, "'Hydrant Symbol'", "32", "103") + "|"}},
+        {"a class whose components are not all placed", {{107, 5401}}, {"107/5401/0/0|" + Msg(25073) + "|"}},
+        {"a zone not in the key table (its domain is not asked)", {{101, 5955}}, {"101/5955/11/1|" + zone + "|"}},
+        {"materials not in the domain of the database, one with a quote", {{101, 5957}, {101, 5958}},
+         {"101/5957/11/1|" + material + "|", "101/5958/11/1|" + material + "|"}},
+        {"a required value missing: no key lookup", {{101, 5960}},
+         {"101/5960/11/1|" + Msg(25088, "Pressure Zone", "Water Main Attributes") + "|"}},
     };
-    for (const Case& c : cases) {
-        sqlite_ = env_->OpenDataContext();
-        sqlite_->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata_));
-        service_->putref_DataContext(Context());
-        for (const auto& sql : c.sql) Sql(sql);
-        EXPECT_EQ(Validate(c.features), c.findings) << c.what;
-    }
+    for (const Case& c : cases) EXPECT_EQ(Validate(c.features), c.findings) << c.what;
+
+    // An attribute that is not required gets no value, key or domain check.
+    SetAttribute(1105, "QTX_REQUIRED", rt::Variant(int32_t{0}));
+    EXPECT_EQ(Validate({{101, 5955}, {101, 5960}}), Lines{});
 }
 
 TEST_F(FeatureValidationFixture, TheStatusBarComesBackOnEveryWayOut) {
@@ -241,7 +242,7 @@ TEST_F(FeatureValidationFixture, TheStatusBarComesBackOnEveryWayOut) {
         {"a domain without its field",
          [this] {
              SetAttribute(2101, "QTX_FOREIGNKEYTABLE", rt::Variant::Null());
-             SetAttribute(2101, "QTX_DOMAINTABLE", rt::Variant("VALVE_TYPES"));
+             SetAttribute(2101, "QTX_DOMAINFIELD", rt::Variant::Null());
          },
          two, pelmora::kValidateSource, "QTX_DOMAINFIELD is null", 2},
         {"a foreign-key field that is no plain name",
@@ -289,147 +290,105 @@ TEST_F(FeatureValidationFixture, TheStatusBarComesBackOnEveryWayOut) {
     }
 }
 
-TEST_F(FeatureValidationFixture, PendingEditsAreTheFeaturesSavedSinceTheCommit) {
-    auto assembly = std::make_shared<pelmora::FeatureAssemblyService>();
-    assembly->putref_DataContext(Context());
-    auto valve = assembly->OpenFeature(102, 2001);
-    auto common = valve->get_Components()->get_Item(rt::Variant("COMMON_ATTR"));
-    common->put_FunctionalInterfacesEnabled(false);
-    auto rs = common->get_Recordset();
-    rs->SetValue(rt::Variant("FEATURE_STATE"), rt::Variant::Null());
-    rs->Update();
-    auto saved = pelmora::KeyObjects::New();
-    saved->Add(valve);
-    assembly->UpdateFeatures(saved);
-
-    auto result = service_->ValidatePendingEdits();
-    ASSERT_NE(result, nullptr);
-    EXPECT_EQ(Findings(result, {{102, 2001}}), Lines{"102/2001/1/1|" + Msg(25088, "Feature State", "Common Attributes") + "|"});
-    sqlite_->Commit();
-    EXPECT_EQ(service_->ValidatePendingEdits(), nullptr);
-}
-
-TEST_F(FeatureValidationFixture, KeysAndDomainsAreLookedUpWithTheValueTyped) {
-    Sql("CREATE TABLE PRESSURE_ZONES (ZONE_ID INTEGER, ZONE_NAME TEXT)");
-    Sql("INSERT INTO PRESSURE_ZONES VALUES (3, 'Harbour')");
-    Sql("CREATE TABLE VALVE_TYPES (TYPE_CODE TEXT)");
-    Sql("INSERT INTO VALVE_TYPES VALUES ('GATE'), ('O''BRIEN')");
-    const std::string zone = Msg(25077, "Pressure Zone", "Water Main Attributes", "ZONE_ID", "PRESSURE_ZONES");
+TEST_F(FeatureValidationFixture, PendingEditsAreCheckedAgainstThePublishedDomains) {
+    // The cached domains are filtered with the value typed: text quoted (its
+    // quote doubled), a date as a date.
     const std::string type = Msg(25078, "Valve Type", "Valve Attributes", "TYPE_CODE", "VALVE_TYPES");
+    const std::string round = Msg(25078, "Inspection Date", "Hydrant Inspection", "ROUND_DATE", "INSPECTION_ROUNDS");
     struct Case {
         const char* what;
-        std::function<void()> prepare;
-        std::vector<Key> features;
+        Key feature;
+        const char* component;
+        int32_t cid;
+        const char* field;
+        rt::Variant value;
         Lines findings;
     };
     const Case cases[] = {
-        {"a zone not in the key table", [this] { Sql("UPDATE WATER_MAIN_N SET ZONE_ID = 9 WHERE QTX_FID = 1002"); },
-         {{101, 1001}, {101, 1002}}, {"101/1002/11/1|" + zone + "|"}},
-        {"an attribute that is not required is not looked up",
-         [this] { SetAttribute(1105, "QTX_REQUIRED", rt::Variant(int32_t{0})); }, {{101, 1002}}, {}},
-        {"a domain in the database, a quote in the value",
-         [this] {
-             SetAttribute(2101, "QTX_DOMAINTABLE", rt::Variant("VALVE_TYPES"));
-             SetAttribute(2101, "QTX_DOMAINFIELD", rt::Variant("TYPE_CODE"));
-             Sql("UPDATE VALVE_N SET VALVE_TYPE = 'O''BRIEN' WHERE QTX_FID = 2001");
-         },
-         {{102, 2001}, {102, 2002}}, {"102/2002/21/1|" + type + "|"}},
-        {"a foreign key takes precedence over the domain",
-         [this] {
-             SetAttribute(2101, "QTX_FOREIGNKEYTABLE", rt::Variant("VALVE_N"));
-             SetAttribute(2101, "QTX_FOREIGNKEYFIELD", rt::Variant("VALVE_TYPE"));
-         },
-         {{102, 2001}, {102, 2002}}, {}},
+        {"a valve type that is none", {102, 2002}, "VALVE_ATTR", 1, "VALVE_TYPE", rt::Variant("PLUG"),
+         {"102/2002/21/1|" + type + "|"}},
+        {"a valve type with a quote", {102, 2002}, "VALVE_ATTR", 1, "VALVE_TYPE", rt::Variant("O'RING SEAT"), {}},
+        {"a text with a quote that is none", {102, 2001}, "VALVE_ATTR", 1, "VALVE_TYPE", rt::Variant("O'RING"),
+         {"102/2001/21/1|" + type + "|"}},
+        {"an inspection on the day of no round", {103, 3001}, "HYDRANT_INSPECTION", 3, "INSPECTION_DATE",
+         rt::Variant::Date(rt::DateSerial(2023, 5, 10) + rt::TimeSerial(14, 5, 0)),
+         {"103/3001/33/3|" + round + "|"}},
+        {"an inspection on the day of a round", {103, 3001}, "HYDRANT_INSPECTION", 3, "INSPECTION_DATE",
+         rt::Variant::Date(rt::DateSerial(2024, 5, 6) + rt::TimeSerial(10, 0, 0)), {}},
     };
-    metadata_->get_Recordsets()->AppendRecordset("QTX_PICKLIST_OPTABLE", "", Picklist({}));
-    SetAttribute(1105, "QTX_REQUIRED", rt::Variant(int32_t{1}));
-    SetAttribute(1105, "QTX_FOREIGNKEYTABLE", rt::Variant("PRESSURE_ZONES"));
-    SetAttribute(1105, "QTX_FOREIGNKEYFIELD", rt::Variant("ZONE_ID"));
+    auto assembly = std::make_shared<pelmora::FeatureAssemblyService>();
+    assembly->putref_DataContext(Context());
     for (const Case& c : cases) {
-        c.prepare();
-        EXPECT_EQ(Validate(c.features), c.findings) << c.what;
+        auto feature = assembly->OpenFeature(c.feature.fno, c.feature.fid);
+        auto component = feature->get_Components()->get_Item(rt::Variant(c.component));
+        component->put_FunctionalInterfacesEnabled(false);
+        auto rs = component->get_Recordset();
+        for (rs->MoveFirst(); rt::CLng(rs->GetValue(rt::Variant("QTX_CID"))) != c.cid;) rs->MoveNext();
+        rs->SetValue(rt::Variant(c.field), c.value);
+        rs->Update();
+        auto saved = pelmora::KeyObjects::New();
+        saved->Add(feature);
+        assembly->UpdateFeatures(saved);
+
+        auto result = service_->ValidatePendingEdits();
+        ASSERT_NE(result, nullptr) << c.what;
+        EXPECT_EQ(Findings(result, {c.feature}), c.findings) << c.what;
+        sqlite_->Commit();
+        EXPECT_EQ(service_->ValidatePendingEdits(), nullptr) << c.what;
     }
 }
 
-TEST_F(FeatureValidationFixture, PublishedDomainsAreFilteredWithTypedLiterals) {
-    // A published picklist: the domain is the cached table, not the database.
-    auto picklist = Picklist({"VALVE_TYPES"});
-    auto domain = ado::Recordset::Create();
-    domain->get_Fields()->Append("TYPE_CODE", ado::adVarChar, 30);
-    domain->get_Fields()->Append("SIZE_MM", ado::adInteger);
-    domain->Open();
-    for (auto [code, size] : {std::pair{"O'BRIEN", 200}, std::pair{"GATE", 999}}) {
-        domain->AddNew();
-        domain->SetValue(rt::Variant("TYPE_CODE"), rt::Variant(code));
-        domain->SetValue(rt::Variant("SIZE_MM"), rt::Variant(int32_t{size}));
-        domain->Update();
-    }
-    auto recordsets = metadata_->get_Recordsets();
-    recordsets->AppendRecordset("QTX_PICKLIST_OPTABLE", "", picklist);
-    recordsets->AppendRecordset("VALVE_TYPES", "", domain);
-    Sql("UPDATE VALVE_N SET VALVE_TYPE = 'O''BRIEN' WHERE QTX_FID = 2001");
-    SetAttribute(2101, "QTX_DOMAINTABLE", rt::Variant("VALVE_TYPES"));
-    SetAttribute(2101, "QTX_DOMAINFIELD", rt::Variant("TYPE_CODE"));
-    SetAttribute(2103, "QTX_REQUIRED", rt::Variant(int32_t{1}));
-    SetAttribute(2103, "QTX_DOMAINTABLE", rt::Variant("VALVE_TYPES"));
-    SetAttribute(2103, "QTX_DOMAINFIELD", rt::Variant("SIZE_MM"));
-    EXPECT_EQ(Validate({{102, 2001}, {102, 2002}}),
-              (Lines{"102/2002/21/1|" + Msg(25078, "Valve Type", "Valve Attributes", "TYPE_CODE", "VALVE_TYPES") + "|",
-                     "102/2002/21/1|" + Msg(25078, "Size (mm)", "Valve Attributes", "SIZE_MM", "VALVE_TYPES") + "|"}));
-}
-
-TEST_F(FeatureValidationFixture, FunctionalInterfacesOfTheThreeKindsAddTheirFindings) {
+TEST_F(FeatureValidationFixture, TheHydrantInterfacesOfTheThreeKindsAddTheirFindingsOrTheirFailures) {
     const rt::Variant priorities = rt::Variant::ArrayOf({rt::Variant("Warning")});
-    const rt::Variant messages = rt::Variant::ArrayOf({rt::Variant("zone audit failed")});
-    std::vector<std::string> named;
+    const std::string row = "103/5961/31/1|";
+    auto reports = [&](const char* text) { return rt::Variant::ArrayOf({rt::Variant(text)}); };
     struct Case {
         const char* what;
-        std::string name;
-        int32_t project;
         std::function<void()> prepare;
-        std::string finding;  // description and location
-    };
-    auto byProgId = [&](const std::string& progId, bool fails) {
-        return [&, progId, fails] {
-            auto fi = std::make_shared<AuditFI>();
-            fi->priorities = priorities;
-            fi->messages = messages;
-            fi->fails = fails;
-            rt::RegisterClass(progId, "", [fi] { return std::static_pointer_cast<rt::Object>(fi); });
-            progIds_.push_back(progId);
-        };
+        Lines findings;
     };
     const Case cases[] = {
-        {"by ProgID", "Test.ZoneAudit", 0, byProgId("Test.ZoneAudit", false), "zone audit failed|Test.ZoneAudit|Warning"},
-        {"a ProgID that fails in Validate", "Test.BrokenAudit", 0, byProgId("Test.BrokenAudit", true),
-         Msg(27082, "Test.BrokenAudit", "broken") + "|Test.BrokenAudit"},
-        {"a ProgID nobody registered", "Test.Missing", 0, [] {}, Msg(27081, "Test.Missing") + "|Test.Missing"},
-        {"a name with a colon", "Test:ZoneAudit", 0,
+        {"each kind reports, in the order of the attributes",
          [&] {
-             auto fi = std::make_shared<exttest::NamedFI>();
-             fi->validatePriorities = priorities;
-             fi->validateMessages = messages;
-             product::RegisterInterfaceObject("Test:ZoneAudit", [fi] { return std::static_pointer_cast<rt::Object>(fi); });
-             named.push_back("Test:ZoneAudit");
+             progId_->priorities = named_->validatePriorities = project_->validatePriorities = priorities;
+             progId_->messages = reports("outlets audit");
+             named_->validateMessages = reports("colour audit");
+             project_->validateMessages = reports("type audit");
          },
-         "zone audit failed|Test:ZoneAudit|Warning"},
-        {"a project number before the name", "Test.Missing", 7,
-         [&] {
-             auto fi = std::make_shared<exttest::ProjectFI>();
-             fi->validatePriorities = priorities;
-             fi->validateMessages = messages;
-             product::VbaProjectHost::Current()->LoadProject(7, fi);
-         },
-         "zone audit failed|Test.Missing|Warning"},
+         {row + "type audit|HydrantTypeCheck|Warning", row + "outlets audit|Pelmora.OutletCheck|Warning",
+          row + "colour audit|Pelmora:ColourCheck|Warning"}},
+        {"a ProgID nobody registered", [] { rt::UnregisterClass(kHydrantProgId); },
+         {row + Msg(27081, kHydrantProgId) + "|" + kHydrantProgId}},
+        {"a failure while preparing", [&] { progId_->fault = AuditFI::Fault::Prepare; },
+         {row + Msg(27084, kHydrantProgId, "no arguments") + "|" + kHydrantProgId}},
+        {"a failure in Validate",
+         [&] { project_->FailOn("Validate", pelmora::kErrorBase + 5, "project", "type unknown"); },
+         {row + Msg(27082, kHydrantProject, "type unknown") + "|" + kHydrantProject}},
+        {"findings that are no arrays", [&] { progId_->fault = AuditFI::Fault::BadArrays; },
+         {row + Msg(27083, kHydrantProgId, rt::VbErrorDescription(rt::vberr::SubscriptOutOfRange)) + "|" +
+          kHydrantProgId}},
+        {"a project that is not loaded",
+         [] { product::VbaProjectHost::Current()->UnloadProject(kHydrantProjectNo); },
+         {row + Msg(27081, kHydrantProject) + "|" + kHydrantProject}},
     };
     for (const Case& c : cases) {
+        TearDown();
+        SetUp();
         c.prepare();
-        SetAttribute(1105, "QTX_INTERFACE", rt::Variant(c.name));
-        SetAttribute(1105, "QTX_FUNCTIONALVALIDATION", rt::Variant(int32_t{1}));
-        SetAttribute(1105, "QTX_PRJNO", rt::Variant(c.project));
-        EXPECT_EQ(Validate({{101, 1001}}), Lines{"101/1001/11/1|" + c.finding}) << c.what;
+        EXPECT_EQ(Validate({{103, 5961}}), c.findings) << c.what;
     }
-    for (const auto& name : named) product::UnregisterInterfaceObject(name);
+    // What the interfaces were handed: the stored arguments, the component
+    // and the field.
+    TearDown();
+    SetUp();
+    EXPECT_EQ(Validate({{103, 5961}}), Lines{});
+    ASSERT_TRUE(progId_->arguments.IsArray());
+    EXPECT_EQ(rt::CStr(progId_->arguments.Array()->Get(1)) + "," + rt::CStr(progId_->arguments.Array()->Get(2)),
+              "1,4");
+    EXPECT_EQ(progId_->componentName + "." + progId_->fieldName + " " + progId_->type,
+              "HYDRANT_ATTR.OUTLET_COUNT Validate");
+    EXPECT_EQ(project_->fieldName, "HYDRANT_TYPE");
+    EXPECT_EQ(named_->fieldName, "COLOR_CODE");
 }
 
 }  // namespace
