@@ -4,45 +4,18 @@
 #include <string>
 #include <utility>
 
-#include "product/SqliteConnection.h"
-#include "runtime/SqlName.h"
-#include "runtime/Vb.h"
+#include "product/ValidateSetRules.h"
 
 namespace product {
 
 namespace {
 
-using Values = std::vector<rt::Variant>;
+using rules::AddOnce;
+using rules::Bound;
+using rules::NumberOf;
+using rules::Query;
 
-std::optional<int64_t> NumberOf(const rt::Variant& v) {
-    if (v.IsNull() || v.IsEmpty()) return std::nullopt;
-    if (v.Type() == rt::vbDecimal) return rt::DecimalRoundToInt64(v.Dec());
-    return WholeNumberOf(v);
-}
-
-rt::Variant Bound(int64_t n) { return rt::Variant(static_cast<double>(n)); }
-
-// A metadata name that goes into the SQL text.
-std::string Name(const rt::Variant& v, const char* what) {
-    const std::string name = v.IsString() ? v.Str() : std::string();
-    if (!rt::IsSqlIdentifier(name))
-        RaiseOra(6502, std::string("PL/SQL: numeric or value error: dimensioning: ") + what + " is no identifier");
-    return name;
-}
-
-struct ImageRows {
-    ado::RecordsetImage image;
-    size_t Count() const { return image.RowCount(); }
-    const rt::Variant& At(size_t row, const std::string& column) const {
-        for (size_t f = 0; f < image.fields.size(); ++f)
-            if (rt::NamesEqual(image.fields[f].name, column)) return image.values[row * image.fields.size() + f];
-        RaiseOra(904, "ORA-00904: \"" + column + "\": invalid identifier");
-    }
-};
-
-ImageRows Query(SqliteConnection& db, const std::string& sql, const Values& values) {
-    return ImageRows{db.Query(sql, values, sql)};
-}
+std::string Name(const rt::Variant& v, const char* what) { return rules::Name(v, "dimensioning", what); }
 
 // The component table of a component number; "" when it has none.
 std::string ComponentTable(SqliteConnection& db, int64_t cno, int64_t* subtype = nullptr) {
@@ -73,15 +46,6 @@ std::vector<std::pair<std::string, std::string>> ReferenceColumns(SqliteConnecti
         columns.emplace_back(Name(c, cno), Name(i, id));
     }
     return columns;
-}
-
-void AddOnce(std::vector<FeatureKey>& out, const rt::Variant& fno, const rt::Variant& fid) {
-    auto n = NumberOf(fno), f = NumberOf(fid);
-    if (!n || !f) return;
-    const FeatureKey key{*n, *f};
-    for (const auto& k : out)
-        if (k == key) return;
-    out.push_back(key);
 }
 
 std::vector<FeatureKey> ReferencedFeatures(SqliteConnection& db, const std::string& rules, const FeatureKey& dimension) {

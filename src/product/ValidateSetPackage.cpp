@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "product/SqliteConnection.h"
+#include "product/ValidateSetConnectivity.h"
 #include "product/ValidateSetDimensioning.h"
 #include "product/WorkOperationsPackage.h"
 #include "runtime/Object.h"
@@ -223,7 +224,9 @@ void RegisterValidateSetPackages(PackageRegistry& registry) {
     registry.Register(p + "GetValidateSetV", Procedure(1, &GetValidateSetV));
     registry.Register("QTX_VALIDATESET_PROD.DefineFeaturesFromPendingEdits",
                       Procedure(0, &DefineFeaturesFromPendingEdits));
+    RegisterRelatedFeatureRule(2, &NodeEdgeRelatedFeatures);
     RegisterRelatedFeatureRule(6, &DimensioningRelatedFeatures);
+    RegisterRelatedFeatureRule(9, &NodeOrderedRelatedFeatures);
 }
 
 const FeatureKeyList& DefinedFeatures(PackageState& state) { return StateOf(state).defined; }

@@ -103,8 +103,8 @@ TEST_F(NewFeatureFixture, ValveGetsOneKeyedRowPerRequiredComponent) {
         const char* id;
         const char* cno;
     };
-    for (const Expect& e : {Expect{"COMMON_ATTR", "24", "1"}, Expect{"VALVE_ATTR", "3", "21"},
-                            Expect{"VALVE_SYMBOL", "3", "22"}}) {
+    for (const Expect& e : {Expect{"COMMON_ATTR", "41", "1"}, Expect{"VALVE_ATTR", "3", "21"},
+                            Expect{"VALVE_SYMBOL", "7", "22"}}) {
         SCOPED_TRACE(e.component);
         auto rs = Rows(valve, e.component);
         ASSERT_EQ(rs->get_RecordCount(), 1);
@@ -149,7 +149,7 @@ TEST_F(NewFeatureFixture, OptionalAndAlternativeComponentsGetNoRowButTheFID) {
         EXPECT_EQ(Rows(main, name)->get_RecordCount(), 0);
         EXPECT_EQ(componenttest::FIDsOf(*Part(main, name)), (std::vector<int32_t>{main->get_FID()}));
     }
-    EXPECT_EQ(Field(Rows(main, "WATER_MAIN_LINE"), "QTX_ID"), "12");
+    EXPECT_EQ(Field(Rows(main, "WATER_MAIN_LINE"), "QTX_ID"), "16");
     EXPECT_EQ(NextValue("WATER_MAIN_LBL_SEQ"), 2);
     EXPECT_EQ(NextValue("WATER_LINING_N_SEQ"), 3);
 }

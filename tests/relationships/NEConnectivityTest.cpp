@@ -1,0 +1,172 @@
+// Node-edge connectivity (relationship 3 of the sample) through the
+// relationship service: loading the node columns, candidates, the review of
+// the features at each node, and validation through IRelationship with its
+// node, pipeline, endpoint and phase findings.
+#include "ConnectivityTestSupport.h"
+
+#include "pelmora/common/DistinctItemColl.h"
+#include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/relationships/NEConnectivity.h"
+#include "product/ValidateSetPackage.h"
+
+using connectivitytest::ConnectivityFixture;
+using connectivitytest::kNodeEdge;
+using connectivitytest::Lines;
+using pelmora_test::ErrorOf;
+
+namespace {
+
+class NodeEdge : public ConnectivityFixture {};
+
+const std::string kLocation = "Service Connection";
+
+}  // namespace
+
+TEST_F(NodeEdge, LoadingSplitsTheAdditionalParametersAndTakesPlainNamesOnly) {
+    auto helper = std::dynamic_pointer_cast<pelmora::NEConnectivity>(service_->GetRelationshipHelper(kNodeEdge));
+    ASSERT_NE(helper, nullptr);
+    EXPECT_EQ(helper->get_RelationshipType(), pelmora::qzrelNodeEdgeConnectivity);
+    EXPECT_EQ(helper->get_Name(), kLocation);
+    EXPECT_EQ(helper->NodeColumn1(), "NODE_1");
+    EXPECT_EQ(helper->NodeColumn2(), "NODE_2");
+
+    struct Case {
+        const char* what;
+        rt::Variant parameters;
+        int32_t error;  // 0: loads
+    };
+    const Case cases[] = {
+        {"an empty third part", rt::Variant("NODE_1,NODE_2,"), 0},
+        {"commas in the third part", rt::Variant("NODE_1,NODE_2,x,y"), 0},
+        {"one comma", rt::Variant("NODE_1,NODE_2"), rt::vberr::InvalidProcedureCall},
+        {"no comma", rt::Variant("NODE_1"), rt::vberr::InvalidProcedureCall},
+        {"Null", rt::Variant::Null(), rt::vberr::InvalidUseOfNull},
+        {"SQL in a column name", rt::Variant("NODE_1,NODE_2 OR 1 = 1,"), rt::vberr::InvalidProcedureCall},
+        {"an empty column name", rt::Variant(",NODE_2,"), rt::vberr::InvalidProcedureCall},
+    };
+    for (const Case& c : cases) {
+        EditMetadata("QTX_RELATIONSHIPS_OPTABLE", "QTX_RNO = 3", "QTX_ADDITIONALPARAMETERS", c.parameters);
+        EXPECT_EQ(ErrorOf([&] { service_->GetRelationshipHelper(kNodeEdge); }), c.error) << c.what;
+    }
+}
+
+TEST_F(NodeEdge, CandidatesAreTheConnectingClassesAndNothingRelatesOrChanges) {
+    auto main = Open(101, 5701);
+    EXPECT_EQ(relationshiptest::Numbers(service_->GetCandidateFeatures(main, kNodeEdge)),
+              (std::vector<int32_t>{102, 103}));
+    const rt::Variant none = service_->GetCandidateFeatures(Open(105, 5001), kNodeEdge);
+    EXPECT_TRUE(none.IsArray());
+    EXPECT_EQ(none.Array(), nullptr);  // an Integer array without elements
+
+    auto helper = service_->GetRelationshipHelper(kNodeEdge);
+    auto valve = Open(102, 5711);
+    EXPECT_FALSE(helper->CanRelate(main, 102));
+    helper->SilentEstablishRelationship(main, valve, 0, 0);
+    helper->DeleteRelationship(main, valve, 0, 0);
+    auto rows = valve->get_Components()->get_Item(rt::Variant("COMMON_ATTR"))->get_Recordset();
+    rows->put_Filter(rt::Variant(int32_t{ado::adFilterPendingRecords}));
+    EXPECT_EQ(rows->get_RecordCount(), 0);
+    EXPECT_TRUE(helper->ReviewRelationshipHierarchy(main).IsEmpty());
+}
+
+TEST_F(NodeEdge, ReviewListsAMarkerPerNodeThenTheFeaturesHoldingIt) {
+    struct Case {
+        int16_t fno;
+        int32_t fid;
+        Lines keys;
+    };
+    const Case cases[] = {
+        {101, 5701, {"-1/1", "102/5711", "-1/2", "103/5721"}},
+        {101, 5704, {"-1/1", "102/5713", "103/5723", "104/5731", "-1/2"}},
+        {101, 5703, {"-1/1", "-1/2"}},                // a node no one holds, a gap
+        {102, 5714, {"-1/1"}},                        // no nodes: no query
+        {104, 5731, {"-1/1", "101/5704", "102/5713", "103/5723", "-1/2", "-1/3"}},  // three nodes, two rows
+        {102, 5711, {"-1/1", "101/5701"}},            // the main holds it in its first column
+        {105, 5001, {}},                              // a class without rules
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(KeysOf(service_->GetRelatedFeatures(Open(c.fno, c.fid), kNodeEdge)), c.keys) << c.fid;
+}
+
+TEST_F(NodeEdge, ValidationFindsNodesEndpointsPipelinesAndPhases) {
+    // 5701 passes every check; 5702 breaks its endpoints and phases, 5703 has
+    // a gap; enforcement 5 silences the node findings of mains (5704).
+    EXPECT_EQ(Validate({{101, 5701}, {101, 5702}, {101, 5703}, {101, 5704}}, kLocation),
+              (Lines{"Endpoint|Node 57011 of Water Main 5702 does not meet Valve 5712 at an endpoint.|5702",
+                     "Endpoint|Node 57012 of Water Main 5702 does not meet Hydrant 5722 at an endpoint.|5702",
+                     "Warning|The phases of Water Main 5702 (ABN) are not matched by the features connected to it.|5702",
+                     "Warning|The feature has no node-edge connectivity rule.|5703"}));
+    // Enforcement 5 silences the valve without nodes and the hydrant whose
+    // columns differ; the service line's three nodes come from two rows.
+    EXPECT_EQ(Validate({{102, 5714}, {103, 5724}, {104, 5731}}, kLocation),
+              (Lines{"Error|Node 57031 is shared by more than two related features.|5731",
+                     "Error|No related feature is connected at node 57052.|5731"}));
+}
+
+TEST_F(NodeEdge, EnforcementChoosesThePriorityOrSilence) {
+    struct Case {
+        int32_t enforcement;
+        Lines findings;
+    };
+    const Case cases[] = {
+        {0,
+         {"Warning|The nodes of the single-node feature Hydrant 5724 differ.|5724",
+          "Warning|No related feature is connected at node 57041.|5724"}},
+        {1,
+         {"Error|The nodes of the single-node feature Hydrant 5724 differ.|5724",
+          "Error|No related feature is connected at node 57041.|5724"}},
+        {5, {}},
+    };
+    for (const Case& c : cases) {
+        EditMetadata("QTX_NODEEDGERULES_OPTABLE", "QTX_SOURCEFNO = 103", "QTX_ENFORCEMENT", rt::Variant(c.enforcement));
+        EXPECT_EQ(Validate({{103, 5724}}, kLocation), c.findings) << c.enforcement;
+    }
+}
+
+TEST_F(NodeEdge, WithoutParameterRowsPipelinesAreOffAndEndpointsAreWarnings) {
+    context_ = StandInContext();
+    standIn_->EmptyTable("QTX_ADD_REL_PARAMS_OPTABLE");
+    service_ = NewService(false);
+    EXPECT_EQ(Validate({{101, 5702}, {104, 5731}}, kLocation),
+              (Lines{"Warning|Node 57011 of Water Main 5702 does not meet Valve 5712 at an endpoint.|5702",
+                     "Warning|Node 57012 of Water Main 5702 does not meet Hydrant 5722 at an endpoint.|5702",
+                     "Warning|The phases of Water Main 5702 (ABN) are not matched by the features connected to it.|5702",
+                     "Error|No related feature is connected at node 57052.|5731"}));
+}
+
+TEST_F(NodeEdge, ARelatedFeatureWithAFindingOfItsOwnDoesNotStopTheEndpointCheck) {
+    // The valve's two columns now differ: reading its node list has a finding
+    // that no errors recordset takes. The hydrant after it is still checked.
+    Execute("UPDATE QTX_COMMON_N SET NODE_2 = 57099 WHERE QTX_FID = 5712");
+    EXPECT_EQ(Validate({{101, 5702}}, kLocation),
+              (Lines{"Endpoint|Node 57011 of Water Main 5702 does not meet Valve 5712 at an endpoint.|5702",
+                     "Endpoint|Node 57012 of Water Main 5702 does not meet Hydrant 5722 at an endpoint.|5702",
+                     "Warning|The phases of Water Main 5702 (ABN) are not matched by the features connected to it.|5702"}));
+}
+
+TEST_F(NodeEdge, AnEndpointFindingNamesThisPairsNodeOrNone) {
+    // The hydrant holds the main's node only in its second column, so its own
+    // node (the first column) is none of the main's.
+    Execute("UPDATE QTX_COMMON_N SET NODE_1 = 57077 WHERE QTX_FID = 5722");
+    const Lines found = Validate({{101, 5702}}, kLocation);
+    ASSERT_GE(found.size(), 2u);
+    EXPECT_EQ(found[0], "Endpoint|Node 57011 of Water Main 5702 does not meet Valve 5712 at an endpoint.|5702");
+    EXPECT_EQ(found[1], "Endpoint|Node 0 of Water Main 5702 does not meet Hydrant 5722 at an endpoint.|5702");
+}
+
+TEST_F(NodeEdge, PhasesMatchPoolsLettersAndSparesN) {
+    struct Case {
+        const char* text;
+        const char* letters;
+        bool match;
+    };
+    const Case cases[] = {
+        {"ABC", "AB", false}, {"ABC", "ABC", true}, {"AN", "A", true}, {"a", "A", false},
+        {"", "", true},       {"CA", "AC", true},   {"n", "", true},   {"AB", "", false},
+    };
+    for (const Case& c : cases) {
+        pelmora::DistinctItemColl letters;
+        for (const char* p = c.letters; *p; ++p) letters.Add(rt::Variant(std::string(1, *p)));
+        EXPECT_EQ(pelmora::NEConnectivity::PhasesMatch(c.text, letters), c.match) << c.text << " / " << c.letters;
+    }
+}
