@@ -103,6 +103,15 @@ TEST_F(NodeEdge, ValidationFindsNodesEndpointsPipelinesAndPhases) {
                      "Error|No related feature is connected at node 57052.|5731"}));
 }
 
+TEST_F(NodeEdge, DistanceRulesOfTheRuleTableApply) {
+    // The hydrant moves 0.8 past the main's end: beyond the 0.5 of the rule,
+    // with the empty default priority of enforcement 5. Its nearer end is
+    // still the main's end, so the endpoint check holds.
+    Execute("UPDATE HYDRANT_PT_SDOGEOM SET SDO_X1 = 2100.8 WHERE QTX_FID = 5721");
+    EXPECT_EQ(Validate({{101, 5701}}, kLocation),
+              (Lines{"|Water Main 5701 and Hydrant 5721 are not connected within 0.5.|5701"}));
+}
+
 TEST_F(NodeEdge, EnforcementChoosesThePriorityOrSilence) {
     struct Case {
         int32_t enforcement;

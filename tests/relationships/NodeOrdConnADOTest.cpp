@@ -135,6 +135,13 @@ TEST_F(NodeOrdered, ValidationChecksTheSupportRowsOfPendingLinearFeatures) {
     EXPECT_EQ(Validate({{104, 5731}}, kLocation), (Lines{error + Text(21268) + "|5731"}));
 }
 
+TEST_F(NodeOrdered, TheDistanceRuleOfThePairApplies) {
+    // The service line's end moves 2 away from the main's end it is fed from.
+    Execute("UPDATE SERVICE_LN_SDOGEOM SET SDO_Y2 = 6002.5 WHERE QTX_FID = 5731");
+    EXPECT_EQ(Validate({{104, 5731}}, kLocation),
+              (Lines{"Warning|Service Line 5731 and Water Main 5701 are not connected within 1.|5731"}));
+}
+
 TEST_F(NodeOrdered, WithoutTheSupportComponentValidationRaises91) {
     auto relationship = rt::QueryInterface<pelmora::IRelationship>(std::static_pointer_cast<rt::Object>(service_));
     auto features = pelmora::KeyObjects::New();

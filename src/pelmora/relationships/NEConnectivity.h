@@ -116,8 +116,8 @@ private:
     int32_t CountNodeMatches(int32_t Node, const std::shared_ptr<IKeyObjects>& Related, bool Pipeline);
     void ValidateEndpoints(const NodeList& Nodes, const std::shared_ptr<IKeyObjects>& Related,
                            const std::shared_ptr<ado::Recordset>& Errors);
-    // The distance rules of the rule table between the feature and each
-    // related feature.
+    // DistanceValidation with this helper's profile: the offset rules of the
+    // rule table between the feature and each related feature.
     void CheckDistances(const std::shared_ptr<IKeyObjects>& Related, int32_t Kind,
                         const std::shared_ptr<ado::Recordset>& Errors);
     void RunRelationshipGeometryInterfaces(const std::shared_ptr<ado::Recordset>& Errors);

@@ -13,6 +13,7 @@
 #include "pelmora/interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataUtils.h"
+#include "pelmora/relationships/DistanceValidation.h"
 #include "pelmora/relationships/NEConnectivity.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationServiceGeometry.h"
@@ -162,8 +163,11 @@ void NEConnectivity::RunRelationshipGeometryInterfaces(const std::shared_ptr<ado
     });
 }
 
-void NEConnectivity::CheckDistances(const std::shared_ptr<IKeyObjects>&, int32_t,
-                                    const std::shared_ptr<ado::Recordset>&) {}
+void NEConnectivity::CheckDistances(const std::shared_ptr<IKeyObjects>& Related, int32_t Kind,
+                                    const std::shared_ptr<ado::Recordset>& Errors) {
+    const DistanceValidationContext context{ruleTable_, MetadataService(), filterService_, name_, configuration_};
+    DistanceValidation(context, OffsetProfile::For(OffsetHelper::NEConnectivity), feature_, Related, Kind, Errors);
+}
 
 bool NEConnectivity::IsSourceFno(int16_t FNO) {
     FilterService().FilterRecordset(ruleTable_, ruleTable_->get_Fields()->Item("QTX_SOURCEFNO"), rt::Variant(FNO));

@@ -9,6 +9,7 @@
 #include "pelmora/interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataUtils.h"
+#include "pelmora/relationships/DistanceValidation.h"
 #include "pelmora/relationships/NodeOrdConnADO.h"
 #include "pelmora/validation/AttributeValidationService.h"
 #include "pelmora/validation/modFeatureValidationService.h"
@@ -190,7 +191,11 @@ void NodeOrdConnADO::ValidateAttributes(const std::shared_ptr<ado::Recordset>& V
     }
 }
 
-void NodeOrdConnADO::CheckDistances(const std::shared_ptr<IKeyObjects>&, const std::shared_ptr<ado::Recordset>&) {}
+void NodeOrdConnADO::CheckDistances(const std::shared_ptr<IKeyObjects>& Related,
+                                    const std::shared_ptr<ado::Recordset>& Errors) {
+    const DistanceValidationContext context{ruleTable_, MetadataService(), filterService_, name_, configuration_};
+    DistanceValidation(context, OffsetProfile::For(OffsetHelper::NodeOrdConnADO), feature_, Related, 0, Errors);
+}
 
 void NodeOrdConnADO::AddFindings(const rt::Variant& Priorities, const rt::Variant& Messages,
                                  const std::shared_ptr<ado::Recordset>& Errors) const {
