@@ -368,6 +368,10 @@ SqliteConnection::SqliteConnection(const std::string& path, const Options& optio
 struct SqliteConnection::StatementCache {
     static constexpr size_t kMaxStatements = 64;
     std::unordered_map<std::string, Stmt> statements;
+    // Queries, apart from the handles ExecuteCached hands out, keyed by the
+    // guard they were prepared under: the authorizer judges a text only when
+    // it is prepared.
+    std::unordered_map<std::string, Stmt> queries;
 };
 
 SqliteConnection::~SqliteConnection() {
@@ -622,8 +626,31 @@ void BindAll(sqlite3* db, sqlite3_stmt* st, const std::vector<rt::Variant>& valu
 ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::vector<rt::Variant>& values,
                                             const std::string& sqlForErrors, int64_t* changes) {
     refused_.clear();
-    Stmt st = PrepareSingle(*this, db_, sql, sqlForErrors, 0);
-    sqlite3_stmt* raw = st.get();
+    // A query that only reads is kept prepared for the next run of its text:
+    // preparing costs more than most of the lookups run here.
+    if (!cache_) cache_ = std::make_unique<StatementCache>();
+    const std::string key = (guarded_ ? "G" : "U") + sql;
+    Stmt st;
+    sqlite3_stmt* raw = nullptr;
+    auto kept = cache_->queries.find(key);
+    if (kept != cache_->queries.end() && !sqlite3_stmt_busy(kept->second.get())) {
+        raw = kept->second.get();
+    } else {
+        st = PrepareSingle(*this, db_, sql, sqlForErrors, SQLITE_PREPARE_PERSISTENT);
+        raw = st.get();
+        if (kept == cache_->queries.end() && sqlite3_stmt_readonly(raw) && sqlite3_column_count(raw) > 0) {
+            if (cache_->queries.size() >= StatementCache::kMaxStatements) cache_->queries.clear();
+            raw = cache_->queries.emplace(key, std::move(st)).first->second.get();
+        }
+    }
+    // Ready for the next run whatever happens to this one.
+    struct ResetAfter {
+        sqlite3_stmt* st;
+        ~ResetAfter() {
+            sqlite3_reset(st);
+            sqlite3_clear_bindings(st);
+        }
+    } resetAfter{raw};
     if (guarded_ && queryOnly_ && !sqlite3_stmt_readonly(raw))
         throw DatabaseError(900, "invalid SQL statement: a query that writes is refused" + Quoted(sqlForErrors));
     BindAll(db_, raw, values, sqlForErrors);

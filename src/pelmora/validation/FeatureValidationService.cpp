@@ -102,6 +102,7 @@ std::shared_ptr<ado::Recordset> FeatureValidationService::ValidatePendingEdits()
 
 std::shared_ptr<ado::Recordset> FeatureValidationService::ValidateKeyObjectSet(
     std::shared_ptr<ado::Recordset>& ValidationSet) {
+    Lookups_ = RunLookups();
     try {
         std::shared_ptr<IKeyObjects> Features;
         std::shared_ptr<IComponents> Components;
@@ -114,8 +115,10 @@ std::shared_ptr<ado::Recordset> FeatureValidationService::ValidateKeyObjectSet(
         Relationship_->Validate(ValidationSet, Errors);
         ReleaseValidationSetIndex();
         SetStatusBarText(SavedStatusText_, 1);
+        Lookups_ = RunLookups();
         return Errors;
     } catch (const rt::ComError& e) {
+        Lookups_ = RunLookups();
         // The index stays for a caller that wants to look; the status bar
         // must not keep saying the run goes on.
         EndRun();

@@ -14,8 +14,10 @@
 // bar ends. The apartment's validation-set index is released at the end of
 // a run and when any instance ends. Caller's thread only; one run at a time.
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "runtime/Object.h"
 #include "runtime/Variant.h"
@@ -98,7 +100,23 @@ private:
                     const std::string& CNO, const std::string& CID);
 
     // ---- attribute checks (FeatureValidationServiceAttributes.cpp) ----
-    struct AttributeCheck;
+    // What one attribute row of QTX_ATTRIBUTEINFO_OPTABLE asks.
+    struct AttributeCheck {
+        bool Required = false;
+        bool CheckForeignKey = false;
+        bool CheckDomain = false;
+        bool Functional = false;
+        int32_t ProjectNumber = 0;
+        std::string InterfaceName;
+        rt::Variant ArgumentArray;
+        std::string FunctionalType;
+        std::string ForeignKeyTable, ForeignKeyField, DomainTable, DomainField;
+        std::string FieldName, AttributeUserName;
+    };
+    // The attribute rows of a component number, read once a run.
+    const std::vector<AttributeCheck>& AttributeChecks(const std::shared_ptr<ado::Recordset>& AttributeInfo,
+                                                       const rt::Variant& CNO);
+    const std::string& ComponentUserName(int16_t CNO);
     void ValidateComponent(const std::shared_ptr<IComponent>& Component,
                            const std::shared_ptr<ado::Recordset>& ComponentRows,
                            const std::shared_ptr<ComponentService>& Service, const std::string& ComponentName,
@@ -118,6 +136,17 @@ private:
     // A finding keyed by the current component row.
     void AddRowFinding(const std::shared_ptr<ado::Recordset>& Errors, const std::shared_ptr<ado::Recordset>& Rows,
                        const std::string& Description, const std::string& Location);
+
+    // What one run has already looked up: the database does not change while
+    // a run reads it, and most values recur from feature to feature.
+    struct RunLookups {
+        std::map<std::string, bool> published;  // domain table: has a published picklist
+        std::map<std::string, std::shared_ptr<ado::Recordset>> domains;  // published domain tables
+        std::map<std::string, bool> found;  // table, field and value: the value is there
+        std::map<std::string, std::vector<AttributeCheck>> attributes;  // by component number
+        std::map<int16_t, std::string> userNames;  // of components
+    };
+    RunLookups Lookups_;
 
     std::string ConfigurationName_;
     std::string SavedStatusText_;

@@ -1,5 +1,8 @@
 // The attribute checks of one component: required values, foreign keys,
 // domains and the functional validation interfaces of its attributes.
+#include <charconv>
+#include <optional>
+
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/extensions/FunctionalInterfaceBridge.h"
@@ -67,20 +70,38 @@ std::string FilterLiteral(ado::DataTypeEnum fieldType, const rt::Variant& value)
     return rt::CStr(value);
 }
 
-}  // namespace
+// The value as part of a key of the run's lookups, exact for every value a
+// key or domain column holds; nullopt for a kind that is looked up each time.
+std::optional<std::string> LookupKey(const rt::Variant& value) {
+    switch (value.BaseType()) {
+        case rt::vbString:
+            return "s" + value.Str();
+        case rt::vbInteger:
+        case rt::vbLong:
+        case rt::vbByte:
+            return "i" + std::to_string(rt::CLng(value));
+        case rt::vbBoolean:
+            return value.Bool() ? "b1" : "b0";
+        case rt::vbSingle:
+        case rt::vbDouble:
+        case rt::vbDate: {
+            char text[32];
+            const double number = value.BaseType() == rt::vbDate ? value.DateValue() : value.R8();
+            auto end = std::to_chars(text, text + sizeof text, number).ptr;
+            return (value.BaseType() == rt::vbDate ? "d" : "r") + std::string(text, end);
+        }
+        case rt::vbDecimal:
+            return "m" + rt::CStr(value);
+        default:
+            return std::nullopt;
+    }
+}
 
-struct FeatureValidationService::AttributeCheck {
-    bool Required = false;
-    bool CheckForeignKey = false;
-    bool CheckDomain = false;
-    bool Functional = false;
-    int32_t ProjectNumber = 0;
-    std::string InterfaceName;
-    rt::Variant ArgumentArray;
-    std::string FunctionalType;
-    std::string ForeignKeyTable, ForeignKeyField, DomainTable, DomainField;
-    std::string FieldName, AttributeUserName;
-};
+std::string Joined(const std::string& a, const std::string& b, const std::string& c) {
+    return a + '\x1f' + b + '\x1f' + c;
+}
+
+}  // namespace
 
 void FeatureValidationService::AddRowFinding(const std::shared_ptr<ado::Recordset>& Errors,
                                              const std::shared_ptr<ado::Recordset>& Rows,
@@ -96,29 +117,48 @@ void FeatureValidationService::ValidateComponent(const std::shared_ptr<IComponen
                                                  const std::shared_ptr<ado::Recordset>& AttributeInfo,
                                                  const std::shared_ptr<ado::Recordset>& Errors) {
     if (ComponentRows->get_RecordCount() <= 0) return;
-    FilterService().FilterRecordset(AttributeInfo, AttributeInfo->get_Fields()->Item("QTX_CNO"),
-                                    Value(ComponentRows, "QTX_CNO"));
-    if (AttributeInfo->get_BOF() && AttributeInfo->get_EOF()) return;
-    for (AttributeInfo->MoveFirst(); !AttributeInfo->get_EOF(); AttributeInfo->MoveNext()) {
-        AttributeCheck Check;
-        CheckForeignKeyMetadata(AttributeInfo, Check);
-        const rt::Variant functional = Value(AttributeInfo, "QTX_FUNCTIONALVALIDATION");
-        Check.Functional = IsSet(Value(AttributeInfo, "QTX_INTERFACE")) && IsSet(functional) && rt::CBool(functional);
-        if (Check.Functional) {
-            const rt::Variant project = Value(AttributeInfo, "QTX_PRJNO");
-            Check.ProjectNumber = IsSet(project) ? rt::CLng(project) : 0;
-            Check.InterfaceName = Text(Value(AttributeInfo, "QTX_INTERFACE"));
-            varsk1::ConvertBlobToArray(Value(AttributeInfo, "QTX_INTERFACEARGUMENT"), Check.ArgumentArray);
-            Check.FunctionalType = Text(Value(AttributeInfo, "QTX_FUNCTIONALTYPE"));
-        }
-        Check.FieldName = Text(Value(AttributeInfo, "QTX_FIELD"));
-        Check.AttributeUserName = Text(Value(AttributeInfo, "QTX_USERNAME"));
+    for (const AttributeCheck& Check : AttributeChecks(AttributeInfo, Value(ComponentRows, "QTX_CNO"))) {
         for (ComponentRows->MoveFirst(); !ComponentRows->get_EOF(); ComponentRows->MoveNext()) {
             if (Check.Functional && !Check.InterfaceName.empty())
                 RunFunctionalValidation(ComponentRows, ComponentName, Check, Service, Errors);
             if (Check.Required) ValidateComponentAttributes(Component, ComponentRows, Check, Errors);
         }
     }
+}
+
+const std::vector<FeatureValidationService::AttributeCheck>& FeatureValidationService::AttributeChecks(
+    const std::shared_ptr<ado::Recordset>& AttributeInfo, const rt::Variant& CNO) {
+    const std::string key = Text(CNO);
+    if (auto known = Lookups_.attributes.find(key); known != Lookups_.attributes.end()) return known->second;
+    std::vector<AttributeCheck> checks;
+    FilterService().FilterRecordset(AttributeInfo, AttributeInfo->get_Fields()->Item("QTX_CNO"), CNO);
+    if (!(AttributeInfo->get_BOF() && AttributeInfo->get_EOF())) {
+        for (AttributeInfo->MoveFirst(); !AttributeInfo->get_EOF(); AttributeInfo->MoveNext()) {
+            AttributeCheck Check;
+            CheckForeignKeyMetadata(AttributeInfo, Check);
+            const rt::Variant functional = Value(AttributeInfo, "QTX_FUNCTIONALVALIDATION");
+            Check.Functional =
+                IsSet(Value(AttributeInfo, "QTX_INTERFACE")) && IsSet(functional) && rt::CBool(functional);
+            if (Check.Functional) {
+                const rt::Variant project = Value(AttributeInfo, "QTX_PRJNO");
+                Check.ProjectNumber = IsSet(project) ? rt::CLng(project) : 0;
+                Check.InterfaceName = Text(Value(AttributeInfo, "QTX_INTERFACE"));
+                varsk1::ConvertBlobToArray(Value(AttributeInfo, "QTX_INTERFACEARGUMENT"), Check.ArgumentArray);
+                Check.FunctionalType = Text(Value(AttributeInfo, "QTX_FUNCTIONALTYPE"));
+            }
+            Check.FieldName = Text(Value(AttributeInfo, "QTX_FIELD"));
+            Check.AttributeUserName = Text(Value(AttributeInfo, "QTX_USERNAME"));
+            checks.push_back(std::move(Check));
+        }
+    }
+    return Lookups_.attributes.emplace(key, std::move(checks)).first->second;
+}
+
+const std::string& FeatureValidationService::ComponentUserName(int16_t CNO) {
+    auto known = Lookups_.userNames.find(CNO);
+    if (known == Lookups_.userNames.end())
+        known = Lookups_.userNames.emplace(CNO, GetComponentUserName(MetadataService_, CNO)).first;
+    return known->second;
 }
 
 void FeatureValidationService::CheckForeignKeyMetadata(const std::shared_ptr<ado::Recordset>& AttributeInfo,
@@ -151,8 +191,8 @@ void FeatureValidationService::ValidateComponentAttributes(const std::shared_ptr
                                                            const std::shared_ptr<ado::Recordset>& ComponentRows,
                                                            const AttributeCheck& Check,
                                                            const std::shared_ptr<ado::Recordset>& Errors) {
-    const std::string componentUserName =
-        GetComponentUserName(MetadataService_, rt::CInt(Value(ComponentRows, "QTX_CNO")));
+    // Named only in a finding.
+    auto componentUserName = [&] { return ComponentUserName(rt::CInt(Value(ComponentRows, "QTX_CNO"))); };
     rt::Variant value;
     bool missing;
     if (Check.FieldName == "QTX_GEOMETRY") {
@@ -163,19 +203,19 @@ void FeatureValidationService::ValidateComponentAttributes(const std::shared_ptr
     }
     if (missing) {
         AddRowFinding(Errors, ComponentRows,
-                      LoadResStringWithParams(kRequiredValueMessage, Check.AttributeUserName, componentUserName), "");
+                      LoadResStringWithParams(kRequiredValueMessage, Check.AttributeUserName, componentUserName()), "");
         return;
     }
     if (Check.CheckForeignKey) {
         if (!DatabaseHasValue(Check.ForeignKeyTable, Check.ForeignKeyField, value))
             AddRowFinding(Errors, ComponentRows,
-                          LoadResStringWithParams(kForeignKeyMessage, Check.AttributeUserName, componentUserName,
+                          LoadResStringWithParams(kForeignKeyMessage, Check.AttributeUserName, componentUserName(),
                                                   Check.ForeignKeyField, Check.ForeignKeyTable),
                           "");
     } else if (Check.CheckDomain) {
         if (!DomainHasValue(ComponentRows, Check, value))
             AddRowFinding(Errors, ComponentRows,
-                          LoadResStringWithParams(kDomainMessage, Check.AttributeUserName, componentUserName,
+                          LoadResStringWithParams(kDomainMessage, Check.AttributeUserName, componentUserName(),
                                                   Check.DomainField, Check.DomainTable),
                           "");
     }
@@ -183,22 +223,38 @@ void FeatureValidationService::ValidateComponentAttributes(const std::shared_ptr
 
 bool FeatureValidationService::DomainHasValue(const std::shared_ptr<ado::Recordset>& ComponentRows,
                                               const AttributeCheck& Check, const rt::Variant& Value) {
-    auto Picklist = MetadataTable("QTX_PICKLIST_OPTABLE");
-    Picklist->put_Filter(rt::Variant("QTX_TABLE = " + QuotedLiteral(Check.DomainTable) + " AND QTX_PUBLISH = 1"));
-    if (Picklist->get_BOF() && Picklist->get_EOF())
-        return DatabaseHasValue(Check.DomainTable, Check.DomainField, Value);
-    auto Domain = MetadataTable(Check.DomainTable);
+    auto published = Lookups_.published.find(Check.DomainTable);
+    if (published == Lookups_.published.end()) {
+        auto Picklist = MetadataTable("QTX_PICKLIST_OPTABLE");
+        Picklist->put_Filter(
+            rt::Variant("QTX_TABLE = " + QuotedLiteral(Check.DomainTable) + " AND QTX_PUBLISH = 1"));
+        published = Lookups_.published.emplace(Check.DomainTable, !(Picklist->get_BOF() && Picklist->get_EOF())).first;
+    }
+    if (!published->second) return DatabaseHasValue(Check.DomainTable, Check.DomainField, Value);
     const ado::DataTypeEnum type = ComponentRows->get_Fields()->Item(Check.FieldName)->get_Type();
-    Domain->put_Filter(rt::Variant(Check.DomainField + " = " + FilterLiteral(type, Value)));
-    return !(Domain->get_BOF() && Domain->get_EOF());
+    const std::string criteria = Check.DomainField + " = " + FilterLiteral(type, Value);
+    const std::string key = Joined(Check.DomainTable, criteria, "");
+    if (auto known = Lookups_.found.find(key); known != Lookups_.found.end()) return known->second;
+    auto& Domain = Lookups_.domains[Check.DomainTable];
+    if (!Domain) Domain = MetadataTable(Check.DomainTable);
+    Domain->put_Filter(rt::Variant(criteria));
+    const bool found = !(Domain->get_BOF() && Domain->get_EOF());
+    Lookups_.found.emplace(key, found);
+    return found;
 }
 
 bool FeatureValidationService::DatabaseHasValue(const std::string& Table, const std::string& Field,
                                                 const rt::Variant& Value) {
+    const auto valueKey = LookupKey(Value);
+    const std::string key = valueKey ? Joined(Table, Field, *valueKey) : std::string();
+    if (valueKey)
+        if (auto known = Lookups_.found.find(key); known != Lookups_.found.end()) return known->second;
     rt::Variant parameters = rt::Variant::ArrayOf({Value});
-    auto found = DataContext_->OpenParameterizedQuery("SELECT * FROM " + Table + " WHERE " + Field + " = ?",
-                                                      kStaticCursor, kReadOnlyLock, kUnknownCommand, parameters);
-    return !(found->get_BOF() && found->get_EOF());
+    auto rows = DataContext_->OpenParameterizedQuery("SELECT * FROM " + Table + " WHERE " + Field + " = ?",
+                                                     kStaticCursor, kReadOnlyLock, kUnknownCommand, parameters);
+    const bool found = !(rows->get_BOF() && rows->get_EOF());
+    if (valueKey) Lookups_.found.emplace(key, found);
+    return found;
 }
 
 void FeatureValidationService::RunFunctionalValidation(const std::shared_ptr<ado::Recordset>& ComponentRows,
