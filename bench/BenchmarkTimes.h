@@ -5,6 +5,7 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,13 +13,25 @@ namespace benchtimes {
 
 class TimesReporter : public benchmark::ConsoleReporter {
 public:
+    // With repetitions the median stands for the benchmark, also when only
+    // the aggregates are reported.
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                times[run.run_name.function_name] = run.GetAdjustedRealTime();
+        for (const auto& run : runs) {
+            if (run.error_occurred) continue;
+            const std::string& name = run.run_name.function_name;
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                times[name] = run.GetAdjustedRealTime();
+                medians_.insert(name);
+            } else if (run.run_type == Run::RT_Iteration && !medians_.count(name)) {
+                times[name] = run.GetAdjustedRealTime();
+            }
+        }
     }
     std::map<std::string, double> times;
+
+private:
+    std::set<std::string> medians_;
 };
 
 // Each benchmark's time per iteration (in its own unit) by function name,

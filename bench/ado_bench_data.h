@@ -1,11 +1,14 @@
 #pragma once
-// The table the ADO benchmarks share: 100,000 rows of 10 mixed columns, as a
-// recordset image, a persisted file and a SQLite table with the same values.
+// The table the ADO benchmarks share: 100,000 rows (or as many as asked) of
+// 10 mixed columns, as a recordset image, a persisted file and a SQLite table
+// with the same values.
 #include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -30,7 +33,7 @@ inline ado::FieldDesc Field(const char* name, ado::DataTypeEnum type, int32_t si
 inline const char* const kKinds[] = {"Pole", "Valve", "Pipe", "Transformer", "Switch", "Meter", "Cable"};
 
 // Deterministic: row r always holds the same values.
-inline ado::RecordsetImage MakeImage() {
+inline ado::RecordsetImage MakeImage(int rows = kRows) {
     ado::RecordsetImage img;
     img.source = "SELECT * FROM BENCH_OPTABLE";
     img.fields = {Field("QTX_ID", ado::adInteger),       Field("QTX_FNO", ado::adSmallInt),
@@ -38,8 +41,8 @@ inline ado::RecordsetImage MakeImage() {
                   Field("PRICE", ado::adCurrency),        Field("LENGTH", ado::adDouble),
                   Field("INSTALLED", ado::adDate),        Field("ACTIVE", ado::adBoolean),
                   Field("RATIO", ado::adSingle),          Field("NOTE", ado::adVarWChar, 100)};
-    img.values.reserve(static_cast<size_t>(kRows) * kFields);
-    for (int r = 0; r < kRows; ++r) {
+    img.values.reserve(static_cast<size_t>(rows) * kFields);
+    for (int r = 0; r < rows; ++r) {
         const char* kind = kKinds[r % 7];
         img.values.emplace_back(int32_t{r + 1});
         img.values.emplace_back(static_cast<int16_t>(100 + r % 50));
@@ -68,14 +71,16 @@ inline void Check(int rc, sqlite3* db, const char* what) {
         throw std::runtime_error(std::string(what) + ": " + sqlite3_errmsg(db));
 }
 
-// The same rows in a SQLite table (dates and money as REAL, Null as NULL).
+// The same rows in a SQLite table whose declared types name what each column
+// holds (dates and money stored as REAL, Null as NULL).
 inline void WriteSqlite(const std::string& path, const ado::RecordsetImage& img) {
     std::remove(path.c_str());
     sqlite3* db = nullptr;
     Check(sqlite3_open(path.c_str(), &db), db, "open");
     Check(sqlite3_exec(db,
-                       "CREATE TABLE BENCH_OPTABLE (QTX_ID INTEGER, QTX_FNO INTEGER, QTX_NAME TEXT, DESCRIPTION "
-                       "TEXT, PRICE REAL, LENGTH REAL, INSTALLED REAL, ACTIVE INTEGER, RATIO REAL, NOTE TEXT);"
+                       "CREATE TABLE BENCH_OPTABLE (QTX_ID INTEGER, QTX_FNO SMALLINT, QTX_NAME VARCHAR(40), "
+                       "DESCRIPTION VARCHAR(200), PRICE MONEY, LENGTH DOUBLE, INSTALLED DATETIME, ACTIVE "
+                       "BOOLEAN, RATIO FLOAT, NOTE VARCHAR(100));"
                        "BEGIN",
                        nullptr, nullptr, nullptr),
           db, "create");
@@ -105,12 +110,16 @@ inline void WriteSqlite(const std::string& path, const ado::RecordsetImage& img)
     sqlite3_close(db);
 }
 
-// Files made once per process and removed at exit.
+// Files made once per process and row count, removed at exit.
 struct Files {
-    std::string raw = TempPath("table.RAW");
-    std::string sqlite = TempPath("table.db");
-    Files() {
-        ado::RecordsetImage img = MakeImage();
+    int rows;
+    std::string raw;
+    std::string sqlite;
+    explicit Files(int n)
+        : rows(n),
+          raw(TempPath("table" + std::to_string(n) + ".RAW")),
+          sqlite(TempPath("table" + std::to_string(n) + ".db")) {
+        ado::RecordsetImage img = MakeImage(n);
         ado::SaveImage(raw, img);
         WriteSqlite(sqlite, img);
     }
@@ -118,9 +127,13 @@ struct Files {
         std::remove(raw.c_str());
         std::remove(sqlite.c_str());
     }
-    static const Files& Get() {
-        static Files files;
-        return files;
+    Files(const Files&) = delete;
+    Files& operator=(const Files&) = delete;
+    static const Files& Get(int rows = kRows) {
+        static std::map<int, std::unique_ptr<Files>> made;
+        auto& files = made[rows];
+        if (!files) files = std::make_unique<Files>(rows);
+        return *files;
     }
 };
 

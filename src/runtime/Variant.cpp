@@ -29,6 +29,14 @@ size_t ElementCount(const std::vector<ArrayBound>& dims) {
 }
 }  // namespace
 
+void Variant::ReleaseBlock() noexcept {
+    if (u_.block->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    if (vt_ == vbString)
+        delete static_cast<StringBlock*>(u_.block);
+    else
+        delete static_cast<DecimalBlock*>(u_.block);
+}
+
 bool Variant::IsNumericType() const {
     switch (vt_) {
         case vbInteger: case vbLong: case vbSingle: case vbDouble: case vbCurrency:
@@ -41,67 +49,68 @@ bool Variant::IsNumericType() const {
 
 int16_t Variant::I2() const {
     if (vt_ != vbInteger) Mismatch();
-    return static_cast<int16_t>(std::get<int64_t>(v_));
+    return static_cast<int16_t>(u_.i);
 }
 int32_t Variant::I4() const {
     if (vt_ != vbLong) Mismatch();
-    return static_cast<int32_t>(std::get<int64_t>(v_));
+    return static_cast<int32_t>(u_.i);
 }
 double Variant::R8() const {
     if (vt_ != vbDouble && vt_ != vbSingle) Mismatch();
-    return std::get<double>(v_);
+    return u_.d;
 }
 double Variant::DateValue() const {
     if (vt_ != vbDate) Mismatch();
-    return std::get<double>(v_);
+    return u_.d;
 }
 bool Variant::Bool() const {
     if (vt_ != vbBoolean) Mismatch();
-    return std::get<int64_t>(v_) != 0;
+    return u_.i != 0;
 }
 uint8_t Variant::Byte() const {
     if (vt_ != vbByte) Mismatch();
-    return static_cast<uint8_t>(std::get<int64_t>(v_));
+    return static_cast<uint8_t>(u_.i);
 }
 Currency Variant::Cy() const {
     if (vt_ != vbCurrency) Mismatch();
-    return Currency{std::get<int64_t>(v_)};
+    return Currency{u_.i};
 }
 const Decimal& Variant::Dec() const {
     if (vt_ != vbDecimal) Mismatch();
-    return std::get<Decimal>(v_);
+    return static_cast<const DecimalBlock*>(u_.block)->value;
 }
 int32_t Variant::ErrorCode() const {
     if (vt_ != vbError) Mismatch();
-    return static_cast<int32_t>(std::get<int64_t>(v_));
+    return static_cast<int32_t>(u_.i);
 }
 const std::string& Variant::Str() const {
     if (vt_ != vbString) Mismatch();
-    return std::get<std::string>(v_);
+    return static_cast<const StringBlock*>(u_.block)->text;
 }
 const ObjectPtr& Variant::Obj() const {
     if (vt_ != vbObject) Mismatch();
-    return std::get<ObjectPtr>(v_);
+    return u_.obj;
 }
 const SafeArray* Variant::Array() const {
     if (!IsArray()) Mismatch();
-    return std::get<ArrayPtr>(v_).get();
+    return u_.arr.get();
 }
 SafeArray* Variant::ArrayMut() {
     if (!IsArray()) Mismatch();
-    auto& p = std::get<ArrayPtr>(v_);
+    auto& p = u_.arr;
     if (p && p.use_count() > 1) p = std::make_shared<SafeArray>(*p);  // copy on write
     return p.get();
 }
 ArrayPtr Variant::SharedArray() const {
     if (!IsArray()) Mismatch();
-    return std::get<ArrayPtr>(v_);
+    return u_.arr;
 }
 
 Variant Variant::MakeArray(VarType elementType, std::vector<ArrayBound> dims) {
     Variant v;
+    auto array = std::make_shared<SafeArray>(elementType, std::move(dims));
     v.vt_ = static_cast<uint16_t>(vbArray | elementType);
-    v.v_ = std::make_shared<SafeArray>(elementType, std::move(dims));
+    new (&v.u_.arr) ArrayPtr(std::move(array));
     return v;
 }
 Variant Variant::MakeArray(VarType elementType, int32_t lbound, int32_t ubound) {
@@ -110,14 +119,14 @@ Variant Variant::MakeArray(VarType elementType, int32_t lbound, int32_t ubound) 
 Variant Variant::UnallocatedArray(VarType elementType) {
     Variant v;
     v.vt_ = static_cast<uint16_t>(vbArray | elementType);
-    v.v_ = ArrayPtr();
+    new (&v.u_.arr) ArrayPtr();
     return v;
 }
 Variant Variant::FromArray(ArrayPtr array) {
     if (!array) Mismatch();
     Variant v;
     v.vt_ = static_cast<uint16_t>(vbArray | array->ElementType());
-    v.v_ = std::move(array);
+    new (&v.u_.arr) ArrayPtr(std::move(array));
     return v;
 }
 Variant Variant::ArrayOf(std::initializer_list<Variant> values, int32_t lbound) {

@@ -1,10 +1,11 @@
 #pragma once
 // Variant and SAFEARRAY-style arrays, with the VB rules the system relies on.
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <string>
-#include <variant>
+#include <string_view>
 #include <vector>
 
 namespace rt {
@@ -72,18 +73,18 @@ struct ArrayBound {
 class Variant {
 public:
     Variant() = default;  // Empty
-    Variant(int16_t v) : vt_(vbInteger), v_(int64_t{v}) {}
-    Variant(int32_t v) : vt_(vbLong), v_(int64_t{v}) {}
-    Variant(float v) : vt_(vbSingle), v_(double{v}) {}
-    Variant(double v) : vt_(vbDouble), v_(v) {}
-    Variant(bool v) : vt_(vbBoolean), v_(int64_t{v ? -1 : 0}) {}
-    Variant(uint8_t v) : vt_(vbByte), v_(int64_t{v}) {}
-    Variant(Currency v) : vt_(vbCurrency), v_(v.scaled) {}
-    Variant(const Decimal& v) : vt_(vbDecimal), v_(v) {}
-    Variant(const char* s) : vt_(vbString), v_(std::string(s)) {}
-    Variant(std::string s) : vt_(vbString), v_(std::move(s)) {}
-    Variant(std::string_view s) : vt_(vbString), v_(std::string(s)) {}
-    Variant(ObjectPtr o) : vt_(vbObject), v_(std::move(o)) {}
+    Variant(int16_t v) : vt_(vbInteger) { u_.i = v; }
+    Variant(int32_t v) : vt_(vbLong) { u_.i = v; }
+    Variant(float v) : vt_(vbSingle) { u_.d = v; }
+    Variant(double v) : vt_(vbDouble) { u_.d = v; }
+    Variant(bool v) : vt_(vbBoolean) { u_.i = v ? -1 : 0; }
+    Variant(uint8_t v) : vt_(vbByte) { u_.i = v; }
+    Variant(Currency v) : vt_(vbCurrency) { u_.i = v.scaled; }
+    Variant(const Decimal& v);
+    Variant(const char* s) : Variant(std::string(s)) {}
+    Variant(std::string s);
+    Variant(std::string_view s) : Variant(std::string(s)) {}
+    Variant(ObjectPtr o) : vt_(vbObject) { new (&u_.obj) ObjectPtr(std::move(o)); }
     template <class T, class = std::enable_if_t<std::is_base_of_v<Object, T>>>
     Variant(std::shared_ptr<T> o) : Variant(ObjectPtr(std::move(o))) {}
     // Any other shared_ptr (an interface) is stored as the object behind it.
@@ -92,10 +93,38 @@ public:
     Variant(long v) = delete;  // say I2, I4 or a double explicitly
     Variant(long long v) = delete;
 
+    Variant(const Variant& o) : vt_(o.vt_) { CopyFrom(o); }
+    Variant(Variant&& o) noexcept : vt_(o.vt_) { MoveFrom(o); }
+    Variant& operator=(const Variant& o) {
+        if (IsPlain(vt_) && IsPlain(o.vt_)) {
+            vt_ = o.vt_;
+            u_.i = o.u_.i;
+        } else if (this != &o) {
+            Variant copy(o);  // first: o may live inside what this value releases
+            Release();
+            vt_ = copy.vt_;
+            MoveFrom(copy);
+        }
+        return *this;
+    }
+    Variant& operator=(Variant&& o) noexcept {
+        if (IsPlain(vt_) && IsPlain(o.vt_)) {
+            vt_ = o.vt_;
+            u_.i = o.u_.i;
+        } else if (this != &o) {
+            Variant taken(std::move(o));
+            Release();
+            vt_ = taken.vt_;
+            MoveFrom(taken);
+        }
+        return *this;
+    }
+    ~Variant() { Release(); }
+
     static Variant Null() { Variant v; v.vt_ = vbNull; return v; }
     static Variant Missing() { return Error(DISP_E_PARAMNOTFOUND); }
-    static Variant Error(int32_t scode) { Variant v; v.vt_ = vbError; v.v_ = int64_t{scode}; return v; }
-    static Variant Date(double oleDate) { Variant v; v.vt_ = vbDate; v.v_ = oleDate; return v; }
+    static Variant Error(int32_t scode) { Variant v; v.vt_ = vbError; v.u_.i = scode; return v; }
+    static Variant Date(double oleDate) { Variant v; v.vt_ = vbDate; v.u_.d = oleDate; return v; }
     static Variant Nothing() { return Variant(ObjectPtr()); }
     // An allocated array of the element type with the given dimensions, elements
     // at the element type's zero value (Empty for Variant arrays).
@@ -113,9 +142,9 @@ public:
     VarType BaseType() const { return static_cast<VarType>(vt_ & ~vbArray); }
     bool IsEmpty() const { return vt_ == vbEmpty; }
     bool IsNull() const { return vt_ == vbNull; }
-    bool IsMissing() const { return vt_ == vbError && std::get<int64_t>(v_) == DISP_E_PARAMNOTFOUND; }
+    bool IsMissing() const { return vt_ == vbError && u_.i == DISP_E_PARAMNOTFOUND; }
     bool IsObject() const { return vt_ == vbObject; }
-    bool IsNothing() const { return vt_ == vbObject && !std::get<ObjectPtr>(v_); }
+    bool IsNothing() const { return vt_ == vbObject && !u_.obj; }
     bool IsArray() const { return (vt_ & vbArray) != 0; }
     bool IsString() const { return vt_ == vbString; }
     // A numeric variant type (Integer, Long, Single, Double, Currency, Decimal, Byte, Boolean).
@@ -141,9 +170,33 @@ public:
     bool operator==(const Variant&) const = delete;  // use VariantEquals or VbCompare
 
 private:
+    // Texts and decimals live in one immutable block shared by the copies of a
+    // value, so a copy is a count and a Variant stays three words.
+    struct SharedBlock;
+    struct StringBlock;
+    struct DecimalBlock;
+    // What the payload holds, by type: nothing, a number (i or d), a block, or
+    // a shared pointer (objects and arrays).
+    static bool HoldsBlock(uint16_t vt) { return vt == vbString || vt == vbDecimal; }
+    static bool HoldsShared(uint16_t vt) { return vt == vbObject || (vt & vbArray) != 0; }
+    static bool IsPlain(uint16_t vt) { return !HoldsBlock(vt) && !HoldsShared(vt); }
+    void CopyFrom(const Variant& o);
+    void MoveFrom(Variant& o) noexcept;
+    void Release() noexcept;
+    void ReleaseBlock() noexcept;
+
     uint16_t vt_ = vbEmpty;
-    std::variant<std::monostate, int64_t, double, std::string, ObjectPtr, ArrayPtr, Decimal> v_;
+    union Payload {
+        int64_t i = 0;  // Integer, Long, Boolean, Byte, Currency (scaled), Error
+        double d;       // Single, Double, Date
+        SharedBlock* block;  // String, Decimal
+        ObjectPtr obj;
+        ArrayPtr arr;
+        Payload() {}
+        ~Payload() {}
+    } u_;
 };
+static_assert(sizeof(Variant) <= 24, "a Variant stays as small as an Automation VARIANT on 64-bit");
 
 // Arrays as SAFEARRAY keeps them: element type, dimensions with lower bounds,
 // elements in row-major order of the last index varying slowest (as VB).
@@ -195,6 +248,58 @@ void Erase(Variant& arrayVar);
 // count as numbers), texts exactly with letter case, a number never equals a
 // text, Null equals nothing, Empty equals only Empty, objects by identity.
 bool VariantEquals(const Variant& a, const Variant& b);
+
+struct Variant::SharedBlock {
+    std::atomic<uint32_t> refs{1};
+};
+struct Variant::StringBlock : SharedBlock {
+    explicit StringBlock(std::string t) : text(std::move(t)) {}
+    std::string text;
+};
+struct Variant::DecimalBlock : SharedBlock {
+    explicit DecimalBlock(const Decimal& d) : value(d) {}
+    Decimal value;
+};
+
+inline Variant::Variant(const Decimal& v) : vt_(vbDecimal) { u_.block = new DecimalBlock(v); }
+inline Variant::Variant(std::string s) : vt_(vbString) { u_.block = new StringBlock(std::move(s)); }
+
+inline void Variant::CopyFrom(const Variant& o) {
+    if (HoldsBlock(vt_)) {
+        u_.block = o.u_.block;
+        u_.block->refs.fetch_add(1, std::memory_order_relaxed);
+    } else if (vt_ == vbObject) {
+        new (&u_.obj) ObjectPtr(o.u_.obj);
+    } else if (HoldsShared(vt_)) {
+        new (&u_.arr) ArrayPtr(o.u_.arr);
+    } else {
+        u_.i = o.u_.i;
+    }
+}
+
+inline void Variant::MoveFrom(Variant& o) noexcept {
+    if (vt_ == vbObject) {
+        new (&u_.obj) ObjectPtr(std::move(o.u_.obj));
+        o.u_.obj.~ObjectPtr();
+    } else if (HoldsShared(vt_)) {
+        new (&u_.arr) ArrayPtr(std::move(o.u_.arr));
+        o.u_.arr.~ArrayPtr();
+    } else {
+        u_.i = o.u_.i;  // a number or a block, which changes owner
+    }
+    o.vt_ = vbEmpty;
+    o.u_.i = 0;
+}
+
+inline void Variant::Release() noexcept {
+    if (HoldsBlock(vt_)) {
+        ReleaseBlock();
+    } else if (vt_ == vbObject) {
+        u_.obj.~ObjectPtr();
+    } else if (HoldsShared(vt_)) {
+        u_.arr.~ArrayPtr();
+    }
+}
 
 }  // namespace rt
 
