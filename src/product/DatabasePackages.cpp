@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "product/ContainmentTracePackage.h"
 #include "product/OracleDialect.h"
 #include "product/SqliteConnection.h"
 #include "product/ValidateSetPackage.h"
@@ -27,6 +28,18 @@ PackageRegistry& PackageRegistry::Global() {
 void PackageRegistry::Register(const std::string& name, Routine routine) {
     std::lock_guard lock(mutex_);
     routines_[UpperAscii(name)] = std::move(routine);
+}
+
+void PackageRegistry::RegisterType(const std::string& name, std::vector<std::string> attributes) {
+    std::lock_guard lock(mutex_);
+    types_[UpperAscii(name)] = std::move(attributes);
+}
+
+std::optional<std::vector<std::string>> PackageRegistry::FindType(const std::string& name) const {
+    std::lock_guard lock(mutex_);
+    auto it = types_.find(UpperAscii(name));
+    if (it == types_.end()) return std::nullopt;
+    return it->second;
 }
 
 void PackageRegistry::Unregister(const std::string& name) {
@@ -373,6 +386,7 @@ void RegisterBuiltinPackages(PackageRegistry& registry) {
 
     RegisterWorkOperationsPackage(registry);
     RegisterValidateSetPackages(registry);
+    RegisterContainmentTracePackage(registry);
 }
 
 }  // namespace product

@@ -55,13 +55,20 @@ public:
     // nullopt when no routine of that name is registered.
     std::optional<Routine> Find(const std::string& name) const;
 
+    // A collection type a statement may cast a function's rows to: its name
+    // and its attributes in order (the columns of the rows).
+    void RegisterType(const std::string& name, std::vector<std::string> attributes);
+    std::optional<std::vector<std::string>> FindType(const std::string& name) const;
+
 private:
     mutable std::mutex mutex_;
     std::map<std::string, Routine> routines_;
+    std::map<std::string, std::vector<std::string>> types_;
 };
 
-// Registers QTXUTILITY, QTX_GETSEQVAL, QTX_WORKOPERATIONS, QTX_VALIDATESET
-// and QTX_VALIDATESET_PROD into a registry (Global does it).
+// Registers QTXUTILITY, QTX_GETSEQVAL, QTX_WORKOPERATIONS, QTX_VALIDATESET,
+// QTX_VALIDATESET_PROD and QTX_CONTAINMENT_TRACE into a registry (Global does
+// it).
 void RegisterBuiltinPackages(PackageRegistry& registry);
 
 // ---- the value-list encoding ----

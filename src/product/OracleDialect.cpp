@@ -168,6 +168,8 @@ public:
         return t;
     }
     bool AtEnd() const { return Peek().kind == Token::End; }
+    void Seek(size_t k) { pos_ = k; }
+    size_t Pos() const { return pos_; }
 
     [[noreturn]] void Unexpected(int oraCode, const std::string& expecting) const {
         const Token& t = Peek();
@@ -682,18 +684,67 @@ ParsedText ParseText(const std::string& text) {
         return r;
     }
 
-    // <name>.NEXTVAL, optionally schema-qualified: cut out, filled in by the runner.
+    // <name>.NEXTVAL, package functions and collections read as tables: cut
+    // out, filled in by the runner.
     std::vector<std::pair<size_t, size_t>> cuts;  // byte ranges
+    bool nextValues = false;
+    Parser p(text, toks);
+    auto refuseMarkers = [&](size_t from, size_t to) {
+        for (size_t m = from; m < to; ++m)
+            if (toks[m].kind == Token::Marker)
+                RaiseOra(1036, "illegal variable name/number: a \"?\" inside a package function call of a statement "
+                               "is not bound" + Shown(text));
+    };
     for (size_t k = 0; k + 2 < toks.size(); ++k) {
         if (toks[k].kind == Token::Ident && toks[k + 1].IsPunct(".") && toks[k + 2].Is("NEXTVAL")) {
             size_t beginTok = k;
             if (k >= 2 && toks[k - 1].IsPunct(".") && toks[k - 2].kind == Token::Ident) beginTok = k - 2;
             cuts.push_back({toks[beginTok].begin, toks[k + 2].end});
-            r.statement.sequences.push_back(toks[k].text);
+            StatementSlot slot;
+            slot.name = toks[k].text;
+            r.statement.slots.push_back(std::move(slot));
+            nextValues = true;
             k += 2;
+            continue;
+        }
+        // the (select cast(PKG.FN[(args)] as TYPE) from dual)
+        if (toks[k].Is("THE") && toks[k + 1].IsPunct("(") && toks[k + 2].Is("SELECT") && k + 4 < toks.size() &&
+            toks[k + 3].Is("CAST") && toks[k + 4].IsPunct("(")) {
+            p.Seek(k + 5);
+            StatementSlot slot;
+            slot.kind = StatementSlot::Collection;
+            ProcCall call = p.ParseCall(900);
+            slot.name = call.name;
+            slot.args = std::move(call.args);
+            p.ExpectWord("AS", 900);
+            slot.typeName = p.Identifier(900);
+            p.ExpectPunct(")", 900);
+            p.ExpectWord("FROM", 900);
+            p.ExpectWord("DUAL", 900);
+            p.ExpectPunct(")", 900);
+            refuseMarkers(k, p.Pos());
+            cuts.push_back({toks[k].begin, toks[p.Pos() - 1].end});
+            r.statement.slots.push_back(std::move(slot));
+            k = p.Pos() - 1;
+            continue;
+        }
+        // PKG.FN( ... ): SQLite has no qualified functions, so this is a call.
+        if (k + 3 < toks.size() && toks[k].kind == Token::Ident && toks[k + 1].IsPunct(".") &&
+            toks[k + 2].kind == Token::Ident && toks[k + 3].IsPunct("(") && !(k > 0 && toks[k - 1].IsPunct("."))) {
+            p.Seek(k);
+            StatementSlot slot;
+            slot.kind = StatementSlot::Function;
+            ProcCall call = p.ParseCall(900);
+            slot.name = call.name;
+            slot.args = std::move(call.args);
+            refuseMarkers(k, p.Pos());
+            cuts.push_back({toks[k].begin, toks[p.Pos() - 1].end});
+            r.statement.slots.push_back(std::move(slot));
+            k = p.Pos() - 1;
+            continue;
         }
     }
-    if (!cuts.empty()) {
+    if (nextValues) {
         bool allowed = false;
         if (first.Is("SELECT")) {
             size_t from = FindTopLevel(toks, 1, "FROM");
@@ -706,6 +757,8 @@ ParsedText ParseText(const std::string& text) {
         if (!allowed)
             RaiseOra(2287, "sequence number not allowed here (NEXTVAL is taken from DUAL or in INSERT ... VALUES)" +
                                Shown(text));
+    }
+    if (!cuts.empty()) {
         size_t cursor = 0;
         for (auto& [b, e] : cuts) {
             r.statement.pieces.push_back(text.substr(cursor, b - cursor));

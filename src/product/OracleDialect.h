@@ -71,11 +71,27 @@ struct Block {
 };
 
 // ---- statements for SQLite ----
-// The statement as SQLite runs it. NEXTVAL references are cut out: the
-// statement is pieces[0] + value of sequences[0] + pieces[1] + ...
+// What the runner fills into a statement before SQLite sees it:
+//   NextValue:  "<seq>.NEXTVAL" -> the sequence's next value;
+//   Function:   "PKG.FN(args)" (a registered package function in the
+//               statement, a WHERE clause say) -> its value as a literal,
+//               evaluated once, before the statement runs;
+//   Collection: "the (select cast(PKG.FN[(args)] as TYPE) from dual)" -> a
+//               subquery over the rows of the collection the function
+//               returns, with the attributes of TYPE as columns.
+// Arguments of a cut call are literals, NULL or nested calls; "?" markers
+// there are refused.
+struct StatementSlot {
+    enum Kind { NextValue, Function, Collection } kind = NextValue;
+    std::string name;      // upper-cased sequence name, or "PKG.FN"
+    std::vector<Expr> args;
+    std::string typeName;  // Collection: the type cast to (upper-cased)
+};
+
+// The statement is pieces[0] + slot 0 filled + pieces[1] + ...
 struct TranslatedStatement {
     std::vector<std::string> pieces;
-    std::vector<std::string> sequences;  // upper-cased names, one slot each
+    std::vector<StatementSlot> slots;
 };
 
 struct ParsedText {

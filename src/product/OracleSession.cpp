@@ -1,7 +1,10 @@
 #include "product/OracleSession.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <map>
+
+#include "runtime/Vb.h"
 
 namespace product {
 
@@ -26,6 +29,72 @@ int PredefinedCode(const std::string& name) {
     };
     auto it = kCodes.find(name);
     return it == kCodes.end() ? 0 : it->second;
+}
+
+// A value written into SQL text as a literal.
+std::string SqlLiteral(const rt::Variant& v, const std::string& text) {
+    if (v.IsNull() || v.IsEmpty()) return "NULL";
+    if (v.IsString()) {
+        std::string out = "'";
+        for (char c : v.Str()) out += c == '\'' ? std::string("''") : std::string(1, c);
+        return out + "'";
+    }
+    if (rt::IsNumeric(v) && !v.IsString()) {
+        if (auto whole = WholeNumberOf(v)) return std::to_string(*whole);
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%.17g", rt::CDbl(v));
+        return buf;
+    }
+    RaiseOra(932, "inconsistent datatypes: a package function in a statement returned a " + rt::TypeName(v) +
+                      Shown(text));
+}
+
+std::string JsonValue(const rt::Variant& v, const std::string& text) {
+    if (v.IsNull() || v.IsEmpty()) return "null";
+    if (v.IsString()) {
+        std::string out = "\"";
+        for (unsigned char c : v.Str()) {
+            if (c == '"' || c == '\\') {
+                out += '\\';
+                out += static_cast<char>(c);
+            } else if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+        return out + "\"";
+    }
+    if (v.Type() == rt::vbDecimal) return std::to_string(rt::DecimalRoundToInt64(v.Dec()));
+    return SqlLiteral(v, text);
+}
+
+// The rows of a collection as a subquery whose columns are the attributes of
+// the type it is cast to.
+std::string CollectionSubquery(const ado::RecordsetImage& rows, const std::string& typeName,
+                               const std::string& text, const PackageRegistry& registry) {
+    auto attributes = registry.FindType(typeName);
+    if (!attributes) RaiseOra(902, "invalid datatype: the type " + typeName + " is not declared" + Shown(text));
+    if (attributes->size() != rows.fields.size())
+        RaiseOra(932, "inconsistent datatypes: the collection does not cast to " + typeName + Shown(text));
+    for (size_t f = 0; f < rows.fields.size(); ++f)
+        if (UpperAscii(rows.fields[f].name) != UpperAscii((*attributes)[f]))
+            RaiseOra(932, "inconsistent datatypes: the collection does not cast to " + typeName + Shown(text));
+    std::string json = "[";
+    const size_t width = rows.fields.size();
+    for (size_t r = 0; r < rows.RowCount(); ++r) {
+        json += r ? ",[" : "[";
+        for (size_t f = 0; f < width; ++f) json += (f ? "," : "") + JsonValue(rows.values[r * width + f], text);
+        json += "]";
+    }
+    json += "]";
+    std::string columns;
+    for (size_t f = 0; f < width; ++f)
+        columns += (f ? ", " : "") + std::string("json_extract(value, '$[") + std::to_string(f) + "]') AS " +
+                   (*attributes)[f];
+    return "(SELECT " + columns + " FROM json_each(" + SqlLiteral(rt::Variant(json), text) + "))";
 }
 
 // An exception the block raised by name.
@@ -153,6 +222,17 @@ public:
             }
         }
         return rt::Variant();
+    }
+
+    // The rows of a function that returns a collection.
+    ado::RecordsetImage EvaluateCollection(const std::string& name, const std::vector<Expr>& args) {
+        Routine r = CheckCall(name, args, Routine::Function);
+        RoutineCall call{s_.db_, s_.state_, name, {}, std::nullopt};
+        for (const auto& a : args) call.args.push_back(Evaluate(a));
+        r.body(call);
+        if (!call.rows)
+            RaiseOra(932, "inconsistent datatypes: '" + name + "' returns no collection" + Shown(text_));
+        return std::move(*call.rows);
     }
 
     std::optional<ado::RecordsetImage> CallProcedure(const ProcCall& pc) {
@@ -317,11 +397,24 @@ ExecOutcome OracleSession::Execute(const std::string& text, std::vector<BoundVal
                 // One value per sequence per statement, as Oracle gives one NEXTVAL per row.
                 std::map<std::string, int64_t> taken;
                 std::string sql = parsed.statement.pieces[0];
-                for (size_t k = 0; k < parsed.statement.sequences.size(); ++k) {
-                    const std::string& name = parsed.statement.sequences[k];
-                    auto it = taken.find(name);
-                    if (it == taken.end()) it = taken.emplace(name, db_.NextValue(name)).first;
-                    sql += std::to_string(it->second) + parsed.statement.pieces[k + 1];
+                Run run(*this, text, params);
+                for (size_t k = 0; k < parsed.statement.slots.size(); ++k) {
+                    const StatementSlot& slot = parsed.statement.slots[k];
+                    switch (slot.kind) {
+                        case StatementSlot::NextValue: {
+                            auto it = taken.find(slot.name);
+                            if (it == taken.end()) it = taken.emplace(slot.name, db_.NextValue(slot.name)).first;
+                            sql += std::to_string(it->second);
+                            break;
+                        }
+                        case StatementSlot::Function:
+                            sql += SqlLiteral(run.Evaluate(Expr{Expr::Call, -1, "", slot.name, slot.args}), text);
+                            break;
+                        case StatementSlot::Collection:
+                            sql += CollectionSubquery(run.EvaluateCollection(slot.name, slot.args), slot.typeName, text, registry_);
+                            break;
+                    }
+                    sql += parsed.statement.pieces[k + 1];
                 }
                 std::vector<rt::Variant> values;
                 values.reserve(params.size());

@@ -13,19 +13,13 @@ using rules::Bound;
 using rules::NumberOf;
 using rules::Query;
 
-const rt::Variant& Column(const RelatedFeatureQuery& query, const char* name) {
-    static const rt::Variant null = rt::Variant::Null();
-    auto it = query.relationship.find(name);
-    return it == query.relationship.end() ? null : it->second;
-}
+const rt::Variant& Column(const RelatedFeatureQuery& query, const char* name) { return rules::Column(query, name); }
 
 // The support table of the relationship; "" when it has none.
 std::string SupportTable(const RelatedFeatureQuery& query, const char* rule) {
     auto cno = NumberOf(Column(query, "QTX_SUPPORTCNO"));
     if (!cno) return "";
-    auto rows = Query(query.db, "SELECT QTX_TABLE FROM QTX_COMPONENTINFO_OPTABLE WHERE QTX_CNO = ?", {Bound(*cno)});
-    if (rows.Count() == 0) return "";
-    return rules::Name(rows.At(0, "QTX_TABLE"), rule, "QTX_TABLE");
+    return rules::ComponentTable(query.db, *cno, rule);
 }
 
 bool IsFeature(const FeatureKey& key, const rt::Variant& fno, const rt::Variant& fid) {

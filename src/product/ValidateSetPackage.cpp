@@ -8,7 +8,9 @@
 
 #include "product/SqliteConnection.h"
 #include "product/ValidateSetConnectivity.h"
+#include "product/ValidateSetDetail.h"
 #include "product/ValidateSetDimensioning.h"
+#include "product/ValidateSetM2MOwnership.h"
 #include "product/WorkOperationsPackage.h"
 #include "runtime/Object.h"
 
@@ -225,7 +227,9 @@ void RegisterValidateSetPackages(PackageRegistry& registry) {
     registry.Register("QTX_VALIDATESET_PROD.DefineFeaturesFromPendingEdits",
                       Procedure(0, &DefineFeaturesFromPendingEdits));
     RegisterRelatedFeatureRule(2, &NodeEdgeRelatedFeatures);
+    RegisterRelatedFeatureRule(4, &DetailRelatedFeatures);
     RegisterRelatedFeatureRule(6, &DimensioningRelatedFeatures);
+    RegisterRelatedFeatureRule(8, &M2MOwnershipRelatedFeatures);
     RegisterRelatedFeatureRule(9, &NodeOrderedRelatedFeatures);
 }
 

@@ -49,6 +49,19 @@ inline ImageRows Query(SqliteConnection& db, const std::string& sql, const Value
     return ImageRows{db.Query(sql, values, sql)};
 }
 
+// A column of the relationship's row; Null when the row has none.
+inline const rt::Variant& Column(const RelatedFeatureQuery& query, const char* name) {
+    static const rt::Variant null = rt::Variant::Null();
+    auto it = query.relationship.find(name);
+    return it == query.relationship.end() ? null : it->second;
+}
+
+// The component table of a component number; "" when it has none.
+inline std::string ComponentTable(SqliteConnection& db, int64_t cno, const std::string& rule) {
+    auto rows = Query(db, "SELECT QTX_TABLE FROM QTX_COMPONENTINFO_OPTABLE WHERE QTX_CNO = ?", {Bound(cno)});
+    return rows.Count() == 0 ? std::string() : Name(rows.At(0, "QTX_TABLE"), rule, "QTX_TABLE");
+}
+
 // Appends the feature unless it is there (or either number is missing).
 inline void AddOnce(std::vector<FeatureKey>& out, const rt::Variant& fno, const rt::Variant& fid) {
     auto n = NumberOf(fno), f = NumberOf(fid);

@@ -116,9 +116,9 @@ TEST_F(BulkEditFixture, FilledValuesReachEveryFeatureButKeysEmptyAndNullDoNot) {
 
     // Saved like any edit of the features.
     service_->UpdateFeatures(valves);
-    EXPECT_EQ(Column("SELECT VALVE_TYPE FROM VALVE_N ORDER BY QTX_FID", "VALVE_TYPE"),
+    EXPECT_EQ(Column("SELECT VALVE_TYPE FROM VALVE_N WHERE QTX_FID IN (2001, 2002) ORDER BY QTX_FID", "VALVE_TYPE"),
               (std::vector<std::string>{"BALL", "BALL"}));
-    EXPECT_EQ(Column("SELECT TURNS_TO_CLOSE FROM VALVE_N ORDER BY QTX_FID", "TURNS_TO_CLOSE"),
+    EXPECT_EQ(Column("SELECT TURNS_TO_CLOSE FROM VALVE_N WHERE QTX_FID IN (2001, 2002) ORDER BY QTX_FID", "TURNS_TO_CLOSE"),
               (std::vector<std::string>{"42", "Null"}));
     EXPECT_EQ(Column("SELECT LOCATION FROM QTX_COMMON_N WHERE QTX_FID IN (2001, 2002)", "LOCATION"),
               (std::vector<std::string>{"Straße am Wald 14", "Straße am Wald 14"}));

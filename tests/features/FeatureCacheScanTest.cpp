@@ -148,7 +148,7 @@ TEST_F(ScanFixture, CachedChangesAndDeletionsReplaceTheQueryRows) {
     rows->Delete(ado::adAffectCurrent);
     EXPECT_TRUE(ValuesOf(Synced(Gates()), "QTX_FID").empty());
     // The database is untouched.
-    EXPECT_EQ(Column("SELECT VALVE_TYPE FROM VALVE_N ORDER BY QTX_FID", "VALVE_TYPE"),
+    EXPECT_EQ(Column("SELECT VALVE_TYPE FROM VALVE_N WHERE QTX_FID IN (2001, 2002) ORDER BY QTX_FID", "VALVE_TYPE"),
               (std::vector<std::string>{"GATE", "BUTTERFLY"}));
 }
 

@@ -151,7 +151,7 @@ TEST_F(FeatureCacheFixture, EveryCachedComponentIsHandedOverOnceInOneBatch) {
                                 "Component VALVE_ATTR 1", "Component VALVE_ATTR 1",
                                 "Component VALVE_SYMBOL 1", "Component VALVE_SYMBOL 0",
                                 "Component HYDRANT_ATTR 1", "Component HYDRANT_SYMBOL 1",
-                                "Component HYDRANT_INSPECTION 0", "End"}));
+                                "Component HYDRANT_INSPECTION 0", "Component OWNER_LINKS 0", "End"}));
     // Saved features leave the cache; caching stays on.
     EXPECT_TRUE(Cache().get_Caching());
     EXPECT_EQ(pelmora::FindFeatureInCache(102, valve->get_FID()), nullptr);

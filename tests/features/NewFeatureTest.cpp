@@ -103,7 +103,7 @@ TEST_F(NewFeatureFixture, ValveGetsOneKeyedRowPerRequiredComponent) {
         const char* id;
         const char* cno;
     };
-    for (const Expect& e : {Expect{"COMMON_ATTR", "41", "1"}, Expect{"VALVE_ATTR", "3", "21"},
+    for (const Expect& e : {Expect{"COMMON_ATTR", "41", "1"}, Expect{"VALVE_ATTR", "7", "21"},
                             Expect{"VALVE_SYMBOL", "7", "22"}}) {
         SCOPED_TRACE(e.component);
         auto rs = Rows(valve, e.component);
@@ -133,7 +133,7 @@ TEST_F(NewFeatureFixture, ValveGetsOneKeyedRowPerRequiredComponent) {
 
     // Nothing is written: the rows are only pending.
     EXPECT_TRUE(Column("SELECT QTX_ID FROM VALVE_N WHERE QTX_FID = 6000", "QTX_ID").empty());
-    EXPECT_EQ(NextValue("VALVE_N_SEQ"), 4);
+    EXPECT_EQ(NextValue("VALVE_N_SEQ"), 8);
 }
 
 TEST_F(NewFeatureFixture, OptionalAndAlternativeComponentsGetNoRowButTheFID) {
@@ -211,7 +211,7 @@ TEST_F(NewFeatureFixture, EveryOptionCombination) {
         auto hydrant = service_->NewFeature(103, options);
         ASSERT_TRUE(hydrant);
         EXPECT_EQ(hydrant->get_FNO(), 103);
-        EXPECT_EQ(CNOsOf(hydrant->get_Components()), (std::vector<int16_t>{1, 31, 32, 33}));
+        EXPECT_EQ(CNOsOf(hydrant->get_Components()), (std::vector<int16_t>{1, 31, 32, 33, 581}));
         if (keys) {
             ASSERT_EQ(context_->lists.size(), 1u);
             EXPECT_EQ(context_->lists[0], rows ? "QTX_FID_SEQ.NextVal, QTX_COMMON_N_SEQ.NextVal, HYDRANT_N_SEQ.NextVal, "
@@ -229,7 +229,7 @@ TEST_F(NewFeatureFixture, EveryOptionCombination) {
             SCOPED_TRACE(component->get_Name());
             auto part = rt::QueryInterface<Component>(component);
             auto rs = component->get_Recordset();
-            const bool required = component->get_CNO() != 33;
+            const bool required = component->get_CNO() != 33 && component->get_CNO() != 581;
             EXPECT_EQ(rs->get_RecordCount(), rows && required ? 1 : 0);
             EXPECT_EQ(part->get_SetDefaultValuesEnabled(), defaults);
             EXPECT_EQ(part->get_AutoAssignKeys(), keys);
@@ -273,7 +273,7 @@ TEST_F(NewFeatureFixture, WithoutKeysTheRowsAreCreatedWithoutThem) {
     // No sequence value was taken.
     EXPECT_TRUE(context_->lists.empty());
     EXPECT_EQ(NextValue("QTX_FID_SEQ"), 6000);
-    EXPECT_EQ(NextValue("VALVE_N_SEQ"), 3);
+    EXPECT_EQ(NextValue("VALVE_N_SEQ"), 7);
     // The rows stay editable: the caller gives the keys.
     attr->MoveFirst();
     attr->SetValue(rt::Variant("QTX_FID"), rt::Variant(int32_t{7000}));

@@ -312,7 +312,7 @@ TEST_F(CacheBuilderRefuses, AGeometryComponentWithoutGeometryTableAndUnsafeNames
     EXPECT_NE(Failure(Options(db2)).find("no table name"), std::string::npos);
     {
         product::SqliteConnection c(db2, {});
-        EXPECT_EQ(c.Query("SELECT * FROM VALVE_N", {}, "").RowCount(), 2u);
+        EXPECT_EQ(c.Query("SELECT * FROM VALVE_N", {}, "").RowCount(), 6u);
     }
 
     const std::string db3 = env.CopyDatabase();

@@ -49,7 +49,7 @@ TEST_F(RelationshipServiceFixture, ApplicableRelationshipsByFeatureNumberAndArra
         {"a Long: Null", rt::Variant(int32_t{101}), true, {}},
         {"an Integer without rows: Null", rt::Variant(int16_t{999}), true, {}},
         {"an array: first occurrence, each once", IntegerArray({104, 101}), false, {5, 3, 6, 1, 12}},
-        {"an array sharing numbers", IntegerArray({103, 999, 102}), false, {2, 3, 8}},
+        {"an array sharing numbers", IntegerArray({103, 999, 102}), false, {2, 3, 7, 8}},
         {"an array without rows: no elements", IntegerArray({999}), false, {}},
         {"a Variant array: Null", rt::Variant::ArrayOf({rt::Variant(int16_t{101})}), true, {}},
     };
@@ -78,24 +78,29 @@ TEST_F(RelationshipServiceFixture, QuestionsByRelationshipNumber) {
         const char* name;
         bool subordinate;
     };
-    // No helper class has joined the factory yet: every row gets the null
-    // helper, which reports -1 whatever QTX_TYPE says.
-    const Case cases[] = {{1, "Main Owns Devices", false}, {2, "Device Owned By Main", true},
-                          {8, "Valve In Detail", true}, {10, "Station Label Leader", false}};
-    for (const Case& c : cases) {
+    // Types without a helper class get the null helper, which reports -1
+    // whatever QTX_TYPE says; the detail pair (8, 9) has its class.
+    struct Typed : Case {
+        int32_t type, reciprocal;
+    };
+    const Typed cases[] = {{{1, "Main Owns Devices", false}, pelmora::qzrelUnknown, -1},
+                           {{2, "Device Owned By Main", true}, pelmora::qzrelUnknown, -1},
+                           {{8, "Valve In Detail", true}, pelmora::qzrelDetail, 9},
+                           {{10, "Station Label Leader", false}, pelmora::qzrelUnknown, -1}};
+    for (const Typed& c : cases) {
         const rt::Variant n(c.number);
         EXPECT_EQ(rt::CStr(Call("RelationshipName", {n}, rt::InvokeKind::PropertyGet)), c.name) << c.number;
-        EXPECT_EQ(rt::CLng(Call("RelationshipType", {n}, rt::InvokeKind::PropertyGet)), pelmora::qzrelUnknown)
-            << c.number;
+        EXPECT_EQ(rt::CLng(Call("RelationshipType", {n}, rt::InvokeKind::PropertyGet)), c.type) << c.number;
         EXPECT_EQ(rt::CBool(Call("SubordinateRelationship", {n}, rt::InvokeKind::PropertyGet)), c.subordinate)
             << c.number;
-        EXPECT_EQ(rt::CLng(Call("ReciprocalRelationship", {n}, rt::InvokeKind::PropertyGet)), -1) << c.number;
+        EXPECT_EQ(rt::CLng(Call("ReciprocalRelationship", {n}, rt::InvokeKind::PropertyGet)), c.reciprocal)
+            << c.number;
     }
     // The null helper answers with nothing.
-    auto valve = Feature(102, 2001);
-    EXPECT_TRUE(service_->GetCandidateFeatures(valve, 8).IsNull());
-    EXPECT_EQ(service_->GetRelatedFeatures(valve, 8), nullptr);
-    EXPECT_TRUE(service_->GetRelatedFeaturesHierarchy(valve, 8).IsEmpty());
+    auto station = Feature(105, 5001);
+    EXPECT_TRUE(service_->GetCandidateFeatures(station, 10).IsNull());
+    EXPECT_EQ(service_->GetRelatedFeatures(station, 10), nullptr);
+    EXPECT_TRUE(service_->GetRelatedFeaturesHierarchy(station, 10).IsEmpty());
 
     // 4 lies below the largest number and has no row; 99 is above it.
     EXPECT_EQ(ErrorOf([&] { service_->get_RelationshipName(4); }), ado::err::NoCurrentRecord);

@@ -246,9 +246,10 @@ TEST_F(ValidationFixture, EveryApplicableRelationshipIsValidatedAndAFailureCosts
     ASSERT_NE(set, nullptr);
     EXPECT_EQ(result, errors);
     EXPECT_EQ(SetRows(set), (Lines{"101/1001 1 -/- -", "102/2001 1 -/- -", "105/5001 1 -/- -",
-                                   "102/2001 0 101/1001 1", "102/2002 0 101/1001 1", "107/5401 0 101/1001 12",
-                                   "107/5402 0 101/1001 12", "107/5408 0 101/1001 12", "108/5405 0 101/1001 12",
-                                   "110/5409 0 101/1001 12", "101/1001 0 102/2001 2"}));
+                                   "102/2001 0 101/1001 1", "102/2002 0 101/1001 1", "105/5001 0 101/1001 6",
+                                   "107/5401 0 101/1001 12", "107/5402 0 101/1001 12", "107/5408 0 101/1001 12",
+                                   "108/5405 0 101/1001 12", "110/5409 0 101/1001 12", "101/1001 0 102/2001 2",
+                                   "158/5981 0 102/2001 8", "101/1001 0 105/5001 7"}));
     const std::string pending = ": 101 102 105 |";
     EXPECT_EQ(ValidatingHelper::Log(),
               (Lines{"1" + pending + " 101/1001->102/2001,102/2002 102/2001-> 105/5001->",
@@ -262,7 +263,7 @@ TEST_F(ValidationFixture, EveryApplicableRelationshipIsValidatedAndAFailureCosts
     EXPECT_EQ(pelmora::GetStatusBarText(1), "Validating the Station Label Leader relationship...");
     // The features were built from the set the service fetched.
     EXPECT_NE(relationship_->get_Features(), features);
-    EXPECT_EQ(relationship_->get_Features()->get_Count(), 9);
+    EXPECT_EQ(relationship_->get_Features()->get_Count(), 10);
     ASSERT_NE(relationship_->get_Components(), nullptr);
     // A null context releases them with everything else.
     relationship_->putref_DataContext(nullptr);
@@ -346,7 +347,8 @@ TEST_F(ValidationFixture, PendingEditsAreWhatTheTransactionSavedUntilItCommits) 
         ValidatingHelper::Log().clear();
         auto set = relationship_->GetPendingEditsValidationInformation();
         ASSERT_NE(set, nullptr);
-        EXPECT_EQ(SetRows(set), committed ? Lines{} : (Lines{"102/2001 1 -/- -", "101/1001 0 102/2001 2"}));
+        EXPECT_EQ(SetRows(set), committed ? Lines{} : (Lines{"102/2001 1 -/- -", "101/1001 0 102/2001 2",
+                                                              "158/5981 0 102/2001 8"}));
         std::shared_ptr<ado::Recordset> errors;
         relationship_->Validate(set, errors);
         // Valves also take part in node-edge connectivity (3), which relates

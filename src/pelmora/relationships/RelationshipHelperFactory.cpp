@@ -5,6 +5,8 @@
 
 #include "pelmora/dimensioning_stationing/Dimensioning.h"
 #include "pelmora/dimensioning_stationing/Stationing.h"
+#include "pelmora/relationships/Detail.h"
+#include "pelmora/relationships/M2MOwnership.h"
 #include "pelmora/relationships/NEConnectivity.h"
 #include "pelmora/relationships/NodeOrdConnADO.h"
 #include "pelmora/relationships/UnknownRelationship.h"
@@ -27,11 +29,13 @@ void RegisterRelationshipHelperClasses() {
     // Each helper class joins here under the QTX_TYPE it serves:
     //   table[qzrelOwnership] = [] { return std::make_shared<Ownership>(); };
     table[qzrelNodeEdgeConnectivity] = [] { return std::make_shared<NEConnectivity>(); };
+    table[qzrelDetail] = [] { return std::make_shared<Detail>(); };
     table[qzrelDimensioning] = [] { return std::make_shared<Dimensioning>(); };
     // The types 2, 3, 4, 6, 7, 8 and 9 have classes of their own; until a
     // class stands here its rows get UnknownRelationship.
     table[qzrelStationing] = [] { return std::make_shared<Stationing>(); };
     table[qzrelNodeOrderedConnectivity] = [] { return std::make_shared<NodeOrdConnADO>(); };
+    table[qzrelManyToManyOwnership] = [] { return std::make_shared<M2MOwnership>(); };
 }
 
 void RegisterRelationshipHelperClass(int32_t qtxType, RelationshipHelperCreator creator) {
