@@ -5,7 +5,9 @@
 -- repeating support component OWNER_LINKS (581, table OWNER_LINK_N), one row
 -- per owner (QTX_OWNERFNO, QTX_OWNERFID); a row whose owner is Null or 0 is
 -- free. Main 1001 owns station 5001, which owns hydrants 3001 and 3002;
--- hydrant 3002 also has a free row (CID 2). Station 5991 has no owner (and no rows).
+-- hydrant 3002 also has a free row (CID 2); the hydrants of
+-- 80_feature_validation.sql (5951, 5961) are owned by station 5001 too.
+-- Station 5991 has no owner (and no rows).
 -- Relationship 7 (seen from the owned side) is many-to-one: a station or
 -- hydrant may have only one owner.
 --
@@ -70,6 +72,11 @@ INSERT INTO QTX_FEATURECOMPS_OPTABLE (QTX_FNO, QTX_CNO, QTX_NAME, QTX_USERNAME, 
   (105, 581, 'OWNER_LINKS', 'Owner Links', 'OWNER_LINK_N', 1, 1, NULL, 4, NULL),
   (158, 582, 'VALVE_DETAIL_ATTR', 'Valve Detail Attributes', 'VALVE_DETAIL_N', 1, 0, NULL, 1, NULL);
 
+INSERT INTO QTX_FEATUREPLACEMENT_OPTABLE (QTX_FNO, QTX_CNO, QTX_NAME, QTX_USERNAME, QTX_INSERTORDINAL, QTX_REPEATING, QTX_REQUIRED, QTX_ALTERNATEREQUIREDNAME, QTX_ALTERNATEREQUIREDCNO) VALUES
+  (103, 581, 'OWNER_LINKS', 'Owner Links', 5, 1, 0, NULL, NULL),
+  (105, 581, 'OWNER_LINKS', 'Owner Links', 4, 1, 0, NULL, NULL),
+  (158, 582, 'VALVE_DETAIL_ATTR', 'Valve Detail Attributes', 1, 0, 1, NULL, NULL);
+
 UPDATE QTX_RELATIONSHIPS_OPTABLE SET QTX_SUPPORTCNO = 581 WHERE QTX_RNO IN (6, 7);
 UPDATE QTX_RELATIONSHIPS_OPTABLE SET QTX_ADDITIONALPARAMETERS = ' ManyToOne , KeepHistory' WHERE QTX_RNO = 7;
 
@@ -90,7 +97,9 @@ INSERT INTO OWNER_LINK_N (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, QTX_OWNERF
   (1, 105, 5001, 581, 1, 101, 1001),
   (2, 103, 3001, 581, 1, 105, 5001),
   (3, 103, 3002, 581, 1, 105, 5001),
-  (4, 103, 3002, 581, 2, NULL, NULL);
+  (4, 103, 3002, 581, 2, NULL, NULL),
+  (5, 103, 5951, 581, 1, 105, 5001),
+  (6, 103, 5961, 581, 1, 105, 5001);
 
 UPDATE VALVE_N SET DETAIL_ID = 7 WHERE QTX_FID IN (2001, 2002);
 INSERT INTO VALVE_N (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, VALVE_TYPE, NORMAL_POSITION, SIZE_MM, TURNS_TO_CLOSE, DETAIL_ID) VALUES
