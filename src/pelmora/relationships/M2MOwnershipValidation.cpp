@@ -2,6 +2,7 @@
 #include "pelmora/interfaces/KeyObject.h"
 #include "pelmora/interfaces/RelationshipGeometry.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
+#include "pelmora/relationships/DistanceValidation.h"
 #include "pelmora/relationships/M2MOwnership.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
@@ -88,7 +89,13 @@ void M2MOwnership::Validate(const std::shared_ptr<IKeyObjects>& Features, const 
     }
 }
 
-void M2MOwnership::ValidateDistance(const std::shared_ptr<IKeyObject>&, const std::shared_ptr<IKeyObjects>&,
-                                    const std::shared_ptr<ado::Recordset>&) {}
+void M2MOwnership::ValidateDistance(const std::shared_ptr<IKeyObject>& Feature,
+                                    const std::shared_ptr<IKeyObjects>& Related,
+                                    const std::shared_ptr<ado::Recordset>& Errors) {
+    // The point of view is read afresh: the profile swaps its sides with it.
+    const DistanceValidationContext context{ruleTable_, metadataService_, filterService_, name_, configuration_};
+    DistanceValidation(context, OffsetProfile::For(OffsetHelper::M2MOwnership, IsSubordinate()), Feature, Related, 0,
+                       Errors);
+}
 
 }  // namespace pelmora
