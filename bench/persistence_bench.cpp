@@ -14,7 +14,7 @@
 #include "ado/Recordset.h"
 #include "SampleWorld.h"
 #include "pelmora/features/Component.h"
-#include "pelmora/interfaces/Components.h"
+#include "pelmora/features/Components.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
 #include "product/SqliteDataContext.h"

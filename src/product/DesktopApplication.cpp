@@ -211,7 +211,7 @@ rt::Variant DesktopApplication::InvokeDispId(int32_t dispId, rt::InvokeKind /*ki
 // ---- ScopedApplication ----
 
 ScopedApplication::ScopedApplication(std::shared_ptr<rt::Object> application)
-    : previous_(varsk1::GetYvApplicationDispatch()) {
+    : previous_(Application()) {
     SetApplication(std::move(application));
 }
 

@@ -52,7 +52,7 @@ public:
 
     int32_t Show(const rt::Variant& title, int32_t buttons) override {
         DialogRecord record{"dialog", TitleText(title), buttons, text_, details_ ? details_->get_DetailsText() : "", 0};
-        win::SetFocus(kBoxWindow);
+        tFocus = kBoxWindow;
         return Present(std::move(record));
     }
 
@@ -89,20 +89,22 @@ void RegisterDialogStandIn() {
     rt::RegisterClass(pelmora::kDialogObjectProgId, "", [] { return std::make_shared<DialogStandIn>(); });
 }
 
-}  // namespace product
+namespace {
 
-namespace win {
+win::HWND GetFocus() { return tFocus; }
 
-HWND GetFocus() { return product::tFocus; }
-
-HWND SetFocus(HWND window) {
-    HWND previous = product::tFocus;
-    product::tFocus = window;
+win::HWND SetFocus(win::HWND window) {
+    win::HWND previous = tFocus;
+    tFocus = window;
     return previous;
 }
 
 int32_t MsgBox(const std::string& text, int32_t buttons, const std::string& title) {
-    return product::Present(product::DialogRecord{"system", title, buttons, text, "", 0});
+    return Present(DialogRecord{"system", title, buttons, text, "", 0});
 }
 
-}  // namespace win
+}  // namespace
+
+win::Exports WindowExports() { return {&GetFocus, &SetFocus, &MsgBox}; }
+
+}  // namespace product

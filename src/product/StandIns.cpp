@@ -15,6 +15,8 @@ void RegisterGeometryStandIns();
 void RegisterExtensionStandIns();
 
 void RegisterProductStandIns() {
+    varsk1::BindExports(Varsk1Exports());
+    win::BindExports(WindowExports());
     RegisterMessageStandIn();
     RegisterTraceStandIn();
     RegisterDialogStandIn();

@@ -18,16 +18,25 @@
 #include <string>
 #include <vector>
 
+#include "pelmora/interfaces/Varsk1.h"
+#include "pelmora/interfaces/Windows.h"
 #include "runtime/Object.h"
 
 namespace product {
 
-// Registers the message, trace and dialog objects under their ProgIDs.
+// Registers the message, trace and dialog objects under their ProgIDs and
+// binds the sibling library's functions and the window calls.
 void RegisterProductStandIns();
 
 // Installs the desktop application object GetYvApplicationDispatch returns
 // (nullptr: none, the default).
 void SetApplication(std::shared_ptr<rt::Object> application);
+std::shared_ptr<rt::Object> Application();
+
+// The sibling library's functions and the window calls as the product
+// implements them; RegisterProductStandIns binds them.
+varsk1::Exports Varsk1Exports();
+win::Exports WindowExports();
 
 // What a headless message box showed.
 struct DialogRecord {

@@ -219,39 +219,35 @@ std::string BlobToHex(const rt::Variant& Blob) {
     return out;
 }
 
-}  // namespace product
-
-namespace varsk1 {
-
 void ConvertBlobToArray(const rt::Variant& Blob, rt::Variant& Result) {
     if (Blob.IsEmpty() || Blob.IsNull()) {
         Result = rt::Variant();
         return;
     }
-    std::vector<uint8_t> bytes = product::BytesOf(Blob);
+    std::vector<uint8_t> bytes = BytesOf(Blob);
     // Oracle keeps no empty blob; an empty one means no arguments as well.
     if (bytes.empty()) {
         Result = rt::Variant();
         return;
     }
-    product::Reader r(std::move(bytes));
-    if (r.Remaining() < product::kHeaderSize) product::Damaged("it is shorter than its header");
-    for (char c : product::kArgumentBlobMagic)
-        if (r.Byte("the header") != static_cast<uint8_t>(c)) product::Damaged("it does not start with \"QXIA\"");
+    Reader r(std::move(bytes));
+    if (r.Remaining() < kHeaderSize) Damaged("it is shorter than its header");
+    for (char c : kArgumentBlobMagic)
+        if (r.Byte("the header") != static_cast<uint8_t>(c)) Damaged("it does not start with \"QXIA\"");
     const uint8_t version = r.Byte("the header");
-    if (version != product::kArgumentBlobVersion)
-        product::Damaged("its version " + std::to_string(version) + " is not known");
+    if (version != kArgumentBlobVersion)
+        Damaged("its version " + std::to_string(version) + " is not known");
     const int32_t lower = static_cast<int32_t>(r.U32("the header"));
     const uint32_t count = r.U32("the header");
     // Every element takes at least its type byte.
-    if (count > r.Remaining()) product::Damaged("it claims more arguments than it holds");
-    if (count > 0 && int64_t{lower} + count - 1 > INT32_MAX) product::Damaged("its bounds overflow");
+    if (count > r.Remaining()) Damaged("it claims more arguments than it holds");
+    if (count > 0 && int64_t{lower} + count - 1 > INT32_MAX) Damaged("its bounds overflow");
 
     std::vector<rt::Variant> values;
     values.reserve(count);
-    for (uint32_t i = 0; i < count; ++i) values.push_back(product::ReadElement(r));
-    if (r.Remaining() != 0) product::Damaged("bytes follow its last argument");
+    for (uint32_t i = 0; i < count; ++i) values.push_back(ReadElement(r));
+    if (r.Remaining() != 0) Damaged("bytes follow its last argument");
     Result = count == 0 ? rt::Variant() : rt::Variant::ArrayOf(values, lower);
 }
 
-}  // namespace varsk1
+}  // namespace product

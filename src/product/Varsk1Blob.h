@@ -1,7 +1,7 @@
 #pragma once
 // The stored form of interface argument lists (QTX_INTERFACEARGUMENT):
-// varsk1::ConvertBlobToArray reads it, ConvertArrayToBlob writes it. The
-// format is described in docs/EXTENSIONS.md.
+// ConvertBlobToArray reads it (bound as varsk1::ConvertBlobToArray),
+// ConvertArrayToBlob writes it. The format is described in docs/EXTENSIONS.md.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,6 +19,9 @@ inline constexpr uint8_t kArgumentBlobVersion = 1;
 // Decimals; an object, an array or an error value raises 13. Empty and
 // Null give Null (no blob).
 rt::Variant ConvertArrayToBlob(const rt::Variant& Arguments);
+
+// The sibling library's reader of a blob (see varsk1::ConvertBlobToArray).
+void ConvertBlobToArray(const rt::Variant& Blob, rt::Variant& Result);
 
 // The blob's bytes as upper-case hexadecimal, as an SQL literal X'..' takes them.
 std::string BlobToHex(const rt::Variant& Blob);

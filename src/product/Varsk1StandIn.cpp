@@ -4,6 +4,7 @@
 
 #include "pelmora/interfaces/Varsk1.h"
 #include "product/StandIns.h"
+#include "product/Varsk1Blob.h"
 
 namespace product {
 
@@ -40,25 +41,27 @@ std::string FillPlaceholders(const std::string& templ, const std::string (&param
     return out;
 }
 
-}  // namespace product
+std::shared_ptr<rt::Object> Application() {
+    std::lock_guard lock(gMutex);
+    return gApplication;
+}
 
-namespace varsk1 {
+namespace {
 
 int32_t LoadResStringWith5Parameters(const std::string& templ, std::string& buffer, int32_t bufferLength,
                                      const std::string& p1, const std::string& p2, const std::string& p3,
                                      const std::string& p4, const std::string& p5) {
     if (bufferLength <= 0 || templ.empty()) return 0;
     const std::string params[5] = {p1, p2, p3, p4, p5};
-    std::string text = product::FillPlaceholders(templ, params);
-    size_t n = product::Utf8Prefix(text, static_cast<size_t>(bufferLength));
+    std::string text = FillPlaceholders(templ, params);
+    size_t n = Utf8Prefix(text, static_cast<size_t>(bufferLength));
     if (buffer.size() < static_cast<size_t>(bufferLength)) buffer.resize(static_cast<size_t>(bufferLength), ' ');
     buffer.replace(0, n, text, 0, n);
     return static_cast<int32_t>(n);
 }
 
-std::shared_ptr<rt::Object> GetYvApplicationDispatch() {
-    std::lock_guard lock(product::gMutex);
-    return product::gApplication;
-}
+}  // namespace
 
-}  // namespace varsk1
+varsk1::Exports Varsk1Exports() { return {&LoadResStringWith5Parameters, &Application, &ConvertBlobToArray}; }
+
+}  // namespace product

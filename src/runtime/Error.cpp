@@ -53,6 +53,7 @@ std::string VbErrorDescription(int32_t number) {
         case 449: return "Argument not optional";
         case 450: return "Wrong number of arguments or invalid property assignment";
         case 451: return "Property let procedure not defined and property get procedure did not return an object";
+        case 453: return "Specified DLL function not found";
         case 457: return "This key is already associated with an element of this collection";
         default: return "";
     }

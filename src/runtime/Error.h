@@ -50,6 +50,7 @@ inline constexpr int32_t ObjectDoesNotSupportMember = 438;
 inline constexpr int32_t NamedArgumentNotFound = 448;
 inline constexpr int32_t ArgumentNotOptional = 449;
 inline constexpr int32_t WrongNumberOfArguments = 450;
+inline constexpr int32_t DllFunctionNotFound = 453;
 inline constexpr int32_t KeyAlreadyAssociated = 457;
 }  // namespace vberr
 

@@ -65,7 +65,12 @@ rt::Variant EveryKind(int32_t lbound) {
                                 lbound);
 }
 
-TEST(ArgumentBlobTest, EveryValueKindSurvivesWithTypeAndBounds) {
+class ArgumentBlobTest : public ::testing::Test {
+protected:
+    void SetUp() override { product::RegisterProductStandIns(); }
+};
+
+TEST_F(ArgumentBlobTest, EveryValueKindSurvivesWithTypeAndBounds) {
     for (int32_t lbound : {1, 0, -3, 1000}) {
         rt::Variant list = EveryKind(lbound);
         rt::Variant blob = ConvertArrayToBlob(list);
@@ -95,7 +100,7 @@ TEST(ArgumentBlobTest, EveryValueKindSurvivesWithTypeAndBounds) {
         EXPECT_TRUE(rt::VariantEquals(extremes.Array()->Get(i), back.Array()->Get(i))) << i;
 }
 
-TEST(ArgumentBlobTest, NothingStoredMeansNoArguments) {
+TEST_F(ArgumentBlobTest, NothingStoredMeansNoArguments) {
     EXPECT_TRUE(Decode(rt::Variant::Null()).IsEmpty());
     EXPECT_TRUE(Decode(rt::Variant()).IsEmpty());
     EXPECT_TRUE(Decode(BlobOf({})).IsEmpty());
@@ -106,7 +111,7 @@ TEST(ArgumentBlobTest, NothingStoredMeansNoArguments) {
     EXPECT_TRUE(ConvertArrayToBlob(rt::Variant::Null()).IsNull());
 }
 
-TEST(ArgumentBlobTest, DamagedBlobsAreRefusedNeverOverRead) {
+TEST_F(ArgumentBlobTest, DamagedBlobsAreRefusedNeverOverRead) {
     const std::vector<uint8_t> good = Bytes(ConvertArrayToBlob(EveryKind(1)));
     // Cut anywhere: the reader notices.
     for (size_t n = 1; n < good.size(); ++n)
@@ -150,7 +155,7 @@ TEST(ArgumentBlobTest, DamagedBlobsAreRefusedNeverOverRead) {
     ExpectDamaged({'m', ';', '1', '0'}, "plain text");
 }
 
-TEST(ArgumentBlobTest, OnlyBlobsAndStorableValuesAreAccepted) {
+TEST_F(ArgumentBlobTest, OnlyBlobsAndStorableValuesAreAccepted) {
     rt::Variant out;
     EXPECT_EQ(Raised([&] { varsk1::ConvertBlobToArray(rt::Variant("m;10"), out); }).Number(),
               rt::vberr::TypeMismatch);

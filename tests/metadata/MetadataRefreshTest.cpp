@@ -65,7 +65,7 @@ TEST_F(MetadataRefreshTest, EditedTableIsRereadAndListenersAreTold) {
     auto& record = product::NotificationLog::Current().records.back();
     EXPECT_EQ(record.source,
               std::dynamic_pointer_cast<rt::Object>(
-                  service_->FindConnectionPoint(pelmora::CLSIDFromString(pelmora::kMetadataServiceEventsIID))));
+                  service_->FindConnectionPoint(rt::CLSIDFromString(pelmora::kMetadataServiceEventsIID))));
     ASSERT_EQ(record.args.size(), 2u);
     EXPECT_EQ(rt::CStr(record.args[1]), "KLEE");
 }

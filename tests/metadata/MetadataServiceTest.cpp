@@ -429,19 +429,19 @@ TEST_F(MetadataServiceTest, LateBoundMembersReachTheSameService) {
 
 TEST_F(MetadataServiceTest, ConnectionPointOnlyForTheEventInterface) {
     auto service = std::make_shared<MetadataService>();
-    const auto iid = pelmora::CLSIDFromString(pelmora::kMetadataServiceEventsIID);
+    const auto iid = rt::CLSIDFromString(pelmora::kMetadataServiceEventsIID);
     auto point = service->FindConnectionPoint(iid);
     ASSERT_NE(point, nullptr);
     EXPECT_EQ(service->FindConnectionPoint(iid), point);
-    EXPECT_TRUE(pelmora::IsEqualGUID(point->GetConnectionInterface(), iid));
-    EXPECT_EQ(pelmora::GuidToString(iid), pelmora::kMetadataServiceEventsIID);
+    EXPECT_TRUE(rt::IsEqualGUID(point->GetConnectionInterface(), iid));
+    EXPECT_EQ(rt::GuidToString(iid), pelmora::kMetadataServiceEventsIID);
 
-    auto other = Raised([&] { service->FindConnectionPoint(pelmora::CLSIDFromString("{00000000-0000-0000-C000-000000000046}")); });
+    auto other = Raised([&] { service->FindConnectionPoint(rt::CLSIDFromString("{00000000-0000-0000-C000-000000000046}")); });
     EXPECT_EQ(other.Number(), 1);
     EXPECT_EQ(other.Source(), "IConnectionPointContainer");
     EXPECT_EQ(other.Description(), "Unsupported connection point");
     EXPECT_EQ(Raised([&] { service->EnumConnectionPoints(); }).Description(), "Not implemented");
-    EXPECT_THROW(pelmora::CLSIDFromString("{not a guid}"), rt::ComError);
+    EXPECT_THROW(rt::CLSIDFromString("{not a guid}"), rt::ComError);
 }
 
 }  // namespace

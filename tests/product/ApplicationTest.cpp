@@ -15,6 +15,7 @@
 #include "product/DesktopApplication.h"
 #include "product/Notification.h"
 #include "product/SqliteDataContext.h"
+#include "product/StandIns.h"
 #include "runtime/Vb.h"
 #include "support/Raises.h"
 #include "support/SampleEnvironment.h"
@@ -32,7 +33,14 @@ std::vector<int32_t> DispIds(const DesktopApplication& app) {
     return ids;
 }
 
-TEST(AppUtils, DoNothingWithoutAnApplication) {
+// The system reaches the application through the sibling library's
+// functions, which the product binds at start.
+class AppUtils : public ::testing::Test {
+protected:
+    void SetUp() override { product::RegisterProductStandIns(); }
+};
+
+TEST_F(AppUtils, DoNothingWithoutAnApplication) {
     ScopedApplication none(nullptr);
     ASSERT_EQ(varsk1::GetYvApplicationDispatch(), nullptr);
     EXPECT_NO_THROW({
@@ -45,7 +53,7 @@ TEST(AppUtils, DoNothingWithoutAnApplication) {
     EXPECT_EQ(pelmora::GetStatusBarText(0), "");
 }
 
-TEST(AppUtils, DriveTheProgressBarAndStatusBarByDispatchId) {
+TEST_F(AppUtils, DriveTheProgressBarAndStatusBarByDispatchId) {
     auto app = std::make_shared<DesktopApplication>();
     ScopedApplication installed(app);
     const std::string saved = pelmora::GetStatusBarText(1);
@@ -82,7 +90,7 @@ public:
     }
 };
 
-TEST(AppUtils, SwallowFailuresOfTheApplication) {
+TEST_F(AppUtils, SwallowFailuresOfTheApplication) {
     auto app = std::make_shared<SulkyApplication>();
     ScopedApplication installed(app);
     EXPECT_NO_THROW({

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "pelmora/interfaces/Dialog.h"
@@ -15,6 +16,7 @@
 #include "product/StandIns.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"
+#include "support/Raises.h"
 
 namespace {
 
@@ -94,7 +96,35 @@ TEST_F(StandInsTest, LocaleCodeDefaultsToEnu) {
     EXPECT_EQ(Messages()->GetLocaleCode(), "deu");
 }
 
-TEST(Varsk1StandIn, FillsTheFivePlaceholdersIntoTheBuffer) {
+// The sibling library's functions and the window calls as the system calls
+// them: through what RegisterProductStandIns binds.
+class Varsk1StandIn : public StandInsTest {};
+class WindowStandIn : public StandInsTest {};
+
+TEST_F(StandInsTest, LibraryFunctionsRaise453UntilBound) {
+    std::string buffer(8, ' ');
+    rt::Variant result;
+    const std::pair<const char*, std::function<void()>> calls[] = {
+        {"Varsk1.LoadResStringWith5Parameters",
+         [&] { varsk1::LoadResStringWith5Parameters("x", buffer, 8, "", "", "", "", ""); }},
+        {"Varsk1.GetYvApplicationDispatch", [] { varsk1::GetYvApplicationDispatch(); }},
+        {"Varsk1.ConvertBlobToArray", [&] { varsk1::ConvertBlobToArray(rt::Variant::Null(), result); }},
+        {"GetFocus", [] { win::GetFocus(); }},
+        {"SetFocus", [] { win::SetFocus(1); }},
+        {"MsgBox", [] { win::MsgBox("x", 0, ""); }},
+    };
+    varsk1::BindExports({});
+    win::BindExports({});
+    for (const auto& [name, call] : calls) {
+        auto e = pelmora_test::Raised(call);
+        EXPECT_EQ(e.Number(), 453) << name;
+        EXPECT_EQ(e.Source(), name);
+    }
+    product::RegisterProductStandIns();
+    for (const auto& [name, call] : calls) EXPECT_NO_THROW(call()) << name;
+}
+
+TEST_F(Varsk1StandIn, FillsTheFivePlaceholdersIntoTheBuffer) {
     std::string buffer(64, ' ');
     int32_t n = varsk1::LoadResStringWith5Parameters("%5 %4 %3 %2 %1 %6 %%1 100%", buffer, 64, "a", "b", "c", "d", "e");
     EXPECT_EQ(buffer.substr(0, static_cast<size_t>(n)), "e d c b a %6 %a 100%");
@@ -103,7 +133,7 @@ TEST(Varsk1StandIn, FillsTheFivePlaceholdersIntoTheBuffer) {
     EXPECT_EQ(buffer.substr(0, static_cast<size_t>(n)), "%2 and x");
 }
 
-TEST(Varsk1StandIn, ResultIsCutToTheBufferAndZeroWhenNothingIsProduced) {
+TEST_F(Varsk1StandIn, ResultIsCutToTheBufferAndZeroWhenNothingIsProduced) {
     std::string buffer(8, ' ');
     int32_t n = varsk1::LoadResStringWith5Parameters("abcdefghijk", buffer, 8, "", "", "", "", "");
     EXPECT_EQ(n, 8);
@@ -119,7 +149,7 @@ TEST(Varsk1StandIn, ResultIsCutToTheBufferAndZeroWhenNothingIsProduced) {
     EXPECT_EQ(small.substr(0, 4), "text");
 }
 
-TEST(Varsk1StandIn, ApplicationIsNothingUntilInstalled) {
+TEST_F(Varsk1StandIn, ApplicationIsNothingUntilInstalled) {
     EXPECT_EQ(varsk1::GetYvApplicationDispatch(), nullptr);
     auto app = std::make_shared<rt::Object>();
     product::SetApplication(app);
@@ -207,7 +237,7 @@ TEST_F(StandInsTest, WithoutARecorderTheMessageGoesToStandardError) {
     EXPECT_NE(err.find("Nothing to do."), std::string::npos);
 }
 
-TEST(WindowStandIn, FocusIsKeptPerThread) {
+TEST_F(WindowStandIn, FocusIsKeptPerThread) {
     win::SetFocus(5);
     EXPECT_EQ(win::SetFocus(9), 5);
     EXPECT_EQ(win::GetFocus(), 9);

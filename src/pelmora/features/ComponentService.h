@@ -58,4 +58,8 @@ private:
     int16_t cid_ = 0;
 };
 
+// Registers "QzPelmora.ComponentService" (also done when the program starts;
+// calling it again is harmless).
+void RegisterComponentService();
+
 }  // namespace pelmora

@@ -91,4 +91,8 @@ private:
 // Late binding shared by the collections of components.
 rt::Variant InvokeComponentsMember(IComponents& self, const std::string& name, rt::InvokeKind kind, rt::Args& args);
 
+// Registers the creatable classes of components and their collections
+// (Components, ComponentClone, ComponentsClone) by ProgID.
+void RegisterComponentClasses();
+
 }  // namespace pelmora

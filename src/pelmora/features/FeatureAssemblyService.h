@@ -155,4 +155,8 @@ private:
     std::shared_ptr<IRecordsetEvaluator> evaluator_;
 };
 
+// Registers "QzPelmora.FeatureAssemblyService" (also done when the program
+// starts; calling it again is harmless).
+void RegisterFeatureAssemblyService();
+
 }  // namespace pelmora

@@ -52,8 +52,4 @@ public:
 
 inline constexpr const char* kComponentServiceProgId = "QzPelmora.ComponentService";
 
-// Registers "QzPelmora.ComponentService" (also done when the program starts;
-// calling it again is harmless).
-void RegisterComponentService();
-
 }  // namespace pelmora

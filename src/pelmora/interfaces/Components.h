@@ -99,8 +99,4 @@ public:
     virtual std::shared_ptr<QzComponent> GetComponent(int16_t CNO) = 0;
 };
 
-// Registers the creatable classes of components and their collections
-// (Components, ComponentClone, ComponentsClone) by ProgID.
-void RegisterComponentClasses();
-
 }  // namespace pelmora

@@ -108,8 +108,4 @@ public:
     virtual void AddToCache(const std::shared_ptr<IKeyObjects>& Features) = 0;
 };
 
-// Registers "QzPelmora.FeatureAssemblyService" (also done when the program
-// starts; calling it again is harmless).
-void RegisterFeatureAssemblyService();
-
 }  // namespace pelmora

@@ -43,9 +43,4 @@ public:
                                 const std::shared_ptr<ado::Field>& oField) = 0;
 };
 
-// Empties every cache of the filter service in this apartment, the distinct
-// arrays included. Called whenever the metadata tables are loaded afresh:
-// the cached bookmarks belong to the tables they were computed on.
-void ClearFilterServiceCaches();
-
 }  // namespace pelmora

@@ -3,12 +3,12 @@
 // it: one cached metadata table, the keyed collection of them, the service
 // itself, and the connection point through which listeners hear about
 // refreshed tables.
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "runtime/Guid.h"
 #include "runtime/Object.h"
 #include "runtime/Variant.h"
 
@@ -20,16 +20,7 @@ namespace pelmora {
 
 class IDataContext;
 
-// ---- GUIDs, as far as connection points need them ----
-struct Guid {
-    std::array<uint8_t, 16> bytes{};
-    bool operator==(const Guid&) const = default;
-};
-// Parses "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" (braces optional); raises 5
-// on any other text.
-Guid CLSIDFromString(const std::string& text);
-bool IsEqualGUID(const Guid& a, const Guid& b);
-std::string GuidToString(const Guid& g);
+using rt::Guid;
 
 // ---- one metadata table ----
 class IMetadataRecordset {
@@ -109,8 +100,5 @@ public:
     // The connection point for riid; any other IID raises error 1.
     virtual std::shared_ptr<IConnectionPoint> FindConnectionPoint(const Guid& riid) = 0;
 };
-
-// Registers the creatable classes of the metadata service by ProgID.
-void RegisterMetadataClasses();
 
 }  // namespace pelmora

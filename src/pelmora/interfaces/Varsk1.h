@@ -1,5 +1,11 @@
 #pragma once
-// Functions of the sibling support library; the product provides them.
+// Functions of the sibling support library. The product implements them and
+// binds them at start (product::RegisterProductStandIns), as a process binds
+// a library's exported functions when it loads it; a test may bind its own.
+// The system calls the free functions below, which forward to what is bound:
+// so the system needs no link to the product. A function called while
+// nothing is bound raises 453, VB's error for a library function it cannot
+// find. Binding is process-wide and may happen on any thread.
 #include <cstdint>
 #include <string>
 
@@ -25,5 +31,14 @@ std::shared_ptr<rt::Object> GetYvApplicationDispatch();
 // stored in it, or Empty for Null, Empty, an empty blob or no arguments.
 // A damaged or foreign blob raises. The format is in docs/EXTENSIONS.md.
 void ConvertBlobToArray(const rt::Variant& Blob, rt::Variant& Result);
+
+// The library's exports; a null entry stays unbound.
+struct Exports {
+    decltype(&LoadResStringWith5Parameters) loadResStringWith5Parameters = nullptr;
+    decltype(&GetYvApplicationDispatch) getYvApplicationDispatch = nullptr;
+    decltype(&ConvertBlobToArray) convertBlobToArray = nullptr;
+};
+// Binds every entry of exports (replacing what was bound).
+void BindExports(const Exports& exports);
 
 }  // namespace varsk1

@@ -1,5 +1,7 @@
 #pragma once
-// The few window-system calls the system makes; the product provides them.
+// The few window-system calls the system makes. The product implements them
+// and binds them at start, as for the sibling library (see Varsk1.h); a call
+// while nothing is bound raises 453.
 #include <cstdint>
 #include <string>
 
@@ -13,5 +15,14 @@ HWND GetFocus();
 HWND SetFocus(HWND window);
 // A plain system message box; returns the chosen button.
 int32_t MsgBox(const std::string& text, int32_t buttons, const std::string& title);
+
+// The window system's calls; a null entry stays unbound.
+struct Exports {
+    decltype(&GetFocus) getFocus = nullptr;
+    decltype(&SetFocus) setFocus = nullptr;
+    decltype(&MsgBox) msgBox = nullptr;
+};
+// Binds every entry of exports (replacing what was bound).
+void BindExports(const Exports& exports);
 
 }  // namespace win

@@ -76,4 +76,9 @@ private:
 
 }  // namespace filtercache
 
+// Empties every cache of the filter service in this apartment, the distinct
+// arrays included. Called whenever the metadata tables are loaded afresh:
+// the cached bookmarks belong to the tables they were computed on.
+void ClearFilterServiceCaches();
+
 }  // namespace pelmora

@@ -1,13 +1,12 @@
 #include "pelmora/metadata/MetadataService.h"
 
-#include <cstdio>
 #include <filesystem>
 
 #include "ado/Recordset.h"
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/interfaces/DataContext.h"
-#include "pelmora/interfaces/MetadataRecordsetFilterService.h"
+#include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/interfaces/Notification.h"
 #include "pelmora/interfaces/Varsk1.h"
 #include "pelmora/metadata/MetadataRecordset.h"
@@ -91,42 +90,6 @@ private:
 
 }  // namespace
 
-// ---- GUIDs ----
-
-Guid CLSIDFromString(const std::string& text) {
-    std::string t = text;
-    if (t.size() == 38 && t.front() == '{' && t.back() == '}') t = t.substr(1, 36);
-    if (t.size() != 36 || t[8] != '-' || t[13] != '-' || t[18] != '-' || t[23] != '-')
-        rt::RaiseVbError(rt::vberr::InvalidProcedureCall, "CLSIDFromString");
-    std::string hex;
-    for (char c : t)
-        if (c != '-') hex.push_back(c);
-    Guid g;
-    for (size_t i = 0; i < 16; ++i) {
-        auto nibble = [&](char c) -> int {
-            if (c >= '0' && c <= '9') return c - '0';
-            if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-            if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-            rt::RaiseVbError(rt::vberr::InvalidProcedureCall, "CLSIDFromString");
-        };
-        g.bytes[i] = static_cast<uint8_t>(nibble(hex[2 * i]) * 16 + nibble(hex[2 * i + 1]));
-    }
-    return g;
-}
-
-bool IsEqualGUID(const Guid& a, const Guid& b) { return a == b; }
-
-std::string GuidToString(const Guid& g) {
-    std::string out = "{";
-    char buf[3];
-    for (size_t i = 0; i < 16; ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
-        std::snprintf(buf, sizeof buf, "%02X", g.bytes[i]);
-        out += buf;
-    }
-    return out + "}";
-}
-
 // ---- the connection point ----
 
 int32_t MetadataConnectionPoint::Advise(const std::shared_ptr<IMetadataServiceEvents>& sink) {
@@ -176,7 +139,7 @@ public:
 MetadataService::MetadataService() {
     TraceScope trace(kFile, "Class_Initialize");
     InitResources(kResourceModule);
-    eventIID_ = CLSIDFromString(kMetadataServiceEventsIID);
+    eventIID_ = rt::CLSIDFromString(kMetadataServiceEventsIID);
     connectionPoint_ = std::make_shared<MetadataConnectionPoint>(eventIID_);
 }
 
@@ -562,7 +525,7 @@ void MetadataService::RefreshKWBGraphicDisplayMetadata(const std::string& kind) 
 void MetadataService::EnumConnectionPoints() { throw rt::ComError(1, "IConnectionPointContainer", "Not implemented"); }
 
 std::shared_ptr<IConnectionPoint> MetadataService::FindConnectionPoint(const Guid& riid) {
-    if (!IsEqualGUID(riid, eventIID_))
+    if (!rt::IsEqualGUID(riid, eventIID_))
         throw rt::ComError(1, "IConnectionPointContainer", "Unsupported connection point");
     return connectionPoint_;
 }

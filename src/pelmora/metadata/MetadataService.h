@@ -101,4 +101,7 @@ private:
     rt::EventSource<IMetadataServiceEvents> sinks_;
 };
 
+// Registers the creatable classes of the metadata service by ProgID.
+void RegisterMetadataClasses();
+
 }  // namespace pelmora
