@@ -10,6 +10,7 @@
 #include "CommonFakes.h"
 #include "MetadataTestSupport.h"
 #include "ado/Persist.h"
+#include "pelmora/common/MetadataServiceHelper.h"
 #include "pelmora/interfaces/MetadataRecordsetFilterService.h"
 
 namespace metadatatest {
@@ -394,6 +395,31 @@ TEST_F(MetadataServiceTest, MembersTraceEntryAndExitUnderTheServicesFile) {
     service->RefreshDynamicEdits(env_->OpenDataContext());
     ASSERT_EQ(trace->calls.size(), 1u);
     EXPECT_EQ(trace->calls[0].kind + " " + trace->calls[0].procedure, "Enter RefreshDynamicEdits");
+    product::RegisterProductStandIns();
+}
+
+TEST_F(MetadataServiceTest, HelperSetsTheConfigurationThroughTheServicesOwnProperty) {
+    auto trace = std::make_shared<commontest::FakeTrace>();
+    trace->mask = 0x400002;
+    rt::RegisterClass(pelmora::kTraceObjectProgId, "", [trace] { return trace; });
+    pelmora::RegisterMetadataServiceHelper();
+    auto helper = rt::CreateObject(pelmora::kMetadataServiceHelperProgId);
+    const std::vector<std::string> expected = {"Enter Let Configuration", "Enter Fetch", "Enter GetCacheLocation",
+                                               "Exit GetCacheLocation", "Exit Fetch", "Exit Let Configuration"};
+    // The service's own face and its sibling interface, late bound.
+    for (bool facet : {false, true}) {
+        auto service = std::make_shared<MetadataService>();
+        rt::ObjectPtr face = service;
+        if (facet) face = rt::ObjectPtrOf(rt::QueryInterface<pelmora::IMetadataService>(service));
+        trace->calls.clear();
+        rt::CallByName(helper, "SetConfiguration", rt::InvokeKind::Method,
+                       {rt::Variant(face), rt::Variant(env_->ConfigurationName())});
+        std::vector<std::string> seen;
+        for (auto& call : trace->calls) seen.push_back(call.kind + " " + call.procedure);
+        EXPECT_EQ(seen, expected) << "facet " << facet;
+        EXPECT_EQ(service->get_Configuration(), env_->ConfigurationName());
+        EXPECT_EQ(service->get_CacheMode(), "LAZY") << "fetched";
+    }
     product::RegisterProductStandIns();
 }
 

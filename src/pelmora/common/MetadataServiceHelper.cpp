@@ -1,19 +1,17 @@
 #include "pelmora/common/MetadataServiceHelper.h"
 
 #include "pelmora/interfaces/DataContext.h"
-#include "pelmora/interfaces/MetadataService.h"
+#include "pelmora/metadata/MetadataService.h"
 #include "runtime/Error.h"
 #include "runtime/Variant.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {
 
-void MetadataServiceHelper::SetConfiguration(const std::shared_ptr<IMetadataService>& MDService,
+void MetadataServiceHelper::SetConfiguration(const std::shared_ptr<MetadataService>& MDService,
                                              const std::string& sConfigurationName) {
     if (!MDService) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    // The service's own Configuration let: store the name, then fetch.
     MDService->put_Configuration(sConfigurationName);
-    MDService->Fetch("");
 }
 
 bool MetadataServiceHelper::GetRoles(const std::shared_ptr<IDataContext>& oDC, const std::string& sRole) {
@@ -33,7 +31,8 @@ rt::Variant MetadataServiceHelper::Invoke(const std::string& name, rt::InvokeKin
             if (args[0].IsObject()) obj = args[0].Obj();
             else rt::RaiseVbError(rt::vberr::TypeMismatch);
             if (set) {
-                auto service = obj ? rt::QueryInterface<IMetadataService>(obj) : nullptr;
+                // Either face of the service leads to the service itself.
+                auto service = obj ? rt::QueryInterface<MetadataService>(obj) : nullptr;
                 SetConfiguration(service, rt::CStr(args[1]));
                 return rt::Variant();
             }

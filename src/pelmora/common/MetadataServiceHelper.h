@@ -9,15 +9,17 @@
 namespace pelmora {
 
 class IDataContext;
-class IMetadataService;
+class MetadataService;
 
 inline constexpr const char* kMetadataServiceHelperProgId = "QzPelmora.MetadataServiceHelper";
 
 class MetadataServiceHelper : public rt::Object {
 public:
-    // Names the configuration and fetches it, as the service's own
-    // Configuration property does. Errors of the service reach the caller.
-    void SetConfiguration(const std::shared_ptr<IMetadataService>& MDService, const std::string& sConfigurationName);
+    // Names the configuration through the service's own Configuration
+    // property, which fetches it (and traces as that property); the sibling
+    // interface's property would only store the name. Errors of the service
+    // reach the caller; 91 for a missing service.
+    void SetConfiguration(const std::shared_ptr<MetadataService>& MDService, const std::string& sConfigurationName);
     // The data context's metadata service's answer; 91 for a missing context.
     bool GetRoles(const std::shared_ptr<IDataContext>& oDC, const std::string& sRole);
 

@@ -5,7 +5,7 @@
 #include "ado/Recordset.h"
 #include "pelmora/interfaces/Components.h"
 #include "pelmora/interfaces/DataContext.h"
-#include "pelmora/metadata/MetadataUtils.h"
+#include "pelmora/interfaces/MetadataService.h"
 #include "product/framework/FrameworkClasses.h"
 #include "product/framework/FrameworkRecordset.h"
 #include "runtime/Error.h"
@@ -34,6 +34,18 @@ void AddComponentFields(FrameworkRecordset& view, std::vector<rt::Variant>& valu
     }
 }
 
+// The view shows attribute components: those whose QTX_TYPE in the
+// component metadata is 1 or Null. The framework reads the metadata through
+// the service's interface, as any outside component does.
+bool IsGeometryComponent(pelmora::IMetadataService& metadata, int16_t cno) {
+    auto rows = metadata.get_Recordsets()
+                    ->get_Item(rt::Variant("QTX_COMPONENTINFO_OPTABLE"))
+                    ->get_Recordset("QTX_CNO = " + std::to_string(cno), "");
+    if (rows->get_BOF() && rows->get_EOF()) return false;
+    const rt::Variant type = rows->GetValue(rt::Variant("QTX_TYPE"));
+    return !type.IsNull() && !rt::VariantEquals(type, rt::Variant(int32_t{1}));
+}
+
 }  // namespace
 
 std::shared_ptr<pelmora::IFrameworkRecordset> ComponentViewPipe::get_OutputRecordset() {
@@ -42,6 +54,7 @@ std::shared_ptr<pelmora::IFrameworkRecordset> ComponentViewPipe::get_OutputRecor
     auto dataContext = rt::QueryInterface<pelmora::IDataContext>(
         rt::CallByName(connection_, "DataContext", rt::InvokeKind::PropertyGet).Obj());
     auto metadata = dataContext->GetMetadataService();
+    if (!metadata) Refuse("the data context's metadata service");
     auto first = components_->GetComponent(static_cast<int16_t>(cno_));
     if (!first) Refuse("a component " + std::to_string(cno_) + " of feature number " + std::to_string(fno_));
 
@@ -50,7 +63,7 @@ std::shared_ptr<pelmora::IFrameworkRecordset> ComponentViewPipe::get_OutputRecor
     AddComponentFields(*view, values, first->get_Recordset());
     for (const auto& component : components_->get_NewEnum()) {
         const int16_t cno = component->get_CNO();
-        if (cno == cno_ || pelmora::IsGeometryComponent(metadata, cno)) continue;
+        if (cno == cno_ || IsGeometryComponent(*metadata, cno)) continue;
         AddComponentFields(*view, values, component->get_Recordset());
     }
     view->AddNew();
