@@ -12,7 +12,7 @@
 #include "pelmora/extensions/RGIHelper.h"
 #include "pelmora/metadata/MetadataRecordset.h"
 #include "pelmora/metadata/MetadataRecordsets.h"
-#include "pelmora/interfaces/MetadataRecordsetFilterService.h"
+#include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "ado/Persist.h"
 #include "ado/Recordset.h"
 #include "pelmora/validation/modFeatureValidationService.h"
