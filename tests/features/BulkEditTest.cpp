@@ -7,8 +7,8 @@
 #include "ado/Enums.h"
 #include "pelmora/features/BulkEditService.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
+#include "support/Raises.h"
 
-using componenttest::ErrorOf;
 using componenttest::Values;
 using featuretest::CNOsOf;
 using featuretest::FeatureAssemblyFixture;
@@ -18,6 +18,8 @@ using featuretest::NamesOf;
 using pelmora::BulkEditService;
 using pelmora::IComponents;
 using pelmora::IKeyObject;
+using pelmora_test::ErrorOf;
+using pelmora_test::Raised;
 
 namespace {
 
@@ -88,7 +90,7 @@ TEST_F(BulkEditFixture, MergedComponentsAreThoseEveryFeatureNumberHas) {
     EXPECT_EQ(bulk_->ConstructMergedComponents(Keys({Key(100, 1)}))->get_Count(), 0);
 
     auto bare = std::make_shared<BulkEditService>();
-    EXPECT_EQ(ErrorOf([&] { bare->ConstructMergedComponents(Keys({Key(102, 2001)})); }).Number(),
+    EXPECT_EQ(ErrorOf([&] { bare->ConstructMergedComponents(Keys({Key(102, 2001)})); }),
               rt::vberr::ObjectVariableNotSet);
 }
 
@@ -172,7 +174,7 @@ TEST_F(BulkEditFixture, NothingFilledOrNoFeatureWritesNothing) {
     Fill(filled, "VALVE_ATTR", {{"SIZE_MM", rt::Variant(int32_t{400})}});
     auto mixed = pelmora::KeyObjects::New();
     mixed->Add(service_->OpenFeature(101, 1001));
-    auto e = ErrorOf([&] { bulk_->SaveCommonEdits(filled, mixed); });
+    auto e = Raised([&] { bulk_->SaveCommonEdits(filled, mixed); });
     EXPECT_EQ(e.Number(), rt::vberr::InvalidProcedureCall);
 }
 

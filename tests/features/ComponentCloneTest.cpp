@@ -6,9 +6,9 @@
 #include "pelmora/features/ComponentClone.h"
 #include "pelmora/features/Components.h"
 #include "pelmora/features/ComponentsClone.h"
+#include "support/Raises.h"
 
 using componenttest::ComponentFixture;
-using componenttest::ErrorOf;
 using componenttest::LongArray;
 using componenttest::Message;
 using componenttest::Values;
@@ -16,6 +16,8 @@ using pelmora::Component;
 using pelmora::ComponentClone;
 using pelmora::Components;
 using pelmora::ComponentsClone;
+using pelmora_test::ErrorOf;
+using pelmora_test::Raised;
 
 namespace {
 
@@ -45,12 +47,12 @@ protected:
 
 TEST_F(CloneFixture, ACloneRefusesChangesToItsIdentity) {
     auto fresh = std::make_shared<ComponentClone>();
-    auto e = ErrorOf([&] { fresh->get_Name(); });
+    auto e = Raised([&] { fresh->get_Name(); });
     EXPECT_EQ(e.Number(), kError1);
     EXPECT_EQ(e.Source(), Message(23765));
     EXPECT_EQ(e.Description(), Message(23768));
-    EXPECT_EQ(ErrorOf([&] { fresh->get_Recordset(); }).Description(), Message(23768));
-    EXPECT_EQ(ErrorOf([&] { fresh->Update(); }).Description(), Message(23768));
+    EXPECT_EQ(Raised([&] { fresh->get_Recordset(); }).Description(), Message(23768));
+    EXPECT_EQ(Raised([&] { fresh->Update(); }).Description(), Message(23768));
     EXPECT_EQ(fresh->get_Filter(), "");
 
     auto source = Mains()->GetComponent(11);
@@ -64,11 +66,11 @@ TEST_F(CloneFixture, ACloneRefusesChangesToItsIdentity) {
     EXPECT_TRUE(clone->get_AttributeEditControlEnabled());
     EXPECT_EQ(clone->get_Filter(), "QTX_FID = 1002");
 
-    EXPECT_EQ(ErrorOf([&] { clone->AddFID(rt::Variant(int32_t{1})); }).Description(), Message(23764));
-    EXPECT_EQ(ErrorOf([&] { clone->put_CNO(12); }).Description(), Message(23766));
-    EXPECT_EQ(ErrorOf([&] { clone->Update(); }).Description(), Message(23767));
-    EXPECT_EQ(ErrorOf([&] { clone->putref_DataContext(nullptr); }).Description(), Message(23769));
-    EXPECT_EQ(ErrorOf([&] { clone->put_Filter(""); }).Description(), Message(23770));
+    EXPECT_EQ(Raised([&] { clone->AddFID(rt::Variant(int32_t{1})); }).Description(), Message(23764));
+    EXPECT_EQ(Raised([&] { clone->put_CNO(12); }).Description(), Message(23766));
+    EXPECT_EQ(Raised([&] { clone->Update(); }).Description(), Message(23767));
+    EXPECT_EQ(Raised([&] { clone->putref_DataContext(nullptr); }).Description(), Message(23769));
+    EXPECT_EQ(Raised([&] { clone->put_Filter(""); }).Description(), Message(23770));
     EXPECT_EQ(clone->get_CNO(), 11);
     EXPECT_EQ(clone->get_Filter(), "QTX_FID = 1002");
     EXPECT_EQ(dc_->updates, 0);
@@ -190,21 +192,21 @@ TEST_F(CloneFixture, TheCollectionOfClones) {
     EXPECT_EQ(clones->get_DataContext(), Context());
     for (const auto& c : mains->get_NewEnum()) clones->AddClone(c, "QTX_FID = 1003");
     EXPECT_EQ(clones->get_Count(), 2);
-    EXPECT_EQ(ErrorOf([&] { clones->AddClone(mains->GetComponent(11), "QTX_FID = 1001"); }).Number(), 457);
+    EXPECT_EQ(ErrorOf([&] { clones->AddClone(mains->GetComponent(11), "QTX_FID = 1001"); }), 457);
     EXPECT_EQ(clones->get_Count(), 2);
 
     auto line = clones->GetComponent(12);
     ASSERT_TRUE(line);
     EXPECT_EQ(line->get_Name(), "WATER_MAIN_LINE");
     EXPECT_EQ(clones->get_Item(rt::Variant("water_main_line")), line);
-    EXPECT_EQ(ErrorOf([&] { clones->get_Item(rt::Variant("NONE")); }).Number(), 5);
-    EXPECT_EQ(ErrorOf([&] { clones->get_Item(rt::Variant(int32_t{3})); }).Number(), 9);
+    EXPECT_EQ(ErrorOf([&] { clones->get_Item(rt::Variant("NONE")); }), 5);
+    EXPECT_EQ(ErrorOf([&] { clones->get_Item(rt::Variant(int32_t{3})); }), 9);
     EXPECT_FALSE(clones->GetComponent(14));
     EXPECT_EQ(Values(clones->get_Item(rt::Variant(int32_t{1}))->get_Recordset(), "MATERIAL"),
               (std::vector<std::string>{"PE"}));
 
     auto refused = [&](const std::function<void()>& f) {
-        auto e = ErrorOf(f);
+        auto e = Raised(f);
         EXPECT_EQ(e.Source(), Message(23772));
         return e.Description();
     };

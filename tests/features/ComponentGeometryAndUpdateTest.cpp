@@ -5,12 +5,13 @@
 #include "ComponentTestSupport.h"
 
 #include "ado/Enums.h"
+#include "support/Raises.h"
 
 using componenttest::ComponentFixture;
-using componenttest::ErrorOf;
 using componenttest::Message;
 using componenttest::Values;
 using pelmora::Component;
+using pelmora_test::Raised;
 
 namespace {
 
@@ -105,7 +106,7 @@ TEST_F(ComponentFixture, SettingGeometryOnANewRowTakesTheNextIdAndIsWritten) {
     // No current row: refused.
     rs->MoveLast();
     rs->MoveNext();
-    auto e = ErrorOf([&] { valve->putref_Geometry(symbol); });
+    auto e = Raised([&] { valve->putref_Geometry(symbol); });
     EXPECT_EQ(e.Description(), Message(23706));
 }
 
@@ -141,7 +142,7 @@ TEST_F(ComponentFixture, AFailedWriteKeepsTheRowsPending) {
     rs->MoveFirst();
     rs->SetValue(rt::Variant("QTX_CID"), rt::Variant(int16_t{3}));  // the key of the other row
     rs->Update();
-    auto e = ErrorOf([&] { lining->Update(); });
+    auto e = Raised([&] { lining->Update(); });
     EXPECT_NE(e.Number(), 0);
     EXPECT_EQ(rt::CLng(rs->get_Filter()), 0);
     rs->put_Filter(rt::Variant(int32_t{ado::adFilterPendingRecords}));

@@ -2,13 +2,15 @@
 // its rows in the three data modes, the geometry rows, adopting rows and
 // dropping them.
 #include "ComponentTestSupport.h"
+#include "support/Raises.h"
 
 using componenttest::ComponentFixture;
-using componenttest::ErrorOf;
 using componenttest::FIDsOf;
 using componenttest::Message;
 using componenttest::Values;
 using pelmora::Component;
+using pelmora_test::ErrorOf;
+using pelmora_test::Raised;
 
 namespace {
 constexpr int32_t kError1 = static_cast<int32_t>(0x80040001);
@@ -25,7 +27,7 @@ TEST_F(ComponentFixture, IdentityComesFromTheComponentMetadata) {
 
     // No data context: refused, and the number stays unset.
     auto bare = std::make_shared<Component>();
-    auto e = ErrorOf([&] { bare->put_CNO(11); });
+    auto e = Raised([&] { bare->put_CNO(11); });
     EXPECT_EQ(e.Number(), kError1);
     EXPECT_EQ(e.Source(), Message(23701));
     EXPECT_EQ(e.Description(), Message(23703));
@@ -34,10 +36,10 @@ TEST_F(ComponentFixture, IdentityComesFromTheComponentMetadata) {
     // An unknown number is kept, so a second attempt is refused as a second set.
     auto unknown = std::make_shared<Component>();
     unknown->putref_DataContext(Context());
-    e = ErrorOf([&] { unknown->put_CNO(999); });
+    e = Raised([&] { unknown->put_CNO(999); });
     EXPECT_EQ(e.Description(), pelmora::LoadResStringWithParam(23705, "999"));
-    EXPECT_EQ(ErrorOf([&] { unknown->put_CNO(11); }).Description(), Message(23704));
-    EXPECT_EQ(ErrorOf([&] { c->put_CNO(11); }).Description(), Message(23704));
+    EXPECT_EQ(Raised([&] { unknown->put_CNO(11); }).Description(), Message(23704));
+    EXPECT_EQ(Raised([&] { c->put_CNO(11); }).Description(), Message(23704));
 }
 
 TEST_F(ComponentFixture, AddFIDTakesLongsAndLongArraysOnly) {
@@ -52,7 +54,7 @@ TEST_F(ComponentFixture, AddFIDTakesLongsAndLongArraysOnly) {
     EXPECT_EQ(c->get_FIDCount(), 5);
 
     for (const rt::Variant& wrong : {rt::Variant(int16_t{3}), rt::Variant("3"), rt::Variant::ArrayOf({rt::Variant(int32_t{3})})}) {
-        auto e = ErrorOf([&] { c->AddFID(wrong); });
+        auto e = Raised([&] { c->AddFID(wrong); });
         EXPECT_EQ(e.Number(), kError1);
         EXPECT_EQ(e.Description(), Message(23702));
     }
@@ -114,7 +116,7 @@ TEST_F(ComponentFixture, LoadingFailsClearlyAndCanBeRetried) {
     auto noCno = std::make_shared<Component>();
     noCno->putref_DataContext(Context());
     noCno->AddFID(rt::Variant(int32_t{1001}));
-    auto e = ErrorOf([&] { noCno->get_Recordset(); });
+    auto e = Raised([&] { noCno->get_Recordset(); });
     // Raised again on the way out: the number becomes the base number.
     EXPECT_EQ(e.Number(), kErrorBase);
     EXPECT_EQ(e.Source(), Message(23701));
@@ -122,10 +124,10 @@ TEST_F(ComponentFixture, LoadingFailsClearlyAndCanBeRetried) {
 
     auto noContext = NewComponent(11, {1001});
     noContext->putref_DataContext(nullptr);
-    EXPECT_EQ(ErrorOf([&] { noContext->get_Recordset(); }).Description(), Message(23710));
+    EXPECT_EQ(Raised([&] { noContext->get_Recordset(); }).Description(), Message(23710));
 
     auto noFids = NewComponent(11, {});
-    EXPECT_EQ(ErrorOf([&] { noFids->get_Recordset(); }).Description(), Message(23711));
+    EXPECT_EQ(Raised([&] { noFids->get_Recordset(); }).Description(), Message(23711));
     EXPECT_FALSE(noFids->get_RecordsetLocal());
     noFids->AddFID(rt::Variant(int32_t{1002}));
     EXPECT_EQ(Values(noFids->get_Recordset(), "MATERIAL"), (std::vector<std::string>{"PVC"}));
@@ -133,7 +135,7 @@ TEST_F(ComponentFixture, LoadingFailsClearlyAndCanBeRetried) {
     // A database failure keeps its description.
     sqlite_->ExecuteScript("DROP TABLE WATER_LINING_N");
     auto gone = NewComponent(14, {1001});
-    e = ErrorOf([&] { gone->get_Recordset(); });
+    e = Raised([&] { gone->get_Recordset(); });
     EXPECT_NE(e.Number(), 0);
     EXPECT_EQ(e.Source(), Message(23701));
     EXPECT_NE(e.Description().find("WATER_LINING_N"), std::string::npos) << e.Description();
@@ -194,7 +196,7 @@ TEST_F(ComponentFixture, GeometryRowsAreReadOnceAndFilteredPerGeometry) {
     EXPECT_TRUE(empty->get_BOF() && empty->get_EOF());
 
     auto attributes = NewComponent(11, {1001});
-    EXPECT_EQ(ErrorOf([&] { attributes->OpenGeometryRecordset(1); }).Description(), Message(23708));
+    EXPECT_EQ(Raised([&] { attributes->OpenGeometryRecordset(1); }).Description(), Message(23708));
 }
 
 TEST_F(ComponentFixture, AttachRecordsetAdoptsRowsAndTheirFeatures) {
@@ -220,7 +222,7 @@ TEST_F(ComponentFixture, AttachRecordsetAdoptsRowsAndTheirFeatures) {
     EXPECT_EQ(c->EventRecordset(), rs);
     EXPECT_TRUE(dc_->opens.size() == 1u);  // only the source loaded
 
-    auto e = ErrorOf([&] { c->AttachRecordset(rs); });
+    auto e = Raised([&] { c->AttachRecordset(rs); });
     EXPECT_EQ(e.Number(), kError1);
     EXPECT_EQ(e.Description(), Message(23707));
 
@@ -276,6 +278,6 @@ TEST_F(ComponentFixture, LateBoundCallersSeeTheComponentFace) {
     rt::CallByName(obj, "Filter", rt::InvokeKind::PropertyLet, {rt::Variant("ZONE_ID = 3")});
     EXPECT_EQ(c->get_Filter(), "ZONE_ID = 3");
     // The members kept inside the system are not reachable by name.
-    EXPECT_EQ(ErrorOf([&] { rt::CallByName(obj, "ResetRecordsets", rt::InvokeKind::Method); }).Number(), 438);
+    EXPECT_EQ(ErrorOf([&] { rt::CallByName(obj, "ResetRecordsets", rt::InvokeKind::Method); }), 438);
     EXPECT_TRUE(rt::TryQueryInterface<pelmora::QzComponent>(obj));
 }

@@ -6,14 +6,15 @@
 
 #include "ado/Enums.h"
 #include "pelmora/features/ComponentService.h"
+#include "support/Raises.h"
 
-using componenttest::ErrorOf;
 using componenttest::Message;
 using componenttest::Values;
 using featuretest::FeatureAssemblyFixture;
 using pelmora::ComponentService;
 using pelmora::LoadResStringWithParam;
 using pelmora::LoadResStringWithParams;
+using pelmora_test::Raised;
 
 namespace {
 
@@ -73,15 +74,15 @@ TEST_F(ComponentServiceFixture, EveryMemberNeedsAComponentName) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.outer);
-        ExpectWrapped(ErrorOf(c.call), LoadResStringWithParam(static_cast<int16_t>(c.outer), ""), Message(c.inner));
+        ExpectWrapped(Raised(c.call), LoadResStringWithParam(static_cast<int16_t>(c.outer), ""), Message(c.inner));
     }
-    ExpectWrapped(ErrorOf([&] { fresh->get_Value("RESULT"); }), LoadResStringWithParams(23571, "RESULT", ""),
+    ExpectWrapped(Raised([&] { fresh->get_Value("RESULT"); }), LoadResStringWithParams(23571, "RESULT", ""),
                   Message(23569));
-    ExpectWrapped(ErrorOf([&] { fresh->put_Value("RESULT", rt::Variant("x")); }),
+    ExpectWrapped(Raised([&] { fresh->put_Value("RESULT", rt::Variant("x")); }),
                   LoadResStringWithParams(23568, "RESULT", ""), Message(23566));
 
     // A name, but no collection to serve: the name is kept, the CID is not moved.
-    auto e = ErrorOf([&] { fresh->put_ComponentName("HYDRANT_ATTR"); });
+    auto e = Raised([&] { fresh->put_ComponentName("HYDRANT_ATTR"); });
     EXPECT_EQ(e.Number(), kErrorBase);
     EXPECT_EQ(e.Description().rfind(LoadResStringWithParam(23557, "HYDRANT_ATTR") + "\r\n", 0), 0u);
     EXPECT_EQ(fresh->get_ComponentName(), "HYDRANT_ATTR");
@@ -105,7 +106,7 @@ TEST_F(ComponentServiceFixture, ComponentNameSelectsTheCurrentOccurrence) {
     EXPECT_EQ(svc_->get_ComponentID(), 1);
 
     // A name the collection does not hold: refused, the name kept, the CID not moved.
-    auto e = ErrorOf([&] { svc_->put_ComponentName("VALVE_ATTR"); });
+    auto e = Raised([&] { svc_->put_ComponentName("VALVE_ATTR"); });
     EXPECT_EQ(e.Number(), kErrorBase);
     EXPECT_EQ(svc_->get_ComponentName(), "VALVE_ATTR");
     EXPECT_EQ(svc_->get_ComponentID(), 1);
@@ -118,13 +119,13 @@ TEST_F(ComponentServiceFixture, ComponentIDPositionsOnTheOccurrence) {
     EXPECT_EQ(svc_->get_Value("INSPECTOR").Str(), "Zoë Brandt");
     EXPECT_EQ(Rows("HYDRANT_INSPECTION")->GetValue(rt::Variant("RESULT")).Str(), "FAIL");
 
-    auto e = ErrorOf([&] { svc_->put_ComponentID(2); });
+    auto e = Raised([&] { svc_->put_ComponentID(2); });
     ExpectWrapped(e, LoadResStringWithParam(23554, "HYDRANT_INSPECTION"),
                   LoadResStringWithParams(23552, "2", "HYDRANT_INSPECTION"));
     EXPECT_EQ(svc_->get_ComponentID(), 0);
-    ExpectWrapped(ErrorOf([&] { svc_->get_Value("RESULT"); }),
+    ExpectWrapped(Raised([&] { svc_->get_Value("RESULT"); }),
                   LoadResStringWithParams(23571, "RESULT", "HYDRANT_INSPECTION"), Message(23570));
-    ExpectWrapped(ErrorOf([&] { svc_->get_Geometry(); }), LoadResStringWithParam(23563, "HYDRANT_INSPECTION"),
+    ExpectWrapped(Raised([&] { svc_->get_Geometry(); }), LoadResStringWithParam(23563, "HYDRANT_INSPECTION"),
                   Message(23562));
 
     // No rows at all: its own message, and again no occurrence.
@@ -133,7 +134,7 @@ TEST_F(ComponentServiceFixture, ComponentIDPositionsOnTheOccurrence) {
     empty->put_ComponentName("HYDRANT_INSPECTION");
     EXPECT_EQ(empty->get_ComponentID(), 0);
     EXPECT_TRUE(empty->get_CIDList().IsNull());
-    ExpectWrapped(ErrorOf([&] { empty->put_ComponentID(1); }), LoadResStringWithParam(23554, "HYDRANT_INSPECTION"),
+    ExpectWrapped(Raised([&] { empty->put_ComponentID(1); }), LoadResStringWithParam(23554, "HYDRANT_INSPECTION"),
                   LoadResStringWithParams(23553, "1", "HYDRANT_INSPECTION"));
 }
 
@@ -156,7 +157,7 @@ TEST_F(ComponentServiceFixture, CIDListKeepsTheRowItStoodOn) {
     rs->MoveFirst();
     rs->get_Fields()->Item("QTX_CID")->put_Value(rt::Variant::Null());
     rs->MoveLast();
-    auto e = ErrorOf([&] { svc_->get_CIDList(); });
+    auto e = Raised([&] { svc_->get_CIDList(); });
     EXPECT_EQ(e.Number(), kErrorBase);
     EXPECT_EQ(e.Description().rfind(LoadResStringWithParam(23550, "HYDRANT_INSPECTION") + "\r\n", 0), 0u);
     EXPECT_EQ(rt::CLng(rs->GetValue(rt::Variant("QTX_CID"))), 3);
@@ -177,10 +178,10 @@ TEST_F(ComponentServiceFixture, ValuesAreReadAndWrittenOnTheCurrentRow) {
     Rows("HYDRANT_INSPECTION")->MoveLast();
     EXPECT_EQ(svc_->get_Value("RESULT").Str(), "FAIL");
 
-    ExpectWrapped(ErrorOf([&] { svc_->get_Value("NO_SUCH_FIELD"); }),
+    ExpectWrapped(Raised([&] { svc_->get_Value("NO_SUCH_FIELD"); }),
                   LoadResStringWithParams(23571, "NO_SUCH_FIELD", "HYDRANT_INSPECTION"),
-                  ErrorOf([&] { Rows("HYDRANT_INSPECTION")->get_Fields()->Item("NO_SUCH_FIELD"); }).Description());
-    auto e = ErrorOf([&] { svc_->put_Value("STATIC_PRESSURE", rt::Variant("not a number")); });
+                  Raised([&] { Rows("HYDRANT_INSPECTION")->get_Fields()->Item("NO_SUCH_FIELD"); }).Description());
+    auto e = Raised([&] { svc_->put_Value("STATIC_PRESSURE", rt::Variant("not a number")); });
     EXPECT_EQ(e.Number(), kErrorBase);
     EXPECT_EQ(e.Description().rfind(LoadResStringWithParams(23568, "STATIC_PRESSURE", "HYDRANT_INSPECTION"), 0), 0u);
     EXPECT_DOUBLE_EQ(rt::CDbl(svc_->get_Value("STATIC_PRESSURE")), 2.15);
@@ -202,7 +203,7 @@ TEST_F(ComponentServiceFixture, GeometryOfTheCurrentOccurrence) {
 
     // An attribute component has no geometry: the component's error, wrapped.
     svc_->put_ComponentName("HYDRANT_ATTR");
-    auto e = ErrorOf([&] { svc_->get_Geometry(); });
+    auto e = Raised([&] { svc_->get_Geometry(); });
     EXPECT_EQ(e.Number(), kErrorBase);
     EXPECT_EQ(e.Description().rfind(LoadResStringWithParam(23563, "HYDRANT_ATTR") + "\r\n", 0), 0u);
 }
@@ -277,7 +278,7 @@ TEST_F(ComponentServiceFixture, DeleteOccurrenceLeavesNoCurrentOccurrence) {
     EXPECT_EQ(rt::CLng(rs->get_Fields()->Item("QTX_CID")->get_OriginalValue()), 1);
     rs->put_Filter(rt::Variant(int32_t{0}));
 
-    ExpectWrapped(ErrorOf([&] { svc_->DeleteOccurrence(); }), LoadResStringWithParam(23574, "HYDRANT_INSPECTION"),
+    ExpectWrapped(Raised([&] { svc_->DeleteOccurrence(); }), LoadResStringWithParam(23574, "HYDRANT_INSPECTION"),
                   Message(23573));
     EXPECT_EQ(Integers(svc_->get_CIDList()), (std::vector<int32_t>{3}));
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Shared set-up of the component tests: a writable copy of the sample
 // network behind a real metadata service, a data context that records what
-// the components send through it, and small helpers for errors and rows.
+// the components send through it, and small helpers for rows (errors:
+// support/Raises.h).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -163,16 +164,6 @@ protected:
     std::shared_ptr<product::SqliteDataContext> sqlite_;
     std::shared_ptr<RecordingDataContext> dc_;
 };
-
-// The error a call raises (Number 0 and empty texts when it raises none).
-inline rt::ComError ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const rt::ComError& e) {
-        return e;
-    }
-    return rt::ComError(0, "", "");
-}
 
 inline std::string Message(int32_t id) { return pelmora::LoadResStringWithParams(static_cast<int16_t>(id)); }
 

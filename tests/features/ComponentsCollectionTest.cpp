@@ -7,14 +7,15 @@
 #include "pelmora/features/BackwardPointer.h"
 #include "pelmora/features/Components.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
+#include "support/Raises.h"
 
 using componenttest::ComponentFixture;
-using componenttest::ErrorOf;
 using componenttest::FIDsOf;
 using componenttest::LongArray;
 using componenttest::Values;
 using pelmora::Component;
 using pelmora::Components;
+using pelmora_test::ErrorOf;
 
 namespace {
 
@@ -64,8 +65,8 @@ TEST_F(ComponentsFixture, AnEmptyCollection) {
     EXPECT_EQ(components->get_Count(), 0);
     EXPECT_FALSE(components->GetComponent(11));
     EXPECT_TRUE(components->get_NewEnum().empty());
-    EXPECT_EQ(ErrorOf([&] { components->get_Item(rt::Variant(int32_t{1})); }).Number(), 9);
-    EXPECT_EQ(ErrorOf([&] { components->get_Item(rt::Variant("WATER_MAIN_ATTR")); }).Number(), 5);
+    EXPECT_EQ(ErrorOf([&] { components->get_Item(rt::Variant(int32_t{1})); }), 9);
+    EXPECT_EQ(ErrorOf([&] { components->get_Item(rt::Variant("WATER_MAIN_ATTR")); }), 5);
     EXPECT_TRUE(components->IsSingleFeature());
     // The first collection of the apartment names the log of the functional interfaces.
     EXPECT_EQ(pelmora::FunctionalInterfaceLogPath(), pelmora::GetTempDirectory() + "/FunctionalInterfaces.log");
@@ -83,10 +84,10 @@ TEST_F(ComponentsFixture, ComponentsAreKeptByNameAndFoundByNumber) {
     EXPECT_EQ(components->get_Item(rt::Variant(int32_t{1}))->get_DataContext(), Context());
 
     // A second component of a number has the same name: refused, not added.
-    EXPECT_EQ(ErrorOf([&] { components->AddComponentByCNO(11, rt::Variant(int32_t{1002})); }).Number(), 457);
+    EXPECT_EQ(ErrorOf([&] { components->AddComponentByCNO(11, rt::Variant(int32_t{1002})); }), 457);
     // Errors of the component reach the caller; nothing is added.
-    EXPECT_NE(ErrorOf([&] { components->AddComponentByCNO(999, rt::Variant(int32_t{1})); }).Number(), 0);
-    EXPECT_NE(ErrorOf([&] { components->AddComponentByCNO(14, rt::Variant("1001")); }).Number(), 0);
+    EXPECT_NE(ErrorOf([&] { components->AddComponentByCNO(999, rt::Variant(int32_t{1})); }), 0);
+    EXPECT_NE(ErrorOf([&] { components->AddComponentByCNO(14, rt::Variant("1001")); }), 0);
     EXPECT_EQ(components->get_Count(), 2);
 
     // The reduced face hands out the same components.
@@ -209,6 +210,6 @@ TEST_F(ComponentsFixture, UpdateComponentsHandsEveryComponentToPersistenceInOrde
     // The first failure stops the loop.
     auto failing = std::make_shared<RecordingDatabaseService>();
     failing->failOn = "WATER_MAIN_LINE";
-    EXPECT_EQ(ErrorOf([&] { components->UpdateComponents(failing); }).Number(), 5);
+    EXPECT_EQ(ErrorOf([&] { components->UpdateComponents(failing); }), 5);
     EXPECT_EQ(failing->queued, (std::vector<std::string>{"WATER_MAIN_ATTR", "WATER_MAIN_LINE"}));
 }

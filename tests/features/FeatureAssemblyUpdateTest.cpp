@@ -6,8 +6,8 @@
 
 #include "ado/Enums.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
+#include "support/Raises.h"
 
-using componenttest::ErrorOf;
 using componenttest::Values;
 using featuretest::FeatureAssemblyFixture;
 using featuretest::Key;
@@ -18,6 +18,8 @@ using pelmora::IComponentDatabaseService;
 namespace {
 
 using Calls = std::vector<std::string>;
+using pelmora_test::ErrorOf;
+using pelmora_test::Raised;
 
 // Stands in for component persistence and notes every call in order.
 class RecordingPersistence : public rt::Object, public IComponentDatabaseService {
@@ -105,14 +107,14 @@ TEST_F(FeatureAssemblyUpdateFixture, OnlyTheSystemsOwnCollectionsCanBeSaved) {
     auto features = Keys({});
     features->Add(main);
     features->Add(view);
-    auto e = ErrorOf([&] { service_->UpdateFeatures(features); });
+    auto e = Raised([&] { service_->UpdateFeatures(features); });
     EXPECT_EQ(e.Number(), rt::vberr::TypeMismatch);
     // The batch never reached its end: nothing was sent.
     ASSERT_FALSE(calls_->empty());
     EXPECT_EQ(calls_->back(), "Update WATER_MAIN_LINING");
 
     calls_->clear();
-    e = ErrorOf([&] { service_->UpdateFeatures(Keys({Key(101, 1001)})); });
+    e = Raised([&] { service_->UpdateFeatures(Keys({Key(101, 1001)})); });
     EXPECT_EQ(e.Number(), rt::vberr::ObjectVariableNotSet);
     EXPECT_EQ(calls_->back(), "Begin");
 
@@ -121,7 +123,7 @@ TEST_F(FeatureAssemblyUpdateFixture, OnlyTheSystemsOwnCollectionsCanBeSaved) {
     service_->UpdateFeature(main);
     service_->UpdateFeature(nullptr);
     EXPECT_TRUE(calls_->empty());
-    EXPECT_EQ(ErrorOf([&] { service_->UpdateFeature(Key(101, 1001)); }).Number(), rt::vberr::ObjectVariableNotSet);
+    EXPECT_EQ(ErrorOf([&] { service_->UpdateFeature(Key(101, 1001)); }), rt::vberr::ObjectVariableNotSet);
 }
 
 TEST_F(FeatureAssemblyUpdateFixture, SavedEditsAreInTheDatabase) {

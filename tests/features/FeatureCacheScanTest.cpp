@@ -5,14 +5,15 @@
 
 #include "ado/Enums.h"
 #include "pelmora/features/modFASCache.h"
+#include "support/Raises.h"
 
-using componenttest::ErrorOf;
 using featuretest::FeatureAssemblyFixture;
 using featuretest::Key;
 using featuretest::Keys;
 using pelmora::IKeyObject;
 using pelmora::IRecordsetEvaluator;
 using pelmora::IScanComponent;
+using pelmora_test::Raised;
 
 namespace {
 
@@ -221,7 +222,7 @@ TEST_F(ScanFixture, TheServiceKeepsNothingOfTheCallersEvaluator) {
     };
     auto failing = std::make_shared<Failing>();
     std::weak_ptr<Failing> weakFailing = failing;
-    auto e = ErrorOf([&] {
+    auto e = Raised([&] {
         service_->OpenSyncedRecordsetArray(21, failing, kGateValves, rt::Variant::ArrayOf({rt::Variant("GATE")}));
     });
     EXPECT_EQ(e.Number(), rt::vberr::InvalidProcedureCall);

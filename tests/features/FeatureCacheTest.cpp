@@ -7,14 +7,15 @@
 #include "ado/Enums.h"
 #include "pelmora/features/modFASCache.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
+#include "support/Raises.h"
 
-using componenttest::ErrorOf;
 using featuretest::FeatureAssemblyFixture;
 using featuretest::Key;
 using featuretest::Keys;
 using pelmora::IComponent;
 using pelmora::IComponentDatabaseService;
 using pelmora::IKeyObject;
+using pelmora_test::Raised;
 
 namespace {
 
@@ -164,7 +165,7 @@ TEST_F(FeatureCacheFixture, AFailedBatchLeavesTheCacheAsItWas) {
     batch->failAtEnd = true;
     Cache().put_Caching(true);
     auto valve = service_->NewFeature(102, 0);
-    auto e = ErrorOf([&] { Cache().SaveCache(); });
+    auto e = Raised([&] { Cache().SaveCache(); });
     EXPECT_EQ(e.Number(), static_cast<int32_t>(0x80040000u) + 23288);
     EXPECT_EQ(pelmora::FindFeatureInCache(102, valve->get_FID()), valve);
     EXPECT_EQ(pelmora::CachedComponentsOf(21)->Count(), 1);

@@ -10,8 +10,8 @@
 #include "pelmora/features/modFASCache.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
 #include "product/MetadataCacheBuilder.h"
+#include "support/Raises.h"
 
-using componenttest::ErrorOf;
 using componenttest::Message;
 using componenttest::Values;
 using featuretest::CNOsOf;
@@ -19,6 +19,7 @@ using featuretest::FeatureAssemblyFixture;
 using featuretest::NamesOf;
 using pelmora::Component;
 using pelmora::IKeyObject;
+using pelmora_test::Raised;
 
 namespace {
 
@@ -282,7 +283,7 @@ TEST_F(NewFeatureFixture, WithoutKeysTheRowsAreCreatedWithoutThem) {
 }
 
 TEST_F(NewFeatureFixture, RefusalsAndFeatureNumbersWithoutComponents) {
-    auto e = ErrorOf([&] { service_->NewFeature(-1, 0); });
+    auto e = Raised([&] { service_->NewFeature(-1, 0); });
     EXPECT_EQ(e.Number(), static_cast<int32_t>(0x80040001u));
     EXPECT_EQ(e.Source(), Message(21982));
     EXPECT_EQ(e.Description(), Message(23775));
@@ -293,10 +294,10 @@ TEST_F(NewFeatureFixture, RefusalsAndFeatureNumbersWithoutComponents) {
     EXPECT_EQ(service_->FilteredFeatureNumber(), std::optional<int16_t>(100));
 
     auto bare = std::make_shared<pelmora::FeatureAssemblyService>();
-    e = ErrorOf([&] { bare->NewFeature(102, 0); });
+    e = Raised([&] { bare->NewFeature(102, 0); });
     EXPECT_EQ(e.Number(), 1);
     EXPECT_EQ(e.Description(), Message(23180));
-    e = ErrorOf([&] { bare->NewPlacementConfiguration(1); });
+    e = Raised([&] { bare->NewPlacementConfiguration(1); });
     EXPECT_EQ(e.Number(), 1);
     EXPECT_EQ(e.Description(), Message(23180));
 
@@ -320,22 +321,22 @@ TEST_F(NewFeatureFixture, SequenceValuesAreReadInOrderAndMustBeKeys) {
     // A value past 32 bits is no key: a plain error names it, and the
     // service's feature id stays.
     context_->answer = "2147483648";
-    auto e = ErrorOf([&] { service_->NewFeature(102, pelmora::qzfasIgnoreRequiredRecords); });
+    auto e = Raised([&] { service_->NewFeature(102, pelmora::qzfasIgnoreRequiredRecords); });
     EXPECT_EQ(e.Number(), rt::vberr::Overflow);
     EXPECT_NE(e.Description().find("2147483648"), std::string::npos) << e.Description();
     EXPECT_NE(e.Description().find("QTX_FID_SEQ.NextVal"), std::string::npos) << e.Description();
     EXPECT_EQ(service_->get_FeatureID(), 101);
 
     context_->answer = "6001,99999999999999999999999";
-    e = ErrorOf([&] { service_->NewFeature(102, 0); });
+    e = Raised([&] { service_->NewFeature(102, 0); });
     EXPECT_EQ(e.Number(), rt::vberr::Overflow);
     EXPECT_NE(e.Description().find("QTX_COMMON_N_SEQ.NextVal"), std::string::npos) << e.Description();
 
     context_->answer = "6001,x";
-    e = ErrorOf([&] { service_->NewFeature(102, 0); });
+    e = Raised([&] { service_->NewFeature(102, 0); });
     EXPECT_EQ(e.Number(), rt::vberr::TypeMismatch);
     context_->answer = "6001,,7";
-    e = ErrorOf([&] { service_->NewFeature(102, 0); });
+    e = Raised([&] { service_->NewFeature(102, 0); });
     EXPECT_EQ(e.Number(), rt::vberr::TypeMismatch);
     EXPECT_EQ(service_->get_FeatureID(), 101);
 }
@@ -346,7 +347,7 @@ TEST_F(NewFeatureFixture, SequencesOfTheDatabaseNearTheLimit) {
     ASSERT_TRUE(last);
     EXPECT_EQ(last->get_FID(), 2147483647);
     // The next one does not fit.
-    auto e = ErrorOf([&] { service_->NewFeature(104, pelmora::qzfasIgnoreRequiredRecords); });
+    auto e = Raised([&] { service_->NewFeature(104, pelmora::qzfasIgnoreRequiredRecords); });
     EXPECT_EQ(e.Number(), rt::vberr::Overflow);
     EXPECT_EQ(e.Source(), Message(21982));
     EXPECT_EQ(service_->get_FeatureID(), 2147483647);
@@ -376,7 +377,7 @@ TEST_F(NewFeatureFixture, PlacementConfigurationSkipsNumbersWithoutComponents) {
     EXPECT_EQ(fnos, (std::vector<int16_t>{101, 101, 102}));
     EXPECT_EQ(context_->lists.size(), 3u);
 
-    auto e = ErrorOf([&] { service_->NewPlacementConfiguration(99); });
+    auto e = Raised([&] { service_->NewPlacementConfiguration(99); });
     EXPECT_EQ(e.Number(), 1);
     EXPECT_EQ(e.Source(), Message(21982));
     EXPECT_EQ(e.Description(), Message(23192));

@@ -3,6 +3,7 @@
 #include "PersistenceFixture.h"
 
 #include "pelmora/persistence/WorkOperationsStrings.h"
+#include "support/Raises.h"
 
 using pelmora::ComponentDatabaseService;
 using persistencetest::PersistenceFixture;
@@ -10,6 +11,8 @@ using persistencetest::PersistenceFixture;
 namespace {
 
 using S = ComponentDatabaseService;
+using pelmora_test::ErrorOf;
+using pelmora_test::Raised;
 
 std::string Call() { return S().GetUpdateFeaturesCallText(); }
 
@@ -79,7 +82,7 @@ TEST_F(PersistenceFixture, ASecondBeginDropsTheBatchAndFailsAndAThirdBegins) {
     s->UpdateComponent(common);
     EXPECT_TRUE(s->Queued());
     EXPECT_EQ(s->List(S::SetAttributeString).get_Count(), 1);
-    rt::ComError e = ErrorOf([&] { s->BeginComponentOperations(); });
+    rt::ComError e = Raised([&] { s->BeginComponentOperations(); });
     EXPECT_EQ(e.Number(), Err(23285));
     EXPECT_EQ(e.Source(), Message(23283));
     EXPECT_EQ(e.Description(), Message(23285));
@@ -210,7 +213,7 @@ TEST_F(PersistenceFixture, AFailureInTheSecondOfThreeBlocksUndoesTheFirstAndRepo
     s->BeginComponentOperations();
     s->UpdateComponent(common);
     s->UpdateComponent(lining);
-    rt::ComError e = ErrorOf([&] { s->EndComponentOperations(); });
+    rt::ComError e = Raised([&] { s->EndComponentOperations(); });
     EXPECT_EQ(e.Number(), Err(23288));
     EXPECT_EQ(e.Source(), Message(23283));
     const std::string nested = Level(23288, Err(23288)) + Level(23288, Err(23288)) +
@@ -223,7 +226,7 @@ TEST_F(PersistenceFixture, AFailureInTheSecondOfThreeBlocksUndoesTheFirstAndRepo
     EXPECT_EQ(Everything(), before);
     // Nothing of the service is reset after a failure.
     EXPECT_TRUE(s->Begun());
-    EXPECT_EQ(ErrorOf([&] { s->BeginComponentOperations(); }).Number(), Err(23285));
+    EXPECT_EQ(ErrorOf([&] { s->BeginComponentOperations(); }), Err(23285));
 }
 
 TEST_F(PersistenceFixture, ADatabaseErrorInASingleBlockLeavesEveryTableAsItWas) {
@@ -240,7 +243,7 @@ TEST_F(PersistenceFixture, ADatabaseErrorInASingleBlockLeavesEveryTableAsItWas) 
     rt::Variant affected;
     sqlite_->ExecuteSQL("DELETE FROM WATER_LINING_N WHERE QTX_FID = 1001 AND QTX_CID = 1", affected, 1);
     const auto before = Everything();
-    rt::ComError e = ErrorOf([&] { Save({common, lining}); });
+    rt::ComError e = Raised([&] { Save({common, lining}); });
     EXPECT_EQ(e.Number(), Err(23288));
     EXPECT_NE(e.Description().find("ORA-01403"), std::string::npos) << e.Description();
     EXPECT_TRUE(dc_->texts.empty());  // one block: no recovery block
@@ -255,7 +258,7 @@ TEST_F(PersistenceFixture, WithoutDataContextTheEndFailsBeforeAnythingIsSent) {
     auto s = std::make_shared<ComponentDatabaseService>();
     s->BeginComponentOperations();
     s->UpdateComponent(common);
-    rt::ComError e = ErrorOf([&] { s->EndComponentOperations(); });
+    rt::ComError e = Raised([&] { s->EndComponentOperations(); });
     EXPECT_EQ(e.Number(), Err(23288));
     EXPECT_EQ(e.Description(), Level(23288, Err(23288)) + Level(23288, Err(23288)) + Message(27010));
     EXPECT_TRUE(dc_->commands.empty());
@@ -271,7 +274,7 @@ TEST_F(PersistenceFixture, RowsWithoutKeysAndForeignComponentsFailWithNestedNumb
     rs->Update();
     auto s = NewService();
     s->BeginComponentOperations();
-    rt::ComError e = ErrorOf([&] { s->UpdateComponent(lining); });
+    rt::ComError e = Raised([&] { s->UpdateComponent(lining); });
     EXPECT_EQ(e.Number(), Err(23287));
     EXPECT_EQ(e.Description(), Level(23287, Err(23289)) + Level(23289, Err(23284)) + Message(23284));
     EXPECT_TRUE(s->Begun());
@@ -309,7 +312,7 @@ TEST_F(PersistenceFixture, RowsWithoutKeysAndForeignComponentsFailWithNestedNumb
     crs->Update();
     auto t = NewService();
     t->BeginComponentOperations();
-    e = ErrorOf([&] { t->UpdateComponent(std::make_shared<Foreign>(common)); });
+    e = Raised([&] { t->UpdateComponent(std::make_shared<Foreign>(common)); });
     EXPECT_EQ(e.Number(), Err(23287));
     EXPECT_EQ(e.Description(), Level(23287, rt::vberr::TypeMismatch) + rt::VbErrorDescription(rt::vberr::TypeMismatch));
     // Its changed row was queued before the geometry pass failed.

@@ -6,12 +6,14 @@
 #include "pelmora/features/FieldInfo.h"
 #include "pelmora/persistence/WorkOperationsStrings.h"
 #include "runtime/Collection.h"
+#include "support/Raises.h"
 
 using pelmora::ComponentDatabaseService;
 using persistencetest::DateOf;
 using persistencetest::PersistenceFixture;
 using persistencetest::RecordingContext;
 using rt::Variant;
+using pelmora_test::Raised;
 
 namespace {
 
@@ -239,7 +241,7 @@ TEST_F(SampleSave, AGeometryRowMovedToOtherKeysIsRefusedRatherThanWrittenElsewhe
     Set(grs, {{"SDO_SEQ", Variant(int32_t{5})}});
     auto s = NewService();
     s->BeginComponentOperations();
-    rt::ComError e = ErrorOf([&] { s->UpdateComponent(hydrant); });
+    rt::ComError e = Raised([&] { s->UpdateComponent(hydrant); });
     EXPECT_EQ(e.Number(), Err(23287));
     EXPECT_NE(e.Description().find(Message(23290)), std::string::npos) << e.Description();
     EXPECT_NE(e.Description().find("SDO_SEQ"), std::string::npos) << e.Description();

@@ -148,14 +148,6 @@ protected:
         return all;
     }
 
-    static rt::ComError ErrorOf(const std::function<void()>& f) {
-        try {
-            f();
-        } catch (const rt::ComError& e) {
-            return e;
-        }
-        return rt::ComError(0, "", "");
-    }
     static std::string Message(int32_t id) { return pelmora::LoadResStringWithParams(static_cast<int16_t>(id)); }
     static int32_t Err(int32_t n) { return pelmora::kErrorBase + n; }
 

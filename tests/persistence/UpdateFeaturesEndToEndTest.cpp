@@ -10,8 +10,10 @@
 #include "ado/Enums.h"
 #include "pelmora/common/modADOUtils.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
+#include "support/Raises.h"
 
 using rt::Variant;
+using pelmora_test::Raised;
 
 namespace {
 
@@ -287,7 +289,7 @@ TEST_F(UpdateFeaturesEndToEnd, AFailureInTheSecondOfThreeBlocksLeavesTheDatabase
     auto features = Edit(*service_);
     context_->texts.clear();
     context_->spoilCommand = 2;
-    rt::ComError e = componenttest::ErrorOf([&] { service_->UpdateFeatures(features); });
+    rt::ComError e = Raised([&] { service_->UpdateFeatures(features); });
     EXPECT_EQ(e.Number(), Err(23288));
     EXPECT_EQ(e.Source(), componenttest::Message(23283));
     EXPECT_EQ(e.Description().rfind(componenttest::Message(23288), 0), 0u) << e.Description();
@@ -312,7 +314,7 @@ TEST_F(UpdateFeaturesEndToEnd, ARowDeletedBehindTheFeaturesBackFailsTheWholeBatc
     sqlite_->ExecuteSQL("DELETE FROM VALVE_N WHERE QTX_FID = 2001", affected, 1);
     const auto before = Everything(*sqlite_);
 
-    rt::ComError e = componenttest::ErrorOf([&] { service_->UpdateFeatures(features); });
+    rt::ComError e = Raised([&] { service_->UpdateFeatures(features); });
     EXPECT_EQ(e.Number(), Err(23288));
     EXPECT_NE(e.Description().find("ORA-01403"), std::string::npos) << e.Description();
     EXPECT_NE(e.Description().find("VALVE_N"), std::string::npos) << e.Description();

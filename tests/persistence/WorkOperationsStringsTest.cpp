@@ -11,9 +11,12 @@
 #include "product/StandIns.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
+#include "support/Raises.h"
 
 using pelmora::WorkOperationsStrings;
 using rt::Variant;
+using pelmora_test::ErrorOf;
+using pelmora_test::Raised;
 
 namespace {
 
@@ -25,14 +28,6 @@ protected:
     }
     void TearDown() override { rt::Apartment::Reset(); }
 
-    static rt::ComError ErrorOf(const std::function<void()>& f) {
-        try {
-            f();
-        } catch (const rt::ComError& e) {
-            return e;
-        }
-        return rt::ComError(0, "", "");
-    }
     static std::vector<std::string> Texts(WorkOperationsStrings& w) {
         return {w.get_FNOList(), w.get_FIDList(), w.get_CompList(), w.get_CIDList(),
                 w.get_FieldList(), w.get_ValueList(), w.get_ESeqList(), w.get_SeqList()};
@@ -98,9 +93,9 @@ TEST_F(ListsTest, TheFirstEntryFixesKindAndValueClassUntilClear) {
     // Adding what does not fit the list's kind or class raises and appends nothing.
     w.AddNewAttribute(1, 2, "C", "F", 1, Variant(5), 5);
     const auto before = Texts(w);
-    EXPECT_EQ(ErrorOf([&] { w.AddNewAttribute(1, 2, "C", "F", 1, Variant("x"), 200); }).Number(), rt::vberr::TypeMismatch);
-    EXPECT_EQ(ErrorOf([&] { w.AddSetAttribute(1, 2, "C", "F", 1, Variant(1), 131); }).Number(), rt::vberr::TypeMismatch);
-    EXPECT_EQ(ErrorOf([&] { w.AddDeleteGeometryComponent(1, 2, "C", 1); }).Number(), rt::vberr::TypeMismatch);
+    EXPECT_EQ(ErrorOf([&] { w.AddNewAttribute(1, 2, "C", "F", 1, Variant("x"), 200); }), rt::vberr::TypeMismatch);
+    EXPECT_EQ(ErrorOf([&] { w.AddSetAttribute(1, 2, "C", "F", 1, Variant(1), 131); }), rt::vberr::TypeMismatch);
+    EXPECT_EQ(ErrorOf([&] { w.AddDeleteGeometryComponent(1, 2, "C", 1); }), rt::vberr::TypeMismatch);
     EXPECT_EQ(Texts(w), before);
     EXPECT_EQ(w.get_Count(), 1);
 
@@ -142,7 +137,7 @@ TEST_F(ListsTest, AnEntryTooLongForEmptyListsIsRefusedWhole) {
     WorkOperationsStrings w;
     std::string longText(20, 'x');
     EXPECT_FALSE(w.CanAddNewAttribute(101, 1, "C", "F", 1, Variant(longText), 200));
-    rt::ComError e = ErrorOf([&] { w.AddNewAttribute(101, 1, "C", "F", 1, Variant(longText), 200); });
+    rt::ComError e = Raised([&] { w.AddNewAttribute(101, 1, "C", "F", 1, Variant(longText), 200); });
     EXPECT_EQ(e.Number(), pelmora::kErrorBase);
     EXPECT_EQ(e.Description(), pelmora::LoadResStringWithParams(25041));
     EXPECT_EQ(e.Source(), pelmora::LoadResStringWithParams(25042));
@@ -155,9 +150,9 @@ TEST_F(ListsTest, AnEntryTooLongForEmptyListsIsRefusedWhole) {
 
     // A value its list cannot hold is refused as well, before anything is written.
     WorkOperationsStrings g;
-    EXPECT_NE(ErrorOf([&] { g.AddNewGeometryAttribute(1, 1, "C", "SDO_X1", 1, 0, 0, Variant("east")); }).Number(), 0);
+    EXPECT_NE(ErrorOf([&] { g.AddNewGeometryAttribute(1, 1, "C", "SDO_X1", 1, 0, 0, Variant("east")); }), 0);
     WorkOperationsStrings d;
-    EXPECT_NE(ErrorOf([&] { d.AddNewAttribute(1, 1, "C", "WHEN", 1, Variant("someday"), 135); }).Number(), 0);
+    EXPECT_NE(ErrorOf([&] { d.AddNewAttribute(1, 1, "C", "WHEN", 1, Variant("someday"), 135); }), 0);
     EXPECT_EQ(Texts(g), std::vector<std::string>(8, ""));
     EXPECT_EQ(Texts(d), std::vector<std::string>(8, ""));
 }
