@@ -11,11 +11,7 @@ set_target_properties(pelmora_all PROPERTIES EXPORT_NAME pelmora)
 set_target_properties(pelmora PROPERTIES EXPORT_NAME system)
 add_library(Pelmora::pelmora ALIAS pelmora_all)
 
-set(_pelmora_libraries pelmora_runtime pelmora_ado pelmora_product pelmora pelmora_all)
-if(TARGET pelmora_interfaces)
-  list(APPEND _pelmora_libraries pelmora_interfaces)
-endif()
-install(TARGETS ${_pelmora_libraries} EXPORT PelmoraTargets
+install(TARGETS pelmora_runtime pelmora_ado pelmora_interfaces pelmora_product pelmora pelmora_all EXPORT PelmoraTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS build_metadata_cache RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -17,6 +17,7 @@ void RegisterExtensionStandIns();
 void RegisterProductStandIns() {
     varsk1::BindExports(Varsk1Exports());
     win::BindExports(WindowExports());
+    pelmora::BindCorvaneExports(CorvaneLibrary());
     RegisterMessageStandIn();
     RegisterTraceStandIn();
     RegisterDialogStandIn();

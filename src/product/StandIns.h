@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "pelmora/interfaces/Corvane.h"
 #include "pelmora/interfaces/Varsk1.h"
 #include "pelmora/interfaces/Windows.h"
 #include "runtime/Object.h"
@@ -25,7 +26,7 @@
 namespace product {
 
 // Registers the message, trace and dialog objects under their ProgIDs and
-// binds the sibling library's functions and the window calls.
+// binds the sibling libraries' functions and the window calls.
 void RegisterProductStandIns();
 
 // Installs the desktop application object GetYvApplicationDispatch returns
@@ -33,10 +34,11 @@ void RegisterProductStandIns();
 void SetApplication(std::shared_ptr<rt::Object> application);
 std::shared_ptr<rt::Object> Application();
 
-// The sibling library's functions and the window calls as the product
+// The sibling libraries' functions and the window calls as the product
 // implements them; RegisterProductStandIns binds them.
 varsk1::Exports Varsk1Exports();
 win::Exports WindowExports();
+pelmora::CorvaneExports CorvaneLibrary();
 
 // What a headless message box showed.
 struct DialogRecord {

@@ -1,11 +1,11 @@
 #include "product/StationService.h"
 
 #include "ado/Recordset.h"
-#include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/interfaces/DataContext.h"
 #include "pelmora/interfaces/MetadataService.h"
-#include "pelmora/metadata/MetadataUtils.h"
+#include "product/MetadataValue.h"
 #include "runtime/Error.h"
+#include "runtime/SqlName.h"
 #include "runtime/Vb.h"
 
 namespace product {
@@ -13,6 +13,9 @@ namespace product {
 namespace {
 
 constexpr const char* kSource = "Strandel.StationService";
+// The service's own errors, above VB's base of object errors.
+constexpr int32_t kUnknownSeries = rt::HResult(0x80040001u);
+constexpr int32_t kBadMetadataName = rt::HResult(0x80040003u);
 
 std::shared_ptr<ado::Recordset> Table(const std::shared_ptr<pelmora::IMetadataService>& metadata,
                                       const std::string& key) {
@@ -20,6 +23,23 @@ std::shared_ptr<ado::Recordset> Table(const std::shared_ptr<pelmora::IMetadataSe
 }
 
 bool IsEmpty(const std::shared_ptr<ado::Recordset>& rs) { return !rs || (rs->get_BOF() && rs->get_EOF()); }
+
+// A table or field name the metadata gives for a number; it goes into the
+// series query, so it must be a plain (a table: owner-qualified) name.
+std::string MetadataName(pelmora::IMetadataService& metadata, const char* table, const char* keyColumn, int32_t key,
+                         const char* valueColumn) {
+    const rt::Variant name = MetadataValue(metadata, table, keyColumn, key, valueColumn);
+    const std::string text = name.IsNull() || name.IsEmpty() ? std::string() : rt::CStr(name);
+    if (!rt::IsQualifiedSqlName(text))
+        throw rt::ComError(kBadMetadataName, kSource,
+                           std::string(table) + " gives no usable " + valueColumn + " for " + keyColumn + " " +
+                               std::to_string(key) + (text.empty() ? "." : ": \"" + text + "\"."));
+    return text;
+}
+
+std::string AttributeField(pelmora::IMetadataService& metadata, const rt::Variant& ano) {
+    return MetadataName(metadata, "QTX_ATTRIBUTEINFO_OPTABLE", "QTX_ANO", rt::CLng(ano), "QTX_FIELD");
+}
 
 std::string SeriesKey(const std::string& id) { return rt::UCase(rt::Trim(id)); }
 
@@ -40,6 +60,7 @@ void StationService::putref_DataContext(const std::shared_ptr<pelmora::IDataCont
     fnosByCharacteristic_.clear();
     if (!DataContext) return;
     auto metadata = DataContext->GetMetadataService();
+    if (!metadata) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
 
     auto params = Table(metadata, "QTX_ADD_REL_PARAMS_OPTABLE");
     if (!IsEmpty(params)) {
@@ -48,10 +69,10 @@ void StationService::putref_DataContext(const std::shared_ptr<pelmora::IDataCont
             const rt::Variant value = params->GetValue(rt::Variant("QTX_PARAMVALUE"));
             if (name == "StationingPIFNO") piFno_ = rt::CLng(value);
             else if (name == "StationingSSFNO") ssFno_ = rt::CLng(value);
-            else if (name == "StationingBSSIDField") seriesField_ = pelmora::GetAttributeField(metadata, rt::CLng(value));
-            else if (name == "StationingESSIDField") endSeriesField_ = pelmora::GetAttributeField(metadata, rt::CLng(value));
-            else if (name == "StationingBMSField") beginField_ = pelmora::GetAttributeField(metadata, rt::CLng(value));
-            else if (name == "StationingEventLineIDField") lineField_ = pelmora::GetAttributeField(metadata, rt::CLng(value));
+            else if (name == "StationingBSSIDField") seriesField_ = AttributeField(*metadata, value);
+            else if (name == "StationingESSIDField") endSeriesField_ = AttributeField(*metadata, value);
+            else if (name == "StationingBMSField") beginField_ = AttributeField(*metadata, value);
+            else if (name == "StationingEventLineIDField") lineField_ = AttributeField(*metadata, value);
         }
     }
 
@@ -61,7 +82,8 @@ void StationService::putref_DataContext(const std::shared_ptr<pelmora::IDataCont
         const rt::Variant type = relationships->GetValue(rt::Variant("QTX_TYPE"));
         if (type.IsNull() || !rt::IsNumeric(type) || rt::CDbl(type) != 7) continue;
         const rt::Variant cno = relationships->GetValue(rt::Variant("QTX_SUPPORTCNO"));
-        if (!cno.IsNull()) table_ = pelmora::GetComponentTable(metadata, rt::CInt(cno));
+        if (!cno.IsNull())
+            table_ = MetadataName(*metadata, "QTX_COMPONENTINFO_OPTABLE", "QTX_CNO", rt::CInt(cno), "QTX_TABLE");
         const rt::Variant rulesName = relationships->GetValue(rt::Variant("QTX_OPTIMIZEDTABLE"));
         if (!rulesName.IsNull()) {
             auto rules = Table(metadata, rt::CStr(rulesName));
@@ -110,7 +132,7 @@ std::optional<StationService::Series> StationService::FindSeries(const std::stri
     NeedContext();
     if (table_.empty() || seriesField_.empty() || endSeriesField_.empty() || beginField_.empty() || lineField_.empty())
         return std::nullopt;
-    const std::string key = pelmora::QuotedLiteral(SeriesKey(id));
+    const std::string key = rt::QuotedLiteral(SeriesKey(id));
     auto rs = dataContext_->OpenRecordset("select " + lineField_ + ", " + beginField_ + " from " + table_ + " where " +
                                           seriesField_ + " = " + key + " and " + endSeriesField_ + " = " + key +
                                           " and QTX_FNO = " + std::to_string(ssFno_));
@@ -127,7 +149,7 @@ std::optional<StationService::Series> StationService::FindSeries(const std::stri
 
 std::string StationService::GetLineIDFromSS(const std::string& SeriesId) const {
     auto series = FindSeries(SeriesId);
-    if (!series) throw rt::ComError(pelmora::kErrorBase + 1, kSource, "Unknown station series '" + SeriesId + "'.");
+    if (!series) throw rt::ComError(kUnknownSeries, kSource, "Unknown station series '" + SeriesId + "'.");
     return series->line;
 }
 

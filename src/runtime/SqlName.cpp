@@ -18,4 +18,16 @@ bool IsQualifiedSqlName(std::string_view name) {
     }
 }
 
+std::string QuotedLiteral(std::string_view text) {
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += '\'';
+    for (char c : text) {
+        if (c == '\'') quoted += '\'';
+        quoted += c;
+    }
+    quoted += '\'';
+    return quoted;
+}
+
 }  // namespace rt

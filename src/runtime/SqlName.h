@@ -10,7 +10,11 @@
 // from the database character set, are refused: the metadata never holds them
 // and their bytes would depend on that character set. Free functions, any
 // thread.
+//
+// The one way a text goes into SQL or a filter text as a literal is
+// QuotedLiteral.
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace rt {
@@ -35,5 +39,9 @@ bool IsSqlIdentifier(std::string_view name);
 // identifier passes too. Every part follows IsSqlIdentifier, so no part may be
 // empty.
 bool IsQualifiedSqlName(std::string_view name);
+
+// The text as a quoted literal of a query or filter text: in single quotes,
+// with its own quotes doubled.
+std::string QuotedLiteral(std::string_view text);
 
 }  // namespace rt

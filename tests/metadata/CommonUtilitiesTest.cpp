@@ -280,12 +280,4 @@ TEST(CommonArrays, JoinStringArrayJoinsOnlyStringArrays) {
     EXPECT_EQ(JoinStringArray(Variant::UnallocatedArray(rt::vbString)), "");
 }
 
-TEST(CommonQuoting, QuotedLiteralDoublesEveryQuoteInside) {
-    EXPECT_EQ(QuotedLiteral("ABC"), "'ABC'");
-    EXPECT_EQ(QuotedLiteral(""), "''");
-    EXPECT_EQ(QuotedLiteral("O'NEIL"), "'O''NEIL'");
-    EXPECT_EQ(QuotedLiteral("''"), "''''''");
-    EXPECT_EQ(QuotedLiteral("a'b'c"), "'a''b''c'");
-}
-
 }  // namespace

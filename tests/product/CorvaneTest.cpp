@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "pelmora/interfaces/Corvane.h"
+#include "product/StandIns.h"
 #include "product/geometry/GeometryObjects.h"
 
 namespace {
@@ -14,7 +15,14 @@ using namespace pelmora;
 
 std::shared_ptr<IPoint> P(double x, double y, double z = 0.0) { return product::Point::Create(x, y, z); }
 
-TEST(CorvaneTest, EqualityAndPointOnSegmentWithinTheTolerance) {
+// The functions as the system calls them: through the entry points the
+// product binds.
+class CorvaneTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() { BindCorvaneExports(product::CorvaneLibrary()); }
+};
+
+TEST_F(CorvaneTest, EqualityAndPointOnSegmentWithinTheTolerance) {
     const double t = kCorvaneTolerance;
     struct Case {
         double x, y;
@@ -37,7 +45,7 @@ TEST(CorvaneTest, EqualityAndPointOnSegmentWithinTheTolerance) {
     EXPECT_TRUE(on);
 }
 
-TEST(CorvaneTest, ProjectionOntoTheLineOrWithinTheSegment) {
+TEST_F(CorvaneTest, ProjectionOntoTheLineOrWithinTheSegment) {
     struct Case {
         double px, py;
         bool wholeLine;
@@ -66,7 +74,7 @@ TEST(CorvaneTest, ProjectionOntoTheLineOrWithinTheSegment) {
     EXPECT_EQ(foot->get_X(), 4.0);
 }
 
-TEST(CorvaneTest, BadPointsFailAndLeaveTheResultsAlone) {
+TEST_F(CorvaneTest, BadPointsFailAndLeaveTheResultsAlone) {
     const double nan = std::nan("");
     bool flag = true;
     double t = 3;
@@ -81,7 +89,7 @@ TEST(CorvaneTest, BadPointsFailAndLeaveTheResultsAlone) {
     EXPECT_EQ(foot, nullptr);
 }
 
-TEST(CorvaneTest, FactorsTurnDegreesAndRadiansIntoEachOther) {
+TEST_F(CorvaneTest, FactorsTurnDegreesAndRadiansIntoEachOther) {
     double toRadians = 0, toDegrees = 0;
     ASSERT_EQ(KTA_DegreesToRadians(toRadians), kCorvaneOk);
     ASSERT_EQ(KTA_RadiansToDegrees(toDegrees), kCorvaneOk);

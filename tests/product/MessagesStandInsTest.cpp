@@ -7,6 +7,7 @@
 #include <functional>
 #include <sstream>
 
+#include "pelmora/interfaces/Corvane.h"
 #include "pelmora/interfaces/Dialog.h"
 #include "pelmora/interfaces/Messages.h"
 #include "pelmora/interfaces/Trace.h"
@@ -104,6 +105,7 @@ class WindowStandIn : public StandInsTest {};
 TEST_F(StandInsTest, LibraryFunctionsRaise453UntilBound) {
     std::string buffer(8, ' ');
     rt::Variant result;
+    double factor = 0;
     const std::pair<const char*, std::function<void()>> calls[] = {
         {"Varsk1.LoadResStringWith5Parameters",
          [&] { varsk1::LoadResStringWith5Parameters("x", buffer, 8, "", "", "", "", ""); }},
@@ -112,9 +114,11 @@ TEST_F(StandInsTest, LibraryFunctionsRaise453UntilBound) {
         {"GetFocus", [] { win::GetFocus(); }},
         {"SetFocus", [] { win::SetFocus(1); }},
         {"MsgBox", [] { win::MsgBox("x", 0, ""); }},
+        {"Corvane.KTA_RadiansToDegrees", [&] { pelmora::KTA_RadiansToDegrees(factor); }},
     };
     varsk1::BindExports({});
     win::BindExports({});
+    pelmora::BindCorvaneExports({});
     for (const auto& [name, call] : calls) {
         auto e = pelmora_test::Raised(call);
         EXPECT_EQ(e.Number(), 453) << name;

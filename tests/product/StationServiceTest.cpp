@@ -2,6 +2,9 @@
 // characteristics, the lines of series and the order of stations.
 #include <gtest/gtest.h>
 
+#include "ado/Recordset.h"
+#include "pelmora/metadata/MetadataRecordset.h"
+#include "pelmora/metadata/MetadataRecordsets.h"
 #include "product/SqliteDataContext.h"
 #include "product/StationService.h"
 #include "runtime/Error.h"
@@ -90,6 +93,31 @@ TEST_F(StationServiceTest, AnswersFromTheSample) {
     for (const auto& p : pairs)
         EXPECT_EQ(rt::CInt(Call("CompareStations", {rt::Variant(p.id1), p.m1, rt::Variant(p.id2), p.m2})), p.order)
             << p.id1 << " " << p.id2;
+}
+
+TEST_F(StationServiceTest, RefusesAMetadataFieldNameThatIsNoIdentifier) {
+    // The series field's name goes into the series query unquoted.
+    const std::string key = "QTX_ATTRIBUTEINFO_OPTABLE";
+    auto recordsets = metadata_->get_Recordsets();
+    auto params = recordsets->get_Item(rt::Variant("QTX_ADD_REL_PARAMS_OPTABLE"))
+                      ->get_Recordset("QTX_PARAMNAME = 'StationingBSSIDField'", "");
+    ASSERT_FALSE(params->get_EOF());
+    const int32_t ano = rt::CLng(params->GetValue(rt::Variant("QTX_PARAMVALUE")));
+    auto item = recordsets->get_Item(rt::Variant(key));
+    auto rs = ado::Recordset::FromImage(item->get_Recordset()->ToImage(), ado::adLockOptimistic, ado::adOpenKeyset);
+    const std::string source = item->get_Source();
+    recordsets->Remove(rt::Variant(key));
+    recordsets->AppendRecordset(key, source, rs);
+    for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext())
+        if (rt::CLng(rs->GetValue(rt::Variant("QTX_ANO"))) == ano) {
+            rs->SetValue(rt::Variant("QTX_FIELD"), rt::Variant("X = X OR 1"));
+            rs->Update();
+        }
+
+    auto error = pelmora_test::Raised(
+        [&] { rt::CallByName(service_, "DataContext", rt::InvokeKind::PropertySet, {rt::Variant(context_)}); });
+    EXPECT_EQ(error.Number(), rt::HResult(0x80040003u));
+    EXPECT_EQ(error.Source(), "Strandel.StationService");
 }
 
 }  // namespace

@@ -59,3 +59,11 @@ TEST(SqlName, OracleUnquotedIdentifier) {
         EXPECT_EQ(IsQualifiedSqlName(c.name), c.qualified) << '"' << c.name << '"';
     }
 }
+
+TEST(SqlName, QuotedLiteralDoublesEveryQuoteInside) {
+    EXPECT_EQ(QuotedLiteral("ABC"), "'ABC'");
+    EXPECT_EQ(QuotedLiteral(""), "''");
+    EXPECT_EQ(QuotedLiteral("O'NEIL"), "'O''NEIL'");
+    EXPECT_EQ(QuotedLiteral("''"), "''''''");
+    EXPECT_EQ(QuotedLiteral("a'b'c"), "'a''b''c'");
+}

@@ -174,8 +174,6 @@ void InitResources(const std::string& moduleName) {
     Step([&] { win::MsgBox(failure, 0, ""); });
 }
 
-std::string QuotedLiteral(const std::string& text) { return "'" + rt::Replace(text, "'", "''") + "'"; }
-
 std::string BracketedName(const std::string& name) {
     if (name.find(']') != std::string::npos)
         throw rt::ComError(ado::err::InvalidArgument, "Filter",

@@ -7,6 +7,7 @@
 
 #include "pelmora/interfaces/Messages.h"
 #include "pelmora/interfaces/Trace.h"
+#include "runtime/SqlName.h"
 #include "runtime/Variant.h"
 
 namespace pelmora {
@@ -56,9 +57,8 @@ bool IsArrayDimensioned(const rt::Variant& value);
 // anything else.
 std::string JoinStringArray(const rt::Variant& value);
 
-// The text as a quoted literal of a query or filter text: in single quotes,
-// with its own quotes doubled.
-std::string QuotedLiteral(const std::string& text);
+// The text as a quoted literal of a query or filter text (runtime/SqlName.h).
+using rt::QuotedLiteral;
 
 // A field name as it stands in a filter or sort text the system builds: in
 // brackets, so that no name reads as criteria. A name holding "]" cannot be

@@ -6,8 +6,10 @@
 // number) and gives its results through the last arguments, which it leaves
 // untouched on failure; callers raise a negative HRESULT as an error.
 //
-// Implemented by the product over its geometry math (src/product/geometry);
-// free functions, no state, any thread.
+// Implemented by the product over its geometry math (src/product/geometry)
+// and bound at start (product::RegisterProductStandIns), as for the sibling
+// support library (see Varsk1.h): a call while nothing is bound raises 453.
+// Free functions, no state, any thread.
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -49,5 +51,17 @@ int32_t KTA_RadiansToDegrees(double& factor);
 // corners in the product's order: origin, along Width, far corner, along
 // Height, each {X, Y}.
 std::array<std::array<double, 2>, 4> RectangleCornersOf(IRectangleGeometry& rectangle);
+
+// The library's exports and the corner routine; a null entry stays unbound.
+struct CorvaneExports {
+    decltype(&KTAPointsAreEqual) pointsAreEqual = nullptr;
+    decltype(&KTAPointOnSegment) pointOnSegment = nullptr;
+    decltype(&KTAProjectPointToSegment) projectPointToSegment = nullptr;
+    decltype(&KTA_DegreesToRadians) degreesToRadians = nullptr;
+    decltype(&KTA_RadiansToDegrees) radiansToDegrees = nullptr;
+    decltype(&RectangleCornersOf) rectangleCornersOf = nullptr;
+};
+// Binds every entry of exports (replacing what was bound).
+void BindCorvaneExports(const CorvaneExports& exports);
 
 }  // namespace pelmora

@@ -6,6 +6,7 @@
 #include "pelmora/interfaces/Components.h"
 #include "pelmora/interfaces/DataContext.h"
 #include "pelmora/interfaces/MetadataService.h"
+#include "product/MetadataValue.h"
 #include "product/framework/FrameworkClasses.h"
 #include "product/framework/FrameworkRecordset.h"
 #include "runtime/Error.h"
@@ -35,14 +36,9 @@ void AddComponentFields(FrameworkRecordset& view, std::vector<rt::Variant>& valu
 }
 
 // The view shows attribute components: those whose QTX_TYPE in the
-// component metadata is 1 or Null. The framework reads the metadata through
-// the service's interface, as any outside component does.
+// component metadata is 1 or Null.
 bool IsGeometryComponent(pelmora::IMetadataService& metadata, int16_t cno) {
-    auto rows = metadata.get_Recordsets()
-                    ->get_Item(rt::Variant("QTX_COMPONENTINFO_OPTABLE"))
-                    ->get_Recordset("QTX_CNO = " + std::to_string(cno), "");
-    if (rows->get_BOF() && rows->get_EOF()) return false;
-    const rt::Variant type = rows->GetValue(rt::Variant("QTX_TYPE"));
+    const rt::Variant type = MetadataValue(metadata, "QTX_COMPONENTINFO_OPTABLE", "QTX_CNO", cno, "QTX_TYPE");
     return !type.IsNull() && !rt::VariantEquals(type, rt::Variant(int32_t{1}));
 }
 

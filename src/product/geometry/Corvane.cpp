@@ -1,5 +1,6 @@
 // The geometry-math library of the dimension checks, over GeometryMath.
 #include "pelmora/interfaces/Corvane.h"
+#include "product/StandIns.h"
 
 #include <cmath>
 #include <numbers>
@@ -7,11 +8,17 @@
 #include "product/geometry/GeometryMath.h"
 #include "product/geometry/GeometryObjects.h"
 
-namespace pelmora {
+namespace product {
 
-namespace gm = product::geometry_math;
+namespace gm = geometry_math;
 
 namespace {
+
+using pelmora::IPoint;
+using pelmora::kCorvaneInvalidPoint;
+using pelmora::kCorvaneNullPoint;
+using pelmora::kCorvaneOk;
+using pelmora::kCorvaneTolerance;
 
 // The plane coordinates of a point, or the HRESULT that refuses it.
 int32_t Read(const std::shared_ptr<IPoint>& p, gm::XY& out) {
@@ -21,8 +28,6 @@ int32_t Read(const std::shared_ptr<IPoint>& p, gm::XY& out) {
 }
 
 double Apart(gm::XY a, gm::XY b) { return std::hypot(a.x - b.x, a.y - b.y); }
-
-}  // namespace
 
 int32_t KTAPointsAreEqual(const std::shared_ptr<IPoint>& a, const std::shared_ptr<IPoint>& b, bool& equal) {
     gm::XY pa, pb;
@@ -63,7 +68,7 @@ int32_t KTAProjectPointToSegment(const std::shared_ptr<IPoint>& start, const std
         }
     }
     parameter = t;
-    projected = product::Point::Create(foot.x, foot.y, p->get_Z());
+    projected = Point::Create(foot.x, foot.y, p->get_Z());
     return kCorvaneOk;
 }
 
@@ -77,7 +82,7 @@ int32_t KTA_RadiansToDegrees(double& factor) {
     return kCorvaneOk;
 }
 
-std::array<std::array<double, 2>, 4> RectangleCornersOf(IRectangleGeometry& rectangle) {
+std::array<std::array<double, 2>, 4> RectangleCornersOf(pelmora::IRectangleGeometry& rectangle) {
     auto origin = rectangle.get_Origin();
     const auto corners = gm::RectangleCorners(gm::XY{origin->get_X(), origin->get_Y()}, rectangle.get_Width(),
                                               rectangle.get_Height(), rectangle.get_Rotation());
@@ -86,4 +91,11 @@ std::array<std::array<double, 2>, 4> RectangleCornersOf(IRectangleGeometry& rect
     return out;
 }
 
-}  // namespace pelmora
+}  // namespace
+
+pelmora::CorvaneExports CorvaneLibrary() {
+    return {&KTAPointsAreEqual,    &KTAPointOnSegment,    &KTAProjectPointToSegment,
+            &KTA_DegreesToRadians, &KTA_RadiansToDegrees, &RectangleCornersOf};
+}
+
+}  // namespace product
