@@ -15,6 +15,7 @@
 #include "pelmora/interfaces/KeyObject.h"
 #include "pelmora/interfaces/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataRecordset.h"
+#include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataRecordsets.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "runtime/Collection.h"
