@@ -69,6 +69,36 @@ TEST_F(NodeEdge, CandidatesAreTheConnectingClassesAndNothingRelatesOrChanges) {
     EXPECT_TRUE(helper->ReviewRelationshipHierarchy(main).IsEmpty());
 }
 
+TEST_F(NodeEdge, TheValidationSetRelatesFeaturesThroughNodesAndEnds) {
+    auto relationship = rt::QueryInterface<pelmora::IRelationship>(std::static_pointer_cast<rt::Object>(service_));
+    auto setOf = [&](int16_t fno, int32_t fid) {
+        std::shared_ptr<pelmora::IKeyObjects> features = pelmora::KeyObjects::New();
+        auto key = pelmora::KeyObject::New();
+        key->put_FNO(fno);
+        key->put_FID(fid);
+        features->Add(key);
+        auto set = relationship->GetFeatureValidationInformation(features);
+        Lines rows;
+        for (set->MoveFirst(); !set->get_EOF(); set->MoveNext()) {
+            const int32_t rno = rt::CLng(set->GetValue(rt::Variant("PENDING"))) ? 0
+                                                                                : rt::CLng(set->GetValue(rt::Variant("QTX_RNO")));
+            if (rno == kNodeEdge || rno == connectivitytest::kNodeOrdered)
+                rows.push_back(rt::CStr(set->GetValue(rt::Variant("QTX_FNO"))) + "/" +
+                               rt::CStr(set->GetValue(rt::Variant("QTX_FID"))) + " " + std::to_string(rno));
+        }
+        return rows;
+    };
+    EXPECT_EQ(setOf(101, 5701), (Lines{"102/5711 3", "103/5721 3"}));
+    EXPECT_EQ(setOf(104, 5731), (Lines{"101/5704 3", "102/5713 3", "103/5723 3", "101/5701 5"}));
+    EXPECT_EQ(setOf(101, 5703), Lines{});
+
+    // Names from the metadata that are no plain identifiers never reach SQL.
+    Execute("UPDATE QTX_RELATIONSHIPS_OPTABLE SET QTX_ADDITIONALPARAMETERS = 'NODE_1,NODE_2 OR 1 = 1,' "
+            "WHERE QTX_RNO = 3");
+    auto error = pelmora_test::Raised([&] { setOf(101, 5701); });
+    EXPECT_NE(error.Description().find("node column 2 is no identifier"), std::string::npos) << error.Description();
+}
+
 TEST_F(NodeEdge, ReviewListsAMarkerPerNodeThenTheFeaturesHoldingIt) {
     struct Case {
         int16_t fno;

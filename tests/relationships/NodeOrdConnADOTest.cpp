@@ -105,8 +105,9 @@ TEST_F(NodeOrdered, EstablishWritesTheHoldersEndAndReviewReadsItBack) {
     ASSERT_EQ(rows->get_RecordCount(), 1);
     EXPECT_EQ(rt::CLng(rows->GetValue(rt::Variant("OUT_FID"))), 5703);
     EXPECT_EQ(rt::CLng(rows->GetValue(rt::Variant("QTX_CID"))), 1);
+    rows->put_Filter(rt::Variant("QTX_CID = 2"));
     EXPECT_EQ(KeysOf(service_->GetRelatedFeatures(line, kNodeOrdered)), Lines{"101/5703"});
-    EXPECT_EQ(rt::CStr(rows->get_Filter()), "0");
+    EXPECT_EQ(rt::CStr(rows->get_Filter()), "QTX_CID = 2");
 
     // From the main's side the service line holds the row and takes the main
     // at its input end; once saved, the main finds it by the reverse search.
