@@ -4,6 +4,7 @@
 #include "pelmora/relationships/NEConnectivity.h"
 
 #include "ado/Recordset.h"
+#include "pelmora/relationships/ConnectivityValues.h"
 #include "pelmora/extensions/RGIHelper.h"
 #include "pelmora/features/FeatureAssemblyService.h"
 #include "pelmora/features/KeyObject.h"
@@ -23,13 +24,7 @@ namespace pelmora {
 
 namespace {
 
-bool IsEmptySet(const std::shared_ptr<ado::Recordset>& rs) { return rs->get_BOF() && rs->get_EOF(); }
-
-bool HoldsNode(const rt::Variant& v, int32_t node) {
-    if (v.IsNull() || v.IsEmpty()) return false;
-    auto order = rt::VbCompare(v, rt::Variant(node));
-    return order && *order == 0;
-}
+using connectivity::IsEmptySet;
 
 }  // namespace
 
@@ -130,8 +125,8 @@ rt::Variant NEConnectivity::ReviewRelationship(const std::shared_ptr<IKeyObject>
             result->Add(rt::Variant(marker));
             if (nodes[i] == 0 || IsEmptySet(rows)) continue;
             for (rows->MoveFirst(); !rows->get_EOF(); rows->MoveNext()) {
-                if (!HoldsNode(rows->GetValue(rt::Variant(nodeColumn2_)), nodes[i]) &&
-                    !HoldsNode(rows->GetValue(rt::Variant(nodeColumn1_)), nodes[i]))
+                if (!connectivity::Holds(rows->GetValue(rt::Variant(nodeColumn2_)), nodes[i]) &&
+                    !connectivity::Holds(rows->GetValue(rt::Variant(nodeColumn1_)), nodes[i]))
                     continue;
                 assembly->put_FeatureNumber(rt::CInt(rows->GetValue(rt::Variant("QTX_FNO"))));
                 assembly->put_FeatureID(rt::CLng(rows->GetValue(rt::Variant("QTX_FID"))));

@@ -13,6 +13,7 @@
 #include "pelmora/interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataUtils.h"
+#include "pelmora/relationships/ConnectivityValues.h"
 #include "pelmora/relationships/DistanceValidation.h"
 #include "pelmora/relationships/NEConnectivity.h"
 #include "pelmora/validation/modFeatureValidationService.h"
@@ -26,6 +27,10 @@ namespace pelmora {
 
 namespace {
 
+using connectivity::IsEmptySet;
+using connectivity::IsNullOrEmpty;
+using connectivity::NodeValue;
+
 constexpr int16_t kNoRuleMessage = 15730;
 constexpr int16_t kNodesNotSetMessage = 15731;
 constexpr int16_t kUnconnectedNodeMessage = 15733;
@@ -33,20 +38,8 @@ constexpr int16_t kPipelineMessage = 20951;
 constexpr int16_t kEndpointMessage = 24755;
 constexpr int16_t kSingleNodeMessage = 24830;
 
-bool IsEmptySet(const std::shared_ptr<ado::Recordset>& rs) { return rs->get_BOF() && rs->get_EOF(); }
-
 rt::Variant ValueOf(const std::shared_ptr<ado::Recordset>& rs, const std::string& column) {
     return rs->GetValue(rt::Variant(column));
-}
-
-bool IsNullOrEmpty(const rt::Variant& v) { return v.IsNull() || v.IsEmpty(); }
-
-int32_t NodeValue(const rt::Variant& v) { return IsNullOrEmpty(v) ? 0 : rt::CLng(v); }
-
-bool HoldsNode(const rt::Variant& v, int32_t node) {
-    if (IsNullOrEmpty(v)) return false;
-    auto order = rt::VbCompare(v, rt::Variant(node));
-    return order && *order == 0;
 }
 
 std::string Text(const std::shared_ptr<ado::Recordset>& rs, const char* column) {
@@ -298,7 +291,7 @@ int32_t NEConnectivity::CountNodeMatches(int32_t Node, const std::shared_ptr<IKe
         auto rows = SupportRows(feature);
         if (rows->get_RecordCount() <= 0) continue;
         rows->MoveFirst();
-        if (HoldsNode(ValueOf(rows, nodeColumn2_), Node) || HoldsNode(ValueOf(rows, nodeColumn1_), Node)) {
+        if (connectivity::Holds(ValueOf(rows, nodeColumn2_), Node) || connectivity::Holds(ValueOf(rows, nodeColumn1_), Node)) {
             ++count;
             if (!Pipeline) break;
         }

@@ -15,6 +15,7 @@
 #include "pelmora/interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/relationships/ConnectivityNames.h"
+#include "pelmora/relationships/ConnectivityValues.h"
 #include "runtime/Collection.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
@@ -23,16 +24,11 @@ namespace pelmora {
 
 namespace {
 
+using connectivity::IsEmptySet;
+
 constexpr int16_t kSourceMessage = 23713;
 constexpr int16_t kNoSubordinateMessage = 15754;
 constexpr int16_t kParameterMessage = 21468;
-
-bool IsEmptySet(const std::shared_ptr<ado::Recordset>& rs) { return rs->get_BOF() && rs->get_EOF(); }
-
-bool Equals(const rt::Variant& a, const rt::Variant& b) {
-    auto order = rt::VbCompare(a, b);
-    return order && *order == 0;
-}
 
 std::string SourceText() { return MessageObject()->GetMessageText(kSourceMessage, 0); }
 
@@ -218,8 +214,8 @@ void NodeOrdConnADO::putref_Fields(const std::shared_ptr<ado::Fields>& Fields) {
 
 bool NodeOrdConnADO::Evaluate() {
     if (!evaluatedFno_ || !evaluatedId_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return Equals(evaluatedFno_->get_Value(), rt::Variant(targetFno_)) &&
-           Equals(evaluatedId_->get_Value(), rt::Variant(targetFid_));
+    return connectivity::Holds(evaluatedFno_->get_Value(), targetFno_) &&
+           connectivity::Holds(evaluatedId_->get_Value(), targetFid_);
 }
 
 }  // namespace pelmora

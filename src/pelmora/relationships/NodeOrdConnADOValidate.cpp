@@ -9,6 +9,7 @@
 #include "pelmora/interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataUtils.h"
+#include "pelmora/relationships/ConnectivityValues.h"
 #include "pelmora/relationships/DistanceValidation.h"
 #include "pelmora/relationships/NodeOrdConnADO.h"
 #include "pelmora/validation/AttributeValidationService.h"
@@ -22,18 +23,15 @@ namespace pelmora {
 
 namespace {
 
+using connectivity::IsEmptySet;
+
 constexpr int16_t kNoSupportRowMessage = 21266;
 constexpr int16_t kSeveralSupportRowsMessage = 21268;
 constexpr int16_t kNoConnectedFeatureMessage = 21269;
 constexpr int16_t kConnectedNotValidatedMessage = 21305;
 
-bool IsEmptySet(const std::shared_ptr<ado::Recordset>& rs) { return rs->get_BOF() && rs->get_EOF(); }
-
-bool IsZero(const rt::Variant& v) {
-    if (v.IsNull() || v.IsEmpty()) return true;  // names no feature either
-    auto order = rt::VbCompare(v, rt::Variant(int32_t{0}));
-    return order && *order == 0;
-}
+// Null names no feature either.
+bool IsZero(const rt::Variant& v) { return connectivity::IsNullOrEmpty(v) || connectivity::Holds(v, 0); }
 
 bool IsNotPending(const std::shared_ptr<ado::Recordset>& set) {
     auto order = rt::VbCompare(set->GetValue(rt::Variant("PENDING")), rt::Variant(int32_t{0}));
