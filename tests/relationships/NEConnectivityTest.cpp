@@ -18,6 +18,24 @@ namespace {
 
 class NodeEdge : public ConnectivityFixture {};
 
+// Records the parameterised opens of node queries: text, cursor, lock,
+// options, values.
+class RecordingContext : public pelmora_test::ForwardingDataContext {
+public:
+    using ForwardingDataContext::ForwardingDataContext;
+    Lines opens;
+    std::shared_ptr<ado::Recordset> OpenParameterizedRecordset(const std::string& SQL, int32_t CursorType,
+                                                               int32_t LockType, int32_t Options,
+                                                               rt::Variant& Parameters) override {
+        std::string line = SQL + " " + std::to_string(CursorType) + " " + std::to_string(LockType) + " " +
+                           std::to_string(Options);
+        for (int32_t i = rt::LBound(Parameters); i <= rt::UBound(Parameters); ++i)
+            line += " [" + rt::CStr(Parameters.Array()->Get(i)) + "]";
+        if (SQL.find("NODE_1") != std::string::npos) opens.push_back(line);
+        return ForwardingDataContext::OpenParameterizedRecordset(SQL, CursorType, LockType, Options, Parameters);
+    }
+};
+
 const std::string kLocation = "Service Connection";
 
 }  // namespace
@@ -116,6 +134,17 @@ TEST_F(NodeEdge, ReviewListsAMarkerPerNodeThenTheFeaturesHoldingIt) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(KeysOf(service_->GetRelatedFeatures(Open(c.fno, c.fid), kNodeEdge)), c.keys) << c.fid;
+
+    // One query for the nodes that are set, the values bound.
+    auto recording = std::make_shared<RecordingContext>(sqlite_);
+    context_ = recording;
+    service_ = NewService(false);
+    service_->putref_DataContext(context_);
+    for (int32_t fid : {5703, 5701}) service_->GetRelatedFeatures(Open(101, fid), kNodeEdge);
+    EXPECT_EQ(recording->opens,
+              (Lines{"SELECT * FROM QTX_COMMON_N WHERE (NODE_1 = ? OR NODE_2 = ?) AND QTX_FID <> ? 3 4 8 [57021] [57021] [5703]",
+                     "SELECT * FROM QTX_COMMON_N WHERE (NODE_1 = ? OR NODE_2 = ? OR NODE_1 = ? OR NODE_2 = ?) AND "
+                     "QTX_FID <> ? 3 4 8 [57001] [57001] [57002] [57002] [5701]"}));
 }
 
 TEST_F(NodeEdge, ValidationFindsNodesEndpointsPipelinesAndPhases) {
