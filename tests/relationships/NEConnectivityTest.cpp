@@ -135,14 +135,19 @@ TEST_F(NodeEdge, ReviewListsAMarkerPerNodeThenTheFeaturesHoldingIt) {
     for (const Case& c : cases)
         EXPECT_EQ(KeysOf(service_->GetRelatedFeatures(Open(c.fno, c.fid), kNodeEdge)), c.keys) << c.fid;
 
+    // Without support rows: nothing, not even markers.
+    Execute("DELETE FROM QTX_COMMON_N WHERE QTX_FID = 5703");
+    EXPECT_EQ(KeysOf(service_->GetRelatedFeatures(Open(101, 5703), kNodeEdge)), Lines{});
+
     // One query for the nodes that are set, the values bound.
     auto recording = std::make_shared<RecordingContext>(sqlite_);
     context_ = recording;
     service_ = NewService(false);
     service_->putref_DataContext(context_);
-    for (int32_t fid : {5703, 5701}) service_->GetRelatedFeatures(Open(101, fid), kNodeEdge);
+    for (int32_t fid : {5704, 5701}) service_->GetRelatedFeatures(Open(101, fid), kNodeEdge);
     EXPECT_EQ(recording->opens,
-              (Lines{"SELECT * FROM QTX_COMMON_N WHERE (NODE_1 = ? OR NODE_2 = ?) AND QTX_FID <> ? 3 4 8 [57021] [57021] [5703]",
+              (Lines{"SELECT * FROM QTX_COMMON_N WHERE (NODE_1 = ? OR NODE_2 = ? OR NODE_1 = ? OR NODE_2 = ?) AND "
+                     "QTX_FID <> ? 3 4 8 [57031] [57031] [57032] [57032] [5704]",
                      "SELECT * FROM QTX_COMMON_N WHERE (NODE_1 = ? OR NODE_2 = ? OR NODE_1 = ? OR NODE_2 = ?) AND "
                      "QTX_FID <> ? 3 4 8 [57001] [57001] [57002] [57002] [5701]"}));
 }

@@ -88,7 +88,9 @@ rt::Variant NEConnectivity::ReviewRelationship(const std::shared_ptr<IKeyObject>
         const int16_t count = rt::CInt(ruleTable_->GetValue(rt::Variant("QTX_NUMBEROFNODES")));
         NodeList nodes(count > 0 ? count : 0, 0);
         auto rows = Feature->get_Components()->get_Item(rt::Variant(supportName))->get_Recordset();
-        if (!nodes.empty() && !IsEmptySet(rows)) {
+        // A feature without support rows has no nodes, not even markers.
+        if (IsEmptySet(rows)) nodes.clear();
+        if (!nodes.empty()) {
             rows->MoveFirst();
             const std::string table =
                 PlainTableName(rt::CStr(featureComponents_->GetValue(rt::Variant("QTX_TABLE"))),
