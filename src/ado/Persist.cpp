@@ -9,6 +9,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "runtime/Error.h"
 
@@ -29,9 +30,9 @@ enum Tag : uint8_t {
     TagString = 8, TagBool = 11, TagDecimal = 14, TagByte = 17, TagByteArray = 0x91
 };
 
-// CRC-32 (IEEE 802.3), eight bytes a step.
+// CRC-32 (IEEE 802.3), sixteen bytes a step.
 struct CrcTables {
-    uint32_t t[8][256];
+    uint32_t t[16][256];
     CrcTables() {
         for (uint32_t i = 0; i < 256; ++i) {
             uint32_t c = i;
@@ -39,7 +40,7 @@ struct CrcTables {
             t[0][i] = c;
         }
         for (uint32_t i = 0; i < 256; ++i)
-            for (int s = 1; s < 8; ++s) t[s][i] = (t[s - 1][i] >> 8) ^ t[0][t[s - 1][i] & 0xFF];
+            for (int s = 1; s < 16; ++s) t[s][i] = (t[s - 1][i] >> 8) ^ t[0][t[s - 1][i] & 0xFF];
     }
 };
 
@@ -223,7 +224,21 @@ uint32_t Checksum(const char* data, size_t size) {
     const auto& t = Tables().t;
     uint32_t c = 0xFFFFFFFFu;
     auto p = reinterpret_cast<const unsigned char*>(data);
-    while (size >= 8) {
+    while (size >= 16) {
+        uint32_t a, b, d, e;
+        std::memcpy(&a, p, 4);
+        std::memcpy(&b, p + 4, 4);
+        std::memcpy(&d, p + 8, 4);
+        std::memcpy(&e, p + 12, 4);
+        a ^= c;
+        c = t[15][a & 0xFF] ^ t[14][(a >> 8) & 0xFF] ^ t[13][(a >> 16) & 0xFF] ^ t[12][a >> 24] ^
+            t[11][b & 0xFF] ^ t[10][(b >> 8) & 0xFF] ^ t[9][(b >> 16) & 0xFF] ^ t[8][b >> 24] ^
+            t[7][d & 0xFF] ^ t[6][(d >> 8) & 0xFF] ^ t[5][(d >> 16) & 0xFF] ^ t[4][d >> 24] ^
+            t[3][e & 0xFF] ^ t[2][(e >> 8) & 0xFF] ^ t[1][(e >> 16) & 0xFF] ^ t[0][e >> 24];
+        p += 16;
+        size -= 16;
+    }
+    if (size >= 8) {
         uint32_t a, b;
         std::memcpy(&a, p, 4);
         std::memcpy(&b, p + 4, 4);
@@ -335,11 +350,12 @@ RecordsetImage LoadImage(const std::string& path) {
         ::close(fd);
         throw rt::ComError(persist::FileError, kSource, "File could not be read: '" + path + "' (not a regular file).");
     }
-    std::string bytes;
-    bytes.resize(static_cast<size_t>(st.st_size));
+    // Not zero-filled first: read overwrites it, and the file may be large.
+    const size_t size = static_cast<size_t>(st.st_size);
+    std::unique_ptr<char[]> bytes(new char[size]);
     size_t got = 0;
-    while (got < bytes.size()) {
-        ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+    while (got < size) {
+        ssize_t n = ::read(fd, bytes.get() + got, size - got);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             int e = errno;
@@ -350,8 +366,7 @@ RecordsetImage LoadImage(const std::string& path) {
         got += static_cast<size_t>(n);
     }
     ::close(fd);
-    bytes.resize(got);
-    return DeserializeImage(bytes.data(), bytes.size(), path);
+    return DeserializeImage(bytes.get(), got, path);
 }
 
 void SaveImage(const std::string& path, const RecordsetImage& image) {

@@ -380,3 +380,22 @@ TEST_F(PersistFile, FileErrorsNameTheFile) {
         EXPECT_NE(e.Description().find(text), std::string::npos) << e.Description();
     }
 }
+
+// The closing checksum is CRC-32 (IEEE) at every length and alignment, as
+// computed bit by bit; files written before stay readable.
+TEST(PersistImage, ChecksumIsTheIeeeCrc32) {
+    auto bitwise = [](const char* p, size_t n) {
+        uint32_t c = 0xFFFFFFFFu;
+        while (n--) {
+            c ^= static_cast<unsigned char>(*p++);
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        }
+        return c ^ 0xFFFFFFFFu;
+    };
+    EXPECT_EQ(ado::persist::Checksum("123456789", 9), 0xCBF43926u);
+    std::string data;
+    for (int i = 0; i < 200; ++i) data.push_back(static_cast<char>(i * 37 + 11));
+    for (size_t start : {0, 1, 3})
+        for (size_t n : {0, 1, 7, 8, 15, 16, 17, 31, 33, 100, 197})
+            EXPECT_EQ(ado::persist::Checksum(data.data() + start, n), bitwise(data.data() + start, n)) << start << "+" << n;
+}
