@@ -161,4 +161,13 @@ private:
     std::map<std::pair<int32_t, int>, Entry> entries_;
 };
 
+// An object argument of a late-bound member as the interface the member
+// takes: Nothing, Empty or Missing give nullptr; anything but an object, or
+// an object without the interface, raises 13.
+template <class I>
+std::shared_ptr<I> ObjectArgument(const Variant& v) {
+    if (v.IsNothing() || v.IsEmpty() || v.IsMissing()) return nullptr;
+    return QueryInterface<I>(v.Obj());
+}
+
 }  // namespace rt

@@ -139,11 +139,7 @@ void BulkEditService::SaveCommonEdits(const std::shared_ptr<IComponents>& Common
 
 namespace {
 
-template <class I>
-std::shared_ptr<I> ObjectArg(const rt::Variant& v) {
-    if (v.IsEmpty() || v.IsNothing() || v.IsMissing()) return nullptr;
-    return rt::QueryInterface<I>(v.Obj());
-}
+using rt::ObjectArgument;
 
 const rt::DispatchTable<BulkEditService>& Dispatch() {
     using S = BulkEditService;
@@ -151,13 +147,13 @@ const rt::DispatchTable<BulkEditService>& Dispatch() {
         rt::DispatchTable<S>()
             .Get("DataContext", 1, [](S& s) { return rt::Variant(s.get_DataContext()); })
             .Set("DataContext", 1,
-                 [](S& s, const rt::Variant& v) { s.putref_DataContext(ObjectArg<IDataContext>(v)); })
+                 [](S& s, const rt::Variant& v) { s.putref_DataContext(ObjectArgument<IDataContext>(v)); })
             .Method("ConstructMergedComponents", 2, 1, 1,
                     [](S& s, rt::Args& a) {
-                        return rt::Variant(s.ConstructMergedComponents(ObjectArg<IKeyObjects>(a[0])));
+                        return rt::Variant(s.ConstructMergedComponents(ObjectArgument<IKeyObjects>(a[0])));
                     })
             .Method("SaveCommonEdits", 3, 2, 2, [](S& s, rt::Args& a) {
-                s.SaveCommonEdits(ObjectArg<IComponents>(a[0]), ObjectArg<IKeyObjects>(a[1]));
+                s.SaveCommonEdits(ObjectArgument<IComponents>(a[0]), ObjectArgument<IKeyObjects>(a[1]));
                 return rt::Variant();
             });
     return table;

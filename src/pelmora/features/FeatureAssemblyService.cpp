@@ -366,11 +366,7 @@ std::shared_ptr<IDataContext> DataContextArg(const rt::Variant& v) {
     return rt::QueryInterface<IDataContext>(v.Obj());
 }
 
-template <class I>
-std::shared_ptr<I> ObjectArg(const rt::Variant& v) {
-    if (v.IsNothing() || v.IsEmpty()) return nullptr;
-    return rt::QueryInterface<I>(v.Obj());
-}
+using rt::ObjectArgument;
 
 // A Boolean argument as VB tests it against True: only -1 is True.
 bool IsTrue(const rt::Variant& v) {
@@ -388,7 +384,7 @@ const rt::DispatchTable<FeatureAssemblyService>& Dispatch() {
                  [](S& s, const rt::Variant& v) { s.put_ComponentRetrievalMode(rt::CInt(v)); })
             .Get("ComponentRetrievalMode", 1, [](S& s) { return rt::Variant(s.get_ComponentRetrievalMode()); })
             .Method("AssembleFeature", 2, 1, 1,
-                    [](S& s, rt::Args& a) { return s.AssembleFeature(ObjectArg<IComponents>(a[0])); })
+                    [](S& s, rt::Args& a) { return s.AssembleFeature(ObjectArgument<IComponents>(a[0])); })
             .Method("NewConfiguration", 3, 1, 1,
                     [](S& s, rt::Args& a) { return rt::Variant(s.NewConfiguration(rt::CLng(a[0]))); })
             .Method("NewFeature", 4, 0, 2,
@@ -405,7 +401,7 @@ const rt::DispatchTable<FeatureAssemblyService>& Dispatch() {
                     })
             .Method("OpenFeatures", 6, 1, 2,
                     [](S& s, rt::Args& a) {
-                        auto features = ObjectArg<IKeyObjects>(a[0]);
+                        auto features = ObjectArgument<IKeyObjects>(a[0]);
                         if (a.size() < 2 || a[1].IsMissing()) return rt::Variant(s.OpenFeatures(features));
                         s.OpenFeatures(features, IsTrue(a[1]));
                         return rt::Variant();
@@ -418,11 +414,11 @@ const rt::DispatchTable<FeatureAssemblyService>& Dispatch() {
             .Get("FeatureNumber", 9, [](S& s) { return rt::Variant(s.get_FeatureNumber()); })
             .Method("UpdateFeature", 10, 1, 1,
                     [](S& s, rt::Args& a) {
-                        s.UpdateFeature(ObjectArg<IKeyObject>(a[0]));
+                        s.UpdateFeature(ObjectArgument<IKeyObject>(a[0]));
                         return rt::Variant();
                     })
             .Method("UpdateFeatures", 11, 1, 1, [](S& s, rt::Args& a) {
-                s.UpdateFeatures(ObjectArg<IKeyObjects>(a[0]));
+                s.UpdateFeatures(ObjectArgument<IKeyObjects>(a[0]));
                 return rt::Variant();
             });
     return table;

@@ -192,17 +192,14 @@ void RelationshipService::ReleaseAll() {
 
 namespace {
 
-template <class I>
-std::shared_ptr<I> ObjectArg(const rt::Variant& v) {
-    if (v.IsNothing() || v.IsEmpty() || v.IsMissing()) return nullptr;
-    return rt::QueryInterface<I>(v.Obj());
-}
+using rt::ObjectArgument;
 
 const rt::DispatchTable<RelationshipService>& Dispatch() {
     using S = RelationshipService;
     static const auto table =
         rt::DispatchTable<S>()
-            .Set("DataContext", 1, [](S& s, const rt::Variant& v) { s.putref_DataContext(ObjectArg<IDataContext>(v)); })
+            .Set("DataContext", 1,
+                 [](S& s, const rt::Variant& v) { s.putref_DataContext(ObjectArgument<IDataContext>(v)); })
             .Get("ReciprocalRelationship", 2, 1, 1,
                  [](S& s, rt::Args& a) { return rt::Variant(s.get_ReciprocalRelationship(rt::CInt(a[0]))); })
             .Get("RelationshipName", 3, 1, 1,
@@ -215,33 +212,35 @@ const rt::DispatchTable<RelationshipService>& Dispatch() {
                     [](S& s, rt::Args& a) { return s.AllApplicableRelationships(a[0]); })
             .Method("DeleteRelationship", 7, 2, 3,
                     [](S& s, rt::Args& a) {
-                        s.DeleteRelationship(ObjectArg<IKeyObject>(a[0]), ObjectArg<IKeyObject>(a[1]), a[2]);
+                        s.DeleteRelationship(ObjectArgument<IKeyObject>(a[0]), ObjectArgument<IKeyObject>(a[1]), a[2]);
                         return rt::Variant();
                     })
             .Method("GetCandidateFeatures", 8, 2, 2,
                     [](S& s, rt::Args& a) {
-                        return s.GetCandidateFeatures(ObjectArg<IKeyObject>(a[0]), rt::CInt(a[1]));
+                        return s.GetCandidateFeatures(ObjectArgument<IKeyObject>(a[0]), rt::CInt(a[1]));
                     })
             .Method("GetRelatedFeatures", 9, 2, 2,
                     [](S& s, rt::Args& a) {
-                        return rt::Variant(s.GetRelatedFeatures(ObjectArg<IKeyObject>(a[0]), rt::CInt(a[1])));
+                        return rt::Variant(s.GetRelatedFeatures(ObjectArgument<IKeyObject>(a[0]), rt::CInt(a[1])));
                     })
             .Method("GetRelatedFeaturesHierarchy", 10, 2, 2,
                     [](S& s, rt::Args& a) {
-                        return s.GetRelatedFeaturesHierarchy(ObjectArg<IKeyObject>(a[0]), rt::CInt(a[1]));
+                        return s.GetRelatedFeaturesHierarchy(ObjectArgument<IKeyObject>(a[0]), rt::CInt(a[1]));
                     })
             .Method("SilentEstablishByFeature", 11, 2, 3,
                     [](S& s, rt::Args& a) {
-                        s.SilentEstablishByFeature(ObjectArg<IKeyObject>(a[0]), ObjectArg<IKeyObject>(a[1]), a[2]);
+                        s.SilentEstablishByFeature(ObjectArgument<IKeyObject>(a[0]), ObjectArgument<IKeyObject>(a[1]),
+                                                   a[2]);
                         return rt::Variant();
                     })
             .Method("SilentEstablish", 12, 2, 3,
                     [](S& s, rt::Args& a) {
-                        s.SilentEstablish(ObjectArg<IKeyObject>(a[0]), ObjectArg<IKeyObject>(a[1]), a[2]);
+                        s.SilentEstablish(ObjectArgument<IKeyObject>(a[0]), ObjectArgument<IKeyObject>(a[1]), a[2]);
                         return rt::Variant();
                     })
             .Method("ValidateCandidate", 13, 2, 2, [](S& s, rt::Args& a) {
-                return rt::Variant(s.ValidateCandidate(ObjectArg<IKeyObject>(a[0]), ObjectArg<IKeyObject>(a[1])));
+                return rt::Variant(
+                    s.ValidateCandidate(ObjectArgument<IKeyObject>(a[0]), ObjectArgument<IKeyObject>(a[1])));
             });
     return table;
 }

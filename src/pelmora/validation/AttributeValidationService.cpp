@@ -29,12 +29,7 @@ bool ShowWhatEscapes(F&& engine) {
     return false;
 }
 
-template <class T>
-std::shared_ptr<T> ObjectArgument(const rt::Variant& v) {
-    if (v.IsNothing() || v.IsEmpty()) return nullptr;
-    if (!v.IsObject()) rt::RaiseVbError(rt::vberr::TypeMismatch);
-    return rt::QueryInterface<T>(v.Obj());
-}
+using rt::ObjectArgument;
 
 }  // namespace
 

@@ -24,12 +24,7 @@ namespace {
 constexpr int16_t kValidatingFeaturesMessage = 25062;
 constexpr int16_t kSetUnreadableMessage = 25063;
 
-template <class T>
-std::shared_ptr<T> ObjectArgument(const rt::Variant& v) {
-    if (v.IsNothing() || v.IsEmpty()) return nullptr;
-    if (!v.IsObject()) rt::RaiseVbError(rt::vberr::TypeMismatch);
-    return rt::QueryInterface<T>(v.Obj());
-}
+using rt::ObjectArgument;
 
 }  // namespace
 
