@@ -8,6 +8,7 @@
 #include "ado/Enums.h"
 #include "runtime/Calendar.h"
 #include "runtime/Error.h"
+#include "runtime/Vb.h"
 
 namespace ado {
 
@@ -117,28 +118,15 @@ bool ContainsFolded(const char* data, size_t size, const std::u32string& lit) {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-std::string TrimBlanks(const std::string& s) {
-    size_t a = 0, b = s.size();
-    while (a < b && IsBlank(s[a])) ++a;
-    while (b > a && IsBlank(s[b - 1])) --b;
-    return s.substr(a, b - a);
-}
-
-bool EqualsNoCase(const std::string& a, const char* b) {
-    size_t n = std::char_traits<char>::length(b);
-    if (a.size() != n) return false;
-    for (size_t i = 0; i < n; ++i) {
-        char x = a[i];
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-        if (x != b[i]) return false;
-    }
-    return true;
-}
+using rt::TrimBlanks;
 
 // ---------------------------------------------------------------- numbers
 
 // [+-] [$] digits [. digits] [e [+-] digits], or [+-] [$] . digits ...
 // Returns the length read (0 when no number starts at p).
+// Not rt's CDbl or Val: those also take "&H" and "&O" numbers, thousands
+// separators and "D" exponents, which the criteria do not (a text literal
+// holding them would turn into a number), and no "$".
 size_t ScanNumber(const char* p, const char* end, double& value) {
     const char* q = p;
     std::string clean;
@@ -443,8 +431,8 @@ void PrepareLiteral(Node& n, const std::string& text, double number) {
                 n.date = OleToLinear(n.number);
             }
             std::string t = TrimBlanks(text);
-            if (EqualsNoCase(t, "TRUE")) n.hasBool = true, n.boolNumber = -1;
-            if (EqualsNoCase(t, "FALSE")) n.hasBool = true, n.boolNumber = 0;
+            if (rt::NamesEqual(t, "TRUE")) n.hasBool = true, n.boolNumber = -1;
+            if (rt::NamesEqual(t, "FALSE")) n.hasBool = true, n.boolNumber = 0;
             break;
         }
     }
