@@ -174,6 +174,9 @@ TEST_F(DistanceValidationTest, ChecksEachPairByItsRulesOnTheSample) {
          {{103, 101, 32, 12, 1.0, "P1", 1}}, 103, 3002, {{101, 1003}, {101, 1001}},
          {"P1" + hydrantBeyond + "1.|103|3002", "P1|Hydrant 3002 and Water Main 1001 are not connected within 1.|103|3002"}},
         {"no rule for the pair", {{102, 101, 22, 12, 2.0, "P1", 1}}, 103, 3002, {{101, 1003}}, {}},
+        {"equal offsets, a row without components names none",
+         {{103, 101, 32, 12, 2.0, "P1", 1}, {103, 101, std::nullopt, std::nullopt, 2.0, "P2", 1}}, 103, 3002,
+         {{101, 1003}}, {"P1" + hydrantBeyond + "2.|103|3002"}},
     };
     for (const Case& c : cases) {
         auto rules = RuleTable(c.rules);

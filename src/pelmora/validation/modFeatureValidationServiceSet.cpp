@@ -229,7 +229,10 @@ std::shared_ptr<rt::Collection> GetFeatureGeometries(const std::shared_ptr<IKeyO
     if (CNO == 0) {
         RequireObject(CNOField != nullptr);
         for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext()) {
-            CNO = rt::CInt(CNOField->get_Value());
+            // A rule row without a triggering component names none.
+            const rt::Variant value = CNOField->get_Value();
+            if (value.IsNull() || value.IsEmpty()) continue;
+            CNO = rt::CInt(value);
             take(CNO);
         }
     } else {

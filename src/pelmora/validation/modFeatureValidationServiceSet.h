@@ -77,9 +77,10 @@ void ValidateRelationshipAttributes(const std::shared_ptr<IKeyObject>& ActiveFea
 // The geometries of the feature's geometric components: rs (component numbers
 // per feature number) is filtered through FilterService to the feature's
 // FNO and left so; with CNO 0 every CNO of those rows is taken (CNO ends as
-// the last row's), otherwise only CNO. Each component name once, in the
-// order of first sight; every row of that component gives its geometry. An
-// empty Collection when rs has no row of the FNO. A CNO without metadata row
+// the last row's that is not Null; a Null one names none), otherwise only
+// CNO. Each component name once, in the order of first sight; every row of
+// that component gives its geometry. An empty Collection when rs has no row
+// of the FNO. A CNO without metadata row
 // raises the lookup's error.
 std::shared_ptr<rt::Collection> GetFeatureGeometries(const std::shared_ptr<IKeyObject>& Feature,
                                                      const std::shared_ptr<ado::Recordset>& rs,
