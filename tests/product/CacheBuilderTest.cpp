@@ -305,14 +305,17 @@ TEST_F(CacheBuilderRefuses, AGeometryComponentWithoutGeometryTableAndUnsafeNames
     EXPECT_NE(why.find("VALVE_PT_SDOGEOM"), std::string::npos) << why;
 
     const std::string db2 = env.CopyDatabase();
+    size_t valves = 0;
     {
         product::SqliteConnection c(db2, {});
+        valves = c.Query("SELECT * FROM VALVE_N", {}, "").RowCount();
         c.Execute("UPDATE QTX_COMPONENTINFO_OPTABLE SET QTX_TABLE = 'VALVE_N; DROP TABLE VALVE_N' WHERE QTX_CNO = 21");
     }
     EXPECT_NE(Failure(Options(db2)).find("no table name"), std::string::npos);
     {
         product::SqliteConnection c(db2, {});
-        EXPECT_EQ(c.Query("SELECT * FROM VALVE_N", {}, "").RowCount(), 6u);
+        EXPECT_GT(valves, 0u);
+        EXPECT_EQ(c.Query("SELECT * FROM VALVE_N", {}, "").RowCount(), valves);
     }
 
     const std::string db3 = env.CopyDatabase();

@@ -91,6 +91,8 @@ protected:
         // 4, as the dimensioning helper does.
         TypedHelper::Install(2, pelmora::qzrelNodeEdgeConnectivity, helperLog_, 104);
         TypedHelper::Install(8, pelmora::qzrelDetail, helperLog_, 105);
+        // Ownership (1) relates mains to service lines too; here it relates nothing.
+        TypedHelper::Install(3, pelmora::qzrelOwnership, helperLog_);
         service_ = NewService();
         components_ = rt::QueryInterface<pelmora::IComponents>(rt::CreateObject("QzPelmora.Components"));
     }
@@ -118,9 +120,9 @@ TEST_F(EstablishFixture, EstablishingRunsTheRulesOfThePairWithTheReportedType) {
     const Case cases[] = {
         {"by feature, the number chosen",
          [&] { Call("SilentEstablishByFeature", {rt::Variant(main), rt::Variant(line)}); },
-         {"CanRelate 3 104", "Establish 3"}, mainAndLine},
+         {"CanRelate 1 104", "CanRelate 3 104", "Establish 3"}, mainAndLine},
         {"with the components updated", [&] { service_->SilentEstablish(main, line); },
-         {"CanRelate 3 104", "Establish 3"}, mainAndLine},
+         {"CanRelate 1 104", "CanRelate 3 104", "Establish 3"}, mainAndLine},
         // A class that reports 4 for rows of type 8, as the dimensioning
         // helper does for 6: the rules run with "4".
         {"a number given",

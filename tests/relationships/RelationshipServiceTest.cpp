@@ -45,11 +45,11 @@ TEST_F(RelationshipServiceFixture, ApplicableRelationshipsByFeatureNumberAndArra
         Ints numbers;  // the elements, from index 1
     };
     const Case cases[] = {
-        {"an Integer: ascending, though the rows are not", rt::Variant(int16_t{101}), false, {1, 3, 6, 12}},
+        {"an Integer: ascending, though the rows are not", rt::Variant(int16_t{101}), false, {1, 3, 6, 12, 56}},
         {"a Long: Null", rt::Variant(int32_t{101}), true, {}},
         {"an Integer without rows: Null", rt::Variant(int16_t{999}), true, {}},
-        {"an array: first occurrence, each once", IntegerArray({104, 101}), false, {5, 3, 6, 1, 12}},
-        {"an array sharing numbers", IntegerArray({103, 999, 102}), false, {2, 3, 7, 8}},
+        {"an array: first occurrence, each once", IntegerArray({104, 101}), false, {5, 3, 6, 1, 56, 12}},
+        {"an array sharing numbers", IntegerArray({103, 999, 102}), false, {2, 57, 3, 7, 8}},
         {"an array without rows: no elements", IntegerArray({999}), false, {}},
         {"a Variant array: Null", rt::Variant::ArrayOf({rt::Variant(int16_t{101})}), true, {}},
     };
@@ -77,17 +77,16 @@ TEST_F(RelationshipServiceFixture, QuestionsByRelationshipNumber) {
         int16_t number;
         const char* name;
         bool subordinate;
-    };
-    // Types without a helper class get the null helper, which reports -1
-    // whatever QTX_TYPE says; the detail pair (8, 9) has its class.
-    struct Typed : Case {
         int32_t type, reciprocal;
     };
-    const Typed cases[] = {{{1, "Main Owns Devices", false}, pelmora::qzrelUnknown, -1},
-                           {{2, "Device Owned By Main", true}, pelmora::qzrelUnknown, -1},
-                           {{8, "Valve In Detail", true}, pelmora::qzrelDetail, 9},
-                           {{10, "Station Label Leader", false}, pelmora::qzrelUnknown, -1}};
-    for (const Typed& c : cases) {
+    // Ownership (3) and detail (4) have their classes; the types without one
+    // get the null helper, which reports -1 whatever QTX_TYPE says and has no
+    // reciprocal.
+    const Case cases[] = {{1, "Main Owns Devices", false, pelmora::qzrelOwnership, 2},
+                          {2, "Device Owned By Main", true, pelmora::qzrelOwnership, 1},
+                          {8, "Valve In Detail", true, pelmora::qzrelDetail, 9},
+                          {10, "Station Label Leader", false, pelmora::qzrelUnknown, -1}};
+    for (const Case& c : cases) {
         const rt::Variant n(c.number);
         EXPECT_EQ(rt::CStr(Call("RelationshipName", {n}, rt::InvokeKind::PropertyGet)), c.name) << c.number;
         EXPECT_EQ(rt::CLng(Call("RelationshipType", {n}, rt::InvokeKind::PropertyGet)), c.type) << c.number;
@@ -163,7 +162,7 @@ TEST_F(RelationshipServiceFixture, EveryContextDropsTheHelpersOfTheOneBefore) {
     service_->putref_DataContext(context);
     for (int16_t number : {0, 1, 10})
         EXPECT_EQ(ErrorOf([&] { service_->GetRelationshipHelper(number); }), rt::vberr::SubscriptOutOfRange) << number;
-    EXPECT_EQ(Numbers(service_->AllApplicableRelationships(rt::Variant(int16_t{101}))), (Ints{1, 3, 6, 12}));
+    EXPECT_EQ(Numbers(service_->AllApplicableRelationships(rt::Variant(int16_t{101}))), (Ints{1, 3, 6, 12, 56}));
 
     // Back on the sample: a new helper, on the new context.
     service_->putref_DataContext(sqlite_);
@@ -201,6 +200,8 @@ TEST_F(RelationshipServiceFixture, MembersBeforeAnyContext) {
 TEST_F(RelationshipServiceFixture, DeleteTakesTheFirstApplicableRelationshipThatCanRelateThePair) {
     auto log = std::make_shared<TypedHelper::Log>();
     TypedHelper::Install(2, pelmora::qzrelNodeEdgeConnectivity, log, 104);
+    // Ownership (1) relates mains to service lines too; here it relates nothing.
+    TypedHelper::Install(3, pelmora::qzrelOwnership, log);
     service_ = NewService();
     auto components = rt::QueryInterface<pelmora::IComponents>(rt::CreateObject("QzPelmora.Components"));
     auto main = Feature(101, 1001);
@@ -210,7 +211,7 @@ TEST_F(RelationshipServiceFixture, DeleteTakesTheFirstApplicableRelationshipThat
 
     // 101 has 1, 3 and 6; only 3 (node-edge) relates it to a service line.
     Call("DeleteRelationship", {rt::Variant(main), rt::Variant(service)});
-    EXPECT_EQ(log->calls, (std::vector<std::string>{"CanRelate 3 104", "Delete 3 0 0"}));
+    EXPECT_EQ(log->calls, (std::vector<std::string>{"CanRelate 1 104", "CanRelate 3 104", "Delete 3 0 0"}));
 
     // Nothing relates a main to a main, and nothing applies to FNO 999.
     for (const auto& source : {main, Feature(999, 1)}) {
@@ -267,5 +268,6 @@ TEST_F(RelationshipServiceFixture, FactoryChoosesTheClassByTheValueOfTheType) {
     }
     // The system's classes come back with the next registration.
     pelmora::RegisterRelationshipHelperClasses();
-    EXPECT_EQ(pelmora::NewRelationshipHelper(rt::Variant(int16_t{3}))->get_RelationshipType(), pelmora::qzrelUnknown);
+    auto ownership = std::dynamic_pointer_cast<rt::Object>(pelmora::NewRelationshipHelper(rt::Variant(int16_t{3})));
+    EXPECT_EQ(ownership->TypeName(), "Ownership");
 }

@@ -177,7 +177,7 @@ const std::string kDefine =
     "begin QTX_VALIDATESET.DefineFeatures(QTXUtility.DecodeNumericList(?), QTXUtility.DecodeNumericList(?), ?); end; 1";
 const std::string kGet = "{ call QTX_VALIDATESET.GetValidateSetV(?) } 1";
 // Every relationship but 9 (detail, seen from the owner).
-const std::string kList = " [1;2;3;5;6;7;8;10;11;12;14;]";
+const std::string kList = " [1;2;3;5;6;7;8;10;11;12;14;56;57;]";
 // Main 1001 is dimensioned (relationship 12) by dimension 5402, whose base
 // point lies between two of its vertices.
 const std::string kDimensionFinding = "Warning|The dimension does not meet its base reference.|Dimensioned By|";
@@ -196,10 +196,10 @@ TEST_F(ValidationFixture, TheCallsThatFetchAValidationSet) {
     const Case cases[] = {
         {"three features fit", 0, false, {{101, 1001}, {102, 2001}, {103, 3001}}, false,
          {kDefine + " [101;102;103;] [1001;2001;3001;] [Y]", kGet + kList}},
-        {"the sixth FID does not fit: two calls, both N", 26, false,
-         {{101, 1001}, {101, 1002}, {101, 1003}, {102, 2001}, {102, 2002}, {103, 3001}}, false,
-         {kDefine + " [101;101;101;102;102;] [1001;1002;1003;2001;2002;] [N]", kDefine + " [103;] [3001;] [N]",
-          kGet + kList}},
+        {"the seventh FID does not fit: two calls, both N", 32, false,
+         {{101, 1001}, {101, 1002}, {101, 1003}, {102, 2001}, {102, 2002}, {103, 3001}, {103, 3002}}, false,
+         {kDefine + " [101;101;101;102;102;103;] [1001;1002;1003;2001;2002;3001;] [N]",
+          kDefine + " [103;] [3002;] [N]", kGet + kList}},
         {"no features", 0, false, {}, false, {kDefine + " [] [] [Y]", kGet + kList}},
         {"no relationships: the empty list", 0, false, {{101, 1001}}, true,
          {kDefine + " [101;] [1001;] [Y]", kGet + " []"}},
@@ -248,13 +248,16 @@ TEST_F(ValidationFixture, EveryApplicableRelationshipIsValidatedAndAFailureCosts
     EXPECT_EQ(SetRows(set), (Lines{"101/1001 1 -/- -", "102/2001 1 -/- -", "105/5001 1 -/- -",
                                    "102/2001 0 101/1001 1", "102/2002 0 101/1001 1", "105/5001 0 101/1001 6",
                                    "107/5401 0 101/1001 12", "107/5402 0 101/1001 12", "107/5408 0 101/1001 12",
-                                   "108/5405 0 101/1001 12", "110/5409 0 101/1001 12", "101/1001 0 102/2001 2",
-                                   "158/5981 0 102/2001 8", "101/1001 0 105/5001 7"}));
+                                   "108/5405 0 101/1001 12", "110/5409 0 101/1001 12", "102/2001 0 101/1001 56",
+                                   "102/2002 0 101/1001 56", "101/1001 0 102/2001 2", "158/5981 0 102/2001 8",
+                                   "101/1001 0 102/2001 57", "101/1001 0 105/5001 7"}));
     const std::string pending = ": 101 102 105 |";
     EXPECT_EQ(ValidatingHelper::Log(),
               (Lines{"1" + pending + " 101/1001->102/2001,102/2002 102/2001-> 105/5001->",
                      "3" + pending + " 101/1001-> 102/2001-> 105/5001->",
-                     "2" + pending + " 101/1001-> 102/2001->101/1001 105/5001->"}));
+                     "56" + pending + " 101/1001->102/2001,102/2002 102/2001-> 105/5001->",
+                     "2" + pending + " 101/1001-> 102/2001->101/1001 105/5001->",
+                     "57" + pending + " 101/1001-> 102/2001->101/1001 105/5001->"}));
     const std::string tail = "||" + env_->ConfigurationName() + "|Null";
     EXPECT_EQ(ErrorRows(errors), (Lines{kDimensionFinding + env_->ConfigurationName() + "|107",
                                         "Error|The Device Owned By Main relationship cannot be validated." + tail,
@@ -289,7 +292,8 @@ TEST_F(ValidationFixture, TheHelpersReceiveTheFeaturesOfTheSetInHand) {
         }
         return rs;
     };
-    const Lines related = {"1: 101 | 101/1001->102/2001,102/2002", "3: 101 | 101/1001->"};
+    const Lines related = {"1: 101 | 101/1001->102/2001,102/2002", "3: 101 | 101/1001->",
+                           "56: 101 | 101/1001->102/2001,102/2002"};
     std::shared_ptr<ado::Recordset> other;  // alive while its index stands
     struct Case {
         const char* what;
@@ -347,14 +351,16 @@ TEST_F(ValidationFixture, PendingEditsAreWhatTheTransactionSavedUntilItCommits) 
         ValidatingHelper::Log().clear();
         auto set = relationship_->GetPendingEditsValidationInformation();
         ASSERT_NE(set, nullptr);
-        EXPECT_EQ(SetRows(set), committed ? Lines{} : (Lines{"102/2001 1 -/- -", "101/1001 0 102/2001 2",
-                                                              "158/5981 0 102/2001 8"}));
+        EXPECT_EQ(SetRows(set), committed ? Lines{}
+                                          : (Lines{"102/2001 1 -/- -", "101/1001 0 102/2001 2", "158/5981 0 102/2001 8",
+                                                   "101/1001 0 102/2001 57"}));
         std::shared_ptr<ado::Recordset> errors;
         relationship_->Validate(set, errors);
         // Valves also take part in node-edge connectivity (3), which relates
         // nothing to the sample's earlier valve.
         EXPECT_EQ(ValidatingHelper::Log(),
-                  committed ? Lines{} : (Lines{"2: 102 | 102/2001->101/1001", "3: 102 | 102/2001->"}));
+                  committed ? Lines{}
+                            : (Lines{"2: 102 | 102/2001->101/1001", "57: 102 | 102/2001->101/1001", "3: 102 | 102/2001->"}));
         EXPECT_EQ(ErrorRows(errors), Lines{});
     }
 }

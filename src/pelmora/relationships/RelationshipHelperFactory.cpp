@@ -9,6 +9,7 @@
 #include "pelmora/relationships/M2MOwnership.h"
 #include "pelmora/relationships/NEConnectivity.h"
 #include "pelmora/relationships/NodeOrdConnADO.h"
+#include "pelmora/relationships/Ownership.h"
 #include "pelmora/relationships/UnknownRelationship.h"
 #include "runtime/Vb.h"
 
@@ -28,6 +29,7 @@ void RegisterRelationshipHelperClasses() {
     table.clear();
     // Each helper class joins here under the QTX_TYPE it serves:
     //   table[qzrelOwnership] = [] { return std::make_shared<Ownership>(); };
+    table[qzrelOwnership] = [] { return std::make_shared<Ownership>(); };
     table[qzrelNodeEdgeConnectivity] = [] { return std::make_shared<NEConnectivity>(); };
     table[qzrelDetail] = [] { return std::make_shared<Detail>(); };
     table[qzrelDimensioning] = [] { return std::make_shared<Dimensioning>(); };
