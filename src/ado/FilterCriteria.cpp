@@ -741,6 +741,13 @@ void BindNode(Node& n, const std::function<int(const std::string&)>& fieldIndexO
 
 }  // namespace
 
+std::optional<std::pair<int, double>> FilterCriteria::NumericEquality() const {
+    if (!bound_ || !root_ || root_->kind != Node::Clause || root_->op != Op::Eq || root_->lit == LitKind::Null ||
+        !root_->hasNumber || root_->fieldIndex < 0)
+        return std::nullopt;
+    return std::make_pair(root_->fieldIndex, root_->number);
+}
+
 FilterCriteria::FilterCriteria() = default;
 FilterCriteria::FilterCriteria(FilterCriteria&&) noexcept = default;
 FilterCriteria& FilterCriteria::operator=(FilterCriteria&&) noexcept = default;

@@ -22,6 +22,8 @@
 // treats such a value as not matching.
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <string>
 
 #include "ado/Enums.h"
@@ -48,6 +50,10 @@ public:
     // Does not allocate. Raises ComError(err::IllegalOperation) before Bind,
     // nothing after it.
     bool Matches(const rt::Variant* rowValues) const;
+    // For criteria of one clause "field = number" (after Bind): the field's
+    // index and the number, so that a caller may look candidate rows up
+    // before Matches decides; nullopt for any other criteria.
+    std::optional<std::pair<int, double>> NumericEquality() const;
 
     FilterCriteria(FilterCriteria&&) noexcept;
     FilterCriteria& operator=(FilterCriteria&&) noexcept;

@@ -233,6 +233,7 @@ void Recordset::Close() {
             ++store_->version;
         } else {
             std::copy(editBackup_.begin(), editBackup_.end(), store_->Row(editRow_));
+            ++store_->valuesVersion;
             if (editRowWasUnmodified_) store_->DropOriginal(editRow_);
         }
         editMode_ = adEditNone;
@@ -431,10 +432,20 @@ void Recordset::RebuildView() {
             for (int32_t r = 0; r < n; ++r)
                 if (!store_->meta[static_cast<size_t>(r)].removed) base_.push_back(r);
             break;
-        case FilterKind::Criteria:
-            for (int32_t r = 0; r < n; ++r)
-                if (Visible(r) && criteria_->Matches(store_->Row(r))) base_.push_back(r);
+        case FilterKind::Criteria: {
+            // "field = number" (a clone narrowed to one feature, say) looks
+            // its rows up instead of testing every row.
+            const std::vector<int32_t>* candidates = nullptr;
+            if (auto eq = criteria_->NumericEquality()) candidates = store_->RowsHoldingNumber(eq->first, eq->second);
+            if (candidates) {
+                for (int32_t r : *candidates)
+                    if (r < n && Visible(r) && criteria_->Matches(store_->Row(r))) base_.push_back(r);
+            } else {
+                for (int32_t r = 0; r < n; ++r)
+                    if (Visible(r) && criteria_->Matches(store_->Row(r))) base_.push_back(r);
+            }
             break;
+        }
         case FilterKind::Group:
             if (filterGroup_ == adFilterAffectedRecords) {
                 for (int32_t r : affected_)
@@ -1019,6 +1030,7 @@ void Recordset::RejectRow(int32_t row) {
         if (m.original >= 0) {
             const auto& original = store_->originals[static_cast<size_t>(m.original)];
             std::copy(original.begin(), original.end(), store_->Row(row));
+            ++store_->valuesVersion;
         }
         m.status = adRecUnmodified;
     }
@@ -1075,6 +1087,7 @@ void Recordset::SetFieldValues(const std::vector<int32_t>& indices, const std::v
     if (editMode_ == adEditNone || editRow_ != row) BeginEdit(row, adEditInProgress);
     rt::Variant* target = store_->Row(row);
     for (size_t i = 0; i < indices.size(); ++i) target[indices[i]] = std::move(coerced[i]);
+    ++store_->valuesVersion;
     FireComplete(evFieldComplete, 0, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
         s.FieldChangeComplete(count, fields, nullptr, st, rs);
     });
@@ -1168,6 +1181,7 @@ void Recordset::Update(const rt::Variant& Fields, const rt::Variant& Values) {
         rt::Variant* values = store_->Row(row);
         for (size_t i = 0; i < store_->width; ++i)
             if (values[i].IsEmpty()) values[i] = rt::Variant::Null();
+        ++store_->valuesVersion;
     }
     if (!m.removed) {
         if (!IsBatch()) {
@@ -1206,6 +1220,7 @@ void Recordset::CancelUpdate() {
         pos_ = back >= 0 ? back : static_cast<int32_t>(view_.size());
     } else {
         std::copy(editBackup_.begin(), editBackup_.end(), store_->Row(row));
+        ++store_->valuesVersion;
         if (editRowWasUnmodified_) store_->DropOriginal(row);
     }
     editMode_ = adEditNone;

@@ -29,10 +29,20 @@ struct RowStore {
     std::vector<int32_t> freeOriginals;  // slots of originals no row uses any more
     // Bumped whenever a row appears, vanishes or changes status.
     uint64_t version = 1;
+    // Bumped whenever a stored value is written or a row appears: what the
+    // number indexes below are checked against.
+    uint64_t valuesVersion = 1;
     // What the fields of an added row hold until set (Update turns what is
     // still unset into Null): Empty in a fabricated recordset, Null in rows
     // that come from or go to a database.
     rt::Variant newRowValue = rt::Variant::Null();
+
+    struct NumberIndex {
+        uint64_t valuesVersion = 0;
+        bool usable = false;
+        std::unordered_map<double, std::vector<int32_t>> rows;
+    };
+    std::unordered_map<int32_t, NumberIndex> numberIndexes;
 
     void SetFields(std::vector<FieldDesc> descs);
     int32_t RowCount() const { return static_cast<int32_t>(meta.size()); }
@@ -48,6 +58,11 @@ struct RowStore {
         freeOriginals.push_back(m.original);
         m.original = -1;
     }
+    // The rows (ascending, removed ones included) whose field holds the
+    // number, through an index of the field built on first use and again
+    // after any value was written. nullptr when the field holds anything but
+    // plain numbers and Nulls, so that the caller tests every row.
+    const std::vector<int32_t>* RowsHoldingNumber(int32_t field, double number);
     bool IsPending(int32_t row) const {
         const Meta& m = meta[static_cast<size_t>(row)];
         return !m.removed && (m.status == adRecNew || m.status == adRecModified || m.status == adRecDeleted);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <random>
 
@@ -118,5 +119,38 @@ TEST(RecordsetModel, RandomBatchEditsMatchTheModel) {
                 ASSERT_DOUBLE_EQ(rt::CDbl(p.current[2]), row.val) << "row " << id;
             }
         }
+    }
+}
+
+// A filter of one "field = number" clause finds its rows through an index of
+// the shared rows; every way a value changes must reach it.
+TEST(RecordsetModel, AnEqualityFilterSeesEveryChangeOfTheValues) {
+    auto rs = adotest::MakeRecordset({{1, "a", 1}, {2, "b", 3}, {3, "c", 5}, {4, "d", 3}});
+    auto clone = rs->Clone();
+    auto threes = [&] {
+        clone->put_Filter(rt::Variant("VAL = 3"));
+        clone->MoveFirst();
+        auto ids = adotest::IdsFromHere(clone);
+        clone->put_Filter(rt::Variant(int32_t{adFilterNone}));
+        return ids;
+    };
+    auto at = [&](int32_t id) { rs->Find("ID = " + std::to_string(id), 0, adSearchForward, rt::Variant(int32_t{adBookmarkFirst})); };
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        std::vector<int32_t> ids;
+    } steps[] = {
+        {"as loaded", [] {}, {2, 4}},
+        {"a value set to 3", [&] { at(1); rs->SetValue("VAL", rt::Variant(3.0)); rs->Update(); }, {1, 2, 4}},
+        {"a value set away from 3", [&] { at(4); rs->SetValue("VAL", rt::Variant(4.0)); rs->Update(); }, {1, 2}},
+        {"a new row", [&] { rs->AddNew(rt::Variant::ArrayOf({rt::Variant("ID"), rt::Variant("VAL")}),
+                                       rt::Variant::ArrayOf({rt::Variant(int32_t{9}), rt::Variant(3.0)})); }, {1, 2, 9}},
+        {"an edit cancelled", [&] { at(3); rs->SetValue("VAL", rt::Variant(3.0)); rs->CancelUpdate(); }, {1, 2, 9}},
+        {"a deleted row", [&] { at(2); rs->Delete(adAffectCurrent); }, {1, 9}},
+        {"the batch cancelled", [&] { rs->CancelBatch(adAffectAll); }, {2, 4}},
+    };
+    for (const Step& s : steps) {
+        s.change();
+        EXPECT_EQ(threes(), s.ids) << s.what;
     }
 }
