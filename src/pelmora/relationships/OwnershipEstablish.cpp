@@ -38,13 +38,21 @@ LinkColumns ReadLinkColumns(ado::Recordset& rule) {
             OptionalPlainName(rule.GetValue(rt::Variant("QTX_SECONDOWNERCNOFIELD")), "QTX_SECONDOWNERCNOFIELD")};
 }
 
+// The two features of a call as owner and owned.
+struct Sides {
+    std::shared_ptr<IKeyObject> owner, owned;
+};
+
+Sides SidesOf(bool subordinate, const std::shared_ptr<IKeyObject>& source, const std::shared_ptr<IKeyObject>& related) {
+    if (!source || !related) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    return subordinate ? Sides{related, source} : Sides{source, related};
+}
+
 }  // namespace
 
 void Ownership::SilentEstablishRelationship(const std::shared_ptr<IKeyObject>& SourceFeature,
                                             const std::shared_ptr<IKeyObject>& RelatedFeature, int32_t, int32_t) {
-    if (!SourceFeature || !RelatedFeature) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    const auto& owner = subordinate_ ? RelatedFeature : SourceFeature;
-    const auto& owned = subordinate_ ? SourceFeature : RelatedFeature;
+    const auto [owner, owned] = SidesOf(subordinate_, SourceFeature, RelatedFeature);
     FilterRemover unfilter(ruleTable_);
     SelectPairRules(owner->get_FNO(), owned->get_FNO());
     const LinkColumns links = ReadLinkColumns(*ruleTable_);
@@ -86,9 +94,7 @@ void Ownership::SilentEstablishRelationship(const std::shared_ptr<IKeyObject>& S
 
 void Ownership::DeleteRelationship(const std::shared_ptr<IKeyObject>& SourceFeature,
                                    const std::shared_ptr<IKeyObject>& RelatedFeature, int32_t, int32_t) {
-    if (!SourceFeature || !RelatedFeature) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    const auto& owner = subordinate_ ? RelatedFeature : SourceFeature;
-    const auto& owned = subordinate_ ? SourceFeature : RelatedFeature;
+    const auto [owner, owned] = SidesOf(subordinate_, SourceFeature, RelatedFeature);
     FilterRemover unfilter(ruleTable_);
     SelectPairRules(owner->get_FNO(), owned->get_FNO());
     const LinkColumns links = ReadLinkColumns(*ruleTable_);
