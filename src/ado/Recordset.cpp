@@ -614,18 +614,33 @@ void Recordset::Unadvise(int32_t cookie) {
 
 // Every sink still advised and still wanting this event, in the order they
 // were advised; a sink that declines it (adStatusUnwantedEvent) is not asked
-// again, and where the event is cancellable a cancel ends the round.
+// again, and where the event is cancellable a cancel ends the round. An event
+// every sink has declined returns at once.
 template <class F>
 EventStatusEnum Recordset::FireEvent(EventKind kind, int reason, bool cancellable, F&& call) {
     if (sinks_.empty()) return adStatusOK;
-    auto self = Self();
     size_t bit = static_cast<size_t>(kind) * 16 + static_cast<size_t>(reason);
-    auto snapshot = sinks_;
+    if (std::all_of(sinks_.begin(), sinks_.end(), [&](const Sink& s) { return s.unwanted.test(bit); }))
+        return adStatusOK;
+    auto self = Self();
+    // The sinks advised when the event began: a handler may advise or
+    // unadvise others. Cookies only, kept on the stack for the usual few.
+    constexpr size_t kFew = 8;
+    int32_t few[kFew];
+    std::vector<int32_t> many;
+    const size_t count = sinks_.size();
+    int32_t* cookies = few;
+    if (count > kFew) {
+        many.resize(count);
+        cookies = many.data();
+    }
+    for (size_t k = 0; k < count; ++k) cookies[k] = sinks_[k].cookie;
     EventStatusEnum result = adStatusOK;
-    for (auto& entry : snapshot) {
-        auto live = std::find_if(sinks_.begin(), sinks_.end(), [&](const Sink& s) { return s.cookie == entry.cookie; });
+    for (size_t k = 0; k < count; ++k) {
+        const int32_t cookie = cookies[k];
+        auto live = std::find_if(sinks_.begin(), sinks_.end(), [&](const Sink& s) { return s.cookie == cookie; });
         if (live == sinks_.end() || live->unwanted.test(bit)) continue;
-        auto sink = entry.sink.lock();
+        auto sink = live->sink.lock();
         if (!sink) continue;
         EventStatusEnum status = adStatusOK;
         // A failing handler does not fail the operation, as with a COM event.
@@ -634,7 +649,7 @@ EventStatusEnum Recordset::FireEvent(EventKind kind, int reason, bool cancellabl
         } catch (const std::exception&) {
         }
         if (status == adStatusUnwantedEvent) {
-            auto again = std::find_if(sinks_.begin(), sinks_.end(), [&](const Sink& s) { return s.cookie == entry.cookie; });
+            auto again = std::find_if(sinks_.begin(), sinks_.end(), [&](const Sink& s) { return s.cookie == cookie; });
             if (again != sinks_.end()) again->unwanted.set(bit);
         } else if (cancellable && status == adStatusCancel) {
             result = adStatusCancel;

@@ -40,36 +40,37 @@ using FieldsPtr = std::shared_ptr<Fields>;
 using FieldPtr = std::shared_ptr<Field>;
 using FieldList = std::vector<FieldPtr>;
 
-// The recordset events, with ADO's arguments. Every method has a no-op
-// default, so a sink overrides only what it handles. A Will event may set
-// adStatus to adStatusCancel (the operation is not done and fails in the
-// caller with err::OperationCancelled) or adStatusUnwantedEvent (no more calls
-// of that event, per reason, to this sink). pError is null unless the
-// operation failed.
+// The recordset events, with ADO's arguments. A sink overrides only what it
+// handles; the defaults decline their event (adStatusUnwantedEvent), so an
+// event no sink handles costs the recordset nothing after its first firing.
+// A Will event may set adStatus to adStatusCancel (the operation is not done
+// and fails in the caller with err::OperationCancelled) or
+// adStatusUnwantedEvent (no more calls of that event, per reason, to this
+// sink). pError is null unless the operation failed.
 class RecordsetEvents {
 public:
     virtual ~RecordsetEvents() = default;
     // Fields hold the values before the change in WillChangeField and after it
     // in FieldChangeComplete.
-    virtual void WillChangeField(int32_t /*cFields*/, const FieldList& /*Fields*/, EventStatusEnum& /*adStatus*/,
-                                 const RecordsetPtr& /*pRecordset*/) {}
+    virtual void WillChangeField(int32_t /*cFields*/, const FieldList& /*Fields*/, EventStatusEnum& adStatus,
+                                 const RecordsetPtr& /*pRecordset*/) { adStatus = adStatusUnwantedEvent; }
     virtual void FieldChangeComplete(int32_t /*cFields*/, const FieldList& /*Fields*/, const rt::ComError* /*pError*/,
-                                     EventStatusEnum& /*adStatus*/, const RecordsetPtr& /*pRecordset*/) {}
-    virtual void WillChangeRecord(EventReasonEnum /*adReason*/, int32_t /*cRecords*/, EventStatusEnum& /*adStatus*/,
-                                  const RecordsetPtr& /*pRecordset*/) {}
+                                     EventStatusEnum& adStatus, const RecordsetPtr& /*pRecordset*/) { adStatus = adStatusUnwantedEvent; }
+    virtual void WillChangeRecord(EventReasonEnum /*adReason*/, int32_t /*cRecords*/, EventStatusEnum& adStatus,
+                                  const RecordsetPtr& /*pRecordset*/) { adStatus = adStatusUnwantedEvent; }
     virtual void RecordChangeComplete(EventReasonEnum /*adReason*/, int32_t /*cRecords*/,
-                                      const rt::ComError* /*pError*/, EventStatusEnum& /*adStatus*/,
-                                      const RecordsetPtr& /*pRecordset*/) {}
-    virtual void WillChangeRecordset(EventReasonEnum /*adReason*/, EventStatusEnum& /*adStatus*/,
-                                     const RecordsetPtr& /*pRecordset*/) {}
+                                      const rt::ComError* /*pError*/, EventStatusEnum& adStatus,
+                                      const RecordsetPtr& /*pRecordset*/) { adStatus = adStatusUnwantedEvent; }
+    virtual void WillChangeRecordset(EventReasonEnum /*adReason*/, EventStatusEnum& adStatus,
+                                     const RecordsetPtr& /*pRecordset*/) { adStatus = adStatusUnwantedEvent; }
     virtual void RecordsetChangeComplete(EventReasonEnum /*adReason*/, const rt::ComError* /*pError*/,
-                                         EventStatusEnum& /*adStatus*/, const RecordsetPtr& /*pRecordset*/) {}
-    virtual void WillMove(EventReasonEnum /*adReason*/, EventStatusEnum& /*adStatus*/,
-                          const RecordsetPtr& /*pRecordset*/) {}
+                                         EventStatusEnum& adStatus, const RecordsetPtr& /*pRecordset*/) { adStatus = adStatusUnwantedEvent; }
+    virtual void WillMove(EventReasonEnum /*adReason*/, EventStatusEnum& adStatus,
+                          const RecordsetPtr& /*pRecordset*/) { adStatus = adStatusUnwantedEvent; }
     virtual void MoveComplete(EventReasonEnum /*adReason*/, const rt::ComError* /*pError*/,
-                              EventStatusEnum& /*adStatus*/, const RecordsetPtr& /*pRecordset*/) {}
-    virtual void EndOfRecordset(bool& /*fMoreData*/, EventStatusEnum& /*adStatus*/,
-                                const RecordsetPtr& /*pRecordset*/) {}
+                              EventStatusEnum& adStatus, const RecordsetPtr& /*pRecordset*/) { adStatus = adStatusUnwantedEvent; }
+    virtual void EndOfRecordset(bool& /*fMoreData*/, EventStatusEnum& adStatus,
+                                const RecordsetPtr& /*pRecordset*/) { adStatus = adStatusUnwantedEvent; }
 };
 
 // One added, changed or deleted row, as a batch writer sees it.

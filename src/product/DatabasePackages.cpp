@@ -234,75 +234,105 @@ static bool ParseSmallInteger(std::string_view s, double& out) {
     return true;
 }
 
-std::vector<rt::Variant> DecodeNumericList(const rt::Variant& list) {
-    std::vector<rt::Variant> out;
-    auto text = ListText(list, "numeric");
-    if (!text) return out;
-    const std::string& s = *text;
-    out.reserve(static_cast<size_t>(std::count(s.begin(), s.end(), ';')));
-    size_t pos = 0;
-    while (pos < s.size()) {
-        size_t semi = s.find(';', pos);
-        if (semi == std::string::npos)
-            Malformed("numeric", out.size() + 1, "\"" + s.substr(pos, 30) + "\" is not ended by ';'");
-        std::string_view item(s.data() + pos, semi - pos);
-        if (item.empty()) {
-            out.push_back(rt::Variant::Null());
-        } else {
-            double d = 0;
-            if (!ParseSmallInteger(item, d) && !ParseNumber(item, d))
-                Malformed("numeric", out.size() + 1, "\"" + std::string(item) + "\" is not a number");
-            out.emplace_back(d);  // built in place
-        }
-        pos = semi + 1;
+static const char* KindName(ListReader::Kind kind) {
+    switch (kind) {
+        case ListReader::Numeric: return "numeric";
+        case ListReader::String: return "string";
+        default: return "date";
     }
+}
+
+ListReader::ListReader(const rt::Variant& list, Kind kind) : list_(ListText(list, KindName(kind))), kind_(kind) {}
+
+bool ListReader::Next() {
+    if (!list_ || pos_ >= list_->size()) return false;
+    const std::string& s = *list_;
+    const char* kind = KindName(kind_);
+    const size_t item = ++item_;
+    null_ = false;
+    switch (kind_) {
+        case Numeric: {
+            size_t semi = s.find(';', pos_);
+            if (semi == std::string::npos)
+                Malformed(kind, item, "\"" + s.substr(pos_, 30) + "\" is not ended by ';'");
+            std::string_view text(s.data() + pos_, semi - pos_);
+            if (text.empty()) {
+                null_ = true;
+            } else if (!ParseSmallInteger(text, number_) && !ParseNumber(text, number_)) {
+                Malformed(kind, item, "\"" + std::string(text) + "\" is not a number");
+            }
+            pos_ = semi + 1;
+            return true;
+        }
+        case String: {
+            long length = ReadLength(s, pos_, kind, item);
+            if (length < 0) {
+                null_ = true;
+                return true;
+            }
+            size_t start = pos_;
+            SkipUtf16Units(s, pos_, length, kind, item);
+            text_ = std::string_view(s.data() + start, pos_ - start);
+            return true;
+        }
+        case Date: {
+            long length = ReadLength(s, pos_, kind, item);
+            if (length < 0) {
+                null_ = true;
+                return true;
+            }
+            if (length != 19) Malformed(kind, item, "a date is 19 characters, not " + std::to_string(length));
+            if (pos_ + 19 > s.size()) Malformed(kind, item, "the text is shorter than 19 characters");
+            std::string when = s.substr(pos_, 19);
+            if (!ParseListDate(when, number_)) Malformed(kind, item, "\"" + when + "\" is not MM/DD/YYYY HH:MM:SS");
+            pos_ += 19;
+            return true;
+        }
+    }
+    return false;
+}
+
+rt::Variant ListReader::Value() const {
+    if (null_) return rt::Variant::Null();
+    switch (kind_) {
+        case Numeric: return rt::Variant(number_);
+        case String: return rt::Variant(text_);
+        default: return rt::Variant::Date(number_);
+    }
+}
+
+int ListDecoderKind(const std::string& routineName) {
+    const std::string name = UpperAscii(routineName);
+    if (name == "QTXUTILITY.DECODENUMERICLIST") return ListReader::Numeric;
+    if (name == "QTXUTILITY.DECODESTRINGLIST") return ListReader::String;
+    if (name == "QTXUTILITY.DECODEDATELIST") return ListReader::Date;
+    return -1;
+}
+
+namespace {
+
+std::vector<rt::Variant> DecodeList(const rt::Variant& list, ListReader::Kind kind, size_t expected) {
+    std::vector<rt::Variant> out;
+    ListReader reader(list, kind);
+    out.reserve(expected);
+    while (reader.Next()) out.push_back(reader.Value());
     return out;
+}
+
+}  // namespace
+
+std::vector<rt::Variant> DecodeNumericList(const rt::Variant& list) {
+    const std::string* text = list.IsString() ? &list.Str() : nullptr;
+    return DecodeList(list, ListReader::Numeric, text ? static_cast<size_t>(std::count(text->begin(), text->end(), ';')) : 0);
 }
 
 std::vector<rt::Variant> DecodeStringList(const rt::Variant& list) {
-    std::vector<rt::Variant> out;
-    auto text = ListText(list, "string");
-    if (!text) return out;
-    const std::string& s = *text;
     // Names and short texts, mostly: room enough to grow seldom.
-    out.reserve(s.size() / 8 + 1);
-    size_t pos = 0;
-    while (pos < s.size()) {
-        size_t item = out.size() + 1;
-        long length = ReadLength(s, pos, "string", item);
-        if (length < 0) {
-            out.push_back(rt::Variant::Null());
-            continue;
-        }
-        size_t start = pos;
-        SkipUtf16Units(s, pos, length, "string", item);
-        out.emplace_back(std::string_view(s.data() + start, pos - start));
-    }
-    return out;
+    return DecodeList(list, ListReader::String, list.IsString() ? list.Str().size() / 8 + 1 : 0);
 }
 
 std::vector<rt::Variant> DecodeDateList(const rt::Variant& list) {
-    std::vector<rt::Variant> out;
-    auto text = ListText(list, "date");
-    if (!text) return out;
-    const std::string& s = *text;
-    size_t pos = 0;
-    while (pos < s.size()) {
-        size_t item = out.size() + 1;
-        long length = ReadLength(s, pos, "date", item);
-        if (length < 0) {
-            out.push_back(rt::Variant::Null());
-            continue;
-        }
-        if (length != 19) Malformed("date", item, "a date is 19 characters, not " + std::to_string(length));
-        if (pos + 19 > s.size()) Malformed("date", item, "the text is shorter than 19 characters");
-        double ole = 0;
-        std::string when = s.substr(pos, 19);
-        if (!ParseListDate(when, ole)) Malformed("date", item, "\"" + when + "\" is not MM/DD/YYYY HH:MM:SS");
-        out.push_back(rt::Variant::Date(ole));
-        pos += 19;
-    }
-    return out;
+    return DecodeList(list, ListReader::Date, 0);
 }
 
 rt::Variant ListValue(const std::vector<rt::Variant>& values) {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -23,6 +24,13 @@ class SqliteConnection;
 // package variables do.
 using PackageState = std::map<std::string, rt::Variant>;
 
+// An argument written as a QTXUTILITY decoder call, handed over undecoded:
+// the text the decoder would have been given and the decoder's kind.
+struct UndecodedList {
+    const rt::Variant* text = nullptr;  // nullptr: the argument is in args
+    int kind = 0;                       // a ListReader::Kind
+};
+
 struct RoutineCall {
     SqliteConnection& db;
     PackageState& state;
@@ -30,6 +38,9 @@ struct RoutineCall {
     std::vector<rt::Variant> args;  // in values; a procedure writes its OUT arguments here
     // Rows a procedure hands back (as a ref cursor would).
     std::optional<ado::RecordsetImage> rows;
+    // For a routine that reads its lists in place: per argument, the list
+    // left undecoded (its args entry is then Empty). Valid during the call.
+    std::vector<UndecodedList> lists;
 };
 
 struct Routine {
@@ -37,9 +48,17 @@ struct Routine {
     int minArgs = 0;
     int maxArgs = 0;
     std::vector<bool> outArgs;  // per position: an OUT argument (a procedure writes it)
+    // A procedure that reads the lists of its decoder-call arguments itself
+    // (RoutineCall::lists), so that long lists are not decoded into arrays
+    // first; it must read them as the decoders do.
+    bool readsListsInPlace = false;
     // A function returns its value; a procedure returns Empty.
     std::function<rt::Variant(RoutineCall&)> body;
 };
+
+// The kind of list a QTXUTILITY decoder reads (a ListReader::Kind); -1 for
+// any other routine name.
+int ListDecoderKind(const std::string& routineName);
 
 // A procedure of that many IN arguments.
 Routine Procedure(int args, std::function<rt::Variant(RoutineCall&)> body);
@@ -75,6 +94,32 @@ void RegisterBuiltinPackages(PackageRegistry& registry);
 // A list decodes to its values in order: numbers as Double, texts as String,
 // dates as Date; an empty item is Null. Null or "" is the empty list.
 // A malformed list raises ORA-06502 naming the position of the fault.
+
+// Reads a list item by item in place, without building its values; the
+// decoders below are made of it. The list must outlive the reader.
+class ListReader {
+public:
+    enum Kind { Numeric, String, Date };
+    ListReader(const rt::Variant& list, Kind kind);
+    // Moves to the next item; false after the last. A malformed item raises.
+    bool Next();
+    size_t Item() const { return item_; }  // from 1
+    bool IsNull() const { return null_; }
+    double Number() const { return number_; }      // Numeric and Date (an OLE date)
+    std::string_view Text() const { return text_; }  // String
+    // The item as its decoder gives it.
+    rt::Variant Value() const;
+
+private:
+    const std::string* list_ = nullptr;  // nullptr: the empty list
+    Kind kind_;
+    size_t pos_ = 0;
+    size_t item_ = 0;
+    bool null_ = false;
+    double number_ = 0;
+    std::string_view text_;
+};
+
 std::vector<rt::Variant> DecodeNumericList(const rt::Variant& list);
 std::vector<rt::Variant> DecodeStringList(const rt::Variant& list);
 std::vector<rt::Variant> DecodeDateList(const rt::Variant& list);

@@ -215,7 +215,7 @@ public:
             case Expr::String: return e.text.empty() ? rt::Variant::Null() : rt::Variant(e.text);  // '' is Null
             case Expr::Number: return rt::Variant(std::strtod(e.text.c_str(), nullptr));
             case Expr::Call: {
-                RoutineCall call{s_.db_, s_.state_, e.name, {}, std::nullopt};
+                RoutineCall call{s_.db_, s_.state_, e.name, {}, std::nullopt, {}};
                 for (const auto& a : e.args) call.args.push_back(Evaluate(a));
                 Routine r = CheckCall(e.name, e.args, Routine::Function);
                 return r.body(call);
@@ -237,8 +237,30 @@ public:
 
     std::optional<ado::RecordsetImage> CallProcedure(const ProcCall& pc) {
         Routine r = CheckCall(pc.name, pc.args, Routine::Procedure);
-        RoutineCall call{s_.db_, s_.state_, pc.name, {}, std::nullopt};
-        for (const auto& a : pc.args) call.args.push_back(Evaluate(a));
+        RoutineCall call{s_.db_, s_.state_, pc.name, {}, std::nullopt, {}};
+        // Texts of lists left undecoded that are no bound value.
+        std::vector<rt::Variant> held;
+        if (r.readsListsInPlace) {
+            call.lists.resize(pc.args.size());
+            held.reserve(pc.args.size());
+        }
+        for (size_t k = 0; k < pc.args.size(); ++k) {
+            const Expr& a = pc.args[k];
+            const int kind = r.readsListsInPlace && a.kind == Expr::Call && a.args.size() == 1 ? ListDecoderKind(a.name) : -1;
+            if (kind < 0) {
+                call.args.push_back(Evaluate(a));
+                continue;
+            }
+            const Expr& list = a.args[0];
+            if (list.kind == Expr::Marker) {
+                call.lists[k].text = &params_[static_cast<size_t>(list.marker)].value;
+            } else {
+                held.push_back(Evaluate(list));
+                call.lists[k].text = &held.back();
+            }
+            call.lists[k].kind = kind;
+            call.args.emplace_back();
+        }
         r.body(call);
         for (size_t k = 0; k < pc.args.size(); ++k) {
             if (k >= r.outArgs.size() || !r.outArgs[k]) continue;
@@ -379,8 +401,21 @@ ExecOutcome OracleSession::Execute(const std::string& text) {
     return Execute(text, none);
 }
 
+std::shared_ptr<const ParsedText> OracleSession::Parse(const std::string& text) {
+    constexpr size_t kKeptBlocks = 32;
+    auto kept = blocks_.find(text);
+    if (kept != blocks_.end()) return kept->second;
+    auto parsed = std::make_shared<const ParsedText>(ParseText(text));
+    if (parsed->kind == ParsedText::AnonymousBlock) {
+        if (blocks_.size() >= kKeptBlocks) blocks_.clear();
+        blocks_.emplace(text, parsed);
+    }
+    return parsed;
+}
+
 ExecOutcome OracleSession::Execute(const std::string& text, std::vector<BoundValue>& params) {
-    ParsedText parsed = ParseText(text);
+    const std::shared_ptr<const ParsedText> held = Parse(text);
+    const ParsedText& parsed = *held;
     const size_t markers = static_cast<size_t>(parsed.markers);
     if (markers > params.size())
         RaiseOra(1008, "not all variables bound: " + std::to_string(markers) + " markers, " +

@@ -5,8 +5,10 @@
 // block that fails is undone as a whole, as Oracle undoes a failed
 // statement; savepoints a block sets stay for the later blocks.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "ado/Persist.h"
@@ -49,12 +51,16 @@ private:
 
     template <class F>
     void Atomically(F&& body);
+    // The parse of a text; blocks are kept, since a batch sends the same
+    // block texts again and again.
+    std::shared_ptr<const ParsedText> Parse(const std::string& text);
 
     SqliteConnection& db_;
     PackageRegistry& registry_;
     PackageState state_;
     int64_t callCounter_ = 0;
     bool userSavepointSet_ = false;
+    std::unordered_map<std::string, std::shared_ptr<const ParsedText>> blocks_;
 };
 
 }  // namespace product

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <map>
+#include <optional>
+#include <sqlite3.h>
 #include <tuple>
 #include <unordered_map>
 #include <vector>
@@ -277,57 +279,133 @@ struct Operation {
 
 bool IsKeyColumn(const Column& column, bool geometry) { return column.key || (geometry && column.geometryKey); }
 
-std::vector<Operation> Decode(State& st, SqliteConnection& db, const std::vector<rt::Variant>& args) {
+// One list argument read entry by entry: in place from its text when the
+// call left it undecoded, else from its decoded array.
+class ListArgument {
+public:
+    ListArgument(const RoutineCall& call, int argument) {
+        const size_t k = static_cast<size_t>(argument);
+        if (k < call.lists.size() && call.lists[k].text) {
+            text_ = call.lists[k].text;
+            kind_ = static_cast<ListReader::Kind>(call.lists[k].kind);
+            reader_.emplace(*text_, kind_);
+        } else {
+            entries_ = &Entries(call.args[k], argument + 1);
+        }
+    }
+    // Moves to the next entry; false after the last.
+    bool Next() {
+        if (reader_) return reader_->Next();
+        if (index_ >= entries_->size()) return false;
+        current_ = &(*entries_)[index_++];
+        return true;
+    }
+    // The entry as a key, a whole number, read as Key reads a decoded one.
+    int64_t KeyOf(const char* what, const char* group, size_t entry) const {
+        if (!reader_) return Key(*current_, what, group, entry);
+        if (kind_ != ListReader::Numeric || reader_->IsNull()) Key(rt::Variant::Null(), what, group, entry);
+        const double d = reader_->Number();
+        if (d != std::trunc(d) || std::fabs(d) > 9.0e15) Key(rt::Variant(d), what, group, entry);
+        return static_cast<int64_t>(d);
+    }
+    // The entry as a name, read as Text reads a decoded one.
+    std::string_view NameOf(const char* what, const char* group, size_t entry) const {
+        if (!reader_) return Text(*current_, what, group, entry);
+        if (kind_ != ListReader::String || reader_->IsNull() || reader_->Text().empty())
+            Text(rt::Variant::Null(), what, group, entry);
+        return reader_->Text();
+    }
+    rt::Variant Take() const { return reader_ ? reader_->Value() : *current_; }
+    // About the number of entries, without reading them: a numeric list
+    // ends each entry with ";".
+    size_t Estimate() const {
+        if (!reader_) return entries_->size();
+        if (!text_->IsString()) return 0;
+        const std::string& s = text_->Str();
+        return kind_ == ListReader::Numeric ? static_cast<size_t>(std::count(s.begin(), s.end(), ';')) : s.size() / 8;
+    }
+    // The number of entries in all.
+    size_t Count() const {
+        if (!reader_) return entries_->size();
+        ListReader again(*text_, kind_);
+        size_t n = 0;
+        while (again.Next()) ++n;
+        return n;
+    }
+
+private:
+    const std::vector<rt::Variant>* entries_ = nullptr;
+    size_t index_ = 0;
+    const rt::Variant* text_ = nullptr;
+    ListReader::Kind kind_ = ListReader::Numeric;
+    std::optional<ListReader> reader_;
+    const rt::Variant* current_ = nullptr;
+};
+
+std::vector<Operation> Decode(State& st, SqliteConnection& db, const RoutineCall& call) {
     std::vector<Operation> ops;
-    size_t total = 0;
-    for (const Group& g : kGroups) total += Entries(args[static_cast<size_t>(g.first)], g.first + 1).size();
-    ops.reserve(total);
     ComponentRef* last = nullptr;
     std::string lastName;
+    const Table* lastFieldTable = nullptr;
+    std::string lastField;
+    int lastColumn = -1;
+    std::vector<ListArgument> lists;
+    size_t total = 0;
+    for (const Group& g : kGroups) total += ListArgument(call, g.first).Estimate();
+    ops.reserve(total);
     for (const Group& g : kGroups) {
-        std::vector<const std::vector<rt::Variant>*> lists;
-        for (int k = 0; k < g.width; ++k) lists.push_back(&Entries(args[static_cast<size_t>(g.first + k)], g.first + k + 1));
-        const size_t n = lists[0]->size();
-        for (const auto* l : lists)
-            if (l->size() != n) {
+        lists.clear();
+        lists.reserve(static_cast<size_t>(g.width));
+        for (int k = 0; k < g.width; ++k) lists.emplace_back(call, g.first + k);
+        const bool geometry = g.kind == kNewGeom || g.kind == kSetGeom || g.kind == kDeleteGeom;
+        // The lists of a group are read side by side; they must end together.
+        for (size_t i = 0;; ++i) {
+            size_t ended = 0;
+            for (auto& l : lists) ended += l.Next() ? 0 : 1;
+            if (ended == lists.size()) break;
+            if (ended != 0) {
                 std::string sizes;
-                for (const auto* m : lists) sizes += (sizes.empty() ? "" : ", ") + std::to_string(m->size());
+                for (const auto& l : lists) sizes += (sizes.empty() ? "" : ", ") + std::to_string(l.Count());
                 Malformed(std::string("the lists of ") + g.name + " hold unequal numbers of entries (" + sizes + ")");
             }
-        const bool geometry = g.kind == kNewGeom || g.kind == kSetGeom || g.kind == kDeleteGeom;
-        for (size_t i = 0; i < n; ++i) {
-            auto at = [&](int k) -> const rt::Variant& { return (*lists[static_cast<size_t>(k)])[i]; };
+            auto key = [&](int k, const char* what) { return lists[static_cast<size_t>(k)].KeyOf(what, g.name, i); };
             Operation& op = ops.emplace_back();  // a failure drops the whole list
             op.kind = g.kind;
-            op.fno = Key(at(0), "FNO", g.name, i);
-            op.fid = Key(at(1), "FID", g.name, i);
-            const std::string& comp = Text(at(2), "component name", g.name, i);
-            op.cid = Key(at(3), "CID", g.name, i);
+            op.fno = key(0, "FNO");
+            op.fid = key(1, "FID");
+            const std::string_view comp = lists[2].NameOf("component name", g.name, i);
+            op.cid = key(3, "CID");
             // Entries in a row mostly name the component of the one before.
             if (!last || lastName != comp) {
-                last = &ComponentOf(st, db, comp);
                 lastName = comp;
+                last = &ComponentOf(st, db, lastName);
             }
             ComponentRef& ref = *last;
             op.cno = ref.cno;
             const Table*& table = geometry ? ref.geometry : ref.attributes;
             if (!table) table = &TableOf(st, db, geometry ? ref.table + "_SDOGEOM" : ref.table);
             op.table = table;
-            const rt::Variant* field = nullptr;
+            int fieldList = -1;
             if (g.kind == kNewAttr || g.kind == kSetAttr) {
-                field = &at(4);
-                op.value = at(5);
+                fieldList = 4;
+                op.value = lists[5].Take();
             } else if (g.kind == kNewGeom || g.kind == kSetGeom) {
-                op.eseq = Key(at(4), "ESeq", g.name, i);
-                op.seq = Key(at(5), "Seq", g.name, i);
-                field = &at(6);
-                op.value = at(7);
+                op.eseq = key(4, "ESeq");
+                op.seq = key(5, "Seq");
+                fieldList = 6;
+                op.value = lists[7].Take();
             }
-            if (field) {
-                const std::string& name = Text(*field, "field name", g.name, i);
-                op.column = op.table->Find(name);
+            if (fieldList >= 0) {
+                const std::string_view name = lists[static_cast<size_t>(fieldList)].NameOf("field name", g.name, i);
+                // Entries in a row mostly name the field of the one before.
+                if (lastFieldTable != op.table || lastField != name) {
+                    lastField = name;
+                    lastFieldTable = op.table;
+                    lastColumn = op.table->Find(lastField);
+                }
+                op.column = lastColumn;
                 if (op.column < 0)
-                    RaiseOra(904, "invalid identifier: \"" + name + "\" is no column of " + op.table->name);
+                    RaiseOra(904, "invalid identifier: \"" + lastField + "\" is no column of " + op.table->name);
                 const Column& column = op.table->columns[static_cast<size_t>(op.column)];
                 if (IsKeyColumn(column, geometry))
                     Malformed(std::string("entry ") + std::to_string(i + 1) + " of " + g.name + " names the key column " +
@@ -403,7 +481,10 @@ void ApplySets(State& st, SqliteConnection& db, std::vector<Operation>& ops) {
         if (SetOnNewRow(st, op)) continue;
         sets.emplace_back(KeyOf(op), &op);
     }
-    std::stable_sort(sets.begin(), sets.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // The fields of a row come together and rows mostly in key order already;
+    // only lists in another order are regrouped.
+    auto byKey = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (!std::is_sorted(sets.begin(), sets.end(), byKey)) std::stable_sort(sets.begin(), sets.end(), byKey);
     // Rows that set the same columns share their statement text.
     std::map<std::pair<const Table*, std::vector<int>>, std::string> texts;
     std::vector<int> columns, lastColumns;
@@ -460,60 +541,98 @@ void ApplyDeletions(SqliteConnection& db, const std::vector<Operation>& ops) {
     }
 }
 
+// What an INSERT of a new row names: its table, its columns in the order
+// given, and whether a geometry row takes its QTX_ID from its SDO_GID.
+struct InsertShape {
+    const Table* table = nullptr;
+    bool geometry = false;
+    bool idFromGid = false;
+    std::vector<size_t> columns;
+    bool operator==(const InsertShape&) const = default;
+    bool operator<(const InsertShape& o) const {
+        return std::tie(table, geometry, idFromGid, columns) < std::tie(o.table, o.geometry, o.idFromGid, o.columns);
+    }
+};
+
+void ShapeOf(const NewRow& row, InsertShape& shape) {
+    const Table& t = *row.table;
+    shape.table = &t;
+    shape.geometry = row.geometry;
+    shape.columns.clear();
+    bool hasId = false, hasGid = false;
+    for (const auto& entry : row.values) {
+        const Column& c = t.columns[entry.first];
+        hasId = hasId || c.id;
+        hasGid = hasGid || c.gid;
+        shape.columns.push_back(entry.first);
+    }
+    // A geometry row carries the id of its component row as QTX_ID too.
+    shape.idFromGid = row.geometry && !hasId && hasGid && t.Find("QTX_ID") >= 0;
+}
+
+void AppendInsertValues(const NewRow& row, const InsertShape& shape, std::vector<rt::Variant>& values) {
+    for (int64_t v : {row.fno, row.fid, row.cno, row.cid}) values.emplace_back(static_cast<double>(v));
+    if (row.geometry)
+        for (int64_t v : {row.eseq, row.seq}) values.emplace_back(static_cast<double>(v));
+    const rt::Variant* gid = nullptr;
+    for (const auto& [column, value] : row.values) {
+        if (row.table->columns[column].gid) gid = &value;
+        values.push_back(value);
+    }
+    if (shape.idFromGid) values.push_back(*gid);
+}
+
+std::string InsertText(const InsertShape& shape, size_t rows) {
+    std::vector<std::string> names = {"QTX_FNO", "QTX_FID", "QTX_CNO", "QTX_CID"};
+    if (shape.geometry) names.insert(names.end(), {"SDO_ESEQ", "SDO_SEQ"});
+    for (size_t c : shape.columns) names.push_back(shape.table->columns[c].name);
+    if (shape.idFromGid) names.push_back("QTX_ID");
+    std::string sql = "INSERT INTO " + QuotedIdentifier(shape.table->name) + " (";
+    std::string marks = "(";
+    for (size_t k = 0; k < names.size(); ++k) {
+        sql += (k ? ", " : "") + QuotedIdentifier(names[k]);
+        marks += k ? ", ?" : "?";
+    }
+    marks += ")";
+    sql += ") VALUES ";
+    for (size_t r = 0; r < rows; ++r) sql += (r ? ", " : "") + marks;
+    return sql;
+}
+
+// New rows that name the same columns go in together, up to
+// kRowsPerInsert rows per statement and the rest in halving steps, so that
+// a shape needs only a few statement texts.
+constexpr size_t kRowsPerInsert = 64;
+
 void InsertNewRows(State& st, SqliteConnection& db) {
-    // Rows that give the same columns share their statement text.
-    std::map<std::tuple<const Table*, bool, bool, std::vector<size_t>>, std::string> texts;
-    std::vector<size_t> columns, lastColumns;
-    std::string* lastSql = nullptr;
-    sqlite3_stmt* statement = nullptr;  // lastSql's, kept for the run
-    const Table* lastTable = nullptr;
-    bool lastGeometry = false, lastIdFromGid = false;
+    std::map<std::pair<InsertShape, size_t>, std::string> texts;
+    const size_t markerLimit =
+        static_cast<size_t>(std::max(1, sqlite3_limit(db.Handle(), SQLITE_LIMIT_VARIABLE_NUMBER, -1)));
+    const std::vector<NewRow>& rows = st.newRows;
+    InsertShape shape, next;
     std::vector<rt::Variant> values;
-    for (const NewRow& row : st.newRows) {
-        const Table& t = *row.table;
-        values.clear();
-        columns.clear();
-        for (int64_t v : {row.fno, row.fid, row.cno, row.cid}) values.emplace_back(static_cast<double>(v));
-        if (row.geometry)
-            for (int64_t v : {row.eseq, row.seq}) values.emplace_back(static_cast<double>(v));
-        bool hasId = false;
-        const rt::Variant* gid = nullptr;
-        for (const auto& [column, value] : row.values) {
-            const Column& c = t.columns[column];
-            hasId = hasId || c.id;
-            if (c.gid) gid = &value;
-            columns.push_back(column);
+    if (!rows.empty()) ShapeOf(rows[0], shape);
+    for (size_t from = 0; from < rows.size();) {
+        size_t to = from + 1;
+        for (; to < rows.size(); ++to) {
+            ShapeOf(rows[to], next);
+            if (!(next == shape)) break;
         }
-        // A geometry row carries the id of its component row as QTX_ID too.
-        const bool idFromGid = row.geometry && !hasId && gid && t.Find("QTX_ID") >= 0;
-        for (const auto& entry : row.values) values.push_back(entry.second);
-        if (idFromGid) values.push_back(*gid);
-        const bool same = lastSql && lastTable == &t && lastGeometry == row.geometry &&
-                          lastIdFromGid == idFromGid && lastColumns == columns;
-        if (!same) {
-            lastSql = &texts[{&t, row.geometry, idFromGid, columns}];
-            lastTable = &t;
-            lastGeometry = row.geometry;
-            lastIdFromGid = idFromGid;
-            lastColumns = columns;
+        const size_t width = 4 + (shape.geometry ? 2 : 0) + shape.columns.size() + (shape.idFromGid ? 1 : 0);
+        size_t most = kRowsPerInsert;
+        while (most > 1 && most * width > markerLimit) most /= 2;
+        for (size_t at = from; at < to;) {
+            size_t chunk = most;
+            while (chunk > to - at) chunk /= 2;
+            values.clear();
+            for (size_t k = at; k < at + chunk; ++k) AppendInsertValues(rows[k], shape, values);
+            std::string& sql = texts[{shape, chunk}];
+            if (sql.empty()) sql = InsertText(shape, chunk);
+            db.ExecutePrepared(db.PrepareCached(sql), values, sql);
+            at += chunk;
         }
-        std::string& sql = *lastSql;
-        if (!same) statement = nullptr;
-        if (sql.empty()) {
-            std::vector<std::string> names = {"QTX_FNO", "QTX_FID", "QTX_CNO", "QTX_CID"};
-            if (row.geometry) names.insert(names.end(), {"SDO_ESEQ", "SDO_SEQ"});
-            for (size_t c : columns) names.push_back(t.columns[c].name);
-            if (idFromGid) names.push_back("QTX_ID");
-            std::string marks;
-            sql = "INSERT INTO " + QuotedIdentifier(t.name) + " (";
-            for (size_t k = 0; k < names.size(); ++k) {
-                sql += (k ? ", " : "") + QuotedIdentifier(names[k]);
-                marks += k ? ", ?" : "?";
-            }
-            sql += ") VALUES (" + marks + ")";
-        }
-        if (!statement) statement = db.PrepareCached(sql);
-        db.ExecutePrepared(statement, values, sql);
+        std::swap(shape, next);
+        from = to;
     }
     st.Drop();
 }
@@ -521,14 +640,19 @@ void InsertNewRows(State& st, SqliteConnection& db) {
 rt::Variant UpdateFeatures(RoutineCall& call) {
     State& st = StateOf(call.state);
     if (!st.begun) st.Reset();
-    std::vector<Operation> ops = Decode(st, call.db, call.args);
+    std::vector<Operation> ops = Decode(st, call.db, call);
     ApplyDeletions(call.db, ops);
     ApplySets(st, call.db, ops);
     std::pair<RowKey, size_t> last;
     bool haveLast = false;
     for (auto& op : ops)
         if (op.kind == kNewAttr || op.kind == kNewGeom) Gather(st, op, last, haveLast);
-    for (const auto& op : ops) st.batchWritten.Add({op.fno, op.fid});
+    // Operations come feature by feature: each feature is noted once per run.
+    const Operation* previous = nullptr;
+    for (const auto& op : ops) {
+        if (!previous || previous->fno != op.fno || previous->fid != op.fid) st.batchWritten.Add({op.fno, op.fid});
+        previous = &op;
+    }
     // Without a batch the call is a batch of its own.
     if (!st.begun) {
         InsertNewRows(st, call.db);
@@ -565,7 +689,9 @@ void RegisterWorkOperationsPackage(PackageRegistry& registry) {
                           st.begun = false;
                           return rt::Variant();
                       }));
-    registry.Register(p + "UPDATEFEATURES", Procedure(60, &UpdateFeatures));
+    Routine update = Procedure(60, &UpdateFeatures);
+    update.readsListsInPlace = true;
+    registry.Register(p + "UPDATEFEATURES", std::move(update));
 }
 
 std::string CurrentWorkOperation(PackageState& state) { return StateOf(state).operation; }

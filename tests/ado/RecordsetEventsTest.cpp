@@ -290,6 +290,35 @@ TEST(RecordsetEvents, SinksAreHeldWeaklyAndUnwantedEventsStop) {
     rs->MoveFirst();
 }
 
+// A sink without a handler for an event declines it by default: the
+// recordset asks it once per reason, while a sink with a handler beside it
+// still hears every one, in order.
+TEST(RecordsetEvents, AnEventWithoutHandlerIsDeclinedAfterItsFirstFiring) {
+    struct MovesOnly : RecordsetEvents {
+        int willMoves = 0;
+        std::vector<std::string> log;
+        void WillMove(EventReasonEnum r, EventStatusEnum& st, const RecordsetPtr& rs) override {
+            ++willMoves;
+            RecordsetEvents::WillMove(r, st, rs);  // as if there were no handler
+        }
+        void MoveComplete(EventReasonEnum r, const rt::ComError*, EventStatusEnum&, const RecordsetPtr&) override {
+            log.push_back("MoveComplete(" + std::to_string(r) + ")");
+        }
+    };
+    auto rs = MakeRecordset({{1, "a", 1}, {2, "b", 2}, {3, "c", 3}});
+    auto sink = std::make_shared<MovesOnly>();
+    auto rec = std::make_shared<Recorder>();
+    rs->Advise(sink);
+    rs->Advise(rec);
+    rs->MoveNext();
+    rs->MoveNext();
+    rs->MoveFirst();
+    EXPECT_EQ(sink->willMoves, 2);  // once for MoveNext, once for MoveFirst
+    EXPECT_EQ(sink->log, (Log{"MoveComplete(13)", "MoveComplete(13)", "MoveComplete(12)"}));
+    EXPECT_EQ(rec->log, (Log{"WillMove(13)", "MoveComplete(13,1)", "WillMove(13)", "MoveComplete(13,1)",
+                             "WillMove(12)", "MoveComplete(12,1)"}));
+}
+
 TEST(RecordsetEvents, AFailingHandlerDoesNotFailTheOperation) {
     Fixture f;
     f.rec->hook["WillChangeField"] = [](const RecordsetPtr&) { throw rt::ComError(5, "sink", "boom"); };

@@ -302,6 +302,84 @@ TEST_F(Package, ACallOutsideABatchIsABatchOfItsOwnAndCancelDropsGatheredRows) {
     EXPECT_TRUE(Written(session.State()).empty());
 }
 
+// The package reads the lists of its decoder calls in place; lists bound
+// already decoded must write the same rows and fail the same way. The new
+// rows are enough for several multi-row INSERTs of two shapes.
+TEST_F(Package, ListsReadInPlaceAndDecodedListsWriteAlike) {
+    std::string markers;
+    for (int k = 0; k < 60; ++k) markers += k ? ",?" : "?";
+    const std::string decodedCall = "QTX_WORKOPERATIONS.UPDATEFEATURES(" + markers + ");";
+    auto decoded = [&](const Lists& lists) {
+        std::vector<BoundValue> params;
+        for (size_t k = 0; k < lists.text.size(); ++k) {
+            const std::string& call = CallText();
+            // The decoder of parameter k, as the call text names it.
+            size_t at = 0;
+            for (size_t n = 0; n <= k; ++n) at = call.find("QTXUTILITY.DECODE", at) + 1;
+            const char kind = call[at + 16];
+            const rt::Variant text(lists.text[k]);
+            params.push_back(BoundValue{ListValue(kind == 'N'   ? DecodeNumericList(text)
+                                                  : kind == 'S' ? DecodeStringList(text)
+                                                                : DecodeDateList(text)),
+                                        false, 0});
+        }
+        session.Execute(kBegin + " " + decodedCall + kFinalEnd, params);
+    };
+    auto bothWays = [&](const Lists& lists) {
+        std::pair<std::vector<std::string>, std::string> outcome[2];
+        for (int way = 0; way < 2; ++way) {
+            db.Savepoint("BOTH");
+            try {
+                way == 0 ? Batch(lists) : decoded(lists);
+            } catch (const DatabaseError& e) {
+                outcome[way].second = e.Description();
+            }
+            outcome[way].first = Pipes();
+            db.RollbackTo("BOTH");
+        }
+        EXPECT_EQ(outcome[0], outcome[1]);
+        return outcome[0];
+    };
+
+    Lists rows;
+    for (int r = 0; r < 100; ++r) {
+        const std::string fid = std::to_string(1000 + r) + ";";
+        // Rows from 70 on leave QTX_ID out: another statement shape.
+        if (r < 70)
+            rows.Attr(NewNum, "101;101;", fid + fid, Strs({"PIPE_ATTR", "PIPE_ATTR"}), "1;1;",
+                      Strs({"QTX_ID", "DIAMETER"}), std::to_string(r) + ";" + std::to_string(r) + ".5;");
+        else
+            rows.Attr(NewNum, "101;", fid, Strs({"PIPE_ATTR"}), "1;", Strs({"DIAMETER"}), std::to_string(r) + ".5;");
+        rows.Attr(NewStr, "101;", fid, Strs({"PIPE_ATTR"}), "1;", Strs({"MATERIAL"}), Strs({r % 2 ? "PE" : "Stahl"}));
+    }
+    rows.Attr(SetStr, Nums({"101"}), Nums({"5"}), Strs({"PIPE_ATTR"}), Nums({"1"}), Strs({"NOTE"}), Strs({"new"}));
+    const auto written = bothWays(rows);
+    EXPECT_EQ(written.second, "");
+    ASSERT_EQ(written.first.size(), 101u);
+    EXPECT_EQ(written.first[1], "0|101|1000|11|1|Stahl|0.5|Null|Null");
+    EXPECT_EQ(written.first[100], "Null|101|1099|11|1|PE|99.5|Null|Null");
+    EXPECT_EQ(written.first[0], "7|101|5|11|1|PVC|150|new|2/3/2001 4:05:06 AM");
+
+    // A row of a multi-row INSERT that breaks a constraint fails the batch whole.
+    Lists broken = rows;
+    broken.Attr(NewNum, Nums({"101"}), Nums({"2000"}), Strs({"PIPE_ATTR"}), Nums({"1"}), Strs({"DIAMETER"}), Nums({"1"}));
+    EXPECT_NE(bothWays(broken).second.find("NOT NULL"), std::string::npos);
+    // Malformed lists are refused alike.
+    for (auto fill : std::vector<std::function<void(Lists&)>>{
+             [](Lists& l) { l.text[0] += "12;x;"; },
+             [](Lists& l) { l.text[8] += "12:PIPE_ATTR"; },
+             [](Lists& l) { l.Attr(NewNum, Nums({"101", "101"}), Nums({"9"}), Strs({"PIPE_ATTR"}), Nums({"1"}),
+                                   Strs({"DIAMETER"}), Nums({"1"})); },
+             [](Lists& l) { l.Attr(SetNum, Nums({"101"}), Nums({"5.5"}), Strs({"PIPE_ATTR"}), Nums({"1"}),
+                                   Strs({"DIAMETER"}), Nums({"1"})); },
+             [](Lists& l) { l.Attr(SetNum, Nums({"101"}), Nums({"5"}), Strs({"PIPE_ATTR"}), Nums({"1"}),
+                                   Strs({"NO_SUCH"}), Nums({"1"})); }}) {
+        Lists bad;
+        fill(bad);
+        EXPECT_NE(bothWays(bad).second, "");
+    }
+}
+
 TEST_F(Package, AColumnNameHoldingAQuoteIsWrittenQuoted) {
     db.ExecuteRaw("ALTER TABLE PIPE_N ADD COLUMN \"X\"\"Y\" VARCHAR2(20)");
     Lists lists;

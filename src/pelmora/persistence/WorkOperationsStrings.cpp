@@ -1,5 +1,6 @@
 #include "pelmora/persistence/WorkOperationsStrings.h"
 
+#include <algorithm>
 
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "runtime/Error.h"
@@ -170,6 +171,17 @@ bool WorkOperationsStrings::Put(int32_t kind, const std::array<Item, N>& items, 
         } else {
             switch (item.cls) {
                 case kString:
+                    // A text is written as it is held, after its length.
+                    if (item.value->IsString() && !item.value->Str().empty()) {
+                        const std::string& text = item.value->Str();
+                        const int32_t units = Units(text);
+                        char* end = WriteInt(piece.head, units);
+                        *end++ = ':';
+                        piece.headSize = static_cast<size_t>(end - piece.head);
+                        piece.tail = &text;
+                        piece.length = static_cast<int64_t>(piece.headSize) + units;
+                        break;
+                    }
                     valueText = FastString::StringItem(*item.value);
                     piece.length = Units(valueText);
                     break;
@@ -183,7 +195,7 @@ bool WorkOperationsStrings::Put(int32_t kind, const std::array<Item, N>& items, 
                     piece.length = static_cast<int64_t>(valueText.size());
                     break;
             }
-            piece.tail = &valueText;
+            if (!piece.tail) piece.tail = &valueText;
         }
         const FastString& list = Created(item.slot);
         if (int64_t{units_[item.slot]} + piece.length > list.get_MaxLength()) {
@@ -195,6 +207,9 @@ bool WorkOperationsStrings::Put(int32_t kind, const std::array<Item, N>& items, 
         const Piece& piece = pieces[k];
         const Slot slot = items[k].slot;
         std::string& text = texts_[slot];
+        // A list grows to its capacity: room for it is made once.
+        if (text.capacity() < 1024)
+            text.reserve(std::min<size_t>(static_cast<size_t>(std::max(0, Created(slot).get_MaxLength())), 1 << 20) + 64);
         text.append(piece.head, piece.headSize);
         if (piece.tail) text += *piece.tail;
         units_[slot] += static_cast<int32_t>(piece.length);
