@@ -91,8 +91,8 @@ World& TheWorld(int n) {
     return *world;
 }
 
-void BM_SaveThroughComponentDatabaseService(benchmark::State& state) {
-    World& w = TheWorld(static_cast<int>(state.range(0)));
+void BM_SaveThroughComponentDatabaseService(benchmark::State& state, int n) {
+    World& w = TheWorld(n);
     for (auto _ : state) {
         auto service = std::make_shared<pelmora::ComponentDatabaseService>();
         service->putref_DataContext(w.dc);
@@ -108,8 +108,8 @@ void BM_SaveThroughComponentDatabaseService(benchmark::State& state) {
 
 // The part of the save that turns the pending rows into lists, without
 // sending them.
-void BM_QueueOnly(benchmark::State& state) {
-    World& w = TheWorld(static_cast<int>(state.range(0)));
+void BM_QueueOnly(benchmark::State& state, int n) {
+    World& w = TheWorld(n);
     for (auto _ : state) {
         auto service = std::make_shared<pelmora::ComponentDatabaseService>();
         service->putref_DataContext(w.dc);
@@ -122,8 +122,8 @@ void BM_QueueOnly(benchmark::State& state) {
 
 // The same rows with prepared statements: values taken from the recordset
 // and statements prepared beforehand, so only the writing is timed.
-void BM_SamePreparedStatements(benchmark::State& state) {
-    World& w = TheWorld(static_cast<int>(state.range(0)));
+void BM_SamePreparedStatements(benchmark::State& state, int n) {
+    World& w = TheWorld(n);
     struct Change {
         std::string material;
         double diameter;
@@ -188,27 +188,29 @@ void BM_SamePreparedStatements(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * (w.changed + w.added));
 }
 
-void Sizes(benchmark::internal::Benchmark* b) {
-    for (int n : kSizes) b->Arg(n);
-    b->Unit(benchmark::kMillisecond);
-}
+// One name per size, so that the ratio lines find each.
+std::string Named(const char* name, int n) { return std::string(name) + "/" + std::to_string(n); }
 
-// The worlds are built on first use, before any timed loop.
-BENCHMARK(BM_SamePreparedStatements)->Apply(Sizes);
-BENCHMARK(BM_SaveThroughComponentDatabaseService)->Apply(Sizes);
-BENCHMARK(BM_QueueOnly)->Apply(Sizes);
+void RegisterAll() {
+    for (auto [name, fn] : {std::pair{"BM_SamePreparedStatements", &BM_SamePreparedStatements},
+                            {"BM_SaveThroughComponentDatabaseService", &BM_SaveThroughComponentDatabaseService},
+                            {"BM_QueueOnly", &BM_QueueOnly}})
+        for (int n : kSizes)
+            benchmark::RegisterBenchmark(Named(name, n).c_str(), [fn, n](benchmark::State& s) { fn(s, n); })
+                ->Unit(benchmark::kMillisecond);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    RegisterAll();
     auto times = benchtimes::RunBenchmarks(argc, argv);
     if (!times) return 1;
     auto& t = *times;
     std::printf("\n");
     for (int n : kSizes) {
-        const std::string size = "/" + std::to_string(n);
-        const std::string save = "BM_SaveThroughComponentDatabaseService" + size;
-        const std::string anchor = "BM_SamePreparedStatements" + size;
+        const std::string save = Named("BM_SaveThroughComponentDatabaseService", n);
+        const std::string anchor = Named("BM_SamePreparedStatements", n);
         if (t.count(save) && t.count(anchor) && t[anchor] > 0)
             std::printf("save / prepared statements, %d changed + %d new rows (target <= 2): %.2f\n", n, n / 5,
                         t[save] / t[anchor]);
