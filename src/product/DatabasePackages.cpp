@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 #include "product/ContainmentTracePackage.h"
@@ -219,18 +220,31 @@ bool ParseListDate(const std::string& s, double& out) {
 
 }  // namespace
 
-// A whole number of at most 15 digits, as keys mostly are: read exactly
-// without the general conversion.
-static bool ParseSmallInteger(std::string_view s, double& out) {
+// A number of at most 15 digits and no exponent, as keys and most values
+// are: read exactly without the general conversion. The digits make a whole
+// number below 2^53 and a power of ten up to 10^15 is exact, so the one
+// division rounds as the general conversion does.
+static bool ParseShortNumber(std::string_view s, double& out) {
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
     size_t i = !s.empty() && s[0] == '-' ? 1 : 0;
-    if (s.size() == i || s.size() - i > 15) return false;
     int64_t n = 0;
-    for (size_t k = i; k < s.size(); ++k) {
-        if (s[k] < '0' || s[k] > '9') return false;
-        n = n * 10 + (s[k] - '0');
+    int digits = 0, decimals = -1;
+    for (; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c >= '0' && c <= '9') {
+            if (++digits > 15) return false;
+            n = n * 10 + (c - '0');
+            if (decimals >= 0) ++decimals;
+        } else if (c == '.' && decimals < 0) {
+            decimals = 0;
+        } else {
+            return false;
+        }
     }
-    out = static_cast<double>(n);
-    if (i) out = -out;
+    if (digits == 0) return false;
+    out = decimals > 0 ? static_cast<double>(n) / kPow10[decimals] : static_cast<double>(n);
+    if (s[0] == '-') out = -out;
     return true;
 }
 
@@ -252,13 +266,14 @@ bool ListReader::Next() {
     null_ = false;
     switch (kind_) {
         case Numeric: {
-            size_t semi = s.find(';', pos_);
+            const void* found = std::memchr(s.data() + pos_, ';', s.size() - pos_);
+            const size_t semi = found ? static_cast<size_t>(static_cast<const char*>(found) - s.data()) : std::string::npos;
             if (semi == std::string::npos)
                 Malformed(kind, item, "\"" + s.substr(pos_, 30) + "\" is not ended by ';'");
             std::string_view text(s.data() + pos_, semi - pos_);
             if (text.empty()) {
                 null_ = true;
-            } else if (!ParseSmallInteger(text, number_) && !ParseNumber(text, number_)) {
+            } else if (!ParseShortNumber(text, number_) && !ParseNumber(text, number_)) {
                 Malformed(kind, item, "\"" + std::string(text) + "\" is not a number");
             }
             pos_ = semi + 1;

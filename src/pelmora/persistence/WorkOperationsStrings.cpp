@@ -210,8 +210,17 @@ bool WorkOperationsStrings::Put(int32_t kind, const std::array<Item, N>& items, 
         // A list grows to its capacity: room for it is made once.
         if (text.capacity() < 1024)
             text.reserve(std::min<size_t>(static_cast<size_t>(std::max(0, Created(slot).get_MaxLength())), 1 << 20) + 64);
-        text.append(piece.head, piece.headSize);
-        if (piece.tail) text += *piece.tail;
+        // A short item is put together first and appended in one step.
+        const size_t tail = piece.tail ? piece.tail->size() : 0;
+        if (tail <= 64) {
+            char item[sizeof piece.head + 64];
+            std::copy_n(piece.head, piece.headSize, item);
+            if (tail) std::copy_n(piece.tail->data(), tail, item + piece.headSize);
+            text.append(item, piece.headSize + tail);
+        } else {
+            text.append(piece.head, piece.headSize);
+            text += *piece.tail;
+        }
         units_[slot] += static_cast<int32_t>(piece.length);
     }
     ++count_;
