@@ -227,7 +227,7 @@ public:
     // The rows of a function that returns a collection.
     ado::RecordsetImage EvaluateCollection(const std::string& name, const std::vector<Expr>& args) {
         Routine r = CheckCall(name, args, Routine::Function);
-        RoutineCall call{s_.db_, s_.state_, name, {}, std::nullopt};
+        RoutineCall call{s_.db_, s_.state_, name, {}, std::nullopt, {}};
         for (const auto& a : args) call.args.push_back(Evaluate(a));
         r.body(call);
         if (!call.rows)
