@@ -19,12 +19,16 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
             if (run.error_occurred) continue;
-            const std::string& name = run.run_name.function_name;
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                times[name] = run.GetAdjustedRealTime();
-                medians_.insert(name);
-            } else if (run.run_type == Run::RT_Iteration && !medians_.count(name)) {
-                times[name] = run.GetAdjustedRealTime();
+            // Benchmarks with arguments also go by "BM_X/1000".
+            for (const std::string& name : {run.run_name.function_name,
+                                            run.run_name.function_name + "/" + run.run_name.args}) {
+                if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                    times[name] = run.GetAdjustedRealTime();
+                    medians_.insert(name);
+                } else if (run.run_type == Run::RT_Iteration && !medians_.count(name)) {
+                    times[name] = run.GetAdjustedRealTime();
+                }
+                if (run.run_name.args.empty()) break;
             }
         }
     }
@@ -34,7 +38,8 @@ private:
     std::set<std::string> medians_;
 };
 
-// Each benchmark's time per iteration (in its own unit) by function name,
+// Each benchmark's time per iteration (in its own unit) by function name
+// (and by function name and arguments, "BM_X/1000"),
 // the failed ones left out; nullopt when the arguments are not understood.
 inline std::optional<std::map<std::string, double>> RunBenchmarks(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

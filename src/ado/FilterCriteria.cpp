@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <vector>
 
+#include <algorithm>
+
 #include "ado/Enums.h"
+#include "ado/RowStore.h"
 #include "runtime/Calendar.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
@@ -739,13 +742,77 @@ void BindNode(Node& n, const std::function<int(const std::string&)>& fieldIndexO
     }
 }
 
+// A clause an index can answer: an equality or a range.
+bool Indexable(const Node& n) {
+    return n.kind == Node::Clause && n.op != Op::Like && n.op != Op::Ne;
+}
+
+// The rows that may satisfy the node, unordered, or false when it needs a
+// scan. An AND-run takes the rows of one indexed clause (an equality when
+// there is one: it is usually the narrowest), an OR the rows of all.
+bool Gather(const Node& n, RowStore& store, std::vector<int32_t>& rows) {
+    switch (n.kind) {
+        case Node::Clause: {
+            if (!Indexable(n)) return false;
+            const FieldIndex* index = store.criteriaIndex.For(n.fieldIndex, store);
+            if (!index) return false;
+            CriteriaProbe probe;
+            probe.op = n.op == Op::Eq ? CriteriaProbe::Op::Eq
+                       : n.op == Op::Lt ? CriteriaProbe::Op::Lt
+                       : n.op == Op::Le ? CriteriaProbe::Op::Le
+                       : n.op == Op::Gt ? CriteriaProbe::Op::Gt
+                                        : CriteriaProbe::Op::Ge;
+            probe.null = n.lit == LitKind::Null;
+            probe.text = &n.folded;
+            probe.hasNumber = n.hasNumber, probe.number = n.number;
+            probe.hasDate = n.hasDate, probe.date = n.date;
+            probe.hasBool = n.hasBool, probe.boolNumber = n.boolNumber;
+            index->Collect(probe, rows);
+            return true;
+        }
+        case Node::And: {
+            const Node* best = nullptr;
+            for (const auto& c : n.children)
+                if (Indexable(*c) && (!best || (c->op == Op::Eq && best->op != Op::Eq))) best = c.get();
+            // The parser flattens AND-runs: their children are clauses.
+            return best && Gather(*best, store, rows);
+        }
+        case Node::Or: {
+            size_t before = rows.size();
+            for (const auto& c : n.children)
+                if (!Gather(*c, store, rows)) {
+                    rows.resize(before);
+                    return false;
+                }
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
-std::optional<std::pair<int, double>> FilterCriteria::NumericEquality() const {
-    if (!bound_ || !root_ || root_->kind != Node::Clause || root_->op != Op::Eq || root_->lit == LitKind::Null ||
-        !root_->hasNumber || root_->fieldIndex < 0)
-        return std::nullopt;
-    return std::make_pair(root_->fieldIndex, root_->number);
+bool FilterCriteria::CandidateRows(RowStore& store, std::vector<int32_t>& rows) const {
+    rows.clear();
+    if (!bound_ || !Gather(*root_, store, rows)) return false;
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return true;
+}
+
+CriteriaKey FilterCriteria::KeyOf(const rt::Variant& value) {
+    CriteriaKey key;
+    uint16_t t = value.Type();
+    if (t == rt::vbNull || t == rt::vbEmpty) {
+        key.kind = CriteriaKey::Missing;
+    } else if (t == rt::vbString) {
+        key.kind = CriteriaKey::Text;
+        key.text = FoldText(value.Str());
+    } else if (double x; NumberOf(value, x) && !std::isnan(x)) {
+        key.kind = t == rt::vbDate ? CriteriaKey::Date : t == rt::vbBoolean ? CriteriaKey::Bool : CriteriaKey::Number;
+        key.number = t == rt::vbDate ? OleToLinear(x) : x;
+    }
+    return key;
 }
 
 FilterCriteria::FilterCriteria() = default;

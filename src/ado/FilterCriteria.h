@@ -22,14 +22,17 @@
 // treats such a value as not matching.
 #include <functional>
 #include <memory>
-#include <optional>
-#include <utility>
 #include <string>
 
+#include <vector>
+
+#include "ado/CriteriaIndex.h"
 #include "ado/Enums.h"
 #include "runtime/Variant.h"
 
 namespace ado {
+
+struct RowStore;
 
 class FilterCriteria {
 public:
@@ -50,10 +53,16 @@ public:
     // Does not allocate. Raises ComError(err::IllegalOperation) before Bind,
     // nothing after it.
     bool Matches(const rt::Variant* rowValues) const;
-    // For criteria of one clause "field = number" (after Bind): the field's
-    // index and the number, so that a caller may look candidate rows up
-    // before Matches decides; nullopt for any other criteria.
-    std::optional<std::pair<int, double>> NumericEquality() const;
+
+    // The rows of the store that may match, in row order, from the store's
+    // criteria indexes (built here on first use); false when the criteria
+    // needs a scan: a clause that is not an equality or range (LIKE, <>),
+    // an OR with such a clause, or a store too small to index. Rows that
+    // are no longer visible are included; test each row with Matches.
+    bool CandidateRows(RowStore& store, std::vector<int32_t>& rows) const;
+    // How a field value orders for the indexes; the same classes and
+    // conversions as Matches.
+    static CriteriaKey KeyOf(const rt::Variant& value);
 
     FilterCriteria(FilterCriteria&&) noexcept;
     FilterCriteria& operator=(FilterCriteria&&) noexcept;

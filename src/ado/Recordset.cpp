@@ -155,8 +155,9 @@ void Recordset::AttachStore(std::shared_ptr<RowStore> store) {
     sortKeys_ = std::move(keys);
     editMode_ = adEditNone;
     editRow_ = -1;
-    RebuildView();
-    PositionFirst();
+    // Built when first looked at: a clone that is filtered straight away
+    // (the usual use) never lists every row of the store.
+    viewPending_ = true;
 }
 
 void Recordset::CheckOpen() const {
@@ -232,8 +233,7 @@ void Recordset::Close() {
             store_->meta[static_cast<size_t>(editRow_)].removed = true;
             ++store_->version;
         } else {
-            std::copy(editBackup_.begin(), editBackup_.end(), store_->Row(editRow_));
-            ++store_->valuesVersion;
+            store_->AssignRow(editRow_, editBackup_.data());
             if (editRowWasUnmodified_) store_->DropOriginal(editRow_);
         }
         editMode_ = adEditNone;
@@ -252,6 +252,7 @@ void Recordset::Close() {
     base_.clear();
     indexOf_.clear();
     indexValid_ = false;
+    viewPending_ = false;
     pos_ = -1;
     open_ = false;
     sort_.clear();
@@ -408,6 +409,11 @@ bool Recordset::PassesFilter(int32_t row) const {
 }
 
 void Recordset::Sync() {
+    if (viewPending_ && store_) {
+        RebuildView();
+        PositionFirst();
+        return;
+    }
     if (!store_ || seenVersion_ == store_->version) return;
     int32_t n = store_->RowCount();
     for (int32_t row = knownRows_; row < n; ++row) {
@@ -424,6 +430,7 @@ void Recordset::Sync() {
 }
 
 void Recordset::RebuildView() {
+    viewPending_ = false;
     base_.clear();
     int32_t n = store_->RowCount();
     switch (filterKind_) {
@@ -433,13 +440,10 @@ void Recordset::RebuildView() {
                 if (!store_->meta[static_cast<size_t>(r)].removed) base_.push_back(r);
             break;
         case FilterKind::Criteria: {
-            // "field = number" (a clone narrowed to one feature, say) looks
-            // its rows up instead of testing every row.
-            const std::vector<int32_t>* candidates = nullptr;
-            if (auto eq = criteria_->NumericEquality()) candidates = store_->RowsHoldingNumber(eq->first, eq->second);
-            if (candidates) {
-                for (int32_t r : *candidates)
-                    if (r < n && Visible(r) && criteria_->Matches(store_->Row(r))) base_.push_back(r);
+            std::vector<int32_t> candidates;
+            if (criteria_->CandidateRows(*store_, candidates)) {
+                for (int32_t r : candidates)
+                    if (Visible(r) && criteria_->Matches(store_->Row(r))) base_.push_back(r);
             } else {
                 for (int32_t r = 0; r < n; ++r)
                     if (Visible(r) && criteria_->Matches(store_->Row(r))) base_.push_back(r);
@@ -723,7 +727,7 @@ void Recordset::DoMove(EventReasonEnum reason, Op&& op) {
         throw CancelledError();
     }
     if (!open_) return;
-    Sync();
+    if (!viewPending_) Sync();  // else the operation builds it (a filter on a fresh clone)
     op();
     MoveCompleted(reason);
 }
@@ -870,6 +874,7 @@ void Recordset::Find(const std::string& Criteria, int32_t SkipRows, SearchDirect
     criteria.Bind([&](const std::string& name) { return store_->FieldIndex(name); });
     int32_t start = IndexOfStart(Start);
     bool forward = SearchDirection == adSearchForward;
+    std::vector<int32_t> candidates;
     DoMove(adRsnMove, [&] {
         int32_t n = static_cast<int32_t>(view_.size());
         int32_t p = start;
@@ -879,6 +884,17 @@ void Recordset::Find(const std::string& Criteria, int32_t SkipRows, SearchDirect
         if (!forward && p >= n) p = PrevVisible(n);
         if (p >= 0 && p < n && !Visible(view_[static_cast<size_t>(p)])) p = forward ? NextVisible(p) : PrevVisible(p);
         for (int32_t i = 0; i < SkipRows && p >= 0 && p < n; ++i) p = forward ? NextVisible(p) : PrevVisible(p);
+        // A bookmark array may show a row twice: only a scan sees both.
+        if (p >= 0 && p < n && filterKind_ != FilterKind::Bookmarks && criteria.CandidateRows(*store_, candidates)) {
+            // The nearest candidate in view order from p on that matches.
+            int32_t best = forward ? n : -1;
+            for (int32_t row : candidates) {
+                int32_t index = IndexOfRow(row);
+                if (index < 0 || (forward ? (index < p || index >= best) : (index > p || index <= best))) continue;
+                if (Visible(row) && criteria.Matches(store_->Row(row))) best = index;
+            }
+            p = best;
+        }
         while (p >= 0 && p < n && !criteria.Matches(store_->Row(view_[static_cast<size_t>(p)])))
             p = forward ? NextVisible(p) : PrevVisible(p);
         if (p < 0 || p >= n) p = forward ? n : -1;
@@ -943,7 +959,7 @@ void Recordset::put_Filter(const rt::Variant& filter) {
         filter_ = filter;
         return;
     }
-    Sync();
+    if (!viewPending_) Sync();
     FilterSetting setting = InterpretFilter(filter, *store_);
     DoMove(adRsnMove, [&] { ApplyFilter(std::move(setting), filter); });
 }
@@ -1044,8 +1060,7 @@ void Recordset::RejectRow(int32_t row) {
     } else {
         if (m.original >= 0) {
             const auto& original = store_->originals[static_cast<size_t>(m.original)];
-            std::copy(original.begin(), original.end(), store_->Row(row));
-            ++store_->valuesVersion;
+            store_->AssignRow(row, original.data());
         }
         m.status = adRecUnmodified;
     }
@@ -1100,9 +1115,8 @@ void Recordset::SetFieldValues(const std::vector<int32_t>& indices, const std::v
     const auto& m = store_->meta[static_cast<size_t>(row)];
     if (m.removed || m.status == adRecDeleted) DeletedRow();
     if (editMode_ == adEditNone || editRow_ != row) BeginEdit(row, adEditInProgress);
-    rt::Variant* target = store_->Row(row);
-    for (size_t i = 0; i < indices.size(); ++i) target[indices[i]] = std::move(coerced[i]);
-    ++store_->valuesVersion;
+    for (size_t i = 0; i < indices.size(); ++i)
+        store_->Assign(row, static_cast<size_t>(indices[i]), std::move(coerced[i]));
     FireComplete(evFieldComplete, 0, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
         s.FieldChangeComplete(count, fields, nullptr, st, rs);
     });
@@ -1193,10 +1207,9 @@ void Recordset::Update(const rt::Variant& Fields, const rt::Variant& Values) {
     auto& m = store_->meta[static_cast<size_t>(row)];
     if (!m.removed && editMode_ == adEditAdd) {
         // What the edit left unset joins the rows as Null.
-        rt::Variant* values = store_->Row(row);
+        const rt::Variant* values = store_->Row(row);
         for (size_t i = 0; i < store_->width; ++i)
-            if (values[i].IsEmpty()) values[i] = rt::Variant::Null();
-        ++store_->valuesVersion;
+            if (values[i].IsEmpty()) store_->Assign(row, i, rt::Variant::Null());
     }
     if (!m.removed) {
         if (!IsBatch()) {
@@ -1234,8 +1247,7 @@ void Recordset::CancelUpdate() {
         int32_t back = rowBeforeAdd_ >= 0 ? IndexOfRow(rowBeforeAdd_) : -1;
         pos_ = back >= 0 ? back : static_cast<int32_t>(view_.size());
     } else {
-        std::copy(editBackup_.begin(), editBackup_.end(), store_->Row(row));
-        ++store_->valuesVersion;
+        store_->AssignRow(row, editBackup_.data());
         if (editRowWasUnmodified_) store_->DropOriginal(row);
     }
     editMode_ = adEditNone;

@@ -17,47 +17,32 @@ void RowStore::SetFields(std::vector<FieldDesc> descs) {
     index.clear();
     // The first of two fields with one name wins, as a lookup by name finds it.
     for (size_t i = 0; i < fields.size(); ++i) index.emplace(Lower(fields[i].name), static_cast<int32_t>(i));
-    ++valuesVersion;
+    criteriaIndex.Clear();
 }
 
 int32_t RowStore::AddRow() {
     values.resize(values.size() + width, newRowValue);
     meta.push_back(Meta{adRecNew, -1, false});
     ++version;
-    ++valuesVersion;
-    return RowCount() - 1;
+    int32_t row = RowCount() - 1;
+    if (!criteriaIndex.Empty())
+        for (size_t f = 0; f < width; ++f) criteriaIndex.Insert(row, f, newRowValue);
+    return row;
 }
 
-const std::vector<int32_t>* RowStore::RowsHoldingNumber(int32_t field, double number) {
-    if (field < 0 || static_cast<size_t>(field) >= width) return nullptr;
-    NumberIndex& ix = numberIndexes[field];
-    if (ix.valuesVersion != valuesVersion) {
-        ix.rows.clear();
-        ix.usable = true;
-        ix.valuesVersion = valuesVersion;
-        for (int32_t r = 0; r < RowCount() && ix.usable; ++r) {
-            const rt::Variant& v = Row(r)[field];
-            double x = 0;
-            switch (v.Type()) {
-                case rt::vbNull:
-                case rt::vbEmpty: continue;
-                case rt::vbInteger: x = v.I2(); break;
-                case rt::vbLong: x = v.I4(); break;
-                case rt::vbSingle:
-                case rt::vbDouble: x = v.R8(); break;
-                case rt::vbDecimal: x = v.Dec().ToDouble(); break;
-                case rt::vbByte: x = v.Byte(); break;
-                default: ix.usable = false; continue;
-            }
-            if (x != x) continue;  // NaN equals nothing
-            ix.rows[x].push_back(r);
-        }
-        if (!ix.usable) ix.rows.clear();
+void RowStore::Assign(int32_t row, size_t field, rt::Variant value) {
+    rt::Variant& slot = values[static_cast<size_t>(row) * width + field];
+    if (criteriaIndex.Empty()) {
+        slot = std::move(value);
+        return;
     }
-    if (!ix.usable) return nullptr;
-    static const std::vector<int32_t> none;
-    auto it = ix.rows.find(number);
-    return it == ix.rows.end() ? &none : &it->second;
+    criteriaIndex.Erase(row, field, slot);
+    slot = std::move(value);
+    criteriaIndex.Insert(row, field, slot);
+}
+
+void RowStore::AssignRow(int32_t row, const rt::Variant* from) {
+    for (size_t f = 0; f < width; ++f) Assign(row, f, from[f]);
 }
 
 int32_t RowStore::FieldIndex(const std::string& name) const {
