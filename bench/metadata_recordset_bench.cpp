@@ -93,8 +93,8 @@ struct Sample {
             sqlite3_reset(insert);
         }
         sqlite3_finalize(insert);
-        Check(sqlite3_exec(db, "CREATE INDEX BENCH_ATTR_CNO ON QTX_ATTRIBUTEINFO_OPTABLE (QTX_CNO, QTX_ANO)", nullptr, nullptr,
-                           nullptr),
+        Check(sqlite3_exec(db, "CREATE INDEX BENCH_ATTR_CNO ON QTX_ATTRIBUTEINFO_OPTABLE (QTX_CNO, QTX_ANO)", nullptr,
+                           nullptr, nullptr),
               db, "index");
         Check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db, "commit");
         sqlite3_close(db);
@@ -177,9 +177,9 @@ void BM_Metadata1000ClonesLoaded(benchmark::State& state) {
     }
 }
 
-// The same query 1,000 times on the SQLite table, reading every column as
-// a recordset would, tuned as a user would tune it: a page cache that holds
-// the whole table and the statement prepared once.
+// The same query 1,000 times on the SQLite table, reading every column,
+// tuned as a user would tune it: a page cache that holds the whole table, the
+// statement prepared once, an index that serves both filter and sort.
 void BM_Sqlite1000Queries(benchmark::State& state) {
     const Sample& sample = TheSample();
     sqlite3* db = nullptr;
@@ -188,11 +188,19 @@ void BM_Sqlite1000Queries(benchmark::State& state) {
     sqlite3_stmt* stmt = nullptr;
     Check(sqlite3_prepare_v3(db, kQuery, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr), db, "prepare");
     const int columns = sqlite3_column_count(stmt);
+    // Each column read as the value it holds, as a typed reader would.
     auto run = [&] {
         int64_t sum = 0;
         while (sqlite3_step(stmt) == SQLITE_ROW) {
             sum += sqlite3_column_int(stmt, 0);
-            for (int c = 1; c < columns; ++c) benchmark::DoNotOptimize(sqlite3_column_text(stmt, c));
+            for (int c = 1; c < columns; ++c) {
+                switch (sqlite3_column_type(stmt, c)) {
+                    case SQLITE_INTEGER: benchmark::DoNotOptimize(sqlite3_column_int64(stmt, c)); break;
+                    case SQLITE_FLOAT: benchmark::DoNotOptimize(sqlite3_column_double(stmt, c)); break;
+                    case SQLITE_TEXT: benchmark::DoNotOptimize(sqlite3_column_text(stmt, c)); break;
+                    default: break;
+                }
+            }
         }
         sqlite3_reset(stmt);
         return sum;
