@@ -1,11 +1,10 @@
 #include "ado/FilterCriteria.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <vector>
-
-#include <algorithm>
 
 #include "ado/Enums.h"
 #include "ado/RowStore.h"
