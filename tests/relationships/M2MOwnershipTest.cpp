@@ -225,3 +225,18 @@ TEST_F(M2MFixture, ACycleOfRulesEndsTheHierarchy) {
     Tree(product::RunShapeCommand(*sqlite_, text), "", tree);
     EXPECT_EQ(tree.size(), 6u);
 }
+
+TEST_F(M2MFixture, ATableNameThatIsNoPlainNameIsRefusedBeforeAnyText) {
+    EditTable("QTX_FEATURECOMPS_OPTABLE", [](ado::RecordsetImage& image) {
+        SetWhere(image, "QTX_TABLE", rt::Variant("OWNER_LINK_N WHERE 1=1 --"),
+                 [&](const std::vector<rt::Variant>& row) { return rt::CLng(row[FieldOf(image, "QTX_CNO")]) == 581; });
+    });
+    auto helper = service_->GetRelationshipHelper(6);
+    auto main = Open(101, 1001);
+    for (const auto& call : std::vector<std::function<void()>>{[&] { helper->ReviewRelationship(main); },
+                                                               [&] { helper->ReviewRelationshipHierarchy(main); }}) {
+        auto e = Raised(call);
+        EXPECT_EQ(e.Number(), pelmora::kErrorBase + 1);
+        EXPECT_NE(e.Description().find("is not a plain name"), std::string::npos) << e.Description();
+    }
+}

@@ -34,7 +34,7 @@ bool NamesOwner(const rt::Variant& v) {
     return !(c && *c == 0);
 }
 
-// A table name from metadata written into the hierarchy text.
+// A table name from metadata written into SQL or the hierarchy text.
 const std::string& Plain(const std::string& name) {
     if (!rt::IsSqlIdentifier(name))
         RaiseError(1, MessageObject()->GetMessageText(kSourceMessage, 0),
@@ -56,7 +56,7 @@ rt::Variant M2MOwnership::ReviewRelationship(const std::shared_ptr<IKeyObject>& 
     };
 
     if (!IsSubordinate()) {
-        const std::string sql = "select * from " + supportTable_ + " where QTX_OWNERFID = ?" + "   and QTX_OWNERFNO = ?";
+        const std::string sql = "select * from " + Plain(supportTable_) + " where QTX_OWNERFID = ?" + "   and QTX_OWNERFNO = ?";
         rt::Variant parameters = rt::Variant::MakeArray(rt::vbVariant, 0, 1);
         parameters.ArrayMut()->Set(0, rt::Variant(Feature->get_FID()));
         parameters.ArrayMut()->Set(1, rt::Variant(Feature->get_FNO()));
