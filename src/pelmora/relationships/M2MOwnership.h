@@ -105,6 +105,8 @@ private:
     // The primary attribute table of a feature number.
     std::string PrimaryTable(int16_t FNO);
     std::string OwnedShape(const std::string& FNO, std::vector<std::string>& path);
+    // OwnedShape of each owned number of the narrowed rule rows.
+    std::string OwnedShapes(const std::shared_ptr<ado::Recordset>& rules, std::vector<std::string>& path);
     std::string ComponentShape(const std::string& FNO, const std::string& FIDList, bool related);
 
     int16_t supportCno_ = 0;

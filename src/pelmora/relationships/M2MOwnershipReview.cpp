@@ -123,16 +123,8 @@ rt::Variant M2MOwnership::ReviewRelationshipHierarchy(const std::shared_ptr<IKey
     text = "Shape{SELECT QTX_FNO, QTX_FID FROM " + primary + " WHERE QTX_FID IN ( " + d + ") AND " + start +
            "} Append((";
     text += BuildComponentShapeCommand(f, d);
-    auto& rules = ruleTable_;
     std::vector<std::string> path{f};
-    std::string previous;
-    const int32_t count = rules->get_RecordCount();
-    rules->MoveFirst();
-    for (int32_t k = 0; k < count; ++k, rules->MoveNext()) {
-        const std::string owned = rt::CStr(ValueOf(rules, "QTX_SOURCEFNO"));
-        if (owned != previous) text += OwnedShape(owned, path);
-        previous = owned;
-    }
+    text += OwnedShapes(ruleTable_, path);
     return rt::Variant(text);
 }
 
@@ -174,6 +166,20 @@ std::string M2MOwnership::ComponentShape(const std::string& g, const std::string
     return text;
 }
 
+std::string M2MOwnership::OwnedShapes(const std::shared_ptr<ado::Recordset>& rules, std::vector<std::string>& path) {
+    // The rows are sorted by the owned number: each number once.
+    std::string text, previous;
+    if (IsEmptySet(rules)) return text;
+    const int32_t count = rules->get_RecordCount();
+    rules->MoveFirst();
+    for (int32_t k = 0; k < count; ++k, rules->MoveNext()) {
+        const std::string owned = rt::CStr(ValueOf(rules, "QTX_SOURCEFNO"));
+        if (owned != previous) text += OwnedShape(owned, path);
+        previous = owned;
+    }
+    return text;
+}
+
 std::string M2MOwnership::BuildOwnedShapeCommand(const std::string& FNO) {
     std::vector<std::string> path;
     return OwnedShape(FNO, path);
@@ -196,16 +202,7 @@ std::string M2MOwnership::OwnedShape(const std::string& s, std::vector<std::stri
                        " WHERE QTX_FNO = " + s + " and " + traceRange_ +
                        " and (QTX_FNO, QTX_FID) IN (SELECT qtx_fno, qtx_fid from the" + kTracedSet + "} Append((";
     text += BuildComponentShapeCommand(s, "");
-    if (!IsEmptySet(rules)) {
-        std::string previous;
-        const int32_t count = rules->get_RecordCount();
-        rules->MoveFirst();
-        for (int32_t k = 0; k < count; ++k, rules->MoveNext()) {
-            const std::string owned = rt::CStr(ValueOf(rules, "QTX_SOURCEFNO"));
-            if (owned != previous) text += OwnedShape(owned, path);
-            previous = owned;
-        }
-    }
+    text += OwnedShapes(rules, path);
     text += ") AS RELATED" + s + " Relate QTX_FNO TO QTX_OWNERFNO, QTX_FID TO QTX_OWNERFID)";
     rules->put_Filter(rt::Variant(int32_t{0}));
     return text;
