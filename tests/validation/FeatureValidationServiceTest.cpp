@@ -212,8 +212,10 @@ TEST_F(FeatureValidationFixture, TheSampleFeaturesGetOneRowPerFault) {
         {"a feature without any record is left out; the next one is still checked", {{101, 5954}, {103, 5951}},
          {"103/5951/32/Null|" + Msg(25086, "'Hydrant Symbol'", "32", "103") + "|"}},
         {"a class whose components are not all placed", {{107, 5401}}, {"107/5401/0/0|" + Msg(25073) + "|"}},
-        {"a zone not in the key table (its domain is not asked)", {{101, 5955}}, {"101/5955/11/1|" + zone + "|"}},
-        {"materials not in the domain of the database, one with a quote", {{101, 5957}, {101, 5958}},
+        // After a main whose values are there: each value is looked up for itself.
+        {"a zone not in the key table (its domain is not asked)", {{101, 1001}, {101, 5955}},
+         {"101/5955/11/1|" + zone + "|"}},
+        {"materials not in the domain of the database, one with a quote", {{101, 1001}, {101, 5957}, {101, 5958}},
          {"101/5957/11/1|" + material + "|", "101/5958/11/1|" + material + "|"}},
         {"a required value missing: no key lookup", {{101, 5960}},
          {"101/5960/11/1|" + Msg(25088, "Pressure Zone", "Water Main Attributes") + "|"}},
