@@ -11,6 +11,7 @@
 #include "runtime/Calendar.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
+#include "runtime/VbText.h"
 
 namespace ado {
 
@@ -24,21 +25,11 @@ constexpr int kMaxGroupDepth = 64;
 
 // ---------------------------------------------------------------- text
 
-// Simple case folding for the scripts users type: Latin, Greek, Cyrillic.
+// The letter case of VB's text comparison, so a filter and a text compare agree; code points
+// beyond one UTF-16 unit and undecodable bytes have no case.
 uint32_t Fold(uint32_t c) {
     if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
-    if (c >= 0x100 && c <= 0x17F) {
-        if (c == 0x178) return 0xFF;
-        bool evenUpper = (c <= 0x137) || (c >= 0x14A && c <= 0x177);
-        if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
-        if (evenUpper) return (c % 2 == 0) ? c + 1 : c;
-        return (c % 2 == 1) ? c + 1 : c;
-    }
-    if (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) return c + 32;
-    if (c >= 0x410 && c <= 0x42F) return c + 32;
-    if (c >= 0x400 && c <= 0x40F) return c + 80;
-    return c;
+    return c < 0x10000 ? rt::FoldUnit(static_cast<char16_t>(c)) : c;
 }
 
 // Decodes one code point; a byte that is not valid UTF-8 stands for itself

@@ -7,6 +7,7 @@
 #include "ado/Enums.h"
 #include "ado/FilterCriteria.h"
 #include "runtime/Error.h"
+#include "runtime/VbText.h"
 
 using ado::FilterCriteria;
 using rt::Variant;
@@ -76,6 +77,19 @@ TEST(FilterCriteriaEval, TextsCompareWithoutLetterCase) {
     EXPECT_TRUE(Match(std::string("X = '\xff\xfe'"), Variant(std::string("\xff\xfe"))));
     EXPECT_FALSE(Match(std::string("X = '\xff'"), Variant(std::string("\xfe"))));
     EXPECT_TRUE(Match("X LIKE 'a*'", Variant(std::string("a\xe2\x82"))));  // cut sequence
+}
+
+// A filter and VB's text comparison agree on which texts are equal.
+TEST(FilterCriteriaEval, LetterCaseAsTheTextComparison) {
+    const std::pair<std::string, std::string> pairs[] = {
+        {"ΟΔΟΣ", "οδος"}, {"ΟΔΟΣ", "οδοσ"}, {"ԱՐԱՄ", "արամ"}, {"ǄEMAL", "ǆemal"},
+        {"ŁÓDŹ", "łódź"}, {"e", "é"},       {"ﬀ", "FF"},        {"ð", "ð"}};
+    for (const auto& [literal, value] : pairs) {
+        SCOPED_TRACE(literal + " / " + value);
+        bool equal = rt::CompareText(literal, value, rt::CompareMode::Text) == 0;
+        EXPECT_EQ(Match("X = '" + literal + "'", Variant(value)), equal);
+    }
+    EXPECT_TRUE(Match("X = 'ΟΔΟΣ'", Variant("οδος")));  // final sigma is a small sigma
 }
 
 TEST(FilterCriteriaEval, NumberLiteralAgainstEveryNumericType) {
