@@ -13,6 +13,7 @@
 
 #include "BenchmarkTimes.h"
 #include "SampleWorld.h"
+#include "support/EditableMetadata.h"
 #include "ado/Recordset.h"
 #include "pelmora/features/FeatureAssemblyService.h"
 #include "pelmora/features/KeyObject.h"
@@ -79,23 +80,8 @@ struct World : benchsupport::SampleWorld {
         service->putref_DataContext(dc);
     }
 
-    // The cached table is read-only: an editable copy takes its place.
     void SetAttribute(int32_t ano, const std::string& field, const rt::Variant& value) {
-        const std::string key = "QTX_ATTRIBUTEINFO_OPTABLE";
-        auto recordsets = metadata->get_Recordsets();
-        auto item = recordsets->get_Item(rt::Variant(key));
-        auto rs = item->get_Recordset();
-        if (rs->get_LockType() == ado::adLockReadOnly) {
-            const std::string source = item->get_Source();
-            rs = ado::Recordset::FromImage(rs->ToImage(), ado::adLockOptimistic, ado::adOpenKeyset);
-            recordsets->Remove(rt::Variant(key));
-            recordsets->AppendRecordset(key, source, rs);
-        }
-        for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext())
-            if (rt::CLng(rs->GetValue(rt::Variant("QTX_ANO"))) == ano) {
-                rs->SetValue(rt::Variant(field), value);
-                rs->Update();
-            }
+        pelmora_test::SetMetadataAttribute(*metadata, ano, field, value);
     }
     void DropKeysAndDomains() {
         for (int32_t ano : {1101, 1105, 2101})

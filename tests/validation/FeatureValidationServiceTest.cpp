@@ -16,6 +16,7 @@
 #include "pelmora/interfaces/FunctionalInterface.h"
 #include "pelmora/metadata/MetadataRecordset.h"
 #include "pelmora/metadata/MetadataRecordsets.h"
+#include "support/EditableMetadata.h"
 #include "pelmora/validation/FeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "product/DesktopApplication.h"
@@ -132,24 +133,7 @@ protected:
 
     // Changes one attribute row of the cached metadata of this test.
     void SetAttribute(int32_t ano, const std::string& field, const rt::Variant& value) {
-        const std::string key = "QTX_ATTRIBUTEINFO_OPTABLE";
-        auto recordsets = metadata_->get_Recordsets();
-        auto item = recordsets->get_Item(rt::Variant(key));
-        auto rs = item->get_Recordset();
-        if (rs->get_LockType() == ado::adLockReadOnly) {
-            // The cached table is read-only: an editable copy takes its place.
-            const std::string source = item->get_Source();
-            rs = ado::Recordset::FromImage(rs->ToImage(), ado::adLockOptimistic, ado::adOpenKeyset);
-            recordsets->Remove(rt::Variant(key));
-            recordsets->AppendRecordset(key, source, rs);
-        }
-        for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext())
-            if (rt::CLng(rs->GetValue(rt::Variant("QTX_ANO"))) == ano) {
-                rs->SetValue(rt::Variant(field), value);
-                rs->Update();
-                return;
-            }
-        FAIL() << "no attribute " << ano;
+        if (!pelmora_test::SetMetadataAttribute(*metadata_, ano, field, value)) FAIL() << "no attribute " << ano;
     }
 
     // "FNO/FID/CNO/CID|description|location" per finding on one of the
