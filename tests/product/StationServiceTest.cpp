@@ -9,6 +9,7 @@
 #include "product/StationService.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
+#include "support/EditableMetadata.h"
 #include "support/Raises.h"
 #include "support/SampleServices.h"
 
@@ -97,22 +98,11 @@ TEST_F(StationServiceTest, AnswersFromTheSample) {
 
 TEST_F(StationServiceTest, RefusesAMetadataFieldNameThatIsNoIdentifier) {
     // The series field's name goes into the series query unquoted.
-    const std::string key = "QTX_ATTRIBUTEINFO_OPTABLE";
-    auto recordsets = metadata_->get_Recordsets();
-    auto params = recordsets->get_Item(rt::Variant("QTX_ADD_REL_PARAMS_OPTABLE"))
+    auto params = metadata_->get_Recordsets()->get_Item(rt::Variant("QTX_ADD_REL_PARAMS_OPTABLE"))
                       ->get_Recordset("QTX_PARAMNAME = 'StationingBSSIDField'", "");
     ASSERT_FALSE(params->get_EOF());
     const int32_t ano = rt::CLng(params->GetValue(rt::Variant("QTX_PARAMVALUE")));
-    auto item = recordsets->get_Item(rt::Variant(key));
-    auto rs = ado::Recordset::FromImage(item->get_Recordset()->ToImage(), ado::adLockOptimistic, ado::adOpenKeyset);
-    const std::string source = item->get_Source();
-    recordsets->Remove(rt::Variant(key));
-    recordsets->AppendRecordset(key, source, rs);
-    for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext())
-        if (rt::CLng(rs->GetValue(rt::Variant("QTX_ANO"))) == ano) {
-            rs->SetValue(rt::Variant("QTX_FIELD"), rt::Variant("X = X OR 1"));
-            rs->Update();
-        }
+    ASSERT_TRUE(pelmora_test::SetMetadataAttribute(*metadata_, ano, "QTX_FIELD", rt::Variant("X = X OR 1")));
 
     auto error = pelmora_test::Raised(
         [&] { rt::CallByName(service_, "DataContext", rt::InvokeKind::PropertySet, {rt::Variant(context_)}); });
