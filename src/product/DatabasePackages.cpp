@@ -64,9 +64,26 @@ Routine Procedure(int args, std::function<rt::Variant(RoutineCall&)> body) {
     return r;
 }
 
+size_t FeatureKeyList::Slot(const FeatureKey& key) const {
+    uint64_t h = static_cast<uint64_t>(key.fid) * 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(key.fno) * 0xC2B2AE3D27D4EB4Full;
+    h ^= h >> 29;
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = static_cast<size_t>(h) & mask;; i = (i + 1) & mask)
+        if (slots_[i] == 0 || keys_[slots_[i] - 1] == key) return i;
+}
+
+void FeatureKeyList::Grow() {
+    slots_.assign(std::max<size_t>(64, slots_.size() * 2), 0);
+    for (size_t k = 0; k < keys_.size(); ++k) slots_[Slot(keys_[k])] = static_cast<uint32_t>(k + 1);
+}
+
 bool FeatureKeyList::Add(const FeatureKey& key) {
-    if (!seen_.insert(key).second) return false;
+    // At most half full, so a probe always ends at a free slot.
+    if ((keys_.size() + 1) * 2 > slots_.size()) Grow();
+    const size_t slot = Slot(key);
+    if (slots_[slot] != 0) return false;
     keys_.push_back(key);
+    slots_[slot] = static_cast<uint32_t>(keys_.size());
     return true;
 }
 
@@ -74,9 +91,19 @@ void FeatureKeyList::Append(const FeatureKeyList& other) {
     for (const auto& key : other.keys_) Add(key);
 }
 
+void FeatureKeyList::Append(FeatureKeyList&& other) {
+    if (keys_.empty()) {
+        std::swap(keys_, other.keys_);
+        std::swap(slots_, other.slots_);
+    } else {
+        Append(other);
+    }
+    other.Clear();
+}
+
 void FeatureKeyList::Clear() {
     keys_.clear();
-    seen_.clear();
+    slots_.clear();
 }
 
 std::optional<int64_t> WholeNumberOf(const rt::Variant& v) {
@@ -261,9 +288,40 @@ ListReader::ListReader(const rt::Variant& list, Kind kind) : list_(ListText(list
 bool ListReader::Next() {
     if (!list_ || pos_ >= list_->size()) return false;
     const std::string& s = *list_;
-    const char* kind = KindName(kind_);
     const size_t item = ++item_;
     null_ = false;
+    // The usual items, read in one pass: a number of at most 15 digits
+    // ended by ";", a short ASCII text after its length. Anything else is
+    // read by the general steps below.
+    const char* const begin = s.data() + pos_;
+    const char* const end = s.data() + s.size();
+    if (kind_ == Numeric) {
+        const char* p = begin + (*begin == '-' ? 1 : 0);
+        int64_t n = 0;
+        int digits = 0;
+        for (; p < end && *p >= '0' && *p <= '9' && digits < 15; ++p, ++digits) n = n * 10 + (*p - '0');
+        if (digits > 0 && p < end && *p == ';') {
+            number_ = static_cast<double>(n);
+            if (*begin == '-') number_ = -number_;
+            pos_ = static_cast<size_t>(p + 1 - s.data());
+            return true;
+        }
+    } else if (kind_ == String) {
+        const char* p = begin;
+        size_t length = 0;
+        for (; p < end && *p >= '0' && *p <= '9' && p - begin < 6; ++p) length = length * 10 + static_cast<size_t>(*p - '0');
+        if (p > begin && p < end && *p == ':' && length > 0 && length <= static_cast<size_t>(end - p - 1)) {
+            const char* text = p + 1;
+            const char* q = text;
+            while (q < text + length && static_cast<unsigned char>(*q) < 0x80) ++q;
+            if (q == text + length) {
+                text_ = std::string_view(text, length);
+                pos_ = static_cast<size_t>(q - s.data());
+                return true;
+            }
+        }
+    }
+    const char* kind = KindName(kind_);
     switch (kind_) {
         case Numeric: {
             const void* found = std::memchr(s.data() + pos_, ';', s.size() - pos_);

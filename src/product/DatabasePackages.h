@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "ado/Persist.h"
@@ -141,18 +140,20 @@ public:
     // False when the feature is there already.
     bool Add(const FeatureKey& key);
     void Append(const FeatureKeyList& other);
+    // Takes other's features, leaving it empty.
+    void Append(FeatureKeyList&& other);
     void Clear();
     bool Empty() const { return keys_.empty(); }
     const std::vector<FeatureKey>& Keys() const { return keys_; }
 
 private:
-    struct Hash {
-        size_t operator()(const FeatureKey& k) const {
-            return std::hash<int64_t>()(k.fid) * 31 + std::hash<int64_t>()(k.fno);
-        }
-    };
+    // Open addressing over positions in keys_ (0: free, else position + 1):
+    // a save notes tens of thousands of features, one allocation per
+    // feature would cost more than the noting.
+    void Grow();
+    size_t Slot(const FeatureKey& key) const;
     std::vector<FeatureKey> keys_;
-    std::unordered_set<FeatureKey, Hash> seen_;
+    std::vector<uint32_t> slots_;
 };
 
 // A key as a decoded list holds it (a Double, or an Integer, Long or

@@ -761,13 +761,11 @@ sqlite3_stmt* SqliteConnection::PrepareCached(const std::string& sql) {
 
 int64_t SqliteConnection::ExecutePrepared(sqlite3_stmt* st, const std::vector<rt::Variant>& values,
                                           const std::string& sql) {
-    // Ready for the next run whatever happens to this one.
+    // Ready for the next run whatever happens to this one. Every run binds
+    // every marker (texts as copies), so the bindings need no clearing.
     struct ResetAfter {
         sqlite3_stmt* st;
-        ~ResetAfter() {
-            sqlite3_reset(st);
-            sqlite3_clear_bindings(st);
-        }
+        ~ResetAfter() { sqlite3_reset(st); }
     } resetAfter{st};
     BindAll(db_, st, values, sql);
     int rc;

@@ -95,8 +95,7 @@ public:
     }
     // Only a batch that ended counts: a cancelled one was rolled back.
     void EndBatch() {
-        written.Append(batchWritten);
-        batchWritten.Clear();
+        written.Append(std::move(batchWritten));
     }
     std::string TypeName() const override { return "WorkOperationsState"; }
 };
@@ -481,10 +480,25 @@ void ApplySets(State& st, SqliteConnection& db, std::vector<Operation>& ops) {
         if (SetOnNewRow(st, op)) continue;
         sets.emplace_back(KeyOf(op), &op);
     }
-    // The fields of a row come together and rows mostly in key order already;
-    // only lists in another order are regrouped.
+    // Each group of lists (numbers, texts, dates) mostly comes in key order:
+    // merging its sorted runs brings the fields of a row together.
     auto byKey = [](const auto& a, const auto& b) { return a.first < b.first; };
-    if (!std::is_sorted(sets.begin(), sets.end(), byKey)) std::stable_sort(sets.begin(), sets.end(), byKey);
+    std::vector<size_t> runs{0};
+    for (size_t k = 1; k < sets.size(); ++k)
+        if (byKey(sets[k], sets[k - 1])) runs.push_back(k);
+    runs.push_back(sets.size());
+    auto at = [&](size_t r) { return sets.begin() + static_cast<std::ptrdiff_t>(runs[r]); };
+    std::vector<size_t> merged;
+    while (runs.size() > 2) {
+        merged.assign(1, runs[0]);
+        size_t r = 0;
+        for (; r + 2 < runs.size(); r += 2) {
+            std::inplace_merge(at(r), at(r + 1), at(r + 2), byKey);
+            merged.push_back(runs[r + 2]);
+        }
+        if (r + 1 < runs.size()) merged.push_back(runs[r + 1]);
+        runs.swap(merged);
+    }
     // Rows that set the same columns share their statement text.
     std::map<std::pair<const Table*, std::vector<int>>, std::string> texts;
     std::vector<int> columns, lastColumns;

@@ -175,3 +175,15 @@ TEST_F(ListsTest, NumbersOfEveryMagnitudeAreWrittenInTheirShortestVbForm) {
     }
     EXPECT_EQ(run.get_ValueList(), expected);
 }
+
+TEST_F(ListsTest, KeysOfEveryMagnitudeAreWrittenWhole) {
+    WorkOperationsStrings keys;
+    std::string expected;
+    for (int32_t k : {0, 7, 9, 10, 99, 100, 101, 12345, 999999999, 1000000000, 2147483647, -1, -10, -100,
+                      -2147483647 - 1}) {
+        keys.AddDeleteComponent(k, 1, "C", k);
+        expected += std::to_string(k) + ";";
+    }
+    EXPECT_EQ(keys.get_FNOList(), expected);
+    EXPECT_EQ(keys.get_CIDList(), expected);
+}

@@ -2,6 +2,8 @@
 // QTX_GETSEQVAL.GETSEQVAL, run against real SQLite.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -44,6 +46,28 @@ TEST(ValueListDecoders, NumbersEndWithSemicolonAndAnEmptyItemIsNull) {
     EXPECT_TRUE(DecodeNumericList(rt::Variant("")).empty());
     EXPECT_TRUE(DecodeNumericList(rt::Variant::Null()).empty());
     ASSERT_EQ(DecodeNumericList(rt::Variant(";")).size(), 1u);
+}
+
+TEST(ValueListDecoders, EveryNumberReadsAsTheGeneralConversionReadsIt) {
+    // Short whole numbers, long ones, signs, leading zeros and decimals.
+    for (const char* text : {"0", "-0", "7", "007", "-12", "999999999999999", "-999999999999999",
+                             "1234567890123456", "99999999999999999999", "5.", ".5", "-0.25", "1E+20", "123.456"}) {
+        auto v = DecodeNumericList(rt::Variant(std::string(text) + ";1;"));
+        ASSERT_EQ(v.size(), 2u) << text;
+        EXPECT_EQ(v[0].R8(), std::strtod(text, nullptr)) << text;
+        EXPECT_EQ(std::signbit(v[0].R8()), std::signbit(std::strtod(text, nullptr))) << text;
+        EXPECT_EQ(v[1].R8(), 1) << text;
+    }
+}
+
+TEST(ValueListDecoders, LongTextsAndLengthsPastTheEndAreReadByTheirLength) {
+    const std::string longText(1200000, 'a');
+    auto v = DecodeStringList(rt::Variant("999999:" + longText.substr(0, 999999) + "1200000:" + longText + "1:b"));
+    ASSERT_EQ(v.size(), 3u);
+    EXPECT_EQ(v[0].Str().size(), 999999u);
+    EXPECT_EQ(v[1].Str(), longText);
+    EXPECT_EQ(v[2].Str(), "b");
+    ExpectOra([] { DecodeStringList(rt::Variant("1:a5:abc")); }, 6502, {"item 2", "shorter"});
 }
 
 TEST(ValueListDecoders, MalformedNumberListsAreRefusedWithTheItem) {

@@ -1,6 +1,7 @@
 #include "pelmora/persistence/WorkOperationsStrings.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "runtime/Error.h"
@@ -43,25 +44,46 @@ bool NoFailure(F&& test) {
 }
 
 // Writes a whole number at out; returns the end.
-char* WriteInt(char* out, int32_t value) {
+inline char* WriteInt(char* out, int32_t value) {
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
     uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
     if (value < 0) *out++ = '-';
     int digits = 1;
-    for (uint32_t rest = magnitude; rest >= 10; rest /= 10) ++digits;
-    char* end = out + digits;
+    for (uint32_t bound = 10; digits < 10 && magnitude >= bound; bound *= 10) ++digits;
+    char* const end = out + digits;
     char* p = end;
-    do {
-        *--p = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude);
+    while (magnitude >= 100) {
+        const uint32_t pair = (magnitude % 100) * 2;
+        magnitude /= 100;
+        *--p = kPairs[pair + 1];
+        *--p = kPairs[pair];
+    }
+    if (magnitude >= 10) {
+        *--p = kPairs[magnitude * 2 + 1];
+        *--p = kPairs[magnitude * 2];
+    } else {
+        *--p = static_cast<char>('0' + magnitude);
+    }
     return end;
 }
 
 // Length in UTF-16 code units; plain ASCII needs no counting.
 int32_t Units(const std::string& s) {
-    for (unsigned char c : s)
-        if (c >= 0x80) return rt::Len(s);
-    return static_cast<int32_t>(s.size());
+    const char* p = s.data();
+    const size_t n = s.size();
+    size_t k = 0;
+    uint64_t high = 0;
+    for (; k + 8 <= n; k += 8) {
+        uint64_t word;
+        std::memcpy(&word, p + k, 8);
+        high |= word;
+    }
+    for (; k < n; ++k) high |= static_cast<unsigned char>(p[k]);
+    if (high & 0x8080808080808080ull) return rt::Len(s);
+    return static_cast<int32_t>(n);
 }
 
 }  // namespace
@@ -77,10 +99,9 @@ WorkOperationsStrings::ValueClass WorkOperationsStrings::ClassOfType(int32_t ado
     }
 }
 
-FastString& WorkOperationsStrings::Created(Slot slot) {
-    auto& list = lists_[slot];
-    if (!list) list = std::make_shared<FastString>();
-    return *list;
+FastString& WorkOperationsStrings::Create(Slot slot) {
+    lists_[slot] = std::make_shared<FastString>();
+    return *lists_[slot];
 }
 
 FastString& WorkOperationsStrings::List(Slot slot) {

@@ -121,7 +121,8 @@ private:
     // The list object of a slot, brought up to date with the slot's text.
     FastString& List(Slot slot);
     // The list object as it stands (created on first use: it fixes the capacity).
-    FastString& Created(Slot slot);
+    FastString& Created(Slot slot) { return lists_[slot] ? *lists_[slot] : Create(slot); }
+    FastString& Create(Slot slot);
     bool CanAddToBatch(int32_t kind);
     bool CanAddValueType(int32_t adoType);
     // Appends the entry whole. When it is of another kind or does not fit,
