@@ -188,6 +188,20 @@ TEST_F(Package, SetsChangeTheNamedRowAndARowThatIsNotThereFails) {
     ExpectOra([&] { Batch(missingGeometry); }, 1403, {"SDO_SEQ 7"});
 }
 
+TEST_F(Package, SetsOfOneRowFromSeveralGroupsAndInAnyOrderAllApplyTheLastWinning) {
+    db.ExecuteRaw("INSERT INTO PIPE_N VALUES (8, 101, 6, 11, 1, 'PE', 100, 'b', NULL), "
+                  "(9, 101, 4, 11, 1, 'PE', 100, 'c', NULL);");
+    Lists sets;
+    sets.Attr(SetStr, Nums({"101", "101", "101", "101"}), Nums({"6", "4", "5", "6"}),
+              Strs({"PIPE_ATTR", "PIPE_ATTR", "PIPE_ATTR", "PIPE_ATTR"}), Nums({"1", "1", "1", "1"}),
+              Strs({"NOTE", "NOTE", "MATERIAL", "NOTE"}), Strs({"x6", "x4", "ST", "y6"}));
+    sets.Attr(SetNum, Nums({"101", "101", "101"}), Nums({"5", "4", "6"}), Strs({"PIPE_ATTR", "PIPE_ATTR", "PIPE_ATTR"}),
+              Nums({"1", "1", "1"}), Strs({"DIAMETER", "DIAMETER", "DIAMETER"}), Nums({"51", "41", "61"}));
+    Batch(sets);
+    EXPECT_EQ(Rows("SELECT QTX_FID, MATERIAL, DIAMETER, NOTE FROM PIPE_N ORDER BY QTX_FID"),
+              (std::vector<std::string>{"4|PE|41|x4", "5|ST|51|old", "6|PE|61|y6"}));
+}
+
 TEST_F(Package, DeletionsComeBeforeTheNewRowsOfTheBatch) {
     // The row (5, 1) is deleted and added again with other values; its
     // geometry group is replaced by one new row. Entries of the second block
