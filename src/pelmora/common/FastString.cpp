@@ -75,7 +75,20 @@ std::string ShortestText(T value, bool exponentForm) {
     return LayOut(std::signbit(value), digits, exp10, exponentForm);
 }
 
-std::string DoubleText(double d) {
+// Copies a text made elsewhere to out; every number text fits the room.
+char* Copied(char* out, const std::string& text) {
+    if (text.size() > FastString::kNumberRoom) rt::RaiseVbError(rt::vberr::Overflow);
+    std::memcpy(out, text.data(), text.size());
+    return out + text.size();
+}
+
+// llround of a value from 0 up to 2^53, exact and without the library call.
+inline int64_t RoundHalfUp(double x) {
+    const int64_t whole = static_cast<int64_t>(x);
+    return whole + (x - static_cast<double>(whole) >= 0.5 ? 1 : 0);
+}
+
+char* WriteDouble(char* out, double d) {
     if (!std::isfinite(d)) rt::RaiseVbError(rt::vberr::Overflow);
     // A value whose shortest form has at most 15 digits in VB's plain range
     // is what VB prints; only the others need VB's own conversion.
@@ -86,28 +99,25 @@ std::string DoubleText(double d) {
     if (a >= 1e-4 && a < 1e11) {
         static const double kScale[] = {1, 10, 100, 1000, 10000};
         for (int k = 0; k <= 4; ++k) {
-            const int64_t n = std::llround(a * kScale[k]);
+            const int64_t n = RoundHalfUp(a * kScale[k]);
             if (static_cast<double>(n) / kScale[k] != a) continue;
-            char out[40];
-            char* end = out + sizeof out;
-            char* p = end;
             int64_t whole = n;
             int decimals = k;
             while (decimals > 0 && whole % 10 == 0) {  // trailing zeros of the decimals
                 whole /= 10;
                 --decimals;
             }
-            for (int q = 0; q < decimals; ++q) {
-                *--p = static_cast<char>('0' + whole % 10);
-                whole /= 10;
+            if (d < 0) *out++ = '-';
+            if (decimals == 0) return FastString::WriteWhole(out, whole);
+            static const int64_t kPowers[] = {1, 10, 100, 1000, 10000};
+            out = FastString::WriteWhole(out, whole / kPowers[decimals]);
+            *out++ = '.';
+            int64_t fraction = whole % kPowers[decimals];
+            for (int q = decimals - 1; q >= 0; --q) {
+                out[q] = static_cast<char>('0' + fraction % 10);
+                fraction /= 10;
             }
-            if (decimals > 0) *--p = '.';
-            do {
-                *--p = static_cast<char>('0' + whole % 10);
-                whole /= 10;
-            } while (whole > 0);
-            if (d < 0) *--p = '-';
-            return std::string(p, static_cast<size_t>(end - p));
+            return out + decimals;
         }
     }
     if (d != 0) {
@@ -124,28 +134,26 @@ std::string DoubleText(double d) {
         if (count <= 15 && exp10 >= -4 && exp10 <= 14) {
             // Laid out in place, as LayOut does in its plain form.
             while (count > 1 && digits[count - 1] == '0') --count;
-            char out[40];
-            size_t n = 0;
-            if (std::signbit(d)) out[n++] = '-';
+            if (std::signbit(d)) *out++ = '-';
             if (exp10 < 0) {
-                out[n++] = '0';
-                out[n++] = '.';
-                for (int z = 0; z < -exp10 - 1; ++z) out[n++] = '0';
-                for (size_t k = 0; k < count; ++k) out[n++] = digits[k];
+                *out++ = '0';
+                *out++ = '.';
+                for (int z = 0; z < -exp10 - 1; ++z) *out++ = '0';
+                for (size_t k = 0; k < count; ++k) *out++ = digits[k];
             } else {
                 const size_t intDigits = static_cast<size_t>(exp10) + 1;
-                for (size_t k = 0; k < intDigits; ++k) out[n++] = k < count ? digits[k] : '0';
+                for (size_t k = 0; k < intDigits; ++k) *out++ = k < count ? digits[k] : '0';
                 if (count > intDigits) {
-                    out[n++] = '.';
-                    for (size_t k = intDigits; k < count; ++k) out[n++] = digits[k];
+                    *out++ = '.';
+                    for (size_t k = intDigits; k < count; ++k) *out++ = digits[k];
                 }
             }
-            return std::string(out, n);
+            return out;
         }
     }
     std::string vb = rt::DoubleToVbString(d);
-    if (std::strtod(vb.c_str(), nullptr) == d) return vb;
-    return ShortestText(d, vb.find('E') != std::string::npos);
+    if (std::strtod(vb.c_str(), nullptr) == d) return Copied(out, vb);
+    return Copied(out, ShortestText(d, vb.find('E') != std::string::npos));
 }
 
 std::string SingleText(float f) {
@@ -191,24 +199,11 @@ std::string ExactText(const rt::Decimal& exact) {
     return exact.ToString();
 }
 
-// Length in UTF-16 code units: plain ASCII, the usual case, is checked
-// eight bytes at a time; anything else is counted as Len counts it.
-int32_t Units(const std::string& s) {
-    const char* p = s.data();
-    size_t n = s.size(), i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t w;
-        std::memcpy(&w, p + i, 8);
-        if (w & 0x8080808080808080ull) return rt::Len(s);
-    }
-    for (; i < n; ++i)
-        if (static_cast<unsigned char>(p[i]) >= 0x80) return rt::Len(s);
-    return static_cast<int32_t>(n);
-}
-
 }  // namespace
 
 FastString::FastString() { Initialize(-1); }
+
+int32_t FastString::UnitsOfNonAscii(const char* text, size_t size) { return rt::Len(std::string(text, size)); }
 
 void FastString::Reset() {
     buffer_.clear();
@@ -225,21 +220,34 @@ void FastString::Initialize(int32_t nLength) {
 }
 
 std::string FastString::NumberText(const rt::Variant& v) {
+    char out[kNumberRoom];
+    return std::string(out, WriteNumberText(out, v));
+}
+
+char* FastString::WriteNumberText(char* out, const rt::Variant& v) {
     switch (v.Type()) {
-        case rt::vbNull: return "";
-        case rt::vbEmpty: return "0";
-        case rt::vbBoolean: return v.Bool() ? "-1" : "0";
-        case rt::vbByte: case rt::vbInteger: case rt::vbLong: return std::to_string(rt::CLng(v));
-        case rt::vbSingle: return SingleText(static_cast<float>(v.R8()));
-        case rt::vbDouble: return DoubleText(v.R8());
-        case rt::vbCurrency: return ExactText(rt::CDec(v));
-        case rt::vbDecimal: return ExactText(v.Dec());
+        case rt::vbNull: return out;
+        case rt::vbEmpty: *out = '0'; return out + 1;
+        case rt::vbBoolean:
+            if (!v.Bool()) {
+                *out = '0';
+                return out + 1;
+            }
+            out[0] = '-';
+            out[1] = '1';
+            return out + 2;
+        case rt::vbLong: return WriteWhole(out, v.I4());
+        case rt::vbByte: case rt::vbInteger: return WriteWhole(out, rt::CLng(v));
+        case rt::vbSingle: return Copied(out, SingleText(static_cast<float>(v.R8())));
+        case rt::vbDouble: return WriteDouble(out, v.R8());
+        case rt::vbCurrency: return Copied(out, ExactText(rt::CDec(v)));
+        case rt::vbDecimal: return Copied(out, ExactText(v.Dec()));
         case rt::vbString:
             if (!rt::IsNumeric(v)) RaiseNotA("number", v);
             try {
-                return ExactText(rt::Decimal::Parse(v.Str()));
+                return Copied(out, ExactText(rt::Decimal::Parse(v.Str())));
             } catch (const rt::ComError&) {
-                return DoubleText(rt::CDbl(v));  // forms only VB reads (thousands separators ...)
+                return WriteDouble(out, rt::CDbl(v));  // forms only VB reads (thousands separators ...)
             }
         default: RaiseNotA("number", v);
     }

@@ -6,8 +6,11 @@
 //   date:   "19:MM/DD/YYYY HH:MM:SS" (Null: "-1:")
 // Lengths count UTF-16 code units. A list never grows past the maximum list
 // length of the database kind; callers ask CanAppend... before appending.
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "runtime/Object.h"
 #include "runtime/Variant.h"
@@ -42,11 +45,24 @@ public:
     // same value (in VB's own 15-digit form wherever that is exact). Null
     // gives "". A value that is not numeric raises 13.
     static std::string NumberText(const rt::Variant& vVal);
+    // NumberText written at out, which has room for kNumberRoom characters;
+    // answers the end. Whole numbers and doubles of a few decimals make no
+    // temporary text.
+    static constexpr size_t kNumberRoom = 64;
+    static char* WriteNumberText(char* out, const rt::Variant& vVal);
+    // A whole number written at out; answers the end.
+    template <class Int>
+    static char* WriteWhole(char* out, Int value);
+    // A text's length in UTF-16 code units: plain ASCII, the usual case, is
+    // its size.
+    static int32_t Units(const char* text, size_t size);
+    static int32_t Units(const std::string& s) { return Units(s.data(), s.size()); }
     // The item a text or a date value makes.
     static std::string StringItem(const rt::Variant& vVal);
     static std::string DateItem(const rt::Variant& vVal);
 
 private:
+    static int32_t UnitsOfNonAscii(const char* text, size_t size);
     bool Fits(int64_t itemLength) const { return int64_t{length_} + itemLength <= maxLength_; }
     void AppendItem(const std::string& item, int32_t itemLength);
     [[noreturn]] void RaiseNoRoom() const;
@@ -56,5 +72,68 @@ private:
     int32_t length_ = 0;
     int32_t maxLength_ = -1;
 };
+
+template <class Int>
+inline char* FastString::WriteWhole(char* out, Int value) {
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    static constexpr uint64_t kPowers[] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull,
+                                           10000000ull, 100000000ull, 1000000000ull, 10000000000ull,
+                                           100000000000ull, 1000000000000ull, 10000000000000ull,
+                                           100000000000000ull, 1000000000000000ull, 10000000000000000ull,
+                                           100000000000000000ull, 1000000000000000000ull,
+                                           10000000000000000000ull};
+    using Magnitude = std::make_unsigned_t<Int>;
+    Magnitude magnitude = static_cast<Magnitude>(value);
+    if (value < 0) {
+        *out++ = '-';
+        magnitude = static_cast<Magnitude>(0u - magnitude);
+    }
+    // The digit count from the bit width: an estimate that is one too high
+    // just below a power of ten.
+    const Magnitude nonZero = magnitude | 1u;
+    const int estimate = (std::bit_width(nonZero) * 1233) >> 12;
+    const int digits = estimate + 1 - (nonZero < kPowers[estimate] ? 1 : 0);
+    char* const end = out + digits;
+    char* p = end;
+    while (magnitude >= 100) {
+        const size_t pair = static_cast<size_t>(magnitude % 100) * 2;
+        magnitude /= 100;
+        *--p = kPairs[pair + 1];
+        *--p = kPairs[pair];
+    }
+    if (magnitude >= 10) {
+        *--p = kPairs[magnitude * 2 + 1];
+        *--p = kPairs[magnitude * 2];
+    } else {
+        *--p = static_cast<char>('0' + magnitude);
+    }
+    return end;
+}
+
+inline int32_t FastString::Units(const char* text, size_t size) {
+    // Eight bytes at a time; the last word overlaps the one before.
+    uint64_t high = 0;
+    if (size >= 8) {
+        uint64_t word;
+        for (size_t k = 0; k + 8 <= size; k += 8) {
+            std::memcpy(&word, text + k, 8);
+            high |= word;
+        }
+        std::memcpy(&word, text + size - 8, 8);
+        high |= word;
+    } else if (size >= 4) {
+        uint32_t head, tail;
+        std::memcpy(&head, text, 4);
+        std::memcpy(&tail, text + size - 4, 4);
+        high = head | tail;
+    } else {
+        for (size_t k = 0; k < size; ++k) high |= static_cast<unsigned char>(text[k]);
+    }
+    if (high & 0x8080808080808080ull) return UnitsOfNonAscii(text, size);
+    return static_cast<int32_t>(size);
+}
 
 }  // namespace pelmora

@@ -43,47 +43,21 @@ bool NoFailure(F&& test) {
     }
 }
 
-// Writes a whole number at out; returns the end.
-inline char* WriteInt(char* out, int32_t value) {
-    static constexpr char kPairs[] =
-        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-        "8081828384858687888990919293949596979899";
-    uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-    if (value < 0) *out++ = '-';
-    int digits = 1;
-    for (uint32_t bound = 10; digits < 10 && magnitude >= bound; bound *= 10) ++digits;
-    char* const end = out + digits;
-    char* p = end;
-    while (magnitude >= 100) {
-        const uint32_t pair = (magnitude % 100) * 2;
-        magnitude /= 100;
-        *--p = kPairs[pair + 1];
-        *--p = kPairs[pair];
-    }
-    if (magnitude >= 10) {
-        *--p = kPairs[magnitude * 2 + 1];
-        *--p = kPairs[magnitude * 2];
-    } else {
-        *--p = static_cast<char>('0' + magnitude);
-    }
-    return end;
-}
+// A text up to this long is copied without a library call.
+constexpr size_t kShortText = 48;
 
-// Length in UTF-16 code units; plain ASCII needs no counting.
-int32_t Units(const std::string& s) {
-    const char* p = s.data();
-    const size_t n = s.size();
-    size_t k = 0;
-    uint64_t high = 0;
-    for (; k + 8 <= n; k += 8) {
-        uint64_t word;
-        std::memcpy(&word, p + k, 8);
-        high |= word;
+// Copies a short text in words, the last one overlapping the one before.
+inline char* CopyShort(char* out, const char* in, size_t n) {
+    if (n >= 8) {
+        for (size_t k = 0; k + 8 <= n; k += 8) std::memcpy(out + k, in + k, 8);
+        std::memcpy(out + n - 8, in + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(out, in, 4);
+        std::memcpy(out + n - 4, in + n - 4, 4);
+    } else {
+        for (size_t k = 0; k < n; ++k) out[k] = in[k];
     }
-    for (; k < n; ++k) high |= static_cast<unsigned char>(p[k]);
-    if (high & 0x8080808080808080ull) return rt::Len(s);
-    return static_cast<int32_t>(n);
+    return out + n;
 }
 
 }  // namespace
@@ -106,12 +80,23 @@ FastString& WorkOperationsStrings::Create(Slot slot) {
 
 FastString& WorkOperationsStrings::List(Slot slot) {
     FastString& list = Created(slot);
-    const std::string& text = texts_[slot];
+    const std::string& text = Text(slot);
     if (synced_[slot] < text.size()) {
         list.Append(text.substr(synced_[slot]));
         synced_[slot] = text.size();
     }
     return list;
+}
+
+char* WorkOperationsStrings::Grow(Slot slot, size_t size) {
+    std::string& text = texts_[slot];
+    const size_t end = used_[slot] + size;
+    // A list grows to its capacity: room for it is made once. It is taken
+    // a few pages at a time, so that items are written in place.
+    const size_t room = std::min<size_t>(static_cast<size_t>(std::max(0, Created(slot).get_MaxLength())), 1 << 20) + 64;
+    if (text.capacity() < room) text.reserve(room);
+    text.resize(std::max(end, std::min(text.capacity(), end + 4096)));
+    return text.data() + used_[slot];
 }
 
 void WorkOperationsStrings::Clear() {
@@ -122,6 +107,7 @@ void WorkOperationsStrings::Clear() {
     for (int s = 0; s < kSlots; ++s) {
         Created(static_cast<Slot>(s)).Initialize(-1);
         texts_[s].clear();
+        used_[s] = 0;
         units_[s] = 0;
         synced_[s] = 0;
     }
@@ -145,105 +131,68 @@ bool WorkOperationsStrings::CanAddValueType(int32_t adoType) {
     return false;
 }
 
-// Every value's item is made first (a value its list cannot hold raises
-// here) and the room of every list checked; only then is anything written,
-// so an entry is never half appended.
-template <size_t N>
-bool WorkOperationsStrings::Put(int32_t kind, const std::array<Item, N>& items, bool mustFit) {
+inline WorkOperationsStrings::Written WorkOperationsStrings::WriteText(Slot slot, const std::string& text) {
+    // A length with its ":", then the text.
+    const int32_t units = FastString::Units(text);
+    char* const begin = Room(slot, 16 + text.size());
+    char* end = FastString::WriteWhole(begin, units);
+    *end++ = ':';
+    const int64_t length = (end - begin) + int64_t{units};
+    if (text.size() <= kShortText) {
+        end = CopyShort(end, text.data(), text.size());
+    } else {
+        std::memcpy(end, text.data(), text.size());
+        end += text.size();
+    }
+    return {static_cast<size_t>(end - begin), length};
+}
+
+inline WorkOperationsStrings::Written WorkOperationsStrings::Write(const KeyItem& item) {
+    char* const begin = Room(item.slot, 16);
+    char* end = FastString::WriteWhole(begin, item.number);
+    *end++ = ';';
+    const auto size = static_cast<size_t>(end - begin);
+    return {size, static_cast<int64_t>(size)};
+}
+
+WorkOperationsStrings::Written WorkOperationsStrings::Write(const ValueItem& item) {
+    const rt::Variant& value = item.value;
+    if (item.cls == kString && value.IsString() && !value.Str().empty())
+        return WriteText(kValue, value.Str());  // a text is written as it is held
+    if (item.cls == kString || item.cls == kDate) {
+        const std::string text = item.cls == kString ? FastString::StringItem(value) : FastString::DateItem(value);
+        std::memcpy(Room(kValue, text.size()), text.data(), text.size());
+        return {text.size(), item.cls == kString ? FastString::Units(text) : static_cast<int64_t>(text.size())};
+    }
+    char* const begin = Room(kValue, FastString::kNumberRoom + 1);
+    char* end = FastString::WriteNumberText(begin, value);
+    *end++ = ';';
+    const auto size = static_cast<size_t>(end - begin);
+    return {size, static_cast<int64_t>(size)};
+}
+
+bool WorkOperationsStrings::NoRoom(bool mustFit) {
+    if (!mustFit) return false;
+    RaiseError(-1, ListSourceText(), rt::Variant(kMsgListFull));
+}
+
+// Every item is written after its list's entries (a value its list cannot
+// hold raises there) and its room checked, in order; the entry is counted
+// only when all of it fits, so an entry is never half appended.
+template <class... Items>
+bool WorkOperationsStrings::Put(int32_t kind, bool mustFit, const Items&... items) {
     if (!CanAddToBatch(kind)) {
         if (!mustFit) return false;
         throw rt::ComError(rt::vberr::TypeMismatch, kSource,
                            "An entry of kind " + std::to_string(kind) + " cannot join a list of kind " +
                                std::to_string(kind_) + ".");
     }
-    // Each item is a head written here (a key with its ";", or a length
-    // with its ":") and a text held elsewhere (a name, or the value's item).
-    struct Piece {
-        char head[24];
-        size_t headSize = 0;
-        const std::string* tail = nullptr;
-        int64_t length = 0;
-    };
-    std::array<Piece, N> pieces;
-    std::string valueText;
-    for (size_t k = 0; k < N; ++k) {
-        const Item& item = items[k];
-        Piece& piece = pieces[k];
-        if (item.text) {
-            const std::string& name = *item.text;
-            if (name.empty()) {
-                piece.head[0] = '0';
-                piece.head[1] = ':';
-                piece.headSize = 2;
-                piece.length = 2;
-            } else {
-                const int32_t units = Units(name);
-                char* end = WriteInt(piece.head, units);
-                *end++ = ':';
-                piece.headSize = static_cast<size_t>(end - piece.head);
-                piece.tail = &name;
-                piece.length = static_cast<int64_t>(piece.headSize) + units;
-            }
-        } else if (!item.value) {
-            char* end = WriteInt(piece.head, item.number);
-            *end++ = ';';
-            piece.headSize = static_cast<size_t>(end - piece.head);
-            piece.length = static_cast<int64_t>(piece.headSize);
-        } else {
-            switch (item.cls) {
-                case kString:
-                    // A text is written as it is held, after its length.
-                    if (item.value->IsString() && !item.value->Str().empty()) {
-                        const std::string& text = item.value->Str();
-                        const int32_t units = Units(text);
-                        char* end = WriteInt(piece.head, units);
-                        *end++ = ':';
-                        piece.headSize = static_cast<size_t>(end - piece.head);
-                        piece.tail = &text;
-                        piece.length = static_cast<int64_t>(piece.headSize) + units;
-                        break;
-                    }
-                    valueText = FastString::StringItem(*item.value);
-                    piece.length = Units(valueText);
-                    break;
-                case kDate:
-                    valueText = FastString::DateItem(*item.value);
-                    piece.length = static_cast<int64_t>(valueText.size());
-                    break;
-                default:
-                    valueText = FastString::NumberText(*item.value);
-                    valueText += ';';
-                    piece.length = static_cast<int64_t>(valueText.size());
-                    break;
-            }
-            if (!piece.tail) piece.tail = &valueText;
-        }
-        const FastString& list = Created(item.slot);
-        if (int64_t{units_[item.slot]} + piece.length > list.get_MaxLength()) {
-            if (!mustFit) return false;
-            RaiseError(-1, ListSourceText(), rt::Variant(kMsgListFull));
-        }
-    }
-    for (size_t k = 0; k < N; ++k) {
-        const Piece& piece = pieces[k];
-        const Slot slot = items[k].slot;
-        std::string& text = texts_[slot];
-        // A list grows to its capacity: room for it is made once.
-        if (text.capacity() < 1024)
-            text.reserve(std::min<size_t>(static_cast<size_t>(std::max(0, Created(slot).get_MaxLength())), 1 << 20) + 64);
-        // A short item is put together first and appended in one step.
-        const size_t tail = piece.tail ? piece.tail->size() : 0;
-        if (tail <= 64) {
-            char item[sizeof piece.head + 64];
-            std::copy_n(piece.head, piece.headSize, item);
-            if (tail) std::copy_n(piece.tail->data(), tail, item + piece.headSize);
-            text.append(item, piece.headSize + tail);
-        } else {
-            text.append(piece.head, piece.headSize);
-            text += *piece.tail;
-        }
-        units_[slot] += static_cast<int32_t>(piece.length);
-    }
+    std::array<Written, sizeof...(Items)> written;
+    size_t k = 0;
+    if (!((written[k] = Write(items), Fits(items.slot, written[k++], mustFit)) && ...)) return false;
+    k = 0;
+    ((used_[items.slot] += written[k].size, units_[items.slot] += static_cast<int32_t>(written[k].length), ++k),
+     ...);
     ++count_;
     return true;
 }
@@ -281,14 +230,8 @@ bool WorkOperationsStrings::AddAttribute(int32_t kind, int32_t FNO, int32_t FID,
         }
     }
     auto cls = static_cast<ValueClass>(valueClass_ == kNoClass ? ClassOfType(AdoType) : valueClass_);
-    return Put(kind,
-               std::array<Item, 6>{{Key(kFNO, FNO),
-                                    Key(kFID, FID),
-                                    Name(kComp, Comp),
-                                    Name(kField, Field),
-                                    Key(kCID, CID),
-                                    Val(cls, Value)}},
-               mustFit);
+    return Put(kind, mustFit, Key(kFNO, FNO), Key(kFID, FID), Name(kComp, Comp), Name(kField, Field),
+               Key(kCID, CID), Val(cls, Value));
 }
 
 bool WorkOperationsStrings::CanAddNewAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
@@ -317,6 +260,11 @@ void WorkOperationsStrings::AddSetAttribute(int32_t FNO, int32_t FID, const std:
 
 // ---- deletions (kinds 3 and 6) ----
 
+bool WorkOperationsStrings::PutDeletion(int32_t kind, bool mustFit, int32_t FNO, int32_t FID, const std::string& Comp,
+                                        int32_t CID) {
+    return Put(kind, mustFit, Key(kFNO, FNO), Key(kFID, FID), Name(kComp, Comp), Key(kCID, CID));
+}
+
 namespace {
 bool CanAddKeys(FastString& fno, FastString& fid, FastString& comp, FastString& cid, int32_t FNO,
                 int32_t FID, const std::string& Comp, int32_t CID) {
@@ -333,10 +281,7 @@ bool WorkOperationsStrings::CanAddDeleteComponent(int32_t FNO, int32_t FID, cons
 }
 
 void WorkOperationsStrings::AddDeleteComponent(int32_t FNO, int32_t FID, const std::string& Comp, int32_t CID) {
-    Put(kDeleteComponent, std::array<Item, 4>{{Key(kFNO, FNO),
-                                                  Key(kFID, FID),
-                                                  Name(kComp, Comp),
-                                                  Key(kCID, CID)}}, true);
+    PutDeletion(kDeleteComponent, true, FNO, FID, Comp, CID);
 }
 
 bool WorkOperationsStrings::CanAddDeleteGeometryComponent(int32_t FNO, int32_t FID, const std::string& Comp,
@@ -349,10 +294,7 @@ bool WorkOperationsStrings::CanAddDeleteGeometryComponent(int32_t FNO, int32_t F
 
 void WorkOperationsStrings::AddDeleteGeometryComponent(int32_t FNO, int32_t FID, const std::string& Comp,
                                                        int32_t CID) {
-    Put(kDeleteGeometryComponent, std::array<Item, 4>{{Key(kFNO, FNO),
-                                                          Key(kFID, FID),
-                                                          Name(kComp, Comp),
-                                                          Key(kCID, CID)}}, true);
+    PutDeletion(kDeleteGeometryComponent, true, FNO, FID, Comp, CID);
 }
 
 // ---- geometry values (kinds 4 and 5): every value is written as a number ----
@@ -383,14 +325,8 @@ bool WorkOperationsStrings::CanAddGeometryAttribute(int32_t kind, int32_t FNO, i
 bool WorkOperationsStrings::PutGeometryAttribute(int32_t kind, int32_t FNO, int32_t FID, const std::string& Comp,
                                                  const std::string& Field, int32_t CID, int32_t ESeq, int32_t Seq,
                                                  const rt::Variant& Value, bool mustFit) {
-    return Put(kind, std::array<Item, 8>{{Key(kFNO, FNO),
-                                   Key(kFID, FID),
-                                   Name(kComp, Comp),
-                                   Name(kField, Field),
-                                   Key(kCID, CID),
-                                   Key(kESeq, ESeq),
-                                   Key(kSeq, Seq),
-                                   Val(kNumeric, Value)}}, mustFit);
+    return Put(kind, mustFit, Key(kFNO, FNO), Key(kFID, FID), Name(kComp, Comp), Name(kField, Field),
+               Key(kCID, CID), Key(kESeq, ESeq), Key(kSeq, Seq), Val(kNumeric, Value));
 }
 
 bool WorkOperationsStrings::CanAddNewGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,
@@ -432,19 +368,12 @@ bool WorkOperationsStrings::TryAddSetAttribute(int32_t FNO, int32_t FID, const s
 }
 
 bool WorkOperationsStrings::TryAddDeleteComponent(int32_t FNO, int32_t FID, const std::string& Comp, int32_t CID) {
-    return Put(kDeleteComponent, std::array<Item, 4>{{Key(kFNO, FNO),
-                                    Key(kFID, FID),
-                                    Name(kComp, Comp),
-                                    Key(kCID, CID)}}, false);
+    return PutDeletion(kDeleteComponent, false, FNO, FID, Comp, CID);
 }
 
 bool WorkOperationsStrings::TryAddDeleteGeometryComponent(int32_t FNO, int32_t FID, const std::string& Comp,
                                                           int32_t CID) {
-    return Put(kDeleteGeometryComponent,
-               std::array<Item, 4>{{Key(kFNO, FNO),
-                                    Key(kFID, FID),
-                                    Name(kComp, Comp),
-                                    Key(kCID, CID)}}, false);
+    return PutDeletion(kDeleteGeometryComponent, false, FNO, FID, Comp, CID);
 }
 
 bool WorkOperationsStrings::TryAddNewGeometryAttribute(int32_t FNO, int32_t FID, const std::string& Comp,

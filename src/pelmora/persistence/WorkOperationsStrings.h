@@ -101,38 +101,72 @@ public:
     const FastString& ValueList(Slot slot) { return List(slot); }
     // The text of one value list and its length in characters, without
     // going through the list object.
-    const std::string& ListText(Slot slot) const { return texts_[slot]; }
+    const std::string& ListText(Slot slot) const { return Text(slot); }
     int32_t ListLength(Slot slot) const { return units_[slot]; }
 
 private:
-    // One value of an entry: its list and how it is written. Keys and names
-    // are read where the caller holds them; nothing is copied.
-    struct Item {
+    // The values of an entry, each of its own type so that an entry's
+    // layout is known when it is compiled. Keys and names are read where
+    // the caller holds them; nothing is copied.
+    struct KeyItem {
         Slot slot;
-        ValueClass cls;
-        int32_t number = 0;                   // a key, when text and value are null
-        const std::string* text = nullptr;    // a component or field name
-        const rt::Variant* value = nullptr;   // the entry's value
+        int32_t number;
     };
-    static Item Key(Slot slot, int32_t n) { return Item{slot, kNumeric, n, nullptr, nullptr}; }
-    static Item Name(Slot slot, const std::string& s) { return Item{slot, kString, 0, &s, nullptr}; }
-    static Item Val(ValueClass cls, const rt::Variant& v) { return Item{kValue, cls, 0, nullptr, &v}; }
+    struct NameItem {
+        Slot slot;
+        const std::string& text;
+    };
+    struct ValueItem {
+        static constexpr Slot slot = kValue;
+        ValueClass cls;
+        const rt::Variant& value;
+    };
+    static KeyItem Key(Slot slot, int32_t n) { return {slot, n}; }
+    static NameItem Name(Slot slot, const std::string& s) { return {slot, s}; }
+    static ValueItem Val(ValueClass cls, const rt::Variant& v) { return {cls, v}; }
+    // What one item adds to its list: bytes, and length in UTF-16 code units.
+    struct Written {
+        size_t size;
+        int64_t length;
+    };
+    // Each writes its item after the entries of its list, without counting it.
+    Written Write(const KeyItem& item);
+    Written Write(const NameItem& item) { return WriteText(item.slot, item.text); }
+    Written Write(const ValueItem& item);
+    Written WriteText(Slot slot, const std::string& text);
+    // Whether an item written fits the room left; when it does not, mustFit raises.
+    bool Fits(Slot slot, const Written& item, bool mustFit) {
+        return int64_t{units_[slot]} + item.length <= Created(slot).get_MaxLength() || NoRoom(mustFit);
+    }
+    bool NoRoom(bool mustFit);
 
     // The list object of a slot, brought up to date with the slot's text.
     FastString& List(Slot slot);
     // The list object as it stands (created on first use: it fixes the capacity).
     FastString& Created(Slot slot) { return lists_[slot] ? *lists_[slot] : Create(slot); }
     FastString& Create(Slot slot);
+    // A slot's text cut to the entries it holds.
+    const std::string& Text(Slot slot) const {
+        if (texts_[slot].size() != used_[slot]) texts_[slot].resize(used_[slot]);
+        return texts_[slot];
+    }
+    // The place of a slot's next item, with room for size bytes.
+    char* Room(Slot slot, size_t size) {
+        std::string& text = texts_[slot];
+        return text.size() >= used_[slot] + size ? text.data() + used_[slot] : Grow(slot, size);
+    }
+    char* Grow(Slot slot, size_t size);
     bool CanAddToBatch(int32_t kind);
     bool CanAddValueType(int32_t adoType);
     // Appends the entry whole. When it is of another kind or does not fit,
     // mustFit raises; otherwise the answer is false.
-    template <size_t N>
-    bool Put(int32_t kind, const std::array<Item, N>& items, bool mustFit);
+    template <class... Items>
+    bool Put(int32_t kind, bool mustFit, const Items&... items);
     bool CanAddAttribute(int32_t kind, int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field,
                          int32_t CID, const rt::Variant& Value, int32_t AdoType);
     bool AddAttribute(int32_t kind, int32_t FNO, int32_t FID, const std::string& Comp, const std::string& Field,
                       int32_t CID, const rt::Variant& Value, int32_t AdoType, bool mustFit);
+    bool PutDeletion(int32_t kind, bool mustFit, int32_t FNO, int32_t FID, const std::string& Comp, int32_t CID);
     bool CanAddGeometryAttribute(int32_t kind, int32_t FNO, int32_t FID, const std::string& Comp,
                                  const std::string& Field, int32_t CID, int32_t ESeq, int32_t Seq,
                                  const rt::Variant& Value);
@@ -146,8 +180,11 @@ private:
     int32_t count_ = 0;
     std::array<std::shared_ptr<FastString>, kSlots> lists_;
     // Entries are written here; a list object takes what it lacks of its
-    // text when it is asked for.
-    std::array<std::string, kSlots> texts_;
+    // text when it is asked for. An entry is written past the first used_
+    // bytes and counted only once all of it fits, so a text is longer than
+    // its entries until it is asked for.
+    mutable std::array<std::string, kSlots> texts_;
+    std::array<size_t, kSlots> used_{};
     std::array<int32_t, kSlots> units_{};
     std::array<size_t, kSlots> synced_{};
 };
