@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "CommonFakes.h"
 #include "pelmora/common/FastString.h"
@@ -111,8 +112,14 @@ TEST_F(FastStringTest, NumbersKeepEveryDigit) {
 }
 
 TEST_F(FastStringTest, DoublesReadBackToTheSameValue) {
-    for (double d : {1.0 / 3.0, 2.0 / 3.0, 123456789012345678.0, 0.1 + 0.2, 1e300 / 7, -5e-300 / 3, 4.35,
-                     9007199254740993.0, 1234567.1234567891}) {
+    std::vector<double> values = {1.0 / 3.0, 2.0 / 3.0, 123456789012345678.0, 0.1 + 0.2, 1e300 / 7, -5e-300 / 3,
+                                  4.35, 9007199254740993.0, 1234567.1234567891};
+    // Values of a few decimals, the usual ones, over every magnitude around
+    // the plain range, each side of zero.
+    for (int64_t n : {1LL, 5LL, 25LL, 995LL, 12345LL, 99999LL, 123456789LL, 99999999999LL, 314159265358979LL})
+        for (double scale : {1.0, 10.0, 100.0, 1000.0, 10000.0, 100000.0, 1e7})
+            for (double sign : {1.0, -1.0}) values.push_back(sign * static_cast<double>(n) / scale);
+    for (double d : values) {
         std::string text = FastString::NumberText(Variant(d));
         EXPECT_EQ(std::strtod(text.c_str(), nullptr), d) << text;
         // VB's own 15-digit form where it is already exact.

@@ -187,3 +187,33 @@ TEST_F(ListsTest, KeysOfEveryMagnitudeAreWrittenWhole) {
     EXPECT_EQ(keys.get_FNOList(), expected);
     EXPECT_EQ(keys.get_CIDList(), expected);
 }
+
+TEST_F(ListsTest, ListsReadBetweenEntriesHoldTheirWholeEntriesOnly) {
+    pelmora::SetMaxListLength(3000);
+    WorkOperationsStrings w;
+    // Short and long texts, with characters of two to four bytes; the lists
+    // are read between entries and after the entry that no longer fits.
+    const std::vector<std::string> values = {"Zoë", std::string(47, 'x'), std::string(48, 'y'),
+                                             std::string(49, 'z') + "é", "€" + std::string(60, 'a') + "𝄞", ""};
+    std::string comps, texts;
+    for (int k = 0;; ++k) {
+        const std::string& value = values[static_cast<size_t>(k) % values.size()];
+        const std::string comp = k % 2 ? "WATER_MAIN_N" : "Straße";
+        const auto before = Texts(w);
+        if (!w.TryAddSetAttribute(101, k, comp, "F", k, Variant(value), 200)) {
+            EXPECT_EQ(Texts(w), before);
+            EXPECT_GT(k, 40);
+            break;
+        }
+        comps += std::to_string(rt::Len(comp)) + ":" + comp;
+        texts += std::to_string(rt::Len(value)) + ":" + value;
+        if (k % 3 == 0) {
+            EXPECT_EQ(w.ListText(WorkOperationsStrings::kValue), texts);
+        }
+    }
+    EXPECT_EQ(w.get_CompList(), comps);
+    EXPECT_EQ(w.ListText(WorkOperationsStrings::kValue), texts);
+    EXPECT_EQ(w.ListLength(WorkOperationsStrings::kValue), rt::Len(texts));
+    EXPECT_EQ(w.ValueList(WorkOperationsStrings::kValue).get_Length(), rt::Len(texts));
+    EXPECT_EQ(w.ListLength(WorkOperationsStrings::kComp), rt::Len(comps));
+}
