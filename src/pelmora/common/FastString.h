@@ -91,6 +91,15 @@ inline char* FastString::WriteWhole(char* out, Int value) {
         *out++ = '-';
         magnitude = static_cast<Magnitude>(0u - magnitude);
     }
+    if (magnitude < 100) {  // lengths and small keys
+        if (magnitude < 10) {
+            *out = static_cast<char>('0' + magnitude);
+            return out + 1;
+        }
+        out[0] = kPairs[magnitude * 2];
+        out[1] = kPairs[magnitude * 2 + 1];
+        return out + 2;
+    }
     // The digit count from the bit width: an estimate that is one too high
     // just below a power of ten.
     const Magnitude nonZero = magnitude | 1u;

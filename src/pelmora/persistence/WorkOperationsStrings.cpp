@@ -92,10 +92,10 @@ char* WorkOperationsStrings::Grow(Slot slot, size_t size) {
     std::string& text = texts_[slot];
     const size_t end = used_[slot] + size;
     // A list grows to its capacity: room for it is made once. It is taken
-    // a few pages at a time, so that items are written in place.
+    // (and cleared) a little at a time, so that items are written in place.
     const size_t room = std::min<size_t>(static_cast<size_t>(std::max(0, Created(slot).get_MaxLength())), 1 << 20) + 64;
     if (text.capacity() < room) text.reserve(room);
-    text.resize(std::max(end, std::min(text.capacity(), end + 4096)));
+    text.resize(std::max(end, std::min(text.capacity(), end + 2000)));
     return text.data() + used_[slot];
 }
 
@@ -148,11 +148,18 @@ inline WorkOperationsStrings::Written WorkOperationsStrings::WriteText(Slot slot
 }
 
 inline WorkOperationsStrings::Written WorkOperationsStrings::Write(const KeyItem& item) {
-    char* const begin = Room(item.slot, 16);
-    char* end = FastString::WriteWhole(begin, item.number);
-    *end++ = ';';
-    const auto size = static_cast<size_t>(end - begin);
-    return {size, static_cast<int64_t>(size)};
+    LastKey& last = lastKeys_[item.slot];
+    char* const begin = Room(item.slot, sizeof last.text);
+    if (last.size == 0 || last.number != item.number) {
+        char* end = FastString::WriteWhole(begin, item.number);
+        *end++ = ';';
+        last.number = item.number;
+        last.size = static_cast<uint32_t>(end - begin);
+        std::memcpy(last.text, begin, sizeof last.text);
+    } else {
+        std::memcpy(begin, last.text, sizeof last.text);
+    }
+    return {last.size, int64_t{last.size}};
 }
 
 WorkOperationsStrings::Written WorkOperationsStrings::Write(const ValueItem& item) {

@@ -185,6 +185,14 @@ private:
     // its entries until it is asked for.
     mutable std::array<std::string, kSlots> texts_;
     std::array<size_t, kSlots> used_{};
+    // The last key written to each list and its item: keys come again
+    // entry after entry (the same feature, the same row).
+    struct LastKey {
+        int32_t number = 0;
+        uint32_t size = 0;  // 0: none yet
+        char text[16];
+    };
+    std::array<LastKey, kSlots> lastKeys_{};
     std::array<int32_t, kSlots> units_{};
     std::array<size_t, kSlots> synced_{};
 };
