@@ -100,7 +100,8 @@ public:
     // One value list (created on first use); its Length is that of its text.
     const FastString& ValueList(Slot slot) { return List(slot); }
     // The text of one value list and its length in characters, without
-    // going through the list object.
+    // going through the list object. The text read stands until the next
+    // entry is offered: entries are written past its end before they count.
     const std::string& ListText(Slot slot) const { return Text(slot); }
     int32_t ListLength(Slot slot) const { return units_[slot]; }
 
