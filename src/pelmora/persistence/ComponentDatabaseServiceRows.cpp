@@ -192,10 +192,15 @@ struct RowKeys {
 // The component keys of the row, read from its current or its original values; a missing key raises.
 RowKeys ComponentKeys(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,
                       const ComponentDatabaseService::Layout& layout, bool original) {
-    auto at = [&](int32_t index) -> const rt::Variant& { return original ? Original(rs, index) : Current(rs, index); };
-    const rt::Variant& fno = at(Need(layout.fno, "QTX_FNO"));
-    const rt::Variant& fid = at(Need(layout.fid, "QTX_FID"));
-    const rt::Variant& cid = at(Need(layout.cid, "QTX_CID"));
+    const int32_t fnoAt = Need(layout.fno, "QTX_FNO");
+    const int32_t fidAt = Need(layout.fid, "QTX_FID");
+    const int32_t cidAt = Need(layout.cid, "QTX_CID");
+    // The row's values are taken once; a new row has no original ones.
+    const rt::Variant* row = original ? rs->OriginalRowValues() : rs->CurrentRowValues();
+    auto at = [&](int32_t index) -> const rt::Variant& { return row ? row[index] : NullValue(); };
+    const rt::Variant& fno = at(fnoAt);
+    const rt::Variant& fid = at(fidAt);
+    const rt::Variant& cid = at(cidAt);
     CheckKeys(name, {&fno, &fid, &cid});
     return {KeyOf(fno), KeyOf(fid), KeyOf(cid)};
 }
