@@ -40,6 +40,8 @@ struct Table {
     std::map<std::string, size_t> byName;  // upper-cased name -> index
     // Names as the lists spell them, looked up once.
     mutable std::unordered_map<std::string, int> spelled;
+    // Whether its attribute key and its geometry key are unique; read when first needed.
+    mutable std::optional<bool> uniqueKey[2];
     int Find(const std::string& name) const {
         auto s = spelled.find(name);
         if (s != spelled.end()) return s->second;
@@ -471,6 +473,169 @@ std::string KeyWhere(bool geometry) {
     return w;
 }
 
+// The entries of one row to set: a run in the list of sets.
+struct Row {
+    size_t from, to;
+};
+
+// Whether no two rows of the table share a key (QTX_FID, QTX_CNO, QTX_CID, and
+// for geometry rows SDO_ESEQ, SDO_SEQ): a unique index, or an integer
+// primary key, over key columns only. Read once per table and batch.
+bool KeyIsUnique(SqliteConnection& db, const Table& table, bool geometry) {
+    std::optional<bool>& known = table.uniqueKey[geometry ? 1 : 0];
+    if (known) return *known;
+    auto isKey = [&](const std::string& column) {
+        const std::string c = UpperAscii(column);
+        return c == "QTX_FID" || c == "QTX_CNO" || c == "QTX_CID" || (geometry && (c == "SDO_ESEQ" || c == "SDO_SEQ"));
+    };
+    auto text = [](const rt::Variant& v) { return v.IsString() ? v.Str() : std::string(); };
+    auto number = [](const rt::Variant& v) -> int64_t {
+        return v.Type() == rt::vbDecimal ? rt::DecimalRoundToInt64(v.Dec()) : v.IsNumericType() ? static_cast<int64_t>(v.R8()) : 0;
+    };
+    auto column = [](const ado::RecordsetImage& image, const char* name) {
+        for (size_t c = 0; c < image.fields.size(); ++c)
+            if (image.fields[c].name == name) return static_cast<int>(c);
+        return -1;
+    };
+    known = false;
+    const std::string quoted = QuotedIdentifier(table.name);
+    const auto info = db.Query("PRAGMA table_info(" + quoted + ")", {}, "table_info " + table.name);
+    const int name = column(info, "NAME"), type = column(info, "TYPE"), pk = column(info, "PK");
+    const size_t width = info.fields.size();
+    if (name >= 0 && type >= 0 && pk >= 0) {
+        std::vector<size_t> keyRows;
+        for (size_t r = 0; width && r < info.values.size() / width; ++r)
+            if (number(info.values[r * width + static_cast<size_t>(pk)]) > 0) keyRows.push_back(r);
+        // An INTEGER PRIMARY KEY is the row id and has no index of its own.
+        if (keyRows.size() == 1 && UpperAscii(text(info.values[keyRows[0] * width + static_cast<size_t>(type)])) == "INTEGER" &&
+            isKey(text(info.values[keyRows[0] * width + static_cast<size_t>(name)])))
+            return *(known = true);
+    }
+    const auto list = db.Query("PRAGMA index_list(" + quoted + ")", {}, "index_list " + table.name);
+    const int index = column(list, "NAME"), unique = column(list, "UNIQUE"), partial = column(list, "PARTIAL");
+    const size_t listWidth = list.fields.size();
+    if (index < 0 || unique < 0) return false;
+    for (size_t r = 0; listWidth && r < list.values.size() / listWidth; ++r) {
+        const rt::Variant* v = &list.values[r * listWidth];
+        if (number(v[unique]) == 0 || (partial >= 0 && number(v[partial]) != 0)) continue;
+        const std::string indexName = text(v[index]);
+        const auto columns = db.Query("PRAGMA index_info(" + QuotedIdentifier(indexName) + ")", {}, "index_info " + indexName);
+        const int cname = column(columns, "NAME");
+        const size_t cwidth = columns.fields.size();
+        if (cname < 0 || !cwidth || columns.values.empty()) continue;
+        bool keysOnly = true;
+        for (size_t c = 0; c < columns.values.size() / cwidth; ++c)
+            keysOnly = keysOnly && isKey(text(columns.values[c * cwidth + static_cast<size_t>(cname)]));
+        if (keysOnly) return *(known = true);
+    }
+    return false;
+}
+
+// Writes runs of rows that set the same columns of one table. Where the
+// table's key is unique, rows go kRowsPerUpdate at a time (then in halving
+// steps down to kFewestRowsPerUpdate) through one UPDATE ... FROM (VALUES
+// ...): SQLite's work per row stays a seek and a rewrite, and the cost of
+// running a statement is paid once per chunk. The rest go one by one.
+class UpdateWriter {
+public:
+    explicit UpdateWriter(SqliteConnection& db)
+        : db_(db),
+          markerLimit_(static_cast<size_t>(std::max(1, sqlite3_limit(db.Handle(), SQLITE_LIMIT_VARIABLE_NUMBER, -1)))) {}
+
+    void Write(std::vector<std::pair<RowKey, Operation*>>& sets, const std::vector<Row>& rows) {
+        const Operation& first = *sets[rows.front().from].second;
+        const bool geometry = first.kind == kSetGeom;
+        const size_t columns = rows.front().to - rows.front().from;
+        const size_t width = columns + (geometry ? 5 : 3);
+        size_t most = kRowsPerUpdate;
+        while (most > 1 && most * width > markerLimit_) most /= 2;
+        size_t at = 0;
+        if (rows.size() >= kFewestRowsPerUpdate && most >= kFewestRowsPerUpdate &&
+            KeyIsUnique(db_, *first.table, geometry)) {
+            while (rows.size() - at >= kFewestRowsPerUpdate) {
+                size_t chunk = most;
+                while (chunk > rows.size() - at) chunk /= 2;
+                values_.clear();
+                for (size_t r = at; r < at + chunk; ++r) Append(sets, rows[r]);
+                const std::string& sql = Text(sets, rows[at], chunk);
+                if (db_.ExecutePrepared(db_.PrepareCached(sql), values_, sql) != static_cast<int64_t>(chunk)) {
+                    // A key not there: the rows once more one by one, so
+                    // that the first missing one is named.
+                    for (size_t r = at; r < at + chunk; ++r) WriteOne(sets, rows[r]);
+                }
+                at += chunk;
+            }
+        }
+        for (; at < rows.size(); ++at) WriteOne(sets, rows[at]);
+    }
+
+private:
+    static constexpr size_t kRowsPerUpdate = 64;
+    static constexpr size_t kFewestRowsPerUpdate = 8;
+
+    // The row's values in the order its entries give them, then its key.
+    void Append(std::vector<std::pair<RowKey, Operation*>>& sets, const Row& row) {
+        for (size_t k = row.from; k < row.to; ++k) values_.push_back(sets[k].second->value);
+        const Operation& op = *sets[row.from].second;
+        for (int64_t v : {op.fid, op.cno, op.cid}) values_.emplace_back(static_cast<double>(v));
+        if (op.kind == kSetGeom)
+            for (int64_t v : {op.eseq, op.seq}) values_.emplace_back(static_cast<double>(v));
+    }
+
+    void WriteOne(std::vector<std::pair<RowKey, Operation*>>& sets, const Row& row) {
+        values_.clear();
+        Append(sets, row);
+        const Operation& op = *sets[row.from].second;
+        const bool geometry = op.kind == kSetGeom;
+        const std::string& sql = Text(sets, row, 1);
+        if (db_.ExecutePrepared(db_.PrepareCached(sql), values_, sql) == 0)
+            RaiseOra(1403, "no data found: no row of " + op.table->name + " with QTX_FID " + std::to_string(op.fid) +
+                               ", QTX_CNO " + std::to_string(op.cno) + ", QTX_CID " + std::to_string(op.cid) +
+                               (geometry ? ", SDO_ESEQ " + std::to_string(op.eseq) + ", SDO_SEQ " + std::to_string(op.seq)
+                                         : std::string()) +
+                               " to set");
+    }
+
+    // The statement for `rows` rows shaped as `row`, made once per shape.
+    const std::string& Text(std::vector<std::pair<RowKey, Operation*>>& sets, const Row& row, size_t rows) {
+        const Operation& op = *sets[row.from].second;
+        const bool geometry = op.kind == kSetGeom;
+        columns_.clear();
+        for (size_t k = row.from; k < row.to; ++k) columns_.push_back(sets[k].second->column);
+        std::string& sql = texts_[{op.table, geometry, columns_, rows}];
+        if (!sql.empty()) return sql;
+        const std::string table = QuotedIdentifier(op.table->name);
+        auto column = [&](size_t k) { return QuotedIdentifier(op.table->columns[static_cast<size_t>(columns_[k])].name); };
+        sql = "UPDATE " + table + " SET ";
+        if (rows == 1) {
+            for (size_t k = 0; k < columns_.size(); ++k) sql += (k ? ", " : "") + column(k) + " = ?";
+            sql += KeyWhere(geometry);
+            return sql;
+        }
+        for (size_t k = 0; k < columns_.size(); ++k)
+            sql += (k ? ", " : "") + column(k) + " = v.column" + std::to_string(k + 1);
+        const size_t width = columns_.size() + (geometry ? 5 : 3);
+        std::string marks = "(";
+        for (size_t k = 0; k < width; ++k) marks += k ? ", ?" : "?";
+        marks += ")";
+        sql += " FROM (VALUES ";
+        for (size_t r = 0; r < rows; ++r) sql += (r ? ", " : "") + marks;
+        sql += ") AS v WHERE ";
+        std::vector<std::string> keys = {"QTX_FID", "QTX_CNO", "QTX_CID"};
+        if (geometry) keys.insert(keys.end(), {"SDO_ESEQ", "SDO_SEQ"});
+        for (size_t k = 0; k < keys.size(); ++k)
+            sql += (k ? " AND " : "") + table + "." + QuotedIdentifier(keys[k]) + " = v.column" +
+                   std::to_string(columns_.size() + k + 1);
+        return sql;
+    }
+
+    SqliteConnection& db_;
+    const size_t markerLimit_;
+    std::vector<rt::Variant> values_;
+    std::vector<int> columns_;
+    std::map<std::tuple<const Table*, bool, std::vector<int>, size_t>, std::string> texts_;
+};
+
 void ApplySets(State& st, SqliteConnection& db, std::vector<Operation>& ops) {
     // The fields of one row, in the order given, become one UPDATE.
     std::vector<std::pair<RowKey, Operation*>> sets;
@@ -499,51 +664,30 @@ void ApplySets(State& st, SqliteConnection& db, std::vector<Operation>& ops) {
         if (r + 1 < runs.size()) merged.push_back(runs[r + 1]);
         runs.swap(merged);
     }
-    // Rows that set the same columns share their statement text.
-    std::map<std::pair<const Table*, std::vector<int>>, std::string> texts;
-    std::vector<int> columns, lastColumns;
-    const Table* lastTable = nullptr;
-    const std::string* lastSql = nullptr;
-    sqlite3_stmt* statement = nullptr;  // lastSql's, kept for the run
-    std::vector<rt::Variant> values;
+    // Rows in a row mostly set the same columns of the same table: such a
+    // run is written together.
+    std::vector<Row> rows;
+    auto sameShape = [&](const Row& a, const Row& b) {
+        if (a.to - a.from != b.to - b.from || sets[a.from].second->table != sets[b.from].second->table ||
+            sets[a.from].second->kind != sets[b.from].second->kind)
+            return false;
+        for (size_t k = 0; k < a.to - a.from; ++k)
+            if (sets[a.from + k].second->column != sets[b.from + k].second->column) return false;
+        return true;
+    };
+    UpdateWriter writer(db);
     for (size_t from = 0; from < sets.size();) {
         size_t to = from + 1;
         while (to < sets.size() && sets[to].first == sets[from].first) ++to;
-        const Operation& first = *sets[from].second;
-        const bool geometry = first.kind == kSetGeom;
-        columns.clear();
-        values.clear();
-        for (size_t k = from; k < to; ++k) {
-            columns.push_back(sets[k].second->column);
-            values.push_back(std::move(sets[k].second->value));
+        const Row row{from, to};
+        if (!rows.empty() && !sameShape(rows.front(), row)) {
+            writer.Write(sets, rows);
+            rows.clear();
         }
-        // Rows in a row mostly set the same columns of the same table.
-        if (!lastSql || lastTable != first.table || lastColumns != columns) {
-            std::string& sql = texts[{first.table, columns}];
-            if (sql.empty()) {
-                sql = "UPDATE " + QuotedIdentifier(first.table->name) + " SET ";
-                for (size_t k = 0; k < columns.size(); ++k)
-                    sql += (k ? ", " : "") + QuotedIdentifier(first.table->columns[static_cast<size_t>(columns[k])].name) + " = ?";
-                sql += KeyWhere(geometry);
-            }
-            lastSql = &sql;
-            lastTable = first.table;
-            lastColumns = columns;
-            statement = db.PrepareCached(sql);
-        }
-        const std::string& sql = *lastSql;
-        for (int64_t v : {first.fid, first.cno, first.cid}) values.emplace_back(static_cast<double>(v));
-        if (geometry)
-            for (int64_t v : {first.eseq, first.seq}) values.emplace_back(static_cast<double>(v));
-        if (db.ExecutePrepared(statement, values, sql) == 0)
-            RaiseOra(1403, "no data found: no row of " + first.table->name + " with QTX_FID " + std::to_string(first.fid) +
-                               ", QTX_CNO " + std::to_string(first.cno) + ", QTX_CID " + std::to_string(first.cid) +
-                               (geometry ? ", SDO_ESEQ " + std::to_string(first.eseq) + ", SDO_SEQ " +
-                                               std::to_string(first.seq)
-                                         : std::string()) +
-                               " to set");
+        rows.push_back(row);
         from = to;
     }
+    if (!rows.empty()) writer.Write(sets, rows);
 }
 
 void ApplyDeletions(SqliteConnection& db, const std::vector<Operation>& ops) {

@@ -202,6 +202,52 @@ TEST_F(Package, SetsOfOneRowFromSeveralGroupsAndInAnyOrderAllApplyTheLastWinning
               (std::vector<std::string>{"4|PE|41|x4", "5|ST|51|old", "6|PE|61|y6"}));
 }
 
+// Sets of many rows, on a table whose key is unique (written in chunks) and
+// on one without a unique key (written row by row, duplicates both changed).
+TEST_F(Package, ManyRowsAreSetWholeAndAMissingOneIsNamed) {
+    db.ExecuteRaw(
+        "CREATE TABLE LOOSE_N (QTX_ID NUMBER(10), QTX_FNO NUMBER(5), QTX_FID NUMBER(10), QTX_CNO NUMBER(5),"
+        "  QTX_CID NUMBER(5), NOTE VARCHAR2(80), DIAMETER NUMBER(5,1));"
+        "CREATE INDEX LOOSE_N_FID ON LOOSE_N (QTX_FID);"
+        "INSERT INTO QTX_COMPONENTINFO_OPTABLE VALUES (14, 'LOOSE_ATTR', 'LOOSE_N');"
+        "INSERT INTO LOOSE_N VALUES (1, 101, 1000, 14, 1, 'dup', 1), (2, 101, 1000, 14, 1, 'dup', 1);");
+    for (const char* comp : {"PIPE_ATTR", "LOOSE_ATTR"}) {
+        const bool pipe = std::string(comp) == "PIPE_ATTR";
+        const std::string table = pipe ? "PIPE_N" : "LOOSE_N";
+        const int cno = pipe ? 11 : 14;
+        for (int fid = 1001; fid <= 1020; ++fid)
+            db.ExecuteRaw("INSERT INTO " + table + " (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, " +
+                          (pipe ? "MATERIAL, " : "") + "NOTE) VALUES (" + std::to_string(fid) + ", 101, " +
+                          std::to_string(fid) + ", " + std::to_string(cno) + ", 1, " + (pipe ? "'PVC', " : "") + "'n')");
+        auto sets = [&](std::vector<int> fids) {
+            Lists l;
+            for (int fid : fids) {
+                const std::string f = std::to_string(fid);
+                l.Attr(SetStr, Nums({"101"}), Nums({f.c_str()}), Strs({comp}), Nums({"1"}), Strs({"NOTE"}),
+                       Strs({("note " + f).c_str()}));
+                l.Attr(SetNum, Nums({"101"}), Nums({f.c_str()}), Strs({comp}), Nums({"1"}), Strs({"DIAMETER"}),
+                       Nums({std::to_string(fid % 100).c_str()}));
+            }
+            return l;
+        };
+        std::vector<int> fids;
+        for (int fid = pipe ? 1001 : 1000; fid <= 1020; ++fid) fids.push_back(fid);
+        Batch(sets(fids));
+        auto rows = Rows("SELECT QTX_FID, NOTE, DIAMETER FROM " + table + " WHERE QTX_FID >= 1000 ORDER BY QTX_FID, QTX_ID");
+        ASSERT_EQ(rows.size(), pipe ? 20u : 22u) << comp;
+        if (!pipe) {
+            EXPECT_EQ(rows[0], "1000|note 1000|0");
+            EXPECT_EQ(rows[1], "1000|note 1000|0");
+        }
+        EXPECT_EQ(rows.back(), "1020|note 1020|20") << comp;
+        // FID 999 is not there: the batch fails naming it and changes nothing.
+        fids.push_back(999);
+        ExpectOra([&] { Batch(sets(fids)); }, 1403, {table.c_str(), "QTX_FID 999"});
+        EXPECT_EQ(Rows("SELECT QTX_FID, NOTE, DIAMETER FROM " + table + " WHERE QTX_FID >= 1000 ORDER BY QTX_FID, QTX_ID"),
+                  rows) << comp;
+    }
+}
+
 TEST_F(Package, DeletionsComeBeforeTheNewRowsOfTheBatch) {
     // The row (5, 1) is deleted and added again with other values; its
     // geometry group is replaced by one new row. Entries of the second block
