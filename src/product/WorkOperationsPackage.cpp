@@ -40,6 +40,8 @@ struct Table {
     std::map<std::string, size_t> byName;  // upper-cased name -> index
     // Names as the lists spell them, looked up once.
     mutable std::unordered_map<std::string, int> spelled;
+    // The column that is the row id (a lone INTEGER PRIMARY KEY), upper-cased; else empty.
+    std::string rowId;
     // Whether its attribute key and its geometry key are unique; read when first needed.
     mutable std::optional<bool> uniqueKey[2];
     int Find(const std::string& name) const {
@@ -130,6 +132,12 @@ ColumnKind KindOfDeclared(const std::string& declared) {
     }
 }
 
+// A whole number as SQLite hands it back (a Decimal or another number); 0 otherwise.
+int64_t IntegerOf(const rt::Variant& v) {
+    return v.Type() == rt::vbDecimal ? rt::DecimalRoundToInt64(v.Dec())
+                                     : v.IsNumericType() ? static_cast<int64_t>(v.R8()) : 0;
+}
+
 const Table& TableOf(State& st, SqliteConnection& db, const std::string& name) {
     std::string key = UpperAscii(name);
     auto it = st.tables.find(key);
@@ -141,11 +149,13 @@ const Table& TableOf(State& st, SqliteConnection& db, const std::string& name) {
     auto table = std::make_unique<Table>();
     table->name = key;
     const size_t width = image.fields.size();
-    int nameCol = -1, typeCol = -1;
+    int nameCol = -1, typeCol = -1, pkCol = -1;
     for (size_t c = 0; c < width; ++c) {
         if (image.fields[c].name == "NAME") nameCol = static_cast<int>(c);
         if (image.fields[c].name == "TYPE") typeCol = static_cast<int>(c);
+        if (image.fields[c].name == "PK") pkCol = static_cast<int>(c);
     }
+    int keyColumns = 0;
     if (nameCol < 0 || typeCol < 0) RaiseOra(942, "table or view does not exist: " + key);
     for (size_t r = 0; r < image.values.size() / width; ++r) {
         const rt::Variant& n = image.values[r * width + static_cast<size_t>(nameCol)];
@@ -159,9 +169,15 @@ const Table& TableOf(State& st, SqliteConnection& db, const std::string& name) {
         column.geometryKey = column.upper == "SDO_ESEQ" || column.upper == "SDO_SEQ";
         column.id = column.upper == "QTX_ID";
         column.gid = column.upper == "SDO_GID";
+        const rt::Variant* pk = pkCol >= 0 ? &image.values[r * width + static_cast<size_t>(pkCol)] : nullptr;
+        if (pk && IntegerOf(*pk) > 0) {
+            ++keyColumns;
+            table->rowId = UpperAscii(t.IsString() ? t.Str() : "") == "INTEGER" ? column.upper : "";
+        }
         table->byName[column.upper] = table->columns.size();
         table->columns.push_back(std::move(column));
     }
+    if (keyColumns != 1) table->rowId.clear();
     return *st.tables.emplace(key, std::move(table)).first->second;
 }
 
@@ -176,8 +192,7 @@ ComponentRef& ComponentOf(State& st, SqliteConnection& db, const std::string& na
     const rt::Variant& cno = image.values[0];
     const rt::Variant& table = image.values[1];
     ComponentRef ref;
-    ref.cno = cno.Type() == rt::vbDecimal ? rt::DecimalRoundToInt64(cno.Dec())
-                                          : cno.IsNumericType() ? static_cast<int64_t>(cno.R8()) : 0;
+    ref.cno = IntegerOf(cno);
     if (!table.IsString() || table.Str().empty())
         RaiseOra(kUnknownComponent, std::string(kPackage) + ".UPDATEFEATURES: the component \"" + name + "\" has no table");
     ref.table = table.Str();
@@ -489,35 +504,22 @@ bool KeyIsUnique(SqliteConnection& db, const Table& table, bool geometry) {
         return c == "QTX_FID" || c == "QTX_CNO" || c == "QTX_CID" || (geometry && (c == "SDO_ESEQ" || c == "SDO_SEQ"));
     };
     auto text = [](const rt::Variant& v) { return v.IsString() ? v.Str() : std::string(); };
-    auto number = [](const rt::Variant& v) -> int64_t {
-        return v.Type() == rt::vbDecimal ? rt::DecimalRoundToInt64(v.Dec()) : v.IsNumericType() ? static_cast<int64_t>(v.R8()) : 0;
-    };
     auto column = [](const ado::RecordsetImage& image, const char* name) {
         for (size_t c = 0; c < image.fields.size(); ++c)
             if (image.fields[c].name == name) return static_cast<int>(c);
         return -1;
     };
     known = false;
+    // An INTEGER PRIMARY KEY is the row id and has no index of its own.
+    if (!table.rowId.empty() && isKey(table.rowId)) return *(known = true);
     const std::string quoted = QuotedIdentifier(table.name);
-    const auto info = db.Query("PRAGMA table_info(" + quoted + ")", {}, "table_info " + table.name);
-    const int name = column(info, "NAME"), type = column(info, "TYPE"), pk = column(info, "PK");
-    const size_t width = info.fields.size();
-    if (name >= 0 && type >= 0 && pk >= 0) {
-        std::vector<size_t> keyRows;
-        for (size_t r = 0; width && r < info.values.size() / width; ++r)
-            if (number(info.values[r * width + static_cast<size_t>(pk)]) > 0) keyRows.push_back(r);
-        // An INTEGER PRIMARY KEY is the row id and has no index of its own.
-        if (keyRows.size() == 1 && UpperAscii(text(info.values[keyRows[0] * width + static_cast<size_t>(type)])) == "INTEGER" &&
-            isKey(text(info.values[keyRows[0] * width + static_cast<size_t>(name)])))
-            return *(known = true);
-    }
     const auto list = db.Query("PRAGMA index_list(" + quoted + ")", {}, "index_list " + table.name);
     const int index = column(list, "NAME"), unique = column(list, "UNIQUE"), partial = column(list, "PARTIAL");
     const size_t listWidth = list.fields.size();
     if (index < 0 || unique < 0) return false;
     for (size_t r = 0; listWidth && r < list.values.size() / listWidth; ++r) {
         const rt::Variant* v = &list.values[r * listWidth];
-        if (number(v[unique]) == 0 || (partial >= 0 && number(v[partial]) != 0)) continue;
+        if (IntegerOf(v[unique]) == 0 || (partial >= 0 && IntegerOf(v[partial]) != 0)) continue;
         const std::string indexName = text(v[index]);
         const auto columns = db.Query("PRAGMA index_info(" + QuotedIdentifier(indexName) + ")", {}, "index_info " + indexName);
         const int cname = column(columns, "NAME");
