@@ -285,42 +285,11 @@ static const char* KindName(ListReader::Kind kind) {
 
 ListReader::ListReader(const rt::Variant& list, Kind kind) : list_(ListText(list, KindName(kind))), kind_(kind) {}
 
-bool ListReader::Next() {
-    if (!list_ || pos_ >= list_->size()) return false;
+// The items the fast steps in Next leave: anything but a short number or a
+// short ASCII text, and every malformed item.
+bool ListReader::NextSlow() {
     const std::string& s = *list_;
-    const size_t item = ++item_;
-    null_ = false;
-    // The usual items, read in one pass: a number of at most 15 digits
-    // ended by ";", a short ASCII text after its length. Anything else is
-    // read by the general steps below.
-    const char* const begin = s.data() + pos_;
-    const char* const end = s.data() + s.size();
-    if (kind_ == Numeric) {
-        const char* p = begin + (*begin == '-' ? 1 : 0);
-        int64_t n = 0;
-        int digits = 0;
-        for (; p < end && *p >= '0' && *p <= '9' && digits < 15; ++p, ++digits) n = n * 10 + (*p - '0');
-        if (digits > 0 && p < end && *p == ';') {
-            number_ = static_cast<double>(n);
-            if (*begin == '-') number_ = -number_;
-            pos_ = static_cast<size_t>(p + 1 - s.data());
-            return true;
-        }
-    } else if (kind_ == String) {
-        const char* p = begin;
-        size_t length = 0;
-        for (; p < end && *p >= '0' && *p <= '9' && p - begin < 6; ++p) length = length * 10 + static_cast<size_t>(*p - '0');
-        if (p > begin && p < end && *p == ':' && length > 0 && length <= static_cast<size_t>(end - p - 1)) {
-            const char* text = p + 1;
-            const char* q = text;
-            while (q < text + length && static_cast<unsigned char>(*q) < 0x80) ++q;
-            if (q == text + length) {
-                text_ = std::string_view(text, length);
-                pos_ = static_cast<size_t>(q - s.data());
-                return true;
-            }
-        }
-    }
+    const size_t item = item_;
     const char* kind = KindName(kind_);
     switch (kind_) {
         case Numeric: {

@@ -101,7 +101,44 @@ public:
     enum Kind { Numeric, String, Date };
     ListReader(const rt::Variant& list, Kind kind);
     // Moves to the next item; false after the last. A malformed item raises.
-    bool Next();
+    // The usual items are read here in one pass (a number of at most 15
+    // digits ended by ";", a short ASCII text after its length), the rest by
+    // the general steps.
+    bool Next() {
+        if (!list_ || pos_ >= list_->size()) return false;
+        ++item_;
+        null_ = false;
+        const char* const begin = list_->data() + pos_;
+        const char* const end = list_->data() + list_->size();
+        if (kind_ == Numeric) {
+            const char* p = begin + (*begin == '-' ? 1 : 0);
+            int64_t n = 0;
+            int digits = 0;
+            for (; p < end && *p >= '0' && *p <= '9' && digits < 15; ++p, ++digits) n = n * 10 + (*p - '0');
+            if (digits > 0 && p < end && *p == ';') {
+                number_ = static_cast<double>(n);
+                if (*begin == '-') number_ = -number_;
+                pos_ = static_cast<size_t>(p + 1 - list_->data());
+                return true;
+            }
+        } else if (kind_ == String) {
+            const char* p = begin;
+            size_t length = 0;
+            for (; p < end && *p >= '0' && *p <= '9' && p - begin < 6; ++p)
+                length = length * 10 + static_cast<size_t>(*p - '0');
+            if (p > begin && p < end && *p == ':' && length > 0 && length <= static_cast<size_t>(end - p - 1)) {
+                const char* text = p + 1;
+                const char* q = text;
+                while (q < text + length && static_cast<unsigned char>(*q) < 0x80) ++q;
+                if (q == text + length) {
+                    text_ = std::string_view(text, length);
+                    pos_ = static_cast<size_t>(q - list_->data());
+                    return true;
+                }
+            }
+        }
+        return NextSlow();
+    }
     size_t Item() const { return item_; }  // from 1
     bool IsNull() const { return null_; }
     double Number() const { return number_; }      // Numeric and Date (an OLE date)
@@ -110,6 +147,7 @@ public:
     rt::Variant Value() const;
 
 private:
+    bool NextSlow();
     const std::string* list_ = nullptr;  // nullptr: the empty list
     Kind kind_;
     size_t pos_ = 0;
