@@ -72,6 +72,12 @@ struct NewRow {
 // Tables live as long as the batch, so a row is keyed by its table's address.
 using RowKey = std::tuple<const Table*, int64_t, int64_t, int64_t, int64_t, int64_t>;
 
+// A whole number as SQLite hands it back (a Decimal or another number); 0 otherwise.
+int64_t IntegerOf(const rt::Variant& v) {
+    return v.Type() == rt::vbDecimal ? rt::DecimalRoundToInt64(v.Dec())
+                                     : v.IsNumericType() ? static_cast<int64_t>(v.R8()) : 0;
+}
+
 // The package variables of one session.
 class State : public rt::Object {
 public:
@@ -90,12 +96,22 @@ public:
         newRows.clear();
         newRowIndex.clear();
     }
-    // Metadata is read afresh for every batch.
+    // The schema version the tables were read under.
+    int64_t schemaVersion = -1;
+
+    // Metadata is read afresh for every batch; a table's columns and keys
+    // only when the schema changed since they were read.
     void Reset() {
         Drop();
         batchWritten.Clear();
         components.clear();
-        tables.clear();
+    }
+    void Reset(SqliteConnection& db) {
+        Reset();
+        const auto version = db.Query("PRAGMA schema_version", {}, "schema_version");
+        const int64_t now = version.values.empty() ? -2 : IntegerOf(version.values[0]);
+        if (now != schemaVersion || now < 0) tables.clear();
+        schemaVersion = now;
     }
     // Only a batch that ended counts: a cancelled one was rolled back.
     void EndBatch() {
@@ -130,12 +146,6 @@ ColumnKind KindOfDeclared(const std::string& declared) {
         default:
             return ColumnKind::Other;
     }
-}
-
-// A whole number as SQLite hands it back (a Decimal or another number); 0 otherwise.
-int64_t IntegerOf(const rt::Variant& v) {
-    return v.Type() == rt::vbDecimal ? rt::DecimalRoundToInt64(v.Dec())
-                                     : v.IsNumericType() ? static_cast<int64_t>(v.R8()) : 0;
 }
 
 const Table& TableOf(State& st, SqliteConnection& db, const std::string& name) {
@@ -799,7 +809,7 @@ void InsertNewRows(State& st, SqliteConnection& db) {
 
 rt::Variant UpdateFeatures(RoutineCall& call) {
     State& st = StateOf(call.state);
-    if (!st.begun) st.Reset();
+    if (!st.begun) st.Reset(call.db);
     std::vector<Operation> ops = Decode(st, call.db, call);
     ApplyDeletions(call.db, ops);
     ApplySets(st, call.db, ops);
@@ -832,7 +842,7 @@ void RegisterWorkOperationsPackage(PackageRegistry& registry) {
                       }));
     registry.Register(p + "BeginOperations", Procedure(0, [](RoutineCall& c) {
                           State& st = StateOf(c.state);
-                          st.Reset();
+                          st.Reset(c.db);
                           st.begun = true;
                           return rt::Variant();
                       }));

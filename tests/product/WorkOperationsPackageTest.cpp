@@ -248,6 +248,17 @@ TEST_F(Package, ManyRowsAreSetWholeAndAMissingOneIsNamed) {
     }
 }
 
+TEST_F(Package, AColumnAddedBetweenBatchesIsKnownToTheNext) {
+    Lists note;
+    note.Attr(SetStr, Nums({"101"}), Nums({"5"}), Strs({"PIPE_ATTR"}), Nums({"1"}), Strs({"NOTE"}), Strs({"first"}));
+    Batch(note);
+    db.ExecuteRaw("ALTER TABLE PIPE_N ADD COLUMN EXTRA VARCHAR2(10)");
+    Lists extra;
+    extra.Attr(SetStr, Nums({"101"}), Nums({"5"}), Strs({"PIPE_ATTR"}), Nums({"1"}), Strs({"EXTRA"}), Strs({"second"}));
+    Batch(extra);
+    EXPECT_EQ(Rows("SELECT NOTE, EXTRA FROM PIPE_N WHERE QTX_FID = 5"), (std::vector<std::string>{"first|second"}));
+}
+
 TEST_F(Package, DeletionsComeBeforeTheNewRowsOfTheBatch) {
     // The row (5, 1) is deleted and added again with other values; its
     // geometry group is replaced by one new row. Entries of the second block
