@@ -505,7 +505,7 @@ struct Row {
 
 // Whether no two rows of the table share a key (QTX_FID, QTX_CNO, QTX_CID, and
 // for geometry rows SDO_ESEQ, SDO_SEQ): a unique index, or an integer
-// primary key, over key columns only. Read once per table and batch.
+// primary key, over key columns only. Read once per table while the schema stands.
 bool KeyIsUnique(SqliteConnection& db, const Table& table, bool geometry) {
     std::optional<bool>& known = table.uniqueKey[geometry ? 1 : 0];
     if (known) return *known;
