@@ -114,8 +114,11 @@ std::shared_ptr<IFunctionalInterface> Component::FunctionalInterfaceObject(const
                 bridge->Initialize(0, key);
                 object = bridge;
             } else {
-                // A ProgID that cannot be created fires nothing and is not logged.
-                resume([&] { object = rt::TryQueryInterface<IFunctionalInterface>(rt::CreateObject(key)); });
+                // A ProgID that cannot be created fires nothing and is not logged. An
+                // unknown one is common (rows name interfaces not installed here) and is
+                // asked for on every row, so it is not raised and caught each time.
+                if (rt::IsClassRegistered(key))
+                    resume([&] { object = rt::TryQueryInterface<IFunctionalInterface>(rt::CreateObject(key)); });
             }
         } else {
             auto bridge = std::make_shared<FunctionalInterfaceBridge>();
