@@ -158,6 +158,7 @@ void Recordset::AttachStore(std::shared_ptr<RowStore> store) {
     // Built when first looked at: a clone that is filtered straight away
     // (the usual use) never lists every row of the store.
     viewPending_ = true;
+    pendingRow_ = -1;
 }
 
 void Recordset::CheckOpen() const {
@@ -253,6 +254,7 @@ void Recordset::Close() {
     indexOf_.clear();
     indexValid_ = false;
     viewPending_ = false;
+    pendingRow_ = -1;
     pos_ = -1;
     open_ = false;
     sort_.clear();
@@ -411,7 +413,13 @@ bool Recordset::PassesFilter(int32_t row) const {
 void Recordset::Sync() {
     if (viewPending_ && store_) {
         RebuildView();
-        PositionFirst();
+        const int32_t row = pendingRow_;
+        pendingRow_ = -1;
+        const int32_t index = row >= 0 ? IndexOfRow(row) : -1;
+        if (index >= 0)
+            pos_ = index;
+        else
+            PositionFirst();
         return;
     }
     if (!store_ || seenVersion_ == store_->version) return;
@@ -853,6 +861,23 @@ rt::Variant Recordset::get_Bookmark() {
 
 void Recordset::put_Bookmark(const rt::Variant& bookmark) {
     CheckOpen();
+    // A fresh unfiltered clone keeps the row until its rows are listed: a
+    // clone moved to a bookmark and then filtered (the usual use) never
+    // lists every row of the store.
+    if (viewPending_ && store_ && filterKind_ == FilterKind::None) {
+        const int32_t row = RowOfBookmark(bookmark);
+        if (!Visible(row)) BadBookmark();
+        DoMove(adRsnMove, [&] {
+            if (!viewPending_) {
+                const int32_t index = IndexOfRow(row);
+                if (index < 0 || !Visible(row)) BadBookmark();
+                pos_ = index;
+            } else {
+                pendingRow_ = row;
+            }
+        });
+        return;
+    }
     Sync();
     int32_t row = RowOfBookmark(bookmark);
     int32_t index = IndexOfRow(row);
@@ -942,6 +967,7 @@ Recordset::FilterSetting Recordset::InterpretFilter(const rt::Variant& filter, c
 }
 
 void Recordset::ApplyFilter(FilterSetting setting, const rt::Variant& filter) {
+    pendingRow_ = -1;
     filterKind_ = setting.kind;
     filterGroup_ = setting.group;
     criteria_ = std::move(setting.criteria);

@@ -303,6 +303,7 @@ private:
     std::vector<int32_t> indexOf_;  // row id -> index in view_, built lazily
     bool indexValid_ = false;
     bool viewPending_ = false;      // view_ and pos_ not built yet: Sync builds them
+    int32_t pendingRow_ = -1;       // with viewPending_: the row a bookmark moved to, else -1 (the first)
     int32_t pos_ = -1;              // -1 BOF, view_.size() EOF
     uint64_t seenVersion_ = 0;
     int32_t knownRows_ = 0;

@@ -1,6 +1,10 @@
 // Navigation, bookmarks, filters, sort and Find on client-side recordsets.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "AdoTestUtil.h"
 
 using namespace ado;
@@ -103,6 +107,51 @@ TEST(RecordsetBookmarks, ClonesShareBookmarksAndRowsButNotPosition) {
     rt::Variant added = clone->get_Bookmark();
     rs->put_Bookmark(added);
     EXPECT_EQ(rt::CLng(rs->GetValue("ID")), 6);
+}
+
+// A clone moved to a bookmark before it has listed its rows behaves as one
+// that listed them first: the same row, the same moves, filters and refusals.
+TEST(RecordsetBookmarks, AFreshCloneMovedToABookmarkActsAsAListedOne) {
+    using Step = std::function<void(const RecordsetPtr& source, const RecordsetPtr& clone)>;
+    auto id = [](const RecordsetPtr& rs) {
+        const int code = ErrorOf([&] { rs->GetValue("ID"); });
+        return code ? "error " + std::to_string(code) : std::to_string(rt::CLng(rs->GetValue("ID")));
+    };
+    const std::vector<std::pair<const char*, Step>> cases = {
+        {"read", [](auto&, auto&) {}},
+        {"next", [](auto&, auto& c) { c->MoveNext(); }},
+        {"filter", [](auto&, auto& c) { c->put_Filter(rt::Variant("VAL = 20")); }},
+        {"deleted by the source", [](auto& s, auto&) { s->Delete(); }},
+        {"row added by the source", [](auto& s, auto&) {
+             s->AddNew();
+             s->SetValue("ID", rt::Variant(int32_t{6}));
+             s->Update();
+         }},
+    };
+    for (const auto& [name, step] : cases) {
+        std::string seen[2];
+        for (int listed = 0; listed < 2; ++listed) {
+            auto rs = FiveRows();
+            rs->Move(2);
+            auto clone = rs->Clone();
+            if (listed) clone->get_EOF();
+            clone->put_Bookmark(rs->get_Bookmark());
+            step(rs, clone);
+            seen[listed] = id(clone) + " of " + std::to_string(clone->get_RecordCount()) + " at " +
+                           std::to_string(clone->get_AbsolutePosition());
+        }
+        EXPECT_EQ(seen[0], seen[1]) << name;
+    }
+    // A deleted row's bookmark is refused either way.
+    for (int listed = 0; listed < 2; ++listed) {
+        auto rs = FiveRows();
+        rs->Move(1);
+        rt::Variant bm = rs->get_Bookmark();
+        rs->Delete();
+        auto clone = rs->Clone();
+        if (listed) clone->get_EOF();
+        EXPECT_EQ(ErrorOf([&] { clone->put_Bookmark(bm); }), err::InvalidBookmark) << listed;
+    }
 }
 
 TEST(RecordsetBookmarks, FilteredOutRowRefusesItsBookmark) {
