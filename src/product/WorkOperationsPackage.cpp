@@ -78,6 +78,13 @@ int64_t IntegerOf(const rt::Variant& v) {
                                      : v.IsNumericType() ? static_cast<int64_t>(v.R8()) : 0;
 }
 
+// The index of a result column by its (upper-cased) name; -1 when it has none.
+int ColumnOf(const ado::RecordsetImage& image, const char* name) {
+    for (size_t c = 0; c < image.fields.size(); ++c)
+        if (image.fields[c].name == name) return static_cast<int>(c);
+    return -1;
+}
+
 // The package variables of one session.
 class State : public rt::Object {
 public:
@@ -159,12 +166,7 @@ const Table& TableOf(State& st, SqliteConnection& db, const std::string& name) {
     auto table = std::make_unique<Table>();
     table->name = key;
     const size_t width = image.fields.size();
-    int nameCol = -1, typeCol = -1, pkCol = -1;
-    for (size_t c = 0; c < width; ++c) {
-        if (image.fields[c].name == "NAME") nameCol = static_cast<int>(c);
-        if (image.fields[c].name == "TYPE") typeCol = static_cast<int>(c);
-        if (image.fields[c].name == "PK") pkCol = static_cast<int>(c);
-    }
+    const int nameCol = ColumnOf(image, "NAME"), typeCol = ColumnOf(image, "TYPE"), pkCol = ColumnOf(image, "PK");
     int keyColumns = 0;
     if (nameCol < 0 || typeCol < 0) RaiseOra(942, "table or view does not exist: " + key);
     for (size_t r = 0; r < image.values.size() / width; ++r) {
@@ -509,35 +511,29 @@ struct Row {
 bool KeyIsUnique(SqliteConnection& db, const Table& table, bool geometry) {
     std::optional<bool>& known = table.uniqueKey[geometry ? 1 : 0];
     if (known) return *known;
+    // The columns the UPDATE's WHERE names (QTX_FNO is a key column but not among them).
     auto isKey = [&](const std::string& column) {
         const std::string c = UpperAscii(column);
         return c == "QTX_FID" || c == "QTX_CNO" || c == "QTX_CID" || (geometry && (c == "SDO_ESEQ" || c == "SDO_SEQ"));
     };
     auto text = [](const rt::Variant& v) { return v.IsString() ? v.Str() : std::string(); };
-    auto column = [](const ado::RecordsetImage& image, const char* name) {
-        for (size_t c = 0; c < image.fields.size(); ++c)
-            if (image.fields[c].name == name) return static_cast<int>(c);
-        return -1;
-    };
     known = false;
     // An INTEGER PRIMARY KEY is the row id and has no index of its own.
     if (!table.rowId.empty() && isKey(table.rowId)) return *(known = true);
     const std::string quoted = QuotedIdentifier(table.name);
     const auto list = db.Query("PRAGMA index_list(" + quoted + ")", {}, "index_list " + table.name);
-    const int index = column(list, "NAME"), unique = column(list, "UNIQUE"), partial = column(list, "PARTIAL");
-    const size_t listWidth = list.fields.size();
+    const int index = ColumnOf(list, "NAME"), unique = ColumnOf(list, "UNIQUE"), partial = ColumnOf(list, "PARTIAL");
     if (index < 0 || unique < 0) return false;
-    for (size_t r = 0; listWidth && r < list.values.size() / listWidth; ++r) {
-        const rt::Variant* v = &list.values[r * listWidth];
+    for (size_t r = 0; r < list.RowCount(); ++r) {
+        const rt::Variant* v = &list.values[r * list.fields.size()];
         if (IntegerOf(v[unique]) == 0 || (partial >= 0 && IntegerOf(v[partial]) != 0)) continue;
         const std::string indexName = text(v[index]);
         const auto columns = db.Query("PRAGMA index_info(" + QuotedIdentifier(indexName) + ")", {}, "index_info " + indexName);
-        const int cname = column(columns, "NAME");
-        const size_t cwidth = columns.fields.size();
-        if (cname < 0 || !cwidth || columns.values.empty()) continue;
+        const int cname = ColumnOf(columns, "NAME");
+        if (cname < 0 || columns.RowCount() == 0) continue;
         bool keysOnly = true;
-        for (size_t c = 0; c < columns.values.size() / cwidth; ++c)
-            keysOnly = keysOnly && isKey(text(columns.values[c * cwidth + static_cast<size_t>(cname)]));
+        for (size_t c = 0; c < columns.RowCount(); ++c)
+            keysOnly = keysOnly && isKey(text(columns.values[c * columns.fields.size() + static_cast<size_t>(cname)]));
         if (keysOnly) return *(known = true);
     }
     return false;

@@ -248,6 +248,25 @@ TEST_F(Package, ManyRowsAreSetWholeAndAMissingOneIsNamed) {
     }
 }
 
+// A unique index that takes in QTX_FNO does not make the rows a set names
+// unique: a key held twice must not hide a key that is missing.
+TEST_F(Package, AKeyHeldTwiceDoesNotHideAMissingOne) {
+    db.ExecuteRaw(
+        "CREATE TABLE PAIR_N (QTX_ID NUMBER(10), QTX_FNO NUMBER(5), QTX_FID NUMBER(10), QTX_CNO NUMBER(5),"
+        "  QTX_CID NUMBER(5), NOTE VARCHAR2(80), UNIQUE (QTX_FNO, QTX_FID, QTX_CNO, QTX_CID));"
+        "INSERT INTO QTX_COMPONENTINFO_OPTABLE VALUES (15, 'PAIR_ATTR', 'PAIR_N');"
+        "INSERT INTO PAIR_N VALUES (1, 102, 1001, 15, 1, 'twin');");
+    Lists sets;
+    for (int fid : {999, 1001, 1002, 1003, 1004, 1005, 1006, 1007}) {
+        const std::string f = std::to_string(fid);
+        if (fid != 999)
+            db.ExecuteRaw("INSERT INTO PAIR_N VALUES (" + f + ", 101, " + f + ", 15, 1, 'n')");
+        sets.Attr(SetStr, Nums({"101"}), Nums({f.c_str()}), Strs({"PAIR_ATTR"}), Nums({"1"}), Strs({"NOTE"}),
+                  Strs({"set"}));
+    }
+    ExpectOra([&] { Batch(sets); }, 1403, {"PAIR_N", "QTX_FID 999"});
+}
+
 TEST_F(Package, AColumnAddedBetweenBatchesIsKnownToTheNext) {
     Lists note;
     note.Attr(SetStr, Nums({"101"}), Nums({"5"}), Strs({"PIPE_ATTR"}), Nums({"1"}), Strs({"NOTE"}), Strs({"first"}));
