@@ -150,6 +150,23 @@ TEST_F(M2MFixture, EstablishingAndDeletingWriteTheOwnedFeaturesLinks) {
     EXPECT_EQ(Links(f), (Lines{"2:-/-"}));
 }
 
+TEST_F(M2MFixture, DeletingTheOnlyLinkEndsTheWalk) {
+    // The component steps off its last row once it is deleted.
+    auto owner = Open(101, 1002);
+    using Call = std::function<void(const std::shared_ptr<pelmora::IKeyObject>&)>;
+    const std::pair<const char*, Call> cases[] = {
+        {"the helper", [&](const auto& f) { service_->GetRelationshipHelper(6)->DeleteRelationship(owner, f, 0, 0); }},
+        {"the service", [&](const auto& f) { service_->DeleteRelationship(owner, f, rt::Variant(int16_t{6})); }},
+    };
+    for (const auto& [what, call] : cases) {
+        pelmora::SetCaching(false);
+        auto f = Open(105, 5991);
+        AddLink(f, 1, rt::Variant(int16_t{101}), rt::Variant(int32_t{1002}));
+        EXPECT_EQ(pelmora_test::ErrorOf([&] { call(f); }), 0) << what;
+        EXPECT_EQ(Links(f), Lines{}) << what;
+    }
+}
+
 TEST_F(M2MFixture, ReviewsListOwnersOrOwnedFeaturesWithTheLinksOnlyInTheCache) {
     EXPECT_EQ(KeysOf(service_->GetRelationshipHelper(7)->ReviewRelationship(Open(103, 3002))), (Lines{"105/5001"}));
     EXPECT_EQ(KeysOf(service_->GetRelationshipHelper(7)->ReviewRelationship(Open(105, 5991))), Lines{});

@@ -147,9 +147,16 @@ void M2MOwnership::DeleteRelationship(const std::shared_ptr<IKeyObject>& SourceF
     const int32_t ownerFID = roles.owner->get_FID();
     auto rs = SupportRows(roles.owned);
     if (IsEmptySet(rs)) return;
-    for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext())
-        if (Equal(ValueOf(rs, "QTX_OWNERFNO"), ownerFNO) && Equal(ValueOf(rs, "QTX_OWNERFID"), ownerFID))
+    rs->MoveFirst();
+    while (!rs->get_EOF()) {
+        if (Equal(ValueOf(rs, "QTX_OWNERFNO"), ownerFNO) && Equal(ValueOf(rs, "QTX_OWNERFID"), ownerFID)) {
             rs->Delete(ado::adAffectCurrent);
+            // A component steps off its last row once it is deleted, which
+            // leaves the rows at BOF and EOF at once: ADO refuses MoveNext there.
+            if (rs->get_EOF()) break;
+        }
+        rs->MoveNext();
+    }
 }
 
 void M2MOwnership::putref_Fields(const std::shared_ptr<ado::Fields>& Fields) {
