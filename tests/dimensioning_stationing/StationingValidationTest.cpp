@@ -141,6 +141,22 @@ protected:
         return rows;
     }
 
+    // The helper of relationship 14, loaded as the service would.
+    std::shared_ptr<pelmora::Stationing> NewHelper() {
+        auto helper = std::make_shared<pelmora::Stationing>();
+        helper->putref_DataContext(context_);
+        helper->putref_MDRSFilterService(rt::CreateObject(pelmora::kMetadataRecordsetFilterServiceProgId));
+        helper->put_RelationshipNumber(14);
+        return helper;
+    }
+
+    // "FID description" per row of the errors, in order.
+    static Lines Rows(const std::shared_ptr<ado::Recordset>& errors) {
+        Lines rows;
+        for (const auto& row : validationtest::FindingRows(errors)) rows.push_back(row.at(5) + " " + row.at(1));
+        return rows;
+    }
+
     Lines StationStatements() const {
         Lines out;
         for (const auto& s : context_->statements)
@@ -236,10 +252,7 @@ TEST_F(StationingTest, WithoutCharacteristic5TheStatementsThatNeedItAreNotSent) 
 }
 
 TEST_F(StationingTest, AFeatureThatCannotBeReadIsSkippedNotJudgedByTheOneBefore) {
-    auto helper = std::make_shared<pelmora::Stationing>();
-    helper->putref_DataContext(context_);
-    helper->putref_MDRSFilterService(rt::CreateObject(pelmora::kMetadataRecordsetFilterServiceProgId));
-    helper->put_RelationshipNumber(14);
+    auto helper = NewHelper();
     // 5602's components are a water main's, without the station component;
     // 5605 (21069) stands after the first relationship row and is not read.
     auto set = validationtest::MakeValidationSet({{124, 5601, 1, 0, 0, 0},
@@ -253,10 +266,19 @@ TEST_F(StationingTest, AFeatureThatCannotBeReadIsSkippedNotJudgedByTheOneBefore)
         pelmora::FindKeyObject(main.features, 101, 1001)->get_Components());
     auto errors = pelmora::CreateValidationRecordset();
     helper->Validate(opened.features, opened.components, set, nullptr, errors);
-    Lines rows;
-    for (const auto& row : validationtest::FindingRows(errors)) rows.push_back(row.at(5) + " " + row.at(1));
-    EXPECT_EQ(rows, Expected({5601}));
+    EXPECT_EQ(Rows(errors), Expected({5601}));
     pelmora::ReleaseValidationSetIndex();
+}
+
+TEST_F(StationingTest, ARowWhosePendingIsNullIsValidated) {
+    for (const auto pending : {std::optional<int32_t>(1), std::optional<int32_t>()}) {
+        auto set = validationtest::MakeValidationSet({{124, 5601, pending, 0, 0, 0}});
+        auto opened = validationtest::OpenValidationSet(set, context_);
+        auto errors = pelmora::CreateValidationRecordset();
+        NewHelper()->Validate(opened.features, opened.components, set, nullptr, errors);
+        EXPECT_EQ(Rows(errors), Expected({5601})) << (pending ? "1" : "Null");
+        pelmora::ReleaseValidationSetIndex();
+    }
 }
 
 TEST_F(StationingTest, RatingTheStationValues) {

@@ -188,7 +188,9 @@ void Stationing::Validate(const std::shared_ptr<IKeyObjects>& Features, const st
         }
         bool endOfPending = false;
         try {
-            endOfPending = rt::CLng(ValidationSet->GetValue(rt::Variant("PENDING"))) == 0;
+            // Null is no 0: such a row is still a feature to validate.
+            const auto order = rt::VbCompare(ValidationSet->GetValue(rt::Variant("PENDING")), rt::Variant(int32_t{0}));
+            endOfPending = order && *order == 0;
             if (!endOfPending) {
                 const rt::Variant fno = ValidationSet->GetValue(rt::Variant("QTX_FNO"));
                 if (IsStationedFNO(fno)) {
