@@ -3,6 +3,8 @@
 // the detail.
 #include "M2MDetailTestSupport.h"
 
+#include <optional>
+
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/relationships/Detail.h"
 
@@ -17,6 +19,34 @@ std::string Message(int16_t id) { return pelmora::MessageObject()->GetMessageTex
 using DetailFixture = M2MDetailFixture;
 
 }  // namespace
+
+TEST_F(DetailFixture, TheValidationListLeavesOutDetailRowsSeenFromTheOwnerNullsIncluded) {
+    // A Null counts as equal when the other field equals its value or is Null.
+    struct Case {
+        int16_t rno;
+        std::optional<int16_t> type, subordinate;  // nullopt: Null
+        bool listed;
+    };
+    const Case cases[] = {{1, 4, 0, false},          {2, 4, std::nullopt, false}, {3, std::nullopt, 0, false},
+                          {4, std::nullopt, std::nullopt, false}, {5, std::nullopt, 1, true},
+                          {6, 3, std::nullopt, true}, {7, 4, 1, true}};
+    EditTable("QTX_RELATIONSHIPS_OPTABLE", [&](ado::RecordsetImage& image) {
+        const std::vector<rt::Variant> first(image.values.begin(), image.values.begin() + image.fields.size());
+        auto value = [](const std::optional<int16_t>& v) { return v ? rt::Variant(*v) : rt::Variant::Null(); };
+        image.values.clear();
+        for (const Case& c : cases) {
+            auto row = first;
+            row[FieldOf(image, "QTX_RNO")] = rt::Variant(c.rno);
+            row[FieldOf(image, "QTX_TYPE")] = value(c.type);
+            row[FieldOf(image, "QTX_SUBORDINATE")] = value(c.subordinate);
+            image.values.insert(image.values.end(), row.begin(), row.end());
+        }
+    });
+    std::string listed;
+    for (const Case& c : cases)
+        if (c.listed) listed += std::to_string(c.rno) + ";";
+    EXPECT_EQ(service_->GetValidationRelationshipList(), listed);
+}
 
 TEST_F(DetailFixture, ReviewListsTheFeaturesSharingTheDetailIds) {
     struct Case {

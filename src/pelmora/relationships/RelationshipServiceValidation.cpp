@@ -110,10 +110,13 @@ std::string RelationshipService::GetValidationRelationshipList() {
     const rt::Variant numberField("QTX_RNO");
     for (table->MoveFirst(); !table->get_EOF(); table->MoveNext()) {
         // Detail rows seen from the owner's side are validated from the
-        // contained side; a Null matches neither value.
-        if (rt::VariantEquals(table->GetValue(typeField), rt::Variant(int16_t{4})) &&
-            rt::VariantEquals(table->GetValue(subordinateField), rt::Variant(int16_t{0})))
-            continue;
+        // contained side. A row is listed only when a field surely differs:
+        // a Null is no difference.
+        auto differs = [&](const rt::Variant& field, int16_t value) {
+            const rt::Variant v = table->GetValue(field);
+            return !v.IsNull() && !rt::VariantEquals(v, rt::Variant(value));
+        };
+        if (!differs(typeField, 4) && !differs(subordinateField, 0)) continue;
         const rt::Variant number = table->GetValue(numberField);
         // A number left out would never be validated, and nobody would know.
         if (!list.CanAppendNumericValue(number))
