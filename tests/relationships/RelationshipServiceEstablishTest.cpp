@@ -142,26 +142,38 @@ TEST_F(EstablishFixture, EstablishingRunsTheRulesOfThePairWithTheReportedType) {
 }
 
 TEST_F(EstablishFixture, NoRelationshipForThePairAndNoContext) {
+    // Error 1 comes before the related feature's components are looked at:
+    // the related main here has none.
     auto main = Feature(101, 1001, components_);
-    for (const auto& source : {main, Feature(999, 1, components_)}) {
-        Rules().clear();
-        auto error = Raised([&] { service_->SilentEstablish(source, main); });
-        EXPECT_EQ(error.Number(), 1);
-        EXPECT_EQ(error.Source(), pelmora::MessageObject()->GetMessageText(21826, 0));
-        EXPECT_EQ(error.Description(), pelmora::MessageObject()->GetMessageText(21832, 0));
-        EXPECT_TRUE(Rules().empty());
+    using Request = std::function<void(const std::shared_ptr<pelmora::IKeyObject>&,
+                                       const std::shared_ptr<pelmora::IKeyObject>&)>;
+    const std::pair<Request, int16_t> requests[] = {
+        {[&](const auto& s, const auto& r) { service_->SilentEstablish(s, r); }, 21832},
+        {[&](const auto& s, const auto& r) { service_->DeleteRelationship(s, r); }, 25183},
+    };
+    for (const auto& [request, description] : requests) {
+        for (const auto& source : {main, Feature(999, 1, components_)}) {
+            Rules().clear();
+            auto error = Raised([&] { request(source, Feature(101, 1001)); });
+            EXPECT_EQ(error.Number(), 1) << description;
+            EXPECT_EQ(error.Source(), pelmora::MessageObject()->GetMessageText(21826, 0));
+            EXPECT_EQ(error.Description(), pelmora::MessageObject()->GetMessageText(description, 0));
+            EXPECT_TRUE(Rules().empty());
+        }
     }
 
-    // Without a context (never set, or released) nothing is asked of a
-    // helper or of the rules.
+    // Without a context (never set, or released) there is no helper to take
+    // (9) and no rule service (91); nothing is asked of a helper or the rules.
     for (bool released : {false, true}) {
         service_ = NewService(released);
         if (released) service_->putref_DataContext(nullptr);
         helperLog_->calls.clear();
-        EXPECT_EQ(ErrorOf([&] { service_->SilentEstablishByFeature(main, main, rt::Variant(int16_t{3})); }),
-                  rt::vberr::ObjectVariableNotSet) << released;
-        EXPECT_EQ(ErrorOf([&] { service_->ValidateCandidate(main, main); }), rt::vberr::ObjectVariableNotSet)
-            << released;
+        const rt::Variant three(int16_t{3});
+        for (const auto& [request, expected] : std::vector<std::pair<std::function<void()>, int32_t>>{
+                 {[&] { service_->SilentEstablishByFeature(main, main, three); }, rt::vberr::SubscriptOutOfRange},
+                 {[&] { service_->SilentEstablish(main, main, three); }, rt::vberr::SubscriptOutOfRange},
+                 {[&] { service_->ValidateCandidate(main, main); }, rt::vberr::ObjectVariableNotSet}})
+            EXPECT_EQ(ErrorOf(request), expected) << released;
         EXPECT_TRUE(helperLog_->calls.empty()) << released;
     }
 }

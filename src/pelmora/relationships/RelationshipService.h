@@ -26,8 +26,10 @@
 // ReleaseAll.
 //
 // Before a data context is set, asking for a helper raises 9 (there is no
-// cache), every other member that reaches the tables or the attribute
-// validation service raises 91.
+// cache; a pair request given a number takes its helper first), every other
+// member that reaches the tables or the attribute validation service raises
+// 91. A pair request takes its relationship (error 1 when there is none)
+// before it looks at the related feature's components.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -165,9 +167,10 @@ private:
     // The validation set for the relationship list; an empty list asks with
     // "(NULL)" in the text when nullWhenEmpty.
     std::shared_ptr<ado::Recordset> ReadValidationSet(bool nullWhenEmpty);
-    // The helper's part of establishing, then the attribute rules.
+    // The helper's part of establishing, then the attribute rules, then (when
+    // asked) the update of the related feature's components.
     void EstablishAndRunRules(const std::shared_ptr<IKeyObject>& source, const std::shared_ptr<IKeyObject>& related,
-                              const rt::Variant& given);
+                              const rt::Variant& given, bool updateRelated);
     // Positions the relationship table on the number's row and returns the
     // field's value; the filter is removed again whatever happens.
     rt::Variant RelationshipRowValue(int16_t iRelNumber, const std::string& field);

@@ -23,12 +23,10 @@ void RequirePair(const std::shared_ptr<IKeyObject>& source, const std::shared_pt
     if (!source || !related) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
 }
 
-// The two features must be there, and the related feature's components,
-// which the request updates after the helper: checked before the helper
-// changes anything, so that a request that cannot finish changes nothing.
-std::shared_ptr<IComponents> ComponentsToUpdate(const std::shared_ptr<IKeyObject>& source,
-                                                const std::shared_ptr<IKeyObject>& related) {
-    RequirePair(source, related);
+// The related feature's components, which the request updates after the
+// helper: taken before the helper changes anything, so that a request that
+// cannot finish changes nothing.
+std::shared_ptr<IComponents> ComponentsToUpdate(const std::shared_ptr<IKeyObject>& related) {
     auto components = related->get_Components();
     if (!components) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     return components;
@@ -55,19 +53,23 @@ int16_t RelationshipService::ChooseRelationshipNumber(const std::shared_ptr<IKey
 void RelationshipService::DeleteRelationship(const std::shared_ptr<IKeyObject>& objSourceFeature,
                                              const std::shared_ptr<IKeyObject>& objRelatedFeature,
                                              const rt::Variant& iRelationshipNumber) {
-    auto components = ComponentsToUpdate(objSourceFeature, objRelatedFeature);
-    const int16_t number =
-        ChooseRelationshipNumber(objSourceFeature, objRelatedFeature, iRelationshipNumber, kMsgNothingToDelete);
-    GetRelationshipHelper(number)->DeleteRelationship(objSourceFeature, objRelatedFeature, 0, 0);
+    RequirePair(objSourceFeature, objRelatedFeature);
+    auto helper = GetRelationshipHelper(
+        ChooseRelationshipNumber(objSourceFeature, objRelatedFeature, iRelationshipNumber, kMsgNothingToDelete));
+    auto components = ComponentsToUpdate(objRelatedFeature);
+    helper->DeleteRelationship(objSourceFeature, objRelatedFeature, 0, 0);
     components->Update();
 }
 
 void RelationshipService::EstablishAndRunRules(const std::shared_ptr<IKeyObject>& source,
-                                               const std::shared_ptr<IKeyObject>& related, const rt::Variant& given) {
-    // Everything the request needs is checked before the helper writes.
+                                               const std::shared_ptr<IKeyObject>& related, const rt::Variant& given,
+                                               bool updateRelated) {
+    // Everything the request needs is checked before the helper writes; the
+    // relationship first, as callers tell the errors apart by number.
     RequirePair(source, related);
-    auto& rules = AttributeValidation();
     auto helper = GetRelationshipHelper(ChooseRelationshipNumber(source, related, given, kMsgNothingToEstablish));
+    auto& rules = AttributeValidation();
+    auto components = updateRelated ? ComponentsToUpdate(related) : nullptr;
     helper->SilentEstablishRelationship(source, related, 0, 0);
     rules.putref_RelatedFeature(source);
     rules.putref_ActiveFeature(related);
@@ -75,20 +77,19 @@ void RelationshipService::EstablishAndRunRules(const std::shared_ptr<IKeyObject>
     rt::Variant priorities;
     rt::Variant messages;
     rules.Execute(priorities, messages);
+    if (components) components->Update();
 }
 
 void RelationshipService::SilentEstablishByFeature(const std::shared_ptr<IKeyObject>& objSourceFeature,
                                                    const std::shared_ptr<IKeyObject>& objRelatedFeature,
                                                    const rt::Variant& iRelationshipNumber) {
-    EstablishAndRunRules(objSourceFeature, objRelatedFeature, iRelationshipNumber);
+    EstablishAndRunRules(objSourceFeature, objRelatedFeature, iRelationshipNumber, false);
 }
 
 void RelationshipService::SilentEstablish(const std::shared_ptr<IKeyObject>& objSourceFeature,
                                           const std::shared_ptr<IKeyObject>& objRelatedFeature,
                                           const rt::Variant& iRelationshipNumber) {
-    auto components = ComponentsToUpdate(objSourceFeature, objRelatedFeature);
-    EstablishAndRunRules(objSourceFeature, objRelatedFeature, iRelationshipNumber);
-    components->Update();
+    EstablishAndRunRules(objSourceFeature, objRelatedFeature, iRelationshipNumber, true);
 }
 
 bool RelationshipService::ValidateCandidate(const std::shared_ptr<IKeyObject>& objSourceFeature,
