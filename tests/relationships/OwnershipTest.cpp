@@ -194,12 +194,14 @@ TEST_F(OwnershipFixture, ReviewFindsTheLinkedFeaturesWithOneValuePerMarker) {
         // The support component: no CNO or class test, one value for the one marker.
         {101, 1001, kMainFeeds, {"102/2001", "102/5601", "102/5602"},
          {"select * from VALVE_N where (FEED_ID = ?) [1;]", "select * from HYDRANT_N where (FEED_ID = ?) [1;]"}},
+        // The first owner's text ends with a blank before its CNO test, the
+        // second owner's does not.
         {103, 5611, kOwnedByMain, {"101/1001", "101/1003"},
-         {"select QTX_FNO, QTX_FID, QTX_ID, QTX_CNO from WATER_MAIN_N where QTX_ID = ? and QTX_CNO = ? [1;11;]",
+         {"select QTX_FNO, QTX_FID, QTX_ID, QTX_CNO from WATER_MAIN_N where QTX_ID = ?  and QTX_CNO = ? [1;11;]",
           "select QTX_FNO, QTX_FID, QTX_ID, QTX_CNO from WATER_MAIN_N where QTX_ID = ? and QTX_CNO = ? [3;11;]"}},
-        {102, 2002, kFedByMain, {"101/1002"}, {"select QTX_FNO, QTX_FID, QTX_ID, QTX_CNO from QTX_COMMON_N where QTX_ID = ? [2;]"}},
+        {102, 2002, kFedByMain, {"101/1002"}, {"select QTX_FNO, QTX_FID, QTX_ID, QTX_CNO from QTX_COMMON_N where QTX_ID = ?  [2;]"}},
         {103, 5612, kOwnedByMain, {},  // 999 is no main's
-         {"select QTX_FNO, QTX_FID, QTX_ID, QTX_CNO from WATER_MAIN_N where QTX_ID = ? and QTX_CNO = ? [999;11;]"}},
+         {"select QTX_FNO, QTX_FID, QTX_ID, QTX_CNO from WATER_MAIN_N where QTX_ID = ?  and QTX_CNO = ? [999;11;]"}},
         {103, 5613, kOwnedByMain, {}, {}},  // 0: no owner, nothing asked
         {102, 5603, kOwnedByMain, {}, {}},  // Null
         {105, 5001, kOwnedByMain, {}, {}},  // a class without rules

@@ -132,10 +132,13 @@ private:
                      const std::shared_ptr<rt::Collection>& Result);
     void ReviewOwned(const std::shared_ptr<IKeyObject>& Feature, FeatureAssemblyService& Assembly,
                      const std::shared_ptr<rt::Collection>& Result);
-    // The owner one pair of link columns of the owned row points at.
+    // The owner one pair of link columns of the owned row points at; the
+    // first pair's statement keeps its own spacing (contexts may match
+    // statements by their text).
     void CollectOwner(const std::shared_ptr<IKeyObject>& Feature, FeatureAssemblyService& Assembly,
                       const std::shared_ptr<ado::Recordset>& Source, const std::string& OwnerColumn,
-                      const std::string& OwnerCNOColumn, const std::shared_ptr<rt::Collection>& Result);
+                      const std::string& OwnerCNOColumn, bool FirstOwner,
+                      const std::shared_ptr<rt::Collection>& Result);
     // Opens the features of the synced query's rows into Result.
     void CollectFeatures(FeatureAssemblyService& Assembly, int16_t CNO, const std::string& SQL,
                          const rt::Variant& Parameters, const std::shared_ptr<rt::Collection>& Result);

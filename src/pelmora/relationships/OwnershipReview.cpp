@@ -126,13 +126,14 @@ void Ownership::ReviewOwned(const std::shared_ptr<IKeyObject>& Feature, FeatureA
     auto source = GetSourceComponentRecordset(Feature);
     if (!HasRows(source)) return;
     source->MoveFirst();
-    CollectOwner(Feature, Assembly, source, ownerColumn, ownerCNOColumn, Result);
-    if (!secondColumn.empty()) CollectOwner(Feature, Assembly, source, secondColumn, secondCNOColumn, Result);
+    CollectOwner(Feature, Assembly, source, ownerColumn, ownerCNOColumn, true, Result);
+    if (!secondColumn.empty()) CollectOwner(Feature, Assembly, source, secondColumn, secondCNOColumn, false, Result);
 }
 
 void Ownership::CollectOwner(const std::shared_ptr<IKeyObject>& Feature, FeatureAssemblyService& Assembly,
                              const std::shared_ptr<ado::Recordset>& Source, const std::string& OwnerColumn,
-                             const std::string& OwnerCNOColumn, const std::shared_ptr<rt::Collection>& Result) {
+                             const std::string& OwnerCNOColumn, bool FirstOwner,
+                             const std::shared_ptr<rt::Collection>& Result) {
     const rt::Variant link = Source->GetValue(rt::Variant(OwnerColumn));
     if (link.IsNull() || link.IsEmpty() || ownership::Holds(link, 0)) return;
     const int32_t ownerId = rt::CLng(link);
@@ -160,6 +161,7 @@ void Ownership::CollectOwner(const std::shared_ptr<IKeyObject>& Feature, Feature
     const std::string table = ComponentTable(ownerCNO);
 
     std::string sql = "select QTX_FNO, QTX_FID, QTX_ID, QTX_CNO from " + table + " where QTX_ID = ?";
+    if (FirstOwner) sql += " ";
     std::vector<rt::Variant> parameters{rt::Variant(ownerId)};
     eval_.ownerId = ownerId;
     eval_.secondValue = -1;
