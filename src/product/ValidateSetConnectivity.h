@@ -22,6 +22,8 @@
 namespace product {
 
 std::vector<FeatureKey> NodeEdgeRelatedFeatures(const RelatedFeatureQuery& query);
+std::vector<std::vector<FeatureKey>> NodeEdgeRelatedFeatureSets(const RelatedFeatureSetQuery& query);
 std::vector<FeatureKey> NodeOrderedRelatedFeatures(const RelatedFeatureQuery& query);
+std::vector<std::vector<FeatureKey>> NodeOrderedRelatedFeatureSets(const RelatedFeatureSetQuery& query);
 
 }  // namespace product

@@ -1,5 +1,7 @@
 #include "product/ValidateSetDetail.h"
 
+#include <map>
+#include <optional>
 #include <string>
 
 #include "product/SqliteConnection.h"
@@ -24,33 +26,83 @@ std::vector<int64_t> DetailIds(SqliteConnection& db, const std::string& table, c
 
 }  // namespace
 
-std::vector<FeatureKey> DetailRelatedFeatures(const RelatedFeatureQuery& query) {
-    std::vector<FeatureKey> out;
-    const std::string ruleTable = rules::Name(rules::Column(query, "QTX_OPTIMIZEDTABLE"), kRule, "QTX_OPTIMIZEDTABLE");
-    const bool contained = rules::NumberOf(rules::Column(query, "QTX_SUBORDINATE")).value_or(0) == 1;
-    auto rows = rules::Query(query.db,
+namespace {
+
+// One rule row of the feature's class as both forms read it; nullopt for a
+// row that ties nothing.
+struct DetailRule {
+    std::string column, ownTable, otherTable;
+    int64_t ownCno = 0, otherCno = 0, otherFno = 0;
+};
+
+std::vector<DetailRule> DetailRules(SqliteConnection& db, const std::map<std::string, rt::Variant>& relationship,
+                                    int64_t fno) {
+    std::vector<DetailRule> out;
+    const std::string ruleTable = rules::Name(rules::Column(relationship, "QTX_OPTIMIZEDTABLE"), kRule, "QTX_OPTIMIZEDTABLE");
+    const bool contained = rules::NumberOf(rules::Column(relationship, "QTX_SUBORDINATE")).value_or(0) == 1;
+    auto rows = rules::Query(db,
                           "SELECT * FROM " + ruleTable + (contained ? " WHERE QTX_CONTAINEDFNO = ?" : " WHERE QTX_FNO = ?"),
-                          {rules::Bound(query.feature.fno)});
+                          {rules::Bound(fno)});
     for (size_t r = 0; r < rows.Count(); ++r) {
         auto containedCno = rules::NumberOf(rows.At(r, "QTX_CONTAINEDTRIGGERINGCNO"));
         auto ownerCno = rules::NumberOf(rows.At(r, "QTX_ATTRIBUTECNO"));
         auto otherFno = rules::NumberOf(rows.At(r, contained ? "QTX_FNO" : "QTX_CONTAINEDFNO"));
         if (!containedCno || !ownerCno || !otherFno) continue;
         const std::string column = rules::Name(rows.At(r, "QTX_IDENTIFIERFIELD"), kRule, "QTX_IDENTIFIERFIELD");
-        const std::string containedTable = rules::ComponentTable(query.db, *containedCno, kRule);
-        const std::string ownerTable = rules::ComponentTable(query.db, *ownerCno, kRule);
+        const std::string containedTable = rules::ComponentTable(db, *containedCno, kRule);
+        const std::string ownerTable = rules::ComponentTable(db, *ownerCno, kRule);
         if (containedTable.empty() || ownerTable.empty()) continue;
-        const std::string& ownTable = contained ? containedTable : ownerTable;
-        const std::string& otherTable = contained ? ownerTable : containedTable;
-        const int64_t ownCno = contained ? *containedCno : *ownerCno;
-        const int64_t otherCno = contained ? *ownerCno : *containedCno;
-        for (int64_t id : DetailIds(query.db, ownTable, column, ownCno, query.feature.fid)) {
+        out.push_back({column, contained ? containedTable : ownerTable, contained ? ownerTable : containedTable,
+                       contained ? *containedCno : *ownerCno, contained ? *ownerCno : *containedCno, *otherFno});
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<FeatureKey> DetailRelatedFeatures(const RelatedFeatureQuery& query) {
+    std::vector<FeatureKey> out;
+    for (const DetailRule& rule : DetailRules(query.db, query.relationship, query.feature.fno))
+        for (int64_t id : DetailIds(query.db, rule.ownTable, rule.column, rule.ownCno, query.feature.fid)) {
             auto found = rules::Query(query.db,
-                                   "SELECT QTX_FNO, QTX_FID FROM " + otherTable + " WHERE QTX_CNO = ? AND " + column +
-                                       " = ? AND QTX_FNO = ? ORDER BY QTX_FID",
-                                   {rules::Bound(otherCno), rules::Bound(id), rules::Bound(*otherFno)});
+                                   "SELECT QTX_FNO, QTX_FID FROM " + rule.otherTable + " WHERE QTX_CNO = ? AND " +
+                                       rule.column + " = ? AND QTX_FNO = ? ORDER BY QTX_FID",
+                                   {rules::Bound(rule.otherCno), rules::Bound(id), rules::Bound(rule.otherFno)});
             for (size_t f = 0; f < found.Count(); ++f) rules::AddOnce(out, found.At(f, "QTX_FNO"), found.At(f, "QTX_FID"));
         }
+    return out;
+}
+
+std::vector<std::vector<FeatureKey>> DetailRelatedFeatureSets(const RelatedFeatureSetQuery& query) {
+    rules::RelatedSets out(query.fids.size());
+    const auto detailRules = DetailRules(query.db, query.relationship, query.fno);
+    if (detailRules.empty()) return out;
+    const rt::Variant list = rules::NumberList(query.fids);
+    for (const DetailRule& rule : detailRules) {
+        auto ids = rules::Query(query.db,
+                                "SELECT QTX_FID, " + rule.column + " FROM " + rule.ownTable + " WHERE QTX_CNO = ? AND " +
+                                    rules::InList("QTX_FID") + " ORDER BY rowid",
+                                {rules::Bound(rule.ownCno), list});
+        const auto idsOf = rules::GroupBy(ids, "QTX_FID");
+        auto idOf = [&](size_t i) -> std::optional<int64_t> {
+            auto id = rules::NumberOf(ids.At(i, rule.column));
+            return id && *id != 0 ? id : std::nullopt;
+        };
+        rules::NumberSet all;
+        for (size_t i = 0; i < ids.Count(); ++i)
+            if (auto id = idOf(i)) all.Add(*id);
+        if (all.Empty()) continue;
+        auto found = rules::Query(query.db,
+                                  "SELECT " + rule.column + ", QTX_FNO, QTX_FID FROM " + rule.otherTable +
+                                      " WHERE QTX_CNO = ? AND QTX_FNO = ? AND " + rules::InList(rule.column) +
+                                      " ORDER BY QTX_FID",
+                                  {rules::Bound(rule.otherCno), rules::Bound(rule.otherFno), rules::NumberList(all.List())});
+        const auto foundOf = rules::GroupBy(found, rule.column);
+        for (size_t j = 0; j < query.fids.size(); ++j)
+            for (size_t i : rules::RowsOf(idsOf, query.fids[j]))
+                if (auto id = idOf(i))
+                    for (size_t f : rules::RowsOf(foundOf, *id))
+                        rules::AddOnce(out[j], found.At(f, "QTX_FNO"), found.At(f, "QTX_FID"));
     }
     return out;
 }

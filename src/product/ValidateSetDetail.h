@@ -16,5 +16,6 @@
 namespace product {
 
 std::vector<FeatureKey> DetailRelatedFeatures(const RelatedFeatureQuery& query);
+std::vector<std::vector<FeatureKey>> DetailRelatedFeatureSets(const RelatedFeatureSetQuery& query);
 
 }  // namespace product

@@ -1,6 +1,8 @@
 #include "product/ValidateSetDimensioning.h"
 
+#include <map>
 #include <optional>
+#include <unordered_map>
 #include <string>
 #include <utility>
 
@@ -10,10 +12,7 @@ namespace product {
 
 namespace {
 
-using rules::AddOnce;
-using rules::Bound;
-using rules::NumberOf;
-using rules::Query;
+using namespace rules;
 
 std::string Name(const rt::Variant& v, const char* what) { return rules::Name(v, "dimensioning", what); }
 
@@ -48,17 +47,31 @@ std::vector<std::pair<std::string, std::string>> ReferenceColumns(SqliteConnecti
     return columns;
 }
 
+// The dimension class's rule seen from the dimension: its component, the
+// dimension table and its reference columns; nullopt when it names none.
+struct DimensionRule {
+    int64_t dimensionCno = 0;
+    std::string table;
+    std::vector<std::pair<std::string, std::string>> columns;
+};
+std::optional<DimensionRule> DimensionRuleOf(SqliteConnection& db, const std::string& rules, int64_t fno) {
+    auto rule = Query(db, "SELECT QTX_DIMCNO FROM " + rules + " WHERE QTX_DIMFNO = ?", {Bound(fno)});
+    if (rule.Count() == 0) return std::nullopt;
+    const auto dimensionCno = NumberOf(rule.At(0, "QTX_DIMCNO"));
+    if (!dimensionCno) return std::nullopt;
+    DimensionRule out{*dimensionCno, "", {}};
+    out.columns = ReferenceColumns(db, *dimensionCno, out.table);
+    if (out.columns.empty()) return std::nullopt;
+    return out;
+}
+
 std::vector<FeatureKey> ReferencedFeatures(SqliteConnection& db, const std::string& rules, const FeatureKey& dimension) {
     std::vector<FeatureKey> out;
-    auto rule = Query(db, "SELECT QTX_DIMCNO FROM " + rules + " WHERE QTX_DIMFNO = ?", {Bound(dimension.fno)});
-    if (rule.Count() == 0) return out;
-    const auto dimensionCno = NumberOf(rule.At(0, "QTX_DIMCNO"));
-    if (!dimensionCno) return out;
-    std::string table;
-    const auto columns = ReferenceColumns(db, *dimensionCno, table);
-    if (columns.empty()) return out;
+    const auto rule = DimensionRuleOf(db, rules, dimension.fno);
+    if (!rule) return out;
+    const auto& [dimensionCno, table, columns] = *rule;
     auto rows = Query(db, "SELECT * FROM " + table + " WHERE QTX_FID = ? AND QTX_CNO = ?",
-                      {Bound(dimension.fid), Bound(*dimensionCno)});
+                      {Bound(dimension.fid), Bound(dimensionCno)});
     for (size_t r = 0; r < rows.Count(); ++r)
         for (const auto& [cnoColumn, idColumn] : columns) {
             auto cno = NumberOf(rows.At(r, cnoColumn)), id = NumberOf(rows.At(r, idColumn));
@@ -72,26 +85,40 @@ std::vector<FeatureKey> ReferencedFeatures(SqliteConnection& db, const std::stri
     return out;
 }
 
+// A rule row seen from the dimensioned side: the dimension component, the
+// dimensioned one and its table, the dimension table and its reference
+// columns; nullopt for a row that names nothing.
+struct ConnectedRule {
+    int64_t dimensionCno = 0, cno = 0;
+    std::string own, table;
+    std::vector<std::pair<std::string, std::string>> columns;
+};
+std::optional<ConnectedRule> ConnectedRuleOf(SqliteConnection& db, const ImageRows& rule, size_t r) {
+    auto dimensionCno = NumberOf(rule.At(r, "QTX_DIMCNO")), cno = NumberOf(rule.At(r, "QTX_CONNECTEDCNO"));
+    if (!dimensionCno || !cno) return std::nullopt;
+    ConnectedRule out{*dimensionCno, *cno, ComponentTable(db, *cno), "", {}};
+    out.columns = ReferenceColumns(db, *dimensionCno, out.table);
+    if (out.own.empty() || out.columns.empty()) return std::nullopt;
+    return out;
+}
+
 std::vector<FeatureKey> DimensioningFeatures(SqliteConnection& db, const std::string& rules, const FeatureKey& feature) {
     std::vector<FeatureKey> out;
     auto rule = Query(db, "SELECT DISTINCT QTX_DIMCNO, QTX_CONNECTEDCNO FROM " + rules + " WHERE QTX_CONNECTEDFNO = ?",
                       {Bound(feature.fno)});
     for (size_t r = 0; r < rule.Count(); ++r) {
-        auto dimensionCno = NumberOf(rule.At(r, "QTX_DIMCNO")), cno = NumberOf(rule.At(r, "QTX_CONNECTEDCNO"));
-        if (!dimensionCno || !cno) continue;
-        const std::string own = ComponentTable(db, *cno);
-        std::string table;
-        const auto columns = ReferenceColumns(db, *dimensionCno, table);
-        if (own.empty() || columns.empty()) continue;
+        const auto connected = ConnectedRuleOf(db, rule, r);
+        if (!connected) continue;
+        const auto& [dimensionCno, cno, own, table, columns] = *connected;
         auto ids = Query(db, "SELECT QTX_ID FROM " + own + " WHERE QTX_FID = ? AND QTX_CNO = ?",
-                         {Bound(feature.fid), Bound(*cno)});
+                         {Bound(feature.fid), Bound(cno)});
         for (size_t i = 0; i < ids.Count(); ++i) {
             auto id = NumberOf(ids.At(i, "QTX_ID"));
             if (!id) continue;
             for (const auto& [cnoColumn, idColumn] : columns) {
                 auto dims = Query(db, "SELECT QTX_FNO, QTX_FID FROM " + table + " WHERE QTX_CNO = ? AND " + cnoColumn +
                                           " = ? AND " + idColumn + " = ? ORDER BY QTX_FID",
-                                  {Bound(*dimensionCno), Bound(*cno), Bound(*id)});
+                                  {Bound(dimensionCno), Bound(cno), Bound(*id)});
                 for (size_t d = 0; d < dims.Count(); ++d) AddOnce(out, dims.At(d, "QTX_FNO"), dims.At(d, "QTX_FID"));
             }
         }
@@ -99,17 +126,115 @@ std::vector<FeatureKey> DimensioningFeatures(SqliteConnection& db, const std::st
     return out;
 }
 
+// The set-based ReferencedFeatures: the dimensions' rows in one statement,
+// then per referenced component the owners of all ids in one.
+RelatedSets ReferencedSets(SqliteConnection& db, const std::string& rules, int64_t fno, const std::vector<int64_t>& fids) {
+    RelatedSets out(fids.size());
+    const auto rule = DimensionRuleOf(db, rules, fno);
+    if (!rule) return out;
+    const auto& [dimensionCno, table, columns] = *rule;
+    auto rows = Query(db, "SELECT * FROM " + table + " WHERE QTX_CNO = ? AND " + InList("QTX_FID") + " ORDER BY rowid",
+                      {Bound(dimensionCno), NumberList(fids)});
+    const auto rowsOf = GroupBy(rows, "QTX_FID");
+    // The ids each referenced component is asked for, in the order met.
+    std::map<int64_t, NumberSet> asked;
+    for (size_t r = 0; r < rows.Count(); ++r)
+        for (const auto& [cnoColumn, idColumn] : columns) {
+            auto cno = NumberOf(rows.At(r, cnoColumn)), id = NumberOf(rows.At(r, idColumn));
+            if (cno && id && *cno != 0 && *id != 0) asked[*cno].Add(*id);
+        }
+    struct Owners {
+        ImageRows rows;
+        std::unordered_map<int64_t, std::vector<size_t>> byId;
+    };
+    std::map<int64_t, Owners> owners;  // absent: the component has no table
+    for (const auto& [cno, ids] : asked) {
+        const std::string owner = ComponentTable(db, cno);
+        if (owner.empty()) continue;
+        Owners o{Query(db, "SELECT QTX_ID, QTX_FNO, QTX_FID FROM " + owner + " WHERE QTX_CNO = ? AND " + InList("QTX_ID") +
+                               " ORDER BY rowid",
+                       {Bound(cno), NumberList(ids.List())}),
+                 {}};
+        o.byId = GroupBy(o.rows, "QTX_ID");
+        owners.emplace(cno, std::move(o));
+    }
+    for (size_t j = 0; j < fids.size(); ++j)
+        for (size_t r : RowsOf(rowsOf, fids[j]))
+            for (const auto& [cnoColumn, idColumn] : columns) {
+                auto cno = NumberOf(rows.At(r, cnoColumn)), id = NumberOf(rows.At(r, idColumn));
+                if (!cno || !id || *cno == 0 || *id == 0) continue;
+                auto o = owners.find(*cno);
+                if (o == owners.end()) continue;
+                for (size_t k : RowsOf(o->second.byId, *id))
+                    AddOnce(out[j], o->second.rows.At(k, "QTX_FNO"), o->second.rows.At(k, "QTX_FID"));
+            }
+    return out;
+}
+
+// The set-based DimensioningFeatures: per rule row, the features' ids in one
+// statement and per reference the dimensions naming any of them in one.
+RelatedSets DimensioningSets(SqliteConnection& db, const std::string& rules, int64_t fno, const std::vector<int64_t>& fids) {
+    RelatedSets out(fids.size());
+    auto rule = Query(db, "SELECT DISTINCT QTX_DIMCNO, QTX_CONNECTEDCNO FROM " + rules + " WHERE QTX_CONNECTEDFNO = ?",
+                      {Bound(fno)});
+    const rt::Variant list = NumberList(fids);
+    for (size_t r = 0; r < rule.Count(); ++r) {
+        const auto connected = ConnectedRuleOf(db, rule, r);
+        if (!connected) continue;
+        const auto& [dimensionCno, cno, own, table, columns] = *connected;
+        auto ids = Query(db, "SELECT QTX_FID, QTX_ID FROM " + own + " WHERE QTX_CNO = ? AND " + InList("QTX_FID") +
+                                 " ORDER BY rowid",
+                         {Bound(cno), list});
+        const auto idsOf = GroupBy(ids, "QTX_FID");
+        NumberSet all;
+        for (size_t i = 0; i < ids.Count(); ++i)
+            if (auto id = NumberOf(ids.At(i, "QTX_ID"))) all.Add(*id);
+        if (all.Empty()) continue;
+        const rt::Variant idList = NumberList(all.List());
+        std::vector<ImageRows> dims;
+        std::vector<std::unordered_map<int64_t, std::vector<size_t>>> dimsOf;
+        for (const auto& [cnoColumn, idColumn] : columns) {
+            dims.push_back(Query(db, "SELECT " + idColumn + ", QTX_FNO, QTX_FID FROM " + table + " WHERE QTX_CNO = ? AND " +
+                                         cnoColumn + " = ? AND " + InList(idColumn) + " ORDER BY QTX_FID",
+                                 {Bound(dimensionCno), Bound(cno), idList}));
+            dimsOf.push_back(GroupBy(dims.back(), idColumn));
+        }
+        for (size_t j = 0; j < fids.size(); ++j)
+            for (size_t i : RowsOf(idsOf, fids[j])) {
+                auto id = NumberOf(ids.At(i, "QTX_ID"));
+                if (!id) continue;
+                for (size_t k = 0; k < dims.size(); ++k)
+                    for (size_t d : RowsOf(dimsOf[k], *id)) AddOnce(out[j], dims[k].At(d, "QTX_FNO"), dims[k].At(d, "QTX_FID"));
+            }
+    }
+    return out;
+}
+
+// The rule table and the side of a relationship; nullopt without a table.
+std::optional<std::pair<std::string, bool>> SideOf(const std::map<std::string, rt::Variant>& relationship) {
+    auto field = relationship.find("QTX_FNOFIELD");
+    auto table = relationship.find("QTX_OPTIMIZEDTABLE");
+    if (table == relationship.end()) return std::nullopt;
+    const std::string rules = Name(table->second, "QTX_OPTIMIZEDTABLE");
+    const bool dimensionSide = field != relationship.end() && field->second.IsString() &&
+                               field->second.Str() == "QTX_DIMFNO";
+    return std::make_pair(rules, dimensionSide);
+}
+
 }  // namespace
 
+RelatedSets DimensioningRelatedFeatureSets(const RelatedFeatureSetQuery& query) {
+    const auto side = SideOf(query.relationship);
+    if (!side) return RelatedSets(query.fids.size());
+    return side->second ? ReferencedSets(query.db, side->first, query.fno, query.fids)
+                        : DimensioningSets(query.db, side->first, query.fno, query.fids);
+}
+
 std::vector<FeatureKey> DimensioningRelatedFeatures(const RelatedFeatureQuery& query) {
-    auto field = query.relationship.find("QTX_FNOFIELD");
-    auto table = query.relationship.find("QTX_OPTIMIZEDTABLE");
-    if (table == query.relationship.end()) return {};
-    const std::string rules = Name(table->second, "QTX_OPTIMIZEDTABLE");
-    const bool dimensionSide = field != query.relationship.end() && field->second.IsString() &&
-                               field->second.Str() == "QTX_DIMFNO";
-    return dimensionSide ? ReferencedFeatures(query.db, rules, query.feature)
-                         : DimensioningFeatures(query.db, rules, query.feature);
+    const auto side = SideOf(query.relationship);
+    if (!side) return {};
+    return side->second ? ReferencedFeatures(query.db, side->first, query.feature)
+                        : DimensioningFeatures(query.db, side->first, query.feature);
 }
 
 }  // namespace product

@@ -16,5 +16,6 @@
 namespace product {
 
 std::vector<FeatureKey> DimensioningRelatedFeatures(const RelatedFeatureQuery& query);
+std::vector<std::vector<FeatureKey>> DimensioningRelatedFeatureSets(const RelatedFeatureSetQuery& query);
 
 }  // namespace product

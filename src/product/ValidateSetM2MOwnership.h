@@ -16,5 +16,6 @@
 namespace product {
 
 std::vector<FeatureKey> M2MOwnershipRelatedFeatures(const RelatedFeatureQuery& query);
+std::vector<std::vector<FeatureKey>> M2MOwnershipRelatedFeatureSets(const RelatedFeatureSetQuery& query);
 
 }  // namespace product

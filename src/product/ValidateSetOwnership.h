@@ -22,5 +22,6 @@
 namespace product {
 
 std::vector<FeatureKey> OwnershipRelatedFeatures(const RelatedFeatureQuery& query);
+std::vector<std::vector<FeatureKey>> OwnershipRelatedFeatureSets(const RelatedFeatureSetQuery& query);
 
 }  // namespace product

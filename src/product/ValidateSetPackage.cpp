@@ -2,6 +2,8 @@
 
 #include <climits>
 #include <mutex>
+#include <optional>
+#include <stdexcept>
 #include <set>
 #include <unordered_map>
 #include <utility>
@@ -12,6 +14,7 @@
 #include "product/ValidateSetDimensioning.h"
 #include "product/ValidateSetM2MOwnership.h"
 #include "product/ValidateSetOwnership.h"
+#include "product/ValidateSetRules.h"
 #include "product/WorkOperationsPackage.h"
 #include "runtime/Object.h"
 
@@ -34,9 +37,14 @@ State& StateOf(PackageState& state) {
     return *std::static_pointer_cast<State>(slot.Obj());
 }
 
+struct TypeRules {
+    RelatedFeatureRule rule;
+    RelatedFeatureSetRule setRule;  // empty: feature by feature
+};
+
 struct Rules {
     std::mutex mutex;
-    std::map<int32_t, RelatedFeatureRule> byType;
+    std::map<int32_t, TypeRules> byType;
 };
 
 Rules& RuleRegistry() {
@@ -111,10 +119,11 @@ struct Relationship {
     int64_t rno = 0;
     std::map<std::string, rt::Variant> row;
     RelatedFeatureRule rule;  // empty: relates nothing
+    RelatedFeatureSetRule setRule;
 };
 
 std::vector<Relationship> LoadRelationships(SqliteConnection& db, const std::vector<int64_t>& numbers) {
-    std::map<int32_t, RelatedFeatureRule> rules;
+    std::map<int32_t, TypeRules> rules;
     {
         auto& registry = RuleRegistry();
         std::lock_guard lock(registry.mutex);
@@ -131,7 +140,10 @@ std::vector<Relationship> LoadRelationships(SqliteConnection& db, const std::vec
             auto type = StoredNumber(r.row["QTX_TYPE"]);
             if (type && *type >= INT32_MIN && *type <= INT32_MAX) {
                 auto it = rules.find(static_cast<int32_t>(*type));
-                if (it != rules.end()) r.rule = it->second;
+                if (it != rules.end()) {
+                    r.rule = it->second.rule;
+                    r.setRule = it->second.setRule;
+                }
             }
         }
         out.push_back(std::move(r));
@@ -150,6 +162,50 @@ ado::FieldDesc NumberField(const char* name, uint8_t precision) {
 }
 
 rt::Variant Number(int64_t n) { return rt::Variant(rt::Decimal::FromInt64(n)); }
+
+// The related features of every defined feature, computed per FNO and
+// relationship for all the FNO's features at once (through the set-based
+// form of a rule where it has one). Raises when a statement fails.
+class RelatedBySet {
+public:
+    RelatedBySet(SqliteConnection& db, const std::vector<FeatureKey>& features,
+                 const std::unordered_map<int64_t, std::vector<const Relationship*>>& applicable)
+        : where_(features.size()) {
+        std::unordered_map<int64_t, size_t> groupOf;
+        std::vector<std::vector<int64_t>> fids;
+        std::vector<int64_t> fnos;
+        for (size_t i = 0; i < features.size(); ++i) {
+            auto [it, added] = groupOf.try_emplace(features[i].fno, fids.size());
+            if (added) {
+                fids.emplace_back();
+                fnos.push_back(features[i].fno);
+            }
+            where_[i] = {it->second, fids[it->second].size()};
+            fids[it->second].push_back(features[i].fid);
+        }
+        groups_.resize(fids.size());
+        for (size_t g = 0; g < fids.size(); ++g) {
+            for (const Relationship* r : applicable.at(fnos[g])) {
+                rules::RelatedSets lists;
+                if (r->setRule) {
+                    lists = r->setRule(RelatedFeatureSetQuery{db, r->rno, r->row, fnos[g], fids[g]});
+                    if (lists.size() != fids[g].size()) throw std::logic_error("a set-based rule answered short");
+                } else {
+                    for (int64_t fid : fids[g]) lists.push_back(r->rule(RelatedFeatureQuery{db, r->rno, r->row, {fnos[g], fid}}));
+                }
+                groups_[g].push_back(std::move(lists));
+            }
+        }
+    }
+    // What the k-th applicable relationship relates to the i-th feature.
+    const std::vector<FeatureKey>& Related(size_t i, size_t k) const {
+        return groups_[where_[i].first][k][where_[i].second];
+    }
+
+private:
+    std::vector<std::pair<size_t, size_t>> where_;   // feature -> (group, position in it)
+    std::vector<std::vector<rules::RelatedSets>> groups_;  // group -> relationship -> position
+};
 
 rt::Variant GetValidateSetV(RoutineCall& call) {
     // Taken out first: a failure below must not leave it for the next run.
@@ -179,23 +235,36 @@ rt::Variant GetValidateSetV(RoutineCall& call) {
         // The relationships of the list that apply to an FNO, in list order.
         std::unordered_map<int64_t, std::vector<const Relationship*>> applicable;
         for (const auto& feature : defined.Keys()) {
-            auto found = applicable.find(feature.fno);
-            if (found == applicable.end()) {
-                auto rows = call.db.Query("SELECT QTX_RNO FROM QTX_FEATRELATIONSHIPS_OPTABLE WHERE QTX_FNO = ?",
-                                          {rt::Variant(static_cast<double>(feature.fno))},
-                                          "QTX_FEATRELATIONSHIPS_OPTABLE");
-                std::set<int64_t> numbersOfFno;
-                for (const auto& v : rows.values)
-                    if (auto n = StoredNumber(v)) numbersOfFno.insert(*n);
-                std::vector<const Relationship*> list;
-                for (const auto& r : relationships)
-                    if (r.rule && numbersOfFno.count(r.rno)) list.push_back(&r);
-                found = applicable.emplace(feature.fno, std::move(list)).first;
-            }
-            for (const Relationship* r : found->second) {
-                const RelatedFeatureQuery query{call.db, r->rno, r->row, feature};
-                for (const auto& related : r->rule(query))
-                    addRow(related, 0, Number(feature.fid), Number(feature.fno), Number(r->rno));
+            if (applicable.count(feature.fno)) continue;
+            auto rows = call.db.Query("SELECT QTX_RNO FROM QTX_FEATRELATIONSHIPS_OPTABLE WHERE QTX_FNO = ?",
+                                      {rt::Variant(static_cast<double>(feature.fno))},
+                                      "QTX_FEATRELATIONSHIPS_OPTABLE");
+            std::set<int64_t> numbersOfFno;
+            for (const auto& v : rows.values)
+                if (auto n = StoredNumber(v)) numbersOfFno.insert(*n);
+            std::vector<const Relationship*> list;
+            for (const auto& r : relationships)
+                if (r.rule && numbersOfFno.count(r.rno)) list.push_back(&r);
+            applicable.emplace(feature.fno, std::move(list));
+        }
+        auto emit = [&](const FeatureKey& feature, const Relationship& r, const std::vector<FeatureKey>& related) {
+            for (const auto& key : related) addRow(key, 0, Number(feature.fid), Number(feature.fno), Number(r.rno));
+        };
+        std::optional<RelatedBySet> bySet;
+        try {
+            bySet.emplace(call.db, defined.Keys(), applicable);
+        } catch (const std::exception&) {
+            bySet.reset();
+        }
+        for (size_t i = 0; i < defined.Keys().size(); ++i) {
+            const FeatureKey& feature = defined.Keys()[i];
+            const auto& list = applicable.at(feature.fno);
+            for (size_t k = 0; k < list.size(); ++k) {
+                const Relationship& r = *list[k];
+                if (bySet)
+                    emit(feature, r, bySet->Related(i, k));
+                else
+                    emit(feature, r, r.rule(RelatedFeatureQuery{call.db, r.rno, r.row, feature}));
             }
         }
     }
@@ -212,11 +281,11 @@ rt::Variant DefineFeaturesFromPendingEdits(RoutineCall& call) {
 
 }  // namespace
 
-void RegisterRelatedFeatureRule(int32_t type, RelatedFeatureRule rule) {
+void RegisterRelatedFeatureRule(int32_t type, RelatedFeatureRule rule, RelatedFeatureSetRule setRule) {
     auto& registry = RuleRegistry();
     std::lock_guard lock(registry.mutex);
     if (rule)
-        registry.byType[type] = std::move(rule);
+        registry.byType[type] = TypeRules{std::move(rule), std::move(setRule)};
     else
         registry.byType.erase(type);
 }
@@ -227,12 +296,12 @@ void RegisterValidateSetPackages(PackageRegistry& registry) {
     registry.Register(p + "GetValidateSetV", Procedure(1, &GetValidateSetV));
     registry.Register("QTX_VALIDATESET_PROD.DefineFeaturesFromPendingEdits",
                       Procedure(0, &DefineFeaturesFromPendingEdits));
-    RegisterRelatedFeatureRule(2, &NodeEdgeRelatedFeatures);
-    RegisterRelatedFeatureRule(3, &OwnershipRelatedFeatures);
-    RegisterRelatedFeatureRule(4, &DetailRelatedFeatures);
-    RegisterRelatedFeatureRule(6, &DimensioningRelatedFeatures);
-    RegisterRelatedFeatureRule(8, &M2MOwnershipRelatedFeatures);
-    RegisterRelatedFeatureRule(9, &NodeOrderedRelatedFeatures);
+    RegisterRelatedFeatureRule(2, &NodeEdgeRelatedFeatures, &NodeEdgeRelatedFeatureSets);
+    RegisterRelatedFeatureRule(3, &OwnershipRelatedFeatures, &OwnershipRelatedFeatureSets);
+    RegisterRelatedFeatureRule(4, &DetailRelatedFeatures, &DetailRelatedFeatureSets);
+    RegisterRelatedFeatureRule(6, &DimensioningRelatedFeatures, &DimensioningRelatedFeatureSets);
+    RegisterRelatedFeatureRule(8, &M2MOwnershipRelatedFeatures, &M2MOwnershipRelatedFeatureSets);
+    RegisterRelatedFeatureRule(9, &NodeOrderedRelatedFeatures, &NodeOrderedRelatedFeatureSets);
 }
 
 const FeatureKeyList& DefinedFeatures(PackageState& state) { return StateOf(state).defined; }

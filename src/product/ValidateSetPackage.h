@@ -54,9 +54,23 @@ struct RelatedFeatureQuery {
 // a failure fails the GetValidateSetV call.
 using RelatedFeatureRule = std::function<std::vector<FeatureKey>(const RelatedFeatureQuery&)>;
 
+// What a set-based rule is asked: one relationship and the defined features
+// of one FNO, each FID once, in the order defined.
+struct RelatedFeatureSetQuery {
+    SqliteConnection& db;
+    int64_t rno = 0;
+    const std::map<std::string, rt::Variant>& relationship;
+    int64_t fno = 0;
+    const std::vector<int64_t>& fids;
+};
+
+// For each FID of the query, in its order, what the rule gives the feature.
+using RelatedFeatureSetRule = std::function<std::vector<std::vector<FeatureKey>>(const RelatedFeatureSetQuery&)>;
+
 // Registers (or, with an empty rule, removes) the rule of a QTX_TYPE, for
-// every session of the process.
-void RegisterRelatedFeatureRule(int32_t type, RelatedFeatureRule rule);
+// every session of the process; a set-based form, when given, must relate
+// what the rule relates, in the same order.
+void RegisterRelatedFeatureRule(int32_t type, RelatedFeatureRule rule, RelatedFeatureSetRule setRule = {});
 
 // Registers QTX_VALIDATESET and QTX_VALIDATESET_PROD.
 void RegisterValidateSetPackages(PackageRegistry& registry);

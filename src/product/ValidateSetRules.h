@@ -1,11 +1,15 @@
 #pragma once
 // What the related-feature rules of QTX_VALIDATESET.GetValidateSetV share:
 // reading numbers the database hands back, binding them, refusing metadata
-// names that are no plain identifiers, rows by column name and the feature
-// list that keeps each feature once.
+// names that are no plain identifiers, rows by column name, the feature
+// list that keeps each feature once, and for the set-based forms a list of
+// numbers bound as one value and rows grouped by a number column.
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "product/SqliteConnection.h"
@@ -39,8 +43,11 @@ struct ImageRows {
     ado::RecordsetImage image;
     size_t Count() const { return image.RowCount(); }
     const rt::Variant& At(size_t row, const std::string& column) const {
+        return image.values[row * image.fields.size() + ColumnOf(column)];
+    }
+    size_t ColumnOf(const std::string& column) const {
         for (size_t f = 0; f < image.fields.size(); ++f)
-            if (rt::NamesEqual(image.fields[f].name, column)) return image.values[row * image.fields.size() + f];
+            if (rt::NamesEqual(image.fields[f].name, column)) return f;
         RaiseOra(904, "ORA-00904: \"" + column + "\": invalid identifier");
     }
 };
@@ -50,10 +57,16 @@ inline ImageRows Query(SqliteConnection& db, const std::string& sql, const Value
 }
 
 // A column of the relationship's row; Null when the row has none.
-inline const rt::Variant& Column(const RelatedFeatureQuery& query, const char* name) {
+inline const rt::Variant& Column(const std::map<std::string, rt::Variant>& relationship, const char* name) {
     static const rt::Variant null = rt::Variant::Null();
-    auto it = query.relationship.find(name);
-    return it == query.relationship.end() ? null : it->second;
+    auto it = relationship.find(name);
+    return it == relationship.end() ? null : it->second;
+}
+inline const rt::Variant& Column(const RelatedFeatureQuery& query, const char* name) {
+    return Column(query.relationship, name);
+}
+inline const rt::Variant& Column(const RelatedFeatureSetQuery& query, const char* name) {
+    return Column(query.relationship, name);
 }
 
 // The component table of a component number; "" when it has none.
@@ -71,5 +84,54 @@ inline void AddOnce(std::vector<FeatureKey>& out, const rt::Variant& fno, const 
         if (k == key) return;
     out.push_back(key);
 }
+
+// ---- the set-based forms: one statement for many features ----
+
+// The condition on a column that it holds one of the numbers bound as
+// NumberList (one value, whatever their count).
+inline std::string InList(const std::string& column) { return column + " IN (SELECT value FROM json_each(?))"; }
+
+inline rt::Variant NumberList(const std::vector<int64_t>& numbers) {
+    std::string text = "[";
+    for (int64_t n : numbers) {
+        if (text.size() > 1) text += ',';
+        text += std::to_string(n);
+    }
+    return rt::Variant(text + "]");
+}
+
+// The rows (by position) of each whole number of a column, each group in
+// the rows' order; rows without a whole number are in none.
+inline std::unordered_map<int64_t, std::vector<size_t>> GroupBy(const ImageRows& rows, const std::string& column) {
+    std::unordered_map<int64_t, std::vector<size_t>> groups;
+    if (rows.Count() == 0) return groups;
+    const size_t c = rows.ColumnOf(column), width = rows.image.fields.size();
+    for (size_t r = 0; r < rows.Count(); ++r)
+        if (auto n = NumberOf(rows.image.values[r * width + c])) groups[*n].push_back(r);
+    return groups;
+}
+
+// The rows of a group; none for a number without rows.
+inline const std::vector<size_t>& RowsOf(const std::unordered_map<int64_t, std::vector<size_t>>& groups, int64_t n) {
+    static const std::vector<size_t> none;
+    auto it = groups.find(n);
+    return it == groups.end() ? none : it->second;
+}
+
+// Each number once, in the order first met.
+class NumberSet {
+public:
+    void Add(int64_t n) {
+        if (seen_.insert(n).second) list_.push_back(n);
+    }
+    const std::vector<int64_t>& List() const { return list_; }
+    bool Empty() const { return list_.empty(); }
+
+private:
+    std::vector<int64_t> list_;
+    std::unordered_set<int64_t> seen_;
+};
+
+using RelatedSets = std::vector<std::vector<FeatureKey>>;
 
 }  // namespace product::rules

@@ -4,14 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "DatabaseTestSupport.h"
 #include "product/OracleSession.h"
 #include "product/SqliteConnection.h"
+#include "product/ValidateSetConnectivity.h"
+#include "product/ValidateSetDetail.h"
+#include "product/ValidateSetDimensioning.h"
+#include "product/ValidateSetM2MOwnership.h"
+#include "product/ValidateSetOwnership.h"
 #include "product/ValidateSetPackage.h"
 #include "runtime/Vb.h"
+#include "support/SampleEnvironment.h"
 
 using namespace product;
 using dbtest::ExpectOra;
@@ -49,7 +56,8 @@ struct ValidateSet : ::testing::Test {
         session.Execute(kDefine, p);
     }
     // The rows as "FNO/FID pending related FNO/FID rno".
-    std::vector<std::string> Set(const rt::Variant& list) {
+    std::vector<std::string> Set(const rt::Variant& list) { return SetOf(session, list); }
+    static std::vector<std::string> SetOf(OracleSession& session, const rt::Variant& list) {
         std::vector<BoundValue> p{{list}};
         auto out = session.Execute("{ call QTX_VALIDATESET.GetValidateSetV(?) }", p);
         EXPECT_TRUE(out.rows);
@@ -106,4 +114,87 @@ TEST_F(ValidateSet, BadDefinitionsAreRefusedAndChangeNothing) {
     // A list item that is no number fails the read, which consumed the definition all the same.
     ExpectOra([&] { Set(rt::Variant("1;x;")); }, 6502);
     EXPECT_TRUE(DefinedFeatures(session.State()).Empty());
+}
+
+TEST_F(ValidateSet, TheSetBasedFormServesAndAFailureOfItFallsBackFeatureByFeature) {
+    const RelatedFeatureRule single = [](const RelatedFeatureQuery& q) {
+        return std::vector<FeatureKey>{{900, q.feature.fid * 10 + 1}};
+    };
+    struct Case {
+        const char* what;
+        bool setFails, singleFails;
+        std::vector<std::string> rows;  // empty: the call fails with the single feature's error
+    };
+    const Case cases[] = {
+        {"the set-based form answers for the FNO's features at once", false, false,
+         {"101/1 1 -/- -", "101/2 1 -/- -", "900/7 0 101/1 1", "900/7 0 101/2 1"}},
+        {"its failure gives the rows of the single-feature rule", true, false,
+         {"101/1 1 -/- -", "101/2 1 -/- -", "900/11 0 101/1 1", "900/21 0 101/2 1"}},
+        {"and the single feature's error when that fails too", true, true, {}},
+    };
+    for (const Case& c : cases) {
+        RegisterRelatedFeatureRule(
+            3,
+            [&](const RelatedFeatureQuery& q) {
+                if (c.singleFails) RaiseOra(942, "ORA-00942: table or view does not exist: feature " + std::to_string(q.feature.fid));
+                return single(q);
+            },
+            [&](const RelatedFeatureSetQuery& q) {
+                if (c.setFails) RaiseOra(904, "ORA-00904: the set's statement");
+                EXPECT_EQ(q.fids, (std::vector<int64_t>{1, 2})) << c.what;
+                return std::vector<std::vector<FeatureKey>>(q.fids.size(), {{900, 7}});
+            });
+        Define("101;101;", "1;2;", rt::Variant("Y"));
+        if (c.rows.empty())
+            ExpectOra([&] { Set(rt::Variant("1;")); }, 942, {"feature 1"});
+        else
+            EXPECT_EQ(Set(rt::Variant("1;")), c.rows) << c.what;
+    }
+}
+
+// Every feature of the sample network over every relationship: the rows of
+// the set-based rules are those of the rules feature by feature, and every
+// rule relates something there.
+TEST(ValidateSetSample, TheSetBasedRulesRelateWhatTheSingleFeatureRulesRelate) {
+    SqliteConnection db{pelmora_test::SampleEnvironment::Get().CopyDatabase(), {}};
+    OracleSession session{db};
+    std::string fnos, fids, rnos;
+    std::string union_;
+    for (const char* table : {"QTX_COMMON_N", "DIM_SIMPLE_LN", "DIM_ORTHO_LN", "DIM_POLAR_LN", "DIM_RADIUS_LN", "VALVE_DETAIL_N"})
+        union_ += std::string(union_.empty() ? "" : " UNION ") + "SELECT QTX_FNO, QTX_FID FROM " + table;
+    auto features = db.Query(union_ + " ORDER BY QTX_FID DESC", {}, "");
+    for (size_t r = 0; r < features.RowCount(); ++r) {
+        fnos += rt::CStr(features.values[r * 2]) + ";";
+        fids += rt::CStr(features.values[r * 2 + 1]) + ";";
+    }
+    auto numbers = db.Query("SELECT QTX_RNO FROM QTX_RELATIONSHIPS_OPTABLE ORDER BY QTX_RNO DESC", {}, "");
+    for (const auto& v : numbers.values) rnos += rt::CStr(v) + ";";
+    auto run = [&] {
+        std::vector<BoundValue> p{{rt::Variant(fnos)}, {rt::Variant(fids)}, {rt::Variant("Y")}};
+        session.Execute(kDefine, p);
+        return ValidateSet::SetOf(session, rt::Variant(rnos));
+    };
+    struct Rule {
+        int32_t type;
+        RelatedFeatureRule single;
+        RelatedFeatureSetRule set;
+    };
+    const Rule rules[] = {{2, &NodeEdgeRelatedFeatures, &NodeEdgeRelatedFeatureSets},
+                          {3, &OwnershipRelatedFeatures, &OwnershipRelatedFeatureSets},
+                          {4, &DetailRelatedFeatures, &DetailRelatedFeatureSets},
+                          {6, &DimensioningRelatedFeatures, &DimensioningRelatedFeatureSets},
+                          {8, &M2MOwnershipRelatedFeatures, &M2MOwnershipRelatedFeatureSets},
+                          {9, &NodeOrderedRelatedFeatures, &NodeOrderedRelatedFeatureSets}};
+    for (const Rule& rule : rules) RegisterRelatedFeatureRule(rule.type, rule.single, rule.set);
+    const auto bySet = run();
+    for (const Rule& rule : rules) RegisterRelatedFeatureRule(rule.type, rule.single);
+    const auto byFeature = run();
+    for (const Rule& rule : rules) RegisterRelatedFeatureRule(rule.type, rule.single, rule.set);
+    EXPECT_EQ(bySet, byFeature);
+    // Each relationship type relates at least one feature.
+    std::map<std::string, int> relatedByRno;
+    for (const auto& row : bySet)
+        if (row.find(" 0 ") != std::string::npos) ++relatedByRno[row.substr(row.rfind(' ') + 1)];
+    for (const char* rno : {"1", "2", "3", "5", "6", "7", "8", "9", "11", "12", "56", "57"})
+        EXPECT_GT(relatedByRno[rno], 0) << "relationship " << rno;
 }
