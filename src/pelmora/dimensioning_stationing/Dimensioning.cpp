@@ -88,6 +88,7 @@ void Dimensioning::SilentEstablishRelationship(const std::shared_ptr<IKeyObject>
 void Dimensioning::Validate(const std::shared_ptr<IKeyObjects>& Features, const std::shared_ptr<IComponents>&,
                             const std::shared_ptr<ado::Recordset>& ValidationSet,
                             const std::shared_ptr<rt::Collection>&, const std::shared_ptr<ado::Recordset>& Errors) {
+    RequireObjects(ValidationSet, ruleTable_);
     auto fno = FieldOf(ValidationSet, "QTX_FNO");
     auto fid = FieldOf(ValidationSet, "QTX_FID");
     auto pending = FieldOf(ValidationSet, "PENDING");
@@ -181,7 +182,7 @@ Dimensioning::ComponentRows Dimensioning::GetFeatureComponent(const std::shared_
     rt::ComError error(0, "", "");
     const bool ok = rt::CaptureError(
         [&] {
-            found.component = feature->get_Components()->get_Item(rt::Variant(name));
+            found.component = FeatureComponent(feature, name);
             found.rows = found.component->get_Recordset();
             if (!IsEmptySet(found.rows)) found.rows->MoveFirst();
         },

@@ -174,6 +174,7 @@ void Stationing::Validate(const std::shared_ptr<IKeyObjects>& Features, const st
                           const std::shared_ptr<ado::Recordset>& ValidationSet, const std::shared_ptr<rt::Collection>&,
                           const std::shared_ptr<ado::Recordset>& Errors) {
     try {
+        RequireObjects(Components, ValidationSet);
         Components->get_Item(rt::Variant(stationComponent_))->get_Recordset();
         ValidationSet->MoveFirst();
     } catch (const std::exception&) {
@@ -222,7 +223,7 @@ void Stationing::ValidateFeature(const std::shared_ptr<IKeyObject>& feature,
     StationingValues values;
     bool readable = true;
     try {
-        component = feature->get_Components()->get_Item(rt::Variant(stationComponent_));
+        component = FeatureComponent(feature, stationComponent_);
         station = component->get_Recordset();
         if (station->get_BOF() && station->get_EOF()) {
             AddError(21060, Errors);

@@ -221,7 +221,7 @@ bool Stationing::IsArcGeometryFeature() {
         FilterService().FilterRecordset(features_, features_->get_Fields()->Item("QTX_FNO"),
                                         rt::Variant(feature_->get_FNO()));
         const int16_t cno = rt::CInt(features_->GetValue(rt::Variant("QTX_PRIMARYGEOGRAPHICCNO")));
-        auto component = feature_->get_Components()->get_Item(rt::Variant(GetComponentName(MetadataService(), cno)));
+        auto component = FeatureComponent(feature_, GetComponentName(MetadataService(), cno));
         auto rs = component->get_Recordset();
         if (rs->get_BOF() && rs->get_EOF()) return false;
         rs->MoveFirst();

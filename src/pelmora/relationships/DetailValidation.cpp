@@ -64,6 +64,7 @@ bool Detail::IsRelationshipFno(int16_t FNO) {
 void Detail::Validate(const std::shared_ptr<IKeyObjects>& Features, const std::shared_ptr<IComponents>&,
                       const std::shared_ptr<ado::Recordset>& ValidationSet, const std::shared_ptr<rt::Collection>&,
                       const std::shared_ptr<ado::Recordset>& Errors) {
+    RequireObjects(ValidationSet, ruleTable_);
     auto fno = ValidationSet->get_Fields()->Item("QTX_FNO");
     auto fid = ValidationSet->get_Fields()->Item("QTX_FID");
     if (IsEmptySet(ValidationSet)) return;
@@ -159,9 +160,7 @@ void Detail::ValidateDetailOwnerFields(const std::shared_ptr<IKeyObject>& Featur
 }
 
 std::shared_ptr<IComponent> Detail::ComponentOf(const std::shared_ptr<IKeyObject>& Feature, int16_t CNO) {
-    auto components = Feature->get_Components();
-    if (!components) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return components->get_Item(rt::Variant(GetComponentName(metadataService_, CNO)));
+    return FeatureComponent(Feature, GetComponentName(metadataService_, CNO));
 }
 
 void Detail::AddFinding(int16_t MsgId, const std::shared_ptr<ado::Recordset>& Row,

@@ -73,6 +73,7 @@ bool M2MOwnership::IsSubordinate() const {
 }
 
 rt::Variant M2MOwnership::CandidateFeatures(const std::shared_ptr<IKeyObject>& Feature) {
+    RequireObjects(Feature, ruleTable_);
     const bool owned = IsSubordinate();
     FilterService().FilterRecordset(ruleTable_, ruleTable_->get_Fields()->Item(owned ? "QTX_SOURCEFNO" : "QTX_OWNERFNO"),
                                     rt::Variant(Feature->get_FNO()));
@@ -82,6 +83,7 @@ rt::Variant M2MOwnership::CandidateFeatures(const std::shared_ptr<IKeyObject>& F
 }
 
 bool M2MOwnership::CanRelate(const std::shared_ptr<IKeyObject>& Feature, int16_t FNO) {
+    RequireObjects(Feature, ruleTable_);
     const std::string a = std::to_string(Feature->get_FNO()), b = std::to_string(FNO);
     const std::string condition = IsSubordinate() ? "QTX_SOURCEFNO=" + a + " AND QTX_OWNERFNO=" + b
                                                   : "QTX_OWNERFNO=" + a + " AND QTX_SOURCEFNO=" + b;
@@ -98,9 +100,7 @@ M2MOwnership::Roles M2MOwnership::RolesOf(const std::shared_ptr<IKeyObject>& Sou
 }
 
 std::shared_ptr<ado::Recordset> M2MOwnership::SupportRows(const std::shared_ptr<IKeyObject>& Owned) const {
-    auto components = Owned->get_Components();
-    if (!components) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return components->get_Item(rt::Variant(supportName_))->get_Recordset();
+    return FeatureComponentRows(Owned, supportName_);
 }
 
 void M2MOwnership::SilentEstablishRelationship(const std::shared_ptr<IKeyObject>& SourceFeature,

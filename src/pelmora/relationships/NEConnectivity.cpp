@@ -29,6 +29,7 @@ using connectivity::IsEmptySet;
 }  // namespace
 
 rt::Variant NEConnectivity::CandidateFeatures(const std::shared_ptr<IKeyObject>& Feature) {
+    RequireObjects(Feature, ruleTable_);
     ruleTable_->put_Filter(rt::Variant("QTX_SOURCEFNO = " + std::to_string(Feature->get_FNO())));
     const int32_t count = ruleTable_->get_RecordCount();
     if (count <= 0) return rt::Variant::UnallocatedArray(rt::vbInteger);
@@ -73,6 +74,7 @@ void NEConnectivity::put_RelationshipNumber(int16_t RelationshipNumber) {
 }
 
 rt::Variant NEConnectivity::ReviewRelationship(const std::shared_ptr<IKeyObject>& Feature) {
+    RequireObjects(Feature, featureComponents_, ruleTable_);
     auto assembly = std::make_shared<FeatureAssemblyService>();
     assembly->putref_DataContext(dataContext_);
     auto result = rt::Collection::New();
@@ -87,7 +89,7 @@ rt::Variant NEConnectivity::ReviewRelationship(const std::shared_ptr<IKeyObject>
         ruleTable_->MoveFirst();
         const int16_t count = rt::CInt(ruleTable_->GetValue(rt::Variant("QTX_NUMBEROFNODES")));
         NodeList nodes(count > 0 ? count : 0, 0);
-        auto rows = Feature->get_Components()->get_Item(rt::Variant(supportName))->get_Recordset();
+        auto rows = FeatureComponentRows(Feature, supportName);
         // A feature without support rows has no nodes, not even markers.
         if (IsEmptySet(rows)) nodes.clear();
         if (!nodes.empty()) {
@@ -149,10 +151,7 @@ void NEConnectivity::SilentEstablishRelationship(const std::shared_ptr<IKeyObjec
 // ---- shared ----
 
 std::shared_ptr<ado::Recordset> NEConnectivity::SupportRows(const std::shared_ptr<IKeyObject>& Feature) const {
-    if (!Feature) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    auto components = Feature->get_Components();
-    if (!components) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return components->get_Item(rt::Variant(supportComponentName_))->get_Recordset();
+    return FeatureComponentRows(Feature, supportComponentName_);
 }
 
 std::string NEConnectivity::AdditionalParameter(const std::string& Suffix) const {

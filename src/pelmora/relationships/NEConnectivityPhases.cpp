@@ -27,10 +27,6 @@ bool IsNullOrEmpty(const rt::Variant& v) { return v.IsNull() || v.IsEmpty(); }
 
 std::string TextOrEmpty(const rt::Variant& v) { return IsNullOrEmpty(v) ? std::string() : rt::CStr(v); }
 
-std::shared_ptr<ado::Recordset> ComponentRows(const std::shared_ptr<IKeyObject>& feature, const std::string& name) {
-    return feature->get_Components()->get_Item(rt::Variant(name))->get_Recordset();
-}
-
 }  // namespace
 
 void NEConnectivity::ValidatePhases(const NodeList& Nodes, const std::shared_ptr<IKeyObjects>& Related,
@@ -39,7 +35,7 @@ void NEConnectivity::ValidatePhases(const NodeList& Nodes, const std::shared_ptr
     auto ruleRelated = KeyObjects::New();
     ActivePhaseRule rule;
     if (!GetActivePhaseRules(Related, rule, ruleRelated)) return;
-    const std::string activeText = GetAttributeFieldInfo(ComponentRows(feature_, rule.componentName), rule.ano);
+    const std::string activeText = GetAttributeFieldInfo(FeatureComponentRows(feature_, rule.componentName), rule.ano);
 
     // Letters gathered at one node still count at the next.
     DistinctItemColl letters;
@@ -53,7 +49,8 @@ void NEConnectivity::ValidatePhases(const NodeList& Nodes, const std::shared_ptr
             std::string componentName;
             int32_t ano = 0;
             GetRelatedPhaseRule(relatedFeature, componentName, ano);
-            const std::string relatedText = GetAttributeFieldInfo(ComponentRows(relatedFeature, componentName), ano);
+            const std::string relatedText =
+                GetAttributeFieldInfo(FeatureComponentRows(relatedFeature, componentName), ano);
             for (char16_t c : rt::ToUtf16(relatedText)) letters.Add(rt::Variant(rt::ToUtf8(std::u16string(1, c))));
         }
         if (PhasesMatch(activeText, letters)) {

@@ -52,6 +52,7 @@ std::string Text(const std::shared_ptr<ado::Recordset>& rs, const char* column) 
 void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, const std::shared_ptr<IComponents>& Components,
                               const std::shared_ptr<ado::Recordset>& ValidationSet, const std::shared_ptr<rt::Collection>&,
                               const std::shared_ptr<ado::Recordset>& Errors) {
+    RequireObjects(featureComponents_, ruleTable_);
     FilterService().FilterRecordset(featureComponents_, featureComponents_->get_Fields()->Item("QTX_CNO"),
                                     RowValue("QTX_SUPPORTCNO"));
     supportComponentName_ = rt::CStr(ValueOf(featureComponents_, "QTX_NAME"));
@@ -66,6 +67,7 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
         return;
     std::shared_ptr<ado::Field> fno, fid, pending;
     if (!step([&] {
+            RequireObjects(ValidationSet);
             fno = ValidationSet->get_Fields()->Item("QTX_FNO");
             fid = ValidationSet->get_Fields()->Item("QTX_FID");
             pending = ValidationSet->get_Fields()->Item("PENDING");
@@ -128,9 +130,8 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
             }
             RunRelationshipGeometryInterfaces(Errors);
             step([&] {
-                rt::QueryInterface<ComponentClone>(
-                    feature->get_Components()->get_Item(rt::Variant(supportComponentName_)))
-                    ->ReleaseRecordset();
+                auto component = FeatureComponent(feature, supportComponentName_);
+                rt::QueryInterface<ComponentClone>(component)->ReleaseRecordset();
             });
         }
         if (!step([&] { ValidationSet->MoveNext(); })) break;

@@ -59,6 +59,7 @@ private:
 }  // namespace
 
 rt::Variant NodeOrdConnADO::CandidateFeatures(const std::shared_ptr<IKeyObject>& Feature) {
+    RequireObjects(Feature, ruleTable_);
     FilterService().FilterRecordset(ruleTable_, ruleTable_->get_Fields()->Item("QTX_SOURCEFNO"),
                                     rt::Variant(Feature->get_FNO()));
     std::vector<int16_t> numbers;
@@ -78,6 +79,7 @@ rt::Variant NodeOrdConnADO::CandidateFeatures(const std::shared_ptr<IKeyObject>&
 }
 
 bool NodeOrdConnADO::CanRelate(const std::shared_ptr<IKeyObject>& Feature, int16_t FNO) {
+    RequireObjects(Feature, ruleTable_);
     ruleTable_->put_Filter(rt::Variant("QTX_SOURCEFNO = " + std::to_string(Feature->get_FNO()) +
                                        " and QTX_CONNECTINGFNO = " + std::to_string(FNO)));
     const bool found = !IsEmptySet(ruleTable_);
@@ -128,14 +130,13 @@ void NodeOrdConnADO::put_RelationshipNumber(int16_t RelationshipNumber) {
 
 void NodeOrdConnADO::SilentEstablishRelationship(const std::shared_ptr<IKeyObject>& SourceFeature,
                                                  const std::shared_ptr<IKeyObject>& RelatedFeature, int32_t, int32_t) {
+    RequireObjects(SourceFeature, RelatedFeature);
     std::shared_ptr<ado::Recordset> support;
     bool holderIsSource = true;
     rt::ResumeNext lookup;
-    if (!lookup([&] {
-            support = SourceFeature->get_Components()->get_Item(rt::Variant(supportComponentName_))->get_Recordset();
-        })) {
+    if (!lookup([&] { support = FeatureComponentRows(SourceFeature, supportComponentName_); })) {
         holderIsSource = false;
-        support = RelatedFeature->get_Components()->get_Item(rt::Variant(supportComponentName_))->get_Recordset();
+        support = FeatureComponentRows(RelatedFeature, supportComponentName_);
     }
     const auto& holder = holderIsSource ? SourceFeature : RelatedFeature;
     const auto& other = holderIsSource ? RelatedFeature : SourceFeature;
@@ -162,6 +163,7 @@ void NodeOrdConnADO::SilentEstablishRelationship(const std::shared_ptr<IKeyObjec
 }
 
 rt::Variant NodeOrdConnADO::ReviewRelationship(const std::shared_ptr<IKeyObject>& Feature) {
+    RequireObjects(Feature);
     auto assembly = std::make_shared<FeatureAssemblyService>();
     assembly->putref_DataContext(dataContext_);
     auto result = rt::Collection::New();
@@ -170,9 +172,7 @@ rt::Variant NodeOrdConnADO::ReviewRelationship(const std::shared_ptr<IKeyObject>
 
     std::shared_ptr<ado::Recordset> support;
     rt::ResumeNext lookup;
-    if (lookup([&] {
-            support = Feature->get_Components()->get_Item(rt::Variant(supportComponentName_))->get_Recordset();
-        })) {
+    if (lookup([&] { support = FeatureComponentRows(Feature, supportComponentName_); })) {
         FilterRestorer restore(support);
         support->put_Filter(rt::Variant(KeyFilter(Feature)));
         if (!IsEmptySet(support)) {
@@ -208,6 +208,7 @@ rt::Variant NodeOrdConnADO::ReviewRelationship(const std::shared_ptr<IKeyObject>
 rt::Variant NodeOrdConnADO::ReviewRelationshipHierarchy(const std::shared_ptr<IKeyObject>&) { return rt::Variant(); }
 
 void NodeOrdConnADO::putref_Fields(const std::shared_ptr<ado::Fields>& Fields) {
+    RequireObjects(Fields);
     evaluatedFno_ = Fields->Item(SearchedEnd().fno);
     evaluatedId_ = Fields->Item(SearchedEnd().id);
 }

@@ -46,6 +46,7 @@ void NodeOrdConnADO::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
                               const std::shared_ptr<ado::Recordset>& ValidationSet,
                               const std::shared_ptr<rt::Collection>& PendingFNOs,
                               const std::shared_ptr<ado::Recordset>& Errors) {
+    RequireObjects(ValidationSet, ruleTable_);
     auto withRules = GetFeaturesWithRules(PendingFNOs);
     std::shared_ptr<ado::Recordset> support;
     rt::ResumeNext lookup;
@@ -95,7 +96,7 @@ bool NodeOrdConnADO::GetTriggeringCNOs(const std::shared_ptr<IKeyObject>& Featur
     auto metadata = MetadataService();
     for (ruleTable_->MoveFirst(); !ruleTable_->get_EOF(); ruleTable_->MoveNext()) {
         const std::string name = GetComponentName(metadata, rt::CInt(triggering->get_Value()));
-        auto rows = Feature->get_Components()->get_Item(rt::Variant(name))->get_Recordset();
+        auto rows = FeatureComponentRows(Feature, name);
         if (!IsEmptySet(rows)) return true;
     }
     return false;

@@ -38,7 +38,7 @@ void Ownership::put_RelationshipNumber(int16_t RelationshipNumber) {
 rt::Variant Ownership::ReviewRelationshipHierarchy(const std::shared_ptr<IKeyObject>&) { return rt::Variant(); }
 
 rt::Variant Ownership::CandidateFeatures(const std::shared_ptr<IKeyObject>& Feature) {
-    if (!Feature) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    RequireObjects(Feature, ruleTable_);
     const char* side = subordinate_ ? "QTX_SOURCEFNO" : "QTX_OWNERFNO";
     const char* other = subordinate_ ? "QTX_OWNERFNO" : "QTX_SOURCEFNO";
     FilterRemover unfilter(ruleTable_);
@@ -48,7 +48,7 @@ rt::Variant Ownership::CandidateFeatures(const std::shared_ptr<IKeyObject>& Feat
 }
 
 bool Ownership::CanRelate(const std::shared_ptr<IKeyObject>& Feature, int16_t FNO) {
-    if (!Feature) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    RequireObjects(Feature, ruleTable_);
     FilterRemover unfilter(ruleTable_);
     if (subordinate_)
         SelectPairRules(FNO, Feature->get_FNO());
@@ -91,7 +91,7 @@ std::shared_ptr<ado::Recordset> Ownership::ComponentRecordset(const std::shared_
                                                               const std::string& name) {
     std::shared_ptr<ado::Recordset> rows;
     rt::ResumeNext guard;
-    guard([&] { rows = Feature->get_Components()->get_Item(rt::Variant(name))->get_Recordset(); });
+    guard([&] { rows = FeatureComponentRows(Feature, name); });
     if (guard.Failed() || !rows)
         RaiseError(1, LoadResStringWithParams(ownership::kSourceMessage),
                    rt::Variant(LoadResStringWithParams(ownership::kMissingComponentMessage,

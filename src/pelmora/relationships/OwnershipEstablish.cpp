@@ -52,6 +52,7 @@ Sides SidesOf(bool subordinate, const std::shared_ptr<IKeyObject>& source, const
 
 void Ownership::SilentEstablishRelationship(const std::shared_ptr<IKeyObject>& SourceFeature,
                                             const std::shared_ptr<IKeyObject>& RelatedFeature, int32_t, int32_t) {
+    RequireObjects(ruleTable_, featuresTable_, featureComponents_);
     const auto [owner, owned] = SidesOf(subordinate_, SourceFeature, RelatedFeature);
     FilterRemover unfilter(ruleTable_);
     SelectPairRules(owner->get_FNO(), owned->get_FNO());
@@ -94,6 +95,7 @@ void Ownership::SilentEstablishRelationship(const std::shared_ptr<IKeyObject>& S
 
 void Ownership::DeleteRelationship(const std::shared_ptr<IKeyObject>& SourceFeature,
                                    const std::shared_ptr<IKeyObject>& RelatedFeature, int32_t, int32_t) {
+    RequireObjects(ruleTable_, featuresTable_, featureComponents_);
     const auto [owner, owned] = SidesOf(subordinate_, SourceFeature, RelatedFeature);
     FilterRemover unfilter(ruleTable_);
     SelectPairRules(owner->get_FNO(), owned->get_FNO());

@@ -31,7 +31,7 @@ bool Matches(const std::shared_ptr<ado::Field>& field, int32_t value) {
 }  // namespace
 
 rt::Variant Ownership::ReviewRelationship(const std::shared_ptr<IKeyObject>& Feature) {
-    if (!Feature) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    RequireObjects(Feature, ruleTable_, featuresTable_, featureComponents_);
     auto result = rt::Collection::New();
     auto assembly = std::make_shared<FeatureAssemblyService>();
     assembly->putref_DataContext(dataContext_);

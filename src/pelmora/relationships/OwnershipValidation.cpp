@@ -64,7 +64,7 @@ std::string ElementText(const rt::Variant& array, int32_t i) {
 void Ownership::Validate(const std::shared_ptr<IKeyObjects>& Features, const std::shared_ptr<IComponents>&,
                          const std::shared_ptr<ado::Recordset>& ValidationSet, const std::shared_ptr<rt::Collection>&,
                          const std::shared_ptr<ado::Recordset>& Errors) {
-    if (!ValidationSet) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    RequireObjects(ValidationSet, ruleTable_, featureComponents_);
     auto setFields = ValidationSet->get_Fields();
     auto fno = setFields->Item("QTX_FNO");
     auto fid = setFields->Item("QTX_FID");
@@ -110,7 +110,7 @@ void Ownership::ValidateOwnerReference(const std::shared_ptr<IKeyObjects>& Relat
     const std::string secondColumn =
         ownership::OptionalPlainName(ruleTable_->GetValue(rt::Variant("QTX_SECONDOWNERFIELD")), "QTX_SECONDOWNERFIELD");
 
-    auto component = feature_->get_Components()->get_Item(rt::Variant(ComponentName(sourceCNO)));
+    auto component = FeatureComponent(feature_, ComponentName(sourceCNO));
     struct Release {
         std::shared_ptr<IComponent> component;
         ~Release() {

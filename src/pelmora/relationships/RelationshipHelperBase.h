@@ -25,6 +25,7 @@
 #include <string>
 
 #include "pelmora/interfaces/Relationship.h"
+#include "runtime/Error.h"
 #include "runtime/Object.h"
 #include "runtime/Variant.h"
 
@@ -34,8 +35,24 @@ class Recordset;
 
 namespace pelmora {
 
+class IComponent;
 class IMetadataService;
 class MetadataRecordsetFilterService;
+
+// Raises 91 when any of the objects is Nothing, as VB does at the first use
+// of such a variable: a member calls it before it changes anything.
+template <class... P>
+void RequireObjects(const P&... objects) {
+    if ((!objects || ...)) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+}
+
+// The component of that name of a feature, and its rows. A feature, a
+// Components or an item that is Nothing raises 91, as VB does on an object
+// variable that is Nothing; a caller that ignores failures gets an error it
+// can catch, never a null object.
+std::shared_ptr<IComponent> FeatureComponent(const std::shared_ptr<IKeyObject>& Feature, const std::string& name);
+std::shared_ptr<ado::Recordset> FeatureComponentRows(const std::shared_ptr<IKeyObject>& Feature,
+                                                     const std::string& name);
 
 class RelationshipHelperBase : public rt::Object, public IRelationshipHelper {
 public:

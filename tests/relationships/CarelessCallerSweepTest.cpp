@@ -1,0 +1,460 @@
+// Every public member of every creatable class and of every relationship
+// helper type, called as a careless caller would: with Nothing, Empty, Null,
+// numbers, text, an object of another class, feature keys without
+// components (known, unknown and zero FNOs), before and after set-up. A call
+// passes when it answers or raises; no call may take the process down or
+// leave the database changed. A crash names the call it happened in.
+#include "RelationshipTestSupport.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <functional>
+#include <set>
+
+#include "pelmora/common/FastString.h"
+#include "pelmora/features/Components.h"
+#include "pelmora/features/KeyObject.h"
+#include "pelmora/features/KeyObjects.h"
+#include "pelmora/interfaces/FeatureAssemblyService.h"
+#include "pelmora/metadata/MetadataRecordset.h"
+#include "pelmora/metadata/MetadataRecordsetFilterService.h"
+#include "pelmora/metadata/MetadataRecordsets.h"
+#include "pelmora/validation/modFeatureValidationService.h"
+#include "runtime/Collection.h"
+#include "validation/ValidationSetTestSupport.h"
+
+using relationshiptest::RelationshipServiceFixture;
+
+namespace {
+
+// The call under way, written out by the fatal-signal handler.
+char g_call[400];
+struct sigaction g_previous[32];
+constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+
+void OnFatalSignal(int sig) {
+    const char head[] = "\n*** the process died in the call: ";
+    [[maybe_unused]] auto a = write(2, head, sizeof head - 1);
+    [[maybe_unused]] auto b = write(2, g_call, strlen(g_call));
+    [[maybe_unused]] auto c = write(2, "\n", 1);
+    // The previous handler (the sanitizer's, or the default) takes over: a
+    // fault recurs when the handler returns, an abort is raised again.
+    sigaction(sig, &g_previous[sig], nullptr);
+    if (sig == SIGABRT) raise(sig);
+}
+
+// The rows of every table of the database, hashed. Sequences are left out:
+// taking a number from one is no write, and a new feature takes one.
+uint64_t DatabaseFingerprint(sqlite3* db) {
+    std::vector<std::string> tables;
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(
+        db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name <> 'PELMORA_SEQUENCES' ORDER BY name", -1,
+        &st, nullptr);
+    while (sqlite3_step(st) == SQLITE_ROW)
+        tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+    sqlite3_finalize(st);
+    uint64_t hash = 1469598103934665603ull;
+    auto mix = [&hash](const void* data, size_t n) {
+        for (size_t i = 0; i < n; ++i) hash = (hash ^ static_cast<const unsigned char*>(data)[i]) * 1099511628211ull;
+    };
+    for (const auto& table : tables) {
+        mix(table.data(), table.size());
+        sqlite3_prepare_v2(db, ("SELECT * FROM \"" + table + "\"").c_str(), -1, &st, nullptr);
+        while (sqlite3_step(st) == SQLITE_ROW)
+            for (int i = 0; i < sqlite3_column_count(st); ++i) {
+                const unsigned char* text = sqlite3_column_text(st, i);
+                mix(text ? text : reinterpret_cast<const unsigned char*>("\x01"),
+                    text ? static_cast<size_t>(sqlite3_column_bytes(st, i)) : 1);
+                mix("|", 1);
+            }
+        sqlite3_finalize(st);
+    }
+    return hash;
+}
+
+std::shared_ptr<pelmora::KeyObject> KeyWithoutComponents(int16_t fno, int32_t fid = 1) {
+    auto key = pelmora::KeyObject::New();
+    key->put_FNO(fno);
+    key->put_FID(fid);
+    return key;
+}
+
+struct Value {
+    std::string name;
+    rt::Variant value;
+};
+
+class CarelessCallerSweep : public RelationshipServiceFixture {
+protected:
+    void SetUp() override {
+        RelationshipServiceFixture::SetUp();
+        for (int sig : kFatalSignals) {
+            struct sigaction action {};
+            action.sa_handler = OnFatalSignal;
+            sigaction(sig, &action, &g_previous[sig]);
+        }
+        auto rows =
+            metadata_->get_Recordsets()->get_Item(rt::Variant("QTX_FEATRELATIONSHIPS_OPTABLE"))->get_Recordset("", "");
+        for (; !rows->get_EOF(); rows->MoveNext()) {
+            fnos_.insert(rt::CInt(rows->GetValue(rt::Variant("QTX_FNO"))));
+            rnos_.insert(rt::CInt(rows->GetValue(rt::Variant("QTX_RNO"))));
+        }
+        auto relationships =
+            metadata_->get_Recordsets()->get_Item(rt::Variant("QTX_RELATIONSHIPS_OPTABLE"))->get_Recordset("", "");
+        for (; !relationships->get_EOF(); relationships->MoveNext())
+            rnos_.insert(rt::CInt(relationships->GetValue(rt::Variant("QTX_RNO"))));
+        fingerprint_ = Fingerprint();
+    }
+    void TearDown() override {
+        for (int sig : kFatalSignals) sigaction(sig, &g_previous[sig], nullptr);
+        RelationshipServiceFixture::TearDown();
+    }
+
+    uint64_t Fingerprint() { return DatabaseFingerprint(sqlite_->Connection().Handle()); }
+
+    // Runs one call; what it raises is its answer (the number is returned).
+    // Anything but a COM error escaping fails the case.
+    int32_t Run(const std::string& call, const std::function<void()>& f) {
+        snprintf(g_call, sizeof g_call, "%s", call.c_str());
+        ++calls_;
+        try {
+            f();
+        } catch (const rt::ComError& e) {
+            return e.Number();
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << call << " let a non-COM exception through: " << e.what();
+        }
+        return 0;
+    }
+    void ExpectDatabaseUnchanged(const std::string& after) {
+        const uint64_t now = Fingerprint();
+        EXPECT_EQ(now, fingerprint_) << "the database changed during " << after;
+        fingerprint_ = now;
+    }
+
+    // Feature keys a careless caller hands over: none, and keys without
+    // components of a zero FNO, an unknown one and every FNO that has
+    // relationships.
+    std::vector<std::pair<std::string, std::shared_ptr<pelmora::IKeyObject>>> FeatureKinds() const {
+        std::vector<std::pair<std::string, std::shared_ptr<pelmora::IKeyObject>>> kinds{
+            {"Nothing", nullptr}, {"key FNO 0", KeyWithoutComponents(0)}, {"key FNO 9999", KeyWithoutComponents(9999)}};
+        for (int16_t fno : fnos_) kinds.push_back({"key FNO " + std::to_string(fno), KeyWithoutComponents(fno)});
+        return kinds;
+    }
+
+    std::vector<Value> ValueKinds() const {
+        std::vector<Value> kinds{{"Nothing", rt::Variant::Nothing()},
+                                 {"Empty", rt::Variant()},
+                                 {"Null", rt::Variant::Null()},
+                                 {"0", rt::Variant(int16_t{0})},
+                                 {"9999", rt::Variant(int16_t{9999})},
+                                 {"-1&", rt::Variant(int32_t{-1})},
+                                 {"\"x\"", rt::Variant("x")},
+                                 {"FastString", rt::Variant(rt::ObjectPtrOf(std::make_shared<pelmora::FastString>()))}};
+        for (int16_t rno : rnos_) kinds.push_back({std::to_string(rno), rt::Variant(rno)});
+        for (auto& [name, key] : FeatureKinds())
+            if (key) kinds.push_back({name, rt::Variant(rt::ObjectPtrOf(key))});
+        auto keys = pelmora::KeyObjects::New();
+        keys->Add(KeyWithoutComponents(*fnos_.begin()));
+        kinds.push_back({"KeyObjects", rt::Variant(rt::ObjectPtrOf(keys))});
+        return kinds;
+    }
+
+    std::set<int16_t> fnos_, rnos_;
+    uint64_t fingerprint_ = 0;
+    int calls_ = 0;
+};
+
+struct ClassMembers {
+    const char* progId;
+    std::vector<const char*> members;
+};
+
+const std::vector<ClassMembers> kCreatableClasses = {
+    {"QzPelmora.MetadataService",
+     {"CacheDirectory", "CacheFormat", "CacheMode", "Configuration", "Fetch", "IsRoleGranted", "Recordsets", "Refresh",
+      "RefreshDynamicEdits", "SaveConfiguration"}},
+    {"QzPelmora.MetadataRecordsets", {"AppendRecordset", "Count", "Item", "NewEnum"}},
+    {"QzPelmora.MetadataRecordsetFilterService",
+     {"CacheRecordset", "Clear", "FilterDistinct", "FilterRecordset", "Find"}},
+    {"QzPelmora.MetadataServiceHelper", {"GetRoles", "SetConfiguration"}},
+    {"QzPelmora.KeyObject", {"CID", "CNO", "Components", "FID", "FNO"}},
+    {"QzPelmora.KeyObjects", {"Add", "Clear", "Count", "Item", "NewEnum", "Remove", "_NewEnum"}},
+    {"QzPelmora.Components",
+     {"DataContext", "AddComponentByCNO", "AddComponentByRecordset", "Count", "GetComponent", "Item", "Refresh",
+      "Update"}},
+    {"QzPelmora.ComponentsClone",
+     {"DataContext", "AddComponentByCNO", "AddComponentByRecordset", "Count", "GetComponent", "Item", "Refresh",
+      "Update"}},
+    {"QzPelmora.ComponentClone",
+     {"DataContext", "AddFID", "AttributeEditControlEnabled", "CNO", "Filter", "FunctionalInterfacesEnabled",
+      "Geometry", "Name", "Recordset", "RecordsetLocal", "TableName", "Update"}},
+    {"QzPelmora.ComponentService",
+     {"CIDList", "ComponentID", "ComponentName", "DeleteOccurrence", "Geometry", "NewOccurrence", "Value"}},
+    {"QzPelmora.FeatureAssemblyService",
+     {"DataContext", "AssembleFeature", "ComponentRetrievalMode", "FeatureID", "FeatureNumber", "NewConfiguration",
+      "NewFeature", "OpenFeature", "OpenFeatures", "UpdateFeature", "UpdateFeatures"}},
+    {"QzPelmora.BulkEditService", {"DataContext", "ConstructMergedComponents", "SaveCommonEdits"}},
+    {"QzPelmora.ComponentDatabaseService",
+     {"DataContext", "BeginComponentOperations", "UpdateComponent", "CancelComponentOperations",
+      "EndComponentOperations", "WOSEndComponentOperations"}},
+    {"QzPelmora.RelationshipService",
+     {"DataContext", "ReciprocalRelationship", "RelationshipName", "RelationshipType", "SubordinateRelationship",
+      "AllApplicableRelationships", "DeleteRelationship", "GetCandidateFeatures", "GetRelatedFeatures",
+      "GetRelatedFeaturesHierarchy", "SilentEstablishByFeature", "SilentEstablish", "ValidateCandidate"}},
+    {"QzPelmora.AttributeValidationService",
+     {"DataContext", "ActiveFeature", "RelatedFeature", "RelatedComponent", "RelationshipType", "Execute", "Validate",
+      "ValidateAttributes"}},
+    {"QzPelmora.FeatureValidationService", {"DataContext", "ValidateFeatures", "ValidatePendingEdits"}},
+};
+
+const char* KindName(rt::InvokeKind kind) {
+    switch (kind) {
+        case rt::InvokeKind::Method:
+            return "call";
+        case rt::InvokeKind::PropertyGet:
+            return "get";
+        case rt::InvokeKind::PropertyLet:
+            return "let";
+        case rt::InvokeKind::PropertySet:
+            return "set";
+    }
+    return "";
+}
+
+TEST_F(CarelessCallerSweep, EveryMemberOfEveryCreatableClassAnswersOrRaises) {
+    const auto values = ValueKinds();
+    for (const auto& cls : kCreatableClasses) {
+        for (bool setUp : {false, true}) {
+            for (const char* member : cls.members) {
+                // One object per member, so that a member that spoils its
+                // object's state does not hide what the next one does.
+                auto object = rt::CreateObject(cls.progId);
+                if (setUp)
+                    Run(std::string(cls.progId) + ".DataContext set up", [&] {
+                        rt::CallByName(object, "DataContext", rt::InvokeKind::PropertySet, {rt::Variant(sqlite_)});
+                    });
+                for (auto kind : {rt::InvokeKind::Method, rt::InvokeKind::PropertyGet, rt::InvokeKind::PropertyLet,
+                                  rt::InvokeKind::PropertySet}) {
+                    // The first n-1 arguments of one kind and the last of
+                    // another: (feature, feature, number) and (feature,
+                    // number) pairs reach the helpers behind the services.
+                    for (size_t n = 0; n <= 4; ++n) {
+                        // Empty converts to every argument type: a member
+                        // or count the class lacks is refused whatever the
+                        // values, so the sweep moves on.
+                        const std::string head = std::string(cls.progId) + (setUp ? " (set up) " : " ") +
+                                                 KindName(kind) + " " + member + "(";
+                        const int32_t probed = Run(head + std::to_string(n) + " x Empty)", [&] {
+                            rt::Args probe(n);
+                            rt::CallByName(object, member, kind, probe);
+                        });
+                        if (probed == rt::vberr::ObjectDoesNotSupportMember ||
+                            probed == rt::vberr::ArgumentNotOptional || probed == rt::vberr::WrongNumberOfArguments)
+                            continue;
+                        for (size_t a = 0; a < (n ? values.size() : 1); ++a)
+                            for (size_t b = 0; b < (n > 1 ? values.size() : 1); ++b) {
+                                rt::Args args(n ? n - 1 : 0, n ? values[a].value : rt::Variant());
+                                if (n) args.push_back(values[n > 1 ? b : a].value);
+                                std::string call = head;
+                                for (size_t i = 0; i < n; ++i)
+                                    call += (i ? ", " : "") + values[i + 1 < n ? a : (n > 1 ? b : a)].name;
+                                Run(call + ")", [&] { rt::CallByName(object, member, kind, args); });
+                            }
+                    }
+                }
+            }
+            ExpectDatabaseUnchanged(cls.progId);
+        }
+    }
+    RecordProperty("calls", calls_);
+}
+
+// The helper types the relationship factory makes, with the sample's
+// relationship number of each.
+struct HelperType {
+    int32_t qtxType;
+    int16_t rno;
+    bool evaluator;  // also a row predicate of the feature-assembly scan
+};
+const std::vector<HelperType> kHelperTypes = {
+    {pelmora::qzrelNodeEdgeConnectivity, 3, false},
+    {pelmora::qzrelOwnership, 1, true},
+    {pelmora::qzrelOwnership, 57, true},
+    {pelmora::qzrelDetail, 8, false},
+    {pelmora::qzrelDimensioning, 11, false},
+    {pelmora::qzrelStationing, 14, false},
+    {pelmora::qzrelManyToManyOwnership, 7, true},
+    {pelmora::qzrelNodeOrderedConnectivity, 5, true},
+    {5, 10, false},
+};
+
+TEST_F(CarelessCallerSweep, EveryMemberOfEveryHelperTypeAnswersOrRaises) {
+    const auto features = FeatureKinds();
+    auto filter = std::make_shared<pelmora::MetadataRecordsetFilterService>();
+    enum State { Bare, ContextOnly, SetUp };
+    for (const auto& type : kHelperTypes) {
+        for (State state : {Bare, ContextOnly, SetUp}) {
+            auto helper = pelmora::NewRelationshipHelper(rt::Variant(type.qtxType));
+            const std::string prefix = "helper of type " + std::to_string(type.qtxType) + " (" +
+                                       (state == Bare          ? "bare"
+                                        : state == ContextOnly ? "context only"
+                                                               : "set up") +
+                                       ", " + std::to_string(type.rno) + ") ";
+            if (state != Bare) helper->putref_DataContext(sqlite_);
+            if (state == SetUp) {
+                helper->putref_MDRSFilterService(filter);
+                helper->put_RelationshipNumber(type.rno);
+            }
+            auto run = [&](const std::string& call, const std::function<void()>& f) { Run(prefix + call, f); };
+            for (const auto& [name, f] : features) {
+                run("CandidateFeatures(" + name + ")", [&, f = f] { helper->CandidateFeatures(f); });
+                run("ReviewRelationship(" + name + ")", [&, f = f] { helper->ReviewRelationship(f); });
+                run("ReviewRelationshipHierarchy(" + name + ")",
+                    [&, f = f] { helper->ReviewRelationshipHierarchy(f); });
+                for (int16_t fno : {int16_t{0}, int16_t{9999}, *fnos_.begin(), *fnos_.rbegin()})
+                    run("CanRelate(" + name + ", " + std::to_string(fno) + ")",
+                        [&, f = f] { helper->CanRelate(f, fno); });
+                for (const auto& [other, g] : features) {
+                    run("SilentEstablishRelationship(" + name + ", " + other + ")",
+                        [&, f = f, g = g] { helper->SilentEstablishRelationship(f, g, 0, 0); });
+                    run("DeleteRelationship(" + name + ", " + other + ")",
+                        [&, f = f, g = g] { helper->DeleteRelationship(f, g, 0, 0); });
+                }
+            }
+            // Validate: a set whose pending rows name features without
+            // components, then with each argument Nothing in turn.
+            std::vector<validationtest::SetRow> rows;
+            auto keys = pelmora::KeyObjects::New();
+            auto fnoList = rt::Collection::New();
+            for (int16_t fno : fnos_) {
+                rows.push_back({fno, 1, 1, 0, 0, type.rno});
+                keys->Add(KeyWithoutComponents(fno));
+                fnoList->Add(rt::Variant(fno));
+            }
+            for (int nothing = -1; nothing < 5; ++nothing) {
+                auto set = validationtest::MakeValidationSet(rows);
+                run("Validate(argument " + std::to_string(nothing + 1) + " Nothing)", [&] {
+                    helper->Validate(nothing == 0 ? nullptr : keys,
+                                     nothing == 1 ? nullptr : std::make_shared<pelmora::Components>(),
+                                     nothing == 2 ? nullptr : set, nothing == 3 ? nullptr : fnoList,
+                                     nothing == 4 ? nullptr : pelmora::CreateValidationRecordset());
+                });
+            }
+            if (type.evaluator) {
+                auto evaluator = rt::QueryInterface<pelmora::IRecordsetEvaluator>(helper);
+                run("Evaluate before Fields", [&] { evaluator->Evaluate(); });
+                run("Fields(Nothing)", [&] { evaluator->putref_Fields(nullptr); });
+                run("Evaluate after Fields(Nothing)", [&] { evaluator->Evaluate(); });
+            }
+            run("get_DataContext", [&] { helper->get_DataContext(); });
+            run("get_MDRSFilterService", [&] { helper->get_MDRSFilterService(); });
+            run("get_OptimizedTable", [&] { helper->get_OptimizedTable(); });
+            run("get_RelationshipName", [&] { helper->get_RelationshipName(); });
+            run("get_RelationshipNumber", [&] { helper->get_RelationshipNumber(); });
+            run("get_RelationshipType", [&] { helper->get_RelationshipType(); });
+            run("get_Name", [&] { helper->get_Name(); });
+            run("get_Feature", [&] { helper->get_Feature(); });
+            for (const auto& [name, f] : features)
+                run("putref_Feature(" + name + ")", [&, f = f] { helper->putref_Feature(f); });
+            run("putref_MDRSFilterService(FastString)",
+                [&] { helper->putref_MDRSFilterService(std::make_shared<pelmora::FastString>()); });
+            run("putref_MDRSFilterService(Nothing)", [&] { helper->putref_MDRSFilterService(nullptr); });
+            for (int16_t rno : {int16_t{0}, int16_t{9999}, type.rno})
+                run("put_RelationshipNumber(" + std::to_string(rno) + ")",
+                    [&] { helper->put_RelationshipNumber(rno); });
+            run("putref_DataContext(Nothing)", [&] { helper->putref_DataContext(nullptr); });
+            run("put_RelationshipNumber after the context was dropped",
+                [&] { helper->put_RelationshipNumber(type.rno); });
+            ExpectDatabaseUnchanged(prefix);
+        }
+    }
+    RecordProperty("calls", calls_);
+}
+
+}  // namespace
+
+namespace {
+
+// What the careless calls get: a helper before its set-up raises 91 where it
+// needs its rules, so does a Validate without its validation set unless the
+// helper ignores failures there, and an ownership lookup of a feature whose
+// Components is Nothing gives its own error 1 instead of a null object.
+TEST_F(CarelessCallerSweep, MissingObjectsRaiseTheErrorsOfTheirMembers) {
+    auto filter = std::make_shared<pelmora::MetadataRecordsetFilterService>();
+    auto owner = KeyWithoutComponents(101);
+    auto keys = pelmora::KeyObjects::New();
+    keys->Add(owner);
+    auto fnoList = rt::Collection::New();
+    fnoList->Add(rt::Variant(int16_t{101}));
+    std::shared_ptr<ado::Recordset> errors;
+    auto validate = [&](bool withComponents, bool withSet) {
+        return [&, withComponents, withSet](pelmora::IRelationshipHelper& h) {
+            h.Validate(
+                keys, withComponents ? std::make_shared<pelmora::Components>() : nullptr,
+                withSet ? validationtest::MakeValidationSet({{101, 1, 1, 0, 0, h.get_RelationshipNumber()}}) : nullptr,
+                fnoList, errors);
+        };
+    };
+    auto candidates = [&](pelmora::IRelationshipHelper& h) { h.CandidateFeatures(owner); };
+    auto canRelate = [&](pelmora::IRelationshipHelper& h) { h.CanRelate(owner, 102); };
+    auto review = [&](pelmora::IRelationshipHelper& h) { h.ReviewRelationship(owner); };
+    constexpr int32_t kOwnershipError = pelmora::kErrorBase + 1, kNotSet = rt::vberr::ObjectVariableNotSet;
+    struct Case {
+        const char* what;
+        int32_t type;
+        int16_t rno;
+        bool setUp;
+        std::function<void(pelmora::IRelationshipHelper&)> call;
+        int32_t error;  // 0: answers and records nothing
+    };
+    const std::vector<Case> cases = {
+        {"candidates before set-up", pelmora::qzrelNodeEdgeConnectivity, 3, false, candidates, kNotSet},
+        {"candidates before set-up", pelmora::qzrelOwnership, 1, false, candidates, kNotSet},
+        {"candidates before set-up", pelmora::qzrelManyToManyOwnership, 7, false, candidates, kNotSet},
+        {"candidates before set-up", pelmora::qzrelNodeOrderedConnectivity, 5, false, candidates, kNotSet},
+        {"pair before set-up", pelmora::qzrelOwnership, 1, false, canRelate, kNotSet},
+        {"pair before set-up", pelmora::qzrelManyToManyOwnership, 7, false, canRelate, kNotSet},
+        {"pair before set-up", pelmora::qzrelNodeOrderedConnectivity, 5, false, canRelate, kNotSet},
+        {"Validate before set-up", pelmora::qzrelOwnership, 1, false, validate(true, true), kNotSet},
+        {"Validate before set-up", pelmora::qzrelDetail, 8, false, validate(true, true), kNotSet},
+        {"Validate before set-up", pelmora::qzrelDimensioning, 11, false, validate(true, true), kNotSet},
+        {"Validate without a set", pelmora::qzrelOwnership, 1, true, validate(true, false), kNotSet},
+        {"Validate without a set", pelmora::qzrelNodeOrderedConnectivity, 5, true, validate(true, false), kNotSet},
+        {"Validate without a set", pelmora::qzrelManyToManyOwnership, 7, true, validate(true, false), kNotSet},
+        {"Validate without a set", pelmora::qzrelDetail, 8, true, validate(true, false), kNotSet},
+        {"Validate without a set", pelmora::qzrelDimensioning, 11, true, validate(true, false), kNotSet},
+        // Node-edge validation ignores failures once its walk begins.
+        {"Validate without a set", pelmora::qzrelNodeEdgeConnectivity, 3, true, validate(true, false), 0},
+        {"Validate without components", pelmora::qzrelStationing, 14, true, validate(false, true), 0},
+        {"review of a feature without components", pelmora::qzrelOwnership, 1, true, review, kOwnershipError},
+        {"review of a feature without components", pelmora::qzrelNodeEdgeConnectivity, 3, true, review, kNotSet},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + ", type " + std::to_string(c.type));
+        auto helper = pelmora::NewRelationshipHelper(rt::Variant(c.type));
+        if (c.setUp) {
+            helper->putref_DataContext(sqlite_);
+            helper->putref_MDRSFilterService(filter);
+            helper->put_RelationshipNumber(c.rno);
+        }
+        errors = pelmora::CreateValidationRecordset();
+        try {
+            c.call(*helper);
+            EXPECT_EQ(c.error, 0) << "answered";
+        } catch (const rt::ComError& e) {
+            EXPECT_EQ(e.Number(), c.error) << e.Description();
+            if (e.Number() == kOwnershipError) {
+                EXPECT_EQ(e.Source(), pelmora::LoadResStringWithParams(21826));
+                EXPECT_EQ(e.Description(), pelmora::LoadResStringWithParams(22208, "101", "WATER_MAIN_ATTR"));
+            }
+        }
+        EXPECT_EQ(errors->get_RecordCount(), 0) << "nothing is recorded";
+    }
+}
+
+}  // namespace
