@@ -2,10 +2,13 @@
 #include "runtime/Vb.h"
 
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <string_view>
 
 #include "runtime/Error.h"
 #include "runtime/VbInternal.h"
@@ -183,13 +186,115 @@ int64_t ToWhole(const Variant& in, int64_t lo, int64_t hi) {
 
 // ---------------------------------------------------------------- conversions
 
+namespace {
+
+// Lays out significant digits (the first not zero, the last not zero) whose
+// first digit has the decimal exponent exp10, as "%.15G" does.
+char* LayOutDigits(char* out, const char* digits, size_t count, int exp10) {
+    if (exp10 < -4 || exp10 >= 15) {
+        *out++ = digits[0];
+        if (count > 1) {
+            *out++ = '.';
+            std::memcpy(out, digits + 1, count - 1);
+            out += count - 1;
+        }
+        *out++ = 'E';
+        *out++ = exp10 < 0 ? '-' : '+';
+        const int e = std::abs(exp10);
+        if (e >= 100) *out++ = static_cast<char>('0' + e / 100);
+        *out++ = static_cast<char>('0' + e / 10 % 10);
+        *out++ = static_cast<char>('0' + e % 10);
+        return out;
+    }
+    if (exp10 < 0) {
+        *out++ = '0';
+        *out++ = '.';
+        for (int z = 0; z < -exp10 - 1; ++z) *out++ = '0';
+        std::memcpy(out, digits, count);
+        return out + count;
+    }
+    const size_t intDigits = static_cast<size_t>(exp10) + 1;
+    for (size_t k = 0; k < intDigits; ++k) *out++ = k < count ? digits[k] : '0';
+    if (count > intDigits) {
+        *out++ = '.';
+        std::memcpy(out, digits + intDigits, count - intDigits);
+        out += count - intDigits;
+    }
+    return out;
+}
+
+// The significant digits and the exponent of a text "d.ddde+xx" that
+// to_chars wrote in scientific form, trailing zeros dropped.
+char* WriteScientific(char* out, const char* text, const char* end) {
+    const char* e = static_cast<const char*>(std::memchr(text, 'e', static_cast<size_t>(end - text)));
+    int exp10 = 0;
+    std::from_chars(e + (e[1] == '+' ? 2 : 1), end, exp10);
+    char digits[24];
+    size_t count = 0;
+    digits[count++] = text[0];
+    for (const char* p = text + 2; p < e; ++p) digits[count++] = *p;
+    while (count > 1 && digits[count - 1] == '0') --count;
+    return LayOutDigits(out, digits, count, exp10);
+}
+
+}  // namespace
+
+char* WriteDoubleText(char* out, double d) {
+    if (d == 0) {  // also -0
+        *out = '0';
+        return out + 1;
+    }
+    if (!std::isfinite(d)) {
+        const std::string_view text = std::isnan(d) ? "NaN" : d > 0 ? "1.#INF" : "-1.#INF";
+        std::memcpy(out, text.data(), text.size());
+        return out + text.size();
+    }
+    if (d < 0) *out++ = '-';
+    const double a = std::fabs(d);
+    // Most values have a few decimals: n / 10^k for the smallest k that reads
+    // back to a. n has at most 15 digits here, and a text of at most 15
+    // significant digits that reads back to a double is the one the 15-digit
+    // rounding gives, so it is written from n without a float conversion.
+    if (a >= 1e-4 && a < 1e11) {
+        static const double kScale[] = {1, 10, 100, 1000, 10000};
+        static const int64_t kPowers[] = {1, 10, 100, 1000, 10000};
+        for (int k = 0; k <= 4; ++k) {
+            const double scaled = a * kScale[k];
+            const auto whole = static_cast<int64_t>(scaled);
+            const int64_t n = whole + (scaled - static_cast<double>(whole) >= 0.5 ? 1 : 0);
+            if (static_cast<double>(n) / kScale[k] != a) continue;
+            out = std::to_chars(out, out + 16, n / kPowers[k]).ptr;
+            int64_t fraction = n % kPowers[k];
+            int decimals = k;
+            while (decimals > 0 && fraction % 10 == 0) {
+                fraction /= 10;
+                --decimals;
+            }
+            if (decimals == 0) return out;
+            *out++ = '.';
+            for (int q = decimals - 1; q >= 0; --q) {
+                out[q] = static_cast<char>('0' + fraction % 10);
+                fraction /= 10;
+            }
+            return out + decimals;
+        }
+    }
+    // The shortest text that reads back is the 15-digit one when it has at
+    // most 15 digits (not so below the normal range, where a double holds
+    // fewer); otherwise the value is rounded to 15.
+    char buf[40];
+    if (a >= DBL_MIN) {
+        auto shortest = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific);
+        const char* e = static_cast<const char*>(std::memchr(buf, 'e', static_cast<size_t>(shortest.ptr - buf)));
+        if (e - buf <= 16) return WriteScientific(out, buf, shortest.ptr);
+    }
+    auto rounded = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific, 14);
+    return WriteScientific(out, buf, rounded.ptr);
+}
+
 std::string DoubleToVbString(double d) {
-    if (d == 0) return "0";  // also -0
-    if (std::isnan(d)) return "NaN";
-    if (std::isinf(d)) return d > 0 ? "1.#INF" : "-1.#INF";
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.15G", d);
-    return buf;
+    char buf[kDoubleTextRoom];
+    return std::string(buf, WriteDoubleText(buf, d));
 }
 
 std::string SingleToVbString(float f) {

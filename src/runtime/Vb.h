@@ -34,8 +34,14 @@ double Val(const std::string& s);
 // process locale. Empty is numeric, a date is not.
 bool IsNumeric(const Variant& v);
 bool IsDate(const Variant& v);
-// Text of a double as OLE Automation / VB prints it (15 significant digits).
+// Text of a double as OLE Automation / VB prints it: rounded to 15
+// significant digits, trailing zeros dropped, the exponent form ("1E+15",
+// "1.5E-07") below 0.0001 and from 1E+15 on.
 std::string DoubleToVbString(double d);
+// The same text written at out, which has room for kDoubleTextRoom
+// characters; answers the end.
+constexpr size_t kDoubleTextRoom = 32;
+char* WriteDoubleText(char* out, double d);
 
 // ---- dates ----
 // Dates are OLE Automation dates. Text forms do not depend on the process

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
+#include <vector>
 
 #include "runtime/Vb.h"
 #include "runtime/Raises.h"
@@ -24,6 +27,31 @@ TEST(CStrOfNumbers, DoublesPrintAsVbDoes) {
     EXPECT_EQ(CStr(Variant(1.0 / 3.0)), "0.333333333333333");
     EXPECT_EQ(CStr(Variant(1e100)), "1E+100");
     EXPECT_EQ(CStr(Variant(0.1f)), "0.1");
+    EXPECT_EQ(CStr(Variant(999999999999999.5)), "1E+15");              // the rounding carries into the exponent
+    EXPECT_EQ(CStr(Variant(1234567890123455.0)), "1.23456789012346E+15");  // a tie at the 16th digit
+    EXPECT_EQ(CStr(Variant(99999.99995)), "99999.99995");
+    EXPECT_EQ(CStr(Variant(4.9406564584124654e-324)), "4.94065645841247E-324");  // below the normal range
+}
+
+TEST(CStrOfNumbers, DoublesOfEveryMagnitudeMatchTheCLibrarysFifteenDigitForm) {
+    // Values of a few decimals take a shorter way than the others; both
+    // must give C's "%.15G" (VB's layout: same digits, exponent and zero).
+    std::vector<double> values = {1e300 / 7, -5e-300 / 3, 9007199254740993.0, 1234567.1234567891, 1e11, 1e-4};
+    for (int64_t n : {1LL, 5LL, 25LL, 995LL, 12345LL, 99999LL, 123456789LL, 99999999999LL, 314159265358979LL})
+        for (double scale : {1.0, 10.0, 100.0, 1000.0, 10000.0, 100000.0, 1e7})
+            for (double sign : {1.0, -1.0}) values.push_back(sign * static_cast<double>(n) / scale);
+    std::mt19937_64 bits(7);
+    for (int i = 0; i < 100000; ++i) {
+        const uint64_t b = bits();
+        double d;
+        std::memcpy(&d, &b, sizeof d);
+        if (std::isfinite(d) && d != 0) values.push_back(d);
+    }
+    for (double d : values) {
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%.15G", d);
+        ASSERT_EQ(DoubleToVbString(d), expected) << std::hexfloat << d;
+    }
 }
 
 TEST(CStrOfNumbers, OtherTypes) {

@@ -1,7 +1,7 @@
 #pragma once
 // A growable text buffer that writes value lists in the encoding the
 // database's list decoders read:
-//   number: its text and ";"       (Null: ";")
+//   number: its text and ";"       (Null or not numeric: ";")
 //   text:   length ":" text         (Null: "-1:", empty text: "0:")
 //   date:   "19:MM/DD/YYYY HH:MM:SS" (Null: "-1:")
 // Lengths count UTF-16 code units. A list never grows past the maximum list
@@ -40,10 +40,10 @@ public:
 
     std::string TypeName() const override { return "FastString"; }
 
-    // The text a number item writes before its ";": integers, Currency and
-    // Decimal exactly, floating-point values so that they read back to the
-    // same value (in VB's own 15-digit form wherever that is exact). Null
-    // gives "". A value that is not numeric raises 13.
+    // The text a number item writes before its ";": whole numbers as they
+    // are, any other number (or text that reads as one) converted to a
+    // Double and written as VB's CStr writes it, at most 15 significant
+    // digits. Null and a value that is not numeric give "".
     static std::string NumberText(const rt::Variant& vVal);
     // NumberText written at out, which has room for kNumberRoom characters;
     // answers the end. Whole numbers and doubles of a few decimals make no

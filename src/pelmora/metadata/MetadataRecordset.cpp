@@ -146,13 +146,9 @@ private:
 void MetadataRecordset::OpenCacheFile(const std::string& path, ado::CursorTypeEnum cursor, ado::LockTypeEnum lock) {
     std::string cause = CacheFileProblem(path);
     if (!cause.empty()) throw CacheFileRefused(cause);
+    // The Source is whatever the file's writer put there (the key, the
+    // table's SQL text, nothing): it is served as it stands.
     cached_->Open(rt::Variant(path), rt::Variant::Missing(), cursor, lock, -1);
-    // Templates are written without a Source; every other table carries its key.
-    const std::string held = cached_->get_Source();
-    const bool isTemplate = KeyStartsWith(key_, "CNO");
-    if (isTemplate ? !held.empty() : !rt::NamesEqual(held, key_))
-        throw CacheFileRefused("it holds the table " + (held.empty() ? std::string("of a row template") : held) +
-                               ", not " + key_);
 }
 
 void MetadataRecordset::FetchADOMetadata() {
