@@ -32,6 +32,18 @@ PELMORA_LOCALE=DEU PELMORA_CONFIGURATION_MAP=/elsewhere/map.txt \
   expect 0 'PELMORA_CONFIGURATION_MAP=/elsewhere/map.txt is replaced' "$scratch/deu"
 [[ -f "$scratch/deu/cache/DEU/QTX_METADATAKEYS_OPTABLE.RAW" ]] || { echo "FAILED: no DEU cache"; failures=$((failures + 1)); }
 out=$(TMPDIR=$scratch "$example" 2>&1)
+# The request ends with the validation of the edited main and the new valve:
+# the edit's finding and the new valve's missing owner.
+if ! grep -q '^Validating the edited main and the new valve' <<<"$out" ||
+   ! grep -qE '^ +Error +The Material value .* MAIN_MATERIALS\. +101 1001 +11 +1$' <<<"$out" ||
+   ! grep -qE '^ +Error +The owner reference of the feature is missing\. +Device Owned By Main +102 6000 ' <<<"$out"; then
+  echo "FAILED: the output does not end with the findings of the validation request:"; tail -20 <<<"$out"
+  failures=$((failures + 1))
+fi
+if grep -qE '^\[|cannot be (loaded|created)' <<<"$out"; then
+  echo "FAILED: a message box or an extension object that did not load:"; grep -E '^\[|cannot be (loaded|created)' <<<"$out"
+  failures=$((failures + 1))
+fi
 if grep -q 'interface FAILED' <<<"$out"; then echo "FAILED: an interface failed:"; grep 'interface FAILED' <<<"$out"; failures=$((failures + 1)); fi
 if ! grep -q '^Removed the temporary folder' <<<"$out" || compgen -G "$scratch/pelmora-example-*" >/dev/null; then
   echo "FAILED: the temporary folder is not reported removed or is left"; failures=$((failures + 1))

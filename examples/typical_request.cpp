@@ -2,21 +2,23 @@
 // build the sample database and its metadata cache, open a water main
 // through the feature assembly service, read its components and geometry,
 // edit it so that defaults, keys and functional interfaces act, save the
-// edits in one batch, read the rows back from the database, and create a
-// new valve with new keys.
+// edits in one batch, read the rows back from the database, create and save
+// a new valve with new keys, and validate the main and the valve. The
+// sample's extension objects act as a client's would (examples/sample_extensions).
 //
 //   typical_request [--help] [WORK-FOLDER]
 //
 // Without a folder the work is done in a temporary folder removed at exit.
 // A folder given must not hold the files of an earlier run.
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <filesystem>
+#include <iomanip>
 #include <iostream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -24,21 +26,19 @@
 #include "ado/Recordset.h"
 #include "pelmora/features/Components.h"
 #include "pelmora/features/FeatureAssemblyService.h"
-#include "pelmora/interfaces/ComponentService.h"
 #include "pelmora/interfaces/Components.h"
 #include "pelmora/interfaces/DataContext.h"
 #include "pelmora/interfaces/FeatureAssemblyService.h"
-#include "pelmora/interfaces/FunctionalInterface.h"
 #include "pelmora/interfaces/KeyObject.h"
 #include "pelmora/Registration.h"
 #include "pelmora/interfaces/MetadataService.h"
-#include "pelmora/interfaces/VbaProjectHost.h"
+#include "pelmora/validation/FeatureValidationService.h"
 #include "product/MetadataCacheBuilder.h"
 #include "product/Notification.h"
 #include "product/SampleDatabase.h"
 #include "product/SqliteDataContext.h"
 #include "product/StandIns.h"
-#include "product/VbaProjectHost.h"
+#include "SampleExtensions.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
 
@@ -46,12 +46,6 @@ namespace fs = std::filesystem;
 using rt::Variant;
 
 namespace {
-
-// What the functional interfaces of the sample were asked to do, in order.
-std::vector<std::string>& Journal() {
-    static std::vector<std::string> lines;
-    return lines;
-}
 
 std::string Show(const Variant& v) {
     if (v.IsNull()) return "Null";
@@ -62,94 +56,33 @@ std::string Show(const Variant& v) {
     return rt::CStr(v);
 }
 
-// A functional interface of the kind a customer writes: it records what it
-// was given, and the material check also fills a field through the
-// component service it was handed.
-class SampleFunctionalInterface : public rt::Object, public pelmora::IFunctionalInterface {
-public:
-    explicit SampleFunctionalInterface(std::string progId) : progId_(std::move(progId)) {}
-
-    rt::Variant get_ArgumentArray() override { return arguments_; }
-    void put_ArgumentArray(const rt::Variant& a) override { arguments_ = a; }
-    std::string get_ComponentName() override { return componentName_; }
-    void put_ComponentName(const std::string& n) override { componentName_ = n; }
-    std::string get_FieldName() override { return fieldName_; }
-    void put_FieldName(const std::string& n) override { fieldName_ = n; }
-    std::shared_ptr<pelmora::IComponentService> get_ComponentService() override { return service_; }
-    void putref_ComponentService(const std::shared_ptr<pelmora::IComponentService>& s) override { service_ = s; }
-    std::shared_ptr<pelmora::IDataContext> get_DataContext() override { return dataContext_; }
-    void putref_DataContext(const std::shared_ptr<pelmora::IDataContext>& d) override { dataContext_ = d; }
-    rt::Variant get_FieldValueBeforeChange() override { return before_; }
-    void put_FieldValueBeforeChange(const rt::Variant& v) override { before_ = v; }
-    std::string get_FunctionalType() override { return type_; }
-    void put_FunctionalType(const std::string& t) override { type_ = t; }
-
-    void Execute() override {
-        std::ostringstream line;
-        // The value before is that of the field whose change set the
-        // interface off, which need not be the interface's own field.
-        line << progId_ << " " << type_ << " on " << componentName_ << "." << fieldName_
-             << " (the changed field's value before the change: " << Show(before_) << ")";
-        Journal().push_back(line.str());
-    }
-    void CancelUpdate() override {}
-    void Update() override { Journal().push_back(progId_ + " told of the update of " + componentName_); }
-    void Delete() override { Journal().push_back(progId_ + " told of a deletion in " + componentName_); }
-    void Validate(rt::Variant&, rt::Variant&) override {}
-
-    std::string TypeName() const override { return "SampleFunctionalInterface"; }
-
-private:
-    std::string progId_;
-    rt::Variant arguments_;
-    std::string componentName_, fieldName_, type_;
-    std::shared_ptr<pelmora::IComponentService> service_;
-    std::shared_ptr<pelmora::IDataContext> dataContext_;
-    rt::Variant before_;
-};
-
-// The entry object of the sample's VBA project 1, as the product would load it.
-class SampleProject : public rt::Object,
-                      public pelmora::AbortEventSource,
-                      public pelmora::IProjectFunctionalInterface {
-public:
-    rt::Variant get_ArgumentArray() override { return arguments_; }
-    void put_ArgumentArray(const rt::Variant& a) override { arguments_ = a; }
-    std::string get_ComponentName() override { return componentName_; }
-    void put_ComponentName(const std::string& n) override { componentName_ = n; }
-    void putref_Components(const std::shared_ptr<pelmora::QzComponents>&) override {}
-    std::shared_ptr<pelmora::IDataContext> get_DataContext() override { return dataContext_; }
-    void putref_DataContext(const std::shared_ptr<pelmora::IDataContext>& d) override { dataContext_ = d; }
-    std::string get_FieldName() override { return fieldName_; }
-    void put_FieldName(const std::string& n) override { fieldName_ = n; }
-    rt::Variant get_FieldValueBeforeChange() override { return before_; }
-    void put_FieldValueBeforeChange(const rt::Variant& v) override { before_ = v; }
-    int32_t get_FunctionalType() override { return type_; }
-    void put_FunctionalType(int32_t t) override { type_ = t; }
-    void Execute() override {
-        Journal().push_back("VBA project 1, functional type " + std::to_string(type_) + ", on " + componentName_ +
-                            "." + fieldName_ + " (the changed field's value before the change: " + Show(before_) +
-                            ")");
-    }
-    void Delete() override { Journal().push_back("VBA project 1 told of a deletion in " + componentName_); }
-    void Validate(rt::Variant&, rt::Variant&) override {}
-    std::string TypeName() const override { return "SampleProject"; }
-
-private:
-    rt::Variant arguments_, before_;
-    std::string componentName_, fieldName_;
-    std::shared_ptr<pelmora::IDataContext> dataContext_;
-    int32_t type_ = 0;
-};
-
-// Prints what the functional interfaces did since the last call, and the
-// lines their failures added to the log.
+// Prints what the sample's functional interfaces did since the last call,
+// and the lines their failures added to the log. An interface is handed the
+// value of the field whose change fired it, which need not be its own field:
+// the caller names that field.
 class InterfaceReport {
 public:
     explicit InterfaceReport(std::string logPath) : log_(std::move(logPath)) {}
-    void Print() {
-        for (const auto& l : Journal()) std::cout << "  interface acted: " << l << "\n";
-        Journal().clear();
+    void Print(const std::string& changedField = "") {
+        std::vector<std::string> told;
+        for (const auto& c : pelmora_sample::TakeInterfaceCalls()) {
+            if (c.call != "Execute") {
+                told.push_back(c.interfaceName);
+                continue;
+            }
+            std::cout << "  interface acted: " << c.interfaceName << ", " << c.functionalType << " on "
+                      << c.componentName << "." << c.fieldName << ": ";
+            if (c.valueBefore.IsEmpty()) std::cout << "the row is being saved";
+            else if (changedField.empty()) std::cout << "new row, the field held " << Show(c.valueBefore);
+            else std::cout << changedField << " changed from " << Show(c.valueBefore);
+            if (!c.note.empty()) std::cout << " (" << c.note << ")";
+            std::cout << "\n";
+        }
+        if (!told.empty()) {
+            std::cout << "  interfaces told of the update:";
+            for (size_t i = 0; i < told.size(); ++i) std::cout << (i ? ", " : " ") << told[i];
+            std::cout << "\n";
+        }
         std::ifstream in(log_);
         std::string line;
         for (size_t n = 0; std::getline(in, line); ++n)
@@ -164,16 +97,6 @@ private:
     size_t seen_ = 0;
 };
 
-void RegisterSampleExtensions() {
-    for (const char* progId : {"Pelmora.MaterialCheck", "Pelmora.PressureDefaults", "Pelmora.MainLength",
-                               "Pelmora.ZoneAudit", "Pelmora.ServiceCheck", "Pelmora.LiningTypeCheck",
-                               "Pelmora.LiningTypeNotice", "Pelmora.LiningThickness", "Pelmora.LiningYear",
-                               "Pelmora.SymbolRotation", "Pelmora.SymbolMoved"}) {
-        std::string id = progId;
-        rt::RegisterClass(id, "", [id] { return std::make_shared<SampleFunctionalInterface>(id); });
-    }
-}
-
 void PrintRows(const std::string& title, const std::shared_ptr<ado::Recordset>& rs,
                const std::vector<std::string>& columns) {
     std::cout << "  " << title << "\n";
@@ -187,6 +110,58 @@ void PrintRows(const std::string& title, const std::shared_ptr<ado::Recordset>& 
         for (const auto& c : columns) std::cout << " " << c << "=" << Show(rs->get_Fields()->Item(c)->get_Value());
         std::cout << "\n";
         rs->MoveNext();
+    }
+}
+
+// What a finding of this run means, in one line: the edit's own, and the
+// faults the sample plants around main 1001.
+std::string Meaning(const std::vector<std::string>& row) {
+    static const std::pair<const char*, const char*> meanings[] = {
+        {"MAIN_MATERIALS", "the edit set MATERIAL to HDPE, which the database's list of main materials lacks"},
+        {"Valve 5602", "valve 5602 is owned by main 1001 but stands 2 north of it (planted); the ownership "
+                       "rule and the main's geometry interface both see it"},
+        {"Service Line 4001", "service line 4001 starts 14 off main 1001's line; the main's geometry interface "
+                              "in VBA project 1 allows 1.5"},
+        {"base reference", "dimension 5402 on main 1001 puts its base point between two vertices (planted)"},
+        {"owner reference of the feature is missing", "the new valve names no main that owns it"},
+        {"detail id", "the new valve lies in no valve detail"},
+        {"no owner reference", "nor a main that feeds it (a warning only)"},
+    };
+    for (const auto& [fragment, meaning] : meanings)
+        if (row[1].find(fragment) != std::string::npos) return meaning;
+    return "";
+}
+
+// The findings as an aligned table, each followed by what it means.
+void PrintFindings(const std::shared_ptr<ado::Recordset>& findings) {
+    const std::vector<std::pair<std::string, std::string>> columns = {
+        {"ErrorPriority", "priority"}, {"ErrorDescription", "message"}, {"ErrorLocation", "location"},
+        {"QTX_FNO", "FNO"}, {"QTX_FID", "FID"}, {"QTX_CNO", "CNO"}, {"QTX_CID", "CID"}};
+    std::vector<std::vector<std::string>> rows{{}};
+    for (const auto& c : columns) rows[0].push_back(c.second);
+    if (findings && !(findings->get_BOF() && findings->get_EOF()))
+        for (findings->MoveFirst(); !findings->get_EOF(); findings->MoveNext()) {
+            rows.emplace_back();
+            for (const auto& c : columns) {
+                Variant v = findings->get_Fields()->Item(c.first)->get_Value();
+                rows.back().push_back(v.IsNull() || v.IsEmpty() ? "" : rt::CStr(v));
+            }
+        }
+    std::cout << "  " << rows.size() - 1 << " findings\n";
+    std::vector<size_t> widths(columns.size(), 0);
+    for (const auto& r : rows)
+        for (size_t i = 0; i < r.size(); ++i) widths[i] = std::max(widths[i], r[i].size());
+    for (size_t n = 0; n < rows.size(); ++n) {
+        std::cout << "   ";
+        for (size_t i = 0; i < rows[n].size(); ++i) {
+            // Numbers right, texts left.
+            const bool number = i >= 3;
+            std::cout << " " << (number ? std::right : std::left) << std::setw(static_cast<int>(widths[i]))
+                      << rows[n][i];
+        }
+        std::cout << std::left << "\n";
+        if (n == 0) continue;
+        if (const std::string meaning = Meaning(rows[n]); !meaning.empty()) std::cout << "      = " << meaning << "\n";
     }
 }
 
@@ -218,9 +193,8 @@ int Run(const std::string& folder) {
     product::RegisterProductStandIns();
     product::RegisterApplicationClasses();
     pelmora::RegisterSystemClasses();
-    RegisterSampleExtensions();
-    // Functional interfaces held in VBA project 1 reach its entry object.
-    product::VbaProjectHost::Current()->LoadProject(1, std::make_shared<SampleProject>());
+    // The sample's extension objects, as a client installs its own.
+    pelmora_sample::RegisterSampleExtensions();
     pelmora::FunctionalInterfaceLogPath() = folder + "/FunctionalInterfaces.log";
     InterfaceReport interfaces(pelmora::FunctionalInterfaceLogPath());
     std::cout << "  failures of functional interfaces are logged to " << pelmora::FunctionalInterfaceLogPath()
@@ -277,7 +251,7 @@ int Run(const std::string& folder) {
     attributeRows->MoveFirst();
     attributeRows->get_Fields()->Item("MATERIAL")->put_Value(Variant("HDPE"));
     attributeRows->Update();
-    interfaces.Print();
+    interfaces.Print("MATERIAL");
     auto liningRows = lining->get_Recordset();
     liningRows->AddNew();
     // The caller names the feature of a new row; the component fills the rest.
@@ -321,9 +295,27 @@ int Run(const std::string& folder) {
     for (int32_t i = 1; i <= valveComponents->get_Count(); ++i) {
         auto c = valveComponents->get_Item(Variant(i));
         auto rows = c->get_Recordset();
-        PrintRows(c->get_Name() + " (pending, not saved)", rows, {"QTX_FNO", "QTX_FID", "QTX_CNO", "QTX_CID"});
+        PrintRows(c->get_Name(), rows, {"QTX_FNO", "QTX_FID", "QTX_CNO", "QTX_CID"});
     }
     interfaces.Print();
+    // Placed on no main: the valve is saved without an owner.
+    auto newKeys = rt::QueryInterface<pelmora::IKeyObjects>(rt::CreateObject("QzPelmora.KeyObjects"));
+    newKeys->Add(valve);
+    rt::QueryInterface<pelmora::FeatureAssemblyService>(rt::ObjectPtrOf(service))->UpdateFeatures(newKeys);
+    context->Commit();
+    std::cout << "  saved, without an owner main\n";
+    interfaces.Print();
+    std::cout << "\n";
+
+    // (7) The validation request over both features.
+    std::cout << "Validating the edited main and the new valve\n";
+    auto validation = std::dynamic_pointer_cast<pelmora::FeatureValidationService>(
+        rt::CreateObject(pelmora::kFeatureValidationServiceProgId));
+    validation->putref_DataContext(context);
+    auto asked = rt::QueryInterface<pelmora::IKeyObjects>(rt::CreateObject("QzPelmora.KeyObjects"));
+    asked->Add(feature);
+    asked->Add(valve);
+    PrintFindings(validation->ValidateFeatures(asked));
     return 0;
 }
 
@@ -332,8 +324,9 @@ int Run(const std::string& folder) {
 void Usage(std::ostream& out) {
     out << "usage: typical_request [--help] [WORK-FOLDER]\n"
            "  Builds the sample water network (database and metadata cache) in WORK-FOLDER and runs\n"
-           "  the typical request on it. WORK-FOLDER is created when missing and must not hold the\n"
-           "  files of an earlier run; without it a temporary folder is used and removed at the end.\n"
+           "  the typical request on it, ending with the validation of what it edited and created.\n"
+           "  WORK-FOLDER is created when missing and must not hold the files of an earlier run;\n"
+           "  without it a temporary folder is used and removed at the end.\n"
            "  PELMORA_LOCALE chooses the locale of the cache (default ENU); PELMORA_CONFIGURATION_MAP\n"
            "  is replaced by the sample's map for the run.\n";
 }

@@ -8,8 +8,8 @@
 -- hydrant rows, which loads once and runs with the valve row's numbers, and
 -- MainAudit in VBA project 1 on the service line row.
 -- From the device: the valve has a name with ":", the hydrant a ProgID, the
--- service line none (Null). None of these interfaces is registered by
--- default.
+-- service line none (Null). The interfaces are the sample's own objects
+-- (examples/sample_extensions), which a process registers.
 INSERT INTO QTX_OWNERSHIPRULES_OPTABLE (QTX_SOURCEFNO, QTX_OWNERFNO, QTX_TRIGGERINGCNO, QTX_OWNERTRIGGERINGCNO, QTX_INTERFACE, QTX_PRJNO, QTX_RIARGGROUPNO, QTX_OWNERINTERFACE, QTX_OWNERPRJNO, QTX_OWNERRIARGGROUPNO) VALUES
   (102, 101, 22, 12, 'Pelmora:ValveClearance', NULL, 3, 'Pelmora.MainGeometry', NULL, NULL),
   (103, 101, 32, 12, 'Pelmora.HydrantGeometry', NULL, NULL, 'Pelmora.MainGeometry', NULL, 3),

@@ -18,8 +18,8 @@
 --   hydrant attributes, functional validation of the three kinds: 3102
 --        OUTLET_COUNT by ProgID (Pelmora.OutletCheck, with the arguments 1 and 4),
 --        3104 COLOR_CODE by a name with ":" (Pelmora:ColourCheck), 3101
---        HYDRANT_TYPE from VBA project 1 (HydrantTypeCheck). None of them is
---        registered by default.
+--        HYDRANT_TYPE from VBA project 1 (HydrantTypeCheck), the sample's
+--        own objects (examples/sample_extensions), which a process registers.
 --
 -- Findings planted (feature: message ids):
 --   5951 hydrant: 25086 (no symbol)

@@ -43,12 +43,17 @@ void PutFindings(const std::vector<Finding>& findings, rt::Variant& priorities, 
 // tolerance, its geometries of component relatedCNO (0: every geometric
 // component) against the active feature's of activeCNO (0: likewise), by
 // end points or by touching. A feature met nowhere gives the system's "not
-// connected" finding. Features without components are opened first.
+// connected" finding, headed by the reporter's name. Features without
+// components are opened first.
 std::vector<Finding> UnconnectedFeatures(const std::shared_ptr<pelmora::IDataContext>& dataContext,
                                          const std::shared_ptr<pelmora::IKeyObject>& active, int16_t activeCNO,
                                          const std::vector<std::shared_ptr<pelmora::IKeyObject>>& related,
                                          int16_t relatedFNO, int16_t relatedCNO, double tolerance,
-                                         const std::string& location);
+                                         const std::string& reporter);
+
+// "AddNew", "SetValue", "Edit", "Update" for the numbers hosted interfaces
+// get, else the number.
+std::string FunctionalTypeText(int32_t type);
 
 // The field an attribute number names (QTX_ATTRIBUTEINFO_OPTABLE); "" when
 // none.

@@ -102,8 +102,10 @@ public:
 
     void Execute() override {
         std::string note;
-        if (note_ && service_ && !fieldName_.empty() && fieldName_ != "QTX_GEOMETRY")
+        if (note_ && service_ && !fieldName_.empty() && fieldName_ != "QTX_GEOMETRY") {
+            service_->put_ComponentName(componentName_);
             note = note_(dataContext_, service_->get_Value(fieldName_));
+        }
         Record({name_, "Execute", type_, componentName_, fieldName_, before_, note});
     }
     void CancelUpdate() override {}
@@ -112,6 +114,7 @@ public:
     void Validate(rt::Variant& priorities, rt::Variant& messages) override {
         if (!check_) return;
         if (!service_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+        if (service_->get_ComponentName() != componentName_) service_->put_ComponentName(componentName_);
         Report(check_(service_->get_Value(fieldName_), ArgumentTexts(arguments_)), priorities, messages);
     }
 
@@ -185,15 +188,7 @@ public:
     std::string TypeName() const override { return "SampleNamedFunctionalInterface"; }
 
 private:
-    std::string TypeText() const {
-        switch (type_) {
-            case pelmora::kFunctionalTypeAddNew: return "AddNew";
-            case pelmora::kFunctionalTypeSetValue: return "SetValue";
-            case pelmora::kFunctionalTypeEdit: return "Edit";
-            case pelmora::kFunctionalTypeUpdate: return "Update";
-            default: return std::to_string(type_);
-        }
-    }
+    std::string TypeText() const { return FunctionalTypeText(type_); }
 
     std::string name_;
     ValueCheck check_;
@@ -222,9 +217,11 @@ public:
     int32_t get_FunctionalType() override { return type_; }
     void put_FunctionalType(int32_t t) override { type_ = t; }
     void Execute() override {
-        Record({"VBA project 1", "Execute", std::to_string(type_), componentName_, fieldName_, before_, ""});
+        Record({"VBA project 1", "Execute", FunctionalTypeText(type_), componentName_, fieldName_, before_, ""});
     }
-    void Delete() override { Record({"VBA project 1", "Delete", std::to_string(type_), componentName_, fieldName_, {}, ""}); }
+    void Delete() override {
+        Record({"VBA project 1", "Delete", FunctionalTypeText(type_), componentName_, fieldName_, {}, ""});
+    }
     void Validate(rt::Variant& priorities, rt::Variant& messages) override {
         if (fieldName_ != "HYDRANT_TYPE") return;
         Report(CheckHydrantType(CurrentValue(components_, componentName_, fieldName_), {}), priorities, messages);
@@ -278,6 +275,16 @@ bool MeterEditable(const rt::Variant& before, const std::vector<std::string>& ar
 bool AlwaysEditable(const rt::Variant&, const std::vector<std::string>&) { return true; }
 
 }  // namespace
+
+std::string FunctionalTypeText(int32_t type) {
+    switch (type) {
+        case pelmora::kFunctionalTypeAddNew: return "AddNew";
+        case pelmora::kFunctionalTypeSetValue: return "SetValue";
+        case pelmora::kFunctionalTypeEdit: return "Edit";
+        case pelmora::kFunctionalTypeUpdate: return "Update";
+        default: return std::to_string(type);
+    }
+}
 
 rt::ObjectPtr NewProjectFunctionalInterface() { return std::make_shared<ProjectFunctionalInterface>(); }
 rt::ObjectPtr NewProjectEditControl() { return std::make_shared<EditControl>(MeterEditable); }

@@ -92,7 +92,7 @@ double Tolerance(const std::vector<std::string>& arguments, double otherwise) {
 
 class ProgIdGeometryInterface : public rt::Object, public pelmora::RGIUnsupportedMembers {
 public:
-    explicit ProgIdGeometryInterface(double tolerance) : tolerance_(tolerance) {}
+    ProgIdGeometryInterface(std::string name, double tolerance) : name_(std::move(name)), tolerance_(tolerance) {}
 
     void put_ProcessingMode(int32_t v) override { mode_ = v; }
     int32_t get_ProcessingMode() override { return mode_; }
@@ -104,7 +104,7 @@ public:
         if (!feature) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
         auto related = KeyList(helper->ReviewRelationship(feature));
         PutFindings(UnconnectedFeatures(helper->get_DataContext(), feature, feature->get_CNO(), related, relatedFNO_,
-                                        relatedCNO_, tolerance_, helper->get_RelationshipName()),
+                                        relatedCNO_, tolerance_, name_),
                     priorities, messages);
     }
     int16_t get_RelatedFNO() override { return relatedFNO_; }
@@ -118,6 +118,7 @@ protected:
     void NotSupported() override {}
 
 private:
+    std::string name_;
     double tolerance_;
     int32_t mode_ = 0;
     int16_t relatedFNO_ = 0, relatedCNO_ = 0;
@@ -196,7 +197,7 @@ std::vector<Finding> UnconnectedFeatures(const std::shared_ptr<pelmora::IDataCon
                                          const std::shared_ptr<pelmora::IKeyObject>& active, int16_t activeCNO,
                                          const std::vector<std::shared_ptr<pelmora::IKeyObject>>& related,
                                          int16_t relatedFNO, int16_t relatedCNO, double tolerance,
-                                         const std::string& location) {
+                                         const std::string& reporter) {
     if (!dataContext || !active) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     auto metadata = dataContext->GetMetadataService();
     if (!metadata) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
@@ -208,22 +209,26 @@ std::vector<Finding> UnconnectedFeatures(const std::shared_ptr<pelmora::IDataCon
         if (!key || (relatedFNO != 0 && key->get_FNO() != relatedFNO)) continue;
         auto other = Opened(dataContext, key);
         auto theirs = Geometries(other, relatedCNO);
-        pelmora::ValidateEndpointConnectivity(feature, own, activeCNO, other, theirs, relatedCNO, tolerance, location,
+        pelmora::ValidateEndpointConnectivity(feature, own, activeCNO, other, theirs, relatedCNO, tolerance, reporter,
                                               "", priority, rt::Variant(true), metadata, findings);
     }
     std::vector<Finding> out;
     if (findings->get_BOF() && findings->get_EOF()) return out;
     for (findings->MoveFirst(); !findings->get_EOF(); findings->MoveNext())
-        out.push_back({rt::CStr(findings->GetValue(rt::Variant(0))), rt::CStr(findings->GetValue(rt::Variant(1)))});
+        out.push_back({rt::CStr(findings->GetValue(rt::Variant(0))),
+                       reporter + ": " + rt::CStr(findings->GetValue(rt::Variant(1)))});
     return out;
 }
 
 rt::ObjectPtr NewProjectGeometryInterface() { return std::make_shared<ProjectGeometryInterface>(); }
 
 void RegisterGeometryInterfaces() {
-    rt::RegisterClass("Pelmora.MainGeometry", "", [] { return std::make_shared<ProgIdGeometryInterface>(kValveTolerance); });
-    rt::RegisterClass("Pelmora.HydrantGeometry", "",
-                      [] { return std::make_shared<ProgIdGeometryInterface>(kHydrantTolerance); });
+    for (const auto& [progId, tolerance] :
+         {std::pair<const char*, double>{"Pelmora.MainGeometry", kValveTolerance}, {"Pelmora.HydrantGeometry", kHydrantTolerance}}) {
+        const std::string name = progId;
+        const double t = tolerance;
+        rt::RegisterClass(name, "", [name, t] { return std::make_shared<ProgIdGeometryInterface>(name, t); });
+    }
     product::RegisterInterfaceObject("Pelmora:ValveClearance", [] { return std::make_shared<NamedGeometryInterface>(); });
 }
 
