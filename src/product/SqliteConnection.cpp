@@ -368,10 +368,18 @@ SqliteConnection::SqliteConnection(const std::string& path, const Options& optio
 struct SqliteConnection::StatementCache {
     static constexpr size_t kMaxStatements = 64;
     std::unordered_map<std::string, Stmt> statements;
+    // A kept query with its columns' descriptions, which stand while SQLite
+    // keeps the statement as prepared (a schema change re-prepares it).
+    struct Kept {
+        Stmt st;
+        int prepared = -1;  // the statement's re-prepare count when described; -1: not yet
+        std::vector<ado::FieldDesc> fields;
+        std::vector<ColumnType> declared;  // known false: typed from each run's values
+    };
     // Queries, apart from the handles ExecuteCached hands out, keyed by the
     // guard they were prepared under: the authorizer judges a text only when
     // it is prepared.
-    std::unordered_map<std::string, Stmt> queries;
+    std::unordered_map<std::string, Kept> queries;
 };
 
 SqliteConnection::~SqliteConnection() {
@@ -590,6 +598,46 @@ ColumnType InferType(const std::vector<RawCell>& cells, size_t col, size_t ncols
     return t;
 }
 
+// The ADO description of result column c typed t: its name, type, base
+// table and column, and attributes.
+void DescribeColumn(sqlite3* db, sqlite3_stmt* raw, int c, const ColumnType& t, ado::FieldDesc& f) {
+    const char* name = sqlite3_column_name(raw, c);
+    f.name = UpperAscii(name ? name : "");
+    f.type = t.type;
+    f.definedSize = t.definedSize;
+    f.precision = t.precision;
+    f.numericScale = t.scale;
+
+    int32_t attrs = 0;
+    switch (t.type) {
+        case ado::adNumeric: case ado::adDouble: case ado::adSingle: case ado::adDBTimeStamp:
+        case ado::adChar: case ado::adWChar:
+            attrs |= ado::adFldFixed;
+            break;
+        case ado::adLongVarBinary: case ado::adLongVarChar: case ado::adLongVarWChar:
+            attrs |= ado::adFldLong | ado::adFldMayDefer;
+            break;
+        default: break;
+    }
+    const char* table = sqlite3_column_table_name(raw, c);
+    const char* origin = sqlite3_column_origin_name(raw, c);
+    const char* dbname = sqlite3_column_database_name(raw, c);
+    bool nullable = true;
+    if (table && origin && dbname && std::strcmp(dbname, "temp") != 0) {
+        f.baseTable = UpperAscii(table);
+        f.baseColumn = UpperAscii(origin);
+        int notNull = 0, pk = 0, autoinc = 0;
+        if (sqlite3_table_column_metadata(db, dbname, table, origin, nullptr, nullptr, &notNull, &pk, &autoinc) ==
+            SQLITE_OK) {
+            nullable = notNull == 0;
+            if (pk) attrs |= ado::adFldKeyColumn;
+        }
+        attrs |= ado::adFldUpdatable;
+    }
+    if (nullable) attrs |= ado::adFldIsNullable | ado::adFldMayBeNull;
+    f.attributes = attrs;
+}
+
 // One statement from the text; none or a trailing second one raises naming it.
 Stmt PrepareSingle(const SqliteConnection& conn, sqlite3* db, const std::string& sql,
                    const std::string& sqlForErrors, unsigned flags) {
@@ -632,15 +680,18 @@ ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::v
     const std::string key = (guarded_ ? "G" : "U") + sql;
     Stmt st;
     sqlite3_stmt* raw = nullptr;
+    StatementCache::Kept* keptQuery = nullptr;
     auto kept = cache_->queries.find(key);
-    if (kept != cache_->queries.end() && !sqlite3_stmt_busy(kept->second.get())) {
-        raw = kept->second.get();
+    if (kept != cache_->queries.end() && !sqlite3_stmt_busy(kept->second.st.get())) {
+        keptQuery = &kept->second;
+        raw = keptQuery->st.get();
     } else {
         st = PrepareSingle(*this, db_, sql, sqlForErrors, SQLITE_PREPARE_PERSISTENT);
         raw = st.get();
         if (kept == cache_->queries.end() && sqlite3_stmt_readonly(raw) && sqlite3_column_count(raw) > 0) {
             if (cache_->queries.size() >= StatementCache::kMaxStatements) cache_->queries.clear();
-            raw = cache_->queries.emplace(key, std::move(st)).first->second.get();
+            keptQuery = &cache_->queries.emplace(key, StatementCache::Kept{std::move(st), -1, {}, {}}).first->second;
+            raw = keptQuery->st.get();
         }
     }
     // Ready for the next run whatever happens to this one.
@@ -656,10 +707,13 @@ ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::v
     BindAll(db_, raw, values, sqlForErrors);
     int rc;
 
-    const int ncols = sqlite3_column_count(raw);
+    // Counted once stepped: a kept statement that the schema change
+    // re-prepares on its first step may have gained or lost columns.
+    int ncols = -1;
     ado::RecordsetImage image;
     std::vector<RawCell> cells;
     while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+        if (ncols < 0) ncols = sqlite3_column_count(raw);
         for (int c = 0; c < ncols; ++c) {
             RawCell cell;
             cell.kind = sqlite3_column_type(raw, c);
@@ -683,52 +737,39 @@ ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::v
         }
     }
     if (rc != SQLITE_DONE) RaiseLastError(rc, sqlForErrors);
+    if (ncols < 0) ncols = sqlite3_column_count(raw);
     if (changes) *changes = sqlite3_changes64(db_);
     if (ncols == 0) return image;
 
-    image.fields.resize(static_cast<size_t>(ncols));
-    std::vector<ColumnType> types(static_cast<size_t>(ncols));
-    for (int c = 0; c < ncols; ++c) {
-        ado::FieldDesc& f = image.fields[static_cast<size_t>(c)];
-        const char* name = sqlite3_column_name(raw, c);
-        f.name = UpperAscii(name ? name : "");
-        const char* decl = sqlite3_column_decltype(raw, c);
-        ColumnType t = MapDeclaredType(decl ? decl : "");
-        if (!t.known) t = InferType(cells, static_cast<size_t>(c), static_cast<size_t>(ncols));
-        types[static_cast<size_t>(c)] = t;
-        f.type = t.type;
-        f.definedSize = t.definedSize;
-        f.precision = t.precision;
-        f.numericScale = t.scale;
-
-        int32_t attrs = 0;
-        switch (t.type) {
-            case ado::adNumeric: case ado::adDouble: case ado::adSingle: case ado::adDBTimeStamp:
-            case ado::adChar: case ado::adWChar:
-                attrs |= ado::adFldFixed;
-                break;
-            case ado::adLongVarBinary: case ado::adLongVarChar: case ado::adLongVarWChar:
-                attrs |= ado::adFldLong | ado::adFldMayDefer;
-                break;
-            default: break;
-        }
-        const char* table = sqlite3_column_table_name(raw, c);
-        const char* origin = sqlite3_column_origin_name(raw, c);
-        const char* dbname = sqlite3_column_database_name(raw, c);
-        bool nullable = true;
-        if (table && origin && dbname && std::strcmp(dbname, "temp") != 0) {
-            f.baseTable = UpperAscii(table);
-            f.baseColumn = UpperAscii(origin);
-            int notNull = 0, pk = 0, autoinc = 0;
-            if (sqlite3_table_column_metadata(db_, dbname, table, origin, nullptr, nullptr, &notNull, &pk,
-                                              &autoinc) == SQLITE_OK) {
-                nullable = notNull == 0;
-                if (pk) attrs |= ado::adFldKeyColumn;
+    const size_t width = static_cast<size_t>(ncols);
+    std::vector<ColumnType> types(width);
+    // Describing columns (names, declared types, the table's column
+    // metadata) costs more than running most kept queries.
+    const int prepared = keptQuery ? sqlite3_stmt_status(raw, SQLITE_STMTSTATUS_REPREPARE, 0) : -1;
+    const bool described = keptQuery && keptQuery->prepared == prepared && keptQuery->fields.size() == width;
+    if (described) {
+        image.fields = keptQuery->fields;
+        for (size_t c = 0; c < width; ++c) {
+            types[c] = keptQuery->declared[c];
+            if (!types[c].known) {
+                types[c] = InferType(cells, c, width);
+                DescribeColumn(db_, raw, static_cast<int>(c), types[c], image.fields[c]);
             }
-            attrs |= ado::adFldUpdatable;
         }
-        if (nullable) attrs |= ado::adFldIsNullable | ado::adFldMayBeNull;
-        f.attributes = attrs;
+    } else {
+        image.fields.resize(width);
+        std::vector<ColumnType> declared(width);
+        for (size_t c = 0; c < width; ++c) {
+            const char* decl = sqlite3_column_decltype(raw, static_cast<int>(c));
+            declared[c] = MapDeclaredType(decl ? decl : "");
+            types[c] = declared[c].known ? declared[c] : InferType(cells, c, width);
+            DescribeColumn(db_, raw, static_cast<int>(c), types[c], image.fields[c]);
+        }
+        if (keptQuery) {
+            keptQuery->prepared = prepared;
+            keptQuery->fields = image.fields;
+            keptQuery->declared = std::move(declared);
+        }
     }
     image.values.reserve(cells.size());
     for (size_t k = 0; k < cells.size(); ++k) {

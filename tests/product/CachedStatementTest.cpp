@@ -88,3 +88,37 @@ TEST(CachedStatement, QueryChecksTextsAndValueCountsAsTheCachedRunDoes) {
     }
     EXPECT_EQ(db.Execute("INSERT INTO T (A) VALUES (?)", {rt::Variant(3.0)}), 1);
 }
+
+// A kept query keeps its columns' descriptions only while SQLite keeps it as
+// prepared: after a schema change the next run describes what is there now.
+TEST(CachedStatement, AKeptQueryDescribesItsColumnsAfreshAfterTheSchemaChanges) {
+    struct Case {
+        const char* what;
+        const char* change;
+        std::vector<std::tuple<std::string, ado::DataTypeEnum, bool>> columns;  // name, type, nullable
+    };
+    const Case cases[] = {
+        {"as first described", "", {{"A", ado::adNumeric, false}, {"B", ado::adVarChar, true}}},
+        {"a column added", "ALTER TABLE T ADD COLUMN C DATE",
+         {{"A", ado::adNumeric, false}, {"B", ado::adVarChar, true}, {"C", ado::adDBTimeStamp, true}}},
+        {"the table made again with other types",
+         "DROP TABLE T; CREATE TABLE T (A VARCHAR2(4), B NUMBER(5) NOT NULL, C VARCHAR2(3)); "
+         "INSERT INTO T VALUES ('x', 1, 'y')",
+         {{"A", ado::adVarChar, true}, {"B", ado::adNumeric, false}, {"C", ado::adVarChar, true}}},
+    };
+    SqliteConnection db{":memory:", {}};
+    db.ExecuteRaw("CREATE TABLE T (A NUMBER(10) NOT NULL, B VARCHAR2(20)); INSERT INTO T VALUES (1, 'one')");
+    for (const Case& c : cases) {
+        if (*c.change) db.ExecuteRaw(c.change);
+        for (int run = 0; run < 2; ++run) {
+            auto image = db.Query("SELECT * FROM T", {}, "q");
+            ASSERT_EQ(image.fields.size(), c.columns.size()) << c.what;
+            for (size_t k = 0; k < c.columns.size(); ++k) {
+                const auto& [name, type, nullable] = c.columns[k];
+                EXPECT_EQ(image.fields[k].name, name) << c.what;
+                EXPECT_EQ(image.fields[k].type, type) << c.what << " " << name;
+                EXPECT_EQ((image.fields[k].attributes & ado::adFldIsNullable) != 0, nullable) << c.what << " " << name;
+            }
+        }
+    }
+}
