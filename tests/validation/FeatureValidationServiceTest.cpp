@@ -196,6 +196,10 @@ TEST_F(FeatureValidationFixture, TheSampleFeaturesGetOneRowPerFault) {
         {"a feature without any record is left out; the next one is still checked", {{101, 5954}, {103, 5951}},
          {"103/5951/32/Null|" + Msg(25086, "'Hydrant Symbol'", "32", "103") + "|"}},
         {"a class whose components are not all placed", {{107, 5401}}, {"107/5401/0/0|" + Msg(25073) + "|"}},
+        {"a feature number without component metadata; the others are still validated", {{999, 1}, {103, 5951}},
+         {"999/1/0/0|" + Msg(25072) + "|", "103/5951/32/Null|" + Msg(25086, "'Hydrant Symbol'", "32", "103") + "|"}},
+        {"only features without component metadata", {{999, 1}, {998, 2}},
+         {"999/1/0/0|" + Msg(25072) + "|", "998/2/0/0|" + Msg(25072) + "|"}},
         // After a main whose values are there: each value is looked up for itself.
         {"a zone not in the key table (its domain is not asked)", {{101, 1001}, {101, 5955}},
          {"101/5955/11/1|" + zone + "|"}},

@@ -153,6 +153,18 @@ TEST_F(ValidationSetTest, RelatedFeaturesAreThoseOfTheRelationshipRowsPointingAt
     }
 }
 
+TEST_F(ValidationSetTest, ARelationshipRowWithoutARelatedFeatureRelatesNothing) {
+    auto set = MakeValidationSet({{101, 1001, 1, 0, 0, 0}, {102, 2001, 0, 1001, 101, 3}, {102, 2002, 0, 0, 101, 3}});
+    set->MoveLast();
+    set->SetValue(Variant("QTX_RELATED_FID"), Variant::Null());  // a set built by hand
+    set->Update();
+    auto [features, components, count] = Open(set);
+    ASSERT_NE(ValidationSetIndex(), nullptr);
+    EXPECT_EQ(ValidationSetIndex()->Count(), 1);
+    set->MoveFirst();
+    EXPECT_EQ(KeysOf(GetRelatedFeatures(set, features, 3)), std::vector<std::string>{Key(102, 2001)});
+}
+
 TEST_F(ValidationSetTest, ALookupLeavesTheSetsFilterAndRowAsTheyWere) {
     for (bool withRNO : {true, false}) {  // without relationship numbers the lookup fails inside
         auto set = MakeValidationSet(kSet, withRNO);

@@ -3,6 +3,7 @@
 // relationship helpers.
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
 
+#include <map>
 #include <optional>
 
 #include "ado/Recordset.h"
@@ -12,6 +13,8 @@
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
 #include "pelmora/interfaces/Components.h"
+#include "pelmora/interfaces/DataContext.h"
+#include "pelmora/interfaces/MetadataService.h"
 #include "pelmora/interfaces/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataUtils.h"
 #include "pelmora/validation/AttributeValidationService.h"
@@ -66,6 +69,31 @@ void AppendBookmark(rt::Collection& index, const rt::Variant& key, const rt::Var
     rt::ReDimPreserve(bookmarks, 0, last);
     bookmarks.ArrayMut()->Set(last, bookmark);
     index.Add(bookmarks, key);
+}
+
+// The features whose class has component metadata. Opening one without
+// would end the whole run; left without components, it gets its own finding
+// from the feature checks instead.
+std::shared_ptr<KeyObjects> WithComponentMetadata(const std::shared_ptr<KeyObjects>& features,
+                                                  const std::shared_ptr<IDataContext>& DataContext) {
+    auto placed = KeyObjects::New();
+    if (features->get_Count() == 0) return placed;
+    RequireObject(DataContext != nullptr);
+    auto metadata = DataContext->GetMetadataService();
+    RequireObject(metadata != nullptr);
+    auto components =
+        metadata->get_Recordsets()->get_Item(rt::Variant("QTX_FEATURECOMPS_OPTABLE"))->get_Recordset("", "");
+    std::map<int16_t, bool> hasComponents;
+    for (const auto& feature : features->get_NewEnum()) {
+        const int16_t fno = feature->get_FNO();
+        auto [known, fresh] = hasComponents.try_emplace(fno, false);
+        if (fresh) {
+            components->put_Filter(rt::Variant("QTX_FNO = " + std::to_string(fno)));
+            known->second = !(components->get_BOF() && components->get_EOF());
+        }
+        if (known->second) placed->Add(feature);
+    }
+    return placed;
 }
 
 [[noreturn]] void RaiseTooManyFeatures(int32_t count) {
@@ -131,18 +159,22 @@ void GetValidationKOCollection(const std::shared_ptr<ado::Recordset>& rs,
             // ones: a repeated feature, or one left out, must not count.
             if (added) ++nCount;
         } else if (HoldsNumber(pending, 0)) {
-            AppendBookmark(index, rt::Variant(rt::CStr(relatedFidField->get_Value())), rs->get_Bookmark());
+            // A row without a related feature (a set built by hand) relates nothing.
+            const rt::Variant relatedFID = relatedFidField->get_Value();
+            if (!relatedFID.IsNull() && !relatedFID.IsEmpty())
+                AppendBookmark(index, rt::Variant(rt::CStr(relatedFID)), rs->get_Bookmark());
         }
         rs->MoveNext();
     }
 
     const int32_t count = features->get_Count();
     if (count > kMaxFeatures) RaiseTooManyFeatures(count);
-    if (count > 0) {
+    auto placed = WithComponentMetadata(features, DataContext);
+    if (placed->get_Count() > 0) {
         auto assembly = std::make_shared<FeatureAssemblyService>();
         assembly->putref_DataContext(DataContext);
         assembly->put_SetBackwardPointers(false);
-        cValComponents = assembly->OpenFeatures(features);
+        cValComponents = assembly->OpenFeatures(placed->get_Count() == count ? features : placed);
     }
 }
 

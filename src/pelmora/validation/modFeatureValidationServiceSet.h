@@ -41,8 +41,10 @@ inline constexpr const char* kValidationSetSource = "GetValidationKOCollection";
 // distinct features (rows with FNO or FID 0 are left out), cValComponents
 // their components (opened without backward pointers) when there is any,
 // nCount the number of distinct features of the "PENDING" 1 rows, which stand
-// first in the collection. The index is replaced by one of the "PENDING" 0
-// rows. An empty set returns at once with cValComponents untouched. Above
+// first in the collection. A feature whose feature number has no component
+// metadata is not opened and keeps no components. The index is replaced by
+// one of the "PENDING" 0 rows that name a related feature id. An empty set
+// returns at once with cValComponents untouched. Above
 // 32,767 features raises RaiseError 1 and opens nothing. Leaves rs at EOF,
 // its filter untouched. Failures reach the caller with the index as filled
 // so far.
