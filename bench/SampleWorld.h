@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "SampleExtensions.h"
 #include "pelmora/Registration.h"
 #include "pelmora/interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataService.h"
@@ -22,8 +23,10 @@ namespace benchsupport {
 
 // The sample database and its metadata cache in a folder of their own
 // (removed again on destruction), the configuration map pointed at it, every
-// class registered, and a data context on the database behind a metadata
-// service. addRows runs on the database before the cache is built.
+// class and the sample's extension objects registered, and a data context on
+// the database behind a metadata service whose active user is set, as a
+// client sets it (a bench may set another). addRows runs on the database
+// before the cache is built.
 struct SampleWorld {
     std::filesystem::path dir;
     std::shared_ptr<product::SqliteDataContext> dc;
@@ -51,10 +54,12 @@ struct SampleWorld {
         product::RegisterProductStandIns();
         product::RegisterApplicationClasses();
         pelmora::RegisterSystemClasses();
+        pelmora_sample::RegisterSampleExtensions();
         metadata = std::make_shared<pelmora::MetadataService>();
         metadata->put_Configuration(options.configurationName);
         dc = product::SqliteDataContext::Open(db);
         dc->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata));
+        metadata->SetActiveUser(dc, "QTXADMIN");
     }
     ~SampleWorld() {
         dc.reset();

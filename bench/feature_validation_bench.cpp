@@ -78,7 +78,13 @@ struct World : benchsupport::SampleWorld {
             }
         service = std::make_shared<pelmora::FeatureValidationService>();
         service->putref_DataContext(dc);
+        // Every valve validated against its main walks the sample's rule
+        // without operator, which shows its box each time: answered here.
+        product::InstallDialogRecorder(boxes);
     }
+    ~World() { product::InstallDialogRecorder(nullptr); }
+
+    std::shared_ptr<product::DialogRecorder> boxes = std::make_shared<product::DialogRecorder>();
 
     void SetAttribute(int32_t ano, const std::string& field, const rt::Variant& value) {
         pelmora_test::SetMetadataAttribute(*metadata, ano, field, value);

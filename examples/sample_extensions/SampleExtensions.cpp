@@ -2,6 +2,7 @@
 // VBA projects, and the helpers the objects share.
 #include "SampleExtensions.h"
 
+#include <algorithm>
 #include <typeinfo>
 
 #include "SampleExtensionsInternal.h"
@@ -11,6 +12,7 @@
 #include "pelmora/interfaces/RelationshipGeometry.h"
 #include "pelmora/interfaces/ValidationInterface.h"
 #include "pelmora/interfaces/VbaProjectHost.h"
+#include "product/InterfaceSupport.h"
 #include "product/VbaProjectHost.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
@@ -41,7 +43,27 @@ public:
     std::string TypeName() const override { return "SampleProject"; }
 };
 
+// What RegisterSampleExtensions registered, for UnregisterSampleExtensions.
+std::vector<std::string>& ProgIds() {
+    static std::vector<std::string> names;
+    return names;
+}
+std::vector<std::string>& Names() {
+    static std::vector<std::string> names;
+    return names;
+}
+
 }  // namespace
+
+void RegisterProgId(const std::string& progId, std::function<rt::ObjectPtr()> factory) {
+    rt::RegisterClass(progId, "", std::move(factory));
+    if (std::find(ProgIds().begin(), ProgIds().end(), progId) == ProgIds().end()) ProgIds().push_back(progId);
+}
+
+void RegisterName(const std::string& name, std::function<rt::ObjectPtr()> factory) {
+    product::RegisterInterfaceObject(name, std::move(factory));
+    if (std::find(Names().begin(), Names().end(), name) == Names().end()) Names().push_back(name);
+}
 
 void Record(InterfaceCall call) { Journal().push_back(std::move(call)); }
 
@@ -116,6 +138,16 @@ void RegisterSampleExtensions() {
     RegisterGeometryInterfaces();
     RegisterValidationInterfaces();
     LoadProjects();
+}
+
+void UnregisterSampleExtensions() {
+    for (const auto& progId : ProgIds()) rt::UnregisterClass(progId);
+    for (const auto& name : Names()) product::UnregisterInterfaceObject(name);
+    auto host = product::VbaProjectHost::Current();
+    for (int32_t project : {1, 7}) host->UnloadProject(project);
+    ProgIds().clear();
+    Names().clear();
+    TakeInterfaceCalls();
 }
 
 }  // namespace pelmora_sample

@@ -23,6 +23,9 @@ namespace pelmora_sample {
 // product's stand-ins are registered (and again after an apartment reset);
 // registering twice replaces the objects.
 void RegisterSampleExtensions();
+// Takes back what RegisterSampleExtensions registered and unloads projects 1
+// and 7 from the current apartment (a test's TearDown).
+void UnregisterSampleExtensions();
 
 // The names the sample's metadata holds that need no object of their own:
 // rows kept to show how the system treats them, each with the reason.

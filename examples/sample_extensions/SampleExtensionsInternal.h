@@ -3,6 +3,7 @@
 // value reading, the arrays findings go back in, the geometry check of the
 // relationship geometry interfaces, and one registration function per kind.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -58,6 +59,11 @@ std::string FunctionalTypeText(int32_t type);
 // The field an attribute number names (QTX_ATTRIBUTEINFO_OPTABLE); "" when
 // none.
 std::string AttributeField(const std::shared_ptr<pelmora::IDataContext>& dataContext, int32_t ano);
+
+// Registration that UnregisterSampleExtensions can undo: a ProgID with the
+// class registry, a name with ":" with the interface support object.
+void RegisterProgId(const std::string& progId, std::function<rt::ObjectPtr()> factory);
+void RegisterName(const std::string& name, std::function<rt::ObjectPtr()> factory);
 
 void RegisterFunctionalInterfaces();
 void RegisterGeometryInterfaces();

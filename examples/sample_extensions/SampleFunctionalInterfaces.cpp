@@ -313,13 +313,13 @@ void RegisterFunctionalInterfaces() {
         std::string name = i.progId;
         ValueCheck check = i.check;
         ChangeNote note = i.note;
-        rt::RegisterClass(name, "", [name, check, note] {
+        RegisterProgId(name, [name, check, note] {
             return std::make_shared<ProgIdFunctionalInterface>(name, check, note);
         });
     }
-    product::RegisterInterfaceObject("Pelmora:ValveRules",
+    RegisterName("Pelmora:ValveRules",
                                      [] { return std::make_shared<NamedFunctionalInterface>("Pelmora:ValveRules", nullptr); });
-    product::RegisterInterfaceObject("Pelmora:ColourCheck", [] {
+    RegisterName("Pelmora:ColourCheck", [] {
         return std::make_shared<NamedFunctionalInterface>("Pelmora:ColourCheck", CheckColour);
     });
 
@@ -330,7 +330,7 @@ void RegisterFunctionalInterfaces() {
     };
     for (const auto& [progId, rule] : controls) {
         EditRule r = rule;
-        rt::RegisterClass(progId, "", [r] { return std::make_shared<EditControl>(r); });
+        RegisterProgId(progId, [r] { return std::make_shared<EditControl>(r); });
     }
 }
 

@@ -227,9 +227,9 @@ void RegisterGeometryInterfaces() {
          {std::pair<const char*, double>{"Pelmora.MainGeometry", kValveTolerance}, {"Pelmora.HydrantGeometry", kHydrantTolerance}}) {
         const std::string name = progId;
         const double t = tolerance;
-        rt::RegisterClass(name, "", [name, t] { return std::make_shared<ProgIdGeometryInterface>(name, t); });
+        RegisterProgId(name, [name, t] { return std::make_shared<ProgIdGeometryInterface>(name, t); });
     }
-    product::RegisterInterfaceObject("Pelmora:ValveClearance", [] { return std::make_shared<NamedGeometryInterface>(); });
+    RegisterName("Pelmora:ValveClearance", [] { return std::make_shared<NamedGeometryInterface>(); });
 }
 
 }  // namespace pelmora_sample

@@ -144,8 +144,8 @@ std::string AttributeField(const std::shared_ptr<pelmora::IDataContext>& dataCon
 rt::ObjectPtr NewProjectValidationInterface() { return std::make_shared<ProjectValidationInterface>(); }
 
 void RegisterValidationInterfaces() {
-    rt::RegisterClass("Pelmora.ValveMainCheck", "", [] { return std::make_shared<ProgIdValidationInterface>(); });
-    product::RegisterInterfaceObject("Pelmora:ValveMainNamed", [] { return std::make_shared<NamedValidationInterface>(); });
+    RegisterProgId("Pelmora.ValveMainCheck", [] { return std::make_shared<ProgIdValidationInterface>(); });
+    RegisterName("Pelmora:ValveMainNamed", [] { return std::make_shared<NamedValidationInterface>(); });
 }
 
 }  // namespace pelmora_sample

@@ -14,6 +14,7 @@
 #include "pelmora/features/KeyObjects.h"
 #include "pelmora/interfaces/MetadataRecordsetFilterService.h"
 #include "pelmora/interfaces/Relationship.h"
+#include "pelmora/interfaces/Trace.h"
 #include "pelmora/relationships/RelationshipService.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "product/StationService.h"
@@ -45,6 +46,24 @@ public:
             return rt::Variant(std::string());
         return StationService::Invoke(name, kind, args);
     }
+};
+
+// The trace object, with the mask a test gives it; keeps the messages.
+class MessageTrace : public rt::Object, public pelmora::ITraceObject {
+public:
+    int32_t mask = 0;
+    Lines messages;
+    void TraceEnter(const std::string&, const std::string&, const std::string&, const std::string&) override {}
+    void TraceExit(const std::string&, const std::string&, const std::string&, const std::string&) override {}
+    void TraceValue(const std::string&, const std::string&, const std::string&, const std::string&,
+                    const std::string&, rt::Variant, const std::string&) override {}
+    void TraceMessage(const std::string&, const std::string&, const std::string&, const std::string& label,
+                      const std::string& text, const std::string&) override {
+        messages.push_back(label + ": " + text);
+    }
+    void TraceTexts(const std::string&, const std::string&, const std::string&, const std::string&,
+                    const std::string&, const std::string&, const std::string&) override {}
+    int32_t GetTraceMask(int32_t) override { return mask; }
 };
 
 struct Finding {
@@ -249,6 +268,27 @@ TEST_F(StationingTest, WithoutCharacteristic5TheStatementsThatNeedItAreNotSent) 
     EXPECT_EQ(Validate({5503, 5504, 5505}),
               Lines{Row(5503, pelmora::GetValidationMessage(21447, rt::Variant(kPI), rt::Variant(kBegin)))});
     for (const auto& s : context_->statements) EXPECT_EQ(s.find("in ()"), std::string::npos) << s;
+}
+
+TEST_F(StationingTest, ASkippedCheckIsTracedOnlyWhenTheMaskAsksForErrors) {
+    rt::RegisterClass(product::kStationServiceProgId, "", [] { return std::make_shared<NoCharacteristic5>(); });
+    auto trace = std::make_shared<MessageTrace>();
+    rt::RegisterClass(pelmora::kTraceObjectProgId, "", [trace] { return trace; });
+    rt::Apartment::Reset();  // the apartment's trace object is made afresh
+    const struct {
+        int32_t mask;
+        bool traced;
+    } cases[] = {{0, false}, {0x400002, false}, {0x400001, true}, {-1, true}};
+    for (const auto& c : cases) {
+        trace->mask = c.mask;
+        trace->messages.clear();
+        Validate({5504});
+        const bool skipped = std::any_of(trace->messages.begin(), trace->messages.end(), [](const std::string& m) {
+            return m.rfind("Skipped: ", 0) == 0;
+        });
+        EXPECT_EQ(skipped, c.traced) << "mask " << c.mask;
+    }
+    product::RegisterProductStandIns();
 }
 
 TEST_F(StationingTest, AFeatureThatCannotBeReadIsSkippedNotJudgedByTheOneBefore) {

@@ -34,6 +34,11 @@ std::string KeyText(const std::string& value) { return value == "Null" ? "0" : v
 
 class SampleFindingsTest : public validationtest::ValidationSetFixture {
 protected:
+    void TearDown() override {
+        pelmora_sample::UnregisterSampleExtensions();
+        ValidationSetFixture::TearDown();
+    }
+
     // Every feature with a row in a component table, and 5954, which has
     // none and is left out of the run.
     std::shared_ptr<pelmora::IKeyObjects> EveryFeature() {

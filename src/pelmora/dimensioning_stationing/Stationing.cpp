@@ -42,7 +42,11 @@ double MeasureOrNone(const rt::Variant& value, bool hasDefault, const std::strin
 }  // namespace
 
 void Stationing::Trace(const std::string& procedure, const std::string& text) {
-    if (auto t = TraceObject()) t->TraceMessage(kTraceSubsystem, kFile, procedure, "Skipped", text, "");
+    // A check skipped over a caught error is traced as caught errors are:
+    // only when the mask asks for them.
+    auto t = TraceObject();
+    if (t && (t->GetTraceMask(0) & tracebits::Error) == tracebits::Error)
+        t->TraceMessage(kTraceSubsystem, kFile, procedure, "Skipped", text, "");
 }
 
 StationingValues::StationingValues() { InitResources("PELMORA"); }
