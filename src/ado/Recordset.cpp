@@ -134,7 +134,7 @@ RecordsetPtr Recordset::FromImage(RecordsetImage image, LockTypeEnum lockType, C
     store->meta.assign(rows, RowStore::Meta{});
     rs->lockType_ = lockType == adLockUnspecified ? adLockBatchOptimistic : lockType;
     rs->cursorType_ = cursorType == adOpenUnspecified ? adOpenStatic : cursorType;
-    rs->source_ = std::move(image.source);
+    rs->put_Source(std::move(image.source));
     rs->AttachStore(std::move(store));
     return rs;
 }
@@ -204,7 +204,7 @@ void Recordset::Open(const rt::Variant& Source, const rt::Variant& ActiveConnect
         image.values.resize(rows * width);
         store->values = std::move(image.values);
         store->meta.assign(rows, RowStore::Meta{});
-        source_ = std::move(image.source);
+        put_Source(std::move(image.source));
     } else {
         if (pendingFields_.empty())
             Raise(err::InvalidConnection,
@@ -273,7 +273,7 @@ RecordsetImage Recordset::ToImage() {
     CheckOpen();
     Sync();
     RecordsetImage image;
-    image.source = source_;
+    image.source = get_Source();
     image.fields = store_->fields;
     image.values.reserve(static_cast<size_t>(VisibleCount()) * store_->width);
     for (int32_t row : view_) {
@@ -1211,6 +1211,32 @@ void Recordset::AddNew(const rt::Variant& FieldList, const rt::Variant& Values) 
     }
 }
 
+void Recordset::AppendRow(const rt::Variant* values, const std::vector<int32_t>& from) {
+    CheckUpdatable();
+    if (HasSinks() || editMode_ != adEditNone) Raise(err::IllegalOperation, "Operation is not allowed in this context.");
+    if (from.size() != store_->width) BadArgument();
+    // Coerced before the row exists, so a value that does not fit adds nothing.
+    std::vector<rt::Variant> coerced;
+    coerced.reserve(from.size());
+    for (size_t i = 0; i < from.size(); ++i) {
+        rt::Variant v = FieldValueFor(values[from[i]], store_->fields[i].type);
+        coerced.push_back(v.IsEmpty() ? rt::Variant::Null() : std::move(v));
+    }
+    Sync();
+    int32_t row = store_->AddRow();
+    for (size_t i = 0; i < coerced.size(); ++i) store_->Assign(row, i, std::move(coerced[i]));
+    base_.push_back(row);
+    view_.push_back(row);
+    if (indexValid_) {
+        indexOf_.resize(static_cast<size_t>(store_->RowCount()), -1);
+        indexOf_[static_cast<size_t>(row)] = static_cast<int32_t>(view_.size()) - 1;
+    }
+    if (!IsBatch()) AcceptRow(row);
+    knownRows_ = store_->RowCount();
+    seenVersion_ = store_->version;
+    pos_ = static_cast<int32_t>(view_.size()) - 1;
+}
+
 void Recordset::Update(const rt::Variant& Fields, const rt::Variant& Values) {
     CheckOpen();
     auto keep = Self();
@@ -1493,8 +1519,17 @@ RecordsetPtr Recordset::Clone(LockTypeEnum LockType) {
     return clone;
 }
 
-std::string Recordset::get_Source() const { return source_; }
-void Recordset::put_Source(const std::string& source) { source_ = source; }
+uint64_t Recordset::RowsVersion() const { return store_ ? store_->version : 0; }
+
+const std::string& Recordset::get_Source() const {
+    static const std::string none;
+    return source_ ? *source_ : none;
+}
+
+void Recordset::put_Source(std::string source) {
+    if (source.empty()) source_.reset();
+    else source_ = std::make_shared<const std::string>(std::move(source));
+}
 rt::ObjectPtr Recordset::get_ActiveConnection() const { return connection_; }
 void Recordset::putref_ActiveConnection(const rt::ObjectPtr& connection) { connection_ = connection; }
 

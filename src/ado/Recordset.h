@@ -165,6 +165,12 @@ public:
     void CancelUpdate();
     void Delete(AffectEnum AffectRecords = adAffectCurrent);
     void UpdateBatch(AffectEnum AffectRecords = adAffectAll);
+    // Adds a row whose field i holds values[from[i]] as an assignment stores
+    // it: what AddNew, setting every field and Update give (a pending
+    // addition under batch updating), in one step and without events. Only
+    // for a recordset no sink watches and with no edit in progress
+    // (IllegalOperation otherwise); the added row becomes current.
+    void AppendRow(const rt::Variant* values, const std::vector<int32_t>& from);
     void CancelBatch(AffectEnum AffectRecords = adAffectAll);
     int32_t get_Status();
     EditModeEnum get_EditMode();
@@ -178,8 +184,8 @@ public:
     RecordsetPtr Clone(LockTypeEnum LockType = adLockUnspecified);
 
     // ---- properties ----
-    std::string get_Source() const;
-    void put_Source(const std::string& source);
+    const std::string& get_Source() const;
+    void put_Source(std::string source);
     rt::ObjectPtr get_ActiveConnection() const;
     // Nothing disconnects the recordset.
     void putref_ActiveConnection(const rt::ObjectPtr& connection);
@@ -214,6 +220,9 @@ public:
     // Fields appended before Open (fabricated recordsets).
     std::vector<FieldDesc>& PendingFieldDescs();
     uint64_t SchemaVersion() const { return schemaVersion_; }
+    // Changes whenever a row of the family appears, vanishes or changes
+    // status (not when a value is assigned); 0 while closed.
+    uint64_t RowsVersion() const;
     // How often the recordset was closed: a Field made before a Close is dead.
     uint32_t Closings() const { return closings_; }
 
@@ -334,7 +343,8 @@ private:
     bool editRowWasUnmodified_ = false;
     std::vector<rt::Variant> editBackup_;
 
-    std::string source_;
+    // Shared with the clones: a long query text is not copied for each one.
+    std::shared_ptr<const std::string> source_;
     rt::ObjectPtr connection_;
     CursorLocationEnum cursorLocation_ = adUseClient;
     LockTypeEnum lockType_ = adLockReadOnly;

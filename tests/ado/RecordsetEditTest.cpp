@@ -277,6 +277,10 @@ TEST(RecordsetClone, CloneFiltersAndSortsIndependently) {
     EXPECT_EQ(AllIds(b), (std::vector<int32_t>{3, 2, 1}));
     EXPECT_EQ(AllIds(rs), (std::vector<int32_t>{1, 2, 3}));
     EXPECT_EQ(a->get_Source(), "TEST_TABLE");
+    // The text itself is shared until a clone is given its own.
+    EXPECT_EQ(&a->get_Source(), &rs->get_Source());
+    b->put_Source("OTHER");
+    EXPECT_EQ(rs->get_Source(), "TEST_TABLE");
     // A row deleted through one clone disappears from the others.
     GoTo(b, 2);
     b->Delete();
@@ -433,4 +437,53 @@ TEST(RecordsetState, StatusAndBookmarkNeedACurrentRow) {
     EXPECT_EQ(ErrorOf([&] { rs->Delete(); }), err::NoCurrentRecord);
     EXPECT_EQ(ErrorOf([&] { rs->SetValue("ID", rt::Variant(int32_t{1})); }), err::NoCurrentRecord);
     EXPECT_EQ(ErrorOf([&] { rs->get_EditMode(); }), err::NoCurrentRecord);
+}
+
+TEST(RecordsetAppendRow, AddsWhatAddNewAndAssignmentsWouldAdd) {
+    // A text that is a number, an Empty and a double, taken in another order.
+    const std::vector<rt::Variant> values{rt::Variant(2.25), rt::Variant("7"), rt::Variant()};
+    const std::vector<int32_t> from{1, 2, 0};
+    for (LockTypeEnum lock : {adLockBatchOptimistic, adLockOptimistic}) {
+        SCOPED_TRACE(lock);
+        auto edited = ThreeRows(lock);
+        auto appended = ThreeRows(lock);
+        edited->AddNew();
+        for (int32_t i = 0; i < 3; ++i) edited->SetValue(rt::Variant(i), values[static_cast<size_t>(from[i])]);
+        edited->Update();
+        appended->AppendRow(values.data(), from);
+
+        for (const auto& rs : {edited, appended}) {
+            EXPECT_EQ(rs->get_Status(), edited->get_Status());
+            EXPECT_EQ(rs->get_EditMode(), edited->get_EditMode());
+            EXPECT_EQ(rs->get_RecordCount(), 4);
+            EXPECT_EQ(rs->PendingRows().size(), edited->PendingRows().size());
+        }
+        for (int32_t i = 0; i < 3; ++i) {
+            const rt::Variant a = appended->GetValue(rt::Variant(i)), e = edited->GetValue(rt::Variant(i));
+            EXPECT_EQ(a.Type(), e.Type()) << i;
+            EXPECT_TRUE(a.IsNull() ? e.IsNull() : rt::VariantEquals(a, e)) << i;
+        }
+        EXPECT_EQ(AllIds(appended), (std::vector<int32_t>{1, 2, 3, 7}));
+    }
+}
+
+TEST(RecordsetAppendRow, IsRefusedWhereEventsOrAnEditWouldBeSkipped) {
+    const std::vector<rt::Variant> values{rt::Variant(int32_t{9}), rt::Variant("nine"), rt::Variant(9.0)};
+    const std::vector<int32_t> all{0, 1, 2};
+    auto watched = ThreeRows();
+    auto sink = std::make_shared<RecordsetEvents>();
+    watched->Advise(sink);
+    EXPECT_EQ(ErrorOf([&] { watched->AppendRow(values.data(), all); }), err::IllegalOperation);
+
+    auto editing = ThreeRows();
+    editing->MoveFirst();
+    editing->SetValue("NAME", rt::Variant("ONE"));
+    EXPECT_EQ(ErrorOf([&] { editing->AppendRow(values.data(), all); }), err::IllegalOperation);
+
+    auto plain = ThreeRows();
+    EXPECT_EQ(ErrorOf([&] { plain->AppendRow(values.data(), {0, 1}); }), err::InvalidArgument);
+    // A value the field cannot hold adds no row.
+    const std::vector<rt::Variant> bad{rt::Variant("not a number"), rt::Variant("x"), rt::Variant(1.0)};
+    EXPECT_EQ(ErrorOf([&] { plain->AppendRow(bad.data(), all); }), err::DataConversion);
+    for (const auto& rs : {watched, editing, plain}) EXPECT_EQ(rs->get_RecordCount(), 3);
 }

@@ -274,14 +274,12 @@ std::shared_ptr<ado::Recordset> FeatureAssemblyService::GetEditableRecordset(con
     }
     copy->Open(rt::Variant::Missing(), rt::Variant::Missing(), ado::adOpenUnspecified, ado::adLockUnspecified, -1);
     if (HasRows(rs)) {
-        for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext()) {
-            copy->AddNew();
-            for (int32_t i = 0; i < sourceFields->get_Count(); ++i) {
-                auto field = sourceFields->Item(i);
-                copy->SetValue(rt::Variant(field->get_Name()), field->get_Value());
-            }
-        }
-        copy->Update();
+        // The copy has no sinks yet, so its rows go in whole, as the pending
+        // additions AddNew and an assignment of each field would leave. Its
+        // fields are the source's, in their order (names are unique).
+        std::vector<int32_t> from(static_cast<size_t>(copy->FieldCount()));
+        for (size_t i = 0; i < from.size(); ++i) from[i] = static_cast<int32_t>(i);
+        for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext()) copy->AppendRow(rs->CurrentRowValues(), from);
     }
     return copy;
 }
