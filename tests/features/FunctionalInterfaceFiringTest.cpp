@@ -4,6 +4,8 @@
 // of names with ":", re-entry, and no reference cycle left behind.
 #include "FunctionalInterfaceTestObjects.h"
 
+#include "pelmora/metadata/MetadataRecordset.h"
+#include "pelmora/metadata/MetadataRecordsets.h"
 #include "product/InterfaceSupport.h"
 
 using componenttest::LongArray;
@@ -98,6 +100,39 @@ TEST_F(Firing, EveryFunctionalTypeFiresAtItsMoment) {
                                   kNotice + std::string(" Delete SetValue LINING_TYPE")}));
     EXPECT_TRUE(project_->Called("Delete"));
     EXPECT_TRUE(LogLines().empty());
+    EXPECT_TRUE(HandlerErrors().empty()) << Shown();
+}
+
+TEST_F(Firing, DefinitionsDroppedFromTheMetadataNoLongerFire) {
+    auto rs = Lining();
+    rs->SetValue(rt::Variant("LINING_TYPE"), rt::Variant("EPOXY"));
+    rs->Update();
+    ASSERT_EQ(MadeCount(kNotice), 1u);
+    journal_->clear();
+
+    // The notice's definition goes from the metadata table in place, as a
+    // refresh of deleted records takes it out.
+    auto definitions = std::dynamic_pointer_cast<pelmora::MetadataRecordset>(
+        metadata_->get_Recordsets()->get_Item(rt::Variant("QTX_ATTRIBUTEINFOFI_OPTABLE")));
+    ASSERT_TRUE(definitions);
+    definitions->DeleteFilteredRecords("QTX_ANO = 1405");
+
+    rs->SetValue(rt::Variant("LINING_TYPE"), rt::Variant("NONE"));
+    rs->Update();
+    EXPECT_EQ(*journal_, (Journal{kCheck + std::string(" Execute SetValue LINING_TYPE"),
+                                  kThickness + std::string(" Execute Update THICKNESS_MM"),
+                                  kCheck + std::string(" Update SetValue LINING_TYPE"),
+                                  kThickness + std::string(" Update Update THICKNESS_MM"),
+                                  kYear + std::string(" Update AddNew LINING_YEAR")}));
+
+    // A component made afterwards reads the definitions as they are now.
+    journal_->clear();
+    auto otherMain = Main(rt::Variant(int32_t{1002}));
+    auto other = Get(otherMain, 14)->get_Recordset();
+    other->AddNew();
+    journal_->clear();
+    other->SetValue(rt::Variant("LINING_TYPE"), rt::Variant("EPOXY"));
+    EXPECT_EQ(*journal_, (Journal{kCheck + std::string(" Execute SetValue LINING_TYPE")}));
     EXPECT_TRUE(HandlerErrors().empty()) << Shown();
 }
 

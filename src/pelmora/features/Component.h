@@ -91,6 +91,8 @@ public:
     rt::Variant get_FIDs() const;
     // The geometry rows with their filter cleared; nullptr when not read.
     std::shared_ptr<ado::Recordset> get_GeometryRecordset();
+    // Whether geometry rows are held, their filter left as it is.
+    bool HasGeometryRows() const { return geometryRows_ != nullptr; }
     // Shares geometry rows read elsewhere.
     void putref_GeometryRecordset(const std::shared_ptr<ado::Recordset>& Geometry);
     // Fires the Update functional interfaces of the rows that are pending.
@@ -172,6 +174,11 @@ private:
     // Executes the definition rows of one functional type (only those of
     // one field when given).
     void ExecuteRowsOfType(const std::string& strFunctionalType, const std::string* onlyField);
+    // The definition rows as firing reads them, in row order, with the rows
+    // of each moment and of each SetValue field; read again whenever the
+    // rows they come from changed.
+    struct DefinitionRows;
+    std::shared_ptr<const DefinitionRows> Definitions();
     // Calls Update, Delete or CancelUpdate on the interface of every row;
     // the first failure ends the walk.
     void CallEveryInterface(CallKind kind);
@@ -215,6 +222,7 @@ private:
     std::shared_ptr<ado::Recordset> geometryRows_;
     std::shared_ptr<IGeometryService> geometryService_;
     std::shared_ptr<ado::Recordset> m_oAttributeInfoRS;
+    std::shared_ptr<const DefinitionRows> definitions_;
     std::shared_ptr<rt::Collection> m_colFunctionalInterfaces;
     std::shared_ptr<FieldInfoCollection> fieldInfos_;
     int16_t nextCID_ = -1;

@@ -181,7 +181,9 @@ void ComponentClone::putref_DataContext(const std::shared_ptr<IDataContext>&) { 
 rt::ObjectPtr ComponentClone::get_Geometry() {
     CheckInitialised();
     GetRecordset();
-    if (!private_->get_GeometryRecordset()) {
+    // Clearing the filter only to test for rows would rebuild the view of
+    // every feature's geometry rows, which the next read filters again.
+    if (!private_->HasGeometryRows()) {
         auto source = rt::QueryInterface<Component>(source_);
         auto geometry = source->OpenGeometryRecordset(-1);
         private_->putref_GeometryRecordset(geometry->Clone(ado::adLockUnspecified));

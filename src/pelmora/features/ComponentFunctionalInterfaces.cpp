@@ -1,10 +1,14 @@
 // Functional interfaces of a component: reading their definition rows,
 // obtaining and caching the interface objects, preparing and making each
 // call, and logging failures to the apartment's "FunctionalInterfaces.log".
+#include <array>
 #include <cstdint>
 #include <exception>
 #include <fstream>
 #include <new>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "ado/Recordset.h"
 #include "pelmora/common/TraceScope.h"
@@ -37,7 +41,41 @@ bool IsNullOrEmpty(const rt::Variant& v) { return v.IsNull() || v.IsEmpty(); }
 
 rt::Variant Field(const std::shared_ptr<ado::Recordset>& rs, const char* name) { return rs->GetValue(rt::Variant(name)); }
 
+// The columns of a definition row that firing reads.
+enum Column { kField, kType, kPrjNo, kInterface, kArgument, kColumns };
+constexpr const char* kColumnNames[kColumns] = {"QTX_FIELD", "QTX_FUNCTIONALTYPE", "QTX_PRJNO", "QTX_INTERFACE",
+                                                "QTX_INTERFACEARGUMENT"};
+
 }  // namespace
+
+struct Component::DefinitionRows {
+    using Row = std::array<rt::Variant, kColumns>;
+    // The definition recordset's RowsVersion when these were read.
+    uint64_t version = 0;
+    // Which columns the definition table has; a missing one raises where
+    // it is read, as reading it by name would.
+    std::array<bool, kColumns> present{};
+    std::vector<Row> rows;
+    // The rows each moment executes, in row order.
+    std::vector<uint32_t> addNew, edit, update, setValue;
+    // The SetValue rows of each field text, in row order; when some field
+    // has no text of its own (it would raise), every SetValue row is tried.
+    std::unordered_map<std::string, std::vector<uint32_t>> setValueOfField;
+    bool setValueByField = true;
+
+    const rt::Variant& Value(uint32_t row, Column column, const std::shared_ptr<ado::Recordset>& source) const {
+        if (!present[column]) source->get_Fields()->Item(kColumnNames[column]);  // raises
+        return rows[row][column];
+    }
+    const std::vector<uint32_t>& OfType(const std::string& type) const {
+        static const std::vector<uint32_t> none;
+        if (type == "AddNew") return addNew;
+        if (type == "Edit") return edit;
+        if (type == "Update") return update;
+        if (type == "SetValue") return setValue;
+        return none;
+    }
+};
 
 // ---- the log ----
 
@@ -59,6 +97,7 @@ void Component::LoadAttributeInfoFI() {
     auto rs = metadata->get_Recordsets()->get_Item(rt::Variant("QTX_ATTRIBUTEINFOFI_OPTABLE"))->get_Recordset("", "");
     FilterService().FilterRecordset(rs, rs->get_Fields()->Item("QTX_CNO"), rt::Variant(CNO_));
     m_oAttributeInfoRS = rs;
+    definitions_.reset();
     if (!fieldInfos_) fieldInfos_ = BuildFieldInfoCollection(rs);
     m_bAttributeInfoLoaded = true;
 }
@@ -244,28 +283,74 @@ void Component::ExecuteFI(const std::string& strFunctionalType, const std::strin
     if (!done) FunctionalInterfaceFailed(failure, rt::CStr(vInterface), operation, object, bookmark, trace);
 }
 
+std::shared_ptr<const Component::DefinitionRows> Component::Definitions() {
+    const auto& rs = m_oAttributeInfoRS;
+    const uint64_t version = rs->RowsVersion();
+    if (definitions_ && definitions_->version == version) return definitions_;
+    auto d = std::make_shared<DefinitionRows>();
+    d->version = version;
+    std::array<int32_t, kColumns> index{};
+    for (size_t c = 0; c < kColumns; ++c) {
+        index[c] = rs->FieldIndex(kColumnNames[c]);
+        d->present[c] = index[c] >= 0;
+    }
+    if (!(rs->get_BOF() && rs->get_EOF())) {
+        for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext()) {
+            const rt::Variant* values = rs->CurrentRowValues();
+            DefinitionRows::Row row;
+            for (size_t c = 0; c < kColumns; ++c)
+                if (d->present[c]) row[c] = values[index[c]];
+            d->rows.push_back(std::move(row));
+        }
+    }
+    const std::pair<rt::Variant, std::vector<uint32_t>*> moments[] = {{rt::Variant("AddNew"), &d->addNew},
+                                                                      {rt::Variant("Edit"), &d->edit},
+                                                                      {rt::Variant("Update"), &d->update},
+                                                                      {rt::Variant("SetValue"), &d->setValue}};
+    if (d->present[kType])
+        for (uint32_t i = 0; i < d->rows.size(); ++i)
+            for (const auto& [type, list] : moments)
+                if (rt::VariantEquals(d->rows[i][kType], type)) list->push_back(i);
+    d->setValueByField = d->present[kField];
+    for (uint32_t i : d->setValue) {
+        const rt::Variant& field = d->rows[i][kField];
+        if (IsNullOrEmpty(field)) continue;  // fires for no field
+        try {
+            d->setValueOfField[rt::CStr(field)].push_back(i);
+        } catch (const rt::ComError&) {
+            d->setValueByField = false;  // raises in its turn
+        }
+    }
+    definitions_ = d;
+    return d;
+}
+
 void Component::ExecuteRowsOfType(const std::string& strFunctionalType, const std::string* onlyField) {
-    auto rs = m_oAttributeInfoRS;
-    rs->MoveFirst();
-    rs->MovePrevious();
-    auto typeField = rs->get_Fields()->Item("QTX_FUNCTIONALTYPE");
-    const rt::Variant type(strFunctionalType);
-    for (;;) {
-        FindNextMatchingRecord(rs, typeField, type);
-        if (rs->get_EOF()) break;
+    // Held here: an interface may change the definition rows meanwhile.
+    const auto d = Definitions();
+    const auto source = m_oAttributeInfoRS;
+    if (!d->present[kType]) source->get_Fields()->Item(kColumnNames[kType]);  // raises
+    const std::vector<uint32_t>* rows = &d->OfType(strFunctionalType);
+    if (onlyField && d->setValueByField) {
+        static const std::vector<uint32_t> none;
+        auto found = d->setValueOfField.find(*onlyField);
+        rows = found == d->setValueOfField.end() ? &none : &found->second;
+    }
+    for (uint32_t i : *rows) {
         std::string fieldName;
+        const rt::Variant& field = d->Value(i, kField, source);
         if (onlyField) {
-            rt::Variant name = Field(rs, "QTX_FIELD");
-            if (IsNullOrEmpty(name) || rt::CStr(name) != *onlyField) continue;
+            if (IsNullOrEmpty(field) || (field.IsString() ? field.Str() : rt::CStr(field)) != *onlyField) continue;
             fieldName = *onlyField;
         } else {
             if (!loaded_) OpenComponentRecordset();
-            fieldName = rows_->get_Fields()->Item(rt::CStr(Field(rs, "QTX_FIELD")))->get_Name();
+            const std::string name = rt::CStr(field);
+            const int32_t index = rows_->FieldIndex(name);
+            if (index < 0) rows_->get_Fields()->Item(name);  // raises
+            fieldName = rows_->DescAt(index).name;
         }
-        rt::Variant bookmark = rs->get_Bookmark();
-        ExecuteFI(strFunctionalType, fieldName, Field(rs, "QTX_PRJNO"), Field(rs, "QTX_INTERFACE"),
-                  Field(rs, "QTX_INTERFACEARGUMENT"));
-        rs->put_Bookmark(bookmark);
+        ExecuteFI(strFunctionalType, fieldName, d->Value(i, kPrjNo, source), d->Value(i, kInterface, source),
+                  d->Value(i, kArgument, source));
     }
 }
 
@@ -274,15 +359,17 @@ void Component::ExecuteRowsOfType(const std::string& strFunctionalType, const st
 void Component::CallEveryInterface(CallKind kind) {
     const char* routine = kind == CallKind::Update ? "UpdateFI" : kind == CallKind::Delete ? "DeleteFI" : "CancelUpdateFI";
     TraceScope trace(kFile, routine);
-    auto rs = m_oAttributeInfoRS;
-    rs->MoveFirst();
-    while (!rs->get_EOF()) {
+    // Held here: an interface may change the definition rows meanwhile.
+    const auto d = Definitions();
+    const auto source = m_oAttributeInfoRS;
+    for (uint32_t i = 0; i < d->rows.size(); ++i) {
+        auto value = [&](Column column) -> const rt::Variant& { return d->Value(i, column, source); };
         rt::Variant bookmark;
         if (kind == CallKind::CancelUpdate) bookmark = rows_ ? rows_->get_Bookmark() : rt::Variant();
         std::shared_ptr<IFunctionalInterface> object;
         if (kind == CallKind::Delete) {
             try {
-                object = FunctionalInterfaceObject(Field(rs, "QTX_PRJNO"), Field(rs, "QTX_INTERFACE"));
+                object = FunctionalInterfaceObject(value(kPrjNo), value(kInterface));
                 if (object) bookmark = rows_->get_Bookmark();
             } catch (const rt::ComError& e) {
                 trace.Error(e);
@@ -290,7 +377,7 @@ void Component::CallEveryInterface(CallKind kind) {
                 RaiseError(e.Number(), e.Source(), rt::Variant(e.Description()));
             }
         } else {
-            object = FunctionalInterfaceObject(Field(rs, "QTX_PRJNO"), Field(rs, "QTX_INTERFACE"));
+            object = FunctionalInterfaceObject(value(kPrjNo), value(kInterface));
             if (object && kind == CallKind::Update) {
                 if (!rows_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
                 bookmark = rows_->get_Bookmark();
@@ -303,7 +390,7 @@ void Component::CallEveryInterface(CallKind kind) {
             bool done = rt::CaptureError(
                 [&] {
                     rt::Variant arguments;
-                    varsk1::ConvertBlobToArray(Field(rs, "QTX_INTERFACEARGUMENT"), arguments);
+                    varsk1::ConvertBlobToArray(value(kArgument), arguments);
                     if (kind == CallKind::Update) {
                         object->put_FieldValueBeforeChange(rt::Variant::Null());
                         object->put_ArgumentArray(arguments);
@@ -313,8 +400,8 @@ void Component::CallEveryInterface(CallKind kind) {
                     }
                     object->put_ComponentName(name_);
                     object->putref_ComponentService(GetComponentService());
-                    object->put_FieldName(rt::CStr(Field(rs, "QTX_FIELD")));
-                    object->put_FunctionalType(rt::CStr(Field(rs, "QTX_FUNCTIONALTYPE")));
+                    object->put_FieldName(rt::CStr(value(kField)));
+                    object->put_FunctionalType(rt::CStr(value(kType)));
                     switch (kind) {
                         case CallKind::Update:
                             operation = "Update";
@@ -334,7 +421,7 @@ void Component::CallEveryInterface(CallKind kind) {
             if (!done) {
                 std::string name;
                 rt::ResumeNext resume;
-                resume([&] { name = rt::CStr(Field(rs, "QTX_INTERFACE")); });
+                resume([&] { name = rt::CStr(value(kInterface)); });
                 FunctionalInterfaceFailed(failure, name, operation, object, bookmark, trace);
                 return;  // the interfaces after a failed one are not called
             }
@@ -342,7 +429,6 @@ void Component::CallEveryInterface(CallKind kind) {
             object->putref_ComponentService(nullptr);
             RestoreBookmark(bookmark);
         }
-        rs->MoveNext();
     }
 }
 
