@@ -433,24 +433,46 @@ void PrepareLiteral(Node& n, const std::string& text, double number) {
 
 class Parser {
 public:
-    explicit Parser(const std::string& s) : s_(s) {}
+    // forFind: one clause on one column, whose value may stand unquoted.
+    Parser(const std::string& s, bool forFind) : s_(s), find_(forFind) {}
 
     std::unique_ptr<Node> Run() {
         Blanks();
         if (pos_ == s_.size()) Refuse("the criteria is empty", pos_);
-        auto e = Expr();
+        auto e = find_ ? Clause() : Expr();
         Blanks();
         if (pos_ != s_.size()) {
+            const size_t at = pos_;
+            if (find_ && (Keyword("AND") || Keyword("OR")))
+                Refuse("Find takes a single clause on a single column", at);
             if (s_[pos_] == ')') Refuse("')' without a matching '('", pos_);
-            Refuse("expected AND or OR", pos_);
+            Refuse(find_ ? "unexpected text after the value" : "expected AND or OR", pos_);
         }
         return e;
     }
 
 private:
     const std::string& s_;
+    const bool find_;
     size_t pos_ = 0;
     int depth_ = 0;
+
+    // Where an unquoted value of Find ends: at a blank followed by the word
+    // AND or OR (a second clause, refused by Run), else at the end.
+    size_t UnquotedEnd() {
+        const size_t start = pos_;
+        size_t end = s_.size();
+        for (size_t i = start + 1; i < s_.size(); ++i) {
+            if (!IsBlank(s_[i - 1]) || IsBlank(s_[i])) continue;
+            pos_ = i;
+            if (Keyword("AND") || Keyword("OR")) {
+                end = i - 1;
+                break;
+            }
+        }
+        pos_ = start;
+        return end;
+    }
 
     void Blanks() {
         while (pos_ < s_.size() && IsBlank(s_[pos_])) ++pos_;
@@ -582,6 +604,21 @@ private:
             if (TrimBlanks(text).empty()) Refuse("empty date", at);
             // #'1'# is how a text with quotes at both ends is written.
             n->lit = ParseDate(text, number) ? LitKind::Date : LitKind::Text;
+        } else if (find_) {
+            // ADO's Find reads an unquoted value as it stands: a text may
+            // hold apostrophes and blanks; blanks after it are dropped.
+            const size_t end = UnquotedEnd();
+            text = s_.substr(pos_, end - pos_);
+            while (!text.empty() && IsBlank(text.back())) text.pop_back();
+            pos_ = end;
+            if (rt::NamesEqual(text, "NULL")) {
+                n->lit = LitKind::Null;
+                if (n->op != Op::Eq && n->op != Op::Ne) Refuse("Null can only be compared with = or <>", at);
+            } else {
+                const bool isNumber = n->op != Op::Like &&
+                                      ScanNumber(text.data(), text.data() + text.size(), number) == text.size();
+                n->lit = isNumber ? LitKind::Number : LitKind::Text;
+            }
         } else if (Keyword("NULL")) {
             n->lit = LitKind::Null;
             if (n->op != Op::Eq && n->op != Op::Ne) Refuse("Null can only be compared with = or <>", at);
@@ -812,7 +849,13 @@ FilterCriteria::~FilterCriteria() = default;
 
 FilterCriteria FilterCriteria::Parse(const std::string& text) {
     FilterCriteria f;
-    f.root_ = Parser(text).Run();
+    f.root_ = Parser(text, false).Run();
+    return f;
+}
+
+FilterCriteria FilterCriteria::ParseFind(const std::string& text) {
+    FilterCriteria f;
+    f.root_ = Parser(text, true).Run();
     return f;
 }
 

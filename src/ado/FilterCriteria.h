@@ -38,6 +38,11 @@ class FilterCriteria {
 public:
     // Raises ComError(err::InvalidArgument) for text ADO would refuse.
     static FilterCriteria Parse(const std::string& text);
+    // The criteria of Recordset.Find: one clause, no AND, OR or groups. Its
+    // value may also stand unquoted: the rest of the text, blanks at its end
+    // dropped, is a number when it reads whole as one, Null, or else a text
+    // (apostrophes included); after LIKE always a text.
+    static FilterCriteria ParseFind(const std::string& text);
 
     // Resolves field names to indices; fieldIndexOf returns -1 for an unknown
     // name, which raises ComError(err::ItemNotFound).

@@ -861,6 +861,7 @@ rt::Variant Recordset::get_Bookmark() {
 
 void Recordset::put_Bookmark(const rt::Variant& bookmark) {
     CheckOpen();
+    if (bookmark.IsEmpty()) BadArgument();  // no value at all, rather than a value that names no row
     // A fresh unfiltered clone keeps the row until its rows are listed: a
     // clone moved to a bookmark and then filtered (the usual use) never
     // lists every row of the store.
@@ -895,7 +896,7 @@ void Recordset::Find(const std::string& Criteria, int32_t SkipRows, SearchDirect
     Sync();
     if (SearchDirection != adSearchForward && SearchDirection != adSearchBackward) BadArgument();
     if (SkipRows < 0) BadArgument();
-    FilterCriteria criteria = FilterCriteria::Parse(Criteria);
+    FilterCriteria criteria = FilterCriteria::ParseFind(Criteria);
     criteria.Bind([&](const std::string& name) { return store_->FieldIndex(name); });
     int32_t start = IndexOfStart(Start);
     bool forward = SearchDirection == adSearchForward;
@@ -1249,7 +1250,11 @@ void Recordset::Update(const rt::Variant& Fields, const rt::Variant& Values) {
         for (const auto& name : names) indices.push_back(NamedFieldIndex(name));
         SetFieldValues(indices, values);
     }
-    if (editMode_ == adEditNone) return;
+    if (editMode_ == adEditNone) {
+        // Nothing to write, but as in ADO the call needs a record to stand on.
+        if (!HasCurrent()) NoCurrent();
+        return;
+    }
     if (WillChangeRecordCancelled(adRsnUpdate)) {
         FireCancelled(evRecordComplete, adRsnUpdate);
         throw CancelledError();
@@ -1441,6 +1446,10 @@ void Recordset::UpdateBatch(AffectEnum AffectRecords) {
 
 void Recordset::CancelBatch(AffectEnum AffectRecords) {
     CheckUpdatable();
+    // Immediate updating keeps nothing pending: only the current record's
+    // edit can be cancelled.
+    if (!IsBatch() && AffectRecords != adAffectCurrent)
+        Raise(err::NotSupported, "Object or provider is not capable of performing requested operation.");
     auto keep = Self();
     Sync();
     if (editMode_ != adEditNone) CancelUpdate();

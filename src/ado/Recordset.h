@@ -346,7 +346,7 @@ private:
     // Shared with the clones: a long query text is not copied for each one.
     std::shared_ptr<const std::string> source_;
     rt::ObjectPtr connection_;
-    CursorLocationEnum cursorLocation_ = adUseClient;
+    CursorLocationEnum cursorLocation_ = adUseServer;  // ADO's default until set
     LockTypeEnum lockType_ = adLockReadOnly;
     CursorTypeEnum cursorType_ = adOpenForwardOnly;
     bool open_ = false;

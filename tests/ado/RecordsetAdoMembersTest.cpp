@@ -208,3 +208,48 @@ TEST(RecordsetAdoMembers, OpenLockTypeAndFieldArguments) {
     EXPECT_EQ(rows->GetValue("NAME").Str(), "a");
     EXPECT_EQ(rows->get_EditMode(), adEditNone);
 }
+
+TEST(RecordsetAdoMembers, MembersAsAdoHasThem) {
+    struct Case {
+        const char* what;
+        std::function<RecordsetPtr()> make;
+        std::function<int32_t(Recordset&)> call;  // what the call answers, 0 for nothing
+        int32_t error;
+        int32_t result;  // when there is no error
+    };
+    auto withApostrophe = [] { return MakeRecordset({{1, "a", 10}, {2, "1'1", 20}, {3, "c", 30}}); };
+    auto foundId = [](const char* criteria) {
+        return [criteria](Recordset& r) {
+            r.Find(criteria, 0, adSearchForward, rt::Variant(int32_t{adBookmarkFirst}));
+            return r.get_EOF() ? -1 : rt::CLng(r.GetValue("ID"));
+        };
+    };
+    auto addedAndTakenBack = [] {
+        auto rs = ThreeRows();
+        rs->AddNew(rt::Variant("ID"), rt::Variant(int32_t{4}));
+        rs->CancelUpdate();
+        return rs;
+    };
+    const Case cases[] = {
+        {"CursorLocation of a new recordset", [] { return Recordset::Create(); },
+         [](Recordset& r) { return static_cast<int32_t>(r.get_CursorLocation()); }, 0, adUseServer},
+        {"Update after CancelUpdate took back a pending new row", addedAndTakenBack,
+         [](Recordset& r) { r.Update(); return 0; }, err::NoCurrentRecord, 0},
+        {"Bookmark set to Empty", [] { return ThreeRows(); },
+         [](Recordset& r) { r.put_Bookmark(rt::Variant()); return 0; }, err::InvalidArgument, 0},
+        {"Find, an unquoted value after a bracketed name", withApostrophe, foundId("[NAME] = 1'1\t"), 0, 2},
+        {"Find, LIKE without a wildcard", withApostrophe, foundId("NAME LIKE 1'1"), 0, 2},
+        {"Find, two clauses", [] { return ThreeRows(); }, foundId("VAL = 20 AND NAME = 'b'"), err::InvalidArgument,
+         0},
+        {"CancelBatch of all records in immediate update mode", [] { return ThreeRows(adLockOptimistic); },
+         [](Recordset& r) { r.CancelBatch(adAffectAll); return 0; }, err::NotSupported, 0},
+    };
+    for (const auto& c : cases) {
+        auto rs = c.make();
+        int32_t result = 0;
+        EXPECT_EQ(ErrorOf([&] { result = c.call(*rs); }), c.error) << c.what;
+        if (c.error == 0) {
+            EXPECT_EQ(result, c.result) << c.what;
+        }
+    }
+}

@@ -144,9 +144,11 @@ TEST(RecordsetCriteriaIndex, IndexedAnswersEqualScannedOnesThroughRandomEdits) {
             filtered->put_Filter(Variant(criteria));
             ASSERT_EQ(Bookmarks(filtered), expected) << "seed " << seed << ", step " << step << ": " << criteria;
 
-            // Find from both ends, and from a row in between with a skip.
+            // Find from both ends, and from a row in between with a skip;
+            // Find takes one clause.
             auto finder = rs->Clone();
             if (finder->get_BOF() && finder->get_EOF()) continue;
+            if (criteria.find(" AND ") != std::string::npos || criteria.find(" OR ") != std::string::npos) continue;
             finder->MoveFirst();
             finder->Find(criteria);
             Variant first = finder->get_EOF() ? Variant() : finder->get_Bookmark();
