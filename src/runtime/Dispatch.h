@@ -71,6 +71,15 @@ public:
         return Add(name, dispId, InvokeKind::PropertySet, minArgs, maxArgs, std::move(fn));
     }
 
+    // The members belong to a class module of that project: a run-time error
+    // that leaves one without a source takes "<project>.<TypeName>", the
+    // source VB gives it (errors of the dispatch itself, 438 and 450, stay
+    // the caller's).
+    DispatchTable& ClassModuleOf(std::string project) {
+        project_ = std::move(project);
+        return *this;
+    }
+
     // The dispatch id of a name (GetIDsOfNames); nullopt when unknown.
     std::optional<int32_t> DispIdOf(const std::string& name) const {
         auto it = names_.find(Key(name));
@@ -94,7 +103,7 @@ public:
         int n = static_cast<int>(args.size());
         if (n < e->minArgs || n > e->maxArgs) RaiseVbError(vberr::WrongNumberOfArguments);
         bool put = e->kind == InvokeKind::PropertyLet || e->kind == InvokeKind::PropertySet;
-        if (n == e->maxArgs) return e->fn(self, args);
+        if (n == e->maxArgs) return Call(*e, self, args);
         // Leave-outs reach the member as Missing; the value of a put stays last.
         Args work;
         work.reserve(static_cast<size_t>(e->maxArgs));
@@ -103,7 +112,7 @@ public:
         for (int i = 0; i < given; ++i) work.push_back(args[static_cast<size_t>(i)]);
         for (int i = given; i < slots; ++i) work.push_back(Variant::Missing());
         if (put) work.push_back(args.back());
-        Variant r = e->fn(self, work);
+        Variant r = Call(*e, self, work);
         for (int i = 0; i < given; ++i) args[static_cast<size_t>(i)] = work[static_cast<size_t>(i)];
         return r;
     }
@@ -152,6 +161,20 @@ private:
         return *this;
     }
 
+    Variant Call(const Entry& e, T& self, Args& args) const {
+        if (project_.empty()) return e.fn(self, args);
+        return WithErrorSource([&] { return e.fn(self, args); }, [&] { return project_ + "." + ClassName(self); });
+    }
+
+    static std::string ClassName(T& self) {
+        if constexpr (std::is_base_of_v<Object, T>) {
+            return self.TypeName();
+        } else {
+            const auto* object = dynamic_cast<const Object*>(&self);
+            return object ? object->TypeName() : std::string("Object");
+        }
+    }
+
     const Entry* Find(int32_t dispId, InvokeKind kind) const {
         auto it = entries_.find({dispId, static_cast<int>(kind)});
         return it == entries_.end() ? nullptr : &it->second;
@@ -159,6 +182,7 @@ private:
 
     std::map<std::string, int32_t> names_;
     std::map<std::pair<int32_t, int>, Entry> entries_;
+    std::string project_;
 };
 
 // An object argument of a late-bound member as the interface the member

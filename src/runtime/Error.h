@@ -80,6 +80,19 @@ bool CaptureError(F&& step, ComError& error) {
     return false;
 }
 
+// Runs a member of a class module: an error that leaves it without a source
+// is raised again with source() as its source, as VB fills Err.Source where
+// an error occurs; a source already set stays. source() is asked only then.
+template <class F, class S>
+decltype(auto) WithErrorSource(F&& member, S&& source) {
+    try {
+        return member();
+    } catch (const ComError& e) {
+        if (!e.Source().empty()) throw;
+        throw ComError(e.Number(), source(), e.Description());
+    }
+}
+
 // On Error Resume Next, one step at a time: runs the step, keeps the error
 // (if any) for the caller to inspect, and never lets it escape.
 class ResumeNext {

@@ -117,13 +117,19 @@ protected:
     uint64_t Fingerprint() { return DatabaseFingerprint(sqlite_->Connection().Handle()); }
 
     // Runs one call; what it raises is its answer (the number is returned).
-    // Anything but a COM error escaping fails the case.
-    int32_t Run(const std::string& call, const std::function<void()>& f) {
+    // Anything but a COM error escaping fails the case. A run-time error that
+    // leaves a member of a class says where it happened: it has a source
+    // unless the call never reached a member (438, 449, 450).
+    int32_t Run(const std::string& call, const std::function<void()>& f, bool withSource = false) {
         snprintf(g_call, sizeof g_call, "%s", call.c_str());
         ++calls_;
         try {
             f();
         } catch (const rt::ComError& e) {
+            const std::set<int32_t> notReached{rt::vberr::ObjectDoesNotSupportMember, rt::vberr::ArgumentNotOptional,
+                                               rt::vberr::WrongNumberOfArguments};
+            if (withSource && e.Source().empty() && !notReached.count(e.Number()) && unsourced_.size() < 5)
+                unsourced_.push_back(call + " raised " + std::to_string(e.Number()) + " without a source");
             return e.Number();
         } catch (const std::exception& e) {
             ADD_FAILURE() << call << " let a non-COM exception through: " << e.what();
@@ -167,6 +173,7 @@ protected:
     std::set<int16_t> fnos_, rnos_;
     uint64_t fingerprint_ = 0;
     int calls_ = 0;
+    std::vector<std::string> unsourced_;
 };
 
 struct ClassMembers {
@@ -249,10 +256,13 @@ TEST_F(CarelessCallerSweep, EveryMemberOfEveryCreatableClassAnswersOrRaises) {
                         // values, so the sweep moves on.
                         const std::string head = std::string(cls.progId) + (setUp ? " (set up) " : " ") +
                                                  KindName(kind) + " " + member + "(";
-                        const int32_t probed = Run(head + std::to_string(n) + " x Empty)", [&] {
-                            rt::Args probe(n);
-                            rt::CallByName(object, member, kind, probe);
-                        });
+                        const int32_t probed = Run(
+                            head + std::to_string(n) + " x Empty)",
+                            [&] {
+                                rt::Args probe(n);
+                                rt::CallByName(object, member, kind, probe);
+                            },
+                            true);
                         if (probed == rt::vberr::ObjectDoesNotSupportMember ||
                             probed == rt::vberr::ArgumentNotOptional || probed == rt::vberr::WrongNumberOfArguments)
                             continue;
@@ -263,7 +273,7 @@ TEST_F(CarelessCallerSweep, EveryMemberOfEveryCreatableClassAnswersOrRaises) {
                                 std::string call = head;
                                 for (size_t i = 0; i < n; ++i)
                                     call += (i ? ", " : "") + values[i + 1 < n ? a : (n > 1 ? b : a)].name;
-                                Run(call + ")", [&] { rt::CallByName(object, member, kind, args); });
+                                Run(call + ")", [&] { rt::CallByName(object, member, kind, args); }, true);
                             }
                     }
                 }
@@ -271,6 +281,7 @@ TEST_F(CarelessCallerSweep, EveryMemberOfEveryCreatableClassAnswersOrRaises) {
             ExpectDatabaseUnchanged(cls.progId);
         }
     }
+    EXPECT_EQ(unsourced_, std::vector<std::string>{});
     RecordProperty("calls", calls_);
 }
 
@@ -454,6 +465,55 @@ TEST_F(CarelessCallerSweep, MissingObjectsRaiseTheErrorsOfTheirMembers) {
             }
         }
         EXPECT_EQ(errors->get_RecordCount(), 0) << "nothing is recorded";
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A run-time error raised in a class says where, as VB fills Err.Source
+// with the project and the class module it happened in; a source the error
+// already has (the system's own messages, ADO's) stays.
+TEST_F(CarelessCallerSweep, ARunTimeErrorNamesTheClassItHappenedIn) {
+    const rt::Variant nothing = rt::Variant::Nothing();
+    const rt::Variant owner(rt::ObjectPtrOf(KeyWithoutComponents(101)));
+    const rt::Variant other(rt::ObjectPtrOf(std::make_shared<pelmora::FastString>()));
+    struct Case {
+        const char* progId;
+        const char* member;
+        rt::InvokeKind kind;
+        rt::Args args;
+        int32_t error;
+        std::string source;
+    };
+    const std::vector<Case> cases = {
+        {"QzPelmora.RelationshipService", "RelationshipName", rt::InvokeKind::PropertyGet,
+         {rt::Variant(int16_t{9999})}, rt::vberr::SubscriptOutOfRange, "QzPelmora.RelationshipService"},
+        // Raised in the helper the service hands the request to.
+        {"QzPelmora.RelationshipService", "GetCandidateFeatures", rt::InvokeKind::Method,
+         {nothing, rt::Variant(int16_t{3})}, rt::vberr::ObjectVariableNotSet, "QzPelmora.NEConnectivity"},
+        {"QzPelmora.RelationshipService", "GetRelatedFeatures", rt::InvokeKind::Method,
+         {owner, rt::Variant(int16_t{1})}, pelmora::kErrorBase + 1, pelmora::LoadResStringWithParams(21826)},
+        {"QzPelmora.RelationshipService", "RelationshipName", rt::InvokeKind::PropertyGet,
+         {rt::Variant(int16_t{4})}, 0, "ADODB.Recordset"},
+        {"QzPelmora.KeyObject", "FNO", rt::InvokeKind::PropertyLet, {rt::Variant("x")}, rt::vberr::TypeMismatch,
+         "QzPelmora.KeyObject"},
+        {"QzPelmora.FeatureAssemblyService", "OpenFeatures", rt::InvokeKind::Method, {other},
+         rt::vberr::TypeMismatch, "QzPelmora.FeatureAssemblyService"},
+        {"QzPelmora.MetadataServiceHelper", "GetRoles", rt::InvokeKind::Method, {nothing, rt::Variant("role")},
+         rt::vberr::ObjectVariableNotSet, "QzPelmora.MetadataServiceHelper"},
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(std::string(c.progId) + "." + c.member);
+        auto object = rt::CreateObject(c.progId);
+        rt::ResumeNext ignore;  // not every class has a context
+        ignore([&] { rt::CallByName(object, "DataContext", rt::InvokeKind::PropertySet, {rt::Variant(sqlite_)}); });
+        const rt::ComError e = pelmora_test::Raised([&] { rt::CallByName(object, c.member, c.kind, c.args); });
+        if (c.error) {
+            EXPECT_EQ(e.Number(), c.error) << e.Description();
+        }
+        EXPECT_EQ(e.Source(), c.source) << e.Number() << " " << e.Description();
     }
 }
 

@@ -1,5 +1,6 @@
 #include "pelmora/common/MetadataServiceHelper.h"
 
+#include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/interfaces/DataContext.h"
 #include "pelmora/metadata/MetadataService.h"
 #include "runtime/Error.h"
@@ -27,17 +28,21 @@ rt::Variant MetadataServiceHelper::Invoke(const std::string& name, rt::InvokeKin
         const bool roles = rt::NamesEqual(name, "GetRoles");
         if (set || roles) {
             if (args.size() < 2) rt::RaiseVbError(rt::vberr::ArgumentNotOptional);
-            std::shared_ptr<rt::Object> obj;
-            if (args[0].IsObject()) obj = args[0].Obj();
-            else rt::RaiseVbError(rt::vberr::TypeMismatch);
-            if (set) {
-                // Either face of the service leads to the service itself.
-                auto service = obj ? rt::QueryInterface<MetadataService>(obj) : nullptr;
-                SetConfiguration(service, rt::CStr(args[1]));
-                return rt::Variant();
-            }
-            auto dc = obj ? rt::QueryInterface<IDataContext>(obj) : nullptr;
-            return rt::Variant(GetRoles(dc, rt::CStr(args[1])));
+            return InClassModule(TypeName(), [&] {
+                std::shared_ptr<rt::Object> obj;
+                if (args[0].IsObject())
+                    obj = args[0].Obj();
+                else
+                    rt::RaiseVbError(rt::vberr::TypeMismatch);
+                if (set) {
+                    // Either face of the service leads to the service itself.
+                    auto service = obj ? rt::QueryInterface<MetadataService>(obj) : nullptr;
+                    SetConfiguration(service, rt::CStr(args[1]));
+                    return rt::Variant();
+                }
+                auto dc = obj ? rt::QueryInterface<IDataContext>(obj) : nullptr;
+                return rt::Variant(GetRoles(dc, rt::CStr(args[1])));
+            });
         }
     }
     rt::RaiseVbError(rt::vberr::ObjectDoesNotSupportMember);

@@ -7,6 +7,7 @@
 
 #include "pelmora/interfaces/Messages.h"
 #include "pelmora/interfaces/Trace.h"
+#include "runtime/Error.h"
 #include "runtime/SqlName.h"
 #include "runtime/Variant.h"
 
@@ -14,6 +15,18 @@ namespace pelmora {
 
 // The base of the system's own error numbers.
 inline constexpr int32_t kErrorBase = static_cast<int32_t>(0x80040000u);
+
+// The VB project of the system's classes (ProgIDs "QzPelmora.<class>"): a
+// run-time error raised in one of its class modules, where no other source is
+// named, has the source "QzPelmora.<class>". Late-bound members get it
+// through rt::DispatchTable::ClassModuleOf(kProjectName); other entry points
+// through InClassModule.
+inline constexpr const char* kProjectName = "QzPelmora";
+
+template <class F>
+decltype(auto) InClassModule(const std::string& className, F&& member) {
+    return rt::WithErrorSource(std::forward<F>(member), [&] { return std::string(kProjectName) + "." + className; });
+}
 
 // The text that stands for a message that cannot be loaded.
 inline constexpr const char* kResourceLoadFailedText = "An error occurred loading the specified string resource.";

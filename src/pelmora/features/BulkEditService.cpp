@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ado/Recordset.h"
+#include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/Component.h"
 #include "pelmora/features/Components.h"
 #include "pelmora/interfaces/Components.h"
@@ -144,7 +145,7 @@ using rt::ObjectArgument;
 const rt::DispatchTable<BulkEditService>& Dispatch() {
     using S = BulkEditService;
     static const auto table =
-        rt::DispatchTable<S>()
+        rt::DispatchTable<S>().ClassModuleOf(kProjectName)
             .Get("DataContext", 1, [](S& s) { return rt::Variant(s.get_DataContext()); })
             .Set("DataContext", 1,
                  [](S& s, const rt::Variant& v) { s.putref_DataContext(ObjectArgument<IDataContext>(v)); })

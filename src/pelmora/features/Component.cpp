@@ -504,7 +504,7 @@ namespace {
 
 const rt::DispatchTable<Component>& ComponentDispatch() {
     static const auto table =
-        rt::DispatchTable<Component>()
+        rt::DispatchTable<Component>().ClassModuleOf(kProjectName)
             .Method("AddFID", 1, 1, 1,
                     [](Component& c, rt::Args& a) {
                         c.AddFID(a[0]);

@@ -247,7 +247,7 @@ namespace {
 
 const rt::DispatchTable<ComponentClone>& CloneDispatch() {
     static const auto table =
-        rt::DispatchTable<ComponentClone>()
+        rt::DispatchTable<ComponentClone>().ClassModuleOf(kProjectName)
             .Method("AddFID", 1, 1, 1,
                     [](ComponentClone& c, rt::Args& a) {
                         c.AddFID(a[0]);

@@ -244,7 +244,7 @@ namespace {
 const rt::DispatchTable<ComponentService>& Dispatch() {
     using S = ComponentService;
     static const auto table =
-        rt::DispatchTable<S>()
+        rt::DispatchTable<S>().ClassModuleOf(kProjectName)
             .Get("ComponentName", 1, [](S& s) { return rt::Variant(s.get_ComponentName()); })
             .Let("ComponentName", 1, [](S& s, const rt::Variant& v) { s.put_ComponentName(rt::CStr(v)); })
             .Get("ComponentID", 2, [](S& s) { return rt::Variant(s.get_ComponentID()); })

@@ -3,6 +3,7 @@
 #include "ado/Recordset.h"
 #include "pelmora/common/MiscEnvironment.h"
 #include "pelmora/common/TraceScope.h"
+#include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/Component.h"
 #include "pelmora/features/ComponentsClone.h"
 #include "pelmora/features/ComponentClone.h"
@@ -219,7 +220,7 @@ std::shared_ptr<IDataContext> DataContextArg(const rt::Variant& v) {
 
 const rt::DispatchTable<IComponents>& ComponentsDispatch() {
     static const auto table =
-        rt::DispatchTable<IComponents>()
+        rt::DispatchTable<IComponents>().ClassModuleOf(kProjectName)
             .Method("AddComponentByCNO", 1, 2, 2,
                     [](IComponents& c, rt::Args& a) {
                         c.AddComponentByCNO(rt::CInt(a[0]), a[1]);

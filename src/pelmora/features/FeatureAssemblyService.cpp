@@ -379,7 +379,7 @@ int32_t OptionsArg(const rt::Variant& v) { return v.IsMissing() ? int32_t{qzfasI
 const rt::DispatchTable<FeatureAssemblyService>& Dispatch() {
     using S = FeatureAssemblyService;
     static const auto table =
-        rt::DispatchTable<S>()
+        rt::DispatchTable<S>().ClassModuleOf(kProjectName)
             .Let("ComponentRetrievalMode", 1,
                  [](S& s, const rt::Variant& v) { s.put_ComponentRetrievalMode(rt::CInt(v)); })
             .Get("ComponentRetrievalMode", 1, [](S& s) { return rt::Variant(s.get_ComponentRetrievalMode()); })

@@ -1,5 +1,6 @@
 #include "pelmora/features/FieldInfo.h"
 
+#include "pelmora/common/modYvCommonUtilities.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Vb.h"
 
@@ -10,7 +11,7 @@ namespace {
 const rt::DispatchTable<FieldInfo>& FieldInfoDispatch() {
     using V = rt::Variant;
     static const auto table =
-        rt::DispatchTable<FieldInfo>()
+        rt::DispatchTable<FieldInfo>().ClassModuleOf(kProjectName)
             .Get("ANO", 1, [](FieldInfo& f) { return V(f.get_ANO()); })
             .Let("ANO", 1, [](FieldInfo& f, const V& v) { f.put_ANO(rt::CLng(v)); })
             .Get("AttributeEditControlProgID", 2, [](FieldInfo& f) { return f.get_AttributeEditControlProgID(); })

@@ -1,5 +1,6 @@
 #include "pelmora/features/KeyObject.h"
 
+#include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/interfaces/Components.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
@@ -46,7 +47,7 @@ private:
 template <class Face>
 rt::DispatchTable<Face> NumberMembers() {
     using V = rt::Variant;
-    return rt::DispatchTable<Face>()
+    return rt::DispatchTable<Face>().ClassModuleOf(kProjectName)
         .Get("FNO", 2, [](Face& k) { return V(k.get_FNO()); })
         .Let("FNO", 2, [](Face& k, const V& v) { k.put_FNO(rt::CInt(v)); })
         .Get("FID", 3, [](Face& k) { return V(k.get_FID()); })

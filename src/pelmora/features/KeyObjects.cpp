@@ -1,6 +1,7 @@
 #include "pelmora/features/KeyObjects.h"
 
 #include "pelmora/common/TraceScope.h"
+#include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/KeyObject.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
@@ -138,7 +139,7 @@ KeyObjects& OwnerOf(KeyObjectsQzFace& c) { return c.Owner(); }
 // Both faces answer the same names; Item differs in what it hands out.
 template <class Face, class ItemFn>
 rt::DispatchTable<Face> CollectionDispatch(ItemFn item) {
-    return rt::DispatchTable<Face>()
+    return rt::DispatchTable<Face>().ClassModuleOf(kProjectName)
         .Get("Item", 0, 1, 1, [item](Face& c, rt::Args& a) { return item(c, a[0]); })
         .Get("Count", 1, [](Face& c) { return rt::Variant(c.get_Count()); })
         .Get("NewEnum", -4, [](Face& c) { return c.NewEnumObject(); })

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "ado/Recordset.h"
+#include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/interfaces/DataContext.h"
 #include "pelmora/interfaces/Varsk1.h"
 #include "pelmora/metadata/MetadataRecordsets.h"
@@ -221,7 +222,7 @@ void MetadataRecordset::DeleteFilteredRecords(const std::string& Filter) {
 namespace {
 const rt::DispatchTable<MetadataRecordset>& RecordsetDispatch() {
     static const auto table =
-        rt::DispatchTable<MetadataRecordset>()
+        rt::DispatchTable<MetadataRecordset>().ClassModuleOf(kProjectName)
             .Get("Source", 1, [](MetadataRecordset& m) { return rt::Variant(m.get_Source()); })
             .Get("Key", 2, [](MetadataRecordset& m) { return rt::Variant(m.get_Key()); })
             .Get("Recordset", 3, 0, 2, [](MetadataRecordset& m, rt::Args& a) {

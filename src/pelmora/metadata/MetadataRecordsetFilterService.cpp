@@ -421,7 +421,7 @@ using Svc = MetadataRecordsetFilterService;
 
 const rt::DispatchTable<Svc>& Dispatch() {
     static const auto table =
-        rt::DispatchTable<Svc>()
+        rt::DispatchTable<Svc>().ClassModuleOf(kProjectName)
             .Method("FilterDistinct", 1, 2, 2,
                     [](Svc& s, rt::Args& a) {
                         s.FilterDistinct(RecordsetArg(a[0]), FieldArg(a[1]));

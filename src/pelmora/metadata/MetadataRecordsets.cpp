@@ -156,7 +156,7 @@ void MetadataRecordsets::FilterRecordsetByRole(const std::shared_ptr<ado::Record
 namespace {
 const rt::DispatchTable<MetadataRecordsets>& CollectionDispatch() {
     static const auto table =
-        rt::DispatchTable<MetadataRecordsets>()
+        rt::DispatchTable<MetadataRecordsets>().ClassModuleOf(kProjectName)
             .Get("Item", 0, 1, 1,
                  [](MetadataRecordsets& c, rt::Args& a) { return rt::Variant(c.get_Item(a[0])); })
             .Get("Count", 1, [](MetadataRecordsets& c) { return rt::Variant(c.get_Count()); })

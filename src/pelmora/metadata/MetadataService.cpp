@@ -546,7 +546,7 @@ std::shared_ptr<IDataContext> DataContextArg(const rt::Variant& v) {
 
 const rt::DispatchTable<MetadataService>& ServiceDispatch() {
     static const auto table =
-        rt::DispatchTable<MetadataService>()
+        rt::DispatchTable<MetadataService>().ClassModuleOf(kProjectName)
             .Get("CacheDirectory", 1, [](MetadataService& s) { return rt::Variant(s.get_CacheDirectory()); })
             .Get("CacheFormat", 2, [](MetadataService& s) { return rt::Variant(s.get_CacheFormat()); })
             .Get("CacheMode", 3, [](MetadataService& s) { return rt::Variant(s.get_CacheMode()); })

@@ -337,7 +337,7 @@ const rt::DispatchTable<ComponentDatabaseService>& ServiceDispatch() {
     using S = ComponentDatabaseService;
     using V = rt::Variant;
     static const auto table =
-        rt::DispatchTable<S>()
+        rt::DispatchTable<S>().ClassModuleOf(kProjectName)
             .Set("DataContext", 1,
                  [](S& s, const V& v) {
                      s.putref_DataContext(v.IsNothing() ? nullptr : rt::QueryInterface<IDataContext>(v.Obj()));

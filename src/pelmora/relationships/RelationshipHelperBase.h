@@ -24,6 +24,7 @@
 #include <memory>
 #include <string>
 
+#include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/interfaces/Relationship.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"
@@ -44,6 +45,16 @@ class MetadataRecordsetFilterService;
 template <class... P>
 void RequireObjects(const P&... objects) {
     if ((!objects || ...)) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+}
+
+// Runs a request on a helper: a run-time error the helper raises without a
+// source takes "QzPelmora.<its class>", as VB fills Err.Source in the class
+// module where the error occurs.
+template <class F>
+decltype(auto) AskHelper(const std::shared_ptr<IRelationshipHelper>& helper, F&& request) {
+    RequireObjects(helper);
+    const auto object = rt::ObjectPtrOf(helper);
+    return InClassModule(object ? object->TypeName() : std::string("Object"), [&] { return request(*helper); });
 }
 
 // The component of that name of a feature, and its rows. A feature, a

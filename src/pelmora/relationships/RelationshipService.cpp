@@ -9,6 +9,7 @@
 #include "pelmora/interfaces/MetadataService.h"
 #include "pelmora/interfaces/ValidationInterface.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
+#include "pelmora/relationships/RelationshipHelperBase.h"
 #include "pelmora/relationships/RelationshipHelperFactory.h"
 #include "pelmora/validation/AttributeValidationService.h"
 #include "pelmora/relationships/FilterRemover.h"
@@ -119,11 +120,13 @@ rt::Variant RelationshipService::RelationshipRowValue(int16_t iRelNumber, const 
 // ---- by relationship number ----
 
 std::string RelationshipService::get_RelationshipName(int16_t iRelNumber) {
-    return GetRelationshipHelper(iRelNumber)->get_RelationshipName();
+    return AskHelper(GetRelationshipHelper(iRelNumber),
+                     [](IRelationshipHelper& h) { return h.get_RelationshipName(); });
 }
 
 RelationshipTypeConstants RelationshipService::get_RelationshipType(int16_t iRelNumber) {
-    return GetRelationshipHelper(iRelNumber)->get_RelationshipType();
+    return AskHelper(GetRelationshipHelper(iRelNumber),
+                     [](IRelationshipHelper& h) { return h.get_RelationshipType(); });
 }
 
 bool RelationshipService::get_SubordinateRelationship(int16_t iRelNumber) {
@@ -134,8 +137,8 @@ bool RelationshipService::get_SubordinateRelationship(int16_t iRelNumber) {
 int16_t RelationshipService::get_ReciprocalRelationship(int16_t iRelNumber) {
     const rt::Variant target(static_cast<int16_t>(get_SubordinateRelationship(iRelNumber) ? 1 : 0));
     auto helper = GetRelationshipHelper(iRelNumber);
-    const int32_t type = helper->get_RelationshipType();
-    const std::string table = helper->get_OptimizedTable();
+    const int32_t type = AskHelper(helper, [](IRelationshipHelper& h) { return h.get_RelationshipType(); });
+    const std::string table = AskHelper(helper, [](IRelationshipHelper& h) { return h.get_OptimizedTable(); });
 
     const auto& relationships = RelationshipTable();
     FilterRemover unfilter(relationships);
@@ -155,12 +158,14 @@ int16_t RelationshipService::get_ReciprocalRelationship(int16_t iRelNumber) {
 
 rt::Variant RelationshipService::GetCandidateFeatures(const std::shared_ptr<IKeyObject>& objSourceFeature,
                                                       int16_t iRelNumber) {
-    return GetRelationshipHelper(iRelNumber)->CandidateFeatures(objSourceFeature);
+    return AskHelper(GetRelationshipHelper(iRelNumber),
+                     [&](IRelationshipHelper& h) { return h.CandidateFeatures(objSourceFeature); });
 }
 
 rt::ObjectPtr RelationshipService::GetRelatedFeatures(const std::shared_ptr<IKeyObject>& objSourceFeature,
                                                       int16_t iRelNumber) {
-    rt::Variant related = GetRelationshipHelper(iRelNumber)->ReviewRelationship(objSourceFeature);
+    rt::Variant related = AskHelper(GetRelationshipHelper(iRelNumber),
+                                    [&](IRelationshipHelper& h) { return h.ReviewRelationship(objSourceFeature); });
     // Set result = helper.ReviewRelationship(...): an object or Nothing.
     if (!related.IsObject()) rt::RaiseVbError(rt::vberr::TypeMismatch);
     return related.Obj();
@@ -168,7 +173,8 @@ rt::ObjectPtr RelationshipService::GetRelatedFeatures(const std::shared_ptr<IKey
 
 rt::Variant RelationshipService::GetRelatedFeaturesHierarchy(const std::shared_ptr<IKeyObject>& objSourceFeature,
                                                              int16_t iRelNumber) {
-    return GetRelationshipHelper(iRelNumber)->ReviewRelationshipHierarchy(objSourceFeature);
+    return AskHelper(GetRelationshipHelper(iRelNumber),
+                     [&](IRelationshipHelper& h) { return h.ReviewRelationshipHierarchy(objSourceFeature); });
 }
 
 // ---- releasing ----
@@ -197,7 +203,7 @@ using rt::ObjectArgument;
 const rt::DispatchTable<RelationshipService>& Dispatch() {
     using S = RelationshipService;
     static const auto table =
-        rt::DispatchTable<S>()
+        rt::DispatchTable<S>().ClassModuleOf(kProjectName)
             .Set("DataContext", 1,
                  [](S& s, const rt::Variant& v) { s.putref_DataContext(ObjectArgument<IDataContext>(v)); })
             .Get("ReciprocalRelationship", 2, 1, 1,

@@ -5,6 +5,7 @@
 #include "pelmora/interfaces/Components.h"
 #include "pelmora/interfaces/KeyObject.h"
 #include "pelmora/interfaces/ValidationInterface.h"
+#include "pelmora/relationships/RelationshipHelperBase.h"
 #include "pelmora/relationships/RelationshipService.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
@@ -44,7 +45,9 @@ int16_t RelationshipService::ChooseRelationshipNumber(const std::shared_ptr<IKey
         const rt::SafeArray* list = numbers.Array();
         for (int32_t i = list->LBound(); i <= list->UBound(); ++i) {
             const int16_t number = rt::CInt(list->Get(i));
-            if (GetRelationshipHelper(number)->CanRelate(source, relatedFNO)) return number;
+            if (AskHelper(GetRelationshipHelper(number),
+                          [&](IRelationshipHelper& h) { return h.CanRelate(source, relatedFNO); }))
+                return number;
         }
     }
     throw rt::ComError(1, MessageText(kMsgSource), MessageText(descriptionMessage));
@@ -57,7 +60,7 @@ void RelationshipService::DeleteRelationship(const std::shared_ptr<IKeyObject>& 
     auto helper = GetRelationshipHelper(
         ChooseRelationshipNumber(objSourceFeature, objRelatedFeature, iRelationshipNumber, kMsgNothingToDelete));
     auto components = ComponentsToUpdate(objRelatedFeature);
-    helper->DeleteRelationship(objSourceFeature, objRelatedFeature, 0, 0);
+    AskHelper(helper, [&](IRelationshipHelper& h) { h.DeleteRelationship(objSourceFeature, objRelatedFeature, 0, 0); });
     components->Update();
 }
 
@@ -70,7 +73,7 @@ void RelationshipService::EstablishAndRunRules(const std::shared_ptr<IKeyObject>
     auto helper = GetRelationshipHelper(ChooseRelationshipNumber(source, related, given, kMsgNothingToEstablish));
     auto& rules = AttributeValidation();
     auto components = updateRelated ? ComponentsToUpdate(related) : nullptr;
-    helper->SilentEstablishRelationship(source, related, 0, 0);
+    AskHelper(helper, [&](IRelationshipHelper& h) { h.SilentEstablishRelationship(source, related, 0, 0); });
     rules.putref_RelatedFeature(source);
     rules.putref_ActiveFeature(related);
     rules.put_RelationshipType(std::to_string(static_cast<int32_t>(helper->get_RelationshipType())));

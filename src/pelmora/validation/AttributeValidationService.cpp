@@ -93,7 +93,7 @@ void AttributeValidationService::WriteLogLine(const std::string& Message) {
 rt::Variant AttributeValidationService::Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) {
     using Self = AttributeValidationService;
     static const auto table =
-        rt::DispatchTable<Self>()
+        rt::DispatchTable<Self>().ClassModuleOf(kProjectName)
             .Set("ActiveFeature", 1,
                  [](Self& s, const rt::Variant& v) { s.putref_ActiveFeature(ObjectArgument<IKeyObject>(v)); })
             .Get("ActiveFeature", 1, [](Self& s) { return rt::Variant(s.get_ActiveFeature()); })

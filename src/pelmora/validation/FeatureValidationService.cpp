@@ -124,7 +124,7 @@ std::shared_ptr<ado::Recordset> FeatureValidationService::ValidateKeyObjectSet(
 rt::Variant FeatureValidationService::Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) {
     using Self = FeatureValidationService;
     static const auto table =
-        rt::DispatchTable<Self>()
+        rt::DispatchTable<Self>().ClassModuleOf(kProjectName)
             .Get("DataContext", 1, [](Self& s) { return rt::Variant(s.get_DataContext()); })
             .Set("DataContext", 1,
                  [](Self& s, const rt::Variant& v) { s.putref_DataContext(ObjectArgument<IDataContext>(v)); })
