@@ -195,6 +195,7 @@ int Run(const std::string& folder) {
     pelmora::RegisterSystemClasses();
     // The sample's extension objects, as a client installs its own.
     pelmora_sample::RegisterSampleExtensions();
+    pelmora_sample::KeepInterfaceCalls(true);
     pelmora::FunctionalInterfaceLogPath() = folder + "/FunctionalInterfaces.log";
     InterfaceReport interfaces(pelmora::FunctionalInterfaceLogPath());
     std::cout << "  failures of functional interfaces are logged to " << pelmora::FunctionalInterfaceLogPath()

@@ -25,6 +25,10 @@ std::vector<InterfaceCall>& Journal() {
     static std::vector<InterfaceCall> calls;
     return calls;
 }
+bool& Keeping() {
+    static bool keep = false;
+    return keep;
+}
 
 // The entry object of a VBA project: one face per kind of extension the
 // project holds, each a separate object, since the kinds share member names
@@ -65,7 +69,12 @@ void RegisterName(const std::string& name, std::function<rt::ObjectPtr()> factor
     if (std::find(Names().begin(), Names().end(), name) == Names().end()) Names().push_back(name);
 }
 
-void Record(InterfaceCall call) { Journal().push_back(std::move(call)); }
+void Record(InterfaceCall call) {
+    if (Keeping()) Journal().push_back(std::move(call));
+}
+
+void KeepInterfaceCalls(bool keep) { Keeping() = keep; }
+bool KeepsInterfaceCalls() { return Keeping(); }
 
 std::vector<InterfaceCall> TakeInterfaceCalls() {
     std::vector<InterfaceCall> out;

@@ -51,7 +51,10 @@ struct InterfaceCall {
     std::string note;
 };
 
-// The calls since the last TakeInterfaceCalls, in order; taking empties it.
+// Whether calls are kept for TakeInterfaceCalls: off until asked, so that
+// long runs (benchmarks) do not grow the journal.
+void KeepInterfaceCalls(bool keep);
+// The calls kept since the last TakeInterfaceCalls, in order; taking empties it.
 std::vector<InterfaceCall> TakeInterfaceCalls();
 
 }  // namespace pelmora_sample

@@ -22,6 +22,8 @@ class IKeyObject;
 namespace pelmora_sample {
 
 void Record(InterfaceCall call);
+// Whether Record keeps what it is given (notes are worth making only then).
+bool KeepsInterfaceCalls();
 
 // The elements of an argument list as the hosts hand it (an array of any
 // lower bound, Null, Empty, or the interface support object's converted

@@ -102,7 +102,7 @@ public:
 
     void Execute() override {
         std::string note;
-        if (note_ && service_ && !fieldName_.empty() && fieldName_ != "QTX_GEOMETRY") {
+        if (note_ && KeepsInterfaceCalls() && service_ && !fieldName_.empty() && fieldName_ != "QTX_GEOMETRY") {
             service_->put_ComponentName(componentName_);
             note = note_(dataContext_, service_->get_Value(fieldName_));
         }
@@ -155,7 +155,7 @@ public:
     void Execute() override {
         // The valve rules: a type set must be one of the listed types.
         std::string note;
-        if (fieldName_ != "QTX_GEOMETRY" && components_) {
+        if (KeepsInterfaceCalls() && fieldName_ != "QTX_GEOMETRY" && components_) {
             const std::string now = Text(CurrentValue(ComponentsOf(components_), componentName_, fieldName_));
             const auto listed = ArgumentTexts(arguments_ ? rt::Variant(arguments_) : rt::Variant());
             if (!listed.empty() && !now.empty())
