@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "runtime/Guid.h"
 #include "runtime/Variant.h"
 #include "runtime/Vb.h"
 
@@ -87,6 +88,47 @@ std::shared_ptr<Object> CreateObject(const std::string& progIdOrClsid) {
     auto obj = f();
     if (!obj) RaiseVbError(vberr::CannotCreateObject);
     return obj;
+}
+
+namespace {
+struct InterfaceEntry {
+    Guid iid;
+    InterfaceTest test;
+};
+// Registered at start, asked from any thread.
+std::mutex& InterfacesLock() {
+    static std::mutex m;
+    return m;
+}
+std::vector<InterfaceEntry>& Interfaces() {
+    static std::vector<InterfaceEntry> interfaces;
+    return interfaces;
+}
+}  // namespace
+
+void RegisterInterfaceId(const std::string& iid, InterfaceTest test) {
+    const Guid id = CLSIDFromString(iid);
+    std::lock_guard lock(InterfacesLock());
+    for (auto& entry : Interfaces())
+        if (entry.iid == id) {
+            entry.test = std::move(test);
+            return;
+        }
+    Interfaces().push_back({id, std::move(test)});
+}
+
+std::shared_ptr<Object> QueryInterfaceById(const std::shared_ptr<Object>& obj, const std::string& iid) {
+    if (!obj) RaiseVbError(vberr::ObjectVariableNotSet);
+    const Guid id = CLSIDFromString(iid);
+    InterfaceTest test;
+    {
+        std::lock_guard lock(InterfacesLock());
+        for (const auto& entry : Interfaces())
+            if (entry.iid == id) test = entry.test;
+    }
+    std::shared_ptr<Object> found = test ? test(obj) : nullptr;
+    if (!found) RaiseVbError(vberr::TypeMismatch);
+    return found;
 }
 
 namespace {

@@ -67,6 +67,22 @@ std::shared_ptr<I> QueryInterface(const std::shared_ptr<T>& p) {
 template <class T>
 std::shared_ptr<Object> ObjectPtrOf(const std::shared_ptr<T>& p);
 
+// Asking for an interface by its identifier, as a client does with COM's
+// QueryInterface(riid). An interface that may be asked for this way is
+// registered once, at start, under its IID ("{...}" text; a later
+// registration of the same IID replaces the earlier one).
+// QueryInterfaceById answers the object (or its facet) implementing the
+// interface; it raises 91 for Nothing, 5 for a text that is no IID, and 13
+// (type mismatch, as a failed Set does) when the object lacks the interface
+// or nobody registered the IID.
+using InterfaceTest = std::function<std::shared_ptr<Object>(const std::shared_ptr<Object>&)>;
+void RegisterInterfaceId(const std::string& iid, InterfaceTest test);
+template <class I>
+void RegisterInterfaceId(const std::string& iid) {
+    RegisterInterfaceId(iid, [](const std::shared_ptr<Object>& obj) { return ObjectPtrOf(TryQueryInterface<I>(obj)); });
+}
+std::shared_ptr<Object> QueryInterfaceById(const std::shared_ptr<Object>& obj, const std::string& iid);
+
 // Late-bound calls. Nothing raises 91.
 Variant CallByName(const std::shared_ptr<Object>& obj, const std::string& name, InvokeKind kind, Args& args);
 Variant CallByName(const std::shared_ptr<Object>& obj, const std::string& name, InvokeKind kind, Args&& args = {});

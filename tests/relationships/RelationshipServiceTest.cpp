@@ -7,6 +7,7 @@
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/interfaces/Components.h"
+#include "pelmora/interfaces/FeatureAssemblyService.h"
 #include "pelmora/interfaces/Relationship.h"
 
 using pelmora_test::ErrorOf;
@@ -270,4 +271,28 @@ TEST_F(RelationshipServiceFixture, FactoryChoosesTheClassByTheValueOfTheType) {
     pelmora::RegisterRelationshipHelperClasses();
     auto ownership = std::dynamic_pointer_cast<rt::Object>(pelmora::NewRelationshipHelper(rt::Variant(int16_t{3})));
     EXPECT_EQ(ownership->TypeName(), "Ownership");
+}
+
+TEST_F(RelationshipServiceFixture, TheServiceAndItsHelpersAnswerForTheirInterfacesByIdentifier) {
+    const char* iids[] = {pelmora::kRelationshipServiceIID, pelmora::kIRelationshipIID, pelmora::kIRelationshipHelperIID,
+                          pelmora::kIRecordsetEvaluatorIID};
+    auto helper = [](int16_t type) { return rt::ObjectPtrOf(pelmora::NewRelationshipHelper(rt::Variant(type))); };
+    struct Case {
+        const char* what;
+        rt::ObjectPtr object;
+        std::vector<bool> answers;  // per identifier above
+    };
+    const Case cases[] = {
+        {"the service", rt::CreateObject(pelmora::kRelationshipServiceProgId), {true, true, false, false}},
+        {"ownership", helper(3), {false, false, true, true}},
+        {"many-to-many ownership", helper(8), {false, false, true, true}},
+        {"node-ordered connectivity", helper(9), {false, false, true, true}},
+        {"detail", helper(4), {false, false, true, false}},
+        {"node-edge connectivity", helper(2), {false, false, true, false}},
+    };
+    for (const Case& c : cases)
+        for (size_t i = 0; i < std::size(iids); ++i) {
+            const int32_t error = ErrorOf([&] { EXPECT_EQ(rt::QueryInterfaceById(c.object, iids[i]), c.object); });
+            EXPECT_EQ(error, c.answers[i] ? 0 : rt::vberr::TypeMismatch) << c.what << " " << iids[i];
+        }
 }

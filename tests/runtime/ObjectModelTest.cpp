@@ -100,6 +100,21 @@ TEST(CheckedCast, InterfacesFacetsAndFailures) {
     EXPECT_EQ(TypeName(v), "Square");
 }
 
+TEST(CheckedCast, ByInterfaceIdentifier) {
+    const std::string shape = "{5A3E0C11-7B2D-4E6F-9A81-0C2B3D4E5F60}", label = "{5A3E0C11-7B2D-4E6F-9A81-0C2B3D4E5F61}";
+    RegisterInterfaceId<IShape>(shape);
+    RegisterInterfaceId<ILabel>(label);
+    auto sq = std::make_shared<Square>();
+    std::shared_ptr<Object> obj = sq;
+    // COM's text forms: braces optional, letters of either case.
+    EXPECT_EQ(QueryInterfaceById(obj, "5a3e0c11-7b2d-4e6f-9a81-0c2b3d4e5f60"), obj);
+    EXPECT_EQ(QueryInterface<ILabel>(QueryInterfaceById(obj, label))->Text(), "facet");
+    EXPECT_EQ(ErrorOf([&] { QueryInterfaceById(std::make_shared<Object>(), shape); }), 13);
+    EXPECT_EQ(ErrorOf([&] { QueryInterfaceById(obj, "{5A3E0C11-7B2D-4E6F-9A81-0C2B3D4E5F62}"); }), 13);  // unknown
+    EXPECT_EQ(ErrorOf([&] { QueryInterfaceById(nullptr, shape); }), 91);
+    EXPECT_EQ(ErrorOf([&] { QueryInterfaceById(obj, "IShape"); }), 5);
+}
+
 TEST(LateBinding, PropertiesMethodsAndDefaultMember) {
     auto sq = std::make_shared<Square>();
     ObjectPtr o = sq;

@@ -61,6 +61,8 @@ public:
     virtual void OpenFeatures(const std::shared_ptr<IKeyObjects>& Features, bool DisableInterfaces) = 0;
 };
 
+inline constexpr const char* kIRecordsetEvaluatorIID = "{DC05557F-ABD5-4672-A57F-1F7C3F35AA8D}";
+
 // The row predicate of a relationship helper: True when the current row of
 // the fields it was given would have matched its own query.
 class IRecordsetEvaluator {

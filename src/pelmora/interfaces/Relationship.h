@@ -132,6 +132,7 @@ public:
     virtual void putref_Feature(const std::shared_ptr<IKeyObject>& Feature) = 0;
 };
 
+inline constexpr const char* kIRelationshipHelperIID = "{110BF55B-56D8-4F90-91FE-4A74CA062F5C}";
 inline constexpr const char* kIRelationshipIID = "{9AC35FD9-D2BB-491F-B252-C7ED0E67F7A1}";
 
 // Validation of the relationships of a set of features, as the feature

@@ -5,6 +5,7 @@
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/interfaces/DataContext.h"
+#include "pelmora/interfaces/FeatureAssemblyService.h"
 #include "pelmora/interfaces/KeyObject.h"
 #include "pelmora/interfaces/MetadataService.h"
 #include "pelmora/interfaces/ValidationInterface.h"
@@ -262,8 +263,13 @@ rt::Variant RelationshipService::InvokeDispId(int32_t dispId, rt::InvokeKind kin
 }
 
 void RegisterRelationshipService() {
-    rt::RegisterClass(kRelationshipServiceProgId, "{8DE28632-271B-4A13-8A9B-999F166DC6CC}",
+    rt::RegisterClass(kRelationshipServiceProgId, kRelationshipServiceClsid,
                       [] { return std::make_shared<RelationshipService>(); });
+    // Clients of the type libraries may ask for these by identifier.
+    rt::RegisterInterfaceId<RelationshipService>(kRelationshipServiceIID);
+    rt::RegisterInterfaceId<IRelationship>(kIRelationshipIID);
+    rt::RegisterInterfaceId<IRelationshipHelper>(kIRelationshipHelperIID);
+    rt::RegisterInterfaceId<IRecordsetEvaluator>(kIRecordsetEvaluatorIID);
     RegisterRelationshipHelperClasses();
 }
 

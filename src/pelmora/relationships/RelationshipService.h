@@ -55,6 +55,9 @@ class IKeyObject;
 class MetadataRecordsetFilterService;
 
 inline constexpr const char* kRelationshipServiceProgId = "QzPelmora.RelationshipService";
+inline constexpr const char* kRelationshipServiceClsid = "{8DE28632-271B-4A13-8A9B-999F166DC6CC}";
+// _RelationshipService, the class's default interface: its own members.
+inline constexpr const char* kRelationshipServiceIID = "{1D9CC299-EEDB-47F8-A7B9-357582C738AC}";
 
 class RelationshipService : public rt::Object, public IRelationship {
 public:
