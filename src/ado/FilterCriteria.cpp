@@ -170,14 +170,9 @@ bool TextAsNumber(const std::string& s, double& value) {
 }
 
 // Numbers as text the way VB prints a Double: 15 significant digits, "1E+20".
-// Independent of the C locale's decimal separator.
 int FormatNumber(double d, char* buf, size_t size) {
-    if (d == 0) d = 0;  // no "-0"
-    auto res = std::to_chars(buf, buf + size, d, std::chars_format::general, 15);
-    if (res.ec != std::errc()) return 0;
-    for (char* p = buf; p < res.ptr; ++p)
-        if (*p == 'e') *p = 'E';
-    return static_cast<int>(res.ptr - buf);
+    if (size < rt::kDoubleTextRoom) return 0;
+    return static_cast<int>(rt::WriteDoubleText(buf, d) - buf);
 }
 
 // ---------------------------------------------------------------- dates
