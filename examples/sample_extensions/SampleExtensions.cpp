@@ -133,15 +133,6 @@ void LoadProjects() {
     host->LoadProject(7, valves);
 }
 
-const std::vector<NameWithoutObject>& NamesWithoutObject() {
-    static const std::vector<NameWithoutObject> names = {
-        {"Ambrix.PhaseValidation",
-         "marks the phase rules, which the node-edge connectivity relationship evaluates itself"},
-        {"VBA project 12", "role-restricted project listed to show role filtering; nothing calls into it"},
-    };
-    return names;
-}
-
 void RegisterSampleExtensions() {
     RegisterFunctionalInterfaces();
     RegisterGeometryInterfaces();

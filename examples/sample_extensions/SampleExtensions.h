@@ -27,14 +27,6 @@ void RegisterSampleExtensions();
 // and 7 from the current apartment (a test's TearDown).
 void UnregisterSampleExtensions();
 
-// The names the sample's metadata holds that need no object of their own:
-// rows kept to show how the system treats them, each with the reason.
-struct NameWithoutObject {
-    const char* name;
-    const char* why;
-};
-const std::vector<NameWithoutObject>& NamesWithoutObject();
-
 // One call of a functional interface: which interface (its ProgID, ":" name
 // or "VBA project n"), what it was asked ("Execute", "Update", "Delete"),
 // its functional type, the component and field it is defined on, and the
