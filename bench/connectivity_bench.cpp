@@ -1,13 +1,15 @@
 // Validate of the node-edge connectivity helper (relationship 3 of the
-// sample, pipeline connectivity on) over a validation set of 2,000 pending
-// two-node mains with four related features each, against opening the same
-// set (GetValidationKOCollection). Each main has a valve at its start node, a
-// hydrant at its end node (both in place, phases matching) and two service
-// lines holding one of its nodes in their second support row, so every main
-// runs every check. Prints how Validate compares with the opening.
+// sample, pipeline connectivity on) over a validation set of 2,000 and of
+// 4,000 pending two-node mains with four related features each, against
+// opening the same set (GetValidationKOCollection). Each main has a valve at
+// its start node, a hydrant at its end node (both in place, phases matching)
+// and two service lines holding one of its nodes in their second support row,
+// so every main runs every check. Prints the ratios of the medians (wall and
+// CPU) at both sizes and how each side grows from the one to the other.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <map>
 #include <string>
 
 #include "BenchmarkTimes.h"
@@ -26,7 +28,8 @@
 
 namespace {
 
-constexpr int kMains = 2000;
+constexpr int kSmall = 2000;
+constexpr int kMains = 4000;
 constexpr int16_t kNodeEdge = 3;
 constexpr int kFirstFid = 100000;
 
@@ -75,51 +78,57 @@ benchsupport::SampleWorld& World() {
     return world;
 }
 
-// The validation set of the mains, computed once.
+// The validation set of the first n mains, computed once.
 struct Run {
-    std::shared_ptr<pelmora::RelationshipService> service;
     std::shared_ptr<ado::Recordset> set;
     std::shared_ptr<rt::Collection> pending = rt::Collection::New();
 };
 
-Run& TheRun() {
-    static Run run = [] {
-        Run r;
-        auto& world = World();
-        r.service = std::make_shared<pelmora::RelationshipService>();
-        r.service->putref_DataContext(world.dc);
+std::shared_ptr<pelmora::RelationshipService> TheService() {
+    static auto service = [] {
+        auto s = std::make_shared<pelmora::RelationshipService>();
+        s->putref_DataContext(World().dc);
+        return s;
+    }();
+    return service;
+}
+
+Run& TheRun(int n) {
+    static std::map<int, Run> runs;
+    auto [run, fresh] = runs.try_emplace(n);
+    if (fresh) {
         std::shared_ptr<pelmora::IKeyObjects> mains = pelmora::KeyObjects::New();
-        for (int i = 0; i < kMains; ++i) {
+        for (int i = 0; i < n; ++i) {
             auto key = pelmora::KeyObject::New();
             key->put_FNO(101);
             key->put_FID(kFirstFid + 10 * i);
             mains->Add(key);
         }
-        r.set = r.service->GetFeatureValidationInformation(mains);
-        r.pending->Add(rt::Variant(int16_t{101}));
-        return r;
-    }();
-    return run;
+        run->second.set = TheService()->GetFeatureValidationInformation(mains);
+        run->second.pending->Add(rt::Variant(int16_t{101}));
+    }
+    return run->second;
 }
 
 void BM_OpenTheSet(benchmark::State& state) {
-    auto& run = TheRun();
+    const int n = static_cast<int>(state.range(0));
+    auto& run = TheRun(n);
     for (auto _ : state) {
         std::shared_ptr<pelmora::IKeyObjects> features;
         std::shared_ptr<pelmora::IComponents> components;
         int32_t count = 0;
         pelmora::GetValidationKOCollection(run.set, features, components, World().dc, count);
-        if (count != kMains) state.SkipWithError("the set does not hold the mains");
+        if (count != n) state.SkipWithError("the set does not hold the mains");
     }
 }
 
 void BM_ValidateNodeEdge(benchmark::State& state) {
-    auto& run = TheRun();
+    auto& run = TheRun(static_cast<int>(state.range(0)));
     std::shared_ptr<pelmora::IKeyObjects> features;
     std::shared_ptr<pelmora::IComponents> components;
     int32_t count = 0;
     pelmora::GetValidationKOCollection(run.set, features, components, World().dc, count);
-    auto helper = run.service->GetRelationshipHelper(kNodeEdge);
+    auto helper = TheService()->GetRelationshipHelper(kNodeEdge);
     for (auto _ : state) {
         auto errors = pelmora::CreateValidationRecordset();
         helper->Validate(features, components, run.set, run.pending, errors);
@@ -127,16 +136,24 @@ void BM_ValidateNodeEdge(benchmark::State& state) {
     }
 }
 
-BENCHMARK(BM_OpenTheSet)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ValidateNodeEdge)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenTheSet)->Arg(kSmall)->Arg(kMains)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ValidateNodeEdge)->Arg(kSmall)->Arg(kMains)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    auto times = benchtimes::RunBenchmarks(argc, argv);
+    auto times = benchtimes::RunInterleaved(argc, argv);
     if (!times) return 1;
-    auto& t = *times;
-    if (t.count("BM_ValidateNodeEdge") && t.count("BM_OpenTheSet") && t["BM_OpenTheSet"] > 0)
-        std::printf("\nValidate / opening the set (target <= 3): %.2f\n", t["BM_ValidateNodeEdge"] / t["BM_OpenTheSet"]);
+    std::printf("\n");
+    for (int n : {kSmall, kMains}) {
+        const std::string size = "/" + std::to_string(n);
+        const std::string label = "Validate / opening the set, " + std::to_string(n) + " mains";
+        benchtimes::PrintRatio(*times, "BM_ValidateNodeEdge" + size, "BM_OpenTheSet" + size, label.c_str(),
+                               "target: at most 3");
+    }
+    const std::string small = "/" + std::to_string(kSmall), large = "/" + std::to_string(kMains);
+    benchtimes::PrintGrowth(*times, "BM_ValidateNodeEdge" + small, "BM_ValidateNodeEdge" + large,
+                            "Validate, 2,000 to 4,000 mains");
+    benchtimes::PrintGrowth(*times, "BM_OpenTheSet" + small, "BM_OpenTheSet" + large, "opening, 2,000 to 4,000 mains");
     return 0;
 }

@@ -1,13 +1,20 @@
-// ValidateFeatures over 1,000 features (500 copies each of the sample's
-// water main 1001 and valve 2001) against FeatureAssemblyService::OpenFeatures
-// of the same features alone, in one run. The sample checks the zone of a
-// main against a key table, its material against a domain in the database
-// and the valve type against a published (cached) domain; a second run
-// without those checks gives the share of the run the lookups take.
+// ValidateFeatures over 1,000 and over 2,000 features (copies of the sample's
+// water main 1001 and valve 2001, half each) against
+// FeatureAssemblyService::OpenFeatures of the same features alone, in one
+// run. Each copy of the valve stands on its own copy of the main: the copies
+// take their own ids, nodes and owner links, so that the network grows with
+// the features as a real one does. The sample checks the zone of a main
+// against a key table, its material against a domain in the database and the
+// valve type against a published (cached) domain; a run of the 2,000 features
+// without those checks gives the share of the run the lookups take. Prints
+// the ratios of the medians (wall and CPU) and how each side grows from 1,000
+// to 2,000 features.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <map>
 #include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -28,7 +35,9 @@
 
 namespace {
 
-constexpr int kCopies = 500;
+constexpr int kCopies = 1000;
+constexpr int kSmall = kCopies;  // features, half of them
+constexpr int kLarge = 2 * kCopies;
 constexpr int32_t kFirstMain = 700000;
 constexpr int32_t kFirstValve = 800000;
 constexpr int32_t kIdOffset = 100000;
@@ -43,7 +52,10 @@ void CopyFeature(product::SqliteDataContext& db, const std::vector<std::string>&
             const std::string name = shape->get_Fields()->Item(i)->get_Name();
             columns += (i ? ", " : "") + name;
             values += i ? ", " : "";
-            if (name == "QTX_ID" || name == "SDO_GID") values += name + " + :offset";
+            // Ids, nodes and owner links of a copy are its own.
+            if (name == "QTX_ID" || name == "SDO_GID" || name == "NODE_1" || name == "NODE_2" ||
+                name == "OWNER_ID" || name == "FEED_ID")
+                values += name + " + :offset";
             else if (name == "QTX_FID") values += ":fid";
             else values += name;
         }
@@ -57,9 +69,18 @@ void CopyFeature(product::SqliteDataContext& db, const std::vector<std::string>&
     }
 }
 
+// The key and domain columns of the attributes the sample checks.
+constexpr int32_t kCheckedAttributes[] = {1101, 1105, 2101};
+constexpr const char* kKeyAndDomainColumns[] = {"QTX_FOREIGNKEYTABLE", "QTX_FOREIGNKEYFIELD", "QTX_DOMAINTABLE",
+                                                "QTX_DOMAINFIELD"};
+
 struct World : benchsupport::SampleWorld {
-    std::shared_ptr<pelmora::IKeyObjects> keys = pelmora::KeyObjects::New();
+    // The first n features (n/2 copies of each), by n.
+    std::map<int, std::shared_ptr<pelmora::IKeyObjects>> keys;
     std::shared_ptr<pelmora::FeatureValidationService> service;
+    // The attributes' key and domain values as the sample has them.
+    std::map<std::pair<int32_t, std::string>, rt::Variant> checks;
+    bool checking = true;
 
     World()
         : SampleWorld("pelmora-feature-validation-bench", [](product::SqliteDataContext& db) {
@@ -69,33 +90,44 @@ struct World : benchsupport::SampleWorld {
                           1001, kFirstMain);
               CopyFeature(db, {"QTX_COMMON_N", "VALVE_N", "VALVE_PT", "VALVE_PT_SDOGEOM"}, 2001, kFirstValve);
           }) {
-        for (int k = 0; k < kCopies; ++k)
-            for (auto [fno, fid] : {std::pair<int16_t, int32_t>{101, kFirstMain + k}, {102, kFirstValve + k}}) {
-                auto key = pelmora::KeyObject::New();
-                key->put_FNO(fno);
-                key->put_FID(fid);
-                keys->Add(key);
-            }
+        for (int n : {kSmall, kLarge}) {
+            auto set = pelmora::KeyObjects::New();
+            for (int k = 0; k < n / 2; ++k)
+                for (auto [fno, fid] : {std::pair<int16_t, int32_t>{101, kFirstMain + k}, {102, kFirstValve + k}}) {
+                    auto key = pelmora::KeyObject::New();
+                    key->put_FNO(fno);
+                    key->put_FID(fid);
+                    set->Add(key);
+                }
+            keys[n] = set;
+        }
         service = std::make_shared<pelmora::FeatureValidationService>();
         service->putref_DataContext(dc);
         // Every valve validated against its main walks the sample's rule
         // without operator, which shows its box each time: answered here.
         product::InstallDialogRecorder(boxes);
+        // Both runs read the same editable copy of the attribute table.
+        auto attributes = pelmora_test::EditableMetadataTable(*metadata, "QTX_ATTRIBUTEINFO_OPTABLE");
+        for (attributes->MoveFirst(); !attributes->get_EOF(); attributes->MoveNext())
+            for (int32_t ano : kCheckedAttributes)
+                if (rt::CLng(attributes->GetValue(rt::Variant("QTX_ANO"))) == ano)
+                    for (const char* column : kKeyAndDomainColumns)
+                        checks[{ano, column}] = attributes->GetValue(rt::Variant(column));
     }
     ~World() { product::InstallDialogRecorder(nullptr); }
 
     std::shared_ptr<product::DialogRecorder> boxes = std::make_shared<product::DialogRecorder>();
 
-    void SetAttribute(int32_t ano, const std::string& field, const rt::Variant& value) {
-        pelmora_test::SetMetadataAttribute(*metadata, ano, field, value);
-    }
-    void DropKeysAndDomains() {
-        for (int32_t ano : {1101, 1105, 2101})
-            for (const char* field :
-                 {"QTX_FOREIGNKEYTABLE", "QTX_FOREIGNKEYFIELD", "QTX_DOMAINTABLE", "QTX_DOMAINFIELD"})
-                SetAttribute(ano, field, rt::Variant::Null());
-        // The filter service's bookmarks belong to the table replaced.
+    // Outside the timed loops: a run with the key and domain checks, or one
+    // without them.
+    void CheckKeysAndDomains(bool on) {
+        if (on == checking) return;
+        for (const auto& [attribute, value] : checks)
+            pelmora_test::SetMetadataAttribute(*metadata, attribute.first, attribute.second,
+                                               on ? value : rt::Variant::Null());
+        // The filter service's bookmarks belong to the rows as they were.
         pelmora::ClearFilterServiceCaches();
+        checking = on;
     }
 };
 
@@ -106,48 +138,64 @@ World& TheWorld() {
 
 void BM_OpenFeatures(benchmark::State& state) {
     World& w = TheWorld();
+    const int n = static_cast<int>(state.range(0));
+    auto keys = w.keys.at(n);
     auto assembly = std::make_shared<pelmora::FeatureAssemblyService>();
     assembly->putref_DataContext(w.dc);
     int32_t opened = 0;
-    for (auto _ : state) opened = assembly->OpenFeatures(w.keys) ? w.keys->get_Count() : 0;
-    if (opened != 2 * kCopies) state.SkipWithError("features not opened");
-    state.SetItemsProcessed(state.iterations() * 2 * kCopies);
+    for (auto _ : state) opened = assembly->OpenFeatures(keys) ? keys->get_Count() : 0;
+    if (opened != n) state.SkipWithError("features not opened");
+    state.SetItemsProcessed(state.iterations() * n);
 }
-BENCHMARK(BM_OpenFeatures)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenFeatures)->Arg(kSmall)->Arg(kLarge)->Unit(benchmark::kMillisecond);
 
-void BM_ValidateFeatures(benchmark::State& state) {
+void Validate(benchmark::State& state, bool checkKeysAndDomains) {
     World& w = TheWorld();
+    const int n = static_cast<int>(state.range(0));
+    auto keys = w.keys.at(n);
+    w.CheckKeysAndDomains(checkKeysAndDomains);
     int32_t findings = -1;
-    for (auto _ : state) findings = w.service->ValidateFeatures(w.keys)->get_RecordCount();
+    for (auto _ : state) findings = w.service->ValidateFeatures(keys)->get_RecordCount();
     if (findings < 0) state.SkipWithError("no findings recordset");
     state.counters["findings"] = findings;
-    state.SetItemsProcessed(state.iterations() * 2 * kCopies);
+    state.SetItemsProcessed(state.iterations() * n);
 }
-BENCHMARK(BM_ValidateFeatures)->Unit(benchmark::kMillisecond);
 
-void BM_ValidateFeatures_WithoutKeysAndDomains(benchmark::State& state) {
-    World& w = TheWorld();
-    w.DropKeysAndDomains();
-    int32_t findings = -1;
-    for (auto _ : state) findings = w.service->ValidateFeatures(w.keys)->get_RecordCount();
-    if (findings < 0) state.SkipWithError("no findings recordset");
-    state.counters["findings"] = findings;
-    state.SetItemsProcessed(state.iterations() * 2 * kCopies);
-}
-BENCHMARK(BM_ValidateFeatures_WithoutKeysAndDomains)->Unit(benchmark::kMillisecond);
+void BM_ValidateFeatures(benchmark::State& state) { Validate(state, true); }
+BENCHMARK(BM_ValidateFeatures)->Arg(kSmall)->Arg(kLarge)->Unit(benchmark::kMillisecond);
+
+void BM_ValidateFeatures_WithoutKeysAndDomains(benchmark::State& state) { Validate(state, false); }
+BENCHMARK(BM_ValidateFeatures_WithoutKeysAndDomains)->Arg(kLarge)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    auto times = benchtimes::RunBenchmarks(argc, argv);
+    auto times = benchtimes::RunInterleaved(argc, argv);
     if (!times) return 1;
-    auto& t = *times;
-    const char* open = "BM_OpenFeatures";
-    const char* validate = "BM_ValidateFeatures";
-    const char* bare = "BM_ValidateFeatures_WithoutKeysAndDomains";
-    if (t.count(open) && t.count(validate) && t[open] > 0)
-        std::printf("\nvalidation / opening: %.2f (target <= 4)\n", t[validate] / t[open]);
-    if (t.count(validate) && t.count(bare) && t[validate] > 0)
-        std::printf("share of the key and domain lookups: %.0f%%\n", 100.0 * (t[validate] - t[bare]) / t[validate]);
+    const auto& t = *times;
+    std::printf("\n");
+    for (int n : {kSmall, kLarge}) {
+        const std::string size = "/" + std::to_string(n);
+        const std::string label = "validation / opening, " + std::to_string(n) + " features";
+        benchtimes::PrintRatio(t, "BM_ValidateFeatures" + size, "BM_OpenFeatures" + size, label.c_str(),
+                               "target: at most 4");
+    }
+    const std::string small = "/" + std::to_string(kSmall), large = "/" + std::to_string(kLarge);
+    benchtimes::PrintGrowth(t, "BM_ValidateFeatures" + small, "BM_ValidateFeatures" + large,
+                            "validation, 1,000 to 2,000 features");
+    benchtimes::PrintGrowth(t, "BM_OpenFeatures" + small, "BM_OpenFeatures" + large,
+                            "opening, 1,000 to 2,000 features");
+    const std::string with = "BM_ValidateFeatures" + large, without = "BM_ValidateFeatures_WithoutKeysAndDomains" + large;
+    if (t.Has(with) && t.Has(without)) {
+        // A difference smaller than the runs' own spread has no sign to trust.
+        const double wall = 1.0 - t.wall.at(without) / t.wall.at(with);
+        const double cpu = 1.0 - t.cpu.at(without) / t.cpu.at(with);
+        if (wall > 0 && cpu > 0)
+            std::printf("share of the key and domain lookups, 2,000 features: %.0f%% wall, %.0f%% CPU\n",
+                        100 * wall, 100 * cpu);
+        else
+            std::printf("share of the key and domain lookups, 2,000 features: below what the runs' spread "
+                        "can show (the run without them was not faster)\n");
+    }
     return 0;
 }

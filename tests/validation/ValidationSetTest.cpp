@@ -255,4 +255,29 @@ TEST_F(ValidationSetTest, FeatureGeometriesCollectEachGeometricComponentOnceInOr
     EXPECT_NE(pelmora_test::ErrorOf([&] { RecordsetToCollection(main, "VALVE_SYMBOL", geometries); }), 0);
 }
 
+TEST_F(ValidationSetTest, AMemoGivesAComponentsGeometriesAgainOnlyWhileItsRowsStand) {
+    auto set = MakeValidationSet(kSet);
+    auto [features, components, count] = Open(set);
+    auto main = FindKeyObject(features, 101, 1001);
+    auto component = main->get_Components()->GetComponent(12);
+    const std::string name = component->get_Name();
+    auto rows = component->get_Recordset();
+    ComponentGeometryMemo memo;
+    auto read = [&] {
+        auto geometries = rt::Collection::New();
+        RecordsetToCollection(main, name, geometries, &memo);
+        EXPECT_TRUE(rows->get_EOF()) << "the rows end at EOF, kept or read";
+        std::vector<rt::ObjectPtr> out;
+        for (const auto& g : geometries->Enumerate()) out.push_back(g.Obj());
+        return out;
+    };
+    const auto first = read();
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(read(), first) << "kept: the same geometry objects";
+    rows->AddNew();
+    const auto grown = read();
+    EXPECT_EQ(grown.size(), first.size() + 1) << "a row more: read again";
+    EXPECT_EQ(grown.back(), nullptr);
+}
+
 }  // namespace

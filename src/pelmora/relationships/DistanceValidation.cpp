@@ -184,10 +184,11 @@ void DistanceValidation(const DistanceValidationContext& context, const OffsetPr
             lastTriggeringCNO = activeCNO;
             if (!activeGeometries)
                 activeGeometries = GetFeatureGeometries(feature, rules, context.MetadataService, context.FilterService,
-                                                        activeFNOField, activeTriggeringField, activeCNO);
+                                                        activeFNOField, activeTriggeringField, activeCNO,
+                                                        context.Geometries);
             auto relatedGeometries = GetFeatureGeometries(related, rules, context.MetadataService,
                                                           context.FilterService, relatedFNOField,
-                                                          relatedTriggeringField, relatedCNO);
+                                                          relatedTriggeringField, relatedCNO, context.Geometries);
             if (relatedGeometries->Count() > 0 && activeGeometries->Count() > 0)
                 ValidateEndpointConnectivity(feature, activeGeometries, rule.TriggeringCNO, related, relatedGeometries,
                                              rule.OtherTriggeringCNO, rule.MaxOffset, context.Location,

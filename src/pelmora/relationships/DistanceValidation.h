@@ -27,6 +27,7 @@ class Recordset;
 
 namespace pelmora {
 
+class ComponentGeometryMemo;
 class IKeyObject;
 class IKeyObjects;
 class IMetadataService;
@@ -79,6 +80,8 @@ struct DistanceValidationContext {
     std::shared_ptr<IMetadataRecordsetFilterService> FilterService;
     std::string Location;    // the relationship's user name
     std::string Connection;  // the metadata service's configuration
+    // The call's geometries read so far; nullptr reads every feature's afresh.
+    ComponentGeometryMemo* Geometries;
 };
 
 // The rules of the pair (activeFNO, relatedFNO), in rule-table order; empty

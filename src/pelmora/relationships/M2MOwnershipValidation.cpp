@@ -94,7 +94,7 @@ void M2MOwnership::ValidateDistance(const std::shared_ptr<IKeyObject>& Feature,
                                     const std::shared_ptr<IKeyObjects>& Related,
                                     const std::shared_ptr<ado::Recordset>& Errors) {
     // The point of view is read afresh: the profile swaps its sides with it.
-    const DistanceValidationContext context{ruleTable_, metadataService_, filterService_, name_, configuration_};
+    const DistanceValidationContext context{ruleTable_, metadataService_, filterService_, name_, configuration_, nullptr};
     DistanceValidation(context, OffsetProfile::For(OffsetHelper::M2MOwnership, IsSubordinate()), Feature, Related, 0,
                        Errors);
 }

@@ -34,6 +34,7 @@ namespace pelmora {
 
 class RGIHelper;
 class DistinctItemColl;
+class ComponentGeometryMemo;
 
 class NEConnectivity : public RelationshipHelperBase {
 public:
@@ -160,6 +161,8 @@ private:
     std::shared_ptr<ado::Recordset> featureComponents_;
     std::shared_ptr<ado::Recordset> additionalParameters_;
     std::shared_ptr<RGIHelper> rgiHelper_;
+    // The geometries the running Validate has read; nullptr outside it.
+    ComponentGeometryMemo* geometries_ = nullptr;
 };
 
 }  // namespace pelmora

@@ -192,7 +192,7 @@ void NodeOrdConnADO::ValidateAttributes(const std::shared_ptr<ado::Recordset>& V
 
 void NodeOrdConnADO::CheckDistances(const std::shared_ptr<IKeyObjects>& Related,
                                     const std::shared_ptr<ado::Recordset>& Errors) {
-    const DistanceValidationContext context{ruleTable_, MetadataService(), filterService_, name_, configuration_};
+    const DistanceValidationContext context{ruleTable_, MetadataService(), filterService_, name_, configuration_, nullptr};
     DistanceValidation(context, OffsetProfile::For(OffsetHelper::NodeOrdConnADO), feature_, Related, 0, Errors);
 }
 

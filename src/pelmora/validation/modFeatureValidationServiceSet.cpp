@@ -247,7 +247,8 @@ std::shared_ptr<rt::Collection> GetFeatureGeometries(const std::shared_ptr<IKeyO
                                                      const std::shared_ptr<IMetadataService>& MetadataService,
                                                      const std::shared_ptr<IMetadataRecordsetFilterService>& FilterService,
                                                      const std::shared_ptr<ado::Field>& FNOField,
-                                                     const std::shared_ptr<ado::Field>& CNOField, int16_t& CNO) {
+                                                     const std::shared_ptr<ado::Field>& CNOField, int16_t& CNO,
+                                                     ComponentGeometryMemo* Memo) {
     RequireObject(Feature && rs && FilterService);
     auto geometries = rt::Collection::New();
     FilterService->FilterRecordset(rs, FNOField, rt::Variant(Feature->get_FNO()));
@@ -270,12 +271,25 @@ std::shared_ptr<rt::Collection> GetFeatureGeometries(const std::shared_ptr<IKeyO
     } else {
         take(CNO);
     }
-    for (const auto& name : names.get_NewEnum()) RecordsetToCollection(Feature, name.Str(), geometries);
+    for (const auto& name : names.get_NewEnum()) RecordsetToCollection(Feature, name.Str(), geometries, Memo);
     return geometries;
 }
 
+const std::vector<rt::Variant>* ComponentGeometryMemo::Find(const std::shared_ptr<IComponent>& component,
+                                                            const std::shared_ptr<ado::Recordset>& rows) const {
+    auto kept = entries_.find(component.get());
+    if (kept == entries_.end() || kept->second.rows != rows || kept->second.count != rows->get_RecordCount())
+        return nullptr;
+    return &kept->second.geometries;
+}
+
+void ComponentGeometryMemo::Keep(const std::shared_ptr<IComponent>& component,
+                                 const std::shared_ptr<ado::Recordset>& rows, std::vector<rt::Variant> geometries) {
+    entries_[component.get()] = Entry{component, rows, rows->get_RecordCount(), std::move(geometries)};
+}
+
 void RecordsetToCollection(const std::shared_ptr<IKeyObject>& Feature, const std::string& ComponentName,
-                           const std::shared_ptr<rt::Collection>& Geometries) {
+                           const std::shared_ptr<rt::Collection>& Geometries, ComponentGeometryMemo* Memo) {
     RequireObject(Feature && Geometries);
     auto components = Feature->get_Components();
     RequireObject(components != nullptr);
@@ -284,7 +298,19 @@ void RecordsetToCollection(const std::shared_ptr<IKeyObject>& Feature, const std
     auto rows = component->get_Recordset();
     RequireObject(rows != nullptr);
     if (rows->get_BOF() && rows->get_EOF()) return;
-    for (rows->MoveFirst(); !rows->get_EOF(); rows->MoveNext()) Geometries->Add(rt::Variant(component->get_Geometry()));
+    if (const std::vector<rt::Variant>* kept = Memo ? Memo->Find(component, rows) : nullptr) {
+        for (const rt::Variant& geometry : *kept) Geometries->Add(geometry);
+        rows->MoveLast();
+        rows->MoveNext();
+        return;
+    }
+    std::vector<rt::Variant> read;
+    for (rows->MoveFirst(); !rows->get_EOF(); rows->MoveNext()) {
+        rt::Variant geometry(component->get_Geometry());
+        Geometries->Add(geometry);
+        if (Memo) read.push_back(std::move(geometry));
+    }
+    if (Memo) Memo->Keep(component, rows, std::move(read));
 }
 
 }  // namespace pelmora

@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "runtime/Collection.h"
 
@@ -27,6 +29,7 @@ class Field;
 
 namespace pelmora {
 
+class IComponent;
 class IComponents;
 class IDataContext;
 class IKeyObject;
@@ -76,6 +79,29 @@ void ValidateRelationshipAttributes(const std::shared_ptr<IKeyObject>& ActiveFea
                                     const std::shared_ptr<IDataContext>& DataContext, const std::string& Location,
                                     const std::string& Connection, const std::shared_ptr<ado::Recordset>& rs);
 
+// The geometries of feature components that one validation call has read,
+// so that a feature related to many (an owner, a shared node) is read once
+// per call. A component's geometries stand while its rows are the recordset
+// they were read from and as many rows; anything else reads them again.
+class ComponentGeometryMemo {
+public:
+    // The kept geometries of the component, nullptr when it must be read.
+    const std::vector<rt::Variant>* Find(const std::shared_ptr<IComponent>& component,
+                                         const std::shared_ptr<ado::Recordset>& rows) const;
+    void Keep(const std::shared_ptr<IComponent>& component, const std::shared_ptr<ado::Recordset>& rows,
+              std::vector<rt::Variant> geometries);
+
+private:
+    struct Entry {
+        // Held, so that neither address is taken by another object while kept.
+        std::shared_ptr<IComponent> component;
+        std::shared_ptr<ado::Recordset> rows;
+        int32_t count = 0;
+        std::vector<rt::Variant> geometries;
+    };
+    std::unordered_map<const IComponent*, Entry> entries_;
+};
+
 // The geometries of the feature's geometric components: rs (component numbers
 // per feature number) is filtered through FilterService to the feature's
 // FNO and left so; with CNO 0 every CNO of those rows is taken (CNO ends as
@@ -83,19 +109,23 @@ void ValidateRelationshipAttributes(const std::shared_ptr<IKeyObject>& ActiveFea
 // CNO. Each component name once, in the order of first sight; every row of
 // that component gives its geometry. An empty Collection when rs has no row
 // of the FNO. A CNO without metadata row
-// raises the lookup's error.
+// raises the lookup's error. With a memo, a component it keeps is not read
+// again (RecordsetToCollection).
 std::shared_ptr<rt::Collection> GetFeatureGeometries(const std::shared_ptr<IKeyObject>& Feature,
                                                      const std::shared_ptr<ado::Recordset>& rs,
                                                      const std::shared_ptr<IMetadataService>& MetadataService,
                                                      const std::shared_ptr<IMetadataRecordsetFilterService>& FilterService,
                                                      const std::shared_ptr<ado::Field>& FNOField,
-                                                     const std::shared_ptr<ado::Field>& CNOField, int16_t& CNO);
+                                                     const std::shared_ptr<ado::Field>& CNOField, int16_t& CNO,
+                                                     ComponentGeometryMemo* Memo = nullptr);
 
 // Adds the geometry of every row of the feature's component of that name to
 // Geometries (without keys), leaving the component's recordset at EOF. A name
-// the feature lacks raises the components collection's error.
+// the feature lacks raises the components collection's error. With a memo,
+// the geometries it keeps for the component are added (the rows still moved
+// to EOF), and those read are kept.
 void RecordsetToCollection(const std::shared_ptr<IKeyObject>& Feature, const std::string& ComponentName,
-                           const std::shared_ptr<rt::Collection>& Geometries);
+                           const std::shared_ptr<rt::Collection>& Geometries, ComponentGeometryMemo* Memo = nullptr);
 
 // ---- the apartment's bookmark index ----
 // Key: decimal "QTX_RELATED_FID"; item: a Variant array from 0 of the
