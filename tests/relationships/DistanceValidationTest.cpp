@@ -133,6 +133,28 @@ TEST_F(DistanceValidationTest, EachProfileReadsItsColumnsFilterAndDefaults) {
         EXPECT_EQ(rules->get_RecordCount(), 4) << c.what << ": the filter is removed";
     }
 
+    // A run reads a pair's rules once: kept while the table changes under
+    // it, which still ends without filter.
+    DistanceRun run;
+    auto kept = ContextFor(rules);
+    kept.Run = &run;
+    const OffsetProfile owned = OffsetProfile::For(OffsetHelper::Ownership, true);
+    auto offsets = [&](const DistanceValidationContext& from) {
+        bool any = false;
+        std::vector<double> out;
+        for (const OffsetRule& r : GetOffsetRules(from, owned, 102, 101, 1, any)) out.push_back(r.MaxOffset);
+        EXPECT_TRUE(any);
+        return out;
+    };
+    const std::vector<double> first = offsets(kept);
+    rules->MoveFirst();
+    rules->SetValue(rt::Variant("QTX_MAXOFFSET"), rt::Variant(9.0));
+    rules->Update();
+    rules->put_Filter(rt::Variant("QTX_SOURCEFNO = 103"));
+    EXPECT_EQ(offsets(kept), first);
+    EXPECT_EQ(rules->get_RecordCount(), 4) << "the filter is removed";
+    EXPECT_EQ(offsets(context), (std::vector<double>{9.0, 0.0})) << "outside the run the table is read";
+
     // Offsets that are all Null, zero or negative find nothing.
     bool found = true;
     auto none = RuleTable({{102, 101, 22, 12, std::nullopt, {}, {}}, {102, 101, 22, 12, 0.0, {}, {}},

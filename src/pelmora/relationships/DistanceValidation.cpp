@@ -109,9 +109,21 @@ std::vector<OffsetRule> GetOffsetRules(const DistanceValidationContext& context,
 
     std::vector<OffsetRule> list;
     FilterRemover unfilter(context.RuleTable);
-    rules.put_Filter(rt::Variant(profile.ActiveFNOColumn + " = " + std::to_string(activeFNO) + " AND " +
-                                 profile.RelatedFNOColumn + " = " + std::to_string(relatedFNO)));
-    if (rules.get_RecordCount() < 1) return list;
+    const std::string filter = profile.ActiveFNOColumn + " = " + std::to_string(activeFNO) + " AND " +
+                               profile.RelatedFNOColumn + " = " + std::to_string(relatedFNO);
+    const std::string key = profile.DebugTag + '\x1f' + filter + '\x1f' + std::to_string(kind);
+    if (context.Run) {
+        if (auto kept = context.Run->offsetRules.find(key); kept != context.Run->offsetRules.end()) {
+            found = kept->second.second;
+            return kept->second.first;
+        }
+    }
+    auto keep = [&] {
+        if (context.Run) context.Run->offsetRules.emplace(key, std::make_pair(list, found));
+        return list;
+    };
+    rules.put_Filter(rt::Variant(filter));
+    if (rules.get_RecordCount() < 1) return keep();
     list.reserve(static_cast<size_t>(rules.get_RecordCount()));
     for (rules.MoveFirst(); !rules.get_EOF(); rules.MoveNext()) {
         const rt::Variant offset = rules.GetValue(rt::Variant("QTX_MAXOFFSET"));
@@ -134,7 +146,7 @@ std::vector<OffsetRule> GetOffsetRules(const DistanceValidationContext& context,
         }
         list.push_back(rule);
     }
-    return list;
+    return keep();
 }
 
 void DistanceValidation(const DistanceValidationContext& context, const OffsetProfile& profile,
@@ -185,10 +197,11 @@ void DistanceValidation(const DistanceValidationContext& context, const OffsetPr
             if (!activeGeometries)
                 activeGeometries = GetFeatureGeometries(feature, rules, context.MetadataService, context.FilterService,
                                                         activeFNOField, activeTriggeringField, activeCNO,
-                                                        context.Geometries);
+                                                        context.Run ? &context.Run->geometries : nullptr);
             auto relatedGeometries = GetFeatureGeometries(related, rules, context.MetadataService,
                                                           context.FilterService, relatedFNOField,
-                                                          relatedTriggeringField, relatedCNO, context.Geometries);
+                                                          relatedTriggeringField, relatedCNO,
+                                                          context.Run ? &context.Run->geometries : nullptr);
             if (relatedGeometries->Count() > 0 && activeGeometries->Count() > 0)
                 ValidateEndpointConnectivity(feature, activeGeometries, rule.TriggeringCNO, related, relatedGeometries,
                                              rule.OtherTriggeringCNO, rule.MaxOffset, context.Location,

@@ -17,9 +17,13 @@
 // DistanceValidation it stays narrowed as the last geometry fetch left it.
 // Failures reach the caller unchanged; rows already added stay.
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "pelmora/validation/modFeatureValidationServiceSet.h"
 
 namespace ado {
 class Recordset;
@@ -27,7 +31,6 @@ class Recordset;
 
 namespace pelmora {
 
-class ComponentGeometryMemo;
 class IKeyObject;
 class IKeyObjects;
 class IMetadataService;
@@ -73,6 +76,14 @@ struct OffsetProfile {
     static OffsetProfile For(OffsetHelper helper, bool subordinate = false);
 };
 
+// What a helper's Validate keeps from feature to feature: the geometries read
+// and the offset rules of each pair of feature numbers (by filter text and
+// kind), as long as the call lasts.
+struct DistanceRun {
+    ComponentGeometryMemo geometries;
+    std::map<std::string, std::pair<std::vector<OffsetRule>, bool>> offsetRules;
+};
+
 // What the helper lends for one call.
 struct DistanceValidationContext {
     std::shared_ptr<ado::Recordset> RuleTable;  // the helper's clone of its rule table
@@ -80,8 +91,8 @@ struct DistanceValidationContext {
     std::shared_ptr<IMetadataRecordsetFilterService> FilterService;
     std::string Location;    // the relationship's user name
     std::string Connection;  // the metadata service's configuration
-    // The call's geometries read so far; nullptr reads every feature's afresh.
-    ComponentGeometryMemo* Geometries;
+    // What the helper's Validate has read so far; nullptr reads all afresh.
+    DistanceRun* Run = nullptr;
 };
 
 // The rules of the pair (activeFNO, relatedFNO), in rule-table order; empty

@@ -34,7 +34,7 @@ namespace pelmora {
 
 class RGIHelper;
 class DistinctItemColl;
-class ComponentGeometryMemo;
+struct DistanceRun;
 
 class NEConnectivity : public RelationshipHelperBase {
 public:
@@ -161,8 +161,8 @@ private:
     std::shared_ptr<ado::Recordset> featureComponents_;
     std::shared_ptr<ado::Recordset> additionalParameters_;
     std::shared_ptr<RGIHelper> rgiHelper_;
-    // The geometries the running Validate has read; nullptr outside it.
-    ComponentGeometryMemo* geometries_ = nullptr;
+    // What the running Validate has read; nullptr outside it.
+    DistanceRun* run_ = nullptr;
 };
 
 }  // namespace pelmora

@@ -57,13 +57,13 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
                                     RowValue("QTX_SUPPORTCNO"));
     supportComponentName_ = rt::CStr(ValueOf(featureComponents_, "QTX_NAME"));
 
-    // A feature at the node of many is read once.
-    ComponentGeometryMemo geometries;
+    // A feature at the node of many is read once, a pair's rules once.
+    DistanceRun run;
     struct Scope {
-        ComponentGeometryMemo*& held;
+        DistanceRun*& held;
         ~Scope() { held = nullptr; }
-    } scope{geometries_};
-    geometries_ = &geometries;
+    } scope{run_};
+    run_ = &run;
 
     rt::ResumeNext step;
     // Without the support component among the set's components nothing is
@@ -167,8 +167,7 @@ void NEConnectivity::RunRelationshipGeometryInterfaces(const std::shared_ptr<ado
 
 void NEConnectivity::CheckDistances(const std::shared_ptr<IKeyObjects>& Related, int32_t Kind,
                                     const std::shared_ptr<ado::Recordset>& Errors) {
-    const DistanceValidationContext context{ruleTable_, MetadataService(), filterService_, name_, configuration_,
-                                            geometries_};
+    const DistanceValidationContext context{ruleTable_, MetadataService(), filterService_, name_, configuration_, run_};
     DistanceValidation(context, OffsetProfile::For(OffsetHelper::NEConnectivity), feature_, Related, Kind, Errors);
 }
 
@@ -321,14 +320,15 @@ void NEConnectivity::ValidateEndpoints(const NodeList& Nodes, const std::shared_
     auto fields = ruleTable_->get_Fields();
     int16_t activeCno = 0;
     auto active = GetFeatureGeometries(feature_, ruleTable_, metadata, filterService_, fields->Item("QTX_SOURCEFNO"),
-                                       fields->Item("QTX_TRIGGERINGCNO"), activeCno, geometries_);
+                                       fields->Item("QTX_TRIGGERINGCNO"), activeCno,
+                                       run_ ? &run_->geometries : nullptr);
     if (active->Count() != 1) return;
     const rt::ObjectPtr geometryA = active->Item(rt::Variant(int32_t{1})).Obj();
     for (const auto& relatedFeature : Related->get_NewEnum()) {
         int16_t relatedCno = 0;
         auto other = GetFeatureGeometries(relatedFeature, ruleTable_, metadata, filterService_,
                                           fields->Item("QTX_CONNECTINGFNO"), fields->Item("QTX_CONNECTINGTRIGGERINGCNO"),
-                                          relatedCno, geometries_);
+                                          relatedCno, run_ ? &run_->geometries : nullptr);
         if (other->Count() != 1) continue;
         NodeList relatedNodes;
         ValidateNodeCount(relatedFeature, SupportRows(relatedFeature), relatedNodes, 0, nullptr);

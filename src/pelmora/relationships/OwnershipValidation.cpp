@@ -72,11 +72,10 @@ void Ownership::Validate(const std::shared_ptr<IKeyObjects>& Features, const std
     if (!HasRows(ValidationSet)) return;
 
     FilterRemover unfilter(ruleTable_);
-    // An owner related to many owned features is read once.
-    ComponentGeometryMemo geometries;
+    // An owner related to many owned features is read once, a pair's rules once.
+    DistanceRun run;
     auto sideField = ruleTable_->get_Fields()->Item(subordinate_ ? "QTX_SOURCEFNO" : "QTX_OWNERFNO");
-    const DistanceValidationContext distance{ruleTable_, metadata_, filterService_, name_, configuration_,
-                                                  &geometries};
+    const DistanceValidationContext distance{ruleTable_, metadata_, filterService_, name_, configuration_, &run};
     const OffsetProfile profile = OffsetProfile::For(OffsetHelper::Ownership, subordinate_);
     const int16_t relationshipType = rt::CInt(RowValue("QTX_TYPE"));
 

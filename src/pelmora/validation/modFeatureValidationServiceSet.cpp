@@ -256,8 +256,12 @@ std::shared_ptr<rt::Collection> GetFeatureGeometries(const std::shared_ptr<IKeyO
 
     DistinctItemColl names;
     auto take = [&](int16_t componentNumber) {
-        if (IsGeometryComponent(MetadataService, componentNumber))
+        if (Memo) {
+            const auto& name = Memo->GeometryComponentName(MetadataService, componentNumber);
+            if (name) names.Add(rt::Variant(*name));
+        } else if (IsGeometryComponent(MetadataService, componentNumber)) {
             names.Add(rt::Variant(GetComponentName(MetadataService, componentNumber)));
+        }
     };
     if (CNO == 0) {
         RequireObject(CNOField != nullptr);
@@ -273,6 +277,14 @@ std::shared_ptr<rt::Collection> GetFeatureGeometries(const std::shared_ptr<IKeyO
     }
     for (const auto& name : names.get_NewEnum()) RecordsetToCollection(Feature, name.Str(), geometries, Memo);
     return geometries;
+}
+
+const std::optional<std::string>& ComponentGeometryMemo::GeometryComponentName(
+    const std::shared_ptr<IMetadataService>& metadata, int16_t cno) {
+    if (auto known = geometryNames_.find(cno); known != geometryNames_.end()) return known->second;
+    std::optional<std::string> name;
+    if (IsGeometryComponent(metadata, cno)) name = GetComponentName(metadata, cno);
+    return geometryNames_.emplace(cno, std::move(name)).first->second;
 }
 
 const std::vector<rt::Variant>* ComponentGeometryMemo::Find(const std::shared_ptr<IComponent>& component,

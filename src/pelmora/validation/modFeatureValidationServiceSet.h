@@ -16,6 +16,7 @@
 // second GetValidationKOCollection replaces the index of the first.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -79,12 +80,17 @@ void ValidateRelationshipAttributes(const std::shared_ptr<IKeyObject>& ActiveFea
                                     const std::shared_ptr<IDataContext>& DataContext, const std::string& Location,
                                     const std::string& Connection, const std::shared_ptr<ado::Recordset>& rs);
 
-// The geometries of feature components that one validation call has read,
-// so that a feature related to many (an owner, a shared node) is read once
-// per call. A component's geometries stand while its rows are the recordset
-// they were read from and as many rows; anything else reads them again.
+// What one validation call has read about features' geometries, so that a
+// feature related to many (an owner, a shared node) is read once per call
+// and a component number's metadata once. A component's geometries stand
+// while its rows are the recordset they were read from and as many rows;
+// anything else reads them again. Only lookups that succeeded are kept.
 class ComponentGeometryMemo {
 public:
+    // The component's name when it is a geometric one, nullopt when not.
+    const std::optional<std::string>& GeometryComponentName(const std::shared_ptr<IMetadataService>& metadata,
+                                                            int16_t cno);
+
     // The kept geometries of the component, nullptr when it must be read.
     const std::vector<rt::Variant>* Find(const std::shared_ptr<IComponent>& component,
                                          const std::shared_ptr<ado::Recordset>& rows) const;
@@ -100,6 +106,7 @@ private:
         std::vector<rt::Variant> geometries;
     };
     std::unordered_map<const IComponent*, Entry> entries_;
+    std::unordered_map<int16_t, std::optional<std::string>> geometryNames_;
 };
 
 // The geometries of the feature's geometric components: rs (component numbers
