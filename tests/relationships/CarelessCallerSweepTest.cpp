@@ -349,12 +349,14 @@ TEST_F(CarelessCallerSweep, EveryMemberOfEveryHelperTypeAnswersOrRaises) {
             }
             for (int nothing = -1; nothing < 5; ++nothing) {
                 auto set = validationtest::MakeValidationSet(rows);
-                run("Validate(argument " + std::to_string(nothing + 1) + " Nothing)", [&] {
-                    helper->Validate(nothing == 0 ? nullptr : keys,
-                                     nothing == 1 ? nullptr : std::make_shared<pelmora::Components>(),
-                                     nothing == 2 ? nullptr : set, nothing == 3 ? nullptr : fnoList,
-                                     nothing == 4 ? nullptr : pelmora::CreateValidationRecordset());
-                });
+                run(nothing < 0 ? std::string("Validate(every argument given)")
+                                : "Validate(argument " + std::to_string(nothing + 1) + " Nothing)",
+                    [&] {
+                        helper->Validate(nothing == 0 ? nullptr : keys,
+                                         nothing == 1 ? nullptr : std::make_shared<pelmora::Components>(),
+                                         nothing == 2 ? nullptr : set, nothing == 3 ? nullptr : fnoList,
+                                         nothing == 4 ? nullptr : pelmora::CreateValidationRecordset());
+                    });
             }
             if (type.evaluator) {
                 auto evaluator = rt::QueryInterface<pelmora::IRecordsetEvaluator>(helper);
