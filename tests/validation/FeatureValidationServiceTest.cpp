@@ -195,7 +195,7 @@ TEST_F(FeatureValidationFixture, TheSampleFeaturesGetOneRowPerFault) {
           "101/5953/13/Null|" + Msg(25089, "Water Main Label", "13", "Water Main Line", "12", "101") + "|"}},
         {"a feature without any record is left out; the next one is still checked", {{101, 5954}, {103, 5951}},
          {"103/5951/32/Null|" + Msg(25086, "'Hydrant Symbol'", "32", "103") + "|"}},
-        {"a class whose components are not all placed", {{107, 5401}}, {"107/5401/0/0|" + Msg(25073) + "|"}},
+        {"a class whose components are not all placed", {{110, 5409}}, {"110/5409/0/0|" + Msg(25073) + "|"}},
         {"a feature number without component metadata; the others are still validated", {{999, 1}, {103, 5951}},
          {"999/1/0/0|" + Msg(25072) + "|", "103/5951/32/Null|" + Msg(25086, "'Hydrant Symbol'", "32", "103") + "|"}},
         {"only features without component metadata", {{999, 1}, {998, 2}},
