@@ -1528,6 +1528,61 @@ RecordsetPtr Recordset::Clone(LockTypeEnum LockType) {
     return clone;
 }
 
+struct Recordset::KeptView {
+    std::weak_ptr<RowStore> store;
+    uint64_t version = 0, assignments = 0;
+    int32_t rows = 0;
+    FilterKind kind = FilterKind::None;
+    rt::Variant filter;
+    std::shared_ptr<FilterCriteria> criteria;
+    std::string sort;
+    std::vector<SortKey> sortKeys;
+    std::vector<int32_t> base, view;
+};
+
+std::shared_ptr<const Recordset::KeptView> Recordset::KeepView() {
+    if (!open_ || editMode_ != adEditNone) return nullptr;
+    if (filterKind_ != FilterKind::None && filterKind_ != FilterKind::Criteria) return nullptr;
+    Sync();
+    auto kept = std::make_shared<KeptView>();
+    kept->store = store_;
+    kept->version = store_->version;
+    kept->assignments = store_->assignments;
+    kept->rows = store_->RowCount();
+    kept->kind = filterKind_;
+    kept->filter = filter_;
+    kept->criteria = criteria_;
+    kept->sort = sort_;
+    kept->sortKeys = sortKeys_;
+    kept->base = base_;
+    kept->view = view_;
+    return kept;
+}
+
+bool Recordset::TakeView(const KeptView& kept) {
+    if (!open_ || editMode_ != adEditNone || HasSinks()) return false;
+    if (kept.store.lock() != store_ || kept.version != store_->version || kept.assignments != store_->assignments ||
+        kept.rows != store_->RowCount())
+        return false;
+    viewPending_ = false;
+    pendingRow_ = -1;
+    filterKind_ = kept.kind;
+    filterGroup_ = adFilterNone;
+    criteria_ = kept.criteria;
+    filter_ = kept.filter;
+    sort_ = kept.sort;
+    sortKeys_ = kept.sortKeys;
+    base_ = kept.base;
+    view_ = kept.view;
+    knownRows_ = kept.rows;
+    seenVersion_ = store_->version;
+    indexValid_ = false;
+    countVersion_ = ~uint64_t{0};
+    PositionFirst();
+    return true;
+}
+
+
 uint64_t Recordset::RowsVersion() const { return store_ ? store_->version : 0; }
 
 const std::string& Recordset::get_Source() const {

@@ -182,6 +182,16 @@ public:
 
     // ---- clones ----
     RecordsetPtr Clone(LockTypeEnum LockType = adLockUnspecified);
+    // A criteria filter (or none) and a sort as this recordset applied them,
+    // with its rows in view order, for caches of filtered clones: a fresh
+    // clone of the same rows takes it instead of parsing, filtering and
+    // sorting again. KeepView gives nullptr for other filters (groups,
+    // bookmarks) and during an edit; TakeView changes nothing and gives false
+    // when the rows are another store's, changed since, or the recordset has
+    // event sinks or an edit in progress. No events fire.
+    struct KeptView;
+    std::shared_ptr<const KeptView> KeepView();
+    bool TakeView(const KeptView& view);
 
     // ---- properties ----
     const std::string& get_Source() const;

@@ -14,6 +14,7 @@ std::string Lower(const std::string& s) {
 void RowStore::SetFields(std::vector<FieldDesc> descs) {
     fields = std::move(descs);
     width = fields.size();
+    ++assignments;
     index.clear();
     // The first of two fields with one name wins, as a lookup by name finds it.
     for (size_t i = 0; i < fields.size(); ++i) index.emplace(Lower(fields[i].name), static_cast<int32_t>(i));
@@ -32,6 +33,7 @@ int32_t RowStore::AddRow() {
 
 void RowStore::Assign(int32_t row, size_t field, rt::Variant value) {
     rt::Variant& slot = values[static_cast<size_t>(row) * width + field];
+    ++assignments;
     if (criteriaIndex.Empty()) {
         slot = std::move(value);
         return;

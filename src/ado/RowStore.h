@@ -32,6 +32,9 @@ struct RowStore {
     std::vector<int32_t> freeOriginals;  // slots of originals no row uses any more
     // Bumped whenever a row appears, vanishes or changes status.
     uint64_t version = 1;
+    // Bumped whenever a value is assigned (a row that stays modified keeps
+    // its version).
+    uint64_t assignments = 0;
     // What the fields of an added row hold until set (Update turns what is
     // still unset into Null): Empty in a fabricated recordset, Null in rows
     // that come from or go to a database.

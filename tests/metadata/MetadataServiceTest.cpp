@@ -2,6 +2,7 @@
 // location, the index, clones of tables, failures and their log.
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <functional>
 #include <regex>
 
@@ -138,6 +139,72 @@ TEST_F(MetadataServiceTest, TableIsServedAsFilteredSortedReadOnlyClones) {
     EXPECT_GT(all->get_RecordCount(), rs->get_RecordCount());
     EXPECT_EQ(rs->get_RecordCount(), static_cast<int32_t>(direct.size()));
     EXPECT_TRUE(item->IsLoaded());
+}
+
+// A repeated request is served from what the first one showed, but only
+// while the table's rows stand as they were.
+TEST_F(MetadataServiceTest, ARepeatedRequestShowsTheTableAsItIsNow) {
+    auto dc = env_->OpenDataContext();
+    auto service = NewService();
+    service->SetActiveUser(dc, "KLEE");
+    auto item = [&](const char* key) { return service->get_Recordsets()->get_Item(rt::Variant(key)); };
+    auto numbers = [&](const char* key, const char* filter, const char* sort, const char* field) {
+        std::vector<int32_t> out;
+        for (const auto& v : Column(item(key)->get_Recordset(filter, sort), field)) out.push_back(rt::CLng(v));
+        return out;
+    };
+    // Sets a project's number through an editable clone of the project table.
+    auto renumber = [&](int32_t from, int32_t to) {
+        auto rs = item("QTX_VBAPROJECT_OPTABLE")->get_Recordset("QTX_PRJNO = " + std::to_string(from));
+        ASSERT_FALSE(rs->get_EOF());
+        rs->SetValue(rt::Variant("QTX_PRJNO"), rt::Variant(to));
+        rs->Update();
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        const char *key, *filter, *sort, *field;
+        std::function<void(const std::vector<int32_t>& before, const std::vector<int32_t>& after)> check;
+    };
+    const Case cases[] = {
+        {"nothing changed: the same rows in the same order", [] {}, "QTX_ATTRIBUTEINFO_OPTABLE", "QTX_CNO = 11",
+         "QTX_ANO DESC", "QTX_ANO",
+         [](const auto& before, const auto& after) {
+             EXPECT_GT(before.size(), 1u);
+             EXPECT_EQ(after, before);
+             EXPECT_TRUE(std::is_sorted(after.rbegin(), after.rend()));
+         }},
+        {"rows deleted from the table", [&] { item("QTX_ATTRIBUTEINFO_OPTABLE")->DeleteFilteredRecords("QTX_CNO = 11"); },
+         "QTX_ATTRIBUTEINFO_OPTABLE", "QTX_CNO = 11", "QTX_ANO DESC", "QTX_ANO",
+         [](const auto& before, const auto& after) {
+             EXPECT_FALSE(before.empty());
+             EXPECT_TRUE(after.empty());
+         }},
+        {"a value edited", [&] { renumber(1, 901); }, "QTX_VBAPROJECT_OPTABLE", "QTX_PRJNO = 1", "", "QTX_PRJNO",
+         [](const auto& before, const auto& after) {
+             EXPECT_EQ(before, std::vector<int32_t>{1});
+             EXPECT_TRUE(after.empty());
+         }},
+        {"the same row edited back (its status stays modified)", [&] { renumber(901, 1); }, "QTX_VBAPROJECT_OPTABLE",
+         "QTX_PRJNO = 1", "", "QTX_PRJNO",
+         [](const auto& before, const auto& after) {
+             EXPECT_TRUE(before.empty());
+             EXPECT_EQ(after, std::vector<int32_t>{1});
+         }},
+        {"another user without the role", [&] { service->SetActiveUser(dc, "JSMITH"); }, "QTX_FEATURES_OPTABLE",
+         "QTX_FNO = 105", "", "QTX_FNO",
+         [](const auto& before, const auto& after) {
+             EXPECT_EQ(before, std::vector<int32_t>{105});
+             EXPECT_TRUE(after.empty());
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto before = numbers(c.key, c.filter, c.sort, c.field);
+        EXPECT_EQ(numbers(c.key, c.filter, c.sort, c.field), before) << "asked again at once";
+        c.change();
+        c.check(before, numbers(c.key, c.filter, c.sort, c.field));
+    }
 }
 
 TEST_F(MetadataServiceTest, OrdinaryTablesAreReadOnceTemplatesOnEveryRequest) {

@@ -41,7 +41,10 @@ void MetadataRecordset::put_CacheFormat(const std::string& format) { cacheFormat
 void MetadataRecordset::put_CacheDirectory(const std::string& directory) { cacheDirectory_ = directory; }
 void MetadataRecordset::put_Source(const std::string& source) { source_ = source; }
 void MetadataRecordset::put_Key(const std::string& key) { key_ = key; }
-void MetadataRecordset::putref_Recordset(const std::shared_ptr<ado::Recordset>& recordset) { cached_ = recordset; }
+void MetadataRecordset::putref_Recordset(const std::shared_ptr<ado::Recordset>& recordset) {
+    cached_ = recordset;
+    views_.clear();
+}
 
 std::string MetadataRecordset::CacheFilePath() const {
     std::string path = cacheDirectory_;
@@ -83,9 +86,24 @@ std::shared_ptr<ado::Recordset> MetadataRecordset::get_Recordset(const std::stri
         }
 
         auto clone = cached_->Clone(lockType);
-        if (!keepMaster) cached_.reset();
+        if (!keepMaster) {
+            cached_.reset();
+            views_.clear();
+        }
+        if (Filter.empty() && Sort.empty()) return clone;
+        // A text holds no control character, so the pair cannot read as another.
+        const std::string viewKey = Filter + '\x1f' + Sort;
+        if (keepMaster) {
+            auto kept = views_.find(viewKey);
+            if (kept != views_.end() && clone->TakeView(*kept->second)) return clone;
+        }
         if (!Filter.empty()) clone->put_Filter(rt::Variant(Filter));
         if (!Sort.empty()) clone->put_Sort(Sort);
+        if (keepMaster) {
+            constexpr size_t kMaxViews = 256;
+            if (views_.size() >= kMaxViews) views_.clear();
+            if (auto view = clone->KeepView()) views_[viewKey] = std::move(view);
+        }
         return clone;
     } catch (const std::exception& e) {
         // A project or template that could not be served is tried afresh
@@ -154,6 +172,7 @@ void MetadataRecordset::OpenCacheFile(const std::string& path, ado::CursorTypeEn
 
 void MetadataRecordset::FetchADOMetadata() {
     const std::string path = CacheFilePath();
+    views_.clear();
     try {
         cached_ = ado::Recordset::Create();
         if (KeyStartsWith(key_, "CNO")) {

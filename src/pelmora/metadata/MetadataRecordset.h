@@ -3,14 +3,13 @@
 // on first use and handed out as clones.
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "ado/Enums.h"
+#include "ado/Recordset.h"
 #include "pelmora/interfaces/MetadataService.h"
 #include "runtime/Object.h"
 
-namespace ado {
-class Recordset;
-}
 
 namespace pelmora {
 
@@ -81,6 +80,11 @@ private:
     std::string cacheFormat_;
     std::weak_ptr<MetadataRecordsets> parent_;
     std::shared_ptr<ado::Recordset> cached_;
+    // Per filter and sort text, what a clone of the master showed: a repeated
+    // request takes it instead of filtering and sorting again. A view whose
+    // rows have changed since (a refresh, a deletion, another master) is
+    // refused by the clone and made again.
+    std::unordered_map<std::string, std::shared_ptr<const ado::Recordset::KeptView>> views_;
 };
 
 // Appends one line to the metadata log in the current directory: Message
