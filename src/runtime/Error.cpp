@@ -3,8 +3,17 @@
 namespace rt {
 
 ComError::ComError(int32_t number, std::string source, std::string description)
-    : number_(number), source_(std::move(source)), description_(std::move(description)) {
-    what_ = description_ + " (" + std::to_string(number_) + (source_.empty() ? "" : ", " + source_) + ")";
+    : number_(number), source_(std::move(source)), description_(std::move(description)) {}
+
+const char* ComError::what() const noexcept {
+    if (what_.empty()) {
+        try {
+            what_ = description_ + " (" + std::to_string(number_) + (source_.empty() ? "" : ", " + source_) + ")";
+        } catch (...) {
+            return description_.c_str();
+        }
+    }
+    return what_.c_str();
 }
 
 std::string VbErrorDescription(int32_t number) {

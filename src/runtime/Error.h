@@ -14,13 +14,14 @@ public:
     int32_t Number() const noexcept { return number_; }
     const std::string& Source() const noexcept { return source_; }
     const std::string& Description() const noexcept { return description_; }
-    const char* what() const noexcept override { return what_.c_str(); }
+    const char* what() const noexcept override;
 
 private:
     int32_t number_;
     std::string source_;
     std::string description_;
-    std::string what_;
+    // Written when first asked for: most errors are caught and never shown.
+    mutable std::string what_;
 };
 
 // VB run-time error numbers the system raises or catches.

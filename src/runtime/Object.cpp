@@ -1,6 +1,8 @@
 #include "runtime/Object.h"
 
+#include <atomic>
 #include <mutex>
+#include <unordered_map>
 
 #include "runtime/Guid.h"
 #include "runtime/Variant.h"
@@ -46,13 +48,31 @@ std::vector<ClassEntry>& Classes() {
     static std::vector<ClassEntry> classes;
     return classes;
 }
-bool Matches(const ClassEntry& c, const std::string& name) {
-    return NamesEqual(c.progId, name) || (!c.clsid.empty() && NamesEqual(c.clsid, name));
+// A name as NamesEqual compares it.
+std::string Folded(const std::string& name) {
+    std::string folded = name;
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return folded;
+}
+// Each ProgID and class id, folded, to the first class that answers to it:
+// objects are created by name on every firing of an interface.
+std::unordered_map<std::string, size_t>& ClassIndex() {
+    static std::unordered_map<std::string, size_t> index;
+    return index;
+}
+void Reindex() {
+    auto& index = ClassIndex();
+    index.clear();
+    const auto& classes = Classes();
+    for (size_t i = 0; i < classes.size(); ++i) {
+        index.emplace(Folded(classes[i].progId), i);
+        if (!classes[i].clsid.empty()) index.emplace(Folded(classes[i].clsid), i);
+    }
 }
 ClassEntry* FindClass(const std::string& name) {
-    for (auto& c : Classes())
-        if (Matches(c, name)) return &c;
-    return nullptr;
+    auto found = ClassIndex().find(Folded(name));
+    return found == ClassIndex().end() ? nullptr : &Classes()[found->second];
 }
 }  // namespace
 
@@ -61,14 +81,19 @@ void RegisterClass(const std::string& progId, const std::string& clsid, Factory 
     if (auto* c = FindClass(progId)) {
         c->clsid = clsid;
         c->factory = std::move(factory);
-        return;
+    } else {
+        Classes().push_back({progId, clsid, std::move(factory)});
     }
-    Classes().push_back({progId, clsid, std::move(factory)});
+    Reindex();
 }
 
 void UnregisterClass(const std::string& progIdOrClsid) {
     std::lock_guard lock(ClassesLock());
-    std::erase_if(Classes(), [&](const ClassEntry& c) { return Matches(c, progIdOrClsid); });
+    const std::string folded = Folded(progIdOrClsid);
+    std::erase_if(Classes(), [&](const ClassEntry& c) {
+        return Folded(c.progId) == folded || (!c.clsid.empty() && Folded(c.clsid) == folded);
+    });
+    Reindex();
 }
 
 bool IsClassRegistered(const std::string& progIdOrClsid) {
@@ -146,6 +171,11 @@ struct ApartmentHolder {
 };
 thread_local ApartmentHolder tApartment;
 }  // namespace
+
+uint64_t Apartment::NextId() {
+    static std::atomic<uint64_t> next{1};
+    return next++;
+}
 
 Apartment& Apartment::Current() {
     if (!tApartment.apartment) tApartment.apartment = std::make_unique<Apartment>();

@@ -2,6 +2,7 @@
 // The object model: reference-counted objects (shared_ptr), interfaces as
 // abstract classes reached by a checked cast, late binding by name or dispatch
 // id, creation by ProgID, connection points with weakly held sinks.
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -142,17 +143,32 @@ public:
 
     template <class T>
     T& Get() {
+        // Slots are looked up on hot paths; each thread remembers the slot of
+        // the apartment it last asked (apartments never reuse an id, and a
+        // slot lives as long as its apartment).
+        thread_local struct {
+            uint64_t apartment = 0;
+            T* slot = nullptr;
+        } last;
+        if (last.apartment == id_) return *last.slot;
         auto& slot = slots_[std::type_index(typeid(T))];
         if (!slot) slot = std::make_shared<T>();
-        return *static_cast<T*>(slot.get());
+        last = {id_, static_cast<T*>(slot.get())};
+        return *last.slot;
     }
     template <class T>
     bool Has() const {
         return slots_.count(std::type_index(typeid(T))) != 0;
     }
 
+    Apartment() : id_(NextId()) {}
+    Apartment(const Apartment&) = delete;
+    Apartment& operator=(const Apartment&) = delete;
+
 private:
+    static uint64_t NextId();
     std::map<std::type_index, std::shared_ptr<void>> slots_;
+    const uint64_t id_;
 };
 
 }  // namespace rt

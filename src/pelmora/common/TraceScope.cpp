@@ -25,9 +25,12 @@ rt::Variant Traceable(const rt::Variant& value) {
 
 }  // namespace
 
-TraceScope::TraceScope(std::string file, std::string procedure)
-    : file_(std::move(file)), procedure_(std::move(procedure)), uncaught_(std::uncaught_exceptions()) {
+TraceScope::TraceScope(std::string_view file, std::string_view procedure)
+    : uncaught_(std::uncaught_exceptions()) {
     Quietly([&](ITraceObject& t) { mask_ = t.GetTraceMask(0); });
+    if (mask_ == 0) return;
+    file_ = file;
+    procedure_ = procedure;
     if (On(tracebits::EnterExit))
         Quietly([&](ITraceObject& t) { t.TraceEnter(kTraceSubsystem, file_, procedure_, ""); });
 }

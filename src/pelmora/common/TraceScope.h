@@ -9,6 +9,7 @@
 // leaves through an exception (a handler that traces its exit calls Exit).
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "runtime/Error.h"
 #include "runtime/Variant.h"
@@ -30,7 +31,7 @@ inline constexpr int32_t Value2 = 0x400200;
 
 class TraceScope {
 public:
-    TraceScope(std::string file, std::string procedure);
+    TraceScope(std::string_view file, std::string_view procedure);
     ~TraceScope();
     TraceScope(const TraceScope&) = delete;
     TraceScope& operator=(const TraceScope&) = delete;
@@ -54,6 +55,7 @@ private:
     void TraceValue(int32_t bits, const char* label, const std::string& name, const rt::Variant& value);
     void TraceMessage(int32_t bits, const char* label, const std::string& text);
 
+    // Kept only while the mask traces anything: most scopes trace nothing.
     std::string file_;
     std::string procedure_;
     int32_t mask_ = 0;
