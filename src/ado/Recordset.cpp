@@ -1214,7 +1214,7 @@ void Recordset::AddNew(const rt::Variant& FieldList, const rt::Variant& Values) 
 
 void Recordset::AppendRow(const rt::Variant* values, const std::vector<int32_t>& from) {
     CheckUpdatable();
-    if (HasSinks() || editMode_ != adEditNone) Raise(err::IllegalOperation, "Operation is not allowed in this context.");
+    if (HasSinks()) Raise(err::IllegalOperation, "Operation is not allowed in this context.");
     if (from.size() != store_->width) BadArgument();
     // Coerced before the row exists, so a value that does not fit adds nothing.
     std::vector<rt::Variant> coerced;
@@ -1223,6 +1223,8 @@ void Recordset::AppendRow(const rt::Variant* values, const std::vector<int32_t>&
         rt::Variant v = FieldValueFor(values[from[i]], store_->fields[i].type);
         coerced.push_back(v.IsEmpty() ? rt::Variant::Null() : std::move(v));
     }
+    auto keep = Self();
+    FinishEdit();
     Sync();
     int32_t row = store_->AddRow();
     for (size_t i = 0; i < coerced.size(); ++i) store_->Assign(row, i, std::move(coerced[i]));

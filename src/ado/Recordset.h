@@ -166,9 +166,9 @@ public:
     void Delete(AffectEnum AffectRecords = adAffectCurrent);
     void UpdateBatch(AffectEnum AffectRecords = adAffectAll);
     // Adds a row whose field i holds values[from[i]] as an assignment stores
-    // it: what AddNew, setting every field and Update give (a pending
-    // addition under batch updating), in one step and without events. Only
-    // for a recordset no sink watches and with no edit in progress
+    // it: what AddNew (which first ends an edit in progress), setting every
+    // field and Update give (a pending addition under batch updating), in one
+    // step and without events. Only for a recordset no sink watches
     // (IllegalOperation otherwise); the added row becomes current.
     void AppendRow(const rt::Variant* values, const std::vector<int32_t>& from);
     void CancelBatch(AffectEnum AffectRecords = adAffectAll);
@@ -415,6 +415,7 @@ public:
 
     rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
     std::string TypeName() const override { return "Fields"; }
+    const RecordsetPtr& Owner() const { return recordset_; }
 
 private:
     int32_t Resolve(const rt::Variant& index) const;

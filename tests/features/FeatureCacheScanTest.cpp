@@ -153,6 +153,25 @@ TEST_F(ScanFixture, CachedChangesAndDeletionsReplaceTheQueryRows) {
               (std::vector<std::string>{"GATE", "BUTTERFLY"}));
 }
 
+TEST_F(ScanFixture, CachedRowsAreCopiedByFieldNameAndAFieldTheyLackIsNamed) {
+    auto gate = service_->NewFeature(102, 0);
+    const std::string fid = std::to_string(gate->get_FID());
+    // Fewer columns than the table, in another order: each by its name.
+    auto synced = service_->OpenSyncedRecordsetArray(
+        21, Gates(), "SELECT VALVE_TYPE, QTX_FID, QTX_ID FROM VALVE_N WHERE VALVE_TYPE = ? ORDER BY QTX_FID",
+        rt::Variant::ArrayOf({rt::Variant("GATE")}));
+    EXPECT_EQ(ValuesOf(synced, "QTX_FID"), (std::vector<std::string>{"2001", fid}));
+    EXPECT_EQ(ValuesOf(synced, "VALVE_TYPE"), (std::vector<std::string>{"GATE", "GATE"}));
+    EXPECT_EQ(synced->get_Fields()->get_Count(), 3);
+
+    // A column the cached rows do not have cannot be copied.
+    auto failure = Raised([&] {
+        service_->OpenSyncedRecordsetArray(21, Gates(), "SELECT QTX_ID, VALVE_TYPE AS KIND FROM VALVE_N WHERE VALVE_TYPE = ?",
+                                           rt::Variant::ArrayOf({rt::Variant("GATE")}));
+    });
+    EXPECT_EQ(failure.Number(), ado::err::ItemNotFound);
+}
+
 TEST_F(ScanFixture, ComponentsWhoseRowsWereNeverReadContributeNothing) {
     auto valve = service_->OpenFeature(102, 2001);
     auto component = valve->get_Components()->get_Item(rt::Variant("VALVE_ATTR"));

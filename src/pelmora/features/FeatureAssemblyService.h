@@ -135,7 +135,9 @@ private:
                                                const std::string& SQL, rt::Variant Parameters, int32_t Options);
     static std::shared_ptr<ado::Recordset> GetEditableRecordset(const std::shared_ptr<ado::Recordset>& rs);
     bool FindMatch();
-    void CopyValues();
+    // The source row's values into the target's current row, or into a new
+    // row added first.
+    void CopyValues(bool newRow);
 
     std::shared_ptr<IDataContext> dataContext_;
     int32_t featureID_ = -1;
@@ -150,6 +152,9 @@ private:
     // Scan state, held only during OpenSyncedRecordset(Array).
     std::shared_ptr<ado::Recordset> syncTarget_;
     std::shared_ptr<ado::Fields> sourceFields_;
+    // Per target field, the source field of its name; empty when the source
+    // lacks one, and the copy goes field by field to name it in its error.
+    std::vector<int32_t> copyFrom_;
     std::shared_ptr<ado::Field> targetKeyField_;
     std::shared_ptr<ado::Field> sourceKeyField_;
     std::shared_ptr<IRecordsetEvaluator> evaluator_;

@@ -178,6 +178,7 @@ std::shared_ptr<ado::Recordset> FeatureAssemblyService::OpenSynced(
             s.targetKeyField_.reset();
             s.sourceKeyField_.reset();
             s.sourceFields_.reset();
+            s.copyFrom_.clear();
             s.evaluator_.reset();
         }
     } release{*this};
@@ -203,6 +204,18 @@ void FeatureAssemblyService::putref_Fields(const std::shared_ptr<ado::Fields>& F
     TraceScope trace(kFile, "Set IScanComponent_Fields");
     sourceFields_ = Fields;
     sourceKeyField_ = Fields ? Fields->Item("QTX_ID") : nullptr;
+    copyFrom_.clear();
+    if (Fields && syncTarget_) {
+        const auto& source = *Fields->Owner();
+        for (int32_t i = 0; i < syncTarget_->FieldCount(); ++i) {
+            const int32_t from = source.FieldIndex(syncTarget_->DescAt(i).name);
+            if (from < 0) {
+                copyFrom_.clear();
+                break;
+            }
+            copyFrom_.push_back(from);
+        }
+    }
     if (!evaluator_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     evaluator_->putref_Fields(Fields);
 }
@@ -212,20 +225,16 @@ void FeatureAssemblyService::ProcessRecord(int32_t kind) {
     if (!syncTarget_ || !evaluator_ || !sourceFields_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     switch (kind) {
         case ado::adEditAdd:
-            if (evaluator_->Evaluate()) {
-                syncTarget_->AddNew();
-                CopyValues();
-            }
+            if (evaluator_->Evaluate()) CopyValues(true);
             break;
         case ado::adEditInProgress:
             if (FindMatch()) {
                 if (evaluator_->Evaluate())
-                    CopyValues();
+                    CopyValues(false);
                 else
                     syncTarget_->Delete(ado::adAffectCurrent);
             } else if (evaluator_->Evaluate()) {
-                syncTarget_->AddNew();
-                CopyValues();
+                CopyValues(true);
             }
             break;
         case ado::adEditDelete:
@@ -251,8 +260,25 @@ bool FeatureAssemblyService::FindMatch() {
     }
 }
 
-void FeatureAssemblyService::CopyValues() {
+void FeatureAssemblyService::CopyValues(bool newRow) {
     TraceScope trace(kFile, "CopyValues");
+    if (!copyFrom_.empty()) {
+        // The target has no sinks: the row's values go in at once.
+        const rt::Variant* values = sourceFields_->Owner()->CurrentRowValues();
+        if (newRow) {
+            syncTarget_->AppendRow(values, copyFrom_);
+            return;
+        }
+        std::vector<int32_t> indices(copyFrom_.size());
+        std::vector<rt::Variant> copied(copyFrom_.size());
+        for (size_t i = 0; i < copyFrom_.size(); ++i) {
+            indices[i] = static_cast<int32_t>(i);
+            copied[i] = values[copyFrom_[i]];
+        }
+        syncTarget_->SetFieldValues(indices, copied);
+        return;
+    }
+    if (newRow) syncTarget_->AddNew();
     auto fields = syncTarget_->get_Fields();
     for (int32_t i = 0; i < fields->get_Count(); ++i) {
         auto field = fields->Item(i);

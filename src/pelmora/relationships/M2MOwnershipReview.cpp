@@ -66,9 +66,11 @@ rt::Variant M2MOwnership::ReviewRelationship(const std::shared_ptr<IKeyObject>& 
         auto rows = assembly->OpenSyncedRecordsetArray(supportCno_, self, sql, parameters);
         ownerFNOField_.reset();
         ownerFIDField_.reset();
-        if (!IsEmptySet(rows))
-            for (rows->MoveFirst(); !rows->get_EOF(); rows->MoveNext())
-                open(ValueOf(rows, "QTX_FNO"), ValueOf(rows, "QTX_FID"));
+        if (!IsEmptySet(rows)) {
+            auto fno = rows->get_Fields()->Item("QTX_FNO");
+            auto fid = rows->get_Fields()->Item("QTX_FID");
+            for (rows->MoveFirst(); !rows->get_EOF(); rows->MoveNext()) open(fno->get_Value(), fid->get_Value());
+        }
     } else {
         auto rows = SupportRows(Feature);
         if (!IsEmptySet(rows)) {
