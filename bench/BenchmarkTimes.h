@@ -107,4 +107,20 @@ inline void PrintGrowth(const PairedTimes& t, const std::string& small, const st
                 t.cpu.at(large) / t.cpu.at(small));
 }
 
+// Both sides at two sizes ("BM_X/<n>"): the ratio at each size, then how each
+// side grows from the first size to the second.
+inline void PrintSizedComparison(const PairedTimes& t, const std::string& ours, const std::string& anchor, int small,
+                                 int large, const std::string& comparison, const std::string& oursName,
+                                 const std::string& anchorName, const std::string& items, const char* target) {
+    std::printf("\n");
+    const std::string from = "/" + std::to_string(small), to = "/" + std::to_string(large);
+    for (const std::string* size : {&from, &to}) {
+        const std::string label = comparison + ", " + size->substr(1) + " " + items;
+        PrintRatio(t, ours + *size, anchor + *size, label.c_str(), target);
+    }
+    const std::string growth = ", " + std::to_string(small) + " to " + std::to_string(large) + " " + items;
+    PrintGrowth(t, ours + from, ours + to, (oursName + growth).c_str());
+    PrintGrowth(t, anchor + from, anchor + to, (anchorName + growth).c_str());
+}
+
 }  // namespace benchtimes

@@ -144,16 +144,8 @@ BENCHMARK(BM_ValidateNodeEdge)->Arg(kSmall)->Arg(kMains)->Unit(benchmark::kMilli
 int main(int argc, char** argv) {
     auto times = benchtimes::RunInterleaved(argc, argv);
     if (!times) return 1;
-    std::printf("\n");
-    for (int n : {kSmall, kMains}) {
-        const std::string size = "/" + std::to_string(n);
-        const std::string label = "Validate / opening the set, " + std::to_string(n) + " mains";
-        benchtimes::PrintRatio(*times, "BM_ValidateNodeEdge" + size, "BM_OpenTheSet" + size, label.c_str(),
-                               "target: at most 3");
-    }
-    const std::string small = "/" + std::to_string(kSmall), large = "/" + std::to_string(kMains);
-    benchtimes::PrintGrowth(*times, "BM_ValidateNodeEdge" + small, "BM_ValidateNodeEdge" + large,
-                            "Validate, 2,000 to 4,000 mains");
-    benchtimes::PrintGrowth(*times, "BM_OpenTheSet" + small, "BM_OpenTheSet" + large, "opening, 2,000 to 4,000 mains");
+    benchtimes::PrintSizedComparison(*times, "BM_ValidateNodeEdge", "BM_OpenTheSet", kSmall, kMains,
+                                     "Validate / opening the set", "Validate", "opening", "mains",
+                                     "target: at most 3");
     return 0;
 }

@@ -173,18 +173,10 @@ int main(int argc, char** argv) {
     auto times = benchtimes::RunInterleaved(argc, argv);
     if (!times) return 1;
     const auto& t = *times;
-    std::printf("\n");
-    for (int n : {kSmall, kLarge}) {
-        const std::string size = "/" + std::to_string(n);
-        const std::string label = "validation / opening, " + std::to_string(n) + " features";
-        benchtimes::PrintRatio(t, "BM_ValidateFeatures" + size, "BM_OpenFeatures" + size, label.c_str(),
-                               "target: at most 4");
-    }
-    const std::string small = "/" + std::to_string(kSmall), large = "/" + std::to_string(kLarge);
-    benchtimes::PrintGrowth(t, "BM_ValidateFeatures" + small, "BM_ValidateFeatures" + large,
-                            "validation, 1,000 to 2,000 features");
-    benchtimes::PrintGrowth(t, "BM_OpenFeatures" + small, "BM_OpenFeatures" + large,
-                            "opening, 1,000 to 2,000 features");
+    benchtimes::PrintSizedComparison(t, "BM_ValidateFeatures", "BM_OpenFeatures", kSmall, kLarge,
+                                     "validation / opening", "validation", "opening", "features",
+                                     "target: at most 4");
+    const std::string large = "/" + std::to_string(kLarge);
     const std::string with = "BM_ValidateFeatures" + large, without = "BM_ValidateFeatures_WithoutKeysAndDomains" + large;
     if (t.Has(with) && t.Has(without)) {
         // A difference smaller than the runs' own spread has no sign to trust.

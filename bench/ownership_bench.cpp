@@ -122,17 +122,8 @@ BENCHMARK(BM_OpenTheSet)->Arg(kSmall)->Arg(kValves)->Unit(benchmark::kMillisecon
 int main(int argc, char** argv) {
     auto times = benchtimes::RunInterleaved(argc, argv);
     if (!times) return 1;
-    std::printf("\n");
-    for (int n : {kSmall, kValves}) {
-        const std::string size = "/" + std::to_string(n);
-        const std::string label = "Validate / opening the set, " + std::to_string(n) + " valves";
-        benchtimes::PrintRatio(*times, "BM_ValidateOwnedValves" + size, "BM_OpenTheSet" + size, label.c_str(),
-                               "target: at most 3");
-    }
-    const std::string small = "/" + std::to_string(kSmall), large = "/" + std::to_string(kValves);
-    benchtimes::PrintGrowth(*times, "BM_ValidateOwnedValves" + small, "BM_ValidateOwnedValves" + large,
-                            "Validate, 1,000 to 2,000 valves");
-    benchtimes::PrintGrowth(*times, "BM_OpenTheSet" + small, "BM_OpenTheSet" + large,
-                            "opening, 1,000 to 2,000 valves");
+    benchtimes::PrintSizedComparison(*times, "BM_ValidateOwnedValves", "BM_OpenTheSet", kSmall, kValves,
+                                     "Validate / opening the set", "Validate", "opening", "valves",
+                                     "target: at most 3");
     return 0;
 }
