@@ -57,10 +57,6 @@ std::string KeyText(const std::shared_ptr<ado::Recordset>& rs, const char* colum
 
 }  // namespace
 
-rt::Variant Dimensioning::CandidateFeatures(const std::shared_ptr<IKeyObject>&) { return rt::Variant::Null(); }
-
-bool Dimensioning::CanRelate(const std::shared_ptr<IKeyObject>&, int16_t) { return false; }
-
 void Dimensioning::putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) {
     RelationshipHelperBase::putref_DataContext(DataContext);
     featureComponents_ = TakeMetadataRecordset("QTX_FEATURECOMPS_OPTABLE");
@@ -68,22 +64,12 @@ void Dimensioning::putref_DataContext(const std::shared_ptr<IDataContext>& DataC
     configuration_ = MetadataService()->get_Configuration();
 }
 
-void Dimensioning::DeleteRelationship(const std::shared_ptr<IKeyObject>&, const std::shared_ptr<IKeyObject>&, int32_t,
-                                      int32_t) {}
-
 void Dimensioning::put_RelationshipNumber(int16_t RelationshipNumber) {
     RelationshipHelperBase::put_RelationshipNumber(RelationshipNumber);
     ruleTable_->put_Filter(rt::Variant(int32_t{0}));
     const rt::Variant side = RowValue("QTX_FNOFIELD");
     dimensionSide_ = !side.IsNull() && side.IsString() && rt::CStr(side) == kDimensionSideField;
 }
-
-rt::Variant Dimensioning::ReviewRelationship(const std::shared_ptr<IKeyObject>&) { return rt::Variant::Nothing(); }
-
-rt::Variant Dimensioning::ReviewRelationshipHierarchy(const std::shared_ptr<IKeyObject>&) { return rt::Variant(); }
-
-void Dimensioning::SilentEstablishRelationship(const std::shared_ptr<IKeyObject>&, const std::shared_ptr<IKeyObject>&,
-                                               int32_t, int32_t) {}
 
 void Dimensioning::Validate(const std::shared_ptr<IKeyObjects>& Features, const std::shared_ptr<IComponents>&,
                             const std::shared_ptr<ado::Recordset>& ValidationSet,

@@ -14,6 +14,10 @@
 // component's QTX_SUBTYPE (1 simple, 2 orthogonal, 3 radius by two points,
 // 4 polar) picks the dimension table naming its reference columns.
 //
+// It keeps every answer of the base: no candidates, relates nothing,
+// reviews to Nothing, hierarchy Empty, establishing and deleting change
+// nothing.
+//
 // Created only by the relationship service's factory and set up as every
 // helper is; one caller thread. The helper owns clones of its metadata
 // tables; Validate may show message boxes. docs/DIMENSIONING.md.
@@ -36,28 +40,12 @@ class IComponent;
 
 class Dimensioning : public RelationshipHelperBase {
 public:
-    // Null.
-    rt::Variant CandidateFeatures(const std::shared_ptr<IKeyObject>& Feature) override;
-    // False.
-    bool CanRelate(const std::shared_ptr<IKeyObject>& Feature, int16_t FNO) override;
     // Keeps the context; takes the feature-components and component-info
     // tables and the configuration name.
     void putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) override;
-    // Nothing happens.
-    void DeleteRelationship(const std::shared_ptr<IKeyObject>& SourceFeature,
-                            const std::shared_ptr<IKeyObject>& RelatedFeature, int32_t Reserved1,
-                            int32_t Reserved2) override;
     // The common load, then the side from QTX_FNOFIELD.
     void put_RelationshipNumber(int16_t RelationshipNumber) override;
     RelationshipTypeConstants get_RelationshipType() override { return qzrelDetail; }
-    // A Variant holding Nothing.
-    rt::Variant ReviewRelationship(const std::shared_ptr<IKeyObject>& Feature) override;
-    // Empty.
-    rt::Variant ReviewRelationshipHierarchy(const std::shared_ptr<IKeyObject>& Feature) override;
-    // Nothing happens.
-    void SilentEstablishRelationship(const std::shared_ptr<IKeyObject>& SourceFeature,
-                                     const std::shared_ptr<IKeyObject>& RelatedFeature, int32_t Reserved1,
-                                     int32_t Reserved2) override;
     // Walks the leading pending rows of the set and adds one row to Errors per
     // unresolved reference (19015-19017), dimension row without base
     // (19018), failed point check (19019-19021, 19137) or dimensioned

@@ -51,14 +51,6 @@ void Stationing::Trace(const std::string& procedure, const std::string& text) {
 
 StationingValues::StationingValues() { InitResources("PELMORA"); }
 
-rt::Variant Stationing::CandidateFeatures(const std::shared_ptr<IKeyObject>&) { return rt::Variant::Null(); }
-
-bool Stationing::CanRelate(const std::shared_ptr<IKeyObject>&, int16_t) { return false; }
-
-rt::Variant Stationing::ReviewRelationship(const std::shared_ptr<IKeyObject>&) { return rt::Variant::Nothing(); }
-
-rt::Variant Stationing::ReviewRelationshipHierarchy(const std::shared_ptr<IKeyObject>&) { return rt::Variant(); }
-
 void Stationing::putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) {
     RelationshipHelperBase::putref_DataContext(DataContext);
     if (!DataContext) {

@@ -7,8 +7,9 @@
 // which query the station table through the data context and ask the
 // station service (Strandel.StationService, created at DataContext).
 // Findings are rows of the caller's ValidationErrorRecordset; Validate
-// raises nothing. It lists no candidates, writes and reviews nothing, and
-// reports the relationship type 4 (qzrelDetail).
+// raises nothing. It reports the relationship type 4 (qzrelDetail) and keeps
+// every other answer of the base: no candidates, relates nothing, reviews to
+// Nothing, hierarchy Empty, establishing and deleting change nothing.
 //
 // Set up by the relationship service: DataContext, MDRSFilterService, then
 // RelationshipNumber (the relationship row's QTX_SUPPORTCNO is the station
@@ -31,25 +32,13 @@ class StationingValues;
 
 class Stationing : public RelationshipHelperBase {
 public:
-    // Null.
-    rt::Variant CandidateFeatures(const std::shared_ptr<IKeyObject>& Feature) override;
-    // False.
-    bool CanRelate(const std::shared_ptr<IKeyObject>& Feature, int16_t FNO) override;
     // Keeps the context, opens the feature, parameter and attribute tables,
     // reads the configuration name and creates a new station service for it.
     void putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) override;
-    void DeleteRelationship(const std::shared_ptr<IKeyObject>&, const std::shared_ptr<IKeyObject>&, int32_t,
-                            int32_t) override {}
     // The relationship row and rule table, then the station component and
     // table and the station parameters.
     void put_RelationshipNumber(int16_t RelationshipNumber) override;
     RelationshipTypeConstants get_RelationshipType() override { return qzrelDetail; }
-    // A Variant holding Nothing.
-    rt::Variant ReviewRelationship(const std::shared_ptr<IKeyObject>& Feature) override;
-    // Empty.
-    rt::Variant ReviewRelationshipHierarchy(const std::shared_ptr<IKeyObject>& Feature) override;
-    void SilentEstablishRelationship(const std::shared_ptr<IKeyObject>&, const std::shared_ptr<IKeyObject>&, int32_t,
-                                     int32_t) override {}
     // Validates the pending rows of the set (up to the first relationship
     // row). PendingFNOs is not read.
     void Validate(const std::shared_ptr<IKeyObjects>& Features, const std::shared_ptr<IComponents>& Components,

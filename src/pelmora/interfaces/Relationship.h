@@ -60,8 +60,9 @@ enum RelationshipTypeConstants : int32_t {
 // Components; "FNO" a 16-bit feature number.
 //
 // The members marked (template) behave alike in every helper and stand once
-// in RelationshipHelperBase (src/pelmora/relationships/); a helper class
-// writes only the others.
+// in RelationshipHelperBase (src/pelmora/relationships/), with the answers of
+// a type that offers no candidates, review or links; a helper class writes
+// RelationshipType, Validate and what its type answers otherwise.
 class IRelationshipHelper {
 public:
     virtual ~IRelationshipHelper() = default;

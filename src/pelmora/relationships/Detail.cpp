@@ -36,10 +36,6 @@ std::string PlainName(const std::string& name, const char* what) {
 
 }  // namespace
 
-rt::Variant Detail::CandidateFeatures(const std::shared_ptr<IKeyObject>&) { return rt::Variant::Null(); }
-
-bool Detail::CanRelate(const std::shared_ptr<IKeyObject>&, int16_t) { return false; }
-
 void Detail::putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) {
     if (!DataContext) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     RelationshipHelperBase::putref_DataContext(DataContext);
@@ -56,8 +52,6 @@ void Detail::SilentEstablishRelationship(const std::shared_ptr<IKeyObject>&, con
                                          int32_t, int32_t) {
     RaiseError(1, kDetailRelationshipSource, rt::Variant("SilentEstablish operation not supported at this time."));
 }
-
-rt::Variant Detail::ReviewRelationshipHierarchy(const std::shared_ptr<IKeyObject>&) { return rt::Variant(); }
 
 rt::Variant Detail::ReviewRelationship(const std::shared_ptr<IKeyObject>& Feature) {
     try {

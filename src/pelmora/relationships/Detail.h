@@ -7,8 +7,8 @@
 // No link column is ever written: the helper reviews (the features that share
 // a feature's detail ids, by SQL on the owners' attribute tables) and
 // validates (the ids of contained features, the detail columns of owners);
-// it offers no candidates, relates nothing and refuses to establish or
-// delete.
+// it refuses to establish or delete, and keeps the base's other answers: no
+// candidates, relates nothing, hierarchy Empty.
 //
 // QTX_SUBORDINATE of the relationship row: 0 makes the review answer
 // Nothing; 1 makes validation check contained features, any other value
@@ -38,10 +38,6 @@ inline constexpr const char* kDetailRelationshipSource = "Detail Relationship";
 
 class Detail : public RelationshipHelperBase {
 public:
-    // Null.
-    rt::Variant CandidateFeatures(const std::shared_ptr<IKeyObject>& Feature) override;
-    // False.
-    bool CanRelate(const std::shared_ptr<IKeyObject>& Feature, int16_t FNO) override;
     // Keeps the context, its metadata service and the configuration name; a
     // null context raises 91.
     void putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) override;
@@ -58,8 +54,6 @@ public:
     // failure is raised again as error 1 of "Detail Relationship" with its
     // description.
     rt::Variant ReviewRelationship(const std::shared_ptr<IKeyObject>& Feature) override;
-    // Empty.
-    rt::Variant ReviewRelationshipHierarchy(const std::shared_ptr<IKeyObject>& Feature) override;
     // Raises error 1 ("Detail Relationship", "SilentEstablish operation not
     // supported at this time.").
     void SilentEstablishRelationship(const std::shared_ptr<IKeyObject>& SourceFeature,

@@ -16,7 +16,8 @@
 // the latter with the links only in the feature cache, through the
 // IRecordsetEvaluator face); the hierarchy text of a feature's ownership tree
 // for the data-shaping provider; validation (attributes, distance, missing
-// owner, many-to-one, relationship geometry interfaces).
+// owner, many-to-one, relationship geometry interfaces). It answers every
+// member of its own; none of the base's answers is kept.
 //
 // Created only by the relationship service's factory and set up as every
 // helper is; caller's thread. The helper owns clones of its metadata tables

@@ -41,17 +41,12 @@ rt::Variant NEConnectivity::CandidateFeatures(const std::shared_ptr<IKeyObject>&
     return numbers;
 }
 
-bool NEConnectivity::CanRelate(const std::shared_ptr<IKeyObject>&, int16_t) { return false; }
-
 void NEConnectivity::putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) {
     RelationshipHelperBase::putref_DataContext(DataContext);
     featureComponents_ = TakeMetadataRecordset("QTX_FEATURECOMPS_OPTABLE");
     additionalParameters_ = TakeMetadataRecordset("QTX_ADD_REL_PARAMS_OPTABLE");
     configuration_ = MetadataService()->get_Configuration();
 }
-
-void NEConnectivity::DeleteRelationship(const std::shared_ptr<IKeyObject>&, const std::shared_ptr<IKeyObject>&, int32_t,
-                                        int32_t) {}
 
 void NEConnectivity::put_RelationshipNumber(int16_t RelationshipNumber) {
     RelationshipHelperBase::put_RelationshipNumber(RelationshipNumber);
@@ -142,11 +137,6 @@ rt::Variant NEConnectivity::ReviewRelationship(const std::shared_ptr<IKeyObject>
     ruleTable_->put_Filter(rt::Variant(int32_t{0}));
     return rt::Variant(result);
 }
-
-rt::Variant NEConnectivity::ReviewRelationshipHierarchy(const std::shared_ptr<IKeyObject>&) { return rt::Variant(); }
-
-void NEConnectivity::SilentEstablishRelationship(const std::shared_ptr<IKeyObject>&, const std::shared_ptr<IKeyObject>&,
-                                                 int32_t, int32_t) {}
 
 // ---- shared ----
 

@@ -9,10 +9,12 @@
 // classes it may connect to and how strictly the checks are enforced.
 //
 // The helper neither establishes nor deletes: connectivity is whatever node
-// values the support rows hold. It reviews (the features touching each node,
-// after a marker key per node) and validates: node count and values,
-// pipeline connectivity, distance, attribute rules, endpoints, phases and the
-// relationship-geometry interfaces (docs/CONNECTIVITY.md).
+// values the support rows hold. It lists candidates, reviews (the features
+// touching each node, after a marker key per node) and validates: node count
+// and values, pipeline connectivity, distance, attribute rules, endpoints,
+// phases and the relationship-geometry interfaces (docs/CONNECTIVITY.md).
+// It keeps the base's other answers: relates nothing, hierarchy Empty,
+// establishing and deleting change nothing.
 //
 // Created only by the service's factory and set up as every helper is; one
 // caller thread. The helper owns clones of its metadata tables and its
@@ -46,15 +48,9 @@ public:
     // feature's FNO, in row order, duplicates kept; an array without
     // elements when there is none. Leaves the rule table filtered on the FNO.
     rt::Variant CandidateFeatures(const std::shared_ptr<IKeyObject>& Feature) override;
-    // False.
-    bool CanRelate(const std::shared_ptr<IKeyObject>& Feature, int16_t FNO) override;
     // The base, then clones of QTX_FEATURECOMPS_OPTABLE and
     // QTX_ADD_REL_PARAMS_OPTABLE and the configuration name.
     void putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) override;
-    // Nothing happens.
-    void DeleteRelationship(const std::shared_ptr<IKeyObject>& SourceFeature,
-                            const std::shared_ptr<IKeyObject>& RelatedFeature, int32_t Reserved1,
-                            int32_t Reserved2) override;
     // The common load, then the node column names. QTX_ADDITIONALPARAMETERS
     // Null raises 94, fewer than two commas 5, a node column that is no plain
     // identifier 5; nothing of the helper's own is kept then.
@@ -66,12 +62,6 @@ public:
     // the markers when the rule table has no row for the FNO or every node is
     // 0. A support component the feature lacks raises the collection's error.
     rt::Variant ReviewRelationship(const std::shared_ptr<IKeyObject>& Feature) override;
-    // Empty.
-    rt::Variant ReviewRelationshipHierarchy(const std::shared_ptr<IKeyObject>& Feature) override;
-    // Nothing happens.
-    void SilentEstablishRelationship(const std::shared_ptr<IKeyObject>& SourceFeature,
-                                     const std::shared_ptr<IKeyObject>& RelatedFeature, int32_t Reserved1,
-                                     int32_t Reserved2) override;
     // Walks the leading pending rows of the set and checks every feature of a
     // source class. After the support recordset is found, each check runs
     // under its own guard: a failing check records what it had recorded,

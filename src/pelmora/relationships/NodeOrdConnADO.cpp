@@ -92,9 +92,6 @@ void NodeOrdConnADO::putref_DataContext(const std::shared_ptr<IDataContext>& Dat
     configuration_ = MetadataService()->get_Configuration();
 }
 
-void NodeOrdConnADO::DeleteRelationship(const std::shared_ptr<IKeyObject>&, const std::shared_ptr<IKeyObject>&, int32_t,
-                                        int32_t) {}
-
 void NodeOrdConnADO::put_RelationshipNumber(int16_t RelationshipNumber) {
     const std::string source = "NodeOrdConnADO.RelationshipNumber";
     relationshipNumber_ = RelationshipNumber;
@@ -204,8 +201,6 @@ rt::Variant NodeOrdConnADO::ReviewRelationship(const std::shared_ptr<IKeyObject>
     }
     return rt::Variant(result);
 }
-
-rt::Variant NodeOrdConnADO::ReviewRelationshipHierarchy(const std::shared_ptr<IKeyObject>&) { return rt::Variant(); }
 
 void NodeOrdConnADO::putref_Fields(const std::shared_ptr<ado::Fields>& Fields) {
     RequireObjects(Fields);

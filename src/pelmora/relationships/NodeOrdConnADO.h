@@ -12,7 +12,8 @@
 // It establishes (writes the end columns of the holder's support row;
 // nothing is saved), reviews (the feature its support row names, else the
 // support rows naming the feature, cached unsaved rows included through its
-// row predicate) and validates (docs/CONNECTIVITY.md).
+// row predicate) and validates (docs/CONNECTIVITY.md). It keeps the base's
+// other answers: hierarchy Empty, deleting changes nothing.
 //
 // Created only by the service's factory and set up as every helper is; one
 // caller thread. It owns clones of its metadata tables and its
@@ -46,10 +47,6 @@ public:
     bool CanRelate(const std::shared_ptr<IKeyObject>& Feature, int16_t FNO) override;
     // The base, then the configuration name.
     void putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) override;
-    // Nothing happens.
-    void DeleteRelationship(const std::shared_ptr<IKeyObject>& SourceFeature,
-                            const std::shared_ptr<IKeyObject>& RelatedFeature, int32_t Reserved1,
-                            int32_t Reserved2) override;
     // The texts stored when the number was set.
     std::string get_OptimizedTable() override { return ruleTableName_; }
     std::string get_RelationshipName() override { return name_; }
@@ -64,8 +61,6 @@ public:
     // rows name the feature, saved or pending in the feature cache. The
     // filter of the feature's support recordset is put back as found.
     rt::Variant ReviewRelationship(const std::shared_ptr<IKeyObject>& Feature) override;
-    // Empty.
-    rt::Variant ReviewRelationshipHierarchy(const std::shared_ptr<IKeyObject>& Feature) override;
     // Writes the other feature into the end columns of the holder's support
     // row (the source's, else the related feature's), adding the row when
     // the holder has none; the holder's filter is put back as found. Nothing

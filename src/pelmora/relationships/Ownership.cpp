@@ -35,8 +35,6 @@ void Ownership::put_RelationshipNumber(int16_t RelationshipNumber) {
     rgi_ = std::make_shared<RGIHelper>();
 }
 
-rt::Variant Ownership::ReviewRelationshipHierarchy(const std::shared_ptr<IKeyObject>&) { return rt::Variant(); }
-
 rt::Variant Ownership::CandidateFeatures(const std::shared_ptr<IKeyObject>& Feature) {
     RequireObjects(Feature, ruleTable_);
     const char* side = subordinate_ ? "QTX_SOURCEFNO" : "QTX_OWNERFNO";

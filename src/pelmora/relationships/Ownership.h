@@ -21,7 +21,8 @@
 // Files: Ownership.cpp (loading, the component lookups, candidates),
 // OwnershipReview.cpp (ReviewRelationship and the row predicate),
 // OwnershipEstablish.cpp (establishing, deleting, new row ids),
-// OwnershipValidation.cpp (Validate). docs/OWNERSHIP.md.
+// OwnershipValidation.cpp (Validate). docs/OWNERSHIP.md. Of the base's
+// answers it keeps only the hierarchy, Empty.
 //
 // Created only by the relationship service's factory and set up as every
 // helper is; one caller thread. Establishing and deleting change only the
@@ -78,8 +79,6 @@ public:
     // cached rows alike (the feature-assembly cache lays its unsaved rows
     // over the query, asking this object as the evaluator).
     rt::Variant ReviewRelationship(const std::shared_ptr<IKeyObject>& Feature) override;
-    // Empty.
-    rt::Variant ReviewRelationshipHierarchy(const std::shared_ptr<IKeyObject>& Feature) override;
     // Writes the owner row's QTX_ID (and, where the rule names the column, its
     // CNO) into the owned row's first link columns. A side without a row
     // gets a new one (CID 1); a new owner row takes a QTX_ID from its table's

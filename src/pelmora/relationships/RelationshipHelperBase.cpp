@@ -74,6 +74,24 @@ void RelationshipHelperBase::putref_Feature(const std::shared_ptr<IKeyObject>& F
     feature_ = Feature;
 }
 
+rt::Variant RelationshipHelperBase::CandidateFeatures(const std::shared_ptr<IKeyObject>&) { return rt::Variant::Null(); }
+
+bool RelationshipHelperBase::CanRelate(const std::shared_ptr<IKeyObject>&, int16_t) { return false; }
+
+void RelationshipHelperBase::DeleteRelationship(const std::shared_ptr<IKeyObject>&, const std::shared_ptr<IKeyObject>&,
+                                                int32_t, int32_t) {}
+
+rt::Variant RelationshipHelperBase::ReviewRelationship(const std::shared_ptr<IKeyObject>&) {
+    return rt::Variant::Nothing();
+}
+
+rt::Variant RelationshipHelperBase::ReviewRelationshipHierarchy(const std::shared_ptr<IKeyObject>&) {
+    return rt::Variant();
+}
+
+void RelationshipHelperBase::SilentEstablishRelationship(const std::shared_ptr<IKeyObject>&,
+                                                         const std::shared_ptr<IKeyObject>&, int32_t, int32_t) {}
+
 void RelationshipHelperBase::LoadRelationshipTables(int16_t RelationshipNumber, RowPositioning positioning) {
     auto row = TakeMetadataRecordset(kRelationshipsTable);
     if (positioning == RowPositioning::FilterService)

@@ -2,9 +2,10 @@
 // The part of a relationship helper that is the same for every relationship
 // type: what the service sets on it, the relationship row and rule table it
 // loads for its number, and the active feature. Each helper class derives
-// from it and writes the type's own members (CandidateFeatures, CanRelate,
-// DeleteRelationship, RelationshipType, ReviewRelationship,
-// ReviewRelationshipHierarchy, SilentEstablishRelationship, Validate).
+// from it and writes RelationshipType, Validate and those members its type
+// answers in a way of its own; the others keep the answers of a type that
+// offers nothing: no candidates, relates nothing, reviews to nothing, and
+// establishing or deleting changes nothing.
 //
 // Extending it:
 // - A helper that loads more when its number is set overrides
@@ -87,6 +88,24 @@ public:
     std::string get_Name() override;
     std::shared_ptr<IKeyObject> get_Feature() override;
     void putref_Feature(const std::shared_ptr<IKeyObject>& Feature) override;
+
+    // ---- the answers of a type that offers nothing ----
+    // Null.
+    rt::Variant CandidateFeatures(const std::shared_ptr<IKeyObject>& Feature) override;
+    // False.
+    bool CanRelate(const std::shared_ptr<IKeyObject>& Feature, int16_t FNO) override;
+    // Nothing happens.
+    void DeleteRelationship(const std::shared_ptr<IKeyObject>& SourceFeature,
+                            const std::shared_ptr<IKeyObject>& RelatedFeature, int32_t Reserved1,
+                            int32_t Reserved2) override;
+    // A Variant holding Nothing.
+    rt::Variant ReviewRelationship(const std::shared_ptr<IKeyObject>& Feature) override;
+    // Empty.
+    rt::Variant ReviewRelationshipHierarchy(const std::shared_ptr<IKeyObject>& Feature) override;
+    // Nothing happens.
+    void SilentEstablishRelationship(const std::shared_ptr<IKeyObject>& SourceFeature,
+                                     const std::shared_ptr<IKeyObject>& RelatedFeature, int32_t Reserved1,
+                                     int32_t Reserved2) override;
 
 protected:
     // How the relationship row is narrowed to its number.

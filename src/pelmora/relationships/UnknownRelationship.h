@@ -2,8 +2,9 @@
 // The helper of a relationship whose QTX_TYPE has no helper class (Null
 // included). It loads the relationship row and rule table like every helper,
 // so that the service's name and rule-table questions work, and otherwise
-// answers with nothing: no candidates, relates nothing, reviews to nothing,
-// validates without findings, changes no feature.
+// answers with nothing: it keeps every answer of the base (no candidates,
+// relates nothing, reviews to Nothing, hierarchy Empty, establishing and
+// deleting change nothing) and validates without findings.
 //
 // Unlike the other helpers it narrows the relationship row with the filter
 // text "QTX_RNO = n" and keeps neither the number (RelationshipNumber reads
@@ -14,24 +15,8 @@ namespace pelmora {
 
 class UnknownRelationship : public RelationshipHelperBase {
 public:
-    // Null.
-    rt::Variant CandidateFeatures(const std::shared_ptr<IKeyObject>& Feature) override;
-    // False.
-    bool CanRelate(const std::shared_ptr<IKeyObject>& Feature, int16_t FNO) override;
-    // Nothing happens.
-    void DeleteRelationship(const std::shared_ptr<IKeyObject>& SourceFeature,
-                            const std::shared_ptr<IKeyObject>& RelatedFeature, int32_t Reserved1,
-                            int32_t Reserved2) override;
     void put_RelationshipNumber(int16_t RelationshipNumber) override;
     RelationshipTypeConstants get_RelationshipType() override { return qzrelUnknown; }
-    // A Variant holding Nothing.
-    rt::Variant ReviewRelationship(const std::shared_ptr<IKeyObject>& Feature) override;
-    // Empty.
-    rt::Variant ReviewRelationshipHierarchy(const std::shared_ptr<IKeyObject>& Feature) override;
-    // Nothing happens.
-    void SilentEstablishRelationship(const std::shared_ptr<IKeyObject>& SourceFeature,
-                                     const std::shared_ptr<IKeyObject>& RelatedFeature, int32_t Reserved1,
-                                     int32_t Reserved2) override;
     // Adds no row and leaves the validation set where it stands.
     void Validate(const std::shared_ptr<IKeyObjects>& Features, const std::shared_ptr<IComponents>& Components,
                   const std::shared_ptr<ado::Recordset>& ValidationSet, const std::shared_ptr<rt::Collection>& PendingFNOs,
