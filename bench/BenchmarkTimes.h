@@ -28,6 +28,10 @@ public:
                     times[name] = run.GetAdjustedRealTime();
                     cpuTimes[name] = run.GetAdjustedCPUTime();
                     medians_.insert(name);
+                } else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "cv") {
+                    // A fraction of the mean, not a time.
+                    wallCv[name] = run.real_accumulated_time;
+                    cpuCv[name] = run.cpu_accumulated_time;
                 } else if (run.run_type == Run::RT_Iteration && !medians_.count(name)) {
                     times[name] = run.GetAdjustedRealTime();
                     cpuTimes[name] = run.GetAdjustedCPUTime();
@@ -38,14 +42,17 @@ public:
     }
     std::map<std::string, double> times;
     std::map<std::string, double> cpuTimes;
+    std::map<std::string, double> wallCv, cpuCv;  // with repetitions
 
 private:
     std::set<std::string> medians_;
 };
 
-// Wall and CPU times by name, as the reporter keeps them.
+// Wall and CPU times by name, as the reporter keeps them, and with
+// repetitions the coefficient of variation of each (a fraction).
 struct PairedTimes {
     std::map<std::string, double> wall, cpu;
+    std::map<std::string, double> wallCv, cpuCv;
     bool Has(const std::string& name) const { return wall.count(name) && cpu.count(name); }
 };
 
@@ -56,7 +63,7 @@ inline std::optional<PairedTimes> Run(int argc, char** argv) {
     TimesReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    return PairedTimes{reporter.times, reporter.cpuTimes};
+    return PairedTimes{reporter.times, reporter.cpuTimes, reporter.wallCv, reporter.cpuCv};
 }
 }  // namespace detail
 
