@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "CommonFakes.h"
+#include "pelmora/common/MiscEnvironment.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "runtime/Variant.h"
 
@@ -278,6 +284,44 @@ TEST(CommonArrays, JoinStringArrayJoinsOnlyStringArrays) {
     EXPECT_EQ(JoinStringArray(Variant()), "");
     EXPECT_EQ(JoinStringArray(Variant("single")), "");
     EXPECT_EQ(JoinStringArray(Variant::UnallocatedArray(rt::vbString)), "");
+}
+
+}  // namespace
+
+namespace {
+
+std::string ScratchFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "pelmora-log-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) ADD_FAILURE() << "no scratch folder from " << pattern;
+    return pattern;
+}
+
+TEST(AppendToLog, AddsToWhatTheFileHoldsCreatingItFirst) {
+    const std::string folder = ScratchFolder();
+    const std::string path = folder + "/run.log";
+    EXPECT_EQ(AppendToLog(path, "first\r\n"), LogAppend::Written);
+    EXPECT_EQ(AppendToLog(path, "second\n"), LogAppend::Written);
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "first\r\nsecond\n");
+    std::filesystem::remove_all(folder);
+}
+
+TEST(AppendToLog, TellsAFileItCannotOpenFromTextItCannotWrite) {
+    const std::string folder = ScratchFolder();
+    struct Case {
+        std::string path;
+        LogAppend expected;
+    } cases[] = {
+        {folder + "/missing/run.log", LogAppend::NotOpened},
+        {folder, LogAppend::NotOpened},
+        {"/dev/full", LogAppend::NotWritten},
+    };
+    for (const Case& c : cases) {
+        if (!std::filesystem::exists(c.path) && c.expected == LogAppend::NotWritten) continue;
+        EXPECT_EQ(AppendToLog(c.path, "line\n"), c.expected) << c.path;
+    }
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

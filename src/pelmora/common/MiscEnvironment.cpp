@@ -1,6 +1,7 @@
 #include "pelmora/common/MiscEnvironment.h"
 
 #include <cstdlib>
+#include <fstream>
 
 namespace pelmora {
 
@@ -11,6 +12,15 @@ std::string GetTempDirectory() {
     // The root itself: callers append "/" and a name, so give "".
     if (path == "/") path.clear();
     return path;
+}
+
+LogAppend AppendToLog(const std::string& path, std::string_view text) {
+    std::ofstream out(path, std::ios::app | std::ios::binary);
+    if (!out) return LogAppend::NotOpened;
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    // Closing flushes: a full disk shows only here.
+    out.close();
+    return out ? LogAppend::Written : LogAppend::NotWritten;
 }
 
 }  // namespace pelmora

@@ -3,7 +3,6 @@
 #include "pelmora/extensions/RGIHelper.h"
 
 #include <cmath>
-#include <fstream>
 
 #include "ado/Recordset.h"
 #include "pelmora/common/MiscEnvironment.h"
@@ -110,13 +109,9 @@ void RGIHelper::CleanupRGIInfo() {
 void RGIHelper::LogRGIError(const std::string& MethodName, const std::string& Description) const {
     const double now = rt::Now();
     const double day = std::floor(now);
-    std::ofstream log(m_strLogPath, std::ios::app | std::ios::binary);
-    if (!log) rt::RaiseVbError(rt::vberr::PathFileAccessError);
-    log << rt::CStr(rt::Variant::Date(day)) << " " << rt::CStr(rt::Variant::Date(now - day)) << " "
-        << "Error raised by RGI method " << MethodName << "\r\n"
-        << Description << "\r\n";
-    log.close();
-    if (!log) rt::RaiseVbError(rt::vberr::PathFileAccessError);
+    const std::string text = rt::CStr(rt::Variant::Date(day)) + " " + rt::CStr(rt::Variant::Date(now - day)) + " " +
+                             "Error raised by RGI method " + MethodName + "\r\n" + Description + "\r\n";
+    if (AppendToLog(m_strLogPath, text) != LogAppend::Written) rt::RaiseVbError(rt::vberr::PathFileAccessError);
 }
 
 void RGIHelper::Initialize(const std::shared_ptr<IRelationshipHelper>& Helper) {

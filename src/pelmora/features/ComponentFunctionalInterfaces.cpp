@@ -4,13 +4,13 @@
 #include <array>
 #include <cstdint>
 #include <exception>
-#include <fstream>
 #include <new>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "ado/Recordset.h"
+#include "pelmora/common/MiscEnvironment.h"
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/extensions/FunctionalInterfaceBridge.h"
@@ -82,10 +82,8 @@ struct Component::DefinitionRows {
 void Component::WriteLogLine(const std::string& text) {
     const std::string& path = FunctionalInterfaceLogPath();
     if (path.empty()) rt::RaiseVbError(rt::vberr::BadFileNameOrNumber);
-    std::ofstream out(path, std::ios::app | std::ios::binary);
-    if (!out) rt::RaiseVbError(rt::vberr::PathFileAccessError);
-    out << rt::CStr(rt::Variant::Date(rt::Now())) << " --- " << text << "\n";
-    if (!out) rt::RaiseVbError(rt::vberr::PathFileAccessError);
+    if (AppendToLog(path, rt::CStr(rt::Variant::Date(rt::Now())) + " --- " + text + "\n") != LogAppend::Written)
+        rt::RaiseVbError(rt::vberr::PathFileAccessError);
 }
 
 // ---- definition rows ----

@@ -1,9 +1,9 @@
 #include "pelmora/metadata/MetadataRecordset.h"
 
 #include <filesystem>
-#include <fstream>
 
 #include "ado/Recordset.h"
+#include "pelmora/common/MiscEnvironment.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/interfaces/DataContext.h"
 #include "pelmora/interfaces/Varsk1.h"
@@ -274,11 +274,8 @@ void WriteLog(const std::string& Message, const std::string& Detail, bool Stamp)
     std::string line = Message;
     if (Stamp) line = Detail + " : " + rt::FormatDate(rt::Now(), "yyyy.mm.dd hh:mm:ss AMPM") + " " + " - " + Message;
     const std::string path = MetadataLogPath();
-    std::ofstream out(path, std::ios::app | std::ios::binary);
-    if (!out) throw rt::ComError(75, "WriteLog", "Path/File access error: " + path);
-    out << line << '\n';
-    out.close();
-    if (!out) throw rt::ComError(75, "WriteLog", "Path/File access error: " + path);
+    if (AppendToLog(path, line + '\n') != LogAppend::Written)
+        throw rt::ComError(75, "WriteLog", "Path/File access error: " + path);
 }
 
 }  // namespace pelmora

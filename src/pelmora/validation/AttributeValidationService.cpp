@@ -1,7 +1,6 @@
 // The service's inputs, its three entry points and the interfaces' log.
 #include "pelmora/validation/AttributeValidationService.h"
 
-#include <fstream>
 
 #include "ado/Recordset.h"
 #include "pelmora/common/MiscEnvironment.h"
@@ -83,11 +82,11 @@ bool AttributeValidationService::ValidateAttributes(bool ActiveAttrCanBeNull, rt
 
 void AttributeValidationService::WriteLogLine(const std::string& Message) {
     const std::string& path = AttributeValidationState().LogPath;
-    std::ofstream log(path, std::ios::app | std::ios::binary);
-    if (!log) rt::RaiseVbError(rt::vberr::PathFileAccessError);
-    log << rt::CStr(rt::Variant::Date(rt::Now())) << " --- " << Message << "\r\n";
-    log.close();
-    if (!log) rt::RaiseVbError(rt::vberr::DiskFull);
+    switch (AppendToLog(path, rt::CStr(rt::Variant::Date(rt::Now())) + " --- " + Message + "\r\n")) {
+        case LogAppend::Written: return;
+        case LogAppend::NotOpened: rt::RaiseVbError(rt::vberr::PathFileAccessError);
+        case LogAppend::NotWritten: rt::RaiseVbError(rt::vberr::DiskFull);
+    }
 }
 
 rt::Variant AttributeValidationService::Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) {
