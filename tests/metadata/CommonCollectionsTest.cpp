@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <vector>
+
 #include "CommonFakes.h"
 #include "ado/Recordset.h"
 #include "pelmora/common/CommonClasses.h"
@@ -39,6 +42,34 @@ TEST(CommonDistinctItemColl, NullEqualsNothingNotEvenNull) {
     EXPECT_EQ(c.get_Count(), 0);
     c.Add(Variant(int32_t{1}));
     EXPECT_EQ(c.get_Count(), 1);
+}
+
+TEST(CommonDistinctItemColl, KeepsWhatAWalkComparingEveryItemKeeps) {
+    // Exact numbers compare exactly among themselves but as Doubles with a
+    // Double, so equality is not transitive: the lookup must agree with a
+    // walk over every order of these.
+    const std::vector<Variant> values = {
+        Variant(int16_t{5}), Variant(int32_t{5}), Variant(5.0), Variant(5.0f), Variant(rt::Currency{50000}),
+        Variant(rt::Decimal::Parse("5.00")), Variant::Date(5.0), Variant(true), Variant(int16_t{-1}),
+        Variant(-0.0), Variant(int32_t{0}), Variant(), Variant::Null(), Variant("5"), Variant("a"),
+        Variant::Error(7), Variant(rt::Decimal::Parse("0.1")), Variant(0.1),
+        Variant(rt::Decimal::Parse("0.1000000000000000000001")), Variant(rt::Currency{9007199254740993}),
+        Variant(rt::Decimal::Parse("900719925474.0993")), Variant(std::nan("")),
+    };
+    for (const Variant& a : values)
+        for (const Variant& b : values)
+            for (const Variant& c : values) {
+                std::vector<Variant> kept;
+                DistinctItemColl coll;
+                for (const Variant* v : {&a, &b, &c}) {
+                    coll.Add(*v);
+                    bool present = false;
+                    for (const Variant& k : kept) present = present || rt::VariantEquals(k, *v);
+                    if (!present) kept.push_back(*v);
+                }
+                ASSERT_EQ(coll.get_Count(), static_cast<int32_t>(kept.size()))
+                    << rt::TypeName(a) << " " << rt::TypeName(b) << " " << rt::TypeName(c);
+            }
 }
 
 TEST(CommonDistinctItemColl, ItemsThatCannotBeComparedAreRefused) {
