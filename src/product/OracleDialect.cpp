@@ -775,6 +775,11 @@ std::vector<std::string> SplitScript(const std::string& script) {
     std::vector<std::string> out;
     std::string current;
     size_t i = 0, n = script.size();
+    // Within a block, how much of current is tokenized already: the text up
+    // to a ";" outside literals and comments tokenizes on its own, so only
+    // what follows the last ";" is read again (a long block stays linear).
+    bool inBlock = false;
+    size_t tokenized = 0;
     auto flush = [&]() {
         size_t b = current.find_first_not_of(" \t\r\n");
         if (b != std::string::npos) {
@@ -782,15 +787,20 @@ std::vector<std::string> SplitScript(const std::string& script) {
             out.push_back(current.substr(b, e - b + 1));
         }
         current.clear();
+        inBlock = false;
+        tokenized = 0;
     };
+    // Whether the ";" at hand stays inside a block: the statement starts with
+    // BEGIN or DECLARE and its text so far tokenizes.
     auto startsBlock = [&]() {
-        std::vector<Token> t;
         try {
-            t = Tokenize(current);
+            const std::vector<Token> t = Tokenize(current.substr(tokenized));
+            if (!inBlock) inBlock = t[0].Is("BEGIN") || t[0].Is("DECLARE");
         } catch (const rt::ComError&) {
             return false;
         }
-        return t[0].Is("BEGIN") || t[0].Is("DECLARE");
+        tokenized = current.size();
+        return inBlock;
     };
     auto atLineStart = [&](size_t k) {
         size_t j = k;
