@@ -12,6 +12,7 @@
 
 using namespace pelmora;
 using namespace commontest;
+using pelmora_test::Raised;
 using rt::Variant;
 
 namespace {
@@ -127,8 +128,8 @@ TEST(CommonRecordsets, IndexOutsideTheCollectionIsSubscriptError) {
     Recordsets r;
     r.Add(MakeRecordset(0));
     for (int16_t i : {int16_t{0}, int16_t{2}, int16_t{-1}}) {
-        EXPECT_EQ(ErrorOf([&] { r.get_Item(i); }).Number(), rt::vberr::SubscriptOutOfRange);
-        EXPECT_EQ(ErrorOf([&] { r.Remove(i); }).Number(), rt::vberr::SubscriptOutOfRange);
+        EXPECT_EQ(Raised([&] { r.get_Item(i); }).Number(), rt::vberr::SubscriptOutOfRange);
+        EXPECT_EQ(Raised([&] { r.Remove(i); }).Number(), rt::vberr::SubscriptOutOfRange);
     }
     EXPECT_EQ(r.get_Count(), 1);
 }
@@ -188,7 +189,7 @@ TEST(CommonDistinctIntegers, StartsAtTheCurrentRow) {
 }
 
 TEST(CommonDistinctIntegers, BadValuesAndFieldsRaise) {
-    EXPECT_EQ(ErrorOf([] { GetDistinctIntegerValues(Values({1, 40000}), "QTX_FNO"); }).Number(), rt::vberr::Overflow);
+    EXPECT_EQ(Raised([] { GetDistinctIntegerValues(Values({1, 40000}), "QTX_FNO"); }).Number(), rt::vberr::Overflow);
     EXPECT_THROW(GetDistinctIntegerValues(Values({1}), "NO_SUCH_FIELD"), rt::ComError);
     EXPECT_THROW(GetDistinctIntegerValues(nullptr, "QTX_FNO"), rt::ComError);
 }

@@ -111,10 +111,4 @@ protected:
 
 inline int32_t Hr(uint32_t v) { return static_cast<int32_t>(v); }
 
-// The error a call raises (fails the test when it raises none).
-template <class F>
-rt::ComError ErrorOf(F&& f) {
-    return pelmora_test::Raised(std::forward<F>(f));
-}
-
 }  // namespace commontest

@@ -10,6 +10,7 @@
 
 using namespace pelmora;
 using namespace commontest;
+using pelmora_test::Raised;
 using rt::Variant;
 
 namespace {
@@ -163,7 +164,7 @@ TEST_F(FastStringTest, NumberListRefusesAnItemPastTheMaximum) {
     EXPECT_TRUE(s.CanAppendNumericValue(Variant(int16_t{5})));
     EXPECT_FALSE(s.CanAppendNumericValue(Variant(int16_t{12})));
     std::string before = s.get_Value();
-    rt::ComError e = ErrorOf([&] { s.AppendNumericValue(Variant(int16_t{12})); });
+    rt::ComError e = Raised([&] { s.AppendNumericValue(Variant(int16_t{12})); });
     EXPECT_EQ(e.Number(), Hr(0x80040000u));
     EXPECT_EQ(e.Source(), "FastString");
     EXPECT_EQ(e.Description(), "The value list is full.");

@@ -12,6 +12,7 @@
 
 using namespace pelmora;
 using namespace commontest;
+using pelmora_test::Raised;
 using rt::Variant;
 
 namespace {
@@ -30,7 +31,7 @@ TEST_F(RaiseErrorTest, NumbersInsideTheRangeAreOffsetOthersGiveTheBase) {
         {23285, 0x80040000u + 23285},
     };
     for (const Case& c : cases) {
-        rt::ComError e = ErrorOf([&] { RaiseError(c.given, "MetadataService.Fetch", Variant("text")); });
+        rt::ComError e = Raised([&] { RaiseError(c.given, "MetadataService.Fetch", Variant("text")); });
         EXPECT_EQ(e.Number(), Hr(c.raised)) << c.given;
         EXPECT_EQ(e.Source(), "MetadataService.Fetch") << c.given;
         EXPECT_EQ(e.Description(), "text") << c.given;
@@ -38,26 +39,26 @@ TEST_F(RaiseErrorTest, NumbersInsideTheRangeAreOffsetOthersGiveTheBase) {
 }
 
 TEST_F(RaiseErrorTest, DescriptionIsTheFirstTextOrBothJoinedByALineBreak) {
-    EXPECT_EQ(ErrorOf([] { RaiseError(1, "S", Variant("first")); }).Description(), "first");
-    EXPECT_EQ(ErrorOf([] { RaiseError(1, "S", Variant("first"), M, Variant("")); }).Description(), "first");
-    EXPECT_EQ(ErrorOf([] { RaiseError(1, "S", Variant("first"), M, Variant("second")); }).Description(),
+    EXPECT_EQ(Raised([] { RaiseError(1, "S", Variant("first")); }).Description(), "first");
+    EXPECT_EQ(Raised([] { RaiseError(1, "S", Variant("first"), M, Variant("")); }).Description(), "first");
+    EXPECT_EQ(Raised([] { RaiseError(1, "S", Variant("first"), M, Variant("second")); }).Description(),
               "first\r\nsecond");
-    EXPECT_EQ(ErrorOf([] { RaiseError(1, "S"); }).Description(), "");
+    EXPECT_EQ(Raised([] { RaiseError(1, "S"); }).Description(), "");
     // An empty first text still joins: the line break separates the two texts.
-    EXPECT_EQ(ErrorOf([] { RaiseError(1, "S", Variant(""), M, Variant("second")); }).Description(), "\r\nsecond");
+    EXPECT_EQ(Raised([] { RaiseError(1, "S", Variant(""), M, Variant("second")); }).Description(), "\r\nsecond");
 }
 
 TEST_F(RaiseErrorTest, MessageIdsGiveTheTemplateOrTheFilledText) {
     messages->texts[22142] = "Item %1 is not in the collection.";
     messages->texts[23283] = "ComponentDatabaseService";
-    EXPECT_EQ(ErrorOf([] { RaiseError(1, "S", Variant(int16_t{22142})); }).Description(),
+    EXPECT_EQ(Raised([] { RaiseError(1, "S", Variant(int16_t{22142})); }).Description(),
               "Item %1 is not in the collection.");
-    EXPECT_EQ(ErrorOf([] { RaiseError(1, "S", Variant(int32_t{22142}), Variant("QTX_X")); }).Description(),
+    EXPECT_EQ(Raised([] { RaiseError(1, "S", Variant(int32_t{22142}), Variant("QTX_X")); }).Description(),
               "Item QTX_X is not in the collection.");
     // A numeric parameter is converted to text.
-    EXPECT_EQ(ErrorOf([] { RaiseError(1, "S", Variant(int16_t{22142}), Variant(int32_t{7})); }).Description(),
+    EXPECT_EQ(Raised([] { RaiseError(1, "S", Variant(int16_t{22142}), Variant(int32_t{7})); }).Description(),
               "Item 7 is not in the collection.");
-    EXPECT_EQ(ErrorOf([] {
+    EXPECT_EQ(Raised([] {
                   RaiseError(1, "S", Variant(int16_t{23283}), M, Variant(int16_t{22142}), Variant("K"));
               }).Description(),
               "ComponentDatabaseService\r\nItem K is not in the collection.");
@@ -66,17 +67,17 @@ TEST_F(RaiseErrorTest, MessageIdsGiveTheTemplateOrTheFilledText) {
 TEST_F(RaiseErrorTest, TextsThatCannotBeResolvedAreLeftEmpty) {
     messages->texts[5] = "five";
     // A Null id, an id beyond 16 bits with a parameter, a failing message object.
-    EXPECT_EQ(ErrorOf([] { RaiseError(3, "S", Variant::Null(), M, Variant("b")); }).Description(), "\r\nb");
-    EXPECT_EQ(ErrorOf([] { RaiseError(3, "S", Variant(int32_t{70000}), Variant("p")); }).Description(), "");
+    EXPECT_EQ(Raised([] { RaiseError(3, "S", Variant::Null(), M, Variant("b")); }).Description(), "\r\nb");
+    EXPECT_EQ(Raised([] { RaiseError(3, "S", Variant(int32_t{70000}), Variant("p")); }).Description(), "");
     messages->failGet = true;
-    rt::ComError e = ErrorOf([] { RaiseError(3, "S", Variant(int16_t{5}), M, Variant("b")); });
+    rt::ComError e = Raised([] { RaiseError(3, "S", Variant(int16_t{5}), M, Variant("b")); });
     EXPECT_EQ(e.Number(), Hr(0x80040003u));
     EXPECT_EQ(e.Description(), "\r\nb");
 }
 
 TEST_F(RaiseErrorTest, MissingMessageObjectStillRaisesTheError) {
     rt::UnregisterClass(kMessageObjectProgId);
-    rt::ComError e = ErrorOf([] { RaiseError(7, "Src", Variant(int16_t{25041})); });
+    rt::ComError e = Raised([] { RaiseError(7, "Src", Variant(int16_t{25041})); });
     EXPECT_EQ(e.Number(), Hr(0x80040007u));
     EXPECT_EQ(e.Source(), "Src");
     EXPECT_EQ(e.Description(), "");
@@ -102,7 +103,7 @@ TEST_F(LoadResStringTest, FailuresOfTheMessageObjectReachTheCaller) {
     EXPECT_THROW(LoadResStringWithParams(100, "a"), rt::ComError);
     rt::Apartment::Reset();
     rt::UnregisterClass(kMessageObjectProgId);
-    EXPECT_EQ(ErrorOf([] { LoadResStringWithParam(100, "a"); }).Number(), rt::vberr::CannotCreateObject);
+    EXPECT_EQ(Raised([] { LoadResStringWithParam(100, "a"); }).Number(), rt::vberr::CannotCreateObject);
 }
 
 TEST_F(LoadResStringTest, TheMessageObjectIsCreatedOncePerApartment) {

@@ -318,3 +318,26 @@ TEST(GeometryService, LateBoundByProgId) {
     EXPECT_TRUE(Get(service, "DataContext").IsNothing());
     EXPECT_THROW(Call(service, "ReadGeometry", {rt::Variant(int32_t{1})}), rt::ComError);
 }
+
+TEST(GeometryService, LateBoundRecordsetArgumentsRefuseWhatIsNoRecordset) {
+    product::RegisterProductStandIns();
+    auto service = rt::CreateObject(pelmora::kGeometryServiceProgId);
+    struct Case {
+        const char* what;
+        rt::Variant argument;
+        int32_t number;
+    } cases[] = {
+        {"a number", rt::Variant(int32_t{1}), rt::vberr::TypeMismatch},
+        {"a geometry", rt::Variant(LineGeometry::Create(1, 1, 2, 2)), rt::vberr::TypeMismatch},
+        {"Nothing", rt::Variant::Nothing(), rt::vberr::ObjectVariableNotSet},
+    };
+    for (const Case& c : cases) {
+        try {
+            Call(service, "RowsToGeometry", {c.argument});
+            ADD_FAILURE() << c.what << " was taken";
+        } catch (const rt::ComError& e) {
+            EXPECT_EQ(e.Number(), c.number) << c.what;
+            EXPECT_EQ(e.Source(), "GeometryService") << c.what;
+        }
+    }
+}

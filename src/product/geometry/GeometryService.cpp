@@ -309,12 +309,11 @@ bool IsDeleted(ado::Recordset& rs) { return (rs.get_Status() & ado::adRecDeleted
 
 bool HasCurrentRow(const std::shared_ptr<ado::Recordset>& rs) { return rs && !rs->get_BOF() && !rs->get_EOF(); }
 
+// A recordset argument of a late-bound member; what is no recordset raises 13
+// from this service.
 std::shared_ptr<ado::Recordset> RecordsetOf(const rt::Variant& v) {
-    if (v.IsMissing() || v.IsEmpty() || v.IsNothing()) return nullptr;
-    if (!v.IsObject()) rt::RaiseVbError(rt::vberr::TypeMismatch, kSource);
-    auto rs = std::dynamic_pointer_cast<ado::Recordset>(v.Obj());
-    if (!rs) rt::RaiseVbError(rt::vberr::TypeMismatch, kSource);
-    return rs;
+    return rt::WithErrorSource([&] { return rt::ObjectArgument<ado::Recordset>(v); },
+                               [] { return std::string(kSource); });
 }
 
 }  // namespace
