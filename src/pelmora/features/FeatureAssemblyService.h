@@ -152,9 +152,11 @@ private:
     // Scan state, held only during OpenSyncedRecordset(Array).
     std::shared_ptr<ado::Recordset> syncTarget_;
     std::shared_ptr<ado::Fields> sourceFields_;
-    // Per target field, the source field of its name; empty when the source
-    // lacks one, and the copy goes field by field to name it in its error.
+    // Per target field, the source field of its name, worked out at the
+    // first copy from the fields; empty when the source lacks one, and the
+    // copy goes field by field to name it in its error.
     std::vector<int32_t> copyFrom_;
+    bool copyMapped_ = false;
     std::shared_ptr<ado::Field> targetKeyField_;
     std::shared_ptr<ado::Field> sourceKeyField_;
     std::shared_ptr<IRecordsetEvaluator> evaluator_;

@@ -179,6 +179,7 @@ std::shared_ptr<ado::Recordset> FeatureAssemblyService::OpenSynced(
             s.sourceKeyField_.reset();
             s.sourceFields_.reset();
             s.copyFrom_.clear();
+            s.copyMapped_ = false;
             s.evaluator_.reset();
         }
     } release{*this};
@@ -204,18 +205,9 @@ void FeatureAssemblyService::putref_Fields(const std::shared_ptr<ado::Fields>& F
     TraceScope trace(kFile, "Set IScanComponent_Fields");
     sourceFields_ = Fields;
     sourceKeyField_ = Fields ? Fields->Item("QTX_ID") : nullptr;
+    // Most cached components hand over no row to copy.
     copyFrom_.clear();
-    if (Fields && syncTarget_) {
-        const auto& source = *Fields->Owner();
-        for (int32_t i = 0; i < syncTarget_->FieldCount(); ++i) {
-            const int32_t from = source.FieldIndex(syncTarget_->DescAt(i).name);
-            if (from < 0) {
-                copyFrom_.clear();
-                break;
-            }
-            copyFrom_.push_back(from);
-        }
-    }
+    copyMapped_ = false;
     if (!evaluator_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     evaluator_->putref_Fields(Fields);
 }
@@ -262,6 +254,18 @@ bool FeatureAssemblyService::FindMatch() {
 
 void FeatureAssemblyService::CopyValues(bool newRow) {
     TraceScope trace(kFile, "CopyValues");
+    if (!copyMapped_) {
+        copyMapped_ = true;
+        const auto& source = *sourceFields_->Owner();
+        for (int32_t i = 0; i < syncTarget_->FieldCount(); ++i) {
+            const int32_t from = source.FieldIndex(syncTarget_->DescAt(i).name);
+            if (from < 0) {
+                copyFrom_.clear();
+                break;
+            }
+            copyFrom_.push_back(from);
+        }
+    }
     if (!copyFrom_.empty()) {
         // The target has no sinks: the row's values go in at once.
         const rt::Variant* values = sourceFields_->Owner()->CurrentRowValues();
