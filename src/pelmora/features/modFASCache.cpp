@@ -14,6 +14,10 @@ namespace pelmora {
 
 namespace {
 constexpr const char* kFile = "modFASCache";
+
+uint64_t WholeFeature(int16_t FNO, int32_t FID) {
+    return (uint64_t{static_cast<uint16_t>(FNO)} << 32) | static_cast<uint32_t>(FID);
+}
 }  // namespace
 
 FeatureCacheState& FeatureCache() { return rt::Apartment::Current().Get<FeatureCacheState>(); }
@@ -24,6 +28,7 @@ void SetCaching(bool Caching) {
     state.caching = Caching;
     state.cachedCollections.clear();
     state.cachedComponents.clear();
+    state.wholeFeatures.clear();
     if (Caching) {
         state.features = KeyObjects::New();
         state.componentCollections = rt::Collection::New();
@@ -73,17 +78,18 @@ void AddFeatureToCache(const std::shared_ptr<IKeyObject>& Feature) {
     auto& state = FeatureCache();
     if (!state.features) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     state.features->Add(Feature);
+    // Read after Add, which refuses what is no key object; the first
+    // feature of a key stays, in both.
+    if (Feature->get_CNO() == 0 && Feature->get_CID() == 0)
+        state.wholeFeatures.emplace(WholeFeature(Feature->get_FNO(), Feature->get_FID()), Feature);
 }
 
 std::shared_ptr<IKeyObject> FindFeatureInCache(int16_t FNO, int32_t FID) {
     TraceScope trace(kFile, "FindFeatureInCache");
     auto& state = FeatureCache();
     if (!state.features) return nullptr;
-    try {
-        return state.features->get_Item(rt::Variant(BuildKey(FNO, FID, 0, 0)));
-    } catch (const rt::ComError&) {
-        return nullptr;
-    }
+    auto found = state.wholeFeatures.find(WholeFeature(FNO, FID));
+    return found == state.wholeFeatures.end() ? nullptr : found->second;
 }
 
 std::shared_ptr<rt::Collection> CachedComponentsOf(int16_t CNO) {

@@ -7,6 +7,7 @@
 // program (turning caching off drops it unsaved).
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "runtime/Collection.h"
@@ -22,6 +23,10 @@ struct FeatureCacheState {
     // The three collections exist exactly while caching is on.
     // The cached features, keyed by their key text.
     std::shared_ptr<IKeyObjects> features;
+    // The whole features among them (CNO and CID 0) by FNO and FID, as the
+    // collection holds them: opening a cached feature finds it here without
+    // writing its key text.
+    std::unordered_map<uint64_t, std::shared_ptr<IKeyObject>> wholeFeatures;
     // Per CNO (its decimal text as key) a Collection of the cached
     // components of that number, in the order added.
     std::shared_ptr<rt::Collection> componentCollections;
