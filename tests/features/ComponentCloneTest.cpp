@@ -116,6 +116,24 @@ TEST_F(CloneFixture, ClonesShowOnlyTheirFeaturesRows) {
     EXPECT_EQ(rebuilt->get_RecordCount(), 1);
 }
 
+TEST_F(CloneFixture, TheClonesComponentHasTheSourcesIdentity) {
+    // An attribute component and a geometric one: the private component's
+    // name, table and geometry kind are the source's, not a default.
+    for (int16_t cno : {int16_t{11}, int16_t{12}}) {
+        SCOPED_TRACE(cno);
+        auto source = rt::QueryInterface<Component>(Mains()->GetComponent(cno));
+        auto clone = CloneOf(source, "QTX_FID = 1003");
+        clone->get_Recordset();
+        auto inner = clone->PrivateComponent();
+        ASSERT_TRUE(inner);
+        EXPECT_EQ(inner->get_CNO(), cno);
+        EXPECT_EQ(inner->get_Name(), source->get_Name());
+        EXPECT_EQ(inner->get_TableName(), source->get_TableName());
+        EXPECT_EQ(inner->HasGeometry(), source->HasGeometry());
+        EXPECT_EQ(inner->HasGeometry(), cno == 12);
+    }
+}
+
 TEST_F(CloneFixture, MovingTheCloneMovesTheSourceWhileItRaisesEvents) {
     auto source = Mains()->GetComponent(11);
     auto clone = CloneOf(source, "QTX_FID <> 1001");

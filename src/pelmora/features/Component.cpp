@@ -152,6 +152,16 @@ void Component::put_CNO(int16_t CNO) {
     hasGeometry_ = !IsNullOrEmpty(type) && rt::CLng(type) != 1;
 }
 
+void Component::PutCNOLike(const Component& source, int16_t CNO) {
+    if (CNO == 0 || source.CNO_ != CNO) return put_CNO(CNO);
+    if (CNO_ != 0) Raise(23704);
+    if (!dataContext_) Raise(23703);
+    CNO_ = CNO;
+    name_ = source.name_;
+    tableName_ = source.tableName_;
+    hasGeometry_ = source.hasGeometry_;
+}
+
 std::shared_ptr<IDataContext> Component::get_DataContext() {
     TraceScope trace(kFile, "Get IComponent_DataContext");
     TraceComponentKeys(trace);

@@ -115,6 +115,9 @@ public:
     // The recordset whose events reach the component (nullptr when none).
     std::shared_ptr<ado::Recordset> EventRecordset() const { return m_oEventRecordset; }
     bool HasGeometry() const { return hasGeometry_; }
+    // put_CNO(CNO) that takes the name, table and geometry kind from a
+    // source that holds the same number instead of asking the metadata again.
+    void PutCNOLike(const Component& source, int16_t CNO);
     bool AttributeInfoLoaded() const { return m_bAttributeInfoLoaded; }
     // The highest QTX_CID of the recordset that is neither Null nor Empty (0
     // when none); moves the recordset's cursor, so callers pass a clone.

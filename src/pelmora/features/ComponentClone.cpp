@@ -104,7 +104,8 @@ std::shared_ptr<ado::Recordset> ComponentClone::GetRecordset() {
             component->put_AttributeEditControlEnabled(attributeEditControlEnabled_);
             component->put_EventsEnabled(source->get_EventsEnabled());
             component->put_ClonedComponent(true);
-            component->put_CNO(CNO_);
+            // What the metadata says of the number was read when the source took it.
+            component->PutCNOLike(*source, CNO_);
 
             auto sourceRows = source_->get_Recordset();
             auto rows = sourceRows->Clone(ado::adLockUnspecified);
