@@ -1,0 +1,488 @@
+// Editing rows: AddNew, Update, Delete, their cancelling, and batches.
+
+#include "ado/Recordset.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "ado/FilterCriteria.h"
+#include "ado/LateBinding.h"
+#include "ado/RecordsetSupport.h"
+#include "ado/RowStore.h"
+#include "runtime/Vb.h"
+
+namespace ado {
+
+// ------------------------------------------------------------------ editing
+
+void Recordset::SaveOriginal(int32_t row) {
+    auto& m = store_->meta[static_cast<size_t>(row)];
+    if (m.original >= 0) return;
+    const rt::Variant* values = store_->Row(row);
+    if (!store_->freeOriginals.empty()) {
+        m.original = store_->freeOriginals.back();
+        store_->freeOriginals.pop_back();
+        store_->originals[static_cast<size_t>(m.original)].assign(values, values + store_->width);
+    } else {
+        store_->originals.emplace_back(values, values + store_->width);
+        m.original = static_cast<int32_t>(store_->originals.size()) - 1;
+    }
+}
+
+void Recordset::BeginEdit(int32_t row, EditModeEnum mode) {
+    editMode_ = mode;
+    editRow_ = row;
+    const rt::Variant* values = store_->Row(row);
+    editBackup_.assign(values, values + store_->width);
+    const auto& m = store_->meta[static_cast<size_t>(row)];
+    editRowWasUnmodified_ = m.status == adRecUnmodified && m.original < 0;
+    if (m.status != adRecNew) SaveOriginal(row);
+}
+
+void Recordset::AcceptRow(int32_t row) {
+    auto& m = store_->meta[static_cast<size_t>(row)];
+    if (m.status == adRecDeleted) {
+        m.removed = true;
+    } else {
+        m.status = adRecUnmodified;
+    }
+    store_->DropOriginal(row);
+    ++store_->version;
+}
+
+void Recordset::RejectRow(int32_t row) {
+    auto& m = store_->meta[static_cast<size_t>(row)];
+    if (m.status == adRecNew) {
+        m.removed = true;
+    } else {
+        if (m.original >= 0) {
+            const auto& original = store_->originals[static_cast<size_t>(m.original)];
+            store_->AssignRow(row, original.data());
+        }
+        m.status = adRecUnmodified;
+    }
+    store_->DropOriginal(row);
+    ++store_->version;
+}
+
+void Recordset::SetFieldValues(const std::vector<int32_t>& indices, const std::vector<rt::Variant>& values) {
+    CheckUpdatable();
+    if (indices.size() != values.size() || indices.empty()) BadArgument();
+    auto keep = Self();
+    Sync();
+    int32_t row = RequireCurrentRow();
+    if (!Visible(row) || store_->meta[static_cast<size_t>(row)].status == adRecDeleted) DeletedRow();
+    std::vector<rt::Variant> coerced;
+    coerced.reserve(values.size());
+    for (size_t i = 0; i < indices.size(); ++i)
+        coerced.push_back(FieldValueFor(values[i], DescAt(indices[i]).type));
+    if (editMode_ != adEditNone && editRow_ != row) Update();
+
+    FieldList fields;
+    if (HasSinks()) {
+        auto all = get_Fields();
+        for (int32_t index : indices) fields.push_back(all->Item(index));
+    }
+    auto count = static_cast<int32_t>(indices.size());
+    if (FireWill(evField, 0, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+            s.WillChangeField(count, fields, st, rs);
+        }) == adStatusCancel) {
+        rt::ComError error = CancelledError();
+        FireComplete(evFieldComplete, 0, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+            st = adStatusErrorsOccurred;
+            s.FieldChangeComplete(count, fields, &error, st, rs);
+        });
+        throw error;
+    }
+    bool first = editMode_ == adEditNone || editRow_ != row;
+    if (first) {
+        if (editMode_ != adEditNone) Update();
+        if (WillChangeRecordCancelled(adRsnFirstChange)) {
+            rt::ComError error = CancelledError();
+            FireComplete(evFieldComplete, 0, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+                st = adStatusErrorsOccurred;
+                s.FieldChangeComplete(count, fields, &error, st, rs);
+            });
+            FireCancelled(evRecordComplete, adRsnFirstChange);
+            throw error;
+        }
+    }
+    if (!open_) Raise(err::ObjectClosed, "Operation is not allowed when the object is closed.");
+    // A handler may have deleted the row meanwhile.
+    const auto& m = store_->meta[static_cast<size_t>(row)];
+    if (m.removed || m.status == adRecDeleted) DeletedRow();
+    if (editMode_ == adEditNone || editRow_ != row) BeginEdit(row, adEditInProgress);
+    for (size_t i = 0; i < indices.size(); ++i)
+        store_->Assign(row, static_cast<size_t>(indices[i]), std::move(coerced[i]));
+    FireComplete(evFieldComplete, 0, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+        s.FieldChangeComplete(count, fields, nullptr, st, rs);
+    });
+    if (first)
+        RecordChangeCompleted(adRsnFirstChange);
+}
+
+// A field of AddNew's or Update's list, by name or ordinal.
+int32_t Recordset::NamedFieldIndex(const rt::Variant& name) const {
+    double n = 0;
+    if (name.IsString()) {
+        int32_t index = store_->FieldIndex(name.Str());
+        if (index >= 0) return index;
+    } else if (WholeNumber(name, n) && n >= 0 && n < static_cast<double>(store_->width)) {
+        return static_cast<int32_t>(n);
+    }
+    NotFound();
+}
+
+void Recordset::AddNew(const rt::Variant& FieldList, const rt::Variant& Values) {
+    CheckUpdatable();
+    auto keep = Self();
+    Sync();
+    std::vector<int32_t> indices;
+    std::vector<rt::Variant> values;
+    if (!IsMissingArg(FieldList)) {
+        auto names = ArgumentList(FieldList);
+        values = ArgumentList(Values);
+        if (IsMissingArg(Values) || names.size() != values.size()) BadArgument();
+        for (size_t i = 0; i < names.size(); ++i) {
+            int32_t index = NamedFieldIndex(names[i]);
+            indices.push_back(index);
+            values[i] = FieldValueFor(values[i], store_->fields[static_cast<size_t>(index)].type);
+        }
+    }
+    FinishEdit();
+    if (WillMoveCancelled(adRsnMove)) {
+        FireCancelled(evMoveComplete, adRsnMove);
+        throw CancelledError();
+    }
+    if (WillChangeRecordCancelled(adRsnAddNew)) {
+        FireCancelled(evRecordComplete, adRsnAddNew);
+        FireCancelled(evMoveComplete, adRsnMove);
+        throw CancelledError();
+    }
+    if (!open_) Raise(err::ObjectClosed, "Operation is not allowed when the object is closed.");
+    Sync();
+    FinishEdit();
+    rowBeforeAdd_ = HasCurrent() ? CurrentRow() : -1;
+    int32_t row = store_->AddRow();
+    base_.push_back(row);
+    view_.push_back(row);
+    if (indexValid_) {
+        indexOf_.resize(static_cast<size_t>(store_->RowCount()), -1);
+        indexOf_[static_cast<size_t>(row)] = static_cast<int32_t>(view_.size()) - 1;
+    }
+    knownRows_ = store_->RowCount();
+    seenVersion_ = store_->version;
+    pos_ = static_cast<int32_t>(view_.size()) - 1;
+    BeginEdit(row, adEditAdd);
+    RecordChangeCompleted(adRsnAddNew);
+    MoveCompleted(adRsnMove);
+    if (!indices.empty()) {
+        SetFieldValues(indices, values);
+        Update();
+    }
+}
+
+void Recordset::AppendRow(const rt::Variant* values, const std::vector<int32_t>& from) {
+    CheckUpdatable();
+    if (HasSinks()) Raise(err::IllegalOperation, "Operation is not allowed in this context.");
+    if (from.size() != store_->width) BadArgument();
+    // Coerced before the row exists, so a value that does not fit adds nothing.
+    std::vector<rt::Variant> coerced;
+    coerced.reserve(from.size());
+    for (size_t i = 0; i < from.size(); ++i) {
+        rt::Variant v = FieldValueFor(values[from[i]], store_->fields[i].type);
+        coerced.push_back(v.IsEmpty() ? rt::Variant::Null() : std::move(v));
+    }
+    auto keep = Self();
+    FinishEdit();
+    Sync();
+    int32_t row = store_->AddRow();
+    for (size_t i = 0; i < coerced.size(); ++i) store_->Assign(row, i, std::move(coerced[i]));
+    base_.push_back(row);
+    view_.push_back(row);
+    if (indexValid_) {
+        indexOf_.resize(static_cast<size_t>(store_->RowCount()), -1);
+        indexOf_[static_cast<size_t>(row)] = static_cast<int32_t>(view_.size()) - 1;
+    }
+    if (!IsBatch()) AcceptRow(row);
+    knownRows_ = store_->RowCount();
+    seenVersion_ = store_->version;
+    pos_ = static_cast<int32_t>(view_.size()) - 1;
+}
+
+void Recordset::Update(const rt::Variant& Fields, const rt::Variant& Values) {
+    CheckOpen();
+    auto keep = Self();
+    Sync();
+    if (!IsMissingArg(Fields)) {
+        auto names = ArgumentList(Fields);
+        auto values = ArgumentList(Values);
+        if (IsMissingArg(Values) || names.size() != values.size()) BadArgument();
+        std::vector<int32_t> indices;
+        for (const auto& name : names) indices.push_back(NamedFieldIndex(name));
+        SetFieldValues(indices, values);
+    }
+    if (editMode_ == adEditNone) {
+        // Nothing to write, but as in ADO the call needs a record to stand on.
+        if (!HasCurrent()) NoCurrent();
+        return;
+    }
+    if (WillChangeRecordCancelled(adRsnUpdate)) {
+        FireCancelled(evRecordComplete, adRsnUpdate);
+        throw CancelledError();
+    }
+    if (!open_ || editMode_ == adEditNone) return;
+    int32_t row = editRow_;
+    auto& m = store_->meta[static_cast<size_t>(row)];
+    if (!m.removed && editMode_ == adEditAdd) {
+        // What the edit left unset joins the rows as Null.
+        const rt::Variant* values = store_->Row(row);
+        for (size_t i = 0; i < store_->width; ++i)
+            if (values[i].IsEmpty()) store_->Assign(row, i, rt::Variant::Null());
+    }
+    if (!m.removed) {
+        if (!IsBatch()) {
+            AcceptRow(row);
+        } else if (m.status == adRecUnmodified) {
+            m.status = adRecModified;
+            ++store_->version;
+        }
+    }
+    editMode_ = adEditNone;
+    editRow_ = -1;
+    editBackup_.clear();
+    RecordChangeCompleted(adRsnUpdate);
+}
+
+void Recordset::CancelUpdate() {
+    CheckOpen();
+    auto keep = Self();
+    if (editMode_ == adEditNone) {
+        CancelPendingChange();
+        return;
+    }
+    EventReasonEnum reason = editMode_ == adEditAdd ? adRsnUndoAddNew : adRsnUndoUpdate;
+    if (WillChangeRecordCancelled(reason)) {
+        FireCancelled(evRecordComplete, reason);
+        throw CancelledError();
+    }
+    if (!open_ || editMode_ == adEditNone) return;
+    int32_t row = editRow_;
+    auto& m = store_->meta[static_cast<size_t>(row)];
+    if (editMode_ == adEditAdd) {
+        m.removed = true;
+        ++store_->version;
+        Sync();
+        int32_t back = rowBeforeAdd_ >= 0 ? IndexOfRow(rowBeforeAdd_) : -1;
+        pos_ = back >= 0 ? back : static_cast<int32_t>(view_.size());
+    } else {
+        store_->AssignRow(row, editBackup_.data());
+        if (editRowWasUnmodified_) store_->DropOriginal(row);
+    }
+    editMode_ = adEditNone;
+    editRow_ = -1;
+    editBackup_.clear();
+    RecordChangeCompleted(reason);
+}
+
+// Under batch updating, Update only made the current row's change pending:
+// CancelUpdate still takes it back (values and status; an added row goes).
+void Recordset::CancelPendingChange() {
+    Sync();
+    int32_t row = RequireCurrentRow();
+    auto pendingKind = [&]() -> int32_t {
+        const auto& m = store_->meta[static_cast<size_t>(row)];
+        if (!IsBatch() || m.removed || (m.status != adRecModified && m.status != adRecNew)) return adRecUnmodified;
+        return m.status;
+    };
+    int32_t kind = pendingKind();
+    if (kind == adRecUnmodified) return;
+    EventReasonEnum reason = kind == adRecNew ? adRsnUndoAddNew : adRsnUndoUpdate;
+    if (WillChangeRecordCancelled(reason)) {
+        FireCancelled(evRecordComplete, reason);
+        throw CancelledError();
+    }
+    // A handler may have written, cancelled or closed meanwhile.
+    if (!open_ || editMode_ != adEditNone || pendingKind() != kind) return;
+    RejectRow(row);
+    if (kind == adRecNew) {
+        Sync();
+        pos_ = NextVisible(pos_);
+    }
+    RecordChangeCompleted(reason);
+}
+
+void Recordset::Delete(AffectEnum AffectRecords) {
+    CheckUpdatable();
+    auto keep = Self();
+    Sync();
+    std::vector<int32_t> rows;
+    if (AffectRecords == adAffectCurrent) {
+        int32_t row = RequireCurrentRow();
+        if (!Visible(row) || store_->meta[static_cast<size_t>(row)].status == adRecDeleted) DeletedRow();
+        rows.push_back(row);
+    } else if (AffectRecords == adAffectGroup) {
+        for (int32_t row : view_)
+            if (Visible(row) && store_->meta[static_cast<size_t>(row)].status != adRecDeleted) rows.push_back(row);
+        if (rows.empty()) return;
+    } else {
+        BadArgument();
+    }
+    FinishEdit();
+    auto count = static_cast<int32_t>(rows.size());
+    if (WillChangeRecordCancelled(adRsnDelete, count)) {
+        rt::ComError error = CancelledError();
+        FireComplete(evRecordComplete, adRsnDelete, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
+            st = adStatusErrorsOccurred;
+            s.RecordChangeComplete(adRsnDelete, count, &error, st, rs);
+        });
+        throw error;
+    }
+    if (!open_) Raise(err::ObjectClosed, "Operation is not allowed when the object is closed.");
+    std::vector<int32_t> affected;
+    for (int32_t row : rows) {
+        auto& m = store_->meta[static_cast<size_t>(row)];
+        if (m.removed || m.status == adRecDeleted) continue;  // a handler got there first
+        if (editMode_ != adEditNone && editRow_ == row) {
+            editMode_ = adEditNone;
+            editRow_ = -1;
+        }
+        if (m.status == adRecNew) {
+            // Added and deleted before reaching the database: nothing to send.
+            m.removed = true;
+        } else if (IsBatch()) {
+            SaveOriginal(row);
+            m.status = adRecDeleted;
+        } else {
+            m.removed = true;
+            store_->DropOriginal(row);
+        }
+        affected.push_back(row);
+    }
+    affected_ = affected;
+    ++store_->version;
+    RecordChangeCompleted(adRsnDelete, count);
+}
+
+std::vector<int32_t> Recordset::PendingRowIds(AffectEnum affect) {
+    std::vector<int32_t> rows;
+    if (affect == adAffectCurrent) {
+        int32_t row = RequireCurrentRow();
+        if (store_->IsPending(row)) rows.push_back(row);
+    } else if (affect == adAffectGroup) {
+        for (int32_t row : view_)
+            if (Visible(row) && store_->IsPending(row)) rows.push_back(row);
+    } else if (affect == adAffectAll || affect == adAffectAllChapters) {
+        for (int32_t row = 0; row < store_->RowCount(); ++row)
+            if (store_->IsPending(row)) rows.push_back(row);
+    } else {
+        BadArgument();
+    }
+    return rows;
+}
+
+PendingRow Recordset::MakePendingRow(int32_t row) const {
+    PendingRow p;
+    const auto& m = store_->meta[static_cast<size_t>(row)];
+    p.bookmark = rt::Variant(static_cast<double>(row) + 1.0);
+    p.status = static_cast<RecordStatusEnum>(m.status);
+    const rt::Variant* values = store_->Row(row);
+    if (m.original >= 0) {
+        p.original = store_->originals[static_cast<size_t>(m.original)];
+    } else if (m.status == adRecNew) {
+        p.original.assign(store_->width, rt::Variant::Null());
+    } else {
+        p.original.assign(values, values + store_->width);
+    }
+    if (m.status == adRecDeleted) p.current = p.original;
+    else p.current.assign(values, values + store_->width);
+    return p;
+}
+
+void Recordset::UpdateBatch(AffectEnum AffectRecords) {
+    CheckUpdatable();
+    auto keep = Self();
+    Sync();
+    FinishEdit();
+    auto rows = PendingRowIds(AffectRecords);
+    if (rows.empty()) return;
+    if (auto writer = rt::TryQueryInterface<PendingRowWriter>(connection_)) {
+        std::vector<PendingRow> pending;
+        pending.reserve(rows.size());
+        for (int32_t row : rows) pending.push_back(MakePendingRow(row));
+        writer->WritePendingRows(*this, pending);
+    }
+    for (int32_t row : rows) AcceptRow(row);
+    affected_ = rows;
+}
+
+void Recordset::CancelBatch(AffectEnum AffectRecords) {
+    CheckUpdatable();
+    // Immediate updating keeps nothing pending: only the current record's
+    // edit can be cancelled.
+    if (!IsBatch() && AffectRecords != adAffectCurrent)
+        Raise(err::NotSupported, "Object or provider is not capable of performing requested operation.");
+    auto keep = Self();
+    Sync();
+    if (editMode_ != adEditNone) CancelUpdate();
+    auto rows = PendingRowIds(AffectRecords);
+    for (int32_t row : rows) RejectRow(row);
+    affected_ = rows;
+}
+
+std::vector<PendingRow> Recordset::PendingRows() {
+    CheckOpen();
+    auto keep = Self();
+    Sync();
+    FinishEdit();
+    std::vector<PendingRow> out;
+    for (int32_t row = 0; row < store_->RowCount(); ++row)
+        if (store_->IsPending(row)) out.push_back(MakePendingRow(row));
+    return out;
+}
+
+void Recordset::MarkWritten(const std::vector<rt::Variant>& bookmarks) {
+    CheckOpen();
+    std::vector<int32_t> rows;
+    for (const auto& bm : bookmarks) rows.push_back(RowOfBookmark(bm));
+    for (int32_t row : rows)
+        if (store_->IsPending(row)) AcceptRow(row);
+    affected_ = rows;
+}
+
+void Recordset::MarkAllWritten() {
+    CheckOpen();
+    std::vector<int32_t> rows;
+    for (int32_t row = 0; row < store_->RowCount(); ++row)
+        if (store_->IsPending(row)) {
+            AcceptRow(row);
+            rows.push_back(row);
+        }
+    affected_ = rows;
+}
+
+int32_t Recordset::get_Status() {
+    CheckOpen();
+    Sync();
+    int32_t row = RequireCurrentRow();
+    const auto& m = store_->meta[static_cast<size_t>(row)];
+    if (m.removed) return adRecDeleted;
+    return m.status;
+}
+
+EditModeEnum Recordset::get_EditMode() {
+    CheckOpen();
+    Sync();
+    int32_t row = RequireCurrentRow();
+    if (editMode_ != adEditNone && editRow_ == row) return editMode_;
+    const auto& m = store_->meta[static_cast<size_t>(row)];
+    if (m.removed || m.status == adRecDeleted) return adEditDelete;
+    // Under batch updating a row keeps showing its pending change.
+    if (IsBatch()) {
+        if (m.status == adRecNew) return adEditAdd;
+        if (m.status == adRecModified) return adEditInProgress;
+    }
+    return adEditNone;
+}
+
+}  // namespace ado
