@@ -11,7 +11,7 @@
 
 #include "SampleExtensions.h"
 #include "pelmora/Registration.h"
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataService.h"
 #include "product/MetadataCacheBuilder.h"
 #include "product/Notification.h"

@@ -19,7 +19,7 @@
 #include "SampleWorld.h"
 #include "pelmora/features/FeatureAssemblyService.h"
 #include "pelmora/features/modFASCache.h"
-#include "pelmora/interfaces/KeyObject.h"
+#include "interfaces/KeyObject.h"
 #include "pelmora/relationships/RelationshipService.h"
 #include "runtime/Collection.h"
 

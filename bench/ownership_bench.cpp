@@ -21,7 +21,7 @@
 #include "ado/Recordset.h"
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
-#include "pelmora/interfaces/Components.h"
+#include "interfaces/Components.h"
 #include "pelmora/relationships/RelationshipService.h"
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
 #include "product/SqliteConnection.h"

@@ -13,8 +13,8 @@
 
 #include "BenchmarkTimes.h"
 #include "ado/Recordset.h"
-#include "pelmora/interfaces/DataContext.h"
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/DataContext.h"
+#include "interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataRecordsets.h"
 #include "pelmora/relationships/RelationshipService.h"

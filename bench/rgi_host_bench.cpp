@@ -15,7 +15,7 @@
 #include "pelmora/extensions/RGIHelper.h"
 #include "pelmora/extensions/RGIUnsupportedMembers.h"
 #include "pelmora/features/KeyObject.h"
-#include "pelmora/interfaces/MetadataRecordsetFilterService.h"
+#include "interfaces/MetadataRecordsetFilterService.h"
 #include "pelmora/relationships/RelationshipHelperBase.h"
 #include "runtime/Object.h"
 #include "runtime/Vb.h"

@@ -15,8 +15,8 @@
 #include "SampleWorld.h"
 #include "ado/Recordset.h"
 #include "pelmora/features/KeyObjects.h"
-#include "pelmora/interfaces/Components.h"
-#include "pelmora/interfaces/KeyObject.h"
+#include "interfaces/Components.h"
+#include "interfaces/KeyObject.h"
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
 #include "runtime/Vb.h"
 

@@ -3,10 +3,10 @@
 #include <iostream>
 
 #include "pelmora/Registration.h"
-#include "pelmora/interfaces/Components.h"
-#include "pelmora/interfaces/FeatureAssemblyService.h"
-#include "pelmora/interfaces/KeyObject.h"
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/Components.h"
+#include "interfaces/FeatureAssemblyService.h"
+#include "interfaces/KeyObject.h"
+#include "interfaces/MetadataService.h"
 #include "product/Notification.h"
 #include "product/SqliteDataContext.h"
 #include "product/StandIns.h"

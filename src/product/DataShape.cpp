@@ -5,7 +5,7 @@
 #include <map>
 
 #include "ado/Recordset.h"
-#include "pelmora/interfaces/DataContext.h"
+#include "interfaces/DataContext.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
 

@@ -1,7 +1,7 @@
 #include "product/DesktopApplication.h"
 
-#include "pelmora/interfaces/DataContext.h"
-#include "pelmora/interfaces/Varsk1.h"
+#include "interfaces/DataContext.h"
+#include "interfaces/Varsk1.h"
 #include "product/StandIns.h"
 #include "runtime/Vb.h"
 

@@ -3,8 +3,8 @@
 #include <iostream>
 #include <mutex>
 
-#include "pelmora/interfaces/Dialog.h"
-#include "pelmora/interfaces/Windows.h"
+#include "interfaces/Dialog.h"
+#include "interfaces/Windows.h"
 #include "product/StandIns.h"
 #include "runtime/Vb.h"
 

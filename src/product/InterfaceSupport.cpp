@@ -3,9 +3,9 @@
 #include <map>
 #include <mutex>
 
-#include "pelmora/interfaces/Components.h"
-#include "pelmora/interfaces/DataContext.h"
-#include "pelmora/interfaces/KeyObject.h"
+#include "interfaces/Components.h"
+#include "interfaces/DataContext.h"
+#include "interfaces/KeyObject.h"
 #include "product/VbaProjectHost.h"
 #include "runtime/Error.h"
 

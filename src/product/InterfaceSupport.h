@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "pelmora/interfaces/InterfaceSupport.h"
+#include "interfaces/InterfaceSupport.h"
 #include "runtime/Object.h"
 
 namespace product {

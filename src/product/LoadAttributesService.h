@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "pelmora/interfaces/LoadAttributesService.h"
+#include "interfaces/LoadAttributesService.h"
 #include "runtime/Object.h"
 
 namespace product {

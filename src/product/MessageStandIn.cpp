@@ -5,7 +5,7 @@
 #include <mutex>
 #include <sstream>
 
-#include "pelmora/interfaces/Messages.h"
+#include "interfaces/Messages.h"
 #include "product/EmbeddedData.h"
 #include "product/StandIns.h"
 #include "runtime/Error.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/MetadataService.h"
 #include "runtime/Variant.h"
 
 namespace product {

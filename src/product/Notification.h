@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "pelmora/interfaces/Notification.h"
+#include "interfaces/Notification.h"
 #include "runtime/Object.h"
 #include "runtime/Variant.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "ado/Recordset.h"
-#include "pelmora/interfaces/DataContext.h"
+#include "interfaces/DataContext.h"
 #include "product/OracleSession.h"
 #include "product/SqliteConnection.h"
 #include "runtime/Object.h"

@@ -2,7 +2,7 @@
 // The product's message, trace and dialog objects, the sibling library's
 // application hook and the window calls, as this repository stands them in.
 //
-// ProgIDs (see pelmora/interfaces): "QTX.Messages", "QTX.Trace", "QTX.Dialog".
+// ProgIDs (see src/interfaces): "QTX.Messages", "QTX.Trace", "QTX.Dialog".
 //
 // Environment:
 //   PELMORA_MESSAGES_DIR  directory of the message catalogues (<MODULE>.txt);
@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "pelmora/interfaces/Corvane.h"
-#include "pelmora/interfaces/Varsk1.h"
-#include "pelmora/interfaces/Windows.h"
+#include "interfaces/Corvane.h"
+#include "interfaces/Varsk1.h"
+#include "interfaces/Windows.h"
 #include "runtime/Object.h"
 
 namespace product {

@@ -1,8 +1,8 @@
 #include "product/StationService.h"
 
 #include "ado/Recordset.h"
-#include "pelmora/interfaces/DataContext.h"
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/DataContext.h"
+#include "interfaces/MetadataService.h"
 #include "product/MetadataValue.h"
 #include "runtime/Error.h"
 #include "runtime/SqlName.h"

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <iostream>
 
-#include "pelmora/interfaces/Trace.h"
+#include "interfaces/Trace.h"
 #include "product/StandIns.h"
 #include "runtime/Vb.h"
 

@@ -7,7 +7,7 @@
 #include <bit>
 #include <cstring>
 
-#include "pelmora/interfaces/Varsk1.h"
+#include "interfaces/Varsk1.h"
 #include "runtime/Error.h"
 
 namespace product {

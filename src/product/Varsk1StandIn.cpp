@@ -2,7 +2,7 @@
 // through which a process hands over its desktop application object.
 #include <mutex>
 
-#include "pelmora/interfaces/Varsk1.h"
+#include "interfaces/Varsk1.h"
 #include "product/StandIns.h"
 #include "product/Varsk1Blob.h"
 

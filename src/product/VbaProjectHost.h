@@ -9,7 +9,7 @@
 #include <map>
 #include <memory>
 
-#include "pelmora/interfaces/VbaProjectHost.h"
+#include "interfaces/VbaProjectHost.h"
 #include "runtime/Object.h"
 
 namespace product {

@@ -8,8 +8,8 @@
 
 #include "ExtensionTestObjects.h"
 #include "ado/Recordset.h"
-#include "pelmora/interfaces/MetadataService.h"
-#include "pelmora/interfaces/Varsk1.h"
+#include "interfaces/MetadataService.h"
+#include "interfaces/Varsk1.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataService.h"
 #include "product/Notification.h"

@@ -8,7 +8,7 @@
 #include "ExtensionTestObjects.h"
 #include "ado/Recordset.h"
 #include "pelmora/extensions/ExtensionBinding.h"
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataService.h"
 #include "product/Notification.h"

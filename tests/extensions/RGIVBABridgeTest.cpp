@@ -5,7 +5,7 @@
 
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/extensions/RGIVBABridge.h"
-#include "pelmora/interfaces/InterfaceSupport.h"
+#include "interfaces/InterfaceSupport.h"
 #include "support/RGIHostFixture.h"
 #include "support/Raises.h"
 

@@ -5,7 +5,7 @@
 #include "FunctionalInterfaceTestObjects.h"
 
 #include "pelmora/features/FieldInfo.h"
-#include "pelmora/interfaces/LoadAttributesService.h"
+#include "interfaces/LoadAttributesService.h"
 #include "product/InterfaceSupport.h"
 #include "support/Raises.h"
 

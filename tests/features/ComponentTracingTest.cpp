@@ -6,7 +6,7 @@
 
 #include "pelmora/features/BackwardPointer.h"
 #include "pelmora/features/Components.h"
-#include "pelmora/interfaces/Trace.h"
+#include "interfaces/Trace.h"
 
 using componenttest::ComponentFixture;
 

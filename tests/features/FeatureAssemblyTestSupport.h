@@ -7,7 +7,7 @@
 #include "pelmora/features/FeatureAssemblyService.h"
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
-#include "pelmora/interfaces/KeyObject.h"
+#include "interfaces/KeyObject.h"
 
 namespace featuretest {
 

@@ -12,7 +12,7 @@
 #include "ado/Recordset.h"
 #include "pelmora/features/FieldInfo.h"
 #include "pelmora/features/modADOGlobal.h"
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataService.h"
 #include "product/Notification.h"
 #include "product/SqliteDataContext.h"

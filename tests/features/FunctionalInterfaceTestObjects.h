@@ -16,8 +16,8 @@
 #include "ado/Enums.h"
 #include "extensions/ExtensionTestObjects.h"
 #include "pelmora/features/Components.h"
-#include "pelmora/interfaces/ComponentService.h"
-#include "pelmora/interfaces/FunctionalInterface.h"
+#include "interfaces/ComponentService.h"
+#include "interfaces/FunctionalInterface.h"
 #include "product/VbaProjectHost.h"
 
 namespace fitest {

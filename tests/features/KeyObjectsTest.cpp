@@ -11,7 +11,7 @@
 #include "metadata/CommonFakes.h"
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
-#include "pelmora/interfaces/Components.h"
+#include "interfaces/Components.h"
 #include "runtime/Collection.h"
 #include "runtime/Object.h"
 #include "runtime/Vb.h"

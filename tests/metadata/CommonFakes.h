@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "pelmora/interfaces/Dialog.h"
-#include "pelmora/interfaces/Messages.h"
-#include "pelmora/interfaces/Trace.h"
-#include "pelmora/interfaces/Windows.h"
+#include "interfaces/Dialog.h"
+#include "interfaces/Messages.h"
+#include "interfaces/Trace.h"
+#include "interfaces/Windows.h"
 #include "product/StandIns.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"

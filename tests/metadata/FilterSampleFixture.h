@@ -8,7 +8,7 @@
 
 #include "FilterTestTables.h"
 #include "ado/Recordset.h"
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataService.h"
 #include "product/StandIns.h"

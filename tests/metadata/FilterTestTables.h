@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "ado/Recordset.h"
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "runtime/Error.h"
 #include "runtime/Variant.h"

@@ -12,7 +12,7 @@
 #include "MetadataTestSupport.h"
 #include "ado/Persist.h"
 #include "pelmora/common/MetadataServiceHelper.h"
-#include "pelmora/interfaces/MetadataRecordsetFilterService.h"
+#include "interfaces/MetadataRecordsetFilterService.h"
 
 namespace metadatatest {
 namespace {

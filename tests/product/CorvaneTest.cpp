@@ -5,7 +5,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "pelmora/interfaces/Corvane.h"
+#include "interfaces/Corvane.h"
 #include "product/StandIns.h"
 #include "product/geometry/GeometryObjects.h"
 

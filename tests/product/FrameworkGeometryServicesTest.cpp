@@ -7,7 +7,7 @@
 #include <numbers>
 #include <random>
 
-#include "pelmora/interfaces/Framework.h"
+#include "interfaces/Framework.h"
 #include "product/GeometryTestSupport.h"
 #include "product/StandIns.h"
 #include "product/framework/BufferZonePipe.h"

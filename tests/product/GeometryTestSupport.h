@@ -8,7 +8,7 @@
 
 #include "ado/Persist.h"
 #include "ado/Recordset.h"
-#include "pelmora/interfaces/Geometry.h"
+#include "interfaces/Geometry.h"
 #include "product/geometry/GeometryObjects.h"
 #include "runtime/Object.h"
 #include "runtime/Vb.h"

@@ -7,12 +7,12 @@
 #include <functional>
 #include <sstream>
 
-#include "pelmora/interfaces/Corvane.h"
-#include "pelmora/interfaces/Dialog.h"
-#include "pelmora/interfaces/Messages.h"
-#include "pelmora/interfaces/Trace.h"
-#include "pelmora/interfaces/Varsk1.h"
-#include "pelmora/interfaces/Windows.h"
+#include "interfaces/Corvane.h"
+#include "interfaces/Dialog.h"
+#include "interfaces/Messages.h"
+#include "interfaces/Trace.h"
+#include "interfaces/Varsk1.h"
+#include "interfaces/Windows.h"
 #include "product/EmbeddedData.h"
 #include "product/StandIns.h"
 #include "runtime/Error.h"

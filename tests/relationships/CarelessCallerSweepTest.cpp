@@ -18,7 +18,7 @@
 #include "pelmora/features/Components.h"
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
-#include "pelmora/interfaces/FeatureAssemblyService.h"
+#include "interfaces/FeatureAssemblyService.h"
 #include "pelmora/metadata/MetadataRecordset.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataRecordsets.h"

@@ -13,7 +13,7 @@
 #include "pelmora/features/FeatureAssemblyService.h"
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
-#include "pelmora/interfaces/Components.h"
+#include "interfaces/Components.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/relationships/Ownership.h"
 #include "pelmora/validation/modFeatureValidationService.h"

@@ -5,9 +5,9 @@
 
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/KeyObject.h"
-#include "pelmora/interfaces/Components.h"
-#include "pelmora/interfaces/Relationship.h"
-#include "pelmora/interfaces/ValidationInterface.h"
+#include "interfaces/Components.h"
+#include "interfaces/Relationship.h"
+#include "interfaces/ValidationInterface.h"
 
 using pelmora_test::ErrorOf;
 using pelmora_test::Raised;

@@ -6,9 +6,9 @@
 #include "ado/Enums.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/KeyObject.h"
-#include "pelmora/interfaces/Components.h"
-#include "pelmora/interfaces/FeatureAssemblyService.h"
-#include "pelmora/interfaces/Relationship.h"
+#include "interfaces/Components.h"
+#include "interfaces/FeatureAssemblyService.h"
+#include "interfaces/Relationship.h"
 
 using pelmora_test::ErrorOf;
 using pelmora_test::Raised;

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "ado/Recordset.h"
-#include "pelmora/interfaces/DataContext.h"
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/DataContext.h"
+#include "interfaces/MetadataService.h"
 #include "pelmora/relationships/RelationshipHelperBase.h"
 #include "pelmora/relationships/RelationshipHelperFactory.h"
 #include "pelmora/relationships/RelationshipService.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "pelmora/interfaces/DataContext.h"
+#include "interfaces/DataContext.h"
 #include "product/SqliteDataContext.h"
 #include "runtime/Object.h"
 

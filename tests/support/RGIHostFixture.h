@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataService.h"
 #include "product/InterfaceSupport.h"
 #include "product/SqliteDataContext.h"

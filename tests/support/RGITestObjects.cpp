@@ -4,8 +4,8 @@
 
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/KeyObject.h"
-#include "pelmora/interfaces/MetadataRecordsetFilterService.h"
-#include "pelmora/interfaces/Relationship.h"
+#include "interfaces/MetadataRecordsetFilterService.h"
+#include "interfaces/Relationship.h"
 #include "runtime/Collection.h"
 
 namespace pelmora_test {

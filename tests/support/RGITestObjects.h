@@ -12,9 +12,9 @@
 
 #include "pelmora/extensions/RGIHelper.h"
 #include "pelmora/extensions/RGIUnsupportedMembers.h"
-#include "pelmora/interfaces/KeyObject.h"
-#include "pelmora/interfaces/RelationshipGeometry.h"
-#include "pelmora/interfaces/VbaProjectHost.h"
+#include "interfaces/KeyObject.h"
+#include "interfaces/RelationshipGeometry.h"
+#include "interfaces/VbaProjectHost.h"
 #include "pelmora/relationships/RelationshipHelperBase.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "AttributeValidationTestSupport.h"
-#include "pelmora/interfaces/Framework.h"
+#include "interfaces/Framework.h"
 #include "product/DesktopApplication.h"
 #include "product/StandIns.h"
 

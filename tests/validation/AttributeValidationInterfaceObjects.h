@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "pelmora/interfaces/ComponentService.h"
-#include "pelmora/interfaces/InterfaceSupport.h"
-#include "pelmora/interfaces/ValidationInterface.h"
-#include "pelmora/interfaces/VbaProjectHost.h"
+#include "interfaces/ComponentService.h"
+#include "interfaces/InterfaceSupport.h"
+#include "interfaces/ValidationInterface.h"
+#include "interfaces/VbaProjectHost.h"
 #include "pelmora/validation/ModAttributeValidationService.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"

@@ -7,8 +7,8 @@
 #include <cmath>
 
 #include "features/FeatureAssemblyTestSupport.h"
-#include "pelmora/interfaces/Framework.h"
-#include "pelmora/interfaces/Geometry.h"
+#include "interfaces/Framework.h"
+#include "interfaces/Geometry.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationServiceGeometry.h"
 #include "product/GeometryTestSupport.h"

@@ -1,6 +1,6 @@
 #include "pelmora/common/AppUtils.h"
 
-#include "pelmora/interfaces/Varsk1.h"
+#include "interfaces/Varsk1.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
 

@@ -1,7 +1,7 @@
 #include "pelmora/common/MetadataServiceHelper.h"
 
 #include "pelmora/common/modYvCommonUtilities.h"
-#include "pelmora/interfaces/DataContext.h"
+#include "interfaces/DataContext.h"
 #include "pelmora/metadata/MetadataService.h"
 #include "runtime/Error.h"
 #include "runtime/Variant.h"

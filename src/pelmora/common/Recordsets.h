@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "pelmora/interfaces/IRecordsets.h"
+#include "interfaces/IRecordsets.h"
 #include "runtime/Object.h"
 
 namespace pelmora {

@@ -1,9 +1,9 @@
 #include "pelmora/common/modYvCommonUtilities.h"
 
 #include "ado/Enums.h"
-#include "pelmora/interfaces/Dialog.h"
-#include "pelmora/interfaces/Varsk1.h"
-#include "pelmora/interfaces/Windows.h"
+#include "interfaces/Dialog.h"
+#include "interfaces/Varsk1.h"
+#include "interfaces/Windows.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"
 #include "runtime/Vb.h"

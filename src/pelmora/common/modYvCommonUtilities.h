@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "pelmora/interfaces/Messages.h"
-#include "pelmora/interfaces/Trace.h"
+#include "interfaces/Messages.h"
+#include "interfaces/Trace.h"
 #include "runtime/Error.h"
 #include "runtime/SqlName.h"
 #include "runtime/Variant.h"

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "pelmora/interfaces/Corvane.h"
+#include "interfaces/Corvane.h"
 #include "runtime/Error.h"
 
 namespace pelmora {

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "pelmora/interfaces/Geometry.h"
+#include "interfaces/Geometry.h"
 #include "runtime/Object.h"
 
 namespace pelmora {

@@ -2,8 +2,8 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
-#include "pelmora/interfaces/DataContext.h"
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/DataContext.h"
+#include "interfaces/MetadataService.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {

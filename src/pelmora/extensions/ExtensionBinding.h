@@ -9,8 +9,8 @@
 #include <new>
 #include <string>
 
-#include "pelmora/interfaces/InterfaceSupport.h"
-#include "pelmora/interfaces/VbaProjectHost.h"
+#include "interfaces/InterfaceSupport.h"
+#include "interfaces/VbaProjectHost.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"
 #include "runtime/Variant.h"

@@ -1,8 +1,8 @@
 #include "pelmora/extensions/FunctionalInterfaceBridge.h"
 
 #include "pelmora/common/modYvCommonUtilities.h"
-#include "pelmora/interfaces/Components.h"
-#include "pelmora/interfaces/DataContext.h"
+#include "interfaces/Components.h"
+#include "interfaces/DataContext.h"
 
 namespace pelmora {
 

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "pelmora/extensions/ExtensionBinding.h"
-#include "pelmora/interfaces/ComponentService.h"
-#include "pelmora/interfaces/FunctionalInterface.h"
+#include "interfaces/ComponentService.h"
+#include "interfaces/FunctionalInterface.h"
 #include "runtime/Object.h"
 
 namespace pelmora {

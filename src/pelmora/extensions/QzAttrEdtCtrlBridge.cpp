@@ -1,7 +1,7 @@
 #include "pelmora/extensions/QzAttrEdtCtrlBridge.h"
 
-#include "pelmora/interfaces/Components.h"
-#include "pelmora/interfaces/DataContext.h"
+#include "interfaces/Components.h"
+#include "interfaces/DataContext.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {

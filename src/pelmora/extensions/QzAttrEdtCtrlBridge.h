@@ -9,7 +9,7 @@
 #include <string>
 
 #include "pelmora/extensions/ExtensionBinding.h"
-#include "pelmora/interfaces/FunctionalInterface.h"
+#include "interfaces/FunctionalInterface.h"
 #include "runtime/Object.h"
 #include "runtime/Variant.h"
 

@@ -8,11 +8,11 @@
 #include "pelmora/common/MiscEnvironment.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/extensions/RGIHelperInternal.h"
-#include "pelmora/interfaces/DataContext.h"
-#include "pelmora/interfaces/KeyObject.h"
-#include "pelmora/interfaces/MetadataRecordsetFilterService.h"
-#include "pelmora/interfaces/MetadataService.h"
-#include "pelmora/interfaces/Relationship.h"
+#include "interfaces/DataContext.h"
+#include "interfaces/KeyObject.h"
+#include "interfaces/MetadataRecordsetFilterService.h"
+#include "interfaces/MetadataService.h"
+#include "interfaces/Relationship.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {

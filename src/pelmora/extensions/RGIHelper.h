@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "pelmora/extensions/RGIUnsupportedMembers.h"
-#include "pelmora/interfaces/RelationshipGeometry.h"
+#include "interfaces/RelationshipGeometry.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"
 #include "runtime/Variant.h"

@@ -5,8 +5,8 @@
 #include "pelmora/extensions/RGIHelper.h"
 #include "pelmora/extensions/RGIHelperInternal.h"
 #include "pelmora/extensions/RGIVBABridge.h"
-#include "pelmora/interfaces/KeyObject.h"
-#include "pelmora/interfaces/Relationship.h"
+#include "interfaces/KeyObject.h"
+#include "interfaces/Relationship.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "runtime/Vb.h"
 

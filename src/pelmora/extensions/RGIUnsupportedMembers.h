@@ -2,7 +2,7 @@
 // The members of RelationshipGeometryInterface that neither the host nor the
 // bridge serves: each tells the user so (how is the class's choice), ignores
 // its arguments and answers False where a result is due.
-#include "pelmora/interfaces/RelationshipGeometry.h"
+#include "interfaces/RelationshipGeometry.h"
 
 namespace pelmora {
 

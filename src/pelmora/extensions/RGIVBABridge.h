@@ -17,7 +17,7 @@
 
 #include "pelmora/extensions/ExtensionBinding.h"
 #include "pelmora/extensions/RGIUnsupportedMembers.h"
-#include "pelmora/interfaces/RelationshipGeometry.h"
+#include "interfaces/RelationshipGeometry.h"
 #include "runtime/Object.h"
 
 namespace ado {

@@ -1,7 +1,7 @@
 #include "pelmora/features/BackwardPointer.h"
 
 #include "pelmora/common/TraceScope.h"
-#include "pelmora/interfaces/Components.h"
+#include "interfaces/Components.h"
 
 namespace pelmora {
 

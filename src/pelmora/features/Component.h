@@ -20,7 +20,7 @@
 
 #include "ado/Enums.h"
 #include "pelmora/features/FieldInfo.h"
-#include "pelmora/interfaces/Components.h"
+#include "interfaces/Components.h"
 #include "runtime/Collection.h"
 #include "runtime/Object.h"
 #include "runtime/Variant.h"

@@ -5,7 +5,7 @@
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/Component.h"
-#include "pelmora/interfaces/DataContext.h"
+#include "interfaces/DataContext.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "pelmora/interfaces/Components.h"
+#include "interfaces/Components.h"
 #include "runtime/Object.h"
 
 namespace ado {

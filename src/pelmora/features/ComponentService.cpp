@@ -5,7 +5,7 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
-#include "pelmora/interfaces/Components.h"
+#include "interfaces/Components.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "pelmora/interfaces/ComponentService.h"
+#include "interfaces/ComponentService.h"
 #include "runtime/Object.h"
 #include "runtime/Variant.h"
 

@@ -7,7 +7,7 @@
 #include "pelmora/features/Component.h"
 #include "pelmora/features/ComponentsClone.h"
 #include "pelmora/features/ComponentClone.h"
-#include "pelmora/interfaces/DataContext.h"
+#include "interfaces/DataContext.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "pelmora/features/BackwardPointer.h"
-#include "pelmora/interfaces/Components.h"
+#include "interfaces/Components.h"
 #include "runtime/Collection.h"
 #include "runtime/Object.h"
 

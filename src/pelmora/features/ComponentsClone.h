@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "pelmora/interfaces/Components.h"
+#include "interfaces/Components.h"
 #include "runtime/Collection.h"
 #include "runtime/Object.h"
 

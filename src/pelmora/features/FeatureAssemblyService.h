@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "pelmora/interfaces/FeatureAssemblyService.h"
+#include "interfaces/FeatureAssemblyService.h"
 #include "runtime/Object.h"
 #include "runtime/Variant.h"
 

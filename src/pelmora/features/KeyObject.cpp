@@ -1,7 +1,7 @@
 #include "pelmora/features/KeyObject.h"
 
 #include "pelmora/common/modYvCommonUtilities.h"
-#include "pelmora/interfaces/Components.h"
+#include "interfaces/Components.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <typeinfo>
 
-#include "pelmora/interfaces/KeyObject.h"
+#include "interfaces/KeyObject.h"
 #include "runtime/Object.h"
 
 namespace pelmora {

@@ -8,7 +8,7 @@
 #include <typeinfo>
 #include <vector>
 
-#include "pelmora/interfaces/KeyObject.h"
+#include "interfaces/KeyObject.h"
 #include "runtime/Collection.h"
 #include "runtime/Object.h"
 

@@ -5,8 +5,8 @@
 
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/features/KeyObjects.h"
-#include "pelmora/interfaces/Components.h"
-#include "pelmora/interfaces/KeyObject.h"
+#include "interfaces/Components.h"
+#include "interfaces/KeyObject.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"
 

@@ -7,7 +7,7 @@
 
 #include "ado/Enums.h"
 #include "ado/Recordset.h"
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/MetadataService.h"
 #include "runtime/Object.h"
 
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "pelmora/interfaces/MetadataRecordsetFilterService.h"
+#include "interfaces/MetadataRecordsetFilterService.h"
 #include "runtime/Object.h"
 #include "runtime/Variant.h"
 

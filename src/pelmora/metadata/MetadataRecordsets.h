@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/MetadataService.h"
 #include "runtime/Collection.h"
 #include "runtime/Object.h"
 

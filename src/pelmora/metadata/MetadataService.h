@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/MetadataService.h"
 #include "runtime/Object.h"
 #include "runtime/Variant.h"
 

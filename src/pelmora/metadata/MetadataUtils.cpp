@@ -2,7 +2,7 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "runtime/Variant.h"
 #include "runtime/Vb.h"

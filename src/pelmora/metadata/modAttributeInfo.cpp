@@ -5,7 +5,7 @@
 #include <unordered_map>
 
 #include "ado/Recordset.h"
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "runtime/Vb.h"
 

@@ -2,8 +2,8 @@
 
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
-#include "pelmora/interfaces/Components.h"
-#include "pelmora/interfaces/DataContext.h"
+#include "interfaces/Components.h"
+#include "interfaces/DataContext.h"
 #include "pelmora/persistence/WorkOperationsStrings.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Vb.h"

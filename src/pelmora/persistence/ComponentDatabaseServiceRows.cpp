@@ -11,7 +11,7 @@
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/Component.h"
 #include "pelmora/features/FieldInfo.h"
-#include "pelmora/interfaces/Components.h"
+#include "interfaces/Components.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
 #include "pelmora/persistence/WorkOperationsStrings.h"
 #include "runtime/Vb.h"

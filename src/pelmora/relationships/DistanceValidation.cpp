@@ -2,7 +2,7 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/common/modRelationshipService.h"
-#include "pelmora/interfaces/KeyObject.h"
+#include "interfaces/KeyObject.h"
 #include "pelmora/relationships/FilterRemover.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationServiceGeometry.h"

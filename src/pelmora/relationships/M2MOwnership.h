@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "pelmora/interfaces/FeatureAssemblyService.h"
+#include "interfaces/FeatureAssemblyService.h"
 #include "pelmora/relationships/RelationshipHelperBase.h"
 
 namespace ado {

@@ -1,6 +1,6 @@
 #include "ado/Recordset.h"
-#include "pelmora/interfaces/KeyObject.h"
-#include "pelmora/interfaces/RelationshipGeometry.h"
+#include "interfaces/KeyObject.h"
+#include "interfaces/RelationshipGeometry.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/relationships/DistanceValidation.h"
 #include "pelmora/relationships/M2MOwnership.h"

@@ -4,9 +4,9 @@
 // rules the distance, attribute and relationship-geometry checks.
 #include "ado/Recordset.h"
 #include "pelmora/extensions/RGIHelper.h"
-#include "pelmora/interfaces/Components.h"
-#include "pelmora/interfaces/KeyObject.h"
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/Components.h"
+#include "interfaces/KeyObject.h"
+#include "interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataUtils.h"
 #include "pelmora/relationships/ConnectivityValues.h"

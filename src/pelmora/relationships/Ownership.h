@@ -33,7 +33,7 @@
 #include <memory>
 #include <string>
 
-#include "pelmora/interfaces/FeatureAssemblyService.h"
+#include "interfaces/FeatureAssemblyService.h"
 #include "pelmora/relationships/RelationshipHelperBase.h"
 
 namespace ado {

@@ -2,8 +2,8 @@
 // two features, and the row ids of new owner rows.
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
-#include "pelmora/interfaces/DataContext.h"
-#include "pelmora/interfaces/KeyObject.h"
+#include "interfaces/DataContext.h"
+#include "interfaces/KeyObject.h"
 #include "pelmora/relationships/FilterRemover.h"
 #include "pelmora/relationships/Ownership.h"
 #include "pelmora/relationships/OwnershipSupport.h"

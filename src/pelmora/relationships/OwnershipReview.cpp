@@ -6,7 +6,7 @@
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/FeatureAssemblyService.h"
-#include "pelmora/interfaces/KeyObject.h"
+#include "interfaces/KeyObject.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/relationships/FilterRemover.h"
 #include "pelmora/relationships/Ownership.h"

@@ -5,9 +5,9 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/features/ComponentClone.h"
-#include "pelmora/interfaces/Components.h"
-#include "pelmora/interfaces/KeyObject.h"
-#include "pelmora/interfaces/RelationshipGeometry.h"
+#include "interfaces/Components.h"
+#include "interfaces/KeyObject.h"
+#include "interfaces/RelationshipGeometry.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataUtils.h"
 #include "pelmora/relationships/DistanceValidation.h"

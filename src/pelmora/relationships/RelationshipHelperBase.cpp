@@ -2,9 +2,9 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/features/KeyObject.h"
-#include "pelmora/interfaces/Components.h"
-#include "pelmora/interfaces/DataContext.h"
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/Components.h"
+#include "interfaces/DataContext.h"
+#include "interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"

@@ -26,7 +26,7 @@
 #include <string>
 
 #include "pelmora/common/modYvCommonUtilities.h"
-#include "pelmora/interfaces/Relationship.h"
+#include "interfaces/Relationship.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"
 #include "runtime/Variant.h"

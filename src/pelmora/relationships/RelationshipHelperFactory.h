@@ -13,7 +13,7 @@
 #include <functional>
 #include <memory>
 
-#include "pelmora/interfaces/Relationship.h"
+#include "interfaces/Relationship.h"
 #include "runtime/Variant.h"
 
 namespace pelmora {

@@ -35,7 +35,7 @@
 #include <string>
 #include <vector>
 
-#include "pelmora/interfaces/Relationship.h"
+#include "interfaces/Relationship.h"
 #include "runtime/Object.h"
 #include "runtime/Variant.h"
 

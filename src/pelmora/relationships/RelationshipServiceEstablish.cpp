@@ -2,9 +2,9 @@
 // deleting or establishing it through the relationship's helper.
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
-#include "pelmora/interfaces/Components.h"
-#include "pelmora/interfaces/KeyObject.h"
-#include "pelmora/interfaces/ValidationInterface.h"
+#include "interfaces/Components.h"
+#include "interfaces/KeyObject.h"
+#include "interfaces/ValidationInterface.h"
 #include "pelmora/relationships/RelationshipHelperBase.h"
 #include "pelmora/relationships/RelationshipService.h"
 #include "runtime/Error.h"

@@ -25,7 +25,7 @@
 #include <string>
 
 #include "pelmora/extensions/ExtensionBinding.h"
-#include "pelmora/interfaces/ValidationInterface.h"
+#include "interfaces/ValidationInterface.h"
 #include "runtime/Object.h"
 #include "runtime/Variant.h"
 

@@ -8,9 +8,9 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
-#include "pelmora/interfaces/Components.h"
-#include "pelmora/interfaces/KeyObject.h"
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/Components.h"
+#include "interfaces/KeyObject.h"
+#include "interfaces/MetadataService.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"
 #include "runtime/Vb.h"

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <initializer_list>
 
-#include "pelmora/interfaces/Framework.h"
-#include "pelmora/interfaces/Geometry.h"
-#include "pelmora/interfaces/KeyObject.h"
+#include "interfaces/Framework.h"
+#include "interfaces/Geometry.h"
+#include "interfaces/KeyObject.h"
 #include "pelmora/metadata/MetadataUtils.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "runtime/Error.h"

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "pelmora/interfaces/Framework.h"
+#include "interfaces/Framework.h"
 #include "runtime/Object.h"
 
 namespace product {

@@ -3,9 +3,9 @@
 #include <string>
 
 #include "ado/Recordset.h"
-#include "pelmora/interfaces/Components.h"
-#include "pelmora/interfaces/DataContext.h"
-#include "pelmora/interfaces/MetadataService.h"
+#include "interfaces/Components.h"
+#include "interfaces/DataContext.h"
+#include "interfaces/MetadataService.h"
 #include "product/MetadataValue.h"
 #include "product/framework/FrameworkClasses.h"
 #include "product/framework/FrameworkRecordset.h"

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "pelmora/interfaces/Framework.h"
+#include "interfaces/Framework.h"
 #include "runtime/Object.h"
 
 namespace product {

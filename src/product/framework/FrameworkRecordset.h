@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "pelmora/interfaces/Framework.h"
+#include "interfaces/Framework.h"
 #include "runtime/Object.h"
 #include "runtime/Variant.h"
 

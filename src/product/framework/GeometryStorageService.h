@@ -5,7 +5,7 @@
 // no state; any caller may create and drop it.
 #include <memory>
 
-#include "pelmora/interfaces/Framework.h"
+#include "interfaces/Framework.h"
 #include "runtime/Object.h"
 
 namespace product {

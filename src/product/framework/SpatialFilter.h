@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "pelmora/interfaces/Framework.h"
+#include "interfaces/Framework.h"
 #include "runtime/Object.h"
 
 namespace product {

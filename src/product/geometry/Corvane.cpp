@@ -1,5 +1,5 @@
 // The geometry-math library of the dimension checks, over GeometryMath.
-#include "pelmora/interfaces/Corvane.h"
+#include "interfaces/Corvane.h"
 #include "product/StandIns.h"
 
 #include <cmath>

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "pelmora/interfaces/Geometry.h"
+#include "interfaces/Geometry.h"
 #include "runtime/Object.h"
 
 namespace product {

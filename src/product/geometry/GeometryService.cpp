@@ -6,7 +6,7 @@
 
 #include "ado/Enums.h"
 #include "ado/Recordset.h"
-#include "pelmora/interfaces/DataContext.h"
+#include "interfaces/DataContext.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "pelmora/interfaces/Geometry.h"
+#include "interfaces/Geometry.h"
 #include "product/geometry/GeometryObjects.h"
 #include "runtime/Object.h"
 

@@ -1,6 +1,6 @@
-#include "pelmora/interfaces/Windows.h"
+#include "interfaces/Windows.h"
 
-#include "pelmora/interfaces/EntryPoint.h"
+#include "interfaces/EntryPoint.h"
 
 namespace win {
 

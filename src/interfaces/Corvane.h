@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "pelmora/interfaces/Geometry.h"
+#include "interfaces/Geometry.h"
 
 namespace pelmora {
 

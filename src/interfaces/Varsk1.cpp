@@ -1,6 +1,6 @@
-#include "pelmora/interfaces/Varsk1.h"
+#include "interfaces/Varsk1.h"
 
-#include "pelmora/interfaces/EntryPoint.h"
+#include "interfaces/EntryPoint.h"
 
 namespace varsk1 {
 

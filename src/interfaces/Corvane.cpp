@@ -1,6 +1,6 @@
-#include "pelmora/interfaces/Corvane.h"
+#include "interfaces/Corvane.h"
 
-#include "pelmora/interfaces/EntryPoint.h"
+#include "interfaces/EntryPoint.h"
 
 namespace pelmora {
 
