@@ -41,17 +41,20 @@ std::shared_ptr<pelmora::IKeyObject> Opened(const std::shared_ptr<pelmora::IData
     return opened;
 }
 
-// Attribute components raise when asked for a geometry.
-bool HasGeometry(pelmora::IComponent& component) {
+// The geometry of the component's current row; nullptr where there is none
+// and for attribute components, which raise when asked for one.
+rt::ObjectPtr FirstGeometry(pelmora::IComponent& component) {
     try {
-        return component.get_Geometry() != nullptr;
+        return component.get_Geometry();
     } catch (const rt::ComError&) {
-        return false;
+        return nullptr;
     }
 }
 
 // The geometries of the feature's component cno, or of every component
-// whose rows carry one when cno is 0.
+// whose rows carry one when cno is 0. Each row's geometry is read once: the
+// first row's answers both whether the component has geometry and what it
+// is.
 std::shared_ptr<rt::Collection> Geometries(const std::shared_ptr<pelmora::IKeyObject>& feature, int16_t cno) {
     auto geometries = rt::Collection::New();
     auto components = feature->get_Components();
@@ -61,8 +64,15 @@ std::shared_ptr<rt::Collection> Geometries(const std::shared_ptr<pelmora::IKeyOb
         auto rows = component->get_Recordset();
         if (!rows || (rows->get_BOF() && rows->get_EOF())) continue;
         rows->MoveFirst();
-        if (cno == 0 && !HasGeometry(*component)) continue;
-        pelmora::RecordsetToCollection(feature, component->get_Name(), geometries);
+        if (cno != 0) {
+            pelmora::RecordsetToCollection(feature, component->get_Name(), geometries);
+            continue;
+        }
+        rt::ObjectPtr first = FirstGeometry(*component);
+        if (!first) continue;
+        geometries->Add(rt::Variant(first));
+        for (rows->MoveNext(); !rows->get_EOF(); rows->MoveNext())
+            geometries->Add(rt::Variant(component->get_Geometry()));
     }
     return geometries;
 }
@@ -202,18 +212,25 @@ std::vector<Finding> UnconnectedFeatures(const std::shared_ptr<pelmora::IDataCon
     auto metadata = dataContext->GetMetadataService();
     if (!metadata) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     auto feature = Opened(dataContext, active);
-    auto own = Geometries(feature, activeCNO);
-    auto findings = pelmora::CreateValidationRecordset();
-    const std::string priority = pelmora::GetValidationMessage(pelmora::kErrorPriorityMessage);
+    // The active feature's geometries are read when a related feature needs
+    // them: most features relate nothing of the interface's number.
+    std::shared_ptr<rt::Collection> own;
+    std::shared_ptr<ado::Recordset> findings;
+    std::string priority;
     for (const auto& key : related) {
         if (!key || (relatedFNO != 0 && key->get_FNO() != relatedFNO)) continue;
+        if (!own) {
+            own = Geometries(feature, activeCNO);
+            findings = pelmora::CreateValidationRecordset();
+            priority = pelmora::GetValidationMessage(pelmora::kErrorPriorityMessage);
+        }
         auto other = Opened(dataContext, key);
         auto theirs = Geometries(other, relatedCNO);
         pelmora::ValidateEndpointConnectivity(feature, own, activeCNO, other, theirs, relatedCNO, tolerance, reporter,
                                               "", priority, rt::Variant(true), metadata, findings);
     }
     std::vector<Finding> out;
-    if (findings->get_BOF() && findings->get_EOF()) return out;
+    if (!findings || (findings->get_BOF() && findings->get_EOF())) return out;
     for (findings->MoveFirst(); !findings->get_EOF(); findings->MoveNext())
         out.push_back({rt::CStr(findings->GetValue(rt::Variant(0))),
                        reporter + ": " + rt::CStr(findings->GetValue(rt::Variant(1)))});
