@@ -13,6 +13,7 @@
 #include "interfaces/KeyObject.h"
 #include "interfaces/MetadataService.h"
 #include "interfaces/Relationship.h"
+#include "pelmora/metadata/MetadataUtils.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationServiceGeometry.h"
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
@@ -51,16 +52,28 @@ rt::ObjectPtr FirstGeometry(pelmora::IComponent& component) {
     }
 }
 
+// False when the metadata gives the component number no geometry, so that
+// its rows need not be read to learn it; true when it does or cannot tell.
+bool MayHaveGeometry(const std::shared_ptr<pelmora::IMetadataService>& metadata, int16_t cno) {
+    try {
+        return pelmora::IsGeometryComponent(metadata, cno);
+    } catch (const rt::ComError&) {
+        return true;
+    }
+}
+
 // The geometries of the feature's component cno, or of every component
 // whose rows carry one when cno is 0. Each row's geometry is read once: the
 // first row's answers both whether the component has geometry and what it
 // is.
-std::shared_ptr<rt::Collection> Geometries(const std::shared_ptr<pelmora::IKeyObject>& feature, int16_t cno) {
+std::shared_ptr<rt::Collection> Geometries(const std::shared_ptr<pelmora::IKeyObject>& feature, int16_t cno,
+                                           const std::shared_ptr<pelmora::IMetadataService>& metadata) {
     auto geometries = rt::Collection::New();
     auto components = feature->get_Components();
     if (!components) return geometries;
     for (const auto& component : components->get_NewEnum()) {
         if (cno != 0 && component->get_CNO() != cno) continue;
+        if (cno == 0 && !MayHaveGeometry(metadata, component->get_CNO())) continue;
         auto rows = component->get_Recordset();
         if (!rows || (rows->get_BOF() && rows->get_EOF())) continue;
         rows->MoveFirst();
@@ -220,12 +233,12 @@ std::vector<Finding> UnconnectedFeatures(const std::shared_ptr<pelmora::IDataCon
     for (const auto& key : related) {
         if (!key || (relatedFNO != 0 && key->get_FNO() != relatedFNO)) continue;
         if (!own) {
-            own = Geometries(feature, activeCNO);
+            own = Geometries(feature, activeCNO, metadata);
             findings = pelmora::CreateValidationRecordset();
             priority = pelmora::GetValidationMessage(pelmora::kErrorPriorityMessage);
         }
         auto other = Opened(dataContext, key);
-        auto theirs = Geometries(other, relatedCNO);
+        auto theirs = Geometries(other, relatedCNO, metadata);
         pelmora::ValidateEndpointConnectivity(feature, own, activeCNO, other, theirs, relatedCNO, tolerance, reporter,
                                               "", priority, rt::Variant(true), metadata, findings);
     }
