@@ -3,6 +3,8 @@
 // ("Pelmora.MainGeometry", "Pelmora.HydrantGeometry", "Pelmora:ValveClearance")
 // and mains and their service lines ("MainAudit" in VBA project 1), through
 // the system's end-point and touch checks on the features' geometry.
+#include <optional>
+
 #include "SampleExtensionsInternal.h"
 #include "ado/Recordset.h"
 #include "pelmora/extensions/RGIUnsupportedMembers.h"
@@ -111,6 +113,33 @@ double Tolerance(const std::vector<std::string>& arguments, double otherwise) {
     return rt::CDbl(rt::Variant(arguments[0]));
 }
 
+// What a host last handed the sample's project interface: the active
+// feature, the relationship's number and the features the helper's review
+// gave. A host hands them over while it loads the interfaces of a feature,
+// before it runs any, so an interface of the same feature and relationship
+// run next takes them instead of reviewing the relationship again. Taken
+// once; a new hand-over starts from nothing.
+struct HandedOver {
+    std::weak_ptr<pelmora::IKeyObject> feature;
+    std::weak_ptr<pelmora::IDataContext> dataContext;
+    std::weak_ptr<pelmora::QzKeyObjects> related;
+    std::optional<int16_t> relationshipNumber;
+};
+thread_local HandedOver handedOver;
+
+// The related features handed over for the helper's feature, or nullopt.
+std::optional<std::vector<std::shared_ptr<pelmora::IKeyObject>>> TakeHandedOver(
+    pelmora::IRelationshipHelper& helper, const std::shared_ptr<pelmora::IKeyObject>& feature) {
+    HandedOver kept;
+    std::swap(kept, handedOver);
+    auto related = kept.related.lock();
+    if (!related || kept.feature.lock() != feature || !kept.relationshipNumber ||
+        *kept.relationshipNumber != helper.get_RelationshipNumber() ||
+        kept.dataContext.lock() != helper.get_DataContext())
+        return std::nullopt;
+    return KeyList(rt::Variant(rt::ObjectPtrOf(related)));
+}
+
 // ---- by ProgID ----
 
 class ProgIdGeometryInterface : public rt::Object, public pelmora::RGIUnsupportedMembers {
@@ -125,7 +154,8 @@ public:
         if (!helper) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
         auto feature = helper->get_Feature();
         if (!feature) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-        auto related = KeyList(helper->ReviewRelationship(feature));
+        auto handed = TakeHandedOver(*helper, feature);
+        auto related = handed ? std::move(*handed) : KeyList(helper->ReviewRelationship(feature));
         PutFindings(UnconnectedFeatures(helper->get_DataContext(), feature, feature->get_CNO(), related, relatedFNO_,
                                         relatedCNO_, tolerance_, name_),
                     priorities, messages);
@@ -184,9 +214,18 @@ class ProjectGeometryInterface : public rt::Object, public pelmora::IProjectRela
 public:
     void putref_DataContext(const std::shared_ptr<pelmora::IDataContext>& v) override { dataContext_ = v; }
     void put_ArgumentArray(const rt::Variant& v) override { arguments_ = v; }
-    void putref_Feature(const std::shared_ptr<pelmora::QzKeyObject>& v) override { feature_ = v; }
-    void putref_RelatedFeatures(const std::shared_ptr<pelmora::QzKeyObjects>& v) override { related_ = v; }
-    void put_RelationshipNumber(int16_t) override {}
+    // A host hands over the feature first: what it handed for another is gone.
+    void putref_Feature(const std::shared_ptr<pelmora::QzKeyObject>& v) override {
+        feature_ = v;
+        handedOver = HandedOver();
+        handedOver.dataContext = dataContext_;
+        if (v) handedOver.feature = rt::QueryInterface<pelmora::IKeyObject>(v);
+    }
+    void putref_RelatedFeatures(const std::shared_ptr<pelmora::QzKeyObjects>& v) override {
+        related_ = v;
+        handedOver.related = v;
+    }
+    void put_RelationshipNumber(int16_t v) override { handedOver.relationshipNumber = v; }
     int32_t get_ProcessingMode() override { return mode_; }
     void put_ProcessingMode(int32_t v) override { mode_ = v; }
     int16_t get_RelatedFNO() override { return relatedFNO_; }

@@ -14,6 +14,7 @@
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
 #include "pelmora/validation/FeatureValidationService.h"
+#include "support/RGITestObjects.h"
 
 namespace {
 
@@ -146,6 +147,39 @@ TEST_F(SampleExtensionsTest, EditControlsRefuseWhatTheirArgumentsDoNotList) {
     }
     // A control that could not be made or failed would have been shown.
     for (const auto& box : recorder_->records) ADD_FAILURE() << box.text;
+}
+
+TEST_F(SampleExtensionsTest, AMainsGeometryInterfacesReviewItsRelationshipOnce) {
+    // The host hands the main's related features to the project interface
+    // while it loads it; the ProgID interface run next takes them. A
+    // hand-over cut short (no relationship row of the helper's name) leaves
+    // the ProgID interface to review for itself, with the same finding.
+    struct Case {
+        const char* what;
+        const char* name;
+        int reviews;
+    };
+    const Case cases[] = {
+        {"handed over", "", 1},
+        {"hand-over cut short", "No Such Relationship", 1},
+    };
+    for (const Case& c : cases) {
+        auto helper = pelmora_test::RGIHostingHelper::New(Context(), 1);
+        helper->nameOverride = c.name;
+        helper->related = {pelmora_test::SampleFeature(102, 2001), pelmora_test::SampleFeature(102, 5602),
+                           pelmora_test::SampleFeature(104, 4001)};
+        rt::Variant priorities, messages;
+        helper->ValidateGeometry(pelmora_test::SampleFeature(101, 1001), priorities, messages);
+        Lines found;
+        ASSERT_TRUE(messages.IsArray()) << c.what;
+        for (int32_t i = rt::LBound(messages); i <= rt::UBound(messages); ++i) {
+            const rt::Variant m = messages.Array()->Get(i);
+            if (m.IsString() && m.Str().rfind("Pelmora.MainGeometry", 0) == 0) found.push_back(m.Str());
+        }
+        EXPECT_EQ(helper->reviews, c.reviews) << c.what;
+        EXPECT_EQ(found, Lines{"Pelmora.MainGeometry: Water Main 1001 and Valve 5602 are not connected within 0.5."})
+            << c.what;
+    }
 }
 
 }  // namespace
