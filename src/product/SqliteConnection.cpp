@@ -2,13 +2,16 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 #include <unordered_map>
 
 #include <sys/statvfs.h>
@@ -142,7 +145,42 @@ struct RawCell {
     std::string s;  // text or blob bytes
 };
 
-rt::Variant BytesVariant(const std::string& bytes) {
+// A cell as converted: its text or bytes either the statement's own (valid
+// until the next step) or a kept cell's.
+struct CellView {
+    int kind = SQLITE_NULL;
+    int64_t i = 0;
+    double d = 0;
+    std::string_view s;
+};
+
+CellView ViewOf(const RawCell& c) { return CellView{c.kind, c.i, c.d, c.s}; }
+
+// The cell of a stepped statement's column; the caller holds the connection's
+// mutex, so the column's value may be read through its value object.
+CellView ReadCell(sqlite3_value* v) {
+    CellView cell;
+    cell.kind = sqlite3_value_type(v);
+    switch (cell.kind) {
+        case SQLITE_INTEGER: cell.i = sqlite3_value_int64(v); break;
+        case SQLITE_FLOAT: cell.d = sqlite3_value_double(v); break;
+        case SQLITE_TEXT: {
+            auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
+            cell.s = std::string_view(p ? p : "", static_cast<size_t>(sqlite3_value_bytes(v)));
+            break;
+        }
+        case SQLITE_BLOB: {
+            auto* p = static_cast<const char*>(sqlite3_value_blob(v));
+            int n = sqlite3_value_bytes(v);
+            if (p && n > 0) cell.s = std::string_view(p, static_cast<size_t>(n));
+            break;
+        }
+        default: break;
+    }
+    return cell;
+}
+
+rt::Variant BytesVariant(std::string_view bytes) {
     rt::Variant v = rt::Variant::MakeArray(rt::vbByte, 0, static_cast<int32_t>(bytes.size()) - 1);
     auto& data = v.ArrayMut()->Data();
     for (size_t k = 0; k < bytes.size(); ++k) data[k] = rt::Variant(static_cast<uint8_t>(bytes[k]));
@@ -508,7 +546,7 @@ void BindValue(sqlite3* db, sqlite3_stmt* st, int index, const rt::Variant& v, c
     }
 }
 
-rt::Variant ConvertCell(const RawCell& c, const ColumnType& t, const std::string& column, const std::string& sql) {
+rt::Variant ConvertCell(const CellView& c, const ColumnType& t, const std::string& column, const std::string& sql) {
     if (c.kind == SQLITE_NULL) return rt::Variant::Null();
     auto invalidNumber = [&]() -> rt::Variant {
         throw DatabaseError(1722, "invalid number in column " + column + Quoted(sql));
@@ -519,7 +557,7 @@ rt::Variant ConvertCell(const RawCell& c, const ColumnType& t, const std::string
             if (c.kind == SQLITE_FLOAT) return rt::Variant(rt::Decimal::FromDouble(c.d));
             if (c.kind == SQLITE_TEXT) {
                 try {
-                    return rt::Variant(rt::Decimal::Parse(c.s));
+                    return rt::Variant(rt::Decimal::Parse(std::string(c.s)));
                 } catch (const rt::ComError&) {
                     return invalidNumber();
                 }
@@ -533,8 +571,9 @@ rt::Variant ConvertCell(const RawCell& c, const ColumnType& t, const std::string
             } else if (c.kind == SQLITE_FLOAT) {
                 d = c.d;
             } else if (c.kind == SQLITE_TEXT) {
+                const std::string text(c.s);
                 char* end = nullptr;
-                d = std::strtod(c.s.c_str(), &end);
+                d = std::strtod(text.c_str(), &end);
                 if (c.s.empty() || *end != '\0') return invalidNumber();
             } else {
                 return invalidNumber();
@@ -543,7 +582,7 @@ rt::Variant ConvertCell(const RawCell& c, const ColumnType& t, const std::string
         }
         case ado::adDBTimeStamp: {
             double ole = 0;
-            if (c.kind == SQLITE_TEXT && DbTextToOleDate(c.s, ole)) return rt::Variant::Date(ole);
+            if (c.kind == SQLITE_TEXT && DbTextToOleDate(std::string(c.s), ole)) return rt::Variant::Date(ole);
             throw DatabaseError(1861, "literal does not match format string: column " + column +
                                           " holds a value that is not a date" + Quoted(sql));
         }
@@ -553,12 +592,56 @@ rt::Variant ConvertCell(const RawCell& c, const ColumnType& t, const std::string
             throw DatabaseError(932, "inconsistent datatypes: column " + column + " holds a number" + Quoted(sql));
         default:  // texts
             // Oracle keeps no empty texts: one written by other means reads as Null.
-            if (c.kind == SQLITE_TEXT) return c.s.empty() ? rt::Variant::Null() : rt::Variant(c.s);
+            if (c.kind == SQLITE_TEXT) return c.s.empty() ? rt::Variant::Null() : rt::Variant(std::string(c.s));
             if (c.kind == SQLITE_INTEGER) return rt::Variant(std::to_string(c.i));
             if (c.kind == SQLITE_FLOAT) return rt::Variant(NumberText(c.d));
-            return rt::Variant(c.s);
+            return rt::Variant(std::string(c.s));
     }
 }
+
+// Converts a result's cells into its values in order. A number or text equal
+// to the one above it in its column shares that value's block rather than
+// building its own: link and component rows repeat their FNO, CNO, owner and
+// status down whole columns, and blocks are never changed in place.
+class ValueSink {
+public:
+    ValueSink(std::vector<rt::Variant>& out, const std::vector<ColumnType>& types,
+              const std::vector<ado::FieldDesc>& fields, const std::string& sql)
+        : out_(out), types_(types), fields_(fields), sql_(sql), last_(types.size()) {}
+
+    void Put(const CellView& c, size_t col) {
+        Last& last = last_[col];
+        if (last.at != kNone && c.kind == last.kind && Repeats(c, last)) {
+            rt::Variant same = out_[last.at];
+            out_.push_back(std::move(same));
+        } else {
+            out_.push_back(ConvertCell(c, types_[col], fields_[col].name, sql_));
+            last.kind = c.kind;
+            last.i = c.i;
+        }
+        last.at = out_.size() - 1;
+    }
+
+private:
+    static constexpr size_t kNone = static_cast<size_t>(-1);
+    struct Last {
+        int kind = SQLITE_NULL;
+        int64_t i = 0;
+        size_t at = kNone;
+    };
+    bool Repeats(const CellView& c, const Last& last) const {
+        if (c.kind == SQLITE_INTEGER) return c.i == last.i;
+        if (c.kind != SQLITE_TEXT) return false;
+        const rt::Variant& above = out_[last.at];
+        return above.Type() == rt::vbString && !c.s.empty() && above.Str() == c.s;
+    }
+
+    std::vector<rt::Variant>& out_;
+    const std::vector<ColumnType>& types_;
+    const std::vector<ado::FieldDesc>& fields_;
+    const std::string& sql_;
+    std::vector<Last> last_;
+};
 
 // The type of a column without a declared type (an expression): what its values are.
 ColumnType InferType(const std::vector<RawCell>& cells, size_t col, size_t ncols) {
@@ -712,37 +795,66 @@ ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::v
     int ncols = -1;
     ado::RecordsetImage image;
     std::vector<RawCell> cells;
-    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
-        if (ncols < 0) ncols = sqlite3_column_count(raw);
-        for (int c = 0; c < ncols; ++c) {
-            RawCell cell;
-            cell.kind = sqlite3_column_type(raw, c);
-            switch (cell.kind) {
-                case SQLITE_INTEGER: cell.i = sqlite3_column_int64(raw, c); break;
-                case SQLITE_FLOAT: cell.d = sqlite3_column_double(raw, c); break;
-                case SQLITE_TEXT: {
-                    auto* p = reinterpret_cast<const char*>(sqlite3_column_text(raw, c));
-                    cell.s.assign(p, static_cast<size_t>(sqlite3_column_bytes(raw, c)));
-                    break;
+    // A kept query described under the statement as it now stands, whose
+    // columns all have declared types, converts each row as it is stepped;
+    // any other keeps the rows first (an expression's type comes from all its
+    // values).
+    std::vector<ColumnType> types;
+    std::unique_ptr<ValueSink> direct;
+    // The first value that would not convert is raised once every row is
+    // stepped, as when the rows were kept first: a failed step comes first.
+    std::exception_ptr unconverted;
+    {
+        // Held for the whole read, so that each cell is read through its
+        // value object without locking the connection again.
+        struct HoldMutex {
+            sqlite3_mutex* m;
+            explicit HoldMutex(sqlite3_mutex* mutex) : m(mutex) { sqlite3_mutex_enter(m); }
+            ~HoldMutex() { sqlite3_mutex_leave(m); }
+        } hold(sqlite3_db_mutex(db_));
+        while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+            if (ncols < 0) {
+                ncols = sqlite3_column_count(raw);
+                const size_t width = static_cast<size_t>(ncols);
+                const int prepared = keptQuery ? sqlite3_stmt_status(raw, SQLITE_STMTSTATUS_REPREPARE, 0) : -1;
+                if (keptQuery && keptQuery->prepared == prepared && keptQuery->fields.size() == width &&
+                    std::all_of(keptQuery->declared.begin(), keptQuery->declared.end(),
+                                [](const ColumnType& t) { return t.known; })) {
+                    image.fields = keptQuery->fields;
+                    types = keptQuery->declared;
+                    direct = std::make_unique<ValueSink>(image.values, types, image.fields, sqlForErrors);
                 }
-                case SQLITE_BLOB: {
-                    auto* p = static_cast<const char*>(sqlite3_column_blob(raw, c));
-                    int n = sqlite3_column_bytes(raw, c);
-                    if (p && n > 0) cell.s.assign(p, static_cast<size_t>(n));
-                    break;
-                }
-                default: break;
             }
-            cells.push_back(std::move(cell));
+            if (direct) {
+                if (unconverted) continue;
+                try {
+                    for (int c = 0; c < ncols; ++c)
+                        direct->Put(ReadCell(sqlite3_column_value(raw, c)), static_cast<size_t>(c));
+                } catch (...) {
+                    unconverted = std::current_exception();
+                }
+                continue;
+            }
+            for (int c = 0; c < ncols; ++c) {
+                const CellView view = ReadCell(sqlite3_column_value(raw, c));
+                RawCell cell;
+                cell.kind = view.kind;
+                cell.i = view.i;
+                cell.d = view.d;
+                cell.s.assign(view.s.data(), view.s.size());
+                cells.push_back(std::move(cell));
+            }
         }
     }
     if (rc != SQLITE_DONE) RaiseLastError(rc, sqlForErrors);
     if (ncols < 0) ncols = sqlite3_column_count(raw);
     if (changes) *changes = sqlite3_changes64(db_);
     if (ncols == 0) return image;
+    if (unconverted) std::rethrow_exception(unconverted);
+    if (direct) return image;
 
     const size_t width = static_cast<size_t>(ncols);
-    std::vector<ColumnType> types(width);
+    types.assign(width, ColumnType{});
     // Describing columns (names, declared types, the table's column
     // metadata) costs more than running most kept queries.
     const int prepared = keptQuery ? sqlite3_stmt_status(raw, SQLITE_STMTSTATUS_REPREPARE, 0) : -1;
@@ -772,10 +884,8 @@ ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::v
         }
     }
     image.values.reserve(cells.size());
-    for (size_t k = 0; k < cells.size(); ++k) {
-        size_t c = k % static_cast<size_t>(ncols);
-        image.values.push_back(ConvertCell(cells[k], types[c], image.fields[c].name, sqlForErrors));
-    }
+    ValueSink sink(image.values, types, image.fields, sqlForErrors);
+    for (size_t k = 0; k < cells.size(); ++k) sink.Put(ViewOf(cells[k]), k % width);
     return image;
 }
 

@@ -122,3 +122,57 @@ TEST(CachedStatement, AKeptQueryDescribesItsColumnsAfreshAfterTheSchemaChanges) 
         }
     }
 }
+
+// Each run of a kept query, converted as its rows are stepped, reads what the
+// first run read, value for value; a value down a column like the one above
+// it reads as that value.
+TEST(CachedStatement, AKeptQueryReadsEveryRunAsItsFirst) {
+    SqliteConnection db{":memory:", {}};
+    db.ExecuteRaw("CREATE TABLE T (K NUMBER(10), N NUMBER(10), S VARCHAR2(10), D DATE, R FLOAT)");
+    struct Row {
+        int64_t k;
+        rt::Variant n, s, d, r;
+    };
+    const std::vector<Row> rows{
+        {1, rt::Variant(7.0), rt::Variant("same"), rt::Variant("2024-05-01 10:00:00"), rt::Variant(1.5)},
+        {2, rt::Variant(7.0), rt::Variant("same"), rt::Variant("2024-05-01 10:00:00"), rt::Variant(1.5)},
+        {3, rt::Variant::Null(), rt::Variant("other"), rt::Variant::Null(), rt::Variant(2.0)},
+        {4, rt::Variant(7.0), rt::Variant("other"), rt::Variant::Null(), rt::Variant(2.0)},
+        {5, rt::Variant(8.0), rt::Variant::Null(), rt::Variant("2024-05-02 00:00:00"), rt::Variant::Null()},
+    };
+    for (const Row& row : rows)
+        db.Execute("INSERT INTO T VALUES (?, ?, ?, ?, ?)", {rt::Variant(double(row.k)), row.n, row.s, row.d, row.r});
+    // Declared columns only, and one typed from its values.
+    for (const std::string sql : {"SELECT K, N, S, D, R FROM T ORDER BY K", "SELECT K, N, S, D, R, N + 1 FROM T ORDER BY K"}) {
+        SCOPED_TRACE(sql);
+        const auto first = db.Query(sql, {}, "q");
+        ASSERT_EQ(first.values.size(), rows.size() * first.fields.size());
+        for (size_t k = 0; k < rows.size(); ++k) {
+            const rt::Variant* v = first.values.data() + k * first.fields.size();
+            EXPECT_EQ(v[1].Type(), rows[k].n.IsNull() ? rt::vbNull : rt::vbDecimal) << k;
+            EXPECT_TRUE(rows[k].n.IsNull() || rt::VariantEquals(v[1], rows[k].n)) << k;
+            EXPECT_EQ(v[2].IsNull(), rows[k].s.IsNull()) << k;
+            EXPECT_TRUE(rows[k].s.IsNull() || rt::CStr(v[2]) == rt::CStr(rows[k].s)) << k;
+            EXPECT_EQ(v[3].Type(), rows[k].d.IsNull() ? rt::vbNull : rt::vbDate) << k;
+        }
+        for (int run = 0; run < 2; ++run) {
+            const auto again = db.Query(sql, {}, "q");
+            ASSERT_EQ(again.values.size(), first.values.size());
+            for (size_t k = 0; k < first.values.size(); ++k) {
+                EXPECT_EQ(again.values[k].Type(), first.values[k].Type()) << k;
+                EXPECT_TRUE(first.values[k].IsNull() || rt::VariantEquals(again.values[k], first.values[k])) << k;
+            }
+        }
+    }
+}
+
+// A number column holding a text that is no number fails each run the same
+// way, whether the rows are kept first or converted as they are stepped.
+TEST(CachedStatement, AValueThatIsNoNumberFailsEveryRun) {
+    SqliteConnection db{":memory:", {}};
+    db.ExecuteRaw("CREATE TABLE T (K NUMBER(10), N NUMBER(10)); INSERT INTO T VALUES (1, 1), (2, 'abc'), (3, 3)");
+    for (int run = 0; run < 3; ++run) {
+        EXPECT_EQ(OraOf([&] { db.Query("SELECT K, N FROM T ORDER BY K", {}, "q"); }), 1722) << run;
+        EXPECT_EQ(db.Query("SELECT K FROM T ORDER BY K", {}, "q").values.size(), 3u) << run;
+    }
+}
