@@ -171,6 +171,9 @@ public:
     // step and without events. Only for a recordset no sink watches
     // (IllegalOperation otherwise); the added row becomes current.
     void AppendRow(const rt::Variant* values, const std::vector<int32_t>& from);
+    // AppendRow for each of rows in turn, in one step. A value that does not
+    // fit raises once the rows before its own are added.
+    void AppendRows(const std::vector<const rt::Variant*>& rows, const std::vector<int32_t>& from);
     void CancelBatch(AffectEnum AffectRecords = adAffectAll);
     int32_t get_Status();
     EditModeEnum get_EditMode();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 
 #include "ado/FilterCriteria.h"
 #include "ado/LateBinding.h"
@@ -208,6 +209,47 @@ void Recordset::AppendRow(const rt::Variant* values, const std::vector<int32_t>&
     knownRows_ = store_->RowCount();
     seenVersion_ = store_->version;
     pos_ = static_cast<int32_t>(view_.size()) - 1;
+}
+
+void Recordset::AppendRows(const std::vector<const rt::Variant*>& rows, const std::vector<int32_t>& from) {
+    CheckUpdatable();
+    if (HasSinks()) Raise(err::IllegalOperation, "Operation is not allowed in this context.");
+    if (from.size() != store_->width) BadArgument();
+    const size_t width = from.size();
+    std::vector<rt::Variant> coerced;
+    coerced.reserve(rows.size() * width);
+    size_t fit = 0;
+    std::exception_ptr unfit;
+    try {
+        for (; fit < rows.size(); ++fit)
+            for (size_t i = 0; i < width; ++i) {
+                rt::Variant v = FieldValueFor(rows[fit][from[i]], store_->fields[i].type);
+                coerced.push_back(v.IsEmpty() ? rt::Variant::Null() : std::move(v));
+            }
+    } catch (...) {
+        unfit = std::current_exception();
+        coerced.resize(fit * width);
+    }
+    if (fit > 0) {
+        auto keep = Self();
+        FinishEdit();
+        Sync();
+        const int32_t first = store_->AddRows(std::move(coerced));
+        const int32_t end = first + static_cast<int32_t>(fit);
+        base_.reserve(base_.size() + fit);
+        view_.reserve(view_.size() + fit);
+        if (indexValid_) indexOf_.resize(static_cast<size_t>(store_->RowCount()), -1);
+        for (int32_t row = first; row < end; ++row) {
+            base_.push_back(row);
+            view_.push_back(row);
+            if (indexValid_) indexOf_[static_cast<size_t>(row)] = static_cast<int32_t>(view_.size()) - 1;
+            if (!IsBatch()) AcceptRow(row);
+        }
+        knownRows_ = store_->RowCount();
+        seenVersion_ = store_->version;
+        pos_ = static_cast<int32_t>(view_.size()) - 1;
+    }
+    if (unfit) std::rethrow_exception(unfit);
 }
 
 void Recordset::Update(const rt::Variant& Fields, const rt::Variant& Values) {

@@ -1,5 +1,7 @@
 #include "ado/RowStore.h"
 
+#include <iterator>
+
 namespace ado {
 
 namespace {
@@ -29,6 +31,21 @@ int32_t RowStore::AddRow() {
     if (!criteriaIndex.Empty())
         for (size_t f = 0; f < width; ++f) criteriaIndex.Insert(row, f, newRowValue);
     return row;
+}
+
+int32_t RowStore::AddRows(std::vector<rt::Variant>&& rowValues) {
+    const int32_t first = RowCount();
+    const size_t n = width ? rowValues.size() / width : 0;
+    values.insert(values.end(), std::make_move_iterator(rowValues.begin()),
+                  std::make_move_iterator(rowValues.begin() + static_cast<std::ptrdiff_t>(n * width)));
+    meta.insert(meta.end(), n, Meta{adRecNew, -1, false});
+    ++version;
+    assignments += n * width;
+    if (!criteriaIndex.Empty())
+        for (size_t r = 0; r < n; ++r)
+            for (size_t f = 0; f < width; ++f)
+                criteriaIndex.Insert(first + static_cast<int32_t>(r), f, values[(first + r) * width + f]);
+    return first;
 }
 
 void RowStore::Assign(int32_t row, size_t field, rt::Variant value) {

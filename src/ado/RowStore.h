@@ -46,6 +46,8 @@ struct RowStore {
     int32_t RowCount() const { return static_cast<int32_t>(meta.size()); }
     const rt::Variant* Row(int32_t row) const { return values.data() + static_cast<size_t>(row) * width; }
     int32_t AddRow();  // all values newRowValue, status adRecNew
+    // Rows of width values each, taken whole, status adRecNew; the first one's id.
+    int32_t AddRows(std::vector<rt::Variant>&& rowValues);
     void Assign(int32_t row, size_t field, rt::Variant value);
     // The whole row from width values.
     void AssignRow(int32_t row, const rt::Variant* from);

@@ -492,3 +492,49 @@ TEST(RecordsetAppendRow, IsRefusedWhereEventsWouldBeSkippedAndEndsAnEditFirst) {
     EXPECT_EQ(ErrorOf([&] { plain->AppendRow(bad.data(), all); }), err::DataConversion);
     for (const auto& rs : {watched, plain}) EXPECT_EQ(rs->get_RecordCount(), 3);
 }
+
+TEST(RecordsetAppendRows, AddsWhatAppendRowAddsRowByRow) {
+    const std::vector<std::vector<rt::Variant>> rows{{rt::Variant(2.25), rt::Variant("7"), rt::Variant()},
+                                                     {rt::Variant(-1.0), rt::Variant("8"), rt::Variant("eight")}};
+    const std::vector<int32_t> from{1, 2, 0};
+    for (LockTypeEnum lock : {adLockBatchOptimistic, adLockOptimistic}) {
+        SCOPED_TRACE(lock);
+        auto one = ThreeRows(lock), all = ThreeRows(lock);
+        // A filter on a field keeps an index that the added rows enter.
+        for (const auto& rs : {one, all}) rs->put_Filter(rt::Variant("ID > 1"));
+        for (const auto& row : rows) one->AppendRow(row.data(), from);
+        all->AppendRows({rows[0].data(), rows[1].data()}, from);
+
+        EXPECT_EQ(all->get_Status(), one->get_Status());
+        EXPECT_EQ(all->PendingRows().size(), one->PendingRows().size());
+        EXPECT_EQ(rt::CStr(all->GetValue(rt::Variant(int32_t{0}))), rt::CStr(one->GetValue(rt::Variant(int32_t{0}))));
+        for (const auto& rs : {one, all}) rs->put_Filter(rt::Variant("ID = 8"));
+        EXPECT_EQ(all->get_RecordCount(), one->get_RecordCount());
+        for (const auto& rs : {one, all}) rs->put_Filter(rt::Variant(int32_t{adFilterNone}));
+        EXPECT_EQ(AllIds(all), AllIds(one));
+        for (const auto& rs : {one, all}) rs->MoveLast();
+        for (int32_t i = 0; i < 3; ++i) {
+            const rt::Variant a = all->GetValue(rt::Variant(i)), o = one->GetValue(rt::Variant(i));
+            EXPECT_EQ(a.Type(), o.Type()) << i;
+            EXPECT_TRUE(a.IsNull() ? o.IsNull() : rt::VariantEquals(a, o)) << i;
+        }
+    }
+}
+
+TEST(RecordsetAppendRows, AValueThatDoesNotFitRaisesAfterTheRowsBeforeIt) {
+    const std::vector<int32_t> all{0, 1, 2};
+    const std::vector<rt::Variant> good{rt::Variant(int32_t{9}), rt::Variant("nine"), rt::Variant(9.0)};
+    const std::vector<rt::Variant> bad{rt::Variant("not a number"), rt::Variant("x"), rt::Variant(1.0)};
+    struct Case {
+        std::vector<const rt::Variant*> rows;
+        int32_t count;
+    };
+    for (const Case& c : {Case{{bad.data(), good.data()}, 3}, Case{{good.data(), bad.data(), good.data()}, 4}}) {
+        auto rs = ThreeRows();
+        EXPECT_EQ(ErrorOf([&] { rs->AppendRows(c.rows, all); }), err::DataConversion);
+        EXPECT_EQ(rs->get_RecordCount(), c.count);
+    }
+    auto watched = ThreeRows();
+    watched->Advise(std::make_shared<RecordsetEvents>());
+    EXPECT_EQ(ErrorOf([&] { watched->AppendRows({good.data()}, all); }), err::IllegalOperation);
+}

@@ -309,7 +309,9 @@ std::shared_ptr<ado::Recordset> FeatureAssemblyService::GetEditableRecordset(con
         // fields are the source's, in their order (names are unique).
         std::vector<int32_t> from(static_cast<size_t>(copy->FieldCount()));
         for (size_t i = 0; i < from.size(); ++i) from[i] = static_cast<int32_t>(i);
-        for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext()) copy->AppendRow(rs->CurrentRowValues(), from);
+        std::vector<const rt::Variant*> rows;
+        for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext()) rows.push_back(rs->CurrentRowValues());
+        copy->AppendRows(rows, from);
     }
     return copy;
 }
