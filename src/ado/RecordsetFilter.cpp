@@ -196,6 +196,15 @@ int32_t Recordset::PrevVisible(int32_t from) const {
 }
 
 int32_t Recordset::IndexOfRow(int32_t row) {
+    // A narrow view (one feature's rows of a set's recordset) is searched
+    // directly: an index as long as the whole store, made afresh after each
+    // new filter, costs more than the search.
+    constexpr size_t kSearchedDirectly = 16;
+    if (!indexValid_ && view_.size() <= kSearchedDirectly) {
+        for (size_t i = 0; i < view_.size(); ++i)
+            if (view_[i] == row) return static_cast<int32_t>(i);
+        return -1;
+    }
     if (!indexValid_) {
         indexOf_.assign(static_cast<size_t>(store_->RowCount()), -1);
         for (size_t i = view_.size(); i-- > 0;) indexOf_[static_cast<size_t>(view_[i])] = static_cast<int32_t>(i);

@@ -163,6 +163,31 @@ TEST(RecordsetBookmarks, FilteredOutRowRefusesItsBookmark) {
     EXPECT_EQ(ErrorOf([&] { clone->put_Bookmark(bmOf2); }), err::InvalidBookmark);
 }
 
+TEST(RecordsetBookmarks, EveryBookmarkFindsItsRowInNarrowAndWideViews) {
+    std::vector<adotest::Row> rows;
+    for (int32_t id = 1; id <= 40; ++id) rows.push_back({id, "t", static_cast<double>(id % 7)});
+    auto rs = MakeRecordset(rows);
+    std::vector<rt::Variant> bookmarks;
+    for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext()) bookmarks.push_back(rs->get_Bookmark());
+    // View sizes on both sides of the point where a view is indexed rather than searched.
+    for (int32_t shown : {1, 3, 16, 17, 40}) {
+        for (const char* sort : {"", "ID DESC"}) {
+            auto clone = rs->Clone();
+            clone->put_Filter(rt::Variant("ID <= " + std::to_string(shown)));
+            clone->put_Sort(sort);
+            for (int32_t id = 1; id <= 40; ++id) {
+                const rt::Variant& bm = bookmarks[static_cast<size_t>(id - 1)];
+                if (id <= shown) {
+                    clone->put_Bookmark(bm);
+                    EXPECT_EQ(rt::CLng(clone->GetValue("ID")), id) << shown << " shown, sort '" << sort << "'";
+                } else {
+                    EXPECT_EQ(ErrorOf([&] { clone->put_Bookmark(bm); }), err::InvalidBookmark) << shown << ", " << id;
+                }
+            }
+        }
+    }
+}
+
 TEST(RecordsetFilter, CriteriaFilterShowsMatchingRowsAndCountsThem) {
     auto rs = FiveRows();
     rs->put_Filter(rt::Variant("VAL = 10"));
