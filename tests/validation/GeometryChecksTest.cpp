@@ -54,6 +54,22 @@ public:
     std::string TypeName() const override { return "XYSpline"; }
 };
 
+// The same geometry reached by name only, without the library's typed
+// interfaces, as a geometry of another library would be.
+class ByName : public rt::Object {
+public:
+    explicit ByName(rt::ObjectPtr inner) : inner_(std::move(inner)) {}
+    rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override {
+        return inner_->Invoke(name, kind, args);
+    }
+    std::string TypeName() const override { return inner_->TypeName(); }
+
+private:
+    rt::ObjectPtr inner_;
+};
+
+rt::ObjectPtr NamedOnly(const rt::ObjectPtr& g) { return g ? std::make_shared<ByName>(g) : nullptr; }
+
 class GeometryChecks : public ::testing::Test {
 protected:
     void SetUp() override { product::RegisterProductStandIns(); }
@@ -108,6 +124,29 @@ TEST_F(GeometryChecks, StartAndEndPointsFollowTheKind) {
     }
     // A point that cannot take the coordinates is a failure, not an error.
     EXPECT_FALSE(GetStartPoint(Pt(1, 2), nullptr));
+}
+
+TEST_F(GeometryChecks, EndsReadByNameOnlyAreTheSame) {
+    auto polygon = product::PolygonGeometry::Create();
+    for (auto [x, y] : {std::pair{0.0, 0.0}, {4.0, 0.0}, {4.0, 3.0}}) polygon->PointList()->Add(x, y);
+    const std::pair<const char*, rt::ObjectPtr> cases[] = {
+        {"point", Pt(1, 2)},
+        {"oriented point", product::OrientedPointGeometry::Create(3, 4, 5)},
+        {"text point", product::TextPointGeometry::Create(5, 6, 7)},
+        {"rectangle", product::RectangleGeometry::Create(3, 4, 5, 6, 7)},
+        {"polyline", Polyline({{1, 1}, {2, 2}, {3, 1}})},
+        {"polygon", polygon},
+        {"empty polyline", product::PolylineGeometry::Create()},
+        {"line", Line(1, 2, 3, 4)},
+    };
+    for (const auto& [what, geom] : cases) {
+        for (bool end : {false, true}) {
+            auto typed = NewPoint(), named = NewPoint();
+            const bool found = end ? GetEndPoint(geom, typed) : GetStartPoint(geom, typed);
+            EXPECT_EQ(end ? GetEndPoint(NamedOnly(geom), named) : GetStartPoint(NamedOnly(geom), named), found) << what;
+            EXPECT_EQ(At(named), At(typed)) << what << (end ? " end" : " start");
+        }
+    }
 }
 
 TEST_F(GeometryChecks, PointsCoincideInASquareOfHalfSideTolerance) {
@@ -392,4 +431,41 @@ TEST_F(EndpointConnectivityOnSample, FindingsOnlyForFeaturesThatDoNotMeet) {
     };
     for (auto& c : cases)
         EXPECT_EQ(Findings(c.fid1, c.cno1, c.g1, c.fid2, c.cno2, c.g2, c.tolerance, c.checkTouch), c.findings) << c.what;
+}
+
+TEST_F(EndpointConnectivityOnSample, GeometriesReachedByNameOnlyMeetAsTheLibrarysOwn) {
+    const rt::Variant False(false);
+    struct Case {
+        const char* what;
+        std::shared_ptr<rt::Collection> (*first)(bool byName);
+        std::shared_ptr<rt::Collection> (*second)(bool byName);
+        double tolerance;
+        bool connected;
+    } cases[] = {
+        {"end on end", [](bool n) { return Of({n ? NamedOnly(Polyline({{0, 0}, {5, 0}})) : Polyline({{0, 0}, {5, 0}})}); },
+         [](bool n) { return Of({n ? NamedOnly(Polyline({{5.2, 0.2}, {9, 9}})) : Polyline({{5.2, 0.2}, {9, 9}})}); },
+         0.25, true},
+        {"just beyond", [](bool n) { return Of({n ? NamedOnly(Polyline({{0, 0}, {5, 0}})) : Polyline({{0, 0}, {5, 0}})}); },
+         [](bool n) { return Of({n ? NamedOnly(Polyline({{5.2, 0.2}, {9, 9}})) : Polyline({{5.2, 0.2}, {9, 9}})}); },
+         0.15, false},
+        {"point on a line's start", [](bool n) { return Of({n ? NamedOnly(Pt(0.1, 0)) : Pt(0.1, 0)}); },
+         [](bool n) { return Of({nullptr, n ? NamedOnly(Line(0, 0, 9, 9)) : Line(0, 0, 9, 9)}); }, 0.1, true},
+        {"rectangle origin off a point", [](bool n) {
+             auto r = product::RectangleGeometry::Create(3, 4, 5, 6, 7);
+             return Of({n ? NamedOnly(r) : r});
+         },
+         [](bool n) { return Of({n ? NamedOnly(Pt(3, 4.5)) : Pt(3, 4.5)}); }, 0.4, false},
+        {"a polyline without points is passed over",
+         [](bool n) {
+             auto empty = product::PolylineGeometry::Create();
+             return Of({n ? NamedOnly(empty) : empty});
+         },
+         [](bool n) { return Of({n ? NamedOnly(Pt(0, 0)) : Pt(0, 0)}); }, 1.0, false},
+    };
+    for (auto& c : cases) {
+        auto typed = Findings(1001, 12, c.first(false), 1002, 12, c.second(false), c.tolerance, False);
+        EXPECT_EQ(typed.empty(), c.connected) << c.what;
+        EXPECT_EQ(Findings(1001, 12, c.first(true), 1002, 12, c.second(true), c.tolerance, False), typed) << c.what;
+        EXPECT_EQ(Findings(1001, 12, c.first(true), 1002, 12, c.second(false), c.tolerance, False), typed) << c.what;
+    }
 }

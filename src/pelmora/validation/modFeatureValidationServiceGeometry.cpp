@@ -29,7 +29,10 @@ rt::ObjectPtr GetObject(const rt::ObjectPtr& obj, const char* member, rt::Args a
     return v.Obj();
 }
 
-std::string TypeOf(const rt::ObjectPtr& geom) { return rt::CStr(Get(geom, "Type")); }
+std::string TypeOf(const rt::ObjectPtr& geom) {
+    if (auto* typed = dynamic_cast<IGeometry*>(geom.get())) return typed->get_Type();
+    return rt::CStr(Get(geom, "Type"));
+}
 
 bool IsOneOf(const std::string& text, std::initializer_list<const char*> texts) {
     for (const char* t : texts)
@@ -37,16 +40,86 @@ bool IsOneOf(const std::string& text, std::initializer_list<const char*> texts) 
     return false;
 }
 
-double Coordinate(const rt::ObjectPtr& point, const char* axis) { return rt::CDbl(Get(point, axis)); }
+// The library's own points and point geometries answer through their typed
+// interfaces (the same values their members give by name); anything else is
+// asked by name.
+double Coordinate(const rt::ObjectPtr& point, const char* axis) {
+    if (auto* typed = dynamic_cast<IPoint*>(point.get())) {
+        switch (axis[0]) {
+            case 'X': return typed->get_X();
+            case 'Y': return typed->get_Y();
+            default: return typed->get_Z();
+        }
+    }
+    return rt::CDbl(Get(point, axis));
+}
 
 // The Origin of a point geometry.
-rt::ObjectPtr OriginOf(const rt::ObjectPtr& pt) { return GetObject(pt, "Origin"); }
+rt::ObjectPtr OriginOf(const rt::ObjectPtr& pt) {
+    if (auto* typed = dynamic_cast<IPointGeometry*>(pt.get()))
+        if (auto origin = std::dynamic_pointer_cast<rt::Object>(typed->get_Origin())) return origin;
+    return GetObject(pt, "Origin");
+}
 
 rt::ObjectPtr NewPoint() { return rt::CreateObject(kPointGeometryProgId); }
+
+// The end of the library's own point kinds and point lists, read through their
+// typed interfaces: the same coordinates the members give by name, without a
+// call by name per member. Unknown for every other object, which is then
+// walked by name; No for a point list without points.
+enum class TypedAnswer { Yes, No, Unknown };
+
+TypedAnswer TypedEnd(const rt::ObjectPtr& geom, bool end, std::shared_ptr<IPoint>& source) try {
+    auto* typed = dynamic_cast<IGeometry*>(geom.get());
+    if (!typed) return TypedAnswer::Unknown;
+    switch (typed->Kind()) {
+        case GeometryKind::Point:
+        case GeometryKind::OrientedPoint:
+        case GeometryKind::TextPoint:
+            if (auto* point = dynamic_cast<IPointGeometry*>(geom.get())) source = point->get_Origin();
+            break;
+        case GeometryKind::Rectangle:
+            if (auto* rectangle = dynamic_cast<IRectangleGeometry*>(geom.get())) source = rectangle->get_Origin();
+            break;
+        case GeometryKind::Polyline:
+        case GeometryKind::Polygon:
+            if (auto* list = dynamic_cast<IPointListGeometry*>(geom.get())) {
+                auto points = list->get_Points();
+                if (!points) return TypedAnswer::Unknown;
+                const int32_t count = points->get_Count();
+                if (count <= 0) return TypedAnswer::No;
+                source = points->Item(end ? count : 1);
+            }
+            break;
+        default:
+            break;
+    }
+    return source ? TypedAnswer::Yes : TypedAnswer::Unknown;
+} catch (const rt::ComError&) {
+    source.reset();
+    return TypedAnswer::Unknown;  // the walk by name meets the same failure and answers for it
+}
 
 bool EndPoint(const rt::ObjectPtr& geom, const rt::ObjectPtr& pt, bool end, int depth) {
     if (!geom || depth > kMaxEndPointDepth) return false;
     try {
+        std::shared_ptr<IPoint> typedSource;
+        switch (TypedEnd(geom, end, typedSource)) {
+            case TypedAnswer::No:
+                return false;
+            case TypedAnswer::Yes:
+                if (auto* target = dynamic_cast<IPointGeometry*>(pt.get())) {
+                    if (auto origin = target->get_Origin()) {
+                        origin->put_X(typedSource->get_X());
+                        origin->put_Y(typedSource->get_Y());
+                        origin->put_Z(typedSource->get_Z());
+                        return true;
+                    }
+                }
+                break;
+            case TypedAnswer::Unknown:
+                break;
+        }
         const std::string type = TypeOf(geom);
         rt::ObjectPtr source;
         if (IsOneOf(type, {kPointGeometryType, kOrientedPointGeometryType, kRectangleGeometryType,
@@ -121,14 +194,47 @@ bool AnyTouches(const std::shared_ptr<rt::Collection>& from, const std::string& 
     return false;
 }
 
-// The start and end of every geometry that has both.
-std::vector<std::pair<rt::ObjectPtr, rt::ObjectPtr>> EndsOf(const std::shared_ptr<rt::Collection>& geometries) {
-    std::vector<std::pair<rt::ObjectPtr, rt::ObjectPtr>> ends;
+struct XY {
+    double x = 0.0;
+    double y = 0.0;
+};
+struct Ends {
+    XY start, end;
+};
+
+XY XYOf(const rt::ObjectPtr& pointGeometry) {
+    rt::ObjectPtr origin = OriginOf(pointGeometry);
+    return {Coordinate(origin, "X"), Coordinate(origin, "Y")};
+}
+
+bool Coincide(const XY& a, const XY& b, double tolerance) {
+    return std::abs(b.x - a.x) <= tolerance && std::abs(b.y - a.y) <= tolerance;
+}
+
+// EndpointsCoincide on coordinates already read.
+bool EndsCoincide(const Ends& one, const Ends& other, double tolerance) {
+    return Coincide(one.start, other.start, tolerance) || Coincide(one.start, other.end, tolerance) ||
+           Coincide(one.end, other.start, tolerance) || Coincide(one.end, other.end, tolerance);
+}
+
+// The start and end of every geometry that has both. The library's own point
+// kinds and point lists give their coordinates directly; any other object
+// fills two new point geometries as GetStartPoint and GetEndPoint do.
+std::vector<Ends> EndsOf(const std::shared_ptr<rt::Collection>& geometries) {
+    std::vector<Ends> ends;
     for (const rt::ObjectPtr& g : GeometriesOf(geometries)) {
-        rt::ObjectPtr start = NewPoint(), end = NewPoint();
+        std::shared_ptr<IPoint> start, end;
+        const TypedAnswer s = TypedEnd(g, false, start);
         // A geometry without ends is passed over: comparing the coordinates a
         // point happened to hold could report a connection that is not there.
-        if (GetStartPoint(g, start) && GetEndPoint(g, end)) ends.emplace_back(start, end);
+        if (s == TypedAnswer::No) continue;
+        if (s == TypedAnswer::Yes && TypedEnd(g, true, end) == TypedAnswer::Yes) {
+            ends.push_back({{start->get_X(), start->get_Y()}, {end->get_X(), end->get_Y()}});
+            continue;
+        }
+        rt::ObjectPtr startPoint = NewPoint(), endPoint = NewPoint();
+        if (GetStartPoint(g, startPoint) && GetEndPoint(g, endPoint))
+            ends.push_back({XYOf(startPoint), XYOf(endPoint)});
     }
     return ends;
 }
@@ -156,10 +262,10 @@ void ValidateEndpointConnectivity(const std::shared_ptr<IKeyObject>& Feature1,
             }
         }
     } else {
-        auto ends2 = EndsOf(Geometries2);
-        for (auto& [s1, e1] : EndsOf(Geometries1)) {
-            for (auto& [s2, e2] : ends2)
-                if ((connected = EndpointsCoincide(s1, e1, s2, e2, Tolerance))) break;
+        const std::vector<Ends> ends2 = EndsOf(Geometries2);
+        for (const Ends& ends1 : EndsOf(Geometries1)) {
+            for (const Ends& other : ends2)
+                if ((connected = EndsCoincide(ends1, other, Tolerance))) break;
             if (connected) break;
         }
         // True is -1; a 1 does not switch the touch test on.
