@@ -304,6 +304,19 @@ void Component::ResetRecordsets() {
 std::shared_ptr<ado::Recordset> Component::OpenGeometryRecordset(int32_t id) {
     TraceScope trace(kFile, "OpenGeometryRecordset");
     TraceComponentKeys(trace);
+    ReadGeometryRows();
+    geometryRows_->put_Filter(rt::Variant("SDO_GID = " + std::to_string(id)));
+    return geometryRows_;
+}
+
+std::shared_ptr<ado::Recordset> Component::GeometryRows() {
+    TraceScope trace(kFile, "OpenGeometryRecordset");
+    TraceComponentKeys(trace);
+    ReadGeometryRows();
+    return geometryRows_;
+}
+
+void Component::ReadGeometryRows() {
     if (!hasGeometry_) Raise(23708);
     if (!geometryRows_) {
         if (!dataContext_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
@@ -332,8 +345,6 @@ std::shared_ptr<ado::Recordset> Component::OpenGeometryRecordset(int32_t id) {
         if (!rs) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
         geometryRows_ = rs;
     }
-    geometryRows_->put_Filter(rt::Variant("SDO_GID = " + std::to_string(id)));
-    return geometryRows_;
 }
 
 std::shared_ptr<ado::Recordset> Component::get_GeometryRecordset() {

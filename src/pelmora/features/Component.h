@@ -106,6 +106,9 @@ public:
     void ResetRecordsets();
     // The geometry rows (read once) filtered to one geometry id.
     std::shared_ptr<ado::Recordset> OpenGeometryRecordset(int32_t id);
+    // The geometry rows, read as OpenGeometryRecordset reads them, their
+    // filter left as it is (a clone made of them starts without one).
+    std::shared_ptr<ado::Recordset> GeometryRows();
     // Fires the AddNew functional interfaces of the current row.
     virtual void AddNewFI();
 
@@ -208,6 +211,8 @@ private:
     // The product's geometry service (by ProgID), made once per component.
     IGeometryService& GetGeometryService();
     void AssignNextGeometryID(const std::shared_ptr<ado::Recordset>& Recordset);
+    // Reads the geometry rows of the component's FIDs when none are held.
+    void ReadGeometryRows();
     rt::Variant GeometryBeforeChange();
     void TraceComponentKeys(TraceScope& trace) const;
     IMetadataRecordsetFilterService& FilterService();

@@ -185,9 +185,10 @@ rt::ObjectPtr ComponentClone::get_Geometry() {
     // Clearing the filter only to test for rows would rebuild the view of
     // every feature's geometry rows, which the next read filters again.
     if (!private_->HasGeometryRows()) {
+        // The source's rows are only cloned: filtering them first would
+        // narrow the view of every feature's geometry rows for nothing.
         auto source = rt::QueryInterface<Component>(source_);
-        auto geometry = source->OpenGeometryRecordset(-1);
-        private_->putref_GeometryRecordset(geometry->Clone(ado::adLockUnspecified));
+        private_->putref_GeometryRecordset(source->GeometryRows()->Clone(ado::adLockUnspecified));
     }
     return private_->get_Geometry();
 }

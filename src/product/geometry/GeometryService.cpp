@@ -272,13 +272,16 @@ Layout LayoutOf(ado::Recordset& rs) {
     l.eseq = need("SDO_ESEQ");
     l.etype = need("SDO_ETYPE");
     l.seq = need("SDO_SEQ");
+    // Named once: a layout is worked out for every geometry read.
+    static const std::string xs[] = {"SDO_X1", "SDO_X2", "SDO_X3", "SDO_X4"};
+    static const std::string ys[] = {"SDO_Y1", "SDO_Y2", "SDO_Y3", "SDO_Y4"};
+    static const std::string zs[] = {"SDO_Z1", "SDO_Z2", "SDO_Z3", "SDO_Z4"};
     for (int k = 0; k < 4; ++k) {
-        std::string n = std::to_string(k + 1);
-        int32_t xi = rs.FieldIndex("SDO_X" + n), yi = rs.FieldIndex("SDO_Y" + n);
+        int32_t xi = rs.FieldIndex(xs[k]), yi = rs.FieldIndex(ys[k]);
         if (xi < 0 || yi < 0) break;
         l.x[k] = xi;
         l.y[k] = yi;
-        l.z[k] = rs.FieldIndex("SDO_Z" + n);
+        l.z[k] = rs.FieldIndex(zs[k]);
         l.pairs = k + 1;
     }
     if (l.pairs == 0) Fail("The geometry rows have no fields SDO_X1 and SDO_Y1");
@@ -287,21 +290,24 @@ Layout LayoutOf(ado::Recordset& rs) {
     return l;
 }
 
-rt::Variant ValueAt(ado::Recordset& rs, int32_t index) { return rs.GetValue(rt::Variant(index)); }
+rt::Variant ValueAt(ado::Recordset& rs, int32_t index) { return rs.FieldValue(index); }
 
-int32_t IntegerOf(ado::Recordset& rs, int32_t index, const std::string& label) {
-    rt::Variant v = ValueAt(rs, index);
-    const std::string& name = rs.DescAt(index).name;
-    if (v.IsNull() || v.IsEmpty()) Fail(label + ": " + name + " is Null");
-    if (!rt::IsNumeric(v)) Fail(label + ": " + name + " is not a number");
+// The label of a failure is made only when there is one: a geometry read
+// walks several rows and columns for each geometry.
+template <class Label>
+int32_t IntegerOf(ado::Recordset& rs, int32_t index, const Label& label) {
+    const rt::Variant& v = rs.FieldValueRef(index);
+    if (v.IsNull() || v.IsEmpty()) Fail(label() + ": " + rs.DescAt(index).name + " is Null");
+    if (!rt::IsNumeric(v)) Fail(label() + ": " + rs.DescAt(index).name + " is not a number");
     return rt::CLng(v);
 }
 
-std::optional<double> OrdinateOf(ado::Recordset& rs, int32_t index, const std::string& label) {
+template <class Label>
+std::optional<double> OrdinateOf(ado::Recordset& rs, int32_t index, const Label& label) {
     if (index < 0) return std::nullopt;
-    rt::Variant v = ValueAt(rs, index);
+    const rt::Variant& v = rs.FieldValueRef(index);
     if (v.IsNull() || v.IsEmpty()) return std::nullopt;
-    if (!rt::IsNumeric(v)) Fail(label + ": " + rs.DescAt(index).name + " is not a number");
+    if (!rt::IsNumeric(v)) Fail(label() + ": " + rs.DescAt(index).name + " is not a number");
     return rt::CDbl(v);
 }
 
@@ -412,19 +418,18 @@ std::shared_ptr<rt::Object> GeometryService::Read(const std::shared_ptr<ado::Rec
     rows->MoveFirst();
     for (; !rows->get_EOF(); rows->MoveNext()) {
         if (IsDeleted(*rows)) continue;
-        std::string label = "Geometry row";
-        int32_t rowGid = IntegerOf(*rows, l.gid, label);
+        int32_t rowGid = IntegerOf(*rows, l.gid, [] { return std::string("Geometry row"); });
         if (gid && rowGid != *gid) continue;
         if (!seen) seen = rowGid;
         if (rowGid != *seen)
             Fail("The geometry rows hold more than one geometry (SDO_GID " + std::to_string(*seen) + " and " +
                  std::to_string(rowGid) + ")");
-        label = "Geometry " + std::to_string(rowGid);
+        auto label = [rowGid] { return "Geometry " + std::to_string(rowGid); };
         GeometryRowValues r;
         r.eseq = IntegerOf(*rows, l.eseq, label);
         r.etype = IntegerOf(*rows, l.etype, label);
         r.seq = IntegerOf(*rows, l.seq, label);
-        std::string where = label + ", element " + std::to_string(r.eseq) + ", row " + std::to_string(r.seq);
+        auto where = [&] { return label() + ", element " + std::to_string(r.eseq) + ", row " + std::to_string(r.seq); };
         for (int k = 0; k < l.pairs; ++k) {
             auto& p = r.pairs[static_cast<size_t>(k)];
             p.x = OrdinateOf(*rows, l.x[static_cast<size_t>(k)], where);
