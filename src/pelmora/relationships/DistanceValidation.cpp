@@ -206,7 +206,8 @@ void DistanceValidation(const DistanceValidationContext& context, const OffsetPr
                 ValidateEndpointConnectivity(feature, activeGeometries, rule.TriggeringCNO, related, relatedGeometries,
                                              rule.OtherTriggeringCNO, rule.MaxOffset, context.Location,
                                              context.Connection, rule.Priority, rt::Variant(rule.AllowInterior),
-                                             context.MetadataService, errors);
+                                             context.MetadataService, errors,
+                                             context.Run ? &context.Run->geometries : nullptr);
         }
     }
 }

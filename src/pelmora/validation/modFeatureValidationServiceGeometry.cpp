@@ -8,6 +8,7 @@
 #include "interfaces/KeyObject.h"
 #include "pelmora/metadata/MetadataUtils.h"
 #include "pelmora/validation/modFeatureValidationService.h"
+#include "pelmora/validation/modFeatureValidationServiceSet.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
 
@@ -252,7 +253,7 @@ void ValidateEndpointConnectivity(const std::shared_ptr<IKeyObject>& Feature1,
                                   const std::string& Location, const std::string& Connection,
                                   const std::string& Priority, const rt::Variant& CheckTouch,
                                   const std::shared_ptr<IMetadataService>& MetadataService,
-                                  const std::shared_ptr<ado::Recordset>& rs) {
+                                  const std::shared_ptr<ado::Recordset>& rs, ComponentGeometryMemo* Memo) {
     bool connected = false;
     if (ContainsPolygon(Geometries1) || ContainsPolygon(Geometries2)) {
         for (const rt::ObjectPtr& g : GeometriesOf(Geometries1)) {
@@ -270,9 +271,12 @@ void ValidateEndpointConnectivity(const std::shared_ptr<IKeyObject>& Feature1,
         }
         // True is -1; a 1 does not switch the touch test on.
         bool touch = CheckTouch.IsNumericType() && rt::CDbl(CheckTouch) == -1.0;
+        auto typeText = [&](int16_t cno) {
+            return Memo ? Memo->GeometryTypeText(MetadataService, cno) : GetCompGeomType(MetadataService, cno);
+        };
         if (!connected && touch) {
-            connected = AnyTouches(Geometries1, GetCompGeomType(MetadataService, CNO1), Geometries2, Tolerance) ||
-                        AnyTouches(Geometries2, GetCompGeomType(MetadataService, CNO2), Geometries1, Tolerance);
+            connected = AnyTouches(Geometries1, typeText(CNO1), Geometries2, Tolerance) ||
+                        AnyTouches(Geometries2, typeText(CNO2), Geometries1, Tolerance);
         }
     }
     if (connected) return;

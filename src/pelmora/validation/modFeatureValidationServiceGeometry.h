@@ -27,6 +27,7 @@ class Recordset;
 
 namespace pelmora {
 
+class ComponentGeometryMemo;
 class IKeyObject;
 class IMetadataService;
 class IFrameworkRecordset;
@@ -42,7 +43,8 @@ class IRectangleGeometry;
 // coincide within Tolerance (a geometry without start or end is passed
 // over), or, when CheckTouch is exactly -1 (True), when a geometry of either
 // collection touches the other, taken as the kind its component's
-// QTX_GEOMETRYTYPE names. Errors reach the caller.
+// QTX_GEOMETRYTYPE names. Errors reach the caller. With a memo, a component
+// number's geometry type is the one it keeps.
 void ValidateEndpointConnectivity(const std::shared_ptr<IKeyObject>& Feature1,
                                   const std::shared_ptr<rt::Collection>& Geometries1, int16_t CNO1,
                                   const std::shared_ptr<IKeyObject>& Feature2,
@@ -50,7 +52,7 @@ void ValidateEndpointConnectivity(const std::shared_ptr<IKeyObject>& Feature1,
                                   const std::string& Location, const std::string& Connection,
                                   const std::string& Priority, const rt::Variant& CheckTouch,
                                   const std::shared_ptr<IMetadataService>& MetadataService,
-                                  const std::shared_ptr<ado::Recordset>& rs);
+                                  const std::shared_ptr<ado::Recordset>& rs, ComponentGeometryMemo* Memo = nullptr);
 
 // ---- end points ----
 

@@ -287,6 +287,13 @@ const std::optional<std::string>& ComponentGeometryMemo::GeometryComponentName(
     return geometryNames_.emplace(cno, std::move(name)).first->second;
 }
 
+const std::string& ComponentGeometryMemo::GeometryTypeText(const std::shared_ptr<IMetadataService>& metadata,
+                                                           int16_t cno) {
+    if (auto known = geometryTypes_.find(cno); known != geometryTypes_.end()) return known->second;
+    std::string type = GetCompGeomType(metadata, cno);
+    return geometryTypes_.emplace(cno, std::move(type)).first->second;
+}
+
 const std::vector<rt::Variant>* ComponentGeometryMemo::Find(const std::shared_ptr<IComponent>& component,
                                                             const std::shared_ptr<ado::Recordset>& rows) const {
     auto kept = entries_.find(component.get());

@@ -90,6 +90,8 @@ public:
     // The component's name when it is a geometric one, nullopt when not.
     const std::optional<std::string>& GeometryComponentName(const std::shared_ptr<IMetadataService>& metadata,
                                                             int16_t cno);
+    // GetCompGeomType of the component number, asked once.
+    const std::string& GeometryTypeText(const std::shared_ptr<IMetadataService>& metadata, int16_t cno);
 
     // The kept geometries of the component, nullptr when it must be read.
     const std::vector<rt::Variant>* Find(const std::shared_ptr<IComponent>& component,
@@ -107,6 +109,7 @@ private:
     };
     std::unordered_map<const IComponent*, Entry> entries_;
     std::unordered_map<int16_t, std::optional<std::string>> geometryNames_;
+    std::unordered_map<int16_t, std::string> geometryTypes_;
 };
 
 // The geometries of the feature's geometric components: rs (component numbers
