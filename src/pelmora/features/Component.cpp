@@ -274,8 +274,10 @@ void Component::AttachRecordset(const std::shared_ptr<ado::Recordset>& Recordset
     if (!Recordset) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     if (!(Recordset->get_BOF() && Recordset->get_EOF())) {
         Recordset->MoveFirst();
+        const int32_t fidField = Recordset->FieldIndex("QTX_FID");
         while (!Recordset->get_EOF()) {
-            rt::Variant fid = Recordset->GetValue(rt::Variant("QTX_FID"));
+            rt::Variant fid =
+                fidField >= 0 ? Recordset->FieldValue(fidField) : Recordset->GetValue(rt::Variant("QTX_FID"));
             // A row not yet given its feature has no FID to contribute.
             if (!IsNullOrEmpty(fid)) {
                 int32_t f = rt::CLng(fid);

@@ -40,7 +40,17 @@ void MetadataRecordset::putref_Parent(const std::shared_ptr<MetadataRecordsets>&
 void MetadataRecordset::put_CacheFormat(const std::string& format) { cacheFormat_ = format; }
 void MetadataRecordset::put_CacheDirectory(const std::string& directory) { cacheDirectory_ = directory; }
 void MetadataRecordset::put_Source(const std::string& source) { source_ = source; }
-void MetadataRecordset::put_Key(const std::string& key) { key_ = key; }
+void MetadataRecordset::put_Key(const std::string& key) {
+    key_ = key;
+    kind_ = KindOf(key);
+}
+
+MetadataRecordset::KeyKind MetadataRecordset::KindOf(const std::string& key) {
+    if (KeyStartsWith(key, "CNO")) return KeyKind::RowTemplate;
+    if (rt::NamesEqual(key, kVbaProjectTable)) return KeyKind::ProjectTable;
+    if (KeyStartsWith(key, "VBA")) return KeyKind::Project;
+    return KeyKind::Table;
+}
 void MetadataRecordset::putref_Recordset(const std::shared_ptr<ado::Recordset>& recordset) {
     cached_ = recordset;
     views_.clear();
@@ -73,17 +83,8 @@ std::shared_ptr<ado::Recordset> MetadataRecordset::get_Recordset(const std::stri
 
         // Row templates and VBA projects are read afresh for every request;
         // the project table itself stays cached but keeps its locking.
-        ado::LockTypeEnum lockType = ado::adLockReadOnly;
-        bool keepMaster = true;
-        if (KeyStartsWith(key_, "CNO")) {
-            lockType = ado::adLockUnspecified;
-            keepMaster = false;
-        } else if (rt::NamesEqual(key_, kVbaProjectTable)) {
-            lockType = ado::adLockUnspecified;
-        } else if (KeyStartsWith(key_, "VBA")) {
-            lockType = ado::adLockUnspecified;
-            keepMaster = false;
-        }
+        const ado::LockTypeEnum lockType = kind_ == KeyKind::Table ? ado::adLockReadOnly : ado::adLockUnspecified;
+        const bool keepMaster = kind_ == KeyKind::Table || kind_ == KeyKind::ProjectTable;
 
         auto clone = cached_->Clone(lockType);
         if (!keepMaster) {
@@ -92,7 +93,9 @@ std::shared_ptr<ado::Recordset> MetadataRecordset::get_Recordset(const std::stri
         }
         if (Filter.empty() && Sort.empty()) return clone;
         // A text holds no control character, so the pair cannot read as another.
-        const std::string viewKey = Filter + '\x1f' + Sort;
+        std::string viewKey;
+        viewKey.reserve(Filter.size() + 1 + Sort.size());
+        viewKey.append(Filter).append(1, '\x1f').append(Sort);
         if (keepMaster) {
             auto kept = views_.find(viewKey);
             if (kept != views_.end() && clone->TakeView(*kept->second)) return clone;
@@ -108,8 +111,7 @@ std::shared_ptr<ado::Recordset> MetadataRecordset::get_Recordset(const std::stri
     } catch (const std::exception& e) {
         // A project or template that could not be served is tried afresh
         // next time, as one that was served would be.
-        if (KeyStartsWith(key_, "CNO") || (KeyStartsWith(key_, "VBA") && !rt::NamesEqual(key_, kVbaProjectTable)))
-            cached_.reset();
+        if (kind_ == KeyKind::RowTemplate || kind_ == KeyKind::Project) cached_.reset();
         rt::ComError caught = AsComError(e);
         throw rt::ComError(caught.Number(), std::string(kRecordsetSource) + "\r\n" + caught.Description(),
                            caught.Description());

@@ -74,7 +74,12 @@ private:
     // and a file that holds another table.
     void OpenCacheFile(const std::string& path, ado::CursorTypeEnum cursor, ado::LockTypeEnum lock);
 
+    // How the key serves its rows, worked out when the key is set.
+    enum class KeyKind { Table, RowTemplate, ProjectTable, Project };
+    static KeyKind KindOf(const std::string& key);
+
     std::string key_;
+    KeyKind kind_ = KeyKind::Table;
     std::string source_;
     std::string cacheDirectory_;
     std::string cacheFormat_;

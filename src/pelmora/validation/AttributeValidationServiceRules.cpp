@@ -48,6 +48,9 @@ std::shared_ptr<ComponentService> ServiceOn(const std::shared_ptr<IKeyObject>& f
 
 bool OperationTypeIs(const rt::Variant& type, int32_t n) {
     if (type.IsNull()) return false;
+    // The column's usual whole numbers compare directly.
+    if (type.Type() == rt::vbInteger) return type.I2() == n;
+    if (type.Type() == rt::vbLong) return type.I4() == n;
     auto c = rt::VbCompare(type, rt::Variant(n));
     return c && *c == 0;
 }

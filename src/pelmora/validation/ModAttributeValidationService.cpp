@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
@@ -82,13 +83,31 @@ bool CompareTyped(Relation relation, int32_t DataType, const rt::Variant& A, con
 
 bool IsBlank(const rt::Variant& v) { return IsBlankValue(v); }
 
+// Whether an operator text is a set operator: the same few operators meet the
+// same pattern in every walk, so each answer is worked out once per thread.
+bool IsSetOperator(const std::string& op, const std::string& pattern) {
+    thread_local std::string keptPattern;
+    thread_local std::unordered_map<std::string, bool> answers;
+    if (pattern != keptPattern) {
+        answers.clear();
+        keptPattern = pattern;
+    }
+    if (auto known = answers.find(op); known != answers.end()) return known->second;
+    const bool matches = rt::Like(op, pattern);
+    constexpr size_t kMaxAnswers = 256;
+    if (answers.size() >= kMaxAnswers) answers.clear();
+    answers.emplace(op, matches);
+    return matches;
+}
+
 
 int32_t DataTypeOf(const std::shared_ptr<IMetadataService>& MetadataService, int32_t ANO) {
     if (!MetadataService) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     auto info = MetadataService->get_Recordsets()
                     ->get_Item(rt::Variant("QTX_ATTRIBUTEINFO_OPTABLE"))
                     ->get_Recordset("QTX_ANO = " + std::to_string(ANO), "");
-    return rt::CLng(info->GetValue(rt::Variant("QTX_DATATYPE")));
+    if (!info) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    return rt::CLng(FieldValueByName(*info, "QTX_DATATYPE"));
 }
 
 bool SetTest(const RuleWalk& Walk, int32_t DataType, int32_t ANO, const rt::Variant& Value) {
@@ -147,10 +166,19 @@ bool IsBlankValue(const rt::Variant& Value) {
 
 rt::Variant RuleWalk::Column(const char* Name) const {
     int32_t position = -1;
+    // Callers pass literals: the same pointer nearly always, the text as a fallback.
     for (const auto& [name, at] : positions_) {
-        if (name == Name || std::strcmp(name, Name) == 0) {
+        if (name == Name) {
             position = at;
             break;
+        }
+    }
+    if (position < 0) {
+        for (const auto& [name, at] : positions_) {
+            if (std::strcmp(name, Name) == 0) {
+                position = at;
+                break;
+            }
         }
     }
     if (position < 0) {
@@ -275,7 +303,8 @@ std::shared_ptr<const AttributeValueSets> LoadSetValues(const RuleWalk& Walk, co
                 const rt::Variant ruleType = Walk.Column("QTX_RELATIONSHIPTYPE");
                 if (!RelationshipType.empty() && !RelationshipTypeFits(ruleType, RelationshipType)) continue;
                 const rt::Variant op = Walk.Column("QTX_OPERATOR");
-                if (op.IsEmpty() || op.IsNull() || !rt::Like(rt::CStr(op), pattern)) continue;
+                if (op.IsEmpty() || op.IsNull()) continue;
+                if (!(op.IsString() ? IsSetOperator(op.Str(), pattern) : rt::Like(rt::CStr(op), pattern))) continue;
                 rt::Variant value = Walk.Column("QTX_VALIDATIONVALUE");
                 if (value.IsEmpty() || value.IsNull()) value = GetRelatedValue(Walk, RelatedFeature);
                 if (value.IsNull()) continue;
