@@ -144,6 +144,15 @@ TEST(FrameworkGeometryStorage, EveryKindRoundTripsAsADeepCopy) {
     EXPECT_EQ(geomtest::Describe(second), geomtest::Describe(kinds[6]));
 }
 
+TEST(FrameworkGeometryStorage, AStoredGeometrysShapeIsMadeOnceAndIsThatOfWhatItHolds) {
+    auto stored = StoredGeometry::Of(*Square(0, 0, 2));
+    const geometry_math::Shape& shape = stored->ShapeOf();
+    EXPECT_EQ(&stored->ShapeOf(), &shape);
+    auto read = geometry_math::Shape::Of(stored->Read());
+    for (auto [x, y] : {std::pair{1.0, 1.0}, {0.0, 1.0}, {2.5, 1.0}})
+        EXPECT_EQ(shape.Locate({x, y}), read.Locate({x, y})) << x << " " << y;
+}
+
 TEST(FrameworkGeometryStorage, NothingIsStoredAsNullAndOnlyStorageFormsEnterAGeometryField) {
     auto rs = GeometryRows({nullptr});
     rs->MoveFirst();

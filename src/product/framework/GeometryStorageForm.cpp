@@ -221,6 +221,15 @@ std::shared_ptr<StoredGeometry> StoredGeometry::Of(const Geometry& geometry) {
     return std::make_shared<StoredGeometry>(std::move(w.out), w.box);
 }
 
+StoredGeometry::StoredGeometry(std::string bytes, Envelope box) : bytes_(std::move(bytes)), box_(box) {}
+
+StoredGeometry::~StoredGeometry() = default;
+
+const geometry_math::Shape& StoredGeometry::ShapeOf() const {
+    if (!shape_) shape_ = std::make_unique<geometry_math::Shape>(geometry_math::Shape::Of(Read()));
+    return *shape_;
+}
+
 GeometryPtr StoredGeometry::Read() const {
     Reader r(bytes_);
     GeometryPtr g = r.Read(0);

@@ -18,6 +18,10 @@
 
 namespace product {
 
+namespace geometry_math {
+class Shape;
+}
+
 // The box around a stored geometry (around the whole circle of an arc): two
 // geometries whose boxes do not meet have no point in common. Empty for a
 // geometry without points; a coordinate that is no finite number makes it
@@ -38,11 +42,18 @@ public:
     const Envelope& Box() const { return box_; }
     std::string TypeName() const override { return "StoredGeometry"; }
 
-    explicit StoredGeometry(std::string bytes, Envelope box = {}) : bytes_(std::move(bytes)), box_(box) {}
+    // The stored geometry's shape (geometry_math::Shape::Of of what Read
+    // gives), made on first use and kept, as the form never changes. Raises
+    // what Read raises, each time.
+    const geometry_math::Shape& ShapeOf() const;
+
+    explicit StoredGeometry(std::string bytes, Envelope box = {});
+    ~StoredGeometry() override;
 
 private:
     std::string bytes_;
     Envelope box_;
+    mutable std::unique_ptr<geometry_math::Shape> shape_;
 };
 
 // The storage form a Variant holds: nullptr for Empty, Null and Nothing;

@@ -48,8 +48,9 @@ std::shared_ptr<pelmora::IFrameworkRecordset> SpatialFilter::get_OutputRecordset
     auto area = geometry_math::Shape::Of(filter_->Read());
     for (const auto& row : input->Rows()) {
         auto stored = StoredGeometryOf(row[static_cast<size_t>(field)]);
-        // Rows whose box misses the filter's are not read at all.
-        if (stored && stored->Box().Meets(filter_->Box()) && area.Intersects(geometry_math::Shape::Of(stored->Read())))
+        // Rows whose box misses the filter's are not read at all; a row's
+        // shape is made once for all the filters it meets.
+        if (stored && stored->Box().Meets(filter_->Box()) && area.Intersects(stored->ShapeOf()))
             output->AppendRow(row);
     }
     return output;
