@@ -11,9 +11,11 @@
 #include "interfaces/Geometry.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationServiceGeometry.h"
+#include "pelmora/validation/modFeatureValidationServiceSet.h"
 #include "product/GeometryTestSupport.h"
 #include "product/StandIns.h"
 #include "product/framework/GeometryStorageForm.h"
+#include "product/framework/InMemoryRecordset.h"
 #include "product/geometry/GeometryMath.h"
 #include "product/geometry/GeometryObjects.h"
 #include "runtime/Collection.h"
@@ -363,11 +365,11 @@ class EndpointConnectivityOnSample : public GeometryChecksOnSample {
 protected:
     std::vector<std::string> Findings(int32_t fid1, int16_t cno1, std::shared_ptr<rt::Collection> g1, int32_t fid2,
                                       int16_t cno2, std::shared_ptr<rt::Collection> g2, double tolerance,
-                                      rt::Variant checkTouch) {
+                                      rt::Variant checkTouch, ComponentGeometryMemo* memo = nullptr) {
         auto rs = CreateValidationRecordset();
         auto metadata = rt::QueryInterface<IMetadataService>(metadata_);
         ValidateEndpointConnectivity(featuretest::Key(FnoOf(fid1), fid1), g1, cno1, featuretest::Key(FnoOf(fid2), fid2),
-                                     g2, cno2, tolerance, "Here", "Conn", "P1", checkTouch, metadata, rs);
+                                     g2, cno2, tolerance, "Here", "Conn", "P1", checkTouch, metadata, rs, memo);
         std::vector<std::string> out;
         if (rs->get_BOF() && rs->get_EOF()) return out;
         for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext()) {
@@ -468,4 +470,32 @@ TEST_F(EndpointConnectivityOnSample, GeometriesReachedByNameOnlyMeetAsTheLibrary
         EXPECT_EQ(Findings(1001, 12, c.first(true), 1002, 12, c.second(true), c.tolerance, False), typed) << c.what;
         EXPECT_EQ(Findings(1001, 12, c.first(true), 1002, 12, c.second(false), c.tolerance, False), typed) << c.what;
     }
+}
+
+TEST_F(EndpointConnectivityOnSample, ARunsMemoMakesAnOwnersGeometryRecordsetOnceAndFindsTheSame) {
+    const rt::Variant True(true);
+    int made = 0;
+    rt::RegisterClass(kInMemoryRecordsetProgId, "", [&made] {
+        ++made;
+        return std::make_shared<product::InMemoryRecordset>();
+    });
+    // The main's first segment runs from (1000 5000) to (1100 5000).
+    auto main = Of({Main(1001)});
+    const std::pair<double, double> valves[] = {{1030, 5000}, {1050, 5000.2}, {1070, 5000}, {1050, 5010}};
+    ComponentGeometryMemo memo;
+    int withoutMemo = 0, withMemo = 0;
+    for (auto [x, y] : valves) {
+        auto valve = Of({Pt(x, y)});
+        made = 0;
+        auto expected = Findings(2001, 22, valve, 1001, 12, main, 0.5, True);
+        withoutMemo += made;
+        made = 0;
+        EXPECT_EQ(Findings(2001, 22, valve, 1001, 12, main, 0.5, True, &memo), expected) << x << " " << y;
+        withMemo += made;
+        EXPECT_EQ(expected.empty(), y < 5001) << x << " " << y;
+    }
+    // Each valve searches the main once; the last one is searched from the main too.
+    EXPECT_EQ(withoutMemo, 5);
+    EXPECT_EQ(withMemo, 2);
+    product::RegisterProductStandIns();
 }

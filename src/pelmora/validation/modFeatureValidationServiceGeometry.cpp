@@ -187,11 +187,14 @@ namespace {
 
 constexpr int16_t kNotConnectedMessage = 24606;
 
+bool Touches(const rt::ObjectPtr& Geom, const std::string& TypeText, const std::shared_ptr<rt::Collection>& Geometries,
+             double Tolerance, ComponentGeometryMemo* memo);
+
 // Some geometry of `from` touches `to`, taken as the kind typeText names.
 bool AnyTouches(const std::shared_ptr<rt::Collection>& from, const std::string& typeText,
-                const std::shared_ptr<rt::Collection>& to, double tolerance) {
+                const std::shared_ptr<rt::Collection>& to, double tolerance, ComponentGeometryMemo* memo) {
     for (const rt::ObjectPtr& g : GeometriesOf(from))
-        if (GeometriesTouch(g, typeText, to, tolerance)) return true;
+        if (Touches(g, typeText, to, tolerance, memo)) return true;
     return false;
 }
 
@@ -257,7 +260,7 @@ void ValidateEndpointConnectivity(const std::shared_ptr<IKeyObject>& Feature1,
     bool connected = false;
     if (ContainsPolygon(Geometries1) || ContainsPolygon(Geometries2)) {
         for (const rt::ObjectPtr& g : GeometriesOf(Geometries1)) {
-            if (GeometriesTouch(g, GetGeometryTypeSuffix(g), Geometries2, Tolerance)) {
+            if (Touches(g, GetGeometryTypeSuffix(g), Geometries2, Tolerance, Memo)) {
                 connected = true;
                 break;
             }
@@ -275,8 +278,8 @@ void ValidateEndpointConnectivity(const std::shared_ptr<IKeyObject>& Feature1,
             return Memo ? Memo->GeometryTypeText(MetadataService, cno) : GetCompGeomType(MetadataService, cno);
         };
         if (!connected && touch) {
-            connected = AnyTouches(Geometries1, typeText(CNO1), Geometries2, Tolerance) ||
-                        AnyTouches(Geometries2, typeText(CNO2), Geometries1, Tolerance);
+            connected = AnyTouches(Geometries1, typeText(CNO1), Geometries2, Tolerance, Memo) ||
+                        AnyTouches(Geometries2, typeText(CNO2), Geometries1, Tolerance, Memo);
         }
     }
     if (connected) return;
@@ -387,13 +390,18 @@ std::string GetGeometryTypeSuffix(const rt::ObjectPtr& Geom) {
 
 // ---- the touch test ----
 
-bool GeometriesTouch(const rt::ObjectPtr& Geom, const std::string& TypeText,
-                     const std::shared_ptr<rt::Collection>& Geometries, double Tolerance) {
+namespace {
+
+// GeometriesTouch; with a memo, the geometry recordset of a collection is made
+// once for the call (an owner's geometries for each of its owned features).
+bool Touches(const rt::ObjectPtr& Geom, const std::string& TypeText, const std::shared_ptr<rt::Collection>& Geometries,
+             double Tolerance, ComponentGeometryMemo* memo) {
     if (!Geometries) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     if (Geometries->Count() < 1) return false;
     const TouchClass kind = ClassOf(TypeText);
     if (kind == TouchClass::None) return false;
-    auto rsGeom = CreateGeometryRecordset(Geometries);
+    auto make = [&] { return CreateGeometryRecordset(Geometries); };
+    auto rsGeom = memo ? memo->GeometryRecordset(GeometriesOf(Geometries), make) : make();
     auto rect = rt::QueryInterface<IRectangleGeometry>(rt::CreateObject(kRectangleGeometryClsid));
     auto storage = rt::QueryInterface<IGeometryStorageService>(rt::CreateObject(kGeometryStorageServiceClsid));
     if (kind == TouchClass::Areal)
@@ -405,6 +413,13 @@ bool GeometriesTouch(const rt::ObjectPtr& Geom, const std::string& TypeText,
         return true;
     if (kind == TouchClass::Point) return false;
     return GetEndPoint(Geom, pt) && GetStoredGeometry(rsGeom, BufferZoneLocate(pt, Tolerance, rect, storage));
+}
+
+}  // namespace
+
+bool GeometriesTouch(const rt::ObjectPtr& Geom, const std::string& TypeText,
+                     const std::shared_ptr<rt::Collection>& Geometries, double Tolerance) {
+    return Touches(Geom, TypeText, Geometries, Tolerance, nullptr);
 }
 
 std::shared_ptr<IFrameworkRecordset> CreateGeometryRecordset(const std::shared_ptr<rt::Collection>& Geometries) {

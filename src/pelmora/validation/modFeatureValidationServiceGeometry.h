@@ -44,7 +44,8 @@ class IRectangleGeometry;
 // over), or, when CheckTouch is exactly -1 (True), when a geometry of either
 // collection touches the other, taken as the kind its component's
 // QTX_GEOMETRYTYPE names. Errors reach the caller. With a memo, a component
-// number's geometry type is the one it keeps.
+// number's geometry type is the one it keeps, and the touch test's geometry
+// recordset of a collection of the same geometry objects is made once.
 void ValidateEndpointConnectivity(const std::shared_ptr<IKeyObject>& Feature1,
                                   const std::shared_ptr<rt::Collection>& Geometries1, int16_t CNO1,
                                   const std::shared_ptr<IKeyObject>& Feature2,

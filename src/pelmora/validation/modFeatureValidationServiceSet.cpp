@@ -294,6 +294,17 @@ const std::string& ComponentGeometryMemo::GeometryTypeText(const std::shared_ptr
     return geometryTypes_.emplace(cno, std::move(type)).first->second;
 }
 
+std::shared_ptr<IFrameworkRecordset> ComponentGeometryMemo::GeometryRecordset(
+    const std::vector<rt::ObjectPtr>& geometries, const std::function<std::shared_ptr<IFrameworkRecordset>()>& make) {
+    std::vector<const rt::Object*> key;
+    key.reserve(geometries.size());
+    for (const auto& g : geometries) key.push_back(g.get());
+    if (auto kept = geometryRecordsets_.find(key); kept != geometryRecordsets_.end()) return kept->second.rows;
+    auto rows = make();
+    geometryRecordsets_.emplace(std::move(key), KeptRecordset{geometries, rows});
+    return rows;
+}
+
 const std::vector<rt::Variant>* ComponentGeometryMemo::Find(const std::shared_ptr<IComponent>& component,
                                                             const std::shared_ptr<ado::Recordset>& rows) const {
     auto kept = entries_.find(component.get());

@@ -15,6 +15,8 @@
 // Module routines; caller's thread only. One run at a time per apartment: a
 // second GetValidationKOCollection replaces the index of the first.
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,6 +35,7 @@ namespace pelmora {
 class IComponent;
 class IComponents;
 class IDataContext;
+class IFrameworkRecordset;
 class IKeyObject;
 class IKeyObjects;
 class IMetadataService;
@@ -93,6 +96,14 @@ public:
     // GetCompGeomType of the component number, asked once.
     const std::string& GeometryTypeText(const std::shared_ptr<IMetadataService>& metadata, int16_t cno);
 
+    // The touch test's geometry recordset of these geometries (the objects of
+    // the collection, in order), made by `make` the first time and kept with
+    // the objects. The objects are the call's own reads, which nothing
+    // changes while it lasts.
+    std::shared_ptr<IFrameworkRecordset> GeometryRecordset(
+        const std::vector<rt::ObjectPtr>& geometries,
+        const std::function<std::shared_ptr<IFrameworkRecordset>()>& make);
+
     // The kept geometries of the component, nullptr when it must be read.
     const std::vector<rt::Variant>* Find(const std::shared_ptr<IComponent>& component,
                                          const std::shared_ptr<ado::Recordset>& rows) const;
@@ -110,6 +121,11 @@ private:
     std::unordered_map<const IComponent*, Entry> entries_;
     std::unordered_map<int16_t, std::optional<std::string>> geometryNames_;
     std::unordered_map<int16_t, std::string> geometryTypes_;
+    struct KeptRecordset {
+        std::vector<rt::ObjectPtr> geometries;  // held, so that no other object takes their addresses
+        std::shared_ptr<IFrameworkRecordset> rows;
+    };
+    std::map<std::vector<const rt::Object*>, KeptRecordset> geometryRecordsets_;
 };
 
 // The geometries of the feature's geometric components: rs (component numbers
