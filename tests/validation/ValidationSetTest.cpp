@@ -280,4 +280,43 @@ TEST_F(ValidationSetTest, AMemoGivesAComponentsGeometriesAgainOnlyWhileItsRowsSt
     EXPECT_EQ(grown.back(), nullptr);
 }
 
+TEST_F(ValidationSetTest, TheIndexHoldsEachIdsRowsInSetOrderAndTheIdsInTheOrderOfTheirLastRow) {
+    // The related ids of the relationship rows, after one pending main; the
+    // index's arrays in its order, as the rows' positions among those rows.
+    struct Case {
+        const char* what;
+        std::vector<int32_t> related;
+        std::vector<std::vector<size_t>> arrays;
+    };
+    const Case cases[] = {
+        {"ids recurring apart", {1001, 1002, 1001, 1003, 1002}, {{0, 2}, {3}, {1, 4}}},
+        {"one id", {1001, 1001, 1001}, {{0, 1, 2}}},
+        {"every id once", {1003, 1001, 1002}, {{0}, {1}, {2}}},
+    };
+    for (const Case& c : cases) {
+        std::vector<SetRow> rows = {{101, 1001, 1, 0, 0, 0}};
+        for (size_t i = 0; i < c.related.size(); ++i)
+            rows.push_back({102, 2001 + static_cast<int32_t>(i), 0, c.related[i], 101, 3});
+        auto set = MakeValidationSet(rows);
+        std::vector<Variant> bookmarks;
+        for (set->MoveFirst(); !set->get_EOF(); set->MoveNext()) bookmarks.push_back(set->get_Bookmark());
+        Open(set);
+        auto index = ValidationSetIndex();
+        ASSERT_NE(index, nullptr) << c.what;
+        std::vector<std::vector<size_t>> arrays;
+        for (int32_t i = 1; i <= index->Count(); ++i) {
+            Variant array = index->Item(Variant(i));
+            std::vector<size_t> positions;
+            for (int32_t k = rt::LBound(array); k <= rt::UBound(array); ++k)
+                for (size_t row = 1; row < bookmarks.size(); ++row)
+                    if (rt::VariantEquals(array.Array()->Get(k), bookmarks[row])) positions.push_back(row - 1);
+            arrays.push_back(positions);
+        }
+        EXPECT_EQ(arrays, c.arrays) << c.what;
+        // Each array is found again by its id.
+        for (int32_t id : c.related) EXPECT_TRUE(index->TryItem(Variant(std::to_string(id))).has_value()) << c.what;
+        ReleaseValidationSetIndex();
+    }
+}
+
 }  // namespace

@@ -3,8 +3,12 @@
 // relationship helpers.
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "ado/Recordset.h"
 #include "pelmora/common/DistinctItemColl.h"
@@ -70,6 +74,53 @@ void AppendBookmark(rt::Collection& index, const rt::Variant& key, const rt::Var
     bookmarks.ArrayMut()->Set(last, bookmark);
     index.Add(bookmarks, key);
 }
+
+// The bookmarks a walk of the set files under related feature ids, written
+// into the index when the walk ends (or fails). AppendBookmark takes an id's
+// array out and adds it again, so the index holds the ids in the order of
+// their last row; filed here, an id's array is found by a lookup rather than
+// a walk of the index, and the index gets the same order. An empty id (whose
+// key the index cannot find again) or one beyond ASCII replays the walk
+// through AppendBookmark.
+class PendingIndex {
+public:
+    void Append(std::string key, rt::Variant bookmark) {
+        // Ids are numbers; a key of another kind is filed as the index would.
+        const bool ascii =
+            std::all_of(key.begin(), key.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        if (key.empty() || !ascii) exact_ = false;
+        log_.emplace_back(std::move(key), std::move(bookmark));
+    }
+
+    void WriteTo(rt::Collection& index) {
+        std::vector<std::pair<std::string, rt::Variant>> log;
+        log.swap(log_);
+        if (!exact_) {
+            for (const auto& [key, bookmark] : log) AppendBookmark(index, rt::Variant(key), bookmark);
+            return;
+        }
+        struct Entry {
+            std::string key;
+            std::vector<rt::Variant> bookmarks;
+            size_t last = 0;
+        };
+        std::vector<Entry> entries;
+        std::unordered_map<std::string, size_t> byKey;
+        for (size_t i = 0; i < log.size(); ++i) {
+            auto [it, added] = byKey.try_emplace(rt::LCase(log[i].first), entries.size());
+            if (added) entries.push_back({log[i].first, {}, 0});
+            Entry& entry = entries[it->second];
+            entry.bookmarks.push_back(std::move(log[i].second));
+            entry.last = i;
+        }
+        std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.last < b.last; });
+        for (const Entry& entry : entries) index.Add(rt::Variant::ArrayOf(entry.bookmarks, 0), rt::Variant(entry.key));
+    }
+
+private:
+    std::vector<std::pair<std::string, rt::Variant>> log_;
+    bool exact_ = true;
+};
 
 // The features whose class has component metadata. Opening one without
 // would end the whole run; left without components, it gets its own finding
@@ -143,29 +194,36 @@ void GetValidationKOCollection(const std::shared_ptr<ado::Recordset>& rs,
     auto pendingField = fields->Item(std::string("PENDING"));
     auto relatedFidField = fields->Item(std::string("QTX_RELATED_FID"));
 
-    while (!rs->get_EOF()) {
-        auto feature = KeyObject::New();
-        feature->put_FNO(rt::CInt(fnoField->get_Value()));
-        feature->put_FID(rt::CLng(fidField->get_Value()));
-        bool added = false;
-        if (feature->get_FNO() != 0 && feature->get_FID() != 0) {
-            const int32_t before = features->get_Count();
-            features->Add(feature);
-            added = features->get_Count() > before;
+    PendingIndex filed;
+    try {
+        while (!rs->get_EOF()) {
+            auto feature = KeyObject::New();
+            feature->put_FNO(rt::CInt(fnoField->get_Value()));
+            feature->put_FID(rt::CLng(fidField->get_Value()));
+            bool added = false;
+            if (feature->get_FNO() != 0 && feature->get_FID() != 0) {
+                const int32_t before = features->get_Count();
+                features->Add(feature);
+                added = features->get_Count() > before;
+            }
+            rt::Variant pending = pendingField->get_Value();
+            if (HoldsNumber(pending, 1)) {
+                // The feature checks walk the first nCount features as the pending
+                // ones: a repeated feature, or one left out, must not count.
+                if (added) ++nCount;
+            } else if (HoldsNumber(pending, 0)) {
+                // A row without a related feature (a set built by hand) relates nothing.
+                const rt::Variant relatedFID = relatedFidField->get_Value();
+                if (!relatedFID.IsNull() && !relatedFID.IsEmpty())
+                    filed.Append(rt::CStr(relatedFID), rs->get_Bookmark());
+            }
+            rs->MoveNext();
         }
-        rt::Variant pending = pendingField->get_Value();
-        if (HoldsNumber(pending, 1)) {
-            // The feature checks walk the first nCount features as the pending
-            // ones: a repeated feature, or one left out, must not count.
-            if (added) ++nCount;
-        } else if (HoldsNumber(pending, 0)) {
-            // A row without a related feature (a set built by hand) relates nothing.
-            const rt::Variant relatedFID = relatedFidField->get_Value();
-            if (!relatedFID.IsNull() && !relatedFID.IsEmpty())
-                AppendBookmark(index, rt::Variant(rt::CStr(relatedFID)), rs->get_Bookmark());
-        }
-        rs->MoveNext();
+    } catch (...) {
+        filed.WriteTo(index);
+        throw;
     }
+    filed.WriteTo(index);
 
     const int32_t count = features->get_Count();
     if (count > kMaxFeatures) RaiseTooManyFeatures(count);
