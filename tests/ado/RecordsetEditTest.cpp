@@ -2,6 +2,9 @@
 // original values, the pending filter, batches and clones.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+
 #include "AdoTestUtil.h"
 
 using namespace ado;
@@ -537,4 +540,20 @@ TEST(RecordsetAppendRows, AValueThatDoesNotFitRaisesAfterTheRowsBeforeIt) {
     auto watched = ThreeRows();
     watched->Advise(std::make_shared<RecordsetEvents>());
     EXPECT_EQ(ErrorOf([&] { watched->AppendRows({good.data()}, all); }), err::IllegalOperation);
+}
+
+TEST(RecordsetFields, ANameFindsTheFirstFieldOfItWhateverItsCase) {
+    // Few fields and many: both ways of finding a name.
+    for (int width : {3, 40}) {
+        ado::RecordsetImage image;
+        for (int i = 0; i < width; ++i)
+            image.fields.push_back(ado::FieldDesc{"Field" + std::to_string(i), adInteger, 4, 10, 0, adFldFixed, "T", ""});
+        image.fields.push_back(ado::FieldDesc{"FIELD1", adInteger, 4, 10, 0, adFldFixed, "T", ""});
+        auto rs = Recordset::FromImage(image, adLockBatchOptimistic, adOpenKeyset);
+        for (const auto& [name, index] : std::vector<std::pair<std::string, int32_t>>{
+                 {"field1", 1}, {"FIELD1", 1}, {"Field0", 0}, {"FIELD" + std::to_string(width - 1), width - 1},
+                 {"Field1 ", -1}, {"Field", -1}, {"", -1}}) {
+            EXPECT_EQ(rs->FieldIndex(name), index) << width << " " << name;
+        }
+    }
 }
