@@ -180,6 +180,10 @@ public:
 
     // ---- pending rows, for the data context ----
     std::vector<PendingRow> PendingRows();
+    // Whether anything is left to write or to finish: a row of the family
+    // added, changed or deleted and not written, or an edit in progress
+    // (True for a closed recordset, which says nothing of its rows).
+    bool HasPendingChanges() const;
     void MarkWritten(const std::vector<rt::Variant>& bookmarks);
     void MarkAllWritten();
 

@@ -483,6 +483,13 @@ std::vector<PendingRow> Recordset::PendingRows() {
     return out;
 }
 
+bool Recordset::HasPendingChanges() const {
+    if (!open_ || !store_ || editMode_ != adEditNone) return true;
+    for (int32_t row = 0; row < store_->RowCount(); ++row)
+        if (store_->IsPending(row)) return true;
+    return false;
+}
+
 void Recordset::MarkWritten(const std::vector<rt::Variant>& bookmarks) {
     CheckOpen();
     std::vector<int32_t> rows;

@@ -542,6 +542,41 @@ TEST(RecordsetAppendRows, AValueThatDoesNotFitRaisesAfterTheRowsBeforeIt) {
     EXPECT_EQ(ErrorOf([&] { watched->AppendRows({good.data()}, all); }), err::IllegalOperation);
 }
 
+TEST(RecordsetPendingChanges, SaysWhetherAnythingIsLeftToWriteOrFinish) {
+    struct Case {
+        const char* what;
+        std::function<void(const RecordsetPtr&)> act;
+        bool pending;
+    };
+    const Case cases[] = {
+        {"as fetched", [](const RecordsetPtr&) {}, false},
+        {"a value changed", [](const RecordsetPtr& rs) {
+             rs->SetValue("NAME", rt::Variant("ONE"));
+             rs->Update();
+         }, true},
+        {"an addition not yet ended", [](const RecordsetPtr& rs) { rs->AddNew(); }, true},
+        {"a row deleted", [](const RecordsetPtr& rs) { rs->Delete(adAffectCurrent); }, true},
+        {"a row added and written", [](const RecordsetPtr& rs) {
+             rs->AddNew();
+             rs->SetValue("ID", rt::Variant(int32_t{4}));
+             rs->Update();
+             rs->MarkAllWritten();
+         }, false},
+        {"closed", [](const RecordsetPtr& rs) { rs->Close(); }, true},
+    };
+    for (const Case& c : cases) {
+        auto rs = ThreeRows();
+        auto clone = rs->Clone();
+        rs->MoveFirst();
+        c.act(rs);
+        EXPECT_EQ(rs->HasPendingChanges(), c.pending) << c.what;
+        // A clone shares the rows, not the edit in progress.
+        if (rs->get_State() == adStateOpen && rs->get_EditMode() == adEditNone) {
+            EXPECT_EQ(clone->HasPendingChanges(), c.pending) << c.what;
+        }
+    }
+}
+
 TEST(RecordsetFields, ANameFindsTheFirstFieldOfItWhateverItsCase) {
     // Few fields and many: both ways of finding a name.
     for (int width : {3, 40}) {

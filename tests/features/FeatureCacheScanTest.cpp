@@ -3,6 +3,8 @@
 // and deleted rows laid over the query's rows as a test evaluator decides.
 #include "FeatureAssemblyTestSupport.h"
 
+#include <functional>
+
 #include "ado/Enums.h"
 #include "pelmora/features/modFASCache.h"
 #include "support/Raises.h"
@@ -249,4 +251,27 @@ TEST_F(ScanFixture, TheServiceKeepsNothingOfTheCallersEvaluator) {
     EXPECT_TRUE(weakFailing.expired());
     // The component's view is as before.
     EXPECT_EQ(rt::CStr(Rows(valve, "VALVE_ATTR")->get_Filter()), "0");
+}
+
+TEST_F(ScanFixture, ComponentsWithNothingPendingAreNotHandedToTheEvaluator) {
+    // Opened one by one: a component each.
+    auto first = Rows(service_->OpenFeature(102, 2001), "VALVE_ATTR");
+    auto second = Rows(service_->OpenFeature(102, 2002), "VALVE_ATTR");
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        int fieldsGiven;
+    };
+    const Case cases[] = {
+        {"both as read", [] {}, 0},
+        {"one changed", [&] { Set(first, "SIZE_MM", rt::Variant(int32_t{300})); }, 1},
+        {"both changed", [&] { Set(second, "SIZE_MM", rt::Variant(int32_t{250})); }, 2},
+    };
+    for (const Case& c : cases) {
+        c.act();
+        auto evaluator = Gates();
+        auto synced = Synced(evaluator);
+        EXPECT_EQ(evaluator->fieldsGiven, c.fieldsGiven) << c.what;
+        EXPECT_EQ(ValuesOf(synced, "QTX_FID"), (std::vector<std::string>{"2001"})) << c.what;
+    }
 }

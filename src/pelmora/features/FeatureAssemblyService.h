@@ -137,6 +137,9 @@ private:
     bool FindMatch();
     // The source row's values into the target's current row, or into a new
     // row added first.
+    // ScanComponent; pendingOnly passes over components with nothing pending,
+    // which would hand the synced recordset nothing.
+    void Scan(int16_t CNO, const std::shared_ptr<IScanComponent>& Callback, bool pendingOnly);
     void CopyValues(bool newRow);
 
     std::shared_ptr<IDataContext> dataContext_;
@@ -157,6 +160,9 @@ private:
     // copy goes field by field to name it in its error.
     std::vector<int32_t> copyFrom_;
     bool copyMapped_ = false;
+    // The source field names copyFrom_ was worked out for: the components
+    // of one number share their table's fields, so the map is made once.
+    std::vector<std::string> copyMappedNames_;
     std::shared_ptr<ado::Field> targetKeyField_;
     std::shared_ptr<ado::Field> sourceKeyField_;
     std::shared_ptr<IRecordsetEvaluator> evaluator_;

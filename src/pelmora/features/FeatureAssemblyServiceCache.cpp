@@ -105,6 +105,10 @@ void FeatureAssemblyService::SaveCache() {
 
 void FeatureAssemblyService::ScanComponent(int16_t CNO, const std::shared_ptr<IScanComponent>& Callback) {
     TraceScope trace(kFile, "IFeatureAssemblyServiceCache_ScanComponent");
+    Scan(CNO, Callback, false);
+}
+
+void FeatureAssemblyService::Scan(int16_t CNO, const std::shared_ptr<IScanComponent>& Callback, bool pendingOnly) {
     std::shared_ptr<rt::Collection> cached;
     {
         rt::ResumeNext resume;
@@ -118,6 +122,7 @@ void FeatureAssemblyService::ScanComponent(int16_t CNO, const std::shared_ptr<IS
         // Rows never fetched hold no edits.
         if (!component->get_RecordsetLocal()) continue;
         auto rs = component->get_Recordset();
+        if (pendingOnly && !rs->HasPendingChanges()) continue;
         Callback->putref_Fields(rs->get_Fields());
         const rt::Variant filter = rs->get_Filter();
         // The component's own view is left as it was, whatever the callback does.
@@ -180,6 +185,7 @@ std::shared_ptr<ado::Recordset> FeatureAssemblyService::OpenSynced(
             s.sourceFields_.reset();
             s.copyFrom_.clear();
             s.copyMapped_ = false;
+            s.copyMappedNames_.clear();
             s.evaluator_.reset();
         }
     } release{*this};
@@ -194,7 +200,7 @@ std::shared_ptr<ado::Recordset> FeatureAssemblyService::OpenSynced(
     // The service itself is the callback; a non-owning pointer keeps the
     // scan from holding the service.
     std::shared_ptr<IScanComponent> self(std::shared_ptr<void>(), static_cast<IScanComponent*>(this));
-    ScanComponent(CNO, self);
+    Scan(CNO, self, true);
 
     auto target = syncTarget_;
     if (HasRows(target)) target->MoveFirst();
@@ -205,8 +211,8 @@ void FeatureAssemblyService::putref_Fields(const std::shared_ptr<ado::Fields>& F
     TraceScope trace(kFile, "Set IScanComponent_Fields");
     sourceFields_ = Fields;
     sourceKeyField_ = Fields ? Fields->Item("QTX_ID") : nullptr;
-    // Most cached components hand over no row to copy.
-    copyFrom_.clear();
+    // Most cached components hand over no row to copy: the map is checked
+    // against the fields at the first row copied.
     copyMapped_ = false;
     if (!evaluator_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     evaluator_->putref_Fields(Fields);
@@ -257,13 +263,22 @@ void FeatureAssemblyService::CopyValues(bool newRow) {
     if (!copyMapped_) {
         copyMapped_ = true;
         const auto& source = *sourceFields_->Owner();
-        for (int32_t i = 0; i < syncTarget_->FieldCount(); ++i) {
-            const int32_t from = source.FieldIndex(syncTarget_->DescAt(i).name);
-            if (from < 0) {
-                copyFrom_.clear();
-                break;
+        const auto count = static_cast<size_t>(source.FieldCount());
+        bool same = copyMappedNames_.size() == count;
+        for (size_t i = 0; same && i < count; ++i)
+            same = copyMappedNames_[i] == source.DescAt(static_cast<int32_t>(i)).name;
+        if (!same) {
+            copyMappedNames_.clear();
+            for (size_t i = 0; i < count; ++i) copyMappedNames_.push_back(source.DescAt(static_cast<int32_t>(i)).name);
+            copyFrom_.clear();
+            for (int32_t i = 0; i < syncTarget_->FieldCount(); ++i) {
+                const int32_t from = source.FieldIndex(syncTarget_->DescAt(i).name);
+                if (from < 0) {
+                    copyFrom_.clear();
+                    break;
+                }
+                copyFrom_.push_back(from);
             }
-            copyFrom_.push_back(from);
         }
     }
     if (!copyFrom_.empty()) {
