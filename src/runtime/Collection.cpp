@@ -19,6 +19,23 @@ std::string FoldKey(const std::string& key) {
     return ToUtf8(u);
 }
 
+// The folded form of a key for a lookup: a short ASCII text folds into the
+// caller's buffer, anything else into spill.
+constexpr size_t kFoldBuffer = 64;
+std::string_view FoldedView(const std::string& key, char (&buffer)[kFoldBuffer], std::string& spill) {
+    if (key.size() <= kFoldBuffer) {
+        size_t i = 0;
+        for (; i < key.size(); ++i) {
+            const char c = key[i];
+            if (static_cast<unsigned char>(c) >= 0x80) break;
+            buffer[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+        }
+        if (i == key.size()) return {buffer, key.size()};
+    }
+    spill = FoldKey(key);
+    return spill;
+}
+
 bool Given(const Variant& v) { return !v.IsMissing() && !v.IsEmpty(); }
 
 // A key argument: a text; nullopt when none was given.
@@ -112,7 +129,9 @@ void Collection::Remove(const Variant& index) {
 
 Variant Collection::Item(const Variant& index) const {
     if (index.IsString()) {
-        auto it = byKey_.find(FoldKey(index.Str()));
+        char buffer[kFoldBuffer];
+        std::string spill;
+        auto it = byKey_.find(FoldedView(index.Str(), buffer, spill));
         if (it == byKey_.end()) RaiseVbError(vberr::InvalidProcedureCall);
         return it->second;
     }
@@ -124,7 +143,9 @@ Variant Collection::Item(const Variant& index) const {
 
 std::optional<Variant> Collection::TryItem(const Variant& index) const {
     if (index.IsString()) {
-        auto it = byKey_.find(FoldKey(index.Str()));
+        char buffer[kFoldBuffer];
+        std::string spill;
+        auto it = byKey_.find(FoldedView(index.Str(), buffer, spill));
         if (it == byKey_.end()) return std::nullopt;
         return it->second;
     }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -61,7 +62,12 @@ private:
     // Items are shared with running enumerators and copied on the next change.
     std::shared_ptr<std::vector<Variant>> items_ = std::make_shared<std::vector<Variant>>();
     std::vector<std::string> keys_;  // folded key of each item ("" for none), parallel to items_
-    std::unordered_map<std::string, Variant> byKey_;  // folded key -> item
+    // Looked up by a folded text held anywhere, so a lookup need not make one.
+    struct KeyHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, Variant, KeyHash, std::equal_to<>> byKey_;  // folded key -> item
 };
 
 }  // namespace rt

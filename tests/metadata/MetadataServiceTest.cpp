@@ -414,6 +414,22 @@ TEST_F(MetadataServiceTest, FetchFreesTheOldCollectionAndItsItemsForgetIt) {
     EXPECT_GT(held->get_Recordset()->get_RecordCount(), 0) << "a held item still serves its table";
 }
 
+TEST_F(MetadataServiceTest, TheSiblingInterfaceServesTheCurrentCollectionAndKeepsNoOldOne) {
+    auto service = NewService();
+    auto facet = rt::QueryInterface<pelmora::IMetadataService>(std::static_pointer_cast<rt::Object>(service));
+    std::weak_ptr<pelmora::MetadataRecordsets> old = service->get_Recordsets();
+    auto first = facet->get_Recordsets();
+    EXPECT_EQ(facet->get_Recordsets(), first) << "asked again, the same collection";
+    auto held = first->get_Item(rt::Variant("QTX_FEATURES_OPTABLE"));
+    first.reset();
+
+    service->Fetch();
+    EXPECT_TRUE(old.expired()) << "the sibling interface must not keep the old collection alive";
+    auto fresh = facet->get_Recordsets();
+    EXPECT_NE(fresh->get_Item(rt::Variant("QTX_FEATURES_OPTABLE")), held);
+    EXPECT_EQ(fresh->get_Count(), service->get_Recordsets()->get_Count());
+}
+
 TEST_F(MetadataServiceTest, NewCollectionStartsWithEmptyFilterCaches) {
     auto service = NewService();
     auto rs = service->get_Recordsets()->get_Item(rt::Variant("QTX_FEATURECOMPS_OPTABLE"))->get_Recordset();

@@ -29,6 +29,20 @@ TEST(CollectionItems, OneBasedWithCaseInsensitiveKeys) {
     EXPECT_EQ(TypeName(Variant(c)), "Collection");
 }
 
+TEST(CollectionItems, KeysOfAnyLengthAndAlphabetAreFoundInAnyCase) {
+    // Short ASCII keys fold without a copy; longer or other keys fold apart.
+    const std::string cases[] = {"a", "Feature_Name", std::string(64, 'K'), std::string(65, 'K') + "x",
+                                 "Ärger_" + std::string(70, 'q')};
+    auto c = Collection::New();
+    for (const auto& key : cases) c->Add(Variant(key), Variant(key));
+    for (const auto& key : cases) {
+        SCOPED_TRACE(key);
+        EXPECT_EQ(c->Item(Variant(UCase(key))).Str(), key);
+        EXPECT_EQ(c->TryItem(Variant(LCase(key)))->Str(), key);
+        EXPECT_FALSE(c->TryItem(Variant(key + "_")).has_value());
+    }
+}
+
 TEST(CollectionItems, MissingOrDuplicateRaiseVbErrors) {
     auto c = Collection::New();
     c->Add(Variant("a"), Variant("key"));

@@ -114,7 +114,7 @@ public:
     void put_Configuration(const std::string& name) override { owner_->configuration_ = name; }
     std::string get_Configuration() override { return owner_->configuration_; }
     std::shared_ptr<IMetadataRecordsets> get_Recordsets() override {
-        return rt::QueryInterface<IMetadataRecordsets>(owner_->get_Recordsets());
+        return owner_->RecordsetsFacet();
     }
     void DeleteRecords(const rt::Variant& vRecords) override { owner_->DeleteRecords(vRecords); }
     void Fetch(const std::string& ConfigFile) override { owner_->Fetch(ConfigFile); }
@@ -147,6 +147,7 @@ MetadataService::~MetadataService() {
     try {
         TraceScope trace(kFile, "Class_Terminate");
         if (recordsets_) recordsets_->Clear();
+        recordsetsFacet_.reset();
         recordsets_.reset();
         connectionPoint_.reset();
     } catch (...) {
@@ -185,6 +186,17 @@ std::string MetadataService::get_Configuration() {
 std::shared_ptr<MetadataRecordsets> MetadataService::get_Recordsets() {
     if (!recordsets_) Fetch("");
     return recordsets_;
+}
+
+std::shared_ptr<IMetadataRecordsets> MetadataService::RecordsetsFacet() {
+    auto recordsets = get_Recordsets();
+    // Rule walks ask for every rule: the collection's facet is found once per
+    // collection, and goes with it.
+    if (!recordsetsFacet_ || recordsetsOfFacet_ != recordsets.get()) {
+        recordsetsFacet_ = rt::QueryInterface<IMetadataRecordsets>(recordsets);
+        recordsetsOfFacet_ = recordsets.get();
+    }
+    return recordsetsFacet_;
 }
 
 void MetadataService::SaveConfiguration(const std::string& /*Configuration*/, const std::string& /*CCMPath*/,
@@ -262,6 +274,7 @@ void MetadataService::Fetch(const std::string& /*ConfigFile*/) {
             RaiseError(0, "MetadataService.Fetch", rt::Variant(LoadResStringWithParams(25628, indexPath, cause)));
 
         auto fresh = std::make_shared<MetadataRecordsets>();
+        recordsetsFacet_.reset();
         recordsets_ = fresh;
         // Bookmarks cached for the old tables mean nothing for the new ones.
         ClearFilterServiceCaches();

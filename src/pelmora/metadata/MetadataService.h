@@ -37,6 +37,8 @@ public:
     void Fetch(const std::string& ConfigFile = "");
     // The collection, fetched first when there is none.
     std::shared_ptr<MetadataRecordsets> get_Recordsets();
+    // get_Recordsets seen as IMetadataRecordsets.
+    std::shared_ptr<IMetadataRecordsets> RecordsetsFacet();
     void SaveConfiguration(const std::string& Configuration = "", const std::string& CCMPath = "",
                            const std::string& CachePath = "", bool FieldUse = false);
     // Raises 91 before the first fetch.
@@ -75,6 +77,9 @@ private:
     rt::Variant EditedTablesFromPreferences(const std::shared_ptr<IDataContext>& objDC, bool& preferenceWritten);
 
     std::shared_ptr<MetadataRecordsets> recordsets_;
+    // The collection's IMetadataRecordsets facet, made once per collection.
+    std::shared_ptr<IMetadataRecordsets> recordsetsFacet_;
+    const MetadataRecordsets* recordsetsOfFacet_ = nullptr;
     std::string configuration_;
     std::string cacheFormat_;
     std::string cacheDirectory_;

@@ -31,7 +31,8 @@ constexpr int16_t kUnknownOwner = 15797;
 bool HasRows(const std::shared_ptr<ado::Recordset>& rs) { return !(rs->get_BOF() && rs->get_EOF()); }
 
 std::string KeyText(const std::shared_ptr<ado::Recordset>& rows, const char* column) {
-    return ownership::TextOrEmpty(rows->GetValue(rt::Variant(column)));
+    const int32_t at = rows->FieldIndex(column);
+    return ownership::TextOrEmpty(at >= 0 ? rows->FieldValue(at) : rows->GetValue(rt::Variant(column)));
 }
 
 // One link column of the owned row.

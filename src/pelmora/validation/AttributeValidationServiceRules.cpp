@@ -51,6 +51,7 @@ bool OperationTypeIs(const rt::Variant& type, int32_t n) {
     // The column's usual whole numbers compare directly.
     if (type.Type() == rt::vbInteger) return type.I2() == n;
     if (type.Type() == rt::vbLong) return type.I4() == n;
+    if (type.Type() == rt::vbDecimal) return type.Dec() == rt::Decimal::FromInt64(n);
     auto c = rt::VbCompare(type, rt::Variant(n));
     return c && *c == 0;
 }
