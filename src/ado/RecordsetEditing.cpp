@@ -215,40 +215,45 @@ void Recordset::AppendRows(const std::vector<const rt::Variant*>& rows, const st
     CheckUpdatable();
     if (HasSinks()) Raise(err::IllegalOperation, "Operation is not allowed in this context.");
     if (from.size() != store_->width) BadArgument();
+    if (rows.empty()) return;
+    // One row coerced at a time, each before it is added, so a value that
+    // does not fit adds neither its row nor any after it.
     const size_t width = from.size();
-    std::vector<rt::Variant> coerced;
-    coerced.reserve(rows.size() * width);
-    size_t fit = 0;
-    std::exception_ptr unfit;
-    try {
-        for (; fit < rows.size(); ++fit)
-            for (size_t i = 0; i < width; ++i) {
-                rt::Variant v = FieldValueFor(rows[fit][from[i]], store_->fields[i].type);
-                coerced.push_back(v.IsEmpty() ? rt::Variant::Null() : std::move(v));
-            }
-    } catch (...) {
-        unfit = std::current_exception();
-        coerced.resize(fit * width);
-    }
-    if (fit > 0) {
-        auto keep = Self();
-        FinishEdit();
-        Sync();
-        const int32_t first = store_->AddRows(std::move(coerced));
-        const int32_t end = first + static_cast<int32_t>(fit);
-        base_.reserve(base_.size() + fit);
-        view_.reserve(view_.size() + fit);
-        if (indexValid_) indexOf_.resize(static_cast<size_t>(store_->RowCount()), -1);
-        for (int32_t row = first; row < end; ++row) {
-            base_.push_back(row);
-            view_.push_back(row);
-            if (indexValid_) indexOf_[static_cast<size_t>(row)] = static_cast<int32_t>(view_.size()) - 1;
-            if (!IsBatch()) AcceptRow(row);
+    std::vector<rt::Variant> row(width);
+    auto coerce = [&](const rt::Variant* values) {
+        for (size_t i = 0; i < width; ++i) {
+            rt::Variant v = FieldValueFor(values[from[i]], store_->fields[i].type);
+            row[i] = v.IsEmpty() ? rt::Variant::Null() : std::move(v);
         }
-        knownRows_ = store_->RowCount();
-        seenVersion_ = store_->version;
-        pos_ = static_cast<int32_t>(view_.size()) - 1;
+    };
+    coerce(rows[0]);
+    auto keep = Self();
+    FinishEdit();
+    Sync();
+    store_->Reserve(rows.size());
+    base_.reserve(base_.size() + rows.size());
+    view_.reserve(view_.size() + rows.size());
+    std::exception_ptr unfit;
+    for (size_t r = 0;;) {
+        const int32_t id = store_->AddRow(row.data());
+        base_.push_back(id);
+        view_.push_back(id);
+        if (indexValid_) {
+            indexOf_.resize(static_cast<size_t>(store_->RowCount()), -1);
+            indexOf_[static_cast<size_t>(id)] = static_cast<int32_t>(view_.size()) - 1;
+        }
+        if (!IsBatch()) AcceptRow(id);
+        if (++r == rows.size()) break;
+        try {
+            coerce(rows[r]);
+        } catch (...) {
+            unfit = std::current_exception();
+            break;
+        }
     }
+    knownRows_ = store_->RowCount();
+    seenVersion_ = store_->version;
+    pos_ = static_cast<int32_t>(view_.size()) - 1;
     if (unfit) std::rethrow_exception(unfit);
 }
 

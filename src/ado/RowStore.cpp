@@ -1,5 +1,6 @@
 #include "ado/RowStore.h"
 
+#include <algorithm>
 #include <iterator>
 
 namespace ado {
@@ -46,19 +47,22 @@ int32_t RowStore::AddRow() {
     return row;
 }
 
-int32_t RowStore::AddRows(std::vector<rt::Variant>&& rowValues) {
-    const int32_t first = RowCount();
-    const size_t n = width ? rowValues.size() / width : 0;
-    values.insert(values.end(), std::make_move_iterator(rowValues.begin()),
-                  std::make_move_iterator(rowValues.begin() + static_cast<std::ptrdiff_t>(n * width)));
-    meta.insert(meta.end(), n, Meta{adRecNew, -1, false});
+void RowStore::Reserve(size_t rows) {
+    const size_t cells = values.size() + rows * width;
+    if (cells > values.capacity()) values.reserve(std::max(cells, 2 * values.capacity()));
+    const size_t count = meta.size() + rows;
+    if (count > meta.capacity()) meta.reserve(std::max(count, 2 * meta.capacity()));
+}
+
+int32_t RowStore::AddRow(rt::Variant* from) {
+    values.insert(values.end(), std::make_move_iterator(from), std::make_move_iterator(from + width));
+    meta.push_back(Meta{adRecNew, -1, false});
     ++version;
-    assignments += n * width;
+    assignments += width;
+    const int32_t row = RowCount() - 1;
     if (!criteriaIndex.Empty())
-        for (size_t r = 0; r < n; ++r)
-            for (size_t f = 0; f < width; ++f)
-                criteriaIndex.Insert(first + static_cast<int32_t>(r), f, values[(first + r) * width + f]);
-    return first;
+        for (size_t f = 0; f < width; ++f) criteriaIndex.Insert(row, f, values[static_cast<size_t>(row) * width + f]);
+    return row;
 }
 
 void RowStore::Assign(int32_t row, size_t field, rt::Variant value) {

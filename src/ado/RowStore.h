@@ -46,8 +46,10 @@ struct RowStore {
     int32_t RowCount() const { return static_cast<int32_t>(meta.size()); }
     const rt::Variant* Row(int32_t row) const { return values.data() + static_cast<size_t>(row) * width; }
     int32_t AddRow();  // all values newRowValue, status adRecNew
-    // Rows of width values each, taken whole, status adRecNew; the first one's id.
-    int32_t AddRows(std::vector<rt::Variant>&& rowValues);
+    // A row of width values, taken whole, status adRecNew.
+    int32_t AddRow(rt::Variant* from);
+    // Room for as many more rows (growing as adding them one by one would).
+    void Reserve(size_t rows);
     void Assign(int32_t row, size_t field, rt::Variant value);
     // The whole row from width values.
     void AssignRow(int32_t row, const rt::Variant* from);

@@ -413,6 +413,7 @@ struct SqliteConnection::StatementCache {
         int prepared = -1;  // the statement's re-prepare count when described; -1: not yet
         std::vector<ado::FieldDesc> fields;
         std::vector<ColumnType> declared;  // known false: typed from each run's values
+        size_t values = 0;  // how many values the last run read: room made for the next
     };
     // Queries, apart from the handles ExecuteCached hands out, keyed by the
     // guard they were prepared under: the authorizer judges a text only when
@@ -773,7 +774,7 @@ ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::v
         raw = st.get();
         if (kept == cache_->queries.end() && sqlite3_stmt_readonly(raw) && sqlite3_column_count(raw) > 0) {
             if (cache_->queries.size() >= StatementCache::kMaxStatements) cache_->queries.clear();
-            keptQuery = &cache_->queries.emplace(key, StatementCache::Kept{std::move(st), -1, {}, {}}).first->second;
+            keptQuery = &cache_->queries.emplace(key, StatementCache::Kept{std::move(st), -1, {}, {}, 0}).first->second;
             raw = keptQuery->st.get();
         }
     }
@@ -823,6 +824,7 @@ ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::v
                     image.fields = keptQuery->fields;
                     types = keptQuery->declared;
                     direct = std::make_unique<ValueSink>(image.values, types, image.fields, sqlForErrors);
+                    image.values.reserve(keptQuery->values);
                 }
             }
             if (direct) {
@@ -851,6 +853,7 @@ ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::v
     if (changes) *changes = sqlite3_changes64(db_);
     if (ncols == 0) return image;
     if (unconverted) std::rethrow_exception(unconverted);
+    if (keptQuery) keptQuery->values = image.values.size() + cells.size();
     if (direct) return image;
 
     const size_t width = static_cast<size_t>(ncols);
