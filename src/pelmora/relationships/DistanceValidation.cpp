@@ -97,7 +97,6 @@ std::vector<OffsetRule> GetOffsetRules(const DistanceValidationContext& context,
                                        int16_t activeFNO, int16_t relatedFNO, int32_t kind, bool& found) {
     if (!context.RuleTable) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     ado::Recordset& rules = *context.RuleTable;
-    const std::string defaultPriority = DefaultPriority(profile.DefaultPriority, kind);
 
     OffsetRule rule;
     rule.Kind = StoredKind(profile.Kind, kind);
@@ -122,6 +121,7 @@ std::vector<OffsetRule> GetOffsetRules(const DistanceValidationContext& context,
         if (context.Run) context.Run->offsetRules.emplace(key, std::make_pair(list, found));
         return list;
     };
+    const std::string defaultPriority = DefaultPriority(profile.DefaultPriority, kind);
     rules.put_Filter(rt::Variant(filter));
     if (rules.get_RecordCount() < 1) return keep();
     list.reserve(static_cast<size_t>(rules.get_RecordCount()));
