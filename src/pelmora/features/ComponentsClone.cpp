@@ -31,7 +31,10 @@ std::shared_ptr<IDataContext> ComponentsClone::get_DataContext() { return dataCo
 void ComponentsClone::putref_DataContext(const std::shared_ptr<IDataContext>&) { Refuse(23769); }
 
 std::shared_ptr<IComponent> ComponentsClone::get_Item(const rt::Variant& Index) {
-    return rt::QueryInterface<IComponent>(Items().Item(Index).Obj());
+    // Only AddClone fills the collection: every item is a ComponentClone.
+    const rt::Variant item = Items().Item(Index);
+    if (!item.IsObject() || !item.Obj()) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    return std::static_pointer_cast<ComponentClone>(item.Obj());
 }
 
 void ComponentsClone::Refresh() { Refuse(23774); }

@@ -65,13 +65,20 @@ std::shared_ptr<ado::Recordset> Ownership::GetOwnerComponentRecordset(const std:
                                                                       int16_t* CNO) {
     if (!Feature) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     int16_t ownerCNO = 0;
-    {
+    const int16_t featureNumber = Feature->get_FNO();
+    const int16_t* kept = nullptr;
+    if (memo_)
+        if (auto known = memo_->ownerCNOs.find(featureNumber); known != memo_->ownerCNOs.end()) kept = &known->second;
+    if (kept) {
+        ownerCNO = *kept;
+    } else {
         FilterRemover unfilter(featuresTable_);
         FilterService().FilterRecordset(featuresTable_, featuresTable_->get_Fields()->Item("QTX_FNO"),
-                                        rt::Variant(Feature->get_FNO()));
+                                        rt::Variant(featureNumber));
         const rt::Variant support = RowValue("QTX_SUPPORTCNO");
         ownerCNO = rt::CInt(support.IsNull() ? featuresTable_->GetValue(rt::Variant("QTX_PRIMARYATTRIBUTECNO"))
                                              : support);
+        if (memo_) memo_->ownerCNOs.emplace(featureNumber, ownerCNO);
     }
     if (CNO) *CNO = ownerCNO;
     return ComponentRecordset(Feature, ComponentName(ownerCNO));
@@ -98,10 +105,14 @@ std::shared_ptr<ado::Recordset> Ownership::ComponentRecordset(const std::shared_
 }
 
 std::string Ownership::ComponentName(int16_t CNO) {
+    if (memo_)
+        if (auto known = memo_->componentNames.find(CNO); known != memo_->componentNames.end()) return known->second;
     FilterRemover unfilter(featureComponents_);
     FilterService().FilterRecordset(featureComponents_, featureComponents_->get_Fields()->Item("QTX_CNO"),
                                     rt::Variant(CNO));
-    return rt::CStr(featureComponents_->GetValue(rt::Variant("QTX_NAME")));
+    std::string name = rt::CStr(featureComponents_->GetValue(rt::Variant("QTX_NAME")));
+    if (memo_) memo_->componentNames.emplace(CNO, name);
+    return name;
 }
 
 std::string Ownership::ComponentTable(int16_t CNO) {

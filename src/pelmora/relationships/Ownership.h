@@ -32,6 +32,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "interfaces/FeatureAssemblyService.h"
 #include "pelmora/relationships/RelationshipHelperBase.h"
@@ -147,6 +148,14 @@ private:
     void ValidateOwnerReference(const std::shared_ptr<IKeyObjects>& RelatedFeatures, int32_t Enforcement,
                                 const std::shared_ptr<ado::Recordset>& Errors);
     void ValidateGeometryInterfaces(const std::shared_ptr<ado::Recordset>& Errors);
+
+    // While a Validate runs: component names by CNO and owner component
+    // numbers by owner FNO, each read once for all the set's features.
+    struct ValidationMemo {
+        std::unordered_map<int16_t, std::string> componentNames;
+        std::unordered_map<int16_t, int16_t> ownerCNOs;
+    };
+    ValidationMemo* memo_ = nullptr;
 
     std::shared_ptr<ado::Recordset> featuresTable_;
     std::shared_ptr<ado::Recordset> featureComponents_;

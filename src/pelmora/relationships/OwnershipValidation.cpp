@@ -75,6 +75,12 @@ void Ownership::Validate(const std::shared_ptr<IKeyObjects>& Features, const std
     FilterRemover unfilter(ruleTable_);
     // An owner related to many owned features is read once, a pair's rules once.
     DistanceRun run;
+    ValidationMemo memo;
+    struct Forget {
+        ValidationMemo*& memo;
+        ~Forget() { memo = nullptr; }
+    } forget{memo_};
+    memo_ = &memo;
     auto sideField = ruleTable_->get_Fields()->Item(subordinate_ ? "QTX_SOURCEFNO" : "QTX_OWNERFNO");
     const DistanceValidationContext distance{ruleTable_, metadata_, filterService_, name_, configuration_, &run};
     const OffsetProfile profile = OffsetProfile::For(OffsetHelper::Ownership, subordinate_);

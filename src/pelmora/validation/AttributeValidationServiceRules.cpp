@@ -51,7 +51,11 @@ bool OperationTypeIs(const rt::Variant& type, int32_t n) {
     // The column's usual whole numbers compare directly.
     if (type.Type() == rt::vbInteger) return type.I2() == n;
     if (type.Type() == rt::vbLong) return type.I4() == n;
-    if (type.Type() == rt::vbDecimal) return type.Dec() == rt::Decimal::FromInt64(n);
+    if (type.Type() == rt::vbDecimal) {
+        const rt::Decimal& d = type.Dec();
+        if (d.scale == 0 && n >= 0) return d.magnitude == static_cast<unsigned>(n) && (!d.negative || n == 0);
+        return d == rt::Decimal::FromInt64(n);
+    }
     auto c = rt::VbCompare(type, rt::Variant(n));
     return c && *c == 0;
 }
