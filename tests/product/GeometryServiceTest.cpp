@@ -172,6 +172,32 @@ TEST(GeometryService, ZIsKeptWhereTheTableHasZColumns) {
     EXPECT_EQ(Describe(service->RowsToGeometry(flat)), "LineGeometry[Start(1 2 0)End(3 4 0)]");
 }
 
+TEST(GeometryService, TablesOfOtherLayoutsReadInTurnEachByItsOwnColumns) {
+    auto service = GeometryService::Create();
+    auto line = Polyline(6);
+    line->PointList()->Item(2)->put_Z(3.5);
+    // Tables of 4, 1 and 2 pairs a row, with and without Z, read one after the other and again.
+    struct Case {
+        int pairs;
+        bool z;
+    } cases[] = {{4, false}, {1, false}, {4, true}, {2, false}, {1, true}, {4, false}};
+    std::vector<ado::RecordsetPtr> tables;
+    for (const auto& c : cases) {
+        tables.push_back(GeometryTable({}, c.pairs, c.z));
+        service->GeometryToRows(line, tables.back(), 1, nullptr);
+    }
+    const std::string withZ = Describe(line);
+    for (int round = 0; round < 2; ++round)
+        for (size_t i = 0; i < tables.size(); ++i) {
+            const std::string read = Describe(service->RowsToGeometry(tables[i]));
+            EXPECT_EQ(read.find("3.5") != std::string::npos, cases[i].z) << cases[i].pairs << " pairs, " << read;
+            if (cases[i].z) {
+                EXPECT_EQ(read, withZ) << cases[i].pairs << " pairs";
+            }
+            EXPECT_EQ(Count(tables[i]), (6 + cases[i].pairs - 1) / cases[i].pairs) << cases[i].pairs << " pairs";
+        }
+}
+
 TEST(GeometryService, ReadingTakesTheComponentRowsGeometryInSequenceOrder) {
     auto service = GeometryService::Create();
     // Two geometries; the rows of 5 stand out of order, as a sort by key leaves them.

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "ado/Enums.h"
 #include "ado/Recordset.h"
@@ -261,7 +263,7 @@ struct Layout {
 
 constexpr std::array<const char*, 4> kKeyNames{"QTX_FNO", "QTX_FID", "QTX_CNO", "QTX_CID"};
 
-Layout LayoutOf(ado::Recordset& rs) {
+Layout WorkOutLayout(ado::Recordset& rs) {
     Layout l;
     auto need = [&](const char* name) {
         int32_t i = rs.FieldIndex(name);
@@ -287,6 +289,23 @@ Layout LayoutOf(ado::Recordset& rs) {
     if (l.pairs == 0) Fail("The geometry rows have no fields SDO_X1 and SDO_Y1");
     l.id = rs.FieldIndex("QTX_ID");
     for (size_t k = 0; k < kKeyNames.size(); ++k) l.keys[k] = rs.FieldIndex(kKeyNames[k]);
+    return l;
+}
+
+// A set's geometry rows are read one feature at a time through clones that
+// all have the same fields: the layout of the last list of field names is
+// kept (it follows from the names alone) and used while the names are those.
+Layout LayoutOf(ado::Recordset& rs) {
+    thread_local std::vector<std::string> names;
+    thread_local Layout kept;
+    const int32_t count = rs.FieldCount();
+    bool same = !names.empty() && names.size() == static_cast<size_t>(count);
+    for (int32_t i = 0; same && i < count; ++i) same = rs.DescAt(i).name == names[static_cast<size_t>(i)];
+    if (same) return kept;
+    Layout l = WorkOutLayout(rs);
+    names.clear();
+    for (int32_t i = 0; i < count; ++i) names.push_back(rs.DescAt(i).name);
+    kept = l;
     return l;
 }
 
