@@ -243,6 +243,27 @@ TEST_F(MetadataServiceTest, ItemByPositionAndOutOfRange) {
     }
 }
 
+TEST_F(MetadataServiceTest, AnItemAskedForByTextFollowsItemsThatComeAndGo) {
+    auto recordsets = std::make_shared<pelmora::MetadataRecordsets>();
+    auto rows = [] {
+        auto rs = ado::Recordset::Create();
+        rs->get_Fields()->Append("QTX_NAME", ado::adVarWChar, 30);
+        rs->Open();
+        return rs;
+    };
+    auto first = recordsets->AppendRecordset("EXTRA_TABLE", "EXTRA_TABLE", rows());
+    EXPECT_EQ(recordsets->get_Item(rt::Variant("extra_table")), first);
+    EXPECT_EQ(recordsets->get_Item(rt::Variant("extra_table")), first) << "asked again";
+
+    recordsets->Remove(rt::Variant("EXTRA_TABLE"));
+    EXPECT_EQ(Raised([&] { recordsets->get_Item(rt::Variant("extra_table")); }).Number(), kItemError);
+
+    auto second = recordsets->AppendRecordset("Extra_Table", "EXTRA_TABLE", rows());
+    EXPECT_EQ(recordsets->get_Item(rt::Variant("extra_table")), second);
+    recordsets->Clear();
+    EXPECT_EQ(Raised([&] { recordsets->get_Item(rt::Variant("extra_table")); }).Number(), kItemError);
+}
+
 // ---- failed loads ----
 
 // Ways a cache file (table or index) can be spoilt, and the cause the error names.

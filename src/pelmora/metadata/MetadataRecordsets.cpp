@@ -71,6 +71,8 @@ MetadataRecordsets::MetadataRecordsets() { InitResources(kResourceModule); }
 MetadataRecordsets::~MetadataRecordsets() = default;
 
 std::shared_ptr<MetadataRecordset> MetadataRecordsets::get_Item(const rt::Variant& vIndex) {
+    if (vIndex.IsString())
+        if (auto known = byText_.find(vIndex.Str()); known != byText_.end()) return known->second;
     std::shared_ptr<MetadataRecordset> item;
     try {
         item = ItemOf(items_->Item(vIndex));
@@ -78,6 +80,11 @@ std::shared_ptr<MetadataRecordset> MetadataRecordsets::get_Item(const rt::Varian
     }
     if (!item)
         RaiseError(1, "MetadataRecordsets.Item", rt::Variant(int32_t{22142}), rt::Variant(IndexText(vIndex)));
+    if (vIndex.IsString()) {
+        constexpr size_t kMaxTexts = 256;
+        if (byText_.size() >= kMaxTexts) byText_.clear();
+        byText_.emplace(vIndex.Str(), item);
+    }
     return item;
 }
 
@@ -100,6 +107,7 @@ std::shared_ptr<MetadataRecordset> MetadataRecordsets::AppendRecordset(const std
     item->putref_Recordset(Recordset);
     if (rt::NamesEqual(rt::Left(Key, 3), "VBA"))
         item->putref_Parent(std::static_pointer_cast<MetadataRecordsets>(shared_from_this()));
+    byText_.clear();
     items_->Add(rt::Variant(item), rt::Variant(Key));
     return item;
 }
@@ -108,13 +116,18 @@ std::shared_ptr<MetadataRecordset> MetadataRecordsets::AppendKey(const std::stri
     auto item = std::make_shared<MetadataRecordset>();
     item->put_Key(Key);
     item->put_Source(Source);
+    byText_.clear();
     items_->Add(rt::Variant(item), rt::Variant(Key));
     return item;
 }
 
-void MetadataRecordsets::Remove(const rt::Variant& Key) { items_->Remove(Key); }
+void MetadataRecordsets::Remove(const rt::Variant& Key) {
+    byText_.clear();
+    items_->Remove(Key);
+}
 
 void MetadataRecordsets::Clear() {
+    byText_.clear();
     for (const auto& v : items_->Enumerate())
         if (auto item = ItemOf(v)) item->putref_Parent(nullptr);
     while (items_->Count() > 0) items_->Remove(rt::Variant(int32_t{1}));

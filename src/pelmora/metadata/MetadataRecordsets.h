@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "interfaces/MetadataService.h"
@@ -66,6 +67,9 @@ public:
 
 private:
     std::shared_ptr<rt::Collection> items_ = rt::Collection::New();
+    // The item each text asked for found, as asked (rule walks ask the same
+    // few texts for every rule); forgotten whenever an item comes or goes.
+    std::unordered_map<std::string, std::shared_ptr<MetadataRecordset>> byText_;
     bool vbaRefreshPending_ = false;
     std::weak_ptr<rt::Object> facet_;
 };
