@@ -48,10 +48,15 @@ int32_t RowStore::AddRow() {
 }
 
 void RowStore::Reserve(size_t rows) {
-    const size_t cells = values.size() + rows * width;
-    if (cells > values.capacity()) values.reserve(std::max(cells, 2 * values.capacity()));
-    const size_t count = meta.size() + rows;
-    if (count > meta.capacity()) meta.reserve(std::max(count, 2 * meta.capacity()));
+    // Doubled as often as adding the rows one by one would double it, so
+    // that rows added after them find room as they would have.
+    auto grow = [](auto& v, size_t need, size_t step) {
+        size_t room = std::max(v.capacity(), step);
+        while (room < need) room *= 2;
+        v.reserve(room);
+    };
+    grow(values, values.size() + rows * width, std::max<size_t>(width, 1));
+    grow(meta, meta.size() + rows, 1);
 }
 
 int32_t RowStore::AddRow(rt::Variant* from) {
