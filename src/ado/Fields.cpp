@@ -207,18 +207,15 @@ Fields::Fields(RecordsetPtr recordset) : recordset_(std::move(recordset)) {}
 
 int32_t Fields::get_Count() const { return recordset_->FieldCount(); }
 
-int32_t Fields::Resolve(const rt::Variant& index) const {
-    if (index.IsString()) {
-        int32_t i = recordset_->FieldIndex(index.Str());
-        if (i < 0) NotFound();
-        return i;
-    }
+int32_t Fields::ResolveIn(const Recordset& recordset, const rt::Variant& index) {
+    if (index.IsString()) return IndexIn(recordset, index.Str());
     if (index.IsNumericType() && !index.IsArray() && index.Type() != rt::vbBoolean) {
         // A fractional ordinal rounds as VB's CLng does (half to even).
+        const int32_t count = recordset.FieldCount();
         double d = rt::CDbl(index);
-        if (!(d > -1 && d < get_Count())) NotFound();
+        if (!(d > -1 && d < count)) NotFound();
         int32_t i = rt::CLng(index);
-        if (i < 0 || i >= get_Count()) NotFound();
+        if (i < 0 || i >= count) NotFound();
         return i;
     }
     NotFound();
@@ -239,10 +236,12 @@ FieldPtr Fields::Item(int32_t index) {
     return f;
 }
 
-FieldPtr Fields::Item(const std::string& name) {
-    int32_t i = recordset_->FieldIndex(name);
+FieldPtr Fields::Item(const std::string& name) { return Item(IndexIn(*recordset_, name)); }
+
+int32_t Fields::IndexIn(const Recordset& recordset, const std::string& name) {
+    int32_t i = recordset.FieldIndex(name);
     if (i < 0) NotFound();
-    return Item(i);
+    return i;
 }
 
 FieldPtr Fields::get_Item(const rt::Variant& index) { return Item(Resolve(index)); }

@@ -221,17 +221,26 @@ void Recordset::SetFieldDesc(int32_t index, const FieldDesc& desc) {
 
 FieldsPtr Recordset::get_Fields() {
     if (auto f = fields_.lock()) return f;
-    auto self = Self();
-    if (!self) Raise(err::IllegalOperation, "A recordset must be held by a shared pointer.");
-    auto f = std::make_shared<Fields>(self);
+    RequireShared();
+    auto f = std::make_shared<Fields>(Self());
     fields_ = f;
     return f;
 }
 
-rt::Variant Recordset::GetValue(const rt::Variant& index) { return get_Fields()->get_Item(index)->get_Value(); }
+// As through get_Fields()->get_Item(index), without making a Fields and a
+// Field for every value (a component's events read and write many).
+rt::Variant Recordset::GetValue(const rt::Variant& index) {
+    RequireShared();
+    return FieldValue(Fields::ResolveIn(*this, index));
+}
 
 void Recordset::SetValue(const rt::Variant& index, const rt::Variant& value) {
-    get_Fields()->get_Item(index)->put_Value(value);
+    RequireShared();
+    SetFieldValues({Fields::ResolveIn(*this, index)}, {value});
+}
+
+void Recordset::RequireShared() const {
+    if (weak_from_this().expired()) Raise(err::IllegalOperation, "A recordset must be held by a shared pointer.");
 }
 
 rt::Variant Recordset::FieldValue(int32_t index) { return FieldValueRef(index); }

@@ -263,6 +263,8 @@ private:
                      evRecordComplete, evRecordsetComplete, evMoveComplete, evCount };
 
     RecordsetPtr Self();
+    // Raises unless a shared pointer holds the recordset (its fields need one).
+    void RequireShared() const;
     void CheckOpen() const;
     void CheckUpdatable() const;
     bool IsBatch() const { return lockType_ == adLockBatchOptimistic; }
@@ -423,9 +425,14 @@ public:
     rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
     std::string TypeName() const override { return "Fields"; }
     const RecordsetPtr& Owner() const { return recordset_; }
+    // The position get_Item takes for index in the recordset's fields,
+    // raising as it does.
+    static int32_t ResolveIn(const Recordset& recordset, const rt::Variant& index);
+    // The position Item(name) takes, raising as it does.
+    static int32_t IndexIn(const Recordset& recordset, const std::string& name);
 
 private:
-    int32_t Resolve(const rt::Variant& index) const;
+    int32_t Resolve(const rt::Variant& index) const { return ResolveIn(*recordset_, index); }
     RecordsetPtr recordset_;
     std::vector<std::weak_ptr<Field>> cache_;
     uint64_t cacheVersion_ = 0;

@@ -592,3 +592,30 @@ TEST(RecordsetFields, ANameFindsTheFirstFieldOfItWhateverItsCase) {
         }
     }
 }
+
+TEST(RecordsetValues, ByIndexAsThroughTheFieldsCollection) {
+    // What GetValue and SetValue take for a field, against the collection's Item.
+    const std::vector<rt::Variant> indices{rt::Variant("name"), rt::Variant("NAME"), rt::Variant(int32_t{2}),
+                                           rt::Variant(1.5),    rt::Variant(2.5),    rt::Variant("MISSING"),
+                                           rt::Variant(int32_t{3}), rt::Variant(-0.6), rt::Variant(true)};
+    for (const auto& index : indices) {
+        SCOPED_TRACE(rt::CStr(index));
+        auto direct = ThreeRows(), through = ThreeRows();
+        for (const auto& rs : {direct, through}) rs->MoveFirst();
+        const int32_t expected = ErrorOf([&] { through->get_Fields()->get_Item(index)->get_Value(); });
+        EXPECT_EQ(ErrorOf([&] { direct->GetValue(index); }), expected);
+        if (expected != 0) {
+            EXPECT_EQ(ErrorOf([&] { direct->SetValue(index, rt::Variant("7")); }), expected);
+            continue;
+        }
+        EXPECT_TRUE(rt::VariantEquals(direct->GetValue(index), through->get_Fields()->get_Item(index)->get_Value()));
+        direct->SetValue(index, rt::Variant("7"));
+        through->get_Fields()->get_Item(index)->put_Value(rt::Variant("7"));
+        EXPECT_EQ(rt::CStr(direct->GetValue(index)), rt::CStr(through->GetValue(index)));
+        EXPECT_EQ(direct->get_EditMode(), through->get_EditMode());
+    }
+    // Fields need the recordset held by a shared pointer; so do the values.
+    Recordset unshared;
+    EXPECT_EQ(ErrorOf([&] { unshared.GetValue(rt::Variant(int32_t{0})); }), err::IllegalOperation);
+    EXPECT_EQ(ErrorOf([&] { unshared.get_Fields(); }), err::IllegalOperation);
+}

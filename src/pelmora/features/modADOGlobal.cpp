@@ -52,7 +52,8 @@ void ApplyFieldDefaults(const std::shared_ptr<ado::Recordset>& Recordset,
         rt::Variant value = info->get_DefaultValue();
         if (value.IsEmpty() || value.IsNull()) continue;
         if (!Recordset) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-        Recordset->get_Fields()->Item(info->get_Name())->put_Value(value);
+        // As through its Field, without making one for every default of every row added.
+        Recordset->SetFieldValues({ado::Fields::IndexIn(*Recordset, info->get_Name())}, {value});
     }
 }
 
