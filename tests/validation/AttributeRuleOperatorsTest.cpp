@@ -51,6 +51,10 @@ TEST_F(AttributeRuleOperators, TypedComparisonsConvertByDataTypeAndTreatNullsApa
         {6, Variant("&H10"), Variant("1e1"), {false, true, true, true, false, false}},
         {8, Variant("2004-09-02"), DateOf(2004, 9, 2), {true, false, false, true, false, true}},
         {8, Variant("1998-04-17"), Variant("2004-09-02"), {false, true, false, false, true, true}},
+        // The same texts again, and shapes close to them, read as before.
+        {8, Variant("2004-09-02"), DateOf(2004, 9, 2), {true, false, false, true, false, true}},
+        {8, Variant("2004-9-2"), DateOf(2004, 9, 2), {true, false, false, true, false, true}},
+        {8, Variant("2004-09-02 12:00"), DateOf(2004, 9, 2), {false, true, true, true, false, false}},
         {10, Variant("a"), Variant("B"), {false, true, true, true, false, false}},  // by character code
         {2, Variant(int32_t{10}), Variant("9"), {false, true, true, true, false, false}},
         {3, null, null, {true, false, false, true, false, true}},
@@ -75,7 +79,9 @@ TEST_F(AttributeRuleOperators, AValueItsTypeCannotTakeFailsEveryComparisonWithAM
         recorder_->records.clear();
         EXPECT_FALSE(compare(3, Variant("abc"), Variant(int32_t{1})));
         EXPECT_FALSE(compare(8, Variant("no date"), DateOf(2000, 1, 1)));
-        EXPECT_EQ(recorder_->records.size(), 2u);
+        // Shaped like a date, but none: refused every time it is read.
+        EXPECT_FALSE(compare(8, Variant("2004-02-30"), DateOf(2000, 1, 1)));
+        EXPECT_EQ(recorder_->records.size(), 3u);
     }
 }
 

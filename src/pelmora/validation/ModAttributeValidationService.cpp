@@ -24,6 +24,31 @@ enum class Relation { Equal, NotEqual, Greater, GreaterOrEqual, Less, LessOrEqua
 
 int Sign(double d) { return d < 0 ? -1 : (d > 0 ? 1 : 0); }
 
+// Whether a text is a plain yyyy-mm-dd date, which reads the same whenever it is read.
+bool IsIsoDateText(const std::string& text) {
+    size_t i = 0;
+    auto digits = [&](size_t least, size_t most) {
+        const size_t start = i;
+        while (i < text.size() && i - start < most && text[i] >= '0' && text[i] <= '9') ++i;
+        return i - start >= least;
+    };
+    if (!digits(4, 4) || i >= text.size() || text[i++] != '-') return false;
+    if (!digits(1, 2) || i >= text.size() || text[i++] != '-') return false;
+    return digits(1, 2) && i == text.size();
+}
+
+// CDate, with the rules' fixed date texts converted once per thread.
+double DateOf(const rt::Variant& v) {
+    if (!v.IsString() || !IsIsoDateText(v.Str())) return rt::CDate(v);
+    thread_local std::unordered_map<std::string, double> converted;
+    if (auto known = converted.find(v.Str()); known != converted.end()) return known->second;
+    const double date = rt::CDate(v);
+    constexpr size_t kMaxTexts = 256;
+    if (converted.size() >= kMaxTexts) converted.clear();
+    converted.emplace(v.Str(), date);
+    return date;
+}
+
 // -1, 0 or 1 for two non-Null values by the data type's conversion.
 int CompareByDataType(int32_t DataType, const rt::Variant& A, const rt::Variant& B) {
     switch (DataType) {
@@ -44,8 +69,8 @@ int CompareByDataType(int32_t DataType, const rt::Variant& A, const rt::Variant&
         case 7:
             return Sign(rt::Val(rt::CStr(A)) - rt::Val(rt::CStr(B)));
         case 8: {
-            const double a = rt::CDate(A);
-            const double b = rt::CDate(B);
+            const double a = DateOf(A);
+            const double b = DateOf(B);
             return a < b ? -1 : (a > b ? 1 : 0);
         }
         default:
