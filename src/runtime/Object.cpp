@@ -1,6 +1,7 @@
 #include "runtime/Object.h"
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <unordered_map>
 
@@ -55,10 +56,28 @@ std::string Folded(const std::string& name) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
     return folded;
 }
+// Hashing and comparing names as folded without making the folded copy a
+// lookup would allocate for every interface fired.
+char FoldedChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+struct FoldedHash {
+    size_t operator()(const std::string& name) const {
+        uint64_t h = 1469598103934665603ull;
+        for (char c : name) h = (h ^ static_cast<unsigned char>(FoldedChar(c))) * 1099511628211ull;
+        return static_cast<size_t>(h);
+    }
+};
+struct FoldedEqual {
+    bool operator()(const std::string& a, const std::string& b) const {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (FoldedChar(a[i]) != FoldedChar(b[i])) return false;
+        return true;
+    }
+};
 // Each ProgID and class id, folded, to the first class that answers to it:
 // objects are created by name on every firing of an interface.
-std::unordered_map<std::string, size_t>& ClassIndex() {
-    static std::unordered_map<std::string, size_t> index;
+std::unordered_map<std::string, size_t, FoldedHash, FoldedEqual>& ClassIndex() {
+    static std::unordered_map<std::string, size_t, FoldedHash, FoldedEqual> index;
     return index;
 }
 void Reindex() {
@@ -71,7 +90,7 @@ void Reindex() {
     }
 }
 ClassEntry* FindClass(const std::string& name) {
-    auto found = ClassIndex().find(Folded(name));
+    auto found = ClassIndex().find(name);
     return found == ClassIndex().end() ? nullptr : &Classes()[found->second];
 }
 }  // namespace
