@@ -141,13 +141,18 @@ Variant Collection::Item(const Variant& index) const {
     return (*items_)[*pos];
 }
 
+const Variant* Collection::FindKey(const std::string& key) const {
+    char buffer[kFoldBuffer];
+    std::string spill;
+    auto it = byKey_.find(FoldedView(key, buffer, spill));
+    return it == byKey_.end() ? nullptr : &it->second;
+}
+
 std::optional<Variant> Collection::TryItem(const Variant& index) const {
     if (index.IsString()) {
-        char buffer[kFoldBuffer];
-        std::string spill;
-        auto it = byKey_.find(FoldedView(index.Str(), buffer, spill));
-        if (it == byKey_.end()) return std::nullopt;
-        return it->second;
+        const Variant* item = FindKey(index.Str());
+        if (!item) return std::nullopt;
+        return *item;
     }
     int32_t error = 0;
     auto pos = Locate(index, error);

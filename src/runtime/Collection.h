@@ -46,6 +46,9 @@ public:
     Variant Item(const Variant& index) const;
     // As Item, but nullopt instead of raising for an unknown index or key.
     std::optional<Variant> TryItem(const Variant& index) const;
+    // The item kept under a key, or nullptr: TryItem of a text, without
+    // making a Variant of the key or copying the item.
+    const Variant* FindKey(const std::string& key) const;
     int32_t Count() const { return static_cast<int32_t>(items_->size()); }
     Enumerator Enumerate() const;
 

@@ -40,7 +40,15 @@ TEST(CollectionItems, KeysOfAnyLengthAndAlphabetAreFoundInAnyCase) {
         EXPECT_EQ(c->Item(Variant(UCase(key))).Str(), key);
         EXPECT_EQ(c->TryItem(Variant(LCase(key)))->Str(), key);
         EXPECT_FALSE(c->TryItem(Variant(key + "_")).has_value());
+        // Found without a Variant of the key: the item kept, not a copy.
+        const Variant* kept = c->FindKey(UCase(key));
+        ASSERT_NE(kept, nullptr);
+        EXPECT_EQ(kept->Str(), key);
+        EXPECT_EQ(c->FindKey(LCase(key)), kept);
+        EXPECT_EQ(c->FindKey(key + "_"), nullptr);
     }
+    c->Remove(Variant(cases[0]));
+    EXPECT_EQ(c->FindKey(cases[0]), nullptr);
 }
 
 TEST(CollectionItems, MissingOrDuplicateRaiseVbErrors) {

@@ -25,10 +25,15 @@ rt::Variant Traceable(const rt::Variant& value) {
 
 }  // namespace
 
-TraceScope::TraceScope(std::string_view file, std::string_view procedure)
-    : uncaught_(std::uncaught_exceptions()) {
-    Quietly([&](ITraceObject& t) { mask_ = t.GetTraceMask(0); });
+TraceScope::TraceScope(std::string_view file, std::string_view procedure) {
+    // Most scopes trace nothing and every event opens several: the mask is
+    // read through the kept trace object, without taking a count on it.
+    try {
+        if (auto* trace = CurrentTraceObject()) mask_ = trace->GetTraceMask(0);
+    } catch (...) {
+    }
     if (mask_ == 0) return;
+    uncaught_ = std::uncaught_exceptions();
     file_ = file;
     procedure_ = procedure;
     if (On(tracebits::EnterExit))
@@ -36,6 +41,8 @@ TraceScope::TraceScope(std::string_view file, std::string_view procedure)
 }
 
 TraceScope::~TraceScope() {
+    // Without a mask, leaving writes nothing.
+    if (mask_ == 0) return;
     if (!exited_ && std::uncaught_exceptions() == uncaught_) Exit();
 }
 

@@ -66,6 +66,11 @@ std::shared_ptr<IMessageObject> MessageObject() {
 }
 
 std::shared_ptr<ITraceObject> TraceObject() {
+    CurrentTraceObject();
+    return State().trace;
+}
+
+ITraceObject* CurrentTraceObject() {
     auto& state = State();
     if (!state.trace) {
         if (!rt::IsClassRegistered(kTraceObjectProgId)) return nullptr;
@@ -75,7 +80,7 @@ std::shared_ptr<ITraceObject> TraceObject() {
             return nullptr;
         }
     }
-    return state.trace;
+    return state.trace.get();
 }
 
 void RaiseError(int32_t errNumber, const std::string& source, const rt::Variant& text1, const rt::Variant& param1,

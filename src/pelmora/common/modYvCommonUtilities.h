@@ -84,5 +84,7 @@ std::shared_ptr<IMessageObject> MessageObject();
 // The apartment's trace object, created when missing; nullptr when the
 // product registered none, so that tracing never makes a member fail.
 std::shared_ptr<ITraceObject> TraceObject();
+// The same object, kept by the apartment, without a count taken on it.
+ITraceObject* CurrentTraceObject();
 
 }  // namespace pelmora

@@ -45,7 +45,7 @@ rt::Variant FieldInfo::InvokeDispId(int32_t dispId, rt::InvokeKind kind, rt::Arg
 std::shared_ptr<FieldInfo> FindFieldInfo(const std::shared_ptr<FieldInfoCollection>& collection,
                                          const std::string& fieldName) {
     if (!collection || fieldName.empty()) return nullptr;
-    auto item = collection->TryItem(rt::Variant(fieldName));
+    const rt::Variant* item = collection->FindKey(fieldName);
     if (!item || !item->IsObject()) return nullptr;
     return std::dynamic_pointer_cast<FieldInfo>(item->Obj());
 }
