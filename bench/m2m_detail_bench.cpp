@@ -154,6 +154,15 @@ int main(int argc, char** argv) {
     auto times = benchtimes::RunInterleaved(argc, argv);
     if (!times) return 1;
     std::printf("\n");
+    // What each side costs a station: the loop's is one cached lookup.
+    for (const char* bench : {"BM_ReviewRelationship", "BM_LinkQuery", "BM_OpenFeatureLoop"}) {
+        for (int n : {kSmall, kLarge}) {
+            const std::string name = std::string(bench) + "/" + std::to_string(n);
+            if (!times->Has(name)) continue;
+            std::printf("%-22s %5d stations: %6.0f ns per station wall, %6.0f ns CPU\n", bench, n,
+                        times->wall.at(name) * 1e6 / n, times->cpu.at(name) * 1e6 / n);
+        }
+    }
     for (int n : {kSmall, kLarge}) {
         const std::string size = "/" + std::to_string(n);
         const std::string stations = std::to_string(n) + " stations";
