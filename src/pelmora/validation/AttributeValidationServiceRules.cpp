@@ -3,6 +3,8 @@
 // interfaces that rules name.
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
@@ -38,6 +40,34 @@ std::shared_ptr<ado::Recordset> RowsOf(const std::shared_ptr<IKeyObject>& featur
     if (!rows) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     return rows;
 }
+
+// A feature's components as one walk finds them by name. Comparison rules
+// change no feature's set of components, so each name is looked up once; the
+// walk forgets them after an interface rule, which may. Each read still asks
+// the component for its recordset.
+class ComponentsByName {
+public:
+    explicit ComponentsByName(const std::shared_ptr<IKeyObject>& feature) : feature_(feature) {}
+
+    std::shared_ptr<ado::Recordset> RowsOf(const std::string& name) {
+        std::shared_ptr<IComponent> component;
+        for (const auto& [known, found] : found_)
+            if (known == name) component = found;
+        if (!component) {
+            component = ComponentsOf(feature_)->get_Item(rt::Variant(name));
+            if (!component) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+            found_.emplace_back(name, component);
+        }
+        auto rows = component->get_Recordset();
+        if (!rows) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+        return rows;
+    }
+    void Forget() { found_.clear(); }
+
+private:
+    const std::shared_ptr<IKeyObject>& feature_;
+    std::vector<std::pair<std::string, std::shared_ptr<IComponent>>> found_;
+};
 
 std::shared_ptr<ComponentService> ServiceOn(const std::shared_ptr<IKeyObject>& feature, const std::string& component) {
     auto service = std::make_shared<ComponentService>();
@@ -112,6 +142,7 @@ void AttributeValidationService::WalkValidationRules(bool IsExecute, bool Active
 
     walk.ValueSets = LoadSetValues(walk, RelationshipType_, RelatedFeature_);
     auto support = NewInterfaceSupport();
+    ComponentsByName activeComponents(ActiveFeature_), relatedComponents(RelatedFeature_);
 
     for (rules.MoveFirst(); !rules.get_EOF(); rules.MoveNext(), InterfaceInProgress.clear()) {
         if (!RelationshipTypeFits(walk.Column("QTX_RELATIONSHIPTYPE"), RelationshipType_)) continue;
@@ -126,7 +157,7 @@ void AttributeValidationService::WalkValidationRules(bool IsExecute, bool Active
         const std::string activeName = rt::CStr(walk.Column("QTX_ACTIVENAME"));
         rt::Variant activeValue;
         {
-            auto rows = RowsOf(ActiveFeature_, activeName);
+            auto rows = activeComponents.RowsOf(activeName);
             if (rows->get_BOF() && rows->get_EOF()) {
                 if (relatedFNO == 0 || ruleRelatedFNO == 0) continue;
                 // A rule against this related feature judges the component
@@ -148,6 +179,8 @@ void AttributeValidationService::WalkValidationRules(bool IsExecute, bool Active
             const rt::Variant name = walk.Column("QTX_RELATEDNAME");
             // An interface rule always needs the related feature's side.
             if (relatedFNO == 0 || ruleRelatedFNO == 0 || IsBlankValue(field) || IsBlankValue(name)) continue;
+            activeComponents.Forget();
+            relatedComponents.Forget();
             RunInterfaceRule(InterfaceRule{activeName, activeField, rt::CStr(name), rt::CStr(field)}, walk, IsExecute,
                              *support, PriorityArray, ErrArray, InterfaceInProgress);
             continue;
@@ -169,7 +202,7 @@ void AttributeValidationService::WalkValidationRules(bool IsExecute, bool Active
         } else if (!IsBlankValue(fieldColumn) && !IsBlankValue(nameColumn)) {
             relatedField = rt::CStr(fieldColumn);
             relatedName = rt::CStr(nameColumn);
-            auto related = RowsOf(RelatedFeature_, relatedName);
+            auto related = relatedComponents.RowsOf(relatedName);
             if (related->get_RecordCount() != 0) {
                 related->MoveFirst();
                 relatedValue = FieldValueByName(*related, relatedField);
