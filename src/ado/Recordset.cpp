@@ -414,6 +414,8 @@ bool Recordset::TakeView(const KeptView& kept) {
 
 
 uint64_t Recordset::RowsVersion() const { return store_ ? store_->version : 0; }
+uint64_t Recordset::ValuesVersion() const { return store_ ? store_->assignments : 0; }
+const void* Recordset::RowsIdentity() const { return store_.get(); }
 
 const std::string& Recordset::get_Source() const {
     static const std::string none;

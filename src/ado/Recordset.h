@@ -240,6 +240,11 @@ public:
     // Changes whenever a row of the family appears, vanishes or changes
     // status (not when a value is assigned); 0 while closed.
     uint64_t RowsVersion() const;
+    // Changes whenever a value of the family is assigned; 0 while closed.
+    uint64_t ValuesVersion() const;
+    // The same for a recordset and its clones (the rows they share) while
+    // they stay open; nullptr while closed.
+    const void* RowsIdentity() const;
     // How often the recordset was closed: a Field made before a Close is dead.
     uint32_t Closings() const { return closings_; }
 

@@ -170,6 +170,16 @@ public:
     virtual std::shared_ptr<IPoints> get_Points() = 0;
 };
 
+// The geometries of a set's geometry rows, each decoded once, found by id.
+class IGeometryIndex {
+public:
+    virtual ~IGeometryIndex() = default;
+    // What ReadGeometry gives for a component row whose QTX_ID is
+    // GeometryID, the rows indexed: the geometry, nullptr when no row has
+    // that SDO_GID, or the same error (malformed rows).
+    virtual std::shared_ptr<rt::Object> Find(int32_t GeometryID) = 0;
+};
+
 // The geometry service. Rows are those of a "_SDOGEOM" table: one geometry is
 // the rows of one SDO_GID, elements by SDO_ESEQ, rows of an element by
 // SDO_SEQ, up to four coordinate pairs per row (docs/GEOMETRY.md).
@@ -203,6 +213,15 @@ public:
     // GeometryID; QTX_FNO, QTX_FID, QTX_CNO and QTX_CID come from the current
     // row of KeyRow (left Null when KeyRow is nullptr).
     virtual std::shared_ptr<rt::Object> RowsToGeometry(const std::shared_ptr<ado::Recordset>& GeometryRows) = 0;
+
+    // All rows of GeometryRows and its clones whatever their filter (deleted
+    // rows left out, as a filter leaves them out), indexed by SDO_GID, so
+    // that reading the geometries of many component rows of one set costs
+    // one pass. The index is of the rows as they are now: a row or value
+    // changed afterwards is not seen. nullptr when the rows cannot be
+    // indexed alike (no field or no whole-number SDO_GID): read them one by
+    // one through ReadGeometry then, which raises what there is to raise.
+    virtual std::shared_ptr<IGeometryIndex> IndexGeometries(const std::shared_ptr<ado::Recordset>& GeometryRows) = 0;
     virtual void GeometryToRows(const std::shared_ptr<rt::Object>& Geometry,
                                 const std::shared_ptr<ado::Recordset>& GeometryRows, int32_t GeometryID,
                                 const std::shared_ptr<ado::Recordset>& KeyRow) = 0;

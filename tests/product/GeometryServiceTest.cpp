@@ -330,6 +330,88 @@ TEST(GeometryService, MalformedRowsFailNamingTheRow) {
     EXPECT_NE(ReadText({{1, 0, 1, 0, {D(0), D(0)}}}, 0).find("no fields SDO_X1"), std::string::npos);
 }
 
+// What a read of one geometry by itself gives: its description or its error.
+std::string ReadAlone(GeometryService& service, const ado::RecordsetPtr& rows, int32_t id) {
+    std::string out;
+    try {
+        auto view = rows->Clone(ado::adLockUnspecified);
+        view->put_Filter(rt::Variant("SDO_GID = " + std::to_string(id)));
+        auto g = service.ReadGeometry(view, ComponentRow(id));
+        out = g ? Describe(g) : "nothing";
+    } catch (const rt::ComError& e) {
+        out = std::to_string(e.Number()) + " " + e.Source() + ": " + e.Description();
+    }
+    return out;
+}
+
+std::string FindInIndex(pelmora::IGeometryIndex& index, int32_t id) {
+    std::string out;
+    try {
+        auto g = index.Find(id);
+        out = g ? Describe(g) : "nothing";
+    } catch (const rt::ComError& e) {
+        out = std::to_string(e.Number()) + " " + e.Source() + ": " + e.Description();
+    }
+    return out;
+}
+
+TEST(GeometryService, AnIndexFindsWhatEachGeometryReadAloneGives) {
+    auto service = GeometryService::Create();
+    // Rows of several geometries, out of order and interleaved; 3 and 6 malformed (in their second row),
+    // 4 has a deleted row, the caller's view is filtered to one geometry.
+    auto rows = GeometryTable({{1, 0, 2, 1, {D(5), D(5), D(6), D(6)}},
+                               {2, 0, 1, 0, {D(7), D(8)}},
+                               {1, 0, 2, 0, {D(1), D(1), D(2), D(2), D(3), D(3), D(4), D(4)}},
+                               {3, 0, 2, 0, {D(1), D(1)}},
+                               {3, 0, 2, 0, {D(2), D(2)}},
+                               {4, 0, 1, 0, {D(3), D(4)}},
+                               {4, 0, 1, 0, {D(9), D(9)}},
+                               {6, 0, 42, 0, {D(1), D(1)}},
+                               {5, 0, 2, 0, {D(0), D(0), D(1), D(1)}}});
+    rows->MoveFirst();
+    for (int i = 0; i < 6; ++i) rows->MoveNext();
+    rows->Delete(ado::adAffectCurrent);
+    rows->put_Filter(rt::Variant("SDO_GID = 2"));
+    rows->MoveFirst();
+    auto index = service->IndexGeometries(rows);
+    ASSERT_NE(index, nullptr);
+    for (int32_t id = 0; id <= 7; ++id) {
+        SCOPED_TRACE("SDO_GID " + std::to_string(id));
+        EXPECT_EQ(FindInIndex(*index, id), ReadAlone(*service, rows, id));
+        EXPECT_EQ(FindInIndex(*index, id), ReadAlone(*service, rows, id)) << "asked again";
+    }
+    EXPECT_EQ(rt::CStr(rows->get_Filter()), "SDO_GID = 2") << "the caller's view stays";
+    EXPECT_EQ(rt::CLng(rows->GetValue("SDO_GID")), 2);
+    EXPECT_EQ(index->Find(1), index->Find(1)) << "each geometry decoded once";
+}
+
+TEST(GeometryService, RowsWithoutWholeNumberIdsAreNotIndexed) {
+    auto service = GeometryService::Create();
+    auto rows = GeometryTable({{1, 0, 1, 0, {D(1), D(1)}}, {2, 0, 1, 0, {D(2), D(2)}}});
+    rows->MoveFirst();
+    rows->SetValue(rt::Variant("SDO_GID"), rt::Variant::Null());
+    auto index = service->IndexGeometries(rows);
+    ASSERT_NE(index, nullptr) << "a Null id matches no filter on a number";
+    EXPECT_EQ(index->Find(1), nullptr);
+    // Ids held as decimal numbers: a filter compares them otherwise than a read rounds them.
+    auto decimal = ado::Recordset::Create();
+    decimal->get_Fields()->Append("SDO_GID", ado::adDouble);
+    for (const char* name : {"SDO_ESEQ", "SDO_ETYPE", "SDO_SEQ"}) decimal->get_Fields()->Append(name, ado::adInteger);
+    for (const char* name : {"SDO_X1", "SDO_Y1"}) decimal->get_Fields()->Append(name, ado::adDouble);
+    decimal->Open();
+    decimal->AddNew();
+    for (const auto& [name, value] : std::vector<std::pair<const char*, rt::Variant>>{
+             {"SDO_GID", rt::Variant(1.0)}, {"SDO_ESEQ", rt::Variant(int32_t{0})}, {"SDO_ETYPE", rt::Variant(int32_t{1})},
+             {"SDO_SEQ", rt::Variant(int32_t{0})}, {"SDO_X1", D(1)}, {"SDO_Y1", D(1)}})
+        decimal->SetValue(rt::Variant(name), value);
+    decimal->Update();
+    EXPECT_NE(service->ReadGeometry(decimal, ComponentRow(1)), nullptr);
+    EXPECT_EQ(service->IndexGeometries(decimal), nullptr);
+    EXPECT_EQ(service->IndexGeometries(GeometryTable({{1, 0, 1, 0, {D(0), D(0)}}}, 0)), nullptr)
+        << "no coordinate fields: the read alone raises";
+    EXPECT_THROW(service->IndexGeometries(nullptr), rt::ComError);
+}
+
 TEST(GeometryService, LateBoundByProgId) {
     product::RegisterProductStandIns();
     auto service = rt::CreateObject(pelmora::kGeometryServiceProgId);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ado/Recordset.h"
+#include "pelmora/features/ComponentClone.h"
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
 #include "interfaces/Components.h"
@@ -16,6 +17,7 @@
 #include "pelmora/metadata/MetadataUtils.h"
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
 #include "ValidationSetTestSupport.h"
+#include "product/GeometryTestSupport.h"
 
 using namespace pelmora;
 using rt::Variant;
@@ -278,6 +280,43 @@ TEST_F(ValidationSetTest, AMemoGivesAComponentsGeometriesAgainOnlyWhileItsRowsSt
     const auto grown = read();
     EXPECT_EQ(grown.size(), first.size() + 1) << "a row more: read again";
     EXPECT_EQ(grown.back(), nullptr);
+}
+
+TEST_F(ValidationSetTest, AMemoFindsEachComponentsGeometriesInTheSetsRowsAsTheyStandWhenFirstRead) {
+    auto set = MakeValidationSet(kSet);
+    auto [features, components, count] = Open(set);
+    auto describe = [](const std::shared_ptr<IKeyObject>& feature, const std::string& name,
+                       ComponentGeometryMemo* memo) {
+        auto geometries = rt::Collection::New();
+        RecordsetToCollection(feature, name, geometries, memo);
+        std::vector<std::string> out;
+        for (const auto& g : geometries->Enumerate()) out.push_back(geomtest::Describe(g.Obj()));
+        return out;
+    };
+    ComponentGeometryMemo memo;
+    auto main1001 = FindKeyObject(features, 101, 1001), main1002 = FindKeyObject(features, 101, 1002);
+    const std::string name = main1001->get_Components()->GetComponent(12)->get_Name();
+    const auto plain1001 = describe(main1001, name, nullptr);
+    ASSERT_FALSE(plain1001.empty());
+    EXPECT_EQ(describe(main1001, name, &memo), plain1001);
+
+    // A value of main 1002's geometry rows changes after the memo indexed the set's rows.
+    auto clone = std::dynamic_pointer_cast<ComponentClone>(main1002->get_Components()->GetComponent(12));
+    ASSERT_NE(clone, nullptr);
+    auto before = describe(main1002, name, nullptr);
+    ASSERT_FALSE(before.empty());
+    auto componentRows = clone->get_Recordset();
+    componentRows->MoveFirst();
+    const int32_t id = rt::CLng(componentRows->GetValue(Variant("QTX_ID")));
+    auto geometryRows = clone->PrivateComponent()->get_GeometryRecordset();
+    geometryRows->put_Filter(Variant("SDO_GID = " + std::to_string(id)));
+    geometryRows->MoveFirst();
+    geometryRows->SetValue(Variant("SDO_X1"), Variant(rt::CDbl(geometryRows->GetValue(Variant("SDO_X1"))) + 7.5));
+    geometryRows->Update();
+    const auto after = describe(main1002, name, nullptr);
+    ASSERT_NE(after, before);
+    EXPECT_EQ(describe(main1002, name, &memo), after) << "the set's rows indexed again";
+    EXPECT_EQ(describe(main1001, name, &memo), plain1001);
 }
 
 TEST_F(ValidationSetTest, TheIndexHoldsEachIdsRowsInSetOrderAndTheIdsInTheOrderOfTheirLastRow) {

@@ -378,9 +378,8 @@ rt::Variant Component::GeometryBeforeChange() {
     return geometryBeforeChange_;
 }
 
-rt::ObjectPtr Component::get_Geometry() {
-    TraceScope trace(kFile, "Get IComponent_Geometry");
-    TraceComponentKeys(trace);
+rt::ObjectPtr Component::CurrentGeometry(
+    const std::function<rt::ObjectPtr(int32_t, const std::shared_ptr<ado::Recordset>&)>& read) {
     if (dataContext_ && dataContext_->DataMode() == 2) return nullptr;
     if (!loaded_) OpenComponentRecordset();
     auto rs = deletionClone_ ? deletionClone_ : rows_;
@@ -388,8 +387,27 @@ rt::ObjectPtr Component::get_Geometry() {
     if (rs->get_RecordCount() == 1) rs->MoveFirst();
     rt::Variant id = rs->GetValue(rt::Variant("QTX_ID"));
     if (IsNullOrEmpty(id)) return nullptr;
-    auto geometryRows = OpenGeometryRecordset(rt::CLng(id));
-    return GetGeometryService().ReadGeometry(geometryRows, rs);
+    return read(rt::CLng(id), rs);
+}
+
+rt::ObjectPtr Component::get_Geometry() {
+    TraceScope trace(kFile, "Get IComponent_Geometry");
+    TraceComponentKeys(trace);
+    return CurrentGeometry([&](int32_t id, const std::shared_ptr<ado::Recordset>& rs) {
+        auto geometryRows = OpenGeometryRecordset(id);
+        return GetGeometryService().ReadGeometry(geometryRows, rs);
+    });
+}
+
+rt::ObjectPtr Component::GeometryThrough(const GeometryIndexOf& indexOf) {
+    TraceScope trace(kFile, "Get IComponent_Geometry");
+    TraceComponentKeys(trace);
+    return CurrentGeometry([&](int32_t id, const std::shared_ptr<ado::Recordset>& rs) -> rt::ObjectPtr {
+        ReadGeometryRows();
+        if (auto index = indexOf(geometryRows_)) return index->Find(id);
+        auto geometryRows = OpenGeometryRecordset(id);
+        return GetGeometryService().ReadGeometry(geometryRows, rs);
+    });
 }
 
 void Component::putref_Geometry(const rt::ObjectPtr& Geometry) {

@@ -37,6 +37,7 @@ class BackwardPointer;
 class IComponentService;
 class IFunctionalInterface;
 class IMetadataRecordsetFilterService;
+class IGeometryIndex;
 class IGeometryService;
 class TraceScope;
 
@@ -109,6 +110,12 @@ public:
     // The geometry rows, read as OpenGeometryRecordset reads them, their
     // filter left as it is (a clone made of them starts without one).
     std::shared_ptr<ado::Recordset> GeometryRows();
+    // get_Geometry with the geometry found in the index that indexOf gives
+    // for the geometry rows (read as get_Geometry reads them), instead of
+    // through those rows filtered to the row's id; a nullptr index reads
+    // them so.
+    using GeometryIndexOf = std::function<std::shared_ptr<IGeometryIndex>(const std::shared_ptr<ado::Recordset>&)>;
+    rt::ObjectPtr GeometryThrough(const GeometryIndexOf& indexOf);
     // Fires the AddNew functional interfaces of the current row.
     virtual void AddNewFI();
 
@@ -213,6 +220,10 @@ private:
     void AssignNextGeometryID(const std::shared_ptr<ado::Recordset>& Recordset);
     // Reads the geometry rows of the component's FIDs when none are held.
     void ReadGeometryRows();
+    // The geometry of the current row, read by read(id, rows) once the row
+    // has a geometry id.
+    rt::ObjectPtr CurrentGeometry(
+        const std::function<rt::ObjectPtr(int32_t, const std::shared_ptr<ado::Recordset>&)>& read);
     rt::Variant GeometryBeforeChange();
     void TraceComponentKeys(TraceScope& trace) const;
     IMetadataRecordsetFilterService& FilterService();

@@ -179,7 +179,7 @@ std::shared_ptr<IDataContext> ComponentClone::get_DataContext() {
 
 void ComponentClone::putref_DataContext(const std::shared_ptr<IDataContext>&) { Refuse(23769); }
 
-rt::ObjectPtr ComponentClone::get_Geometry() {
+void ComponentClone::ShareGeometryRows() {
     CheckInitialised();
     GetRecordset();
     // Clearing the filter only to test for rows would rebuild the view of
@@ -190,7 +190,16 @@ rt::ObjectPtr ComponentClone::get_Geometry() {
         auto source = rt::QueryInterface<Component>(source_);
         private_->putref_GeometryRecordset(source->GeometryRows()->Clone(ado::adLockUnspecified));
     }
+}
+
+rt::ObjectPtr ComponentClone::get_Geometry() {
+    ShareGeometryRows();
     return private_->get_Geometry();
+}
+
+rt::ObjectPtr ComponentClone::GeometryThrough(const Component::GeometryIndexOf& indexOf) {
+    ShareGeometryRows();
+    return private_->GeometryThrough(indexOf);
 }
 
 void ComponentClone::putref_Geometry(const rt::ObjectPtr& Geometry) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "interfaces/Components.h"
+#include "pelmora/features/Component.h"
 #include "runtime/Object.h"
 
 namespace ado {
@@ -59,6 +60,8 @@ public:
     void ReleaseRecordset();
     // The cloned rows, built when there are none.
     std::shared_ptr<ado::Recordset> GetRecordset();
+    // get_Geometry through Component::GeometryThrough.
+    rt::ObjectPtr GeometryThrough(const Component::GeometryIndexOf& indexOf);
     // The component that owns the cloned rows (nullptr when none).
     std::shared_ptr<Component> PrivateComponent() const { return private_; }
 
@@ -72,6 +75,8 @@ private:
     [[noreturn]] void Refuse(int32_t messageId) const;
     void OnBaseMoveComplete();
     void Unhook();
+    // The cloned rows, and the source's geometry rows shared by a clone.
+    void ShareGeometryRows();
 
     bool initialised_ = false;
     int16_t CNO_ = 0;

@@ -13,11 +13,14 @@
 #include "ado/Recordset.h"
 #include "pelmora/common/DistinctItemColl.h"
 #include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/features/Component.h"
+#include "pelmora/features/ComponentClone.h"
 #include "pelmora/features/FeatureAssemblyService.h"
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
 #include "interfaces/Components.h"
 #include "interfaces/DataContext.h"
+#include "interfaces/Geometry.h"
 #include "interfaces/MetadataService.h"
 #include "interfaces/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataUtils.h"
@@ -376,6 +379,34 @@ void ComponentGeometryMemo::Keep(const std::shared_ptr<IComponent>& component,
     entries_[component.get()] = Entry{component, rows, rows->get_RecordCount(), std::move(geometries)};
 }
 
+std::shared_ptr<IGeometryIndex> ComponentGeometryMemo::GeometryIndex(const std::shared_ptr<ado::Recordset>& geometryRows) {
+    if (!geometryRows || !geometryRows->RowsIdentity()) return nullptr;
+    KeptIndex& kept = geometryIndexes_[geometryRows->RowsIdentity()];
+    if (kept.rows && kept.rowsVersion == geometryRows->RowsVersion() &&
+        kept.valuesVersion == geometryRows->ValuesVersion())
+        return kept.index;
+    if (!geometryService_)
+        geometryService_ = rt::QueryInterface<IGeometryService>(rt::CreateObject(kGeometryServiceProgId));
+    kept.index = geometryService_->IndexGeometries(geometryRows);
+    kept.rows = geometryRows;
+    kept.rowsVersion = geometryRows->RowsVersion();
+    kept.valuesVersion = geometryRows->ValuesVersion();
+    return kept.index;
+}
+
+namespace {
+
+// The geometry of the component's current row; a component of the features'
+// own kinds finds it in the memo's index of its set's geometry rows.
+rt::ObjectPtr CurrentGeometry(const std::shared_ptr<IComponent>& component, ComponentGeometryMemo& memo) {
+    auto indexOf = [&memo](const std::shared_ptr<ado::Recordset>& rows) { return memo.GeometryIndex(rows); };
+    if (auto clone = std::dynamic_pointer_cast<ComponentClone>(component)) return clone->GeometryThrough(indexOf);
+    if (auto whole = std::dynamic_pointer_cast<Component>(component)) return whole->GeometryThrough(indexOf);
+    return component->get_Geometry();
+}
+
+}  // namespace
+
 void RecordsetToCollection(const std::shared_ptr<IKeyObject>& Feature, const std::string& ComponentName,
                            const std::shared_ptr<rt::Collection>& Geometries, ComponentGeometryMemo* Memo) {
     RequireObject(Feature && Geometries);
@@ -394,7 +425,7 @@ void RecordsetToCollection(const std::shared_ptr<IKeyObject>& Feature, const std
     }
     std::vector<rt::Variant> read;
     for (rows->MoveFirst(); !rows->get_EOF(); rows->MoveNext()) {
-        rt::Variant geometry(component->get_Geometry());
+        rt::Variant geometry(Memo ? CurrentGeometry(component, *Memo) : component->get_Geometry());
         Geometries->Add(geometry);
         if (Memo) read.push_back(std::move(geometry));
     }

@@ -36,6 +36,8 @@ class IComponent;
 class IComponents;
 class IDataContext;
 class IFrameworkRecordset;
+class IGeometryIndex;
+class IGeometryService;
 class IKeyObject;
 class IKeyObjects;
 class IMetadataService;
@@ -110,7 +112,19 @@ public:
     void Keep(const std::shared_ptr<IComponent>& component, const std::shared_ptr<ado::Recordset>& rows,
               std::vector<rt::Variant> geometries);
 
+    // One index of a set's geometry rows (those of geometryRows' family), made
+    // by the geometry service the first time and made again once a row or
+    // value of the family changed; nullptr when the service cannot index them.
+    std::shared_ptr<IGeometryIndex> GeometryIndex(const std::shared_ptr<ado::Recordset>& geometryRows);
+
 private:
+    struct KeptIndex {
+        std::shared_ptr<ado::Recordset> rows;  // held, so that the family's address stays its own
+        uint64_t rowsVersion = 0, valuesVersion = 0;
+        std::shared_ptr<IGeometryIndex> index;
+    };
+    std::unordered_map<const void*, KeptIndex> geometryIndexes_;
+    std::shared_ptr<IGeometryService> geometryService_;
     struct Entry {
         // Held, so that neither address is taken by another object while kept.
         std::shared_ptr<IComponent> component;
@@ -149,7 +163,8 @@ std::shared_ptr<rt::Collection> GetFeatureGeometries(const std::shared_ptr<IKeyO
 // Geometries (without keys), leaving the component's recordset at EOF. A name
 // the feature lacks raises the components collection's error. With a memo,
 // the geometries it keeps for the component are added (the rows still moved
-// to EOF), and those read are kept.
+// to EOF), and those read are kept; a component's first read finds its
+// geometries in the memo's index of the set's geometry rows.
 void RecordsetToCollection(const std::shared_ptr<IKeyObject>& Feature, const std::string& ComponentName,
                            const std::shared_ptr<rt::Collection>& Geometries, ComponentGeometryMemo* Memo = nullptr);
 

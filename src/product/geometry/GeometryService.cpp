@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -341,6 +343,68 @@ std::shared_ptr<ado::Recordset> RecordsetOf(const rt::Variant& v) {
                                [] { return std::string(kSource); });
 }
 
+// The values of the current row, of geometry gid.
+GeometryRowValues RowValuesOf(ado::Recordset& rows, const Layout& l, int32_t gid) {
+    auto label = [gid] { return "Geometry " + std::to_string(gid); };
+    GeometryRowValues r;
+    r.eseq = IntegerOf(rows, l.eseq, label);
+    r.etype = IntegerOf(rows, l.etype, label);
+    r.seq = IntegerOf(rows, l.seq, label);
+    auto where = [&] { return label() + ", element " + std::to_string(r.eseq) + ", row " + std::to_string(r.seq); };
+    for (int k = 0; k < l.pairs; ++k) {
+        auto& p = r.pairs[static_cast<size_t>(k)];
+        p.x = OrdinateOf(rows, l.x[static_cast<size_t>(k)], where);
+        p.y = OrdinateOf(rows, l.y[static_cast<size_t>(k)], where);
+        p.z = OrdinateOf(rows, l.z[static_cast<size_t>(k)], where);
+    }
+    return r;
+}
+
+// A set's rows grouped by SDO_GID in row order, as a filter on one SDO_GID
+// shows them; each geometry decoded when first asked for. A row that could
+// not be read keeps its error for its geometry alone, as the read of that
+// geometry by itself would have stopped there.
+class GeometryIndex : public rt::Object, public pelmora::IGeometryIndex {
+public:
+    explicit GeometryIndex(int pairs) : pairs_(pairs) {}
+
+    void Add(ado::Recordset& rows, const Layout& l, int32_t gid) {
+        Entry& e = entries_[gid];
+        if (e.failure) return;
+        try {
+            e.rows.push_back(RowValuesOf(rows, l, gid));
+        } catch (const rt::ComError&) {
+            e.failure = std::current_exception();
+        }
+    }
+
+    std::shared_ptr<rt::Object> Find(int32_t GeometryID) override {
+        auto found = entries_.find(GeometryID);
+        if (found == entries_.end()) return nullptr;
+        Entry& e = found->second;
+        if (e.failure) std::rethrow_exception(e.failure);
+        if (!e.decoded) {
+            std::string label = "Geometry " + std::to_string(GeometryID);
+            e.geometry = ElementsToGeometry(RowsToElements(e.rows, pairs_, label), label);
+            e.decoded = true;
+            e.rows = {};
+        }
+        return e.geometry;
+    }
+
+    std::string TypeName() const override { return "GeometryIndex"; }
+
+private:
+    struct Entry {
+        std::vector<GeometryRowValues> rows;
+        std::exception_ptr failure;
+        bool decoded = false;
+        std::shared_ptr<rt::Object> geometry;
+    };
+    int pairs_;
+    std::unordered_map<int32_t, Entry> entries_;
+};
+
 }  // namespace
 
 std::vector<GeometryElement> GeometryToElements(const Geometry& geometry) {
@@ -443,19 +507,7 @@ std::shared_ptr<rt::Object> GeometryService::Read(const std::shared_ptr<ado::Rec
         if (rowGid != *seen)
             Fail("The geometry rows hold more than one geometry (SDO_GID " + std::to_string(*seen) + " and " +
                  std::to_string(rowGid) + ")");
-        auto label = [rowGid] { return "Geometry " + std::to_string(rowGid); };
-        GeometryRowValues r;
-        r.eseq = IntegerOf(*rows, l.eseq, label);
-        r.etype = IntegerOf(*rows, l.etype, label);
-        r.seq = IntegerOf(*rows, l.seq, label);
-        auto where = [&] { return label() + ", element " + std::to_string(r.eseq) + ", row " + std::to_string(r.seq); };
-        for (int k = 0; k < l.pairs; ++k) {
-            auto& p = r.pairs[static_cast<size_t>(k)];
-            p.x = OrdinateOf(*rows, l.x[static_cast<size_t>(k)], where);
-            p.y = OrdinateOf(*rows, l.y[static_cast<size_t>(k)], where);
-            p.z = OrdinateOf(*rows, l.z[static_cast<size_t>(k)], where);
-        }
-        values.push_back(r);
+        values.push_back(RowValuesOf(*rows, l, rowGid));
     }
     if (!back.IsEmpty()) {
         rt::ResumeNext guard;  // the row may have left the view meanwhile; position is only a courtesy
@@ -481,6 +533,31 @@ std::shared_ptr<rt::Object> GeometryService::ReadGeometry(const std::shared_ptr<
 
 std::shared_ptr<rt::Object> GeometryService::RowsToGeometry(const std::shared_ptr<ado::Recordset>& GeometryRows) {
     return Read(GeometryRows, std::nullopt);
+}
+
+std::shared_ptr<pelmora::IGeometryIndex> GeometryService::IndexGeometries(
+    const std::shared_ptr<ado::Recordset>& GeometryRows) {
+    if (!GeometryRows) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet, kSource);
+    Layout l;
+    try {
+        l = LayoutOf(*GeometryRows);
+    } catch (const rt::ComError&) {
+        return nullptr;
+    }
+    // A clone walks all rows without moving the caller's or touching its filter.
+    auto all = GeometryRows->Clone(ado::adLockUnspecified);
+    auto index = std::make_shared<GeometryIndex>(l.pairs);
+    if (all->get_BOF() && all->get_EOF()) return index;
+    for (all->MoveFirst(); !all->get_EOF(); all->MoveNext()) {
+        if (IsDeleted(*all)) continue;
+        const rt::Variant& gid = all->FieldValueRef(l.gid);
+        // No filter on a whole number shows a row without one.
+        if (gid.IsNull() || gid.IsEmpty()) continue;
+        const uint16_t type = gid.Type();
+        if (type != rt::vbInteger && type != rt::vbLong && type != rt::vbByte) return nullptr;
+        index->Add(*all, l, rt::CLng(gid));
+    }
+    return index;
 }
 
 void GeometryService::WriteGeometry(const std::shared_ptr<rt::Object>& Geometry,

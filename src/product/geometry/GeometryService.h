@@ -70,6 +70,8 @@ public:
                        const std::shared_ptr<ado::Recordset>& ComponentRows,
                        const std::shared_ptr<ado::Recordset>& GeometryRows) override;
     std::shared_ptr<rt::Object> RowsToGeometry(const std::shared_ptr<ado::Recordset>& GeometryRows) override;
+    std::shared_ptr<pelmora::IGeometryIndex> IndexGeometries(
+        const std::shared_ptr<ado::Recordset>& GeometryRows) override;
     void GeometryToRows(const std::shared_ptr<rt::Object>& Geometry,
                         const std::shared_ptr<ado::Recordset>& GeometryRows, int32_t GeometryID,
                         const std::shared_ptr<ado::Recordset>& KeyRow) override;
