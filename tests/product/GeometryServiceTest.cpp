@@ -385,7 +385,7 @@ TEST(GeometryService, AnIndexFindsWhatEachGeometryReadAloneGives) {
     EXPECT_EQ(index->Find(1), index->Find(1)) << "each geometry decoded once";
 }
 
-TEST(GeometryService, RowsWithoutWholeNumberIdsAreNotIndexed) {
+TEST(GeometryService, IdsThatNoFilterOnAWholeNumberShowsAreLeftOutOrNotIndexed) {
     auto service = GeometryService::Create();
     auto rows = GeometryTable({{1, 0, 1, 0, {D(1), D(1)}}, {2, 0, 1, 0, {D(2), D(2)}}});
     rows->MoveFirst();
@@ -393,20 +393,34 @@ TEST(GeometryService, RowsWithoutWholeNumberIdsAreNotIndexed) {
     auto index = service->IndexGeometries(rows);
     ASSERT_NE(index, nullptr) << "a Null id matches no filter on a number";
     EXPECT_EQ(index->Find(1), nullptr);
-    // Ids held as decimal numbers: a filter compares them otherwise than a read rounds them.
+    // Ids held as decimal numbers: whole ones are found, others shown by no filter on a whole number.
     auto decimal = ado::Recordset::Create();
     decimal->get_Fields()->Append("SDO_GID", ado::adDouble);
     for (const char* name : {"SDO_ESEQ", "SDO_ETYPE", "SDO_SEQ"}) decimal->get_Fields()->Append(name, ado::adInteger);
     for (const char* name : {"SDO_X1", "SDO_Y1"}) decimal->get_Fields()->Append(name, ado::adDouble);
     decimal->Open();
-    decimal->AddNew();
-    for (const auto& [name, value] : std::vector<std::pair<const char*, rt::Variant>>{
-             {"SDO_GID", rt::Variant(1.0)}, {"SDO_ESEQ", rt::Variant(int32_t{0})}, {"SDO_ETYPE", rt::Variant(int32_t{1})},
-             {"SDO_SEQ", rt::Variant(int32_t{0})}, {"SDO_X1", D(1)}, {"SDO_Y1", D(1)}})
-        decimal->SetValue(rt::Variant(name), value);
-    decimal->Update();
-    EXPECT_NE(service->ReadGeometry(decimal, ComponentRow(1)), nullptr);
-    EXPECT_EQ(service->IndexGeometries(decimal), nullptr);
+    for (double gid : {1.0, 2.5}) {
+        decimal->AddNew();
+        for (const auto& [name, value] : std::vector<std::pair<const char*, rt::Variant>>{
+                 {"SDO_GID", rt::Variant(gid)}, {"SDO_ESEQ", rt::Variant(int32_t{0})},
+                 {"SDO_ETYPE", rt::Variant(int32_t{1})}, {"SDO_SEQ", rt::Variant(int32_t{0})}, {"SDO_X1", D(gid)},
+                 {"SDO_Y1", D(1)}})
+            decimal->SetValue(rt::Variant(name), value);
+        decimal->Update();
+    }
+    auto decimalIndex = service->IndexGeometries(decimal);
+    ASSERT_NE(decimalIndex, nullptr);
+    for (int32_t id : {1, 2, 3}) EXPECT_EQ(FindInIndex(*decimalIndex, id), ReadAlone(*service, decimal, id)) << id;
+    // Ids held as text compare otherwise in a filter: not indexed.
+    auto text = ado::Recordset::Create();
+    text->get_Fields()->Append("SDO_GID", ado::adVarChar, 10);
+    for (const char* name : {"SDO_ESEQ", "SDO_ETYPE", "SDO_SEQ"}) text->get_Fields()->Append(name, ado::adInteger);
+    for (const char* name : {"SDO_X1", "SDO_Y1"}) text->get_Fields()->Append(name, ado::adDouble);
+    text->Open();
+    text->AddNew();
+    text->SetValue(rt::Variant("SDO_GID"), rt::Variant(std::string("1")));
+    text->Update();
+    EXPECT_EQ(service->IndexGeometries(text), nullptr);
     EXPECT_EQ(service->IndexGeometries(GeometryTable({{1, 0, 1, 0, {D(0), D(0)}}}, 0)), nullptr)
         << "no coordinate fields: the read alone raises";
     EXPECT_THROW(service->IndexGeometries(nullptr), rt::ComError);

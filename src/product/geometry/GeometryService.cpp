@@ -1,6 +1,7 @@
 #include "product/geometry/GeometryService.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <exception>
 #include <string>
@@ -553,9 +554,17 @@ std::shared_ptr<pelmora::IGeometryIndex> GeometryService::IndexGeometries(
         const rt::Variant& gid = all->FieldValueRef(l.gid);
         // No filter on a whole number shows a row without one.
         if (gid.IsNull() || gid.IsEmpty()) continue;
-        const uint16_t type = gid.Type();
-        if (type != rt::vbInteger && type != rt::vbLong && type != rt::vbByte) return nullptr;
-        index->Add(*all, l, rt::CLng(gid));
+        switch (gid.Type()) {
+            case rt::vbInteger: case rt::vbLong: case rt::vbByte: case rt::vbSingle: case rt::vbDouble:
+            case rt::vbCurrency: case rt::vbDecimal:
+                break;
+            default:
+                return nullptr;
+        }
+        // A filter on a whole number never shows a row of another number.
+        const double number = rt::CDbl(gid);
+        if (number != std::floor(number) || number < INT32_MIN || number > INT32_MAX) continue;
+        index->Add(*all, l, static_cast<int32_t>(number));
     }
     return index;
 }
