@@ -3,6 +3,7 @@
 // (and what it leaves the set as), and the geometries of a feature.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -317,6 +318,35 @@ TEST_F(ValidationSetTest, AMemoFindsEachComponentsGeometriesInTheSetsRowsAsTheyS
     ASSERT_NE(after, before);
     EXPECT_EQ(describe(main1002, name, &memo), after) << "the set's rows indexed again";
     EXPECT_EQ(describe(main1001, name, &memo), plain1001);
+}
+
+TEST_F(ValidationSetTest, AMemosGeometryIndexStandsWhileItsRowsAndValuesDo) {
+    ComponentGeometryMemo memo;
+    auto rows = geomtest::GeometryTable({{1, 0, 1, 0, {geomtest::D(1), geomtest::D(1)}},
+                                         {2, 0, 1, 0, {geomtest::D(2), geomtest::D(2)}}});
+    auto clone = rows->Clone(ado::adLockUnspecified);
+    auto first = memo.GeometryIndex(rows);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(memo.GeometryIndex(clone), first) << "one index for the family";
+    struct Change {
+        const char* what;
+        std::function<void()> change;
+    } changes[] = {
+        {"a value assigned", [&] { clone->MoveFirst(); clone->SetValue(Variant("SDO_X1"), Variant(5.0)); clone->Update(); }},
+        {"a row deleted", [&] { clone->MoveLast(); clone->Delete(); }},
+        {"a row added", [&] { clone->AddNew(); clone->SetValue(Variant("SDO_GID"), Variant(int32_t{3})); clone->Update(); }},
+    };
+    auto last = first;
+    for (const Change& c : changes) {
+        c.change();
+        auto next = memo.GeometryIndex(rows);
+        EXPECT_NE(next, last) << c.what;
+        EXPECT_EQ(memo.GeometryIndex(rows), next) << c.what;
+        last = next;
+    }
+    EXPECT_NE(geomtest::Describe(last->Find(1)).find("(5 1 0)"), std::string::npos) << "the value assigned";
+    EXPECT_EQ(last->Find(2), nullptr) << "deleted";
+    EXPECT_EQ(memo.GeometryIndex(nullptr), nullptr);
 }
 
 TEST_F(ValidationSetTest, TheIndexHoldsEachIdsRowsInSetOrderAndTheIdsInTheOrderOfTheirLastRow) {

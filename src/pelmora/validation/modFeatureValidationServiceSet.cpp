@@ -382,7 +382,9 @@ void ComponentGeometryMemo::Keep(const std::shared_ptr<IComponent>& component,
 std::shared_ptr<IGeometryIndex> ComponentGeometryMemo::GeometryIndex(const std::shared_ptr<ado::Recordset>& geometryRows) {
     if (!geometryRows || !geometryRows->RowsIdentity()) return nullptr;
     KeptIndex& kept = geometryIndexes_[geometryRows->RowsIdentity()];
-    if (kept.rows && kept.rowsVersion == geometryRows->RowsVersion() &&
+    // The held rows still on the same family keep its address from being reused.
+    if (kept.rows && kept.rows->RowsIdentity() == geometryRows->RowsIdentity() &&
+        kept.rowsVersion == geometryRows->RowsVersion() &&
         kept.valuesVersion == geometryRows->ValuesVersion())
         return kept.index;
     if (!geometryService_)
