@@ -406,7 +406,9 @@ std::shared_ptr<const ParsedText> OracleSession::Parse(const std::string& text) 
     auto kept = blocks_.find(text);
     if (kept != blocks_.end()) return kept->second;
     auto parsed = std::make_shared<const ParsedText>(ParseText(text));
-    if (parsed->kind == ParsedText::AnonymousBlock) {
+    // A set's statement (one marker per feature) is sent again by every
+    // validation: tokenizing it again costs more than the lookup.
+    if (parsed->kind == ParsedText::AnonymousBlock || parsed->kind == ParsedText::Statement) {
         if (blocks_.size() >= kKeptBlocks) blocks_.clear();
         blocks_.emplace(text, parsed);
     }

@@ -51,8 +51,8 @@ private:
 
     template <class F>
     void Atomically(F&& body);
-    // The parse of a text; blocks are kept, since a batch sends the same
-    // block texts again and again.
+    // The parse of a text; blocks and statements are kept, since a batch
+    // sends the same block texts again and again.
     std::shared_ptr<const ParsedText> Parse(const std::string& text);
 
     SqliteConnection& db_;

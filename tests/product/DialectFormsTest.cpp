@@ -221,6 +221,26 @@ TEST(DialectSequences, NextvalFromDualAndInInsertTakesTheStoredSequence) {
     EXPECT_EQ(Str(img, 0, 1), "a");
 }
 
+// A statement sent again is run from its kept parse: each run binds its own
+// values and takes its own sequence value, and a text refused once is refused
+// again.
+TEST(DialectSequences, AStatementSentAgainRunsWithItsOwnValuesAndSequenceValue) {
+    Session s;
+    s.Run("CREATE SEQUENCE AGAIN_SEQ START WITH 10");
+    s.db.ExecuteRaw("CREATE TABLE T (ID NUMBER(10), NAME VARCHAR2(10))");
+    const std::string insert = "INSERT INTO T (ID, NAME) VALUES (AGAIN_SEQ.NEXTVAL, ?)";
+    const std::vector<std::string> names{"a", "b", "c"};
+    for (const auto& name : names) EXPECT_EQ(s.Run(insert, {In(name)}).recordsAffected, 1);
+    const std::string select = "SELECT ID FROM T WHERE NAME = ?";
+    for (size_t k = 0; k < names.size(); ++k) {
+        auto r = s.Run(select, {In(names[k])});
+        ASSERT_TRUE(r.rows);
+        ASSERT_EQ(r.rows->RowCount(), 1u);
+        EXPECT_EQ(Int(*r.rows, 0, 0), 10 + static_cast<int64_t>(k));
+    }
+    for (int k = 0; k < 2; ++k) ExpectOra([&] { s.Run("SELECT ID FROM T WHERE NAME IN ()"); }, 936, {"IN ()"});
+}
+
 TEST(DialectSequences, MissingExhaustedAndDroppedSequencesFailClearly) {
     Session s;
     ExpectOra([&] { s.Run("select NO_SUCH_SEQ.NEXTVAL from dual"); }, 2289, {"NO_SUCH_SEQ"});
