@@ -414,6 +414,10 @@ struct SqliteConnection::StatementCache {
         std::vector<ado::FieldDesc> fields;
         std::vector<ColumnType> declared;  // known false: typed from each run's values
         size_t values = 0;  // how many values the last run read: room made for the next
+        // Whether fields describe the statement as it now stands, of width columns.
+        bool Describes(sqlite3_stmt* raw, size_t width) const {
+            return prepared == sqlite3_stmt_status(raw, SQLITE_STMTSTATUS_REPREPARE, 0) && fields.size() == width;
+        }
     };
     // Queries, apart from the handles ExecuteCached hands out, keyed by the
     // guard they were prepared under: the authorizer judges a text only when
@@ -817,8 +821,7 @@ ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::v
             if (ncols < 0) {
                 ncols = sqlite3_column_count(raw);
                 const size_t width = static_cast<size_t>(ncols);
-                const int prepared = keptQuery ? sqlite3_stmt_status(raw, SQLITE_STMTSTATUS_REPREPARE, 0) : -1;
-                if (keptQuery && keptQuery->prepared == prepared && keptQuery->fields.size() == width &&
+                if (keptQuery && keptQuery->Describes(raw, width) &&
                     std::all_of(keptQuery->declared.begin(), keptQuery->declared.end(),
                                 [](const ColumnType& t) { return t.known; })) {
                     image.fields = keptQuery->fields;
@@ -860,9 +863,7 @@ ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::v
     types.assign(width, ColumnType{});
     // Describing columns (names, declared types, the table's column
     // metadata) costs more than running most kept queries.
-    const int prepared = keptQuery ? sqlite3_stmt_status(raw, SQLITE_STMTSTATUS_REPREPARE, 0) : -1;
-    const bool described = keptQuery && keptQuery->prepared == prepared && keptQuery->fields.size() == width;
-    if (described) {
+    if (keptQuery && keptQuery->Describes(raw, width)) {
         image.fields = keptQuery->fields;
         for (size_t c = 0; c < width; ++c) {
             types[c] = keptQuery->declared[c];
@@ -881,7 +882,7 @@ ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::v
             DescribeColumn(db_, raw, static_cast<int>(c), types[c], image.fields[c]);
         }
         if (keptQuery) {
-            keptQuery->prepared = prepared;
+            keptQuery->prepared = sqlite3_stmt_status(raw, SQLITE_STMTSTATUS_REPREPARE, 0);
             keptQuery->fields = image.fields;
             keptQuery->declared = std::move(declared);
         }
