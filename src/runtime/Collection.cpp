@@ -129,11 +129,9 @@ void Collection::Remove(const Variant& index) {
 
 Variant Collection::Item(const Variant& index) const {
     if (index.IsString()) {
-        char buffer[kFoldBuffer];
-        std::string spill;
-        auto it = byKey_.find(FoldedView(index.Str(), buffer, spill));
-        if (it == byKey_.end()) RaiseVbError(vberr::InvalidProcedureCall);
-        return it->second;
+        const Variant* item = FindKey(index.Str());
+        if (!item) RaiseVbError(vberr::InvalidProcedureCall);
+        return *item;
     }
     int32_t error = 0;
     auto pos = Locate(index, error);
