@@ -49,15 +49,8 @@ std::vector<ClassEntry>& Classes() {
     static std::vector<ClassEntry> classes;
     return classes;
 }
-// A name as NamesEqual compares it.
-std::string Folded(const std::string& name) {
-    std::string folded = name;
-    for (char& c : folded)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return folded;
-}
-// Hashing and comparing names as folded without making the folded copy a
-// lookup would allocate for every interface fired.
+// Names hashed and compared as NamesEqual compares them, without making the
+// folded copy a lookup would allocate for every interface fired.
 char FoldedChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 struct FoldedHash {
     size_t operator()(const std::string& name) const {
@@ -85,8 +78,8 @@ void Reindex() {
     index.clear();
     const auto& classes = Classes();
     for (size_t i = 0; i < classes.size(); ++i) {
-        index.emplace(Folded(classes[i].progId), i);
-        if (!classes[i].clsid.empty()) index.emplace(Folded(classes[i].clsid), i);
+        index.emplace(classes[i].progId, i);
+        if (!classes[i].clsid.empty()) index.emplace(classes[i].clsid, i);
     }
 }
 ClassEntry* FindClass(const std::string& name) {
@@ -108,9 +101,9 @@ void RegisterClass(const std::string& progId, const std::string& clsid, Factory 
 
 void UnregisterClass(const std::string& progIdOrClsid) {
     std::lock_guard lock(ClassesLock());
-    const std::string folded = Folded(progIdOrClsid);
+    const FoldedEqual same;
     std::erase_if(Classes(), [&](const ClassEntry& c) {
-        return Folded(c.progId) == folded || (!c.clsid.empty() && Folded(c.clsid) == folded);
+        return same(c.progId, progIdOrClsid) || (!c.clsid.empty() && same(c.clsid, progIdOrClsid));
     });
     Reindex();
 }

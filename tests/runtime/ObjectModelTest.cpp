@@ -179,6 +179,15 @@ TEST(ClassRegistry, CreateByProgIdOrClassId) {
     EXPECT_FALSE(IsClassRegistered("{11111111-2222-3333-4444-555555555555}"));
 }
 
+TEST(ClassRegistry, UnregisterIgnoresCase) {
+    for (const char* name : {"TEST.CUBE", "{aaaaaaaa-2222-3333-4444-555555555555}"}) {
+        RegisterClass("Test.Cube", "{AAAAAAAA-2222-3333-4444-555555555555}", [] { return std::make_shared<Square>(); });
+        ASSERT_TRUE(IsClassRegistered("Test.Cube"));
+        UnregisterClass(name);
+        EXPECT_FALSE(IsClassRegistered("Test.Cube")) << name;
+    }
+}
+
 TEST(Events, SinksAreHeldWeakly) {
     EventSource<Listener> source;
     auto first = std::make_shared<Listener>();
