@@ -35,10 +35,20 @@ std::shared_ptr<IComponents> ComponentsOf(const std::shared_ptr<IKeyObject>& fea
     return components;
 }
 
-std::shared_ptr<ado::Recordset> RowsOf(const std::shared_ptr<IKeyObject>& feature, const std::string& component) {
-    auto rows = ComponentsOf(feature)->get_Item(rt::Variant(component))->get_Recordset();
+std::shared_ptr<IComponent> ComponentOf(const std::shared_ptr<IKeyObject>& feature, const std::string& name) {
+    auto component = ComponentsOf(feature)->get_Item(rt::Variant(name));
+    if (!component) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    return component;
+}
+
+std::shared_ptr<ado::Recordset> RowsOf(const std::shared_ptr<IComponent>& component) {
+    auto rows = component->get_Recordset();
     if (!rows) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     return rows;
+}
+
+std::shared_ptr<ado::Recordset> RowsOf(const std::shared_ptr<IKeyObject>& feature, const std::string& component) {
+    return RowsOf(ComponentOf(feature, component));
 }
 
 // A feature's components as one walk finds them by name. Comparison rules
@@ -50,17 +60,11 @@ public:
     explicit ComponentsByName(const std::shared_ptr<IKeyObject>& feature) : feature_(feature) {}
 
     std::shared_ptr<ado::Recordset> RowsOf(const std::string& name) {
-        std::shared_ptr<IComponent> component;
         for (const auto& [known, found] : found_)
-            if (known == name) component = found;
-        if (!component) {
-            component = ComponentsOf(feature_)->get_Item(rt::Variant(name));
-            if (!component) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-            found_.emplace_back(name, component);
-        }
-        auto rows = component->get_Recordset();
-        if (!rows) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-        return rows;
+            if (known == name) return pelmora::RowsOf(found);
+        auto component = ComponentOf(feature_, name);
+        found_.emplace_back(name, component);
+        return pelmora::RowsOf(component);
     }
     void Forget() { found_.clear(); }
 
