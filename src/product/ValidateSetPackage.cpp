@@ -254,7 +254,8 @@ rt::Variant GetValidateSetV(RoutineCall& call) {
         try {
             bySet.emplace(call.db, defined.Keys(), applicable);
         } catch (const std::exception&) {
-            bySet.reset();
+            // Left empty: each feature is asked alone, which raises, if at
+            // all, what the first failing feature raises.
         }
         for (size_t i = 0; i < defined.Keys().size(); ++i) {
             const FeatureKey& feature = defined.Keys()[i];

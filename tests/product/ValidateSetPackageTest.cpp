@@ -152,6 +152,22 @@ TEST_F(ValidateSet, TheSetBasedFormServesAndAFailureOfItFallsBackFeatureByFeatur
     }
 }
 
+// A set-based form that answers for more or fewer features than it was asked
+// for is not trusted: the rows are those of the rule feature by feature.
+TEST_F(ValidateSet, ASetBasedAnswerOfTheWrongLengthFallsBackFeatureByFeature) {
+    for (size_t answered : {size_t{0}, size_t{1}, size_t{3}}) {
+        RegisterRelatedFeatureRule(
+            3, [](const RelatedFeatureQuery& q) { return std::vector<FeatureKey>{{900, q.feature.fid * 10 + 1}}; },
+            [answered](const RelatedFeatureSetQuery&) {
+                return std::vector<std::vector<FeatureKey>>(answered, {{900, 7}});
+            });
+        Define("101;101;", "1;2;", rt::Variant("Y"));
+        EXPECT_EQ(Set(rt::Variant("1;")),
+                  (std::vector<std::string>{"101/1 1 -/- -", "101/2 1 -/- -", "900/11 0 101/1 1", "900/21 0 101/2 1"}))
+            << answered << " lists for 2 features";
+    }
+}
+
 // Every feature of the sample network over every relationship: the rows of
 // the set-based rules are those of the rules feature by feature, and every
 // rule relates something there.
