@@ -153,6 +153,12 @@ TEST(FrameworkGeometryStorage, AStoredGeometrysShapeIsMadeOnceAndIsThatOfWhatItH
         EXPECT_EQ(shape.Locate({x, y}), read.Locate({x, y})) << x << " " << y;
 }
 
+// A damaged form keeps no shape: every ask raises what its read raises.
+TEST(FrameworkGeometryStorage, ADamagedFormsShapeRaisesAsItsReadDoesEveryTime) {
+    StoredGeometry damaged(std::string("PGF\x01\x63", 5));
+    for (int ask = 0; ask < 2; ++ask) EXPECT_EQ(ErrorOf([&] { damaged.ShapeOf(); }), kRefused) << ask;
+}
+
 TEST(FrameworkGeometryStorage, NothingIsStoredAsNullAndOnlyStorageFormsEnterAGeometryField) {
     auto rs = GeometryRows({nullptr});
     rs->MoveFirst();
