@@ -135,11 +135,11 @@ private:
                                                const std::string& SQL, rt::Variant Parameters, int32_t Options);
     static std::shared_ptr<ado::Recordset> GetEditableRecordset(const std::shared_ptr<ado::Recordset>& rs);
     bool FindMatch();
-    // The source row's values into the target's current row, or into a new
-    // row added first.
     // ScanComponent; pendingOnly passes over components with nothing pending,
     // which would hand the synced recordset nothing.
     void Scan(int16_t CNO, const std::shared_ptr<IScanComponent>& Callback, bool pendingOnly);
+    // The source row's values into the target's current row, or into a new
+    // row added first.
     void CopyValues(bool newRow);
 
     std::shared_ptr<IDataContext> dataContext_;
