@@ -159,6 +159,7 @@ void DistanceValidation(const DistanceValidationContext& context, const OffsetPr
     const auto relatedFNOField = FieldOf(rules, profile.RelatedFNOColumn);
     const auto relatedTriggeringField = FieldOf(rules, profile.RelatedTriggeringColumn);
 
+    ComponentGeometryMemo* const memo = context.Run ? &context.Run->geometries : nullptr;
     std::shared_ptr<rt::Collection> activeGeometries;
     int16_t lastTriggeringCNO = 0;
     for (const auto& related : relatedFeatures->get_NewEnum()) {
@@ -197,17 +198,17 @@ void DistanceValidation(const DistanceValidationContext& context, const OffsetPr
             if (!activeGeometries)
                 activeGeometries = GetFeatureGeometries(feature, rules, context.MetadataService, context.FilterService,
                                                         activeFNOField, activeTriggeringField, activeCNO,
-                                                        context.Run ? &context.Run->geometries : nullptr);
+                                                        memo);
             auto relatedGeometries = GetFeatureGeometries(related, rules, context.MetadataService,
                                                           context.FilterService, relatedFNOField,
                                                           relatedTriggeringField, relatedCNO,
-                                                          context.Run ? &context.Run->geometries : nullptr);
+                                                          memo);
             if (relatedGeometries->Count() > 0 && activeGeometries->Count() > 0)
                 ValidateEndpointConnectivity(feature, activeGeometries, rule.TriggeringCNO, related, relatedGeometries,
                                              rule.OtherTriggeringCNO, rule.MaxOffset, context.Location,
                                              context.Connection, rule.Priority, rt::Variant(rule.AllowInterior),
                                              context.MetadataService, errors,
-                                             context.Run ? &context.Run->geometries : nullptr);
+                                             memo);
         }
     }
 }
