@@ -402,15 +402,22 @@ ExecOutcome OracleSession::Execute(const std::string& text) {
 }
 
 std::shared_ptr<const ParsedText> OracleSession::Parse(const std::string& text) {
-    constexpr size_t kKeptBlocks = 32;
-    auto kept = blocks_.find(text);
-    if (kept != blocks_.end()) return kept->second;
+    constexpr size_t kKeptTexts = 32;
+    for (auto* kept : {&blocks_, &statements_}) {
+        auto found = kept->find(text);
+        if (found != kept->end()) return found->second;
+    }
     auto parsed = std::make_shared<const ParsedText>(ParseText(text));
-    // A set's statement (one marker per feature) is sent again by every
-    // validation: tokenizing it again costs more than the lookup.
-    if (parsed->kind == ParsedText::AnonymousBlock || parsed->kind == ParsedText::Statement) {
-        if (blocks_.size() >= kKeptBlocks) blocks_.clear();
-        blocks_.emplace(text, parsed);
+    // A batch sends the same block texts again and again, and a set's
+    // statement (one marker per feature) comes again with every validation.
+    // Each kind has its own room, so one-off statements never push a
+    // batch's blocks out.
+    auto* kept = parsed->kind == ParsedText::AnonymousBlock ? &blocks_
+                 : parsed->kind == ParsedText::Statement   ? &statements_
+                                                           : nullptr;
+    if (kept) {
+        if (kept->size() >= kKeptTexts) kept->clear();
+        kept->emplace(text, parsed);
     }
     return parsed;
 }

@@ -51,8 +51,8 @@ private:
 
     template <class F>
     void Atomically(F&& body);
-    // The parse of a text; blocks and statements are kept, since a batch
-    // sends the same block texts again and again.
+    // The parse of a text; the last blocks and statements parsed are kept,
+    // each kind in a room of its own.
     std::shared_ptr<const ParsedText> Parse(const std::string& text);
 
     SqliteConnection& db_;
@@ -61,6 +61,7 @@ private:
     int64_t callCounter_ = 0;
     bool userSavepointSet_ = false;
     std::unordered_map<std::string, std::shared_ptr<const ParsedText>> blocks_;
+    std::unordered_map<std::string, std::shared_ptr<const ParsedText>> statements_;
 };
 
 }  // namespace product
