@@ -18,6 +18,7 @@
 #include <bitset>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -268,6 +269,8 @@ private:
                      evRecordComplete, evRecordsetComplete, evMoveComplete, evCount };
 
     RecordsetPtr Self();
+    // AppendRow and AppendRows.
+    void AppendEach(std::span<const rt::Variant* const> rows, const std::vector<int32_t>& from);
     // Raises unless a shared pointer holds the recordset (its fields need one).
     void RequireShared() const;
     void CheckOpen() const;

@@ -184,34 +184,14 @@ void Recordset::AddNew(const rt::Variant& FieldList, const rt::Variant& Values) 
 }
 
 void Recordset::AppendRow(const rt::Variant* values, const std::vector<int32_t>& from) {
-    CheckUpdatable();
-    if (HasSinks()) Raise(err::IllegalOperation, "Operation is not allowed in this context.");
-    if (from.size() != store_->width) BadArgument();
-    // Coerced before the row exists, so a value that does not fit adds nothing.
-    std::vector<rt::Variant> coerced;
-    coerced.reserve(from.size());
-    for (size_t i = 0; i < from.size(); ++i) {
-        rt::Variant v = FieldValueFor(values[from[i]], store_->fields[i].type);
-        coerced.push_back(v.IsEmpty() ? rt::Variant::Null() : std::move(v));
-    }
-    auto keep = Self();
-    FinishEdit();
-    Sync();
-    int32_t row = store_->AddRow();
-    for (size_t i = 0; i < coerced.size(); ++i) store_->Assign(row, i, std::move(coerced[i]));
-    base_.push_back(row);
-    view_.push_back(row);
-    if (indexValid_) {
-        indexOf_.resize(static_cast<size_t>(store_->RowCount()), -1);
-        indexOf_[static_cast<size_t>(row)] = static_cast<int32_t>(view_.size()) - 1;
-    }
-    if (!IsBatch()) AcceptRow(row);
-    knownRows_ = store_->RowCount();
-    seenVersion_ = store_->version;
-    pos_ = static_cast<int32_t>(view_.size()) - 1;
+    AppendEach(std::span<const rt::Variant* const>(&values, 1), from);
 }
 
 void Recordset::AppendRows(const std::vector<const rt::Variant*>& rows, const std::vector<int32_t>& from) {
+    AppendEach(rows, from);
+}
+
+void Recordset::AppendEach(std::span<const rt::Variant* const> rows, const std::vector<int32_t>& from) {
     CheckUpdatable();
     if (HasSinks()) Raise(err::IllegalOperation, "Operation is not allowed in this context.");
     if (from.size() != store_->width) BadArgument();
@@ -231,8 +211,12 @@ void Recordset::AppendRows(const std::vector<const rt::Variant*>& rows, const st
     FinishEdit();
     Sync();
     store_->Reserve(rows.size());
-    base_.reserve(base_.size() + rows.size());
-    view_.reserve(view_.size() + rows.size());
+    // Grown geometrically: rows appended one at a time reserve on each call.
+    auto room = [&](std::vector<int32_t>& v) {
+        if (v.capacity() - v.size() < rows.size()) v.reserve(std::max(v.size() + rows.size(), 2 * v.capacity()));
+    };
+    room(base_);
+    room(view_);
     std::exception_ptr unfit;
     for (size_t r = 0;;) {
         const int32_t id = store_->AddRow(row.data());
