@@ -79,7 +79,7 @@ void DistinctItemColl::Index(const rt::Variant& item) {
         texts_.insert(item.Str());
     } else if (item.Type() == rt::vbError) {
         errors_.insert(item.ErrorCode());
-    } else if (IsNumber(item) && !item.IsArray()) {
+    } else if (IsNumber(item)) {  // never an array: its type carries the array bit
         if (IsFloating(item)) {
             floating_.insert(DoubleKey(item));
         } else {
