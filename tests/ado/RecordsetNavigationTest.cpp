@@ -337,3 +337,57 @@ TEST(RecordsetFind, FindsForwardBackwardWithSkipAndStart) {
     rs->Find("ID = 9", 0, adSearchBackward);
     EXPECT_TRUE(rs->get_BOF());
 }
+
+TEST(RecordsetKeptView, AFreshCloneTakesTheViewOnlyWhileTheRowsAreUnchanged) {
+    struct Case {
+        const char* what;
+        std::function<RecordsetPtr(const RecordsetPtr& source)> taker;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"unchanged rows", [](const RecordsetPtr& s) { return s->Clone(); }, true},
+        {"a value of the changed row assigned again",
+         [](const RecordsetPtr& s) {
+             s->MoveFirst();
+             s->SetValue(rt::Variant("NAME"), rt::Variant("z"));
+             s->Update();
+             return s->Clone();
+         },
+         false},
+        {"a row added since",
+         [](const RecordsetPtr& s) {
+             s->AddNew(rt::Variant("ID"), rt::Variant(int32_t{6}));
+             return s->Clone();
+         },
+         false},
+        {"the same rows in another store", [](const RecordsetPtr&) { return FiveRows(); }, false},
+    };
+    for (const auto& c : cases) {
+        // The first row already changed: changing it again keeps its status.
+        auto source = FiveRows();
+        source->MoveFirst();
+        source->SetValue(rt::Variant("NAME"), rt::Variant("y"));
+        source->Update();
+        auto view = source->Clone();
+        view->put_Filter(rt::Variant("VAL = 10"));
+        view->put_Sort("ID DESC");
+        auto kept = view->KeepView();
+        ASSERT_NE(kept, nullptr) << c.what;
+        auto taker = c.taker(source);
+        const std::vector<int32_t> before = AllIds(taker);
+        EXPECT_EQ(taker->TakeView(*kept), c.taken) << c.what;
+        const std::vector<int32_t> keptOrder{3, 1};
+        EXPECT_EQ(AllIds(taker), c.taken ? keptOrder : before) << c.what;
+    }
+}
+
+TEST(RecordsetKeptView, NoneIsKeptOfAGroupFilterOrDuringAnEdit) {
+    auto grouped = FiveRows();
+    EXPECT_NE(grouped->KeepView(), nullptr);
+    grouped->put_Filter(rt::Variant(int32_t{adFilterPendingRecords}));
+    EXPECT_EQ(grouped->KeepView(), nullptr);
+    auto editing = FiveRows();
+    editing->MoveFirst();
+    editing->SetValue(rt::Variant("NAME"), rt::Variant("z"));
+    EXPECT_EQ(editing->KeepView(), nullptr);
+}
