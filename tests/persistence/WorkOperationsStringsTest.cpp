@@ -214,3 +214,30 @@ TEST_F(ListsTest, ListsReadBetweenEntriesHoldTheirWholeEntriesOnly) {
     EXPECT_EQ(w.ValueList(WorkOperationsStrings::kValue).get_Length(), rt::Len(texts));
     EXPECT_EQ(w.ListLength(WorkOperationsStrings::kComp), rt::Len(comps));
 }
+
+TEST_F(ListsTest, ATextTheDatabaseCannotReadIsRefusedWholeAndTheListsStayAsTheyWere) {
+    struct Case {
+        const char* what;
+        std::string text;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"letters of two, three and four bytes", "Zoë ∑ 𝄞", true},
+        {"a surrogate a cut left alone", "x\xed\xa0\x80", true},
+        {"a byte that starts nothing", "a\xff", false},
+        {"a continuation byte alone", "\x80" "b", false},
+        {"a sequence cut at the end", "EPOXY \xc3", false},
+        {"a lead byte before ASCII", "\xc3(", false},
+    };
+    for (const Case& c : cases) {
+        WorkOperationsStrings w;
+        w.AddSetAttribute(101, 1001, "C", "A", 1, Variant("kept"), 200);
+        const std::vector<std::string> before = Texts(w);
+        const int32_t error = ErrorOf([&] { w.AddSetAttribute(101, 1001, "C", "B", 1, Variant(c.text), 200); });
+        EXPECT_EQ(error, c.taken ? 0 : rt::vberr::InvalidProcedureCall) << c.what;
+        EXPECT_EQ(w.get_Count(), c.taken ? 2 : 1) << c.what;
+        if (!c.taken) {
+            EXPECT_EQ(Texts(w), before) << c.what;
+        }
+    }
+}

@@ -205,6 +205,22 @@ RowKeys ComponentKeys(const std::string& name, const std::shared_ptr<ado::Record
     return {KeyOf(fno), KeyOf(fid), KeyOf(cid)};
 }
 
+// A value the lists refuse (too large, not a text the database reads, too
+// long for an empty list) is named by its feature, component and field; its
+// number and source stay.
+template <class F>
+void NamingField(int32_t FNO, int32_t FID, const std::string& component, const std::string& field, F&& queue) {
+    try {
+        queue();
+    } catch (const rt::ComError& e) {
+        std::string description = e.Description();
+        if (!description.empty() && description.back() != '.') description += '.';
+        throw rt::ComError(e.Number(), e.Source(),
+                           description + " Field " + field + " of component " + component + ", feature FNO " +
+                               std::to_string(FNO) + " FID " + std::to_string(FID) + ".");
+    }
+}
+
 }  // namespace
 
 // The entry is offered once (the test and the append in one step); when the
@@ -372,8 +388,10 @@ void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, con
 
             const int32_t type = desc.type;
             WorkOperationsStrings& list = List(AttributeListOf(true, type));
-            Queue([&] { return list.TryAddNewAttribute(FNO, FID, name, field, CID, value, type); },
-                  [&] { list.AddNewAttribute(FNO, FID, name, field, CID, value, type); });
+            NamingField(FNO, FID, name, field, [&] {
+                Queue([&] { return list.TryAddNewAttribute(FNO, FID, name, field, CID, value, type); },
+                      [&] { list.AddNewAttribute(FNO, FID, name, field, CID, value, type); });
+            });
         }
     } catch (const rt::ComError& e) {
         RaiseWrapped(kMsgAddedRow, e);
@@ -397,8 +415,10 @@ void ComponentDatabaseService::QueueChangedAttributeRow(const std::string& name,
             const std::string& field = desc.name;
             const int32_t type = desc.type;
             WorkOperationsStrings& list = List(AttributeListOf(false, type));
-            Queue([&] { return list.TryAddSetAttribute(FNO, FID, name, field, CID, value, type); },
-                  [&] { list.AddSetAttribute(FNO, FID, name, field, CID, value, type); });
+            NamingField(FNO, FID, name, field, [&] {
+                Queue([&] { return list.TryAddSetAttribute(FNO, FID, name, field, CID, value, type); },
+                      [&] { list.AddSetAttribute(FNO, FID, name, field, CID, value, type); });
+            });
         }
     } catch (const rt::ComError& e) {
         RaiseWrapped(kMsgChangedRow, e);
@@ -451,8 +471,10 @@ void ComponentDatabaseService::QueueNewGeometryRow(const std::string& name, cons
             const std::string& field = rs->DescAt(k).name;
             const rt::Variant& value = Current(rs, k);
             if (value.IsEmpty()) continue;
-            Queue([&] { return list.TryAddNewGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); },
-                  [&] { list.AddNewGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); });
+            NamingField(FNO, FID, name, field, [&] {
+                Queue([&] { return list.TryAddNewGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); },
+                      [&] { list.AddNewGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); });
+            });
         }
     } catch (const rt::ComError& e) {
         RaiseWrapped(kMsgAddedRow, e);
@@ -491,8 +513,10 @@ void ComponentDatabaseService::QueueChangedGeometryRow(const std::string& name,
             if (!Changed(stored, Original(rs, k))) continue;
             const rt::Variant& value = stored.IsEmpty() ? NullValue() : stored;
             const std::string& field = rs->DescAt(k).name;
-            Queue([&] { return list.TryAddSetGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); },
-                  [&] { list.AddSetGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); });
+            NamingField(FNO, FID, name, field, [&] {
+                Queue([&] { return list.TryAddSetGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); },
+                      [&] { list.AddSetGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); });
+            });
         }
     } catch (const rt::ComError& e) {
         RaiseWrapped(kMsgChangedRow, e);

@@ -23,6 +23,27 @@ std::string ListSourceText() {
     }
 }
 
+// Whether the database's list decoder can read the text: every byte of a
+// sequence where its lead byte says, each continuation 10xxxxxx. A lone
+// surrogate a cut left as its own three bytes passes, as it reads back.
+bool ReadableText(const std::string& text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = p + text.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        const size_t len = (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (len == 0 || static_cast<size_t>(end - p) < len) return false;
+        for (size_t k = 1; k < len; ++k)
+            if ((p[k] & 0xC0) != 0x80) return false;
+        p += len;
+    }
+    return true;
+}
+
 const char* ClassName(int32_t cls) {
     switch (cls) {
         case WorkOperationsStrings::kNumeric: return "numeric";
@@ -164,8 +185,13 @@ inline WorkOperationsStrings::Written WorkOperationsStrings::Write(const KeyItem
 
 WorkOperationsStrings::Written WorkOperationsStrings::Write(const ValueItem& item) {
     const rt::Variant& value = item.value;
-    if (item.cls == kString && value.IsString() && !value.Str().empty())
+    if (item.cls == kString && value.IsString() && !value.Str().empty()) {
+        // Refused here, where the caller can still name its field, rather
+        // than by the database when the whole batch is sent.
+        if (!ReadableText(value.Str()))
+            throw rt::ComError(rt::vberr::InvalidProcedureCall, kSource, "The text is not valid UTF-8.");
         return WriteText(kValue, value.Str());  // a text is written as it is held
+    }
     if (item.cls == kString || item.cls == kDate) {
         const std::string text = item.cls == kString ? FastString::StringItem(value) : FastString::DateItem(value);
         std::memcpy(Room(kValue, text.size()), text.data(), text.size());
