@@ -1,7 +1,6 @@
 #include "ado/Persist.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -9,9 +8,9 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
-#include <memory>
 
 #include "runtime/Error.h"
+#include "runtime/RegularFile.h"
 
 namespace ado {
 
@@ -336,37 +335,11 @@ RecordsetImage DeserializeImage(const char* data, size_t size, const std::string
 }
 
 RecordsetImage LoadImage(const std::string& path) {
-    // Non-blocking, so that a named pipe in the file's place is refused
-    // below instead of waiting for a writer.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) FileFailure("opened", path, errno);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        int e = errno;
-        ::close(fd);
-        FileFailure("read", path, e);
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        throw rt::ComError(persist::FileError, kSource, "File could not be read: '" + path + "' (not a regular file).");
-    }
-    // Not zero-filled first: read overwrites it, and the file may be large.
-    const size_t size = static_cast<size_t>(st.st_size);
-    std::unique_ptr<char[]> bytes(new char[size]);
-    size_t got = 0;
-    while (got < size) {
-        ssize_t n = ::read(fd, bytes.get() + got, size - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            int e = errno;
-            ::close(fd);
-            FileFailure("read", path, e);
-        }
-        if (n == 0) break;  // shrank while we read: the format check reports it
-        got += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    return DeserializeImage(bytes.get(), got, path);
+    const rt::RegularFileRead file = rt::ReadRegularFile(path);
+    if (file.Refused())
+        throw rt::ComError(persist::FileError, kSource,
+                           std::string("File could not be ") + file.failedStep + ": '" + path + "' (" + file.cause + ").");
+    return DeserializeImage(file.bytes.get(), file.size, path);
 }
 
 void SaveImage(const std::string& path, const RecordsetImage& image) {

@@ -1,11 +1,11 @@
 #include "product/ConfigurationMap.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 #include "product/FilePlacement.h"
 #include "runtime/Error.h"
+#include "runtime/RegularFile.h"
 #include "runtime/Vb.h"
 
 namespace product {
@@ -52,11 +52,11 @@ std::vector<Configuration> ParseConfigurationMap(const std::string& text, const 
 }
 
 std::vector<Configuration> ReadConfigurationMap(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) Fail(rt::vberr::FileNotFound, "Cannot read the configuration map \"" + path + "\"");
-    std::ostringstream text;
-    text << in.rdbuf();
-    return ParseConfigurationMap(text.str(), path);
+    const rt::RegularFileRead file = rt::ReadRegularFile(path, kConfigurationMapMaxBytes);
+    if (file.Refused())
+        Fail(file.errnum != 0 ? rt::vberr::FileNotFound : rt::vberr::PathFileAccessError,
+             "Cannot read the configuration map \"" + path + "\": " + file.cause);
+    return ParseConfigurationMap(std::string(file.bytes.get(), file.size), path);
 }
 
 std::string FormatConfigurationMap(const std::vector<Configuration>& configurations) {

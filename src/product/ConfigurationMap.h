@@ -15,7 +15,11 @@
 //   any further entry text, one per line
 // Entry lines are trimmed of blanks; a line outside any section, an empty or
 // repeated name (compared without regard to case) or an unclosed "[" is an
-// error naming the file and line.
+// error naming the file and line. The map must be a regular file (a link to
+// one will do) of at most kConfigurationMapMaxBytes: a pipe, device or
+// directory in its place or a larger file is refused with 75 naming the file
+// and the cause; a file that cannot be opened raises 53.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -26,6 +30,7 @@ namespace product {
 
 inline constexpr const char* kConfigurationMapProgId = "QTX.ConnectionConfigurationMap";
 inline constexpr const char* kConfigurationMapVariable = "PELMORA_CONFIGURATION_MAP";
+inline constexpr uint64_t kConfigurationMapMaxBytes = 1 << 20;
 
 struct Configuration {
     std::string name;

@@ -1,6 +1,10 @@
 // The connection configuration map: its file format and its late-bound face.
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -124,6 +128,45 @@ TEST_F(ConfigurationMapObject, FailsClearlyWithoutMapOrConfiguration) {
     }
     EnvGuard missing(product::kConfigurationMapVariable, (folder + "/absent.txt").c_str());
     EXPECT_EQ(ErrorOf([&] { fromEnv.ConfigurationNames(); }), rt::vberr::FileNotFound);
+}
+
+TEST_F(ConfigurationMapObject, RefusesAnythingButABoundedRegularFileNamingFileAndCause) {
+    namespace fs = std::filesystem;
+    const auto oversized = std::to_string(product::kConfigurationMapMaxBytes + 1) + " bytes";
+    struct Case {
+        const char* file;
+        std::function<void(const std::string&)> make;
+        std::string cause;
+    } cases[] = {
+        {"pipe.txt", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }, "not a regular file"},
+        {"zero.txt", [](const std::string& p) { fs::create_symlink("/dev/zero", p); }, "not a regular file"},
+        {"folder.txt", [](const std::string& p) { fs::create_directory(p); }, "not a regular file"},
+        {"big.txt",
+         [&](const std::string& p) {
+             fs::copy_file(path, p);
+             fs::resize_file(p, product::kConfigurationMapMaxBytes + 1);
+         },
+         oversized},
+    };
+    for (const auto& c : cases) {
+        const std::string file = folder + "/" + c.file;
+        c.make(file);
+        try {
+            product::ConnectionConfigurationMap(file).ConfigurationEntries("Water");
+            ADD_FAILURE() << c.file << " accepted";
+        } catch (const rt::ComError& e) {
+            EXPECT_EQ(e.Number(), rt::vberr::PathFileAccessError) << c.file;
+            EXPECT_NE(e.Description().find("\"" + file + "\""), std::string::npos) << e.Description();
+            EXPECT_NE(e.Description().find(c.cause), std::string::npos) << e.Description();
+        }
+    }
+}
+
+TEST_F(ConfigurationMapObject, FollowsALinkToARegularFile) {
+    const std::string link = folder + "/link.txt";
+    std::filesystem::create_symlink(path, link);
+    EXPECT_EQ(product::ConnectionConfigurationMap(link).ConfigurationNames(),
+              product::ConnectionConfigurationMap(path).ConfigurationNames());
 }
 
 TEST(ConfigurationMapSample, TheSampleEnvironmentPointsTheVariableAtItsMap) {
