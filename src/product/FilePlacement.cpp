@@ -5,7 +5,11 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "runtime/Error.h"
 
@@ -19,6 +23,16 @@ namespace {
 
 // Older kernels and some file systems lack renameat2's flags.
 bool FlagsUnsupported(int e) { return e == EINVAL || e == ENOSYS || e == ENOTSUP; }
+
+std::string BuildingPrefix(const std::string& name) { return "." + name + ".building."; }
+
+// Whether fd is (still) the directory at path: a sweeping build may have
+// removed it, and another be made under the same name since.
+bool IsStillAt(int fd, const std::string& path) {
+    struct stat opened {}, named {};
+    return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
+           opened.st_ino == named.st_ino;
+}
 
 }  // namespace
 
@@ -92,6 +106,71 @@ void WriteFileReplacing(const std::string& path, const std::string& text, const 
         ::unlink(temp.c_str());
         Fail(source, rt::vberr::PathNotFound, "Cannot write \"" + path + "\"", e);
     }
+}
+
+size_t RemoveDeadBuildingFolders(const std::string& directory, const std::string& name) {
+    namespace fs = std::filesystem;
+    const std::string prefix = BuildingPrefix(name);
+    std::vector<std::string> candidates;
+    std::error_code ec;
+    for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string entry = it->path().filename().string();
+        // mkdtemp's six characters after the prefix, nothing else.
+        if (entry.size() == prefix.size() + 6 && entry.compare(0, prefix.size(), prefix) == 0)
+            candidates.push_back(it->path().string());
+    }
+    size_t removed = 0;
+    for (const auto& path : candidates) {
+        int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) continue;
+        // Held while removing, so that its maker, if it has not locked it
+        // yet, finds it gone and makes another.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && IsStillAt(fd, path)) {
+            std::error_code rc;
+            fs::remove_all(path, rc);
+            if (!rc) ++removed;
+        }
+        ::close(fd);
+    }
+    return removed;
+}
+
+BuildingFolder::BuildingFolder(const std::string& directory, const std::string& name, const char* source) {
+    RemoveDeadBuildingFolders(directory, name);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string pattern = directory + "/" + BuildingPrefix(name) + "XXXXXX";
+        if (!::mkdtemp(pattern.data()))
+            Fail(source, rt::vberr::PathNotFound, "Cannot create a directory in \"" + directory + "\"", errno);
+        int fd = ::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            const int e = errno;
+            ::rmdir(pattern.c_str());
+            Fail(source, rt::vberr::PathNotFound, "Cannot open the directory \"" + pattern + "\"", e);
+        }
+        int locked;
+        do locked = ::flock(fd, LOCK_EX);
+        while (locked != 0 && errno == EINTR);
+        if (locked != 0) {
+            const int e = errno;
+            ::close(fd);
+            ::rmdir(pattern.c_str());
+            Fail(source, rt::vberr::PathNotFound, "Cannot lock the directory \"" + pattern + "\"", e);
+        }
+        if (IsStillAt(fd, pattern)) {
+            path_ = pattern;
+            fd_ = fd;
+            return;
+        }
+        // Taken for a dead build's between mkdtemp and the lock.
+        ::close(fd);
+    }
+    Fail(source, rt::vberr::PathNotFound, "Cannot create a directory in \"" + directory + "\"", EBUSY);
+}
+
+BuildingFolder::~BuildingFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+    ::close(fd_);
 }
 
 }  // namespace product

@@ -23,4 +23,29 @@ bool SwapIntoPlace(const std::string& from, const std::string& target, const cha
 // Writes text to path through a private file renamed over it.
 void WriteFileReplacing(const std::string& path, const std::string& text, const char* source);
 
+// A private folder for one build, "<directory>/.<name>.building.XXXXXX",
+// locked (flock on the folder) for as long as the object lives. A killed
+// build's lock goes with its process, so a later build can tell what a dead
+// one left from what a live one is using: creating a folder first removes
+// the unlocked folders of the same name. The destructor removes whatever
+// stands at the folder's path by then (after a swap, the old directory).
+// Raises 76 (source `source`) naming directory when no folder can be made.
+class BuildingFolder {
+public:
+    BuildingFolder(const std::string& directory, const std::string& name, const char* source);
+    ~BuildingFolder();
+    BuildingFolder(const BuildingFolder&) = delete;
+    BuildingFolder& operator=(const BuildingFolder&) = delete;
+
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+// Removes the folders of name in directory that no live build holds; returns
+// how many. Failures are ignored: a leftover that cannot go stays.
+size_t RemoveDeadBuildingFolders(const std::string& directory, const std::string& name);
+
 }  // namespace product

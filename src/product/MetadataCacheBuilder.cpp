@@ -1,13 +1,9 @@
 #include "product/MetadataCacheBuilder.h"
 
 #include <cctype>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <unistd.h>
 
 #include "ado/Persist.h"
 #include "product/ConfigurationMap.h"
@@ -174,15 +170,13 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
     const size_t count = tables.size() + templatesToWrite.size() + 1;
     size_t done = 0;
     const std::string localeDir = cacheDir + "/" + locale;
-    std::string staging;
 
     try {
         fs::create_directories(cacheDir);
-        // A directory of our own: two builders of one cache never share one.
-        std::string pattern = cacheDir + "/." + locale + ".building.XXXXXX";
-        if (!::mkdtemp(pattern.data()))
-            Fail(rt::vberr::PathNotFound, "Cannot create a directory in \"" + cacheDir + "\": " + std::strerror(errno));
-        staging = pattern;
+        // A folder of our own: two builders of one cache never share one,
+        // and what a killed build left goes now.
+        BuildingFolder building(cacheDir, locale, kSource);
+        const std::string& staging = building.Path();
 
         auto write = [&](const std::string& key, ado::RecordsetImage image) {
             if (options.progress) options.progress(key + ".RAW", ++done, count);
@@ -219,15 +213,12 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
         write(kIndexKey, std::move(out));
 
         // One step: readers see the old directory or the new one, and a
-        // builder racing for the same cache never loses the directory.
-        if (SwapIntoPlace(staging, localeDir, kSource)) fs::remove_all(staging);
+        // builder racing for the same cache never loses the directory. The
+        // old one, now at the folder's path, goes with the folder.
+        SwapIntoPlace(staging, localeDir, kSource);
     } catch (const rt::ComError&) {
-        std::error_code ec;
-        if (!staging.empty()) fs::remove_all(staging, ec);
         throw;
     } catch (const std::exception& e) {
-        std::error_code ec;
-        if (!staging.empty()) fs::remove_all(staging, ec);
         Fail(rt::vberr::PathNotFound, std::string("Cannot write the cache: ") + e.what());
     }
     db.reset();

@@ -9,7 +9,8 @@
 // whose configuration names "<cache directory>/LegendMetadata.ddc".
 //
 // The locale directory is built beside the old one and put in place at the
-// end: a failed build leaves the previous cache as it was.
+// end: a failed build leaves the previous cache as it was. A build first
+// removes the folders earlier builds of the locale left when they died.
 #include <cstddef>
 #include <functional>
 #include <string>

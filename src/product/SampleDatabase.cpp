@@ -119,14 +119,13 @@ void BuildSampleDatabase(const std::string& path, const std::string& sqlDirector
     fs::create_directories(parent, dirError);
     if (dirError) Fail(rt::vberr::PathNotFound, "Cannot create the directory \"" + parent.string() + "\": " + dirError.message());
 
-    // Built under a private name and moved in at the end, so that a
-    // builder racing for the same path never deletes what another built.
-    const std::string temp = PrivateSiblingPath(path);
-    auto removeOwnFiles = [&] {
-        std::error_code ec;
-        for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(temp + suffix, ec);
-    };
+    // Built in a private folder and moved in at the end, so that a builder
+    // racing for the same path never deletes what another built; the folder
+    // goes with everything SQLite put beside the file, and a killed build's
+    // folder goes at the next build.
     try {
+        BuildingFolder building(parent.string(), fs::path(path).filename().string(), kSource);
+        const std::string temp = building.Path() + "/" + fs::path(path).filename().string();
         {
             SqliteConnection db(temp, SqliteConnection::Options{true, 2000});
             db.ExecuteRaw("BEGIN");
@@ -152,13 +151,9 @@ void BuildSampleDatabase(const std::string& path, const std::string& sqlDirector
         // Closing the last connection folded the write-ahead log into the file.
         MoveIntoPlaceNoReplace(temp, path, kSource);
     } catch (const rt::ComError& e) {
-        removeOwnFiles();
         if (e.Number() == rt::vberr::FileAlreadyExists)
             Fail(58, "The database file \"" + path + "\" was created by another process while this one built it; "
                      "it is left as it is");
-        throw;
-    } catch (...) {
-        removeOwnFiles();
         throw;
     }
 }

@@ -27,9 +27,10 @@ std::vector<SequenceDefinition> ParseSequenceDefinitions(const std::string& text
 // those built in), all
 // in one transaction. Raises when the file exists already, when the
 // directory holds no SQL file, or when a statement fails (the error names
-// the file); on failure no file is left behind. The database is built under
-// a private name beside path and moved in at the end: when another process
-// put a file at path meanwhile, that file is kept and 58 is raised.
+// the file); on failure no file is left behind. The database is built in a
+// private folder beside path and moved in at the end: when another process
+// put a file at path meanwhile, that file is kept and 58 is raised. A build
+// first removes the folders earlier builds of path left when they died.
 void BuildSampleDatabase(const std::string& path, const std::string& sqlDirectory = SampleSqlDirectory());
 
 }  // namespace product

@@ -6,10 +6,13 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <csignal>
+#include <fstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "ado/Persist.h"
+#include "product/FilePlacement.h"
 #include "product/MetadataCacheBuilder.h"
 #include "product/SampleDatabase.h"
 #include "product/SqliteConnection.h"
@@ -96,6 +99,88 @@ TEST(ParallelBuild, CacheBuildersAtOneFolderLeaveAWholeCache) {
     const auto expected = Entries(env.LocaleDirectory());
     EXPECT_EQ(Entries(dir + "/ENU"), expected);
     for (const auto& name : expected) EXPECT_NO_THROW(ado::LoadImage(dir + "/ENU/" + name)) << name;
+}
+
+// A build's private folder held by a child process, with some work in it,
+// until release() (the build ends) or kill() (the build dies).
+class HeldFolder {
+public:
+    HeldFolder(const std::string& dir, const std::string& name) {
+        int report[2], gate[2];
+        if (::pipe(report) != 0 || ::pipe(gate) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(report[0]);
+            ::close(gate[1]);
+            {
+                product::BuildingFolder folder(dir, name, "test");
+                std::ofstream(folder.Path() + "/work") << "half done";
+                ssize_t ignored = ::write(report[1], folder.Path().data(), folder.Path().size());
+                (void)ignored;
+                ::close(report[1]);
+                char c;
+                while (::read(gate[0], &c, 1) > 0) {
+                }
+            }
+            ::_exit(0);
+        }
+        ::close(report[1]);
+        ::close(gate[0]);
+        gate_ = gate[1];
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(report[0], buffer, sizeof buffer)) > 0;) path_.append(buffer, static_cast<size_t>(n));
+        ::close(report[0]);
+    }
+    ~HeldFolder() { release(); }
+    const std::string& path() const { return path_; }
+    void kill() {
+        if (pid_ > 0) ::kill(pid_, SIGKILL);
+        release();
+    }
+    void release() {
+        if (gate_ >= 0) ::close(gate_);
+        gate_ = -1;
+        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int gate_ = -1;
+    std::string path_;
+};
+
+TEST(ParallelBuild, ABuildRemovesTheFoldersOfDeadBuildsAndKeepsThoseOfLiveOnes) {
+    const auto& env = SampleEnvironment::Get();
+    struct Case {
+        const char* what;
+        std::string name;
+        std::function<void(const std::string& dir)> build;
+    } cases[] = {
+        {"cache", "ENU",
+         [&](const std::string& dir) {
+             product::CacheBuildOptions o;
+             o.databasePath = env.DatabasePath();
+             o.cacheDirectory = dir;
+             product::BuildMetadataCache(o);
+         }},
+        {"sample database", "sample.db", [](const std::string& dir) { product::BuildSampleDatabase(dir + "/sample.db"); }},
+    };
+    for (const auto& c : cases) {
+        const std::string dir = env.NewFolder("leftovers");
+        HeldFolder dead(dir, c.name), live(dir, c.name);
+        ASSERT_TRUE(fs::is_directory(dead.path())) << c.what;
+        ASSERT_TRUE(fs::is_directory(live.path())) << c.what;
+        dead.kill();
+        ASSERT_TRUE(fs::exists(dead.path() + "/work")) << c.what;
+
+        c.build(dir);
+        EXPECT_FALSE(fs::exists(dead.path())) << c.what;
+        EXPECT_TRUE(fs::exists(live.path() + "/work")) << c.what;
+        // The live build cleans up after itself when it ends.
+        live.release();
+        for (const auto& name : Entries(dir)) EXPECT_EQ(name.find(".building."), std::string::npos) << c.what << ": " << name;
+    }
 }
 
 }  // namespace
