@@ -10,6 +10,7 @@
 #include "pelmora/features/modFASCache.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
 #include "product/MetadataCacheBuilder.h"
+#include "support/EditableMetadata.h"
 #include "support/Raises.h"
 
 using componenttest::Message;
@@ -403,4 +404,18 @@ TEST_F(NewFeatureFixture, NewFeaturesSaveThroughTheServiceAndLateBinding) {
               (std::vector<std::string>{"17"}));
     EXPECT_EQ(Column("SELECT VALVE_TYPE FROM VALVE_N" + where, "VALVE_TYPE"), (std::vector<std::string>{"GATE"}));
     EXPECT_EQ(Column("SELECT QTX_CNO FROM QTX_COMMON_N" + where, "QTX_CNO"), (std::vector<std::string>{"1"}));
+}
+
+TEST_F(NewFeatureFixture, ADefaultForAnAttributeNamingNoColumnFailsNamingAttributeAndComponent) {
+    for (const char* field : {"ZONE_ID' OR '1'='1", "[ZONE_ID]"}) {
+        ASSERT_TRUE(pelmora_test::SetMetadataAttribute(*metadata_, 1105, "QTX_FIELD", rt::Variant(field)));
+        ASSERT_TRUE(pelmora_test::SetMetadataAttribute(*metadata_, 1105, "DATA_DEFAULT", rt::Variant(int32_t{7})));
+        const rt::ComError e = Raised([&] { service_->NewFeature(101, pelmora::qzfasIgnoreNone); });
+        EXPECT_EQ(e.Number(), ado::err::ItemNotFound) << field;
+        for (const std::string& named : {std::string("ANO 1105"), "\"" + std::string(field) + "\"", std::string("WATER_MAIN_N")})
+            EXPECT_NE(e.Description().find(named), std::string::npos) << e.Description();
+    }
+    // Without a default the field is never looked up.
+    ASSERT_TRUE(pelmora_test::SetMetadataAttribute(*metadata_, 1105, "DATA_DEFAULT", rt::Variant::Null()));
+    EXPECT_NE(service_->NewFeature(101, pelmora::qzfasIgnoreNone), nullptr);
 }

@@ -388,3 +388,16 @@ TEST_F(FeatureValidationFixture, TheHydrantInterfacesOfTheThreeKindsAddTheirFind
 }
 
 }  // namespace
+
+TEST_F(FeatureValidationFixture, AnAttributeNamingNoColumnOfItsComponentStopsTheRunNamingBoth) {
+    for (const char* field : {"ZONE_ID' OR '1'='1", "[ZONE_ID]", "ZONE ID", "ZONE_IDX"}) {
+        SetAttribute(1105, "QTX_FIELD", rt::Variant(field));
+        const rt::ComError e = pelmora_test::Raised([&] { Validate({{101, 1001}}); });
+        EXPECT_EQ(e.Number(), pelmora::kErrorBase + 1) << field;
+        EXPECT_EQ(e.Source(), pelmora::kValidateSource) << field;
+        for (const std::string& named : {std::string("Pressure Zone (ANO 1105)"),
+                                         std::string("Water Main Attributes (WATER_MAIN_ATTR)"),
+                                         "\"" + std::string(field) + "\""})
+            EXPECT_NE(e.Description().find(named), std::string::npos) << e.Description();
+    }
+}

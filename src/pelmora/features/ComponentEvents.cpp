@@ -227,7 +227,7 @@ void Component::OnRecordChangeComplete(ado::EventReasonEnum adReason, ado::Event
             // A cancelled AddNew added no row to fill.
             if (adReason != ado::adRsnAddNew || adStatus != ado::adStatusOK) return;
             m_bInFunctionalInterface = true;
-            if (setDefaultValuesEnabled_ && fieldInfos_) ApplyFieldDefaults(pRecordset, fieldInfos_);
+            if (setDefaultValuesEnabled_ && fieldInfos_) ApplyFieldDefaults(pRecordset, fieldInfos_, name_);
             if (autoAssignKeys_) {
                 pRecordset->SetValue(rt::Variant("QTX_CNO"), rt::Variant(CNO_));
                 if (nextCID_ > 0) pRecordset->SetValue(rt::Variant("QTX_CID"), rt::Variant(nextCID_));

@@ -200,7 +200,7 @@ std::shared_ptr<IKeyObject> FeatureAssemblyService::NewFeature(int16_t FNO, int3
             rowTemplate->AddNew();
             if (fillDefaults) {
                 auto fieldInfos = BuildFieldInfoCollection(attributeInfo);
-                ApplyFieldDefaults(rowTemplate, fieldInfos);
+                ApplyFieldDefaults(rowTemplate, fieldInfos, std::to_string(row.CNO) + " (" + row.table + ")");
                 descriptors[row.CNO] = fieldInfos;
             }
             if (assignKeys) {

@@ -44,7 +44,7 @@ std::shared_ptr<FieldInfoCollection> BuildFieldInfoCollection(const std::shared_
 }
 
 void ApplyFieldDefaults(const std::shared_ptr<ado::Recordset>& Recordset,
-                        const std::shared_ptr<FieldInfoCollection>& FieldInfos) {
+                        const std::shared_ptr<FieldInfoCollection>& FieldInfos, const std::string& Component) {
     if (!FieldInfos) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     for (const rt::Variant& item : FieldInfos->Enumerate()) {
         auto info = item.IsObject() ? std::dynamic_pointer_cast<FieldInfo>(item.Obj()) : nullptr;
@@ -53,7 +53,16 @@ void ApplyFieldDefaults(const std::shared_ptr<ado::Recordset>& Recordset,
         if (value.IsEmpty() || value.IsNull()) continue;
         if (!Recordset) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
         // As through its Field, without making one for every default of every row added.
-        Recordset->SetFieldValues({ado::Fields::IndexIn(*Recordset, info->get_Name())}, {value});
+        const int32_t field = Recordset->FieldIndex(info->get_Name());
+        if (field < 0)
+            throw rt::ComError(ado::err::ItemNotFound, "ADODB.Fields",
+                               "Item cannot be found in the collection corresponding to the requested name or "
+                               "ordinal. The attribute ANO " +
+                                   std::to_string(info->get_ANO()) + " names the field \"" + info->get_Name() +
+                                   "\", which " +
+                                   (Component.empty() ? std::string("the row") : "component " + Component) +
+                                   " does not have.");
+        Recordset->SetFieldValues({field}, {value});
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Field descriptors from metadata rows, and the defaults they give a new row.
 #include <memory>
+#include <string>
 
 #include "pelmora/features/FieldInfo.h"
 
@@ -20,8 +21,9 @@ std::shared_ptr<FieldInfoCollection> BuildFieldInfoCollection(const std::shared_
 
 // Writes each non-Null, non-Empty DefaultValue of the collection into the
 // field of that name on the recordset's current row, in collection order. A
-// name that is not a field of the row raises, as the write does.
+// name that is not a field of the row raises ADO's 3265, its description
+// naming the attribute (ANO and field) and the component given.
 void ApplyFieldDefaults(const std::shared_ptr<ado::Recordset>& Recordset,
-                        const std::shared_ptr<FieldInfoCollection>& FieldInfos);
+                        const std::shared_ptr<FieldInfoCollection>& FieldInfos, const std::string& Component = "");
 
 }  // namespace pelmora

@@ -107,6 +107,7 @@ private:
         bool CheckDomain = false;
         bool Functional = false;
         int32_t ProjectNumber = 0;
+        int32_t ANO = 0;
         std::string InterfaceName;
         rt::Variant ArgumentArray;
         std::string FunctionalType;

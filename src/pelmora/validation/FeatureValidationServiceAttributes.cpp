@@ -147,6 +147,8 @@ const std::vector<FeatureValidationService::AttributeCheck>& FeatureValidationSe
                 Check.FunctionalType = Text(Value(AttributeInfo, "QTX_FUNCTIONALTYPE"));
             }
             Check.FieldName = Text(Value(AttributeInfo, "QTX_FIELD"));
+            const rt::Variant ano = Value(AttributeInfo, "QTX_ANO");
+            Check.ANO = IsSet(ano) ? rt::CLng(ano) : 0;
             Check.AttributeUserName = Text(Value(AttributeInfo, "QTX_USERNAME"));
             checks.push_back(std::move(Check));
         }
@@ -198,7 +200,19 @@ void FeatureValidationService::ValidateComponentAttributes(const std::shared_ptr
     if (Check.FieldName == "QTX_GEOMETRY") {
         missing = Component->get_Geometry() == nullptr;
     } else {
-        value = Value(ComponentRows, Check.FieldName);
+        const int32_t field = ComponentRows->FieldIndex(Check.FieldName);
+        if (field < 0) {
+            // The metadata names a column the component does not have: the
+            // run stops with the attribute and component named.
+            throw rt::ComError(ado::err::ItemNotFound, "ADODB.Fields",
+                               "Item cannot be found in the collection corresponding to the requested name or "
+                               "ordinal. The attribute " +
+                                   Check.AttributeUserName + " (ANO " + std::to_string(Check.ANO) +
+                                   ") of component " + componentUserName() + " (" + Component->get_Name() +
+                                   ") names the field \"" +
+                                   Check.FieldName + "\", which the component does not have.");
+        }
+        value = ComponentRows->FieldValue(field);
         missing = value.IsNull() || value.IsEmpty();
     }
     if (missing) {
