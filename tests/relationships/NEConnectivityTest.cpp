@@ -7,6 +7,8 @@
 #include "pelmora/common/DistinctItemColl.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/relationships/NEConnectivity.h"
+#include "pelmora/validation/modFeatureValidationService.h"
+#include "pelmora/validation/modFeatureValidationServiceSet.h"
 #include "product/ValidateSetPackage.h"
 
 using connectivitytest::ConnectivityFixture;
@@ -241,5 +243,47 @@ TEST_F(NodeEdge, PhasesMatchPoolsLettersAndSparesN) {
         pelmora::DistinctItemColl letters;
         for (const char* p = c.letters; *p; ++p) letters.Add(rt::Variant(std::string(1, *p)));
         EXPECT_EQ(pelmora::NEConnectivity::PhasesMatch(c.text, letters), c.match) << c.text << " / " << c.letters;
+    }
+}
+
+TEST_F(NodeEdge, APhaseAttributeNameThatIsNoPlainNameOrNoFieldIsRefusedNamingTheAttribute) {
+    struct Case {
+        const char* column;
+        const char* name;
+        int32_t error;
+    };
+    const Case cases[] = {
+        {"QTX_PICKLISTTABLE", "QTX_PHASE_PICKLIST_OPTABLE; DROP TABLE VALVE_N", rt::vberr::InvalidProcedureCall},
+        {"QTX_KEYFIELD", "PHASE_KEY\"--", rt::vberr::InvalidProcedureCall},
+        {"QTX_VALUEFIELD", "PHASE_TEXT OR 1=1", rt::vberr::InvalidProcedureCall},
+        {"QTX_FIELD", "PHASE_CODE' OR '1'='1", ado::err::ItemNotFound},
+        {"QTX_FIELD", "[PHASE_CODE]", ado::err::ItemNotFound},
+    };
+    for (const Case& c : cases) {
+        editing_.reset();
+        EditMetadata("QTX_ATTRIBUTEINFO_OPTABLE", "QTX_ANO = 106", c.column, rt::Variant(c.name));
+        // Through the helper itself: the relationship service turns any
+        // failure of a helper into its "cannot validate" finding.
+        auto relationship = rt::QueryInterface<pelmora::IRelationship>(std::static_pointer_cast<rt::Object>(service_));
+        auto features = pelmora::KeyObjects::New();
+        auto main = pelmora::KeyObject::New();
+        main->put_FNO(101);
+        main->put_FID(5702);
+        features->Add(main);
+        std::shared_ptr<pelmora::IKeyObjects> given = features;
+        auto set = relationship->GetFeatureValidationInformation(given);
+        std::shared_ptr<pelmora::IKeyObjects> opened;
+        std::shared_ptr<pelmora::IComponents> components;
+        int32_t count = 0;
+        pelmora::GetValidationKOCollection(set, opened, components, context_, count);
+        auto pending = rt::Collection::New();
+        pending->Add(rt::Variant(int16_t{101}));
+        auto errors = pelmora::CreateValidationRecordset();
+        auto helper = service_->GetRelationshipHelper(kNodeEdge);
+        const rt::ComError e = pelmora_test::Raised([&] { helper->Validate(opened, components, set, pending, errors); });
+        EXPECT_EQ(e.Number(), c.error) << c.name;
+        EXPECT_EQ(e.Source(), pelmora::NEConnectivity::kPhaseNameSource) << c.name;
+        for (const std::string& named : {std::string("Phase (ANO 106)"), "\"" + std::string(c.name) + "\""})
+            EXPECT_NE(e.Description().find(named), std::string::npos) << e.Description();
     }
 }

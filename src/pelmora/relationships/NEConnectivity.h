@@ -89,6 +89,9 @@ public:
     // The phase text is covered by the letters gathered: equal to them all
     // joined, or every character but "N"/"n" found among them (case-sensitive).
     static bool PhasesMatch(const std::string& Text, const DistinctItemColl& Letters);
+    // The source of a refused phase attribute name or field: the walk's
+    // guard lets it through, so a bad name never counts as a passed check.
+    static constexpr const char* kPhaseNameSource = "NEConnectivity.ValidatePhases";
 
 private:
     // ---- the checks of Validate (NEConnectivityValidate.cpp) ----

@@ -14,6 +14,7 @@
 #include "pelmora/relationships/NEConnectivity.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "runtime/Error.h"
+#include "runtime/SqlName.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {
@@ -26,6 +27,18 @@ constexpr const char* kPhaseInterfaceFilter = " AND QTX_INTERFACE = 'Ambrix.Phas
 bool IsNullOrEmpty(const rt::Variant& v) { return v.IsNull() || v.IsEmpty(); }
 
 std::string TextOrEmpty(const rt::Variant& v) { return IsNullOrEmpty(v) ? std::string() : rt::CStr(v); }
+
+// A picklist name of the phase attribute as it stands; one that is set but no
+// plain name is refused, the attribute named. An absent one is left to the
+// lookup it would fail.
+std::string PhaseName(const std::shared_ptr<ado::Recordset>& attributes, const char* column, bool table) {
+    const std::string name = TextOrEmpty(attributes->GetValue(rt::Variant(column)));
+    if (name.empty() || (table ? rt::IsQualifiedSqlName(name) : rt::IsSqlIdentifier(name))) return name;
+    throw rt::ComError(rt::vberr::InvalidProcedureCall, NEConnectivity::kPhaseNameSource,
+                       std::string(column) + " \"" + name + "\" of attribute " +
+                           TextOrEmpty(attributes->GetValue(rt::Variant("QTX_USERNAME"))) + " (ANO " +
+                           TextOrEmpty(attributes->GetValue(rt::Variant("QTX_ANO"))) + ") is not a plain name.");
+}
 
 }  // namespace
 
@@ -107,10 +120,16 @@ std::string NEConnectivity::GetAttributeFieldInfo(const std::shared_ptr<ado::Rec
     auto attributes = TakeMetadataRecordset("QTX_ATTRIBUTEINFO_OPTABLE");
     FilterService().FilterRecordset(attributes, attributes->get_Fields()->Item("QTX_ANO"), rt::Variant(ANO));
     if (attributes->get_BOF() && attributes->get_EOF()) return result;
-    const rt::Variant value = Component->GetValue(attributes->GetValue(rt::Variant("QTX_FIELD")));
-    const std::string table = TextOrEmpty(attributes->GetValue(rt::Variant("QTX_PICKLISTTABLE")));
-    const std::string keyColumn = TextOrEmpty(attributes->GetValue(rt::Variant("QTX_KEYFIELD")));
-    const std::string valueColumn = TextOrEmpty(attributes->GetValue(rt::Variant("QTX_VALUEFIELD")));
+    const std::string field = TextOrEmpty(attributes->GetValue(rt::Variant("QTX_FIELD")));
+    const std::string table = PhaseName(attributes, "QTX_PICKLISTTABLE", true);
+    const std::string keyColumn = PhaseName(attributes, "QTX_KEYFIELD", false);
+    const std::string valueColumn = PhaseName(attributes, "QTX_VALUEFIELD", false);
+    if (Component->FieldIndex(field) < 0)
+        throw rt::ComError(ado::err::ItemNotFound, kPhaseNameSource,
+                           "The attribute " + TextOrEmpty(attributes->GetValue(rt::Variant("QTX_USERNAME"))) +
+                               " (ANO " + std::to_string(ANO) + ") names the field \"" + field + "\", which component " +
+                               TextOrEmpty(attributes->GetValue(rt::Variant("QTX_NAME"))) + " does not have.");
+    const rt::Variant value = Component->GetValue(rt::Variant(field));
     auto picklist = TakeMetadataRecordset(table);
     if (picklist->get_BOF() && picklist->get_EOF()) return result;
     FilterService().FilterRecordset(picklist, picklist->get_Fields()->Item(keyColumn), value);

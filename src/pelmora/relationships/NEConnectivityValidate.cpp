@@ -133,7 +133,9 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
                                                        configuration_, Errors);
                     });
                     step([&] { ValidateEndpoints(nodes, related, Errors); });
-                    step([&] { ValidatePhases(nodes, related, Errors); });
+                    if (!step([&] { ValidatePhases(nodes, related, Errors); }) &&
+                        step.LastError().Source() == kPhaseNameSource)
+                        throw step.LastError();
                 }
             }
             RunRelationshipGeometryInterfaces(Errors);
