@@ -142,6 +142,7 @@ BuildingFolder::BuildingFolder(const std::string& directory, const std::string& 
         if (!::mkdtemp(pattern.data()))
             Fail(source, rt::vberr::PathNotFound, "Cannot create a directory in \"" + directory + "\"", errno);
         int fd = ::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT) continue;  // taken for a dead build's before we could lock it
         if (fd < 0) {
             const int e = errno;
             ::rmdir(pattern.c_str());
@@ -161,7 +162,7 @@ BuildingFolder::BuildingFolder(const std::string& directory, const std::string& 
             fd_ = fd;
             return;
         }
-        // Taken for a dead build's between mkdtemp and the lock.
+        // Likewise, between the open and the lock.
         ::close(fd);
     }
     Fail(source, rt::vberr::PathNotFound, "Cannot create a directory in \"" + directory + "\"", EBUSY);
