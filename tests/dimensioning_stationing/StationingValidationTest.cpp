@@ -12,6 +12,8 @@
 #include "pelmora/dimensioning_stationing/StationingValues.h"
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
+#include "pelmora/metadata/MetadataRecordsetFilterService.h"
+#include "pelmora/metadata/MetadataUtils.h"
 #include "interfaces/MetadataRecordsetFilterService.h"
 #include "interfaces/Relationship.h"
 #include "interfaces/Trace.h"
@@ -19,6 +21,7 @@
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "product/StationService.h"
 #include "runtime/Vb.h"
+#include "support/EditableMetadata.h"
 #include "support/ForwardingDataContext.h"
 #include "support/SampleServices.h"
 #include "validation/ValidationSetTestSupport.h"
@@ -44,6 +47,16 @@ public:
     rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override {
         if (rt::NamesEqual(name, "GetListOfFNOsByStationCharacteristic") && rt::CLng(args.at(0)) == 5)
             return rt::Variant(std::string());
+        return StationService::Invoke(name, kind, args);
+    }
+};
+
+// A station service that takes its context without reading any metadata, so
+// that the helper's own checks of the names are what meets them.
+class TrustingStationService : public product::StationService {
+public:
+    rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override {
+        if (rt::NamesEqual(name, "DataContext")) return rt::Variant();
         return StationService::Invoke(name, kind, args);
     }
 };
@@ -351,3 +364,43 @@ TEST_F(StationingTest, RatingTheStationValues) {
 }
 
 }  // namespace
+
+TEST_F(StationingTest, AStationTableOrFieldThatIsNoPlainNameIsRefusedOnLoadingNamingIt) {
+    rt::RegisterClass(product::kStationServiceProgId, "", [] { return std::make_shared<TrustingStationService>(); });
+    struct Case {
+        const char* table;
+        const char* keyColumn;
+        int32_t key;
+        const char* column;
+        const char* name;
+        const char* named;  // what the description names besides the name
+    };
+    const Case cases[] = {
+        {"QTX_COMPONENTINFO_OPTABLE", "QTX_CNO", 81, "QTX_TABLE", "STATION_N; DROP TABLE VALVE_N", "table"},
+        {"QTX_ATTRIBUTEINFO_OPTABLE", "QTX_ANO", 8101, "QTX_FIELD", "BEGIN_SSID = BEGIN_SSID OR 1", "(ANO 8101"},
+        {"QTX_ATTRIBUTEINFO_OPTABLE", "QTX_ANO", 8104, "QTX_FIELD", "END_MS\"--", "(ANO 8104"},
+        {"QTX_ATTRIBUTEINFO_OPTABLE", "QTX_ANO", 8106, "QTX_FIELD", "[LINE_ID]", "(ANO 8106"},
+    };
+    auto set = [&](const Case& c, const rt::Variant& value) {
+        auto rows = pelmora_test::EditableMetadataTable(*metadata_, c.table);
+        rt::Variant was;
+        for (rows->MoveFirst(); !rows->get_EOF(); rows->MoveNext())
+            if (rt::CLng(rows->GetValue(rt::Variant(c.keyColumn))) == c.key) {
+                was = rows->GetValue(rt::Variant(c.column));
+                rows->SetValue(rt::Variant(c.column), value);
+                rows->Update();
+            }
+        pelmora::MetadataUtilsFilterService()->Clear();
+        return was;
+    };
+    for (const Case& c : cases) {
+        const rt::Variant original = set(c, rt::Variant(c.name));
+        ASSERT_FALSE(original.IsEmpty()) << c.table << " " << c.key;
+        const rt::ComError e = pelmora_test::Raised([&] { NewHelper(); });
+        EXPECT_EQ(e.Number(), rt::vberr::InvalidProcedureCall) << c.name;
+        for (const std::string& named : {"\"" + std::string(c.name) + "\"", std::string(c.named)})
+            EXPECT_NE(e.Description().find(named), std::string::npos) << e.Description();
+        set(c, original);
+    }
+    EXPECT_NE(NewHelper(), nullptr);
+}

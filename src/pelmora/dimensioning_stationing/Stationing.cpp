@@ -12,6 +12,7 @@
 #include "interfaces/Trace.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataUtils.h"
+#include "pelmora/relationships/ConnectivityNames.h"
 #include "pelmora/relationships/FilterRemover.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
@@ -23,6 +24,7 @@ namespace pelmora {
 namespace {
 
 constexpr const char* kFile = "Stationing";
+constexpr const char* kNamesSource = "Stationing.RelationshipNumber";
 
 bool IsNullOrEmpty(const rt::Variant& value) { return value.IsNull() || value.IsEmpty(); }
 
@@ -72,7 +74,8 @@ void Stationing::put_RelationshipNumber(int16_t RelationshipNumber) {
     RelationshipHelperBase::put_RelationshipNumber(RelationshipNumber);
     const int16_t cno = rt::CInt(RowValue("QTX_SUPPORTCNO"));
     stationComponent_ = GetComponentName(MetadataService(), cno);
-    stationTable_ = GetComponentTable(MetadataService(), cno);
+    // The table and the fields go into the checks' query texts as they stand.
+    stationTable_ = PlainTableName(GetComponentTable(MetadataService(), cno), kNamesSource);
     LoadStationingParameters();
     ruleTable_->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
 }
@@ -87,22 +90,27 @@ void Stationing::LoadStationingParameters() {
         const rt::Variant raw = rs.GetValue(rt::Variant("QTX_PARAMVALUE"));
         const std::string value = rt::CStr(raw);
         auto ano = [&] { return rt::CLng(rt::Variant(value)); };
+        auto field = [&] {
+            return PlainColumnName(GetAttributeField(metadata, ano()), kNamesSource,
+                                   "field of attribute " + GetAttributeUserName(metadata, ano()) + " (ANO " +
+                                       std::to_string(ano()) + ", " + name + ")");
+        };
         if (name == "StationingEventLineIDField") {
-            lineField_ = GetAttributeField(metadata, ano());
+            lineField_ = field();
         } else if (name == "StationingBSSIDField") {
-            bssField_ = GetAttributeField(metadata, ano());
+            bssField_ = field();
             bssUserName_ = GetAttributeUserName(metadata, ano());
         } else if (name == "StationingESSIDField") {
-            essField_ = GetAttributeField(metadata, ano());
+            essField_ = field();
             essUserName_ = GetAttributeUserName(metadata, ano());
         } else if (name == "StationingBMSField") {
-            bmsField_ = GetAttributeField(metadata, ano());
+            bmsField_ = field();
             bmsUserName_ = GetAttributeUserName(metadata, ano());
         } else if (name == "StationingEMSField") {
-            emsField_ = GetAttributeField(metadata, ano());
+            emsField_ = field();
             emsUserName_ = GetAttributeUserName(metadata, ano());
         } else if (name == "StationingLengthField") {
-            lengthField_ = GetAttributeField(metadata, ano());
+            lengthField_ = field();
         } else if (name == "StationingDefaultSSID") {
             hasDefaultSeries_ = true;
             defaultSeries_ = value;
