@@ -105,6 +105,15 @@ TEST_F(MetadataRefreshTest, TableOutsideTheIndexIsReadWhole) {
     EXPECT_TRUE(product::NotificationLog::Current().records.empty());
 }
 
+TEST_F(MetadataRefreshTest, AnEditedTableThatIsNoPlainNameIsRefusedNamingIt) {
+    for (const char* name : {"QTX_FEATURES_OPTABLE; DROP TABLE VALVE_N", "QTX_FEATURES_OPTABLE\"--", "[QTX_FEATURES]"}) {
+        auto e = Raised([&] { service_->RefreshDynamicEdits(dc_, Tables({name})); });
+        EXPECT_EQ(e.Number(), rt::vberr::InvalidProcedureCall) << name;
+        EXPECT_NE(e.Description().find("\"" + std::string(name) + "\""), std::string::npos) << e.Description();
+    }
+    EXPECT_TRUE(product::NotificationLog::Current().records.empty());
+}
+
 TEST_F(MetadataRefreshTest, PendingMetadataStopsTheRefresh) {
     Execute(dc_, "UPDATE QTX_METADATAVERSION SET QTX_COMMENTS = 'being edited' WHERE QTX_VERSIONNO = 2");
     Execute(dc_, "UPDATE QTX_FEATURES_OPTABLE SET QTX_USERNAME = 'Changed' WHERE QTX_FNO = 101");

@@ -463,7 +463,9 @@ void MetadataService::RefreshDynamicEdits(const std::shared_ptr<IDataContext>& o
             query = rt::CStr(keys->GetValue(rt::Variant("QTX_SQL")));
         } else {
             const std::string name = rt::Trim(table);
-            if (!rt::IsQualifiedSqlName(name)) rt::RaiseVbError(rt::vberr::InvalidProcedureCall, kRefreshSource);
+            if (!rt::IsQualifiedSqlName(name))
+                throw rt::ComError(rt::vberr::InvalidProcedureCall, kRefreshSource,
+                                   "The edited table \"" + name + "\" is not a plain table name.");
             query = "select * from " + name;
         }
 
