@@ -3,8 +3,13 @@
 // callers reach by ProgID.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include "AttributeValidationTestSupport.h"
 #include "pelmora/common/modYvCommonUtilities.h"
+#include "support/EditableMetadata.h"
 #include "runtime/Object.h"
 
 using attrvaltest::AttributeValidationFixture;
@@ -141,3 +146,39 @@ TEST_F(AttributeValidationService, TheLogPathIsSetOncePerApartment) {
 }
 
 }  // namespace
+
+TEST_F(AttributeValidationService, ARuleFieldItsComponentLacksIsLoggedNamingRuleComponentAndField) {
+    struct Case {
+        const char* column;
+        const char* name;
+        const char* component;
+    };
+    const Case cases[] = {
+        {"QTX_ACTIVEFIELDNAME", "SIZE_MM' OR '1'='1", "VALVE_ATTR"},
+        {"QTX_RELATEDFIELDNAME", "[DIAMETER]", "WATER_MAIN_ATTR"},
+    };
+    auto rules = pelmora_test::EditableMetadataTable(*metadata_, "QTX_ATTRVAL_OPTABLE");
+    auto setRule1 = [&](const char* column, const Variant& value) {
+        Variant was;
+        for (rules->MoveFirst(); !rules->get_EOF(); rules->MoveNext())
+            if (rt::CLng(rules->GetValue(Variant("QTX_RULENO"))) == 1) {
+                was = rules->GetValue(Variant(column));
+                rules->SetValue(Variant(column), value);
+                rules->Update();
+            }
+        return was;
+    };
+    for (const Case& c : cases) {
+        const Variant original = setRule1(c.column, Variant(c.name));
+        std::filesystem::remove(LogPath());
+        Variant priorities, messages;
+        Service(Feature(102, 2002), Feature(101, 1001), "3")->Validate(priorities, messages);
+        std::ifstream in(LogPath());
+        const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (const std::string& named : {"Error in attribute validation processing - " + std::string(),
+                                         "\"" + std::string(c.name) + "\" that " + c.column + " of attribute rule 1 ",
+                                         "component " + std::string(c.component) + "."})
+            EXPECT_NE(log.find(named), std::string::npos) << log;
+        setRule1(c.column, original);
+    }
+}

@@ -124,7 +124,7 @@ void AttributeValidationService::WalkCandidateFilterRules(bool ActiveAttrCanBeNu
                 try {
                     rows->SetValue(rt::Variant("QTX_FID"), rt::Variant(ActiveFeature_->get_FID()));
                     rows->SetValue(rt::Variant("QTX_FNO"), rt::Variant(activeFNO));
-                    activeValue = FieldValueByName(*rows, activeField);
+                    activeValue = RuleFieldValue(*rows, activeField, walk, "QTX_ACTIVEFIELDNAME", activeName);
                 } catch (...) {
                     rows->CancelUpdate();
                     throw;
@@ -132,7 +132,7 @@ void AttributeValidationService::WalkCandidateFilterRules(bool ActiveAttrCanBeNu
                 rows->CancelUpdate();
             } else {
                 if (rows->get_EOF() || rows->get_BOF()) rows->MoveFirst();
-                activeValue = FieldValueByName(*rows, activeField);
+                activeValue = RuleFieldValue(*rows, activeField, walk, "QTX_ACTIVEFIELDNAME", activeName);
             }
         }
 

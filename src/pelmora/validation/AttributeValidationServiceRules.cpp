@@ -175,7 +175,7 @@ void AttributeValidationService::WalkValidationRules(bool IsExecute, bool Active
             } else if (rows->get_EOF() || rows->get_BOF()) {
                 rows->MoveFirst();
             }
-            activeValue = FieldValueByName(*rows, activeField);
+            activeValue = RuleFieldValue(*rows, activeField, walk, "QTX_ACTIVEFIELDNAME", activeName);
         }
 
         if (!walk.Column("QTX_VINO").IsNull()) {
@@ -209,7 +209,7 @@ void AttributeValidationService::WalkValidationRules(bool IsExecute, bool Active
             auto related = relatedComponents.RowsOf(relatedName);
             if (related->get_RecordCount() != 0) {
                 related->MoveFirst();
-                relatedValue = FieldValueByName(*related, relatedField);
+                relatedValue = RuleFieldValue(*related, relatedField, walk, "QTX_RELATEDFIELDNAME", relatedName);
                 hasRelated = true;
             }
         }

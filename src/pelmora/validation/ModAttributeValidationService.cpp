@@ -220,6 +220,24 @@ rt::Variant FieldValueByName(ado::Recordset& Rows, const std::string& Name) {
     return Rows.FieldValue(position);
 }
 
+rt::Variant RuleFieldValue(ado::Recordset& Rows, const std::string& Name, const RuleWalk& Walk, const char* Column,
+                           const std::string& Component) {
+    const int32_t position = Rows.FieldIndex(Name);
+    if (position >= 0) return Rows.FieldValue(position);
+    // Rules without a number (fabricated ones) are named by the column alone.
+    std::string rule;
+    rt::ResumeNext read;
+    read([&] {
+        const rt::Variant number = Walk.Column("QTX_RULENO");
+        if (!number.IsNull() && !number.IsEmpty()) rule = " " + rt::CStr(number);
+    });
+    throw rt::ComError(ado::err::ItemNotFound, "ADODB.Fields",
+                       "Item cannot be found in the collection corresponding to the requested name or ordinal. "
+                       "The field \"" +
+                           Name + "\" that " + Column + " of attribute rule" + rule +
+                           " names is not a field of component " + Component + ".");
+}
+
 int32_t RuleWalk::RelatedFNO() const {
     const rt::Variant fno = Column("QTX_RELATEDFNO");
     return IsBlankValue(fno) ? 0 : rt::CLng(fno);

@@ -91,6 +91,10 @@ bool IsBlankValue(const rt::Variant& Value);
 // The value of a named field on the recordset's current row, without making
 // a Field object; raises as Fields.Item does for a name it lacks.
 rt::Variant FieldValueByName(ado::Recordset& Rows, const std::string& Name);
+// The same for a field a rule names: the error's description also names the
+// field and the rule column and component that name it.
+rt::Variant RuleFieldValue(ado::Recordset& Rows, const std::string& Name, const RuleWalk& Walk, const char* Column,
+                           const std::string& Component);
 
 // ---- typed comparisons ----
 // DataType is QTX_DATATYPE: 1 Boolean (True = -1 below False = 0), 3 and 4
