@@ -370,6 +370,7 @@ SqliteConnection::SqliteConnection(const std::string& path, const Options& optio
     int rc = sqlite3_open_v2(name.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) fail(db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
     sqlite3_extended_result_codes(db_, 1);
+    busyTimeoutMs_ = options.busyTimeoutMs;
     sqlite3_busy_timeout(db_, options.busyTimeoutMs);
     sqlite3_set_authorizer(db_, &SqliteConnection::Authorize, this);
 
@@ -387,8 +388,12 @@ SqliteConnection::SqliteConnection(const std::string& path, const Options& optio
         "PRAGMA foreign_keys = ON;"
         "CREATE TEMP VIEW DUAL AS SELECT 'X' AS DUMMY;";
     if (!memory && !readOnly_) {
-        // Readers never block the writer's commit in WAL mode.
-        rc = sqlite3_exec(db_, "PRAGMA journal_mode = WAL", nullptr, nullptr, &err);
+        // Readers never block the writer's commit in WAL mode. A log that
+        // starts over is cut back to the limit rather than kept at its peak.
+        logLimitBytes_ = std::max<int64_t>(options.logLimitBytes, 0);
+        std::string wal = "PRAGMA journal_mode = WAL;";
+        if (logLimitBytes_ > 0) wal += "PRAGMA journal_size_limit = " + std::to_string(logLimitBytes_) + ";";
+        rc = sqlite3_exec(db_, wal.c_str(), nullptr, nullptr, &err);
         if (rc != SQLITE_OK) {
             std::string msg = err ? err : sqlite3_errstr(rc);
             sqlite3_free(err);
@@ -452,9 +457,11 @@ int SqliteConnection::Authorize(void* self, int action, const char* /*a*/, const
 }
 
 void SqliteConnection::RaiseLastError(int rc, const std::string& sqlForErrors) const {
-    std::string msg = sqlite3_errmsg(db_);
     int extended = sqlite3_extended_errcode(db_);
-    if (extended == SQLITE_OK) extended = rc;
+    RaiseError(extended == SQLITE_OK ? rc : extended, sqlite3_errmsg(db_), sqlForErrors);
+}
+
+void SqliteConnection::RaiseError(int extended, const std::string& msg, const std::string& sqlForErrors) const {
     if ((extended & 0xff) == SQLITE_AUTH && !refused_.empty())
         throw DatabaseError(1031, "insufficient privileges: SQL sent through the data context may not " + refused_ +
                                       Quoted(sqlForErrors));
@@ -817,7 +824,13 @@ ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::v
             explicit HoldMutex(sqlite3_mutex* mutex) : m(mutex) { sqlite3_mutex_enter(m); }
             ~HoldMutex() { sqlite3_mutex_leave(m); }
         } hold(sqlite3_db_mutex(db_));
-        while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+        for (;;) {
+            rc = sqlite3_step(raw);
+            if (rc != SQLITE_ROW) {
+                // Nothing was read yet when a write meets another's lock.
+                if (rc != SQLITE_DONE && ncols < 0 && WaitTurnToWrite(raw, rc, sqlForErrors)) continue;
+                break;
+            }
             if (ncols < 0) {
                 ncols = sqlite3_column_count(raw);
                 const size_t width = static_cast<size_t>(ncols);
@@ -924,8 +937,10 @@ int64_t SqliteConnection::ExecutePrepared(sqlite3_stmt* st, const std::vector<rt
     } resetAfter{st};
     BindAll(db_, st, values, sql);
     int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-    }
+    do {
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        }
+    } while (rc != SQLITE_DONE && WaitTurnToWrite(st, rc, sql));
     if (rc != SQLITE_DONE) RaiseLastError(rc, sql);
     return sqlite3_changes64(db_);
 }
@@ -935,6 +950,7 @@ void SqliteConnection::ExecuteRaw(const std::string& sql) {
     int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err);
     // Raw text is the owner's: a COMMIT or ROLLBACK there ends what it began.
     if (rc == SQLITE_OK && !InTransaction() && !lost_) owned_ = false;
+    ForgetSavepointsIfEnded();
     if (rc != SQLITE_OK) {
         sqlite3_free(err);
         RaiseLastError(rc, sql);
@@ -951,6 +967,7 @@ void SqliteConnection::RaiseTransactionLost() const {
 
 std::string SqliteConnection::NoteTransactionLost(const std::string& why) {
     if (lost_ || !owned_ || InTransaction()) return "";
+    savepoints_.clear();
     lost_ = true;
     lostBecause_ = why.size() > 300 ? why.substr(0, 300) + "..." : why;
     return " (the database rolled back the transaction on its own: the work since the last Commit is lost, and "
@@ -971,19 +988,119 @@ bool SqliteConnection::EnsureTransaction() {
 
 void SqliteConnection::CommitAndBegin() {
     if (lost_) RaiseTransactionLost();
+    const bool wrote = sqlite3_txn_state(db_, "main") == SQLITE_TXN_WRITE;
     ExecuteRaw("COMMIT");
+    if (wrote) CheckpointPastLimit();
     EnsureTransaction();
+}
+
+bool SqliteConnection::HasWritten() const { return sqlite3_txn_state(db_, nullptr) == SQLITE_TXN_WRITE; }
+
+void SqliteConnection::ForgetSavepointsIfEnded() {
+    if (!InTransaction()) savepoints_.clear();
+}
+
+bool SqliteConnection::StatementRunning(sqlite3_stmt* except) const {
+    for (sqlite3_stmt* s = sqlite3_next_stmt(db_, nullptr); s; s = sqlite3_next_stmt(db_, s))
+        if (s != except && sqlite3_stmt_busy(s)) return true;
+    return false;
+}
+
+void SqliteConnection::RenewTransaction(bool forWrite, const std::string& sqlForErrors) {
+    // The context's own statements, whatever guard stands for the caller's.
+    struct Unguarded {
+        SqliteConnection& c;
+        bool guarded, queryOnly;
+        explicit Unguarded(SqliteConnection& conn) : c(conn), guarded(conn.guarded_), queryOnly(conn.queryOnly_) {
+            c.guarded_ = c.queryOnly_ = false;
+        }
+        ~Unguarded() {
+            c.guarded_ = guarded;
+            c.queryOnly_ = queryOnly;
+        }
+    } unguarded(*this);
+    auto exec = [&](const std::string& sql) { return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr); };
+    // Ending a transaction that wrote nothing only lets go of its snapshot.
+    int rc = exec("COMMIT");
+    if (rc != SQLITE_OK) RaiseLastError(rc, sqlForErrors);
+    rc = exec(forWrite ? "BEGIN IMMEDIATE" : "BEGIN");
+    int failed = SQLITE_OK;
+    std::string why;
+    if (rc != SQLITE_OK) {
+        failed = sqlite3_extended_errcode(db_);
+        why = sqlite3_errmsg(db_);
+        rc = exec("BEGIN");
+    }
+    for (size_t k = 0; rc == SQLITE_OK && k < savepoints_.size(); ++k)
+        rc = exec("SAVEPOINT " + QuotedIdentifier(savepoints_[k]));
+    if (rc != SQLITE_OK) {
+        // Nothing was written, so nothing is lost but the savepoints; the
+        // next call begins afresh.
+        if (failed == SQLITE_OK) {
+            failed = sqlite3_extended_errcode(db_);
+            why = sqlite3_errmsg(db_);
+        }
+        if (InTransaction()) exec("ROLLBACK");
+        savepoints_.clear();
+        owned_ = false;
+    }
+    if (failed == SQLITE_OK) return;
+    if ((failed & 0xff) == SQLITE_BUSY)
+        throw DatabaseError(54, "resource busy and acquire with NOWAIT specified or timeout expired (" + why +
+                                    ": another connection held the database's write lock for the whole busy "
+                                    "timeout of " + std::to_string(busyTimeoutMs_) + " ms)" + Quoted(sqlForErrors));
+    RaiseError(failed, why, sqlForErrors);
+}
+
+bool SqliteConnection::WaitTurnToWrite(sqlite3_stmt* failed, int rc, const std::string& sqlForErrors) {
+    // Only a transaction that holds a snapshot of the file and has written
+    // nothing may start over on a newer one: SQLite gives such a reader no
+    // wait for the write lock, and a newer commit bars its write for good.
+    // One that has written keeps ORA-08177 (its work would rest on what it
+    // did not see), one that held no snapshot has already waited.
+    if ((rc & 0xff) != SQLITE_BUSY || sqlite3_stmt_readonly(failed) || !owned_ || lost_ || !InTransaction() ||
+        sqlite3_txn_state(db_, "main") != SQLITE_TXN_READ || HasWritten() || StatementRunning(failed))
+        return false;
+    sqlite3_reset(failed);
+    RenewTransaction(true, sqlForErrors);
+    return true;
+}
+
+void SqliteConnection::EndSnapshotIfUnwritten() {
+    if (!owned_ || lost_ || !InTransaction() || sqlite3_txn_state(db_, nullptr) != SQLITE_TXN_READ ||
+        StatementRunning(nullptr))
+        return;
+    RenewTransaction(false, "COMMIT");
+}
+
+void SqliteConnection::CheckpointPastLimit() {
+    const char* file = sqlite3_db_filename(db_, "main");
+    if (logLimitBytes_ <= 0 || readOnly_ || !file || !*file) return;
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(std::string(file) + "-wal", ec);
+    if (ec || static_cast<int64_t>(size) <= logLimitBytes_) return;
+    // Folds the log into the file and empties it once no reader needs it.
+    // Another connection's writes or reads may hold it back a little while
+    // longer than the commit should wait: a later commit tries again.
+    constexpr int kCheckpointWaitMs = 50;
+    sqlite3_busy_timeout(db_, std::min(busyTimeoutMs_, kCheckpointWaitMs));
+    sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_busy_timeout(db_, busyTimeoutMs_);
 }
 
 void SqliteConnection::RollbackAndBegin() {
     lost_ = false;
     lostBecause_.clear();
+    savepoints_.clear();
     if (InTransaction()) ExecuteRaw("ROLLBACK");
     owned_ = false;
     EnsureTransaction();
 }
 
-void SqliteConnection::Savepoint(const std::string& name) { ExecuteRaw("SAVEPOINT \"" + UpperAscii(name) + "\""); }
+void SqliteConnection::Savepoint(const std::string& name) {
+    ExecuteRaw("SAVEPOINT \"" + UpperAscii(name) + "\"");
+    savepoints_.push_back(UpperAscii(name));
+}
 
 void SqliteConnection::RollbackTo(const std::string& name) {
     std::string sql = "ROLLBACK TO SAVEPOINT \"" + UpperAscii(name) + "\"";
@@ -997,9 +1114,16 @@ void SqliteConnection::RollbackTo(const std::string& name) {
                                           "' never established in this session or is invalid");
         RaiseLastError(rc, sql);
     }
+    // The savepoint stays; those set after it are gone.
+    auto it = std::find(savepoints_.rbegin(), savepoints_.rend(), UpperAscii(name));
+    if (it != savepoints_.rend()) savepoints_.erase(it.base(), savepoints_.end());
 }
 
-void SqliteConnection::Release(const std::string& name) { ExecuteRaw("RELEASE SAVEPOINT \"" + UpperAscii(name) + "\""); }
+void SqliteConnection::Release(const std::string& name) {
+    ExecuteRaw("RELEASE SAVEPOINT \"" + UpperAscii(name) + "\"");
+    auto it = std::find(savepoints_.rbegin(), savepoints_.rend(), UpperAscii(name));
+    if (it != savepoints_.rend()) savepoints_.erase(std::next(it).base(), savepoints_.end());
+}
 
 // ------------------------------------------------------------------ sequences
 

@@ -57,9 +57,12 @@ ColumnType MapDeclaredType(const std::string& declared);
 
 class SqliteConnection {
 public:
+    // Above this the write-ahead log is folded into the file after a commit.
+    static constexpr int64_t kDefaultLogLimitBytes = int64_t{32} << 20;
     struct Options {
         bool create = false;        // create the file when it is missing
         int busyTimeoutMs = 2000;   // how long to wait for another writer
+        int64_t logLimitBytes = kDefaultLogLimitBytes;  // 0: SQLite's own checkpoints only
     };
     // Opens the file (or ":memory:") and checks that it is a readable
     // database; raises a DatabaseError naming the file otherwise (an empty
@@ -108,9 +111,16 @@ public:
     // else "".
     std::string NoteTransactionLost(const std::string& why);
     // The owner's end of the transaction (and of a lost one); the next
-    // starts at once.
+    // starts at once. A commit that wrote checkpoints the log once it has
+    // grown past the limit.
     void CommitAndBegin();
     void RollbackAndBegin();
+    // A transaction that has written nothing (temp tables included) lets go
+    // of its snapshot, so that it pins no old state of the log, and sees
+    // what others committed from its next read on; its savepoints stay.
+    void EndSnapshotIfUnwritten();
+    // True when the transaction holds uncommitted writes.
+    bool HasWritten() const;
 
     // While one stands, statements prepared here are the system's SQL: the
     // authorizer refuses transaction control, savepoints, ATTACH/DETACH,
@@ -149,6 +159,17 @@ private:
     struct StatementCache;
     static int Authorize(void* self, int action, const char* a, const char* b, const char* db, const char* trigger);
     [[noreturn]] void RaiseTransactionLost() const;
+    [[noreturn]] void RaiseError(int extended, const std::string& msg, const std::string& sqlForErrors) const;
+    // After a write statement failed (rc): when only an old snapshot stood in
+    // its way, renews it and waits for the write lock (ORA-00054 after the
+    // busy timeout); true when the statement may run again.
+    bool WaitTurnToWrite(sqlite3_stmt* failed, int rc, const std::string& sqlForErrors);
+    bool StatementRunning(sqlite3_stmt* except) const;
+    // Ends the transaction and begins the next with the same savepoints;
+    // forWrite takes the write lock at once, waiting for it.
+    void RenewTransaction(bool forWrite, const std::string& sqlForErrors);
+    void CheckpointPastLimit();
+    void ForgetSavepointsIfEnded();
 
     bool guarded_ = false;
     bool queryOnly_ = false;
@@ -156,6 +177,9 @@ private:
     bool owned_ = false;       // a transaction EnsureTransaction began is open
     bool lost_ = false;        // SQLite ended it on its own
     std::string lostBecause_;  // the failure that ended it
+    std::vector<std::string> savepoints_;  // open, oldest first, as SQLite names them
+    int busyTimeoutMs_ = 0;
+    int64_t logLimitBytes_ = 0;
     sqlite3* db_ = nullptr;
     std::string path_;
     bool readOnly_ = false;

@@ -81,12 +81,32 @@ bool IsNullish(const rt::Variant& v) {
 
 }  // namespace
 
+class SqliteDataContext::CallScope {
+public:
+    explicit CallScope(SqliteDataContext& dc) : dc_(dc) { ++dc_.callDepth_; }
+    ~CallScope() {
+        if (--dc_.callDepth_ > 0) return;
+        try {
+            // A reader's open snapshot would keep every later commit in the
+            // log; it sees those commits from its next call on anyway.
+            dc_.connection_.EndSnapshotIfUnwritten();
+        } catch (const rt::ComError&) {
+            // The snapshot stays until the next call ends.
+        }
+    }
+    CallScope(const CallScope&) = delete;
+    CallScope& operator=(const CallScope&) = delete;
+
+private:
+    SqliteDataContext& dc_;
+};
+
 std::shared_ptr<SqliteDataContext> SqliteDataContext::Open(const std::string& path, const Options& options) {
     return std::make_shared<SqliteDataContext>(path, options);
 }
 
 SqliteDataContext::SqliteDataContext(const std::string& path, const Options& options)
-    : connection_(path, SqliteConnection::Options{options.create, options.busyTimeoutMs}),
+    : connection_(path, SqliteConnection::Options{options.create, options.busyTimeoutMs, options.logLimitBytes}),
       session_(connection_),
       dataMode_(options.dataMode) {
     connection_.EnsureTransaction();
@@ -112,6 +132,7 @@ void SqliteDataContext::Rollback() {
 }
 
 void SqliteDataContext::ExecuteScript(const std::string& script) {
+    CallScope call(*this);
     std::vector<std::string> statements = SplitScript(script);
     connection_.EnsureTransaction();
     connection_.Savepoint("PELMORA_SCRIPT");
@@ -156,6 +177,7 @@ std::shared_ptr<pelmora::IMetadataService> SqliteDataContext::GetMetadataService
 std::shared_ptr<ado::Recordset> SqliteDataContext::Run(const std::string& sql, std::vector<BoundValue>& params,
                                                        int32_t options, ado::LockTypeEnum lockType,
                                                        rt::Variant* recordsAffected) {
+    CallScope call(*this);
     int32_t type = options == -1 ? -1 : (options & ~ado::adExecuteNoRecords);
     std::string text = sql;
     switch (type) {
@@ -275,6 +297,7 @@ void SqliteDataContext::UpdateRecordset(const std::shared_ptr<ado::Recordset>& R
         std::erase_if(rows, [&](const ado::PendingRow& r) { return !rt::VariantEquals(r.bookmark, current); });
     }
     if (rows.empty()) return;
+    CallScope call(*this);
 
     std::string table;
     for (int32_t f = 0; f < Recordset->FieldCount(); ++f) {

@@ -25,6 +25,9 @@ public:
         bool create = false;       // create a missing file (else a missing file is an error)
         int busyTimeoutMs = 2000;  // how long a write waits for another connection's transaction
         int32_t dataMode = 0;      // ordinary SQL
+        // Past this size the write-ahead log is checkpointed after a commit
+        // that wrote (0: SQLite's own checkpoints only).
+        int64_t logLimitBytes = SqliteConnection::kDefaultLogLimitBytes;
     };
     // Opens the database and starts its transaction. A missing file, a file
     // that is not a database or one another connection holds locked raises
@@ -80,6 +83,9 @@ public:
     std::string TypeName() const override { return "SqliteDataContext"; }
 
 private:
+    // Each member call is one: when the outermost ends, a transaction that
+    // has written nothing lets go of its snapshot.
+    class CallScope;
     std::shared_ptr<ado::Recordset> Run(const std::string& sql, std::vector<BoundValue>& params, int32_t options,
                                         ado::LockTypeEnum lockType, rt::Variant* recordsAffected);
     void WriteTable(const std::string& table, const std::shared_ptr<ado::Recordset>& rs,
@@ -88,6 +94,7 @@ private:
     SqliteConnection connection_;
     OracleSession session_;
     int32_t dataMode_ = 0;
+    int callDepth_ = 0;
     std::shared_ptr<pelmora::IMetadataService> metadataService_;
 };
 
