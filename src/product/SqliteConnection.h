@@ -52,8 +52,18 @@ struct ColumnType {
     int32_t definedSize = 0;
     uint8_t precision = 0;
     uint8_t scale = 0;
+    int limitScale = 0;  // the declared scale, also when negative (NUMBER(5,-2))
 };
 ColumnType MapDeclaredType(const std::string& declared);
+
+// Oracle's limits of a column: a text longer than the length declared
+// (characters; bytes for RAW) raises ORA-12899, a number with more whole
+// digits than precision less scale ORA-01438, a text that is no number in a
+// numeric column ORA-01722; a number is rounded to the scale, half away from
+// zero. LOBs, dates and numbers without precision have none.
+bool HasLimit(const ColumnType& t);
+// Fits a value about to be bound for table.column to the column, in place.
+void FitToColumn(rt::Variant& v, const ColumnType& t, const std::string& table, const std::string& column);
 
 class SqliteConnection {
 public:
@@ -157,6 +167,14 @@ public:
 
 private:
     struct StatementCache;
+    struct Limits;
+    // A write of system SQL runs under Oracle's column limits: each row is
+    // judged as it is written (a preupdate hook), inside a savepoint that
+    // undoes the statement when one does not fit; rounded numbers are set
+    // once it has run.
+    void BeginLimits();
+    void EndLimits(bool stepped, const std::string& sqlForErrors);
+    static void CheckRow(void* self, sqlite3* db, int op, const char* dbName, const char* table, long long, long long rowid);
     static int Authorize(void* self, int action, const char* a, const char* b, const char* db, const char* trigger);
     [[noreturn]] void RaiseTransactionLost() const;
     [[noreturn]] void RaiseError(int extended, const std::string& msg, const std::string& sqlForErrors) const;
@@ -184,6 +202,7 @@ private:
     std::string path_;
     bool readOnly_ = false;
     std::unique_ptr<StatementCache> cache_;
+    std::unique_ptr<Limits> limits_;
 };
 
 // A name as SQL writes it quoted: in double quotes, an inner quote doubled,

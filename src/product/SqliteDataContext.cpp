@@ -342,23 +342,37 @@ void SqliteDataContext::WriteTable(const std::string& table, const std::shared_p
     struct Column {
         int32_t field;
         std::string name;
+        ColumnType type;  // as declared: its limits
     };
     std::vector<Column> columns;
     for (int32_t f = 0; f < rs->FieldCount(); ++f) {
         const auto& d = rs->DescAt(f);
-        if (!d.baseTable.empty() && !d.baseColumn.empty()) columns.push_back({f, d.baseColumn});
+        if (!d.baseTable.empty() && !d.baseColumn.empty()) columns.push_back({f, d.baseColumn, {}});
     }
 
     // The key: the table's primary key when the recordset holds all of it,
     // else QTX_ID.
     std::vector<Column> key;
     auto info = connection_.Query("PRAGMA table_info(" + QuotedIdentifier(table) + ")", {}, table);
-    int32_t nameIdx = -1, pkIdx = -1;
+    int32_t nameIdx = -1, pkIdx = -1, typeIdx = -1;
     for (size_t k = 0; k < info.fields.size(); ++k) {
         if (info.fields[k].name == "NAME") nameIdx = static_cast<int32_t>(k);
         if (info.fields[k].name == "PK") pkIdx = static_cast<int32_t>(k);
+        if (info.fields[k].name == "TYPE") typeIdx = static_cast<int32_t>(k);
     }
     if (info.RowCount() == 0) RaiseOra(942, "table or view does not exist: " + table);
+    for (size_t r = 0; r < info.RowCount(); ++r) {
+        const auto& name = info.values[r * info.fields.size() + static_cast<size_t>(nameIdx)];
+        const auto& type = info.values[r * info.fields.size() + static_cast<size_t>(typeIdx)];
+        for (auto& c : columns)
+            if (name.IsString() && type.IsString() && rt::NamesEqual(c.name, name.Str())) c.type = MapDeclaredType(type.Str());
+    }
+    // A value goes in as its column takes it, or not at all.
+    auto fitted = [&](const rt::Variant& v, const Column& c) {
+        rt::Variant out = v;
+        FitToColumn(out, c.type, table, c.name);
+        return out;
+    };
     std::vector<std::pair<int64_t, std::string>> pk;
     for (size_t r = 0; r < info.RowCount(); ++r) {
         const auto& pkv = info.values[r * info.fields.size() + static_cast<size_t>(pkIdx)];
@@ -420,7 +434,7 @@ void SqliteDataContext::WriteTable(const std::string& table, const std::shared_p
             const auto& orig = row.original[static_cast<size_t>(c.field)];
             if (SameValue(cur, orig)) continue;
             set += (set.empty() ? "" : ", ") + QuotedIdentifier(c.name) + " = ?";
-            values.push_back(cur);
+            values.push_back(fitted(cur, c));
         }
         if (set.empty()) continue;
         std::string sql = "UPDATE " + QuotedIdentifier(table) + " SET " + set;
@@ -437,7 +451,7 @@ void SqliteDataContext::WriteTable(const std::string& table, const std::shared_p
             if (IsNullish(cur)) continue;
             names += (names.empty() ? "" : ", ") + QuotedIdentifier(c.name);
             markers += markers.empty() ? "?" : ", ?";
-            values.push_back(cur);
+            values.push_back(fitted(cur, c));
         }
         std::string sql = names.empty() ? "INSERT INTO " + QuotedIdentifier(table) + " DEFAULT VALUES"
                                         : "INSERT INTO " + QuotedIdentifier(table) + " (" + names + ") VALUES (" + markers + ")";

@@ -28,6 +28,7 @@ struct Column {
     std::string name;   // as the table declares it
     std::string upper;  // upper-cased
     ColumnKind kind = ColumnKind::Other;
+    ColumnType type;  // as declared: its limits
     bool key = false;          // QTX_FNO, QTX_FID, QTX_CNO or QTX_CID
     bool geometryKey = false;  // SDO_ESEQ or SDO_SEQ
     bool id = false;           // QTX_ID
@@ -137,8 +138,7 @@ State& StateOf(PackageState& state) {
     RaiseOra(6502, std::string("PL/SQL: numeric or value error: ") + kPackage + ".UPDATEFEATURES: " + why);
 }
 
-ColumnKind KindOfDeclared(const std::string& declared) {
-    ColumnType t = MapDeclaredType(declared);
+ColumnKind KindOf(const ColumnType& t) {
     if (!t.known) return ColumnKind::Other;
     switch (t.type) {
         case ado::adNumeric: case ado::adDouble: case ado::adSingle:
@@ -175,7 +175,8 @@ const Table& TableOf(State& st, SqliteConnection& db, const std::string& name) {
         Column column;
         column.name = n.IsString() ? n.Str() : "";
         column.upper = UpperAscii(column.name);
-        column.kind = KindOfDeclared(t.IsString() ? t.Str() : "");
+        column.type = MapDeclaredType(t.IsString() ? t.Str() : "");
+        column.kind = KindOf(column.type);
         column.key = column.upper == "QTX_FNO" || column.upper == "QTX_FID" || column.upper == "QTX_CNO" ||
                      column.upper == "QTX_CID";
         column.geometryKey = column.upper == "SDO_ESEQ" || column.upper == "SDO_SEQ";
@@ -235,9 +236,16 @@ const std::string& Text(const rt::Variant& v, const char* what, const char* grou
     return v.Str();
 }
 
-// The value as the column takes it; Oracle's implicit conversions that
-// could not succeed raise as Oracle raises them.
+void Convert(rt::Variant& v, const Column& column, const Table& table);
+
+// The value as the column takes it: Oracle's implicit conversions, and its
+// limits of the column; what could not succeed raises as Oracle raises it.
 void ToColumn(rt::Variant& v, const Column& column, const Table& table) {
+    Convert(v, column, table);
+    FitToColumn(v, column.type, table.name, column.name);
+}
+
+void Convert(rt::Variant& v, const Column& column, const Table& table) {
     if (v.IsNull() || v.IsEmpty()) {
         v = rt::Variant::Null();
         return;
