@@ -72,6 +72,29 @@ void BM_UpdateRecordsetChangedRows(benchmark::State& state) {
 }
 BENCHMARK(BM_UpdateRecordsetChangedRows)->Arg(100)->Arg(2000);
 
+// Plain INSERT texts through the session, one row each, as the system's
+// own writes outside the work-operations package go.
+void BM_SessionInsertStatements(benchmark::State& state) {
+    const int rows = static_cast<int>(state.range(0));
+    auto dc = MakeNetwork(0);
+    dc->Commit();
+    const std::string sql =
+        "INSERT INTO PIPE_N (QTX_ID, QTX_FNO, QTX_FID, QTX_CNO, QTX_CID, MATERIAL, DIAMETER) VALUES (?, 101, ?, 11, 1, ?, ?)";
+    rt::Variant affected;
+    for (auto _ : state) {
+        for (int k = 0; k < rows; ++k) {
+            rt::Variant params = rt::Variant::ArrayOf(
+                {rt::Variant(int32_t{k + 1}), rt::Variant(int32_t{1000 + k}), rt::Variant("PVC"), rt::Variant(150.25 + k % 7)});
+            dc->ExecuteParameterizedSQL(sql, affected, 1, params);
+        }
+        state.PauseTiming();
+        dc->Rollback();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * rows);
+}
+BENCHMARK(BM_SessionInsertStatements)->Arg(1000)->Arg(2000);
+
 void BM_DecodeStringList(benchmark::State& state) {
     // A full list of 30000 characters, as one work-operations argument holds.
     std::string list;
