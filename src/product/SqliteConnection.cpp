@@ -1247,6 +1247,9 @@ void SqliteConnection::BeginLimits() {
         limits.schema = now;
     }
     limits.Run(*this, limits.savepoint, "SAVEPOINT PELMORA_STATEMENT");
+    // Kept with the others, so that a transaction renewed to wait for the
+    // write lock sets it again.
+    savepoints_.emplace_back("PELMORA_STATEMENT");
     sqlite3_preupdate_hook(db_, &SqliteConnection::CheckRow, this);
 }
 
@@ -1260,6 +1263,8 @@ void SqliteConnection::EndLimits(bool stepped, const std::string& sqlForErrors) 
     } unguarded{*this, guarded_};
     guarded_ = false;
     auto release = [&] {
+        auto ours = std::find(savepoints_.rbegin(), savepoints_.rend(), "PELMORA_STATEMENT");
+        if (ours != savepoints_.rend()) savepoints_.erase(std::next(ours).base(), savepoints_.end());
         if (InTransaction()) limits.Run(*this, limits.release, "RELEASE PELMORA_STATEMENT");
     };
     if (!stepped) {

@@ -3,6 +3,7 @@
 // value that does not fit refused with nothing written.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -191,6 +192,36 @@ TEST_F(Limits, AStoredValueBeyondItsTypeOpensAsADoubleAndOneWithoutAValueNamesIt
         EXPECT_NE(e.Description().find("\"LIMITED\".\"AMOUNT\" of the row with QTX_ID 1"), std::string::npos)
             << e.Description();
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LimitsOnAFile, AWriteThatWaitedForANewerSnapshotIsStillJudgedAndUndoneWhole) {
+    const auto dir = std::filesystem::temp_directory_path() / "pelmora-limits-renewed";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "net.db").string();
+    SqliteConnection a(path, {true, 2000});
+    a.EnsureTransaction();
+    a.ExecuteRaw("CREATE TABLE LIMITED (QTX_ID NUMBER(10) PRIMARY KEY, AMOUNT NUMBER(5,1))");
+    a.CommitAndBegin();
+    SqliteConnection b(path, {false, 2000});
+    b.EnsureTransaction();
+    const std::string count = "SELECT count(*) FROM LIMITED";
+    a.Query(count, {}, count);  // a's snapshot, older than b's commit
+    b.Execute("INSERT INTO LIMITED VALUES (1, 1)");
+    b.CommitAndBegin();
+    auto write = [&](const char* sql) {
+        SqliteConnection::SystemSqlScope guard(a, false);
+        a.Query(sql, {}, sql);
+    };
+    EXPECT_THROW(write("INSERT INTO LIMITED VALUES (2, 1.25), (3, 1e6)"), DatabaseError);
+    write("INSERT INTO LIMITED VALUES (4, 1.25)");
+    const std::string amounts = "SELECT group_concat(QTX_ID || ':' || AMOUNT) FROM LIMITED";
+    EXPECT_EQ(rt::CStr(a.Query(amounts, {}, amounts).values.at(0)), "1:1,4:1.3");
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
