@@ -1,6 +1,7 @@
 #include "pelmora/persistence/WorkOperationsStrings.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "pelmora/common/modYvCommonUtilities.h"
@@ -29,6 +30,11 @@ std::string ListSourceText() {
 bool ReadableText(const std::string& text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const auto* const end = p + text.size();
+    // ASCII, the usual case, eight bytes at a time.
+    for (uint64_t word; end - p >= 8; p += 8) {
+        std::memcpy(&word, p, 8);
+        if (word & 0x8080808080808080ull) break;
+    }
     while (p < end) {
         const unsigned char c = *p;
         if (c < 0x80) {
