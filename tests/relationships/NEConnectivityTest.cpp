@@ -229,6 +229,20 @@ TEST_F(NodeEdge, AnEndpointFindingNamesThisPairsNodeOrNone) {
     EXPECT_EQ(found[1], "Endpoint|Node 0 of Water Main 5702 does not meet Hydrant 5722 at an endpoint.|5702");
 }
 
+TEST_F(NodeEdge, EachMainsPhaseTextIsItsOwnWhicheverIsValidatedFirst) {
+    // One call reads the phase rules once; the texts stay those of each
+    // main's own code (ABC passes, ABN does not).
+    const connectivitytest::Keys orders[] = {{{101, 5701}, {101, 5702}}, {{101, 5702}, {101, 5701}}};
+    for (const auto& order : orders) {
+        Lines phases;
+        for (const std::string& line : Validate(order, kLocation))
+            if (line.find("phases") != std::string::npos) phases.push_back(line);
+        EXPECT_EQ(phases, (Lines{"Warning|The phases of Water Main 5702 (ABN) are not matched by the features "
+                                 "connected to it.|5702"}))
+            << order.front().second;
+    }
+}
+
 TEST_F(NodeEdge, PhasesMatchPoolsLettersAndSparesN) {
     struct Case {
         const char* text;

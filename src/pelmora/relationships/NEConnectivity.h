@@ -21,8 +21,14 @@
 // relationship-geometry host. Node and table names from the metadata must be
 // plain SQL identifiers: they go into query texts, the node values are bound.
 #include <cstdint>
+#include <exception>
+#include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "pelmora/relationships/RelationshipHelperBase.h"
@@ -130,6 +136,38 @@ private:
                              int32_t& ANO);
     std::string GetAttributeFieldInfo(const std::shared_ptr<ado::Recordset>& Component, int32_t ANO);
 
+    // What the phase check reads of the metadata for every feature, read once
+    // per Validate call by what it is keyed on (FNO, pair of FNOs, ANO, ANO
+    // and value). A cell keeps the error its read raised and raises it where
+    // the read stood, so a call answers and fails as reading afresh would.
+    struct PhaseRun {
+        struct Cell {
+            rt::Variant value;
+            std::exception_ptr error;
+            const rt::Variant& Get() const;
+            static Cell Of(const std::function<rt::Variant()>& read);
+            static Cell Read(const std::shared_ptr<ado::Recordset>& rows, const char* column);
+        };
+        struct RuleRow {
+            Cell relatedFno, activeName, activeAno, priority;
+        };
+        std::unordered_map<int16_t, std::vector<RuleRow>> activeRules;
+        struct RelatedRule {
+            bool found = false;
+            Cell name, ano;
+        };
+        std::map<std::pair<int16_t, int16_t>, RelatedRule> relatedRules;
+        struct Attribute {
+            bool found = false;
+            Cell field, table, keyColumn, valueColumn;  // texts; a name refused raises
+            Cell userName, componentName;               // for a field the component lacks
+            std::optional<bool> picklistEmpty;
+        };
+        std::unordered_map<int32_t, Attribute> attributes;
+        std::map<std::tuple<int32_t, uint16_t, std::string>, std::string> texts;
+    };
+    const std::vector<PhaseRun::RuleRow>& ActivePhaseRows(PhaseRun& Run, int16_t FNO);
+
     // ---- shared ----
     // The recordset of the feature's support component (its collection's
     // error when it has none).
@@ -156,6 +194,7 @@ private:
     std::shared_ptr<RGIHelper> rgiHelper_;
     // What the running Validate has read; nullptr outside it.
     DistanceRun* run_ = nullptr;
+    PhaseRun* phaseRun_ = nullptr;
 };
 
 }  // namespace pelmora

@@ -3,6 +3,10 @@
 // validation service passes over them); a feature passes when at one of its
 // nodes its phase text is covered by the phase letters of the rule-related
 // features met so far. Phase texts come through a picklist metadata table.
+#include <optional>
+#include <tuple>
+#include <utility>
+
 #include "ado/Recordset.h"
 #include "pelmora/common/DistinctItemColl.h"
 #include "pelmora/features/KeyObjects.h"
@@ -77,64 +81,155 @@ void NEConnectivity::ValidatePhases(const NodeList& Nodes, const std::shared_ptr
            std::to_string(feature_->get_FID()), activeText);
 }
 
+const rt::Variant& NEConnectivity::PhaseRun::Cell::Get() const {
+    if (error) std::rethrow_exception(error);
+    return value;
+}
+
+NEConnectivity::PhaseRun::Cell NEConnectivity::PhaseRun::Cell::Of(const std::function<rt::Variant()>& read) {
+    Cell cell;
+    try {
+        cell.value = read();
+    } catch (...) {
+        cell.error = std::current_exception();
+    }
+    return cell;
+}
+
+NEConnectivity::PhaseRun::Cell NEConnectivity::PhaseRun::Cell::Read(const std::shared_ptr<ado::Recordset>& rows,
+                                                                     const char* column) {
+    return Of([&] { return rows->GetValue(rt::Variant(column)); });
+}
+
+namespace {
+
+// A picklist value as a key that tells apart what the filter might not
+// (3 as Integer and as Decimal stay two keys); nullopt for kinds not kept.
+std::optional<std::pair<uint16_t, std::string>> ValueKey(const rt::Variant& v) {
+    switch (v.Type()) {
+        case rt::vbString: return std::pair{v.Type(), v.Str()};
+        case rt::vbInteger: return std::pair{v.Type(), std::to_string(v.I2())};
+        case rt::vbLong: return std::pair{v.Type(), std::to_string(v.I4())};
+        case rt::vbDecimal: return std::pair{v.Type(), v.Dec().ToString()};
+        default: return std::nullopt;
+    }
+}
+
+}  // namespace
+
+const std::vector<NEConnectivity::PhaseRun::RuleRow>& NEConnectivity::ActivePhaseRows(PhaseRun& Run, int16_t FNO) {
+    if (auto kept = Run.activeRules.find(FNO); kept != Run.activeRules.end()) return kept->second;
+    auto rules = TakeMetadataRecordset("QTX_ATTRVAL_OPTABLE");
+    rules->put_Filter(rt::Variant("QTX_ACTIVEFNO = " + std::to_string(FNO) + kPhaseInterfaceFilter));
+    using Cell = PhaseRun::Cell;
+    std::vector<PhaseRun::RuleRow> rows;
+    if (!(rules->get_BOF() && rules->get_EOF()))
+        for (rules->MoveFirst(); !rules->get_EOF(); rules->MoveNext())
+            rows.push_back({Cell::Read(rules, "QTX_RELATEDFNO"), Cell::Read(rules, "QTX_ACTIVENAME"),
+                            Cell::Read(rules, "QTX_ACTIVEANO"), Cell::Read(rules, "QTX_PRIORITY")});
+    return Run.activeRules.emplace(FNO, std::move(rows)).first->second;
+}
+
 bool NEConnectivity::GetActivePhaseRules(const std::shared_ptr<IKeyObjects>& Related, ActivePhaseRule& Rule,
                                          const std::shared_ptr<IKeyObjects>& RuleRelated) {
     Rule.priority = GetValidationMessage(kWarningPriorityMessage);
+    PhaseRun once;
+    const auto& rows = ActivePhaseRows(phaseRun_ ? *phaseRun_ : once, feature_->get_FNO());
     bool found = false;
-    auto rules = TakeMetadataRecordset("QTX_ATTRVAL_OPTABLE");
-    rules->put_Filter(rt::Variant("QTX_ACTIVEFNO = " + std::to_string(feature_->get_FNO()) + kPhaseInterfaceFilter));
-    if (!(rules->get_BOF() && rules->get_EOF())) {
-        for (const auto& relatedFeature : Related->get_NewEnum()) {
-            const rt::Variant relatedFno(relatedFeature->get_FNO());
-            for (rules->MoveFirst(); !rules->get_EOF(); rules->MoveNext()) {
-                auto order = rt::VbCompare(rules->GetValue(rt::Variant("QTX_RELATEDFNO")), relatedFno);
-                if (!order || *order != 0) continue;
-                RuleRelated->Add(relatedFeature);
-                Rule.componentName = rt::CStr(rules->GetValue(rt::Variant("QTX_ACTIVENAME")));
-                Rule.ano = rt::CLng(rules->GetValue(rt::Variant("QTX_ACTIVEANO")));
-                // The second character ranks a priority; Mid gives "" for a
-                // shorter text, which ranks lowest.
-                const std::string priority = TextOrEmpty(rules->GetValue(rt::Variant("QTX_PRIORITY")));
-                if (rt::Mid(Rule.priority, 2, 1) < rt::Mid(priority, 2, 1)) Rule.priority = priority;
-                found = true;
-            }
+    if (rows.empty()) return found;
+    for (const auto& relatedFeature : Related->get_NewEnum()) {
+        const rt::Variant relatedFno(relatedFeature->get_FNO());
+        for (const auto& row : rows) {
+            auto order = rt::VbCompare(row.relatedFno.Get(), relatedFno);
+            if (!order || *order != 0) continue;
+            RuleRelated->Add(relatedFeature);
+            Rule.componentName = rt::CStr(row.activeName.Get());
+            Rule.ano = rt::CLng(row.activeAno.Get());
+            // The second character ranks a priority; Mid gives "" for a
+            // shorter text, which ranks lowest.
+            const std::string priority = TextOrEmpty(row.priority.Get());
+            if (rt::Mid(Rule.priority, 2, 1) < rt::Mid(priority, 2, 1)) Rule.priority = priority;
+            found = true;
         }
     }
-    rules->put_Filter(rt::Variant(int32_t{0}));
     return found;
 }
 
 void NEConnectivity::GetRelatedPhaseRule(const std::shared_ptr<IKeyObject>& RelatedFeature, std::string& ComponentName,
                                          int32_t& ANO) {
-    auto rules = TakeMetadataRecordset("QTX_ATTRVAL_OPTABLE");
-    rules->put_Filter(rt::Variant("QTX_ACTIVEFNO = " + std::to_string(feature_->get_FNO()) +
-                                  " AND QTX_RELATEDFNO = " + std::to_string(RelatedFeature->get_FNO()) +
-                                  kPhaseInterfaceFilter));
-    if (rules->get_BOF() && rules->get_EOF()) return;
-    ComponentName = rt::CStr(rules->GetValue(rt::Variant("QTX_RELATEDNAME")));
-    ANO = rt::CLng(rules->GetValue(rt::Variant("QTX_RELATEDANO")));
+    PhaseRun once;
+    PhaseRun& run = phaseRun_ ? *phaseRun_ : once;
+    const std::pair key{feature_->get_FNO(), RelatedFeature->get_FNO()};
+    auto kept = run.relatedRules.find(key);
+    if (kept == run.relatedRules.end()) {
+        auto rules = TakeMetadataRecordset("QTX_ATTRVAL_OPTABLE");
+        rules->put_Filter(rt::Variant("QTX_ACTIVEFNO = " + std::to_string(key.first) + " AND QTX_RELATEDFNO = " +
+                                      std::to_string(key.second) + kPhaseInterfaceFilter));
+        using Cell = PhaseRun::Cell;
+        PhaseRun::RelatedRule rule;
+        if (!(rules->get_BOF() && rules->get_EOF()))
+            rule = {true, Cell::Read(rules, "QTX_RELATEDNAME"), Cell::Read(rules, "QTX_RELATEDANO")};
+        kept = run.relatedRules.emplace(key, std::move(rule)).first;
+    }
+    if (!kept->second.found) return;
+    ComponentName = rt::CStr(kept->second.name.Get());
+    ANO = rt::CLng(kept->second.ano.Get());
 }
 
 std::string NEConnectivity::GetAttributeFieldInfo(const std::shared_ptr<ado::Recordset>& Component, int32_t ANO) {
     std::string result;
-    auto attributes = TakeMetadataRecordset("QTX_ATTRIBUTEINFO_OPTABLE");
-    FilterService().FilterRecordset(attributes, attributes->get_Fields()->Item("QTX_ANO"), rt::Variant(ANO));
-    if (attributes->get_BOF() && attributes->get_EOF()) return result;
-    const std::string field = TextOrEmpty(attributes->GetValue(rt::Variant("QTX_FIELD")));
-    const std::string table = PhaseName(attributes, "QTX_PICKLISTTABLE", true);
-    const std::string keyColumn = PhaseName(attributes, "QTX_KEYFIELD", false);
-    const std::string valueColumn = PhaseName(attributes, "QTX_VALUEFIELD", false);
-    if (Component->FieldIndex(field) < 0)
+    PhaseRun once;
+    PhaseRun& run = phaseRun_ ? *phaseRun_ : once;
+    auto kept = run.attributes.find(ANO);
+    if (kept == run.attributes.end()) {
+        auto attributes = TakeMetadataRecordset("QTX_ATTRIBUTEINFO_OPTABLE");
+        FilterService().FilterRecordset(attributes, attributes->get_Fields()->Item("QTX_ANO"), rt::Variant(ANO));
+        using Cell = PhaseRun::Cell;
+        PhaseRun::Attribute attribute;
+        if (!(attributes->get_BOF() && attributes->get_EOF())) {
+            auto name = [&](const char* column, bool table) {
+                return Cell::Of([&] { return rt::Variant(PhaseName(attributes, column, table)); });
+            };
+            auto text = [&](const char* column) {
+                return Cell::Of([&] { return rt::Variant(TextOrEmpty(attributes->GetValue(rt::Variant(column)))); });
+            };
+            attribute.found = true;
+            attribute.field = text("QTX_FIELD");
+            attribute.table = name("QTX_PICKLISTTABLE", true);
+            attribute.keyColumn = name("QTX_KEYFIELD", false);
+            attribute.valueColumn = name("QTX_VALUEFIELD", false);
+            attribute.userName = text("QTX_USERNAME");
+            attribute.componentName = text("QTX_NAME");
+        }
+        kept = run.attributes.emplace(ANO, std::move(attribute)).first;
+    }
+    PhaseRun::Attribute& attribute = kept->second;
+    if (!attribute.found) return result;
+    const std::string& field = attribute.field.Get().Str();
+    const std::string& table = attribute.table.Get().Str();
+    const std::string& keyColumn = attribute.keyColumn.Get().Str();
+    const std::string& valueColumn = attribute.valueColumn.Get().Str();
+    if (Component->FieldIndex(field) < 0) {
+        const std::string userName = attribute.userName.Get().Str();
         throw rt::ComError(ado::err::ItemNotFound, kPhaseNameSource,
-                           "The attribute " + TextOrEmpty(attributes->GetValue(rt::Variant("QTX_USERNAME"))) +
-                               " (ANO " + std::to_string(ANO) + ") names the field \"" + field + "\", which component " +
-                               TextOrEmpty(attributes->GetValue(rt::Variant("QTX_NAME"))) + " does not have.");
+                           "The attribute " + userName + " (ANO " + std::to_string(ANO) + ") names the field \"" +
+                               field + "\", which component " + attribute.componentName.Get().Str() +
+                               " does not have.");
+    }
     const rt::Variant value = Component->GetValue(rt::Variant(field));
+    if (attribute.picklistEmpty && *attribute.picklistEmpty) return result;
+    const auto valueKey = ValueKey(value);
+    if (attribute.picklistEmpty && valueKey)
+        if (auto text = run.texts.find({ANO, valueKey->first, valueKey->second}); text != run.texts.end())
+            return text->second;
     auto picklist = TakeMetadataRecordset(table);
-    if (picklist->get_BOF() && picklist->get_EOF()) return result;
+    attribute.picklistEmpty = picklist->get_BOF() && picklist->get_EOF();
+    if (*attribute.picklistEmpty) return result;
     FilterService().FilterRecordset(picklist, picklist->get_Fields()->Item(keyColumn), value);
-    if (picklist->get_BOF() || picklist->get_EOF()) return result;
-    return rt::Trim(TextOrEmpty(picklist->GetValue(rt::Variant(valueColumn))));
+    if (!(picklist->get_BOF() || picklist->get_EOF()))
+        result = rt::Trim(TextOrEmpty(picklist->GetValue(rt::Variant(valueColumn))));
+    if (valueKey) run.texts.emplace(std::tuple{ANO, valueKey->first, valueKey->second}, result);
+    return result;
 }
 
 bool NEConnectivity::PhasesMatch(const std::string& Text, const DistinctItemColl& Letters) {
