@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 #include <sys/statvfs.h>
@@ -379,8 +381,8 @@ SqliteConnection::SqliteConnection(const std::string& path, const Options& optio
     int rc = sqlite3_open_v2(name.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) fail(db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
     sqlite3_extended_result_codes(db_, 1);
-    busyTimeoutMs_ = options.busyTimeoutMs;
-    sqlite3_busy_timeout(db_, options.busyTimeoutMs);
+    busyTimeoutMs_ = waitMs_ = options.busyTimeoutMs;
+    sqlite3_busy_handler(db_, &SqliteConnection::WaitWhileBusy, this);
     sqlite3_set_authorizer(db_, &SqliteConnection::Authorize, this);
 
     // A file that is not a database, or one that another process holds
@@ -478,6 +480,20 @@ SqliteConnection::~SqliteConnection() {
     cache_.reset();  // statements are finalized before the connection closes
     limits_.reset();
     if (db_) sqlite3_close_v2(db_);
+}
+
+int SqliteConnection::WaitWhileBusy(void* self, int attempt) {
+    auto& c = *static_cast<SqliteConnection*>(self);
+    const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+    if (attempt == 0) c.busySinceUs_ = now;
+    if (now - c.busySinceUs_ >= int64_t{c.waitMs_} * 1000) return 0;
+    // Short naps, so that a writer that waits long is not passed again and
+    // again by those that came later and napped less (SQLite's own wait
+    // grows to 100 ms).
+    std::this_thread::sleep_for(std::chrono::microseconds(attempt < 8 ? 250 : 1000));
+    return 1;
 }
 
 int SqliteConnection::Authorize(void* self, int action, const char* /*a*/, const char* /*b*/, const char* /*db*/,
@@ -1642,9 +1658,9 @@ void SqliteConnection::CheckpointPastLimit() {
     // Another connection's writes or reads may hold it back a little while
     // longer than the commit should wait: a later commit tries again.
     constexpr int kCheckpointWaitMs = 50;
-    sqlite3_busy_timeout(db_, std::min(busyTimeoutMs_, kCheckpointWaitMs));
+    waitMs_ = std::min(busyTimeoutMs_, kCheckpointWaitMs);
     sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
-    sqlite3_busy_timeout(db_, busyTimeoutMs_);
+    waitMs_ = busyTimeoutMs_;
 }
 
 void SqliteConnection::RollbackAndBegin() {

@@ -176,6 +176,7 @@ private:
     void EndLimits(bool stepped, const std::string& sqlForErrors);
     static void CheckRow(void* self, sqlite3* db, int op, const char* dbName, const char* table, long long, long long rowid);
     static int Authorize(void* self, int action, const char* a, const char* b, const char* db, const char* trigger);
+    static int WaitWhileBusy(void* self, int attempt);
     [[noreturn]] void RaiseTransactionLost() const;
     [[noreturn]] void RaiseError(int extended, const std::string& msg, const std::string& sqlForErrors) const;
     // After a write statement failed (rc): when only an old snapshot stood in
@@ -197,6 +198,8 @@ private:
     std::string lostBecause_;  // the failure that ended it
     std::vector<std::string> savepoints_;  // open, oldest first, as SQLite names them
     int busyTimeoutMs_ = 0;
+    int waitMs_ = 0;            // what the wait now in hand may last
+    int64_t busySinceUs_ = 0;   // when it began
     int64_t logLimitBytes_ = 0;
     sqlite3* db_ = nullptr;
     std::string path_;
