@@ -84,7 +84,7 @@ void BM_SessionInsertStatements(benchmark::State& state) {
     for (auto _ : state) {
         for (int k = 0; k < rows; ++k) {
             rt::Variant params = rt::Variant::ArrayOf(
-                {rt::Variant(int32_t{k + 1}), rt::Variant(int32_t{1000 + k}), rt::Variant("PVC"), rt::Variant(150.25 + k % 7)});
+                {rt::Variant(int32_t{k + 1}), rt::Variant(int32_t{1000 + k}), rt::Variant("PVC"), rt::Variant(150.5 + k % 7)});
             dc->ExecuteParameterizedSQL(sql, affected, 1, params);
         }
         state.PauseTiming();

@@ -452,6 +452,8 @@ struct SqliteConnection::Limits {
     };
     int64_t schema = -1;
     std::unordered_map<std::string, Table> tables;  // by upper-cased name
+    const char* lastName = nullptr;  // the table CheckRow last met, and its limits
+    const Table* last = nullptr;
     Stmt schemaVersion, savepoint, release;
     // Runs one of the kept statements of the context's own (prepared on first use).
     void Run(SqliteConnection& c, Stmt& st, const char* sql) {
@@ -1147,9 +1149,15 @@ void SqliteConnection::CheckRow(void* self, sqlite3* db, int op, const char* dbN
     auto& limits = *static_cast<SqliteConnection*>(self)->limits_;
     if ((op != SQLITE_INSERT && op != SQLITE_UPDATE) || limits.refused || std::strcmp(dbName, "main") != 0) return;
     try {
-        auto found = limits.tables.find(UpperAscii(table));
-        if (found == limits.tables.end() || !found->second.any) return;
-        const Limits::Table& t = found->second;
+        // Rows of a statement mostly go to one table: its name is SQLite's
+        // own for as long as the schema stands.
+        if (table != limits.lastName) {
+            auto found = limits.tables.find(UpperAscii(table));
+            limits.lastName = table;
+            limits.last = found == limits.tables.end() ? nullptr : &found->second;
+        }
+        if (!limits.last || !limits.last->any) return;
+        const Limits::Table& t = *limits.last;
         const int count = std::min<int>(sqlite3_preupdate_count(db), static_cast<int>(t.columns.size()));
         for (int c = 0; c < count; ++c) {
             const auto& [name, type] = t.columns[static_cast<size_t>(c)];
@@ -1185,19 +1193,16 @@ void SqliteConnection::CheckRow(void* self, sqlite3* db, int op, const char* dbN
             }
             Digits n;
             Fit fit = Fit::Fits;
-            std::string shown;
             if (kind == SQLITE_INTEGER) {
                 fit = FitInteger(cell.i, type, n);
-                shown = std::to_string(cell.i);
             } else if (kind == SQLITE_FLOAT) {
                 fit = FitDouble(cell.d, type, n);
-                shown = NumberText(cell.d);
             } else if (kind == SQLITE_TEXT) {
                 limits.refused = NotANumber(t.name, name, cell.s);
                 return;
             }
             if (fit == Fit::Refused) {
-                limits.refused = TooPrecise(t.name, name, type, shown);
+                limits.refused = TooPrecise(t.name, name, type, kind == SQLITE_INTEGER ? std::to_string(cell.i) : NumberText(cell.d));
                 return;
             }
             if (fit == Fit::Rounded && t.rowid) limits.rounded.push_back({&t, static_cast<size_t>(c), rowid, RoundedValue(n)});
@@ -1217,6 +1222,7 @@ void SqliteConnection::BeginLimits() {
     Limits& limits = *limits_;
     limits.refused.reset();
     limits.rounded.clear();
+    limits.lastName = nullptr;
     // The context's own statements: no guard, so that the authorizer lets them be.
     struct Unguarded {
         SqliteConnection& c;
