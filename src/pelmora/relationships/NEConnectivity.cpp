@@ -145,7 +145,14 @@ std::shared_ptr<ado::Recordset> NEConnectivity::SupportRows(const std::shared_pt
 }
 
 std::string NEConnectivity::AdditionalParameter(const std::string& Suffix) const {
-    return GetAddRelParamValue(MetadataService(), std::to_string(relationshipNumber_) + Suffix);
+    const std::string name = std::to_string(relationshipNumber_) + Suffix;
+    if (!validateRun_) return GetAddRelParamValue(MetadataService(), name);
+    auto kept = validateRun_->parameters.find(name);
+    if (kept == validateRun_->parameters.end()) {
+        auto cell = ValidateRun::Cell::Of([&] { return rt::Variant(GetAddRelParamValue(MetadataService(), name)); });
+        kept = validateRun_->parameters.emplace(name, std::move(cell)).first;
+    }
+    return kept->second.Get().Str();
 }
 
 std::string NEConnectivity::FeatureText(const std::shared_ptr<IKeyObject>& Feature) const {

@@ -136,11 +136,12 @@ private:
                              int32_t& ANO);
     std::string GetAttributeFieldInfo(const std::shared_ptr<ado::Recordset>& Component, int32_t ANO);
 
-    // What the phase check reads of the metadata for every feature, read once
-    // per Validate call by what it is keyed on (FNO, pair of FNOs, ANO, ANO
-    // and value). A cell keeps the error its read raised and raises it where
-    // the read stood, so a call answers and fails as reading afresh would.
-    struct PhaseRun {
+    // What the checks read of the metadata for every feature, read once per
+    // Validate call by what it is keyed on (the phase rules by FNO, pair of
+    // FNOs, ANO, ANO and value; the additional parameters by name). A cell
+    // keeps the error its read raised and raises it where the read stood, so
+    // a call answers and fails as reading afresh would.
+    struct ValidateRun {
         struct Cell {
             rt::Variant value;
             std::exception_ptr error;
@@ -165,8 +166,9 @@ private:
         };
         std::unordered_map<int32_t, Attribute> attributes;
         std::map<std::tuple<int32_t, uint16_t, std::string>, std::string> texts;
+        std::map<std::string, Cell> parameters;
     };
-    const std::vector<PhaseRun::RuleRow>& ActivePhaseRows(PhaseRun& Run, int16_t FNO);
+    const std::vector<ValidateRun::RuleRow>& ActivePhaseRows(ValidateRun& Run, int16_t FNO);
 
     // ---- shared ----
     // The recordset of the feature's support component (its collection's
@@ -194,7 +196,7 @@ private:
     std::shared_ptr<RGIHelper> rgiHelper_;
     // What the running Validate has read; nullptr outside it.
     DistanceRun* run_ = nullptr;
-    PhaseRun* phaseRun_ = nullptr;
+    ValidateRun* validateRun_ = nullptr;
 };
 
 }  // namespace pelmora

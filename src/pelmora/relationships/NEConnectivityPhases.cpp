@@ -81,12 +81,12 @@ void NEConnectivity::ValidatePhases(const NodeList& Nodes, const std::shared_ptr
            std::to_string(feature_->get_FID()), activeText);
 }
 
-const rt::Variant& NEConnectivity::PhaseRun::Cell::Get() const {
+const rt::Variant& NEConnectivity::ValidateRun::Cell::Get() const {
     if (error) std::rethrow_exception(error);
     return value;
 }
 
-NEConnectivity::PhaseRun::Cell NEConnectivity::PhaseRun::Cell::Of(const std::function<rt::Variant()>& read) {
+NEConnectivity::ValidateRun::Cell NEConnectivity::ValidateRun::Cell::Of(const std::function<rt::Variant()>& read) {
     Cell cell;
     try {
         cell.value = read();
@@ -96,7 +96,7 @@ NEConnectivity::PhaseRun::Cell NEConnectivity::PhaseRun::Cell::Of(const std::fun
     return cell;
 }
 
-NEConnectivity::PhaseRun::Cell NEConnectivity::PhaseRun::Cell::Read(const std::shared_ptr<ado::Recordset>& rows,
+NEConnectivity::ValidateRun::Cell NEConnectivity::ValidateRun::Cell::Read(const std::shared_ptr<ado::Recordset>& rows,
                                                                      const char* column) {
     return Of([&] { return rows->GetValue(rt::Variant(column)); });
 }
@@ -117,12 +117,12 @@ std::optional<std::pair<uint16_t, std::string>> ValueKey(const rt::Variant& v) {
 
 }  // namespace
 
-const std::vector<NEConnectivity::PhaseRun::RuleRow>& NEConnectivity::ActivePhaseRows(PhaseRun& Run, int16_t FNO) {
+const std::vector<NEConnectivity::ValidateRun::RuleRow>& NEConnectivity::ActivePhaseRows(ValidateRun& Run, int16_t FNO) {
     if (auto kept = Run.activeRules.find(FNO); kept != Run.activeRules.end()) return kept->second;
     auto rules = TakeMetadataRecordset("QTX_ATTRVAL_OPTABLE");
     rules->put_Filter(rt::Variant("QTX_ACTIVEFNO = " + std::to_string(FNO) + kPhaseInterfaceFilter));
-    using Cell = PhaseRun::Cell;
-    std::vector<PhaseRun::RuleRow> rows;
+    using Cell = ValidateRun::Cell;
+    std::vector<ValidateRun::RuleRow> rows;
     if (!(rules->get_BOF() && rules->get_EOF()))
         for (rules->MoveFirst(); !rules->get_EOF(); rules->MoveNext())
             rows.push_back({Cell::Read(rules, "QTX_RELATEDFNO"), Cell::Read(rules, "QTX_ACTIVENAME"),
@@ -133,8 +133,8 @@ const std::vector<NEConnectivity::PhaseRun::RuleRow>& NEConnectivity::ActivePhas
 bool NEConnectivity::GetActivePhaseRules(const std::shared_ptr<IKeyObjects>& Related, ActivePhaseRule& Rule,
                                          const std::shared_ptr<IKeyObjects>& RuleRelated) {
     Rule.priority = GetValidationMessage(kWarningPriorityMessage);
-    PhaseRun once;
-    const auto& rows = ActivePhaseRows(phaseRun_ ? *phaseRun_ : once, feature_->get_FNO());
+    ValidateRun once;
+    const auto& rows = ActivePhaseRows(validateRun_ ? *validateRun_ : once, feature_->get_FNO());
     bool found = false;
     if (rows.empty()) return found;
     for (const auto& relatedFeature : Related->get_NewEnum()) {
@@ -157,16 +157,16 @@ bool NEConnectivity::GetActivePhaseRules(const std::shared_ptr<IKeyObjects>& Rel
 
 void NEConnectivity::GetRelatedPhaseRule(const std::shared_ptr<IKeyObject>& RelatedFeature, std::string& ComponentName,
                                          int32_t& ANO) {
-    PhaseRun once;
-    PhaseRun& run = phaseRun_ ? *phaseRun_ : once;
+    ValidateRun once;
+    ValidateRun& run = validateRun_ ? *validateRun_ : once;
     const std::pair key{feature_->get_FNO(), RelatedFeature->get_FNO()};
     auto kept = run.relatedRules.find(key);
     if (kept == run.relatedRules.end()) {
         auto rules = TakeMetadataRecordset("QTX_ATTRVAL_OPTABLE");
         rules->put_Filter(rt::Variant("QTX_ACTIVEFNO = " + std::to_string(key.first) + " AND QTX_RELATEDFNO = " +
                                       std::to_string(key.second) + kPhaseInterfaceFilter));
-        using Cell = PhaseRun::Cell;
-        PhaseRun::RelatedRule rule;
+        using Cell = ValidateRun::Cell;
+        ValidateRun::RelatedRule rule;
         if (!(rules->get_BOF() && rules->get_EOF()))
             rule = {true, Cell::Read(rules, "QTX_RELATEDNAME"), Cell::Read(rules, "QTX_RELATEDANO")};
         kept = run.relatedRules.emplace(key, std::move(rule)).first;
@@ -178,14 +178,14 @@ void NEConnectivity::GetRelatedPhaseRule(const std::shared_ptr<IKeyObject>& Rela
 
 std::string NEConnectivity::GetAttributeFieldInfo(const std::shared_ptr<ado::Recordset>& Component, int32_t ANO) {
     std::string result;
-    PhaseRun once;
-    PhaseRun& run = phaseRun_ ? *phaseRun_ : once;
+    ValidateRun once;
+    ValidateRun& run = validateRun_ ? *validateRun_ : once;
     auto kept = run.attributes.find(ANO);
     if (kept == run.attributes.end()) {
         auto attributes = TakeMetadataRecordset("QTX_ATTRIBUTEINFO_OPTABLE");
         FilterService().FilterRecordset(attributes, attributes->get_Fields()->Item("QTX_ANO"), rt::Variant(ANO));
-        using Cell = PhaseRun::Cell;
-        PhaseRun::Attribute attribute;
+        using Cell = ValidateRun::Cell;
+        ValidateRun::Attribute attribute;
         if (!(attributes->get_BOF() && attributes->get_EOF())) {
             auto name = [&](const char* column, bool table) {
                 return Cell::Of([&] { return rt::Variant(PhaseName(attributes, column, table)); });
@@ -203,7 +203,7 @@ std::string NEConnectivity::GetAttributeFieldInfo(const std::shared_ptr<ado::Rec
         }
         kept = run.attributes.emplace(ANO, std::move(attribute)).first;
     }
-    PhaseRun::Attribute& attribute = kept->second;
+    ValidateRun::Attribute& attribute = kept->second;
     if (!attribute.found) return result;
     const std::string& field = attribute.field.Get().Str();
     const std::string& table = attribute.table.Get().Str();

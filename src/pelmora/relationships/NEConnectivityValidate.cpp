@@ -59,16 +59,16 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
 
     // A feature at the node of many is read once, a pair's rules once.
     DistanceRun run;
-    PhaseRun phases;
+    ValidateRun reads;
     struct Scope {
         NEConnectivity& helper;
         ~Scope() {
             helper.run_ = nullptr;
-            helper.phaseRun_ = nullptr;
+            helper.validateRun_ = nullptr;
         }
     } scope{*this};
     run_ = &run;
-    phaseRun_ = &phases;
+    validateRun_ = &reads;
 
     rt::ResumeNext step;
     // Without the support component among the set's components nothing is
