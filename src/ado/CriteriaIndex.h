@@ -4,19 +4,20 @@
 // Owned by the RowStore, so a recordset and its clones share them.
 //
 // An index on a field is built on the first equality or range criterion on
-// that field once the store has enough rows for it to pay, and is kept exact
-// from then on: RowStore routes every write of a value (add, change, cancel,
-// batch) through Insert and Erase. Rows stay in the index whatever their
-// status, because rows are never erased from the store; callers check
-// visibility themselves.
+// that field once the store has enough rows for it to pay, and is kept up to
+// date from then on: RowStore routes every write of a value (add, change,
+// cancel, batch) through Insert and Erase. It never misses a row holding a
+// value; a value taken out may linger until swept. Rows stay in the index
+// whatever their status, because rows are never erased from the store;
+// callers check visibility themselves.
 //
 // An index only narrows the rows to look at: FilterCriteria::CandidateRows
 // gathers the rows whose value can satisfy a clause, and the caller still
 // tests each one with Matches, so answers are those of a full scan.
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,19 +50,51 @@ struct CriteriaProbe {
     double number = 0, date = 0, boolNumber = 0;
 };
 
+// The entries of one class of values, (key, row) pairs in sorted runs: a
+// field's index of thousands of rows is searched in one array rather than
+// through a tree's nodes spread over the heap. Rows added after the first fill
+// wait in a short unsorted run that lookups scan; an entry taken out stays
+// until enough have gone to sweep them all at once. An entry left behind only
+// makes a row a candidate that Matches then turns down.
+template <class Key>
+class SortedEntries {
+public:
+    using Entry = std::pair<Key, int32_t>;
+    // The first fill, sorted by Seal.
+    void Fill(Key key, int32_t row) { sorted_.emplace_back(std::move(key), row); }
+    void Seal() { std::sort(sorted_.begin(), sorted_.end()); }
+    void Insert(Key key, int32_t row);
+    void Erase(Key key, int32_t row);
+    // Appends every row whose key stands in the probe's relation to the
+    // literal (and perhaps some taken out since).
+    void Collect(CriteriaProbe::Op op, const Key& literal, std::vector<int32_t>& rows) const;
+    // Every row, for "= Null".
+    void CollectAll(std::vector<int32_t>& rows) const;
+
+private:
+    static constexpr size_t kUnsorted = 64;
+    void MergeAdded();
+    std::vector<Entry> sorted_, added_, erased_;
+};
+
 class FieldIndex {
 public:
+    // The first fill from every row of the store; Seal when done.
+    void Fill(int32_t row, const rt::Variant& value);
+    void Seal();
     void Insert(int32_t row, const rt::Variant& value);
     void Erase(int32_t row, const rt::Variant& value);
     // Appends the rows whose value may satisfy the probe, unordered.
     void Collect(const CriteriaProbe& probe, std::vector<int32_t>& rows) const;
 
 private:
-    using Ordered = std::set<std::pair<double, int32_t>>;
-    std::set<int32_t> missing_;
+    using Ordered = SortedEntries<double>;
+    SortedEntries<char> missing_;
     Ordered numbers_, dates_, bools_;
-    std::set<std::pair<std::u32string, int32_t>> texts_;
+    SortedEntries<std::u32string> texts_;
     Ordered* OrderedFor(CriteriaKey::Class kind);
+    template <class Apply>
+    void Route(const rt::Variant& value, int32_t row, Apply&& apply);
 };
 
 class CriteriaIndex {
