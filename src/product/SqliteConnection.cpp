@@ -1082,7 +1082,10 @@ void FitToColumn(rt::Variant& v, const ColumnType& t, const std::string& table, 
     if (t.type != ado::adNumeric) {
         int64_t length = 0;
         if (v.IsString()) {
-            length = t.type == ado::adVarBinary ? static_cast<int64_t>(v.Str().size()) : CharCount(v.Str());
+            // A text holds no more characters than bytes: most need no counting.
+            const std::string& s = v.Str();
+            if (static_cast<int64_t>(s.size()) <= t.definedSize) return;
+            length = t.type == ado::adVarBinary ? static_cast<int64_t>(s.size()) : CharCount(s);
         } else if (IsByteArray(v)) {
             length = v.Array() ? static_cast<int64_t>(v.Array()->Count()) : 0;
         } else if (v.Type() == rt::vbDate) {
@@ -1182,6 +1185,7 @@ void SqliteConnection::CheckRow(void* self, sqlite3* db, int op, const char* dbN
             const CellView cell = ReadCell(v);
             if (type.type != ado::adNumeric) {
                 if (kind != SQLITE_TEXT && kind != SQLITE_BLOB) continue;
+                if (static_cast<int64_t>(cell.s.size()) <= type.definedSize) continue;
                 const int64_t length = type.type == ado::adVarBinary || kind == SQLITE_BLOB
                                            ? static_cast<int64_t>(cell.s.size())
                                            : CharCount(cell.s);
