@@ -79,6 +79,7 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
         }))
         return;
     std::shared_ptr<ado::Field> fno, fid, pending;
+    if (Features) step([&] { run.geometries.Reserve(static_cast<size_t>(std::max(Features->get_Count(), 0))); });
     if (!step([&] {
             RequireObjects(ValidationSet);
             fno = ValidationSet->get_Fields()->Item("QTX_FNO");

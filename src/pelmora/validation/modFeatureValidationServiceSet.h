@@ -106,6 +106,10 @@ public:
         const std::vector<rt::ObjectPtr>& geometries,
         const std::function<std::shared_ptr<IFrameworkRecordset>()>& make);
 
+    // Room for the components of this many features, made once rather than
+    // grown (each growth walks every entry kept so far).
+    void Reserve(size_t features) { entries_.reserve(features); }
+
     // The kept geometries of the component, nullptr when it must be read.
     const std::vector<rt::Variant>* Find(const std::shared_ptr<IComponent>& component,
                                          const std::shared_ptr<ado::Recordset>& rows) const;
