@@ -2,6 +2,7 @@
 // length, numbers within their precision and rounded to their scale, and a
 // value that does not fit refused with nothing written.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -199,7 +200,8 @@ TEST_F(Limits, AStoredValueBeyondItsTypeOpensAsADoubleAndOneWithoutAValueNamesIt
 namespace {
 
 TEST(LimitsOnAFile, AWriteThatWaitedForANewerSnapshotIsStillJudgedAndUndoneWhole) {
-    const auto dir = std::filesystem::temp_directory_path() / "pelmora-limits-renewed";
+    // Of this process: suites of other builds may run beside it.
+    const auto dir = std::filesystem::temp_directory_path() / ("pelmora-limits-renewed-" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     const std::string path = (dir / "net.db").string();
