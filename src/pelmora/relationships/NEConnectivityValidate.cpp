@@ -38,8 +38,11 @@ constexpr int16_t kPipelineMessage = 20951;
 constexpr int16_t kEndpointMessage = 24755;
 constexpr int16_t kSingleNodeMessage = 24830;
 
+// GetValue by name without making a text Variant for each read; a name the
+// rows lack still raises through GetValue.
 rt::Variant ValueOf(const std::shared_ptr<ado::Recordset>& rs, const std::string& column) {
-    return rs->GetValue(rt::Variant(column));
+    const int32_t field = rs->FieldIndex(column);
+    return field < 0 ? rs->GetValue(rt::Variant(column)) : rs->FieldValue(field);
 }
 
 std::string Text(const std::shared_ptr<ado::Recordset>& rs, const char* column) {
