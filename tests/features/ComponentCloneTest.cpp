@@ -238,3 +238,25 @@ TEST_F(CloneFixture, TheCollectionOfClones) {
     EXPECT_EQ(qz->get_Count(), 2);
     EXPECT_EQ(rt::ObjectPtrOf(qz->GetComponent(12)), rt::ObjectPtrOf(line));
 }
+
+TEST_F(CloneFixture, AClonesNameIsFoundInAnyLetterCaseAndNoOtherTextFindsIt) {
+    auto mains = Mains();
+    auto clones = std::make_shared<ComponentsClone>();
+    clones->CopyDataContext(mains);
+    for (const auto& c : mains->get_NewEnum()) clones->AddClone(c, "QTX_FID = 1003");
+    const auto line = clones->GetComponent(12);
+    ASSERT_TRUE(line);
+    struct Case {
+        const char* key;
+        bool found;
+    };
+    const Case cases[] = {{"WATER_MAIN_LINE", true},  {"water_main_line", true},  {"Water_Main_Line", true},
+                          {"WATER_MAIN_LINE ", false}, {"WATER_MAIN_LIN", false}, {"W\xc3\x84TER_MAIN_LINE", false},
+                          {"", false}};
+    for (const Case& c : cases) {
+        if (c.found)
+            EXPECT_EQ(clones->get_Item(rt::Variant(c.key)), line) << c.key;
+        else
+            EXPECT_EQ(ErrorOf([&] { clones->get_Item(rt::Variant(c.key)); }), 5) << c.key;
+    }
+}

@@ -4,11 +4,30 @@
 #include "pelmora/features/ComponentClone.h"
 #include "pelmora/features/Components.h"
 #include "runtime/Error.h"
+#include "runtime/Vb.h"
 
 namespace pelmora {
 
 namespace {
 constexpr int16_t kMsgSource = 23772;
+
+bool PlainAscii(const std::string& text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+// Whether a key names what the folded text stands for, as the collection
+// compares keys (ASCII letters without case); false for any other key.
+bool NamesFolded(const std::string& folded, const std::string& key) {
+    if (folded.size() != key.size()) return false;
+    for (size_t i = 0; i < key.size(); ++i) {
+        const char c = key[i];
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c) != folded[i]) return false;
+    }
+    return true;
+}
 }  // namespace
 
 void ComponentsClone::Refuse(int32_t messageId) const {
@@ -31,6 +50,9 @@ std::shared_ptr<IDataContext> ComponentsClone::get_DataContext() { return dataCo
 void ComponentsClone::putref_DataContext(const std::shared_ptr<IDataContext>&) { Refuse(23769); }
 
 std::shared_ptr<IComponent> ComponentsClone::get_Item(const rt::Variant& Index) {
+    if (Index.IsString())
+        for (size_t i = 0; i < namedCount_; ++i)
+            if (NamesFolded(named_[i].folded, Index.Str())) return named_[i].clone;
     // Only AddClone fills the collection: every item is a ComponentClone.
     const rt::Variant item = Items().Item(Index);
     if (!item.IsObject() || !item.Obj()) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
@@ -61,7 +83,10 @@ void ComponentsClone::CopyDataContext(const std::shared_ptr<IComponents>& Compon
 void ComponentsClone::AddClone(const std::shared_ptr<IComponent>& Source, const std::string& Filter) {
     auto clone = std::make_shared<ComponentClone>();
     clone->InitClone(Source, Filter);
-    Items().Add(rt::Variant(std::static_pointer_cast<rt::Object>(clone)), rt::Variant(clone->get_Name()));
+    const std::string name = clone->get_Name();
+    Items().Add(rt::Variant(std::static_pointer_cast<rt::Object>(clone)), rt::Variant(name));
+    if (namedCount_ < named_.size() && !name.empty() && PlainAscii(name))
+        named_[namedCount_++] = Named{rt::LCase(name), clone};
 }
 
 std::shared_ptr<rt::Object> ComponentsClone::QueryFacet(const std::type_info& iface) {

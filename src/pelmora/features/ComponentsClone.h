@@ -2,6 +2,7 @@
 // The components of one feature out of several opened together: a keyed
 // collection of ComponentClone views, filled only by AddClone. Changes to
 // the collection (adding, refreshing, a new data context) are refused.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,6 +13,8 @@
 #include "runtime/Object.h"
 
 namespace pelmora {
+
+class ComponentClone;
 
 inline constexpr const char* kComponentsCloneProgId = "QzPelmora.ComponentsClone";
 
@@ -45,6 +48,16 @@ private:
     rt::Collection& Items();
 
     std::shared_ptr<rt::Collection> items_;
+    // The first clones by name (plain ASCII names, folded), held in the object
+    // itself: every check asks a feature's components by name, and the
+    // collection's table lies apart from it, seldom in the processor's cache
+    // among thousands of features. Any other name asks the collection.
+    struct Named {
+        std::string folded;
+        std::shared_ptr<ComponentClone> clone;
+    };
+    std::array<Named, 4> named_;
+    size_t namedCount_ = 0;
     std::shared_ptr<IDataContext> dataContext_;
     std::weak_ptr<rt::Object> facet_;
 };
