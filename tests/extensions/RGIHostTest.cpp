@@ -100,6 +100,30 @@ TEST_F(RGIHostTest, InitializeRecordsTheRGIsOfTheActiveFeaturesSide) {
     }
 }
 
+TEST_F(RGIHostTest, KeptRecordsAreThoseOfAFreshReadAndReadOncePerRelationshipAndFNO) {
+    auto names = [](const std::vector<pelmora::RGIInfo>& records) {
+        Strings out;
+        for (const auto& r : records) out.push_back(r.InterfaceName + "/" + std::to_string(r.RelatedFNO));
+        return out;
+    };
+    auto initialize = [](const std::shared_ptr<RGIHostingHelper>& helper, int16_t fno) {
+        helper->putref_Feature(SampleFeature(fno, 1));
+        helper->Host().Initialize(std::static_pointer_cast<pelmora::IRelationshipHelper>(helper));
+        return helper->Host().get_RGIInfo();
+    };
+    auto fresh = Helper(2), keeping = Helper(2);
+    pelmora::RGIHelper::RecordsByFeatureNumber kept;
+    keeping->Host().KeepRecordsIn(&kept);
+    for (int16_t fno : {102, 103, 102, 105, 103})
+        EXPECT_EQ(names(initialize(keeping, fno)), names(initialize(fresh, fno))) << fno;
+    EXPECT_EQ(kept.size(), 3u);
+    // A kept entry stands for its key: the rule rows are not read again.
+    kept[{2, 102}] = {pelmora::RGIInfo{0, 7, 0, "Kept", -1, rt::Variant(), nullptr, false}};
+    EXPECT_EQ(names(initialize(keeping, 102)), (Strings{"Kept/7"}));
+    keeping->Host().KeepRecordsIn(nullptr);
+    EXPECT_EQ(names(initialize(keeping, 102)), names(initialize(fresh, 102)));
+}
+
 TEST_F(RGIHostTest, ANullSubordinateIsTheOwnersSide) {
     // Relationship 2 with QTX_SUBORDINATE Null in place of the cached table.
     const char* key = "QTX_RELATIONSHIPS_OPTABLE";

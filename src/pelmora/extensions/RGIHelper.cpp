@@ -132,45 +132,57 @@ void RGIHelper::CollectRecords(const std::shared_ptr<IRelationshipHelper>& Helpe
     if (!filter) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     auto tables = metadata->get_Recordsets();
 
-    auto relationship = tables->get_Item(rt::Variant(kRelationshipsTable))->get_Recordset("", "");
-    filter->FilterRecordset(relationship, relationship->get_Fields()->Item("QTX_RNO"),
-                            rt::Variant(Helper->get_RelationshipNumber()));
-    if (relationship->get_BOF() && relationship->get_EOF()) return;
-    const std::string ruleTable = TextOf(relationship->GetValue(rt::Variant("QTX_OPTIMIZEDTABLE")));
-    const int16_t type = rt::CInt(relationship->GetValue(rt::Variant("QTX_TYPE")));
-    // Null is the owner's side, as the ownership helpers read it.
-    const rt::Variant subordinate = relationship->GetValue(rt::Variant("QTX_SUBORDINATE"));
-    const bool owned = !IsNullOrEmpty(subordinate) && rt::CInt(subordinate) != 0;
-    const RuleColumns* columns = ColumnsFor(type, owned);
-    if (!columns) return;
-
-    auto rules = tables->get_Item(rt::Variant(ruleTable))->get_Recordset("", "");
-    auto fields = rules->get_Fields();
-    filter->FilterRecordset(rules, fields->Item(columns->firstSideFNO), rt::Variant(fno));
-    if (rules->get_BOF() && rules->get_EOF()) return;
-    auto interfaceName = fields->Item(columns->interfaceName);
-    auto triggeringCNO = fields->Item(columns->triggeringCNO);
-    auto relatedFNO = fields->Item(columns->relatedFNO);
-    auto relatedCNO = fields->Item(columns->relatedCNO);
-    auto projectNumber = fields->Item(columns->projectNumber);
-    auto argGroupNo = fields->Item(columns->argGroupNo);
-
-    std::vector<RGIInfo> records;
-    for (; !rules->get_EOF(); rules->MoveNext()) {
-        const rt::Variant name = interfaceName->get_Value();
-        if (name.IsNull()) continue;
-        RGIInfo record;
-        record.TriggeringCNO = rt::CInt(triggeringCNO->get_Value());
-        record.RelatedFNO = rt::CLng(relatedFNO->get_Value());
-        record.RelatedCNO = rt::CInt(relatedCNO->get_Value());
-        record.InterfaceName = rt::CStr(name);
-        const rt::Variant project = projectNumber->get_Value();
-        if (!IsNullOrEmpty(project)) record.ProjectNumber = rt::CLng(project);
-        record.ArgGroupNo = argGroupNo->get_Value();
-        records.push_back(std::move(record));
+    const int16_t rno = Helper->get_RelationshipNumber();
+    if (kept_) {
+        if (auto known = kept_->find({rno, fno}); known != kept_->end()) {
+            m_aRGIInfo = known->second;
+            return;
+        }
     }
-    // A 16-bit count in the interface's terms.
-    if (records.size() > 32767) rt::RaiseVbError(rt::vberr::Overflow);
+    // No records where a lookup finds no row; a read that raises keeps nothing.
+    auto read = [&]() -> std::vector<RGIInfo> {
+        auto relationship = tables->get_Item(rt::Variant(kRelationshipsTable))->get_Recordset("", "");
+        filter->FilterRecordset(relationship, relationship->get_Fields()->Item("QTX_RNO"), rt::Variant(rno));
+        if (relationship->get_BOF() && relationship->get_EOF()) return {};
+        const std::string ruleTable = TextOf(relationship->GetValue(rt::Variant("QTX_OPTIMIZEDTABLE")));
+        const int16_t type = rt::CInt(relationship->GetValue(rt::Variant("QTX_TYPE")));
+        // Null is the owner's side, as the ownership helpers read it.
+        const rt::Variant subordinate = relationship->GetValue(rt::Variant("QTX_SUBORDINATE"));
+        const bool owned = !IsNullOrEmpty(subordinate) && rt::CInt(subordinate) != 0;
+        const RuleColumns* columns = ColumnsFor(type, owned);
+        if (!columns) return {};
+
+        auto rules = tables->get_Item(rt::Variant(ruleTable))->get_Recordset("", "");
+        auto fields = rules->get_Fields();
+        filter->FilterRecordset(rules, fields->Item(columns->firstSideFNO), rt::Variant(fno));
+        if (rules->get_BOF() && rules->get_EOF()) return {};
+        auto interfaceName = fields->Item(columns->interfaceName);
+        auto triggeringCNO = fields->Item(columns->triggeringCNO);
+        auto relatedFNO = fields->Item(columns->relatedFNO);
+        auto relatedCNO = fields->Item(columns->relatedCNO);
+        auto projectNumber = fields->Item(columns->projectNumber);
+        auto argGroupNo = fields->Item(columns->argGroupNo);
+
+        std::vector<RGIInfo> records;
+        for (; !rules->get_EOF(); rules->MoveNext()) {
+            const rt::Variant name = interfaceName->get_Value();
+            if (name.IsNull()) continue;
+            RGIInfo record;
+            record.TriggeringCNO = rt::CInt(triggeringCNO->get_Value());
+            record.RelatedFNO = rt::CLng(relatedFNO->get_Value());
+            record.RelatedCNO = rt::CInt(relatedCNO->get_Value());
+            record.InterfaceName = rt::CStr(name);
+            const rt::Variant project = projectNumber->get_Value();
+            if (!IsNullOrEmpty(project)) record.ProjectNumber = rt::CLng(project);
+            record.ArgGroupNo = argGroupNo->get_Value();
+            records.push_back(std::move(record));
+        }
+        // A 16-bit count in the interface's terms.
+        if (records.size() > 32767) rt::RaiseVbError(rt::vberr::Overflow);
+        return records;
+    };
+    std::vector<RGIInfo> records = read();
+    if (kept_) kept_->emplace(std::pair{rno, fno}, records);
     m_aRGIInfo = std::move(records);
 }
 

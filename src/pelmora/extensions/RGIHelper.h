@@ -22,6 +22,8 @@
 // members the host does not serve show "Call not supported. Look it up in
 // PELMORA" and answer 0 or False.
 #include <cstdint>
+#include <map>
+#include <utility>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -90,6 +92,13 @@ public:
     // the description and CRLF to the log; raises 75 when it cannot.
     void LogRGIError(const std::string& MethodName, const std::string& Description) const;
 
+    // The records Initialize reads, by relationship number and FNO, kept for
+    // the length of one validation call of the host helper (the metadata
+    // does not change within it); nullptr reads them afresh every time. The
+    // caller owns them and hands in nullptr before they go.
+    using RecordsByFeatureNumber = std::map<std::pair<int16_t, int32_t>, std::vector<RGIInfo>>;
+    void KeepRecordsIn(RecordsByFeatureNumber* Kept) { kept_ = Kept; }
+
     std::string TypeName() const override { return "RGIHelper"; }
 
 protected:
@@ -120,6 +129,7 @@ private:
     int32_t m_lProcessingMode = 0;
     std::shared_ptr<IDataContext> dataContext_;
     std::string m_strLogPath;
+    RecordsByFeatureNumber* kept_ = nullptr;
 };
 
 }  // namespace pelmora

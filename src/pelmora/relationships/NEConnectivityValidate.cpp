@@ -60,18 +60,22 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
                                     RowValue("QTX_SUPPORTCNO"));
     supportComponentName_ = rt::CStr(ValueOf(featureComponents_, "QTX_NAME"));
 
-    // A feature at the node of many is read once, a pair's rules once.
+    // A feature at the node of many is read once, a pair's rules once, the
+    // geometry interfaces' rule rows once per FNO.
     DistanceRun run;
     ValidateRun reads;
+    RGIHelper::RecordsByFeatureNumber rgiRecords;
     struct Scope {
         NEConnectivity& helper;
         ~Scope() {
             helper.run_ = nullptr;
             helper.validateRun_ = nullptr;
+            if (helper.rgiHelper_) helper.rgiHelper_->KeepRecordsIn(nullptr);
         }
     } scope{*this};
     run_ = &run;
     validateRun_ = &reads;
+    if (rgiHelper_) rgiHelper_->KeepRecordsIn(&rgiRecords);
 
     rt::ResumeNext step;
     // Without the support component among the set's components nothing is
