@@ -355,6 +355,7 @@ ColumnType MapDeclaredType(const std::string& declared) {
 
 SqliteConnection::SqliteConnection(const std::string& path, const Options& options) : path_(path) {
     const bool memory = path == ":memory:" || path.empty();
+    memory_ = memory;
     auto fail = [&](const std::string& why) {
         if (db_) {
             sqlite3_close_v2(db_);
@@ -439,6 +440,7 @@ struct SqliteConnection::StatementCache {
     // guard they were prepared under: the authorizer judges a text only when
     // it is prepared.
     std::unordered_map<std::string, Kept> queries;
+    Stmt commit, begin;
 };
 
 // The limited columns of the database's tables, read once per schema
@@ -1604,7 +1606,21 @@ void SqliteConnection::RenewTransaction(bool forWrite, const std::string& sqlFor
             c.queryOnly_ = queryOnly;
         }
     } unguarded(*this);
-    auto exec = [&](const std::string& sql) { return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr); };
+    if (!cache_) cache_ = std::make_unique<StatementCache>();
+    auto exec = [&](const std::string& sql) {
+        // The two a reader runs at the end of every call are kept prepared.
+        Stmt* kept = sql == "COMMIT" ? &cache_->commit : sql == "BEGIN" ? &cache_->begin : nullptr;
+        if (!kept) return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+        if (!*kept) {
+            sqlite3_stmt* st = nullptr;
+            int rc = sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr);
+            if (rc != SQLITE_OK) return rc;
+            kept->reset(st);
+        }
+        int rc = sqlite3_step(kept->get());
+        sqlite3_reset(kept->get());
+        return rc == SQLITE_DONE ? SQLITE_OK : rc;
+    };
     // Ending a transaction that wrote nothing only lets go of its snapshot.
     int rc = exec("COMMIT");
     if (rc != SQLITE_OK) RaiseLastError(rc, sqlForErrors);
@@ -1652,8 +1668,8 @@ bool SqliteConnection::WaitTurnToWrite(sqlite3_stmt* failed, int rc, const std::
 }
 
 void SqliteConnection::EndSnapshotIfUnwritten() {
-    if (!owned_ || lost_ || !InTransaction() || sqlite3_txn_state(db_, nullptr) != SQLITE_TXN_READ ||
-        StatementRunning(nullptr))
+    // No other connection shares a database in memory.
+    if (memory_ || !owned_ || lost_ || !InTransaction() || sqlite3_txn_state(db_, nullptr) != SQLITE_TXN_READ)
         return;
     RenewTransaction(false, "COMMIT");
 }

@@ -204,6 +204,7 @@ private:
     sqlite3* db_ = nullptr;
     std::string path_;
     bool readOnly_ = false;
+    bool memory_ = false;
     std::unique_ptr<StatementCache> cache_;
     std::unique_ptr<Limits> limits_;
 };
