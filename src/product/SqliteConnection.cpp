@@ -1230,12 +1230,7 @@ void SqliteConnection::BeginLimits() {
     limits.rounded.clear();
     limits.lastName = nullptr;
     // The context's own statements: no guard, so that the authorizer lets them be.
-    struct Unguarded {
-        SqliteConnection& c;
-        bool was;
-        ~Unguarded() { c.guarded_ = was; }
-    } unguarded{*this, guarded_};
-    guarded_ = false;
+    OwnSqlScope own(*this);
     if (!limits.schemaVersion) {
         sqlite3_stmt* raw = nullptr;
         if (sqlite3_prepare_v3(db_, "PRAGMA main.schema_version", -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK)
@@ -1284,12 +1279,7 @@ void SqliteConnection::BeginLimits() {
 void SqliteConnection::EndLimits(bool stepped, const std::string& sqlForErrors) {
     sqlite3_preupdate_hook(db_, nullptr, nullptr);
     Limits& limits = *limits_;
-    struct Unguarded {
-        SqliteConnection& c;
-        bool was;
-        ~Unguarded() { c.guarded_ = was; }
-    } unguarded{*this, guarded_};
-    guarded_ = false;
+    OwnSqlScope own(*this);
     auto release = [&] {
         auto ours = std::find(savepoints_.rbegin(), savepoints_.rend(), "PELMORA_STATEMENT");
         if (ours != savepoints_.rend()) savepoints_.erase(std::next(ours).base(), savepoints_.end());
@@ -1594,18 +1584,7 @@ bool SqliteConnection::StatementRunning(sqlite3_stmt* except) const {
 }
 
 void SqliteConnection::RenewTransaction(bool forWrite, const std::string& sqlForErrors) {
-    // The context's own statements, whatever guard stands for the caller's.
-    struct Unguarded {
-        SqliteConnection& c;
-        bool guarded, queryOnly;
-        explicit Unguarded(SqliteConnection& conn) : c(conn), guarded(conn.guarded_), queryOnly(conn.queryOnly_) {
-            c.guarded_ = c.queryOnly_ = false;
-        }
-        ~Unguarded() {
-            c.guarded_ = guarded;
-            c.queryOnly_ = queryOnly;
-        }
-    } unguarded(*this);
+    OwnSqlScope own(*this);
     if (!cache_) cache_ = std::make_unique<StatementCache>();
     auto exec = [&](const std::string& sql) {
         // The two a reader runs at the end of every call are kept prepared.

@@ -168,6 +168,24 @@ public:
 private:
     struct StatementCache;
     struct Limits;
+    // The connection's own statements run unguarded, whatever guard stands
+    // for the caller's; the caller's guard comes back when the scope ends.
+    class OwnSqlScope {
+    public:
+        explicit OwnSqlScope(SqliteConnection& c) : c_(c), guarded_(c.guarded_), queryOnly_(c.queryOnly_) {
+            c_.guarded_ = c_.queryOnly_ = false;
+        }
+        ~OwnSqlScope() {
+            c_.guarded_ = guarded_;
+            c_.queryOnly_ = queryOnly_;
+        }
+        OwnSqlScope(const OwnSqlScope&) = delete;
+        OwnSqlScope& operator=(const OwnSqlScope&) = delete;
+
+    private:
+        SqliteConnection& c_;
+        bool guarded_, queryOnly_;
+    };
     // A write of system SQL runs under Oracle's column limits: each row is
     // judged as it is written (a preupdate hook), inside a savepoint that
     // undoes the statement when one does not fit; rounded numbers are set
