@@ -718,8 +718,8 @@ std::string PlaceOf(const std::vector<ado::FieldDesc>& fields, size_t col, size_
 class ValueSink {
 public:
     ValueSink(std::vector<rt::Variant>& out, const std::vector<ColumnType>& types,
-              const std::vector<ado::FieldDesc>& fields, const std::string& sql, CellPlace place)
-        : out_(out), types_(types), fields_(fields), sql_(sql), place_(std::move(place)), last_(types.size()) {}
+              const std::string& sql, CellPlace place)
+        : out_(out), types_(types), sql_(sql), place_(std::move(place)), last_(types.size()) {}
 
     void Put(const CellView& c, size_t col) {
         Last& last = last_[col];
@@ -750,7 +750,6 @@ private:
 
     std::vector<rt::Variant>& out_;
     const std::vector<ColumnType>& types_;
-    const std::vector<ado::FieldDesc>& fields_;
     const std::string& sql_;
     CellPlace place_;
     std::vector<Last> last_;
@@ -1406,7 +1405,7 @@ ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::v
                     image.fields = keptQuery->fields;
                     types = keptQuery->declared;
                     direct = std::make_unique<ValueSink>(
-                        image.values, types, image.fields, sqlForErrors, [&, width](size_t col) {
+                        image.values, types, sqlForErrors, [&, width](size_t col) {
                             return PlaceOf(image.fields, col, (image.values.size()) / width,
                                            [&](size_t k) { return ReadCell(sqlite3_column_value(raw, static_cast<int>(k))); });
                         });
@@ -1475,7 +1474,7 @@ ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::v
         }
     }
     image.values.reserve(cells.size());
-    ValueSink sink(image.values, types, image.fields, sqlForErrors, [&](size_t col) {
+    ValueSink sink(image.values, types, sqlForErrors, [&](size_t col) {
         const size_t row = image.values.size() / width;
         return PlaceOf(image.fields, col, row, [&](size_t k) { return ViewOf(cells[row * width + k]); });
     });
