@@ -38,6 +38,11 @@ ALTER TABLE HYDRANT_N ADD COLUMN SECOND_OWNER_CNO NUMBER(5);
 ALTER TABLE HYDRANT_N ADD COLUMN FEED_ID NUMBER(10);
 ALTER TABLE HYDRANT_N ADD COLUMN FEED_CNO NUMBER(5);
 ALTER TABLE SERVICE_N ADD COLUMN OWNER_ID NUMBER(10);
+-- An owner's review finds what it owns by the link column, one query per
+-- owner; without an index each one reads the whole table. (The hydrant's two
+-- links are asked together and read the table either way.)
+CREATE INDEX VALVE_N_OWNER ON VALVE_N (OWNER_ID);
+CREATE INDEX SERVICE_N_OWNER ON SERVICE_N (OWNER_ID);
 
 -- The rows 52_relationship_geometry.sql wrote for the interfaces get their
 -- link columns and rules here.
