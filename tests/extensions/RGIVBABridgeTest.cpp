@@ -3,8 +3,13 @@
 // aborts, failures and the members it does not serve.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/extensions/RGIVBABridge.h"
+#include "pelmora/features/Components.h"
+#include "pelmora/features/KeyObjects.h"
+#include "pelmora/validation/modFeatureValidationServiceSet.h"
 #include "interfaces/InterfaceSupport.h"
 #include "support/RGIHostFixture.h"
 #include "support/Raises.h"
@@ -114,6 +119,49 @@ TEST_F(RGIVBABridgeTest, NumberAndRelatedFeaturesOnlyForARelationshipOfTheHelper
         EXPECT_EQ(helper_->reviews, c.related < 0 ? 0 : 1);
         EXPECT_EQ(Texts(hosted->arguments).size(), 3u);  // the earlier steps were done
     }
+}
+
+TEST_F(RGIVBABridgeTest, DuringARunTheRunsOwnOpenedFeatureOfARelatedKeyIsHandedOver) {
+    // The run's set: main 1001 opened, main 1002 in the set without components.
+    auto opened = SampleFeature(101, 1001);
+    opened->putref_Components(std::make_shared<pelmora::Components>());
+    auto unopened = SampleFeature(101, 1002);
+    auto set = pelmora::KeyObjects::New();
+    set->Add(opened);
+    set->Add(unopened);
+    struct Case {
+        const char* what;
+        bool inRun;
+        std::shared_ptr<pelmora::IKeyObject> reviewed;
+        bool runs;  // the run's feature is handed over rather than the reviewed one
+    };
+    const Case cases[] = {
+        {"outside a run", false, SampleFeature(101, 1001), false},
+        {"a key the run opened", true, SampleFeature(101, 1001), true},
+        {"a key in the set without components", true, SampleFeature(101, 1002), false},
+        {"a key not in the set", true, SampleFeature(101, 1003), false},
+        {"a component's key", true, SampleFeature(101, 1001, 11), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto hosted = LoadProject(4);
+        helper_->related = {c.reviewed};
+        std::optional<pelmora::RunFeaturesScope> run;
+        if (c.inRun) run.emplace(set);
+        auto bridge = Bind(4, "");
+        ASSERT_TRUE(hosted->relatedFeatures);
+        ASSERT_EQ(hosted->relatedFeatures->get_Count(), 1);
+        auto handed = rt::QueryInterface<pelmora::IKeyObject>(hosted->relatedFeatures->get_Item(rt::Variant(1)));
+        EXPECT_EQ(handed, c.runs ? opened : c.reviewed);
+    }
+
+    // A run's scope ends with it, the outer run's standing again.
+    pelmora::RunFeaturesScope outer(set);
+    {
+        pelmora::RunFeaturesScope inner(pelmora::KeyObjects::New());
+        EXPECT_EQ(pelmora::RunFeatureOf(SampleFeature(101, 1001)), nullptr);
+    }
+    EXPECT_EQ(pelmora::RunFeatureOf(SampleFeature(101, 1001)), opened);
 }
 
 TEST_F(RGIVBABridgeTest, ValidateInitialisesAgainAndReturnsWhatTheHostedRGIWrote) {

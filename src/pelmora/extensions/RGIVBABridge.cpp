@@ -3,6 +3,7 @@
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/KeyObjects.h"
+#include "pelmora/validation/modFeatureValidationServiceSet.h"
 #include "interfaces/DataContext.h"
 #include "interfaces/MetadataService.h"
 #include "interfaces/Relationship.h"
@@ -21,6 +22,14 @@ std::shared_ptr<QzKeyObject> AsQzKeyObject(const std::shared_ptr<IKeyObject>& fe
     return rt::QueryInterface<QzKeyObject>(feature);
 }
 
+// A related feature as the hosted RGI gets it: during a validation run, the
+// run's own opened feature of that key.
+std::shared_ptr<QzKeyObject> Related(const std::shared_ptr<rt::Object>& item) {
+    auto qz = rt::QueryInterface<QzKeyObject>(item);
+    if (auto opened = RunFeatureOf(rt::TryQueryInterface<IKeyObject>(item))) return AsQzKeyObject(opened);
+    return qz;
+}
+
 // The features of a review as a new KeyObjects, in order, each once. A
 // review without a collection (Nothing) relates nothing.
 std::shared_ptr<KeyObjects> RelatedKeyObjects(const rt::Variant& review) {
@@ -32,12 +41,12 @@ std::shared_ptr<KeyObjects> RelatedKeyObjects(const rt::Variant& review) {
         for (int32_t i = 1; i <= list->Count(); ++i) {
             rt::Variant item = list->Item(rt::Variant(i));
             if (!item.IsObject()) rt::RaiseVbError(rt::vberr::TypeMismatch);
-            qz->Add(rt::QueryInterface<QzKeyObject>(item.Obj()));
+            qz->Add(Related(item.Obj()));
         }
         return related;
     }
     auto keys = rt::QueryInterface<IKeyObjects>(review.Obj());
-    for (const auto& item : keys->get_NewEnum()) qz->Add(AsQzKeyObject(item));
+    for (const auto& item : keys->get_NewEnum()) qz->Add(Related(rt::ObjectPtrOf(item)));
     return related;
 }
 

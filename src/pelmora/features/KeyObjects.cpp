@@ -64,6 +64,11 @@ std::shared_ptr<KeyObject> KeyObjects::ItemObject(const rt::Variant& Index) { re
 
 std::shared_ptr<IKeyObject> KeyObjects::get_Item(const rt::Variant& Index) { return ItemObject(Index); }
 
+std::shared_ptr<KeyObject> KeyObjects::Find(const std::string& key) const {
+    const rt::Variant* item = items_->FindKey(key);
+    return item ? MemberOf(*item) : nullptr;
+}
+
 std::vector<std::shared_ptr<IKeyObject>> KeyObjects::get_NewEnum() {
     std::vector<std::shared_ptr<IKeyObject>> members;
     members.reserve(static_cast<size_t>(items_->Count()));

@@ -42,6 +42,9 @@ public:
 
     // The member as the class itself (the default face's Item).
     std::shared_ptr<KeyObject> ItemObject(const rt::Variant& Index);
+    // The member kept under a key text (BuildKey), or nullptr: an unknown key
+    // raises nothing.
+    std::shared_ptr<KeyObject> Find(const std::string& key) const;
     // The enumerator object of a late-bound For Each, over the members as
     // they are now.
     rt::Variant NewEnumObject();

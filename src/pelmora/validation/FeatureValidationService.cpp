@@ -107,7 +107,10 @@ std::shared_ptr<ado::Recordset> FeatureValidationService::ValidateKeyObjectSet(
         if (Features) ValidateFeatureSet(Features, Count, Errors);
         Relationship_->putref_Features(Features);
         Relationship_->putref_Components(Components);
-        Relationship_->Validate(ValidationSet, Errors);
+        {
+            RunFeaturesScope opened(Features);
+            Relationship_->Validate(ValidationSet, Errors);
+        }
         ReleaseValidationSetIndex();
         SetStatusBarText(SavedStatusText_, 1);
         Lookups_ = RunLookups();

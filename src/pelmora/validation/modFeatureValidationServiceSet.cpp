@@ -18,6 +18,7 @@
 #include "pelmora/features/FeatureAssemblyService.h"
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
+#include "pelmora/features/modFASCache.h"
 #include "interfaces/Components.h"
 #include "interfaces/DataContext.h"
 #include "interfaces/Geometry.h"
@@ -237,6 +238,26 @@ void GetValidationKOCollection(const std::shared_ptr<ado::Recordset>& rs,
         assembly->put_SetBackwardPointers(false);
         cValComponents = assembly->OpenFeatures(placed->get_Count() == count ? features : placed);
     }
+}
+
+namespace {
+
+thread_local std::shared_ptr<IKeyObjects> tRunFeatures;
+
+}  // namespace
+
+RunFeaturesScope::RunFeaturesScope(std::shared_ptr<IKeyObjects> Features)
+    : previous_(std::exchange(tRunFeatures, std::move(Features))) {}
+
+RunFeaturesScope::~RunFeaturesScope() { tRunFeatures = std::move(previous_); }
+
+std::shared_ptr<IKeyObject> RunFeatureOf(const std::shared_ptr<IKeyObject>& Feature) {
+    if (!tRunFeatures || !Feature || CachingEnabled()) return nullptr;
+    auto set = std::dynamic_pointer_cast<KeyObjects>(tRunFeatures);
+    if (!set || Feature->get_CNO() != 0 || Feature->get_CID() != 0) return nullptr;
+    auto opened = set->Find(BuildKey(Feature->get_FNO(), Feature->get_FID(), 0, 0));
+    if (!opened || !opened->get_Components()) return nullptr;
+    return opened;
 }
 
 std::shared_ptr<IKeyObject> FindKeyObject(const std::shared_ptr<IKeyObjects>& Features, int16_t FNO, int32_t FID) {
