@@ -52,8 +52,9 @@ rt::Variant Whole(double d) {
 
 }  // namespace
 
-rt::Variant CoerceToFieldType(const rt::Variant& value, DataTypeEnum type) {
-    if (value.IsNull() || value.IsEmpty() || value.IsMissing()) return value.IsMissing() ? rt::Variant() : value;
+// Taken by value: a value that fits already is handed on without a copy.
+rt::Variant CoerceToFieldType(rt::Variant value, DataTypeEnum type) {
+    if (value.IsNull() || value.IsEmpty() || value.IsMissing()) return value.IsMissing() ? rt::Variant() : std::move(value);
     try {
         switch (type) {
             case adEmpty: case adVariant: case adPropVariant: case adUserDefined: case adChapter:
@@ -73,9 +74,9 @@ rt::Variant CoerceToFieldType(const rt::Variant& value, DataTypeEnum type) {
         }
         switch (type) {
             case adSmallInt: case adTinyInt: case adUnsignedTinyInt:
-                return value.Type() == rt::vbInteger ? value : rt::Variant(rt::CInt(value));
+                return value.Type() == rt::vbInteger ? std::move(value) : rt::Variant(rt::CInt(value));
             case adInteger: case adUnsignedSmallInt:
-                return value.Type() == rt::vbLong ? value : rt::Variant(rt::CLng(value));
+                return value.Type() == rt::vbLong ? std::move(value) : rt::Variant(rt::CLng(value));
             case adBigInt: case adUnsignedInt: case adUnsignedBigInt: {
                 if (value.Type() == rt::vbLong || value.Type() == rt::vbInteger) return rt::Variant(rt::CLng(value));
                 rt::Decimal d = rt::CDec(value);
@@ -84,22 +85,22 @@ rt::Variant CoerceToFieldType(const rt::Variant& value, DataTypeEnum type) {
                 return Whole(x);
             }
             case adSingle:
-                return value.Type() == rt::vbSingle ? value : rt::Variant(static_cast<float>(rt::CSng(value)));
+                return value.Type() == rt::vbSingle ? std::move(value) : rt::Variant(static_cast<float>(rt::CSng(value)));
             case adDouble:
-                return value.Type() == rt::vbDouble ? value : rt::Variant(rt::CDbl(value));
+                return value.Type() == rt::vbDouble ? std::move(value) : rt::Variant(rt::CDbl(value));
             case adCurrency:
-                return value.Type() == rt::vbCurrency ? value : rt::Variant(rt::CCur(value));
+                return value.Type() == rt::vbCurrency ? std::move(value) : rt::Variant(rt::CCur(value));
             case adDecimal: case adNumeric: case adVarNumeric:
                 if (value.IsNumericType() && value.Type() != rt::vbBoolean) return value;
                 return rt::Variant(rt::CDec(value));
             case adBoolean:
-                return value.Type() == rt::vbBoolean ? value : rt::Variant(rt::CBool(value));
+                return value.Type() == rt::vbBoolean ? std::move(value) : rt::Variant(rt::CBool(value));
             case adDate: case adDBDate: case adDBTime: case adDBTimeStamp: case adFileTime:
-                return value.Type() == rt::vbDate ? value : rt::Variant::Date(rt::CDate(value));
+                return value.Type() == rt::vbDate ? std::move(value) : rt::Variant::Date(rt::CDate(value));
             case adError:
                 return value;
             default:
-                if (IsTextType(type)) return value.IsString() ? value : rt::Variant(rt::CStr(value));
+                if (IsTextType(type)) return value.IsString() ? std::move(value) : rt::Variant(rt::CStr(value));
                 return value;
         }
     } catch (const rt::ComError& e) {

@@ -175,6 +175,11 @@ public:
     // AppendRow for each of rows in turn, in one step. A value that does not
     // fit raises once the rows before its own are added.
     void AppendRows(const std::vector<const rt::Variant*>& rows, const std::vector<int32_t>& from);
+    // AppendRows of rows of source, which the call takes: when nothing else
+    // holds source and no clone shares its rows, the values are moved out of
+    // them instead of copied (nobody can read them after).
+    void AppendRowsOf(RecordsetPtr source, const std::vector<const rt::Variant*>& rows,
+                      const std::vector<int32_t>& from);
     void CancelBatch(AffectEnum AffectRecords = adAffectAll);
     int32_t get_Status();
     EditModeEnum get_EditMode();
@@ -270,7 +275,11 @@ private:
 
     RecordsetPtr Self();
     // AppendRow and AppendRows.
-    void AppendEach(std::span<const rt::Variant* const> rows, const std::vector<int32_t>& from);
+    void AppendEach(std::span<const rt::Variant* const> rows, const std::vector<int32_t>& from, bool take = false);
+    // AppendRowsOf when rows are all of source's rows in their order, taken
+    // into this recordset without rows: the values change hands at once.
+    // False (nothing done) for any other rows.
+    bool AdoptRows(RowStore& source, const std::vector<const rt::Variant*>& rows, const std::vector<int32_t>& from);
     // Raises unless a shared pointer holds the recordset (its fields need one).
     void RequireShared() const;
     void CheckOpen() const;
@@ -448,6 +457,6 @@ private:
 
 // A value converted to what a field of that type stores (Null and Empty stay);
 // raises err::DataConversion when it cannot be.
-rt::Variant CoerceToFieldType(const rt::Variant& value, DataTypeEnum type);
+rt::Variant CoerceToFieldType(rt::Variant value, DataTypeEnum type);
 
 }  // namespace ado

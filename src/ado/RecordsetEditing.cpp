@@ -191,7 +191,104 @@ void Recordset::AppendRows(const std::vector<const rt::Variant*>& rows, const st
     AppendEach(rows, from);
 }
 
-void Recordset::AppendEach(std::span<const rt::Variant* const> rows, const std::vector<int32_t>& from) {
+void Recordset::AppendRowsOf(RecordsetPtr source, const std::vector<const rt::Variant*>& rows,
+                             const std::vector<int32_t>& from) {
+    // A field read twice would find its value gone the second time.
+    std::vector<bool> read(from.size());
+    bool once = source && source.use_count() == 1 && source->store_ && source->store_.use_count() == 1;
+    for (int32_t f : from) {
+        if (f < 0 || static_cast<size_t>(f) >= read.size() || read[static_cast<size_t>(f)]) once = false;
+        if (!once) break;
+        read[static_cast<size_t>(f)] = true;
+    }
+    if (once && AdoptRows(*source->store_, rows, from)) return;
+    AppendEach(rows, from, once);
+}
+
+namespace {
+// The values a field keeps as they are, the usual ones of rows read from a
+// database; any other goes through FieldValueFor.
+bool KeptAsIs(const rt::Variant& v, DataTypeEnum t) {
+    switch (v.Type()) {
+        case rt::vbNull: return true;
+        case rt::vbDecimal: return t == adNumeric || t == adDecimal || t == adVarNumeric || t == adVariant;
+        case rt::vbString:
+            return t == adVarChar || t == adVarWChar || t == adChar || t == adWChar || t == adLongVarChar ||
+                   t == adLongVarWChar || t == adBSTR || t == adVariant;
+        case rt::vbDate:
+            return t == adDBTimeStamp || t == adDate || t == adDBDate || t == adDBTime || t == adFileTime ||
+                   t == adVariant;
+        case rt::vbDouble: return t == adDouble || t == adVariant;
+        default: return false;
+    }
+}
+}  // namespace
+
+bool Recordset::AdoptRows(RowStore& source, const std::vector<const rt::Variant*>& rows,
+                          const std::vector<int32_t>& from) {
+    CheckUpdatable();
+    if (HasSinks()) Raise(err::IllegalOperation, "Operation is not allowed in this context.");
+    if (from.size() != store_->width) BadArgument();
+    const size_t width = from.size();
+    if (rows.empty() || store_->RowCount() != 0 || !store_->criteriaIndex.Empty() || source.width != width ||
+        static_cast<size_t>(source.RowCount()) != rows.size() || source.values.size() != rows.size() * width)
+        return false;
+    for (size_t i = 0; i < width; ++i)
+        if (from[i] != static_cast<int32_t>(i)) return false;
+    for (size_t r = 0; r < rows.size(); ++r)
+        if (rows[r] != source.Row(static_cast<int32_t>(r))) return false;
+
+    // Coerced in place, row by row: a value that does not fit keeps out its
+    // row and every one after it, as when they are added one at a time.
+    std::vector<rt::Variant> values = std::move(source.values);
+    // The source keeps no rows whose values are gone.
+    source.values.clear();
+    source.meta.clear();
+    ++source.version;
+    size_t fitting = 0;
+    std::exception_ptr unfit;
+    for (; fitting < rows.size(); ++fitting) {
+        rt::Variant* row = values.data() + fitting * width;
+        try {
+            for (size_t i = 0; i < width; ++i) {
+                if (KeptAsIs(row[i], store_->fields[i].type)) continue;
+                rt::Variant v = FieldValueFor(std::move(row[i]), store_->fields[i].type);
+                row[i] = v.IsEmpty() ? rt::Variant::Null() : std::move(v);
+            }
+        } catch (...) {
+            unfit = std::current_exception();
+            break;
+        }
+    }
+    if (fitting == 0) std::rethrow_exception(unfit);
+    values.resize(fitting * width);
+    auto keep = Self();
+    FinishEdit();
+    Sync();
+    const auto count = static_cast<int32_t>(fitting);
+    store_->values = std::move(values);
+    store_->meta.assign(fitting, RowStore::Meta{adRecNew, -1, false});
+    store_->version += fitting;
+    store_->assignments += fitting * width;
+    base_.reserve(base_.size() + fitting);
+    view_.reserve(view_.size() + fitting);
+    for (int32_t id = 0; id < count; ++id) {
+        base_.push_back(id);
+        view_.push_back(id);
+        if (indexValid_) {
+            indexOf_.resize(static_cast<size_t>(id) + 1, -1);
+            indexOf_[static_cast<size_t>(id)] = static_cast<int32_t>(view_.size()) - 1;
+        }
+        if (!IsBatch()) AcceptRow(id);
+    }
+    knownRows_ = store_->RowCount();
+    seenVersion_ = store_->version;
+    pos_ = static_cast<int32_t>(view_.size()) - 1;
+    if (unfit) std::rethrow_exception(unfit);
+    return true;
+}
+
+void Recordset::AppendEach(std::span<const rt::Variant* const> rows, const std::vector<int32_t>& from, bool take) {
     CheckUpdatable();
     if (HasSinks()) Raise(err::IllegalOperation, "Operation is not allowed in this context.");
     if (from.size() != store_->width) BadArgument();
@@ -202,7 +299,9 @@ void Recordset::AppendEach(std::span<const rt::Variant* const> rows, const std::
     std::vector<rt::Variant> row(width);
     auto coerce = [&](const rt::Variant* values) {
         for (size_t i = 0; i < width; ++i) {
-            rt::Variant v = FieldValueFor(values[from[i]], store_->fields[i].type);
+            // Taken rows are the caller's own, written by no one after.
+            rt::Variant v = take ? FieldValueFor(std::move(const_cast<rt::Variant*>(values)[from[i]]), store_->fields[i].type)
+                                 : FieldValueFor(values[from[i]], store_->fields[i].type);
             row[i] = v.IsEmpty() ? rt::Variant::Null() : std::move(v);
         }
     };

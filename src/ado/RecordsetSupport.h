@@ -44,11 +44,11 @@ inline rt::ComError CancelledError() {
 inline bool IsMissingArg(const rt::Variant& v) { return v.IsMissing() || v.IsEmpty(); }
 
 // A value for a field: a missing argument is no value and changes nothing.
-inline rt::Variant FieldValueFor(const rt::Variant& value, DataTypeEnum type) {
+inline rt::Variant FieldValueFor(rt::Variant value, DataTypeEnum type) {
     if (value.IsMissing())
         throw rt::ComError(err::ErrorsOccurred, "Microsoft Cursor Engine",
                            "Multiple-step operation generated errors. Check each status value.");
-    return CoerceToFieldType(value, type);
+    return CoerceToFieldType(std::move(value), type);
 }
 
 // A whole number from a numeric variant (bookmarks, enum values).

@@ -542,6 +542,68 @@ TEST(RecordsetAppendRows, AValueThatDoesNotFitRaisesAfterTheRowsBeforeIt) {
     EXPECT_EQ(ErrorOf([&] { watched->AppendRows({good.data()}, all); }), err::IllegalOperation);
 }
 
+namespace {
+// Each row's status and values, in the order the recordset shows them.
+void ExpectSameRows(const RecordsetPtr& a, const RecordsetPtr& b) {
+    ASSERT_EQ(AllIds(a), AllIds(b));
+    for (a->MoveFirst(), b->MoveFirst(); !a->get_EOF(); a->MoveNext(), b->MoveNext()) {
+        EXPECT_EQ(a->get_Status(), b->get_Status());
+        for (int32_t i = 0; i < a->FieldCount(); ++i) {
+            const rt::Variant x = a->GetValue(rt::Variant(i)), y = b->GetValue(rt::Variant(i));
+            EXPECT_EQ(x.Type(), y.Type()) << i;
+            EXPECT_TRUE(x.IsNull() ? y.IsNull() : rt::VariantEquals(x, y)) << i;
+        }
+    }
+}
+
+std::vector<const rt::Variant*> ShownRows(const RecordsetPtr& rs) {
+    std::vector<const rt::Variant*> rows;
+    for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext()) rows.push_back(rs->CurrentRowValues());
+    return rows;
+}
+}  // namespace
+
+TEST(RecordsetAppendRowsOf, AddsWhatAppendRowsAddsAndLeavesTheSourceToWhoeverStillReadsIt) {
+    const std::vector<int32_t> all{0, 1, 2};
+    struct Case {
+        const char* what;
+        bool callerKeepsIt, cloned;
+        const char* sort;
+    };
+    for (const Case& c : {Case{"the call alone holds it", false, false, ""}, Case{"the caller too", true, false, ""},
+                          Case{"a clone shares its rows", false, true, ""},
+                          Case{"its rows shown in another order", false, false, "ID DESC"}}) {
+        SCOPED_TRACE(c.what);
+        auto source = ThreeRows(), reference = ThreeRows();
+        source->put_Sort(c.sort);
+        reference->put_Sort(c.sort);
+        auto expected = MakeRecordset({}), taken = MakeRecordset({});
+        expected->AppendRows(ShownRows(reference), all);
+        const RecordsetPtr kept = c.callerKeepsIt ? source : nullptr;
+        const RecordsetPtr clone = c.cloned ? source->Clone() : nullptr;
+        const auto rows = ShownRows(source);
+        taken->AppendRowsOf(std::move(source), rows, all);
+        ExpectSameRows(taken, expected);
+        EXPECT_EQ(taken->PendingRows().size(), expected->PendingRows().size());
+        for (const auto& other : {kept, clone})
+            if (other) ExpectSameRows(other, reference);
+    }
+}
+
+TEST(RecordsetAppendRowsOf, AValueThatDoesNotFitRaisesAfterTheRowsBeforeIt) {
+    const std::vector<int32_t> all{0, 1, 2};
+    for (size_t bad : {0, 1, 2}) {
+        SCOPED_TRACE(bad);
+        ado::RecordsetImage image = adotest::MakeImage({{1, "one", 1.5}, {2, "two", 2.5}, {3, "three", 3.5}});
+        image.values[bad * 3 + 2] = rt::Variant("not a number");
+        auto source = Recordset::FromImage(image);
+        auto taken = MakeRecordset({});
+        const auto rows = ShownRows(source);
+        EXPECT_EQ(ErrorOf([&] { taken->AppendRowsOf(std::move(source), rows, all); }), err::DataConversion);
+        EXPECT_EQ(taken->get_RecordCount(), static_cast<int32_t>(bad));
+    }
+}
+
 TEST(RecordsetPendingChanges, SaysWhetherAnythingIsLeftToWriteOrFinish) {
     struct Case {
         const char* what;

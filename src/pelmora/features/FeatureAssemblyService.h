@@ -133,7 +133,8 @@ private:
     // cached rows of the component laid over them.
     std::shared_ptr<ado::Recordset> OpenSynced(int16_t CNO, const std::shared_ptr<IRecordsetEvaluator>& Evaluator,
                                                const std::string& SQL, rt::Variant Parameters, int32_t Options);
-    static std::shared_ptr<ado::Recordset> GetEditableRecordset(const std::shared_ptr<ado::Recordset>& rs);
+    // Takes rs: its values move into the copy when nothing else holds it.
+    static std::shared_ptr<ado::Recordset> GetEditableRecordset(std::shared_ptr<ado::Recordset> rs);
     bool FindMatch();
     // ScanComponent; pendingOnly passes over components with nothing pending,
     // which would hand the synced recordset nothing.

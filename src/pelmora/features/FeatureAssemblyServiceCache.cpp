@@ -3,6 +3,7 @@
 // that lays cached, unsaved rows over the rows of a query.
 #include <memory>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "ado/Recordset.h"
@@ -118,7 +119,14 @@ void FeatureAssemblyService::Scan(int16_t CNO, const std::shared_ptr<IScanCompon
     if (!Callback) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
 
     for (const auto& item : cached->Enumerate()) {
-        auto component = rt::QueryInterface<IComponent>(item.Obj());
+        // This system's own components by their exact class: a cross-cast for
+        // each of thousands of cached components costs more than looking at it.
+        const auto& object = item.Obj();
+        std::shared_ptr<IComponent> component;
+        if (object && typeid(*object) == typeid(Component))
+            component = std::static_pointer_cast<Component>(object);
+        else
+            component = rt::QueryInterface<IComponent>(object);
         // Rows never fetched hold no edits.
         if (!component->get_RecordsetLocal()) continue;
         auto rs = component->get_Recordset();
@@ -193,7 +201,7 @@ std::shared_ptr<ado::Recordset> FeatureAssemblyService::OpenSynced(
     auto rows = dataContext_->OpenParameterizedRecordset(SQL, ado::adOpenKeyset, ado::adLockBatchOptimistic, Options,
                                                          Parameters);
     if (!rows) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    syncTarget_ = GetEditableRecordset(rows);
+    syncTarget_ = GetEditableRecordset(std::move(rows));
     targetKeyField_ = syncTarget_->get_Fields()->Item("QTX_ID");
     evaluator_ = Evaluator;
 
@@ -305,17 +313,20 @@ void FeatureAssemblyService::CopyValues(bool newRow) {
     }
 }
 
-std::shared_ptr<ado::Recordset> FeatureAssemblyService::GetEditableRecordset(const std::shared_ptr<ado::Recordset>& rs) {
+std::shared_ptr<ado::Recordset> FeatureAssemblyService::GetEditableRecordset(std::shared_ptr<ado::Recordset> rs) {
     TraceScope trace(kFile, "GetEditableRecordset");
     auto copy = ado::Recordset::Create();
-    auto sourceFields = rs->get_Fields();
-    auto copyFields = copy->get_Fields();
-    for (int32_t i = 0; i < sourceFields->get_Count(); ++i) {
-        auto field = sourceFields->Item(i);
-        copyFields->Append(field->get_Name(), field->get_Type(), field->get_DefinedSize(), field->get_Attributes());
-        auto appended = copyFields->Item(field->get_Name());
-        appended->put_NumericScale(field->get_NumericScale());
-        appended->put_Precision(field->get_Precision());
+    {
+        // Its fields hold rs: gone before the rows are taken.
+        auto sourceFields = rs->get_Fields();
+        auto copyFields = copy->get_Fields();
+        for (int32_t i = 0; i < sourceFields->get_Count(); ++i) {
+            auto field = sourceFields->Item(i);
+            copyFields->Append(field->get_Name(), field->get_Type(), field->get_DefinedSize(), field->get_Attributes());
+            auto appended = copyFields->Item(field->get_Name());
+            appended->put_NumericScale(field->get_NumericScale());
+            appended->put_Precision(field->get_Precision());
+        }
     }
     copy->Open(rt::Variant::Missing(), rt::Variant::Missing(), ado::adOpenUnspecified, ado::adLockUnspecified, -1);
     if (HasRows(rs)) {
@@ -326,7 +337,7 @@ std::shared_ptr<ado::Recordset> FeatureAssemblyService::GetEditableRecordset(con
         for (size_t i = 0; i < from.size(); ++i) from[i] = static_cast<int32_t>(i);
         std::vector<const rt::Variant*> rows;
         for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext()) rows.push_back(rs->CurrentRowValues());
-        copy->AppendRows(rows, from);
+        copy->AppendRowsOf(std::move(rs), rows, from);
     }
     return copy;
 }

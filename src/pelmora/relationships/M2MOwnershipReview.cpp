@@ -3,6 +3,7 @@
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/FeatureAssemblyService.h"
+#include "pelmora/features/KeyObject.h"
 #include "interfaces/Components.h"
 #include "interfaces/KeyObject.h"
 #include "interfaces/Messages.h"
@@ -24,8 +25,22 @@ constexpr const char* kTracedSet = " (select cast(QTX_CONTAINMENT_TRACE.Restrict
 
 bool IsEmptySet(const std::shared_ptr<ado::Recordset>& rs) { return rs->get_BOF() && rs->get_EOF(); }
 
+// The object of an opened feature. This system's own key objects are reached
+// by their exact class: a cross-cast costs more than the cached open itself.
+std::shared_ptr<rt::Object> ObjectOf(const std::shared_ptr<IKeyObject>& feature) {
+    if (feature && typeid(*feature) == typeid(KeyObject)) return std::static_pointer_cast<KeyObject>(feature);
+    return std::dynamic_pointer_cast<rt::Object>(feature);
+}
+
 rt::Variant ValueOf(const std::shared_ptr<ado::Recordset>& rs, const char* column) {
     return rs->GetValue(rt::Variant(column));
+}
+
+// A field's position; a name the rows lack raises as Fields.Item does.
+int32_t FieldAt(const std::shared_ptr<ado::Recordset>& rs, const char* name) {
+    const int32_t at = rs->FieldIndex(name);
+    if (at < 0) rs->get_Fields()->Item(name);
+    return at;
 }
 
 bool NamesOwner(const rt::Variant& v) {
@@ -52,7 +67,7 @@ rt::Variant M2MOwnership::ReviewRelationship(const std::shared_ptr<IKeyObject>& 
     auto open = [&](const rt::Variant& fno, const rt::Variant& fid) {
         assembly->put_FeatureNumber(rt::CInt(fno));
         assembly->put_FeatureID(rt::CLng(fid));
-        result->Add(rt::Variant(std::dynamic_pointer_cast<rt::Object>(assembly->OpenFeature())));
+        result->Add(rt::Variant(ObjectOf(assembly->OpenFeature())));
     };
 
     if (!IsSubordinate()) {
@@ -67,9 +82,12 @@ rt::Variant M2MOwnership::ReviewRelationship(const std::shared_ptr<IKeyObject>& 
         ownerFNOField_.reset();
         ownerFIDField_.reset();
         if (!IsEmptySet(rows)) {
-            auto fno = rows->get_Fields()->Item("QTX_FNO");
-            auto fid = rows->get_Fields()->Item("QTX_FID");
-            for (rows->MoveFirst(); !rows->get_EOF(); rows->MoveNext()) open(fno->get_Value(), fid->get_Value());
+            // Found once by name, as Fields.Item would; each row read where it lies.
+            const int32_t fno = FieldAt(rows, "QTX_FNO"), fid = FieldAt(rows, "QTX_FID");
+            for (rows->MoveFirst(); !rows->get_EOF(); rows->MoveNext()) {
+                const rt::Variant* row = rows->CurrentRowValues();
+                open(row[fno], row[fid]);
+            }
         }
     } else {
         auto rows = SupportRows(Feature);
