@@ -183,3 +183,36 @@ TEST_F(AttributeRuleOperators, AnAttributeWithoutDataTypeFailsItsRuleWithAMessag
 }
 
 }  // namespace
+
+TEST_F(AttributeRuleOperators, AWalkFindsEachFieldWhereTheRowsAtHandHoldIt) {
+    // Rows of two layouts, and rows made again with the fields in another order.
+    auto rows = [](std::vector<std::string> names) {
+        ado::RecordsetImage image;
+        for (const auto& n : names) image.fields.push_back(ado::FieldDesc{n, ado::adVariant, 0, 0, 0, ado::adFldIsNullable, "", n});
+        for (size_t i = 0; i < names.size(); ++i) image.values.push_back(Variant(names[i] + "-value"));
+        return ado::Recordset::FromImage(image);
+    };
+    auto a = rows({"SIZE_MM", "VALVE_TYPE"});
+    auto b = rows({"VALVE_TYPE", "OTHER", "SIZE_MM"});
+    pelmora::RuleWalk walk = Walk(RuleRow{Variant(int32_t{2103}), Variant("="), Variant(int32_t{1})});
+    struct Case {
+        std::shared_ptr<ado::Recordset> rows;
+        std::string name;
+        int32_t expected;
+    };
+    const Case cases[] = {
+        {a, "SIZE_MM", 0}, {b, "SIZE_MM", 2}, {a, "SIZE_MM", 0}, {a, "VALVE_TYPE", 1},
+        {b, "VALVE_TYPE", 0}, {a, "OTHER", -1}, {b, "OTHER", 1}, {a, "size_mm", 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(walk.FieldOf(*c.rows, c.name), c.expected) << c.name;
+        if (c.expected < 0) continue;
+        EXPECT_EQ(Show(pelmora::RuleFieldValue(*c.rows, c.name, walk, "QTX_ACTIVEFIELDNAME", "C")),
+                  Show(c.rows->GetValue(Variant(c.name))));
+    }
+    // Rows made afresh, perhaps where the first ones lay.
+    a.reset();
+    a = rows({"OTHER", "VALVE_TYPE", "SIZE_MM", "SIZE"});
+    EXPECT_EQ(walk.FieldOf(*a, "SIZE_MM"), 2);
+    EXPECT_EQ(walk.FieldOf(*a, "VALVE_TYPE"), 1);
+}

@@ -2,6 +2,8 @@
 // appending of failures to ValidationErrorArrays.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "AttributeValidationTestSupport.h"
 
 using attrvaltest::AttributeValidationFixture;
@@ -54,6 +56,72 @@ TEST_F(AttributeValueSets, SetRulesOfAFittingTypeGiveTheirOwnOrTheRelatedValue) 
         EXPECT_EQ(pelmora::AttributeValidationState().ValueSets, sets);
         EXPECT_TRUE(rules->get_EOF());
     }
+    EXPECT_TRUE(recorder_->records.empty());
+}
+
+TEST_F(AttributeValueSets, SetsOfTheRulesAloneAreKeptWhileTheirViewAndRowsStay) {
+    const Variant either("EitherOr");
+    auto rules = RuleRows({{Variant(int32_t{2102}), either, Variant("OPEN")},
+                           {Variant(int32_t{2102}), either, Variant("CLOSED"), Variant(int32_t{3})}});
+    auto load = [&](const std::shared_ptr<ado::Recordset>& rows, const std::string& type) {
+        auto sets = pelmora::LoadSetValues(pelmora::RuleWalk{rows, nullptr}, type, nullptr);
+        EXPECT_TRUE(rows->get_EOF());
+        EXPECT_EQ(pelmora::AttributeValidationState().ValueSets, sets);
+        return sets;
+    };
+    struct Case {
+        const char* change;
+        std::function<std::shared_ptr<ado::Recordset>()> clone;  // the rules as the next walk sees them
+        const char* type;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"a value", [&] {
+             rules->MoveFirst();
+             rules->SetValue(Variant("QTX_VALIDATIONVALUE"), Variant("SHUT"));
+             rules->Update();
+             return rules->Clone();
+         }, "", {"2102: SHUT CLOSED"}},
+        {"a row", [&] {
+             rules->AddNew();
+             rules->SetValue(Variant("QTX_ACTIVEANO"), Variant(int32_t{2105}));
+             rules->SetValue(Variant("QTX_OPERATOR"), either);
+             rules->SetValue(Variant("QTX_VALIDATIONVALUE"), Variant("X"));
+             rules->Update();
+             return rules->Clone();
+         }, "", {"2102: SHUT CLOSED", "2105: X"}},
+        {"the filter", [&] {
+             auto c = rules->Clone();
+             c->put_Filter(Variant("QTX_ACTIVEANO = 2105"));
+             return c;
+         }, "", {"2105: X"}},
+        {"the sort", [&] {
+             auto c = rules->Clone();
+             c->put_Sort("QTX_ACTIVEANO DESC");
+             return c;
+         }, "", {"2105: X", "2102: SHUT CLOSED"}},
+        {"the relationship type", [&] { return rules->Clone(); }, "5", {"2102: SHUT", "2105: X"}},
+    };
+    auto previous = load(rules, "");
+    EXPECT_EQ(Describe(*previous), (std::vector<std::string>{"2102: OPEN CLOSED"}));
+    EXPECT_EQ(load(rules->Clone(), ""), previous) << "the same rows again";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.change);
+        auto rows = c.clone();
+        auto sets = load(rows, c.type);
+        EXPECT_NE(sets, previous);
+        EXPECT_EQ(Describe(*sets), c.expected);
+        EXPECT_EQ(load(rows, c.type), sets) << "kept again";
+        previous = sets;
+    }
+
+    // A set rule that takes the related feature's value is read every time.
+    auto related = RuleRows({{Variant(int32_t{2104}), either, Variant::Null(), Variant::Null(), Variant(int32_t{101}),
+                              Variant("WATER_MAIN_ATTR"), Variant("DIAMETER")}});
+    auto main = Feature(101, 1001);
+    auto first = pelmora::LoadSetValues(pelmora::RuleWalk{related, nullptr}, "", main);
+    EXPECT_NE(pelmora::LoadSetValues(pelmora::RuleWalk{related, nullptr}, "", main), first);
+    EXPECT_EQ(Describe(*first), (std::vector<std::string>{"2104: 200"}));
     EXPECT_TRUE(recorder_->records.empty());
 }
 

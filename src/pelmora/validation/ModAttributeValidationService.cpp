@@ -128,11 +128,22 @@ bool IsSetOperator(const std::string& op, const std::string& pattern) {
 
 int32_t DataTypeOf(const std::shared_ptr<IMetadataService>& MetadataService, int32_t ANO) {
     if (!MetadataService) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    static const rt::Variant kInfoTable("QTX_ATTRIBUTEINFO_OPTABLE");
     auto info = MetadataService->get_Recordsets()
-                    ->get_Item(rt::Variant("QTX_ATTRIBUTEINFO_OPTABLE"))
+                    ->get_Item(kInfoTable)
                     ->get_Recordset("QTX_ANO = " + std::to_string(ANO), "");
     if (!info) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return rt::CLng(FieldValueByName(*info, "QTX_DATATYPE"));
+    // Every request clones the same rows: the column stays where it was found.
+    static const std::string kDataType = "QTX_DATATYPE";
+    thread_local const void* rows = nullptr;
+    thread_local int32_t position = -1;
+    if (rows != info->RowsIdentity() || position < 0 || position >= info->FieldCount() ||
+        !rt::NamesEqual(info->DescAt(position).name, kDataType)) {
+        rows = info->RowsIdentity();
+        position = info->FieldIndex(kDataType);
+        if (position < 0) return rt::CLng(FieldValueByName(*info, kDataType));
+    }
+    return rt::CLng(info->FieldValueRef(position));
 }
 
 bool SetTest(const RuleWalk& Walk, int32_t DataType, int32_t ANO, const rt::Variant& Value) {
@@ -189,7 +200,7 @@ bool IsBlankValue(const rt::Variant& Value) {
     return IsNullOrEmptyValue(Value) || (Value.IsString() && Value.Str().empty());
 }
 
-rt::Variant RuleWalk::Column(const char* Name) const {
+const rt::Variant& RuleWalk::Column(const char* Name) const {
     int32_t position = -1;
     // Callers pass literals: the same pointer nearly always, the text as a fallback.
     for (const auto& [name, at] : positions_) {
@@ -208,10 +219,15 @@ rt::Variant RuleWalk::Column(const char* Name) const {
     }
     if (position < 0) {
         position = Rules->FieldIndex(Name);
-        if (position < 0) return FieldValueByName(*Rules, Name);
+        if (position < 0) {
+            // Raises as Fields.Item does for a name the rules lack.
+            thread_local rt::Variant byName;
+            byName = FieldValueByName(*Rules, Name);
+            return byName;
+        }
         positions_.emplace_back(Name, position);
     }
-    return Rules->FieldValue(position);
+    return Rules->FieldValueRef(position);
 }
 
 rt::Variant FieldValueByName(ado::Recordset& Rows, const std::string& Name) {
@@ -220,9 +236,26 @@ rt::Variant FieldValueByName(ado::Recordset& Rows, const std::string& Name) {
     return Rows.FieldValue(position);
 }
 
+int32_t RuleWalk::FieldOf(ado::Recordset& Rows, const std::string& Name) const {
+    const void* rows = Rows.RowsIdentity();
+    for (const auto& known : fields_) {
+        // Rows made since in the place of others must still show the name there.
+        if (known.rows == rows && known.name == Name && known.position < Rows.FieldCount() &&
+            rt::NamesEqual(Rows.DescAt(known.position).name, Name))
+            return known.position;
+    }
+    const int32_t position = Rows.FieldIndex(Name);
+    if (position >= 0 && rows) {
+        constexpr size_t kMaxFields = 64;
+        if (fields_.size() >= kMaxFields) fields_.clear();
+        fields_.push_back(KnownField{rows, Name, position});
+    }
+    return position;
+}
+
 rt::Variant RuleFieldValue(ado::Recordset& Rows, const std::string& Name, const RuleWalk& Walk, const char* Column,
                            const std::string& Component) {
-    const int32_t position = Rows.FieldIndex(Name);
+    const int32_t position = Walk.FieldOf(Rows, Name);
     if (position >= 0) return Rows.FieldValue(position);
     // Rules without a number (fabricated ones) are named by the column alone.
     std::string rule;
@@ -333,15 +366,54 @@ rt::Variant GetRelatedValue(const RuleWalk& Walk, const std::shared_ptr<IKeyObje
     return result;
 }
 
+namespace {
+
+// The rules' filter as a text ("" for none); false for a group or bookmarks.
+bool FilterText(const rt::Variant& filter, std::string& text) {
+    if (filter.IsString()) {
+        text = filter.Str();
+        return true;
+    }
+    text.clear();
+    return filter.Type() == rt::vbLong && filter.I4() == 0;
+}
+
+// The kept sets when they were built from this view of these rows, else null.
+std::shared_ptr<const AttributeValueSets> KeptSetsFor(const KeptValueSets& kept, ado::Recordset& rules,
+                                                      const std::string& filter, const std::string& RelationshipType,
+                                                      const std::string& pattern) {
+    if (!kept.Sets || !kept.Rules || kept.Rules->RowsIdentity() != rules.RowsIdentity()) return nullptr;
+    if (kept.RowsVersion != rules.RowsVersion() || kept.ValuesVersion != rules.ValuesVersion()) return nullptr;
+    if (kept.Filter != filter || kept.Sort != rules.get_Sort()) return nullptr;
+    if (kept.RelationshipType != RelationshipType || kept.Pattern != pattern) return nullptr;
+    if (rules.get_RecordCount() != kept.Count) return nullptr;
+    return kept.Sets;
+}
+
+}  // namespace
+
 std::shared_ptr<const AttributeValueSets> LoadSetValues(const RuleWalk& Walk, const std::string& RelationshipType,
                                                         const std::shared_ptr<IKeyObject>& RelatedFeature) {
     auto sets = std::make_shared<AttributeValueSets>();
+    bool fromRulesAlone = true;
     rt::ComError failure(0, "", "");
     const bool ok = rt::CaptureError(
         [&] {
             auto& rules = *Walk.Rules;
-            if (!(rules.get_BOF() && rules.get_EOF())) rules.MoveFirst();
             const std::string pattern = MessageObject()->GetMessageText(attrmsg::SetOperatorPattern, 0);
+            auto& kept = AttributeValidationState().KeptSets;
+            std::string filter;
+            const bool keepable = FilterText(rules.get_Filter(), filter);
+            if (auto known = keepable ? KeptSetsFor(kept, rules, filter, RelationshipType, pattern) : nullptr) {
+                if (!(rules.get_BOF() && rules.get_EOF())) {
+                    rules.MoveLast();
+                    rules.MoveNext();
+                }
+                sets.reset();
+                AttributeValidationState().ValueSets = known;
+                return;
+            }
+            if (!(rules.get_BOF() && rules.get_EOF())) rules.MoveFirst();
             for (; !rules.get_EOF(); rules.MoveNext()) {
                 const rt::Variant ruleType = Walk.Column("QTX_RELATIONSHIPTYPE");
                 if (!RelationshipType.empty() && !RelationshipTypeFits(ruleType, RelationshipType)) continue;
@@ -349,7 +421,10 @@ std::shared_ptr<const AttributeValueSets> LoadSetValues(const RuleWalk& Walk, co
                 if (op.IsEmpty() || op.IsNull()) continue;
                 if (!(op.IsString() ? IsSetOperator(op.Str(), pattern) : rt::Like(rt::CStr(op), pattern))) continue;
                 rt::Variant value = Walk.Column("QTX_VALIDATIONVALUE");
-                if (value.IsEmpty() || value.IsNull()) value = GetRelatedValue(Walk, RelatedFeature);
+                if (value.IsEmpty() || value.IsNull()) {
+                    fromRulesAlone = false;
+                    value = GetRelatedValue(Walk, RelatedFeature);
+                }
                 if (value.IsNull()) continue;
                 const int32_t ano = rt::CLng(Walk.Column("QTX_ACTIVEANO"));
                 AttributeValueSet* entry = nullptr;
@@ -364,8 +439,13 @@ std::shared_ptr<const AttributeValueSets> LoadSetValues(const RuleWalk& Walk, co
                 if (entry->Values.size() >= 32767) rt::RaiseVbError(rt::vberr::Overflow);
                 entry->Values.push_back(std::move(value));
             }
+            if (fromRulesAlone && keepable)
+                kept = KeptValueSets{Walk.Rules, rules.RowsVersion(), rules.ValuesVersion(), rules.get_RecordCount(),
+                                     filter,     rules.get_Sort(),    RelationshipType,      pattern,
+                                     sets};
         },
         failure);
+    if (!sets) return AttributeValidationState().ValueSets;
     if (!ok) ShowValidationMessage(rt::Variant(failure.Description()));
     AttributeValidationState().ValueSets = sets;
     return sets;

@@ -63,13 +63,33 @@ struct RuleWalk {
     std::shared_ptr<const AttributeValueSets> ValueSets;
 
     // A column of the current rule (raises for a column the rules lack, or
-    // no current rule). Positions are looked up once per walk.
-    rt::Variant Column(const char* Name) const;
+    // no current rule). Positions are looked up once per walk. The value
+    // stands until the rules move or change.
+    const rt::Variant& Column(const char* Name) const;
     // QTX_RELATEDFNO; 0 (any related FNO) for Null, Empty or "".
     int32_t RelatedFNO() const;
+    // The position of a named field in a component's rows (-1 when they
+    // lack it), found once per walk for each rows and name.
+    int32_t FieldOf(ado::Recordset& Rows, const std::string& Name) const;
 
 private:
+    struct KnownField {
+        const void* rows;
+        std::string name;
+        int32_t position;
+    };
     mutable std::vector<std::pair<const char*, int32_t>> positions_;
+    mutable std::vector<KnownField> fields_;
+};
+
+// The value sets last built from rules alone (no set rule took a related
+// value): the same view of the same rows, unchanged, gives the same sets.
+struct KeptValueSets {
+    std::shared_ptr<ado::Recordset> Rules;  // keeps the rows, so no other rows take their place
+    uint64_t RowsVersion = 0, ValuesVersion = 0;
+    int32_t Count = 0;
+    std::string Filter, Sort, RelationshipType, Pattern;
+    std::shared_ptr<const AttributeValueSets> Sets;
 };
 
 // The apartment's attribute validation state: the last walk's rules and
@@ -79,6 +99,7 @@ struct AttributeValidationApartment {
     std::shared_ptr<ado::Recordset> Rules;
     std::shared_ptr<const AttributeValueSets> ValueSets;
     std::string LogPath;
+    KeptValueSets KeptSets;
 };
 AttributeValidationApartment& AttributeValidationState();
 
@@ -126,7 +147,9 @@ rt::Variant GetRelatedValue(const RuleWalk& Walk, const std::shared_ptr<IKeyObje
 // Builds the value sets of the rules whose operator matches message 18272
 // as a pattern and whose relationship type fits, stores them in the
 // apartment's slot and returns them; the rules are left at EOF. A failure
-// is shown and leaves the sets built so far.
+// is shown and leaves the sets built so far. Sets built from the rules alone
+// are kept and given again for another clone of the same rows with the same
+// filter, sort and relationship type while the rows stay as they were.
 std::shared_ptr<const AttributeValueSets> LoadSetValues(const RuleWalk& Walk, const std::string& RelationshipType,
                                                         const std::shared_ptr<IKeyObject>& RelatedFeature);
 // True when a rule's QTX_RELATIONSHIPTYPE (Null fits every type) fits the
