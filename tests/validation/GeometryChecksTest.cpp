@@ -16,6 +16,7 @@
 #include "product/StandIns.h"
 #include "product/framework/GeometryStorageForm.h"
 #include "product/framework/InMemoryRecordset.h"
+#include "product/framework/SpatialFilter.h"
 #include "product/geometry/GeometryMath.h"
 #include "product/geometry/GeometryObjects.h"
 #include "runtime/Collection.h"
@@ -497,5 +498,62 @@ TEST_F(EndpointConnectivityOnSample, ARunsMemoMakesAnOwnersGeometryRecordsetOnce
     // Each valve searches the main once; the last one is searched from the main too.
     EXPECT_EQ(withoutMemo, 5);
     EXPECT_EQ(withMemo, 2);
+    product::RegisterProductStandIns();
+}
+
+TEST_F(EndpointConnectivityOnSample, ARunsMemoSearchesWithOneSquareAndFilterAsFreshOnesWould) {
+    const rt::Variant True(true), False(false);
+    int squares = 0, filters = 0;
+    rt::RegisterClass(kRectangleGeometryProgId, kRectangleGeometryClsid, [&squares] {
+        ++squares;
+        return product::RectangleGeometry::Create();
+    });
+    rt::RegisterClass("Holvane.SpatialFilter", kSpatialFilterClsid, [&filters] {
+        ++filters;
+        return std::make_shared<product::SpatialFilter>();
+    });
+    auto main1001 = Of({Main(1001)}), main1002 = Of({Main(1002)});
+    auto service = Of({Geometry(104, 5301, "SERVICE_LINE")});
+    auto valve = Of({nullptr, Geometry(102, 2001, "VALVE_SYMBOL")});
+    auto chamber = Of({Area(5102)});
+    // Each search sets the square anew: larger and smaller tolerances, points
+    // on either side of the main, lines searched from both ends, areas.
+    struct Case {
+        int32_t fid1;
+        int16_t cno1;
+        std::shared_ptr<rt::Collection> g1;
+        int32_t fid2;
+        int16_t cno2;
+        std::shared_ptr<rt::Collection> g2;
+        double tolerance;
+    } cases[] = {
+        {2001, 22, Of({Pt(1030, 5000.4)}), 1001, 12, main1001, 0.5},
+        {2001, 22, Of({Pt(1030, 5000.4)}), 1001, 12, main1001, 0.3},
+        {2001, 22, Of({Pt(1030, 4999.8)}), 1001, 12, main1001, 0.25},
+        {5301, 42, service, 1001, 12, main1001, 0.3},
+        {5301, 42, service, 1001, 12, main1001, 0.1},
+        {1001, 12, main1001, 1002, 12, main1002, 0.5},
+        {1002, 12, main1002, 1001, 12, main1001, 0.5},
+        {2001, 22, valve, 5102, 62, chamber, 0.0},
+        {2001, 22, Of({Pt(1030, 5000.1)}), 1001, 12, main1001, 2.0},
+    };
+    ComponentGeometryMemo memo;
+    int connected = 0, madeFresh = 0, madeWithMemo = 0;
+    for (const auto& c : cases) {
+        for (const rt::Variant& touch : {True, False}) {
+            squares = filters = 0;
+            const auto fresh = Findings(c.fid1, c.cno1, c.g1, c.fid2, c.cno2, c.g2, c.tolerance, touch);
+            madeFresh += squares + filters;
+            squares = filters = 0;
+            EXPECT_EQ(Findings(c.fid1, c.cno1, c.g1, c.fid2, c.cno2, c.g2, c.tolerance, touch, &memo), fresh)
+                << c.fid1 << " " << c.fid2 << " within " << c.tolerance;
+            madeWithMemo += squares + filters;
+            connected += fresh.empty() ? 1 : 0;
+        }
+    }
+    EXPECT_GT(connected, 0);
+    EXPECT_LT(connected, 2 * static_cast<int>(std::size(cases)));
+    EXPECT_EQ(madeWithMemo, 2) << "one square and one filter for every search of the run";
+    EXPECT_GT(madeFresh, 2 * 4);
     product::RegisterProductStandIns();
 }

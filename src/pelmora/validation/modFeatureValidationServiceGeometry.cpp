@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <initializer_list>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "interfaces/Framework.h"
 #include "interfaces/Geometry.h"
@@ -187,16 +190,8 @@ namespace {
 
 constexpr int16_t kNotConnectedMessage = 24606;
 
-bool Touches(const rt::ObjectPtr& Geom, const std::string& TypeText, const std::shared_ptr<rt::Collection>& Geometries,
-             double Tolerance, ComponentGeometryMemo* memo);
-
-// Some geometry of `from` touches `to`, taken as the kind typeText names.
-bool AnyTouches(const std::shared_ptr<rt::Collection>& from, const std::string& typeText,
-                const std::shared_ptr<rt::Collection>& to, double tolerance, ComponentGeometryMemo* memo) {
-    for (const rt::ObjectPtr& g : GeometriesOf(from))
-        if (Touches(g, typeText, to, tolerance, memo)) return true;
-    return false;
-}
+using Facts = ComponentGeometryMemo::GeometryFacts;
+using SearchTools = ComponentGeometryMemo::SearchTools;
 
 struct XY {
     double x = 0.0;
@@ -211,6 +206,74 @@ XY XYOf(const rt::ObjectPtr& pointGeometry) {
     return {Coordinate(origin, "X"), Coordinate(origin, "Y")};
 }
 
+// The end GetStartPoint (GetEndPoint) would copy into a new point: read
+// through the typed interfaces of the library's own kinds, without the point.
+std::optional<std::pair<double, double>> EndXY(const rt::ObjectPtr& geom, bool end) {
+    if (!geom) return std::nullopt;
+    try {
+        std::shared_ptr<IPoint> source;
+        switch (TypedEnd(geom, end, source)) {
+            case TypedAnswer::No:
+                return std::nullopt;
+            case TypedAnswer::Yes:
+                return std::make_pair(source->get_X(), source->get_Y());
+            case TypedAnswer::Unknown:
+                break;
+        }
+    } catch (const rt::ComError&) {
+        // The walk by name below meets the same failure and answers for it.
+    }
+    rt::ObjectPtr pt = NewPoint();
+    if (!EndPoint(geom, pt, end, 0)) return std::nullopt;
+    const XY xy = XYOf(pt);
+    return std::make_pair(xy.x, xy.y);
+}
+
+bool IsPolygonNamed(const rt::ObjectPtr& geom) {
+    const std::string name = geom->TypeName();
+    return name == "DYvPolygonGeometry" || name == "DYvCompositePolygonGeometry";
+}
+
+Facts ReadFacts(const rt::ObjectPtr& geom) {
+    Facts facts;
+    facts.polygon = IsPolygonNamed(geom);
+    return facts;
+}
+
+void ReadEnds(const rt::ObjectPtr& geom, Facts& facts) {
+    facts.start = EndXY(geom, false);
+    facts.end = EndXY(geom, true);
+    facts.endsRead = true;
+}
+
+// The ends of geom: the memo's, read once for the call, or read into `local`.
+const Facts& EndsOfOne(const rt::ObjectPtr& geom, ComponentGeometryMemo* memo, Facts& local) {
+    if (memo) return memo->Ends(geom, ReadFacts, ReadEnds);
+    ReadEnds(geom, local);
+    return local;
+}
+
+bool AnyPolygon(const std::shared_ptr<rt::Collection>& geometries, ComponentGeometryMemo* memo) {
+    for (const rt::ObjectPtr& g : GeometriesOf(geometries))
+        if (memo ? memo->Facts(g, ReadFacts).polygon : IsPolygonNamed(g)) return true;
+    return false;
+}
+
+bool Touches(const rt::ObjectPtr& Geom, const std::string& TypeText, const std::shared_ptr<rt::Collection>& Geometries,
+             double Tolerance, ComponentGeometryMemo* memo, const std::vector<rt::ObjectPtr>* geometryObjects = nullptr);
+
+// Some geometry of `from` touches `to`, taken as the kind typeText names.
+bool AnyTouches(const std::shared_ptr<rt::Collection>& from, const std::string& typeText,
+                const std::shared_ptr<rt::Collection>& to, double tolerance, ComponentGeometryMemo* memo) {
+    const std::vector<rt::ObjectPtr> fromObjects = GeometriesOf(from);
+    if (fromObjects.empty()) return false;
+    std::optional<std::vector<rt::ObjectPtr>> toObjects;
+    if (memo && to) toObjects = GeometriesOf(to);
+    for (const rt::ObjectPtr& g : fromObjects)
+        if (Touches(g, typeText, to, tolerance, memo, toObjects ? &*toObjects : nullptr)) return true;
+    return false;
+}
+
 bool Coincide(const XY& a, const XY& b, double tolerance) {
     return std::abs(b.x - a.x) <= tolerance && std::abs(b.y - a.y) <= tolerance;
 }
@@ -221,24 +284,17 @@ bool EndsCoincide(const Ends& one, const Ends& other, double tolerance) {
            Coincide(one.end, other.start, tolerance) || Coincide(one.end, other.end, tolerance);
 }
 
-// The start and end of every geometry that has both. The library's own point
-// kinds and point lists give their coordinates directly; any other object
-// fills two new point geometries as GetStartPoint and GetEndPoint do.
-std::vector<Ends> EndsOf(const std::shared_ptr<rt::Collection>& geometries) {
+// The start and end of every geometry that has both, as GetStartPoint and
+// GetEndPoint find them. A geometry without ends is passed over: comparing
+// the coordinates a point happened to hold could report a connection that is
+// not there.
+std::vector<Ends> EndsOf(const std::shared_ptr<rt::Collection>& geometries, ComponentGeometryMemo* memo) {
     std::vector<Ends> ends;
     for (const rt::ObjectPtr& g : GeometriesOf(geometries)) {
-        std::shared_ptr<IPoint> start, end;
-        const TypedAnswer s = TypedEnd(g, false, start);
-        // A geometry without ends is passed over: comparing the coordinates a
-        // point happened to hold could report a connection that is not there.
-        if (s == TypedAnswer::No) continue;
-        if (s == TypedAnswer::Yes && TypedEnd(g, true, end) == TypedAnswer::Yes) {
-            ends.push_back({{start->get_X(), start->get_Y()}, {end->get_X(), end->get_Y()}});
-            continue;
-        }
-        rt::ObjectPtr startPoint = NewPoint(), endPoint = NewPoint();
-        if (GetStartPoint(g, startPoint) && GetEndPoint(g, endPoint))
-            ends.push_back({XYOf(startPoint), XYOf(endPoint)});
+        Facts local;
+        const Facts& facts = EndsOfOne(g, memo, local);
+        if (facts.start && facts.end)
+            ends.push_back({{facts.start->first, facts.start->second}, {facts.end->first, facts.end->second}});
     }
     return ends;
 }
@@ -258,7 +314,7 @@ void ValidateEndpointConnectivity(const std::shared_ptr<IKeyObject>& Feature1,
                                   const std::shared_ptr<IMetadataService>& MetadataService,
                                   const std::shared_ptr<ado::Recordset>& rs, ComponentGeometryMemo* Memo) {
     bool connected = false;
-    if (ContainsPolygon(Geometries1) || ContainsPolygon(Geometries2)) {
+    if (AnyPolygon(Geometries1, Memo) || AnyPolygon(Geometries2, Memo)) {
         for (const rt::ObjectPtr& g : GeometriesOf(Geometries1)) {
             if (Touches(g, GetGeometryTypeSuffix(g), Geometries2, Tolerance, Memo)) {
                 connected = true;
@@ -266,8 +322,8 @@ void ValidateEndpointConnectivity(const std::shared_ptr<IKeyObject>& Feature1,
             }
         }
     } else {
-        const std::vector<Ends> ends2 = EndsOf(Geometries2);
-        for (const Ends& ends1 : EndsOf(Geometries1)) {
+        const std::vector<Ends> ends2 = EndsOf(Geometries2, Memo);
+        for (const Ends& ends1 : EndsOf(Geometries1, Memo)) {
             for (const Ends& other : ends2)
                 if ((connected = EndsCoincide(ends1, other, Tolerance))) break;
             if (connected) break;
@@ -373,13 +429,7 @@ bool IsPointGeometry(const rt::ObjectPtr& Geom) {
                    {kPointGeometryType, kOrientedPointGeometryType, kRectangleGeometryType, kTextPointGeometryType});
 }
 
-bool ContainsPolygon(const std::shared_ptr<rt::Collection>& Geometries) {
-    for (const rt::ObjectPtr& g : GeometriesOf(Geometries)) {
-        std::string name = g->TypeName();
-        if (name == "DYvPolygonGeometry" || name == "DYvCompositePolygonGeometry") return true;
-    }
-    return false;
-}
+bool ContainsPolygon(const std::shared_ptr<rt::Collection>& Geometries) { return AnyPolygon(Geometries, nullptr); }
 
 std::string GetGeometryTypeSuffix(const rt::ObjectPtr& Geom) {
     if (!Geom) return "";
@@ -392,27 +442,80 @@ std::string GetGeometryTypeSuffix(const rt::ObjectPtr& Geom) {
 
 namespace {
 
-// GeometriesTouch; with a memo, the geometry recordset of a collection is made
-// once for the call (an owner's geometries for each of its owned features).
+std::shared_ptr<ISpatialFilter> NewSpatialFilter() {
+    auto filter = rt::QueryInterface<ISpatialFilter>(rt::CreateObject(kSpatialFilterClsid));
+    filter->put_Operator(spatial_operator::Intersects);
+    filter->put_GeometryFieldName(kGeometryField);
+    return filter;
+}
+
+// GetStoredGeometry through a filter whose operator and field are set.
+bool SearchStored(ISpatialFilter& filter, const std::shared_ptr<IFrameworkRecordset>& rsGeom,
+                  const rt::Variant& SearchGeometry) {
+    filter.put_FilterGeometry(SearchGeometry);
+    if (!rsGeom) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    if (rsGeom->get_BOF() && rsGeom->get_EOF()) return false;
+    rsGeom->MoveFirst();
+    filter.putref_InputRecordset(rsGeom);
+    auto output = filter.get_OutputRecordset();
+    return !(output->get_BOF() && output->get_EOF());
+}
+
+// BufferZoneLocate's square of half-side Distance around (x, y).
+rt::Variant SquareAround(double x, double y, double Distance, IRectangleGeometry& Rect, const rt::ObjectPtr& RectObject,
+                         IGeometryStorageService& Storage) {
+    Rect.get_Origin()->put_X(x - Distance);
+    Rect.get_Origin()->put_Y(y + Distance);
+    Rect.put_Width(2.0 * Distance);
+    Rect.put_Height(2.0 * Distance);
+    Rect.put_Rotation(0.0);
+    return Storage.GetStorageForm(RectObject);
+}
+
+void MakeTools(SearchTools& tools) {
+    if (tools.square) return;
+    auto square = rt::QueryInterface<IRectangleGeometry>(rt::CreateObject(kRectangleGeometryClsid));
+    auto storage = rt::QueryInterface<IGeometryStorageService>(rt::CreateObject(kGeometryStorageServiceClsid));
+    tools.squareObject = rt::ObjectPtrOf(square);
+    tools.storage = std::move(storage);
+    tools.filter = NewSpatialFilter();
+    tools.square = std::move(square);
+}
+
+// GeometriesTouch. A search sets every member of the square it reads, so one
+// square and one filter serve all the searches of a call; with a memo, for
+// the whole validation call, with the geometry recordset of a collection and
+// the ends of each geometry read once (an owner's for each of its owned
+// features).
 bool Touches(const rt::ObjectPtr& Geom, const std::string& TypeText, const std::shared_ptr<rt::Collection>& Geometries,
-             double Tolerance, ComponentGeometryMemo* memo) {
+             double Tolerance, ComponentGeometryMemo* memo, const std::vector<rt::ObjectPtr>* geometryObjects) {
     if (!Geometries) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     if (Geometries->Count() < 1) return false;
     const TouchClass kind = ClassOf(TypeText);
     if (kind == TouchClass::None) return false;
     auto make = [&] { return CreateGeometryRecordset(Geometries); };
-    auto rsGeom = memo ? memo->GeometryRecordset(GeometriesOf(Geometries), make) : make();
-    auto rect = rt::QueryInterface<IRectangleGeometry>(rt::CreateObject(kRectangleGeometryClsid));
-    auto storage = rt::QueryInterface<IGeometryStorageService>(rt::CreateObject(kGeometryStorageServiceClsid));
+    std::shared_ptr<IFrameworkRecordset> rsGeom;
+    if (!memo) rsGeom = make();
+    else if (geometryObjects) rsGeom = memo->GeometryRecordset(*geometryObjects, make);
+    else rsGeom = memo->GeometryRecordset(GeometriesOf(Geometries), make);
+    SearchTools fresh;
+    SearchTools& tools = memo ? memo->Tools() : fresh;
+    MakeTools(tools);
     if (kind == TouchClass::Areal)
-        return GetStoredGeometry(rsGeom, BufferZoneLocate(nullptr, Tolerance, rect, storage, rt::Variant(Geom)));
+        return SearchStored(*tools.filter, rsGeom,
+                            BufferZoneLocate(nullptr, Tolerance, tools.square, tools.storage, rt::Variant(Geom)));
     // Without the end itself there is nothing to search around: a square at
     // the coordinates the point happened to hold could only touch by chance.
-    rt::ObjectPtr pt = NewPoint();
-    if (GetStartPoint(Geom, pt) && GetStoredGeometry(rsGeom, BufferZoneLocate(pt, Tolerance, rect, storage)))
-        return true;
+    Facts local;
+    const Facts& ends = EndsOfOne(Geom, memo, local);
+    auto near = [&](const std::pair<double, double>& end) {
+        return SearchStored(*tools.filter, rsGeom,
+                            SquareAround(end.first, end.second, Tolerance, *tools.square, tools.squareObject,
+                                         *tools.storage));
+    };
+    if (ends.start && near(*ends.start)) return true;
     if (kind == TouchClass::Point) return false;
-    return GetEndPoint(Geom, pt) && GetStoredGeometry(rsGeom, BufferZoneLocate(pt, Tolerance, rect, storage));
+    return ends.end && near(*ends.end);
 }
 
 }  // namespace
@@ -441,16 +544,7 @@ std::shared_ptr<IFrameworkRecordset> CreateGeometryRecordset(const std::shared_p
 }
 
 bool GetStoredGeometry(const std::shared_ptr<IFrameworkRecordset>& rsGeom, const rt::Variant& SearchGeometry) {
-    auto filter = rt::QueryInterface<ISpatialFilter>(rt::CreateObject(kSpatialFilterClsid));
-    filter->put_Operator(spatial_operator::Intersects);
-    filter->put_GeometryFieldName(kGeometryField);
-    filter->put_FilterGeometry(SearchGeometry);
-    if (!rsGeom) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    if (rsGeom->get_BOF() && rsGeom->get_EOF()) return false;
-    rsGeom->MoveFirst();
-    filter->putref_InputRecordset(rsGeom);
-    auto output = filter->get_OutputRecordset();
-    return !(output->get_BOF() && output->get_EOF());
+    return SearchStored(*NewSpatialFilter(), rsGeom, SearchGeometry);
 }
 
 rt::Variant BufferZoneLocate(const rt::ObjectPtr& Point, double Distance, const std::shared_ptr<IRectangleGeometry>& Rect,
@@ -458,12 +552,9 @@ rt::Variant BufferZoneLocate(const rt::ObjectPtr& Point, double Distance, const 
     if (!Rect || !Storage) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     if (Area.IsMissing()) {
         rt::ObjectPtr origin = OriginOf(Point);
-        Rect->get_Origin()->put_X(Coordinate(origin, "X") - Distance);
-        Rect->get_Origin()->put_Y(Coordinate(origin, "Y") + Distance);
-        Rect->put_Width(2.0 * Distance);
-        Rect->put_Height(2.0 * Distance);
-        Rect->put_Rotation(0.0);
-        return Storage->GetStorageForm(rt::ObjectPtrOf(Rect));
+        const double x = Coordinate(origin, "X");
+        const double y = Coordinate(origin, "Y");
+        return SquareAround(x, y, Distance, *Rect, rt::ObjectPtrOf(Rect), *Storage);
     }
     if (Distance == 0.0) Distance = 0.01;
     auto areaRows = CreateGeometryRecordset([&] {

@@ -387,6 +387,26 @@ std::shared_ptr<IFrameworkRecordset> ComponentGeometryMemo::GeometryRecordset(
     return rows;
 }
 
+ComponentGeometryMemo::GeometryFacts& ComponentGeometryMemo::KeptFacts(const rt::ObjectPtr& geometry,
+                                                                       GeometryFacts (*read)(const rt::ObjectPtr&)) {
+    if (auto kept = facts_.find(geometry.get()); kept != facts_.end()) return kept->second.second;
+    GeometryFacts facts = read(geometry);
+    return facts_.emplace(geometry.get(), std::make_pair(geometry, std::move(facts))).first->second.second;
+}
+
+const ComponentGeometryMemo::GeometryFacts& ComponentGeometryMemo::Facts(const rt::ObjectPtr& geometry,
+                                                                         GeometryFacts (*read)(const rt::ObjectPtr&)) {
+    return KeptFacts(geometry, read);
+}
+
+const ComponentGeometryMemo::GeometryFacts& ComponentGeometryMemo::Ends(
+    const rt::ObjectPtr& geometry, GeometryFacts (*read)(const rt::ObjectPtr&),
+    void (*readEnds)(const rt::ObjectPtr&, GeometryFacts&)) {
+    GeometryFacts& facts = KeptFacts(geometry, read);
+    if (!facts.endsRead) readEnds(geometry, facts);
+    return facts;
+}
+
 const std::vector<rt::Variant>* ComponentGeometryMemo::Find(const std::shared_ptr<IComponent>& component,
                                                             const std::shared_ptr<ado::Recordset>& rows) const {
     auto kept = entries_.find(component.get());

@@ -42,6 +42,9 @@ class IKeyObject;
 class IKeyObjects;
 class IMetadataService;
 class IMetadataRecordsetFilterService;
+class IGeometryStorageService;
+class IRectangleGeometry;
+class ISpatialFilter;
 
 // Source of the error raised above 32,767 distinct features.
 inline constexpr const char* kValidationSetSource = "GetValidationKOCollection";
@@ -127,6 +130,31 @@ public:
         const std::vector<rt::ObjectPtr>& geometries,
         const std::function<std::shared_ptr<IFrameworkRecordset>()>& make);
 
+    // What the distance checks read of one geometry object: whether its type
+    // name is a polygon's, and its start and end as GetStartPoint and
+    // GetEndPoint find them (nullopt where they find none).
+    struct GeometryFacts {
+        bool polygon = false;
+        bool endsRead = false;
+        std::optional<std::pair<double, double>> start, end;
+    };
+    // The facts kept for the object, read by `read` the first time (the
+    // object is held while the memo lasts, like the geometries it keeps).
+    const GeometryFacts& Facts(const rt::ObjectPtr& geometry, GeometryFacts (*read)(const rt::ObjectPtr&));
+    // Its ends read by `read` once, into the kept facts.
+    const GeometryFacts& Ends(const rt::ObjectPtr& geometry, GeometryFacts (*read)(const rt::ObjectPtr&),
+                              void (*readEnds)(const rt::ObjectPtr&, GeometryFacts&));
+
+    // The touch test's search square and spatial filter (operator and field
+    // set), made once for the call; each search sets all it reads.
+    struct SearchTools {
+        std::shared_ptr<IRectangleGeometry> square;
+        rt::ObjectPtr squareObject;
+        std::shared_ptr<IGeometryStorageService> storage;
+        std::shared_ptr<ISpatialFilter> filter;
+    };
+    SearchTools& Tools() { return tools_; }
+
     // Room for the components of this many features, made once rather than
     // grown (each growth walks every entry kept so far).
     void Reserve(size_t features) { entries_.reserve(features); }
@@ -148,6 +176,8 @@ private:
         uint64_t rowsVersion = 0, valuesVersion = 0;
         std::shared_ptr<IGeometryIndex> index;
     };
+    GeometryFacts& KeptFacts(const rt::ObjectPtr& geometry, GeometryFacts (*read)(const rt::ObjectPtr&));
+
     std::unordered_map<const void*, KeptIndex> geometryIndexes_;
     std::shared_ptr<IGeometryService> geometryService_;
     struct Entry {
@@ -165,6 +195,8 @@ private:
         std::shared_ptr<IFrameworkRecordset> rows;
     };
     std::map<std::vector<const rt::Object*>, KeptRecordset> geometryRecordsets_;
+    std::unordered_map<const rt::Object*, std::pair<rt::ObjectPtr, GeometryFacts>> facts_;
+    SearchTools tools_;
 };
 
 // The geometries of the feature's geometric components: rs (component numbers

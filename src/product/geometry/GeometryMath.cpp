@@ -272,13 +272,17 @@ GEOSContextHandle_t Context() { return Holder().handle; }
 
 // ---- Shape ----
 
-Shape::Shape(Shape&& other) noexcept : g_(std::exchange(other.g_, nullptr)), prepared_(std::exchange(other.prepared_, nullptr)) {}
+Shape::Shape(Shape&& other) noexcept
+    : g_(std::exchange(other.g_, nullptr)),
+      prepared_(std::exchange(other.prepared_, nullptr)),
+      axisBox_(std::exchange(other.axisBox_, false)) {}
 
 Shape& Shape::operator=(Shape&& other) noexcept {
     if (this != &other) {
         this->~Shape();
         g_ = std::exchange(other.g_, nullptr);
         prepared_ = std::exchange(other.prepared_, nullptr);
+        axisBox_ = std::exchange(other.axisBox_, false);
     }
     return *this;
 }
@@ -293,7 +297,14 @@ Shape::~Shape() {
 Shape Shape::Of(const Geometry* geometry, double arcDeviation) {
     if (!geometry)
         return Shape(Checked(GEOSGeom_createEmptyCollection_r(Context(), GEOS_GEOMETRYCOLLECTION), "Cannot build"));
-    return Shape(Builder{arcDeviation}.Build(*geometry, 0));
+    Shape shape(Builder{arcDeviation}.Build(*geometry, 0));
+    if (geometry->Kind() == GeometryKind::Rectangle &&
+        GEOSGeomTypeId_r(Context(), shape.g_) == GEOS_POLYGON) {
+        const auto c = RectangleCorners(static_cast<const RectangleGeometry&>(*geometry));
+        shape.axisBox_ = (c[0].y == c[1].y && c[1].x == c[2].x && c[2].y == c[3].y && c[3].x == c[0].x) ||
+                         (c[0].x == c[1].x && c[1].y == c[2].y && c[2].x == c[3].x && c[3].y == c[0].y);
+    }
+    return shape;
 }
 
 Shape Shape::Point(XY p) { return Shape(MakePoint(p)); }
@@ -309,6 +320,10 @@ const GEOSPreparedGeometry* Shape::Prepared() const {
 
 bool Shape::Intersects(const Shape& other) const {
     if (IsEmpty() || other.IsEmpty()) return false;
+    // GEOS meets an axis-aligned rectangle by its own quick test, prepared or
+    // not: preparing one costs more than the test (a search square).
+    if (axisBox_ && !prepared_)
+        return Predicate(GEOSIntersects_r(Context(), g_, other.g_), "Cannot test for contact");
     return Predicate(GEOSPreparedIntersects_r(Context(), Prepared(), other.g_), "Cannot test for contact");
 }
 

@@ -92,6 +92,7 @@ private:
     const GEOSPreparedGeometry* Prepared() const;
     GEOSGeometry* g_ = nullptr;
     mutable const GEOSPreparedGeometry* prepared_ = nullptr;
+    bool axisBox_ = false;  // a rectangle whose sides run along the axes
 };
 
 // The distance from p to the segment a-b (a point when a equals b).
