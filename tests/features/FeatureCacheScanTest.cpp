@@ -275,3 +275,23 @@ TEST_F(ScanFixture, ComponentsWithNothingPendingAreNotHandedToTheEvaluator) {
         EXPECT_EQ(ValuesOf(synced, "QTX_FID"), (std::vector<std::string>{"2001"})) << c.what;
     }
 }
+
+TEST_F(ScanFixture, TheEditableCopyDescribesEveryFieldAsTheQueryDoes) {
+    service_->put_Caching(false);
+    rt::Variant parameters = rt::Variant::ArrayOf({rt::Variant("GATE")});
+    auto query = Context()->OpenParameterizedRecordset(kGateValves, ado::adOpenKeyset, ado::adLockBatchOptimistic,
+                                                       ado::adCmdText, parameters);
+    auto copy = Synced(Gates());
+    ASSERT_EQ(copy->FieldCount(), query->FieldCount());
+    for (int32_t i = 0; i < query->FieldCount(); ++i) {
+        const ado::FieldDesc& from = query->DescAt(i);
+        const ado::FieldDesc& to = copy->DescAt(i);
+        SCOPED_TRACE(from.name);
+        EXPECT_EQ(to.name, from.name);
+        EXPECT_EQ(to.type, from.type);
+        EXPECT_EQ(to.definedSize, from.definedSize);
+        EXPECT_EQ(to.attributes, from.attributes);
+        EXPECT_EQ(to.precision, from.precision);
+        EXPECT_EQ(to.numericScale, from.numericScale);
+    }
+}

@@ -317,15 +317,17 @@ std::shared_ptr<ado::Recordset> FeatureAssemblyService::GetEditableRecordset(std
     TraceScope trace(kFile, "GetEditableRecordset");
     auto copy = ado::Recordset::Create();
     {
-        // Its fields hold rs: gone before the rows are taken.
-        auto sourceFields = rs->get_Fields();
         auto copyFields = copy->get_Fields();
-        for (int32_t i = 0; i < sourceFields->get_Count(); ++i) {
-            auto field = sourceFields->Item(i);
-            copyFields->Append(field->get_Name(), field->get_Type(), field->get_DefinedSize(), field->get_Attributes());
-            auto appended = copyFields->Item(field->get_Name());
-            appended->put_NumericScale(field->get_NumericScale());
-            appended->put_Precision(field->get_Precision());
+        // Read and written as descriptors: a Field object for each read and
+        // write (a source's holds rs, which must be gone before the rows are
+        // taken), and a search of the copy's names, cost more than the rows.
+        const int32_t count = rs->FieldCount();
+        for (int32_t i = 0; i < count; ++i) {
+            const ado::FieldDesc& field = rs->DescAt(i);
+            copyFields->Append(field.name, field.type, field.definedSize, field.attributes);
+            ado::FieldDesc& appended = copy->PendingFieldDescs()[static_cast<size_t>(i)];
+            appended.numericScale = field.numericScale;
+            appended.precision = field.precision;
         }
     }
     copy->Open(rt::Variant::Missing(), rt::Variant::Missing(), ado::adOpenUnspecified, ado::adLockUnspecified, -1);
