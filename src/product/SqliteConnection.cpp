@@ -376,8 +376,11 @@ SqliteConnection::SqliteConnection(const std::string& path, const Options& optio
     // write-protected file read-only; the first write then fails plainly.
     const Access access = memory ? Access::ReadWrite : AccessOf(path);
     readOnly_ = access != Access::ReadWrite;
-    int flags = readOnly_ ? SQLITE_OPEN_READONLY | SQLITE_OPEN_URI
-                          : SQLITE_OPEN_READWRITE | (options.create || memory ? SQLITE_OPEN_CREATE : 0);
+    // One thread at a time uses a connection (its kept statements and their
+    // descriptions are not guarded either), so SQLite's own lock of the
+    // connection, taken again for every cell read, guards nothing.
+    int flags = SQLITE_OPEN_NOMUTEX | (readOnly_ ? SQLITE_OPEN_READONLY | SQLITE_OPEN_URI
+                                                 : SQLITE_OPEN_READWRITE | (options.create || memory ? SQLITE_OPEN_CREATE : 0));
     const std::string name = memory ? ":memory:" : access == Access::Immutable ? ImmutableUri(path) : path;
     int rc = sqlite3_open_v2(name.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) fail(db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
@@ -723,9 +726,13 @@ public:
 
     void Put(const CellView& c, size_t col) {
         Last& last = last_[col];
-        if (last.at != kNone && c.kind == last.kind && Repeats(c, last)) {
-            rt::Variant same = out_[last.at];
-            out_.push_back(std::move(same));
+        if (c.kind == SQLITE_NULL) {
+            out_.push_back(rt::Variant::Null());
+            last.kind = SQLITE_NULL;
+        } else if (last.at != kNone && c.kind == last.kind && Repeats(c, last)) {
+            // Room is made before the copy: the value copied stays where it is.
+            if (out_.size() == out_.capacity()) out_.reserve(2 * out_.size() + 1);
+            out_.push_back(out_[last.at]);
         } else {
             out_.push_back(ConvertCell(c, types_[col], place_, col, sql_));
             last.kind = c.kind;
