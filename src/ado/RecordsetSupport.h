@@ -183,7 +183,9 @@ void Recordset::FireComplete(EventKind kind, int reason, F&& call) {
 
 template <class Op>
 void Recordset::DoMove(EventReasonEnum reason, Op&& op) {
-    auto keep = Self();
+    // Only a sink's code can let go of the last reference during the move.
+    RecordsetPtr keep;
+    if (HasSinks()) keep = Self();
     FinishEdit();
     if (WillMoveCancelled(reason)) {
         FireCancelled(evMoveComplete, reason);
