@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ado/Recordset.h"
@@ -195,6 +196,34 @@ TEST_F(ValidationSetTest, TheIndexServesOnlyTheSetItWasBuiltFrom) {
     ReleaseValidationSetIndex();
     set->MoveFirst();
     EXPECT_EQ(GetRelatedFeatures(set, features, 3)->get_Count(), 0);
+}
+
+TEST_F(ValidationSetTest, ANewSetsLookupsReadItsOwnColumns) {
+    auto first = MakeValidationSet(kSet);
+    auto [features, components, count] = Open(first);
+    first->MoveFirst();
+    EXPECT_EQ(KeysOf(GetRelatedFeatures(first, features, 3)), (std::vector<std::string>{Key(102, 2001), Key(102, 2002)}));
+
+    // The same rows with the columns the other way round.
+    const char* names[] = {"QTX_RNO", "QTX_RELATED_FNO", "QTX_RELATED_FID", "PENDING", "QTX_FID", "QTX_FNO"};
+    auto second = ado::Recordset::Create();
+    for (const char* name : names) second->get_Fields()->Append(name, ado::adInteger);
+    second->Open();
+    first->MoveFirst();
+    for (; !first->get_EOF(); first->MoveNext()) {
+        second->AddNew();
+        for (const char* name : names) second->SetValue(Variant(name), first->GetValue(Variant(name)));
+        second->Update();
+    }
+    auto [secondFeatures, secondComponents, secondCount] = Open(second);
+    for (auto [row, rno, related] : {std::tuple{0, 3, std::vector<std::string>{Key(102, 2001), Key(102, 2002)}},
+                                     std::tuple{0, 4, std::vector<std::string>{Key(103, 3002)}},
+                                     std::tuple{1, 3, std::vector<std::string>{Key(103, 3001)}}}) {
+        second->MoveFirst();
+        second->Move(row);
+        EXPECT_EQ(KeysOf(GetRelatedFeatures(second, secondFeatures, static_cast<int16_t>(rno))), related)
+            << row << "/" << rno;
+    }
 }
 
 TEST_F(ValidationSetTest, FeatureGeometriesCollectEachGeometricComponentOnceInOrderOfFirstSight) {

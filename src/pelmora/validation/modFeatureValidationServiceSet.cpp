@@ -4,6 +4,7 @@
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <optional>
 #include <unordered_map>
@@ -49,6 +50,8 @@ struct ValidationSetIndexState {
     // bookmark: the set itself keeps its filter, sort and current row, and a
     // lookup costs the rows it reads rather than two filters over the set.
     std::shared_ptr<ado::Recordset> rows;
+    // Where rows holds QTX_FNO, QTX_FID and QTX_RNO, once a lookup found them.
+    std::optional<std::array<int32_t, 3>> columns;
 };
 
 ValidationSetIndexState& IndexState() { return rt::Apartment::Current().Get<ValidationSetIndexState>(); }
@@ -168,6 +171,7 @@ void ReleaseValidationSetIndex() {
     state.bookmarks.reset();
     state.recordset.reset();
     state.rows.reset();
+    state.columns.reset();
 }
 
 bool ValidationSetIndexBelongsTo(const std::shared_ptr<ado::Recordset>& rs) {
@@ -183,6 +187,7 @@ void GetValidationKOCollection(const std::shared_ptr<ado::Recordset>& rs,
     state.bookmarks = rt::Collection::New();
     state.recordset = rs;
     state.rows.reset();
+    state.columns.reset();
     auto& index = *state.bookmarks;
     nCount = 0;
     auto features = KeyObjects::New();
@@ -261,6 +266,8 @@ std::shared_ptr<IKeyObject> RunFeatureOf(const std::shared_ptr<IKeyObject>& Feat
 }
 
 std::shared_ptr<IKeyObject> FindKeyObject(const std::shared_ptr<IKeyObjects>& Features, int16_t FNO, int32_t FID) {
+    // The system's own collection answers a key it lacks without an error.
+    if (auto own = std::dynamic_pointer_cast<KeyObjects>(Features)) return own->Find(BuildKey(FNO, FID, 0, 0));
     std::shared_ptr<IKeyObject> found;
     rt::ResumeNext lookup;
     lookup([&] {
@@ -276,20 +283,27 @@ std::shared_ptr<IKeyObjects> GetRelatedFeatures(const std::shared_ptr<ado::Recor
     auto related = KeyObjects::New();
     const int32_t activeFID = rt::CLng(rs->GetValue(rt::Variant("QTX_FID")));
 
-    const auto& state = IndexState();
+    auto& state = IndexState();
     if (!state.bookmarks || !state.rows || state.recordset.lock() != rs) return related;
-    std::optional<rt::Variant> bookmarks = state.bookmarks->TryItem(rt::Variant(std::to_string(activeFID)));
+    const rt::Variant* bookmarks = state.bookmarks->FindKey(std::to_string(activeFID));
     if (!bookmarks) return related;
 
     ado::Recordset& rows = *state.rows;
-    auto fields = rows.get_Fields();
-    auto fnoField = fields->Item(std::string("QTX_FNO"));
-    auto fidField = fields->Item(std::string("QTX_FID"));
-    auto rnoField = fields->Item(std::string("QTX_RNO"));
+    if (!state.columns) {
+        // A column the set lacks raises as a lookup by name does.
+        std::array<int32_t, 3> found{};
+        const char* names[] = {"QTX_FNO", "QTX_FID", "QTX_RNO"};
+        for (size_t i = 0; i < found.size(); ++i) {
+            found[i] = rows.FieldIndex(names[i]);
+            if (found[i] < 0) rows.get_Fields()->Item(std::string(names[i]));
+        }
+        state.columns = found;
+    }
+    const auto [fno, fid, rno] = *state.columns;
     for (const rt::Variant& bookmark : bookmarks->Array()->Data()) {
         rows.put_Bookmark(bookmark);
-        if (!HoldsNumber(rnoField->get_Value(), RNO)) continue;
-        auto feature = FindKeyObject(Features, rt::CInt(fnoField->get_Value()), rt::CLng(fidField->get_Value()));
+        if (!HoldsNumber(rows.FieldValueRef(rno), RNO)) continue;
+        auto feature = FindKeyObject(Features, rt::CInt(rows.FieldValueRef(fno)), rt::CLng(rows.FieldValueRef(fid)));
         if (feature) related->Add(feature);
     }
     return related;
