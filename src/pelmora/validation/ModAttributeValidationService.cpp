@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -90,6 +91,21 @@ bool Holds(Relation relation, int c) {
     return false;
 }
 
+// Runs step; an error it raises is shown, as CaptureError describes it, and
+// gives false. The error object is made only when one was raised.
+template <class F>
+bool RunShowingError(F&& step) {
+    try {
+        step();
+        return true;
+    } catch (...) {
+        rt::ComError failure(0, "", "");
+        rt::CaptureError([] { std::rethrow_exception(std::current_exception()); }, failure);
+        ShowMessage(rt::Variant(failure.Description()));
+        return false;
+    }
+}
+
 bool CompareTyped(Relation relation, int32_t DataType, const rt::Variant& A, const rt::Variant& B) {
     if (A.IsNull() || B.IsNull()) {
         if (A.IsNull() && B.IsNull())
@@ -98,11 +114,7 @@ bool CompareTyped(Relation relation, int32_t DataType, const rt::Variant& A, con
         return relation == Relation::NotEqual;
     }
     int c = 0;
-    rt::ComError failure(0, "", "");
-    if (!rt::CaptureError([&] { c = CompareByDataType(DataType, A, B); }, failure)) {
-        ShowMessage(rt::Variant(failure.Description()));
-        return false;
-    }
+    if (!RunShowingError([&] { c = CompareByDataType(DataType, A, B); })) return false;
     return Holds(relation, c);
 }
 
@@ -184,11 +196,7 @@ std::optional<bool> ComparisonOperator(const std::string& Op, int32_t DataType, 
 template <class F>
 bool EvaluateRule(F&& body) {
     bool result = false;
-    rt::ComError failure(0, "", "");
-    if (!rt::CaptureError([&] { result = body(); }, failure)) {
-        ShowMessage(rt::Variant(failure.Description()));
-        return false;
-    }
+    if (!RunShowingError([&] { result = body(); })) return false;
     return result;
 }
 
