@@ -4,6 +4,8 @@
 // feature's CNO, and the members the host does not serve.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -122,6 +124,35 @@ TEST_F(RGIHostTest, KeptRecordsAreThoseOfAFreshReadAndReadOncePerRelationshipAnd
     EXPECT_EQ(names(initialize(keeping, 102)), (Strings{"Kept/7"}));
     keeping->Host().KeepRecordsIn(nullptr);
     EXPECT_EQ(names(initialize(keeping, 102)), names(initialize(fresh, 102)));
+}
+
+TEST_F(RGIHostTest, DuringARunHostsWithoutAStoreKeepTheirRecordsInTheRunsUntilItEnds) {
+    auto names = [](const std::vector<pelmora::RGIInfo>& records) {
+        Strings out;
+        for (const auto& r : records) out.push_back(r.InterfaceName + "/" + std::to_string(r.RelatedFNO));
+        return out;
+    };
+    auto initialize = [](const std::shared_ptr<RGIHostingHelper>& helper, int16_t fno) {
+        helper->putref_Feature(SampleFeature(fno, 1));
+        helper->Host().Initialize(std::static_pointer_cast<pelmora::IRelationshipHelper>(helper));
+        return helper->Host().get_RGIInfo();
+    };
+    const int16_t fnos[] = {102, 103, 102, 105, 103};
+    auto first = Helper(2), second = Helper(2);
+    std::map<int16_t, Strings> fresh;
+    for (int16_t fno : fnos) fresh[fno] = names(initialize(first, fno));
+    {
+        pelmora::RGIHelper::RunRecordsScope run;
+        for (int16_t fno : fnos) {
+            EXPECT_EQ(names(initialize(first, fno)), fresh[fno]) << fno;
+            EXPECT_EQ(names(initialize(second, fno)), fresh[fno]) << fno;
+        }
+        EXPECT_EQ(run.Records().size(), 3u);
+        // A kept entry stands for its key for every host of the run.
+        run.Records()[{2, 102}] = {pelmora::RGIInfo{0, 7, 0, "Kept", -1, rt::Variant(), nullptr, false}};
+        EXPECT_EQ(names(initialize(second, 102)), (Strings{"Kept/7"}));
+    }
+    EXPECT_EQ(names(initialize(second, 102)), fresh[102]);
 }
 
 TEST_F(RGIHostTest, ANullSubordinateIsTheOwnersSide) {

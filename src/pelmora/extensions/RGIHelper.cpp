@@ -3,6 +3,7 @@
 #include "pelmora/extensions/RGIHelper.h"
 
 #include <cmath>
+#include <utility>
 
 #include "ado/Recordset.h"
 #include "pelmora/common/MiscEnvironment.h"
@@ -121,6 +122,16 @@ void RGIHelper::Initialize(const std::shared_ptr<IRelationshipHelper>& Helper) {
     });
 }
 
+namespace {
+
+thread_local RGIHelper::RecordsByFeatureNumber* tRunRecords = nullptr;
+
+}  // namespace
+
+RGIHelper::RunRecordsScope::RunRecordsScope() : previous_(std::exchange(tRunRecords, &records_)) {}
+
+RGIHelper::RunRecordsScope::~RunRecordsScope() { tRunRecords = previous_; }
+
 void RGIHelper::CollectRecords(const std::shared_ptr<IRelationshipHelper>& Helper) {
     const int32_t fno = GetFeatureFNO(Helper);
     if (!Helper) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
@@ -133,8 +144,9 @@ void RGIHelper::CollectRecords(const std::shared_ptr<IRelationshipHelper>& Helpe
     auto tables = metadata->get_Recordsets();
 
     const int16_t rno = Helper->get_RelationshipNumber();
-    if (kept_) {
-        if (auto known = kept_->find({rno, fno}); known != kept_->end()) {
+    RecordsByFeatureNumber* kept = kept_ ? kept_ : tRunRecords;
+    if (kept) {
+        if (auto known = kept->find({rno, fno}); known != kept->end()) {
             m_aRGIInfo = known->second;
             return;
         }
@@ -182,7 +194,7 @@ void RGIHelper::CollectRecords(const std::shared_ptr<IRelationshipHelper>& Helpe
         return records;
     };
     std::vector<RGIInfo> records = read();
-    if (kept_) kept_->emplace(std::pair{rno, fno}, records);
+    if (kept) kept->emplace(std::pair{rno, fno}, records);
     m_aRGIInfo = std::move(records);
 }
 

@@ -99,6 +99,23 @@ public:
     using RecordsByFeatureNumber = std::map<std::pair<int16_t, int32_t>, std::vector<RGIInfo>>;
     void KeepRecordsIn(RecordsByFeatureNumber* Kept) { kept_ = Kept; }
 
+    // While a validation run lasts, a host without a store of its own keeps
+    // its records in the run's, so that each relationship and FNO is read
+    // once per run rather than once per feature; they go with the scope. One
+    // scope per thread; a nested run's stands until it ends.
+    class RunRecordsScope {
+    public:
+        RunRecordsScope();
+        ~RunRecordsScope();
+        RunRecordsScope(const RunRecordsScope&) = delete;
+        RunRecordsScope& operator=(const RunRecordsScope&) = delete;
+        RecordsByFeatureNumber& Records() { return records_; }
+
+    private:
+        RecordsByFeatureNumber records_;
+        RecordsByFeatureNumber* previous_;
+    };
+
     std::string TypeName() const override { return "RGIHelper"; }
 
 protected:

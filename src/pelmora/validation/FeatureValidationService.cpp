@@ -3,6 +3,7 @@
 #include "ado/Recordset.h"
 #include "pelmora/common/AppUtils.h"
 #include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/extensions/RGIHelper.h"
 #include "interfaces/Components.h"
 #include "interfaces/DataContext.h"
 #include "interfaces/KeyObject.h"
@@ -109,6 +110,7 @@ std::shared_ptr<ado::Recordset> FeatureValidationService::ValidateKeyObjectSet(
         Relationship_->putref_Components(Components);
         {
             RunFeaturesScope opened(Features);
+            RGIHelper::RunRecordsScope records;
             Relationship_->Validate(ValidationSet, Errors);
         }
         ReleaseValidationSetIndex();
