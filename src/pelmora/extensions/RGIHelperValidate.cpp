@@ -156,9 +156,14 @@ void RGIHelper::RunRGI(const std::shared_ptr<IRelationshipHelper>& Helper, const
     rt::Variant messages = rt::Variant::MakeArray(rt::vbVariant, 0, 0);
     const auto& rgi = record.m_objRGI;
     rt::ResumeNext step;
-    step([&] { rgi->put_RelatedFNO(rt::CInt(rt::Variant(record.RelatedFNO))); });
-    step([&] { rgi->put_RelatedCNO(record.RelatedCNO); });
-    step([&] { rgi->put_ProcessingMode(kRGIValidateProcessingMode); });
+    // A bridge to a name-created RGI has nowhere to put the three numbers:
+    // each would raise 91 only for the clearing below to drop it.
+    const auto bridge = record.Bridged ? std::dynamic_pointer_cast<RGIVBABridge>(rgi) : nullptr;
+    if (!bridge || !bridge->get_NameMode()) {
+        step([&] { rgi->put_RelatedFNO(rt::CInt(rt::Variant(record.RelatedFNO))); });
+        step([&] { rgi->put_RelatedCNO(record.RelatedCNO); });
+        step([&] { rgi->put_ProcessingMode(kRGIValidateProcessingMode); });
+    }
     step([&] {
         if (!feature) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
         feature->put_CNO(record.TriggeringCNO);
