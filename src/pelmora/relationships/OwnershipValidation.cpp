@@ -45,9 +45,10 @@ struct Reference {
 Reference ReadReference(const std::shared_ptr<ado::Recordset>& rows, const std::string& column) {
     Reference r;
     if (column.empty()) return r;
-    auto field = rows->get_Fields()->Item(column);
-    r.missing = IsFieldNullOrEmpty(field);
-    if (!r.missing) r.id = rt::CLng(field->get_Value());
+    // Read in place; a name the rows lack raises as Fields.Item does.
+    const rt::Variant& value = rows->FieldValueRef(ado::Fields::IndexIn(*rows, column));
+    r.missing = value.IsNull() || value.IsEmpty();
+    if (!r.missing) r.id = rt::CLng(value);
     r.zero = r.id == 0;
     return r;
 }
@@ -132,10 +133,23 @@ void Ownership::ValidateOwnerReference(const std::shared_ptr<IKeyObjects>& Relat
 
     const Reference first = ReadReference(rows, ownerColumn);
     const Reference second = ReadReference(rows, secondColumn);
-    const std::string rowFNO = KeyText(rows, "QTX_FNO"), rowFID = KeyText(rows, "QTX_FID");
-    const std::string rowCNO = KeyText(rows, "QTX_CNO"), rowCID = KeyText(rows, "QTX_CID");
+    // The row's keys as texts are needed only for a finding; rows that lack
+    // a key column raise here as before.
+    static constexpr const char* kKeys[] = {"QTX_FNO", "QTX_FID", "QTX_CNO", "QTX_CID"};
+    std::string keys[4];
+    bool keysRead = false;
+    auto readKeys = [&] {
+        for (size_t i = 0; i < 4; ++i) keys[i] = KeyText(rows, kKeys[i]);
+        keysRead = true;
+    };
+    for (const char* key : kKeys)
+        if (rows->FieldIndex(key) < 0) {
+            readKeys();
+            break;
+        }
     auto record = [&](int16_t idA, int16_t idB) {
-        AddRelationshipValidationError(idA, idB, Enforcement, name_, configuration_, rowFNO, rowFID, rowCNO, rowCID,
+        if (!keysRead) readKeys();
+        AddRelationshipValidationError(idA, idB, Enforcement, name_, configuration_, keys[0], keys[1], keys[2], keys[3],
                                        Errors, rt::Variant::Missing(), "", "", "", "");
     };
     // 0 and 1: every owner column must hold an owner; other kinds but 5: one of them.
