@@ -209,3 +209,49 @@ TEST_F(DistanceValidationTest, ChecksEachPairByItsRulesOnTheSample) {
         EXPECT_EQ(Findings(errors), c.findings) << c.what;
     }
 }
+
+TEST_F(DistanceValidationTest, ARunReadsEachSidesComponentsOnceAndLeavesTheTableAsAReadDoes) {
+    const auto owned = OffsetProfile::For(OffsetHelper::Ownership, true);
+    // The second table's main rows name only component 11, which has no
+    // geometry: what the first table's rows gave for mains must not stand
+    // for it.
+    auto first = RuleTable({{103, 101, 32, 12, 2.0, "P1", 1}, {103, 101, 32, 12, 2.0, "P2", 1}});
+    auto second = RuleTable({{102, 101, 22, 11, 0.5, {}, 0}, {104, 101, 42, 11, 0.5, {}, 0}});
+    struct Step {
+        std::shared_ptr<ado::Recordset> rules;
+        int16_t fno;
+        int32_t fid;
+        std::vector<std::pair<int16_t, int32_t>> related;
+    } steps[] = {
+        {first, 103, 3002, {{101, 1003}}},
+        {first, 103, 3002, {{101, 1003}, {101, 1001}}},
+        {first, 102, 2001, {{101, 1001}}},
+        {second, 102, 2001, {{101, 1001}}},
+        {second, 102, 2001, {{101, 1001}}},
+    };
+    // Where the table stands: its rows in view, and the row it is on.
+    auto where = [](const std::shared_ptr<ado::Recordset>& rs) {
+        std::string at = std::to_string(rs->get_RecordCount()) + (rs->get_BOF() ? " bof" : "") +
+                         (rs->get_EOF() ? " eof" : "");
+        if (!rs->get_BOF() && !rs->get_EOF()) at += " on " + rt::CStr(rs->GetValue(rt::Variant("QTX_SOURCEFNO")));
+        return at;
+    };
+    DistanceRun run;
+    int findings = 0;
+    for (const Step& s : steps) {
+        auto related = KeyObjects::New();
+        for (auto [fno, fid] : s.related) related->Add(Open(fno, fid));
+        auto fresh = CreateValidationRecordset();
+        DistanceValidation(ContextFor(s.rules), owned, Open(s.fno, s.fid), related, 1, fresh);
+        const std::string freshAt = where(s.rules);
+        s.rules->put_Filter(rt::Variant("QTX_SOURCEFNO = 0"));
+        auto kept = CreateValidationRecordset();
+        auto context = ContextFor(s.rules);
+        context.Run = &run;
+        DistanceValidation(context, owned, Open(s.fno, s.fid), related, 1, kept);
+        EXPECT_EQ(Findings(kept), Findings(fresh)) << s.fno << " " << s.fid;
+        EXPECT_EQ(where(s.rules), freshAt) << s.fno << " " << s.fid;
+        findings += static_cast<int>(Findings(fresh).size());
+    }
+    EXPECT_GT(findings, 0);
+}

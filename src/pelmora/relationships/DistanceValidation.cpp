@@ -3,6 +3,7 @@
 #include "ado/Recordset.h"
 #include "pelmora/common/modRelationshipService.h"
 #include "interfaces/KeyObject.h"
+#include "interfaces/MetadataRecordsetFilterService.h"
 #include "pelmora/relationships/FilterRemover.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationServiceGeometry.h"
@@ -43,6 +44,92 @@ int16_t StoredKind(OffsetProfile::StoredKind rule, int32_t kind) {
 
 std::shared_ptr<ado::Field> FieldOf(const std::shared_ptr<ado::Recordset>& rs, const std::string& name) {
     return rs->get_Fields()->Item(name);
+}
+
+// The run of the context, its reads dropped when they were another table's:
+// what was read from another table's rows stands for none of this one's.
+DistanceRun* RunOf(const DistanceValidationContext& context) {
+    DistanceRun* run = context.Run;
+    if (run && run->ruleFields.table != context.RuleTable) {
+        run->offsetRules.clear();
+        run->componentNames.clear();
+        run->ruleFields.byName.clear();
+        run->ruleFields.table = context.RuleTable;
+    }
+    return run;
+}
+
+// A column of the rule table; in a run, each found once for the table.
+std::shared_ptr<ado::Field> RuleField(const DistanceValidationContext& context, const std::string& name) {
+    if (!RunOf(context)) return FieldOf(context.RuleTable, name);
+    auto& kept = context.Run->ruleFields;
+    if (auto hit = kept.byName.find(name); hit != kept.byName.end()) return hit->second;
+    auto field = FieldOf(context.RuleTable, name);
+    kept.byName.emplace(name, field);
+    return field;
+}
+
+std::string RunKey(const OffsetProfile& profile, const std::string& filter, int32_t kind) {
+    return profile.DebugTag + '\x1f' + filter + '\x1f' + std::to_string(kind);
+}
+
+std::string PairFilter(const OffsetProfile& profile, int16_t activeFNO, int16_t relatedFNO) {
+    return profile.ActiveFNOColumn + " = " + std::to_string(activeFNO) + " AND " + profile.RelatedFNOColumn + " = " +
+           std::to_string(relatedFNO);
+}
+
+// GetOffsetRules; in a run, the rules kept for the pair are handed out in
+// place, the table unfiltered as a read leaves it.
+const std::vector<OffsetRule>& PairRules(const DistanceValidationContext& context, const OffsetProfile& profile,
+                                         int16_t activeFNO, int16_t relatedFNO, int32_t kind, bool& found,
+                                         std::vector<OffsetRule>& read) {
+    if (context.Run) {
+        auto& kept = context.Run->offsetRules;
+        auto hit = kept.find(RunKey(profile, PairFilter(profile, activeFNO, relatedFNO), kind));
+        if (hit != kept.end()) {
+            FilterRemover unfilter(context.RuleTable);
+            found = hit->second.second;
+            return hit->second.first;
+        }
+    }
+    read = GetOffsetRules(context, profile, activeFNO, relatedFNO, kind, found);
+    return read;
+}
+
+// GetFeatureGeometries; in a run, the component names a side's rows give for
+// the FNO are read once, and later the rows are only filtered again (and
+// moved to their end where the walk ended there), as a read leaves them.
+std::shared_ptr<rt::Collection> FeatureGeometries(const DistanceValidationContext& context,
+                                                  const std::shared_ptr<IKeyObject>& feature,
+                                                  const std::shared_ptr<ado::Field>& fnoField,
+                                                  const std::string& cnoColumn,
+                                                  const std::shared_ptr<ado::Field>& cnoField, int16_t& cno) {
+    const auto& rules = context.RuleTable;
+    ComponentGeometryMemo* const memo = context.Run ? &context.Run->geometries : nullptr;
+    if (!context.Run)
+        return GetFeatureGeometries(feature, rules, context.MetadataService, context.FilterService, fnoField, cnoField,
+                                    cno, memo);
+    if (!feature || !context.FilterService) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    const int16_t fno = feature->get_FNO();
+    auto key = std::make_tuple(fnoField->get_Name(), cnoColumn, fno, cno);
+    auto& kept = context.Run->componentNames;
+    if (auto hit = kept.find(key); hit != kept.end()) {
+        context.FilterService->FilterRecordset(rules, fnoField, rt::Variant(fno));
+        if (hit->second.walked && !(rules->get_BOF() && rules->get_EOF())) {
+            rules->MoveLast();
+            rules->MoveNext();
+        }
+        cno = hit->second.cno;
+        return ComponentGeometries(feature, hit->second.names, memo);
+    }
+    const bool walks = cno == 0;
+    DistanceRun::ComponentNames read;
+    read.names = GeometryComponentNames(fno, rules, context.MetadataService, context.FilterService, fnoField, cnoField,
+                                        cno, memo);
+    read.cno = cno;
+    read.walked = walks && !(rules->get_BOF() && rules->get_EOF());
+    const auto& names = kept.emplace(std::move(key), std::move(read)).first->second.names;
+    return ComponentGeometries(feature, names, memo);
 }
 
 }  // namespace
@@ -108,10 +195,9 @@ std::vector<OffsetRule> GetOffsetRules(const DistanceValidationContext& context,
 
     std::vector<OffsetRule> list;
     FilterRemover unfilter(context.RuleTable);
-    const std::string filter = profile.ActiveFNOColumn + " = " + std::to_string(activeFNO) + " AND " +
-                               profile.RelatedFNOColumn + " = " + std::to_string(relatedFNO);
-    const std::string key = profile.DebugTag + '\x1f' + filter + '\x1f' + std::to_string(kind);
-    if (context.Run) {
+    const std::string filter = PairFilter(profile, activeFNO, relatedFNO);
+    const std::string key = RunKey(profile, filter, kind);
+    if (RunOf(context)) {
         if (auto kept = context.Run->offsetRules.find(key); kept != context.Run->offsetRules.end()) {
             found = kept->second.second;
             return kept->second.first;
@@ -153,21 +239,21 @@ void DistanceValidation(const DistanceValidationContext& context, const OffsetPr
                         const std::shared_ptr<IKeyObject>& feature, const std::shared_ptr<IKeyObjects>& relatedFeatures,
                         int32_t kind, const std::shared_ptr<ado::Recordset>& errors) {
     if (!feature || !relatedFeatures || !context.RuleTable) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    const auto& rules = context.RuleTable;
-    const auto activeFNOField = FieldOf(rules, profile.ActiveFNOColumn);
-    const auto activeTriggeringField = FieldOf(rules, profile.ActiveTriggeringColumn);
-    const auto relatedFNOField = FieldOf(rules, profile.RelatedFNOColumn);
-    const auto relatedTriggeringField = FieldOf(rules, profile.RelatedTriggeringColumn);
+    const auto activeFNOField = RuleField(context, profile.ActiveFNOColumn);
+    const auto activeTriggeringField = RuleField(context, profile.ActiveTriggeringColumn);
+    const auto relatedFNOField = RuleField(context, profile.RelatedFNOColumn);
+    const auto relatedTriggeringField = RuleField(context, profile.RelatedTriggeringColumn);
 
     ComponentGeometryMemo* const memo = context.Run ? &context.Run->geometries : nullptr;
     std::shared_ptr<rt::Collection> activeGeometries;
     int16_t lastTriggeringCNO = 0;
+    std::vector<OffsetRule> read;
     for (const auto& related : relatedFeatures->get_NewEnum()) {
         if (!related) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
         int16_t activeCNO = 0, relatedCNO = 0;
         bool found = false;
-        const std::vector<OffsetRule> pairRules =
-            GetOffsetRules(context, profile, feature->get_FNO(), related->get_FNO(), kind, found);
+        const std::vector<OffsetRule>& pairRules =
+            PairRules(context, profile, feature->get_FNO(), related->get_FNO(), kind, found, read);
         if (!found || pairRules.empty()) continue;
 
         // One offset for every rule: one check over all triggering components.
@@ -196,13 +282,11 @@ void DistanceValidation(const DistanceValidationContext& context, const OffsetPr
             }
             lastTriggeringCNO = activeCNO;
             if (!activeGeometries)
-                activeGeometries = GetFeatureGeometries(feature, rules, context.MetadataService, context.FilterService,
-                                                        activeFNOField, activeTriggeringField, activeCNO,
-                                                        memo);
-            auto relatedGeometries = GetFeatureGeometries(related, rules, context.MetadataService,
-                                                          context.FilterService, relatedFNOField,
-                                                          relatedTriggeringField, relatedCNO,
-                                                          memo);
+                activeGeometries = FeatureGeometries(context, feature, activeFNOField, profile.ActiveTriggeringColumn,
+                                                     activeTriggeringField, activeCNO);
+            auto relatedGeometries = FeatureGeometries(context, related, relatedFNOField,
+                                                       profile.RelatedTriggeringColumn, relatedTriggeringField,
+                                                       relatedCNO);
             if (relatedGeometries->Count() > 0 && activeGeometries->Count() > 0)
                 ValidateEndpointConnectivity(feature, activeGeometries, rule.TriggeringCNO, related, relatedGeometries,
                                              rule.OtherTriggeringCNO, rule.MaxOffset, context.Location,

@@ -20,12 +20,14 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
 
 namespace ado {
+class Field;
 class Recordset;
 }
 
@@ -82,6 +84,21 @@ struct OffsetProfile {
 struct DistanceRun {
     ComponentGeometryMemo geometries;
     std::map<std::string, std::pair<std::vector<OffsetRule>, bool>> offsetRules;
+    // The geometric component names a side's rule rows give for an FNO (by
+    // FNO and triggering column, FNO and CNO asked for): the names, the CNO
+    // the walk ended on, and whether the rows were walked to their end.
+    struct ComponentNames {
+        std::vector<std::string> names;
+        int16_t cno = 0;
+        bool walked = false;
+    };
+    std::map<std::tuple<std::string, std::string, int16_t, int16_t>, ComponentNames> componentNames;
+    // The rule table's fields by column name, found once for that table.
+    // Another table drops them, the offset rules and the component names.
+    struct RuleFields {
+        std::shared_ptr<ado::Recordset> table;
+        std::map<std::string, std::shared_ptr<ado::Field>> byName;
+    } ruleFields;
 };
 
 // What the helper lends for one call.

@@ -346,17 +346,30 @@ std::shared_ptr<rt::Collection> GetFeatureGeometries(const std::shared_ptr<IKeyO
                                                      const std::shared_ptr<ado::Field>& CNOField, int16_t& CNO,
                                                      ComponentGeometryMemo* Memo) {
     RequireObject(Feature && rs && FilterService);
-    auto geometries = rt::Collection::New();
-    FilterService->FilterRecordset(rs, FNOField, rt::Variant(Feature->get_FNO()));
-    if (rs->get_BOF() && rs->get_EOF()) return geometries;
+    return ComponentGeometries(
+        Feature,
+        GeometryComponentNames(Feature->get_FNO(), rs, MetadataService, FilterService, FNOField, CNOField, CNO, Memo),
+        Memo);
+}
 
-    DistinctItemColl names;
+std::vector<std::string> GeometryComponentNames(int16_t FNO, const std::shared_ptr<ado::Recordset>& rs,
+                                                const std::shared_ptr<IMetadataService>& MetadataService,
+                                                const std::shared_ptr<IMetadataRecordsetFilterService>& FilterService,
+                                                const std::shared_ptr<ado::Field>& FNOField,
+                                                const std::shared_ptr<ado::Field>& CNOField, int16_t& CNO,
+                                                ComponentGeometryMemo* Memo) {
+    RequireObject(rs && FilterService);
+    std::vector<std::string> names;
+    FilterService->FilterRecordset(rs, FNOField, rt::Variant(FNO));
+    if (rs->get_BOF() && rs->get_EOF()) return names;
+
+    DistinctItemColl distinct;
     auto take = [&](int16_t componentNumber) {
         if (Memo) {
             const auto& name = Memo->GeometryComponentName(MetadataService, componentNumber);
-            if (name) names.Add(rt::Variant(*name));
+            if (name) distinct.Add(rt::Variant(*name));
         } else if (IsGeometryComponent(MetadataService, componentNumber)) {
-            names.Add(rt::Variant(GetComponentName(MetadataService, componentNumber)));
+            distinct.Add(rt::Variant(GetComponentName(MetadataService, componentNumber)));
         }
     };
     if (CNO == 0) {
@@ -371,7 +384,16 @@ std::shared_ptr<rt::Collection> GetFeatureGeometries(const std::shared_ptr<IKeyO
     } else {
         take(CNO);
     }
-    for (const auto& name : names.get_NewEnum()) RecordsetToCollection(Feature, name.Str(), geometries, Memo);
+    for (const auto& name : distinct.get_NewEnum()) names.push_back(name.Str());
+    return names;
+}
+
+std::shared_ptr<rt::Collection> ComponentGeometries(const std::shared_ptr<IKeyObject>& Feature,
+                                                    const std::vector<std::string>& ComponentNames,
+                                                    ComponentGeometryMemo* Memo) {
+    RequireObject(Feature != nullptr);
+    auto geometries = rt::Collection::New();
+    for (const std::string& name : ComponentNames) RecordsetToCollection(Feature, name, geometries, Memo);
     return geometries;
 }
 

@@ -216,6 +216,21 @@ std::shared_ptr<rt::Collection> GetFeatureGeometries(const std::shared_ptr<IKeyO
                                                      const std::shared_ptr<ado::Field>& CNOField, int16_t& CNO,
                                                      ComponentGeometryMemo* Memo = nullptr);
 
+// GetFeatureGeometries in its two steps. The names of the geometric
+// components the rows of the feature number name, each once in the order of
+// first sight (rs filtered and walked, CNO set, as GetFeatureGeometries
+// leaves them; empty when rs has no row of the FNO); then the geometries of
+// the feature's components of those names.
+std::vector<std::string> GeometryComponentNames(int16_t FNO, const std::shared_ptr<ado::Recordset>& rs,
+                                                const std::shared_ptr<IMetadataService>& MetadataService,
+                                                const std::shared_ptr<IMetadataRecordsetFilterService>& FilterService,
+                                                const std::shared_ptr<ado::Field>& FNOField,
+                                                const std::shared_ptr<ado::Field>& CNOField, int16_t& CNO,
+                                                ComponentGeometryMemo* Memo = nullptr);
+std::shared_ptr<rt::Collection> ComponentGeometries(const std::shared_ptr<IKeyObject>& Feature,
+                                                    const std::vector<std::string>& ComponentNames,
+                                                    ComponentGeometryMemo* Memo = nullptr);
+
 // Adds the geometry of every row of the feature's component of that name to
 // Geometries (without keys), leaving the component's recordset at EOF. A name
 // the feature lacks raises the components collection's error. With a memo,
