@@ -216,3 +216,35 @@ TEST_F(AttributeRuleOperators, AWalkFindsEachFieldWhereTheRowsAtHandHoldIt) {
     EXPECT_EQ(walk.FieldOf(*a, "SIZE_MM"), 2);
     EXPECT_EQ(walk.FieldOf(*a, "VALVE_TYPE"), 1);
 }
+
+TEST_F(AttributeRuleOperators, KeptConversionsOfARuleStandForItsRowsAsTheyAre) {
+    auto rules = RuleRows({{Variant(int32_t{2103}), Variant("<="), Variant::Null(), Variant::Null(), Variant(int32_t{101})},
+                           {Variant("2201"), Variant(">"), Variant("0")}});
+    // Each walk's conversions against the columns read afresh, rule by rule.
+    auto walkOver = [&](const std::shared_ptr<ado::Recordset>& rows) {
+        pelmora::RuleWalk walk{rows, nullptr};
+        walk.UseKeptFacts();
+        std::vector<std::string> seen;
+        for (rows->MoveFirst(); !rows->get_EOF(); rows->MoveNext()) {
+            walk.AtCurrentRule();
+            for (int pass = 0; pass < 2; ++pass) {
+                EXPECT_EQ(walk.ActiveANO(), rt::CLng(rows->GetValue(Variant("QTX_ACTIVEANO"))));
+                EXPECT_EQ(walk.Operator(), rt::CStr(rows->GetValue(Variant("QTX_OPERATOR"))));
+            }
+            seen.push_back(std::to_string(walk.ActiveANO()) + walk.Operator() + std::to_string(walk.RelatedFNO()));
+        }
+        return seen;
+    };
+    EXPECT_EQ(walkOver(rules), (std::vector<std::string>{"2103<=101", "2201>0"}));
+    EXPECT_EQ(walkOver(rules->Clone()), (std::vector<std::string>{"2103<=101", "2201>0"})) << "another walk, same rows";
+    rules->MoveFirst();
+    rules->SetValue(Variant("QTX_OPERATOR"), Variant(">="));
+    rules->SetValue(Variant("QTX_RELATEDFNO"), Variant::Null());
+    rules->Update();
+    EXPECT_EQ(walkOver(rules->Clone()), (std::vector<std::string>{"2103>=0", "2201>0"})) << "a value changed";
+    rules->AddNew();
+    rules->SetValue(Variant("QTX_ACTIVEANO"), Variant(int32_t{102}));
+    rules->SetValue(Variant("QTX_OPERATOR"), Variant("<"));
+    rules->Update();
+    EXPECT_EQ(walkOver(rules->Clone()), (std::vector<std::string>{"2103>=0", "2201>0", "102<0"})) << "a row added";
+}

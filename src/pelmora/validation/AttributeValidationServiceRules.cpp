@@ -148,7 +148,9 @@ void AttributeValidationService::WalkValidationRules(bool IsExecute, bool Active
     auto support = NewInterfaceSupport();
     ComponentsByName activeComponents(ActiveFeature_), relatedComponents(RelatedFeature_);
 
+    walk.UseKeptFacts();
     for (rules.MoveFirst(); !rules.get_EOF(); rules.MoveNext(), InterfaceInProgress.clear()) {
+        walk.AtCurrentRule();
         if (!RelationshipTypeFits(walk.Column("QTX_RELATIONSHIPTYPE"), RelationshipType_)) continue;
         const int32_t ruleRelatedFNO = walk.RelatedFNO();
         if (!IsExecute) {
@@ -157,8 +159,8 @@ void AttributeValidationService::WalkValidationRules(bool IsExecute, bool Active
         }
         if (relatedFNO != ruleRelatedFNO && relatedFNO != 0 && ruleRelatedFNO != 0) continue;
 
-        const std::string activeField = rt::CStr(walk.Column("QTX_ACTIVEFIELDNAME"));
-        const std::string activeName = rt::CStr(walk.Column("QTX_ACTIVENAME"));
+        const std::string activeField = walk.ActiveFieldName();
+        const std::string activeName = walk.ActiveName();
         rt::Variant activeValue;
         {
             auto rows = activeComponents.RowsOf(activeName);

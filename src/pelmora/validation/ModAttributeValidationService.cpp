@@ -279,9 +279,87 @@ rt::Variant RuleFieldValue(ado::Recordset& Rows, const std::string& Name, const 
                            " names is not a field of component " + Component + ".");
 }
 
+struct RuleFacts {
+    std::optional<int32_t> activeANO, relatedFNO;
+    std::optional<std::string> op, activeField, activeName;
+};
+
+struct RuleFactsTable {
+    std::shared_ptr<ado::Recordset> rules;  // keeps the rows, so no other rows take their place
+    uint64_t rowsVersion = 0, valuesVersion = 0;
+    std::vector<RuleFacts> byRow;
+
+    bool Stands(const ado::Recordset& r) const {
+        return r.RowsIdentity() == rules->RowsIdentity() && r.RowsVersion() == rowsVersion &&
+               r.ValuesVersion() == valuesVersion;
+    }
+};
+
+void RuleWalk::UseKeptFacts() {
+    factsRow_ = -1;
+    facts_.reset();
+    if (!Rules || !Rules->RowsIdentity()) return;
+    auto& kept = AttributeValidationState().KeptFacts;
+    if (!kept || !kept->Stands(*Rules)) {
+        kept = std::make_shared<RuleFactsTable>();
+        kept->rules = Rules;
+        kept->rowsVersion = Rules->RowsVersion();
+        kept->valuesVersion = Rules->ValuesVersion();
+    }
+    facts_ = kept;
+}
+
+void RuleWalk::AtCurrentRule() {
+    factsRow_ = -1;
+    if (!facts_) return;
+    if (!facts_->Stands(*Rules)) {
+        facts_.reset();
+        return;
+    }
+    const rt::Variant bookmark = Rules->get_Bookmark();
+    const int32_t row = static_cast<int32_t>(bookmark.R8()) - 1;
+    if (row < 0) return;
+    if (static_cast<size_t>(row) >= facts_->byRow.size()) facts_->byRow.resize(static_cast<size_t>(row) + 1);
+    factsRow_ = row;
+}
+
+RuleFacts* RuleWalk::CurrentFacts() const {
+    if (!facts_ || factsRow_ < 0 || static_cast<size_t>(factsRow_) >= facts_->byRow.size()) return nullptr;
+    return &facts_->byRow[static_cast<size_t>(factsRow_)];
+}
+
+namespace {
+// A kept conversion, or the conversion made (and kept when the walk keeps them).
+template <class T, class Convert>
+T Kept(RuleFacts* facts, std::optional<T> RuleFacts::*slot, Convert&& convert) {
+    if (!facts) return convert();
+    auto& kept = facts->*slot;
+    if (!kept) kept = convert();
+    return *kept;
+}
+}  // namespace
+
 int32_t RuleWalk::RelatedFNO() const {
-    const rt::Variant fno = Column("QTX_RELATEDFNO");
-    return IsBlankValue(fno) ? 0 : rt::CLng(fno);
+    return Kept(CurrentFacts(), &RuleFacts::relatedFNO, [&] {
+        const rt::Variant& fno = Column("QTX_RELATEDFNO");
+        return IsBlankValue(fno) ? 0 : rt::CLng(fno);
+    });
+}
+
+int32_t RuleWalk::ActiveANO() const {
+    return Kept(CurrentFacts(), &RuleFacts::activeANO, [&] { return rt::CLng(Column("QTX_ACTIVEANO")); });
+}
+
+std::string RuleWalk::Operator() const {
+    return Kept(CurrentFacts(), &RuleFacts::op, [&] { return rt::CStr(Column("QTX_OPERATOR")); });
+}
+
+std::string RuleWalk::ActiveFieldName() const {
+    return Kept(CurrentFacts(), &RuleFacts::activeField, [&] { return rt::CStr(Column("QTX_ACTIVEFIELDNAME")); });
+}
+
+std::string RuleWalk::ActiveName() const {
+    return Kept(CurrentFacts(), &RuleFacts::activeName, [&] { return rt::CStr(Column("QTX_ACTIVENAME")); });
 }
 
 AttributeValidationApartment& AttributeValidationState() {
@@ -310,10 +388,10 @@ bool IsLessOrEqualTyped(int32_t DataType, const rt::Variant& A, const rt::Varian
 bool ValidateAttributeRule(const RuleWalk& Walk, const rt::Variant& Value,
                            const std::shared_ptr<IMetadataService>& MetadataService) {
     return EvaluateRule([&] {
-        const int32_t ano = rt::CLng(Walk.Column("QTX_ACTIVEANO"));
+        const int32_t ano = Walk.ActiveANO();
         const int32_t dataType = DataTypeOf(MetadataService, ano);
         const rt::Variant vv = Walk.Column("QTX_VALIDATIONVALUE");
-        const std::string op = rt::CStr(Walk.Column("QTX_OPERATOR"));
+        const std::string op = Walk.Operator();
         if (vv.IsNull()) {
             if (op == "=") return Value.IsNull();
             if (op == "<>") return !Value.IsNull();
@@ -330,10 +408,10 @@ bool ValidateAttributeRule(const RuleWalk& Walk, const rt::Variant& Value,
 bool ValidateAttributeRuleValue(const RuleWalk& Walk, const rt::Variant& Value, const rt::Variant& RelatedValue,
                                 const std::shared_ptr<IMetadataService>& MetadataService) {
     return EvaluateRule([&] {
-        const int32_t ano = rt::CLng(Walk.Column("QTX_ACTIVEANO"));
+        const int32_t ano = Walk.ActiveANO();
         const int32_t dataType = DataTypeOf(MetadataService, ano);
         if (RelatedValue.IsNull()) return false;
-        const std::string op = rt::CStr(Walk.Column("QTX_OPERATOR"));
+        const std::string op = Walk.Operator();
         if (auto r = ComparisonOperator(op, dataType, Value, RelatedValue)) return *r;
         if (op == "EitherOr") {
             const rt::Variant vv = Walk.Column("QTX_VALIDATIONVALUE");

@@ -52,6 +52,9 @@ struct AttributeValueSet {
 };
 using AttributeValueSets = std::vector<AttributeValueSet>;
 
+struct RuleFacts;
+struct RuleFactsTable;
+
 // What one walk evaluates against: its rules (standing on the current rule)
 // and the value sets built from them.
 struct RuleWalk {
@@ -68,6 +71,18 @@ struct RuleWalk {
     const rt::Variant& Column(const char* Name) const;
     // QTX_RELATEDFNO; 0 (any related FNO) for Null, Empty or "".
     int32_t RelatedFNO() const;
+    // QTX_ACTIVEANO by CLng, and QTX_OPERATOR, QTX_ACTIVEFIELDNAME and
+    // QTX_ACTIVENAME by CStr, raising as those do.
+    int32_t ActiveANO() const;
+    std::string Operator() const;
+    std::string ActiveFieldName() const;
+    std::string ActiveName() const;
+    // A walk over many features' rules: the conversions above are kept per
+    // rule for as long as the rules' rows and values stay as they are, shared
+    // by every walk over the same rows. UseKeptFacts before the walk's loop,
+    // AtCurrentRule after each move to the rule the loop stands on.
+    void UseKeptFacts();
+    void AtCurrentRule();
     // The position of a named field in a component's rows (-1 when they
     // lack it), found once per walk for each rows and name.
     int32_t FieldOf(ado::Recordset& Rows, const std::string& Name) const;
@@ -78,8 +93,11 @@ private:
         std::string name;
         int32_t position;
     };
+    RuleFacts* CurrentFacts() const;
     mutable std::vector<std::pair<const char*, int32_t>> positions_;
     mutable std::vector<KnownField> fields_;
+    std::shared_ptr<RuleFactsTable> facts_;
+    int32_t factsRow_ = -1;
 };
 
 // The value sets last built from rules alone (no set rule took a related
@@ -100,6 +118,7 @@ struct AttributeValidationApartment {
     std::shared_ptr<const AttributeValueSets> ValueSets;
     std::string LogPath;
     KeptValueSets KeptSets;
+    std::shared_ptr<RuleFactsTable> KeptFacts;
 };
 AttributeValidationApartment& AttributeValidationState();
 
