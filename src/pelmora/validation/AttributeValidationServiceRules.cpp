@@ -327,7 +327,7 @@ void AttributeValidationService::RunInterfaceRule(const InterfaceRule& Rule, con
     byProgId->put_RelatedANO(rt::CLng(Walk.Column("QTX_RELATEDANO")));
     byProgId->put_RelatedComponentName(Rule.RelatedName);
     byProgId->putref_RelatedComponentService(relatedService);
-    byProgId->put_ValidationValue(Walk.Column("QTX_VALIDATIONVALUE"));
+    byProgId->put_ValidationValue(rt::Variant(Walk.Column("QTX_VALIDATIONVALUE")));
     if (IsExecute) byProgId->Execute(PriorityArray, ErrArray);
     else byProgId->Validate(PriorityArray, ErrArray);
 }
