@@ -41,6 +41,16 @@ protected:
         auto self = std::static_pointer_cast<pelmora::IRelationshipHelper>(helper);
         helper->Host().Validate(self, priorities_, messages_);
     }
+    // The interface and related FNO of each record the host holds after
+    // initializing for a feature of class fno.
+    static Strings Initialized(const std::shared_ptr<RGIHostingHelper>& helper, int16_t fno) {
+        helper->putref_Feature(SampleFeature(fno, 1));
+        helper->Host().Initialize(std::static_pointer_cast<pelmora::IRelationshipHelper>(helper));
+        Strings out;
+        for (const auto& r : helper->Host().get_RGIInfo())
+            out.push_back(r.InterfaceName + "/" + std::to_string(r.RelatedFNO));
+        return out;
+    }
 
     rt::Variant priorities_, messages_;
 };
@@ -103,56 +113,36 @@ TEST_F(RGIHostTest, InitializeRecordsTheRGIsOfTheActiveFeaturesSide) {
 }
 
 TEST_F(RGIHostTest, KeptRecordsAreThoseOfAFreshReadAndReadOncePerRelationshipAndFNO) {
-    auto names = [](const std::vector<pelmora::RGIInfo>& records) {
-        Strings out;
-        for (const auto& r : records) out.push_back(r.InterfaceName + "/" + std::to_string(r.RelatedFNO));
-        return out;
-    };
-    auto initialize = [](const std::shared_ptr<RGIHostingHelper>& helper, int16_t fno) {
-        helper->putref_Feature(SampleFeature(fno, 1));
-        helper->Host().Initialize(std::static_pointer_cast<pelmora::IRelationshipHelper>(helper));
-        return helper->Host().get_RGIInfo();
-    };
     auto fresh = Helper(2), keeping = Helper(2);
     pelmora::RGIHelper::RecordsByFeatureNumber kept;
     keeping->Host().KeepRecordsIn(&kept);
     for (int16_t fno : {102, 103, 102, 105, 103})
-        EXPECT_EQ(names(initialize(keeping, fno)), names(initialize(fresh, fno))) << fno;
+        EXPECT_EQ(Initialized(keeping, fno), Initialized(fresh, fno)) << fno;
     EXPECT_EQ(kept.size(), 3u);
     // A kept entry stands for its key: the rule rows are not read again.
     kept[{2, 102}] = {pelmora::RGIInfo{0, 7, 0, "Kept", -1, rt::Variant(), nullptr, false}};
-    EXPECT_EQ(names(initialize(keeping, 102)), (Strings{"Kept/7"}));
+    EXPECT_EQ(Initialized(keeping, 102), (Strings{"Kept/7"}));
     keeping->Host().KeepRecordsIn(nullptr);
-    EXPECT_EQ(names(initialize(keeping, 102)), names(initialize(fresh, 102)));
+    EXPECT_EQ(Initialized(keeping, 102), Initialized(fresh, 102));
 }
 
 TEST_F(RGIHostTest, DuringARunHostsWithoutAStoreKeepTheirRecordsInTheRunsUntilItEnds) {
-    auto names = [](const std::vector<pelmora::RGIInfo>& records) {
-        Strings out;
-        for (const auto& r : records) out.push_back(r.InterfaceName + "/" + std::to_string(r.RelatedFNO));
-        return out;
-    };
-    auto initialize = [](const std::shared_ptr<RGIHostingHelper>& helper, int16_t fno) {
-        helper->putref_Feature(SampleFeature(fno, 1));
-        helper->Host().Initialize(std::static_pointer_cast<pelmora::IRelationshipHelper>(helper));
-        return helper->Host().get_RGIInfo();
-    };
     const int16_t fnos[] = {102, 103, 102, 105, 103};
     auto first = Helper(2), second = Helper(2);
     std::map<int16_t, Strings> fresh;
-    for (int16_t fno : fnos) fresh[fno] = names(initialize(first, fno));
+    for (int16_t fno : fnos) fresh[fno] = Initialized(first, fno);
     {
         pelmora::RGIHelper::RunRecordsScope run;
         for (int16_t fno : fnos) {
-            EXPECT_EQ(names(initialize(first, fno)), fresh[fno]) << fno;
-            EXPECT_EQ(names(initialize(second, fno)), fresh[fno]) << fno;
+            EXPECT_EQ(Initialized(first, fno), fresh[fno]) << fno;
+            EXPECT_EQ(Initialized(second, fno), fresh[fno]) << fno;
         }
         EXPECT_EQ(run.Records().size(), 3u);
         // A kept entry stands for its key for every host of the run.
         run.Records()[{2, 102}] = {pelmora::RGIInfo{0, 7, 0, "Kept", -1, rt::Variant(), nullptr, false}};
-        EXPECT_EQ(names(initialize(second, 102)), (Strings{"Kept/7"}));
+        EXPECT_EQ(Initialized(second, 102), (Strings{"Kept/7"}));
     }
-    EXPECT_EQ(names(initialize(second, 102)), fresh[102]);
+    EXPECT_EQ(Initialized(second, 102), fresh[102]);
 }
 
 TEST_F(RGIHostTest, ANullSubordinateIsTheOwnersSide) {
