@@ -226,6 +226,8 @@ TEST_F(DistanceValidationTest, ARunReadsEachSidesComponentsOnceAndLeavesTheTable
         {first, 103, 3002, {{101, 1003}}},
         {first, 103, 3002, {{101, 1003}, {101, 1001}}},
         {first, 102, 2001, {{101, 1001}}},
+        {first, 102, 2001, {{101, 1001}}},  // a pair without rules, kept: the table ends unfiltered
+        {first, 103, 3002, {{101, 1001}}},
         {second, 102, 2001, {{101, 1001}}},
         {second, 102, 2001, {{101, 1001}}},
     };

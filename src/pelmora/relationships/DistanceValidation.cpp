@@ -78,32 +78,82 @@ std::string PairFilter(const OffsetProfile& profile, int16_t activeFNO, int16_t 
            std::to_string(relatedFNO);
 }
 
+// Where a run's call leaves the rule table. A read from what the run kept
+// only notes the filter a read would have left, and the last one noted is put
+// on the table when the call ends (also when it ends by an error), so the
+// table stands as after the reads, filtered once per call instead of per read.
+class TableEnd {
+public:
+    explicit TableEnd(const DistanceValidationContext& context) : context_(context) {}
+    ~TableEnd() {
+        try {
+            Finish();
+        } catch (...) {
+        }
+    }
+    TableEnd(const TableEnd&) = delete;
+    TableEnd& operator=(const TableEnd&) = delete;
+
+    // A read put its own filter: nothing noted stands.
+    void Read() { pending_ = Pending::None; }
+    void Unfiltered() { pending_ = Pending::Unfiltered; }
+    void Filtered(const std::shared_ptr<ado::Field>& field, int16_t fno, bool walked) {
+        pending_ = Pending::Filtered;
+        field_ = field;
+        fno_ = fno;
+        walked_ = walked;
+    }
+    void Finish() {
+        const Pending pending = std::exchange(pending_, Pending::None);
+        if (pending == Pending::Unfiltered) {
+            FilterRemover unfilter(context_.RuleTable);
+        } else if (pending == Pending::Filtered) {
+            const auto& rules = context_.RuleTable;
+            context_.FilterService->FilterRecordset(rules, field_, rt::Variant(fno_));
+            if (walked_ && !(rules->get_BOF() && rules->get_EOF())) {
+                rules->MoveLast();
+                rules->MoveNext();
+            }
+        }
+    }
+
+private:
+    enum class Pending { None, Unfiltered, Filtered };
+    const DistanceValidationContext& context_;
+    Pending pending_ = Pending::None;
+    std::shared_ptr<ado::Field> field_;
+    int16_t fno_ = 0;
+    bool walked_ = false;
+};
+
 // GetOffsetRules; in a run, the rules kept for the pair are handed out in
-// place, the table unfiltered as a read leaves it.
+// place, the table to be left unfiltered as a read leaves it.
 const std::vector<OffsetRule>& PairRules(const DistanceValidationContext& context, const OffsetProfile& profile,
                                          int16_t activeFNO, int16_t relatedFNO, int32_t kind, bool& found,
-                                         std::vector<OffsetRule>& read) {
+                                         std::vector<OffsetRule>& read, TableEnd& end) {
     if (context.Run) {
         auto& kept = context.Run->offsetRules;
         auto hit = kept.find(RunKey(profile, PairFilter(profile, activeFNO, relatedFNO), kind));
         if (hit != kept.end()) {
-            FilterRemover unfilter(context.RuleTable);
+            end.Unfiltered();
             found = hit->second.second;
             return hit->second.first;
         }
     }
+    end.Read();
     read = GetOffsetRules(context, profile, activeFNO, relatedFNO, kind, found);
     return read;
 }
 
 // GetFeatureGeometries; in a run, the component names a side's rows give for
-// the FNO are read once, and later the rows are only filtered again (and
-// moved to their end where the walk ended there), as a read leaves them.
+// the FNO are read once, and later reads note the filter (and the move to the
+// rows' end where the walk ended there) a read leaves.
 std::shared_ptr<rt::Collection> FeatureGeometries(const DistanceValidationContext& context,
                                                   const std::shared_ptr<IKeyObject>& feature,
                                                   const std::shared_ptr<ado::Field>& fnoField,
                                                   const std::string& cnoColumn,
-                                                  const std::shared_ptr<ado::Field>& cnoField, int16_t& cno) {
+                                                  const std::shared_ptr<ado::Field>& cnoField, int16_t& cno,
+                                                  TableEnd& end) {
     const auto& rules = context.RuleTable;
     ComponentGeometryMemo* const memo = context.Run ? &context.Run->geometries : nullptr;
     if (!context.Run)
@@ -114,14 +164,11 @@ std::shared_ptr<rt::Collection> FeatureGeometries(const DistanceValidationContex
     auto key = std::make_tuple(fnoField->get_Name(), cnoColumn, fno, cno);
     auto& kept = context.Run->componentNames;
     if (auto hit = kept.find(key); hit != kept.end()) {
-        context.FilterService->FilterRecordset(rules, fnoField, rt::Variant(fno));
-        if (hit->second.walked && !(rules->get_BOF() && rules->get_EOF())) {
-            rules->MoveLast();
-            rules->MoveNext();
-        }
+        end.Filtered(fnoField, fno, hit->second.walked);
         cno = hit->second.cno;
         return ComponentGeometries(feature, hit->second.names, memo);
     }
+    end.Read();
     const bool walks = cno == 0;
     DistanceRun::ComponentNames read;
     read.names = GeometryComponentNames(fno, rules, context.MetadataService, context.FilterService, fnoField, cnoField,
@@ -248,12 +295,13 @@ void DistanceValidation(const DistanceValidationContext& context, const OffsetPr
     std::shared_ptr<rt::Collection> activeGeometries;
     int16_t lastTriggeringCNO = 0;
     std::vector<OffsetRule> read;
+    TableEnd end(context);
     for (const auto& related : relatedFeatures->get_NewEnum()) {
         if (!related) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
         int16_t activeCNO = 0, relatedCNO = 0;
         bool found = false;
         const std::vector<OffsetRule>& pairRules =
-            PairRules(context, profile, feature->get_FNO(), related->get_FNO(), kind, found, read);
+            PairRules(context, profile, feature->get_FNO(), related->get_FNO(), kind, found, read, end);
         if (!found || pairRules.empty()) continue;
 
         // One offset for every rule: one check over all triggering components.
@@ -283,10 +331,10 @@ void DistanceValidation(const DistanceValidationContext& context, const OffsetPr
             lastTriggeringCNO = activeCNO;
             if (!activeGeometries)
                 activeGeometries = FeatureGeometries(context, feature, activeFNOField, profile.ActiveTriggeringColumn,
-                                                     activeTriggeringField, activeCNO);
+                                                     activeTriggeringField, activeCNO, end);
             auto relatedGeometries = FeatureGeometries(context, related, relatedFNOField,
                                                        profile.RelatedTriggeringColumn, relatedTriggeringField,
-                                                       relatedCNO);
+                                                       relatedCNO, end);
             if (relatedGeometries->Count() > 0 && activeGeometries->Count() > 0)
                 ValidateEndpointConnectivity(feature, activeGeometries, rule.TriggeringCNO, related, relatedGeometries,
                                              rule.OtherTriggeringCNO, rule.MaxOffset, context.Location,
@@ -295,6 +343,7 @@ void DistanceValidation(const DistanceValidationContext& context, const OffsetPr
                                              memo);
         }
     }
+    end.Finish();
 }
 
 }  // namespace pelmora
