@@ -138,7 +138,7 @@ RelatedSets OwnerSets(SqliteConnection& db, const std::string& rules, const std:
         auto target = [&](size_t l, const std::pair<std::string, std::string>& pair) -> std::optional<int64_t> {
             auto id = NumberOf(links.At(l, pair.first));
             if (!id || *id == 0) return std::nullopt;
-            if (!pair.second.empty() && NumberOf(links.At(l, pair.second)) != ownerCno) return std::nullopt;
+            if (!pair.second.empty() && NumberOf(links.At(l, pair.second)) != rule->ownerCno) return std::nullopt;
             return id;
         };
         NumberSet ids;

@@ -43,6 +43,13 @@ public:
     virtual std::string TypeName() const { return "Object"; }
 };
 
+// Whether an object is of class C itself (not derived from it): lets hot
+// paths reach this system's own classes without a cross-cast.
+template <class C, class T>
+bool IsExactly(const T& object) {
+    return typeid(object) == typeid(C);
+}
+
 // Checked cast to an interface (QueryInterface). TryQueryInterface gives
 // nullptr when the object offers neither the interface nor a facet for it;
 // QueryInterface raises 13 (type mismatch) then.

@@ -123,7 +123,7 @@ void FeatureAssemblyService::Scan(int16_t CNO, const std::shared_ptr<IScanCompon
         // each of thousands of cached components costs more than looking at it.
         const auto& object = item.Obj();
         std::shared_ptr<IComponent> component;
-        if (object && typeid(*object) == typeid(Component))
+        if (object && rt::IsExactly<Component>(*object))
             component = std::static_pointer_cast<Component>(object);
         else
             component = rt::QueryInterface<IComponent>(object);

@@ -28,7 +28,7 @@ bool IsEmptySet(const std::shared_ptr<ado::Recordset>& rs) { return rs->get_BOF(
 // The object of an opened feature. This system's own key objects are reached
 // by their exact class: a cross-cast costs more than the cached open itself.
 std::shared_ptr<rt::Object> ObjectOf(const std::shared_ptr<IKeyObject>& feature) {
-    if (feature && typeid(*feature) == typeid(KeyObject)) return std::static_pointer_cast<KeyObject>(feature);
+    if (feature && rt::IsExactly<KeyObject>(*feature)) return std::static_pointer_cast<KeyObject>(feature);
     return std::dynamic_pointer_cast<rt::Object>(feature);
 }
 
