@@ -112,21 +112,7 @@ TEST_F(RGIHostTest, InitializeRecordsTheRGIsOfTheActiveFeaturesSide) {
     }
 }
 
-TEST_F(RGIHostTest, KeptRecordsAreThoseOfAFreshReadAndReadOncePerRelationshipAndFNO) {
-    auto fresh = Helper(2), keeping = Helper(2);
-    pelmora::RGIHelper::RecordsByFeatureNumber kept;
-    keeping->Host().KeepRecordsIn(&kept);
-    for (int16_t fno : {102, 103, 102, 105, 103})
-        EXPECT_EQ(Initialized(keeping, fno), Initialized(fresh, fno)) << fno;
-    EXPECT_EQ(kept.size(), 3u);
-    // A kept entry stands for its key: the rule rows are not read again.
-    kept[{2, 102}] = {pelmora::RGIInfo{0, 7, 0, "Kept", -1, rt::Variant(), nullptr, false}};
-    EXPECT_EQ(Initialized(keeping, 102), (Strings{"Kept/7"}));
-    keeping->Host().KeepRecordsIn(nullptr);
-    EXPECT_EQ(Initialized(keeping, 102), Initialized(fresh, 102));
-}
-
-TEST_F(RGIHostTest, DuringARunHostsWithoutAStoreKeepTheirRecordsInTheRunsUntilItEnds) {
+TEST_F(RGIHostTest, DuringARunHostsKeepTheirRecordsReadOncePerRelationshipAndFNOUntilItEnds) {
     const int16_t fnos[] = {102, 103, 102, 105, 103};
     auto first = Helper(2), second = Helper(2);
     std::map<int16_t, Strings> fresh;

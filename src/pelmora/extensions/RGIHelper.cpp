@@ -144,7 +144,7 @@ void RGIHelper::CollectRecords(const std::shared_ptr<IRelationshipHelper>& Helpe
     auto tables = metadata->get_Recordsets();
 
     const int16_t rno = Helper->get_RelationshipNumber();
-    RecordsByFeatureNumber* kept = kept_ ? kept_ : tRunRecords;
+    RecordsByFeatureNumber* kept = tRunRecords;
     if (kept) {
         if (auto known = kept->find({rno, fno}); known != kept->end()) {
             m_aRGIInfo = known->second;

@@ -92,17 +92,14 @@ public:
     // the description and CRLF to the log; raises 75 when it cannot.
     void LogRGIError(const std::string& MethodName, const std::string& Description) const;
 
-    // The records Initialize reads, by relationship number and FNO, kept for
-    // the length of one validation call of the host helper (the metadata
-    // does not change within it); nullptr reads them afresh every time. The
-    // caller owns them and hands in nullptr before they go.
+    // The records Initialize reads, by relationship number and FNO.
     using RecordsByFeatureNumber = std::map<std::pair<int16_t, int32_t>, std::vector<RGIInfo>>;
-    void KeepRecordsIn(RecordsByFeatureNumber* Kept) { kept_ = Kept; }
 
-    // While a validation run lasts, a host without a store of its own keeps
-    // its records in the run's, so that each relationship and FNO is read
-    // once per run rather than once per feature; they go with the scope. One
-    // scope per thread; a nested run's stands until it ends.
+    // While a validation call lasts, every host keeps its records in the
+    // call's (the metadata does not change within it), so that each
+    // relationship and FNO is read once per call rather than once per
+    // feature; they go with the scope. One scope per thread; a nested call's
+    // stands until it ends.
     class RunRecordsScope {
     public:
         RunRecordsScope();
@@ -146,7 +143,6 @@ private:
     int32_t m_lProcessingMode = 0;
     std::shared_ptr<IDataContext> dataContext_;
     std::string m_strLogPath;
-    RecordsByFeatureNumber* kept_ = nullptr;
 };
 
 }  // namespace pelmora

@@ -64,18 +64,16 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
     // geometry interfaces' rule rows once per FNO.
     DistanceRun run;
     ValidateRun reads;
-    RGIHelper::RecordsByFeatureNumber rgiRecords;
+    RGIHelper::RunRecordsScope rgiRecords;
     struct Scope {
         NEConnectivity& helper;
         ~Scope() {
             helper.run_ = nullptr;
             helper.validateRun_ = nullptr;
-            if (helper.rgiHelper_) helper.rgiHelper_->KeepRecordsIn(nullptr);
         }
     } scope{*this};
     run_ = &run;
     validateRun_ = &reads;
-    if (rgiHelper_) rgiHelper_->KeepRecordsIn(&rgiRecords);
 
     rt::ResumeNext step;
     // Without the support component among the set's components nothing is
