@@ -730,8 +730,6 @@ public:
             out_.push_back(rt::Variant::Null());
             last.kind = SQLITE_NULL;
         } else if (last.at != kNone && c.kind == last.kind && Repeats(c, last)) {
-            // Room is made before the copy: the value copied stays where it is.
-            if (out_.size() == out_.capacity()) out_.reserve(2 * out_.size() + 1);
             out_.push_back(out_[last.at]);
         } else {
             out_.push_back(ConvertCell(c, types_[col], place_, col, sql_));
