@@ -3,27 +3,11 @@
 #include <algorithm>
 #include <iterator>
 
+#include "runtime/Vb.h"
+
 namespace ado {
 
 namespace {
-std::string Lower(const std::string& s) {
-    std::string out = s;
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-// Equal but for the case of ASCII letters, as the table's lower-case keys compare.
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 constexpr size_t kWalkedFields = 16;
 }  // namespace
 
@@ -33,7 +17,7 @@ void RowStore::SetFields(std::vector<FieldDesc> descs) {
     ++assignments;
     index.clear();
     // The first of two fields with one name wins, as a lookup by name finds it.
-    for (size_t i = 0; i < fields.size(); ++i) index.emplace(Lower(fields[i].name), static_cast<int32_t>(i));
+    for (size_t i = 0; i < fields.size(); ++i) index.emplace(rt::FoldAsciiText(fields[i].name), static_cast<int32_t>(i));
     criteriaIndex.Clear();
 }
 
@@ -92,10 +76,10 @@ int32_t RowStore::FieldIndex(const std::string& name) const {
     // (a cache scan) are seldom in the processor's cache.
     if (fields.size() <= kWalkedFields) {
         for (size_t i = 0; i < fields.size(); ++i)
-            if (SameName(fields[i].name, name)) return static_cast<int32_t>(i);
+            if (rt::NamesEqual(fields[i].name, name)) return static_cast<int32_t>(i);
         return -1;
     }
-    auto it = index.find(Lower(name));
+    auto it = index.find(rt::FoldAsciiText(name));
     return it == index.end() ? -1 : it->second;
 }
 

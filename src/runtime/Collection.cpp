@@ -28,7 +28,7 @@ std::string_view FoldedView(const std::string& key, char (&buffer)[kFoldBuffer],
         for (; i < key.size(); ++i) {
             const char c = key[i];
             if (static_cast<unsigned char>(c) >= 0x80) break;
-            buffer[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+            buffer[i] = FoldAscii(c);
         }
         if (i == key.size()) return {buffer, key.size()};
     }

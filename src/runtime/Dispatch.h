@@ -29,6 +29,7 @@
 #include "runtime/Error.h"
 #include "runtime/Object.h"
 #include "runtime/Variant.h"
+#include "runtime/Vb.h"
 
 namespace rt {
 
@@ -124,12 +125,7 @@ private:
         Fn fn;
     };
 
-    static std::string Key(const std::string& name) {
-        std::string k = name;
-        for (char& c : k)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-        return k;
-    }
+    static std::string Key(const std::string& name) { return FoldAsciiText(name); }
 
     template <class F>
     static Fn Wrap0(F&& f) {

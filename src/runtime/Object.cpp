@@ -51,11 +51,10 @@ std::vector<ClassEntry>& Classes() {
 }
 // Names hashed and compared as NamesEqual compares them, without making the
 // folded copy a lookup would allocate for every interface fired.
-char FoldedChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 struct FoldedHash {
     size_t operator()(const std::string& name) const {
         uint64_t h = 1469598103934665603ull;
-        for (char c : name) h = (h ^ static_cast<unsigned char>(FoldedChar(c))) * 1099511628211ull;
+        for (char c : name) h = (h ^ static_cast<unsigned char>(FoldAscii(c))) * 1099511628211ull;
         return static_cast<size_t>(h);
     }
 };
@@ -63,7 +62,7 @@ struct FoldedEqual {
     bool operator()(const std::string& a, const std::string& b) const {
         if (a.size() != b.size()) return false;
         for (size_t i = 0; i < a.size(); ++i)
-            if (FoldedChar(a[i]) != FoldedChar(b[i])) return false;
+            if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
         return true;
     }
 };

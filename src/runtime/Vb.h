@@ -120,5 +120,18 @@ std::u16string ToUtf16(const std::string& s);
 std::string ToUtf8(const std::u16string& s);
 // Case-insensitive equality of names (ASCII letters), as VB's text compare of identifiers.
 bool NamesEqual(const std::string& a, const std::string& b);
+// Whether every byte of s is ASCII.
+inline bool IsAscii(const std::string& s) {
+    for (unsigned char c : s)
+        if (c >= 0x80) return false;
+    return true;
+}
+// An ASCII letter in lower case, any other byte as it is: names fold so.
+inline char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+// A text with each byte folded by FoldAscii.
+inline std::string FoldAsciiText(std::string s) {
+    for (char& c : s) c = FoldAscii(c);
+    return s;
+}
 
 }  // namespace rt

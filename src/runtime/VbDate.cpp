@@ -45,11 +45,7 @@ const char* const kMonths[] = {"January", "February", "March",     "April",   "M
                                "July",    "August",   "September", "October", "November", "December"};
 const char* const kDays[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
 
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return s;
-}
+std::string Lower(std::string s) { return FoldAsciiText(std::move(s)); }
 
 std::string Two(int v) {
     char b[8];
@@ -316,7 +312,7 @@ std::vector<DateToken> TokenizeDate(const std::string& f) {
     };
     for (size_t i = 0; i < f.size();) {
         char c = f[i];
-        char lc = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+        char lc = FoldAscii(c);
         auto run = [&](char ch) {
             size_t n = 0;
             while (i + n < f.size() && (f[i + n] | 0x20) == ch) ++n;

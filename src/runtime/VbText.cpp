@@ -10,15 +10,6 @@
 
 namespace rt {
 
-namespace {
-
-bool IsAscii(const std::string& s) {
-    for (unsigned char c : s)
-        if (c >= 0x80) return false;
-    return true;
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------- UTF-8 / UTF-16
 
@@ -171,12 +162,7 @@ std::string UCase(const std::string& s) {
 }
 
 std::string LCase(const std::string& s) {
-    if (IsAscii(s)) {
-        std::string r = s;
-        for (char& c : r)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-        return r;
-    }
+    if (IsAscii(s)) return FoldAsciiText(s);
     std::u16string u = ToUtf16(s);
     for (char16_t& c : u) c = LowerUnit(c);
     return ToUtf8(u);
@@ -185,10 +171,7 @@ std::string LCase(const std::string& s) {
 bool NamesEqual(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-        if (x != y) return false;
+        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
     }
     return true;
 }

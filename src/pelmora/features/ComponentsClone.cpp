@@ -11,12 +11,6 @@ namespace pelmora {
 namespace {
 constexpr int16_t kMsgSource = 23772;
 
-bool PlainAscii(const std::string& text) {
-    for (char c : text)
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    return true;
-}
-
 // Whether a key names what the folded text stands for, as the collection
 // compares keys (ASCII letters without case); false for any other key.
 bool NamesFolded(const std::string& folded, const std::string& key) {
@@ -24,7 +18,7 @@ bool NamesFolded(const std::string& folded, const std::string& key) {
     for (size_t i = 0; i < key.size(); ++i) {
         const char c = key[i];
         if (static_cast<unsigned char>(c) >= 0x80) return false;
-        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c) != folded[i]) return false;
+        if (rt::FoldAscii(c) != folded[i]) return false;
     }
     return true;
 }
@@ -85,8 +79,8 @@ void ComponentsClone::AddClone(const std::shared_ptr<IComponent>& Source, const 
     clone->InitClone(Source, Filter);
     const std::string name = clone->get_Name();
     Items().Add(rt::Variant(std::static_pointer_cast<rt::Object>(clone)), rt::Variant(name));
-    if (namedCount_ < named_.size() && !name.empty() && PlainAscii(name))
-        named_[namedCount_++] = Named{rt::LCase(name), clone};
+    if (namedCount_ < named_.size() && !name.empty() && rt::IsAscii(name))
+        named_[namedCount_++] = Named{rt::FoldAsciiText(name), clone};
 }
 
 std::shared_ptr<rt::Object> ComponentsClone::QueryFacet(const std::type_info& iface) {
