@@ -17,6 +17,7 @@
 //   - snapshot: ToImage() gives the visible rows (what Save writes).
 #include <bitset>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <span>
 #include <string>
@@ -280,6 +281,10 @@ private:
     // into this recordset without rows: the values change hands at once.
     // False (nothing done) for any other rows.
     bool AdoptRows(RowStore& source, const std::vector<const rt::Variant*>& rows, const std::vector<int32_t>& from);
+    // An appended row shown at the end of the view; after the last, where
+    // the appending leaves the recordset (and the error that stopped it).
+    void ShowAdded(int32_t id);
+    void EndAppend(const std::exception_ptr& unfit);
     // Raises unless a shared pointer holds the recordset (its fields need one).
     void RequireShared() const;
     void CheckOpen() const;

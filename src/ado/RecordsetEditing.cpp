@@ -272,20 +272,26 @@ bool Recordset::AdoptRows(RowStore& source, const std::vector<const rt::Variant*
     store_->assignments += fitting * width;
     base_.reserve(base_.size() + fitting);
     view_.reserve(view_.size() + fitting);
-    for (int32_t id = 0; id < count; ++id) {
-        base_.push_back(id);
-        view_.push_back(id);
-        if (indexValid_) {
-            indexOf_.resize(static_cast<size_t>(id) + 1, -1);
-            indexOf_[static_cast<size_t>(id)] = static_cast<int32_t>(view_.size()) - 1;
-        }
-        if (!IsBatch()) AcceptRow(id);
+    for (int32_t id = 0; id < count; ++id) ShowAdded(id);
+    EndAppend(unfit);
+    return true;
+}
+
+void Recordset::ShowAdded(int32_t id) {
+    base_.push_back(id);
+    view_.push_back(id);
+    if (indexValid_) {
+        indexOf_.resize(static_cast<size_t>(store_->RowCount()), -1);
+        indexOf_[static_cast<size_t>(id)] = static_cast<int32_t>(view_.size()) - 1;
     }
+    if (!IsBatch()) AcceptRow(id);
+}
+
+void Recordset::EndAppend(const std::exception_ptr& unfit) {
     knownRows_ = store_->RowCount();
     seenVersion_ = store_->version;
     pos_ = static_cast<int32_t>(view_.size()) - 1;
     if (unfit) std::rethrow_exception(unfit);
-    return true;
 }
 
 void Recordset::AppendEach(std::span<const rt::Variant* const> rows, const std::vector<int32_t>& from, bool take) {
@@ -318,14 +324,7 @@ void Recordset::AppendEach(std::span<const rt::Variant* const> rows, const std::
     room(view_);
     std::exception_ptr unfit;
     for (size_t r = 0;;) {
-        const int32_t id = store_->AddRow(row.data());
-        base_.push_back(id);
-        view_.push_back(id);
-        if (indexValid_) {
-            indexOf_.resize(static_cast<size_t>(store_->RowCount()), -1);
-            indexOf_[static_cast<size_t>(id)] = static_cast<int32_t>(view_.size()) - 1;
-        }
-        if (!IsBatch()) AcceptRow(id);
+        ShowAdded(store_->AddRow(row.data()));
         if (++r == rows.size()) break;
         try {
             coerce(rows[r]);
@@ -334,10 +333,7 @@ void Recordset::AppendEach(std::span<const rt::Variant* const> rows, const std::
             break;
         }
     }
-    knownRows_ = store_->RowCount();
-    seenVersion_ = store_->version;
-    pos_ = static_cast<int32_t>(view_.size()) - 1;
-    if (unfit) std::rethrow_exception(unfit);
+    EndAppend(unfit);
 }
 
 void Recordset::Update(const rt::Variant& Fields, const rt::Variant& Values) {
