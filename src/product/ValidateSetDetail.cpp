@@ -20,7 +20,7 @@ std::vector<int64_t> DetailIds(SqliteConnection& db, const std::string& table, c
     auto rows = rules::Query(db, "SELECT " + column + " FROM " + table + " WHERE QTX_FID = ? AND QTX_CNO = ?",
                           {rules::Bound(fid), rules::Bound(cno)});
     for (size_t r = 0; r < rows.Count(); ++r)
-        if (auto id = rules::NumberOf(rows.At(r, column)); id && *id != 0) ids.push_back(*id);
+        if (auto id = rules::IdOf(rows.At(r, column))) ids.push_back(*id);
     return ids;
 }
 
@@ -79,30 +79,21 @@ std::vector<std::vector<FeatureKey>> DetailRelatedFeatureSets(const RelatedFeatu
     if (detailRules.empty()) return out;
     const rt::Variant list = rules::NumberList(query.fids);
     for (const DetailRule& rule : detailRules) {
-        auto ids = rules::Query(query.db,
-                                "SELECT QTX_FID, " + rule.column + " FROM " + rule.ownTable + " WHERE QTX_CNO = ? AND " +
-                                    rules::InList("QTX_FID") + " ORDER BY rowid",
-                                {rules::Bound(rule.ownCno), list});
-        const auto idsOf = rules::GroupBy(ids, "QTX_FID");
-        auto idOf = [&](size_t i) -> std::optional<int64_t> {
-            auto id = rules::NumberOf(ids.At(i, rule.column));
-            return id && *id != 0 ? id : std::nullopt;
-        };
-        rules::NumberSet all;
-        for (size_t i = 0; i < ids.Count(); ++i)
-            if (auto id = idOf(i)) all.Add(*id);
-        if (all.Empty()) continue;
-        auto found = rules::Query(query.db,
-                                  "SELECT " + rule.column + ", QTX_FNO, QTX_FID FROM " + rule.otherTable +
-                                      " WHERE QTX_CNO = ? AND QTX_FNO = ? AND " + rules::InList(rule.column) +
-                                      " ORDER BY QTX_FID",
-                                  {rules::Bound(rule.otherCno), rules::Bound(rule.otherFno), rules::NumberList(all.List())});
-        const auto foundOf = rules::GroupBy(found, rule.column);
-        for (size_t j = 0; j < query.fids.size(); ++j)
-            for (size_t i : rules::RowsOf(idsOf, query.fids[j]))
-                if (auto id = idOf(i))
-                    for (size_t f : rules::RowsOf(foundOf, *id))
-                        rules::AddOnce(out[j], found.At(f, "QTX_FNO"), found.At(f, "QTX_FID"));
+        const rules::FeatureIds ids(
+            rules::Query(query.db,
+                         "SELECT QTX_FID, " + rule.column + " FROM " + rule.ownTable + " WHERE QTX_CNO = ? AND " +
+                             rules::InList("QTX_FID") + " ORDER BY rowid",
+                         {rules::Bound(rule.ownCno), list}),
+            1, [&](const rules::ImageRows& rows, size_t r, size_t) { return rules::IdOf(rows.At(r, rule.column)); });
+        if (ids.Empty()) continue;
+        const rules::GroupedRows found(
+            rules::Query(query.db,
+                         "SELECT " + rule.column + ", QTX_FNO, QTX_FID FROM " + rule.otherTable +
+                             " WHERE QTX_CNO = ? AND QTX_FNO = ? AND " + rules::InList(rule.column) +
+                             " ORDER BY QTX_FID",
+                         {rules::Bound(rule.otherCno), rules::Bound(rule.otherFno), ids.List()}),
+            rule.column);
+        ids.Emit(query.fids, found, out);
     }
     return out;
 }

@@ -143,20 +143,15 @@ RelatedSets ReferencedSets(SqliteConnection& db, const std::string& rules, int64
             auto cno = NumberOf(rows.At(r, cnoColumn)), id = NumberOf(rows.At(r, idColumn));
             if (cno && id && *cno != 0 && *id != 0) asked[*cno].Add(*id);
         }
-    struct Owners {
-        ImageRows rows;
-        std::unordered_map<int64_t, std::vector<size_t>> byId;
-    };
-    std::map<int64_t, Owners> owners;  // absent: the component has no table
+    std::map<int64_t, GroupedRows> owners;  // absent: the component has no table
     for (const auto& [cno, ids] : asked) {
         const std::string owner = ComponentTable(db, cno);
         if (owner.empty()) continue;
-        Owners o{Query(db, "SELECT QTX_ID, QTX_FNO, QTX_FID FROM " + owner + " WHERE QTX_CNO = ? AND " + InList("QTX_ID") +
-                               " ORDER BY rowid",
-                       {Bound(cno), NumberList(ids.List())}),
-                 {}};
-        o.byId = GroupBy(o.rows, "QTX_ID");
-        owners.emplace(cno, std::move(o));
+        owners.emplace(cno, GroupedRows(Query(db,
+                                              "SELECT QTX_ID, QTX_FNO, QTX_FID FROM " + owner +
+                                                  " WHERE QTX_CNO = ? AND " + InList("QTX_ID") + " ORDER BY rowid",
+                                              {Bound(cno), NumberList(ids.List())}),
+                                        "QTX_ID"));
     }
     for (size_t j = 0; j < fids.size(); ++j)
         for (size_t r : RowsOf(rowsOf, fids[j]))
@@ -165,8 +160,7 @@ RelatedSets ReferencedSets(SqliteConnection& db, const std::string& rules, int64
                 if (!cno || !id || *cno == 0 || *id == 0) continue;
                 auto o = owners.find(*cno);
                 if (o == owners.end()) continue;
-                for (size_t k : RowsOf(o->second.byId, *id))
-                    AddOnce(out[j], o->second.rows.At(k, "QTX_FNO"), o->second.rows.At(k, "QTX_FID"));
+                o->second.AddFeatures(*id, out[j]);
             }
     return out;
 }
@@ -182,30 +176,21 @@ RelatedSets DimensioningSets(SqliteConnection& db, const std::string& rules, int
         const auto connected = ConnectedRuleOf(db, rule, r);
         if (!connected) continue;
         const auto& [dimensionCno, cno, own, table, columns] = *connected;
-        auto ids = Query(db, "SELECT QTX_FID, QTX_ID FROM " + own + " WHERE QTX_CNO = ? AND " + InList("QTX_FID") +
-                                 " ORDER BY rowid",
-                         {Bound(cno), list});
-        const auto idsOf = GroupBy(ids, "QTX_FID");
-        NumberSet all;
-        for (size_t i = 0; i < ids.Count(); ++i)
-            if (auto id = NumberOf(ids.At(i, "QTX_ID"))) all.Add(*id);
-        if (all.Empty()) continue;
-        const rt::Variant idList = NumberList(all.List());
-        std::vector<ImageRows> dims;
-        std::vector<std::unordered_map<int64_t, std::vector<size_t>>> dimsOf;
-        for (const auto& [cnoColumn, idColumn] : columns) {
-            dims.push_back(Query(db, "SELECT " + idColumn + ", QTX_FNO, QTX_FID FROM " + table + " WHERE QTX_CNO = ? AND " +
-                                         cnoColumn + " = ? AND " + InList(idColumn) + " ORDER BY QTX_FID",
-                                 {Bound(dimensionCno), Bound(cno), idList}));
-            dimsOf.push_back(GroupBy(dims.back(), idColumn));
-        }
-        for (size_t j = 0; j < fids.size(); ++j)
-            for (size_t i : RowsOf(idsOf, fids[j])) {
-                auto id = NumberOf(ids.At(i, "QTX_ID"));
-                if (!id) continue;
-                for (size_t k = 0; k < dims.size(); ++k)
-                    for (size_t d : RowsOf(dimsOf[k], *id)) AddOnce(out[j], dims[k].At(d, "QTX_FNO"), dims[k].At(d, "QTX_FID"));
-            }
+        const FeatureIds ids(Query(db, "SELECT QTX_FID, QTX_ID FROM " + own + " WHERE QTX_CNO = ? AND " +
+                                           InList("QTX_FID") + " ORDER BY rowid",
+                                   {Bound(cno), list}),
+                             1, [](const ImageRows& rows, size_t i, size_t) { return NumberOf(rows.At(i, "QTX_ID")); });
+        if (ids.Empty()) continue;
+        const rt::Variant idList = ids.List();
+        std::vector<GroupedRows> dims;
+        for (const auto& [cnoColumn, idColumn] : columns)
+            dims.emplace_back(Query(db,
+                                    "SELECT " + idColumn + ", QTX_FNO, QTX_FID FROM " + table +
+                                        " WHERE QTX_CNO = ? AND " + cnoColumn + " = ? AND " + InList(idColumn) +
+                                        " ORDER BY QTX_FID",
+                                    {Bound(dimensionCno), Bound(cno), idList}),
+                              idColumn);
+        ids.Emit(fids, dims, out);
     }
     return out;
 }

@@ -20,11 +20,7 @@ std::string OptionalName(const rt::Variant& v, const char* what) {
     return v.IsNull() || v.IsEmpty() ? std::string() : RuleName(v, what);
 }
 
-// The component table of a component number; "" when it has none.
-std::string ComponentTable(SqliteConnection& db, int64_t cno) {
-    auto rows = Query(db, "SELECT QTX_TABLE FROM QTX_COMPONENTINFO_OPTABLE WHERE QTX_CNO = ?", {Bound(cno)});
-    return rows.Count() == 0 ? std::string() : RuleName(rows.At(0, "QTX_TABLE"), "QTX_TABLE");
-}
+std::string ComponentTable(SqliteConnection& db, int64_t cno) { return rules::ComponentTable(db, cno, kRule); }
 
 // The owner class's component that owned rows point at.
 std::optional<int64_t> OwnerComponent(SqliteConnection& db, const std::optional<int64_t>& support, int64_t ownerFno) {
@@ -130,31 +126,24 @@ RelatedSets OwnerSets(SqliteConnection& db, const std::string& rules, const std:
         const auto rule = OwnerRuleOf(db, rows, r, support);
         if (!rule) continue;
         const auto& [sourceCno, ownerFno, ownerCno, source, owner] = *rule;
-        auto links = Query(db, "SELECT * FROM " + source + " WHERE QTX_CNO = ? AND " + InList("QTX_FID") + " ORDER BY rowid",
-                           {Bound(sourceCno), list});
-        const auto linksOf = GroupBy(links, "QTX_FID");
         const auto pairs = LinkColumns(rows, r);
-        // The id a link row points at through a pair; nullopt for none.
-        auto target = [&](size_t l, const std::pair<std::string, std::string>& pair) -> std::optional<int64_t> {
-            auto id = NumberOf(links.At(l, pair.first));
-            if (!id || *id == 0) return std::nullopt;
-            if (!pair.second.empty() && NumberOf(links.At(l, pair.second)) != rule->ownerCno) return std::nullopt;
-            return id;
-        };
-        NumberSet ids;
-        for (const auto& pair : pairs)
-            for (size_t l = 0; l < links.Count(); ++l)
-                if (auto id = target(l, pair)) ids.Add(*id);
+        // A link row points at an owner's id through each pair.
+        const FeatureIds ids(
+            Query(db, "SELECT * FROM " + source + " WHERE QTX_CNO = ? AND " + InList("QTX_FID") + " ORDER BY rowid",
+                  {Bound(sourceCno), list}),
+            pairs.size(), [&](const ImageRows& links, size_t l, size_t p) -> std::optional<int64_t> {
+                auto id = IdOf(links.At(l, pairs[p].first));
+                if (id && !pairs[p].second.empty() && NumberOf(links.At(l, pairs[p].second)) != rule->ownerCno)
+                    return std::nullopt;
+                return id;
+            });
         if (ids.Empty()) continue;
-        auto found = Query(db, "SELECT QTX_ID, QTX_FNO, QTX_FID FROM " + owner + " WHERE QTX_CNO = ? AND QTX_FNO = ? AND " +
-                                   InList("QTX_ID") + " ORDER BY rowid",
-                           {Bound(ownerCno), Bound(ownerFno), NumberList(ids.List())});
-        const auto ownersOf = GroupBy(found, "QTX_ID");
-        for (size_t j = 0; j < fids.size(); ++j)
-            for (const auto& pair : pairs)
-                for (size_t l : RowsOf(linksOf, fids[j]))
-                    if (auto id = target(l, pair))
-                        for (size_t o : RowsOf(ownersOf, *id)) AddOnce(out[j], found.At(o, "QTX_FNO"), found.At(o, "QTX_FID"));
+        const GroupedRows found(Query(db, "SELECT QTX_ID, QTX_FNO, QTX_FID FROM " + owner +
+                                              " WHERE QTX_CNO = ? AND QTX_FNO = ? AND " + InList("QTX_ID") +
+                                              " ORDER BY rowid",
+                                      {Bound(ownerCno), Bound(ownerFno), ids.List()}),
+                                "QTX_ID");
+        ids.Emit(fids, found, out);
     }
     return out;
 }
@@ -169,21 +158,18 @@ RelatedSets OwnedSets(SqliteConnection& db, const std::string& rules, const std:
     const auto ownerCno = OwnerComponent(db, support, fno);
     const std::string ownerTable = ownerCno ? ComponentTable(db, *ownerCno) : std::string();
     if (ownerTable.empty()) return out;
-    auto ids = Query(db, "SELECT QTX_FID, QTX_ID FROM " + ownerTable + " WHERE QTX_CNO = ? AND " + InList("QTX_FID") +
-                             " ORDER BY rowid",
-                     {Bound(*ownerCno), NumberList(fids)});
-    const auto idsOf = GroupBy(ids, "QTX_FID");
-    NumberSet all;
-    for (size_t i = 0; i < ids.Count(); ++i)
-        if (auto id = NumberOf(ids.At(i, "QTX_ID")); id && *id != 0) all.Add(*id);
-    const rt::Variant list = NumberList(all.List());
+    const FeatureIds ids(Query(db, "SELECT QTX_FID, QTX_ID FROM " + ownerTable + " WHERE QTX_CNO = ? AND " +
+                                       InList("QTX_FID") + " ORDER BY rowid",
+                               {Bound(*ownerCno), NumberList(fids)}),
+                         1, [](const ImageRows& owners, size_t i, size_t) { return IdOf(owners.At(i, "QTX_ID")); });
+    const rt::Variant list = ids.List();
     for (size_t r = 0; r < rows.Count(); ++r) {
         auto sourceCno = NumberOf(rows.At(r, "QTX_SOURCECNO")), sourceFno = NumberOf(rows.At(r, "QTX_SOURCEFNO"));
         if (!sourceCno || !sourceFno) continue;
         const std::string source = ComponentTable(db, *sourceCno);
         if (source.empty()) continue;
         for (const auto& [idColumn, cnoColumn] : LinkColumns(rows, r)) {
-            if (all.Empty()) continue;
+            if (ids.Empty()) continue;
             std::string sql = "SELECT " + idColumn + ", QTX_FNO, QTX_FID FROM " + source +
                               " WHERE QTX_CNO = ? AND QTX_FNO = ? AND " + InList(idColumn);
             std::vector<rt::Variant> values{Bound(*sourceCno), Bound(*sourceFno), list};
@@ -191,14 +177,7 @@ RelatedSets OwnedSets(SqliteConnection& db, const std::string& rules, const std:
                 sql += " AND " + cnoColumn + " = ?";
                 values.push_back(Bound(*ownerCno));
             }
-            auto found = Query(db, sql + " ORDER BY QTX_FID", values);
-            const auto ownedOf = GroupBy(found, idColumn);
-            for (size_t j = 0; j < fids.size(); ++j)
-                for (size_t i : RowsOf(idsOf, fids[j])) {
-                    auto id = NumberOf(ids.At(i, "QTX_ID"));
-                    if (!id || *id == 0) continue;
-                    for (size_t o : RowsOf(ownedOf, *id)) AddOnce(out[j], found.At(o, "QTX_FNO"), found.At(o, "QTX_FID"));
-                }
+            ids.Emit(fids, GroupedRows(Query(db, sql + " ORDER BY QTX_FID", values), idColumn), out);
         }
     }
     return out;

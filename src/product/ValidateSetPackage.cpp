@@ -3,7 +3,6 @@
 #include <climits>
 #include <mutex>
 #include <optional>
-#include <stdexcept>
 #include <set>
 #include <unordered_map>
 #include <utility>
@@ -187,10 +186,11 @@ public:
         for (size_t g = 0; g < fids.size(); ++g) {
             for (const Relationship* r : applicable.at(fnos[g])) {
                 rules::RelatedSets lists;
-                if (r->setRule) {
-                    lists = r->setRule(RelatedFeatureSetQuery{db, r->rno, r->row, fnos[g], fids[g]});
-                    if (lists.size() != fids[g].size()) throw std::logic_error("a set-based rule answered short");
-                } else {
+                if (r->setRule) lists = r->setRule(RelatedFeatureSetQuery{db, r->rno, r->row, fnos[g], fids[g]});
+                // An answer for more or fewer features than asked is not
+                // trusted: the rule is asked feature by feature.
+                if (!r->setRule || lists.size() != fids[g].size()) {
+                    lists.clear();
                     for (int64_t fid : fids[g]) lists.push_back(r->rule(RelatedFeatureQuery{db, r->rno, r->row, {fnos[g], fid}}));
                 }
                 groups_[g].push_back(std::move(lists));
@@ -253,9 +253,10 @@ rt::Variant GetValidateSetV(RoutineCall& call) {
         std::optional<RelatedBySet> bySet;
         try {
             bySet.emplace(call.db, defined.Keys(), applicable);
-        } catch (const std::exception&) {
+        } catch (const DatabaseError&) {
             // Left empty: each feature is asked alone, which raises, if at
-            // all, what the first failing feature raises.
+            // all, what the first failing feature raises. Any other failure
+            // is a fault of the set-based rule and reaches the caller.
         }
         for (size_t i = 0; i < defined.Keys().size(); ++i) {
             const FeatureKey& feature = defined.Keys()[i];

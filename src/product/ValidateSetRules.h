@@ -3,13 +3,17 @@
 // reading numbers the database hands back, binding them, refusing metadata
 // names that are no plain identifiers, rows by column name, the feature
 // list that keeps each feature once, and for the set-based forms a list of
-// numbers bound as one value and rows grouped by a number column.
+// numbers bound as one value, rows grouped by a number column, and the two
+// statements most set-based forms take: the features' own rows with the ids
+// they point at, then the rows found for those ids.
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "product/SqliteConnection.h"
@@ -26,6 +30,12 @@ inline std::optional<int64_t> NumberOf(const rt::Variant& v) {
     if (v.IsNull() || v.IsEmpty()) return std::nullopt;
     if (v.Type() == rt::vbDecimal) return rt::DecimalRoundToInt64(v.Dec());
     return WholeNumberOf(v);
+}
+
+// A stored id that points somewhere: nullopt also for 0.
+inline std::optional<int64_t> IdOf(const rt::Variant& v) {
+    auto id = NumberOf(v);
+    return id && *id != 0 ? id : std::nullopt;
 }
 
 inline rt::Variant Bound(int64_t n) { return rt::Variant(static_cast<double>(n)); }
@@ -133,5 +143,65 @@ private:
 };
 
 using RelatedSets = std::vector<std::vector<FeatureKey>>;
+
+// Rows with their groups by the whole numbers of one column.
+struct GroupedRows {
+    GroupedRows(ImageRows all, const std::string& column) : rows(std::move(all)), groups(GroupBy(rows, column)) {}
+    ImageRows rows;
+    std::unordered_map<int64_t, std::vector<size_t>> groups;
+
+    // Adds the feature each row of the group of n names, by its FNO and FID
+    // columns, to a list.
+    void AddFeatures(int64_t n, std::vector<FeatureKey>& out, const char* fno = "QTX_FNO",
+                     const char* fid = "QTX_FID") const {
+        for (size_t r : RowsOf(groups, n)) AddOnce(out, rows.At(r, fno), rows.At(r, fid));
+    }
+    // For each FID of a query, in its order, the features of its group.
+    RelatedSets FeaturesOf(const std::vector<int64_t>& fids, const char* fno = "QTX_FNO",
+                           const char* fid = "QTX_FID") const {
+        RelatedSets out(fids.size());
+        for (size_t j = 0; j < fids.size(); ++j) AddFeatures(fids[j], out[j], fno, fid);
+        return out;
+    }
+};
+
+// The features' own rows of a set-based form, grouped by QTX_FID, and the id
+// each row points at through each of a number of paths (nullopt: none);
+// every id once, in the order met, for the statement that finds their rows.
+class FeatureIds {
+public:
+    // IdOf(rows, row, path) -> std::optional<int64_t>.
+    template <class IdOf>
+    FeatureIds(ImageRows rows, size_t paths, IdOf idOf)
+        : own_(std::move(rows), "QTX_FID"), paths_(paths), ids_(own_.rows.Count() * paths) {
+        for (size_t p = 0; p < paths_; ++p)
+            for (size_t r = 0; r < own_.rows.Count(); ++r)
+                if ((ids_[r * paths_ + p] = idOf(own_.rows, r, p))) distinct_.Add(*ids_[r * paths_ + p]);
+    }
+
+    bool Empty() const { return distinct_.Empty(); }
+    // The ids bound as one value (InList).
+    rt::Variant List() const { return NumberList(distinct_.List()); }
+
+    // Adds to each feature of fids (out in the same order), through each path
+    // and each of its own rows in turn, the features of the rows each found
+    // set holds for the row's id, set after set.
+    void Emit(const std::vector<int64_t>& fids, std::span<const GroupedRows> found, RelatedSets& out) const {
+        for (size_t j = 0; j < fids.size(); ++j)
+            for (size_t p = 0; p < paths_; ++p)
+                for (size_t r : RowsOf(own_.groups, fids[j]))
+                    if (const auto& id = ids_[r * paths_ + p])
+                        for (const GroupedRows& set : found) set.AddFeatures(*id, out[j]);
+    }
+    void Emit(const std::vector<int64_t>& fids, const GroupedRows& found, RelatedSets& out) const {
+        Emit(fids, std::span<const GroupedRows>(&found, 1), out);
+    }
+
+private:
+    GroupedRows own_;
+    size_t paths_;
+    std::vector<std::optional<int64_t>> ids_;  // row by row, path by path
+    NumberSet distinct_;
+};
 
 }  // namespace product::rules

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -149,6 +151,36 @@ TEST_F(ValidateSet, TheSetBasedFormServesAndAFailureOfItFallsBackFeatureByFeatur
             ExpectOra([&] { Set(rt::Variant("1;")); }, 942, {"feature 1"});
         else
             EXPECT_EQ(Set(rt::Variant("1;")), c.rows) << c.what;
+    }
+}
+
+// A set-based rule that fails other than through the database has a fault:
+// it reaches the caller, and no rule is asked again feature by feature.
+TEST_F(ValidateSet, AFaultOfTheSetBasedFormReachesTheCaller) {
+    const std::function<void()> faults[] = {[] { throw rt::ComError(13, "rule", "Type mismatch"); },
+                                            [] { throw std::length_error("vector"); }};
+    for (const auto& fault : faults) {
+        int singles = 0;
+        RegisterRelatedFeatureRule(
+            3,
+            [&](const RelatedFeatureQuery&) {
+                ++singles;
+                return std::vector<FeatureKey>{};
+            },
+            [&](const RelatedFeatureSetQuery&) {
+                fault();
+                return std::vector<std::vector<FeatureKey>>{};
+            });
+        Define("101;101;", "1;2;", rt::Variant("Y"));
+        bool raised = false;
+        try {
+            Set(rt::Variant("1;"));
+        } catch (const DatabaseError&) {
+        } catch (...) {
+            raised = true;
+        }
+        EXPECT_TRUE(raised);
+        EXPECT_EQ(singles, 0);
     }
 }
 
