@@ -4,6 +4,13 @@
 // node, pipeline, endpoint and phase findings.
 #include "ConnectivityTestSupport.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #include "pelmora/common/DistinctItemColl.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/relationships/NEConnectivity.h"
@@ -299,5 +306,65 @@ TEST_F(NodeEdge, APhaseAttributeNameThatIsNoPlainNameOrNoFieldIsRefusedNamingThe
         EXPECT_EQ(e.Source(), pelmora::NEConnectivity::kPhaseNameSource) << c.name;
         for (const std::string& named : {std::string("Phase (ANO 106)"), "\"" + std::string(c.name) + "\""})
             EXPECT_NE(e.Description().find(named), std::string::npos) << e.Description();
+    }
+}
+
+// A check that ends on a metadata row naming what does not exist goes on
+// without its finding; under the error bit the trace names the row and the
+// name (the product's trace object, writing to a file).
+TEST_F(NodeEdge, AMetadataNameThatNamesNothingIsTracedWithItsRow) {
+    struct Case {
+        const char* table;  // nullptr: the sample as it is
+        const char* filter;
+        const char* column;
+        const char* name;
+        connectivitytest::Keys features;
+        std::string traced;
+    };
+    const Case cases[] = {
+        {nullptr, "", "", "", {{105, 5001}}, "QTX_RELATIONSHIPS_OPTABLE QTX_RNO 4, relationship \"4\": "},
+        {"QTX_ATTRIBUTEINFO_OPTABLE", "QTX_ANO = 106", "QTX_PICKLISTTABLE", "QTX_NO_PICKLIST_OPTABLE", {{101, 5702}},
+         "QTX_ATTRIBUTEINFO_OPTABLE QTX_ANO 106, QTX_PICKLISTTABLE \"QTX_NO_PICKLIST_OPTABLE\": "},
+        {"QTX_ATTRIBUTEINFO_OPTABLE", "QTX_ANO = 106", "QTX_KEYFIELD", "NO_KEY", {{101, 5702}},
+         "QTX_ATTRIBUTEINFO_OPTABLE QTX_ANO 106, QTX_KEYFIELD \"NO_KEY\": "},
+        {"QTX_ATTRIBUTEINFO_OPTABLE", "QTX_ANO = 106", "QTX_VALUEFIELD", "NO_TEXT", {{101, 5702}},
+         "QTX_ATTRIBUTEINFO_OPTABLE QTX_ANO 106, QTX_VALUEFIELD \"NO_TEXT\": "},
+        {"QTX_ATTRVAL_OPTABLE", "QTX_RULENO = 1", "QTX_ACTIVENAME", "NO_COMPONENT", {{102, 5711}},
+         "QTX_ATTRVAL_OPTABLE QTX_RULENO 1, QTX_ACTIVENAME \"NO_COMPONENT\": "},
+        {"QTX_ATTRVAL_OPTABLE", "QTX_RULENO = 1", "QTX_ACTIVEFIELDNAME", "NO_FIELD", {{102, 5711}},
+         "QTX_ATTRVAL_OPTABLE QTX_RULENO 1, QTX_ACTIVEFIELDNAME \"NO_FIELD\": "},
+        {"QTX_ATTRVAL_OPTABLE", "QTX_RULENO = 1", "QTX_RELATEDNAME", "NO_COMPONENT", {{102, 5711}},
+         "QTX_ATTRVAL_OPTABLE QTX_RULENO 1, QTX_RELATEDNAME \"NO_COMPONENT\": "},
+        {"QTX_ATTRVAL_OPTABLE", "QTX_RULENO = 13", "QTX_RELATEDFIELDNAME", "NO_FIELD", {{102, 5711}},
+         "QTX_ATTRVAL_OPTABLE QTX_RULENO 13, QTX_RELATEDFIELDNAME \"NO_FIELD\": "},
+    };
+    const auto path =
+        std::filesystem::temp_directory_path() / ("pelmora_metadata_trace_" + std::to_string(::getpid()) + ".txt");
+    auto traced = [&](const char* mask, const connectivitytest::Keys& features) {
+        std::filesystem::remove(path);
+        ::setenv("PELMORA_TRACE_FILE", path.c_str(), 1);
+        ::setenv("PELMORA_TRACE_MASK", mask, 1);
+        rt::Apartment::Reset();  // the trace object reads both when made
+        Validate(features, kLocation);
+        ::unsetenv("PELMORA_TRACE_FILE");
+        ::unsetenv("PELMORA_TRACE_MASK");
+        rt::Apartment::Reset();
+        std::ifstream in(path);
+        std::stringstream text;
+        text << in.rdbuf();
+        std::filesystem::remove(path);
+        return text.str();
+    };
+    for (const Case& c : cases) {
+        if (c.table) {
+            editing_.reset();
+            EditMetadata(c.table, c.filter, c.column, rt::Variant(c.name));
+        }
+        const std::string trace = traced("0x400001", c.features);
+        EXPECT_NE(trace.find("| Failed: " + c.traced), std::string::npos) << c.traced << "\n" << trace;
+        // Without the error bit nothing of it is written.
+        if (&c == &cases[1]) {
+            EXPECT_EQ(traced("0x400002", c.features).find("Failed"), std::string::npos);
+        }
     }
 }

@@ -87,4 +87,13 @@ void TraceScope::Error(const rt::ComError& error) {
     });
 }
 
+void TraceMetadataFault(std::string_view file, std::string_view procedure, const MetadataName& named,
+                        const rt::ComError& error) {
+    Quietly([&](ITraceObject& t) {
+        if ((t.GetTraceMask(0) & tracebits::Error) != tracebits::Error) return;
+        t.TraceMessage(kTraceSubsystem, std::string(file), std::string(procedure), "Failed",
+                       named.table + " " + named.key + ", " + named.name + ": " + error.Description(), "");
+    });
+}
+
 }  // namespace pelmora

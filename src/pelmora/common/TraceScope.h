@@ -63,4 +63,28 @@ private:
     bool exited_ = false;
 };
 
+// A metadata row and the name in it that a check looks up: the table, the
+// row's key ("QTX_ANO 106") and the column with its name.
+struct MetadataName {
+    std::string table, key, name;
+};
+
+// A check that ends because a metadata row names what does not exist goes
+// on without its finding: traced under the error bit with the row, the name
+// and the failure, so that the missing finding can be traced to its row.
+void TraceMetadataFault(std::string_view file, std::string_view procedure, const MetadataName& named,
+                        const rt::ComError& error);
+
+// Runs a step that takes what a metadata row names; its failure is traced as
+// above (named() gives the row, asked only then) and raised as it was.
+template <class Named, class Step>
+decltype(auto) TracingMetadataFault(std::string_view file, std::string_view procedure, Named&& named, Step&& step) {
+    try {
+        return step();
+    } catch (const rt::ComError& error) {
+        TraceMetadataFault(file, procedure, named(), error);
+        throw;
+    }
+}
+
 }  // namespace pelmora

@@ -9,6 +9,7 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/common/DistinctItemColl.h"
+#include "pelmora/common/TraceScope.h"
 #include "pelmora/features/KeyObjects.h"
 #include "interfaces/Components.h"
 #include "interfaces/KeyObject.h"
@@ -222,12 +223,25 @@ std::string NEConnectivity::GetAttributeFieldInfo(const std::shared_ptr<ado::Rec
     if (attribute.picklistEmpty && valueKey)
         if (auto text = run.texts.find({ANO, valueKey->first, valueKey->second}); text != run.texts.end())
             return text->second;
-    auto picklist = TakeMetadataRecordset(table);
+    // A picklist table or column that does not exist ends the phase check,
+    // and with it the feature's finding: traced, naming the attribute.
+    auto naming = [&](const char* column, const std::string& name, auto&& step) {
+        return TracingMetadataFault(
+            "NEConnectivity", "GetAttributeFieldInfo",
+            [&] {
+                return MetadataName{"QTX_ATTRIBUTEINFO_OPTABLE", "QTX_ANO " + std::to_string(ANO),
+                                    std::string(column) + " \"" + name + "\""};
+            },
+            step);
+    };
+    auto picklist = naming("QTX_PICKLISTTABLE", table, [&] { return TakeMetadataRecordset(table); });
     attribute.picklistEmpty = picklist->get_BOF() && picklist->get_EOF();
     if (*attribute.picklistEmpty) return result;
-    FilterService().FilterRecordset(picklist, picklist->get_Fields()->Item(keyColumn), value);
+    FilterService().FilterRecordset(
+        picklist, naming("QTX_KEYFIELD", keyColumn, [&] { return picklist->get_Fields()->Item(keyColumn); }), value);
     if (!(picklist->get_BOF() || picklist->get_EOF()))
-        result = rt::Trim(TextOrEmpty(picklist->GetValue(rt::Variant(valueColumn))));
+        result = rt::Trim(TextOrEmpty(
+            naming("QTX_VALUEFIELD", valueColumn, [&] { return picklist->GetValue(rt::Variant(valueColumn)); })));
     if (valueKey) run.texts.emplace(std::tuple{ANO, valueKey->first, valueKey->second}, result);
     return result;
 }

@@ -7,6 +7,7 @@
 #include "pelmora/common/AppUtils.h"
 #include "pelmora/common/DistinctItemColl.h"
 #include "pelmora/common/FastString.h"
+#include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "interfaces/DataContext.h"
 #include "interfaces/KeyObject.h"
@@ -188,9 +189,14 @@ std::shared_ptr<ado::Recordset> RelationshipService::Validate(std::shared_ptr<ad
             named = true;
             SetStatusBarText(GetValidationMessage(kValidatingMessage, rt::Variant(name)), 1);
             helper->Validate(features_, components_, ValidationSet, pending, Errors);
-        } catch (const rt::ComError&) {
+        } catch (const rt::ComError& e) {
             // A helper that cannot be made (or named) would fail again here.
             if (!named) name = std::to_string(number);
+            // The finding says only that; the trace says why.
+            TraceMetadataFault("RelationshipService", "Validate",
+                               {"QTX_RELATIONSHIPS_OPTABLE", "QTX_RNO " + std::to_string(number),
+                                "relationship \"" + name + "\""},
+                               e);
             if (!haveConfiguration) {
                 auto metadata = ContextOf(dataContext_).GetMetadataService();
                 if (!metadata) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);

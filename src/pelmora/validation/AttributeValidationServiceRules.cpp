@@ -80,6 +80,14 @@ std::shared_ptr<ComponentService> ServiceOn(const std::shared_ptr<IKeyObject>& f
     return service;
 }
 
+// Runs a step that takes the component or field a rule names: a failure ends
+// the walk, and is traced naming the rule.
+template <class Step>
+decltype(auto) RuleNamed(const RuleWalk& walk, const char* column, const std::string& name, Step&& step) {
+    return TracingMetadataFault(
+        "AttributeValidationService", "ProcessValidationRules", [&] { return RuleName(walk, column, name); }, step);
+}
+
 bool OperationTypeIs(const rt::Variant& type, int32_t n) {
     if (type.IsNull()) return false;
     // The column's usual whole numbers compare directly.
@@ -163,7 +171,8 @@ void AttributeValidationService::WalkValidationRules(bool IsExecute, bool Active
         const std::string activeName = walk.ActiveName();
         rt::Variant activeValue;
         {
-            auto rows = activeComponents.RowsOf(activeName);
+            auto rows =
+                RuleNamed(walk, "QTX_ACTIVENAME", activeName, [&] { return activeComponents.RowsOf(activeName); });
             if (rows->get_BOF() && rows->get_EOF()) {
                 if (relatedFNO == 0 || ruleRelatedFNO == 0) continue;
                 // A rule against this related feature judges the component
@@ -177,7 +186,9 @@ void AttributeValidationService::WalkValidationRules(bool IsExecute, bool Active
             } else if (rows->get_EOF() || rows->get_BOF()) {
                 rows->MoveFirst();
             }
-            activeValue = RuleFieldValue(*rows, activeField, walk, "QTX_ACTIVEFIELDNAME", activeName);
+            activeValue = RuleNamed(walk, "QTX_ACTIVEFIELDNAME", activeField, [&] {
+                return RuleFieldValue(*rows, activeField, walk, "QTX_ACTIVEFIELDNAME", activeName);
+            });
         }
 
         if (!walk.Column("QTX_VINO").IsNull()) {
@@ -208,10 +219,13 @@ void AttributeValidationService::WalkValidationRules(bool IsExecute, bool Active
         } else if (!IsBlankValue(fieldColumn) && !IsBlankValue(nameColumn)) {
             relatedField = rt::CStr(fieldColumn);
             relatedName = rt::CStr(nameColumn);
-            auto related = relatedComponents.RowsOf(relatedName);
+            auto related =
+                RuleNamed(walk, "QTX_RELATEDNAME", relatedName, [&] { return relatedComponents.RowsOf(relatedName); });
             if (related->get_RecordCount() != 0) {
                 related->MoveFirst();
-                relatedValue = RuleFieldValue(*related, relatedField, walk, "QTX_RELATEDFIELDNAME", relatedName);
+                relatedValue = RuleNamed(walk, "QTX_RELATEDFIELDNAME", relatedField, [&] {
+                    return RuleFieldValue(*related, relatedField, walk, "QTX_RELATEDFIELDNAME", relatedName);
+                });
                 hasRelated = true;
             }
         }
@@ -241,10 +255,20 @@ void AttributeValidationService::RunInterfaceRule(const InterfaceRule& Rule, con
     const rt::Variant blob = Walk.Column("QTX_INTERFACEARGUMENT");
     if (!IsNullOrEmptyValue(blob)) varsk1::ConvertBlobToArray(blob, argument);
 
-    // Both values from the current rows as they stand, read when handed over.
-    auto activeValue = [&] { return RowsOf(ActiveFeature_, Rule.ActiveName)->GetValue(rt::Variant(Rule.ActiveField)); };
+    // Both values from the current rows as they stand, read when handed over;
+    // a component or field the feature lacks is traced naming the rule.
+    auto valueOf = [&](const std::shared_ptr<IKeyObject>& feature, const char* nameColumn, const std::string& name,
+                       const char* fieldColumn, const std::string& field) {
+        auto rows = RuleNamed(Walk, nameColumn, name, [&] { return RowsOf(feature, name); });
+        if (rows->FieldIndex(field) < 0)
+            return RuleNamed(Walk, fieldColumn, field, [&] { return rows->GetValue(rt::Variant(field)); });
+        return rows->GetValue(rt::Variant(field));
+    };
+    auto activeValue = [&] {
+        return valueOf(ActiveFeature_, "QTX_ACTIVENAME", Rule.ActiveName, "QTX_ACTIVEFIELDNAME", Rule.ActiveField);
+    };
     auto relatedValue = [&] {
-        return RowsOf(RelatedFeature_, Rule.RelatedName)->GetValue(rt::Variant(Rule.RelatedField));
+        return valueOf(RelatedFeature_, "QTX_RELATEDNAME", Rule.RelatedName, "QTX_RELATEDFIELDNAME", Rule.RelatedField);
     };
     auto qzComponents = [](const std::shared_ptr<IKeyObject>& feature) {
         return rt::QueryInterface<QzComponents>(ComponentsOf(feature));

@@ -261,17 +261,29 @@ int32_t RuleWalk::FieldOf(ado::Recordset& Rows, const std::string& Name) const {
     return position;
 }
 
+std::string RuleNumber(const RuleWalk& Walk) {
+    std::string rule;
+    rt::ResumeNext read;
+    read([&] {
+        const rt::Variant number = Walk.Column("QTX_RULENO");
+        if (!number.IsNull() && !number.IsEmpty()) rule = rt::CStr(number);
+    });
+    return rule;
+}
+
+MetadataName RuleName(const RuleWalk& Walk, const char* Column, const std::string& Name) {
+    const std::string number = RuleNumber(Walk);
+    return {kAttributeRulesTable, number.empty() ? "without QTX_RULENO" : "QTX_RULENO " + number,
+            std::string(Column) + " \"" + Name + "\""};
+}
+
 rt::Variant RuleFieldValue(ado::Recordset& Rows, const std::string& Name, const RuleWalk& Walk, const char* Column,
                            const std::string& Component) {
     const int32_t position = Walk.FieldOf(Rows, Name);
     if (position >= 0) return Rows.FieldValue(position);
     // Rules without a number (fabricated ones) are named by the column alone.
-    std::string rule;
-    rt::ResumeNext read;
-    read([&] {
-        const rt::Variant number = Walk.Column("QTX_RULENO");
-        if (!number.IsNull() && !number.IsEmpty()) rule = " " + rt::CStr(number);
-    });
+    std::string rule = RuleNumber(Walk);
+    if (!rule.empty()) rule = " " + rule;
     throw rt::ComError(ado::err::ItemNotFound, "ADODB.Fields",
                        "Item cannot be found in the collection corresponding to the requested name or ordinal. "
                        "The field \"" +

@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "pelmora/common/TraceScope.h"
 #include "runtime/Variant.h"
 
 namespace ado {
@@ -127,6 +128,11 @@ AttributeValidationApartment& AttributeValidationState();
 bool IsNullOrEmptyValue(const rt::Variant& Value);
 // Null, Empty or "".
 bool IsBlankValue(const rt::Variant& Value);
+
+// QTX_RULENO of the current rule as text; "" for a rule without one.
+std::string RuleNumber(const RuleWalk& Walk);
+// The current rule and a name in its column, for TraceMetadataFault.
+MetadataName RuleName(const RuleWalk& Walk, const char* Column, const std::string& Name);
 
 // The value of a named field on the recordset's current row, without making
 // a Field object; raises as Fields.Item does for a name it lacks.
