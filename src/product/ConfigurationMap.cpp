@@ -86,9 +86,9 @@ ConnectionConfigurationMap::ConnectionConfigurationMap(std::string path) : path_
 namespace {
 
 // How a map comes to be, told where the variable leads nowhere.
-const std::string kMakeMapHint = std::string("; build_metadata_cache writes a map beside the metadata cache it builds "
-                                             "and prints the ") +
-                                 kConfigurationMapVariable + " to set";
+const std::string kMakeMapHint = std::string("; build_metadata_cache builds a metadata cache and its map, and prints "
+                                             "the value to give ") +
+                                 kConfigurationMapVariable;
 
 }  // namespace
 

@@ -36,7 +36,7 @@ IDataContext& ContextOf(const std::shared_ptr<IDataContext>& context) {
     // The usual slip of a first validation: name it rather than VB's words.
     if (!context)
         throw rt::ComError(rt::vberr::ObjectVariableNotSet, "",
-                           "No data context is set: set the service's DataContext before validating");
+                           "No data context is set; set the service's DataContext before validating");
     return *context;
 }
 
