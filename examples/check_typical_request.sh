@@ -28,6 +28,13 @@ touch "$scratch/file"
 expect 1 "cannot use the work folder $scratch/file/sub" "$scratch/file/sub"
 expect 0 "The files are kept in $scratch/run" "$scratch/run"
 expect 1 'holds sample.db of an earlier run' "$scratch/run"
+# A failure before anything is written names the variable to mend and
+# claims no files.
+out=$(PELMORA_SAMPLE_SQL_DIR=$scratch/no-sql "$example" "$scratch/nosql" 2>&1)
+if ! grep -q "from PELMORA_SAMPLE_SQL_DIR=$scratch/no-sql" <<<"$out" || grep -q 'The files are kept' <<<"$out"; then
+  echo "FAILED: a run without its SQL folder:"; echo "$out"
+  failures=$((failures + 1))
+fi
 PELMORA_LOCALE=DEU PELMORA_CONFIGURATION_MAP=/elsewhere/map.txt \
   expect 0 'PELMORA_CONFIGURATION_MAP=/elsewhere/map.txt is replaced' "$scratch/deu"
 [[ -f "$scratch/deu/cache/DEU/QTX_METADATAKEYS_OPTABLE.RAW" ]] || { echo "FAILED: no DEU cache"; failures=$((failures + 1)); }
@@ -38,6 +45,12 @@ if ! grep -q '^Validating the edited main and the new valve' <<<"$out" ||
    ! grep -qE '^ +Error +The Material value .* MAIN_MATERIALS\. +101 1001 +11 +1$' <<<"$out" ||
    ! grep -qE '^ +Error +The owner reference of the feature is missing\. +Device Owned By Main +102 6000 ' <<<"$out"; then
   echo "FAILED: the output does not end with the findings of the validation request:"; tail -20 <<<"$out"
+  failures=$((failures + 1))
+fi
+# Read without the code: every finding explained once, as the example's own
+# note, and no class names of the system's inside.
+if [[ $(grep -c '^      note: valve 5602' <<<"$out") -ne 1 ]] || grep -qE 'DYv|planted' <<<"$out"; then
+  echo "FAILED: the notes of the findings:"; grep -E 'note:|DYv|planted' <<<"$out"
   failures=$((failures + 1))
 fi
 if grep -qE '^\[|cannot be (loaded|created)' <<<"$out"; then

@@ -11,6 +11,7 @@
 // Without a folder the work is done in a temporary folder removed at exit.
 // A folder given must not hold the files of an earlier run.
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -114,29 +115,38 @@ void PrintRows(const std::string& title, const std::shared_ptr<ado::Recordset>& 
 }
 
 // What a finding of this run means, in one line: the edit's own, and the
-// faults the sample plants around main 1001.
-std::string Meaning(const std::vector<std::string>& row) {
+// faults the sample database holds on purpose around main 1001. A fault
+// that two checks report is explained at its first row only.
+std::string Meaning(const std::vector<std::string>& row, std::vector<std::string>& explained) {
     static const std::pair<const char*, const char*> meanings[] = {
         {"MAIN_MATERIALS", "the edit set MATERIAL to HDPE, which the database's list of main materials lacks"},
-        {"Valve 5602", "valve 5602 is owned by main 1001 but stands 2 north of it (planted); the ownership "
-                       "rule and the main's geometry interface both see it"},
-        {"Service Line 4001", "service line 4001 starts 14 off main 1001's line; the main's geometry interface "
-                              "in VBA project 1 allows 1.5"},
-        {"base reference", "dimension 5402 on main 1001 puts its base point between two vertices (planted)"},
+        {"Valve 5602", "valve 5602, owned by main 1001, stands 2 north of it (a fault the sample holds on\n"
+                       "            purpose); the relationship's own check and the main's geometry check\n"
+                       "            Pelmora.MainGeometry (the next row) both report it"},
+        {"Service Line 4001", "service line 4001 starts 14 away from main 1001's line (a fault the sample holds\n"
+                              "            on purpose); MainAudit, the main's check of its service lines in the sample's\n"
+                              "            VBA project 1, allows 1.5"},
+        {"base reference", "dimension 5402 on main 1001 puts its base point between two vertices of the main\n"
+                           "            (a fault the sample holds on purpose)"},
         {"owner reference of the feature is missing", "the new valve names no main that owns it"},
         {"detail id", "the new valve lies in no valve detail"},
         {"no owner reference", "nor a main that feeds it (a warning only)"},
     };
     for (const auto& [fragment, meaning] : meanings)
-        if (row[1].find(fragment) != std::string::npos) return meaning;
+        if (row[1].find(fragment) != std::string::npos) {
+            if (std::find(explained.begin(), explained.end(), fragment) != explained.end()) return "";
+            explained.push_back(fragment);
+            return meaning;
+        }
     return "";
 }
 
 // The findings as an aligned table, each followed by what it means.
 void PrintFindings(const std::shared_ptr<ado::Recordset>& findings) {
     const std::vector<std::pair<std::string, std::string>> columns = {
-        {"ErrorPriority", "priority"}, {"ErrorDescription", "message"}, {"ErrorLocation", "location"},
-        {"QTX_FNO", "FNO"}, {"QTX_FID", "FID"}, {"QTX_CNO", "CNO"}, {"QTX_CID", "CID"}};
+        {"ErrorPriority", "priority"}, {"ErrorDescription", "message"},
+        {"ErrorLocation", "relationship"}, {"QTX_FNO", "FNO"}, {"QTX_FID", "FID"}, {"QTX_CNO", "CNO"},
+        {"QTX_CID", "CID"}};
     std::vector<std::vector<std::string>> rows{{}};
     for (const auto& c : columns) rows[0].push_back(c.second);
     if (findings && !(findings->get_BOF() && findings->get_EOF()))
@@ -147,7 +157,13 @@ void PrintFindings(const std::shared_ptr<ado::Recordset>& findings) {
                 rows.back().push_back(v.IsNull() || v.IsEmpty() ? "" : rt::CStr(v));
             }
         }
-    std::cout << "  " << rows.size() - 1 << " findings\n";
+    std::cout << "  " << rows.size() - 1
+              << " findings, each a row as the system returns it: its priority, its message, the relationship\n"
+                 "  whose check found it (empty for a check of a field's value), and the feature (FNO, FID) and\n"
+                 "  component row (CNO, CID) it is about. CNO and CID are blank where a check compares whole\n"
+                 "  features, as the connection checks do. The lines \"note:\" are this example's own\n"
+                 "  explanations; the system returns only the message.\n";
+    std::vector<std::string> explained;
     std::vector<size_t> widths(columns.size(), 0);
     for (const auto& r : rows)
         for (size_t i = 0; i < r.size(); ++i) widths[i] = std::max(widths[i], r[i].size());
@@ -161,8 +177,19 @@ void PrintFindings(const std::shared_ptr<ado::Recordset>& findings) {
         }
         std::cout << std::left << "\n";
         if (n == 0) continue;
-        if (const std::string meaning = Meaning(rows[n]); !meaning.empty()) std::cout << "      = " << meaning << "\n";
+        if (const std::string meaning = Meaning(rows[n], explained); !meaning.empty())
+            std::cout << "      note: " << meaning << "\n";
     }
+}
+
+// A geometry's Type text in words: "PolylineGeometry" -> "polyline geometry".
+std::string Words(const std::string& type) {
+    std::string words;
+    for (char c : type) {
+        if (std::isupper(static_cast<unsigned char>(c)) && !words.empty()) words += ' ';
+        words += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return words;
 }
 
 std::shared_ptr<pelmora::IComponent> ComponentNamed(const std::shared_ptr<pelmora::IComponents>& components,
@@ -198,8 +225,9 @@ int Run(const std::string& folder) {
     pelmora_sample::KeepInterfaceCalls(true);
     pelmora::FunctionalInterfaceLogPath() = folder + "/FunctionalInterfaces.log";
     InterfaceReport interfaces(pelmora::FunctionalInterfaceLogPath());
-    std::cout << "  failures of functional interfaces are logged to " << pelmora::FunctionalInterfaceLogPath()
-              << "\n\n";
+    std::cout << "  failures of functional interfaces (a client's code the system runs as fields change) are "
+                 "logged to "
+              << pelmora::FunctionalInterfaceLogPath() << "\n\n";
 
     // (1) The service and its data context.
     // The product gives its data context the metadata service of the
@@ -217,7 +245,10 @@ int Run(const std::string& folder) {
     service->putref_DataContext(context);
 
     // (2)-(3) Open water main 1001.
-    std::cout << "Opening feature 101 / 1001 (a water main)\n";
+    std::cout << "Opening water main 1001: its feature number (FNO, the kind of feature) is 101, its feature id "
+                 "(FID) 1001\n"
+                 "  A feature is made of components, each with a component number (CNO); each row of a component\n"
+                 "  has a component id (CID). The rows below hold them as QTX_FNO, QTX_FID, QTX_CNO and QTX_CID.\n";
     auto feature = service->OpenFeature(101, 1001);
     auto components = feature->get_Components();
     std::cout << "  " << components->get_Count() << " components:";
@@ -238,8 +269,9 @@ int Run(const std::string& folder) {
         rt::Args none;
         auto points = rt::CallByName(geometry, "Points", rt::InvokeKind::PropertyGet, none);
         auto count = rt::CallByName(points.Obj(), "Count", rt::InvokeKind::PropertyGet);
-        std::cout << "  WATER_MAIN_LINE geometry: " << rt::TypeName(Variant(geometry)) << " with "
-                  << rt::CStr(count) << " vertices\n";
+        auto type = rt::CallByName(geometry, "Type", rt::InvokeKind::PropertyGet, none);
+        std::cout << "  WATER_MAIN_LINE geometry: " << Words(rt::CStr(type)) << " with " << rt::CStr(count)
+                  << " vertices\n";
     }
     auto lining = ComponentNamed(components, "WATER_MAIN_LINING");
     PrintRows("WATER_MAIN_LINING (repeating)", lining->get_Recordset(), {"QTX_CID", "LINING_TYPE"});
@@ -398,8 +430,10 @@ int main(int argc, char** argv) {
         std::error_code ec;
         fs::remove_all(folder, ec);
         std::cout << "\nRemoved the temporary folder " << folder << "\n";
-    } else {
+    } else if (fs::exists(fs::path(folder) / "sample.db") || fs::exists(fs::path(folder) / "cache")) {
         std::cout << "\nThe files are kept in " << folder << "\n";
+    } else {
+        std::cout << "\nNothing was written to " << folder << "\n";
     }
     return rc;
 }

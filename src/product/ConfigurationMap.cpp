@@ -83,24 +83,45 @@ void WriteConfigurationMap(const std::string& path, const std::vector<Configurat
 
 ConnectionConfigurationMap::ConnectionConfigurationMap(std::string path) : path_(std::move(path)) {}
 
+namespace {
+
+// How a map comes to be, told where the variable leads nowhere.
+const std::string kMakeMapHint = std::string("; build_metadata_cache builds a metadata cache and its map, and prints "
+                                             "the value to give ") +
+                                 kConfigurationMapVariable;
+
+}  // namespace
+
 std::string ConnectionConfigurationMap::MapPath() const {
     if (!path_.empty()) return path_;
     const char* env = std::getenv(kConfigurationMapVariable);
     if (!env || !*env)
-        Fail(rt::vberr::FileNotFound,
-             std::string("No configuration map: the environment variable ") + kConfigurationMapVariable + " is not set");
+        Fail(rt::vberr::FileNotFound, std::string("No configuration map: the environment variable ") +
+                                          kConfigurationMapVariable + " is not set" + kMakeMapHint);
     return env;
+}
+
+std::vector<Configuration> ConnectionConfigurationMap::Read() const {
+    const std::string path = MapPath();
+    try {
+        return ReadConfigurationMap(path);
+    } catch (const rt::ComError& e) {
+        // A map the variable names but nobody made, or one moved away.
+        if (!path_.empty() || e.Number() != rt::vberr::FileNotFound) throw;
+        throw rt::ComError(e.Number(), e.Source(),
+                           e.Description() + " (the file " + kConfigurationMapVariable + " names)" + kMakeMapHint);
+    }
 }
 
 std::vector<std::string> ConnectionConfigurationMap::ConfigurationNames() const {
     std::vector<std::string> names;
-    for (const auto& c : ReadConfigurationMap(MapPath())) names.push_back(c.name);
+    for (const auto& c : Read()) names.push_back(c.name);
     return names;
 }
 
 std::vector<std::string> ConnectionConfigurationMap::ConfigurationEntries(const std::string& configuration) const {
     const std::string path = MapPath();
-    for (const auto& c : ReadConfigurationMap(path))
+    for (const auto& c : Read())
         if (rt::NamesEqual(c.name, configuration)) return c.entries;
     Fail(rt::vberr::InvalidProcedureCall,
          "Configuration \"" + configuration + "\" is not in the configuration map \"" + path + "\"");

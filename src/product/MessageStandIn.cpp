@@ -16,6 +16,7 @@ namespace product {
 namespace {
 
 constexpr const char* kSource = "QTX.Messages";
+constexpr const char* kMessagesVariable = "PELMORA_MESSAGES_DIR";
 
 std::string Env(const char* name) {
     const char* v = std::getenv(name);
@@ -81,7 +82,8 @@ public:
         auto catalogue = LoadCatalogue(directory, name + ".txt");
         if (!catalogue)
             Fail(rt::vberr::FileNotFound, "The resource module \"" + moduleName + "\" has no catalogue (" +
-                                              DataFileLabel(directory, "messages", name + ".txt") + ")");
+                                              DataFileLabel(directory, "messages", name + ".txt") + ")" +
+                                              DataDirectoryOrigin(kMessagesVariable, "messages", directory));
         catalogue_ = catalogue;
         module_ = name;
     }
@@ -101,7 +103,7 @@ private:
 
 }  // namespace
 
-std::string MessageCatalogueDirectory() { return SourceDataDirectory("PELMORA_MESSAGES_DIR", "messages"); }
+std::string MessageCatalogueDirectory() { return SourceDataDirectory(kMessagesVariable, "messages"); }
 
 std::map<int32_t, std::string> ReadMessageCatalogue(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -65,7 +65,9 @@ bool ParseInt64(const std::string& s, int64_t& out) {
 
 }  // namespace
 
-std::string SampleSqlDirectory() { return SourceDataDirectory("PELMORA_SAMPLE_SQL_DIR", "sample"); }
+constexpr const char* kSampleSqlVariable = "PELMORA_SAMPLE_SQL_DIR";
+
+std::string SampleSqlDirectory() { return SourceDataDirectory(kSampleSqlVariable, "sample"); }
 
 std::vector<SequenceDefinition> ParseSequenceDefinitions(const std::string& text, const std::string& fileForErrors) {
     std::vector<SequenceDefinition> result;
@@ -97,7 +99,8 @@ std::vector<SequenceDefinition> ParseSequenceDefinitions(const std::string& text
 void BuildSampleDatabase(const std::string& path, const std::string& sqlDirectory) {
     if (fs::exists(path)) Fail(58, "The database file \"" + path + "\" exists already");
     if (!sqlDirectory.empty() && !fs::is_directory(sqlDirectory))
-        Fail(rt::vberr::PathNotFound, "No sample SQL directory \"" + sqlDirectory + "\"");
+        Fail(rt::vberr::PathNotFound, "No sample SQL directory \"" + sqlDirectory + "\"" +
+                                          DataDirectoryOrigin(kSampleSqlVariable, "sample", sqlDirectory));
 
     std::vector<std::string> scripts;
     bool hasSequences = false;
@@ -107,7 +110,8 @@ void BuildSampleDatabase(const std::string& path, const std::string& sqlDirector
         else scripts.push_back(name);
     }
     if (scripts.empty())
-        Fail(rt::vberr::FileNotFound, "No SQL file in \"" + DataFileLabel(sqlDirectory, "sample", "") + "\"");
+        Fail(rt::vberr::FileNotFound, "No SQL file in \"" + DataFileLabel(sqlDirectory, "sample", "") + "\"" +
+                                          DataDirectoryOrigin(kSampleSqlVariable, "sample", sqlDirectory));
     auto readScript = [&](const std::string& name) {
         auto text = ReadDataFile(sqlDirectory, "sample", name);
         if (!text) Fail(rt::vberr::FileNotFound, "Cannot read " + DataFileLabel(sqlDirectory, "sample", name));

@@ -70,6 +70,9 @@ std::string MessageCatalogueDirectory();
 // A data directory: $<variable> when set, else $PELMORA_SOURCE_DIR/data/<name>,
 // else "": the files built into the library (EmbeddedData.h).
 std::string SourceDataDirectory(const char* variable, const std::string& name);
+// For an error about directory: " (from VARIABLE=value; ...)" naming the
+// variable to mend when SourceDataDirectory(variable, name) gave it, else "".
+std::string DataDirectoryOrigin(const char* variable, const std::string& name, const std::string& directory);
 
 // Reads a catalogue: lines "<id><TAB><text>", '#' starts a comment line,
 // "\n", "\t" and "\\" escapes in the text. Raises on a malformed line or a

@@ -50,6 +50,7 @@ TEST_F(MetadataRolesTest, WithoutRolesRowsThatNeedOneAreRemovedAfterAMessage) {
     EXPECT_TRUE(Contains(fnos, 101));
     ASSERT_FALSE(recorder_->records.empty());
     EXPECT_EQ(recorder_->records[0].text.rfind("IsRoleGranted:\r\n", 0), 0u) << recorder_->records[0].text;
+    EXPECT_NE(recorder_->records[0].text.find("SetActiveUser"), std::string::npos) << "names the way out";
 
     // The role-association table is never filtered.
     auto assoc = service->get_Recordsets()->get_Item(rt::Variant("QTX_ROLEASSOC_OPTABLE"))->get_Recordset();

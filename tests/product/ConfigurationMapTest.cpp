@@ -13,6 +13,7 @@
 #include "runtime/Vb.h"
 #include "support/Raises.h"
 #include "support/SampleEnvironment.h"
+#include "support/ScopedEnv.h"
 
 using pelmora_test::ErrorOf;
 
@@ -29,25 +30,7 @@ std::vector<std::string> Texts(const rt::Variant& v) {
     return out;
 }
 
-// Sets an environment variable for one test and restores it afterwards.
-class EnvGuard {
-public:
-    EnvGuard(const char* name, const char* value) : name_(name) {
-        const char* old = std::getenv(name);
-        if (old) old_ = old, hadOld_ = true;
-        if (value) ::setenv(name, value, 1);
-        else ::unsetenv(name);
-    }
-    ~EnvGuard() {
-        if (hadOld_) ::setenv(name_, old_.c_str(), 1);
-        else ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::string old_;
-    bool hadOld_ = false;
-};
+using EnvGuard = pelmora_test::ScopedEnv;
 
 TEST(ConfigurationMapFile, ParsesSectionsEntriesCommentsAndBlanks) {
     auto map = product::ParseConfigurationMap(

@@ -18,30 +18,11 @@
 #include "runtime/Error.h"
 #include "runtime/Object.h"
 #include "support/Raises.h"
+#include "support/ScopedEnv.h"
 
 namespace {
 
-// Sets an environment variable for the scope of a test.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using pelmora_test::ScopedEnv;
 
 class StandInsTest : public ::testing::Test {
 protected:

@@ -328,7 +328,9 @@ void FeatureAssemblyService::UpdateFeature(const std::shared_ptr<IKeyObject>& oK
 }
 
 void FeatureAssemblyService::UpdateFeatures(const std::shared_ptr<IKeyObjects>& oKeyObjects) {
-    if (!oKeyObjects) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    // Callers reach this member directly, past the dispatch table that
+    // names the class.
+    if (!oKeyObjects) InClassModule(TypeName(), [] { rt::RaiseVbError(rt::vberr::ObjectVariableNotSet); });
     if (!rt::IsClassRegistered(kComponentDatabaseServiceProgId)) RegisterComponentDatabaseService();
     auto service =
         rt::QueryInterface<IComponentDatabaseService>(rt::CreateObject(kComponentDatabaseServiceProgId));

@@ -12,6 +12,10 @@ namespace pelmora {
 
 namespace {
 
+constexpr const char* kNoActiveUserText =
+    "No active user is set: SetActiveUser on the metadata service, with a data context and the user's name, "
+    "reads the roles that rows needing a role are checked against.";
+
 std::shared_ptr<MetadataRecordset> ItemOf(const rt::Variant& v) {
     return v.IsObject() ? std::dynamic_pointer_cast<MetadataRecordset>(v.Obj()) : nullptr;
 }
@@ -78,8 +82,13 @@ std::shared_ptr<MetadataRecordset> MetadataRecordsets::get_Item(const rt::Varian
         item = ItemOf(items_->Item(vIndex));
     } catch (...) {
     }
-    if (!item)
-        RaiseError(1, "MetadataRecordsets.Item", rt::Variant(int32_t{22142}), rt::Variant(IndexText(vIndex)));
+    if (!item) {
+        // The roles are no table of the cache: they come with the active
+        // user, and role checks ask for them before anyone has set one.
+        const std::string index = IndexText(vIndex);
+        RaiseError(1, "MetadataRecordsets.Item", rt::Variant(int32_t{22142}), rt::Variant(index),
+                   rt::NamesEqual(index, kRolesKey) ? rt::Variant(kNoActiveUserText) : rt::Variant::Missing());
+    }
     if (vIndex.IsString()) {
         constexpr size_t kMaxTexts = 256;
         if (byText_.size() >= kMaxTexts) byText_.clear();

@@ -34,7 +34,10 @@ constexpr int16_t kValidatingMessage = 25061;
 constexpr int16_t kCannotValidateMessage = 25066;
 
 IDataContext& ContextOf(const std::shared_ptr<IDataContext>& context) {
-    if (!context) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    // The usual slip of a first validation: name it rather than VB's words.
+    if (!context)
+        throw rt::ComError(rt::vberr::ObjectVariableNotSet, "",
+                           "No data context is set; set the service's DataContext before validating");
     return *context;
 }
 
