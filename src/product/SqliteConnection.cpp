@@ -99,12 +99,18 @@ int OraCodeFor(int extended, const std::string& msg, std::string& oraText) {
 
 enum class Access { ReadWrite, ReadOnly, Immutable };
 
+bool Unwritable(const std::string& path) {
+    return ::access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS);
+}
+
+// A file in a folder this process cannot write is read-only as well: its
+// journal or log could not be made beside it.
 Access AccessOf(const std::string& path) {
     struct statvfs fs {};
     if (::statvfs(path.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY)) return Access::Immutable;
-    if (std::filesystem::exists(path) && ::access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS))
-        return Access::ReadOnly;
-    return Access::ReadWrite;
+    if (!std::filesystem::exists(path)) return Access::ReadWrite;
+    const std::filesystem::path folder = std::filesystem::absolute(path).parent_path();
+    return Unwritable(path) || Unwritable(folder.string()) ? Access::ReadOnly : Access::ReadWrite;
 }
 
 // "file:" URI of a path on a read-only medium, read without locks.
@@ -396,6 +402,14 @@ SqliteConnection::SqliteConnection(const std::string& path, const Options& optio
     if (rc != SQLITE_OK) {
         std::string msg = err ? err : sqlite3_errstr(rc);
         sqlite3_free(err);
+        // A file in WAL mode is read through the log's shared-memory file,
+        // which SQLite makes beside it when nobody has the file open.
+        const int primary = sqlite3_extended_errcode(db_) & 0xff;
+        if (readOnly_ && (primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN) &&
+            !std::filesystem::exists(path + "-shm", ec))
+            fail("it keeps a write-ahead log, whose shared-memory file '" + path +
+                 "-shm' cannot be made beside it in a folder this process cannot write (" + msg +
+                 "); give this account write access to the folder, or copy the database to a folder it can write");
         fail(msg);
     }
     const char* setup =
