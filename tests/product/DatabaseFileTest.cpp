@@ -110,6 +110,14 @@ TEST(DatabaseFile, ADatabaseInAFolderThatCannotBeWrittenIsReadOrRefusedWithWhatT
     const char* tmp = std::getenv("TMPDIR");
     std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/pelmora-rofolder-XXXXXX";
     ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+    struct Cleanup {
+        const std::string& folder;
+        ~Cleanup() {
+            std::error_code ec;
+            fs::permissions(folder, fs::perms(0755), ec);
+            fs::remove_all(folder, ec);
+        }
+    } cleanup{folder};
     const struct Case {
         const char* name;
         const char* journal;
@@ -173,9 +181,6 @@ TEST(DatabaseFile, ADatabaseInAFolderThatCannotBeWrittenIsReadOrRefusedWithWhatT
         // 1: no rows, 2: the write went through, 3: not ORA-16000, 4: open failed, 5: opened, 6: refusal unclear
         EXPECT_EQ(WEXITSTATUS(status), 0) << c.name;
     }
-    holders.clear();
-    fs::permissions(folder, fs::perms(0755));
-    fs::remove_all(folder);
 }
 
 }  // namespace
