@@ -241,7 +241,7 @@ FieldPtr Fields::Item(const std::string& name) { return Item(IndexIn(*recordset_
 
 int32_t Fields::IndexIn(const Recordset& recordset, const std::string& name) {
     int32_t i = recordset.FieldIndex(name);
-    if (i < 0) NotFound();
+    if (i < 0) recordset.NoSuchField(name, kFieldsSource);
     return i;
 }
 

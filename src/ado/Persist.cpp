@@ -1,15 +1,12 @@
 #include "ado/Persist.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <array>
-#include <atomic>
 #include <bit>
-#include <cerrno>
 #include <cstring>
 
 #include "runtime/Error.h"
+#include "runtime/FileReplace.h"
 #include "runtime/RegularFile.h"
 
 namespace ado {
@@ -211,9 +208,26 @@ rt::Variant ReadValue(Reader& r) {
     }
 }
 
+constexpr size_t kHeadSize = sizeof kMagic + 2;
+
+// The signature and the version, from as much of the head as there is.
+void CheckHead(const Reader& r, const char* head, size_t size) {
+    if (size == 0) r.Fail("is empty");
+    if (size < sizeof kMagic || std::memcmp(head, kMagic, sizeof kMagic) != 0)
+        r.Fail("is not a persisted recordset (unknown signature)");
+    if (size < kHeadSize) r.Fail("is truncated: " + std::to_string(size) + " bytes");
+    uint16_t version;
+    std::memcpy(&version, head + sizeof kMagic, sizeof version);
+    if (version == 0 || version > persist::FormatVersion)
+        r.Fail("has format version " + std::to_string(version) + "; this program reads versions 1 to " +
+               std::to_string(persist::FormatVersion));
+}
+
+[[noreturn]] void FileFailure(const std::string& what, const std::string& path, const std::string& cause) {
+    throw rt::ComError(persist::FileError, kSource, "File could not be " + what + ": '" + path + "' (" + cause + ").");
+}
 [[noreturn]] void FileFailure(const std::string& what, const std::string& path, int errnum) {
-    throw rt::ComError(persist::FileError, kSource,
-                       "File could not be " + what + ": '" + path + "' (" + std::strerror(errnum) + ").");
+    FileFailure(what, path, std::string(std::strerror(errnum)));
 }
 
 }  // namespace
@@ -289,14 +303,8 @@ RecordsetImage DeserializeImage(const std::string& bytes, const std::string& nam
 
 RecordsetImage DeserializeImage(const char* data, size_t size, const std::string& nameForErrors) {
     Reader r(data, size, nameForErrors);
-    if (size == 0) r.Fail("is empty");
-    if (size < sizeof kMagic || std::memcmp(data, kMagic, sizeof kMagic) != 0)
-        r.Fail("is not a persisted recordset (unknown signature)");
-    r.Skip(sizeof kMagic);
-    uint16_t version = r.Le<uint16_t>();
-    if (version == 0 || version > persist::FormatVersion)
-        r.Fail("has format version " + std::to_string(version) + "; this program reads versions 1 to " +
-               std::to_string(persist::FormatVersion));
+    CheckHead(r, data, size);
+    r.Skip(kHeadSize);
     if (size < kMinimumSize) r.Fail("is truncated: " + std::to_string(size) + " bytes");
     uint32_t stored;
     std::memcpy(&stored, data + size - 4, 4);
@@ -335,42 +343,29 @@ RecordsetImage DeserializeImage(const char* data, size_t size, const std::string
 }
 
 RecordsetImage LoadImage(const std::string& path) {
-    const rt::RegularFileRead file = rt::ReadRegularFile(path);
-    if (file.Refused())
-        throw rt::ComError(persist::FileError, kSource,
-                           std::string("File could not be ") + file.failedStep + ": '" + path + "' (" + file.cause + ").");
-    return DeserializeImage(file.bytes.get(), file.size, path);
+    // Judged by its head and size before the rest is read: a foreign or
+    // oversized file costs no memory.
+    auto judge = [&](const char* head, size_t headSize, uint64_t fileSize) {
+        const Reader r(head, headSize, path);
+        CheckHead(r, head, headSize);
+        if (fileSize > persist::MaxFileBytes)
+            r.Fail("is too large: " + std::to_string(fileSize) + " bytes, more than the " +
+                   std::to_string(persist::MaxFileBytes) + " this program reads");
+    };
+    try {
+        const rt::RegularFileRead file = rt::ReadRegularFile(path, UINT64_MAX, kHeadSize, judge);
+        if (file.Refused())
+            FileFailure(file.failedStep, path, file.cause);
+        return DeserializeImage(file.bytes.get(), file.size, path);
+    } catch (const std::bad_alloc&) {
+        FileFailure("read", path, "not enough memory for its rows");
+    }
 }
 
 void SaveImage(const std::string& path, const RecordsetImage& image) {
     const std::string bytes = SerializeImage(image);
-    static std::atomic<unsigned> counter{0};
-    const std::string temp = path + ".tmp" + std::to_string(::getpid()) + "." + std::to_string(counter++);
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) FileFailure("created", temp, errno);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            int e = errno;
-            ::close(fd);
-            ::unlink(temp.c_str());
-            FileFailure("written", path, e);
-        }
-        done += static_cast<size_t>(n);
-    }
-    int e = ::fsync(fd) == 0 ? 0 : errno;
-    if (::close(fd) != 0 && e == 0) e = errno;
-    if (e != 0) {
-        ::unlink(temp.c_str());
-        FileFailure("written", path, e);
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        e = errno;
-        ::unlink(temp.c_str());
-        FileFailure("replaced", path, e);
-    }
+    if (const rt::FileReplaceFailure failed = rt::ReplaceFile(path, bytes))
+        FileFailure(failed.step, failed.path, failed.errnum);
 }
 
 }  // namespace ado

@@ -28,6 +28,9 @@ inline constexpr int32_t BadFormat = err::InvalidArgument;
 inline constexpr int32_t Unsupported = err::DataConversion;
 // The format version this program writes; it reads versions 1 to this one.
 inline constexpr uint16_t FormatVersion = 1;
+// The largest file LoadImage reads (2 GiB): its rows would take many times
+// that much memory. Larger files are refused before they are read.
+inline constexpr uint64_t MaxFileBytes = uint64_t{1} << 31;
 // The CRC-32 (IEEE) that closes every file, over all bytes before it.
 uint32_t Checksum(const char* data, size_t size);
 }  // namespace persist

@@ -201,6 +201,14 @@ const FieldDesc& Recordset::DescAt(int32_t index) const {
     return list[static_cast<size_t>(index)];
 }
 
+void Recordset::NameRowsForErrors(const std::string& rowsName) {
+    if (store_) store_->rowsName = rowsName;
+}
+
+void Recordset::NoSuchField(const std::string& name, const char* source) const {
+    throw rt::ComError(err::ItemNotFound, source, NoSuchFieldText(store_ ? store_->rowsName : std::string(), name));
+}
+
 int32_t Recordset::FieldIndex(const std::string& name) const {
     if (store_) return store_->FieldIndex(name);
     for (size_t i = 0; i < pendingFields_.size(); ++i)

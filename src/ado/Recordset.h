@@ -130,6 +130,11 @@ public:
     const FieldDesc& DescAt(int32_t index) const;
     // The field index for a name (case-insensitive), -1 when unknown.
     int32_t FieldIndex(const std::string& name) const;
+    // Says what the rows are (for this recordset and its clones) in the
+    // error of a field asked for by a name they lack.
+    void NameRowsForErrors(const std::string& rowsName);
+    // Raises ItemNotFound (source `source`) for a field name the rows lack.
+    [[noreturn]] void NoSuchField(const std::string& name, const char* source) const;
     // Replaces a descriptor (base table, column, ...); type and name changes
     // do not convert stored values.
     void SetFieldDesc(int32_t index, const FieldDesc& desc);

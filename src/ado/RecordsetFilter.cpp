@@ -270,7 +270,13 @@ Recordset::FilterSetting Recordset::InterpretFilter(const rt::Variant& filter, c
     if (filter.IsString()) {
         if (!rt::TrimBlanks(filter.Str()).empty()) {
             setting.criteria = std::make_shared<FilterCriteria>(FilterCriteria::Parse(filter.Str()));
-            setting.criteria->Bind([&](const std::string& name) { return store.FieldIndex(name); });
+            setting.criteria->Bind([&](const std::string& name) {
+                const int32_t field = store.FieldIndex(name);
+                // Rows that say what they are name themselves in the error.
+                if (field < 0 && !store.rowsName.empty())
+                    throw rt::ComError(err::ItemNotFound, kSource, NoSuchFieldText(store.rowsName, name));
+                return field;
+            });
             setting.kind = FilterKind::Criteria;
         }
     } else if (filter.IsArray()) {
@@ -334,7 +340,7 @@ std::vector<Recordset::SortKey> Recordset::ParseSortKeys(const std::string& sort
         }
         if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
         int32_t field = store.FieldIndex(name);
-        if (field < 0) NotFound();
+        if (field < 0) throw rt::ComError(err::ItemNotFound, kSource, NoSuchFieldText(store.rowsName, name));
         keys.push_back(SortKey{field, descending});
     }
     return keys;

@@ -83,4 +83,10 @@ int32_t RowStore::FieldIndex(const std::string& name) const {
     return it == index.end() ? -1 : it->second;
 }
 
+std::string NoSuchFieldText(const std::string& rowsName, const std::string& name) {
+    std::string text = "Item cannot be found in the collection corresponding to the requested name or ordinal.";
+    if (!rowsName.empty()) text += " The " + rowsName + " has no column " + name + ".";
+    return text;
+}
+
 }  // namespace ado

@@ -16,6 +16,10 @@
 
 namespace ado {
 
+// The description of error 3265 for a field name that rows (named by
+// RowStore::rowsName, or "") lack.
+std::string NoSuchFieldText(const std::string& rowsName, const std::string& name);
+
 struct RowStore {
     struct Meta {
         int32_t status = adRecUnmodified;
@@ -41,6 +45,9 @@ struct RowStore {
     rt::Variant newRowValue = rt::Variant::Null();
     // Indexes on fields used in criteria, shared by the whole clone family.
     CriteriaIndex criteriaIndex;
+    // What the rows are, for the error of a field asked for by a name they
+    // lack ("metadata table QTX_FEATURES_OPTABLE"); "": not said.
+    std::string rowsName;
 
     void SetFields(std::vector<FieldDesc> descs);
     int32_t RowCount() const { return static_cast<int32_t>(meta.size()); }

@@ -1,6 +1,7 @@
 #include "product/FilePlacement.h"
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "runtime/Error.h"
+#include "runtime/FileReplace.h"
 
 namespace product {
 
@@ -26,20 +28,29 @@ bool FlagsUnsupported(int e) { return e == EINVAL || e == ENOSYS || e == ENOTSUP
 
 std::string BuildingPrefix(const std::string& name) { return "." + name + ".building."; }
 
-// Whether fd is (still) the directory at path: a sweeping build may have
-// removed it, and another be made under the same name since.
-bool IsStillAt(int fd, const std::string& path) {
-    struct stat opened {}, named {};
-    return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
-           opened.st_ino == named.st_ino;
+// mkdtemp's naming, but the folder gets the mode the umask gives: it
+// becomes the cache's locale folder, which every account of a site reads.
+bool MakeUniqueFolder(std::string& pattern) {
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::atomic<uint64_t> counter{0};
+    const size_t at = pattern.size() - 6;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        // Different in every process and every call.
+        uint64_t seed = static_cast<uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull ^
+                        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                        (counter++ << 40);
+        for (size_t i = 0; i < 6; ++i) {
+            seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+            pattern[at + i] = kLetters[(seed >> 33) % (sizeof kLetters - 1)];
+        }
+        if (::mkdir(pattern.c_str(), 0777) == 0) return true;
+        if (errno != EEXIST) return false;
+    }
+    errno = EEXIST;
+    return false;
 }
 
 }  // namespace
-
-std::string PrivateSiblingPath(const std::string& target) {
-    static std::atomic<unsigned> counter{0};
-    return target + ".tmp" + std::to_string(::getpid()) + "." + std::to_string(counter++);
-}
 
 void MoveIntoPlaceNoReplace(const std::string& from, const std::string& target, const char* source) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return;
@@ -71,7 +82,7 @@ bool SwapIntoPlace(const std::string& from, const std::string& target, const cha
         if (FlagsUnsupported(e)) {
             // Plain rename replaces only an empty directory: move the old one
             // aside under our own name first.
-            const std::string aside = PrivateSiblingPath(target);
+            const std::string aside = rt::PrivateSiblingPath(target);
             const bool hadOld = ::rename(target.c_str(), aside.c_str()) == 0;
             if (::rename(from.c_str(), target.c_str()) == 0) {
                 if (hadOld && ::rename(aside.c_str(), from.c_str()) != 0) return false;
@@ -86,26 +97,8 @@ bool SwapIntoPlace(const std::string& from, const std::string& target, const cha
 }
 
 void WriteFileReplacing(const std::string& path, const std::string& text, const char* source) {
-    const std::string temp = PrivateSiblingPath(path);
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) Fail(source, rt::vberr::PathNotFound, "Cannot write \"" + path + "\"", errno);
-    size_t done = 0;
-    int e = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            e = errno;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (::close(fd) != 0 && e == 0) e = errno;
-    if (e == 0 && ::rename(temp.c_str(), path.c_str()) != 0) e = errno;
-    if (e != 0) {
-        ::unlink(temp.c_str());
-        Fail(source, rt::vberr::PathNotFound, "Cannot write \"" + path + "\"", e);
-    }
+    if (const rt::FileReplaceFailure failed = rt::ReplaceFile(path, text))
+        Fail(source, rt::vberr::PathNotFound, "Cannot write \"" + path + "\"", failed.errnum);
 }
 
 size_t RemoveDeadBuildingFolders(const std::string& directory, const std::string& name) {
@@ -125,7 +118,7 @@ size_t RemoveDeadBuildingFolders(const std::string& directory, const std::string
         if (fd < 0) continue;
         // Held while removing, so that its maker, if it has not locked it
         // yet, finds it gone and makes another.
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && IsStillAt(fd, path)) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && rt::IsStillAt(fd, path)) {
             std::error_code rc;
             fs::remove_all(path, rc);
             if (!rc) ++removed;
@@ -139,7 +132,7 @@ BuildingFolder::BuildingFolder(const std::string& directory, const std::string& 
     RemoveDeadBuildingFolders(directory, name);
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string pattern = directory + "/" + BuildingPrefix(name) + "XXXXXX";
-        if (!::mkdtemp(pattern.data()))
+        if (!MakeUniqueFolder(pattern))
             Fail(source, rt::vberr::PathNotFound, "Cannot create a directory in \"" + directory + "\"", errno);
         int fd = ::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0 && errno == ENOENT) continue;  // taken for a dead build's before we could lock it
@@ -157,7 +150,7 @@ BuildingFolder::BuildingFolder(const std::string& directory, const std::string& 
             ::rmdir(pattern.c_str());
             Fail(source, rt::vberr::PathNotFound, "Cannot lock the directory \"" + pattern + "\"", e);
         }
-        if (IsStillAt(fd, pattern)) {
+        if (rt::IsStillAt(fd, pattern)) {
             path_ = pattern;
             fd_ = fd;
             return;

@@ -7,9 +7,6 @@
 
 namespace product {
 
-// "<target>.tmp<pid>.<n>": a name beside target that no other process uses.
-std::string PrivateSiblingPath(const std::string& target);
-
 // Moves from to target only when nothing stands at target; raises 58
 // (source `source`) naming target when something does, leaving both as they
 // are. Other failures raise 75 naming both paths.
@@ -20,10 +17,12 @@ void MoveIntoPlaceNoReplace(const std::string& from, const std::string& target, 
 // Readers of target always see either the old or the new directory.
 bool SwapIntoPlace(const std::string& from, const std::string& target, const char* source);
 
-// Writes text to path through a private file renamed over it.
+// Writes text to path through a private file renamed over it
+// (rt::ReplaceFile); raises 76 naming path when it cannot.
 void WriteFileReplacing(const std::string& path, const std::string& text, const char* source);
 
 // A private folder for one build, "<directory>/.<name>.building.XXXXXX",
+// made with the mode the umask gives (it becomes a folder others read),
 // locked (flock on the folder) for as long as the object lives. A killed
 // build's lock goes with its process, so a later build can tell what a dead
 // one left from what a live one is using: creating a folder first removes

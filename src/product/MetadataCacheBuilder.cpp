@@ -12,6 +12,7 @@
 #include "product/SqliteConnection.h"
 #include "product/SqliteDataContext.h"
 #include "runtime/Error.h"
+#include "runtime/FileReplace.h"
 #include "runtime/PlainName.h"
 #include "runtime/SqlName.h"
 #include "runtime/Vb.h"
@@ -170,6 +171,9 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
     const size_t count = tables.size() + templatesToWrite.size() + 1;
     size_t done = 0;
     const std::string localeDir = cacheDir + "/" + locale;
+    const std::string markerPath = cacheDir + "/LegendMetadata.ddc";
+    const std::string mapPath =
+        options.configurationMapPath.empty() ? cacheDir + "/ConfigurationMap.txt" : options.configurationMapPath;
 
     try {
         fs::create_directories(cacheDir);
@@ -177,6 +181,9 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
         // and what a killed build left goes now.
         BuildingFolder building(cacheDir, locale, kSource);
         const std::string& staging = building.Path();
+        // Likewise the private files of the marker and the map.
+        rt::RemoveDeadPrivateFiles(markerPath);
+        rt::RemoveDeadPrivateFiles(mapPath);
 
         auto write = [&](const std::string& key, ado::RecordsetImage image) {
             if (options.progress) options.progress(key + ".RAW", ++done, count);
@@ -224,15 +231,13 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
     db.reset();
 
     // The marker file the configuration names, and the configuration map.
-    WriteFileReplacing(cacheDir + "/LegendMetadata.ddc",
+    WriteFileReplacing(markerPath,
                        "# Metadata cache of the configuration \"" + options.configurationName +
                            "\"; one directory of cache files per locale.\n",
                        kSource);
-    const std::string mapPath =
-        options.configurationMapPath.empty() ? cacheDir + "/ConfigurationMap.txt" : options.configurationMapPath;
     std::vector<Configuration> map;
     if (fs::exists(mapPath)) map = ReadConfigurationMap(mapPath);
-    Configuration mine{options.configurationName, {cacheDir + "/LegendMetadata.ddc"}};
+    Configuration mine{options.configurationName, {markerPath}};
     bool replaced = false;
     for (auto& c : map)
         if (rt::NamesEqual(c.name, mine.name)) {

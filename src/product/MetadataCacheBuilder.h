@@ -10,7 +10,10 @@
 //
 // The locale directory is built beside the old one and put in place at the
 // end: a failed build leaves the previous cache as it was. A build first
-// removes the folders earlier builds of the locale left when they died.
+// removes the folders earlier builds of the locale left when they died, and
+// the private files a killed writer of the marker or the map left. Folders
+// and files get the modes the umask gives, so that other accounts of a site
+// can read a cache one account built.
 #include <cstddef>
 #include <functional>
 #include <string>

@@ -77,7 +77,9 @@ public:
     // Opens the file (or ":memory:") and checks that it is a readable
     // database; raises a DatabaseError naming the file otherwise (an empty
     // file or anything but a regular file included). A file that cannot be
-    // written is opened read-only; writes then raise ORA-16000.
+    // written, or lies in a folder that cannot be, is opened read-only;
+    // writes then raise ORA-16000. Such a file in WAL mode can be read only
+    // while its "-shm" file exists; otherwise opening says why and what to do.
     SqliteConnection(const std::string& path, const Options& options);
     ~SqliteConnection();
     SqliteConnection(const SqliteConnection&) = delete;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -33,9 +34,23 @@ private:
     int fd_;
 };
 
+// Reads into buffer until it holds want bytes or the file ends; returns the
+// failed step (errno set) or nullptr.
+const char* ReadSome(int fd, char* buffer, size_t want, size_t& have) {
+    while (have < want) {
+        ssize_t n = ::read(fd, buffer + have, want - have);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return "read";
+        if (n == 0) break;  // shrank while we read: the caller's format check sees the short text
+        have += static_cast<size_t>(n);
+    }
+    return nullptr;
+}
+
 }  // namespace
 
-RegularFileRead ReadRegularFile(const std::string& path, uint64_t maxBytes) {
+RegularFileRead ReadRegularFile(const std::string& path, uint64_t maxBytes, size_t headBytes,
+                                const FileHeadCheck& checkHead) {
     // Non-blocking, so that a named pipe is refused below instead of waiting
     // for a writer; on a regular file the flag changes nothing.
     Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -48,15 +63,22 @@ RegularFileRead ReadRegularFile(const std::string& path, uint64_t maxBytes) {
         return Refusal("read", 0, std::to_string(size) + " bytes, more than the " + std::to_string(maxBytes) + " allowed");
 
     RegularFileRead r;
-    // Not zero-filled first: read overwrites it, and the file may be large.
-    r.bytes.reset(new char[size]);
-    while (r.size < size) {
-        ssize_t n = ::read(fd.get(), r.bytes.get() + r.size, size - r.size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return Refusal("read", errno, std::strerror(errno));
-        if (n == 0) break;  // shrank while we read: the caller's format check sees the short text
-        r.size += static_cast<size_t>(n);
+    if (checkHead) {
+        // The head is the start of the whole read: nothing is read twice.
+        const size_t head = static_cast<size_t>(std::min<uint64_t>(headBytes, size));
+        r.bytes.reset(new char[head]);
+        if (const char* failed = ReadSome(fd.get(), r.bytes.get(), head, r.size))
+            return Refusal(failed, errno, std::strerror(errno));
+        checkHead(r.bytes.get(), r.size, size);
+        if (r.size < head) return r;  // shrank while we read
+        std::unique_ptr<char[]> whole(new char[size]);
+        std::memcpy(whole.get(), r.bytes.get(), r.size);
+        r.bytes = std::move(whole);
+    } else {
+        // Not zero-filled first: read overwrites it, and the file may be large.
+        r.bytes.reset(new char[size]);
     }
+    if (ReadSome(fd.get(), r.bytes.get(), size, r.size)) return Refusal("read", errno, std::strerror(errno));
     return r;
 }
 

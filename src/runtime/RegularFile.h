@@ -4,9 +4,12 @@
 // is what is judged: a named pipe is opened without waiting and refused, a
 // device or a directory is refused, so nothing in a file's place can hang the
 // reader or feed it without end. The file is read by its size as opened.
-// Free function, any thread.
+// A caller can judge the file by its first bytes and its size before the
+// rest is read, so that a foreign or oversized file costs no more memory
+// than its head. Free function, any thread.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -25,6 +28,11 @@ struct RegularFileRead {
     bool Refused() const { return failedStep != nullptr; }
 };
 
-RegularFileRead ReadRegularFile(const std::string& path, uint64_t maxBytes = UINT64_MAX);
+// Given the file's first bytes (up to the head size asked for; fewer when the
+// file is shorter) and its whole size; throws to refuse the file.
+using FileHeadCheck = std::function<void(const char* head, size_t headSize, uint64_t fileSize)>;
+
+RegularFileRead ReadRegularFile(const std::string& path, uint64_t maxBytes = UINT64_MAX, size_t headBytes = 0,
+                                const FileHeadCheck& checkHead = {});
 
 }  // namespace rt

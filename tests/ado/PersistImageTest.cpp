@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -379,6 +380,40 @@ TEST_F(PersistFile, FileErrorsNameTheFile) {
         EXPECT_EQ(e.Number(), ado::persist::BadFormat);
         EXPECT_NE(e.Description().find(text), std::string::npos) << e.Description();
     }
+}
+
+// Sparse files of 3 GiB: read whole, any of them would show in the peak
+// memory of the process.
+TEST_F(PersistFile, AFileIsJudgedByItsHeadAndSizeBeforeItIsRead) {
+    const std::string signature("PLMRSET\x1A", 8);
+    const struct Case {
+        const char* name;
+        std::string head;
+        const char* cause;
+    } cases[] = {
+        {"junk", std::string(64, 'j'), "unknown signature"},
+        {"newer", signature + std::string("\x09\x00", 2), "format version 9"},
+        {"huge", signature + std::string("\x01\x00\x00\x00", 4), "is too large: 3221225472 bytes"},
+        {"cut head", signature + std::string("\x01", 1), "is truncated"},
+    };
+    struct rusage before {};
+    ::getrusage(RUSAGE_SELF, &before);
+    for (const Case& c : cases) {
+        const std::string path = (dir_ / c.name).string();
+        std::ofstream(path, std::ios::binary) << c.head;
+        if (c.head.size() > 9) fs::resize_file(path, uint64_t{3} << 30);
+        try {
+            ado::LoadImage(path);
+            ADD_FAILURE() << "loaded " << c.name;
+        } catch (const rt::ComError& e) {
+            EXPECT_EQ(e.Number(), ado::persist::BadFormat) << c.name;
+            EXPECT_NE(e.Description().find(c.cause), std::string::npos) << e.Description();
+            EXPECT_NE(e.Description().find(path), std::string::npos) << e.Description();
+        }
+    }
+    struct rusage after {};
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024) << "kB more at the peak";
 }
 
 // The closing checksum is CRC-32 (IEEE) at every length and alignment, as

@@ -351,6 +351,32 @@ TEST_F(MetadataServiceTest, ATableServesWhateverSourceItsFileHolds) {
     }
 }
 
+// Another table's file in its place is served; the first read of a column
+// it lacks names the table and the column.
+TEST_F(MetadataServiceTest, AColumnATableLacksIsNamedWithTheTableWhereItIsRead) {
+    auto cache = BuildPrivateCache();
+    fs::copy_file(cache.localeDirectory + "/QTX_ROLEASSOC_OPTABLE.RAW",
+                  cache.localeDirectory + "/QTX_FEATURES_OPTABLE.RAW", fs::copy_options::overwrite_existing);
+    auto service = std::make_shared<MetadataService>();
+    service->put_Configuration("Private Network");
+    auto item = service->get_Recordsets()->get_Item(rt::Variant("QTX_FEATURES_OPTABLE"));
+    const struct Case {
+        const char* how;
+        std::function<void()> read;
+    } cases[] = {
+        {"by name", [&] { item->get_Recordset()->get_Fields()->Item("QTX_FNO"); }},
+        {"by Variant", [&] { item->get_Recordset()->get_Fields()->get_Item(rt::Variant("QTX_FNO")); }},
+        {"sorting", [&] { item->get_Recordset("", "QTX_FNO"); }},
+        {"filtering", [&] { item->get_Recordset("QTX_FNO = 1"); }},
+    };
+    for (const Case& c : cases) {
+        auto e = Raised(c.read);
+        EXPECT_EQ(e.Number(), ado::err::ItemNotFound) << c.how;
+        EXPECT_NE(e.Description().find("The metadata table QTX_FEATURES_OPTABLE has no column QTX_FNO."),
+                  std::string::npos) << c.how << ": " << e.Description();
+    }
+}
+
 TEST_F(MetadataServiceTest, ASpoiltIndexOrAMissingLocaleFolderIsNamedWithItsCause) {
     auto cache = BuildPrivateCache();
     const std::string index = cache.localeDirectory + "/QTX_METADATAKEYS_OPTABLE.RAW";

@@ -5,9 +5,14 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "ado/Persist.h"
 #include "ado/Recordset.h"
@@ -216,6 +221,68 @@ TEST(CacheBuilder, RebuildReplacesTheCacheAndKeepsOtherConfigurationsOfTheMap) {
     // Only the locale directory and the map's target are in the cache folder.
     for (const auto& e : fs::directory_iterator(o.cacheDirectory))
         EXPECT_TRUE(e.path().filename() == "ENU" || e.path().filename() == "LegendMetadata.ddc") << e.path();
+}
+
+// A cache one account built is read by the others: folders and files take
+// what the umask gives, be it open or closed.
+TEST(CacheBuilder, FoldersAndFilesTakeTheModesTheUmaskGives) {
+    const auto& env = SampleEnvironment::Get();
+    for (mode_t mask : {mode_t{022}, mode_t{002}, mode_t{077}}) {
+        const std::string folder = env.NewFolder("modes" + std::to_string(mask));
+        product::CacheBuildOptions o;
+        o.databasePath = env.DatabasePath();
+        o.cacheDirectory = folder + "/cache";
+        const mode_t old = ::umask(mask);
+        std::optional<product::CacheBuildResult> built;
+        try {
+            built = product::BuildMetadataCache(o);
+        } catch (...) {
+            ::umask(old);
+            throw;
+        }
+        ::umask(old);
+        auto modeOf = [](const std::string& path) { return fs::status(path).permissions() & fs::perms::all; };
+        EXPECT_EQ(modeOf(built->localeDirectory), static_cast<fs::perms>(0777 & ~mask)) << std::oct << mask;
+        std::vector<std::string> files = {built->configurationMapPath, o.cacheDirectory + "/LegendMetadata.ddc"};
+        for (const auto& f : built->files) files.push_back(built->localeDirectory + "/" + f);
+        for (const auto& f : files) EXPECT_EQ(modeOf(f), static_cast<fs::perms>(0666 & ~mask)) << f << std::oct << mask;
+    }
+}
+
+// What a killed writer of the marker or the map left goes with the next
+// build; what a live one holds, or what is named otherwise, stays.
+TEST(CacheBuilder, RemovesThePrivateFilesAKilledWriterLeft) {
+    const auto& env = SampleEnvironment::Get();
+    const std::string folder = env.NewFolder("leftovers");
+    product::CacheBuildOptions o;
+    o.databasePath = env.DatabasePath();
+    o.cacheDirectory = folder + "/cache";
+    o.configurationMapPath = folder + "/map.txt";
+    fs::create_directories(o.cacheDirectory);
+    const std::string marker = o.cacheDirectory + "/LegendMetadata.ddc";
+    const struct Leftover {
+        std::string path;
+        bool held;
+        bool stays;
+    } leftovers[] = {
+        {marker + ".tmp4194305.0", false, false},
+        {o.configurationMapPath + ".tmp77.12", false, false},
+        {marker + ".tmp4194306.1", true, true},
+        {marker + ".tmpX.1", false, true},
+        {marker + ".tmp12", false, true},
+        {folder + "/other.txt.tmp77.1", false, true},
+    };
+    std::vector<int> held;
+    for (const auto& l : leftovers) {
+        std::ofstream(l.path) << "half written";
+        if (!l.held) continue;
+        held.push_back(::open(l.path.c_str(), O_RDONLY | O_CLOEXEC));
+        ASSERT_EQ(::flock(held.back(), LOCK_EX), 0);
+    }
+    // Held through another descriptor, as a live writer in another process holds it.
+    product::BuildMetadataCache(o);
+    for (const auto& l : leftovers) EXPECT_EQ(fs::exists(l.path), l.stays) << l.path;
+    for (int fd : held) ::close(fd);
 }
 
 TEST(CacheBuilder, TemplatesTheIndexNamesItselfAreNeitherDoubledNorAddedForOtherLocales) {

@@ -4,6 +4,8 @@
 #include <fstream>
 
 #include <gtest/gtest.h>
+#include <grp.h>
+#include <sqlite3.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -99,6 +101,86 @@ TEST(DatabaseFile, ADatabaseOnAReadOnlyFileSystemIsReadAndTheFirstWriteFailsPlai
     if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private mount namespace here";
     // 1: no rows read, 2: the write went through, 3: the error is not ORA-16000 naming the file, 4: open failed
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// A database in a folder this process cannot write: as root the child takes
+// another account (the folder is root's), otherwise the folder is made
+// read-only for its owner. The child tells by its exit code.
+TEST(DatabaseFile, ADatabaseInAFolderThatCannotBeWrittenIsReadOrRefusedWithWhatToDo) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/pelmora-rofolder-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+    struct Cleanup {
+        const std::string& folder;
+        ~Cleanup() {
+            std::error_code ec;
+            fs::permissions(folder, fs::perms(0755), ec);
+            fs::remove_all(folder, ec);
+        }
+    } cleanup{folder};
+    const struct Case {
+        const char* name;
+        const char* journal;
+        bool heldOpen;  // by another connection, whose log files then exist
+        const char* refusal;  // "": read, and the first write raises ORA-16000
+    } cases[] = {
+        {"wal.db", "WAL", false, "-shm' cannot be made beside it"},
+        {"held.db", "WAL", true, ""},
+        {"rollback.db", "DELETE", false, ""},
+    };
+    const auto& env = SampleEnvironment::Get();
+    std::vector<std::unique_ptr<product::SqliteConnection>> holders;
+    for (const Case& c : cases) {
+        const std::string db = folder + "/" + c.name;
+        fs::copy_file(env.CopyDatabase(), db);
+        sqlite3* raw = nullptr;
+        ASSERT_EQ(sqlite3_open(db.c_str(), &raw), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(raw, (std::string("PRAGMA journal_mode = ") + c.journal).c_str(), nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(raw);
+        // Writable itself: only the folder stands in the way.
+        fs::permissions(db, fs::perms(0666));
+        if (c.heldOpen) {
+            holders.push_back(std::make_unique<product::SqliteConnection>(db, product::SqliteConnection::Options{}));
+            holders.back()->Query("SELECT count(*) FROM QTX_FEATURES_OPTABLE", {}, "");
+        }
+    }
+    fs::permissions(folder, fs::perms(0555));
+    for (const Case& c : cases) {
+        const std::string db = folder + "/" + c.name;
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+                                     ::setresuid(65534, 65534, 65534) != 0))
+                ::_exit(77);
+            int code = 0;
+            try {
+                auto dc = product::SqliteDataContext::Open(db);
+                if (*c.refusal) ::_exit(5);
+                if (dc->OpenRecordset("SELECT * FROM QTX_FEATURES_OPTABLE")->get_RecordCount() <= 0) code = 1;
+                try {
+                    dc->Connection().Execute("UPDATE QTX_FEATURES_OPTABLE SET QTX_USERNAME = 'x'");
+                    code = 2;
+                } catch (const product::DatabaseError& e) {
+                    if (e.OraCode() != 16000) code = 3;
+                }
+            } catch (const rt::ComError& e) {
+                const std::string& d = e.Description();
+                code = !*c.refusal ? 4
+                       : d.find(db) == std::string::npos || d.find(c.refusal) == std::string::npos ||
+                               d.find("write access to the folder") == std::string::npos
+                           ? 6
+                           : 0;
+            }
+            ::_exit(code);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << c.name;
+        if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot take another account here";
+        // 1: no rows, 2: the write went through, 3: not ORA-16000, 4: open failed, 5: opened, 6: refusal unclear
+        EXPECT_EQ(WEXITSTATUS(status), 0) << c.name;
+    }
 }
 
 }  // namespace

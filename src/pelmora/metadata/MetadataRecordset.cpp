@@ -170,6 +170,8 @@ void MetadataRecordset::OpenCacheFile(const std::string& path, ado::CursorTypeEn
     // The Source is whatever the file's writer put there (the key, the
     // table's SQL text, nothing): it is served as it stands.
     cached_->Open(rt::Variant(path), rt::Variant::Missing(), cursor, lock, -1);
+    // Two files swapped, or a damaged table, show where a column is first read.
+    cached_->NameRowsForErrors("metadata table " + key_);
 }
 
 void MetadataRecordset::FetchADOMetadata() {
