@@ -79,8 +79,11 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
     // Without the support component among the set's components nothing is
     // checked.
     if (!step([&] {
-            if (!Components) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-            Components->get_Item(rt::Variant(supportComponentName_))->get_Recordset();
+            RequireObjects(Components);
+            auto support = Components->get_Item(rt::Variant(supportComponentName_));
+            // A caller's own collection may answer Nothing for a name it lacks.
+            RequireObjects(support);
+            support->get_Recordset();
         }))
         return;
     std::shared_ptr<ado::Field> fno, fid, pending;
@@ -129,7 +132,10 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
             nodes.clear();
             step([&] { ValidateNodeCount(feature, support, nodes, kind, Errors); });
             step([&] { triggeringType = GetTriggeringComponentType(feature); });
-            step([&] { support->MoveFirst(); });
+            step([&] {
+                RequireObjects(support);  // the feature's own support rows may have failed above
+                support->MoveFirst();
+            });
             bool valuesSet = true;
             step([&] { valuesSet = ValidateNodeValues(nodes, kind, triggeringType, support, Errors); });
             if (valuesSet) {
