@@ -87,7 +87,13 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
         }))
         return;
     std::shared_ptr<ado::Field> fno, fid, pending;
-    if (Features) step([&] { run.geometries.Reserve(static_cast<size_t>(std::max(Features->get_Count(), 0))); });
+    // A caller's own collection may say it holds more than it does: no more
+    // room than the set has rows.
+    if (Features && ValidationSet)
+        step([&] {
+            const int32_t rows = std::max(ValidationSet->get_RecordCount(), 0);
+            run.geometries.Reserve(static_cast<size_t>(std::clamp(Features->get_Count(), 0, rows)));
+        });
     if (!step([&] {
             RequireObjects(ValidationSet);
             fno = ValidationSet->get_Fields()->Item("QTX_FNO");
