@@ -86,6 +86,34 @@ std::shared_ptr<pelmora::KeyObject> KeyWithoutComponents(int16_t fno, int32_t fi
     return key;
 }
 
+using KeyList = std::vector<std::shared_ptr<pelmora::IKeyObject>>;
+
+// A caller's own collection of feature keys: the items it was given, Nothing
+// among them if so, and the Count it was told, which may be more than it
+// holds. Item answers Nothing past its items and for a key it lacks.
+class CallersKeys : public rt::Object, public pelmora::IKeyObjects {
+public:
+    CallersKeys(KeyList items, int32_t count) : items_(std::move(items)), count_(count) {}
+    void Add(const std::shared_ptr<pelmora::IKeyObject>& key) override { items_.push_back(key); }
+    void Remove(const std::shared_ptr<pelmora::IKeyObject>&) override {}
+    void Clear() override { items_.clear(); }
+    int32_t get_Count() override { return count_; }
+    std::shared_ptr<pelmora::IKeyObject> get_Item(const rt::Variant& index) override {
+        if (index.IsString()) {
+            for (const auto& key : items_)
+                if (key && pelmora::BuildKey(key->get_FNO(), key->get_FID(), 0, 0) == index.Str()) return key;
+            return nullptr;
+        }
+        const size_t at = static_cast<size_t>(rt::CLng(index));
+        return at >= 1 && at <= items_.size() ? items_[at - 1] : nullptr;
+    }
+    KeyList get_NewEnum() override { return items_; }
+
+private:
+    KeyList items_;
+    int32_t count_;
+};
+
 struct Value {
     std::string name;
     rt::Variant value;
@@ -170,6 +198,8 @@ protected:
         auto keys = pelmora::KeyObjects::New();
         keys->Add(KeyWithoutComponents(*fnos_.begin()));
         kinds.push_back({"KeyObjects", rt::Variant(rt::ObjectPtrOf(keys))});
+        auto holed = std::make_shared<CallersKeys>(KeyList{KeyWithoutComponents(*fnos_.begin()), nullptr}, 2);
+        kinds.push_back({"a caller's KeyObjects holding Nothing", rt::Variant(rt::ObjectPtrOf(holed))});
         return kinds;
     }
 
@@ -525,34 +555,6 @@ TEST_F(CarelessCallerSweep, ARunTimeErrorNamesTheClassItHappenedIn) {
 }  // namespace
 
 namespace {
-
-using KeyList = std::vector<std::shared_ptr<pelmora::IKeyObject>>;
-
-// A caller's own collection of feature keys: the items it was given, Nothing
-// among them if so, and the Count it was told, which may be more than it
-// holds. Item answers Nothing past its items and for a key it lacks.
-class CallersKeys : public rt::Object, public pelmora::IKeyObjects {
-public:
-    CallersKeys(KeyList items, int32_t count) : items_(std::move(items)), count_(count) {}
-    void Add(const std::shared_ptr<pelmora::IKeyObject>& key) override { items_.push_back(key); }
-    void Remove(const std::shared_ptr<pelmora::IKeyObject>&) override {}
-    void Clear() override { items_.clear(); }
-    int32_t get_Count() override { return count_; }
-    std::shared_ptr<pelmora::IKeyObject> get_Item(const rt::Variant& index) override {
-        if (index.IsString()) {
-            for (const auto& key : items_)
-                if (key && pelmora::BuildKey(key->get_FNO(), key->get_FID(), 0, 0) == index.Str()) return key;
-            return nullptr;
-        }
-        const size_t at = static_cast<size_t>(rt::CLng(index));
-        return at >= 1 && at <= items_.size() ? items_[at - 1] : nullptr;
-    }
-    KeyList get_NewEnum() override { return items_; }
-
-private:
-    KeyList items_;
-    int32_t count_;
-};
 
 // A caller's own component over the rows given (Nothing if so), and a
 // caller's own components collection answering its one item (Nothing if so)
