@@ -27,8 +27,10 @@
 #include "pelmora/validation/FeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "runtime/Collection.h"
+#include "support/CallersComponent.h"
 #include "validation/ValidationSetTestSupport.h"
 
+using pelmora_test::CallersComponent;
 using relationshiptest::RelationshipServiceFixture;
 
 namespace {
@@ -556,35 +558,8 @@ TEST_F(CarelessCallerSweep, ARunTimeErrorNamesTheClassItHappenedIn) {
 
 namespace {
 
-// A caller's own component over the rows given (Nothing if so), and a
-// caller's own components collection answering its one item (Nothing if so)
-// for any name.
-class CallersComponent : public rt::Object, public pelmora::IComponent {
-public:
-    explicit CallersComponent(std::shared_ptr<ado::Recordset> rows) : rows_(std::move(rows)) {}
-    void AddFID(const rt::Variant&) override {}
-    int16_t get_CNO() override { return 0; }
-    void put_CNO(int16_t) override {}
-    std::shared_ptr<pelmora::IDataContext> get_DataContext() override { return nullptr; }
-    void putref_DataContext(const std::shared_ptr<pelmora::IDataContext>&) override {}
-    rt::ObjectPtr get_Geometry() override { return nullptr; }
-    void putref_Geometry(const rt::ObjectPtr&) override {}
-    std::shared_ptr<ado::Recordset> get_Recordset() override { return rows_; }
-    std::string get_Name() override { return ""; }
-    std::string get_TableName() override { return ""; }
-    void Update() override {}
-    std::string get_Filter() override { return ""; }
-    void put_Filter(const std::string&) override {}
-    bool get_FunctionalInterfacesEnabled() override { return false; }
-    void put_FunctionalInterfacesEnabled(bool) override {}
-    bool get_AttributeEditControlEnabled() override { return false; }
-    void put_AttributeEditControlEnabled(bool) override {}
-    bool get_RecordsetLocal() override { return false; }
-
-private:
-    std::shared_ptr<ado::Recordset> rows_;
-};
-
+// A caller's own components collection answering its one item (Nothing if
+// so) for any name.
 class CallersComponents : public rt::Object, public pelmora::IComponents {
 public:
     explicit CallersComponents(std::shared_ptr<pelmora::IComponent> item) : item_(std::move(item)) {}
@@ -751,12 +726,12 @@ TEST_F(CarelessCollections, ValidateTakesCarelessComponents) {
         {"a collection answering Nothing", opened_, std::make_shared<CallersComponents>(nullptr), false},
         {"an empty ComponentsClone", opened_, std::make_shared<pelmora::ComponentsClone>(), false},
         {"a support component whose rows are Nothing", opened_,
-         std::make_shared<CallersComponents>(std::make_shared<CallersComponent>(nullptr)), true},
+         std::make_shared<CallersComponents>(std::make_shared<CallersComponent>([] { return nullptr; })), true},
         {"a support component without rows", opened_,
-         std::make_shared<CallersComponents>(std::make_shared<CallersComponent>(noRows)), true},
+         std::make_shared<CallersComponents>(std::make_shared<CallersComponent>([noRows] { return noRows; })), true},
         {"features without components", bare, components_, false},
         {"features without components, rows Nothing", bare,
-         std::make_shared<CallersComponents>(std::make_shared<CallersComponent>(nullptr)), false},
+         std::make_shared<CallersComponents>(std::make_shared<CallersComponent>([] { return nullptr; })), false},
     };
     std::vector<std::string> own;
     for (const auto& type : kHelperTypes) {
@@ -789,7 +764,7 @@ TEST_F(CarelessCollections, AttributeRulesTakeCarelessComponents) {
         auto careless = [&](int16_t fno) {
             auto key = KeyWithoutComponents(fno);
             key->putref_Components(std::make_shared<CallersComponents>(
-                rowsNothing ? std::make_shared<CallersComponent>(nullptr) : nullptr));
+                rowsNothing ? std::make_shared<CallersComponent>([] { return nullptr; }) : nullptr));
             return key;
         };
         for (int16_t active : fnos_)
