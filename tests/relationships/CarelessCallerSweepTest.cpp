@@ -626,7 +626,8 @@ TEST_F(CarelessCollections, AKeyCollectionWithANothingItemIsRefused) {
             auto object = rt::CreateObject(progId);
             rt::CallByName(object, "DataContext", rt::InvokeKind::PropertySet, {rt::Variant(sqlite_)});
             rt::Args args{rt::Variant(rt::ObjectPtrOf(keys))};
-            if (withComponents) args.insert(args.begin(), rt::Variant(rt::ObjectPtrOf(std::make_shared<pelmora::Components>())));
+            if (withComponents)
+                args.insert(args.begin(), rt::Variant(rt::ObjectPtrOf(std::make_shared<pelmora::Components>())));
             rt::CallByName(object, member, rt::InvokeKind::Method, args);
         };
     };
