@@ -601,10 +601,13 @@ private:
             n->lit = ParseDate(text, number) ? LitKind::Date : LitKind::Text;
         } else if (find_) {
             // ADO's Find reads an unquoted value as it stands: a text may
-            // hold apostrophes and blanks; blanks after it are dropped.
+            // hold apostrophes; blanks after it are dropped, a blank inside
+            // ("1 1") is refused as ADO refuses it.
             const size_t end = UnquotedEnd();
             text = s_.substr(pos_, end - pos_);
             while (!text.empty() && IsBlank(text.back())) text.pop_back();
+            const size_t blank = std::find_if(text.begin(), text.end(), IsBlank) - text.begin();
+            if (blank < text.size()) Refuse("an unquoted value cannot hold a blank; quote it", pos_ + blank);
             pos_ = end;
             if (rt::NamesEqual(text, "NULL")) {
                 n->lit = LitKind::Null;

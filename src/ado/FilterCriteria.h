@@ -41,7 +41,8 @@ public:
     // The criteria of Recordset.Find: one clause, no AND, OR or groups. Its
     // value may also stand unquoted: the rest of the text, blanks at its end
     // dropped, is a number when it reads whole as one, Null, or else a text
-    // (apostrophes included); after LIKE always a text.
+    // (apostrophes included); after LIKE always a text. A blank inside it is
+    // refused, as by Filter.
     static FilterCriteria ParseFind(const std::string& text);
 
     // Resolves field names to indices; fieldIndexOf returns -1 for an unknown

@@ -241,6 +241,13 @@ TEST(RecordsetAdoMembers, MembersAsAdoHasThem) {
         {"Find, LIKE without a wildcard", withApostrophe, foundId("NAME LIKE 1'1"), 0, 2},
         {"Find, two clauses", [] { return ThreeRows(); }, foundId("VAL = 20 AND NAME = 'b'"), err::InvalidArgument,
          0},
+        // Only quotes let a value hold a blank, in Find as in Filter.
+        {"Find, an unquoted number with a blank inside", [] { return ThreeRows(); }, foundId("ID = 1 1"),
+         err::InvalidArgument, 0},
+        {"Find, an unquoted text with a blank inside", withApostrophe, foundId("NAME = 1'1 c"), err::InvalidArgument,
+         0},
+        {"Filter, an unquoted number with a blank inside", [] { return ThreeRows(); },
+         [](Recordset& r) { r.put_Filter(rt::Variant("ID = 1 1")); return 0; }, err::InvalidArgument, 0},
         {"CancelBatch of all records in immediate update mode", [] { return ThreeRows(adLockOptimistic); },
          [](Recordset& r) { r.CancelBatch(adAffectAll); return 0; }, err::NotSupported, 0},
     };

@@ -3,6 +3,7 @@
 #include "PersistenceFixture.h"
 
 #include "pelmora/persistence/WorkOperationsStrings.h"
+#include "support/CallersComponent.h"
 #include "support/Raises.h"
 
 using pelmora::ComponentDatabaseService;
@@ -281,38 +282,17 @@ TEST_F(PersistenceFixture, RowsWithoutKeysAndForeignComponentsFailWithNestedNumb
 
     // A component that is not the system's own cannot show its descriptors
     // or geometry rows.
-    class Foreign : public rt::Object, public pelmora::IComponent {
-    public:
-        explicit Foreign(std::shared_ptr<pelmora::Component> inner) : inner_(std::move(inner)) {}
-        void AddFID(const rt::Variant&) override {}
-        int16_t get_CNO() override { return inner_->get_CNO(); }
-        void put_CNO(int16_t) override {}
-        std::shared_ptr<pelmora::IDataContext> get_DataContext() override { return nullptr; }
-        void putref_DataContext(const std::shared_ptr<pelmora::IDataContext>&) override {}
-        rt::ObjectPtr get_Geometry() override { return nullptr; }
-        void putref_Geometry(const rt::ObjectPtr&) override {}
-        std::shared_ptr<ado::Recordset> get_Recordset() override { return inner_->get_Recordset(); }
-        std::string get_Name() override { return inner_->get_Name(); }
-        std::string get_TableName() override { return inner_->get_TableName(); }
-        void Update() override {}
-        std::string get_Filter() override { return ""; }
-        void put_Filter(const std::string&) override {}
-        bool get_FunctionalInterfacesEnabled() override { return false; }
-        void put_FunctionalInterfacesEnabled(bool) override {}
-        bool get_AttributeEditControlEnabled() override { return false; }
-        void put_AttributeEditControlEnabled(bool) override {}
-        bool get_RecordsetLocal() override { return true; }
-
-    private:
-        std::shared_ptr<pelmora::Component> inner_;
-    };
     auto common = NewComponent(1, {1001});
     auto crs = common->get_Recordset();
     crs->SetValue(rt::Variant("OWNER"), rt::Variant("PORT"));
     crs->Update();
     auto t = NewService();
     t->BeginComponentOperations();
-    e = Raised([&] { t->UpdateComponent(std::make_shared<Foreign>(common)); });
+    e = Raised([&] {
+        t->UpdateComponent(std::make_shared<pelmora_test::CallersComponent>(
+            [common] { return common->get_Recordset(); }, common->get_CNO(), common->get_Name(),
+            common->get_TableName(), true));
+    });
     EXPECT_EQ(e.Number(), Err(23287));
     EXPECT_EQ(e.Description(), Level(23287, rt::vberr::TypeMismatch) + rt::VbErrorDescription(rt::vberr::TypeMismatch));
     // Its changed row was queued before the geometry pass failed.

@@ -16,16 +16,21 @@
 
 #include "pelmora/common/FastString.h"
 #include "pelmora/features/Components.h"
+#include "pelmora/features/ComponentsClone.h"
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
 #include "interfaces/FeatureAssemblyService.h"
 #include "pelmora/metadata/MetadataRecordset.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataRecordsets.h"
+#include "pelmora/validation/AttributeValidationService.h"
+#include "pelmora/validation/FeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "runtime/Collection.h"
+#include "support/CallersComponent.h"
 #include "validation/ValidationSetTestSupport.h"
 
+using pelmora_test::CallersComponent;
 using relationshiptest::RelationshipServiceFixture;
 
 namespace {
@@ -82,6 +87,34 @@ std::shared_ptr<pelmora::KeyObject> KeyWithoutComponents(int16_t fno, int32_t fi
     key->put_FID(fid);
     return key;
 }
+
+using KeyList = std::vector<std::shared_ptr<pelmora::IKeyObject>>;
+
+// A caller's own collection of feature keys: the items it was given, Nothing
+// among them if so, and the Count it was told, which may be more than it
+// holds. Item answers Nothing past its items and for a key it lacks.
+class CallersKeys : public rt::Object, public pelmora::IKeyObjects {
+public:
+    CallersKeys(KeyList items, int32_t count) : items_(std::move(items)), count_(count) {}
+    void Add(const std::shared_ptr<pelmora::IKeyObject>& key) override { items_.push_back(key); }
+    void Remove(const std::shared_ptr<pelmora::IKeyObject>&) override {}
+    void Clear() override { items_.clear(); }
+    int32_t get_Count() override { return count_; }
+    std::shared_ptr<pelmora::IKeyObject> get_Item(const rt::Variant& index) override {
+        if (index.IsString()) {
+            for (const auto& key : items_)
+                if (key && pelmora::BuildKey(key->get_FNO(), key->get_FID(), 0, 0) == index.Str()) return key;
+            return nullptr;
+        }
+        const size_t at = static_cast<size_t>(rt::CLng(index));
+        return at >= 1 && at <= items_.size() ? items_[at - 1] : nullptr;
+    }
+    KeyList get_NewEnum() override { return items_; }
+
+private:
+    KeyList items_;
+    int32_t count_;
+};
 
 struct Value {
     std::string name;
@@ -167,6 +200,8 @@ protected:
         auto keys = pelmora::KeyObjects::New();
         keys->Add(KeyWithoutComponents(*fnos_.begin()));
         kinds.push_back({"KeyObjects", rt::Variant(rt::ObjectPtrOf(keys))});
+        auto holed = std::make_shared<CallersKeys>(KeyList{KeyWithoutComponents(*fnos_.begin()), nullptr}, 2);
+        kinds.push_back({"a caller's KeyObjects holding Nothing", rt::Variant(rt::ObjectPtrOf(holed))});
         return kinds;
     }
 
@@ -517,6 +552,240 @@ TEST_F(CarelessCallerSweep, ARunTimeErrorNamesTheClassItHappenedIn) {
         }
         EXPECT_EQ(e.Source(), c.source) << e.Number() << " " << e.Description();
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A caller's own components collection answering its one item (Nothing if
+// so) for any name.
+class CallersComponents : public rt::Object, public pelmora::IComponents {
+public:
+    explicit CallersComponents(std::shared_ptr<pelmora::IComponent> item) : item_(std::move(item)) {}
+    void AddComponentByCNO(int16_t, const rt::Variant&) override {}
+    void AddComponentByRecordset(int16_t, const std::shared_ptr<ado::Recordset>&) override {}
+    int32_t get_Count() override { return item_ ? 1 : 0; }
+    std::shared_ptr<pelmora::IDataContext> get_DataContext() override { return nullptr; }
+    void putref_DataContext(const std::shared_ptr<pelmora::IDataContext>&) override {}
+    std::shared_ptr<pelmora::IComponent> get_Item(const rt::Variant&) override { return item_; }
+    void Refresh() override {}
+    std::vector<std::shared_ptr<pelmora::IComponent>> get_NewEnum() override { return {item_}; }
+    void Update() override {}
+    std::shared_ptr<pelmora::IComponent> GetComponent(int16_t) override { return item_; }
+
+private:
+    std::shared_ptr<pelmora::IComponent> item_;
+};
+
+class CarelessCollections : public CarelessCallerSweep {
+protected:
+    void SetUp() override {
+        CarelessCallerSweep::SetUp();
+        relationship_ = rt::QueryInterface<pelmora::IRelationship>(rt::CreateObject("QzPelmora.RelationshipService"));
+        relationship_->putref_DataContext(sqlite_);
+    }
+
+    // The sample's mains 5702 and 5703 and service lines 5731 and 5733 and
+    // their validation set, opened as a validation run opens them: each
+    // connectivity helper has findings there.
+    void OpenSet() {
+        auto given = pelmora::KeyObjects::New();
+        for (int32_t fid : {5702, 5703, 5731, 5733}) given->Add(KeyWithoutComponents(fid > 5730 ? 104 : 101, fid));
+        std::shared_ptr<pelmora::IKeyObjects> named = given;
+        set_ = relationship_->GetFeatureValidationInformation(named);
+        int32_t count = 0;
+        pelmora::GetValidationKOCollection(set_, opened_, components_, sqlite_, count);
+        for (int16_t fno : {101, 104}) pending_->Add(rt::Variant(fno));
+    }
+
+    // "FID|description" of every finding.
+    static std::vector<std::string> Findings(const std::shared_ptr<ado::Recordset>& errors) {
+        std::vector<std::string> lines;
+        if (errors->get_BOF() && errors->get_EOF()) return lines;
+        for (errors->MoveFirst(); !errors->get_EOF(); errors->MoveNext())
+            lines.push_back(rt::CStr(errors->GetValue(rt::Variant("QTX_FID"))) + "|" +
+                            rt::CStr(errors->GetValue(rt::Variant("ErrorDescription"))));
+        return lines;
+    }
+
+    std::shared_ptr<pelmora::IRelationship> relationship_;
+    std::shared_ptr<ado::Recordset> set_;
+    std::shared_ptr<pelmora::IKeyObjects> opened_;
+    std::shared_ptr<pelmora::IComponents> components_;
+    std::shared_ptr<rt::Collection> pending_ = rt::Collection::New();
+};
+
+// A Nothing among a caller's key objects raises 91, wrapped as each member
+// wraps its failures, before any key is opened or anything written; a Count
+// above the items is answered or refused, never followed into a crash.
+TEST_F(CarelessCollections, AKeyCollectionWithANothingItemIsRefused) {
+    const auto first = KeyWithoutComponents(101);
+    auto late = [&](const char* progId, const char* member, bool withComponents = false) {
+        return [=, this](const std::shared_ptr<pelmora::IKeyObjects>& keys) {
+            auto object = rt::CreateObject(progId);
+            rt::CallByName(object, "DataContext", rt::InvokeKind::PropertySet, {rt::Variant(sqlite_)});
+            rt::Args args{rt::Variant(rt::ObjectPtrOf(keys))};
+            if (withComponents)
+                args.insert(args.begin(), rt::Variant(rt::ObjectPtrOf(std::make_shared<pelmora::Components>())));
+            rt::CallByName(object, member, rt::InvokeKind::Method, args);
+        };
+    };
+    auto assembly = [&] {
+        auto service = rt::QueryInterface<pelmora::IFeatureAssemblyService>(
+            rt::CreateObject("QzPelmora.FeatureAssemblyService"));
+        service->putref_DataContext(sqlite_);
+        return service;
+    };
+    struct Case {
+        const char* member;
+        std::function<void(const std::shared_ptr<pelmora::IKeyObjects>&)> call;
+        int32_t error;
+    };
+    constexpr int32_t kNotSet = rt::vberr::ObjectVariableNotSet;
+    const std::vector<Case> cases = {
+        {"FeatureValidationService.ValidateFeatures", late("QzPelmora.FeatureValidationService", "ValidateFeatures"),
+         pelmora::kErrorBase + 1},
+        {"FeatureValidationService.ValidateFeatures early bound",
+         [&](auto keys) {
+             pelmora::FeatureValidationService service;
+             service.putref_DataContext(sqlite_);
+             service.ValidateFeatures(keys);
+         },
+         pelmora::kErrorBase + 1},
+        {"IRelationship.GetFeatureValidationInformation",
+         [&](auto keys) { relationship_->GetFeatureValidationInformation(keys); }, pelmora::kErrorBase + kNotSet},
+        {"IRelationship.Validate",
+         [&](auto keys) {
+             relationship_->putref_Features(keys);
+             std::shared_ptr<ado::Recordset> set, errors;
+             relationship_->Validate(set, errors);
+         },
+         pelmora::kErrorBase + kNotSet},
+        {"FeatureAssemblyService.OpenFeatures", late("QzPelmora.FeatureAssemblyService", "OpenFeatures"), kNotSet},
+        {"IFeatureAssemblyService.OpenFeatures", [&](auto keys) { assembly()->OpenFeatures(keys, false); }, kNotSet},
+        {"FeatureAssemblyService.UpdateFeatures", late("QzPelmora.FeatureAssemblyService", "UpdateFeatures"), kNotSet},
+        {"IFeatureAssemblyServiceCache.AddToCache",
+         [&](auto keys) { rt::QueryInterface<pelmora::IFeatureAssemblyServiceCache>(assembly())->AddToCache(keys); },
+         kNotSet},
+        {"BulkEditService.ConstructMergedComponents",
+         late("QzPelmora.BulkEditService", "ConstructMergedComponents"), kNotSet},
+        {"BulkEditService.SaveCommonEdits", late("QzPelmora.BulkEditService", "SaveCommonEdits", true), kNotSet},
+    };
+    // With the cache on, as a key found there would be given components.
+    rt::QueryInterface<pelmora::IFeatureAssemblyServiceCache>(assembly())->put_Caching(true);
+    for (const auto& c : cases) {
+        EXPECT_EQ(Run(c.member, [&] { c.call(std::make_shared<CallersKeys>(KeyList{first, nullptr}, 2)); }), c.error)
+            << c.member;
+        EXPECT_EQ(first->get_Components(), nullptr) << c.member << " opened a key before the Nothing";
+        Run(std::string(c.member) + " over a Count above its items",
+            [&] { c.call(std::make_shared<CallersKeys>(KeyList{KeyWithoutComponents(101)}, 3)); });
+    }
+    rt::QueryInterface<pelmora::IFeatureAssemblyServiceCache>(assembly())->put_Caching(false);
+    ExpectDatabaseUnchanged("the calls with a Nothing among the keys");
+}
+
+// The features of a validation run handed over in a caller's collection that
+// also holds a Nothing and says it holds more: every relationship finds what
+// it finds over the system's own collection.
+TEST_F(CarelessCollections, AValidationRunTakesACallersCollectionWithHoles) {
+    OpenSet();
+    auto validate = [&](const std::shared_ptr<pelmora::IKeyObjects>& features) {
+        relationship_->putref_Features(features);
+        relationship_->putref_Components(components_);
+        std::shared_ptr<ado::Recordset> errors;
+        Run("IRelationship.Validate", [&] { relationship_->Validate(set_, errors); });
+        return errors ? Findings(errors) : std::vector<std::string>{"no errors recordset"};
+    };
+    const auto own = validate(opened_);
+    ASSERT_FALSE(own.empty());
+    KeyList items = opened_->get_NewEnum();
+    items.insert(items.begin() + 1, nullptr);
+    EXPECT_EQ(validate(std::make_shared<CallersKeys>(items, INT32_MAX)), own);
+    ExpectDatabaseUnchanged("the run over a caller's collection");
+}
+
+// Node-edge validation given careless components: without a support
+// component it records nothing and returns; with one whose rows are Nothing
+// or none it walks the features as usual; features without components of
+// their own are skipped. Every other helper type takes the same shapes.
+TEST_F(CarelessCollections, ValidateTakesCarelessComponents) {
+    OpenSet();
+    auto bare = pelmora::KeyObjects::New();
+    for (const auto& key : opened_->get_NewEnum()) bare->Add(KeyWithoutComponents(key->get_FNO(), key->get_FID()));
+    auto noRows = ado::Recordset::Create();
+    noRows->get_Fields()->Append("QTX_FNO", ado::adSmallInt);
+    noRows->Open();
+    struct Case {
+        const char* shape;
+        std::shared_ptr<pelmora::IKeyObjects> features;
+        std::shared_ptr<pelmora::IComponents> components;
+        bool walked;  // node-edge finds what it finds over the run's own components
+    };
+    const std::vector<Case> cases = {
+        {"the run's own components", opened_, components_, true},
+        {"a collection answering Nothing", opened_, std::make_shared<CallersComponents>(nullptr), false},
+        {"an empty ComponentsClone", opened_, std::make_shared<pelmora::ComponentsClone>(), false},
+        {"a support component whose rows are Nothing", opened_,
+         std::make_shared<CallersComponents>(std::make_shared<CallersComponent>([] { return nullptr; })), true},
+        {"a support component without rows", opened_,
+         std::make_shared<CallersComponents>(std::make_shared<CallersComponent>([noRows] { return noRows; })), true},
+        {"features without components", bare, components_, false},
+        {"features without components, rows Nothing", bare,
+         std::make_shared<CallersComponents>(std::make_shared<CallersComponent>([] { return nullptr; })), false},
+    };
+    std::vector<std::string> own;
+    for (const auto& type : kHelperTypes) {
+        for (const auto& c : cases) {
+            auto helper = pelmora::NewRelationshipHelper(rt::Variant(type.qtxType));
+            helper->putref_DataContext(sqlite_);
+            helper->putref_MDRSFilterService(std::make_shared<pelmora::MetadataRecordsetFilterService>());
+            helper->put_RelationshipNumber(type.rno);
+            auto errors = pelmora::CreateValidationRecordset();
+            const std::string call = "Validate of type " + std::to_string(type.qtxType) + " given " + c.shape;
+            const int32_t raised =
+                Run(call, [&] { helper->Validate(c.features, c.components, set_, pending_, errors); });
+            if (type.qtxType != pelmora::qzrelNodeEdgeConnectivity) continue;
+            EXPECT_EQ(raised, 0) << call;
+            if (own.empty()) own = Findings(errors);
+            EXPECT_EQ(Findings(errors), c.walked ? own : std::vector<std::string>{}) << call;
+        }
+    }
+    EXPECT_FALSE(own.empty());
+    ExpectDatabaseUnchanged("the validations given careless components");
+}
+
+// The attribute rules read a feature's components by name: a caller's own
+// collection answering Nothing, or a component whose rows are Nothing, is
+// a failure the rule walk reports, never a crash.
+TEST_F(CarelessCollections, AttributeRulesTakeCarelessComponents) {
+    std::set<int32_t> types;
+    for (const auto& type : kHelperTypes) types.insert(type.qtxType);
+    for (bool rowsNothing : {false, true}) {
+        auto careless = [&](int16_t fno) {
+            auto key = KeyWithoutComponents(fno);
+            key->putref_Components(std::make_shared<CallersComponents>(
+                rowsNothing ? std::make_shared<CallersComponent>([] { return nullptr; }) : nullptr));
+            return key;
+        };
+        for (int16_t active : fnos_)
+            for (int16_t related : fnos_)
+                for (int32_t type : types) {
+                    auto service = std::make_shared<pelmora::AttributeValidationService>();
+                    service->putref_DataContext(sqlite_);
+                    service->put_RelationshipType(std::to_string(type));
+                    service->putref_ActiveFeature(careless(active));
+                    service->putref_RelatedFeature(careless(related));
+                    rt::Variant priorities, messages;
+                    const std::string call = std::to_string(active) + " and " + std::to_string(related) + ", type " +
+                                             std::to_string(type) + (rowsNothing ? ", rows Nothing" : "");
+                    Run("Execute of " + call, [&] { service->Execute(priorities, messages); });
+                    Run("Validate of " + call, [&] { service->Validate(priorities, messages); });
+                    Run("ValidateAttributes of " + call,
+                        [&] { service->ValidateAttributes(false, priorities, messages); });
+                }
+    }
+    ExpectDatabaseUnchanged("the attribute rules over careless components");
 }
 
 }  // namespace

@@ -179,7 +179,9 @@ void Stationing::Validate(const std::shared_ptr<IKeyObjects>& Features, const st
                           const std::shared_ptr<ado::Recordset>& Errors) {
     try {
         RequireObjects(Components, ValidationSet);
-        Components->get_Item(rt::Variant(stationComponent_))->get_Recordset();
+        auto station = Components->get_Item(rt::Variant(stationComponent_));
+        RequireObjects(station);  // a caller's own collection may answer Nothing
+        station->get_Recordset();
         ValidationSet->MoveFirst();
     } catch (const std::exception&) {
         return;  // the station component is not among the components: nothing to validate
@@ -229,6 +231,7 @@ void Stationing::ValidateFeature(const std::shared_ptr<IKeyObject>& feature,
     try {
         component = FeatureComponent(feature, stationComponent_);
         station = component->get_Recordset();
+        RequireObjects(station);
         if (station->get_BOF() && station->get_EOF()) {
             AddError(21060, Errors);
             readable = false;

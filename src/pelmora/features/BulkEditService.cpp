@@ -13,6 +13,7 @@
 #include "interfaces/KeyObject.h"
 #include "interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
+#include "pelmora/relationships/RelationshipHelperBase.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
@@ -57,6 +58,7 @@ std::shared_ptr<IComponents> BulkEditService::ConstructMergedComponents(
 
     std::vector<int16_t> FNOs;
     for (const auto& key : InputFeatures->get_NewEnum()) {
+        RequireObjects(key);
         int16_t fno = key->get_FNO();
         if (std::find(FNOs.begin(), FNOs.end(), fno) == FNOs.end()) FNOs.push_back(fno);
     }
@@ -98,6 +100,9 @@ std::shared_ptr<IComponents> BulkEditService::ConstructMergedComponents(
 void BulkEditService::SaveCommonEdits(const std::shared_ptr<IComponents>& CommonComponents,
                                       const std::shared_ptr<IKeyObjects>& OriginalFeatures) {
     if (!CommonComponents || !OriginalFeatures) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet, kSource);
+    // A Nothing among the features is refused before any of them is edited.
+    const auto originals = OriginalFeatures->get_NewEnum();
+    for (const auto& feature : originals) RequireObjects(feature);
     auto placement = MetadataTable("QTX_FEATURECOMPS_OPTABLE");
     auto cnoField = placement->get_Fields()->Item("QTX_CNO");
     auto repeatingField = placement->get_Fields()->Item("QTX_REPEATING");
@@ -117,7 +122,7 @@ void BulkEditService::SaveCommonEdits(const std::shared_ptr<IComponents>& Common
         if (values.empty()) continue;
 
         const std::string name = common->get_Name();
-        for (const auto& feature : OriginalFeatures->get_NewEnum()) {
+        for (const auto& feature : originals) {
             auto components = feature->get_Components();
             if (!components) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet, kSource);
             auto target = components->get_Item(rt::Variant(name));

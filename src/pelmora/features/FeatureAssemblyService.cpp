@@ -14,6 +14,7 @@
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/modAttributeInfo.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
+#include "pelmora/relationships/RelationshipHelperBase.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
@@ -240,6 +241,7 @@ std::shared_ptr<IComponents> FeatureAssemblyService::OpenFeatures(const std::sha
     if (Features->get_Count() < 1) rt::RaiseVbError(rt::vberr::SubscriptOutOfRange);
     if (!featureComponents_ || !dataContext_) RaiseNoDataContext();
     auto members = Features->get_NewEnum();
+    for (const auto& key : members) RequireObjects(key);
     std::vector<int32_t> FIDs;
     std::vector<int16_t> FNOs, CNOs;
     auto clone = featureComponents_->Clone();
@@ -274,7 +276,10 @@ void FeatureAssemblyService::OpenFeatures(const std::shared_ptr<IKeyObjects>& Fe
     trace.Pathway("Get the metadata recordset.");
     auto clone = featureComponents_->Clone();
     trace.Pathway("Loop through the key objects passed in to the function.");
-    for (const auto& key : Features->get_NewEnum()) {
+    // A Nothing among them is refused before any key takes cached components.
+    const auto members = Features->get_NewEnum();
+    for (const auto& key : members) RequireObjects(key);
+    for (const auto& key : members) {
         trace.Pathway("Check to see if this feature is in the cache.");
         if (CachingEnabled()) {
             if (auto cached = FindFeatureInCache(key->get_FNO(), key->get_FID())) {
@@ -330,13 +335,16 @@ void FeatureAssemblyService::UpdateFeature(const std::shared_ptr<IKeyObject>& oK
 void FeatureAssemblyService::UpdateFeatures(const std::shared_ptr<IKeyObjects>& oKeyObjects) {
     // Callers reach this member directly, past the dispatch table that
     // names the class.
-    if (!oKeyObjects) InClassModule(TypeName(), [] { rt::RaiseVbError(rt::vberr::ObjectVariableNotSet); });
+    InClassModule(TypeName(), [&] {
+        if (!oKeyObjects) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+        for (const auto& key : oKeyObjects->get_NewEnum()) RequireObjects(key);
+    });
     if (!rt::IsClassRegistered(kComponentDatabaseServiceProgId)) RegisterComponentDatabaseService();
     auto service =
         rt::QueryInterface<IComponentDatabaseService>(rt::CreateObject(kComponentDatabaseServiceProgId));
     service->putref_DataContext(dataContext_);
     service->BeginComponentOperations();
-    for (const auto& key : oKeyObjects->get_NewEnum()) {
+    for (const auto& key : members) {
         // Only the system's own collection hands its rows over (13 for a clone).
         auto components = rt::QueryInterface<Components>(key->get_Components());
         components->UpdateComponents(service);

@@ -16,6 +16,7 @@
 #include "interfaces/DataContext.h"
 #include "interfaces/KeyObject.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
+#include "pelmora/relationships/RelationshipHelperBase.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
 
@@ -71,7 +72,10 @@ void FeatureAssemblyService::AddToCache(const std::shared_ptr<IKeyObjects>& Feat
     TraceScope trace(kFile, "IFeatureAssemblyServiceCache_AddToCache");
     if (!CachingEnabled()) return;
     if (!Features) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    for (const auto& feature : Features->get_NewEnum()) {
+    // A Nothing among them is refused before any of them is cached.
+    const auto members = Features->get_NewEnum();
+    for (const auto& feature : members) RequireObjects(feature);
+    for (const auto& feature : members) {
         AddFeatureToCache(feature);
         AddComponentsToCache(feature->get_Components());
     }

@@ -79,12 +79,21 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
     // Without the support component among the set's components nothing is
     // checked.
     if (!step([&] {
-            if (!Components) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-            Components->get_Item(rt::Variant(supportComponentName_))->get_Recordset();
+            RequireObjects(Components);
+            auto support = Components->get_Item(rt::Variant(supportComponentName_));
+            // A caller's own collection may answer Nothing for a name it lacks.
+            RequireObjects(support);
+            support->get_Recordset();
         }))
         return;
     std::shared_ptr<ado::Field> fno, fid, pending;
-    if (Features) step([&] { run.geometries.Reserve(static_cast<size_t>(std::max(Features->get_Count(), 0))); });
+    // A caller's own collection may say it holds more than it does: no more
+    // room than the set has rows.
+    if (Features && ValidationSet)
+        step([&] {
+            const int32_t rows = std::max(ValidationSet->get_RecordCount(), 0);
+            run.geometries.Reserve(static_cast<size_t>(std::clamp(Features->get_Count(), 0, rows)));
+        });
     if (!step([&] {
             RequireObjects(ValidationSet);
             fno = ValidationSet->get_Fields()->Item("QTX_FNO");
@@ -129,7 +138,10 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
             nodes.clear();
             step([&] { ValidateNodeCount(feature, support, nodes, kind, Errors); });
             step([&] { triggeringType = GetTriggeringComponentType(feature); });
-            step([&] { support->MoveFirst(); });
+            step([&] {
+                RequireObjects(support);  // the feature's own support rows may have failed above
+                support->MoveFirst();
+            });
             bool valuesSet = true;
             step([&] { valuesSet = ValidateNodeValues(nodes, kind, triggeringType, support, Errors); });
             if (valuesSet) {

@@ -51,8 +51,10 @@ void NodeOrdConnADO::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
     std::shared_ptr<ado::Recordset> support;
     rt::ResumeNext lookup;
     lookup([&] {
-        if (!Components) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-        support = Components->get_Item(rt::Variant(supportComponentName_))->get_Recordset();
+        RequireObjects(Components);
+        auto component = Components->get_Item(rt::Variant(supportComponentName_));
+        RequireObjects(component);  // a caller's own collection may answer Nothing
+        support = component->get_Recordset();
     });
     ValidateLinearConnectivityComponents(withRules, ValidationSet, Features, support, Errors);
     ValidateAttributes(ValidationSet, Features, Errors);

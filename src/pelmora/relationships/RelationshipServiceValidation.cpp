@@ -12,6 +12,7 @@
 #include "interfaces/DataContext.h"
 #include "interfaces/KeyObject.h"
 #include "interfaces/MetadataService.h"
+#include "pelmora/relationships/RelationshipHelperBase.h"
 #include "pelmora/relationships/RelationshipService.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
@@ -69,7 +70,11 @@ std::shared_ptr<ado::Recordset> RelationshipService::GetFeatureValidationInforma
         std::string flag = "Y";
         FastString fnos;
         FastString fids;
-        for (const auto& feature : Features->get_NewEnum()) {
+        // A caller's own collection may hold Nothing: refused before the
+        // first list goes to the database.
+        const auto members = Features->get_NewEnum();
+        for (const auto& feature : members) RequireObjects(feature);
+        for (const auto& feature : members) {
             const rt::Variant fno(feature->get_FNO());
             const rt::Variant fid(feature->get_FID());
             const bool fnoFits = fnos.CanAppendNumericValue(fno);

@@ -17,6 +17,7 @@
 #include "interfaces/KeyObject.h"
 #include "interfaces/MetadataService.h"
 #include "interfaces/Varsk1.h"
+#include "pelmora/relationships/RelationshipHelperBase.h"
 #include "pelmora/validation/AttributeValidationService.h"
 #include "pelmora/validation/ModAttributeValidationService.h"
 #include "runtime/Vb.h"
@@ -114,9 +115,7 @@ void AttributeValidationService::WalkCandidateFilterRules(bool ActiveAttrCanBeNu
         const std::string activeName = rt::CStr(walk.Column("QTX_ACTIVENAME"));
         rt::Variant activeValue;
         {
-            auto components = ActiveFeature_->get_Components();
-            if (!components) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-            auto rows = components->get_Item(rt::Variant(activeName))->get_Recordset();
+            auto rows = FeatureComponentRows(ActiveFeature_, activeName);
             if (rows->get_BOF() && rows->get_EOF()) {
                 // The value a new row would start with; the row itself is not
                 // kept, or a later save would write a row without its keys.

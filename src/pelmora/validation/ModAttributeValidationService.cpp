@@ -13,6 +13,7 @@
 #include "interfaces/Components.h"
 #include "interfaces/KeyObject.h"
 #include "interfaces/MetadataService.h"
+#include "pelmora/relationships/RelationshipHelperBase.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"
 #include "runtime/Vb.h"
@@ -449,9 +450,7 @@ rt::Variant GetRelatedValue(const RuleWalk& Walk, const std::shared_ptr<IKeyObje
             const rt::Variant field = Walk.Column("QTX_RELATEDFIELDNAME");
             const rt::Variant name = Walk.Column("QTX_RELATEDNAME");
             if (IsBlank(field) || IsBlank(name)) return;
-            auto components = RelatedFeature->get_Components();
-            if (!components) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-            auto rows = components->get_Item(rt::Variant(rt::CStr(name)))->get_Recordset();
+            auto rows = FeatureComponentRows(RelatedFeature, rt::CStr(name));
             if (rows->get_BOF() && rows->get_EOF()) return;
             rt::Variant v = FieldValueByName(*rows, rt::CStr(field));
             if (!v.IsEmpty() && !v.IsNull()) result = std::move(v);
