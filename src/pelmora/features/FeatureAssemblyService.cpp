@@ -335,9 +335,11 @@ void FeatureAssemblyService::UpdateFeature(const std::shared_ptr<IKeyObject>& oK
 void FeatureAssemblyService::UpdateFeatures(const std::shared_ptr<IKeyObjects>& oKeyObjects) {
     // Callers reach this member directly, past the dispatch table that
     // names the class.
-    InClassModule(TypeName(), [&] {
+    const auto members = InClassModule(TypeName(), [&] {
         if (!oKeyObjects) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-        for (const auto& key : oKeyObjects->get_NewEnum()) RequireObjects(key);
+        auto all = oKeyObjects->get_NewEnum();
+        for (const auto& key : all) RequireObjects(key);
+        return all;
     });
     if (!rt::IsClassRegistered(kComponentDatabaseServiceProgId)) RegisterComponentDatabaseService();
     auto service =
