@@ -11,6 +11,8 @@
 
 namespace ado {
 
+using namespace recordset_support;
+
 // ------------------------------------------------------------------ creation
 
 RecordsetPtr Recordset::Create() { return std::make_shared<Recordset>(); }

@@ -14,6 +14,8 @@
 
 namespace ado {
 
+using namespace recordset_support;
+
 // ------------------------------------------------------------------ editing
 
 void Recordset::SaveOriginal(int32_t row) {

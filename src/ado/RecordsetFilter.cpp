@@ -13,6 +13,8 @@
 
 namespace ado {
 
+using namespace recordset_support;
+
 // ------------------------------------------------------------------ view
 
 bool Recordset::Visible(int32_t row) const {

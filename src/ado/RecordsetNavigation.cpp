@@ -13,6 +13,8 @@
 
 namespace ado {
 
+using namespace recordset_support;
+
 // ------------------------------------------------------------------ navigation
 
 void Recordset::FinishEdit() {

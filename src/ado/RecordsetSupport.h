@@ -121,8 +121,6 @@ inline int32_t IntArg(const rt::Args& args, size_t i, int32_t fallback) {
 
 }  // namespace recordset_support
 
-using namespace recordset_support;
-
 // Every sink still advised and still wanting this event, in the order they
 // were advised; a sink that declines it (adStatusUnwantedEvent) is not asked
 // again, and where the event is cancellable a cancel ends the round. An event
@@ -189,7 +187,7 @@ void Recordset::DoMove(EventReasonEnum reason, Op&& op) {
     FinishEdit();
     if (WillMoveCancelled(reason)) {
         FireCancelled(evMoveComplete, reason);
-        throw CancelledError();
+        throw recordset_support::CancelledError();
     }
     if (!open_) return;
     if (!viewPending_) Sync();  // else the operation builds it (a filter on a fresh clone)

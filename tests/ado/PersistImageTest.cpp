@@ -2,7 +2,6 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -12,6 +11,7 @@
 
 #include "ado/Persist.h"
 #include "runtime/Error.h"
+#include "support/TestFolders.h"
 
 using ado::RecordsetImage;
 using rt::Variant;
@@ -147,12 +147,7 @@ std::string Reseal(std::string bytes) {
 class PersistFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tmp = std::getenv("TMPDIR");
-        dir_ = fs::path(tmp && *tmp ? tmp : "/tmp") /
-               ("pelmora_persist_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        dir_ = pelmora_test::FreshTestFolder("pelmora_persist");
     }
     void TearDown() override { fs::remove_all(dir_); }
     fs::path dir_;

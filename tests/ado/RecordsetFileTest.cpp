@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "AdoTestUtil.h"
+#include "support/TestFolders.h"
 
 using namespace ado;
 using adotest::AllIds;
@@ -16,12 +17,7 @@ namespace {
 
 class TempDir {
 public:
-    TempDir() {
-        path_ = std::filesystem::temp_directory_path() /
-                ("pelmora_rsfile_" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "_" +
-                 std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-        std::filesystem::create_directories(path_);
-    }
+    TempDir() : path_(pelmora_test::FreshTestFolder("pelmora_rsfile")) {}
     ~TempDir() { std::filesystem::remove_all(path_); }
     std::string File(const std::string& name) const { return (path_ / name).string(); }
 

@@ -47,23 +47,29 @@ struct FakeTrace : rt::Object, pelmora::ITraceObject {
     int32_t mask = 0;
     int maskReads = 0;
     std::vector<TraceCall> calls;
+    // Run before each trace call (not the mask read): a failing trace object.
+    std::function<void()> fault;
+    void Record(TraceCall call) {
+        if (fault) fault();
+        calls.push_back(std::move(call));
+    }
     void TraceEnter(const std::string& s, const std::string& f, const std::string& p, const std::string&) override {
-        calls.push_back({"Enter", s, f, p, "", "", "", {}});
+        Record({"Enter", s, f, p, "", "", "", {}});
     }
     void TraceExit(const std::string& s, const std::string& f, const std::string& p, const std::string&) override {
-        calls.push_back({"Exit", s, f, p, "", "", "", {}});
+        Record({"Exit", s, f, p, "", "", "", {}});
     }
     void TraceValue(const std::string& s, const std::string& f, const std::string& p, const std::string& label,
                     const std::string& name, rt::Variant value, const std::string&) override {
-        calls.push_back({"Value", s, f, p, label, name, "", value});
+        Record({"Value", s, f, p, label, name, "", value});
     }
     void TraceMessage(const std::string& s, const std::string& f, const std::string& p, const std::string& label,
                       const std::string& text, const std::string&) override {
-        calls.push_back({"Message", s, f, p, label, "", text, {}});
+        Record({"Message", s, f, p, label, "", text, {}});
     }
     void TraceTexts(const std::string& s, const std::string& f, const std::string& p, const std::string& t1,
                     const std::string& t2, const std::string& t3, const std::string&) override {
-        calls.push_back({"Texts", s, f, p, t1, t2, t3, {}});
+        Record({"Texts", s, f, p, t1, t2, t3, {}});
     }
     int32_t GetTraceMask(int32_t) override {
         ++maskReads;

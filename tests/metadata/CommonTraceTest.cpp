@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "CommonFakes.h"
 #include "pelmora/common/TraceScope.h"
 
@@ -128,6 +130,27 @@ TEST_F(TraceScopeTest, TracingNeverMakesAMemberFail) {
         t.Argument("a", Variant(int32_t{1}));
         EXPECT_EQ(t.Mask(), 0);
     });
+}
+
+TEST_F(TraceScopeTest, ARaisedErrorOfTheTraceObjectIsIgnoredAndAnyOtherFaultReachesTheCaller) {
+    trace->mask = -1;
+    trace->fault = [] { rt::RaiseVbError(5, "Trace"); };
+    EXPECT_NO_THROW(Member());
+
+    // A fault that is no raised error is not hidden, but leaving the scope
+    // (a destructor) still never throws.
+    int faults = 0;
+    trace->fault = [&] {
+        ++faults;
+        throw std::logic_error("trace fault");
+    };
+    EXPECT_THROW({ TraceScope t("F", "P"); }, std::logic_error);
+    EXPECT_EQ(faults, 1);
+    trace->fault = [&] {
+        if (++faults > 2) throw std::logic_error("trace fault at exit");
+    };
+    EXPECT_NO_THROW({ TraceScope t("F", "P"); });
+    EXPECT_EQ(faults, 3);
 }
 
 }  // namespace

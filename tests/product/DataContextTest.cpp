@@ -12,19 +12,13 @@
 #include "ado/Recordset.h"
 #include "product/SqliteDataContext.h"
 #include "runtime/Vb.h"
+#include "support/TestFolders.h"
 
 using namespace product;
 
 namespace {
 
-std::string TempDir() {
-    auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    auto dir = std::filesystem::temp_directory_path() /
-               ("pelmora-dc-" + std::string(info->test_suite_name()) + "-" + info->name());
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir.string();
-}
+std::string TempDir() { return pelmora_test::FreshTestFolder("pelmora-dc").string(); }
 
 void ExpectError(const std::function<void()>& f, std::initializer_list<std::string> fragments,
                  int32_t number = kProviderErrorNumber) {

@@ -11,6 +11,7 @@
 #include "product/OracleDialect.h"
 #include "product/OracleSession.h"
 #include "product/SqliteConnection.h"
+#include "support/TestFolders.h"
 
 using namespace product;
 using dbtest::ExpectOra;
@@ -18,12 +19,7 @@ using dbtest::ExpectOra;
 namespace {
 
 std::string TempPath(const std::string& name) {
-    auto dir = std::filesystem::temp_directory_path() /
-               ("pelmora-dialect-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return (dir / name).string();
+    return (pelmora_test::FreshTestFolder("pelmora-dialect") / name).string();
 }
 
 std::string Str(const ado::RecordsetImage& img, size_t row, size_t col) {

@@ -13,20 +13,14 @@
 #include "product/OracleDialect.h"
 #include "product/SqliteDataContext.h"
 #include "runtime/Vb.h"
+#include "support/TestFolders.h"
 
 using namespace product;
 using dbtest::ExpectOra;
 
 namespace {
 
-std::string TempDir() {
-    auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    auto dir = std::filesystem::temp_directory_path() /
-               ("pelmora-hostile-" + std::string(info->test_suite_name()) + "-" + info->name());
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir.string();
-}
+std::string TempDir() { return pelmora_test::FreshTestFolder("pelmora-hostile").string(); }
 
 // A file with T (three rows) committed, and the owner's uncommitted fourth row.
 std::shared_ptr<SqliteDataContext> OpenWithPendingWork(const std::string& dir) {

@@ -13,10 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include <unistd.h>
-
 #include "product/SqliteDataContext.h"
 #include "runtime/Vb.h"
+#include "support/TestFolders.h"
 
 using namespace product;
 using Clock = std::chrono::steady_clock;
@@ -25,17 +24,9 @@ namespace {
 
 constexpr int kRows = 64;
 
-std::filesystem::path TestDir() {
-    return std::filesystem::temp_directory_path() /
-           ("pelmora-writers-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-}
-
 // A fresh file for each call (the one before it is dropped).
 std::string MakeDatabase() {
-    auto dir = TestDir();
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
+    auto dir = pelmora_test::FreshTestFolder("pelmora-writers");
     std::string path = (dir / "net.db").string();
     auto dc = SqliteDataContext::Open(path, {true, 2000, 0});
     dc->ExecuteScript(
@@ -89,7 +80,7 @@ class Writers : public ::testing::Test {
 protected:
     void TearDown() override {
         std::error_code ec;
-        std::filesystem::remove_all(TestDir(), ec);
+        std::filesystem::remove_all(pelmora_test::TestFolderPath("pelmora-writers"), ec);
     }
 };
 

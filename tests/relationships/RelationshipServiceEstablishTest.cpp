@@ -178,6 +178,23 @@ TEST_F(EstablishFixture, NoRelationshipForThePairAndNoContext) {
     }
 }
 
+TEST_F(EstablishFixture, AnErrorTheHelperRaisesWithoutASourceNamesTheHelperClass) {
+    // Raised after establishing, by the type the rules run with.
+    struct TypeFailing : TypedHelper {
+        using TypedHelper::TypedHelper;
+        pelmora::RelationshipTypeConstants get_RelationshipType() override { rt::RaiseVbError(5); }
+        std::string TypeName() const override { return "TypeFailing"; }
+    };
+    pelmora::RegisterRelationshipHelperClass(
+        3, [log = helperLog_] { return std::make_shared<TypeFailing>(pelmora::qzrelOwnership, log, 104); });
+    service_ = NewService();
+    auto error = Raised([&] { Call("SilentEstablish", {rt::Variant(Feature(101, 1001, components_)),
+                                                       rt::Variant(Feature(104, 4001, components_))}); });
+    EXPECT_EQ(error.Number(), 5);
+    EXPECT_EQ(error.Source(), "QzPelmora.TypeFailing");
+    EXPECT_EQ(helperLog_->calls.back(), "Establish 1");
+}
+
 TEST_F(EstablishFixture, CandidatePairsAreTestedWithTheRelatedFeatureActive) {
     auto main = Feature(101, 1001);
     auto valve = Feature(102, 2001);

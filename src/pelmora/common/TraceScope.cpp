@@ -8,12 +8,13 @@ namespace pelmora {
 
 namespace {
 
-// Tracing reports on the system; it never makes a member fail.
+// Tracing reports on the system; an error the trace object raises never
+// makes a member fail.
 template <class F>
 void Quietly(F&& f) {
     try {
         if (auto trace = TraceObject()) f(*trace);
-    } catch (...) {
+    } catch (const rt::ComError&) {
     }
 }
 
@@ -30,7 +31,7 @@ TraceScope::TraceScope(std::string_view file, std::string_view procedure) {
     // read through the kept trace object, without taking a count on it.
     try {
         if (auto* trace = CurrentTraceObject()) mask_ = trace->GetTraceMask(0);
-    } catch (...) {
+    } catch (const rt::ComError&) {
     }
     if (mask_ == 0) return;
     uncaught_ = std::uncaught_exceptions();
@@ -43,7 +44,14 @@ TraceScope::TraceScope(std::string_view file, std::string_view procedure) {
 TraceScope::~TraceScope() {
     // Without a mask, leaving writes nothing.
     if (mask_ == 0) return;
-    if (!exited_ && std::uncaught_exceptions() == uncaught_) Exit();
+    if (exited_ || std::uncaught_exceptions() != uncaught_) return;
+    // A destructor must not throw: a fault other than a raised error in the
+    // trace object's exit call ends here rather than in std::terminate, which
+    // would take the host down with it.
+    try {
+        Exit();
+    } catch (...) {
+    }
 }
 
 void TraceScope::Exit() {

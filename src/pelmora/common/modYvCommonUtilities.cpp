@@ -76,7 +76,7 @@ ITraceObject* CurrentTraceObject() {
         if (!rt::IsClassRegistered(kTraceObjectProgId)) return nullptr;
         try {
             state.trace = rt::QueryInterface<ITraceObject>(rt::CreateObject(kTraceObjectProgId));
-        } catch (...) {
+        } catch (const rt::ComError&) {
             return nullptr;
         }
     }

@@ -28,6 +28,15 @@ decltype(auto) InClassModule(const std::string& className, F&& member) {
     return rt::WithErrorSource(std::forward<F>(member), [&] { return std::string(kProjectName) + "." + className; });
 }
 
+// Raises 91 when any of the objects is Nothing (or a presence test is false),
+// as VB does at the first use of such a variable: a member calls it before it
+// changes anything.
+template <class... P>
+void RequireObjects(const P&... objects) {
+    if ((!objects || ...)) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+}
+inline void RequireObject(bool present) { RequireObjects(present); }
+
 // The text that stands for a message that cannot be loaded.
 inline constexpr const char* kResourceLoadFailedText = "An error occurred loading the specified string resource.";
 

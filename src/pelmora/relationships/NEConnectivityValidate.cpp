@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "ado/Recordset.h"
+#include "pelmora/common/ScopeExit.h"
 #include "pelmora/extensions/RGIHelper.h"
 #include "pelmora/features/ComponentClone.h"
 #include "interfaces/Components.h"
@@ -65,15 +66,12 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
     DistanceRun run;
     ValidateRun reads;
     RGIHelper::RunRecordsScope rgiRecords;
-    struct Scope {
-        NEConnectivity& helper;
-        ~Scope() {
-            helper.run_ = nullptr;
-            helper.validateRun_ = nullptr;
-        }
-    } scope{*this};
     run_ = &run;
     validateRun_ = &reads;
+    ScopeExit forget([this] {
+        run_ = nullptr;
+        validateRun_ = nullptr;
+    });
 
     rt::ResumeNext step;
     // Without the support component among the set's components nothing is

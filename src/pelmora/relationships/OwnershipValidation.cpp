@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ado/Recordset.h"
+#include "pelmora/common/ScopeExit.h"
 #include "pelmora/features/ComponentClone.h"
 #include "interfaces/Components.h"
 #include "interfaces/KeyObject.h"
@@ -77,11 +78,8 @@ void Ownership::Validate(const std::shared_ptr<IKeyObjects>& Features, const std
     // An owner related to many owned features is read once, a pair's rules once.
     DistanceRun run;
     ValidationMemo memo;
-    struct Forget {
-        ValidationMemo*& memo;
-        ~Forget() { memo = nullptr; }
-    } forget{memo_};
     memo_ = &memo;
+    ScopeExit forget([this] { memo_ = nullptr; });
     auto sideField = ruleTable_->get_Fields()->Item(subordinate_ ? "QTX_SOURCEFNO" : "QTX_OWNERFNO");
     const DistanceValidationContext distance{ruleTable_, metadata_, filterService_, name_, configuration_, &run};
     const OffsetProfile profile = OffsetProfile::For(OffsetHelper::Ownership, subordinate_);
@@ -121,12 +119,9 @@ void Ownership::ValidateOwnerReference(const std::shared_ptr<IKeyObjects>& Relat
         ownership::OptionalPlainName(ruleTable_->GetValue(rt::Variant("QTX_SECONDOWNERFIELD")), "QTX_SECONDOWNERFIELD");
 
     auto component = FeatureComponent(feature_, ComponentName(sourceCNO));
-    struct Release {
-        std::shared_ptr<IComponent> component;
-        ~Release() {
-            if (auto clone = std::dynamic_pointer_cast<ComponentClone>(component)) clone->ReleaseRecordset();
-        }
-    } release{component};
+    ScopeExit release([&component] {
+        if (auto clone = std::dynamic_pointer_cast<ComponentClone>(component)) clone->ReleaseRecordset();
+    });
     auto rows = component->get_Recordset();
     if (!HasRows(rows)) return;
     rows->MoveFirst();

@@ -2,7 +2,6 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/features/KeyObject.h"
-#include "interfaces/Components.h"
 #include "interfaces/DataContext.h"
 #include "interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
@@ -22,22 +21,6 @@ std::string TextOf(const rt::Variant& value) {
 }
 
 }  // namespace
-
-std::shared_ptr<IComponent> FeatureComponent(const std::shared_ptr<IKeyObject>& Feature, const std::string& name) {
-    if (!Feature) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    auto components = Feature->get_Components();
-    if (!components) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    auto component = components->get_Item(rt::Variant(name));
-    if (!component) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return component;
-}
-
-std::shared_ptr<ado::Recordset> FeatureComponentRows(const std::shared_ptr<IKeyObject>& Feature,
-                                                     const std::string& name) {
-    auto rows = FeatureComponent(Feature, name)->get_Recordset();
-    if (!rows) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return rows;
-}
 
 void RelationshipHelperBase::putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) {
     dataContext_ = DataContext;

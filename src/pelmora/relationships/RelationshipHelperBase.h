@@ -26,6 +26,7 @@
 #include <string>
 
 #include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/features/FeatureComponents.h"
 #include "interfaces/Relationship.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"
@@ -37,16 +38,8 @@ class Recordset;
 
 namespace pelmora {
 
-class IComponent;
 class IMetadataService;
 class MetadataRecordsetFilterService;
-
-// Raises 91 when any of the objects is Nothing, as VB does at the first use
-// of such a variable: a member calls it before it changes anything.
-template <class... P>
-void RequireObjects(const P&... objects) {
-    if ((!objects || ...)) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-}
 
 // Runs a request on a helper: a run-time error the helper raises without a
 // source takes "QzPelmora.<its class>", as VB fills Err.Source in the class
@@ -57,14 +50,6 @@ decltype(auto) AskHelper(const std::shared_ptr<IRelationshipHelper>& helper, F&&
     const auto object = rt::ObjectPtrOf(helper);
     return InClassModule(object ? object->TypeName() : std::string("Object"), [&] { return request(*helper); });
 }
-
-// The component of that name of a feature, and its rows. A feature, a
-// Components or an item that is Nothing raises 91, as VB does on an object
-// variable that is Nothing; a caller that ignores failures gets an error it
-// can catch, never a null object.
-std::shared_ptr<IComponent> FeatureComponent(const std::shared_ptr<IKeyObject>& Feature, const std::string& name);
-std::shared_ptr<ado::Recordset> FeatureComponentRows(const std::shared_ptr<IKeyObject>& Feature,
-                                                     const std::string& name);
 
 class RelationshipHelperBase : public rt::Object, public IRelationshipHelper {
 public:

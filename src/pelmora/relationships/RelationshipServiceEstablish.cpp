@@ -20,10 +20,6 @@ constexpr int16_t kMsgNothingToEstablish = 21832;
 
 std::string MessageText(int16_t id) { return MessageObject()->GetMessageText(id, 0); }
 
-void RequirePair(const std::shared_ptr<IKeyObject>& source, const std::shared_ptr<IKeyObject>& related) {
-    if (!source || !related) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-}
-
 // The related feature's components, which the request updates after the
 // helper: taken before the helper changes anything, so that a request that
 // cannot finish changes nothing.
@@ -56,7 +52,7 @@ int16_t RelationshipService::ChooseRelationshipNumber(const std::shared_ptr<IKey
 void RelationshipService::DeleteRelationship(const std::shared_ptr<IKeyObject>& objSourceFeature,
                                              const std::shared_ptr<IKeyObject>& objRelatedFeature,
                                              const rt::Variant& iRelationshipNumber) {
-    RequirePair(objSourceFeature, objRelatedFeature);
+    RequireObjects(objSourceFeature, objRelatedFeature);
     auto helper = GetRelationshipHelper(
         ChooseRelationshipNumber(objSourceFeature, objRelatedFeature, iRelationshipNumber, kMsgNothingToDelete));
     auto components = ComponentsToUpdate(objRelatedFeature);
@@ -69,14 +65,15 @@ void RelationshipService::EstablishAndRunRules(const std::shared_ptr<IKeyObject>
                                                bool updateRelated) {
     // Everything the request needs is checked before the helper writes; the
     // relationship first, as callers tell the errors apart by number.
-    RequirePair(source, related);
+    RequireObjects(source, related);
     auto helper = GetRelationshipHelper(ChooseRelationshipNumber(source, related, given, kMsgNothingToEstablish));
     auto& rules = AttributeValidation();
     auto components = updateRelated ? ComponentsToUpdate(related) : nullptr;
     AskHelper(helper, [&](IRelationshipHelper& h) { h.SilentEstablishRelationship(source, related, 0, 0); });
     rules.putref_RelatedFeature(source);
     rules.putref_ActiveFeature(related);
-    rules.put_RelationshipType(std::to_string(static_cast<int32_t>(helper->get_RelationshipType())));
+    const auto type = AskHelper(helper, [](IRelationshipHelper& h) { return h.get_RelationshipType(); });
+    rules.put_RelationshipType(std::to_string(static_cast<int32_t>(type)));
     rt::Variant priorities;
     rt::Variant messages;
     rules.Execute(priorities, messages);

@@ -10,6 +10,7 @@
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/extensions/ExtensionBinding.h"
 #include "pelmora/features/ComponentService.h"
+#include "pelmora/features/FeatureComponents.h"
 #include "interfaces/Components.h"
 #include "interfaces/DataContext.h"
 #include "interfaces/InterfaceSupport.h"
@@ -28,29 +29,6 @@ struct AttributeValidationService::InterfaceRule {
 
 namespace {
 
-std::shared_ptr<IComponents> ComponentsOf(const std::shared_ptr<IKeyObject>& feature) {
-    if (!feature) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    auto components = feature->get_Components();
-    if (!components) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return components;
-}
-
-std::shared_ptr<IComponent> ComponentOf(const std::shared_ptr<IKeyObject>& feature, const std::string& name) {
-    auto component = ComponentsOf(feature)->get_Item(rt::Variant(name));
-    if (!component) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return component;
-}
-
-std::shared_ptr<ado::Recordset> RowsOf(const std::shared_ptr<IComponent>& component) {
-    auto rows = component->get_Recordset();
-    if (!rows) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return rows;
-}
-
-std::shared_ptr<ado::Recordset> RowsOf(const std::shared_ptr<IKeyObject>& feature, const std::string& component) {
-    return RowsOf(ComponentOf(feature, component));
-}
-
 // A feature's components as one walk finds them by name. Comparison rules
 // change no feature's set of components, so each name is looked up once; the
 // walk forgets them after an interface rule, which may. Each read still asks
@@ -61,10 +39,10 @@ public:
 
     std::shared_ptr<ado::Recordset> RowsOf(const std::string& name) {
         for (const auto& [known, found] : found_)
-            if (known == name) return pelmora::RowsOf(found);
-        auto component = ComponentOf(feature_, name);
+            if (known == name) return ComponentRowsOf(found);
+        auto component = FeatureComponent(feature_, name);
         found_.emplace_back(name, component);
-        return pelmora::RowsOf(component);
+        return ComponentRowsOf(component);
     }
     void Forget() { found_.clear(); }
 
@@ -75,7 +53,7 @@ private:
 
 std::shared_ptr<ComponentService> ServiceOn(const std::shared_ptr<IKeyObject>& feature, const std::string& component) {
     auto service = std::make_shared<ComponentService>();
-    service->putref_Components(ComponentsOf(feature));
+    service->putref_Components(FeatureComponents(feature));
     service->put_ComponentName(component);
     return service;
 }
@@ -259,7 +237,7 @@ void AttributeValidationService::RunInterfaceRule(const InterfaceRule& Rule, con
     // a component or field the feature lacks is traced naming the rule.
     auto valueOf = [&](const std::shared_ptr<IKeyObject>& feature, const char* nameColumn, const std::string& name,
                        const char* fieldColumn, const std::string& field) {
-        auto rows = RuleNamed(Walk, nameColumn, name, [&] { return RowsOf(feature, name); });
+        auto rows = RuleNamed(Walk, nameColumn, name, [&] { return FeatureComponentRows(feature, name); });
         if (rows->FieldIndex(field) < 0)
             return RuleNamed(Walk, fieldColumn, field, [&] { return rows->GetValue(rt::Variant(field)); });
         return rows->GetValue(rt::Variant(field));
@@ -271,7 +249,7 @@ void AttributeValidationService::RunInterfaceRule(const InterfaceRule& Rule, con
         return valueOf(RelatedFeature_, "QTX_RELATEDNAME", Rule.RelatedName, "QTX_RELATEDFIELDNAME", Rule.RelatedField);
     };
     auto qzComponents = [](const std::shared_ptr<IKeyObject>& feature) {
-        return rt::QueryInterface<QzComponents>(ComponentsOf(feature));
+        return rt::QueryInterface<QzComponents>(FeatureComponents(feature));
     };
     rt::ResumeNext creation;
 

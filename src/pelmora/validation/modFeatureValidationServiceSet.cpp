@@ -17,6 +17,7 @@
 #include "pelmora/features/Component.h"
 #include "pelmora/features/ComponentClone.h"
 #include "pelmora/features/FeatureAssemblyService.h"
+#include "pelmora/features/FeatureComponents.h"
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
 #include "pelmora/features/modFASCache.h"
@@ -55,10 +56,6 @@ struct ValidationSetIndexState {
 };
 
 ValidationSetIndexState& IndexState() { return rt::Apartment::Current().Get<ValidationSetIndexState>(); }
-
-void RequireObject(bool present) {
-    if (!present) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-}
 
 // VB's "value = number": Null and Empty-versus-number mismatches are no match.
 bool HoldsNumber(const rt::Variant& value, int16_t number) {
@@ -488,13 +485,9 @@ rt::ObjectPtr CurrentGeometry(const std::shared_ptr<IComponent>& component, Comp
 
 void RecordsetToCollection(const std::shared_ptr<IKeyObject>& Feature, const std::string& ComponentName,
                            const std::shared_ptr<rt::Collection>& Geometries, ComponentGeometryMemo* Memo) {
-    RequireObject(Feature && Geometries);
-    auto components = Feature->get_Components();
-    RequireObject(components != nullptr);
-    auto component = components->get_Item(rt::Variant(ComponentName));
-    RequireObject(component != nullptr);
-    auto rows = component->get_Recordset();
-    RequireObject(rows != nullptr);
+    RequireObjects(Feature, Geometries);
+    auto component = FeatureComponent(Feature, ComponentName);
+    auto rows = ComponentRowsOf(component);
     if (rows->get_BOF() && rows->get_EOF()) return;
     if (const std::vector<rt::Variant>* kept = Memo ? Memo->Find(component, rows) : nullptr) {
         for (const rt::Variant& geometry : *kept) Geometries->Add(geometry);
