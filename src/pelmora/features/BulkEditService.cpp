@@ -13,7 +13,6 @@
 #include "interfaces/KeyObject.h"
 #include "interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
-#include "pelmora/relationships/RelationshipHelperBase.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"

@@ -14,7 +14,6 @@
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/modAttributeInfo.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
-#include "pelmora/relationships/RelationshipHelperBase.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"

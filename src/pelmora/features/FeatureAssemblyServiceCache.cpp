@@ -16,7 +16,6 @@
 #include "interfaces/DataContext.h"
 #include "interfaces/KeyObject.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
-#include "pelmora/relationships/RelationshipHelperBase.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
 
