@@ -4,6 +4,7 @@
 // past a failing step; a check that fails counts as passed, so the checks
 // that depend on it still run.
 #include <algorithm>
+#include <utility>
 
 #include "ado/Recordset.h"
 #include "pelmora/extensions/RGIHelper.h"
@@ -55,6 +56,7 @@ std::string Text(const std::shared_ptr<ado::Recordset>& rs, const char* column) 
 void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, const std::shared_ptr<IComponents>& Components,
                               const std::shared_ptr<ado::Recordset>& ValidationSet, const std::shared_ptr<rt::Collection>&,
                               const std::shared_ptr<ado::Recordset>& Errors) {
+    ValidateScope validating(*this);
     RequireObjects(featureComponents_, ruleTable_);
     FilterService().FilterRecordset(featureComponents_, featureComponents_->get_Fields()->Item("QTX_CNO"),
                                     RowValue("QTX_SUPPORTCNO"));
@@ -65,15 +67,17 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
     DistanceRun run;
     ValidateRun reads;
     RGIHelper::RunRecordsScope rgiRecords;
+    // A call made back from an extension during this one keeps its own
+    // reads; this call finds its own again when that one returns.
     struct Scope {
         NEConnectivity& helper;
+        DistanceRun* run;
+        ValidateRun* reads;
         ~Scope() {
-            helper.run_ = nullptr;
-            helper.validateRun_ = nullptr;
+            helper.run_ = run;
+            helper.validateRun_ = reads;
         }
-    } scope{*this};
-    run_ = &run;
-    validateRun_ = &reads;
+    } scope{*this, std::exchange(run_, &run), std::exchange(validateRun_, &reads)};
 
     rt::ResumeNext step;
     // Without the support component among the set's components nothing is

@@ -2,6 +2,7 @@
 // attribute rules, distance rules and relationship-geometry interfaces of
 // every pending feature of the validation set on this relationship's side.
 #include <string>
+#include <utility>
 
 #include "ado/Recordset.h"
 #include "pelmora/features/ComponentClone.h"
@@ -66,6 +67,7 @@ std::string ElementText(const rt::Variant& array, int32_t i) {
 void Ownership::Validate(const std::shared_ptr<IKeyObjects>& Features, const std::shared_ptr<IComponents>&,
                          const std::shared_ptr<ado::Recordset>& ValidationSet, const std::shared_ptr<rt::Collection>&,
                          const std::shared_ptr<ado::Recordset>& Errors) {
+    ValidateScope validating(*this);
     RequireObjects(ValidationSet, ruleTable_, featureComponents_);
     auto setFields = ValidationSet->get_Fields();
     auto fno = setFields->Item("QTX_FNO");
@@ -77,11 +79,12 @@ void Ownership::Validate(const std::shared_ptr<IKeyObjects>& Features, const std
     // An owner related to many owned features is read once, a pair's rules once.
     DistanceRun run;
     ValidationMemo memo;
+    // A call made back from an extension during this one keeps its own memo.
     struct Forget {
         ValidationMemo*& memo;
-        ~Forget() { memo = nullptr; }
-    } forget{memo_};
-    memo_ = &memo;
+        ValidationMemo* outer;
+        ~Forget() { memo = outer; }
+    } forget{memo_, std::exchange(memo_, &memo)};
     auto sideField = ruleTable_->get_Fields()->Item(subordinate_ ? "QTX_SOURCEFNO" : "QTX_OWNERFNO");
     const DistanceValidationContext distance{ruleTable_, metadata_, filterService_, name_, configuration_, &run};
     const OffsetProfile profile = OffsetProfile::For(OffsetHelper::Ownership, subordinate_);
