@@ -20,6 +20,7 @@
 #include "interfaces/FunctionalInterface.h"
 #include "pelmora/validation/FeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationService.h"
+#include "runtime/ScopedValue.h"
 #include "support/EditableMetadata.h"
 #include "support/RGITestObjects.h"
 #include "validation/AttributeValidationInterfaceObjects.h"
@@ -50,8 +51,7 @@ struct Handed {
 using CallBack = std::function<void(const Handed&)>;
 
 // Calls back from inside Validate, but not from a run its own call back
-// started, and no more than kMost times a run: a walk that never ends runs
-// out of call backs and is seen to have had more.
+// started (that would call back without end), and at most kMost times a run.
 class CallsBack {
 public:
     static constexpr int kMost = 40;
@@ -62,11 +62,7 @@ public:
     void Fire(const Handed& handed) {
         if (!callBack || busy_ || calledBack > kMost) return;
         ++calledBack;
-        busy_ = true;
-        struct Done {
-            bool& busy;
-            ~Done() { busy = false; }
-        } done{busy_};
+        const rt::ScopedValue<bool> busy(busy_, true);
         try {
             callBack(handed);
         } catch (const rt::ComError&) {

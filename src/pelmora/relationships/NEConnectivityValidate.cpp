@@ -4,7 +4,6 @@
 // past a failing step; a check that fails counts as passed, so the checks
 // that depend on it still run.
 #include <algorithm>
-#include <utility>
 
 #include "ado/Recordset.h"
 #include "pelmora/extensions/RGIHelper.h"
@@ -22,6 +21,7 @@
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
 #include "runtime/Collection.h"
 #include "runtime/Error.h"
+#include "runtime/ScopedValue.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {
@@ -69,15 +69,8 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
     RGIHelper::RunRecordsScope rgiRecords;
     // A call made back from an extension during this one keeps its own
     // reads; this call finds its own again when that one returns.
-    struct Scope {
-        NEConnectivity& helper;
-        DistanceRun* run;
-        ValidateRun* reads;
-        ~Scope() {
-            helper.run_ = run;
-            helper.validateRun_ = reads;
-        }
-    } scope{*this, std::exchange(run_, &run), std::exchange(validateRun_, &reads)};
+    const rt::ScopedValue<DistanceRun*> keptRun(run_, &run);
+    const rt::ScopedValue<ValidateRun*> keptReads(validateRun_, &reads);
 
     rt::ResumeNext step;
     // Without the support component among the set's components nothing is

@@ -2,7 +2,6 @@
 // attribute rules, distance rules and relationship-geometry interfaces of
 // every pending feature of the validation set on this relationship's side.
 #include <string>
-#include <utility>
 
 #include "ado/Recordset.h"
 #include "pelmora/features/ComponentClone.h"
@@ -18,6 +17,7 @@
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
 #include "runtime/Error.h"
+#include "runtime/ScopedValue.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {
@@ -80,11 +80,7 @@ void Ownership::Validate(const std::shared_ptr<IKeyObjects>& Features, const std
     DistanceRun run;
     ValidationMemo memo;
     // A call made back from an extension during this one keeps its own memo.
-    struct Forget {
-        ValidationMemo*& memo;
-        ValidationMemo* outer;
-        ~Forget() { memo = outer; }
-    } forget{memo_, std::exchange(memo_, &memo)};
+    const rt::ScopedValue<ValidationMemo*> kept(memo_, &memo);
     auto sideField = ruleTable_->get_Fields()->Item(subordinate_ ? "QTX_SOURCEFNO" : "QTX_OWNERFNO");
     const DistanceValidationContext distance{ruleTable_, metadata_, filterService_, name_, configuration_, &run};
     const OffsetProfile profile = OffsetProfile::For(OffsetHelper::Ownership, subordinate_);

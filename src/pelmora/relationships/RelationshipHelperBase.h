@@ -23,8 +23,8 @@
 // strongly; the service that made it holds it and nothing holds the service.
 #include <cstdint>
 #include <memory>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "interfaces/Relationship.h"

@@ -1,7 +1,5 @@
 #include "pelmora/validation/FeatureValidationService.h"
 
-#include <utility>
-
 #include "ado/Recordset.h"
 #include "pelmora/common/AppUtils.h"
 #include "pelmora/common/modYvCommonUtilities.h"
@@ -18,6 +16,7 @@
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
+#include "runtime/ScopedValue.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {
@@ -108,11 +107,7 @@ std::shared_ptr<ado::Recordset> FeatureValidationService::ValidateKeyObjectSet(
     // An extension this run calls may start another run on this service:
     // that one reads its own lookups, and this one its own again afterwards.
     RunLookups lookups;
-    struct OwnLookups {
-        RunLookups*& at;
-        RunLookups* outer;
-        ~OwnLookups() { at = outer; }
-    } own{Lookups_, std::exchange(Lookups_, &lookups)};
+    const rt::ScopedValue<RunLookups*> own(Lookups_, &lookups);
     try {
         std::shared_ptr<IKeyObjects> Features;
         std::shared_ptr<IComponents> Components;
