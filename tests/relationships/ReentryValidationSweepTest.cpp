@@ -7,11 +7,8 @@
 // the process down or hang. A crash names the row it happened in.
 #include "RelationshipTestSupport.h"
 
-#include <unistd.h>
-
-#include <csignal>
-#include <cstring>
 #include <functional>
+#include <optional>
 
 #include "pelmora/features/ComponentService.h"
 #include "pelmora/features/FeatureAssemblyService.h"
@@ -21,6 +18,7 @@
 #include "pelmora/validation/FeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "runtime/ScopedValue.h"
+#include "support/CrashNote.h"
 #include "support/EditableMetadata.h"
 #include "support/RGITestObjects.h"
 #include "validation/AttributeValidationInterfaceObjects.h"
@@ -29,19 +27,6 @@
 using relationshiptest::RelationshipServiceFixture;
 
 namespace {
-
-char g_row[200];
-struct sigaction g_before[32];
-constexpr int kDeadly[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
-
-void NameTheRow(int sig) {
-    constexpr char head[] = "\n*** the process died in the re-entry row: ";
-    [[maybe_unused]] auto a = write(2, head, sizeof head - 1);
-    [[maybe_unused]] auto b = write(2, g_row, strlen(g_row));
-    [[maybe_unused]] auto c = write(2, "\n", 1);
-    sigaction(sig, &g_before[sig], nullptr);
-    if (sig == SIGABRT) raise(sig);
-}
 
 // What an extension was handed and can call back through.
 struct Handed {
@@ -139,11 +124,7 @@ class ReentryValidationSweep : public RelationshipServiceFixture {
 protected:
     void SetUp() override {
         RelationshipServiceFixture::SetUp();
-        for (int sig : kDeadly) {
-            struct sigaction action {};
-            action.sa_handler = NameTheRow;
-            sigaction(sig, &action, &g_before[sig]);
-        }
+        note_.emplace("re-entry row");
         fi_ = std::make_shared<CallingBackFI>();
         vi_ = std::make_shared<attrvaltest::ProgIdCheck>();
         ownerRgi_ = std::make_shared<CallingBackRGI>();
@@ -160,7 +141,7 @@ protected:
         for (const char* progId : {kFunctionalProgId, kAttributeProgId, kOwnerGeometryProgId, kOwnedGeometryProgId})
             rt::UnregisterClass(progId);
         pelmora::ReleaseValidationSetIndex();
-        for (int sig : kDeadly) sigaction(sig, &g_before[sig], nullptr);
+        note_.reset();
         RelationshipServiceFixture::TearDown();
     }
 
@@ -197,6 +178,7 @@ protected:
         return out;
     }
 
+    std::optional<pelmora_test::CrashNote> note_;  // names the row a crash happened in
     std::shared_ptr<CallingBackFI> fi_;
     std::shared_ptr<attrvaltest::ProgIdCheck> vi_;
     CallsBack viBack_;  // what the attribute validation interface does inside Validate
@@ -308,7 +290,7 @@ TEST_F(ReentryValidationSweep, EveryCallbackSurvivesEveryCallBack) {
             if (call.helperOnly && !kind.helper) continue;
             const std::string row = std::string(kind.name) + " x " + call.name;
             SCOPED_TRACE(row);
-            snprintf(g_row, sizeof g_row, "%s", row.c_str());
+            note_->Call(row);
             for (CallsBack* double_ : {static_cast<CallsBack*>(fi_.get()), &viBack_,
                                        static_cast<CallsBack*>(ownerRgi_.get()), static_cast<CallsBack*>(ownedRgi_.get())}) {
                 double_->callBack = double_ == kind.double_ ? call.back : nullptr;
