@@ -119,6 +119,8 @@ constexpr const char* kFunctionalProgId = "Pelmora.OutletCheck";
 constexpr const char* kAttributeProgId = "Pelmora.ValveMainCheck";
 constexpr const char* kOwnerGeometryProgId = "Pelmora.MainGeometry";
 constexpr const char* kOwnedGeometryProgId = "Pelmora.HydrantGeometry";
+// Given to the mains' node-edge rules by the test.
+constexpr const char* kConnectionGeometryProgId = "Pelmora.ConnectionGeometry";
 
 class ReentryValidationSweep : public RelationshipServiceFixture {
 protected:
@@ -129,6 +131,14 @@ protected:
         vi_ = std::make_shared<attrvaltest::ProgIdCheck>();
         ownerRgi_ = std::make_shared<CallingBackRGI>();
         ownedRgi_ = std::make_shared<CallingBackRGI>();
+        connectionRgi_ = std::make_shared<CallingBackRGI>();
+        auto rules = pelmora_test::EditableMetadataTable(*metadata_, "QTX_NODEEDGERULES_OPTABLE");
+        for (rules->MoveFirst(); !rules->get_EOF(); rules->MoveNext())
+            if (rt::CLng(rules->GetValue(rt::Variant("QTX_SOURCEFNO"))) == 101) {
+                rules->SetValue(rt::Variant("QTX_INTERFACE"), rt::Variant(kConnectionGeometryProgId));
+                rules->Update();
+            }
+        Register(kConnectionGeometryProgId, connectionRgi_);
         Register(kFunctionalProgId, fi_);
         Register(kAttributeProgId, vi_);
         Register(kOwnerGeometryProgId, ownerRgi_);
@@ -138,7 +148,8 @@ protected:
     }
     void TearDown() override {
         validation_.reset();
-        for (const char* progId : {kFunctionalProgId, kAttributeProgId, kOwnerGeometryProgId, kOwnedGeometryProgId})
+        for (const char* progId : {kFunctionalProgId, kAttributeProgId, kOwnerGeometryProgId, kOwnedGeometryProgId,
+                                   kConnectionGeometryProgId})
             rt::UnregisterClass(progId);
         pelmora::ReleaseValidationSetIndex();
         note_.reset();
@@ -182,7 +193,7 @@ protected:
     std::shared_ptr<CallingBackFI> fi_;
     std::shared_ptr<attrvaltest::ProgIdCheck> vi_;
     CallsBack viBack_;  // what the attribute validation interface does inside Validate
-    std::shared_ptr<CallingBackRGI> ownerRgi_, ownedRgi_;
+    std::shared_ptr<CallingBackRGI> ownerRgi_, ownedRgi_, connectionRgi_;
     std::shared_ptr<pelmora::FeatureValidationService> validation_;
 };
 
@@ -283,7 +294,8 @@ TEST_F(ReentryValidationSweep, EveryCallbackSurvivesEveryCallBack) {
     const std::vector<Kind> kinds = {{"functional validation interface", fi_.get(), false},
                                      {"attribute validation interface", &viBack_, false},
                                      {"geometry interface of the owner", ownerRgi_.get(), true},
-                                     {"geometry interface of the owned", ownedRgi_.get(), true}};
+                                     {"geometry interface of the owned", ownedRgi_.get(), true},
+                                     {"geometry interface of a node-edge connection", connectionRgi_.get(), true}};
     vi_->during = [this] { viBack_.Fire({vi_->active, nullptr}); };
     for (const Kind& kind : kinds) {
         for (const Call& call : calls) {
@@ -292,7 +304,8 @@ TEST_F(ReentryValidationSweep, EveryCallbackSurvivesEveryCallBack) {
             SCOPED_TRACE(row);
             note_->Call(row);
             for (CallsBack* double_ : {static_cast<CallsBack*>(fi_.get()), &viBack_,
-                                       static_cast<CallsBack*>(ownerRgi_.get()), static_cast<CallsBack*>(ownedRgi_.get())}) {
+                                       static_cast<CallsBack*>(ownerRgi_.get()), static_cast<CallsBack*>(ownedRgi_.get()),
+                                       static_cast<CallsBack*>(connectionRgi_.get())}) {
                 double_->callBack = double_ == kind.double_ ? call.back : nullptr;
                 double_->calledBack = double_->raised = 0;
             }
