@@ -15,6 +15,7 @@
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
 #include "interfaces/FunctionalInterface.h"
+#include "pelmora/validation/AttributeValidationService.h"
 #include "pelmora/validation/FeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "runtime/ScopedValue.h"
@@ -356,6 +357,74 @@ TEST_F(ReentryValidationSweep, AWalkVisitsTheRowsItBeganWithOnce) {
     for (const auto& v : fi_->visited)
         if (v.rfind("HYDRANT_INSPECTION", 0) == 0) inspections.push_back(v);
     EXPECT_EQ(inspections, (std::vector<std::string>{"HYDRANT_INSPECTION 1", "HYDRANT_INSPECTION 3"}));
+}
+
+}  // namespace
+
+namespace {
+
+// The attribute validation service driven by a client, its interface calling
+// back into that same service: the outer walk answers, and a call back that
+// changes nothing leaves it the failures it finds alone.
+TEST_F(ReentryValidationSweep, AnAttributeServiceSurvivesItsInterfaceCallingBack) {
+    auto assembly = std::make_shared<pelmora::FeatureAssemblyService>();
+    assembly->putref_DataContext(sqlite_);
+    auto service = std::make_shared<pelmora::AttributeValidationService>();
+    auto prepare = [&] {
+        service->putref_DataContext(sqlite_);
+        service->putref_ActiveFeature(assembly->OpenFeature(102, 2002));
+        service->putref_RelatedFeature(assembly->OpenFeature(101, 1001));
+        service->put_RelationshipType("3");
+    };
+    auto failures = [&] {
+        rt::Variant p, e;
+        service->Validate(p, e);
+        std::vector<std::string> texts;
+        if (p.IsArray() && p.Array())
+            for (int32_t i = rt::LBound(p); i <= rt::UBound(p); ++i) texts.push_back(rt::CStr(p.Array()->Get(i)));
+        return texts;
+    };
+    prepare();
+    const auto alone = failures();
+    ASSERT_FALSE(alone.empty());
+    struct Call {
+        const char* name;
+        std::function<void()> back;
+        bool readsOnly;
+    };
+    const std::vector<Call> calls = {
+        {"Validate again", [&] { failures(); }, true},
+        {"Execute", [&] {
+             rt::Variant p, e;
+             service->Execute(p, e);
+         }, true},
+        {"ValidateAttributes", [&] {
+             rt::Variant p, e;
+             service->ValidateAttributes(true, p, e);
+         }, true},
+        {"its features dropped", [&] {
+             service->putref_ActiveFeature(nullptr);
+             service->putref_RelatedFeature(nullptr);
+         }, false},
+        {"its context dropped", [&] { service->putref_DataContext(nullptr); }, false},
+    };
+    vi_->during = [this] { viBack_.Fire({}); };
+    for (const Call& call : calls) {
+        SCOPED_TRACE(call.name);
+        note_->Call(std::string("attribute validation service x ") + call.name);
+        prepare();
+        viBack_.callBack = [&call](const Handed&) { call.back(); };
+        viBack_.calledBack = 0;
+        try {
+            const auto found = failures();
+            if (call.readsOnly) {
+                EXPECT_EQ(found, alone);
+            }
+        } catch (const rt::ComError& e) {
+            EXPECT_FALSE(call.readsOnly) << e.Description();
+        }
+        EXPECT_GT(viBack_.calledBack, 0) << "the callback never ran";
+    }
 }
 
 }  // namespace
