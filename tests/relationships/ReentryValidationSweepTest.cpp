@@ -144,6 +144,8 @@ protected:
         Register(kAttributeProgId, vi_);
         Register(kOwnerGeometryProgId, ownerRgi_);
         Register(kOwnedGeometryProgId, ownedRgi_);
+        // Also on the mains' pressure zone, whose key is looked up after it.
+        PutFunctionalCheckOn(1105);
         validation_ = std::make_shared<pelmora::FeatureValidationService>();
         validation_->putref_DataContext(sqlite_);
     }
@@ -155,6 +157,14 @@ protected:
         pelmora::ReleaseValidationSetIndex();
         note_.reset();
         RelationshipServiceFixture::TearDown();
+    }
+
+    // The functional double validates attribute ano too.
+    void PutFunctionalCheckOn(int32_t ano) {
+        for (auto [field, value] : {std::pair<const char*, rt::Variant>{"QTX_INTERFACE", rt::Variant(kFunctionalProgId)},
+                                    {"QTX_FUNCTIONALVALIDATION", rt::Variant(int32_t{1})},
+                                    {"QTX_FUNCTIONALTYPE", rt::Variant("Validate")}})
+            ASSERT_TRUE(pelmora_test::SetMetadataAttribute(*metadata_, ano, field, value));
     }
 
     template <class T>
@@ -257,6 +267,10 @@ TEST_F(ReentryValidationSweep, EveryCallbackSurvivesEveryCallBack) {
          true, true},
         {"the helper reviews its feature", [](const Handed& h) { h.helper->ReviewRelationship(h.helper->get_Feature()); },
          true, true},
+        {"the service's data context dropped", [this](const Handed&) { validation_->putref_DataContext(nullptr); },
+         false, false},
+        {"the helper's data context dropped", [](const Handed& h) { h.helper->putref_DataContext(nullptr); }, true,
+         false},
         {"the helper's feature dropped", [](const Handed& h) { h.helper->putref_Feature(nullptr); }, true, true},
         {"Components.Refresh", [](const Handed& h) { ComponentsOf(h)->Refresh(); }, false, true},
         {"Components.Update", [](const Handed& h) { ComponentsOf(h)->Update(); }, false, true},
@@ -312,6 +326,9 @@ TEST_F(ReentryValidationSweep, EveryCallbackSurvivesEveryCallBack) {
             }
             fi_->visited.clear();
             nested.clear();
+            // A service of its own, with helpers of their own, for every row.
+            validation_ = std::make_shared<pelmora::FeatureValidationService>();
+            validation_->putref_DataContext(sqlite_);
             try {
                 const auto found = Findings(Validate());
                 // What an extension's failing call back adds is its finding.
@@ -337,12 +354,7 @@ TEST_F(ReentryValidationSweep, EveryCallbackSurvivesEveryCallBack) {
 // validates: the walk visits the rows the component had, once per
 // attribute, and ends; the rows added are left to the next validation.
 TEST_F(ReentryValidationSweep, AWalkVisitsTheRowsItBeganWithOnce) {
-    for (const char* field : {"QTX_INTERFACE", "QTX_FUNCTIONALVALIDATION", "QTX_FUNCTIONALTYPE"}) {
-        const rt::Variant value = std::string(field) == "QTX_INTERFACE" ? rt::Variant(kFunctionalProgId)
-                                  : std::string(field) == "QTX_FUNCTIONALVALIDATION" ? rt::Variant(int32_t{1})
-                                                                                    : rt::Variant("Validate");
-        ASSERT_TRUE(pelmora_test::SetMetadataAttribute(*metadata_, 3302, field, value));
-    }
+    PutFunctionalCheckOn(3302);
     fi_->callBack = [](const Handed& h) {
         if (h.service->get_ComponentName() == "HYDRANT_INSPECTION") h.service->NewOccurrence();
     };

@@ -58,8 +58,9 @@ MetadataRecordsetFilterService& FeatureValidationService::FilterService() {
 }
 
 std::shared_ptr<ado::Recordset> FeatureValidationService::MetadataTable(const std::string& key) {
-    if (!MetadataRecordsets_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return MetadataRecordsets_->get_Item(rt::Variant(key))->get_Recordset("", "");
+    const auto& recordsets = Lookups().recordsets;
+    if (!recordsets) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    return recordsets->get_Item(rt::Variant(key))->get_Recordset("", "");
 }
 
 void FeatureValidationService::EndRun(const std::string& SavedStatusText) {
@@ -104,15 +105,19 @@ std::shared_ptr<ado::Recordset> FeatureValidationService::ValidatePendingEdits()
 
 std::shared_ptr<ado::Recordset> FeatureValidationService::ValidateKeyObjectSet(
     std::shared_ptr<ado::Recordset>& ValidationSet, const std::string& SavedStatusText) {
-    // An extension this run calls may start another run on this service:
-    // that one reads its own lookups, and this one its own again afterwards.
+    // An extension this run calls may start another run on this service, or
+    // give it another context: this run goes on with its own.
     RunLookups lookups;
+    lookups.dataContext = DataContext_;
+    lookups.metadata = MetadataService_;
+    lookups.recordsets = MetadataRecordsets_;
+    lookups.configuration = ConfigurationName_;
     const rt::ScopedValue<RunLookups*> own(Lookups_, &lookups);
     try {
         std::shared_ptr<IKeyObjects> Features;
         std::shared_ptr<IComponents> Components;
         int32_t Count = 0;
-        GetValidationKOCollection(ValidationSet, Features, Components, DataContext_, Count);
+        GetValidationKOCollection(ValidationSet, Features, Components, lookups.dataContext, Count);
         ValidationSetIndexHold index(ValidationSet);
         std::shared_ptr<ado::Recordset> Errors = CreateValidationRecordset();
         if (Features) ValidateFeatureSet(Features, Count, Errors);

@@ -144,10 +144,16 @@ private:
     void AddRowFinding(const std::shared_ptr<ado::Recordset>& Errors, const std::shared_ptr<ado::Recordset>& Rows,
                        const std::string& Description, const std::string& Location);
 
-    // What one run has already looked up: the database does not change while
-    // a run reads it, and most values recur from feature to feature. Each run
-    // owns its own; Lookups_ points at the innermost run's while it lasts.
+    // What one run works with: the context it began with (an extension it
+    // calls may set another, or none, on this service meanwhile) and what it
+    // has already looked up (the database does not change while a run reads
+    // it, and most values recur from feature to feature). Each run owns its
+    // own; Lookups_ points at the innermost run's while it lasts.
     struct RunLookups {
+        std::shared_ptr<IDataContext> dataContext;
+        std::shared_ptr<IMetadataService> metadata;
+        std::shared_ptr<IMetadataRecordsets> recordsets;
+        std::string configuration;
         std::map<std::string, bool> published;  // domain table: has a published picklist
         std::map<std::string, std::shared_ptr<ado::Recordset>> domains;  // published domain tables
         std::map<std::string, bool> found;  // table, field and value: the value is there

@@ -179,7 +179,7 @@ const std::vector<FeatureValidationService::AttributeCheck>& FeatureValidationSe
 const std::string& FeatureValidationService::ComponentUserName(int16_t CNO) {
     auto known = Lookups().userNames.find(CNO);
     if (known == Lookups().userNames.end())
-        known = Lookups().userNames.emplace(CNO, GetComponentUserName(MetadataService_, CNO)).first;
+        known = Lookups().userNames.emplace(CNO, GetComponentUserName(Lookups().metadata, CNO)).first;
     return known->second;
 }
 
@@ -284,7 +284,9 @@ bool FeatureValidationService::DatabaseHasValue(const std::string& Table, const 
     if (valueKey)
         if (auto known = Lookups().found.find(key); known != Lookups().found.end()) return known->second;
     rt::Variant parameters = rt::Variant::ArrayOf({Value});
-    auto rows = DataContext_->OpenParameterizedQuery("SELECT * FROM " + Table + " WHERE " + Field + " = ?",
+    const auto& context = Lookups().dataContext;
+    if (!context) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    auto rows = context->OpenParameterizedQuery("SELECT * FROM " + Table + " WHERE " + Field + " = ?",
                                                      kStaticCursor, kReadOnlyLock, kUnknownCommand, parameters);
     const bool found = !(rows->get_BOF() && rows->get_EOF());
     if (valueKey) Lookups().found.emplace(key, found);
@@ -321,7 +323,7 @@ void FeatureValidationService::RunFunctionalValidation(const std::shared_ptr<ado
         }
     };
     if (!stage(kPrepareInterfaceMessage, [&] {
-            Interface->putref_DataContext(DataContext_);
+            Interface->putref_DataContext(Lookups().dataContext);
             Interface->put_ArgumentArray(Check.ArgumentArray);
             Interface->put_ComponentName(ComponentName);
             Interface->put_FieldName(Check.FieldName);
@@ -337,7 +339,7 @@ void FeatureValidationService::RunFunctionalValidation(const std::shared_ptr<ado
         }))
         return;
     stage(kRecordInterfaceMessage, [&] {
-        AddErrorArraysToRecordset(ComponentRows, Errors, PriorityArray, ErrArray, name, ConfigurationName_);
+        AddErrorArraysToRecordset(ComponentRows, Errors, PriorityArray, ErrArray, name, Lookups().configuration);
     });
 }
 
