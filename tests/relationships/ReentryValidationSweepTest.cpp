@@ -2,9 +2,10 @@
 // functional validation interface, an attribute validation interface and a
 // relationship geometry interface, each calling back with one of the calls
 // an extension can make (the same validation again, a refresh, an update, a
-// save, occurrences added or deleted, its rows closed). A row passes when
-// the outer validation answers or raises a run-time error; no row may take
-// the process down or hang. A crash names the row it happened in.
+// save, occurrences added or deleted, its rows closed, a context or feature
+// dropped). A row passes when the outer validation answers or raises a
+// run-time error; no row may take the process down or hang. A crash names
+// the row it happened in.
 #include "RelationshipTestSupport.h"
 
 #include <functional>
