@@ -7,11 +7,9 @@
 #include "RelationshipTestSupport.h"
 
 #include <sqlite3.h>
-#include <unistd.h>
 
-#include <csignal>
-#include <cstring>
 #include <functional>
+#include <optional>
 #include <set>
 
 #include "pelmora/common/FastString.h"
@@ -28,28 +26,13 @@
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "runtime/Collection.h"
 #include "support/CallersComponent.h"
+#include "support/CrashNote.h"
 #include "validation/ValidationSetTestSupport.h"
 
 using pelmora_test::CallersComponent;
 using relationshiptest::RelationshipServiceFixture;
 
 namespace {
-
-// The call under way, written out by the fatal-signal handler.
-char g_call[400];
-struct sigaction g_previous[32];
-constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
-
-void OnFatalSignal(int sig) {
-    const char head[] = "\n*** the process died in the call: ";
-    [[maybe_unused]] auto a = write(2, head, sizeof head - 1);
-    [[maybe_unused]] auto b = write(2, g_call, strlen(g_call));
-    [[maybe_unused]] auto c = write(2, "\n", 1);
-    // The previous handler (the sanitizer's, or the default) takes over: a
-    // fault recurs when the handler returns, an abort is raised again.
-    sigaction(sig, &g_previous[sig], nullptr);
-    if (sig == SIGABRT) raise(sig);
-}
 
 // The rows of every table of the database, hashed. Sequences are left out:
 // taking a number from one is no write, and a new feature takes one.
@@ -125,11 +108,7 @@ class CarelessCallerSweep : public RelationshipServiceFixture {
 protected:
     void SetUp() override {
         RelationshipServiceFixture::SetUp();
-        for (int sig : kFatalSignals) {
-            struct sigaction action {};
-            action.sa_handler = OnFatalSignal;
-            sigaction(sig, &action, &g_previous[sig]);
-        }
+        note_.emplace("call");
         auto rows =
             metadata_->get_Recordsets()->get_Item(rt::Variant("QTX_FEATRELATIONSHIPS_OPTABLE"))->get_Recordset("", "");
         for (; !rows->get_EOF(); rows->MoveNext()) {
@@ -143,7 +122,7 @@ protected:
         fingerprint_ = Fingerprint();
     }
     void TearDown() override {
-        for (int sig : kFatalSignals) sigaction(sig, &g_previous[sig], nullptr);
+        note_.reset();
         RelationshipServiceFixture::TearDown();
     }
 
@@ -154,7 +133,7 @@ protected:
     // leaves a member of a class says where it happened: it has a source
     // unless the call never reached a member (438, 449, 450).
     int32_t Run(const std::string& call, const std::function<void()>& f, bool withSource = false) {
-        snprintf(g_call, sizeof g_call, "%s", call.c_str());
+        note_->Call(call);
         ++calls_;
         try {
             f();
@@ -205,6 +184,7 @@ protected:
         return kinds;
     }
 
+    std::optional<pelmora_test::CrashNote> note_;  // names the call a crash happened in
     std::set<int16_t> fnos_, rnos_;
     uint64_t fingerprint_ = 0;
     int calls_ = 0;

@@ -42,10 +42,14 @@ bool TakeRGIOutput(const rt::Variant& priorities, const rt::Variant& messages, R
 }
 
 // Puts the active feature's CNO back: the RGIs' triggering CNOs are no
-// business of whoever reads the feature next.
+// business of whoever reads the feature next. An RGI that called back into
+// its helper (validated again, reviewed another feature) may have left
+// another feature active: the helper gets its own back, as it reads it
+// after the host returns.
 class CNORestorer {
 public:
-    explicit CNORestorer(std::shared_ptr<IKeyObject> feature) : feature_(std::move(feature)) {
+    CNORestorer(std::shared_ptr<IRelationshipHelper> helper, std::shared_ptr<IKeyObject> feature)
+        : helper_(std::move(helper)), feature_(std::move(feature)) {
         if (!feature_) return;
         try {
             cno_ = feature_->get_CNO();
@@ -53,6 +57,10 @@ public:
         }
     }
     ~CNORestorer() {
+        try {
+            if (helper_->get_Feature() != feature_) helper_->putref_Feature(feature_);
+        } catch (...) {
+        }
         if (!cno_) return;
         try {
             feature_->put_CNO(*cno_);
@@ -63,6 +71,7 @@ public:
     CNORestorer& operator=(const CNORestorer&) = delete;
 
 private:
+    std::shared_ptr<IRelationshipHelper> helper_;
     std::shared_ptr<IKeyObject> feature_;
     std::optional<int16_t> cno_;
 };
@@ -143,8 +152,12 @@ void RGIHelper::Remember(size_t index) {
 void RGIHelper::RunRGIs(const std::shared_ptr<IRelationshipHelper>& Helper, RGIFindings& findings) {
     if (!Helper) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     auto feature = Helper->get_Feature();
-    CNORestorer restore(feature);
-    for (const RGIInfo& record : m_aRGIInfo)
+    CNORestorer restore(Helper, feature);
+    // An RGI may call back into its helper, whose next Initialize replaces
+    // these records and releases their RGIs: the walk goes over its own copy,
+    // which keeps every RGI alive while it runs.
+    const std::vector<RGIInfo> records = m_aRGIInfo;
+    for (const RGIInfo& record : records)
         if (record.m_objRGI) RunRGI(Helper, feature, record, findings);
 }
 

@@ -51,6 +51,7 @@ void M2MOwnership::Validate(const std::shared_ptr<IKeyObjects>& Features, const 
                             const std::shared_ptr<ado::Recordset>& ValidationSet, const std::shared_ptr<rt::Collection>&,
                             const std::shared_ptr<ado::Recordset>& Errors) {
     namespace m = m2m_messages;
+    ValidateScope validating(*this);
     RequireObjects(ValidationSet, ruleTable_);
     rt::Variant priorities = rt::Variant::MakeArray(rt::vbString, 0, 0);
     rt::Variant messages = rt::Variant::MakeArray(rt::vbString, 0, 0);

@@ -22,6 +22,7 @@
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
 #include "runtime/Collection.h"
 #include "runtime/Error.h"
+#include "runtime/ScopedValue.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {
@@ -56,6 +57,7 @@ std::string Text(const std::shared_ptr<ado::Recordset>& rs, const char* column) 
 void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, const std::shared_ptr<IComponents>& Components,
                               const std::shared_ptr<ado::Recordset>& ValidationSet, const std::shared_ptr<rt::Collection>&,
                               const std::shared_ptr<ado::Recordset>& Errors) {
+    ValidateScope validating(*this);
     RequireObjects(featureComponents_, ruleTable_);
     FilterService().FilterRecordset(featureComponents_, featureComponents_->get_Fields()->Item("QTX_CNO"),
                                     RowValue("QTX_SUPPORTCNO"));
@@ -66,12 +68,10 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
     DistanceRun run;
     ValidateRun reads;
     RGIHelper::RunRecordsScope rgiRecords;
-    run_ = &run;
-    validateRun_ = &reads;
-    ScopeExit forget([this] {
-        run_ = nullptr;
-        validateRun_ = nullptr;
-    });
+    // A call made back from an extension during this one keeps its own
+    // reads; this call finds its own again when that one returns.
+    const rt::ScopedValue<DistanceRun*> keptRun(run_, &run);
+    const rt::ScopedValue<ValidateRun*> keptReads(validateRun_, &reads);
 
     rt::ResumeNext step;
     // Without the support component among the set's components nothing is

@@ -46,6 +46,7 @@ void NodeOrdConnADO::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
                               const std::shared_ptr<ado::Recordset>& ValidationSet,
                               const std::shared_ptr<rt::Collection>& PendingFNOs,
                               const std::shared_ptr<ado::Recordset>& Errors) {
+    ValidateScope validating(*this);
     RequireObjects(ValidationSet, ruleTable_);
     auto withRules = GetFeaturesWithRules(PendingFNOs);
     std::shared_ptr<ado::Recordset> support;

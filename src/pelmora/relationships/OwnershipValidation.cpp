@@ -18,6 +18,7 @@
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
 #include "runtime/Error.h"
+#include "runtime/ScopedValue.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {
@@ -67,6 +68,7 @@ std::string ElementText(const rt::Variant& array, int32_t i) {
 void Ownership::Validate(const std::shared_ptr<IKeyObjects>& Features, const std::shared_ptr<IComponents>&,
                          const std::shared_ptr<ado::Recordset>& ValidationSet, const std::shared_ptr<rt::Collection>&,
                          const std::shared_ptr<ado::Recordset>& Errors) {
+    ValidateScope validating(*this);
     RequireObjects(ValidationSet, ruleTable_, featureComponents_);
     auto setFields = ValidationSet->get_Fields();
     auto fno = setFields->Item("QTX_FNO");
@@ -78,8 +80,8 @@ void Ownership::Validate(const std::shared_ptr<IKeyObjects>& Features, const std
     // An owner related to many owned features is read once, a pair's rules once.
     DistanceRun run;
     ValidationMemo memo;
-    memo_ = &memo;
-    ScopeExit forget([this] { memo_ = nullptr; });
+    // A call made back from an extension during this one keeps its own memo.
+    const rt::ScopedValue<ValidationMemo*> kept(memo_, &memo);
     auto sideField = ruleTable_->get_Fields()->Item(subordinate_ ? "QTX_SOURCEFNO" : "QTX_OWNERFNO");
     const DistanceValidationContext distance{ruleTable_, metadata_, filterService_, name_, configuration_, &run};
     const OffsetProfile profile = OffsetProfile::For(OffsetHelper::Ownership, subordinate_);

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/FeatureComponents.h"
@@ -93,6 +94,27 @@ public:
                                      int32_t Reserved2) override;
 
 protected:
+    // Held by a Validate that runs extension code (attribute validation and
+    // geometry interfaces), which may call back into this helper: a Validate
+    // begun while another runs gives the outer one its active feature back
+    // when it ends, as the outer one reads it afterwards.
+    class ValidateScope {
+    public:
+        explicit ValidateScope(RelationshipHelperBase& helper)
+            : helper_(helper), feature_(helper.feature_), nested_(helper.validating_++ > 0) {}
+        ~ValidateScope() {
+            --helper_.validating_;
+            if (nested_) helper_.feature_ = std::move(feature_);
+        }
+        ValidateScope(const ValidateScope&) = delete;
+        ValidateScope& operator=(const ValidateScope&) = delete;
+
+    private:
+        RelationshipHelperBase& helper_;
+        std::shared_ptr<IKeyObject> feature_;
+        bool nested_;
+    };
+
     // How the relationship row is narrowed to its number.
     enum class RowPositioning {
         FilterService,  // FilterRecordset on QTX_RNO: the cached bookmarks
@@ -120,6 +142,7 @@ protected:
     int16_t relationshipNumber_ = 0;
     std::string name_;
     std::shared_ptr<IKeyObject> feature_;
+    int validating_ = 0;  // Validate calls under way (ValidateScope)
 };
 
 }  // namespace pelmora

@@ -173,6 +173,14 @@ std::shared_ptr<ado::Recordset> RelationshipService::Validate(std::shared_ptr<ad
     }
     if (!Errors) Errors = CreateValidationRecordset();
     if (ValidationSet->get_BOF() && ValidationSet->get_EOF()) return Errors;
+    // The helpers run extension code that may call back into this service
+    // (another validation replaces the features and the apartment's index):
+    // this call keeps validating what it began with.
+    const std::shared_ptr<IKeyObjects> features = features_;
+    const std::shared_ptr<IComponents> components = components_;
+    const std::shared_ptr<ado::Recordset> set = ValidationSet;
+    const std::shared_ptr<ado::Recordset> errors = Errors;
+    ValidationSetIndexHold index(set);
 
     const auto pending = CollectValidationSetFNOs(ValidationSet);
     // A set whose first row is not pending names nothing to validate.
@@ -196,7 +204,7 @@ std::shared_ptr<ado::Recordset> RelationshipService::Validate(std::shared_ptr<ad
             name = helper->get_RelationshipName();
             named = true;
             SetStatusBarText(GetValidationMessage(kValidatingMessage, rt::Variant(name)), 1);
-            helper->Validate(features_, components_, ValidationSet, pending, Errors);
+            helper->Validate(features, components, set, pending, errors);
         } catch (const rt::ComError& e) {
             // A helper that cannot be made (or named) would fail again here.
             if (!named) name = std::to_string(number);
@@ -211,12 +219,12 @@ std::shared_ptr<ado::Recordset> RelationshipService::Validate(std::shared_ptr<ad
                 configuration = metadata->get_Configuration();
                 haveConfiguration = true;
             }
-            AddValidationError(Errors, GetValidationMessage(kErrorPriorityMessage),
+            AddValidationError(errors, GetValidationMessage(kErrorPriorityMessage),
                                GetValidationMessage(kCannotValidateMessage, rt::Variant(name)), "", configuration, "",
                                "", "", "");
         }
     }
-    return Errors;
+    return errors;
 }
 
 }  // namespace pelmora

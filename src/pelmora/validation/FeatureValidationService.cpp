@@ -16,6 +16,7 @@
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
+#include "runtime/ScopedValue.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {
@@ -57,53 +58,67 @@ MetadataRecordsetFilterService& FeatureValidationService::FilterService() {
 }
 
 std::shared_ptr<ado::Recordset> FeatureValidationService::MetadataTable(const std::string& key) {
-    if (!MetadataRecordsets_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return MetadataRecordsets_->get_Item(rt::Variant(key))->get_Recordset("", "");
+    const auto& recordsets = Lookups().recordsets;
+    if (!recordsets) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    return recordsets->get_Item(rt::Variant(key))->get_Recordset("", "");
 }
 
-void FeatureValidationService::EndRun() {
+void FeatureValidationService::EndRun(const std::string& SavedStatusText) {
     EndProgressBar();
-    SetStatusBarText(SavedStatusText_, 1);
+    SetStatusBarText(SavedStatusText, 1);
+}
+
+FeatureValidationService::RunLookups& FeatureValidationService::Lookups() {
+    if (!Lookups_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    return *Lookups_;
 }
 
 std::shared_ptr<ado::Recordset> FeatureValidationService::ValidateFeatures(std::shared_ptr<IKeyObjects>& cFeatures) {
-    SavedStatusText_ = GetStatusBarText(1);
+    const std::string SavedStatusText = GetStatusBarText(1);
     SetStatusBarText(GetValidationMessage(kValidatingFeaturesMessage), 1);
     std::shared_ptr<ado::Recordset> ValidationSet;
     try {
         ValidationSet = Relationship_->GetFeatureValidationInformation(cFeatures);
     } catch (const rt::ComError& e) {
-        EndRun();
+        EndRun(SavedStatusText);
         RaiseError(1, kFeatureValidationServiceSource, rt::Variant(LoadResStringWithParam(kSetUnreadableMessage, e.Description())));
     }
-    return ValidateKeyObjectSet(ValidationSet);
+    return ValidateKeyObjectSet(ValidationSet, SavedStatusText);
 }
 
 std::shared_ptr<ado::Recordset> FeatureValidationService::ValidatePendingEdits() {
-    SavedStatusText_ = GetStatusBarText(1);
+    const std::string SavedStatusText = GetStatusBarText(1);
     SetStatusBarText(GetValidationMessage(kValidatingFeaturesMessage), 1);
     std::shared_ptr<ado::Recordset> ValidationSet;
     try {
         ValidationSet = Relationship_->GetPendingEditsValidationInformation();
     } catch (const rt::ComError& e) {
-        EndRun();
+        EndRun(SavedStatusText);
         RaiseError(1, kFeatureValidationServiceSource, rt::Variant(LoadResStringWithParam(kSetUnreadableMessage, e.Description())));
     }
     if (!ValidationSet || (ValidationSet->get_BOF() && ValidationSet->get_EOF())) {
-        SetStatusBarText(SavedStatusText_, 1);
+        SetStatusBarText(SavedStatusText, 1);
         return nullptr;
     }
-    return ValidateKeyObjectSet(ValidationSet);
+    return ValidateKeyObjectSet(ValidationSet, SavedStatusText);
 }
 
 std::shared_ptr<ado::Recordset> FeatureValidationService::ValidateKeyObjectSet(
-    std::shared_ptr<ado::Recordset>& ValidationSet) {
-    Lookups_ = RunLookups();
+    std::shared_ptr<ado::Recordset>& ValidationSet, const std::string& SavedStatusText) {
+    // An extension this run calls may start another run on this service, or
+    // give it another context: this run goes on with its own.
+    RunLookups lookups;
+    lookups.dataContext = DataContext_;
+    lookups.metadata = MetadataService_;
+    lookups.recordsets = MetadataRecordsets_;
+    lookups.configuration = ConfigurationName_;
+    const rt::ScopedValue<RunLookups*> own(Lookups_, &lookups);
     try {
         std::shared_ptr<IKeyObjects> Features;
         std::shared_ptr<IComponents> Components;
         int32_t Count = 0;
-        GetValidationKOCollection(ValidationSet, Features, Components, DataContext_, Count);
+        GetValidationKOCollection(ValidationSet, Features, Components, lookups.dataContext, Count);
+        ValidationSetIndexHold index(ValidationSet);
         std::shared_ptr<ado::Recordset> Errors = CreateValidationRecordset();
         if (Features) ValidateFeatureSet(Features, Count, Errors);
         Relationship_->putref_Features(Features);
@@ -114,14 +129,12 @@ std::shared_ptr<ado::Recordset> FeatureValidationService::ValidateKeyObjectSet(
             Relationship_->Validate(ValidationSet, Errors);
         }
         ReleaseValidationSetIndex();
-        SetStatusBarText(SavedStatusText_, 1);
-        Lookups_ = RunLookups();
+        SetStatusBarText(SavedStatusText, 1);
         return Errors;
     } catch (const rt::ComError& e) {
-        Lookups_ = RunLookups();
         // The index stays for a caller that wants to look; the status bar
         // must not keep saying the run goes on.
-        EndRun();
+        EndRun(SavedStatusText);
         RaiseError(1, kValidateSource, rt::Variant(e.Description()));
     }
 }

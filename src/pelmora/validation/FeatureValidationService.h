@@ -12,7 +12,9 @@
 // metadata. While a run works the status bar shows its progress; on every
 // way out the status text found at the start comes back and the progress
 // bar ends. The apartment's validation-set index is released at the end of
-// a run and when any instance ends. Caller's thread only; one run at a time.
+// a run and when any instance ends. Caller's thread only; an extension a run
+// calls may start another run on the same instance, which keeps its own
+// lookups, status text and index.
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -77,9 +79,13 @@ public:
     std::string TypeName() const override { return "FeatureValidationService"; }
 
 private:
-    std::shared_ptr<ado::Recordset> ValidateKeyObjectSet(std::shared_ptr<ado::Recordset>& ValidationSet);
+    // SavedStatusText: the status text found when the run began, put back
+    // when it ends. Each run keeps its own, as it keeps its own lookups: an
+    // extension may start another run while this one waits for it.
+    std::shared_ptr<ado::Recordset> ValidateKeyObjectSet(std::shared_ptr<ado::Recordset>& ValidationSet,
+                                                         const std::string& SavedStatusText);
     // Puts the run's status text back and ends the progress bar.
-    void EndRun();
+    static void EndRun(const std::string& SavedStatusText);
     MetadataRecordsetFilterService& FilterService();
     std::shared_ptr<ado::Recordset> MetadataTable(const std::string& key);
 
@@ -138,19 +144,26 @@ private:
     void AddRowFinding(const std::shared_ptr<ado::Recordset>& Errors, const std::shared_ptr<ado::Recordset>& Rows,
                        const std::string& Description, const std::string& Location);
 
-    // What one run has already looked up: the database does not change while
-    // a run reads it, and most values recur from feature to feature.
+    // What one run works with: the context it began with (an extension it
+    // calls may set another, or none, on this service meanwhile) and what it
+    // has already looked up (the database does not change while a run reads
+    // it, and most values recur from feature to feature). Each run owns its
+    // own; Lookups_ points at the innermost run's while it lasts.
     struct RunLookups {
+        std::shared_ptr<IDataContext> dataContext;
+        std::shared_ptr<IMetadataService> metadata;
+        std::shared_ptr<IMetadataRecordsets> recordsets;
+        std::string configuration;
         std::map<std::string, bool> published;  // domain table: has a published picklist
         std::map<std::string, std::shared_ptr<ado::Recordset>> domains;  // published domain tables
         std::map<std::string, bool> found;  // table, field and value: the value is there
         std::map<std::string, std::vector<AttributeCheck>> attributes;  // by component number
         std::map<int16_t, std::string> userNames;  // of components
     };
-    RunLookups Lookups_;
+    RunLookups& Lookups();
+    RunLookups* Lookups_ = nullptr;
 
     std::string ConfigurationName_;
-    std::string SavedStatusText_;
     std::shared_ptr<IDataContext> DataContext_;
     std::shared_ptr<IRelationship> Relationship_;
     std::shared_ptr<MetadataRecordsetFilterService> FilterService_;

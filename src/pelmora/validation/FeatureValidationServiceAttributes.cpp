@@ -117,11 +117,31 @@ void FeatureValidationService::ValidateComponent(const std::shared_ptr<IComponen
                                                  const std::shared_ptr<ado::Recordset>& AttributeInfo,
                                                  const std::shared_ptr<ado::Recordset>& Errors) {
     if (ComponentRows->get_RecordCount() <= 0) return;
-    for (const AttributeCheck& Check : AttributeChecks(AttributeInfo, Value(ComponentRows, "QTX_CNO"))) {
-        for (ComponentRows->MoveFirst(); !ComponentRows->get_EOF(); ComponentRows->MoveNext()) {
-            if (Check.Functional && !Check.InterfaceName.empty())
+    const std::vector<AttributeCheck>& Checks = AttributeChecks(AttributeInfo, Value(ComponentRows, "QTX_CNO"));
+    if (Checks.empty()) return;
+    // The walk visits the rows the component had when its checks began, each
+    // once per attribute. A functional interface may add occurrences to this
+    // component (or move its rows, as selecting it does): walked to EOF, the
+    // rows would never end. A row added meanwhile is the run's to leave
+    // alone: it is a pending edit, checked by the next validation. A row
+    // deleted meanwhile has nothing left to check.
+    std::vector<rt::Variant> Bookmarks;
+    for (ComponentRows->MoveFirst(); !ComponentRows->get_EOF(); ComponentRows->MoveNext())
+        Bookmarks.push_back(ComponentRows->get_Bookmark());
+    auto standOn = [&ComponentRows](const rt::Variant& bookmark) {
+        try {
+            ComponentRows->put_Bookmark(bookmark);
+            return true;
+        } catch (const rt::ComError& e) {
+            if (e.Number() == ado::err::InvalidBookmark) return false;
+            throw;
+        }
+    };
+    for (const AttributeCheck& Check : Checks) {
+        for (const rt::Variant& bookmark : Bookmarks) {
+            if (Check.Functional && !Check.InterfaceName.empty() && standOn(bookmark))
                 RunFunctionalValidation(ComponentRows, ComponentName, Check, Service, Errors);
-            if (Check.Required) ValidateComponentAttributes(Component, ComponentRows, Check, Errors);
+            if (Check.Required && standOn(bookmark)) ValidateComponentAttributes(Component, ComponentRows, Check, Errors);
         }
     }
 }
@@ -129,7 +149,7 @@ void FeatureValidationService::ValidateComponent(const std::shared_ptr<IComponen
 const std::vector<FeatureValidationService::AttributeCheck>& FeatureValidationService::AttributeChecks(
     const std::shared_ptr<ado::Recordset>& AttributeInfo, const rt::Variant& CNO) {
     const std::string key = Text(CNO);
-    if (auto known = Lookups_.attributes.find(key); known != Lookups_.attributes.end()) return known->second;
+    if (auto known = Lookups().attributes.find(key); known != Lookups().attributes.end()) return known->second;
     std::vector<AttributeCheck> checks;
     FilterService().FilterRecordset(AttributeInfo, AttributeInfo->get_Fields()->Item("QTX_CNO"), CNO);
     if (!(AttributeInfo->get_BOF() && AttributeInfo->get_EOF())) {
@@ -153,13 +173,13 @@ const std::vector<FeatureValidationService::AttributeCheck>& FeatureValidationSe
             checks.push_back(std::move(Check));
         }
     }
-    return Lookups_.attributes.emplace(key, std::move(checks)).first->second;
+    return Lookups().attributes.emplace(key, std::move(checks)).first->second;
 }
 
 const std::string& FeatureValidationService::ComponentUserName(int16_t CNO) {
-    auto known = Lookups_.userNames.find(CNO);
-    if (known == Lookups_.userNames.end())
-        known = Lookups_.userNames.emplace(CNO, GetComponentUserName(MetadataService_, CNO)).first;
+    auto known = Lookups().userNames.find(CNO);
+    if (known == Lookups().userNames.end())
+        known = Lookups().userNames.emplace(CNO, GetComponentUserName(Lookups().metadata, CNO)).first;
     return known->second;
 }
 
@@ -237,23 +257,23 @@ void FeatureValidationService::ValidateComponentAttributes(const std::shared_ptr
 
 bool FeatureValidationService::DomainHasValue(const std::shared_ptr<ado::Recordset>& ComponentRows,
                                               const AttributeCheck& Check, const rt::Variant& Value) {
-    auto published = Lookups_.published.find(Check.DomainTable);
-    if (published == Lookups_.published.end()) {
+    auto published = Lookups().published.find(Check.DomainTable);
+    if (published == Lookups().published.end()) {
         auto Picklist = MetadataTable("QTX_PICKLIST_OPTABLE");
         Picklist->put_Filter(
             rt::Variant("QTX_TABLE = " + QuotedLiteral(Check.DomainTable) + " AND QTX_PUBLISH = 1"));
-        published = Lookups_.published.emplace(Check.DomainTable, !(Picklist->get_BOF() && Picklist->get_EOF())).first;
+        published = Lookups().published.emplace(Check.DomainTable, !(Picklist->get_BOF() && Picklist->get_EOF())).first;
     }
     if (!published->second) return DatabaseHasValue(Check.DomainTable, Check.DomainField, Value);
     const ado::DataTypeEnum type = ComponentRows->get_Fields()->Item(Check.FieldName)->get_Type();
     const std::string criteria = Check.DomainField + " = " + FilterLiteral(type, Value);
     const std::string key = Joined(Check.DomainTable, criteria, "");
-    if (auto known = Lookups_.found.find(key); known != Lookups_.found.end()) return known->second;
-    auto& Domain = Lookups_.domains[Check.DomainTable];
+    if (auto known = Lookups().found.find(key); known != Lookups().found.end()) return known->second;
+    auto& Domain = Lookups().domains[Check.DomainTable];
     if (!Domain) Domain = MetadataTable(Check.DomainTable);
     Domain->put_Filter(rt::Variant(criteria));
     const bool found = !(Domain->get_BOF() && Domain->get_EOF());
-    Lookups_.found.emplace(key, found);
+    Lookups().found.emplace(key, found);
     return found;
 }
 
@@ -262,12 +282,14 @@ bool FeatureValidationService::DatabaseHasValue(const std::string& Table, const 
     const auto valueKey = LookupKey(Value);
     const std::string key = valueKey ? Joined(Table, Field, *valueKey) : std::string();
     if (valueKey)
-        if (auto known = Lookups_.found.find(key); known != Lookups_.found.end()) return known->second;
+        if (auto known = Lookups().found.find(key); known != Lookups().found.end()) return known->second;
     rt::Variant parameters = rt::Variant::ArrayOf({Value});
-    auto rows = DataContext_->OpenParameterizedQuery("SELECT * FROM " + Table + " WHERE " + Field + " = ?",
+    const auto& context = Lookups().dataContext;
+    if (!context) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    auto rows = context->OpenParameterizedQuery("SELECT * FROM " + Table + " WHERE " + Field + " = ?",
                                                      kStaticCursor, kReadOnlyLock, kUnknownCommand, parameters);
     const bool found = !(rows->get_BOF() && rows->get_EOF());
-    if (valueKey) Lookups_.found.emplace(key, found);
+    if (valueKey) Lookups().found.emplace(key, found);
     return found;
 }
 
@@ -301,7 +323,7 @@ void FeatureValidationService::RunFunctionalValidation(const std::shared_ptr<ado
         }
     };
     if (!stage(kPrepareInterfaceMessage, [&] {
-            Interface->putref_DataContext(DataContext_);
+            Interface->putref_DataContext(Lookups().dataContext);
             Interface->put_ArgumentArray(Check.ArgumentArray);
             Interface->put_ComponentName(ComponentName);
             Interface->put_FieldName(Check.FieldName);
@@ -317,7 +339,7 @@ void FeatureValidationService::RunFunctionalValidation(const std::shared_ptr<ado
         }))
         return;
     stage(kRecordInterfaceMessage, [&] {
-        AddErrorArraysToRecordset(ComponentRows, Errors, PriorityArray, ErrArray, name, ConfigurationName_);
+        AddErrorArraysToRecordset(ComponentRows, Errors, PriorityArray, ErrArray, name, Lookups().configuration);
     });
 }
 

@@ -38,7 +38,7 @@ void FeatureValidationService::AddFinding(const std::shared_ptr<ado::Recordset>&
                                           const std::string& Description, const std::string& Location,
                                           const std::string& FNO, const std::string& FID, const std::string& CNO,
                                           const std::string& CID) {
-    AddValidationError(Errors, GetValidationMessage(kErrorPriorityMessage), Description, Location, ConfigurationName_,
+    AddValidationError(Errors, GetValidationMessage(kErrorPriorityMessage), Description, Location, Lookups().configuration,
                        FNO, FID, CNO, CID);
 }
 
@@ -102,7 +102,7 @@ void FeatureValidationService::CheckPlacementComponent(const std::shared_ptr<IKe
         const int16_t firstCNO = rt::CInt(Value(Rows, "QTX_CNO"));
         AddFinding(Errors,
                    LoadResStringWithParams(kRepeatedComponentMessage,
-                                           Quoted(GetComponentUserName(MetadataService_, firstCNO)),
+                                           Quoted(GetComponentUserName(Lookups().metadata, firstCNO)),
                                            std::to_string(firstCNO), rt::CStr(Value(Rows, "QTX_FNO"))),
                    "", fno, fid, cno, "");
     }
@@ -111,14 +111,14 @@ void FeatureValidationService::CheckPlacementComponent(const std::shared_ptr<IKe
         if (IsNullOrEmptyText(alternateName)) {
             AddFinding(Errors,
                        LoadResStringWithParams(kRequiredComponentMessage,
-                                               Quoted(GetComponentUserName(MetadataService_, rt::CInt(cnoValue))),
+                                               Quoted(GetComponentUserName(Lookups().metadata, rt::CInt(cnoValue))),
                                                cno, fno),
                        "", fno, fid, cno, "");
         } else if (GetRecordCount(Components->get_Item(alternateName)->get_Recordset()) < 1) {
             const rt::Variant alternateCNO = Value(Placement, "QTX_ALTERNATEREQUIREDCNO");
             AddFinding(Errors,
                        LoadResStringWithParams(kRequiredAlternateMessage, rt::CStr(Value(Placement, "QTX_USERNAME")),
-                                               cno, GetComponentUserName(MetadataService_, rt::CInt(alternateCNO)),
+                                               cno, GetComponentUserName(Lookups().metadata, rt::CInt(alternateCNO)),
                                                rt::CStr(alternateCNO), fno),
                        "", fno, fid, cno, "");
         }

@@ -43,7 +43,8 @@ constexpr int16_t kTooManyFeaturesMessage = 27784;
 constexpr int16_t kTooManyFeaturesLimitMessage = 27785;
 constexpr int16_t kTooManyFeaturesAdviceMessage = 27786;
 
-struct ValidationSetIndexState {
+// One set's index.
+struct IndexEntry {
     std::shared_ptr<rt::Collection> bookmarks;
     // The set the bookmarks were taken from; held weakly, the run owns it.
     std::weak_ptr<ado::Recordset> recordset;
@@ -55,7 +56,26 @@ struct ValidationSetIndexState {
     std::optional<std::array<int32_t, 3>> columns;
 };
 
+struct ValidationSetIndexState {
+    // The apartment's index: the last one built, until it is released.
+    std::shared_ptr<IndexEntry> current;
+    // The indexes of the runs under way (ValidationSetIndexHold), innermost
+    // last: a run that outlives another's index still finds its own.
+    std::vector<std::shared_ptr<IndexEntry>> held;
+};
+
 ValidationSetIndexState& IndexState() { return rt::Apartment::Current().Get<ValidationSetIndexState>(); }
+
+// The index built from rs: the apartment's, else that of a run under way.
+std::shared_ptr<IndexEntry> IndexOf(const std::shared_ptr<ado::Recordset>& rs) {
+    if (!rs) return nullptr;
+    auto& state = IndexState();
+    auto belongs = [&rs](const std::shared_ptr<IndexEntry>& e) { return e && e->bookmarks && e->recordset.lock() == rs; };
+    if (belongs(state.current)) return state.current;
+    for (auto it = state.held.rbegin(); it != state.held.rend(); ++it)
+        if (belongs(*it)) return *it;
+    return nullptr;
+}
 
 // VB's "value = number": Null and Empty-versus-number mismatches are no match.
 bool HoldsNumber(const rt::Variant& value, int16_t number) {
@@ -161,38 +181,44 @@ std::shared_ptr<KeyObjects> WithComponentMetadata(const std::shared_ptr<KeyObjec
 
 }  // namespace
 
-std::shared_ptr<rt::Collection> ValidationSetIndex() { return IndexState().bookmarks; }
-
-void ReleaseValidationSetIndex() {
-    auto& state = IndexState();
-    state.bookmarks.reset();
-    state.recordset.reset();
-    state.rows.reset();
-    state.columns.reset();
+std::shared_ptr<rt::Collection> ValidationSetIndex() {
+    const auto& current = IndexState().current;
+    return current ? current->bookmarks : nullptr;
 }
 
-bool ValidationSetIndexBelongsTo(const std::shared_ptr<ado::Recordset>& rs) {
-    const auto& state = IndexState();
-    return rs && state.bookmarks && state.recordset.lock() == rs;
+void ReleaseValidationSetIndex() { IndexState().current.reset(); }
+
+bool ValidationSetIndexBelongsTo(const std::shared_ptr<ado::Recordset>& rs) { return IndexOf(rs) != nullptr; }
+
+ValidationSetIndexHold::ValidationSetIndexHold(const std::shared_ptr<ado::Recordset>& rs) {
+    auto entry = IndexOf(rs);
+    if (!entry) return;
+    IndexState().held.push_back(std::move(entry));
+    held_ = true;
+}
+
+ValidationSetIndexHold::~ValidationSetIndexHold() {
+    auto& held = IndexState().held;
+    if (held_ && !held.empty()) held.pop_back();
 }
 
 void GetValidationKOCollection(const std::shared_ptr<ado::Recordset>& rs,
                                std::shared_ptr<IKeyObjects>& cValFeatures,
                                std::shared_ptr<IComponents>& cValComponents,
                                const std::shared_ptr<IDataContext>& DataContext, int32_t& nCount) {
-    auto& state = IndexState();
-    state.bookmarks = rt::Collection::New();
-    state.recordset = rs;
-    state.rows.reset();
-    state.columns.reset();
-    auto& index = *state.bookmarks;
+    // A new entry: a run under way that holds the one before keeps it whole.
+    auto entry = std::make_shared<IndexEntry>();
+    IndexState().current = entry;
+    entry->bookmarks = rt::Collection::New();
+    entry->recordset = rs;
+    auto& index = *entry->bookmarks;
     nCount = 0;
     auto features = KeyObjects::New();
     cValFeatures = features;
 
     RequireObject(rs != nullptr);
     if (rs->get_BOF() && rs->get_EOF()) return;
-    state.rows = rs->Clone(ado::adLockReadOnly);
+    entry->rows = rs->Clone(ado::adLockReadOnly);
     rs->MoveFirst();
     auto fields = rs->get_Fields();
     auto fnoField = fields->Item(std::string("QTX_FNO"));
@@ -280,8 +306,10 @@ std::shared_ptr<IKeyObjects> GetRelatedFeatures(const std::shared_ptr<ado::Recor
     auto related = KeyObjects::New();
     const int32_t activeFID = rt::CLng(rs->GetValue(rt::Variant("QTX_FID")));
 
-    auto& state = IndexState();
-    if (!state.bookmarks || !state.rows || state.recordset.lock() != rs) return related;
+    // Held while it is read: a callback may replace or release the apartment's.
+    const std::shared_ptr<IndexEntry> entry = IndexOf(rs);
+    if (!entry || !entry->rows) return related;
+    IndexEntry& state = *entry;
     const rt::Variant* bookmarks = state.bookmarks->FindKey(std::to_string(activeFID));
     if (!bookmarks) return related;
 

@@ -12,8 +12,8 @@
 // in another one, so GetRelatedFeatures on any other recordset finds nothing.
 // The feature validation service releases the index when its run ends.
 //
-// Module routines; caller's thread only. One run at a time per apartment: a
-// second GetValidationKOCollection replaces the index of the first.
+// Module routines; caller's thread only. A second GetValidationKOCollection
+// replaces the apartment's index; a run that holds its own keeps reading it.
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -247,7 +247,24 @@ std::shared_ptr<rt::Collection> ValidationSetIndex();
 // Drops the index (end of a run, or a feature validation service going away).
 void ReleaseValidationSetIndex();
 // True when there is an index and it was built from rs (so that the features
-// built with it are rs's too).
+// built with it are rs's too): the apartment's, or one a run under way holds.
 bool ValidationSetIndexBelongsTo(const std::shared_ptr<ado::Recordset>& rs);
+
+// A run's hold on the index of its set while it lasts: an extension called
+// back during the run may build another set's index (another run, a helper
+// validated again) or release the apartment's, and the run still finds its
+// own (GetRelatedFeatures, ValidationSetIndexBelongsTo). The apartment's
+// index itself is replaced and released as before. Nothing is held when rs
+// has no index.
+class ValidationSetIndexHold {
+public:
+    explicit ValidationSetIndexHold(const std::shared_ptr<ado::Recordset>& rs);
+    ~ValidationSetIndexHold();
+    ValidationSetIndexHold(const ValidationSetIndexHold&) = delete;
+    ValidationSetIndexHold& operator=(const ValidationSetIndexHold&) = delete;
+
+private:
+    bool held_ = false;
+};
 
 }  // namespace pelmora
