@@ -168,8 +168,12 @@ void Component::OnWillChangeRecord(ado::EventReasonEnum adReason, ado::EventStat
                         },
                         failure);
                     deletionClone_.reset();
-                    if (geometry && !IsNullOrEmpty(id)) DeleteGeometryRows(OpenGeometryRecordset(rt::CLng(id)));
+                    // Rows an interface let go (or closed) keep the deletion
+                    // to themselves: geometry rows read afresh are not theirs.
+                    const bool own = HoldsRows(pRecordset);
+                    if (own && geometry && !IsNullOrEmpty(id)) DeleteGeometryRows(OpenGeometryRecordset(rt::CLng(id)));
                     if (!fired) throw failure;
+                    if (!own) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
                     break;
                 }
                 case ado::adRsnUpdate:
@@ -199,7 +203,10 @@ void Component::OnWillChangeRecord(ado::EventReasonEnum adReason, ado::EventStat
 
 // ---- after a row changed ----
 
-void Component::LoadAttributes(const std::shared_ptr<ado::Recordset>& /*pRecordset*/) {
+void Component::LoadAttributes(const std::shared_ptr<ado::Recordset>& pRecordset) {
+    // The AddNew interfaces may have let the rows go: the new row is no
+    // longer the component's to fill.
+    if (!HoldsRows(pRecordset)) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     rt::Variant fno = rows_->GetValue(rt::Variant("QTX_FNO"));
     if (IsNullOrEmpty(fno)) return;
     const int16_t FNO = rt::CInt(fno);

@@ -1,0 +1,377 @@
+// Extension code that calls back into the objects running it: every kind of
+// callback the features make (functional interfaces at each moment, an
+// attribute edit control, the evaluator of a synced recordset, a recordset
+// event sink beside the component's own) crossed with the calls it may make
+// back (the same call, Refresh, Update, Delete, Close, a save, occurrences
+// added or deleted on the component that fires). A case passes when the
+// outer call answers or raises a run-time error and the component can still
+// be read; no case may take the process down. A crash names its case.
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <functional>
+
+#include "features/FunctionalInterfaceTestObjects.h"
+#include "interfaces/FeatureAssemblyService.h"
+#include "pelmora/features/ComponentService.h"
+#include "pelmora/features/FeatureAssemblyService.h"
+#include "pelmora/features/KeyObject.h"
+#include "pelmora/features/KeyObjects.h"
+
+namespace {
+
+char g_case[300];
+struct sigaction g_previous[32];
+constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+
+void OnFatalSignal(int sig) {
+    const char head[] = "\n*** the process died in the case: ";
+    [[maybe_unused]] auto a = write(2, head, sizeof head - 1);
+    [[maybe_unused]] auto b = write(2, g_case, strlen(g_case));
+    [[maybe_unused]] auto c = write(2, "\n", 1);
+    sigaction(sig, &g_previous[sig], nullptr);
+    if (sig == SIGABRT) raise(sig);
+}
+
+// What the code of a callback reaches: the feature whose component fires,
+// its collection, the component, the rows the outer call works on, and a
+// component service over the component (an interface's own when it has one).
+struct Scene {
+    std::shared_ptr<pelmora::IKeyObject> feature;
+    std::shared_ptr<pelmora::IComponents> components;
+    std::shared_ptr<pelmora::IComponent> component;
+    std::shared_ptr<ado::Recordset> rows;
+    std::shared_ptr<pelmora::IComponentService> service;
+};
+
+// Accepts every row; calls back when told to.
+class CallingEvaluator : public rt::Object, public pelmora::IRecordsetEvaluator {
+public:
+    std::function<void()> onEvaluate;
+    void putref_Fields(const std::shared_ptr<ado::Fields>& Fields) override { fields_ = Fields; }
+    bool Evaluate() override {
+        if (onEvaluate) onEvaluate();
+        return true;
+    }
+
+private:
+    std::shared_ptr<ado::Fields> fields_;
+};
+
+// Allows every change; calls back when asked.
+class CallingEditControl : public rt::Object, public pelmora::IAttributeEditControl {
+public:
+    std::function<void()> onAsk;
+    void putref_DataContext(const std::shared_ptr<pelmora::IDataContext>&) override {}
+    void put_ArgumentArray(const rt::Variant&) override {}
+    void putref_Components(const std::shared_ptr<pelmora::QzComponents>&) override {}
+    void put_ComponentName(const std::string&) override {}
+    void put_FieldName(const std::string&) override {}
+    void put_FieldValue(const rt::Variant&) override {}
+    bool IsAttributeEditable(int32_t) override {
+        if (onAsk) onAsk();
+        return true;
+    }
+};
+
+// Listens beside the component: after an added row is filled, before a row
+// is deleted, after a field changed.
+class CallingSink : public ado::RecordsetEvents {
+public:
+    std::function<void()> onEvent;
+    ado::EventReasonEnum reason = ado::adRsnAddNew;
+    bool fieldChange = false;
+    void RecordChangeComplete(ado::EventReasonEnum adReason, int32_t, const rt::ComError*, ado::EventStatusEnum&,
+                              const ado::RecordsetPtr&) override {
+        if (!fieldChange && adReason == reason && reason == ado::adRsnAddNew && onEvent) onEvent();
+    }
+    void WillChangeRecord(ado::EventReasonEnum adReason, int32_t, ado::EventStatusEnum&,
+                          const ado::RecordsetPtr&) override {
+        if (!fieldChange && adReason == reason && reason != ado::adRsnAddNew && onEvent) onEvent();
+    }
+    void FieldChangeComplete(int32_t, const ado::FieldList&, const rt::ComError*, ado::EventStatusEnum&,
+                             const ado::RecordsetPtr&) override {
+        if (fieldChange && onEvent) onEvent();
+    }
+};
+
+constexpr const char* kCheck = "Pelmora.LiningTypeCheck";
+constexpr const char* kThickness = "Pelmora.LiningThickness";
+constexpr const char* kYear = "Pelmora.LiningYear";
+constexpr const char* kRotation = "Pelmora.SymbolRotation";
+constexpr const char* kLiningQuery = "SELECT * FROM WATER_LINING_N WHERE QTX_FID = ?";
+
+class ReentryFeaturesSweep : public fitest::FiringFixture {
+protected:
+    void SetUp() override {
+        FiringFixture::SetUp();
+        for (int sig : kFatalSignals) {
+            struct sigaction action {};
+            action.sa_handler = OnFatalSignal;
+            sigaction(sig, &action, &g_previous[sig]);
+        }
+        pelmora::RegisterKeyObjectClasses();
+        pelmora::RegisterFeatureAssemblyService();
+        service_ = std::make_shared<pelmora::FeatureAssemblyService>();
+        service_->putref_DataContext(Context());
+        rt::RegisterClass("Pelmora.ValvePositionControl", "",
+                          [this] { return std::static_pointer_cast<rt::Object>(control_); });
+    }
+    void TearDown() override {
+        rt::UnregisterClass("Pelmora.ValvePositionControl");
+        service_->put_Caching(false);
+        scene_ = Scene{};
+        service_.reset();
+        for (int sig : kFatalSignals) sigaction(sig, &g_previous[sig], nullptr);
+        FiringFixture::TearDown();
+    }
+
+public:  // the cases' lambdas reach the fixture through a reference
+    // Opens the feature (cached) and stands on the first row of its component.
+    void Open(int16_t fno, int32_t fid, int16_t cno) {
+        service_->put_Caching(true);
+        scene_ = Scene{};
+        scene_.feature = service_->OpenFeature(fno, fid);
+        scene_.components = scene_.feature->get_Components();
+        scene_.component = scene_.components->GetComponent(cno);
+        scene_.rows = scene_.component->get_Recordset();
+        scene_.rows->MoveFirst();
+        auto service = std::make_shared<pelmora::ComponentService>();
+        service->putref_Components(scene_.components);
+        service->put_ComponentName(scene_.component->get_Name());
+        scene_.service = service;
+    }
+
+    // The callback's call back: once a case, not again from inside itself;
+    // what it raises is its own business (extension code that swallows its
+    // errors lets the outer call go on).
+    void CallBack() {
+        if (!armed_ || depth_ > 0 || callsBack_ > 0) return;
+        ++depth_;
+        try {
+            back_(scene_);
+        } catch (const rt::ComError&) {
+        }
+        --depth_;
+        ++callsBack_;
+    }
+
+    // A functional interface of the ProgID calls back at its call of that name.
+    void InterfaceCallsBackAt(const std::string& progId, const std::string& call) {
+        Register(progId, [this, progId, call](fitest::RecordingFI& fi) {
+            fi.onCall = [this, prefix = progId + " " + call + " "](fitest::RecordingFI& self) {
+                if (self.journal->empty() || self.journal->back().rfind(prefix, 0) != 0) return;
+                auto own = scene_.service;
+                if (self.service) scene_.service = self.service;
+                CallBack();
+                scene_.service = own;
+            };
+        });
+    }
+
+    std::shared_ptr<pelmora::KeyObjects> FeatureList() {
+        auto keys = pelmora::KeyObjects::New();
+        keys->Add(scene_.feature);
+        return keys;
+    }
+
+    std::shared_ptr<pelmora::FeatureAssemblyService> service_;
+    std::shared_ptr<CallingEditControl> control_ = std::make_shared<CallingEditControl>();
+    Scene scene_;
+    std::function<void(Scene&)> back_;
+    std::vector<std::shared_ptr<CallingSink>> sinks_;
+    bool armed_ = false;
+    int depth_ = 0;
+    int callsBack_ = 0;
+};
+
+struct Kind {
+    const char* name;
+    // Sets the callback up, opens the scene, prepares the rows.
+    std::function<void(ReentryFeaturesSweep&)> prepare;
+    // The outer call, and the same call made again from inside.
+    std::function<void(ReentryFeaturesSweep&, Scene&)> outer;
+};
+
+struct Back {
+    const char* name;
+    // Null: the same call as the outer one.
+    std::function<void(ReentryFeaturesSweep&, Scene&)> call;
+};
+
+}  // namespace
+
+TEST_F(ReentryFeaturesSweep, EveryCallbackSurvivesEveryCallBack) {
+    auto setThickness = [](Scene& s) { s.rows->SetValue(rt::Variant("THICKNESS_MM"), rt::Variant(5.5)); };
+    auto editAndUpdate = [&](Scene& s) {
+        setThickness(s);
+        s.rows->Update();
+    };
+    auto lining = [](ReentryFeaturesSweep& t) { t.Open(101, 1001, 14); };
+    auto synced = [](bool array) {
+        return [array](ReentryFeaturesSweep& t, Scene&) {
+            auto evaluator = std::make_shared<CallingEvaluator>();
+            evaluator->onEvaluate = [&t] { t.CallBack(); };
+            if (array)
+                t.service_->OpenSyncedRecordsetArray(14, evaluator, kLiningQuery,
+                                                     rt::Variant::ArrayOf({rt::Variant(int32_t{1001})}));
+            else
+                t.service_->OpenSyncedRecordset(14, evaluator, kLiningQuery, rt::Variant(int32_t{1001}));
+        };
+    };
+    auto sink = [](ado::EventReasonEnum reason, bool fieldChange) {
+        return [reason, fieldChange](ReentryFeaturesSweep& t) {
+            t.Open(101, 1001, 14);
+            auto listener = std::make_shared<CallingSink>();
+            listener->reason = reason;
+            listener->fieldChange = fieldChange;
+            listener->onEvent = [&t] { t.CallBack(); };
+            t.scene_.rows->Advise(listener);
+            t.sinks_.push_back(listener);
+        };
+    };
+    const std::vector<Kind> kinds = {
+        {"AddNew interface",
+         [](ReentryFeaturesSweep& t) {
+             t.InterfaceCallsBackAt(kYear, "Execute");
+             t.Open(101, 1001, 14);
+         },
+         [](ReentryFeaturesSweep&, Scene& s) { s.rows->AddNew(); }},
+        {"SetValue interface",
+         [](ReentryFeaturesSweep& t) {
+             t.InterfaceCallsBackAt(kCheck, "Execute");
+             t.Open(101, 1001, 14);
+         },
+         [](ReentryFeaturesSweep&, Scene& s) { s.rows->SetValue(rt::Variant("LINING_TYPE"), rt::Variant("EPOXY")); }},
+        {"Update interface, its Execute",
+         [&](ReentryFeaturesSweep& t) {
+             t.InterfaceCallsBackAt(kThickness, "Execute");
+             lining(t);
+             setThickness(t.scene_);
+         },
+         [](ReentryFeaturesSweep&, Scene& s) { s.rows->Update(); }},
+        {"Update interface, its Update",
+         [&](ReentryFeaturesSweep& t) {
+             t.InterfaceCallsBackAt(kThickness, "Update");
+             lining(t);
+             setThickness(t.scene_);
+         },
+         [](ReentryFeaturesSweep&, Scene& s) { s.rows->Update(); }},
+        {"Delete interface",
+         [](ReentryFeaturesSweep& t) {
+             t.InterfaceCallsBackAt(kCheck, "Delete");
+             t.Open(101, 1001, 14);
+         },
+         [](ReentryFeaturesSweep&, Scene& s) { s.rows->Delete(); }},
+        {"Delete interface of a component with geometry",
+         [](ReentryFeaturesSweep& t) {
+             t.InterfaceCallsBackAt(kRotation, "Delete");
+             t.Open(102, 2001, 22);
+         },
+         [](ReentryFeaturesSweep&, Scene& s) { s.rows->Delete(); }},
+        {"CancelUpdate interface",
+         [&](ReentryFeaturesSweep& t) {
+             t.InterfaceCallsBackAt(kCheck, "CancelUpdate");
+             lining(t);
+             setThickness(t.scene_);
+         },
+         [](ReentryFeaturesSweep&, Scene& s) { s.rows->CancelUpdate(); }},
+        {"Update interface at UpdateFeatures",
+         [&](ReentryFeaturesSweep& t) {
+             t.InterfaceCallsBackAt(kThickness, "Execute");
+             lining(t);
+             editAndUpdate(t.scene_);
+         },
+         [](ReentryFeaturesSweep& t, Scene&) { t.service_->UpdateFeatures(t.FeatureList()); }},
+        {"Update interface at SaveCache",
+         [&](ReentryFeaturesSweep& t) {
+             t.InterfaceCallsBackAt(kThickness, "Update");
+             lining(t);
+             editAndUpdate(t.scene_);
+         },
+         [](ReentryFeaturesSweep& t, Scene&) { t.service_->SaveCache(); }},
+        {"attribute edit control",
+         [](ReentryFeaturesSweep& t) {
+             t.control_->onAsk = [&t] { t.CallBack(); };
+             t.Open(102, 2001, 21);
+         },
+         [](ReentryFeaturesSweep&, Scene& s) {
+             s.rows->SetValue(rt::Variant("NORMAL_POSITION"), rt::Variant("CLOSED"));
+         }},
+        {"evaluator of OpenSyncedRecordset",
+         [&](ReentryFeaturesSweep& t) {
+             lining(t);
+             editAndUpdate(t.scene_);
+             t.scene_.rows->AddNew();
+             t.scene_.rows->Update();
+         },
+         synced(false)},
+        {"evaluator of OpenSyncedRecordsetArray",
+         [&](ReentryFeaturesSweep& t) {
+             lining(t);
+             editAndUpdate(t.scene_);
+             t.scene_.rows->AddNew();
+             t.scene_.rows->Update();
+         },
+         synced(true)},
+        {"recordset sink after AddNew", sink(ado::adRsnAddNew, false),
+         [](ReentryFeaturesSweep&, Scene& s) { s.rows->AddNew(); }},
+        {"recordset sink before Delete", sink(ado::adRsnDelete, false),
+         [](ReentryFeaturesSweep&, Scene& s) { s.rows->Delete(); }},
+        {"recordset sink after a field change", sink(ado::adRsnUpdate, true),
+         [](ReentryFeaturesSweep&, Scene& s) { s.rows->SetValue(rt::Variant("LINING_TYPE"), rt::Variant("NONE")); }},
+    };
+    const std::vector<Back> backs = {
+        {"the same call", nullptr},
+        {"Components.Refresh", [](ReentryFeaturesSweep&, Scene& s) { s.components->Refresh(); }},
+        {"Recordset.Update", [](ReentryFeaturesSweep&, Scene& s) { s.rows->Update(); }},
+        {"Recordset.Delete", [](ReentryFeaturesSweep&, Scene& s) { s.rows->Delete(); }},
+        {"Recordset.Close", [](ReentryFeaturesSweep&, Scene& s) { s.rows->Close(); }},
+        {"Component.Update", [](ReentryFeaturesSweep&, Scene& s) { s.component->Update(); }},
+        {"UpdateFeatures",
+         [](ReentryFeaturesSweep& t, Scene&) { t.service_->UpdateFeatures(t.FeatureList()); }},
+        {"SaveCache", [](ReentryFeaturesSweep& t, Scene&) { t.service_->SaveCache(); }},
+        {"NewOccurrence", [](ReentryFeaturesSweep&, Scene& s) { s.service->NewOccurrence(); }},
+        {"DeleteOccurrence", [](ReentryFeaturesSweep&, Scene& s) { s.service->DeleteOccurrence(); }},
+    };
+    int cases = 0;
+    for (const auto& kind : kinds) {
+        for (const auto& back : backs) {
+            const std::string name = std::string(kind.name) + " x " + back.name;
+            snprintf(g_case, sizeof g_case, "%s", name.c_str());
+            SCOPED_TRACE(name);
+            armed_ = false;
+            callsBack_ = 0;
+            const auto outer = kind.outer;
+            back_ = [this, outer, call = back.call](Scene& s) {
+                if (call) call(*this, s);
+                else outer(*this, s);
+            };
+            try {
+                kind.prepare(*this);
+                armed_ = true;
+                kind.outer(*this, scene_);
+            } catch (const rt::ComError&) {
+                // A run-time error is an answer.
+            }
+            armed_ = false;
+            EXPECT_EQ(callsBack_, 1) << "the callback was not reached";
+            // The component answers afterwards, whatever it holds now.
+            try {
+                auto rows = scene_.component->get_Recordset();
+                if (rows && rows->get_State() == ado::adStateOpen) rows->get_RecordCount();
+            } catch (const rt::ComError&) {
+            }
+            for (const auto& listener : sinks_) listener->onEvent = nullptr;
+            sinks_.clear();
+            for (const char* progId : {kCheck, kThickness, kYear, kRotation}) Register(progId);
+            control_->onAsk = nullptr;
+            service_->put_Caching(false);
+            scene_ = Scene{};
+            sqlite_->Rollback();
+            ++cases;
+        }
+    }
+    RecordProperty("cases", cases);
+}
