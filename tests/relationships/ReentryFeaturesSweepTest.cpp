@@ -102,6 +102,22 @@ constexpr const char* kYear = "Pelmora.LiningYear";
 constexpr const char* kRotation = "Pelmora.SymbolRotation";
 constexpr const char* kLiningQuery = "SELECT * FROM WATER_LINING_N WHERE QTX_FID = ?";
 
+class ReentryFeaturesSweep;
+
+struct Kind {
+    const char* name;
+    // Sets the callback up, opens the scene, prepares the rows.
+    std::function<void(ReentryFeaturesSweep&)> prepare;
+    // The outer call, and the same call made again from inside.
+    std::function<void(ReentryFeaturesSweep&, Scene&)> outer;
+};
+
+struct Back {
+    const char* name;
+    // Null: the same call as the outer one.
+    std::function<void(ReentryFeaturesSweep&, Scene&)> call;
+};
+
 class ReentryFeaturesSweep : public fitest::FiringFixture {
 protected:
     void SetUp() override {
@@ -170,6 +186,43 @@ public:  // the cases' lambdas reach the fixture through a reference
         });
     }
 
+    // One case: the callback set up, the outer call made; what it raises is
+    // its answer (true when it raised). The component must answer afterwards.
+    bool Run(const Kind& kind, const Back& back) {
+        const std::string name = std::string(kind.name) + " x " + back.name;
+        snprintf(g_case, sizeof g_case, "%s", name.c_str());
+        SCOPED_TRACE(name);
+        callsBack_ = 0;
+        back_ = [this, outer = kind.outer, call = back.call](Scene& s) { (call ? call : outer)(*this, s); };
+        bool raised = false;
+        try {
+            kind.prepare(*this);
+            armed_ = true;
+            kind.outer(*this, scene_);
+        } catch (const rt::ComError&) {
+            raised = true;
+        }
+        armed_ = false;
+        EXPECT_EQ(callsBack_, 1) << "the callback was not reached";
+        try {
+            auto rows = scene_.component->get_Recordset();
+            if (rows && rows->get_State() == ado::adStateOpen) rows->get_RecordCount();
+        } catch (const rt::ComError&) {
+        }
+        return raised;
+    }
+    // Back to the state before the case: callbacks quiet, cache off, the
+    // database as it was.
+    void Reset() {
+        for (const auto& listener : sinks_) listener->onEvent = nullptr;
+        sinks_.clear();
+        for (const char* progId : {kCheck, kThickness, kYear, kRotation}) Register(progId);
+        control_->onAsk = nullptr;
+        service_->put_Caching(false);
+        scene_ = Scene{};
+        sqlite_->Rollback();
+    }
+
     std::shared_ptr<pelmora::KeyObjects> FeatureList() {
         auto keys = pelmora::KeyObjects::New();
         keys->Add(scene_.feature);
@@ -186,23 +239,7 @@ public:  // the cases' lambdas reach the fixture through a reference
     int callsBack_ = 0;
 };
 
-struct Kind {
-    const char* name;
-    // Sets the callback up, opens the scene, prepares the rows.
-    std::function<void(ReentryFeaturesSweep&)> prepare;
-    // The outer call, and the same call made again from inside.
-    std::function<void(ReentryFeaturesSweep&, Scene&)> outer;
-};
-
-struct Back {
-    const char* name;
-    // Null: the same call as the outer one.
-    std::function<void(ReentryFeaturesSweep&, Scene&)> call;
-};
-
-}  // namespace
-
-TEST_F(ReentryFeaturesSweep, EveryCallbackSurvivesEveryCallBack) {
+std::vector<Kind> Kinds() {
     auto setThickness = [](Scene& s) { s.rows->SetValue(rt::Variant("THICKNESS_MM"), rt::Variant(5.5)); };
     auto editAndUpdate = [&](Scene& s) {
         setThickness(s);
@@ -231,7 +268,7 @@ TEST_F(ReentryFeaturesSweep, EveryCallbackSurvivesEveryCallBack) {
             t.sinks_.push_back(listener);
         };
     };
-    const std::vector<Kind> kinds = {
+    return {
         {"AddNew interface",
          [](ReentryFeaturesSweep& t) {
              t.InterfaceCallsBackAt(kYear, "Execute");
@@ -322,7 +359,10 @@ TEST_F(ReentryFeaturesSweep, EveryCallbackSurvivesEveryCallBack) {
         {"recordset sink after a field change", sink(ado::adRsnUpdate, true),
          [](ReentryFeaturesSweep&, Scene& s) { s.rows->SetValue(rt::Variant("LINING_TYPE"), rt::Variant("NONE")); }},
     };
-    const std::vector<Back> backs = {
+}
+
+std::vector<Back> Backs() {
+    return {
         {"the same call", nullptr},
         {"Components.Refresh", [](ReentryFeaturesSweep&, Scene& s) { s.components->Refresh(); }},
         {"Recordset.Update", [](ReentryFeaturesSweep&, Scene& s) { s.rows->Update(); }},
@@ -335,43 +375,70 @@ TEST_F(ReentryFeaturesSweep, EveryCallbackSurvivesEveryCallBack) {
         {"NewOccurrence", [](ReentryFeaturesSweep&, Scene& s) { s.service->NewOccurrence(); }},
         {"DeleteOccurrence", [](ReentryFeaturesSweep&, Scene& s) { s.service->DeleteOccurrence(); }},
     };
+}
+
+const Kind& KindNamed(const std::vector<Kind>& kinds, const std::string& name) {
+    return *std::find_if(kinds.begin(), kinds.end(), [&](const Kind& k) { return k.name == name; });
+}
+
+}  // namespace
+
+TEST_F(ReentryFeaturesSweep, EveryCallbackSurvivesEveryCallBack) {
     int cases = 0;
-    for (const auto& kind : kinds) {
-        for (const auto& back : backs) {
-            const std::string name = std::string(kind.name) + " x " + back.name;
-            snprintf(g_case, sizeof g_case, "%s", name.c_str());
-            SCOPED_TRACE(name);
-            armed_ = false;
-            callsBack_ = 0;
-            const auto outer = kind.outer;
-            back_ = [this, outer, call = back.call](Scene& s) {
-                if (call) call(*this, s);
-                else outer(*this, s);
-            };
-            try {
-                kind.prepare(*this);
-                armed_ = true;
-                kind.outer(*this, scene_);
-            } catch (const rt::ComError&) {
-                // A run-time error is an answer.
-            }
-            armed_ = false;
-            EXPECT_EQ(callsBack_, 1) << "the callback was not reached";
-            // The component answers afterwards, whatever it holds now.
-            try {
-                auto rows = scene_.component->get_Recordset();
-                if (rows && rows->get_State() == ado::adStateOpen) rows->get_RecordCount();
-            } catch (const rt::ComError&) {
-            }
-            for (const auto& listener : sinks_) listener->onEvent = nullptr;
-            sinks_.clear();
-            for (const char* progId : {kCheck, kThickness, kYear, kRotation}) Register(progId);
-            control_->onAsk = nullptr;
-            service_->put_Caching(false);
-            scene_ = Scene{};
-            sqlite_->Rollback();
+    for (const auto& kind : Kinds())
+        for (const auto& back : Backs()) {
+            Run(kind, back);
+            Reset();
             ++cases;
         }
-    }
     RecordProperty("cases", cases);
+}
+
+// The handlers catch what fails in their own work: once an interface let the
+// component's rows go, the AddNew and Delete handlers stop with error 91,
+// shown in the handler's box, and the outer call goes on; a deleted row's
+// geometry rows are not read afresh to be deleted for rows the component no
+// longer keeps.
+TEST_F(ReentryFeaturesSweep, AHandlerWhoseRowsWereLetGoShowsErrorNinetyOneAndReturns) {
+    const auto kinds = Kinds();
+    const Back refresh = Backs()[1];
+    ASSERT_EQ(std::string(refresh.name), "Components.Refresh");
+    const std::string notSet = pelmora_test::Raised([] { rt::RaiseVbError(rt::vberr::ObjectVariableNotSet); }).Description();
+    for (const char* kind : {"AddNew interface", "Delete interface", "Delete interface of a component with geometry"}) {
+        SCOPED_TRACE(kind);
+        const size_t shown = HandlerErrors().size();
+        EXPECT_FALSE(Run(KindNamed(kinds, kind), refresh));
+        ASSERT_EQ(HandlerErrors().size(), shown + 1) << Shown();
+        EXPECT_EQ(HandlerErrors().back().text, notSet);
+        EXPECT_FALSE(std::dynamic_pointer_cast<pelmora::Component>(scene_.component)->HasGeometryRows());
+        Reset();
+    }
+}
+
+// A synced recordset opened from inside the evaluator of another has its own
+// scan: the outer call's rows are those it would have had alone.
+TEST_F(ReentryFeaturesSweep, ASyncedRecordsetOpenedFromItsEvaluatorLeavesTheOuterItsRows) {
+    Open(101, 1001, 14);
+    auto& rows = scene_.rows;
+    rows->SetValue(rt::Variant("THICKNESS_MM"), rt::Variant(5.5));
+    rows->Update();
+    rows->AddNew();
+    rows->SetValue(rt::Variant("THICKNESS_MM"), rt::Variant(7.5));
+    rows->Update();
+    const rt::Variant fid = rt::Variant::ArrayOf({rt::Variant(int32_t{1001})});
+    auto plain = std::make_shared<CallingEvaluator>();
+    auto thickness = [](const std::shared_ptr<ado::Recordset>& rs) { return componenttest::Values(rs, "THICKNESS_MM"); };
+    const auto alone = thickness(service_->OpenSyncedRecordsetArray(14, plain, kLiningQuery, fid));
+    ASSERT_GE(alone.size(), 2u);
+
+    // Called back at the last row the outer scan evaluates.
+    std::vector<std::string> inner;
+    int evaluations = 0;
+    auto nesting = std::make_shared<CallingEvaluator>();
+    nesting->onEvaluate = [&] {
+        if (++evaluations == 2)
+            inner = thickness(service_->OpenSyncedRecordset(14, plain, kLiningQuery, rt::Variant(int32_t{1001})));
+    };
+    EXPECT_EQ(thickness(service_->OpenSyncedRecordsetArray(14, nesting, kLiningQuery, fid)), alone);
+    EXPECT_EQ(inner, alone);
 }

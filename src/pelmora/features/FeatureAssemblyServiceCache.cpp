@@ -42,6 +42,13 @@ std::vector<std::shared_ptr<IComponent>> AllCachedComponents() {
     return out;
 }
 
+// Puts the rows back under the filter and on the row a callback found them
+// at, when it moved them.
+void KeepPlace(ado::Recordset& rs, const rt::Variant& filter, const rt::Variant& bookmark) {
+    if (!rt::VariantEquals(rs.get_Filter(), filter)) rs.put_Filter(filter);
+    if (rs.get_BOF() || rs.get_EOF() || !rt::VariantEquals(rs.get_Bookmark(), bookmark)) rs.put_Bookmark(bookmark);
+}
+
 // The parameters of a query as a Variant array: an array is copied, a single
 // value becomes a one-element array, nothing gives an empty one.
 rt::Variant ParameterArray(const rt::Variant& parameters) {
@@ -152,9 +159,7 @@ void FeatureAssemblyService::Scan(int16_t CNO, const std::shared_ptr<IScanCompon
         auto process = [&](int32_t kind, const rt::Variant& walkFilter) {
             const rt::Variant bookmark = rs->get_Bookmark();
             Callback->ProcessRecord(kind);
-            if (!rt::VariantEquals(rs->get_Filter(), walkFilter)) rs->put_Filter(walkFilter);
-            if (rs->get_BOF() || rs->get_EOF() || !rt::VariantEquals(rs->get_Bookmark(), bookmark))
-                rs->put_Bookmark(bookmark);
+            KeepPlace(*rs, walkFilter, bookmark);
         };
         const rt::Variant all(int32_t{ado::adFilterNone}), pending(int32_t{ado::adFilterPendingRecords});
         rs->put_Filter(all);
@@ -242,12 +247,16 @@ void FeatureAssemblyService::ProcessRecord(int32_t kind) {
         if (!s.target || !s.evaluator || !s.sourceFields || !s.sourceKeyField || !s.targetKeyField)
             rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     };
-    // The evaluator may call back into the service (its fields set anew):
-    // what is read after it answered is checked again.
+    // The evaluator may call back into the service (its fields set anew, a
+    // synced recordset of its own scanning the same rows): what is read
+    // after it answered is checked again, the source row is current again.
     auto evaluate = [&] {
         const auto evaluator = scan_.evaluator;
+        const auto source = scan_.sourceFields->Owner();
+        const rt::Variant filter = source->get_Filter(), bookmark = source->get_Bookmark();
         const bool accepted = evaluator->Evaluate();
         require();
+        KeepPlace(*source, filter, bookmark);
         return accepted;
     };
     require();
