@@ -223,6 +223,7 @@ public:  // the cases' lambdas reach the fixture through a reference
         sqlite_->Rollback();
     }
 
+    const std::string& Folder() const { return folder_; }
     std::shared_ptr<pelmora::KeyObjects> FeatureList() {
         auto keys = pelmora::KeyObjects::New();
         keys->Add(scene_.feature);
@@ -368,6 +369,15 @@ std::vector<Back> Backs() {
         {"Recordset.Update", [](ReentryFeaturesSweep&, Scene& s) { s.rows->Update(); }},
         {"Recordset.Delete", [](ReentryFeaturesSweep&, Scene& s) { s.rows->Delete(); }},
         {"Recordset.Close", [](ReentryFeaturesSweep&, Scene& s) { s.rows->Close(); }},
+        {"Recordset.Close and Open on no rows",
+         [](ReentryFeaturesSweep& t, Scene& s) {
+             const std::string path = t.Folder() + "/no-rows.rs";
+             auto none = s.rows->Clone();
+             none->put_Filter(rt::Variant("QTX_CID = -1"));
+             none->Save(path);
+             s.rows->Close();
+             s.rows->Open(rt::Variant(path));
+         }},
         {"Component.Update", [](ReentryFeaturesSweep&, Scene& s) { s.component->Update(); }},
         {"UpdateFeatures",
          [](ReentryFeaturesSweep& t, Scene&) { t.service_->UpdateFeatures(t.FeatureList()); }},

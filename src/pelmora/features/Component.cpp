@@ -497,6 +497,7 @@ void Component::ProcessComponentsUpdate() {
     if (!rows_) return;
     // Held here: an interface may let the component's rows go meanwhile.
     const auto rows = rows_;
+    const uint32_t closings = rows->Closings();
     rows->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
     if (rows->get_BOF() && rows->get_EOF()) return;
     if (!m_bAttributeInfoLoaded) LoadAttributeInfoFI();
@@ -526,7 +527,7 @@ void Component::ProcessComponentsUpdate() {
             }
         }
         // Rows let go or closed by an interface have no more rows to walk.
-        if (!HoldsRows(rows)) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+        if (!HoldsRows(rows, closings)) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
         rows->MoveNext();
     }
     if (geometryRows_) geometryRows_->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));

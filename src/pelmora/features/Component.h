@@ -195,7 +195,9 @@ private:
     // Whether the component still holds these rows, open: an interface may
     // let them go (Components.Refresh), read new ones or close them, and
     // what it was fired for then is no longer the component's to go on with.
-    bool HoldsRows(const std::shared_ptr<ado::Recordset>& rows) const;
+    // closings: the rows' Closings() when they were taken (a recordset closed
+    // and opened again holds other rows).
+    bool HoldsRows(const std::shared_ptr<ado::Recordset>& rows, uint32_t closings) const;
     // Calls Update, Delete or CancelUpdate on the interface of every row;
     // the first failure ends the walk.
     void CallEveryInterface(CallKind kind);
@@ -212,8 +214,7 @@ private:
     static void DeleteGeometryRows(const std::shared_ptr<ado::Recordset>& geometryRows);
     // Shows an error of an event handler; the handler then returns normally.
     void ReportHandlerError(TraceScope& trace, const rt::ComError& error);
-    // Attribute values of a new row from the product's loading service;
-    // raises 91 when the rows are no longer the component's.
+    // Attribute values of a new row from the product's loading service.
     void LoadAttributes(const std::shared_ptr<ado::Recordset>& pRecordset);
     // Asks the field's attribute edit control; false refuses the change.
     bool AttributeEditable(const std::shared_ptr<ado::Field>& field);

@@ -336,9 +336,10 @@ void Component::ExecuteRowsOfType(const std::string& strFunctionalType, const st
     }
     // The rows the moment fires for, taken at its first interface.
     std::shared_ptr<ado::Recordset> firing;
+    uint32_t closings = 0;
     bool fired = false;
     for (uint32_t i : *rows) {
-        if (fired && !HoldsRows(firing)) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+        if (fired && !HoldsRows(firing, closings)) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
         std::string fieldName;
         const rt::Variant& field = d->Value(i, kField, source);
         if (onlyField) {
@@ -351,14 +352,18 @@ void Component::ExecuteRowsOfType(const std::string& strFunctionalType, const st
             if (index < 0) rows_->get_Fields()->Item(name);  // raises
             fieldName = rows_->DescAt(index).name;
         }
-        if (!fired) firing = rows_, fired = true;
+        if (!fired) {
+            firing = rows_;
+            closings = rows_ ? rows_->Closings() : 0;
+            fired = true;
+        }
         ExecuteFI(strFunctionalType, fieldName, d->Value(i, kPrjNo, source), d->Value(i, kInterface, source),
                   d->Value(i, kArgument, source));
     }
 }
 
-bool Component::HoldsRows(const std::shared_ptr<ado::Recordset>& rows) const {
-    return rows_ == rows && (!rows_ || rows_->get_State() == ado::adStateOpen);
+bool Component::HoldsRows(const std::shared_ptr<ado::Recordset>& rows, uint32_t closings) const {
+    return rows_ == rows && (!rows_ || (rows_->Closings() == closings && rows_->get_State() == ado::adStateOpen));
 }
 
 // ---- every interface: Update, Delete, CancelUpdate ----
@@ -370,8 +375,9 @@ void Component::CallEveryInterface(CallKind kind) {
     const auto d = Definitions();
     const auto source = m_oAttributeInfoRS;
     const auto firing = rows_;
+    const uint32_t closings = rows_ ? rows_->Closings() : 0;
     for (uint32_t i = 0; i < d->rows.size(); ++i) {
-        if (!HoldsRows(firing)) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+        if (!HoldsRows(firing, closings)) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
         auto value = [&](Column column) -> const rt::Variant& { return d->Value(i, column, source); };
         rt::Variant bookmark;
         if (kind == CallKind::CancelUpdate) bookmark = rows_ ? rows_->get_Bookmark() : rt::Variant();
