@@ -14,6 +14,7 @@
 
 #include "features/FunctionalInterfaceTestObjects.h"
 #include "interfaces/FeatureAssemblyService.h"
+#include "interfaces/Notification.h"
 #include "pelmora/features/ComponentService.h"
 #include "pelmora/features/FeatureAssemblyService.h"
 #include "pelmora/features/KeyObject.h"
@@ -75,6 +76,26 @@ public:
     }
 };
 
+// An Edit interface held in a VBA project; calls back after its Execute.
+class CallingProjectFI : public exttest::ProjectFI {
+public:
+    std::function<void()> onExecute;
+    void Execute() override {
+        ProjectFI::Execute();
+        if (onExecute) onExecute();
+    }
+};
+
+// The product's notification object; calls back when told of a re-read table.
+class CallingNotification : public rt::Object, public pelmora::INotification {
+public:
+    std::function<void()> onNotify;
+    rt::Variant RaiseNotification(const std::shared_ptr<rt::Object>&, const rt::Variant&, const rt::Variant&) override {
+        if (onNotify) onNotify();
+        return rt::Variant();
+    }
+};
+
 // Listens beside the component: after an added row is filled, before a row
 // is deleted, after a field changed.
 class CallingSink : public ado::RecordsetEvents {
@@ -100,6 +121,7 @@ constexpr const char* kCheck = "Pelmora.LiningTypeCheck";
 constexpr const char* kThickness = "Pelmora.LiningThickness";
 constexpr const char* kYear = "Pelmora.LiningYear";
 constexpr const char* kRotation = "Pelmora.SymbolRotation";
+constexpr const char* kMoved = "Pelmora.SymbolMoved";
 constexpr const char* kLiningQuery = "SELECT * FROM WATER_LINING_N WHERE QTX_FID = ?";
 
 class ReentryFeaturesSweep;
@@ -133,9 +155,12 @@ protected:
         service_->putref_DataContext(Context());
         rt::RegisterClass("Pelmora.ValvePositionControl", "",
                           [this] { return std::static_pointer_cast<rt::Object>(control_); });
+        rt::RegisterClass(pelmora::kNotificationProgId, "",
+                          [this] { return std::static_pointer_cast<rt::Object>(notification_); });
     }
     void TearDown() override {
         rt::UnregisterClass("Pelmora.ValvePositionControl");
+        product::RegisterProductStandIns();
         service_->put_Caching(false);
         scene_ = Scene{};
         service_.reset();
@@ -216,14 +241,17 @@ public:  // the cases' lambdas reach the fixture through a reference
     void Reset() {
         for (const auto& listener : sinks_) listener->onEvent = nullptr;
         sinks_.clear();
-        for (const char* progId : {kCheck, kThickness, kYear, kRotation}) Register(progId);
+        for (const char* progId : {kCheck, kThickness, kYear, kRotation, kMoved}) Register(progId);
         control_->onAsk = nullptr;
+        projectFI_->onExecute = nullptr;
+        notification_->onNotify = nullptr;
         service_->put_Caching(false);
         scene_ = Scene{};
         sqlite_->Rollback();
     }
 
     const std::string& Folder() const { return folder_; }
+    pelmora::MetadataService& Metadata() { return *metadata_; }
     std::shared_ptr<pelmora::KeyObjects> FeatureList() {
         auto keys = pelmora::KeyObjects::New();
         keys->Add(scene_.feature);
@@ -232,6 +260,8 @@ public:  // the cases' lambdas reach the fixture through a reference
 
     std::shared_ptr<pelmora::FeatureAssemblyService> service_;
     std::shared_ptr<CallingEditControl> control_ = std::make_shared<CallingEditControl>();
+    std::shared_ptr<CallingProjectFI> projectFI_ = std::make_shared<CallingProjectFI>();
+    std::shared_ptr<CallingNotification> notification_ = std::make_shared<CallingNotification>();
     Scene scene_;
     std::function<void(Scene&)> back_;
     std::vector<std::shared_ptr<CallingSink>> sinks_;
@@ -296,6 +326,19 @@ std::vector<Kind> Kinds() {
              setThickness(t.scene_);
          },
          [](ReentryFeaturesSweep&, Scene& s) { s.rows->Update(); }},
+        {"Edit interface of a VBA project",
+         [](ReentryFeaturesSweep& t) {
+             t.projectFI_->onExecute = [&t] { t.CallBack(); };
+             product::VbaProjectHost::Current()->LoadProject(1, t.projectFI_);
+             t.Open(101, 1001, 14);
+         },
+         [](ReentryFeaturesSweep&, Scene& s) { s.rows->SetValue(rt::Variant("THICKNESS_MM"), rt::Variant(6.5)); }},
+        {"SetValue interface of a geometry",
+         [](ReentryFeaturesSweep& t) {
+             t.InterfaceCallsBackAt(kMoved, "Execute");
+             t.Open(102, 2001, 22);
+         },
+         [](ReentryFeaturesSweep&, Scene& s) { s.component->putref_Geometry(s.component->get_Geometry()); }},
         {"Delete interface",
          [](ReentryFeaturesSweep& t) {
              t.InterfaceCallsBackAt(kCheck, "Delete");
@@ -353,6 +396,16 @@ std::vector<Kind> Kinds() {
              t.scene_.rows->Update();
          },
          synced(true)},
+        {"notification object after a metadata table was read again",
+         [](ReentryFeaturesSweep& t) {
+             t.notification_->onNotify = [&t] { t.CallBack(); };
+             t.Open(101, 1001, 14);
+         },
+         [](ReentryFeaturesSweep& t, Scene&) {
+             auto tables = rt::Variant::MakeArray(rt::vbString, 0, 0);
+             tables.ArrayMut()->Set(0, rt::Variant("QTX_ATTRIBUTEINFOFI_OPTABLE"));
+             t.Metadata().RefreshDynamicEdits(t.service_->get_DataContext(), tables);
+         }},
         {"recordset sink after AddNew", sink(ado::adRsnAddNew, false),
          [](ReentryFeaturesSweep&, Scene& s) { s.rows->AddNew(); }},
         {"recordset sink before Delete", sink(ado::adRsnDelete, false),
