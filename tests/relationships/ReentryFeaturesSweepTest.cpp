@@ -50,14 +50,11 @@ struct Scene {
 class CallingEvaluator : public rt::Object, public pelmora::IRecordsetEvaluator {
 public:
     std::function<void()> onEvaluate;
-    void putref_Fields(const std::shared_ptr<ado::Fields>& Fields) override { fields_ = Fields; }
+    void putref_Fields(const std::shared_ptr<ado::Fields>&) override {}
     bool Evaluate() override {
         if (onEvaluate) onEvaluate();
         return true;
     }
-
-private:
-    std::shared_ptr<ado::Fields> fields_;
 };
 
 // Allows every change; calls back when asked.
@@ -271,13 +268,57 @@ public:  // the cases' lambdas reach the fixture through a reference
 };
 
 std::vector<Kind> Kinds() {
-    auto setThickness = [](Scene& s) { s.rows->SetValue(rt::Variant("THICKNESS_MM"), rt::Variant(5.5)); };
-    auto editAndUpdate = [&](Scene& s) {
-        setThickness(s);
-        s.rows->Update();
+    using Arm = std::function<void(ReentryFeaturesSweep&)>;
+    using Outer = std::function<void(ReentryFeaturesSweep&, Scene&)>;
+    // Where the callback fires: the lining of main 1001, the attributes and
+    // the symbol of valve 2001; armed once the rows are open, then the rows
+    // prepared (nothing, an edit in progress, or rows pending in the cache).
+    struct Where {
+        int16_t fno, cno;
+        int32_t fid;
     };
-    auto lining = [](ReentryFeaturesSweep& t) { t.Open(101, 1001, 14); };
-    auto synced = [](bool array) {
+    const Where lining{101, 14, 1001}, valve{102, 21, 2001}, symbol{102, 22, 2001};
+    enum Rows { AsRead, Editing, Pending };
+    auto at = [](Where w, Arm arm, Rows rows) {
+        return [=](ReentryFeaturesSweep& t) {
+            t.Open(w.fno, w.fid, w.cno);
+            arm(t);
+            auto& rs = t.scene_.rows;
+            if (rows != AsRead) rs->SetValue(rt::Variant("THICKNESS_MM"), rt::Variant(5.5));
+            if (rows != Pending) return;
+            rs->Update();
+            rs->AddNew();
+            rs->Update();
+        };
+    };
+    auto fi = [](const char* progId, const char* call) -> Arm {
+        return [=](ReentryFeaturesSweep& t) { t.InterfaceCallsBackAt(progId, call); };
+    };
+    auto sink = [](ado::EventReasonEnum reason, bool fieldChange) -> Arm {
+        return [=](ReentryFeaturesSweep& t) {
+            auto listener = std::make_shared<CallingSink>();
+            listener->reason = reason;
+            listener->fieldChange = fieldChange;
+            listener->onEvent = [&t] { t.CallBack(); };
+            t.scene_.rows->Advise(listener);
+            t.sinks_.push_back(listener);
+        };
+    };
+    const Arm control = [](ReentryFeaturesSweep& t) { t.control_->onAsk = [&t] { t.CallBack(); }; };
+    const Arm project = [](ReentryFeaturesSweep& t) {
+        t.projectFI_->onExecute = [&t] { t.CallBack(); };
+        product::VbaProjectHost::Current()->LoadProject(1, t.projectFI_);
+    };
+    const Arm notification = [](ReentryFeaturesSweep& t) { t.notification_->onNotify = [&t] { t.CallBack(); }; };
+    const Arm nothing = [](ReentryFeaturesSweep&) {};
+
+    const Outer addNew = [](ReentryFeaturesSweep&, Scene& s) { s.rows->AddNew(); };
+    const Outer update = [](ReentryFeaturesSweep&, Scene& s) { s.rows->Update(); };
+    const Outer remove = [](ReentryFeaturesSweep&, Scene& s) { s.rows->Delete(); };
+    auto assign = [](const char* field, rt::Variant value) -> Outer {
+        return [=](ReentryFeaturesSweep&, Scene& s) { s.rows->SetValue(rt::Variant(field), value); };
+    };
+    auto synced = [](bool array) -> Outer {
         return [array](ReentryFeaturesSweep& t, Scene&) {
             auto evaluator = std::make_shared<CallingEvaluator>();
             evaluator->onEvaluate = [&t] { t.CallBack(); };
@@ -288,130 +329,35 @@ std::vector<Kind> Kinds() {
                 t.service_->OpenSyncedRecordset(14, evaluator, kLiningQuery, rt::Variant(int32_t{1001}));
         };
     };
-    auto sink = [](ado::EventReasonEnum reason, bool fieldChange) {
-        return [reason, fieldChange](ReentryFeaturesSweep& t) {
-            t.Open(101, 1001, 14);
-            auto listener = std::make_shared<CallingSink>();
-            listener->reason = reason;
-            listener->fieldChange = fieldChange;
-            listener->onEvent = [&t] { t.CallBack(); };
-            t.scene_.rows->Advise(listener);
-            t.sinks_.push_back(listener);
-        };
-    };
     return {
-        {"AddNew interface",
-         [](ReentryFeaturesSweep& t) {
-             t.InterfaceCallsBackAt(kYear, "Execute");
-             t.Open(101, 1001, 14);
-         },
-         [](ReentryFeaturesSweep&, Scene& s) { s.rows->AddNew(); }},
-        {"SetValue interface",
-         [](ReentryFeaturesSweep& t) {
-             t.InterfaceCallsBackAt(kCheck, "Execute");
-             t.Open(101, 1001, 14);
-         },
-         [](ReentryFeaturesSweep&, Scene& s) { s.rows->SetValue(rt::Variant("LINING_TYPE"), rt::Variant("EPOXY")); }},
-        {"Update interface, its Execute",
-         [&](ReentryFeaturesSweep& t) {
-             t.InterfaceCallsBackAt(kThickness, "Execute");
-             lining(t);
-             setThickness(t.scene_);
-         },
-         [](ReentryFeaturesSweep&, Scene& s) { s.rows->Update(); }},
-        {"Update interface, its Update",
-         [&](ReentryFeaturesSweep& t) {
-             t.InterfaceCallsBackAt(kThickness, "Update");
-             lining(t);
-             setThickness(t.scene_);
-         },
-         [](ReentryFeaturesSweep&, Scene& s) { s.rows->Update(); }},
-        {"Edit interface of a VBA project",
-         [](ReentryFeaturesSweep& t) {
-             t.projectFI_->onExecute = [&t] { t.CallBack(); };
-             product::VbaProjectHost::Current()->LoadProject(1, t.projectFI_);
-             t.Open(101, 1001, 14);
-         },
-         [](ReentryFeaturesSweep&, Scene& s) { s.rows->SetValue(rt::Variant("THICKNESS_MM"), rt::Variant(6.5)); }},
-        {"SetValue interface of a geometry",
-         [](ReentryFeaturesSweep& t) {
-             t.InterfaceCallsBackAt(kMoved, "Execute");
-             t.Open(102, 2001, 22);
-         },
+        {"AddNew interface", at(lining, fi(kYear, "Execute"), AsRead), addNew},
+        {"SetValue interface", at(lining, fi(kCheck, "Execute"), AsRead), assign("LINING_TYPE", rt::Variant("EPOXY"))},
+        {"Edit interface of a VBA project", at(lining, project, AsRead), assign("THICKNESS_MM", rt::Variant(6.5))},
+        {"Update interface, its Execute", at(lining, fi(kThickness, "Execute"), Editing), update},
+        {"Update interface, its Update", at(lining, fi(kThickness, "Update"), Editing), update},
+        {"SetValue interface of a geometry", at(symbol, fi(kMoved, "Execute"), AsRead),
          [](ReentryFeaturesSweep&, Scene& s) { s.component->putref_Geometry(s.component->get_Geometry()); }},
-        {"Delete interface",
-         [](ReentryFeaturesSweep& t) {
-             t.InterfaceCallsBackAt(kCheck, "Delete");
-             t.Open(101, 1001, 14);
-         },
-         [](ReentryFeaturesSweep&, Scene& s) { s.rows->Delete(); }},
-        {"Delete interface of a component with geometry",
-         [](ReentryFeaturesSweep& t) {
-             t.InterfaceCallsBackAt(kRotation, "Delete");
-             t.Open(102, 2001, 22);
-         },
-         [](ReentryFeaturesSweep&, Scene& s) { s.rows->Delete(); }},
-        {"CancelUpdate interface",
-         [&](ReentryFeaturesSweep& t) {
-             t.InterfaceCallsBackAt(kCheck, "CancelUpdate");
-             lining(t);
-             setThickness(t.scene_);
-         },
+        {"Delete interface", at(lining, fi(kCheck, "Delete"), AsRead), remove},
+        {"Delete interface of a component with geometry", at(symbol, fi(kRotation, "Delete"), AsRead), remove},
+        {"CancelUpdate interface", at(lining, fi(kCheck, "CancelUpdate"), Editing),
          [](ReentryFeaturesSweep&, Scene& s) { s.rows->CancelUpdate(); }},
-        {"Update interface at UpdateFeatures",
-         [&](ReentryFeaturesSweep& t) {
-             t.InterfaceCallsBackAt(kThickness, "Execute");
-             lining(t);
-             editAndUpdate(t.scene_);
-         },
+        {"Update interface at UpdateFeatures", at(lining, fi(kThickness, "Execute"), Pending),
          [](ReentryFeaturesSweep& t, Scene&) { t.service_->UpdateFeatures(t.FeatureList()); }},
-        {"Update interface at SaveCache",
-         [&](ReentryFeaturesSweep& t) {
-             t.InterfaceCallsBackAt(kThickness, "Update");
-             lining(t);
-             editAndUpdate(t.scene_);
-         },
+        {"Update interface at SaveCache", at(lining, fi(kThickness, "Update"), Pending),
          [](ReentryFeaturesSweep& t, Scene&) { t.service_->SaveCache(); }},
-        {"attribute edit control",
-         [](ReentryFeaturesSweep& t) {
-             t.control_->onAsk = [&t] { t.CallBack(); };
-             t.Open(102, 2001, 21);
-         },
-         [](ReentryFeaturesSweep&, Scene& s) {
-             s.rows->SetValue(rt::Variant("NORMAL_POSITION"), rt::Variant("CLOSED"));
-         }},
-        {"evaluator of OpenSyncedRecordset",
-         [&](ReentryFeaturesSweep& t) {
-             lining(t);
-             editAndUpdate(t.scene_);
-             t.scene_.rows->AddNew();
-             t.scene_.rows->Update();
-         },
-         synced(false)},
-        {"evaluator of OpenSyncedRecordsetArray",
-         [&](ReentryFeaturesSweep& t) {
-             lining(t);
-             editAndUpdate(t.scene_);
-             t.scene_.rows->AddNew();
-             t.scene_.rows->Update();
-         },
-         synced(true)},
-        {"notification object after a metadata table was read again",
-         [](ReentryFeaturesSweep& t) {
-             t.notification_->onNotify = [&t] { t.CallBack(); };
-             t.Open(101, 1001, 14);
-         },
+        {"attribute edit control", at(valve, control, AsRead), assign("NORMAL_POSITION", rt::Variant("CLOSED"))},
+        {"evaluator of OpenSyncedRecordset", at(lining, nothing, Pending), synced(false)},
+        {"evaluator of OpenSyncedRecordsetArray", at(lining, nothing, Pending), synced(true)},
+        {"notification object after a metadata table was read again", at(lining, notification, AsRead),
          [](ReentryFeaturesSweep& t, Scene&) {
              auto tables = rt::Variant::MakeArray(rt::vbString, 0, 0);
              tables.ArrayMut()->Set(0, rt::Variant("QTX_ATTRIBUTEINFOFI_OPTABLE"));
              t.Metadata().RefreshDynamicEdits(t.service_->get_DataContext(), tables);
          }},
-        {"recordset sink after AddNew", sink(ado::adRsnAddNew, false),
-         [](ReentryFeaturesSweep&, Scene& s) { s.rows->AddNew(); }},
-        {"recordset sink before Delete", sink(ado::adRsnDelete, false),
-         [](ReentryFeaturesSweep&, Scene& s) { s.rows->Delete(); }},
-        {"recordset sink after a field change", sink(ado::adRsnUpdate, true),
-         [](ReentryFeaturesSweep&, Scene& s) { s.rows->SetValue(rt::Variant("LINING_TYPE"), rt::Variant("NONE")); }},
+        {"recordset sink after AddNew", at(lining, sink(ado::adRsnAddNew, false), AsRead), addNew},
+        {"recordset sink before Delete", at(lining, sink(ado::adRsnDelete, false), AsRead), remove},
+        {"recordset sink after a field change", at(lining, sink(ado::adRsnUpdate, true), AsRead),
+         assign("LINING_TYPE", rt::Variant("NONE"))},
     };
 }
 
