@@ -7,10 +7,7 @@
 #include "RelationshipTestSupport.h"
 
 #include <sqlite3.h>
-#include <unistd.h>
 
-#include <csignal>
-#include <cstring>
 #include <functional>
 #include <set>
 
@@ -24,27 +21,12 @@
 #include "pelmora/metadata/MetadataRecordsets.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "runtime/Collection.h"
+#include "support/FatalSignalNamer.h"
 #include "validation/ValidationSetTestSupport.h"
 
 using relationshiptest::RelationshipServiceFixture;
 
 namespace {
-
-// The call under way, written out by the fatal-signal handler.
-char g_call[400];
-struct sigaction g_previous[32];
-constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
-
-void OnFatalSignal(int sig) {
-    const char head[] = "\n*** the process died in the call: ";
-    [[maybe_unused]] auto a = write(2, head, sizeof head - 1);
-    [[maybe_unused]] auto b = write(2, g_call, strlen(g_call));
-    [[maybe_unused]] auto c = write(2, "\n", 1);
-    // The previous handler (the sanitizer's, or the default) takes over: a
-    // fault recurs when the handler returns, an abort is raised again.
-    sigaction(sig, &g_previous[sig], nullptr);
-    if (sig == SIGABRT) raise(sig);
-}
 
 // The rows of every table of the database, hashed. Sequences are left out:
 // taking a number from one is no write, and a new feature takes one.
@@ -92,11 +74,6 @@ class CarelessCallerSweep : public RelationshipServiceFixture {
 protected:
     void SetUp() override {
         RelationshipServiceFixture::SetUp();
-        for (int sig : kFatalSignals) {
-            struct sigaction action {};
-            action.sa_handler = OnFatalSignal;
-            sigaction(sig, &action, &g_previous[sig]);
-        }
         auto rows =
             metadata_->get_Recordsets()->get_Item(rt::Variant("QTX_FEATRELATIONSHIPS_OPTABLE"))->get_Recordset("", "");
         for (; !rows->get_EOF(); rows->MoveNext()) {
@@ -109,10 +86,6 @@ protected:
             rnos_.insert(rt::CInt(relationships->GetValue(rt::Variant("QTX_RNO"))));
         fingerprint_ = Fingerprint();
     }
-    void TearDown() override {
-        for (int sig : kFatalSignals) sigaction(sig, &g_previous[sig], nullptr);
-        RelationshipServiceFixture::TearDown();
-    }
 
     uint64_t Fingerprint() { return DatabaseFingerprint(sqlite_->Connection().Handle()); }
 
@@ -121,7 +94,7 @@ protected:
     // leaves a member of a class says where it happened: it has a source
     // unless the call never reached a member (438, 449, 450).
     int32_t Run(const std::string& call, const std::function<void()>& f, bool withSource = false) {
-        snprintf(g_call, sizeof g_call, "%s", call.c_str());
+        pelmora_test::FatalSignalNamer::Name(call);
         ++calls_;
         try {
             f();
@@ -170,6 +143,7 @@ protected:
         return kinds;
     }
 
+    pelmora_test::FatalSignalNamer namer_;  // a crash names the call under way
     std::set<int16_t> fnos_, rnos_;
     uint64_t fingerprint_ = 0;
     int calls_ = 0;

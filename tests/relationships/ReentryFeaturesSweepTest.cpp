@@ -6,10 +6,6 @@
 // added or deleted on the component that fires). A case passes when the
 // outer call answers or raises a run-time error and the component can still
 // be read; no case may take the process down. A crash names its case.
-#include <unistd.h>
-
-#include <csignal>
-#include <cstring>
 #include <functional>
 
 #include "features/FunctionalInterfaceTestObjects.h"
@@ -19,21 +15,9 @@
 #include "pelmora/features/FeatureAssemblyService.h"
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
+#include "support/FatalSignalNamer.h"
 
 namespace {
-
-char g_case[300];
-struct sigaction g_previous[32];
-constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
-
-void OnFatalSignal(int sig) {
-    const char head[] = "\n*** the process died in the case: ";
-    [[maybe_unused]] auto a = write(2, head, sizeof head - 1);
-    [[maybe_unused]] auto b = write(2, g_case, strlen(g_case));
-    [[maybe_unused]] auto c = write(2, "\n", 1);
-    sigaction(sig, &g_previous[sig], nullptr);
-    if (sig == SIGABRT) raise(sig);
-}
 
 // What the code of a callback reaches: the feature whose component fires,
 // its collection, the component, the rows the outer call works on, and a
@@ -141,11 +125,6 @@ class ReentryFeaturesSweep : public fitest::FiringFixture {
 protected:
     void SetUp() override {
         FiringFixture::SetUp();
-        for (int sig : kFatalSignals) {
-            struct sigaction action {};
-            action.sa_handler = OnFatalSignal;
-            sigaction(sig, &action, &g_previous[sig]);
-        }
         pelmora::RegisterKeyObjectClasses();
         pelmora::RegisterFeatureAssemblyService();
         service_ = std::make_shared<pelmora::FeatureAssemblyService>();
@@ -161,7 +140,6 @@ protected:
         service_->put_Caching(false);
         scene_ = Scene{};
         service_.reset();
-        for (int sig : kFatalSignals) sigaction(sig, &g_previous[sig], nullptr);
         FiringFixture::TearDown();
     }
 
@@ -212,7 +190,7 @@ public:  // the cases' lambdas reach the fixture through a reference
     // its answer (true when it raised). The component must answer afterwards.
     bool Run(const Kind& kind, const Back& back) {
         const std::string name = std::string(kind.name) + " x " + back.name;
-        snprintf(g_case, sizeof g_case, "%s", name.c_str());
+        pelmora_test::FatalSignalNamer::Name(name);
         SCOPED_TRACE(name);
         callsBack_ = 0;
         back_ = [this, outer = kind.outer, call = back.call](Scene& s) { (call ? call : outer)(*this, s); };
@@ -255,6 +233,7 @@ public:  // the cases' lambdas reach the fixture through a reference
         return keys;
     }
 
+    pelmora_test::FatalSignalNamer namer_;  // a crash names its case
     std::shared_ptr<pelmora::FeatureAssemblyService> service_;
     std::shared_ptr<CallingEditControl> control_ = std::make_shared<CallingEditControl>();
     std::shared_ptr<CallingProjectFI> projectFI_ = std::make_shared<CallingProjectFI>();
