@@ -1,11 +1,12 @@
 // Extension code that calls back into the objects running it: every kind of
 // callback the features make (functional interfaces at each moment, an
-// attribute edit control, the evaluator of a synced recordset, a recordset
-// event sink beside the component's own) crossed with the calls it may make
-// back (the same call, Refresh, Update, Delete, Close, a save, occurrences
-// added or deleted on the component that fires). A case passes when the
-// outer call answers or raises a run-time error and the component can still
-// be read; no case may take the process down. A crash names its case.
+// attribute edit control, the evaluator of a synced recordset, the callback
+// of a scan of the cache, the notification object, a recordset event sink
+// beside the component's own) crossed with the calls it may make back (the
+// same call, Refresh, Update, Delete, Close, a save, occurrences added or
+// deleted on the component that fires). A case passes when the outer call
+// answers or raises a run-time error and the component can still be read;
+// no case may take the process down. A crash names its case.
 #include <functional>
 
 #include "features/FunctionalInterfaceTestObjects.h"
@@ -38,6 +39,16 @@ public:
     bool Evaluate() override {
         if (onEvaluate) onEvaluate();
         return true;
+    }
+};
+
+// A caller's own scan of the cached rows; calls back at each row.
+class CallingScan : public rt::Object, public pelmora::IScanComponent {
+public:
+    std::function<void()> onRow;
+    void putref_Fields(const std::shared_ptr<ado::Fields>&) override {}
+    void ProcessRecord(int32_t) override {
+        if (onRow) onRow();
     }
 };
 
@@ -327,6 +338,12 @@ std::vector<Kind> Kinds() {
         {"attribute edit control", at(valve, control, AsRead), assign("NORMAL_POSITION", rt::Variant("CLOSED"))},
         {"evaluator of OpenSyncedRecordset", at(lining, nothing, Pending), synced(false)},
         {"evaluator of OpenSyncedRecordsetArray", at(lining, nothing, Pending), synced(true)},
+        {"callback of ScanComponent", at(lining, nothing, Pending),
+         [](ReentryFeaturesSweep& t, Scene&) {
+             auto scan = std::make_shared<CallingScan>();
+             scan->onRow = [&t] { t.CallBack(); };
+             t.service_->ScanComponent(14, scan);
+         }},
         {"notification object after a metadata table was read again", at(lining, notification, AsRead),
          [](ReentryFeaturesSweep& t, Scene&) {
              auto tables = rt::Variant::MakeArray(rt::vbString, 0, 0);
