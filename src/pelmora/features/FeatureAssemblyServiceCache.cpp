@@ -253,10 +253,12 @@ void FeatureAssemblyService::ProcessRecord(int32_t kind) {
     auto evaluate = [&] {
         const auto evaluator = scan_.evaluator;
         const auto source = scan_.sourceFields->Owner();
-        const rt::Variant filter = source->get_Filter(), bookmark = source->get_Bookmark();
+        const rt::Variant filter = source->get_Filter();
+        const bool placed = !source->get_BOF() && !source->get_EOF();
+        const rt::Variant bookmark = placed ? source->get_Bookmark() : rt::Variant();
         const bool accepted = evaluator->Evaluate();
         require();
-        KeepPlace(*source, filter, bookmark);
+        if (placed) KeepPlace(*source, filter, bookmark);
         return accepted;
     };
     require();
