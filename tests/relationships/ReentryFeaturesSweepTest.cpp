@@ -212,6 +212,8 @@ public:  // the cases' lambdas reach the fixture through a reference
             kind.outer(*this, scene_);
         } catch (const rt::ComError&) {
             raised = true;
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "a non-COM exception got through: " << e.what();
         }
         armed_ = false;
         EXPECT_EQ(callsBack_, 1) << "the callback was not reached";
