@@ -62,6 +62,11 @@ void Recordset::CheckOpen() const {
     if (!open_) Raise(err::ObjectClosed, "Operation is not allowed when the object is closed.");
 }
 
+void Recordset::CheckOpenSince(uint32_t closings) const {
+    if (closings_ != closings) Raise(err::ObjectClosed, "Operation is not allowed when the object is closed.");
+    CheckOpen();
+}
+
 void Recordset::CheckUpdatable() const {
     CheckOpen();
     if (lockType_ == adLockReadOnly)

@@ -293,6 +293,10 @@ private:
     // Raises unless a shared pointer holds the recordset (its fields need one).
     void RequireShared() const;
     void CheckOpen() const;
+    // CheckOpen after the events of an operation, given Closings() from
+    // before them: a handler may have closed the recordset, or closed it and
+    // opened it on other rows, where the operation's rows are gone.
+    void CheckOpenSince(uint32_t closings) const;
     void CheckUpdatable() const;
     bool IsBatch() const { return lockType_ == adLockBatchOptimistic; }
     void AttachStore(std::shared_ptr<RowStore> store);

@@ -81,6 +81,7 @@ void Recordset::SetFieldValues(const std::vector<int32_t>& indices, const std::v
         coerced.push_back(FieldValueFor(values[i], DescAt(indices[i]).type));
     if (editMode_ != adEditNone && editRow_ != row) Update();
 
+    const uint32_t closings = closings_;
     FieldList fields;
     if (HasSinks()) {
         auto all = get_Fields();
@@ -110,7 +111,7 @@ void Recordset::SetFieldValues(const std::vector<int32_t>& indices, const std::v
             throw error;
         }
     }
-    if (!open_) Raise(err::ObjectClosed, "Operation is not allowed when the object is closed.");
+    CheckOpenSince(closings);
     // A handler may have deleted the row meanwhile.
     const auto& m = store_->meta[static_cast<size_t>(row)];
     if (m.removed || m.status == adRecDeleted) DeletedRow();
@@ -153,6 +154,7 @@ void Recordset::AddNew(const rt::Variant& FieldList, const rt::Variant& Values) 
         }
     }
     FinishEdit();
+    const uint32_t closings = closings_;
     if (WillMoveCancelled(adRsnMove)) {
         FireCancelled(evMoveComplete, adRsnMove);
         throw CancelledError();
@@ -162,7 +164,7 @@ void Recordset::AddNew(const rt::Variant& FieldList, const rt::Variant& Values) 
         FireCancelled(evMoveComplete, adRsnMove);
         throw CancelledError();
     }
-    if (!open_) Raise(err::ObjectClosed, "Operation is not allowed when the object is closed.");
+    CheckOpenSince(closings);
     Sync();
     FinishEdit();
     rowBeforeAdd_ = HasCurrent() ? CurrentRow() : -1;
@@ -425,13 +427,14 @@ void Recordset::CancelPendingChange() {
     };
     int32_t kind = pendingKind();
     if (kind == adRecUnmodified) return;
+    const uint32_t closings = closings_;
     EventReasonEnum reason = kind == adRecNew ? adRsnUndoAddNew : adRsnUndoUpdate;
     if (WillChangeRecordCancelled(reason)) {
         FireCancelled(evRecordComplete, reason);
         throw CancelledError();
     }
     // A handler may have written, cancelled or closed meanwhile.
-    if (!open_ || editMode_ != adEditNone || pendingKind() != kind) return;
+    if (!open_ || closings_ != closings || editMode_ != adEditNone || pendingKind() != kind) return;
     RejectRow(row);
     if (kind == adRecNew) {
         Sync();
@@ -457,6 +460,7 @@ void Recordset::Delete(AffectEnum AffectRecords) {
         BadArgument();
     }
     FinishEdit();
+    const uint32_t closings = closings_;
     auto count = static_cast<int32_t>(rows.size());
     if (WillChangeRecordCancelled(adRsnDelete, count)) {
         rt::ComError error = CancelledError();
@@ -466,7 +470,7 @@ void Recordset::Delete(AffectEnum AffectRecords) {
         });
         throw error;
     }
-    if (!open_) Raise(err::ObjectClosed, "Operation is not allowed when the object is closed.");
+    CheckOpenSince(closings);
     std::vector<int32_t> affected;
     for (int32_t row : rows) {
         auto& m = store_->meta[static_cast<size_t>(row)];

@@ -26,7 +26,7 @@
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "runtime/Collection.h"
 #include "support/CallersComponent.h"
-#include "support/CrashNote.h"
+#include "support/FatalSignalNamer.h"
 #include "validation/ValidationSetTestSupport.h"
 
 using pelmora_test::CallersComponent;
@@ -108,7 +108,6 @@ class CarelessCallerSweep : public RelationshipServiceFixture {
 protected:
     void SetUp() override {
         RelationshipServiceFixture::SetUp();
-        note_.emplace("call");
         auto rows =
             metadata_->get_Recordsets()->get_Item(rt::Variant("QTX_FEATRELATIONSHIPS_OPTABLE"))->get_Recordset("", "");
         for (; !rows->get_EOF(); rows->MoveNext()) {
@@ -121,10 +120,6 @@ protected:
             rnos_.insert(rt::CInt(relationships->GetValue(rt::Variant("QTX_RNO"))));
         fingerprint_ = Fingerprint();
     }
-    void TearDown() override {
-        note_.reset();
-        RelationshipServiceFixture::TearDown();
-    }
 
     uint64_t Fingerprint() { return DatabaseFingerprint(sqlite_->Connection().Handle()); }
 
@@ -133,7 +128,7 @@ protected:
     // leaves a member of a class says where it happened: it has a source
     // unless the call never reached a member (438, 449, 450).
     int32_t Run(const std::string& call, const std::function<void()>& f, bool withSource = false) {
-        note_->Call(call);
+        pelmora_test::FatalSignalNamer::Name(call);
         ++calls_;
         try {
             f();
@@ -184,7 +179,7 @@ protected:
         return kinds;
     }
 
-    std::optional<pelmora_test::CrashNote> note_;  // names the call a crash happened in
+    pelmora_test::FatalSignalNamer namer_;  // a crash names the call under way
     std::set<int16_t> fnos_, rnos_;
     uint64_t fingerprint_ = 0;
     int calls_ = 0;

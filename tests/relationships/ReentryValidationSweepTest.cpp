@@ -20,7 +20,7 @@
 #include "pelmora/validation/FeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "runtime/ScopedValue.h"
-#include "support/CrashNote.h"
+#include "support/FatalSignalNamer.h"
 #include "support/EditableMetadata.h"
 #include "support/RGITestObjects.h"
 #include "validation/AttributeValidationInterfaceObjects.h"
@@ -128,7 +128,6 @@ class ReentryValidationSweep : public RelationshipServiceFixture {
 protected:
     void SetUp() override {
         RelationshipServiceFixture::SetUp();
-        note_.emplace("re-entry row");
         fi_ = std::make_shared<CallingBackFI>();
         vi_ = std::make_shared<attrvaltest::ProgIdCheck>();
         ownerRgi_ = std::make_shared<CallingBackRGI>();
@@ -156,7 +155,6 @@ protected:
                                    kConnectionGeometryProgId})
             rt::UnregisterClass(progId);
         pelmora::ReleaseValidationSetIndex();
-        note_.reset();
         RelationshipServiceFixture::TearDown();
     }
 
@@ -201,7 +199,7 @@ protected:
         return out;
     }
 
-    std::optional<pelmora_test::CrashNote> note_;  // names the row a crash happened in
+    pelmora_test::FatalSignalNamer namer_;  // a crash names the row under way
     std::shared_ptr<CallingBackFI> fi_;
     std::shared_ptr<attrvaltest::ProgIdCheck> vi_;
     CallsBack viBack_;  // what the attribute validation interface does inside Validate
@@ -318,7 +316,7 @@ TEST_F(ReentryValidationSweep, EveryCallbackSurvivesEveryCallBack) {
             if (call.helperOnly && !kind.helper) continue;
             const std::string row = std::string(kind.name) + " x " + call.name;
             SCOPED_TRACE(row);
-            note_->Call(row);
+            pelmora_test::FatalSignalNamer::Name(row);
             for (CallsBack* double_ : {static_cast<CallsBack*>(fi_.get()), &viBack_,
                                        static_cast<CallsBack*>(ownerRgi_.get()), static_cast<CallsBack*>(ownedRgi_.get()),
                                        static_cast<CallsBack*>(connectionRgi_.get())}) {
@@ -424,7 +422,7 @@ TEST_F(ReentryValidationSweep, AnAttributeServiceSurvivesItsInterfaceCallingBack
     vi_->during = [this] { viBack_.Fire({}); };
     for (const Call& call : calls) {
         SCOPED_TRACE(call.name);
-        note_->Call(std::string("attribute validation service x ") + call.name);
+        pelmora_test::FatalSignalNamer::Name(std::string("attribute validation service x ") + call.name);
         prepare();
         viBack_.callBack = [&call](const Handed&) { call.back(); };
         viBack_.calledBack = 0;

@@ -495,12 +495,15 @@ void Component::ProcessComponentsUpdate() {
     TraceScope trace(kFile, "ProcessComponentsUpdate");
     TraceComponentKeys(trace);
     if (!rows_) return;
-    rows_->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
-    if (rows_->get_BOF() && rows_->get_EOF()) return;
+    // Held here: an interface may let the component's rows go meanwhile.
+    const auto rows = rows_;
+    const uint32_t closings = rows->Closings();
+    rows->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
+    if (rows->get_BOF() && rows->get_EOF()) return;
     if (!m_bAttributeInfoLoaded) LoadAttributeInfoFI();
-    rows_->MoveFirst();
-    while (!rows_->get_EOF()) {
-        int32_t status = rows_->get_Status();
+    rows->MoveFirst();
+    while (!rows->get_EOF()) {
+        int32_t status = rows->get_Status();
         if (status != ado::adRecOK && (status & ado::adRecUnmodified) == 0) {
             UpdateFI();
         } else if (geometryRows_) {
@@ -508,21 +511,24 @@ void Component::ProcessComponentsUpdate() {
             // geometry rows are pending.
             geometryRows_->put_Filter(rt::Variant(int32_t{ado::adFilterPendingRecords}));
             if (!(geometryRows_->get_BOF() && geometryRows_->get_EOF())) {
-                rt::Variant id = rows_->GetValue(rt::Variant("QTX_ID"));
-                geometryRows_->MoveFirst();
-                while (!geometryRows_->get_EOF()) {
-                    auto gidField = geometryRows_->get_Fields()->Item("SDO_GID");
-                    rt::Variant gid = (geometryRows_->get_Status() & ado::adRecDeleted) ? gidField->get_OriginalValue()
-                                                                                        : gidField->get_Value();
+                rt::Variant id = rows->GetValue(rt::Variant("QTX_ID"));
+                const auto geometryRows = geometryRows_;
+                geometryRows->MoveFirst();
+                while (!geometryRows->get_EOF()) {
+                    auto gidField = geometryRows->get_Fields()->Item("SDO_GID");
+                    rt::Variant gid = (geometryRows->get_Status() & ado::adRecDeleted) ? gidField->get_OriginalValue()
+                                                                                       : gidField->get_Value();
                     if (!IsNullOrEmpty(gid) && !IsNullOrEmpty(id) && rt::CLng(gid) == rt::CLng(id)) {
                         UpdateFI();
                         break;
                     }
-                    geometryRows_->MoveNext();
+                    geometryRows->MoveNext();
                 }
             }
         }
-        rows_->MoveNext();
+        // Rows let go or closed by an interface have no more rows to walk.
+        if (!HoldsRows(rows, closings)) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+        rows->MoveNext();
     }
     if (geometryRows_) geometryRows_->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
 }

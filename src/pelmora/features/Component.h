@@ -192,6 +192,12 @@ private:
     // rows they come from changed.
     struct DefinitionRows;
     std::shared_ptr<const DefinitionRows> Definitions();
+    // Whether the component still holds these rows, open: an interface may
+    // let them go (Components.Refresh), read new ones or close them, and
+    // what it was fired for then is no longer the component's to go on with.
+    // closings: the rows' Closings() when they were taken (a recordset closed
+    // and opened again holds other rows).
+    bool HoldsRows(const std::shared_ptr<ado::Recordset>& rows, uint32_t closings) const;
     // Calls Update, Delete or CancelUpdate on the interface of every row;
     // the first failure ends the walk.
     void CallEveryInterface(CallKind kind);

@@ -156,6 +156,7 @@ void Component::OnWillChangeRecord(ado::EventReasonEnum adReason, ado::EventStat
                     // The row's geometry id is read before any interface runs,
                     // so its geometry rows go whatever the interfaces do.
                     rt::Variant id;
+                    const uint32_t closings = pRecordset->Closings();
                     const bool geometry = hasGeometry_ && dataContext_ && dataContext_->DataMode() != 2;
                     if (geometry) id = rows_->GetValue(rt::Variant("QTX_ID"));
                     rt::ComError failure(0, "", "");
@@ -168,8 +169,12 @@ void Component::OnWillChangeRecord(ado::EventReasonEnum adReason, ado::EventStat
                         },
                         failure);
                     deletionClone_.reset();
-                    if (geometry && !IsNullOrEmpty(id)) DeleteGeometryRows(OpenGeometryRecordset(rt::CLng(id)));
+                    // Rows an interface let go (or closed) keep the deletion
+                    // to themselves: geometry rows read afresh are not theirs.
+                    const bool own = HoldsRows(pRecordset, closings);
+                    if (own && geometry && !IsNullOrEmpty(id)) DeleteGeometryRows(OpenGeometryRecordset(rt::CLng(id)));
                     if (!fired) throw failure;
+                    if (!own) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
                     break;
                 }
                 case ado::adRsnUpdate:
@@ -233,7 +238,11 @@ void Component::OnRecordChangeComplete(ado::EventReasonEnum adReason, ado::Event
                 if (nextCID_ > 0) pRecordset->SetValue(rt::Variant("QTX_CID"), rt::Variant(nextCID_));
             }
             m_bInFunctionalInterface = false;
+            const uint32_t closings = pRecordset->Closings();
             AddNewFI();
+            // The interfaces may have let the rows go: the new row is no
+            // longer the component's to fill.
+            if (!HoldsRows(pRecordset, closings)) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
             LoadAttributes(pRecordset);
         },
         error);

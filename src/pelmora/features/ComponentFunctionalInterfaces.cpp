@@ -334,7 +334,12 @@ void Component::ExecuteRowsOfType(const std::string& strFunctionalType, const st
         auto found = d->setValueOfField.find(*onlyField);
         rows = found == d->setValueOfField.end() ? &none : &found->second;
     }
+    // The rows the moment fires for, taken at its first interface.
+    std::shared_ptr<ado::Recordset> firing;
+    uint32_t closings = 0;
+    bool fired = false;
     for (uint32_t i : *rows) {
+        if (fired && !HoldsRows(firing, closings)) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
         std::string fieldName;
         const rt::Variant& field = d->Value(i, kField, source);
         if (onlyField) {
@@ -347,9 +352,18 @@ void Component::ExecuteRowsOfType(const std::string& strFunctionalType, const st
             if (index < 0) rows_->get_Fields()->Item(name);  // raises
             fieldName = rows_->DescAt(index).name;
         }
+        if (!fired) {
+            firing = rows_;
+            closings = rows_ ? rows_->Closings() : 0;
+            fired = true;
+        }
         ExecuteFI(strFunctionalType, fieldName, d->Value(i, kPrjNo, source), d->Value(i, kInterface, source),
                   d->Value(i, kArgument, source));
     }
+}
+
+bool Component::HoldsRows(const std::shared_ptr<ado::Recordset>& rows, uint32_t closings) const {
+    return rows_ == rows && (!rows_ || (rows_->Closings() == closings && rows_->get_State() == ado::adStateOpen));
 }
 
 // ---- every interface: Update, Delete, CancelUpdate ----
@@ -360,7 +374,10 @@ void Component::CallEveryInterface(CallKind kind) {
     // Held here: an interface may change the definition rows meanwhile.
     const auto d = Definitions();
     const auto source = m_oAttributeInfoRS;
+    const auto firing = rows_;
+    const uint32_t closings = rows_ ? rows_->Closings() : 0;
     for (uint32_t i = 0; i < d->rows.size(); ++i) {
+        if (!HoldsRows(firing, closings)) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
         auto value = [&](Column column) -> const rt::Variant& { return d->Value(i, column, source); };
         rt::Variant bookmark;
         if (kind == CallKind::CancelUpdate) bookmark = rows_ ? rows_->get_Bookmark() : rt::Variant();
@@ -368,7 +385,10 @@ void Component::CallEveryInterface(CallKind kind) {
         if (kind == CallKind::Delete) {
             try {
                 object = FunctionalInterfaceObject(value(kPrjNo), value(kInterface));
-                if (object) bookmark = rows_->get_Bookmark();
+                if (object) {
+                    if (!rows_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+                    bookmark = rows_->get_Bookmark();
+                }
             } catch (const rt::ComError& e) {
                 trace.Error(e);
                 trace.Exit();

@@ -111,6 +111,7 @@ public:
     std::string TypeName() const override { return "FeatureAssemblyService"; }
 
 private:
+    struct SyncScan;
     // The feature's components narrowed by the retrieval mode; the row of
     // the feature-components copy it stands on is the component asked about.
     bool IncludeComponent();
@@ -135,13 +136,14 @@ private:
                                                const std::string& SQL, rt::Variant Parameters, int32_t Options);
     // Takes rs: its values move into the copy when nothing else holds it.
     static std::shared_ptr<ado::Recordset> GetEditableRecordset(std::shared_ptr<ado::Recordset> rs);
-    bool FindMatch();
+    // Positions the target on the row of the source row's key.
+    bool FindMatch(const SyncScan& scan);
     // ScanComponent; pendingOnly passes over components with nothing pending,
     // which would hand the synced recordset nothing.
     void Scan(int16_t CNO, const std::shared_ptr<IScanComponent>& Callback, bool pendingOnly);
     // The source row's values into the target's current row, or into a new
     // row added first.
-    void CopyValues(bool newRow);
+    void CopyValues(SyncScan& scan, bool newRow);
 
     std::shared_ptr<IDataContext> dataContext_;
     int32_t featureID_ = -1;
@@ -153,20 +155,25 @@ private:
     std::shared_ptr<IMetadataRecordsetFilterService> filterService_;
     bool setBackwardPointers_ = true;
     std::optional<int16_t> filteredFNO_;
-    // Scan state, held only during OpenSyncedRecordset(Array).
-    std::shared_ptr<ado::Recordset> syncTarget_;
-    std::shared_ptr<ado::Fields> sourceFields_;
-    // Per target field, the source field of its name, worked out at the
-    // first copy from the fields; empty when the source lacks one, and the
-    // copy goes field by field to name it in its error.
-    std::vector<int32_t> copyFrom_;
-    bool copyMapped_ = false;
-    // The source field names copyFrom_ was worked out for: the components
-    // of one number share their table's fields, so the map is made once.
-    std::vector<std::string> copyMappedNames_;
-    std::shared_ptr<ado::Field> targetKeyField_;
-    std::shared_ptr<ado::Field> sourceKeyField_;
-    std::shared_ptr<IRecordsetEvaluator> evaluator_;
+    // Scan state of the OpenSyncedRecordset(Array) call under way; a call
+    // made from inside its evaluator or scan runs with a state of its own and
+    // gives the outer call's back when it returns.
+    struct SyncScan {
+        std::shared_ptr<ado::Recordset> target;
+        std::shared_ptr<ado::Fields> sourceFields;
+        // Per target field, the source field of its name, worked out at the
+        // first copy from the fields; empty when the source lacks one, and
+        // the copy goes field by field to name it in its error.
+        std::vector<int32_t> copyFrom;
+        bool copyMapped = false;
+        // The source field names copyFrom was worked out for: the components
+        // of one number share their table's fields, so the map is made once.
+        std::vector<std::string> copyMappedNames;
+        std::shared_ptr<ado::Field> targetKeyField;
+        std::shared_ptr<ado::Field> sourceKeyField;
+        std::shared_ptr<IRecordsetEvaluator> evaluator;
+    };
+    SyncScan scan_;
 };
 
 // Registers "QzPelmora.FeatureAssemblyService" (also done when the program

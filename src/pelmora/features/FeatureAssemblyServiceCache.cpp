@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <typeinfo>
+#include <utility>
 #include <vector>
 
 #include "ado/Recordset.h"
@@ -39,6 +40,13 @@ std::vector<std::shared_ptr<IComponent>> AllCachedComponents() {
         for (const auto& item : collection->Enumerate()) out.push_back(rt::QueryInterface<IComponent>(item.Obj()));
     }
     return out;
+}
+
+// Puts the rows back under the filter and on the row a callback found them
+// at, when it moved them.
+void KeepPlace(ado::Recordset& rs, const rt::Variant& filter, const rt::Variant& bookmark) {
+    if (!rt::VariantEquals(rs.get_Filter(), filter)) rs.put_Filter(filter);
+    if (rs.get_BOF() || rs.get_EOF() || !rt::VariantEquals(rs.get_Bookmark(), bookmark)) rs.put_Bookmark(bookmark);
 }
 
 // The parameters of a query as a Variant array: an array is copied, a single
@@ -148,20 +156,29 @@ void FeatureAssemblyService::Scan(int16_t CNO, const std::shared_ptr<IScanCompon
             }
         } restore{rs, filter};
 
-        rs->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
+        // The callback may move or filter the rows, or scan them itself (a
+        // synced recordset opened from inside an evaluator): the walk goes on
+        // from its own row under its own filter.
+        auto process = [&](int32_t kind, const rt::Variant& walkFilter) {
+            const rt::Variant bookmark = rs->get_Bookmark();
+            Callback->ProcessRecord(kind);
+            KeepPlace(*rs, walkFilter, bookmark);
+        };
+        const rt::Variant all(int32_t{ado::adFilterNone}), pending(int32_t{ado::adFilterPendingRecords});
+        rs->put_Filter(all);
         if (rs->get_RecordCount() > 0) {
             for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext()) {
                 int32_t status = rs->get_Status();
                 int32_t kind = status == ado::adRecNew        ? ado::adEditAdd
                                : status == ado::adRecModified ? ado::adEditInProgress
                                                               : ado::adEditNone;
-                Callback->ProcessRecord(kind);
+                process(kind, all);
             }
         }
-        rs->put_Filter(rt::Variant(int32_t{ado::adFilterPendingRecords}));
+        rs->put_Filter(pending);
         if (rs->get_RecordCount() > 0) {
             for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext())
-                if (rs->get_Status() == ado::adRecDeleted) Callback->ProcessRecord(ado::adEditDelete);
+                if (rs->get_Status() == ado::adRecDeleted) process(ado::adEditDelete, pending);
         }
     }
 }
@@ -184,83 +201,100 @@ std::shared_ptr<ado::Recordset> FeatureAssemblyService::OpenSynced(
     int16_t CNO, const std::shared_ptr<IRecordsetEvaluator>& Evaluator, const std::string& SQL,
     rt::Variant Parameters, int32_t Options) {
     if (!dataContext_) RaiseNoDataContext();
-    // Whatever happens, the service keeps nothing of the call: the evaluator
-    // and the fields it was given would otherwise hold the caller's helper and
-    // a cached recordset alive until the next call.
-    struct ReleaseScanState {
+    // The call has a scan state of its own; whatever happens, the service
+    // keeps nothing of it (the evaluator and the fields it was given would
+    // hold the caller's helper and a cached recordset alive), and an outer
+    // call, whose evaluator made this one, gets its own back.
+    struct OwnScanState {
         FeatureAssemblyService& s;
-        ~ReleaseScanState() {
-            s.syncTarget_.reset();
-            s.targetKeyField_.reset();
-            s.sourceKeyField_.reset();
-            s.sourceFields_.reset();
-            s.copyFrom_.clear();
-            s.copyMapped_ = false;
-            s.copyMappedNames_.clear();
-            s.evaluator_.reset();
-        }
-    } release{*this};
+        SyncScan outer;
+        ~OwnScanState() { s.scan_ = std::move(outer); }
+    } own{*this, std::exchange(scan_, SyncScan{})};
 
     auto rows = dataContext_->OpenParameterizedRecordset(SQL, ado::adOpenKeyset, ado::adLockBatchOptimistic, Options,
                                                          Parameters);
     if (!rows) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    syncTarget_ = GetEditableRecordset(std::move(rows));
-    targetKeyField_ = syncTarget_->get_Fields()->Item("QTX_ID");
-    evaluator_ = Evaluator;
+    scan_.target = GetEditableRecordset(std::move(rows));
+    scan_.targetKeyField = scan_.target->get_Fields()->Item("QTX_ID");
+    scan_.evaluator = Evaluator;
+    // Held here: the scan state is the service's only while no call of the
+    // evaluator's replaces it.
+    const auto target = scan_.target;
 
     // The service itself is the callback; a non-owning pointer keeps the
     // scan from holding the service.
     std::shared_ptr<IScanComponent> self(std::shared_ptr<void>(), static_cast<IScanComponent*>(this));
     Scan(CNO, self, true);
 
-    auto target = syncTarget_;
     if (HasRows(target)) target->MoveFirst();
     return target;
 }
 
 void FeatureAssemblyService::putref_Fields(const std::shared_ptr<ado::Fields>& Fields) {
     TraceScope trace(kFile, "Set IScanComponent_Fields");
-    sourceFields_ = Fields;
-    sourceKeyField_ = Fields ? Fields->Item("QTX_ID") : nullptr;
+    // The key field first: fields without one leave the state as it was.
+    auto key = Fields ? Fields->Item("QTX_ID") : nullptr;
+    scan_.sourceFields = Fields;
+    scan_.sourceKeyField = std::move(key);
     // Most cached components hand over no row to copy: the map is checked
     // against the fields at the first row copied.
-    copyMapped_ = false;
-    if (!evaluator_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    evaluator_->putref_Fields(Fields);
+    scan_.copyMapped = false;
+    if (!scan_.evaluator) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    scan_.evaluator->putref_Fields(Fields);
 }
 
 void FeatureAssemblyService::ProcessRecord(int32_t kind) {
     TraceScope trace(kFile, "IScanComponent_ProcessRecord");
-    if (!syncTarget_ || !evaluator_ || !sourceFields_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    auto require = [this] {
+        const SyncScan& s = scan_;
+        if (!s.target || !s.evaluator || !s.sourceFields || !s.sourceKeyField || !s.targetKeyField)
+            rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    };
+    // The evaluator may call back into the service (its fields set anew, a
+    // synced recordset of its own scanning the same rows): what is read
+    // after it answered is checked again, the source row is current again.
+    auto evaluate = [&] {
+        const auto evaluator = scan_.evaluator;
+        const auto source = scan_.sourceFields->Owner();
+        const rt::Variant filter = source->get_Filter();
+        const bool placed = !source->get_BOF() && !source->get_EOF();
+        const rt::Variant bookmark = placed ? source->get_Bookmark() : rt::Variant();
+        const bool accepted = evaluator->Evaluate();
+        require();
+        if (placed) KeepPlace(*source, filter, bookmark);
+        return accepted;
+    };
+    require();
     switch (kind) {
         case ado::adEditAdd:
-            if (evaluator_->Evaluate()) CopyValues(true);
+            if (evaluate()) CopyValues(scan_, true);
             break;
         case ado::adEditInProgress:
-            if (FindMatch()) {
-                if (evaluator_->Evaluate())
-                    CopyValues(false);
+            if (FindMatch(scan_)) {
+                if (evaluate())
+                    CopyValues(scan_, false);
                 else
-                    syncTarget_->Delete(ado::adAffectCurrent);
-            } else if (evaluator_->Evaluate()) {
-                CopyValues(true);
+                    scan_.target->Delete(ado::adAffectCurrent);
+            } else if (evaluate()) {
+                CopyValues(scan_, true);
             }
             break;
         case ado::adEditDelete:
-            if (FindMatch()) syncTarget_->Delete(ado::adAffectCurrent);
+            if (FindMatch(scan_)) scan_.target->Delete(ado::adAffectCurrent);
             break;
         default:
             break;
     }
 }
 
-bool FeatureAssemblyService::FindMatch() {
+bool FeatureAssemblyService::FindMatch(const SyncScan& scan) {
     TraceScope trace(kFile, "FindMatch");
     try {
-        if (!HasRows(syncTarget_)) return false;
-        const rt::Variant key = sourceKeyField_->get_OriginalValue();
-        for (syncTarget_->MoveFirst(); !syncTarget_->get_EOF(); syncTarget_->MoveNext())
-            if (rt::VariantEquals(targetKeyField_->get_Value(), key)) return true;
+        const auto& target = scan.target;
+        if (!HasRows(target)) return false;
+        const rt::Variant key = scan.sourceKeyField->get_OriginalValue();
+        for (target->MoveFirst(); !target->get_EOF(); target->MoveNext())
+            if (rt::VariantEquals(scan.targetKeyField->get_Value(), key)) return true;
         return false;
     } catch (const rt::ComError& e) {
         trace.Error(e);
@@ -269,50 +303,52 @@ bool FeatureAssemblyService::FindMatch() {
     }
 }
 
-void FeatureAssemblyService::CopyValues(bool newRow) {
+void FeatureAssemblyService::CopyValues(SyncScan& scan, bool newRow) {
     TraceScope trace(kFile, "CopyValues");
-    if (!copyMapped_) {
-        copyMapped_ = true;
-        const auto& source = *sourceFields_->Owner();
+    const auto& target = scan.target;
+    if (!scan.copyMapped) {
+        scan.copyMapped = true;
+        const auto& source = *scan.sourceFields->Owner();
         const auto count = static_cast<size_t>(source.FieldCount());
-        bool same = copyMappedNames_.size() == count;
+        bool same = scan.copyMappedNames.size() == count;
         for (size_t i = 0; same && i < count; ++i)
-            same = copyMappedNames_[i] == source.DescAt(static_cast<int32_t>(i)).name;
+            same = scan.copyMappedNames[i] == source.DescAt(static_cast<int32_t>(i)).name;
         if (!same) {
-            copyMappedNames_.clear();
-            for (size_t i = 0; i < count; ++i) copyMappedNames_.push_back(source.DescAt(static_cast<int32_t>(i)).name);
-            copyFrom_.clear();
-            for (int32_t i = 0; i < syncTarget_->FieldCount(); ++i) {
-                const int32_t from = source.FieldIndex(syncTarget_->DescAt(i).name);
+            scan.copyMappedNames.clear();
+            for (size_t i = 0; i < count; ++i)
+                scan.copyMappedNames.push_back(source.DescAt(static_cast<int32_t>(i)).name);
+            scan.copyFrom.clear();
+            for (int32_t i = 0; i < target->FieldCount(); ++i) {
+                const int32_t from = source.FieldIndex(target->DescAt(i).name);
                 if (from < 0) {
-                    copyFrom_.clear();
+                    scan.copyFrom.clear();
                     break;
                 }
-                copyFrom_.push_back(from);
+                scan.copyFrom.push_back(from);
             }
         }
     }
-    if (!copyFrom_.empty()) {
+    if (!scan.copyFrom.empty()) {
         // The target has no sinks: the row's values go in at once.
-        const rt::Variant* values = sourceFields_->Owner()->CurrentRowValues();
+        const rt::Variant* values = scan.sourceFields->Owner()->CurrentRowValues();
         if (newRow) {
-            syncTarget_->AppendRow(values, copyFrom_);
+            target->AppendRow(values, scan.copyFrom);
             return;
         }
-        std::vector<int32_t> indices(copyFrom_.size());
-        std::vector<rt::Variant> copied(copyFrom_.size());
-        for (size_t i = 0; i < copyFrom_.size(); ++i) {
+        std::vector<int32_t> indices(scan.copyFrom.size());
+        std::vector<rt::Variant> copied(scan.copyFrom.size());
+        for (size_t i = 0; i < scan.copyFrom.size(); ++i) {
             indices[i] = static_cast<int32_t>(i);
-            copied[i] = values[copyFrom_[i]];
+            copied[i] = values[scan.copyFrom[i]];
         }
-        syncTarget_->SetFieldValues(indices, copied);
+        target->SetFieldValues(indices, copied);
         return;
     }
-    if (newRow) syncTarget_->AddNew();
-    auto fields = syncTarget_->get_Fields();
+    if (newRow) target->AddNew();
+    auto fields = target->get_Fields();
     for (int32_t i = 0; i < fields->get_Count(); ++i) {
         auto field = fields->Item(i);
-        field->put_Value(sourceFields_->Item(field->get_Name())->get_Value());
+        field->put_Value(scan.sourceFields->Item(field->get_Name())->get_Value());
     }
 }
 
