@@ -181,6 +181,8 @@ private:
     // The cached or a new interface object for a definition row; nullptr
     // when none can be made (tried again at the next firing).
     std::shared_ptr<IFunctionalInterface> FunctionalInterfaceObject(const rt::Variant& vPrjNo, const rt::Variant& vFI);
+    // The object with m_bInFunctionalInterface set (left set only when there is one).
+    std::shared_ptr<IFunctionalInterface> EnterFunctionalInterface(const rt::Variant& vPrjNo, const rt::Variant& vFI);
     // Prepares one interface for a field and executes it; never raises.
     void ExecuteFI(const std::string& strFunctionalType, const std::string& fieldName, const rt::Variant& vPrjNo,
                    const rt::Variant& vInterface, const rt::Variant& vInterfaceArgument);

@@ -108,6 +108,9 @@ void Component::OnFieldChangeComplete(int32_t cFields, const ado::FieldList& Fie
     // A refused or failed change changed nothing: no key, no interface.
     if (adStatus != ado::adStatusOK) return;
     const size_t count = std::min(Fields.size(), static_cast<size_t>(cFields < 0 ? 0 : cFields));
+    // Extension code that changes the rows from inside an interface stays
+    // inside it: the flag is given back as it was, not cleared.
+    const bool inside = m_bInFunctionalInterface;
     rt::ComError error(0, "", "");
     bool done = rt::CaptureError(
         [&] {
@@ -119,7 +122,7 @@ void Component::OnFieldChangeComplete(int32_t cFields, const ado::FieldList& Fie
                     const int32_t feature = rt::CLng(fid);
                     m_bInFunctionalInterface = true;
                     pRecordset->SetValue(rt::Variant("QTX_CID"), rt::Variant(NextCIDOf(pRecordset, &feature)));
-                    m_bInFunctionalInterface = false;
+                    m_bInFunctionalInterface = inside;
                 }
             }
             if (m_bFunctionalInterfacesEnabled && !m_bClonedComponent)
@@ -128,7 +131,7 @@ void Component::OnFieldChangeComplete(int32_t cFields, const ado::FieldList& Fie
         },
         error);
     if (!done) {
-        m_bInFunctionalInterface = false;
+        m_bInFunctionalInterface = inside;
         ReportHandlerError(trace, error);
     }
 }
@@ -220,6 +223,8 @@ void Component::LoadAttributes(const std::shared_ptr<ado::Recordset>& /*pRecords
 void Component::OnRecordChangeComplete(ado::EventReasonEnum adReason, ado::EventStatusEnum adStatus,
                                        const std::shared_ptr<ado::Recordset>& pRecordset) {
     TraceScope trace(kFile, "m_oEventRecordset_RecordChangeComplete");
+    // A row added from inside an interface fires no AddNew interfaces.
+    const bool inside = m_bInFunctionalInterface;
     rt::ComError error(0, "", "");
     bool done = rt::CaptureError(
         [&] {
@@ -237,7 +242,7 @@ void Component::OnRecordChangeComplete(ado::EventReasonEnum adReason, ado::Event
                 pRecordset->SetValue(rt::Variant("QTX_CNO"), rt::Variant(CNO_));
                 if (nextCID_ > 0) pRecordset->SetValue(rt::Variant("QTX_CID"), rt::Variant(nextCID_));
             }
-            m_bInFunctionalInterface = false;
+            m_bInFunctionalInterface = inside;
             const uint32_t closings = pRecordset->Closings();
             AddNewFI();
             // The interfaces may have let the rows go: the new row is no
@@ -247,7 +252,7 @@ void Component::OnRecordChangeComplete(ado::EventReasonEnum adReason, ado::Event
         },
         error);
     if (!done) {
-        m_bInFunctionalInterface = false;
+        m_bInFunctionalInterface = inside;
         ReportHandlerError(trace, error);
     }
 }

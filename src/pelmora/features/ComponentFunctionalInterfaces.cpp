@@ -179,6 +179,24 @@ std::shared_ptr<IFunctionalInterface> Component::FunctionalInterfaceObject(const
     }
 }
 
+// Preparing an interface counts as being inside it: the object takes the
+// data context first, and what it does to the component then must fire
+// nothing (an interface that edits its component there every time would
+// otherwise fire itself without end).
+std::shared_ptr<IFunctionalInterface> Component::EnterFunctionalInterface(const rt::Variant& vPrjNo,
+                                                                          const rt::Variant& vFI) {
+    m_bInFunctionalInterface = true;
+    std::shared_ptr<IFunctionalInterface> object;
+    try {
+        object = FunctionalInterfaceObject(vPrjNo, vFI);
+    } catch (...) {
+        m_bInFunctionalInterface = false;
+        throw;
+    }
+    if (!object) m_bInFunctionalInterface = false;
+    return object;
+}
+
 // ---- guards, failures ----
 
 bool Component::FiringBlocked(TraceScope& trace, bool needRows, bool deleteTexts) {
@@ -256,11 +274,10 @@ void Component::ExecuteFI(const std::string& strFunctionalType, const std::strin
     rt::ComError failure(0, "", "");
     bool done = rt::CaptureError(
         [&] {
-            object = FunctionalInterfaceObject(vPrjNo, vInterface);
+            object = EnterFunctionalInterface(vPrjNo, vInterface);
             if (!object) return;
             if (!rows_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
             bookmark = rows_->get_Bookmark();
-            m_bInFunctionalInterface = true;
             operation = "FieldValueBeforeChange";
             rt::Variant arguments;
             varsk1::ConvertBlobToArray(vInterfaceArgument, arguments);
@@ -384,25 +401,30 @@ void Component::CallEveryInterface(CallKind kind) {
         std::shared_ptr<IFunctionalInterface> object;
         if (kind == CallKind::Delete) {
             try {
-                object = FunctionalInterfaceObject(value(kPrjNo), value(kInterface));
+                object = EnterFunctionalInterface(value(kPrjNo), value(kInterface));
                 if (object) {
                     if (!rows_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
                     bookmark = rows_->get_Bookmark();
                 }
             } catch (const rt::ComError& e) {
+                m_bInFunctionalInterface = false;
                 trace.Error(e);
                 trace.Exit();
                 RaiseError(e.Number(), e.Source(), rt::Variant(e.Description()));
             }
         } else {
-            object = FunctionalInterfaceObject(value(kPrjNo), value(kInterface));
+            object = EnterFunctionalInterface(value(kPrjNo), value(kInterface));
             if (object && kind == CallKind::Update) {
-                if (!rows_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-                bookmark = rows_->get_Bookmark();
+                try {
+                    if (!rows_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+                    bookmark = rows_->get_Bookmark();
+                } catch (...) {
+                    m_bInFunctionalInterface = false;
+                    throw;
+                }
             }
         }
         if (object) {
-            m_bInFunctionalInterface = true;
             std::string operation;
             rt::ComError failure(0, "", "");
             bool done = rt::CaptureError(

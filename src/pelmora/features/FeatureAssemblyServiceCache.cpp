@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ado/Recordset.h"
+#include "pelmora/common/RowWalk.h"
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/Component.h"
@@ -157,29 +158,28 @@ void FeatureAssemblyService::Scan(int16_t CNO, const std::shared_ptr<IScanCompon
         } restore{rs, filter};
 
         // The callback may move or filter the rows, or scan them itself (a
-        // synced recordset opened from inside an evaluator): the walk goes on
-        // from its own row under its own filter.
-        auto process = [&](int32_t kind, const rt::Variant& walkFilter) {
-            const rt::Variant bookmark = rs->get_Bookmark();
-            Callback->ProcessRecord(kind);
-            KeepPlace(*rs, walkFilter, bookmark);
-        };
-        const rt::Variant all(int32_t{ado::adFilterNone}), pending(int32_t{ado::adFilterPendingRecords});
-        rs->put_Filter(all);
-        if (rs->get_RecordCount() > 0) {
-            for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext()) {
-                int32_t status = rs->get_Status();
-                int32_t kind = status == ado::adRecNew        ? ado::adEditAdd
-                               : status == ado::adRecModified ? ado::adEditInProgress
-                                                              : ado::adEditNone;
-                process(kind, all);
+        // synced recordset opened from inside an evaluator), add rows or
+        // delete them: each pass visits the rows it began with, under its own
+        // filter, once; a row deleted meanwhile is skipped (the pass over
+        // pending rows reports it deleted), a row added meanwhile is left to
+        // the next scan.
+        auto pass = [&](const rt::Variant& walkFilter, bool deletedOnly) {
+            rs->put_Filter(walkFilter);
+            for (const rt::Variant& bookmark : RowBookmarks(*rs)) {
+                if (!rt::VariantEquals(rs->get_Filter(), walkFilter)) rs->put_Filter(walkFilter);
+                if (!StandOnRow(*rs, bookmark)) continue;
+                const int32_t status = rs->get_Status();
+                if (deletedOnly) {
+                    if (status == ado::adRecDeleted) Callback->ProcessRecord(ado::adEditDelete);
+                    continue;
+                }
+                Callback->ProcessRecord(status == ado::adRecNew        ? ado::adEditAdd
+                                        : status == ado::adRecModified ? ado::adEditInProgress
+                                                                       : ado::adEditNone);
             }
-        }
-        rs->put_Filter(pending);
-        if (rs->get_RecordCount() > 0) {
-            for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext())
-                if (rs->get_Status() == ado::adRecDeleted) process(ado::adEditDelete, pending);
-        }
+        };
+        pass(rt::Variant(int32_t{ado::adFilterNone}), false);
+        pass(rt::Variant(int32_t{ado::adFilterPendingRecords}), true);
     }
 }
 

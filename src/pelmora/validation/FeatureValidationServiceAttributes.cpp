@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "ado/Recordset.h"
+#include "pelmora/common/RowWalk.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/extensions/FunctionalInterfaceBridge.h"
 #include "pelmora/features/ComponentService.h"
@@ -125,18 +126,8 @@ void FeatureValidationService::ValidateComponent(const std::shared_ptr<IComponen
     // rows would never end. A row added meanwhile is the run's to leave
     // alone: it is a pending edit, checked by the next validation. A row
     // deleted meanwhile has nothing left to check.
-    std::vector<rt::Variant> Bookmarks;
-    for (ComponentRows->MoveFirst(); !ComponentRows->get_EOF(); ComponentRows->MoveNext())
-        Bookmarks.push_back(ComponentRows->get_Bookmark());
-    auto standOn = [&ComponentRows](const rt::Variant& bookmark) {
-        try {
-            ComponentRows->put_Bookmark(bookmark);
-            return true;
-        } catch (const rt::ComError& e) {
-            if (e.Number() == ado::err::InvalidBookmark) return false;
-            throw;
-        }
-    };
+    const std::vector<rt::Variant> Bookmarks = RowBookmarks(*ComponentRows);
+    auto standOn = [&ComponentRows](const rt::Variant& bookmark) { return StandOnRow(*ComponentRows, bookmark); };
     for (const AttributeCheck& Check : Checks) {
         for (const rt::Variant& bookmark : Bookmarks) {
             if (Check.Functional && !Check.InterfaceName.empty() && standOn(bookmark))

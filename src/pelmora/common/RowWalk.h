@@ -1,0 +1,23 @@
+#pragma once
+// A walk over the rows a recordset has when it begins. Extension code called
+// at each row may add rows or delete them: walked to EOF, rows added at every
+// row would never end. A walk takes the bookmarks first and stands on each in
+// turn; a row deleted meanwhile is skipped, a row added meanwhile is left to
+// the next walk.
+#include <memory>
+#include <vector>
+
+#include "runtime/Variant.h"
+
+namespace ado {
+class Recordset;
+}
+
+namespace pelmora {
+
+// The bookmarks of the rows in view, in order; the rows are left at EOF.
+std::vector<rt::Variant> RowBookmarks(ado::Recordset& rows);
+// Makes the bookmark's row current; false when the row is no longer there.
+bool StandOnRow(ado::Recordset& rows, const rt::Variant& bookmark);
+
+}  // namespace pelmora
