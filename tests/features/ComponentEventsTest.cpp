@@ -252,6 +252,53 @@ TEST_F(EditControlEvents, AControlInAProjectIsAsked) {
     EXPECT_TRUE(meter->arguments.Array()->Get(2).IsNull());
 }
 
+// A control that changes the field it is asked about, while it is prepared
+// or while it answers, every time: its own change is not asked of it again,
+// so the caller's change ends, asked once.
+TEST_F(EditControlEvents, AControlChangingTheFieldItIsAskedAboutIsNotAskedAgain) {
+    struct ChangingControl : exttest::EditControl {
+        std::shared_ptr<ado::Recordset> rows;
+        std::string at;
+        int depth = 0, deepest = 0;
+        void Change(const std::string& call) {
+            // Far beyond what a guarded component reaches: stop rather than overflow.
+            if (call != at || !rows || depth > 3) return;
+            deepest = std::max(deepest, ++depth);
+            try {
+                rows->SetValue(rt::Variant("NORMAL_POSITION"), rt::Variant("PARTIAL"));
+            } catch (const rt::ComError&) {
+            }
+            --depth;
+        }
+        void putref_DataContext(const std::shared_ptr<pelmora::IDataContext>& v) override {
+            Change("DataContext");
+            EditControl::putref_DataContext(v);
+        }
+        bool IsAttributeEditable(int32_t ano) override {
+            Change("IsAttributeEditable");
+            return EditControl::IsAttributeEditable(ano);
+        }
+    };
+    auto changing = std::make_shared<ChangingControl>();
+    rt::RegisterClass("Pelmora.ValvePositionControl", "",
+                      [changing] { return std::static_pointer_cast<rt::Object>(changing); });
+    for (const char* at : {"DataContext", "IsAttributeEditable"}) {
+        SCOPED_TRACE(at);
+        auto valve = Valve();
+        auto rs = valve->GetComponent(21)->get_Recordset();
+        changing->rows = rs;
+        changing->at = at;
+        changing->deepest = 0;
+        changing->calls.clear();
+        rs->SetValue(rt::Variant("NORMAL_POSITION"), rt::Variant("CLOSED"));
+        EXPECT_EQ(changing->deepest, 1);
+        EXPECT_EQ(std::count(changing->calls.begin(), changing->calls.end(), "IsAttributeEditable"), 1);
+        EXPECT_EQ(Str(V(rs, "NORMAL_POSITION")), "CLOSED");
+        EXPECT_TRUE(HandlerErrors().empty()) << Shown();
+        changing->rows = nullptr;
+    }
+}
+
 // ---- deletion ----
 
 TEST_F(ComponentEvents, DeletingARowDeletesItsGeometryRowsAndShowsTheRowBeingDeleted) {

@@ -387,3 +387,82 @@ TEST_F(Firing, FiredComponentsLeaveNoCycleBehind) {
     EXPECT_TRUE(collection.expired());
     EXPECT_TRUE(component.expired());
 }
+
+// Every interface, when given the data context (the first step of preparing
+// it), edits the component or adds a row to it: that fires nothing, at every
+// moment, so the moment ends and still runs its own interface.
+TEST_F(Firing, AnInterfaceChangingItsComponentWhileBeingPreparedFiresNothingMore) {
+    std::shared_ptr<ado::Recordset> rs;
+    bool addRow = false;
+    int depth = 0, deepest = 0;
+    auto change = [&] {
+        // Far beyond what a guarded firing reaches: stop rather than overflow.
+        if (!rs || depth > 3) return;
+        deepest = std::max(deepest, ++depth);
+        try {
+            if (addRow)
+                rs->AddNew();
+            else
+                rs->SetValue(rt::Variant("LINING_TYPE"), rt::Variant("PLASTIC"));
+        } catch (const rt::ComError&) {
+        }
+        --depth;
+    };
+    for (const char* progId : {kCheck, kNotice, kThickness, kYear})
+        Register(progId, [&](RecordingFI& fi) { fi.onDataContext = [&](RecordingFI&) { change(); }; });
+    struct ChangingProject : exttest::ProjectFI {
+        std::function<void()> onDataContext;
+        void putref_DataContext(const std::shared_ptr<pelmora::IDataContext>& v) override {
+            if (onDataContext) onDataContext();
+            ProjectFI::putref_DataContext(v);
+        }
+    };
+    auto project = std::make_shared<ChangingProject>();
+    project->onDataContext = change;
+    product::VbaProjectHost::Current()->LoadProject(1, project);
+
+    using Step = std::function<void(ado::Recordset&)>;
+    auto assign = [](const char* field, rt::Variant value) -> Step {
+        return [=](ado::Recordset& r) { r.SetValue(rt::Variant(field), value); };
+    };
+    const Step nothing = [](ado::Recordset&) {};
+    struct Moment {
+        const char* name;
+        Step prepare, outer;
+        std::string runs;  // the journal entry of the moment's own interface ("" for the project's)
+    };
+    const Moment moments[] = {
+        {"AddNew", nothing, [](ado::Recordset& r) { r.AddNew(); }, kYear + std::string(" Execute AddNew LINING_YEAR")},
+        {"Edit", nothing, assign("THICKNESS_MM", rt::Variant(6.5)), ""},
+        {"SetValue", nothing, assign("LINING_TYPE", rt::Variant("EPOXY")),
+         kCheck + std::string(" Execute SetValue LINING_TYPE")},
+        {"Update", assign("THICKNESS_MM", rt::Variant(6.5)), [](ado::Recordset& r) { r.Update(); },
+         kThickness + std::string(" Update Update THICKNESS_MM")},
+        {"Delete", nothing, [](ado::Recordset& r) { r.Delete(); }, kCheck + std::string(" Delete SetValue LINING_TYPE")},
+        {"CancelUpdate", assign("THICKNESS_MM", rt::Variant(6.5)), [](ado::Recordset& r) { r.CancelUpdate(); },
+         kCheck + std::string(" CancelUpdate SetValue LINING_TYPE")},
+    };
+    for (bool adding : {false, true}) {
+        for (const Moment& m : moments) {
+            SCOPED_TRACE(std::string(m.name) + (adding ? ", adding a row" : ", editing"));
+            addRow = adding;
+            rs = nullptr;
+            auto rows = Lining();
+            m.prepare(*rows);
+            journal_->clear();
+            project->calls.clear();
+            rs = rows;
+            deepest = 0;
+            m.outer(*rows);
+            EXPECT_EQ(deepest, 1);
+            if (m.runs.empty())
+                EXPECT_TRUE(project->Called("Execute"));
+            else
+                EXPECT_NE(std::find(journal_->begin(), journal_->end(), m.runs), journal_->end())
+                    << ::testing::PrintToString(*journal_);
+            rs = nullptr;
+            main_.reset();
+            lining_.reset();
+        }
+    }
+}

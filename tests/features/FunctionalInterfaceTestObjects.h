@@ -39,6 +39,8 @@ public:
     int dataContextSets = 0;
     std::map<std::string, rt::ComError> failures;
     std::function<void(RecordingFI&)> onCall;
+    // Run when the object is given the data context, before it keeps it.
+    std::function<void(RecordingFI&)> onDataContext;
 
     void Fail(const std::string& call, int32_t number, const std::string& text = "it failed") {
         failures.insert_or_assign(call, rt::ComError(number, name, text));
@@ -55,6 +57,7 @@ public:
     std::shared_ptr<pelmora::IDataContext> get_DataContext() override { return dataContext; }
     void putref_DataContext(const std::shared_ptr<pelmora::IDataContext>& v) override {
         Check("DataContext");
+        if (onDataContext) onDataContext(*this);
         dataContext = v;
         ++dataContextSets;
     }

@@ -266,6 +266,8 @@ private:
     bool eventsEnabled_ = true;
     std::shared_ptr<pelmora::BackwardPointer> backwardPointer_;
     bool attributeEditControlEnabled_ = true;
+    // True from preparing an attribute edit control until it answered.
+    bool askingEditControl_ = false;
     bool m_bClonedComponent = false;
     rt::Variant valueBeforeChange_;
 

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "ado/Recordset.h"
+#include "pelmora/common/ScopeExit.h"
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/extensions/ExtensionBinding.h"
@@ -61,6 +62,11 @@ bool Component::AttributeEditable(const std::shared_ptr<ado::Field>& field) {
     if (IsNullOrEmpty(progId) || rt::CStr(progId).empty()) return true;
     if (type.IsNull() || rt::CStr(type) == kGuiControl) return true;
 
+    // A change the control's own code makes while it is prepared or asked
+    // is not asked of a control again (one that edits the field every time
+    // it is asked would otherwise be asked without end).
+    askingEditControl_ = true;
+    ScopeExit asked([this] { askingEditControl_ = false; });
     auto bridge = std::make_shared<QzAttrEdtCtrlBridge>();
     bridge->Initialize(info->get_RelationIFacePrjNo(), rt::CStr(progId));
     bridge->putref_DataContext(dataContext_);
@@ -89,7 +95,7 @@ void Component::OnWillChangeField(int32_t /*cFields*/, const ado::FieldList& Fie
             if (Fields.empty() || !Fields.front()) return;
             const auto& field = Fields.front();
             if (!m_bClonedComponent) valueBeforeChange_ = field->get_Value();
-            if (!attributeEditControlEnabled_) {
+            if (!attributeEditControlEnabled_ || askingEditControl_) {
                 adStatus = ado::adStatusOK;
                 return;
             }
