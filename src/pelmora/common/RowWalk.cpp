@@ -22,4 +22,10 @@ bool StandOnRow(ado::Recordset& rows, const rt::Variant& bookmark) {
     }
 }
 
+void LeaveAtEnd(ado::Recordset& rows) {
+    if (rows.get_EOF()) return;
+    rows.MoveLast();
+    rows.MoveNext();
+}
+
 }  // namespace pelmora

@@ -19,5 +19,16 @@ namespace pelmora {
 std::vector<rt::Variant> RowBookmarks(ado::Recordset& rows);
 // Makes the bookmark's row current; false when the row is no longer there.
 bool StandOnRow(ado::Recordset& rows, const rt::Variant& bookmark);
+// Puts the rows past their last row, where a walk to EOF leaves them.
+void LeaveAtEnd(ado::Recordset& rows);
+
+// Calls visit() standing on each row in view now, in order; the rows are
+// left past their last row.
+template <class Visit>
+void ForEachRowBegunWith(ado::Recordset& rows, Visit&& visit) {
+    for (const rt::Variant& bookmark : RowBookmarks(rows))
+        if (StandOnRow(rows, bookmark)) visit();
+    LeaveAtEnd(rows);
+}
 
 }  // namespace pelmora

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ado/Recordset.h"
+#include "pelmora/common/RowWalk.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/Component.h"
 #include "pelmora/features/Components.h"
@@ -134,8 +135,11 @@ void BulkEditService::SaveCommonEdits(const std::shared_ptr<IComponents>& Common
                 rows->SetValue(rt::Variant("QTX_FID"), rt::Variant(feature->get_FID()));
             }
             if (!HasRows(rows)) continue;
-            for (rows->MoveFirst(); !rows->get_EOF(); rows->MoveNext())
+            // The rows the edit began with: an interface fired by a value
+            // may add rows or delete them.
+            ForEachRowBegunWith(*rows, [&] {
                 for (const auto& [fieldName, value] : values) rows->SetValue(rt::Variant(fieldName), value);
+            });
         }
     }
 }

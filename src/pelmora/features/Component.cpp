@@ -4,6 +4,7 @@
 
 #include "ado/Enums.h"
 #include "ado/Recordset.h"
+#include "pelmora/common/RowWalk.h"
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/BackwardPointer.h"
@@ -501,8 +502,9 @@ void Component::ProcessComponentsUpdate() {
     rows->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
     if (rows->get_BOF() && rows->get_EOF()) return;
     if (!m_bAttributeInfoLoaded) LoadAttributeInfoFI();
-    rows->MoveFirst();
-    while (!rows->get_EOF()) {
+    // The rows the walk began with, each once: an interface may add rows or
+    // delete them (a row added is new, and would fire in its turn).
+    ForEachRowBegunWith(*rows, [&] {
         int32_t status = rows->get_Status();
         if (status != ado::adRecOK && (status & ado::adRecUnmodified) == 0) {
             UpdateFI();
@@ -528,8 +530,7 @@ void Component::ProcessComponentsUpdate() {
         }
         // Rows let go or closed by an interface have no more rows to walk.
         if (!HoldsRows(rows, closings)) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-        rows->MoveNext();
-    }
+    });
     if (geometryRows_) geometryRows_->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
 }
 

@@ -165,18 +165,16 @@ void FeatureAssemblyService::Scan(int16_t CNO, const std::shared_ptr<IScanCompon
         // the next scan.
         auto pass = [&](const rt::Variant& walkFilter, bool deletedOnly) {
             rs->put_Filter(walkFilter);
-            for (const rt::Variant& bookmark : RowBookmarks(*rs)) {
-                if (!rt::VariantEquals(rs->get_Filter(), walkFilter)) rs->put_Filter(walkFilter);
-                if (!StandOnRow(*rs, bookmark)) continue;
+            ForEachRowBegunWith(*rs, [&] {
                 const int32_t status = rs->get_Status();
-                if (deletedOnly) {
-                    if (status == ado::adRecDeleted) Callback->ProcessRecord(ado::adEditDelete);
-                    continue;
-                }
-                Callback->ProcessRecord(status == ado::adRecNew        ? ado::adEditAdd
-                                        : status == ado::adRecModified ? ado::adEditInProgress
-                                                                       : ado::adEditNone);
-            }
+                if (!deletedOnly)
+                    Callback->ProcessRecord(status == ado::adRecNew        ? ado::adEditAdd
+                                            : status == ado::adRecModified ? ado::adEditInProgress
+                                                                           : ado::adEditNone);
+                else if (status == ado::adRecDeleted)
+                    Callback->ProcessRecord(ado::adEditDelete);
+                if (!rt::VariantEquals(rs->get_Filter(), walkFilter)) rs->put_Filter(walkFilter);
+            });
         };
         pass(rt::Variant(int32_t{ado::adFilterNone}), false);
         pass(rt::Variant(int32_t{ado::adFilterPendingRecords}), true);
