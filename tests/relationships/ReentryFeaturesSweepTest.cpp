@@ -12,6 +12,7 @@
 #include "features/FunctionalInterfaceTestObjects.h"
 #include "interfaces/FeatureAssemblyService.h"
 #include "interfaces/Notification.h"
+#include "pelmora/common/ScopeExit.h"
 #include "pelmora/features/ComponentService.h"
 #include "pelmora/features/FeatureAssemblyService.h"
 #include "pelmora/features/KeyObject.h"
@@ -448,4 +449,127 @@ TEST_F(ReentryFeaturesSweep, ASyncedRecordsetOpenedFromItsEvaluatorLeavesTheOute
     };
     EXPECT_EQ(thickness(service_->OpenSyncedRecordsetArray(14, nesting, kLiningQuery, fid)), alone);
     EXPECT_EQ(inner, alone);
+}
+
+// A walk over a component's rows that calls out at each row visits the rows
+// it began with, once: rows a callback adds are left to the next walk, rows
+// it deletes before the walk reached them are skipped. Every row is pending
+// (each changed, two added), so every walk calls out at each.
+TEST_F(ReentryFeaturesSweep, AWalkVisitsTheRowsItBeganWithOnce) {
+    enum Change { None, AddARow, DeleteTheNext };
+    Change change = None;
+    bool walking = false;  // the callbacks act only inside the walk, not inside themselves
+    // Each row is told by its thickness.
+    std::vector<double> visited;
+    auto act = [&] {
+        auto& rs = scene_.rows;
+        if (!walking || rs->get_Status() == ado::adRecDeleted) return;
+        walking = false;
+        pelmora::ScopeExit back([&] { walking = true; });
+        visited.push_back(rt::CDbl(rs->GetValue(rt::Variant("THICKNESS_MM"))));
+        if (visited.size() > 20) return;  // a walk gone wild: end it, the rows visited tell
+        const rt::Variant here = rs->get_Bookmark();
+        if (change == AddARow) {
+            rs->AddNew();
+            rs->SetValue(rt::Variant("QTX_FID"), rt::Variant(int32_t{1001}));
+            rs->SetValue(rt::Variant("THICKNESS_MM"), rt::Variant(99.0));
+            rs->Update();
+            rs->put_Bookmark(here);
+        } else if (change == DeleteTheNext) {
+            auto other = rs->Clone();
+            other->put_Bookmark(here);
+            other->MoveNext();
+            if (!other->get_EOF()) other->Delete();
+        }
+    };
+    using Outer = std::function<void(ReentryFeaturesSweep&)>;
+    auto synced = [&](bool array) -> Outer {
+        return [&act, array](ReentryFeaturesSweep& t) {
+            auto evaluator = std::make_shared<CallingEvaluator>();
+            evaluator->onEvaluate = act;
+            if (array)
+                t.service_->OpenSyncedRecordsetArray(14, evaluator, kLiningQuery,
+                                                     rt::Variant::ArrayOf({rt::Variant(int32_t{1001})}));
+            else
+                t.service_->OpenSyncedRecordset(14, evaluator, kLiningQuery, rt::Variant(int32_t{1001}));
+        };
+    };
+    const std::pair<const char*, Outer> walks[] = {
+        {"ScanComponent",
+         [&act](ReentryFeaturesSweep& t) {
+             auto scan = std::make_shared<CallingScan>();
+             scan->onRow = act;
+             t.service_->ScanComponent(14, scan);
+         }},
+        {"OpenSyncedRecordset", synced(false)},
+        {"OpenSyncedRecordsetArray", synced(true)},
+        {"the update walk of SaveCache", [](ReentryFeaturesSweep& t) { t.service_->SaveCache(); }},
+        {"the update walk of UpdateFeatures",
+         [](ReentryFeaturesSweep& t) { t.service_->UpdateFeatures(t.FeatureList()); }},
+    };
+    // The rows in order, after every one was changed and two were added.
+    std::vector<double> order;
+    auto prepare = [&] {
+        Open(101, 1001, 14);
+        Register(kThickness, [&act](fitest::RecordingFI& fi) {
+            fi.onCall = [&act](fitest::RecordingFI& self) {
+                if (self.journal->back().rfind(std::string(kThickness) + " Execute", 0) == 0) act();
+            };
+        });
+        auto& rs = scene_.rows;
+        order.clear();
+        for (rs->MoveFirst(); !rs->get_EOF(); rs->MoveNext()) {
+            order.push_back(10.0 + static_cast<double>(order.size()));
+            rs->SetValue(rt::Variant("THICKNESS_MM"), rt::Variant(order.back()));
+        }
+        for (int i = 0; i < 2; ++i) {
+            order.push_back(10.0 + static_cast<double>(order.size()));
+            rs->AddNew();
+            rs->SetValue(rt::Variant("QTX_FID"), rt::Variant(int32_t{1001}));
+            rs->SetValue(rt::Variant("THICKNESS_MM"), rt::Variant(order.back()));
+            rs->Update();
+        }
+        rs->MoveFirst();
+    };
+    for (const auto& [name, outer] : walks) {
+        SCOPED_TRACE(name);
+        change = None;
+        visited.clear();
+        prepare();
+        walking = true;
+        outer(*this);
+        walking = false;
+        Reset();
+        const std::vector<double> alone = visited;
+        for (double row : order) ASSERT_NE(std::find(alone.begin(), alone.end(), row), alone.end()) << row;
+
+        // Each row visited deletes the next one still there; a deleted row is not visited.
+        std::vector<double> expected;
+        std::vector<bool> gone(order.size(), false);
+        for (double row : alone) {
+            const size_t at = static_cast<size_t>(std::find(order.begin(), order.end(), row) - order.begin());
+            if (gone[at]) continue;
+            expected.push_back(row);
+            for (size_t next = at + 1; next < order.size(); ++next)
+                if (!gone[next]) {
+                    gone[next] = true;
+                    break;
+                }
+        }
+        for (Change c : {AddARow, DeleteTheNext}) {
+            SCOPED_TRACE(c == AddARow ? "adding a row at each" : "deleting the next");
+            change = c;
+            visited.clear();
+            prepare();
+            walking = true;
+            try {
+                outer(*this);
+            } catch (const rt::ComError& e) {
+                ADD_FAILURE() << e.Description();
+            }
+            walking = false;
+            EXPECT_EQ(visited, c == AddARow ? alone : expected);
+            Reset();
+        }
+    }
 }
