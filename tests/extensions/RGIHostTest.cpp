@@ -272,6 +272,60 @@ TEST_F(RGIHostTest, LoadFailuresAreReportedOnceAndRetriedByTheNextValidate) {
     EXPECT_EQ(Texts(messages_), (Strings{geometry, geometry, "audit"}));
 }
 
+// An RGI that validates its helper again, or initializes and validates it
+// anew, every time it is given the data context (while the host makes it)
+// or initialized (each time it runs): the RGI is not run inside itself and
+// a load whose records were replaced stops, so the outer run ends.
+TEST_F(RGIHostTest, AnRGICallingBackWhileItIsMadeOrRunEndsTheRun) {
+    struct CallingRGI : ProjectRGI {
+        std::string at;
+        std::function<void()> back;
+        int depth = 0, deepest = 0;
+        void CallBack(const char* call) {
+            // Far beyond what a guarded host reaches: stop rather than overflow.
+            if (!back || at != call || depth > 3) return;
+            deepest = std::max(deepest, ++depth);
+            try {
+                back();
+            } catch (const rt::ComError&) {
+            }
+            --depth;
+        }
+        void putref_DataContext(const std::shared_ptr<pelmora::IDataContext>& v) override {
+            ProjectRGI::putref_DataContext(v);
+            CallBack("DataContext");
+        }
+        void Initialize() override {
+            ProjectRGI::Initialize();
+            CallBack("Initialize");
+        }
+    };
+    auto helper = Helper(1);
+    auto main = SampleFeature(101, 1001);
+    rt::Variant innerPriorities, innerMessages;
+    const std::function<void()> validate = [&] { helper->Host().Validate(helper, innerPriorities, innerMessages); };
+    const std::function<void()> anew = [&] { helper->ValidateGeometry(main, innerPriorities, innerMessages); };
+    const std::tuple<const char*, const char*, std::function<void()>> cases[] = {
+        {"Initialize", "Validate", validate},
+        {"Initialize", "Initialize and Validate", anew},
+        {"DataContext", "Initialize and Validate", anew},
+    };
+    for (const auto& [at, name, back] : cases) {
+        SCOPED_TRACE(std::string(at) + " x " + name);
+        auto rgi = std::make_shared<CallingRGI>();
+        rgi->findings = {{"Error", "audit"}};
+        rgi->at = at;
+        rgi->back = back;
+        product::VbaProjectHost::Current()->LoadProject(1, rgi);
+        EXPECT_NO_THROW(Run(helper, main));
+        EXPECT_EQ(rgi->deepest, 1);
+        rgi->back = nullptr;
+        // The host still works afterwards.
+        Run(helper, main);
+        EXPECT_EQ(Texts(messages_).back(), "audit");
+    }
+}
+
 TEST_F(RGIHostTest, AnAbortBetweenBindingAndValidationIsDroppedSilently) {
     auto geometry = RegisterProgId("Pelmora.MainGeometry");
     geometry->findings = {{"Error", "geometry"}};

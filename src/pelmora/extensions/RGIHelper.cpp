@@ -95,6 +95,7 @@ void RGIHelper::CleanupRGIInfo() {
     const bool released = rt::CaptureError(
         [&] {
             allLoaded_ = false;
+            ++recordsGeneration_;
             loadedByName_.clear();
             loadedByProject_.clear();
             // Released after the records are gone, so that an RGI's end

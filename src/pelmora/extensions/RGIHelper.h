@@ -140,6 +140,17 @@ private:
     std::unordered_map<int32_t, size_t> loadedByProject_;
     // Every record has an object or shares one: loading has nothing to do.
     bool allLoaded_ = false;
+    // The configurations (name, project number) whose RGI runs now: an RGI
+    // whose code validates through this host again is not run inside itself
+    // (it would run itself without end), as a component fires nothing inside
+    // an interface.
+    std::vector<std::pair<std::string, int32_t>> running_;
+    // True while the RGIs are made: one that is handed the helper and
+    // validates through this host again loads none there.
+    bool loading_ = false;
+    // Counts the records replaced (each Initialize): a load whose records
+    // were replaced meanwhile stops.
+    uint64_t recordsGeneration_ = 0;
     int32_t m_lProcessingMode = 0;
     std::shared_ptr<IDataContext> dataContext_;
     std::string m_strLogPath;

@@ -1,7 +1,9 @@
 // The host's Validate: loading the records' RGIs, running each loaded one
 // and collecting what it reports.
+#include <algorithm>
 #include <optional>
 
+#include "pelmora/common/ScopeExit.h"
 #include "pelmora/extensions/RGIHelper.h"
 #include "pelmora/extensions/RGIHelperInternal.h"
 #include "pelmora/extensions/RGIVBABridge.h"
@@ -95,21 +97,29 @@ void RGIHelper::Validate(const std::shared_ptr<IRelationshipHelper>& Helper, rt:
 }
 
 void RGIHelper::LoadRGIs(const std::shared_ptr<IRelationshipHelper>& Helper, RGIFindings& findings) {
-    if (allLoaded_) return;
+    if (allLoaded_ || loading_) return;
+    // An RGI is handed the helper while it is made, and may initialize this
+    // host anew, which replaces the records this load walks: it stops.
+    loading_ = true;
+    ScopeExit loaded([this] { loading_ = false; });
+    const uint64_t generation = recordsGeneration_;
     bool all = true;
     for (size_t i = 0; i < m_aRGIInfo.size(); ++i) {
-        RGIInfo& record = m_aRGIInfo[i];
-        if (FindRGIObjectByProgID(record.InterfaceName, record.ProjectNumber)) continue;
+        const RGIInfo wanted = m_aRGIInfo[i];
+        if (FindRGIObjectByProgID(wanted.InterfaceName, wanted.ProjectNumber)) continue;
         bool bridged = false;
         std::shared_ptr<RelationshipGeometryInterface> rgi;
         rt::ComError failure(0, "", "");
-        if (rt::CaptureError([&] { rgi = CreateRGI(Helper, record, bridged); }, failure)) {
+        const bool made = rt::CaptureError([&] { rgi = CreateRGI(Helper, wanted, bridged); }, failure);
+        if (recordsGeneration_ != generation) return;
+        if (made) {
+            RGIInfo& record = m_aRGIInfo[i];
             record.m_objRGI = std::move(rgi);
             record.Bridged = bridged;
             Remember(i);
         } else {
             all = false;
-            AddFailure(findings, kRGILoadFailedMessage, record.InterfaceName);
+            AddFailure(findings, kRGILoadFailedMessage, wanted.InterfaceName);
         }
     }
     allLoaded_ = all;
@@ -168,6 +178,10 @@ void RGIHelper::RunRGI(const std::shared_ptr<IRelationshipHelper>& Helper, const
     rt::Variant priorities = rt::Variant::MakeArray(rt::vbVariant, 0, 0);
     rt::Variant messages = rt::Variant::MakeArray(rt::vbVariant, 0, 0);
     const auto& rgi = record.m_objRGI;
+    const std::pair<std::string, int32_t> configuration{record.InterfaceName, record.ProjectNumber};
+    if (std::find(running_.begin(), running_.end(), configuration) != running_.end()) return;
+    running_.push_back(configuration);
+    ScopeExit ran([this] { running_.pop_back(); });
     rt::ResumeNext step;
     // A bridge to a name-created RGI has nowhere to put the three numbers:
     // each would raise 91 only for the clearing below to drop it.
