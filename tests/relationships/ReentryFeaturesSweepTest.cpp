@@ -13,6 +13,7 @@
 #include "interfaces/FeatureAssemblyService.h"
 #include "interfaces/Notification.h"
 #include "pelmora/common/ScopeExit.h"
+#include "pelmora/features/BulkEditService.h"
 #include "pelmora/features/ComponentService.h"
 #include "pelmora/features/FeatureAssemblyService.h"
 #include "pelmora/features/KeyObject.h"
@@ -572,4 +573,37 @@ TEST_F(ReentryFeaturesSweep, AWalkVisitsTheRowsItBeganWithOnce) {
             Reset();
         }
     }
+}
+
+// A bulk edit sets its values into the rows the feature had when it began:
+// a SetValue interface that adds a row each time it fires leaves the added
+// rows without the value, and the edit ends.
+TEST_F(ReentryFeaturesSweep, ABulkEditSetsItsValuesIntoTheRowsItBeganWith) {
+    Open(101, 1001, 14);
+    const size_t before = componenttest::Values(scene_.rows, "QTX_CID").size();
+    int added = 0;
+    Register(kCheck, [&](fitest::RecordingFI& fi) {
+        fi.onCall = [&](fitest::RecordingFI& self) {
+            if (self.journal->back().rfind(std::string(kCheck) + " Execute", 0) != 0 || ++added > 20) return;
+            auto& rs = scene_.rows;
+            const rt::Variant here = rs->get_Bookmark();
+            rs->AddNew();
+            rs->SetValue(rt::Variant("QTX_FID"), rt::Variant(int32_t{1001}));
+            rs->Update();
+            rs->put_Bookmark(here);
+        };
+    });
+    pelmora::BulkEditService bulk;
+    bulk.putref_DataContext(service_->get_DataContext());
+    auto merged = bulk.ConstructMergedComponents(FeatureList());
+    auto common = merged->get_Item(rt::Variant("WATER_MAIN_LINING"))->get_Recordset();
+    common->AddNew();
+    common->SetValue(rt::Variant("LINING_TYPE"), rt::Variant("PVC"));
+    common->Update();
+    bulk.SaveCommonEdits(merged, FeatureList());
+
+    const auto types = componenttest::Values(scene_.rows, "LINING_TYPE");
+    EXPECT_LE(added, 20);
+    EXPECT_EQ(types.size(), before + static_cast<size_t>(added));
+    EXPECT_EQ(static_cast<size_t>(std::count(types.begin(), types.end(), "PVC")), before);
 }
