@@ -7,7 +7,6 @@
 #include <new>
 
 #include "ado/Recordset.h"
-#include "pelmora/common/ScopeExit.h"
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/extensions/ExtensionBinding.h"
@@ -19,6 +18,7 @@
 #include "interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataUtils.h"
 #include "runtime/Error.h"
+#include "runtime/ScopedValue.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {
@@ -65,8 +65,7 @@ bool Component::AttributeEditable(const std::shared_ptr<ado::Field>& field) {
     // A change the control's own code makes while it is prepared or asked
     // is not asked of a control again (one that edits the field every time
     // it is asked would otherwise be asked without end).
-    askingEditControl_ = true;
-    ScopeExit asked([this] { askingEditControl_ = false; });
+    const rt::ScopedValue<bool> asking(askingEditControl_, true);
     auto bridge = std::make_shared<QzAttrEdtCtrlBridge>();
     bridge->Initialize(info->get_RelationIFacePrjNo(), rt::CStr(progId));
     bridge->putref_DataContext(dataContext_);

@@ -9,6 +9,7 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/common/RowWalk.h"
+#include "pelmora/common/ScopeExit.h"
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/Component.h"
@@ -19,6 +20,7 @@
 #include "interfaces/KeyObject.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
 #include "runtime/Error.h"
+#include "runtime/ScopedValue.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {
@@ -146,16 +148,12 @@ void FeatureAssemblyService::Scan(int16_t CNO, const std::shared_ptr<IScanCompon
         Callback->putref_Fields(rs->get_Fields());
         const rt::Variant filter = rs->get_Filter();
         // The component's own view is left as it was, whatever the callback does.
-        struct RestoreFilter {
-            std::shared_ptr<ado::Recordset> rs;
-            rt::Variant filter;
-            ~RestoreFilter() {
-                try {
-                    rs->put_Filter(filter);
-                } catch (...) {
-                }
+        const ScopeExit restore([&] {
+            try {
+                rs->put_Filter(filter);
+            } catch (...) {
             }
-        } restore{rs, filter};
+        });
 
         // The callback may move or filter the rows, or scan them itself (a
         // synced recordset opened from inside an evaluator), add rows or
@@ -203,11 +201,7 @@ std::shared_ptr<ado::Recordset> FeatureAssemblyService::OpenSynced(
     // keeps nothing of it (the evaluator and the fields it was given would
     // hold the caller's helper and a cached recordset alive), and an outer
     // call, whose evaluator made this one, gets its own back.
-    struct OwnScanState {
-        FeatureAssemblyService& s;
-        SyncScan outer;
-        ~OwnScanState() { s.scan_ = std::move(outer); }
-    } own{*this, std::exchange(scan_, SyncScan{})};
+    const rt::ScopedValue<SyncScan> own(scan_, SyncScan{});
 
     auto rows = dataContext_->OpenParameterizedRecordset(SQL, ado::adOpenKeyset, ado::adLockBatchOptimistic, Options,
                                                          Parameters);
