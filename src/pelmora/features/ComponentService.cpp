@@ -5,6 +5,7 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/features/FeatureComponents.h"
 #include "interfaces/Components.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
@@ -53,18 +54,9 @@ auto Guarded(const std::function<std::string()>& memberMessage, F&& body) -> dec
 
 }  // namespace
 
-std::shared_ptr<IComponent> ComponentService::Component() {
-    if (!components_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    auto component = components_->get_Item(rt::Variant(componentName_));
-    if (!component) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return component;
-}
+std::shared_ptr<IComponent> ComponentService::Component() { return ComponentNamed(components_, componentName_); }
 
-std::shared_ptr<ado::Recordset> ComponentService::Rows() {
-    auto rs = Component()->get_Recordset();
-    if (!rs) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    return rs;
-}
+std::shared_ptr<ado::Recordset> ComponentService::Rows() { return ComponentRowsOf(Component()); }
 
 void ComponentService::put_ComponentName(const std::string& ComponentName) {
     componentName_ = ComponentName;

@@ -3,6 +3,7 @@
 #include "ado/Recordset.h"
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/features/FeatureComponents.h"
 #include "pelmora/features/Components.h"
 #include "pelmora/features/ComponentsClone.h"
 #include "pelmora/features/KeyObject.h"
@@ -326,9 +327,7 @@ void FeatureAssemblyService::OpenFeatures(const std::shared_ptr<IKeyObjects>& Fe
 
 void FeatureAssemblyService::UpdateFeature(const std::shared_ptr<IKeyObject>& oKeyObject) {
     if (!oKeyObject) return;
-    auto components = oKeyObject->get_Components();
-    if (!components) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    components->Update();
+    FeatureComponents(oKeyObject)->Update();
 }
 
 void FeatureAssemblyService::UpdateFeatures(const std::shared_ptr<IKeyObjects>& oKeyObjects) {

@@ -13,10 +13,15 @@ std::shared_ptr<IComponents> FeatureComponents(const std::shared_ptr<IKeyObject>
     return components;
 }
 
-std::shared_ptr<IComponent> FeatureComponent(const std::shared_ptr<IKeyObject>& Feature, const std::string& name) {
-    auto component = FeatureComponents(Feature)->get_Item(rt::Variant(name));
+std::shared_ptr<IComponent> ComponentNamed(const std::shared_ptr<IComponents>& Components, const std::string& name) {
+    RequireObjects(Components);
+    auto component = Components->get_Item(rt::Variant(name));
     RequireObjects(component);
     return component;
+}
+
+std::shared_ptr<IComponent> FeatureComponent(const std::shared_ptr<IKeyObject>& Feature, const std::string& name) {
+    return ComponentNamed(FeatureComponents(Feature), name);
 }
 
 std::shared_ptr<ado::Recordset> ComponentRowsOf(const std::shared_ptr<IComponent>& Component) {

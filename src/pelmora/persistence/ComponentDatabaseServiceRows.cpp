@@ -10,6 +10,7 @@
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/Component.h"
+#include "pelmora/features/FeatureComponents.h"
 #include "pelmora/features/FieldInfo.h"
 #include "interfaces/Components.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
@@ -240,8 +241,7 @@ void ComponentDatabaseService::UpdateComponent(const std::shared_ptr<IComponent>
         std::string name = objComponent->get_Name();
         if (!objComponent->get_RecordsetLocal()) return;
 
-        auto rs = objComponent->get_Recordset();
-        if (!rs) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+        auto rs = ComponentRowsOf(objComponent);
         rs->put_Filter(rt::Variant(int32_t{ado::adFilterPendingRecords}));
         if (!(rs->get_BOF() && rs->get_EOF())) {
             const Layout added = LayoutOf(rs, SkippedInAddedRow);
