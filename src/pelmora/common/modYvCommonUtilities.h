@@ -36,6 +36,13 @@ void RequireObjects(const P&... objects) {
     if ((!objects || ...)) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
 }
 inline void RequireObject(bool present) { RequireObjects(present); }
+// A collection's members, refused with 91 at the first Nothing among them: a
+// member that works through them takes them here before it changes any.
+template <class Members>
+Members RequireEach(Members members) {
+    for (const auto& member : members) RequireObjects(member);
+    return members;
+}
 
 // The text that stands for a message that cannot be loaded.
 inline constexpr const char* kResourceLoadFailedText = "An error occurred loading the specified string resource.";

@@ -101,8 +101,7 @@ void BulkEditService::SaveCommonEdits(const std::shared_ptr<IComponents>& Common
                                       const std::shared_ptr<IKeyObjects>& OriginalFeatures) {
     if (!CommonComponents || !OriginalFeatures) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet, kSource);
     // A Nothing among the features is refused before any of them is edited.
-    const auto originals = OriginalFeatures->get_NewEnum();
-    for (const auto& feature : originals) RequireObjects(feature);
+    const auto originals = RequireEach(OriginalFeatures->get_NewEnum());
     auto placement = MetadataTable("QTX_FEATURECOMPS_OPTABLE");
     auto cnoField = placement->get_Fields()->Item("QTX_CNO");
     auto repeatingField = placement->get_Fields()->Item("QTX_REPEATING");

@@ -240,8 +240,7 @@ std::shared_ptr<IComponents> FeatureAssemblyService::OpenFeatures(const std::sha
     if (!Features) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     if (Features->get_Count() < 1) rt::RaiseVbError(rt::vberr::SubscriptOutOfRange);
     if (!featureComponents_ || !dataContext_) RaiseNoDataContext();
-    auto members = Features->get_NewEnum();
-    for (const auto& key : members) RequireObjects(key);
+    auto members = RequireEach(Features->get_NewEnum());
     std::vector<int32_t> FIDs;
     std::vector<int16_t> FNOs, CNOs;
     auto clone = featureComponents_->Clone();
@@ -277,8 +276,7 @@ void FeatureAssemblyService::OpenFeatures(const std::shared_ptr<IKeyObjects>& Fe
     auto clone = featureComponents_->Clone();
     trace.Pathway("Loop through the key objects passed in to the function.");
     // A Nothing among them is refused before any key takes cached components.
-    const auto members = Features->get_NewEnum();
-    for (const auto& key : members) RequireObjects(key);
+    const auto members = RequireEach(Features->get_NewEnum());
     for (const auto& key : members) {
         trace.Pathway("Check to see if this feature is in the cache.");
         if (CachingEnabled()) {
@@ -335,9 +333,7 @@ void FeatureAssemblyService::UpdateFeatures(const std::shared_ptr<IKeyObjects>& 
     // names the class.
     const auto members = InClassModule(TypeName(), [&] {
         if (!oKeyObjects) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-        auto all = oKeyObjects->get_NewEnum();
-        for (const auto& key : all) RequireObjects(key);
-        return all;
+        return RequireEach(oKeyObjects->get_NewEnum());
     });
     if (!rt::IsClassRegistered(kComponentDatabaseServiceProgId)) RegisterComponentDatabaseService();
     auto service =

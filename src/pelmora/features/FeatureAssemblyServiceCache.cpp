@@ -83,8 +83,7 @@ void FeatureAssemblyService::AddToCache(const std::shared_ptr<IKeyObjects>& Feat
     if (!CachingEnabled()) return;
     if (!Features) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     // A Nothing among them is refused before any of them is cached.
-    const auto members = Features->get_NewEnum();
-    for (const auto& feature : members) RequireObjects(feature);
+    const auto members = RequireEach(Features->get_NewEnum());
     for (const auto& feature : members) {
         AddFeatureToCache(feature);
         AddComponentsToCache(feature->get_Components());
