@@ -62,6 +62,9 @@ FileReplaceFailure ReplaceFile(const std::string& path, std::string_view bytes) 
     for (int attempt = 0; fd < 0; ++attempt) {
         temp = PrivateSiblingPath(path);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // A killed writer of the same process id (a restarted container's,
+        // say) may have left this very name: another one is taken.
+        if (fd < 0 && errno == EEXIST && attempt < 100) continue;
         if (fd < 0) return {"created", errno, temp};
         if (LockWaiting(fd) != 0) {
             const int e = errno;

@@ -11,6 +11,7 @@
 
 #include "ado/Persist.h"
 #include "runtime/Error.h"
+#include "runtime/FileReplace.h"
 #include "support/TestFolders.h"
 
 using ado::RecordsetImage;
@@ -309,6 +310,17 @@ TEST_F(PersistFile, SaveAndLoadThroughAFile) {
         EXPECT_EQ(entry.path().filename(), "QTX_TEST.RAW");
     }
     EXPECT_EQ(files, 1u);
+
+    // A killed writer that had this process's id left the private name the
+    // next save takes: the save takes another.
+    const std::string left = (dir_ / "left.RAW").string();
+    const std::string taken = rt::PrivateSiblingPath(left);
+    const std::string next = taken.substr(0, taken.rfind('.') + 1) +
+                             std::to_string(std::stoul(taken.substr(taken.rfind('.') + 1)) + 1);
+    std::ofstream(next) << "left by a killed writer";
+    ado::SaveImage(left, Sample());
+    ExpectSameImage(Sample(), ado::LoadImage(left));
+    fs::remove(next);
 }
 
 TEST_F(PersistFile, FileErrorsNameTheFile) {
