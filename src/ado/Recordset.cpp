@@ -213,7 +213,7 @@ void Recordset::NameRowsForErrors(const std::string& rowsName) {
 }
 
 void Recordset::NoSuchField(const std::string& name, const char* source) const {
-    throw rt::ComError(err::ItemNotFound, source, NoSuchFieldText(store_ ? store_->rowsName : std::string(), name));
+    RaiseNoSuchField(store_ ? store_->rowsName : std::string(), name, source);
 }
 
 int32_t Recordset::FieldIndex(const std::string& name) const {

@@ -275,8 +275,7 @@ Recordset::FilterSetting Recordset::InterpretFilter(const rt::Variant& filter, c
             setting.criteria->Bind([&](const std::string& name) {
                 const int32_t field = store.FieldIndex(name);
                 // Rows that say what they are name themselves in the error.
-                if (field < 0 && !store.rowsName.empty())
-                    throw rt::ComError(err::ItemNotFound, kSource, NoSuchFieldText(store.rowsName, name));
+                if (field < 0 && !store.rowsName.empty()) RaiseNoSuchField(store.rowsName, name, kSource);
                 return field;
             });
             setting.kind = FilterKind::Criteria;
@@ -342,7 +341,7 @@ std::vector<Recordset::SortKey> Recordset::ParseSortKeys(const std::string& sort
         }
         if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
         int32_t field = store.FieldIndex(name);
-        if (field < 0) throw rt::ComError(err::ItemNotFound, kSource, NoSuchFieldText(store.rowsName, name));
+        if (field < 0) RaiseNoSuchField(store.rowsName, name, kSource);
         keys.push_back(SortKey{field, descending});
     }
     return keys;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "runtime/Error.h"
 #include "runtime/Vb.h"
 
 namespace ado {
@@ -83,10 +84,10 @@ int32_t RowStore::FieldIndex(const std::string& name) const {
     return it == index.end() ? -1 : it->second;
 }
 
-std::string NoSuchFieldText(const std::string& rowsName, const std::string& name) {
+void RaiseNoSuchField(const std::string& rowsName, const std::string& name, const char* source) {
     std::string text = "Item cannot be found in the collection corresponding to the requested name or ordinal.";
     if (!rowsName.empty()) text += " The " + rowsName + " has no column " + name + ".";
-    return text;
+    throw rt::ComError(err::ItemNotFound, source, text);
 }
 
 }  // namespace ado

@@ -16,9 +16,9 @@
 
 namespace ado {
 
-// The description of error 3265 for a field name that rows (named by
+// Raises error 3265 (source `source`) for a field name that rows (named by
 // RowStore::rowsName, or "") lack.
-std::string NoSuchFieldText(const std::string& rowsName, const std::string& name);
+[[noreturn]] void RaiseNoSuchField(const std::string& rowsName, const std::string& name, const char* source);
 
 struct RowStore {
     struct Meta {
