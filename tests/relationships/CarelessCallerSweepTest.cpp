@@ -5,6 +5,7 @@
 // passes when it answers or raises; no call may take the process down or
 // leave the database changed. A crash names the call it happened in.
 #include "RelationshipTestSupport.h"
+#include "SweepSupport.h"
 
 #include <sqlite3.h>
 
@@ -26,7 +27,6 @@
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "runtime/Collection.h"
 #include "support/CallersComponent.h"
-#include "support/FatalSignalNamer.h"
 #include "validation/ValidationSetTestSupport.h"
 
 using pelmora_test::CallersComponent;
@@ -128,20 +128,14 @@ protected:
     // leaves a member of a class says where it happened: it has a source
     // unless the call never reached a member (438, 449, 450).
     int32_t Run(const std::string& call, const std::function<void()>& f, bool withSource = false) {
-        pelmora_test::FatalSignalNamer::Name(call);
         ++calls_;
-        try {
-            f();
-        } catch (const rt::ComError& e) {
-            const std::set<int32_t> notReached{rt::vberr::ObjectDoesNotSupportMember, rt::vberr::ArgumentNotOptional,
-                                               rt::vberr::WrongNumberOfArguments};
-            if (withSource && e.Source().empty() && !notReached.count(e.Number()) && unsourced_.size() < 5)
-                unsourced_.push_back(call + " raised " + std::to_string(e.Number()) + " without a source");
-            return e.Number();
-        } catch (const std::exception& e) {
-            ADD_FAILURE() << call << " let a non-COM exception through: " << e.what();
-        }
-        return 0;
+        const auto e = sweeptest::RunRow(call, f);
+        if (!e) return 0;
+        const std::set<int32_t> notReached{rt::vberr::ObjectDoesNotSupportMember, rt::vberr::ArgumentNotOptional,
+                                           rt::vberr::WrongNumberOfArguments};
+        if (withSource && e->Source().empty() && !notReached.count(e->Number()) && unsourced_.size() < 5)
+            unsourced_.push_back(call + " raised " + std::to_string(e->Number()) + " without a source");
+        return e->Number();
     }
     void ExpectDatabaseUnchanged(const std::string& after) {
         const uint64_t now = Fingerprint();

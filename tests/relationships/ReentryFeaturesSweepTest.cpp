@@ -7,7 +7,7 @@
 // deleted on the component that fires). A case passes when the outer call
 // answers or raises a run-time error and the component can still be read;
 // no case may take the process down. A crash names its case.
-#include "ReentrySweepSupport.h"
+#include "SweepSupport.h"
 
 #include <functional>
 #include <optional>
@@ -222,7 +222,7 @@ public:  // the cases' lambdas reach the fixture through a reference
         SCOPED_TRACE(name);
         guard_.Reset();
         back_ = [this, outer = kind.outer, call = back.call](Scene& s) { (call ? call : outer)(*this, s); };
-        const bool raised = reentrytest::RunRow(name, [&] {
+        const bool raised = sweeptest::RunRow(name, [&] {
                                 kind.prepare(*this);
                                 armed_ = true;
                                 kind.outer(*this, scene_);
@@ -267,7 +267,7 @@ public:  // the cases' lambdas reach the fixture through a reference
     std::function<void(Scene&)> back_;
     std::vector<std::shared_ptr<CallingSink>> sinks_;
     bool armed_ = false;
-    reentrytest::CallBackGuard guard_{1, true};
+    sweeptest::CallBackGuard guard_{1, true};
 };
 
 std::vector<Kind> Kinds() {
@@ -516,11 +516,7 @@ TEST_F(ReentryFeaturesSweep, AWalkVisitsTheRowsItBeganWithOnce) {
         visited.clear();
         prepare();
         walking = true;
-        try {
-            outer(*this);
-        } catch (const rt::ComError& e) {
-            ADD_FAILURE() << e.Description();
-        }
+        if (const auto error = sweeptest::RunRow("a walk", [&] { outer(*this); })) ADD_FAILURE() << error->Description();
         walking = false;
         Reset();
         return visited;

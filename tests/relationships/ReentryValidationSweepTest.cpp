@@ -7,7 +7,7 @@
 // run-time error; no row may take the process down or hang. A crash names
 // the row it happened in.
 #include "RelationshipTestSupport.h"
-#include "ReentrySweepSupport.h"
+#include "SweepSupport.h"
 
 #include <functional>
 
@@ -35,7 +35,7 @@ struct Handed {
 using CallBack = std::function<void(const Handed&)>;
 
 // Calls back from inside Validate, at most kMost times a run.
-class CallsBack : public reentrytest::CallBackGuard {
+class CallsBack : public sweeptest::CallBackGuard {
 public:
     static constexpr int kMost = 40;
     CallsBack() : CallBackGuard(kMost, false) {}
@@ -276,11 +276,11 @@ TEST_F(ReentryValidationSweep, EveryCallbackSurvivesEveryCallBack) {
             validation_ = std::make_shared<pelmora::FeatureValidationService>();
             validation_->putref_DataContext(sqlite_);
             std::vector<FindingRow> found;
-            const auto error = reentrytest::RunRow(row, [&] { found = Findings(Validate()); });
+            const auto error = sweeptest::RunRow(row, [&] { found = Findings(Validate()); });
             // A run-time error is an answer, unless nothing changed; what an
             // extension's failing call back adds is its finding.
             if (call.readsOnly) {
-                EXPECT_FALSE(error) << *error;
+                EXPECT_FALSE(error) << error->Description();
                 if (!error && kind.double_->raised == 0) {
                     EXPECT_EQ(found, unmoved);
                 }
@@ -362,9 +362,9 @@ TEST_F(ReentryValidationSweep, AnAttributeServiceSurvivesItsInterfaceCallingBack
         viBack_.Reset();
         std::vector<std::string> found;
         const auto error =
-            reentrytest::RunRow(std::string("attribute validation service x ") + call.name, [&] { found = failures(); });
+            sweeptest::RunRow(std::string("attribute validation service x ") + call.name, [&] { found = failures(); });
         if (call.readsOnly) {
-            EXPECT_FALSE(error) << *error;
+            EXPECT_FALSE(error) << error->Description();
             if (!error) {
                 EXPECT_EQ(found, alone);
             }

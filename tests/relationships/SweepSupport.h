@@ -1,6 +1,6 @@
 #pragma once
-// What the re-entry sweeps share: a guard for the call back extension code
-// makes from inside the call running it, and the run of one row of a sweep.
+// What the sweeps share: the run of one row, and (for the re-entry sweeps) a
+// guard for the call back extension code makes from inside the call running it.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -11,7 +11,7 @@
 #include "runtime/ScopedValue.h"
 #include "support/FatalSignalNamer.h"
 
-namespace reentrytest {
+namespace sweeptest {
 
 // Makes a call back never from inside itself (that would call back without
 // end) and at most `most` times; counts those that raised a run-time error,
@@ -42,18 +42,18 @@ private:
     bool busy_ = false;
 };
 
-// One row: named for a crash, the outer call made. Answers the description
-// of the run-time error it raised, if any; any other exception fails the row.
-inline std::optional<std::string> RunRow(const std::string& row, const std::function<void()>& outer) {
+// One row: named for a crash, the outer call made. Answers the run-time
+// error it raised, if any; any other exception fails the row.
+inline std::optional<rt::ComError> RunRow(const std::string& row, const std::function<void()>& outer) {
     pelmora_test::FatalSignalNamer::Name(row);
     try {
         outer();
     } catch (const rt::ComError& e) {
-        return e.Description();
+        return e;
     } catch (const std::exception& e) {
         ADD_FAILURE() << row << ": a non-COM exception got through: " << e.what();
     }
     return std::nullopt;
 }
 
-}  // namespace reentrytest
+}  // namespace sweeptest
