@@ -55,18 +55,12 @@ public:
 };
 
 // Allows every change; calls back when asked.
-class CallingEditControl : public rt::Object, public pelmora::IAttributeEditControl {
+class CallingEditControl : public exttest::EditControl {
 public:
     std::function<void()> onAsk;
-    void putref_DataContext(const std::shared_ptr<pelmora::IDataContext>&) override {}
-    void put_ArgumentArray(const rt::Variant&) override {}
-    void putref_Components(const std::shared_ptr<pelmora::QzComponents>&) override {}
-    void put_ComponentName(const std::string&) override {}
-    void put_FieldName(const std::string&) override {}
-    void put_FieldValue(const rt::Variant&) override {}
-    bool IsAttributeEditable(int32_t) override {
+    bool IsAttributeEditable(int32_t ano) override {
         if (onAsk) onAsk();
-        return true;
+        return EditControl::IsAttributeEditable(ano);
     }
 };
 
@@ -201,13 +195,16 @@ public:  // the cases' lambdas reach the fixture through a reference
         });
     }
 
-    // The cached rows of the lining of main 1001 evaluated, by one FID or an array of it.
-    std::shared_ptr<ado::Recordset> OpenSynced(const std::shared_ptr<pelmora::IRecordsetEvaluator>& evaluator,
-                                               bool array) {
-        if (array)
-            return service_->OpenSyncedRecordsetArray(14, evaluator, kLiningQuery,
-                                                      rt::Variant::ArrayOf({rt::Variant(int32_t{1001})}));
-        return service_->OpenSyncedRecordset(14, evaluator, kLiningQuery, rt::Variant(int32_t{1001}));
+    // The cached rows of the lining of main 1001 evaluated (OpenSyncedRecordset
+    // differs only in how it takes its parameters).
+    std::shared_ptr<ado::Recordset> OpenSynced(const std::shared_ptr<pelmora::IRecordsetEvaluator>& evaluator) {
+        return service_->OpenSyncedRecordsetArray(14, evaluator, kLiningQuery,
+                                                  rt::Variant::ArrayOf({rt::Variant(int32_t{1001})}));
+    }
+    void Synced(std::function<void()> onRow) {
+        auto evaluator = std::make_shared<CallingEvaluator>();
+        evaluator->onEvaluate = std::move(onRow);
+        OpenSynced(evaluator);
     }
     void Scan(std::function<void()> onRow) {
         auto scan = std::make_shared<CallingScan>();
@@ -321,13 +318,6 @@ std::vector<Kind> Kinds() {
     auto assign = [](const char* field, rt::Variant value) -> Outer {
         return [=](ReentryFeaturesSweep&, Scene& s) { s.rows->SetValue(rt::Variant(field), value); };
     };
-    auto synced = [](bool array) -> Outer {
-        return [array](ReentryFeaturesSweep& t, Scene&) {
-            auto evaluator = std::make_shared<CallingEvaluator>();
-            evaluator->onEvaluate = [&t] { t.CallBack(); };
-            t.OpenSynced(evaluator, array);
-        };
-    };
     return {
         {"AddNew interface", at(lining, fi(kYear, "Execute"), AsRead), addNew},
         {"SetValue interface", at(lining, fi(kCheck, "Execute"), AsRead), assign("LINING_TYPE", rt::Variant("EPOXY"))},
@@ -345,8 +335,8 @@ std::vector<Kind> Kinds() {
         {"Update interface at SaveCache", at(lining, fi(kThickness, "Update"), Pending),
          [](ReentryFeaturesSweep& t, Scene&) { t.service_->SaveCache(); }},
         {"attribute edit control", at(valve, control, AsRead), assign("NORMAL_POSITION", rt::Variant("CLOSED"))},
-        {"evaluator of OpenSyncedRecordset", at(lining, nothing, Pending), synced(false)},
-        {"evaluator of OpenSyncedRecordsetArray", at(lining, nothing, Pending), synced(true)},
+        {"evaluator of OpenSyncedRecordsetArray", at(lining, nothing, Pending),
+         [](ReentryFeaturesSweep& t, Scene&) { t.Synced([&t] { t.CallBack(); }); }},
         {"callback of ScanComponent", at(lining, nothing, Pending),
          [](ReentryFeaturesSweep& t, Scene&) { t.Scan([&t] { t.CallBack(); }); }},
         {"notification object after a metadata table was read again", at(lining, notification, AsRead),
@@ -435,7 +425,7 @@ TEST_F(ReentryFeaturesSweep, ASyncedRecordsetOpenedFromItsEvaluatorLeavesTheOute
     rows->Update();
     auto plain = std::make_shared<CallingEvaluator>();
     auto thickness = [](const std::shared_ptr<ado::Recordset>& rs) { return componenttest::Values(rs, "THICKNESS_MM"); };
-    const auto alone = thickness(OpenSynced(plain, true));
+    const auto alone = thickness(OpenSynced(plain));
     ASSERT_GE(alone.size(), 2u);
 
     // Called back at the last row the outer scan evaluates.
@@ -443,9 +433,9 @@ TEST_F(ReentryFeaturesSweep, ASyncedRecordsetOpenedFromItsEvaluatorLeavesTheOute
     int evaluations = 0;
     auto nesting = std::make_shared<CallingEvaluator>();
     nesting->onEvaluate = [&] {
-        if (++evaluations == 2) inner = thickness(OpenSynced(plain, false));
+        if (++evaluations == 2) inner = thickness(OpenSynced(plain));
     };
-    EXPECT_EQ(thickness(OpenSynced(nesting, true)), alone);
+    EXPECT_EQ(thickness(OpenSynced(nesting)), alone);
     EXPECT_EQ(inner, alone);
 }
 
@@ -478,17 +468,9 @@ TEST_F(ReentryFeaturesSweep, AWalkVisitsTheRowsItBeganWithOnce) {
         }
     };
     using Outer = std::function<void(ReentryFeaturesSweep&)>;
-    auto synced = [&](bool array) -> Outer {
-        return [&act, array](ReentryFeaturesSweep& t) {
-            auto evaluator = std::make_shared<CallingEvaluator>();
-            evaluator->onEvaluate = act;
-            t.OpenSynced(evaluator, array);
-        };
-    };
     const std::pair<const char*, Outer> walks[] = {
         {"ScanComponent", [&act](ReentryFeaturesSweep& t) { t.Scan(act); }},
-        {"OpenSyncedRecordset", synced(false)},
-        {"OpenSyncedRecordsetArray", synced(true)},
+        {"OpenSyncedRecordsetArray", [&act](ReentryFeaturesSweep& t) { t.Synced(act); }},
         {"the update walk of SaveCache", [](ReentryFeaturesSweep& t) { t.service_->SaveCache(); }},
         {"the update walk of UpdateFeatures",
          [](ReentryFeaturesSweep& t) { t.service_->UpdateFeatures(t.FeatureList()); }},
