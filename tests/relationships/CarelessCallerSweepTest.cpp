@@ -547,6 +547,11 @@ private:
     std::shared_ptr<pelmora::IComponent> item_;
 };
 
+// A caller's collection whose one component's rows are Nothing.
+std::shared_ptr<CallersComponents> ComponentWithoutRows() {
+    return std::make_shared<CallersComponents>(std::make_shared<CallersComponent>([] { return nullptr; }));
+}
+
 class CarelessCollections : public CarelessCallerSweep {
 protected:
     void SetUp() override {
@@ -695,13 +700,11 @@ TEST_F(CarelessCollections, ValidateTakesCarelessComponents) {
         {"the run's own components", opened_, components_, true},
         {"a collection answering Nothing", opened_, std::make_shared<CallersComponents>(nullptr), false},
         {"an empty ComponentsClone", opened_, std::make_shared<pelmora::ComponentsClone>(), false},
-        {"a support component whose rows are Nothing", opened_,
-         std::make_shared<CallersComponents>(std::make_shared<CallersComponent>([] { return nullptr; })), true},
+        {"a support component whose rows are Nothing", opened_, ComponentWithoutRows(), true},
         {"a support component without rows", opened_,
          std::make_shared<CallersComponents>(std::make_shared<CallersComponent>([noRows] { return noRows; })), true},
         {"features without components", bare, components_, false},
-        {"features without components, rows Nothing", bare,
-         std::make_shared<CallersComponents>(std::make_shared<CallersComponent>([] { return nullptr; })), false},
+        {"features without components, rows Nothing", bare, ComponentWithoutRows(), false},
     };
     std::vector<std::string> own;
     for (const auto& type : kHelperTypes) {
@@ -733,8 +736,7 @@ TEST_F(CarelessCollections, AttributeRulesTakeCarelessComponents) {
     for (bool rowsNothing : {false, true}) {
         auto careless = [&](int16_t fno) {
             auto key = KeyWithoutComponents(fno);
-            key->putref_Components(std::make_shared<CallersComponents>(
-                rowsNothing ? std::make_shared<CallersComponent>([] { return nullptr; }) : nullptr));
+            key->putref_Components(rowsNothing ? ComponentWithoutRows() : std::make_shared<CallersComponents>(nullptr));
             return key;
         };
         for (int16_t active : fnos_)
