@@ -36,14 +36,22 @@ inline std::shared_ptr<pelmora::KeyObjects> Keys(std::initializer_list<std::shar
     return all;
 }
 
+// A feature-assembly service on the context, its classes and the key
+// objects' registered as a client finds them.
+inline std::shared_ptr<pelmora::FeatureAssemblyService> NewAssemblyService(
+    const std::shared_ptr<pelmora::IDataContext>& context) {
+    pelmora::RegisterKeyObjectClasses();
+    pelmora::RegisterFeatureAssemblyService();
+    auto service = std::make_shared<pelmora::FeatureAssemblyService>();
+    service->putref_DataContext(context);
+    return service;
+}
+
 class FeatureAssemblyFixture : public componenttest::ComponentFixture {
 protected:
     void SetUp() override {
         ComponentFixture::SetUp();
-        pelmora::RegisterKeyObjectClasses();
-        pelmora::RegisterFeatureAssemblyService();
-        service_ = std::make_shared<pelmora::FeatureAssemblyService>();
-        service_->putref_DataContext(Context());
+        service_ = NewAssemblyService(Context());
     }
 
     void TearDown() override {

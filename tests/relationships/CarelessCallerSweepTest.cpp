@@ -5,6 +5,7 @@
 // passes when it answers or raises; no call may take the process down or
 // leave the database changed. A crash names the call it happened in.
 #include "RelationshipTestSupport.h"
+#include "SweepSupport.h"
 
 #include <sqlite3.h>
 
@@ -26,7 +27,6 @@
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "runtime/Collection.h"
 #include "support/CallersComponent.h"
-#include "support/FatalSignalNamer.h"
 #include "validation/ValidationSetTestSupport.h"
 
 using pelmora_test::CallersComponent;
@@ -128,20 +128,14 @@ protected:
     // leaves a member of a class says where it happened: it has a source
     // unless the call never reached a member (438, 449, 450).
     int32_t Run(const std::string& call, const std::function<void()>& f, bool withSource = false) {
-        pelmora_test::FatalSignalNamer::Name(call);
         ++calls_;
-        try {
-            f();
-        } catch (const rt::ComError& e) {
-            const std::set<int32_t> notReached{rt::vberr::ObjectDoesNotSupportMember, rt::vberr::ArgumentNotOptional,
-                                               rt::vberr::WrongNumberOfArguments};
-            if (withSource && e.Source().empty() && !notReached.count(e.Number()) && unsourced_.size() < 5)
-                unsourced_.push_back(call + " raised " + std::to_string(e.Number()) + " without a source");
-            return e.Number();
-        } catch (const std::exception& e) {
-            ADD_FAILURE() << call << " let a non-COM exception through: " << e.what();
-        }
-        return 0;
+        const auto e = sweeptest::RunRow(call, f);
+        if (!e) return 0;
+        const std::set<int32_t> notReached{rt::vberr::ObjectDoesNotSupportMember, rt::vberr::ArgumentNotOptional,
+                                           rt::vberr::WrongNumberOfArguments};
+        if (withSource && e->Source().empty() && !notReached.count(e->Number()) && unsourced_.size() < 5)
+            unsourced_.push_back(call + " raised " + std::to_string(e->Number()) + " without a source");
+        return e->Number();
     }
     void ExpectDatabaseUnchanged(const std::string& after) {
         const uint64_t now = Fingerprint();
@@ -553,6 +547,11 @@ private:
     std::shared_ptr<pelmora::IComponent> item_;
 };
 
+// A caller's collection whose one component's rows are Nothing.
+std::shared_ptr<CallersComponents> ComponentWithoutRows() {
+    return std::make_shared<CallersComponents>(std::make_shared<CallersComponent>([] { return nullptr; }));
+}
+
 class CarelessCollections : public CarelessCallerSweep {
 protected:
     void SetUp() override {
@@ -701,13 +700,11 @@ TEST_F(CarelessCollections, ValidateTakesCarelessComponents) {
         {"the run's own components", opened_, components_, true},
         {"a collection answering Nothing", opened_, std::make_shared<CallersComponents>(nullptr), false},
         {"an empty ComponentsClone", opened_, std::make_shared<pelmora::ComponentsClone>(), false},
-        {"a support component whose rows are Nothing", opened_,
-         std::make_shared<CallersComponents>(std::make_shared<CallersComponent>([] { return nullptr; })), true},
+        {"a support component whose rows are Nothing", opened_, ComponentWithoutRows(), true},
         {"a support component without rows", opened_,
          std::make_shared<CallersComponents>(std::make_shared<CallersComponent>([noRows] { return noRows; })), true},
         {"features without components", bare, components_, false},
-        {"features without components, rows Nothing", bare,
-         std::make_shared<CallersComponents>(std::make_shared<CallersComponent>([] { return nullptr; })), false},
+        {"features without components, rows Nothing", bare, ComponentWithoutRows(), false},
     };
     std::vector<std::string> own;
     for (const auto& type : kHelperTypes) {
@@ -739,8 +736,7 @@ TEST_F(CarelessCollections, AttributeRulesTakeCarelessComponents) {
     for (bool rowsNothing : {false, true}) {
         auto careless = [&](int16_t fno) {
             auto key = KeyWithoutComponents(fno);
-            key->putref_Components(std::make_shared<CallersComponents>(
-                rowsNothing ? std::make_shared<CallersComponent>([] { return nullptr; }) : nullptr));
+            key->putref_Components(rowsNothing ? ComponentWithoutRows() : std::make_shared<CallersComponents>(nullptr));
             return key;
         };
         for (int16_t active : fnos_)

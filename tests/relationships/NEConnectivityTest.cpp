@@ -4,12 +4,9 @@
 // node, pipeline, endpoint and phase findings.
 #include "ConnectivityTestSupport.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "pelmora/common/DistinctItemColl.h"
 #include "pelmora/common/modYvCommonUtilities.h"
@@ -17,6 +14,8 @@
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
 #include "product/ValidateSetPackage.h"
+#include "support/ScopedEnv.h"
+#include "support/TestFolders.h"
 
 using connectivitytest::ConnectivityFixture;
 using connectivitytest::kNodeEdge;
@@ -313,58 +312,47 @@ TEST_F(NodeEdge, APhaseAttributeNameThatIsNoPlainNameOrNoFieldIsRefusedNamingThe
 // without its finding; under the error bit the trace names the row and the
 // name (the product's trace object, writing to a file).
 TEST_F(NodeEdge, AMetadataNameThatNamesNothingIsTracedWithItsRow) {
-    struct Case {
-        const char* table;  // nullptr: the sample as it is
-        const char* filter;
-        const char* column;
-        const char* name;
+    // Each column of the row given a name that names nothing, one at a time.
+    struct Row {
+        const char* table;
+        const char* keyField;
+        int32_t key;
         connectivitytest::Keys features;
-        std::string traced;
+        std::vector<std::pair<const char*, const char*>> names;  // column, name
     };
-    const Case cases[] = {
-        {nullptr, "", "", "", {{105, 5001}}, "QTX_RELATIONSHIPS_OPTABLE QTX_RNO 4, relationship \"4\": "},
-        {"QTX_ATTRIBUTEINFO_OPTABLE", "QTX_ANO = 106", "QTX_PICKLISTTABLE", "QTX_NO_PICKLIST_OPTABLE", {{101, 5702}},
-         "QTX_ATTRIBUTEINFO_OPTABLE QTX_ANO 106, QTX_PICKLISTTABLE \"QTX_NO_PICKLIST_OPTABLE\": "},
-        {"QTX_ATTRIBUTEINFO_OPTABLE", "QTX_ANO = 106", "QTX_KEYFIELD", "NO_KEY", {{101, 5702}},
-         "QTX_ATTRIBUTEINFO_OPTABLE QTX_ANO 106, QTX_KEYFIELD \"NO_KEY\": "},
-        {"QTX_ATTRIBUTEINFO_OPTABLE", "QTX_ANO = 106", "QTX_VALUEFIELD", "NO_TEXT", {{101, 5702}},
-         "QTX_ATTRIBUTEINFO_OPTABLE QTX_ANO 106, QTX_VALUEFIELD \"NO_TEXT\": "},
-        {"QTX_ATTRVAL_OPTABLE", "QTX_RULENO = 1", "QTX_ACTIVENAME", "NO_COMPONENT", {{102, 5711}},
-         "QTX_ATTRVAL_OPTABLE QTX_RULENO 1, QTX_ACTIVENAME \"NO_COMPONENT\": "},
-        {"QTX_ATTRVAL_OPTABLE", "QTX_RULENO = 1", "QTX_ACTIVEFIELDNAME", "NO_FIELD", {{102, 5711}},
-         "QTX_ATTRVAL_OPTABLE QTX_RULENO 1, QTX_ACTIVEFIELDNAME \"NO_FIELD\": "},
-        {"QTX_ATTRVAL_OPTABLE", "QTX_RULENO = 1", "QTX_RELATEDNAME", "NO_COMPONENT", {{102, 5711}},
-         "QTX_ATTRVAL_OPTABLE QTX_RULENO 1, QTX_RELATEDNAME \"NO_COMPONENT\": "},
-        {"QTX_ATTRVAL_OPTABLE", "QTX_RULENO = 13", "QTX_RELATEDFIELDNAME", "NO_FIELD", {{102, 5711}},
-         "QTX_ATTRVAL_OPTABLE QTX_RULENO 13, QTX_RELATEDFIELDNAME \"NO_FIELD\": "},
+    const Row rows[] = {
+        {"QTX_ATTRIBUTEINFO_OPTABLE", "QTX_ANO", 106, {{101, 5702}},
+         {{"QTX_PICKLISTTABLE", "QTX_NO_PICKLIST_OPTABLE"}, {"QTX_KEYFIELD", "NO_KEY"}, {"QTX_VALUEFIELD", "NO_TEXT"}}},
+        {"QTX_ATTRVAL_OPTABLE", "QTX_RULENO", 1, {{102, 5711}},
+         {{"QTX_ACTIVENAME", "NO_COMPONENT"}, {"QTX_ACTIVEFIELDNAME", "NO_FIELD"}, {"QTX_RELATEDNAME", "NO_COMPONENT"}}},
+        {"QTX_ATTRVAL_OPTABLE", "QTX_RULENO", 13, {{102, 5711}}, {{"QTX_RELATEDFIELDNAME", "NO_FIELD"}}},
     };
-    const auto path =
-        std::filesystem::temp_directory_path() / ("pelmora_metadata_trace_" + std::to_string(::getpid()) + ".txt");
+    const auto path = pelmora_test::FreshTestFolder("pelmora_metadata_trace") / "trace.txt";
     auto traced = [&](const char* mask, const connectivitytest::Keys& features) {
         std::filesystem::remove(path);
-        ::setenv("PELMORA_TRACE_FILE", path.c_str(), 1);
-        ::setenv("PELMORA_TRACE_MASK", mask, 1);
-        rt::Apartment::Reset();  // the trace object reads both when made
-        Validate(features, kLocation);
-        ::unsetenv("PELMORA_TRACE_FILE");
-        ::unsetenv("PELMORA_TRACE_MASK");
+        {
+            const pelmora_test::ScopedEnv file("PELMORA_TRACE_FILE", path.c_str()), bits("PELMORA_TRACE_MASK", mask);
+            rt::Apartment::Reset();  // the trace object reads both when made
+            Validate(features, kLocation);
+        }
         rt::Apartment::Reset();
         std::ifstream in(path);
-        std::stringstream text;
-        text << in.rdbuf();
-        std::filesystem::remove(path);
-        return text.str();
+        return std::string(std::istreambuf_iterator<char>(in), {});
     };
-    for (const Case& c : cases) {
-        if (c.table) {
+    auto expectTraced = [&](const connectivitytest::Keys& features, const std::string& named) {
+        const std::string trace = traced("0x400001", features);
+        EXPECT_NE(trace.find("| Failed: " + named), std::string::npos) << named << "\n" << trace;
+    };
+    // The sample as it is names a relationship with no rules of its kind.
+    expectTraced({{105, 5001}}, "QTX_RELATIONSHIPS_OPTABLE QTX_RNO 4, relationship \"4\": ");
+    for (const Row& row : rows)
+        for (const auto& [column, name] : row.names) {
             editing_.reset();
-            EditMetadata(c.table, c.filter, c.column, rt::Variant(c.name));
+            EditMetadata(row.table, std::string(row.keyField) + " = " + std::to_string(row.key), column,
+                         rt::Variant(name));
+            expectTraced(row.features, std::string(row.table) + " " + row.keyField + " " + std::to_string(row.key) +
+                                           ", " + column + " \"" + name + "\": ");
         }
-        const std::string trace = traced("0x400001", c.features);
-        EXPECT_NE(trace.find("| Failed: " + c.traced), std::string::npos) << c.traced << "\n" << trace;
-        // Without the error bit nothing of it is written.
-        if (&c == &cases[1]) {
-            EXPECT_EQ(traced("0x400002", c.features).find("Failed"), std::string::npos);
-        }
-    }
+    // Without the error bit nothing of it is written.
+    EXPECT_EQ(traced("0x400002", rows[2].features).find("Failed"), std::string::npos);
 }

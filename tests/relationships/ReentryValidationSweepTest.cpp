@@ -7,26 +7,23 @@
 // run-time error; no row may take the process down or hang. A crash names
 // the row it happened in.
 #include "RelationshipTestSupport.h"
+#include "SweepSupport.h"
 
 #include <functional>
-#include <optional>
 
+#include "features/FeatureAssemblyTestSupport.h"
+#include "features/FunctionalInterfaceTestObjects.h"
 #include "pelmora/features/ComponentService.h"
-#include "pelmora/features/FeatureAssemblyService.h"
-#include "pelmora/features/KeyObject.h"
-#include "pelmora/features/KeyObjects.h"
-#include "interfaces/FunctionalInterface.h"
 #include "pelmora/validation/AttributeValidationService.h"
 #include "pelmora/validation/FeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationService.h"
-#include "runtime/ScopedValue.h"
-#include "support/FatalSignalNamer.h"
 #include "support/EditableMetadata.h"
 #include "support/RGITestObjects.h"
 #include "validation/AttributeValidationInterfaceObjects.h"
 #include "validation/ValidationSetTestSupport.h"
 
 using relationshiptest::RelationshipServiceFixture;
+using validationtest::FindingRow;
 
 namespace {
 
@@ -37,29 +34,16 @@ struct Handed {
 };
 using CallBack = std::function<void(const Handed&)>;
 
-// Calls back from inside Validate, but not from a run its own call back
-// started (that would call back without end), and at most kMost times a run.
-class CallsBack {
+// Calls back from inside Validate, at most kMost times a run.
+class CallsBack : public sweeptest::CallBackGuard {
 public:
     static constexpr int kMost = 40;
+    CallsBack() : CallBackGuard(kMost, false) {}
     CallBack callBack;
-    int calledBack = 0;
-    int raised = 0;  // call backs that raised a run-time error
 
     void Fire(const Handed& handed) {
-        if (!callBack || busy_ || calledBack > kMost) return;
-        ++calledBack;
-        const rt::ScopedValue<bool> busy(busy_, true);
-        try {
-            callBack(handed);
-        } catch (const rt::ComError&) {
-            ++raised;
-            throw;
-        }
+        if (callBack) Guarded([&] { callBack(handed); });
     }
-
-private:
-    bool busy_ = false;
 };
 
 // The component service's collection: the components of the feature whose
@@ -70,35 +54,16 @@ std::shared_ptr<pelmora::IComponents> ServedComponents(const std::shared_ptr<pel
     return own->get_Components();
 }
 
-class CallingBackFI : public rt::Object, public pelmora::IFunctionalInterface, public CallsBack {
+class CallingBackFI : public fitest::RecordingFI, public CallsBack {
 public:
-    std::shared_ptr<pelmora::IComponentService> service;
     std::vector<std::string> visited;  // "component CID" of each row it was run on
 
-    rt::Variant get_ArgumentArray() override { return {}; }
-    void put_ArgumentArray(const rt::Variant&) override {}
-    std::string get_ComponentName() override { return ""; }
-    void put_ComponentName(const std::string&) override {}
-    std::string get_FieldName() override { return ""; }
-    void put_FieldName(const std::string&) override {}
-    std::shared_ptr<pelmora::IComponentService> get_ComponentService() override { return service; }
-    void putref_ComponentService(const std::shared_ptr<pelmora::IComponentService>& v) override { service = v; }
-    std::shared_ptr<pelmora::IDataContext> get_DataContext() override { return nullptr; }
-    void putref_DataContext(const std::shared_ptr<pelmora::IDataContext>&) override {}
-    rt::Variant get_FieldValueBeforeChange() override { return {}; }
-    void put_FieldValueBeforeChange(const rt::Variant&) override {}
-    std::string get_FunctionalType() override { return ""; }
-    void put_FunctionalType(const std::string&) override {}
-    void Execute() override {}
-    void CancelUpdate() override {}
-    void Update() override {}
-    void Delete() override {}
     void Validate(rt::Variant&, rt::Variant&) override {
-        const std::string name = service->get_ComponentName();
-        visited.push_back(name + " " + std::to_string(service->get_ComponentID()));
+        const std::string component = service->get_ComponentName();
+        visited.push_back(component + " " + std::to_string(service->get_ComponentID()));
         // A walk that does not end is ended here: its rows closed, it raises.
         if (visited.size() > 4 * kMost) {
-            ServedComponents(service)->get_Item(rt::Variant(name))->get_Recordset()->Close();
+            ServedComponents(service)->get_Item(rt::Variant(component))->get_Recordset()->Close();
             return;
         }
         Fire({service, nullptr});
@@ -148,12 +113,11 @@ protected:
         PutFunctionalCheckOn(1105);
         validation_ = std::make_shared<pelmora::FeatureValidationService>();
         validation_->putref_DataContext(sqlite_);
+        doubles_ = {fi_.get(), &viBack_, ownerRgi_.get(), ownedRgi_.get(), connectionRgi_.get()};
     }
     void TearDown() override {
         validation_.reset();
-        for (const char* progId : {kFunctionalProgId, kAttributeProgId, kOwnerGeometryProgId, kOwnedGeometryProgId,
-                                   kConnectionGeometryProgId})
-            rt::UnregisterClass(progId);
+        for (const char* progId : registered_) rt::UnregisterClass(progId);
         pelmora::ReleaseValidationSetIndex();
         RelationshipServiceFixture::TearDown();
     }
@@ -169,34 +133,21 @@ protected:
     template <class T>
     void Register(const char* progId, std::shared_ptr<T> object) {
         rt::RegisterClass(progId, "", [object] { return std::static_pointer_cast<rt::Object>(object); });
+        registered_.push_back(progId);
     }
 
     // A main, a valve and a hydrant it owns: every double of the sample runs.
-    std::shared_ptr<pelmora::IKeyObjects> Keys() const {
-        auto keys = pelmora::KeyObjects::New();
-        for (auto [fno, fid] : {std::pair<int16_t, int32_t>{101, 1001}, {102, 2001}, {103, 3001}}) {
-            auto key = pelmora::KeyObject::New();
-            key->put_FNO(fno);
-            key->put_FID(fid);
-            keys->Add(key);
-        }
-        return keys;
+    static std::shared_ptr<pelmora::IKeyObjects> Keys() {
+        using featuretest::Key;
+        return featuretest::Keys({Key(101, 1001), Key(102, 2001), Key(103, 3001)});
     }
 
     std::shared_ptr<ado::Recordset> Validate() {
         auto keys = Keys();
         return validation_->ValidateFeatures(keys);
     }
-    // The findings' rows, one text each.
-    static std::vector<std::string> Findings(const std::shared_ptr<ado::Recordset>& rs) {
-        if (!rs) return {"Nothing"};
-        std::vector<std::string> out;
-        for (const auto& row : validationtest::FindingRows(rs)) {
-            std::string line;
-            for (const auto& cell : row) line += cell + "|";
-            out.push_back(line);
-        }
-        return out;
+    static std::vector<FindingRow> Findings(const std::shared_ptr<ado::Recordset>& rs) {
+        return rs ? validationtest::FindingRows(rs) : std::vector<FindingRow>{{"Nothing"}};
     }
 
     pelmora_test::FatalSignalNamer namer_;  // a crash names the row under way
@@ -204,6 +155,8 @@ protected:
     std::shared_ptr<attrvaltest::ProgIdCheck> vi_;
     CallsBack viBack_;  // what the attribute validation interface does inside Validate
     std::shared_ptr<CallingBackRGI> ownerRgi_, ownedRgi_, connectionRgi_;
+    std::vector<CallsBack*> doubles_;  // every one of the above
+    std::vector<const char*> registered_;
     std::shared_ptr<pelmora::FeatureValidationService> validation_;
 };
 
@@ -235,7 +188,7 @@ std::shared_ptr<pelmora::IComponentService> ServiceOf(const Handed& h) {
 TEST_F(ReentryValidationSweep, EveryCallbackSurvivesEveryCallBack) {
     const auto unmoved = Findings(Validate());
     ASSERT_FALSE(unmoved.empty());
-    std::vector<std::string> nested;
+    std::vector<FindingRow> nested;
     struct Call {
         const char* name;
         CallBack back;
@@ -278,17 +231,14 @@ TEST_F(ReentryValidationSweep, EveryCallbackSurvivesEveryCallBack) {
              // The run's components are its own clones: the feature is opened
              // afresh, an occurrence of its first component added, and saved.
              auto service = ServiceOf(h);
-             auto assembly = std::make_shared<pelmora::FeatureAssemblyService>();
-             assembly->putref_DataContext(sqlite_);
+             auto assembly = featuretest::NewAssemblyService(sqlite_);
              auto feature = assembly->OpenFeature(rt::CInt(service->get_Value("QTX_FNO")),
                                                   rt::CLng(service->get_Value("QTX_FID")));
              auto fresh = std::make_shared<pelmora::ComponentService>();
              fresh->putref_Components(feature->get_Components());
              fresh->put_ComponentName(service->get_ComponentName());
              fresh->NewOccurrence();
-             auto keys = pelmora::KeyObjects::New();
-             keys->Add(feature);
-             assembly->UpdateFeatures(keys);
+             assembly->UpdateFeatures(featuretest::Keys({std::dynamic_pointer_cast<pelmora::KeyObject>(feature)}));
          },
          false, false},
         {"an occurrence added", [](const Handed& h) { ServiceOf(h)->NewOccurrence(); }, false, false},
@@ -316,29 +266,24 @@ TEST_F(ReentryValidationSweep, EveryCallbackSurvivesEveryCallBack) {
             if (call.helperOnly && !kind.helper) continue;
             const std::string row = std::string(kind.name) + " x " + call.name;
             SCOPED_TRACE(row);
-            pelmora_test::FatalSignalNamer::Name(row);
-            for (CallsBack* double_ : {static_cast<CallsBack*>(fi_.get()), &viBack_,
-                                       static_cast<CallsBack*>(ownerRgi_.get()), static_cast<CallsBack*>(ownedRgi_.get()),
-                                       static_cast<CallsBack*>(connectionRgi_.get())}) {
+            for (CallsBack* double_ : doubles_) {
                 double_->callBack = double_ == kind.double_ ? call.back : nullptr;
-                double_->calledBack = double_->raised = 0;
+                double_->Reset();
             }
             fi_->visited.clear();
             nested.clear();
             // A service of its own, with helpers of their own, for every row.
             validation_ = std::make_shared<pelmora::FeatureValidationService>();
             validation_->putref_DataContext(sqlite_);
-            try {
-                const auto found = Findings(Validate());
-                // What an extension's failing call back adds is its finding.
-                if (call.readsOnly && kind.double_->raised == 0) {
+            std::vector<FindingRow> found;
+            const auto error = sweeptest::RunRow(row, [&] { found = Findings(Validate()); });
+            // A run-time error is an answer, unless nothing changed; what an
+            // extension's failing call back adds is its finding.
+            if (call.readsOnly) {
+                EXPECT_FALSE(error) << error->Description();
+                if (!error && kind.double_->raised == 0) {
                     EXPECT_EQ(found, unmoved);
                 }
-            } catch (const rt::ComError& e) {
-                // A run-time error is an answer, unless nothing changed.
-                EXPECT_FALSE(call.readsOnly) << e.Description();
-            } catch (const std::exception& e) {
-                ADD_FAILURE() << "a non-COM exception came through: " << e.what();
             }
             EXPECT_GT(kind.double_->calledBack, 0) << "the callback never ran";
             EXPECT_LE(fi_->visited.size(), 2u * CallsBack::kMost) << "the walk did not end";
@@ -357,12 +302,7 @@ TEST_F(ReentryValidationSweep, AWalkVisitsTheRowsItBeganWithOnce) {
     fi_->callBack = [](const Handed& h) {
         if (h.service->get_ComponentName() == "HYDRANT_INSPECTION") h.service->NewOccurrence();
     };
-    auto hydrant = pelmora::KeyObject::New();
-    hydrant->put_FNO(103);
-    hydrant->put_FID(3001);
-    auto all = pelmora::KeyObjects::New();
-    all->Add(hydrant);
-    std::shared_ptr<pelmora::IKeyObjects> keys = all;
+    std::shared_ptr<pelmora::IKeyObjects> keys = featuretest::Keys({featuretest::Key(103, 3001)});
     EXPECT_NO_THROW(validation_->ValidateFeatures(keys));
     std::vector<std::string> inspections;
     for (const auto& v : fi_->visited)
@@ -370,16 +310,11 @@ TEST_F(ReentryValidationSweep, AWalkVisitsTheRowsItBeganWithOnce) {
     EXPECT_EQ(inspections, (std::vector<std::string>{"HYDRANT_INSPECTION 1", "HYDRANT_INSPECTION 3"}));
 }
 
-}  // namespace
-
-namespace {
-
 // The attribute validation service driven by a client, its interface calling
 // back into that same service: the outer walk answers, and a call back that
 // changes nothing leaves it the failures it finds alone.
 TEST_F(ReentryValidationSweep, AnAttributeServiceSurvivesItsInterfaceCallingBack) {
-    auto assembly = std::make_shared<pelmora::FeatureAssemblyService>();
-    assembly->putref_DataContext(sqlite_);
+    auto assembly = featuretest::NewAssemblyService(sqlite_);
     auto service = std::make_shared<pelmora::AttributeValidationService>();
     auto prepare = [&] {
         service->putref_DataContext(sqlite_);
@@ -422,17 +357,17 @@ TEST_F(ReentryValidationSweep, AnAttributeServiceSurvivesItsInterfaceCallingBack
     vi_->during = [this] { viBack_.Fire({}); };
     for (const Call& call : calls) {
         SCOPED_TRACE(call.name);
-        pelmora_test::FatalSignalNamer::Name(std::string("attribute validation service x ") + call.name);
         prepare();
         viBack_.callBack = [&call](const Handed&) { call.back(); };
-        viBack_.calledBack = 0;
-        try {
-            const auto found = failures();
-            if (call.readsOnly) {
+        viBack_.Reset();
+        std::vector<std::string> found;
+        const auto error =
+            sweeptest::RunRow(std::string("attribute validation service x ") + call.name, [&] { found = failures(); });
+        if (call.readsOnly) {
+            EXPECT_FALSE(error) << error->Description();
+            if (!error) {
                 EXPECT_EQ(found, alone);
             }
-        } catch (const rt::ComError& e) {
-            EXPECT_FALSE(call.readsOnly) << e.Description();
         }
         EXPECT_GT(viBack_.calledBack, 0) << "the callback never ran";
     }
