@@ -10,6 +10,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "product/ConfigurationMap.h"
 #include "product/MetadataCacheBuilder.h"
 #include "product/SampleDatabase.h"
 #include "runtime/Error.h"
@@ -84,7 +85,7 @@ int main(int argc, char** argv) {
         auto result = product::BuildMetadataCache(options);
         std::printf("Wrote %zu files into %s\nConfiguration map: %s\n", result.files.size(),
                     result.localeDirectory.c_str(), result.configurationMapPath.c_str());
-        std::printf("Set PELMORA_CONFIGURATION_MAP=%s to use it.\n", result.configurationMapPath.c_str());
+        std::printf("Set %s=%s to use it.\n", product::kConfigurationMapVariable, result.configurationMapPath.c_str());
     } catch (const rt::ComError& e) {
         if (terminal) std::printf("\n");
         std::fflush(stdout);

@@ -101,8 +101,7 @@ std::string ConnectionConfigurationMap::MapPath() const {
     return env;
 }
 
-std::vector<Configuration> ConnectionConfigurationMap::Read() const {
-    const std::string path = MapPath();
+std::vector<Configuration> ConnectionConfigurationMap::Read(const std::string& path) const {
     try {
         return ReadConfigurationMap(path);
     } catch (const rt::ComError& e) {
@@ -115,13 +114,13 @@ std::vector<Configuration> ConnectionConfigurationMap::Read() const {
 
 std::vector<std::string> ConnectionConfigurationMap::ConfigurationNames() const {
     std::vector<std::string> names;
-    for (const auto& c : Read()) names.push_back(c.name);
+    for (const auto& c : Read(MapPath())) names.push_back(c.name);
     return names;
 }
 
 std::vector<std::string> ConnectionConfigurationMap::ConfigurationEntries(const std::string& configuration) const {
     const std::string path = MapPath();
-    for (const auto& c : Read())
+    for (const auto& c : Read(path))
         if (rt::NamesEqual(c.name, configuration)) return c.entries;
     Fail(rt::vberr::InvalidProcedureCall,
          "Configuration \"" + configuration + "\" is not in the configuration map \"" + path + "\"");

@@ -62,9 +62,9 @@ public:
     std::string MapPath() const;
 
 private:
-    // The map MapPath names; an error names the tool that makes maps when
-    // the variable leads to no file.
-    std::vector<Configuration> Read() const;
+    // The map at path (what MapPath gave); an error names the tool that
+    // makes maps when the variable leads to no file.
+    std::vector<Configuration> Read(const std::string& path) const;
 
     std::string path_;
 };

@@ -136,13 +136,18 @@ RelatedSets ReferencedSets(SqliteConnection& db, const std::string& rules, int64
     auto rows = Query(db, "SELECT * FROM " + table + " WHERE QTX_CNO = ? AND " + InList("QTX_FID") + " ORDER BY rowid",
                       {Bound(dimensionCno), NumberList(fids)});
     const auto rowsOf = GroupBy(rows, "QTX_FID");
+    // The component and id a row references through a pair of columns.
+    auto referenced = [&rows](size_t r, const std::string& cnoColumn,
+                              const std::string& idColumn) -> std::optional<std::pair<int64_t, int64_t>> {
+        auto cno = IdOf(rows.At(r, cnoColumn)), id = IdOf(rows.At(r, idColumn));
+        if (!cno || !id) return std::nullopt;
+        return std::pair{*cno, *id};
+    };
     // The ids each referenced component is asked for, in the order met.
     std::map<int64_t, NumberSet> asked;
     for (size_t r = 0; r < rows.Count(); ++r)
-        for (const auto& [cnoColumn, idColumn] : columns) {
-            auto cno = NumberOf(rows.At(r, cnoColumn)), id = NumberOf(rows.At(r, idColumn));
-            if (cno && id && *cno != 0 && *id != 0) asked[*cno].Add(*id);
-        }
+        for (const auto& [cnoColumn, idColumn] : columns)
+            if (auto ref = referenced(r, cnoColumn, idColumn)) asked[ref->first].Add(ref->second);
     std::map<int64_t, GroupedRows> owners;  // absent: the component has no table
     for (const auto& [cno, ids] : asked) {
         const std::string owner = ComponentTable(db, cno);
@@ -155,13 +160,9 @@ RelatedSets ReferencedSets(SqliteConnection& db, const std::string& rules, int64
     }
     for (size_t j = 0; j < fids.size(); ++j)
         for (size_t r : RowsOf(rowsOf, fids[j]))
-            for (const auto& [cnoColumn, idColumn] : columns) {
-                auto cno = NumberOf(rows.At(r, cnoColumn)), id = NumberOf(rows.At(r, idColumn));
-                if (!cno || !id || *cno == 0 || *id == 0) continue;
-                auto o = owners.find(*cno);
-                if (o == owners.end()) continue;
-                o->second.AddFeatures(*id, out[j]);
-            }
+            for (const auto& [cnoColumn, idColumn] : columns)
+                if (auto ref = referenced(r, cnoColumn, idColumn))
+                    if (auto o = owners.find(ref->first); o != owners.end()) o->second.AddFeatures(ref->second, out[j]);
     return out;
 }
 

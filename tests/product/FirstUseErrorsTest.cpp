@@ -10,6 +10,7 @@
 #include "pelmora/metadata/MetadataRecordsets.h"
 #include "pelmora/validation/FeatureValidationService.h"
 #include "interfaces/KeyObject.h"
+#include "interfaces/Messages.h"
 #include "product/SampleDatabase.h"
 #include "runtime/Object.h"
 #include "support/Raises.h"
@@ -64,7 +65,21 @@ TEST_F(FirstUseErrors, NameTheCauseAndTheFix) {
              ScopedEnv sql("PELMORA_SAMPLE_SQL_DIR", "/no/such/sql");
              product::BuildSampleDatabase(workDirectory_ + "/sample.db");
          },
-         76, "BuildSampleDatabase", {"\"/no/such/sql\"", "PELMORA_SAMPLE_SQL_DIR=/no/such/sql"}},
+         76, "BuildSampleDatabase", {"\"/no/such/sql\"", "PELMORA_SAMPLE_SQL_DIR=/no/such/sql", "a folder that has"}},
+        {"no sample SQL in the source tree",
+         [&] {
+             ScopedEnv sql("PELMORA_SAMPLE_SQL_DIR", nullptr);
+             ScopedEnv tree("PELMORA_SOURCE_DIR", "/no/such/tree");
+             product::BuildSampleDatabase(workDirectory_ + "/sample.db");
+         },
+         76, "BuildSampleDatabase", {"\"/no/such/tree/data/sample\"", "PELMORA_SOURCE_DIR=/no/such/tree", "the source tree"}},
+        {"no messages folder",
+         [] {
+             ScopedEnv messages("PELMORA_MESSAGES_DIR", "/no/such/messages");
+             rt::QueryInterface<pelmora::IMessageObject>(rt::CreateObject(pelmora::kMessageObjectProgId))
+                 ->SelectResourceModule("pelmora", 0);
+         },
+         53, "QTX.Messages", {"/no/such/messages", "PELMORA_MESSAGES_DIR=/no/such/messages", "a folder that has"}},
     };
     for (const auto& c : cases) {
         const rt::ComError e = pelmora_test::Raised(c.call);

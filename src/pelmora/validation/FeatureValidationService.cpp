@@ -36,20 +36,20 @@ FeatureValidationService::FeatureValidationService() {
 }
 
 FeatureValidationService::~FeatureValidationService() {
-    DataContext_.reset();
+    Context_.dataContext.reset();
     Relationship_.reset();
     FilterService_.reset();
     ReleaseValidationSetIndex();
 }
 
 void FeatureValidationService::putref_DataContext(const std::shared_ptr<IDataContext>& DataContext) {
-    DataContext_ = DataContext;
+    Context_.dataContext = DataContext;
     if (!DataContext) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    MetadataService_ = DataContext->GetMetadataService();
-    if (!MetadataService_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    ConfigurationName_ = MetadataService_->get_Configuration();
+    Context_.metadata = DataContext->GetMetadataService();
+    if (!Context_.metadata) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    Context_.configuration = Context_.metadata->get_Configuration();
     Relationship_->putref_DataContext(DataContext);
-    MetadataRecordsets_ = MetadataService_->get_Recordsets();
+    Context_.recordsets = Context_.metadata->get_Recordsets();
 }
 
 MetadataRecordsetFilterService& FeatureValidationService::FilterService() {
@@ -107,11 +107,7 @@ std::shared_ptr<ado::Recordset> FeatureValidationService::ValidateKeyObjectSet(
     std::shared_ptr<ado::Recordset>& ValidationSet, const std::string& SavedStatusText) {
     // An extension this run calls may start another run on this service, or
     // give it another context: this run goes on with its own.
-    RunLookups lookups;
-    lookups.dataContext = DataContext_;
-    lookups.metadata = MetadataService_;
-    lookups.recordsets = MetadataRecordsets_;
-    lookups.configuration = ConfigurationName_;
+    RunLookups lookups(Context_);
     const rt::ScopedValue<RunLookups*> own(Lookups_, &lookups);
     try {
         std::shared_ptr<IKeyObjects> Features;

@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "runtime/Object.h"
@@ -61,7 +62,7 @@ public:
     FeatureValidationService(const FeatureValidationService&) = delete;
     FeatureValidationService& operator=(const FeatureValidationService&) = delete;
 
-    std::shared_ptr<IDataContext> get_DataContext() { return DataContext_; }
+    std::shared_ptr<IDataContext> get_DataContext() { return Context_.dataContext; }
     // Stores the context, takes its metadata service and configuration, hands
     // the context to the relationship service. A failing step reaches the
     // caller with the earlier steps done.
@@ -144,16 +145,20 @@ private:
     void AddRowFinding(const std::shared_ptr<ado::Recordset>& Errors, const std::shared_ptr<ado::Recordset>& Rows,
                        const std::string& Description, const std::string& Location);
 
+    // What putref_DataContext sets: the context and what is read through it.
+    struct Context {
+        std::shared_ptr<IDataContext> dataContext;
+        std::shared_ptr<IMetadataService> metadata;
+        std::shared_ptr<IMetadataRecordsets> recordsets;
+        std::string configuration;
+    };
     // What one run works with: the context it began with (an extension it
     // calls may set another, or none, on this service meanwhile) and what it
     // has already looked up (the database does not change while a run reads
     // it, and most values recur from feature to feature). Each run owns its
     // own; Lookups_ points at the innermost run's while it lasts.
-    struct RunLookups {
-        std::shared_ptr<IDataContext> dataContext;
-        std::shared_ptr<IMetadataService> metadata;
-        std::shared_ptr<IMetadataRecordsets> recordsets;
-        std::string configuration;
+    struct RunLookups : Context {
+        explicit RunLookups(Context begunWith) : Context(std::move(begunWith)) {}
         std::map<std::string, bool> published;  // domain table: has a published picklist
         std::map<std::string, std::shared_ptr<ado::Recordset>> domains;  // published domain tables
         std::map<std::string, bool> found;  // table, field and value: the value is there
@@ -163,12 +168,9 @@ private:
     RunLookups& Lookups();
     RunLookups* Lookups_ = nullptr;
 
-    std::string ConfigurationName_;
-    std::shared_ptr<IDataContext> DataContext_;
+    Context Context_;
     std::shared_ptr<IRelationship> Relationship_;
     std::shared_ptr<MetadataRecordsetFilterService> FilterService_;
-    std::shared_ptr<IMetadataService> MetadataService_;
-    std::shared_ptr<IMetadataRecordsets> MetadataRecordsets_;
 };
 
 // Registers "QzPelmora.FeatureValidationService" (also done when the program

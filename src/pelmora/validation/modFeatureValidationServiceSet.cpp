@@ -190,16 +190,14 @@ void ReleaseValidationSetIndex() { IndexState().current.reset(); }
 
 bool ValidationSetIndexBelongsTo(const std::shared_ptr<ado::Recordset>& rs) { return IndexOf(rs) != nullptr; }
 
+// A set without an index is held as Nothing, which IndexOf passes over.
 ValidationSetIndexHold::ValidationSetIndexHold(const std::shared_ptr<ado::Recordset>& rs) {
-    auto entry = IndexOf(rs);
-    if (!entry) return;
-    IndexState().held.push_back(std::move(entry));
-    held_ = true;
+    IndexState().held.push_back(IndexOf(rs));
 }
 
 ValidationSetIndexHold::~ValidationSetIndexHold() {
     auto& held = IndexState().held;
-    if (held_ && !held.empty()) held.pop_back();
+    if (!held.empty()) held.pop_back();
 }
 
 void GetValidationKOCollection(const std::shared_ptr<ado::Recordset>& rs,

@@ -262,9 +262,6 @@ public:
     ~ValidationSetIndexHold();
     ValidationSetIndexHold(const ValidationSetIndexHold&) = delete;
     ValidationSetIndexHold& operator=(const ValidationSetIndexHold&) = delete;
-
-private:
-    bool held_ = false;
 };
 
 }  // namespace pelmora
