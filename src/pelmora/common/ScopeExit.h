@@ -1,10 +1,7 @@
 #pragma once
-// A step run when a scope ends, however it ends: a member that lends a
-// call's local state to the object (a run's memo, say) takes it back here,
-// so no pointer outlives the call.
-//
-//     memo_ = &memo;
-//     ScopeExit forget([&] { memo_ = nullptr; });
+// A step run when a scope ends, however it ends: a filter put back, a
+// component released. (A member set for a scope and put back is
+// rt::ScopedValue's job.)
 //
 // The step runs in a destructor: it must not throw.
 #include <utility>

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "pelmora/common/ScopeExit.h"
+#include "runtime/ScopedValue.h"
 #include "pelmora/extensions/RGIHelper.h"
 #include "pelmora/extensions/RGIHelperInternal.h"
 #include "pelmora/extensions/RGIVBABridge.h"
@@ -100,8 +101,7 @@ void RGIHelper::LoadRGIs(const std::shared_ptr<IRelationshipHelper>& Helper, RGI
     if (allLoaded_ || loading_) return;
     // An RGI is handed the helper while it is made, and may initialize this
     // host anew, which replaces the records this load walks: it stops.
-    loading_ = true;
-    ScopeExit loaded([this] { loading_ = false; });
+    const rt::ScopedValue<bool> loading(loading_, true);
     const uint64_t generation = recordsGeneration_;
     bool all = true;
     for (size_t i = 0; i < m_aRGIInfo.size(); ++i) {

@@ -72,8 +72,7 @@ std::shared_ptr<ado::Recordset> RelationshipService::GetFeatureValidationInforma
         FastString fids;
         // A caller's own collection may hold Nothing: refused before the
         // first list goes to the database.
-        const auto members = Features->get_NewEnum();
-        for (const auto& feature : members) RequireObjects(feature);
+        const auto members = RequireEach(Features->get_NewEnum());
         for (const auto& feature : members) {
             const rt::Variant fno(feature->get_FNO());
             const rt::Variant fid(feature->get_FID());
