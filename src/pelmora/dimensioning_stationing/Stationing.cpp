@@ -5,6 +5,7 @@
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/dimensioning_stationing/StationingValues.h"
 #include "pelmora/features/ComponentClone.h"
+#include "pelmora/features/FeatureComponents.h"
 #include "interfaces/Components.h"
 #include "interfaces/DataContext.h"
 #include "interfaces/KeyObject.h"
@@ -178,10 +179,9 @@ void Stationing::Validate(const std::shared_ptr<IKeyObjects>& Features, const st
                           const std::shared_ptr<ado::Recordset>& ValidationSet, const std::shared_ptr<rt::Collection>&,
                           const std::shared_ptr<ado::Recordset>& Errors) {
     try {
-        RequireObjects(Components, ValidationSet);
-        auto station = Components->get_Item(rt::Variant(stationComponent_));
-        RequireObjects(station);  // a caller's own collection may answer Nothing
-        station->get_Recordset();
+        RequireObjects(ValidationSet);
+        // A caller's own collection may answer Nothing.
+        ComponentNamed(Components, stationComponent_)->get_Recordset();
         ValidationSet->MoveFirst();
     } catch (const std::exception&) {
         return;  // the station component is not among the components: nothing to validate
@@ -230,8 +230,7 @@ void Stationing::ValidateFeature(const std::shared_ptr<IKeyObject>& feature,
     bool readable = true;
     try {
         component = FeatureComponent(feature, stationComponent_);
-        station = component->get_Recordset();
-        RequireObjects(station);
+        station = ComponentRowsOf(component);
         if (station->get_BOF() && station->get_EOF()) {
             AddError(21060, Errors);
             readable = false;

@@ -77,11 +77,8 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
     // Without the support component among the set's components nothing is
     // checked.
     if (!step([&] {
-            RequireObjects(Components);
-            auto support = Components->get_Item(rt::Variant(supportComponentName_));
             // A caller's own collection may answer Nothing for a name it lacks.
-            RequireObjects(support);
-            support->get_Recordset();
+            ComponentNamed(Components, supportComponentName_)->get_Recordset();
         }))
         return;
     std::shared_ptr<ado::Field> fno, fid, pending;

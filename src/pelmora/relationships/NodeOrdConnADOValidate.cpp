@@ -52,10 +52,8 @@ void NodeOrdConnADO::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
     std::shared_ptr<ado::Recordset> support;
     rt::ResumeNext lookup;
     lookup([&] {
-        RequireObjects(Components);
-        auto component = Components->get_Item(rt::Variant(supportComponentName_));
-        RequireObjects(component);  // a caller's own collection may answer Nothing
-        support = component->get_Recordset();
+        // A caller's own collection may answer Nothing.
+        support = ComponentNamed(Components, supportComponentName_)->get_Recordset();
     });
     ValidateLinearConnectivityComponents(withRules, ValidationSet, Features, support, Errors);
     ValidateAttributes(ValidationSet, Features, Errors);
