@@ -193,3 +193,53 @@ TEST_F(BulkEditFixture, CreatableAndLateBound) {
     EXPECT_EQ(rt::CallByName(late, "DataContext", rt::InvokeKind::PropertyGet).Obj(),
               std::static_pointer_cast<rt::Object>(dc_));
 }
+
+// The metadata service's tables name themselves when a column they lack is
+// asked for; rows built from a row template for a caller do not.
+TEST_F(BulkEditFixture, OnlyMetadataTablesNameThemselvesForAColumnTheyLack) {
+    auto table = Context()->GetMetadataService()->get_Recordsets()->get_Item(rt::Variant("QTX_FEATURES_OPTABLE"))
+                     ->get_Recordset("", "");
+    auto main = service_->NewFeature(101, pelmora::qzfasIgnoreNone);
+    auto merged = bulk_->ConstructMergedComponents(Keys({Key(102, 2001), Key(102, 2002)}));
+    auto rowsOf = [](const std::shared_ptr<IComponents>& components, const char* name) {
+        return components->get_Item(rt::Variant(name))->get_Recordset();
+    };
+    const struct Case {
+        const char* what;
+        std::shared_ptr<ado::Recordset> rows;
+        const char* hint;  // "" when the rows are no metadata table
+    } cases[] = {
+        {"metadata table", table, "The metadata table QTX_FEATURES_OPTABLE has no column NO_SUCH."},
+        {"its clone", table->Clone(ado::adLockUnspecified),
+         "The metadata table QTX_FEATURES_OPTABLE has no column NO_SUCH."},
+        {"new feature's attributes", rowsOf(main->get_Components(), "WATER_MAIN_ATTR"), ""},
+        {"new feature's geometry", rt::QueryInterface<pelmora::Component>(
+                                       main->get_Components()->get_Item(rt::Variant("WATER_MAIN_LINE")))
+                                       ->get_GeometryRecordset(),
+         ""},
+        {"merged component", rowsOf(merged, "VALVE_ATTR"), ""},
+    };
+    const struct Read {
+        const char* how;
+        std::function<void(const std::shared_ptr<ado::Recordset>&)> read;
+        const char* plainText;  // what rows that are no metadata table say
+    } reads[] = {
+        {"field", [](auto& rs) { rs->get_Fields()->Item("NO_SUCH"); }, "Item cannot be found"},
+        {"filter", [](auto& rs) { rs->put_Filter(rt::Variant("NO_SUCH = 1")); }, "Filter field: 'NO_SUCH'."},
+        {"sort", [](auto& rs) { rs->put_Sort("NO_SUCH"); }, "Item cannot be found"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(c.rows) << c.what;
+        for (const Read& r : reads) {
+            SCOPED_TRACE(std::string(c.what) + ", " + r.how);
+            auto e = Raised([&] { r.read(c.rows); });
+            EXPECT_EQ(e.Number(), ado::err::ItemNotFound);
+            if (*c.hint) {
+                EXPECT_NE(e.Description().find(c.hint), std::string::npos) << e.Description();
+            } else {
+                EXPECT_EQ(e.Description().find("metadata table"), std::string::npos) << e.Description();
+                EXPECT_NE(e.Description().find(r.plainText), std::string::npos) << e.Description();
+            }
+        }
+    }
+}

@@ -1,5 +1,8 @@
 // Role filtering of metadata tables for the active user, against the roles
 // the sample database grants.
+#include <algorithm>
+#include <functional>
+
 #include "MetadataTestSupport.h"
 
 namespace metadatatest {
@@ -56,6 +59,48 @@ TEST_F(MetadataRolesTest, WithoutRolesRowsThatNeedOneAreRemovedAfterAMessage) {
     auto assoc = service->get_Recordsets()->get_Item(rt::Variant("QTX_ROLEASSOC_OPTABLE"))->get_Recordset();
     auto direct = env_->OpenDataContext()->OpenRecordset("SELECT * FROM QTX_ROLEASSOC_OPTABLE");
     EXPECT_EQ(assoc->get_RecordCount(), direct->get_RecordCount());
+}
+
+// Each load works out the roles once: without a user, one box however many
+// rows need a role, and the same rows kept as a row-by-row check keeps.
+TEST_F(MetadataRolesTest, ALoadAsksForTheRolesOnceAndKeepsTheSameRows) {
+    auto dc = env_->OpenDataContext();
+    const std::string table = "QTX_ATTRIBUTEINFO_OPTABLE";
+    auto direct = dc->OpenRecordset("SELECT QTX_ANO, QTX_ROLE FROM " + table);
+    auto loads = {
+        std::function<std::shared_ptr<ado::Recordset>(pelmora::MetadataService&)>(
+            [&](pelmora::MetadataService& s) { return s.get_Recordsets()->get_Item(rt::Variant(table))->get_Recordset(); }),
+        std::function<std::shared_ptr<ado::Recordset>(pelmora::MetadataService&)>([&](pelmora::MetadataService& s) {
+            return s.get_Recordsets()->AppendRecordset("APPENDED", "APPENDED", dc->OpenRecordset("SELECT * FROM " + table))
+                ->get_Recordset();
+        }),
+    };
+    for (const std::string user : {"", "MBROWN", "KLEE"}) {
+        auto service = NewService();
+        service->SetActiveUser(dc, user);
+        // What a check of each row on its own keeps.
+        std::vector<int32_t> expected;
+        int32_t roleRows = 0;
+        for (direct->MoveFirst(); !direct->get_EOF(); direct->MoveNext()) {
+            const std::string role = pelmora::MetadataRecordset::FormatText(direct->GetValue(rt::Variant("QTX_ROLE")));
+            roleRows += !role.empty();
+            if (role.empty() || (!user.empty() && service->IsRoleGranted(role)))
+                expected.push_back(rt::CLng(direct->GetValue(rt::Variant("QTX_ANO"))));
+        }
+        ASSERT_GE(roleRows, 3);
+        std::sort(expected.begin(), expected.end());
+        int load = 0;
+        for (const auto& loadTable : loads) {
+            SCOPED_TRACE("user '" + user + "', load " + std::to_string(++load));
+            recorder_->records.clear();
+            std::vector<int32_t> kept;
+            for (const auto& v : Column(loadTable(*service), "QTX_ANO")) kept.push_back(rt::CLng(v));
+            std::sort(kept.begin(), kept.end());
+            EXPECT_EQ(kept, expected);
+            EXPECT_EQ(recorder_->records.size(), user.empty() ? 1u : 0u);
+            for (const auto& record : recorder_->records) EXPECT_EQ(record.text.rfind("IsRoleGranted:\r\n", 0), 0u);
+        }
+    }
 }
 
 TEST_F(MetadataRolesTest, UserNameIsQuotedNotExecuted) {

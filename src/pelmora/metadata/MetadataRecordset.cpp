@@ -212,9 +212,7 @@ void MetadataRecordset::ApplyRoleFilter() {
     if (cached_->get_State() != ado::adStateOpen) return;
     auto parent = parent_.lock();
     // Without the collection nobody can vouch for a role: such rows go.
-    DeleteRowsWithoutGrantedRole(cached_, [&](const std::string& role) {
-        return parent ? parent->IsRoleGranted(role) : false;
-    });
+    DeleteRowsWithoutGrantedRole(cached_, parent.get());
 }
 
 std::string MetadataRecordset::FormatText(const rt::Variant& value) {

@@ -1,5 +1,8 @@
 #include "pelmora/metadata/MetadataRecordsets.h"
 
+#include <algorithm>
+#include <optional>
+
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/metadata/MetadataRecordset.h"
@@ -49,10 +52,14 @@ public:
     std::string TypeName() const override { return "MetadataRecordsets"; }
 };
 
+void ReportRoleCheckFailure(const std::exception& e) {
+    const auto* com = dynamic_cast<const rt::ComError*>(&e);
+    ShowMessage(rt::Variant("IsRoleGranted:\r\n" + (com ? com->Description() : std::string(e.what()))));
+}
+
 }  // namespace
 
-void DeleteRowsWithoutGrantedRole(const std::shared_ptr<ado::Recordset>& recordset,
-                                  const std::function<bool(const std::string&)>& granted) {
+void DeleteRowsWithoutGrantedRole(const std::shared_ptr<ado::Recordset>& recordset, MetadataRecordsets* roles) {
     if (!recordset) return;
     const int32_t roleField = recordset->FieldIndex(kRoleField);
     if (roleField < 0) return;
@@ -60,11 +67,18 @@ void DeleteRowsWithoutGrantedRole(const std::shared_ptr<ado::Recordset>& records
     // position the caller's recordset has, and deletes from the same rows.
     auto walker = recordset->Clone(ado::adLockUnspecified);
     const rt::Variant roleIndex(roleField);
+    // Asked for at most once a table, so a missing roles item is reported once.
+    std::optional<std::vector<std::string>> granted;
+    auto isGranted = [&](const std::string& role) {
+        if (!granted) granted = roles ? roles->GrantedRoles() : std::vector<std::string>();
+        return std::any_of(granted->begin(), granted->end(),
+                           [&](const std::string& g) { return rt::NamesEqual(g, role); });
+    };
     if (!(walker->get_BOF() && walker->get_EOF())) {
         walker->MoveFirst();
         while (!walker->get_EOF()) {
             const std::string role = MetadataRecordset::FormatText(walker->GetValue(roleIndex));
-            if (!role.empty() && !granted(role)) walker->Delete(ado::adAffectCurrent);
+            if (!role.empty() && !isGranted(role)) walker->Delete(ado::adAffectCurrent);
             walker->MoveNext();
         }
     }
@@ -142,32 +156,47 @@ void MetadataRecordsets::Clear() {
     while (items_->Count() > 0) items_->Remove(rt::Variant(int32_t{1}));
 }
 
+bool MetadataRecordsets::VisitGrantedRoles(const std::function<bool(const std::string&)>& visit) {
+    auto roles = get_Item(rt::Variant(kRolesKey))->get_Recordset("", "");
+    if (!(roles->get_BOF() && roles->get_EOF())) {
+        const rt::Variant first(int32_t{0});
+        roles->MoveFirst();
+        while (!roles->get_EOF()) {
+            const rt::Variant value = roles->GetValue(first);
+            // Null equals nothing, as in a VB comparison.
+            if (!value.IsNull() && visit(rt::CStr(value))) return true;
+            roles->MoveNext();
+        }
+    }
+    return false;
+}
+
 bool MetadataRecordsets::IsRoleGranted(const std::string& RoleName) {
     try {
-        auto roles = get_Item(rt::Variant(kRolesKey))->get_Recordset("", "");
-        if (!(roles->get_BOF() && roles->get_EOF())) {
-            const rt::Variant first(int32_t{0});
-            roles->MoveFirst();
-            while (!roles->get_EOF()) {
-                const rt::Variant value = roles->GetValue(first);
-                // Null equals nothing, as in a VB comparison.
-                if (!value.IsNull() && rt::NamesEqual(rt::CStr(value), RoleName)) return true;
-                roles->MoveNext();
-            }
-        }
-        return false;
-    } catch (const rt::ComError& e) {
-        ShowMessage(rt::Variant("IsRoleGranted:\r\n" + e.Description()));
-        return false;
+        return VisitGrantedRoles([&](const std::string& role) { return rt::NamesEqual(role, RoleName); });
     } catch (const std::exception& e) {
-        ShowMessage(rt::Variant(std::string("IsRoleGranted:\r\n") + e.what()));
+        ReportRoleCheckFailure(e);
         return false;
     }
 }
 
+std::vector<std::string> MetadataRecordsets::GrantedRoles() {
+    std::vector<std::string> granted;
+    try {
+        VisitGrantedRoles([&](const std::string& role) {
+            granted.push_back(role);
+            return false;
+        });
+    } catch (const std::exception& e) {
+        // The roles read before the failure answer as they would one by one.
+        ReportRoleCheckFailure(e);
+    }
+    return granted;
+}
+
 void MetadataRecordsets::FilterRecordsetByRole(const std::shared_ptr<ado::Recordset>& Recordset) {
     if (!Recordset) return;
-    DeleteRowsWithoutGrantedRole(Recordset, [this](const std::string& role) { return IsRoleGranted(role); });
+    DeleteRowsWithoutGrantedRole(Recordset, this);
     // The caller gets its recordset back on the first row, wherever its
     // cursor stood before.
     if (Recordset->get_RecordCount() > 0) Recordset->MoveFirst();

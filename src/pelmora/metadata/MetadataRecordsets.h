@@ -56,6 +56,9 @@ public:
     // Whether the roles item lists the role (case-insensitive). Without a
     // roles item the answer is False, after a message.
     bool IsRoleGranted(const std::string& RoleName);
+    // Every role the roles item lists, read once for a whole table. Without a
+    // roles item: none, after one message.
+    std::vector<std::string> GrantedRoles();
     // Deletes the rows of the recordset whose role is not granted; the
     // recordset ends on its first row when it has any.
     void FilterRecordsetByRole(const std::shared_ptr<ado::Recordset>& Recordset);
@@ -66,6 +69,10 @@ public:
     std::string TypeName() const override { return "MetadataRecordsets"; }
 
 private:
+    // Hands each role of the roles item (Nulls left out) to `visit` until it
+    // answers True, and answers that. Failures reach the caller.
+    bool VisitGrantedRoles(const std::function<bool(const std::string&)>& visit);
+
     std::shared_ptr<rt::Collection> items_ = rt::Collection::New();
     // The item each text asked for found, as asked (rule walks ask the same
     // few texts for every rule); forgotten whenever an item comes or goes.
@@ -76,10 +83,10 @@ private:
 
 // The role rule shared by appended and loaded tables: walks every row of the
 // recordset (whatever its filter and position) and deletes each row whose
-// QTX_ROLE is neither Null nor empty and is not granted. A table without
-// QTX_ROLE is left alone. Failures reach the caller, so a table is never
-// served half filtered.
-void DeleteRowsWithoutGrantedRole(const std::shared_ptr<ado::Recordset>& recordset,
-                                  const std::function<bool(const std::string&)>& granted);
+// QTX_ROLE is neither Null nor empty and is not granted by `roles` (none
+// when it is nullptr), whose roles are read once, at the first row that needs
+// one. A table without QTX_ROLE is left alone. Failures reach the caller, so a
+// table is never served half filtered.
+void DeleteRowsWithoutGrantedRole(const std::shared_ptr<ado::Recordset>& recordset, MetadataRecordsets* roles);
 
 }  // namespace pelmora
