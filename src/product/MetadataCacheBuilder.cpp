@@ -6,6 +6,7 @@
 #include <set>
 
 #include "ado/Persist.h"
+#include "interfaces/MetadataCacheFiles.h"
 #include "product/ConfigurationMap.h"
 #include "product/FilePlacement.h"
 #include "ado/Recordset.h"
@@ -13,7 +14,6 @@
 #include "product/SqliteDataContext.h"
 #include "runtime/Error.h"
 #include "runtime/FileReplace.h"
-#include "runtime/PlainName.h"
 #include "runtime/SqlName.h"
 #include "runtime/Vb.h"
 
@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const kSource = "BuildMetadataCache";
-const char* const kIndexKey = "QTX_METADATAKEYS_OPTABLE";
+const char* const kIndexKey = pelmora::kMetadataKeysTable;
 
 [[noreturn]] void Fail(int32_t number, const std::string& description) {
     throw rt::ComError(number, kSource, description);
@@ -67,8 +67,8 @@ std::string NoTrailingSlash(std::string p) {
 }  // namespace
 
 CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
-    const std::string locale = rt::UCase(options.locale);
-    if (!rt::IsPlainFileName(locale, false))
+    const std::string locale = pelmora::CacheLocaleFolder(options.locale);
+    if (!pelmora::IsCacheLocaleFolder(locale))
         Fail(rt::vberr::InvalidProcedureCall, "The locale code \"" + options.locale + "\" is not a valid directory name");
     if (options.cacheDirectory.empty()) Fail(rt::vberr::InvalidProcedureCall, "No cache directory given");
     if (options.configurationName.empty()) Fail(rt::vberr::InvalidProcedureCall, "No configuration name given");
@@ -103,13 +103,12 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
     };
     for (size_t r = 0; r < index.RowCount(); ++r) {
         const rt::Variant& sql = Cell(index, r, fSql);
-        const rt::Variant& lcid = Cell(index, r, fLcid);
-        if (sql.IsNull()) continue;
-        if (!lcid.IsNull() && rt::UCase(rt::CStr(lcid)) != locale) continue;
+        if (!pelmora::CacheIndexRowTaken(sql, Cell(index, r, fLcid), locale)) continue;
         const rt::Variant& keyValue = Cell(index, r, fKey);
         std::string key = keyValue.IsNull() ? std::string() : rt::CStr(keyValue);
-        if (!rt::IsPlainFileName(key, true)) Fail(rt::vberr::InvalidProcedureCall, "The cache index holds the key \"" + key +
-                                                                      "\", which cannot name a cache file");
+        if (!pelmora::IsCacheFileKey(key))
+            Fail(rt::vberr::InvalidProcedureCall,
+                 "The cache index holds the key \"" + key + "\", which cannot name a cache file");
         if (planned(key))
             Fail(rt::vberr::KeyAlreadyAssociated,
                  "The cache index holds two rows of the key " + key + " for the locale " + locale);
@@ -171,7 +170,7 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
     const size_t count = tables.size() + templatesToWrite.size() + 1;
     size_t done = 0;
     const std::string localeDir = cacheDir + "/" + locale;
-    const std::string markerPath = cacheDir + "/LegendMetadata.ddc";
+    const std::string markerPath = cacheDir + "/" + pelmora::kLegendFile;
     const std::string mapPath =
         options.configurationMapPath.empty() ? cacheDir + "/ConfigurationMap.txt" : options.configurationMapPath;
 
@@ -186,9 +185,10 @@ CacheBuildResult BuildMetadataCache(const CacheBuildOptions& options) {
         rt::RemoveDeadPrivateFiles(mapPath);
 
         auto write = [&](const std::string& key, ado::RecordsetImage image) {
-            if (options.progress) options.progress(key + ".RAW", ++done, count);
-            ado::SaveImage(staging + "/" + key + ".RAW", image);
-            result.files.push_back(key + ".RAW");
+            const std::string file = pelmora::CacheFileName(key);
+            if (options.progress) options.progress(file, ++done, count);
+            ado::SaveImage(staging + "/" + file, image);
+            result.files.push_back(file);
         };
         for (const auto& p : tables) {
             ado::RecordsetImage image;

@@ -51,8 +51,7 @@ protected:
     void SetUp() override {
         SampleServicesTest::SetUp();
         metadata_ = pelmora_test::OpenSampleMetadata();
-        sqlite_ = env_->OpenDataContext();
-        sqlite_->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata_));
+        sqlite_ = pelmora_test::OpenSampleContext(metadata_);
     }
     void TearDown() override {
         sqlite_.reset();

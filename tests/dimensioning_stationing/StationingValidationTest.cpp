@@ -22,7 +22,7 @@
 #include "product/StationService.h"
 #include "runtime/Vb.h"
 #include "support/EditableMetadata.h"
-#include "support/ForwardingDataContext.h"
+#include "support/RecordingContext.h"
 #include "support/SampleServices.h"
 #include "validation/ValidationSetTestSupport.h"
 
@@ -30,16 +30,7 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-// Records the statements the helper and the station service send.
-class RecordingContext : public pelmora_test::ForwardingDataContext {
-public:
-    using ForwardingDataContext::ForwardingDataContext;
-    Lines statements;
-    std::shared_ptr<ado::Recordset> OpenRecordset(const std::string& SQL) override {
-        statements.push_back(SQL);
-        return inner_->OpenRecordset(SQL);
-    }
-};
+using pelmora_test::RecordingContext;
 
 // The station service with no feature number of characteristic 5.
 class NoCharacteristic5 : public product::StationService {
@@ -131,9 +122,8 @@ protected:
     StationingTest() : SampleServicesTest("stationing") {}
     void SetUp() override {
         SampleServicesTest::SetUp();
-        auto sqlite = env_->OpenDataContext();
         metadata_ = pelmora_test::OpenSampleMetadata();
-        sqlite->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata_));
+        auto sqlite = pelmora_test::OpenSampleContext(metadata_);
         context_ = std::make_shared<RecordingContext>(sqlite);
     }
     void TearDown() override {
@@ -157,7 +147,7 @@ protected:
             features->Add(key);
         }
         relationship->putref_Features(features);
-        context_->statements.clear();
+        context_->plainOpens.clear();
         std::shared_ptr<ado::Recordset> set, errors;
         relationship->Validate(set, errors);
         Lines rows;
@@ -191,7 +181,7 @@ protected:
 
     Lines StationStatements() const {
         Lines out;
-        for (const auto& s : context_->statements)
+        for (const auto& s : context_->plainOpens)
             if (s.find("from STATION_N") != std::string::npos && s.find("QTX_FID in") == std::string::npos &&
                 s.find("QTX_FID =") == std::string::npos)
                 out.push_back(s);
@@ -280,7 +270,7 @@ TEST_F(StationingTest, WithoutCharacteristic5TheStatementsThatNeedItAreNotSent) 
     // 5505 keeps its PI findings (none) and loses the overlap and gap ones; 5504 loses 21815.
     EXPECT_EQ(Validate({5503, 5504, 5505}),
               Lines{Row(5503, pelmora::GetValidationMessage(21447, rt::Variant(kPI), rt::Variant(kBegin)))});
-    for (const auto& s : context_->statements) EXPECT_EQ(s.find("in ()"), std::string::npos) << s;
+    for (const auto& s : context_->plainOpens) EXPECT_EQ(s.find("in ()"), std::string::npos) << s;
 }
 
 TEST_F(StationingTest, ASkippedCheckIsTracedOnlyWhenTheMaskAsksForErrors) {

@@ -15,6 +15,7 @@
 #include "product/SqliteDataContext.h"
 #include "runtime/Vb.h"
 #include "support/SampleEnvironment.h"
+#include "support/SampleServices.h"
 
 namespace exttest {
 namespace {
@@ -102,11 +103,7 @@ protected:
         ::setenv("PELMORA_CONFIGURATION_MAP", env_->ConfigurationMapPath().c_str(), 1);
     }
     std::shared_ptr<product::SqliteDataContext> SampleContext() {
-        auto dc = env_->OpenDataContext();
-        auto service = std::make_shared<pelmora::MetadataService>();
-        service->put_Configuration(env_->ConfigurationName());
-        dc->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(service));
-        return dc;
+        return pelmora_test::OpenSampleContext(pelmora_test::OpenSampleMetadata());
     }
     std::shared_ptr<product::SqliteDataContext> ContextWith(const std::shared_ptr<OneTableService>& service) {
         auto dc = env_->OpenDataContext();

@@ -31,60 +31,13 @@
 #include "runtime/Vb.h"
 #include "support/SampleEnvironment.h"
 #include "support/SampleServices.h"
-#include "support/ForwardingDataContext.h"
+#include "support/RecordingContext.h"
 
 namespace componenttest {
 
 // The data context the components are given: the sample database, with
-// every parameterised open, row fetch and write recorded.
-class RecordingDataContext : public pelmora_test::ForwardingDataContext {
-public:
-    struct Open {
-        std::string sql;
-        std::vector<rt::Variant> values;
-    };
-
-    using ForwardingDataContext::ForwardingDataContext;
-
-    std::vector<Open> opens;
-    std::vector<std::string> plainOpens;
-    int componentRowFetches = 0;
-    int geometryRowFetches = 0;
-    rt::Variant lastRowsFIDs;
-    int updates = 0;
-    int32_t dataMode = 0;
-
-    int32_t DataMode() override { return dataMode; }
-    std::shared_ptr<ado::Recordset> OpenRecordset(const std::string& SQL) override {
-        plainOpens.push_back(SQL);
-        return inner_->OpenRecordset(SQL);
-    }
-    void UpdateRecordset(const std::shared_ptr<ado::Recordset>& Recordset, int32_t AffectRecords) override {
-        ++updates;
-        inner_->UpdateRecordset(Recordset, AffectRecords);
-    }
-    std::shared_ptr<ado::Recordset> OpenParameterizedRecordset(const std::string& SQL, int32_t CursorType,
-                                                               int32_t LockType, int32_t Options,
-                                                               rt::Variant& Parameters) override {
-        Open o{SQL, {}};
-        if (Parameters.IsArray())
-            for (const auto& v : Parameters.Array()->Data()) o.values.push_back(v);
-        opens.push_back(o);
-        return inner_->OpenParameterizedRecordset(SQL, CursorType, LockType, Options, Parameters);
-    }
-    std::shared_ptr<ado::Recordset> GetComponentRows(const std::string& TableName, const rt::Variant& FIDs,
-                                                     int16_t CNO) override {
-        ++componentRowFetches;
-        lastRowsFIDs = FIDs;
-        return inner_->GetComponentRows(TableName, FIDs, CNO);
-    }
-    std::shared_ptr<ado::Recordset> GetGeometryRows(const std::string& TableName, const rt::Variant& FIDs,
-                                                    int16_t CNO) override {
-        ++geometryRowFetches;
-        lastRowsFIDs = FIDs;
-        return inner_->GetGeometryRows(TableName, FIDs, CNO);
-    }
-};
+// every call recorded.
+using RecordingDataContext = pelmora_test::RecordingContext;
 
 // A functional interface created from a name with ":" that takes whatever
 // it is given and does nothing: stands in for the sample's "Pelmora:ValveRules",
@@ -124,8 +77,7 @@ protected:
         product::RegisterInterfaceObject(kSampleNamedInterface,
                                          [] { return std::static_pointer_cast<rt::Object>(std::make_shared<QuietNamedFI>()); });
         metadata_ = pelmora_test::OpenSampleMetadata();
-        sqlite_ = env_->OpenDataContext();
-        sqlite_->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata_));
+        sqlite_ = pelmora_test::OpenSampleContext(metadata_);
         dc_ = std::make_shared<RecordingDataContext>(sqlite_);
     }
 

@@ -26,19 +26,19 @@ namespace {
 
 // The sample context, noting each list of sequences asked for; a test may
 // put its own answer in place of the package's.
-class SequenceContext : public componenttest::RecordingDataContext {
+class SequenceContext : public pelmora_test::RecordingContext {
 public:
-    using RecordingDataContext::RecordingDataContext;
+    using RecordingContext::RecordingContext;
     std::vector<std::string> lists;
     std::string answer;  // "" lets the package answer
 
     std::shared_ptr<ado::Recordset> ExecuteCommand(const std::shared_ptr<ado::Command>& Command,
                                                    rt::Variant& RecordsAffected) override {
         if (Command->get_CommandText().find("QTX_GETSEQVAL") == std::string::npos)
-            return RecordingDataContext::ExecuteCommand(Command, RecordsAffected);
+            return RecordingContext::ExecuteCommand(Command, RecordsAffected);
         auto parameters = Command->get_Parameters();
         lists.push_back(rt::CStr(parameters->get_Item(rt::Variant("Prm"))->get_Value()));
-        if (answer.empty()) return RecordingDataContext::ExecuteCommand(Command, RecordsAffected);
+        if (answer.empty()) return RecordingContext::ExecuteCommand(Command, RecordsAffected);
         parameters->get_Item(rt::Variant("OutPrm"))->put_Value(rt::Variant(answer));
         return nullptr;
     }

@@ -61,7 +61,7 @@ TEST_F(PersistenceFixture, NothingIsSentWithoutABatchOrWithoutPendingRows) {
     EXPECT_FALSE(s->Queued());
     s->EndComponentOperations();
     EXPECT_TRUE(dc_->commands.empty());
-    EXPECT_TRUE(dc_->texts.empty());
+    EXPECT_TRUE(dc_->executes.empty());
     EXPECT_FALSE(s->Begun());
 
     // An idle service queues nothing.
@@ -137,7 +137,7 @@ TEST_F(PersistenceFixture, ASingleBlockCarriesTheListsAsSixtyTextParameters) {
     EXPECT_EQ(b.values[37], "17:Quay; \"Nord\": 'x'");
     EXPECT_EQ(b.values[39], "1002;");
     EXPECT_EQ(b.values[43], "19:12/24/2021 08:00:05");
-    EXPECT_TRUE(dc_->texts.empty());
+    EXPECT_TRUE(dc_->executes.empty());
 
     EXPECT_EQ(Rows("SELECT LOCATION, INSTALL_DATE FROM QTX_COMMON_N WHERE QTX_FID IN (1001, 1002) ORDER BY QTX_FID"),
               (std::vector<std::string>{"Quay; \"Nord\": 'x'|4/17/1998", "Straße am Wald|12/24/2021 8:00:05 AM"}));
@@ -222,8 +222,8 @@ TEST_F(PersistenceFixture, AFailureInTheSecondOfThreeBlocksUndoesTheFirstAndRepo
     EXPECT_EQ(e.Description().substr(0, nested.size()), nested) << e.Description();
 
     EXPECT_EQ(dc_->commands.size(), 2u);  // the third block was never sent
-    ASSERT_EQ(dc_->texts.size(), 1u);
-    EXPECT_EQ(dc_->texts[0], S::GetRecoveryBlockText());
+    ASSERT_EQ(dc_->executes.size(), 1u);
+    EXPECT_EQ(dc_->executes[0].sql, S::GetRecoveryBlockText());
     EXPECT_EQ(Everything(), before);
     // Nothing of the service is reset after a failure.
     EXPECT_TRUE(s->Begun());
@@ -247,7 +247,7 @@ TEST_F(PersistenceFixture, ADatabaseErrorInASingleBlockLeavesEveryTableAsItWas) 
     rt::ComError e = Raised([&] { Save({common, lining}); });
     EXPECT_EQ(e.Number(), Err(23288));
     EXPECT_NE(e.Description().find("ORA-01403"), std::string::npos) << e.Description();
-    EXPECT_TRUE(dc_->texts.empty());  // one block: no recovery block
+    EXPECT_TRUE(dc_->executes.empty());  // one block: no recovery block
     EXPECT_EQ(Everything(), before);
 }
 

@@ -43,8 +43,7 @@ class SampleSave : public PersistenceFixture {
 protected:
     // A second, independent copy of the sample with its own context.
     std::shared_ptr<RecordingContext> OtherContext() {
-        auto sqlite = env_->OpenDataContext();
-        sqlite->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata_));
+        auto sqlite = pelmora_test::OpenSampleContext(metadata_);
         others_.push_back(sqlite);
         return std::make_shared<RecordingContext>(sqlite);
     }

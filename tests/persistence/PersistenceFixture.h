@@ -29,55 +29,11 @@
 #include "runtime/Vb.h"
 #include "support/SampleEnvironment.h"
 #include "support/SampleServices.h"
-#include "support/ForwardingDataContext.h"
+#include "support/RecordingContext.h"
 
 namespace persistencetest {
 
-// One block as the data context received it.
-struct SentBlock {
-    std::string text;
-    std::vector<std::string> values;  // the parameters' texts, in order
-    std::vector<int32_t> sizes;
-    std::vector<int32_t> types;
-    std::vector<int32_t> directions;
-    std::vector<std::string> names;
-};
-
-// Forwards to the sample database and records every block and text sent.
-// spoilCommand (from 1) makes that command fail inside the database: one of
-// its lists is replaced by a malformed one, so the block's own exception
-// part runs.
-class RecordingContext : public pelmora_test::ForwardingDataContext {
-public:
-    using ForwardingDataContext::ForwardingDataContext;
-
-    std::vector<SentBlock> commands;
-    std::vector<std::string> texts;
-    int spoilCommand = 0;
-
-    int32_t DataMode() override { return 0; }
-    std::shared_ptr<ado::Recordset> ExecuteSQL(const std::string& SQL, rt::Variant& RecordsAffected,
-                                               int32_t Options) override {
-        texts.push_back(SQL);
-        return inner_->ExecuteSQL(SQL, RecordsAffected, Options);
-    }
-    std::shared_ptr<ado::Recordset> ExecuteCommand(const std::shared_ptr<ado::Command>& Command,
-                                                   rt::Variant& RecordsAffected) override {
-        SentBlock b;
-        b.text = Command->get_CommandText();
-        for (const auto& p : Command->get_Parameters()->Items()) {
-            b.values.push_back(rt::CStr(p->get_Value()));
-            b.sizes.push_back(p->get_Size());
-            b.types.push_back(p->get_Type());
-            b.directions.push_back(p->get_Direction());
-            b.names.push_back(p->get_Name());
-        }
-        commands.push_back(b);
-        if (static_cast<int>(commands.size()) == spoilCommand)
-            Command->get_Parameters()->get_Item(rt::Variant(int32_t{2}))->put_Value(rt::Variant("99:broken"));
-        return inner_->ExecuteCommand(Command, RecordsAffected);
-    }
-};
+using pelmora_test::RecordingContext;
 
 class PersistenceFixture : public pelmora_test::SampleServicesTest {
 protected:
@@ -86,8 +42,7 @@ protected:
     void SetUp() override {
         SampleServicesTest::SetUp();
         metadata_ = pelmora_test::OpenSampleMetadata();
-        sqlite_ = env_->OpenDataContext();
-        sqlite_->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata_));
+        sqlite_ = pelmora_test::OpenSampleContext(metadata_);
         dc_ = std::make_shared<RecordingContext>(sqlite_);
     }
 

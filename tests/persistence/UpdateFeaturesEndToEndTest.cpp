@@ -11,37 +11,13 @@
 #include "pelmora/common/modADOUtils.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
 #include "support/Raises.h"
+#include "support/RecordingContext.h"
 
 using rt::Variant;
 using pelmora_test::Raised;
+using pelmora_test::RecordingContext;
 
 namespace {
-
-// The sample's context, recording each block; spoilCommand (from 1) makes
-// that block fail inside the database with a malformed list.
-class BlockRecordingContext : public componenttest::RecordingDataContext {
-public:
-    using RecordingDataContext::RecordingDataContext;
-
-    std::vector<std::vector<std::string>> blocks;  // the parameters' texts
-    std::vector<std::string> texts;
-    int spoilCommand = 0;
-
-    std::shared_ptr<ado::Recordset> ExecuteCommand(const std::shared_ptr<ado::Command>& Command,
-                                                   Variant& RecordsAffected) override {
-        std::vector<std::string> values;
-        for (const auto& p : Command->get_Parameters()->Items()) values.push_back(rt::CStr(p->get_Value()));
-        blocks.push_back(std::move(values));
-        if (static_cast<int>(blocks.size()) == spoilCommand)
-            Command->get_Parameters()->get_Item(Variant(int32_t{2}))->put_Value(Variant("99:broken"));
-        return RecordingDataContext::ExecuteCommand(Command, RecordsAffected);
-    }
-    std::shared_ptr<ado::Recordset> ExecuteSQL(const std::string& SQL, Variant& RecordsAffected,
-                                               int32_t Options) override {
-        texts.push_back(SQL);
-        return RecordingDataContext::ExecuteSQL(SQL, RecordsAffected, Options);
-    }
-};
 
 Variant DateOf(int y, int m, int d, int h = 0, int n = 0, int s = 0) {
     return Variant::Date(rt::DateSerial(y, m, d) + rt::TimeSerial(h, n, s));
@@ -99,18 +75,17 @@ protected:
         FeatureAssemblyFixture::TearDown();
     }
 
-    std::shared_ptr<BlockRecordingContext> Use(const std::shared_ptr<product::SqliteDataContext>& db) {
-        auto ctx = std::make_shared<BlockRecordingContext>(db);
+    std::shared_ptr<RecordingContext> Use(const std::shared_ptr<product::SqliteDataContext>& db) {
+        auto ctx = std::make_shared<RecordingContext>(db);
         dc_ = ctx;
         return ctx;
     }
 
     // A second copy of the sample and a service on it.
     std::shared_ptr<pelmora::FeatureAssemblyService> OtherService(std::shared_ptr<product::SqliteDataContext>& db,
-                                                                  std::shared_ptr<BlockRecordingContext>& ctx) {
-        db = env_->OpenDataContext();
-        db->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata_));
-        ctx = std::make_shared<BlockRecordingContext>(db);
+                                                                  std::shared_ptr<RecordingContext>& ctx) {
+        db = pelmora_test::OpenSampleContext(metadata_);
+        ctx = std::make_shared<RecordingContext>(db);
         others_.push_back(ctx);
         auto s = std::make_shared<pelmora::FeatureAssemblyService>();
         s->putref_DataContext(ctx);
@@ -190,8 +165,8 @@ protected:
         return features;
     }
 
-    std::shared_ptr<BlockRecordingContext> context_;
-    std::vector<std::shared_ptr<BlockRecordingContext>> others_;
+    std::shared_ptr<RecordingContext> context_;
+    std::vector<std::shared_ptr<RecordingContext>> others_;
 };
 
 }  // namespace
@@ -218,7 +193,7 @@ TEST_F(UpdateFeaturesEndToEnd, NewChangedAndDeletedRowsAndGeometryOfSeveralFeatu
     const auto before = Everything(*sqlite_);
     const auto editedBefore = Edited(*sqlite_);
     service_->UpdateFeatures(Edit(*service_));
-    EXPECT_EQ(context_->blocks.size(), 1u);
+    EXPECT_EQ(context_->commands.size(), 1u);
     auto& db = *sqlite_;
 
     EXPECT_EQ(RowsOf(db, "SELECT LOCATION, WORK_ORDER, INSTALL_DATE, OWNER FROM QTX_COMMON_N WHERE QTX_FID = 1001"),
@@ -258,45 +233,45 @@ TEST_F(UpdateFeaturesEndToEnd, NewChangedAndDeletedRowsAndGeometryOfSeveralFeatu
 
 TEST_F(UpdateFeaturesEndToEnd, ShortListsCutTheSameEditsIntoManyBlocksWithTheSameResult) {
     service_->UpdateFeatures(Edit(*service_));
-    ASSERT_EQ(context_->blocks.size(), 1u);
+    ASSERT_EQ(context_->commands.size(), 1u);
 
     pelmora::SetMaxListLength(45);
     std::shared_ptr<product::SqliteDataContext> db;
-    std::shared_ptr<BlockRecordingContext> ctx;
+    std::shared_ptr<RecordingContext> ctx;
     auto other = OtherService(db, ctx);
     auto edits = Edit(*other);
-    ctx->texts.clear();
+    ctx->executes.clear();
     other->UpdateFeatures(edits);
-    EXPECT_GT(ctx->blocks.size(), 5u);
-    for (const auto& block : ctx->blocks) {
-        ASSERT_EQ(block.size(), 60u);
-        for (const auto& v : block) EXPECT_LE(rt::Len(v), 45) << v;
+    EXPECT_GT(ctx->commands.size(), 5u);
+    for (const auto& block : ctx->commands) {
+        ASSERT_EQ(block.values.size(), 60u);
+        for (const auto& v : block.values) EXPECT_LE(rt::Len(v), 45) << v;
     }
     EXPECT_EQ(Everything(*db), Everything(*sqlite_));
-    EXPECT_TRUE(ctx->texts.empty());  // no recovery block
+    EXPECT_TRUE(ctx->executes.empty());  // no recovery block
 }
 
 TEST_F(UpdateFeaturesEndToEnd, AFailureInTheSecondOfThreeBlocksLeavesTheDatabaseAsItWasAndReports23288) {
     pelmora::SetMaxListLength(120);
     // The same edits on another copy take three blocks.
     std::shared_ptr<product::SqliteDataContext> db;
-    std::shared_ptr<BlockRecordingContext> ctx;
+    std::shared_ptr<RecordingContext> ctx;
     auto other = OtherService(db, ctx);
     other->UpdateFeatures(Edit(*other));
-    ASSERT_EQ(ctx->blocks.size(), 3u);
+    ASSERT_EQ(ctx->commands.size(), 3u);
 
     const auto before = Everything(*sqlite_);
     auto features = Edit(*service_);
-    context_->texts.clear();
+    context_->executes.clear();
     context_->spoilCommand = 2;
     rt::ComError e = Raised([&] { service_->UpdateFeatures(features); });
     EXPECT_EQ(e.Number(), Err(23288));
     EXPECT_EQ(e.Source(), componenttest::Message(23283));
     EXPECT_EQ(e.Description().rfind(componenttest::Message(23288), 0), 0u) << e.Description();
     EXPECT_NE(e.Description().find("ORA-06502"), std::string::npos) << e.Description();
-    EXPECT_EQ(context_->blocks.size(), 2u);  // the third was never sent
-    ASSERT_EQ(context_->texts.size(), 1u);
-    EXPECT_EQ(context_->texts[0], pelmora::ComponentDatabaseService::GetRecoveryBlockText());
+    EXPECT_EQ(context_->commands.size(), 2u);  // the third was never sent
+    ASSERT_EQ(context_->executes.size(), 1u);
+    EXPECT_EQ(context_->executes[0].sql, pelmora::ComponentDatabaseService::GetRecoveryBlockText());
     EXPECT_EQ(Everything(*sqlite_), before);
 
     // The features keep their edits: saved again, they give what the other
@@ -318,6 +293,6 @@ TEST_F(UpdateFeaturesEndToEnd, ARowDeletedBehindTheFeaturesBackFailsTheWholeBatc
     EXPECT_EQ(e.Number(), Err(23288));
     EXPECT_NE(e.Description().find("ORA-01403"), std::string::npos) << e.Description();
     EXPECT_NE(e.Description().find("VALVE_N"), std::string::npos) << e.Description();
-    EXPECT_GE(context_->blocks.size(), 2u);
+    EXPECT_GE(context_->commands.size(), 2u);
     EXPECT_EQ(Everything(*sqlite_), before);
 }

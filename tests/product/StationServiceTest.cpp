@@ -20,9 +20,8 @@ protected:
     StationServiceTest() : SampleServicesTest("station-service") {}
     void SetUp() override {
         SampleServicesTest::SetUp();
-        context_ = env_->OpenDataContext();
         metadata_ = pelmora_test::OpenSampleMetadata();
-        context_->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata_));
+        context_ = pelmora_test::OpenSampleContext(metadata_);
         service_ = rt::CreateObject(product::kStationServiceProgId);
     }
     void TearDown() override {

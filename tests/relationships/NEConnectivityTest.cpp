@@ -14,6 +14,7 @@
 #include "pelmora/validation/modFeatureValidationService.h"
 #include "pelmora/validation/modFeatureValidationServiceSet.h"
 #include "product/ValidateSetPackage.h"
+#include "support/RecordingContext.h"
 #include "support/ScopedEnv.h"
 #include "support/TestFolders.h"
 
@@ -26,23 +27,20 @@ namespace {
 
 class NodeEdge : public ConnectivityFixture {};
 
-// Records the parameterised opens of node queries: text, cursor, lock,
-// options, values.
-class RecordingContext : public pelmora_test::ForwardingDataContext {
-public:
-    using ForwardingDataContext::ForwardingDataContext;
-    Lines opens;
-    std::shared_ptr<ado::Recordset> OpenParameterizedRecordset(const std::string& SQL, int32_t CursorType,
-                                                               int32_t LockType, int32_t Options,
-                                                               rt::Variant& Parameters) override {
-        std::string line = SQL + " " + std::to_string(CursorType) + " " + std::to_string(LockType) + " " +
-                           std::to_string(Options);
-        for (int32_t i = rt::LBound(Parameters); i <= rt::UBound(Parameters); ++i)
-            line += " [" + rt::CStr(Parameters.Array()->Get(i)) + "]";
-        if (SQL.find("NODE_1") != std::string::npos) opens.push_back(line);
-        return ForwardingDataContext::OpenParameterizedRecordset(SQL, CursorType, LockType, Options, Parameters);
+using pelmora_test::RecordingContext;
+
+// The parameterised opens of node queries: text, cursor, lock, options, values.
+Lines NodeQueries(const RecordingContext& context) {
+    Lines lines;
+    for (const auto& open : context.opens) {
+        if (open.sql.find("NODE_1") == std::string::npos) continue;
+        std::string line = open.sql + " " + std::to_string(open.cursor) + " " + std::to_string(open.lock) + " " +
+                           std::to_string(open.options);
+        for (const auto& v : open.values) line += " [" + rt::CStr(v) + "]";
+        lines.push_back(line);
     }
-};
+    return lines;
+}
 
 const std::string kLocation = "Service Connection";
 
@@ -153,7 +151,7 @@ TEST_F(NodeEdge, ReviewListsAMarkerPerNodeThenTheFeaturesHoldingIt) {
     service_ = NewService(false);
     service_->putref_DataContext(context_);
     for (int32_t fid : {5704, 5701}) service_->GetRelatedFeatures(Open(101, fid), kNodeEdge);
-    EXPECT_EQ(recording->opens,
+    EXPECT_EQ(NodeQueries(*recording),
               (Lines{"SELECT * FROM QTX_COMMON_N WHERE (NODE_1 = ? OR NODE_2 = ? OR NODE_1 = ? OR NODE_2 = ?) AND "
                      "QTX_FID <> ? 3 4 8 [57031] [57031] [57032] [57032] [5704]",
                      "SELECT * FROM QTX_COMMON_N WHERE (NODE_1 = ? OR NODE_2 = ? OR NODE_1 = ? OR NODE_2 = ?) AND "

@@ -20,6 +20,7 @@
 #include "product/SqliteConnection.h"
 #include "product/ValidateSetOwnership.h"
 #include "runtime/Collection.h"
+#include "support/RecordingContext.h"
 #include "validation/ValidationSetTestSupport.h"
 
 using pelmora_test::ErrorOf;
@@ -31,36 +32,20 @@ namespace {
 
 constexpr int16_t kMainOwns = 1, kOwnedByMain = 2, kMainFeeds = 56, kFedByMain = 57;
 
-// Records the parameterised queries ("SQL [p;p;]") and the plain opens, and
-// fails the plain opens when told to.
-class RecordingContext : public pelmora_test::ForwardingDataContext {
-public:
-    using ForwardingDataContext::ForwardingDataContext;
-    Lines queries, opens;
-    bool failOpens = false;
-    bool emptyOpens = false;
+using pelmora_test::RecordingContext;
 
-    std::shared_ptr<ado::Recordset> OpenRecordset(const std::string& SQL) override {
-        opens.push_back(SQL);
-        if (failOpens) throw rt::ComError(-2147217900, "Provider", "ORA-02289: sequence does not exist");
-        if (!emptyOpens) return inner_->OpenRecordset(SQL);
-        auto none = ado::Recordset::Create();
-        none->get_Fields()->Append("NEXTVAL", ado::adInteger);
-        none->Open();
-        return none;
+// The helper's own parameterised queries ("SQL [p;p;]"), not the components'
+// loading.
+Lines Queries(const RecordingContext& context) {
+    Lines lines;
+    for (const auto& open : context.opens) {
+        if (open.sql.find("WHERE QTX_FID = ?") != std::string::npos) continue;
+        std::string line = open.sql + " [";
+        for (const auto& v : open.values) line += rt::CStr(v) + ";";
+        lines.push_back(line + "]");
     }
-    std::shared_ptr<ado::Recordset> OpenParameterizedRecordset(const std::string& SQL, int32_t CursorType,
-                                                               int32_t LockType, int32_t Options,
-                                                               rt::Variant& Parameters) override {
-        // The helper's own queries, not the components' loading.
-        if (SQL.find("WHERE QTX_FID = ?") != std::string::npos)
-            return inner_->OpenParameterizedRecordset(SQL, CursorType, LockType, Options, Parameters);
-        std::string line = SQL + " [";
-        for (const auto& v : Parameters.Array()->Data()) line += rt::CStr(v) + ";";
-        queries.push_back(line + "]");
-        return inner_->OpenParameterizedRecordset(SQL, CursorType, LockType, Options, Parameters);
-    }
-};
+    return lines;
+}
 
 std::string KeyText(const std::shared_ptr<pelmora::IKeyObject>& k) {
     return std::to_string(k->get_FNO()) + "/" + std::to_string(k->get_FID());
@@ -209,10 +194,10 @@ TEST_F(OwnershipFixture, ReviewFindsTheLinkedFeaturesWithOneValuePerMarker) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.fid) + " in " + std::to_string(c.rno));
         auto feature = Open(c.fno, c.fid);
-        context_->queries.clear();
+        context_->opens.clear();
         EXPECT_EQ(Related(feature, c.rno), c.related);
         if (!c.queries.empty() || c.related.empty()) {
-            EXPECT_EQ(context_->queries, c.queries);
+            EXPECT_EQ(Queries(*context_), c.queries);
         }
     }
 }
@@ -364,12 +349,12 @@ TEST_F(OwnershipFixture, NamesThatCannotStandInSqlAreRefused) {
         rules->SetValue(rt::Variant(f), v);
     rules->Update();
     helper->UseRules(rules);
-    context_->queries.clear();
+    context_->opens.clear();
     auto error = Raised([&] { helper->ReviewRelationship(Open(101, 1001)); });
     EXPECT_EQ(error.Number(), pelmora::kErrorBase + 1);
     EXPECT_EQ(error.Source(), pelmora::kOwnershipNameSource);
     EXPECT_NE(error.Description().find("QTX_OWNERFIELD"), std::string::npos) << error.Description();
-    EXPECT_TRUE(context_->queries.empty());
+    EXPECT_TRUE(Queries(*context_).empty());
 
     // The database's rule of the validation set refuses it as well.
     const std::string db = env_->CopyDatabase();
@@ -395,9 +380,9 @@ TEST_F(OwnershipFixture, ANewOwnerRowWithoutARowIdIsRefusedAndTakenBack) {
         EXPECT_NE(ErrorOf([&] { helper->GetNextQTXID(context_, 11); }), 0) << c.what;
         auto main = NewMain();
         auto valve = Open(102, 5603);
-        context_->opens.clear();
+        context_->plainOpens.clear();
         EXPECT_NE(ErrorOf([&] { service_->SilentEstablish(main, valve, rt::Variant(kMainOwns)); }), 0) << c.what;
-        EXPECT_EQ(context_->opens, Lines{"Select WATER_MAIN_N_SEQ.NextVal from dual"}) << c.what;
+        EXPECT_EQ(context_->plainOpens, Lines{"Select WATER_MAIN_N_SEQ.NextVal from dual"}) << c.what;
         EXPECT_EQ(Values(main, "WATER_MAIN_ATTR", {"QTX_ID"}), "<no row>") << c.what;
         EXPECT_EQ(Values(valve, "VALVE_ATTR", {"OWNER_ID"}), "Null") << c.what;
     }

@@ -58,8 +58,7 @@ std::shared_ptr<pelmora::IMetadataRecordset> StandInMetadata::get_Item(const rt:
 void RelationshipServiceFixture::SetUp() {
     SampleServicesTest::SetUp();
     metadata_ = pelmora_test::OpenSampleMetadata();
-    sqlite_ = env_->OpenDataContext();
-    sqlite_->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata_));
+    sqlite_ = pelmora_test::OpenSampleContext(metadata_);
     service_ = NewService();
 }
 

@@ -20,6 +20,7 @@
 #include "product/DesktopApplication.h"
 #include "product/ValidateSetPackage.h"
 #include "runtime/Collection.h"
+#include "support/RecordingContext.h"
 
 using pelmora_test::Raised;
 using relationshiptest::RelationshipServiceFixture;
@@ -28,34 +29,18 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-// Records the texts, options and parameters the service sends.
-class RecordingContext : public pelmora_test::ForwardingDataContext {
-public:
-    RecordingContext(std::shared_ptr<product::SqliteDataContext> inner,
-                     std::shared_ptr<pelmora::IMetadataService> metadata = nullptr)
-        : ForwardingDataContext(std::move(inner)), metadata_(std::move(metadata)) {}
+using pelmora_test::RecordingContext;
 
-    Lines calls;
-
-    std::shared_ptr<pelmora::IMetadataService> GetMetadataService() override {
-        return metadata_ ? metadata_ : inner_->GetMetadataService();
+// The texts, options and parameters the service sent: "SQL options [p]...".
+Lines Calls(const RecordingContext& context) {
+    Lines lines;
+    for (const auto& execute : context.executes) {
+        std::string line = execute.sql + " " + std::to_string(execute.options);
+        for (const auto& v : execute.values) line += " [" + rt::CStr(v) + "]";
+        lines.push_back(line);
     }
-    std::shared_ptr<ado::Recordset> ExecuteSQL(const std::string& SQL, rt::Variant& affected, int32_t options) override {
-        calls.push_back(SQL + " " + std::to_string(options));
-        return inner_->ExecuteSQL(SQL, affected, options);
-    }
-    std::shared_ptr<ado::Recordset> ExecuteParameterizedSQL(const std::string& SQL, rt::Variant& affected,
-                                                            int32_t options, rt::Variant& parameters) override {
-        std::string line = SQL + " " + std::to_string(options);
-        for (int32_t i = rt::LBound(parameters); i <= rt::UBound(parameters); ++i)
-            line += " [" + rt::CStr(parameters.Array()->Get(i)) + "]";
-        calls.push_back(line);
-        return inner_->ExecuteParameterizedSQL(SQL, affected, options, parameters);
-    }
-
-private:
-    std::shared_ptr<pelmora::IMetadataService> metadata_;
-};
+    return lines;
+}
 
 // Logs what each Validate received: the pending FNOs, then each pending
 // feature (found among the features, or "?") with the features the set
@@ -219,7 +204,7 @@ TEST_F(ValidationFixture, TheCallsThatFetchAValidationSet) {
         auto set = c.pendingEdits ? relationship_->GetPendingEditsValidationInformation()
                                   : relationship_->GetFeatureValidationInformation(features);
         ASSERT_NE(set, nullptr) << c.what;
-        EXPECT_EQ(context_->calls, c.calls) << c.what;
+        EXPECT_EQ(Calls(*context_), c.calls) << c.what;
     }
 
     // Relationship numbers that do not fit into one list are refused, not left out.

@@ -28,8 +28,7 @@ protected:
     void SetUp() override {
         SampleServicesTest::SetUp();
         metadata_ = OpenSampleMetadata();
-        sqlite_ = env_->OpenDataContext();
-        sqlite_->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata_));
+        sqlite_ = OpenSampleContext(metadata_);
     }
     void TearDown() override {
         for (const auto& name : named_) product::UnregisterInterfaceObject(name);

@@ -5,6 +5,7 @@
 #include "pelmora/Registration.h"
 #include "pelmora/metadata/MetadataService.h"
 #include "product/Notification.h"
+#include "product/SqliteDataContext.h"
 #include "product/StandIns.h"
 #include "runtime/Object.h"
 
@@ -21,6 +22,13 @@ std::shared_ptr<pelmora::MetadataService> OpenSampleMetadata() {
     auto service = std::make_shared<pelmora::MetadataService>();
     service->put_Configuration(SampleEnvironment::Get().ConfigurationName());
     return service;
+}
+
+std::shared_ptr<product::SqliteDataContext> OpenSampleContext(
+    const std::shared_ptr<pelmora::MetadataService>& Metadata) {
+    auto context = SampleEnvironment::Get().OpenDataContext();
+    context->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(Metadata));
+    return context;
 }
 
 void SampleServicesTest::SetUp() {

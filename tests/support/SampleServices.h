@@ -21,6 +21,10 @@ void RegisterSampleClasses();
 // A new metadata service on the sample's configuration.
 std::shared_ptr<pelmora::MetadataService> OpenSampleMetadata();
 
+// A context on the sample database that hands out Metadata.
+std::shared_ptr<product::SqliteDataContext> OpenSampleContext(
+    const std::shared_ptr<pelmora::MetadataService>& Metadata);
+
 // SetUp: the classes registered, message boxes recorded instead of shown,
 // the configuration map pointing at the sample's, and the current directory
 // in a new folder of the test's own (the services log there). TearDown puts

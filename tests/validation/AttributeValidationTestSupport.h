@@ -32,8 +32,7 @@ protected:
         hadTmp_ = tmp != nullptr;
         ::setenv("TMPDIR", workDirectory_.c_str(), 1);
         metadata_ = pelmora_test::OpenSampleMetadata();
-        dc_ = env_->OpenDataContext();
-        dc_->putref_MetadataService(rt::QueryInterface<pelmora::IMetadataService>(metadata_));
+        dc_ = pelmora_test::OpenSampleContext(metadata_);
         // A user with roles, so loading role-restricted metadata shows nothing.
         metadata_->SetActiveUser(dc_, "MBROWN");
         assembly_ = std::make_shared<pelmora::FeatureAssemblyService>();

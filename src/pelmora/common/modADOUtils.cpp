@@ -1,5 +1,6 @@
 #include "pelmora/common/modADOUtils.h"
 
+#include "ado/Recordset.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"
 #include "runtime/Vb.h"
@@ -13,6 +14,12 @@ struct MaxListLength {
 }  // namespace
 
 std::string GetDatabaseType() { return "Oracle"; }
+
+rt::Variant ValueOf(const std::shared_ptr<ado::Recordset>& rs, const std::string& column) {
+    // By position when the name is there: no Variant made for each read.
+    const int32_t field = rs->FieldIndex(column);
+    return field < 0 ? rs->GetValue(rt::Variant(column)) : rs->FieldValue(field);
+}
 
 int32_t GetMaxListLength() {
     auto& cached = rt::Apartment::Current().Get<MaxListLength>();

@@ -1,7 +1,15 @@
 #pragma once
-// The database kind and the longest value list it takes in one parameter.
+// The database kind, the longest value list it takes in one parameter, and
+// the read of one field of a recordset's current row.
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "runtime/Variant.h"
+
+namespace ado {
+class Recordset;
+}
 
 namespace pelmora {
 
@@ -12,5 +20,9 @@ int32_t GetMaxListLength();
 void SetMaxListLength(int32_t length);
 // The database kind the system works on.
 std::string GetDatabaseType();
+
+// The current row's value of the named field, as rs.Fields(column).Value
+// gives it (a name the rows lack raises as Fields.Item does).
+rt::Variant ValueOf(const std::shared_ptr<ado::Recordset>& rs, const std::string& column);
 
 }  // namespace pelmora

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "ado/Recordset.h"
+#include "pelmora/common/modADOUtils.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/ComponentClone.h"
 #include "interfaces/Components.h"
@@ -37,10 +38,6 @@ constexpr int16_t BaseEndFailed = 19137;
 
 std::shared_ptr<ado::Field> FieldOf(const std::shared_ptr<ado::Recordset>& rs, const char* name) {
     return rs->get_Fields()->Item(name);
-}
-
-rt::Variant ValueOf(const std::shared_ptr<ado::Recordset>& rs, const std::string& column) {
-    return rs->GetValue(rt::Variant(column));
 }
 
 bool Equal(const rt::Variant& a, const rt::Variant& b) {

@@ -1,6 +1,7 @@
 #include "pelmora/dimensioning_stationing/Stationing.h"
 
 #include "ado/Recordset.h"
+#include "pelmora/common/NullOrEmpty.h"
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/dimensioning_stationing/StationingValues.h"
@@ -26,8 +27,6 @@ namespace {
 
 constexpr const char* kFile = "Stationing";
 constexpr const char* kNamesSource = "Stationing.RelationshipNumber";
-
-bool IsNullOrEmpty(const rt::Variant& value) { return value.IsNull() || value.IsEmpty(); }
 
 // A text value: Null or Empty, or the default's text when there is one, is none.
 std::string TextOrNone(const rt::Variant& value, bool hasDefault, const std::string& defaultText) {

@@ -7,6 +7,7 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/common/MiscEnvironment.h"
+#include "pelmora/common/NullOrEmpty.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/extensions/RGIHelperInternal.h"
 #include "interfaces/DataContext.h"
@@ -52,8 +53,6 @@ const RuleColumns* ColumnsFor(int16_t type, bool owned) {
         default: return nullptr;
     }
 }
-
-bool IsNullOrEmpty(const rt::Variant& v) { return v.IsNull() || v.IsEmpty(); }
 
 // A field's value as a String variable takes it: Null raises 94.
 std::string TextOf(const rt::Variant& value) {

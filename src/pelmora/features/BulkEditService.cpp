@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ado/Recordset.h"
+#include "pelmora/common/NullOrEmpty.h"
 #include "pelmora/common/RowWalk.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/Component.h"
@@ -25,8 +26,6 @@ namespace {
 constexpr const char* kSource = "BulkEditService";
 
 bool HasRows(const std::shared_ptr<ado::Recordset>& rs) { return !(rs->get_BOF() && rs->get_EOF()); }
-
-bool IsNullOrEmptyValue(const rt::Variant& v) { return v.IsNull() || v.IsEmpty(); }
 
 }  // namespace
 
@@ -118,7 +117,7 @@ void BulkEditService::SaveCommonEdits(const std::shared_ptr<IComponents>& Common
         for (int32_t i = 0; i < fields->get_Count(); ++i) {
             auto field = fields->Item(i);
             rt::Variant value = field->get_Value();
-            if (IsNullOrEmptyValue(value) || IsKeyField(field->get_Name())) continue;
+            if (IsNullOrEmpty(value) || IsKeyField(field->get_Name())) continue;
             values.emplace_back(field->get_Name(), value);
         }
         if (values.empty()) continue;

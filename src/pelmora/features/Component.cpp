@@ -4,6 +4,7 @@
 
 #include "ado/Enums.h"
 #include "ado/Recordset.h"
+#include "pelmora/common/NullOrEmpty.h"
 #include "pelmora/common/RowWalk.h"
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
@@ -26,8 +27,6 @@ constexpr const char* kFile = "Component";
 constexpr int32_t kMsgSource = 23701;
 
 std::string SourceText() { return LoadResStringWithParams(static_cast<int16_t>(kMsgSource)); }
-
-bool IsNullOrEmpty(const rt::Variant& v) { return v.IsNull() || v.IsEmpty(); }
 
 // Table names reach the SQL text as they stand; only identifiers
 // (optionally owner-qualified) are accepted.

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "ado/Recordset.h"
+#include "pelmora/common/NullOrEmpty.h"
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/extensions/ExtensionBinding.h"
@@ -28,8 +29,6 @@ namespace {
 constexpr const char* kFile = "Component";
 constexpr int16_t kMsgHandlerTitle = 21983;
 constexpr const char* kGuiControl = "Attribute Edit Control GUI";
-
-bool IsNullOrEmpty(const rt::Variant& v) { return v.IsNull() || v.IsEmpty(); }
 
 // The highest QTX_CID of one feature's rows (every row when fid is empty) + 1.
 int16_t NextCIDOf(const std::shared_ptr<ado::Recordset>& rows, const int32_t* fid) {

@@ -11,7 +11,9 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/common/MiscEnvironment.h"
+#include "pelmora/common/NullOrEmpty.h"
 #include "pelmora/common/TraceScope.h"
+#include "pelmora/common/modADOUtils.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/extensions/FunctionalInterfaceBridge.h"
 #include "pelmora/features/Component.h"
@@ -36,10 +38,6 @@ namespace {
 constexpr const char* kFile = "Component";
 constexpr int16_t kMsgFailed = 21984;
 constexpr int64_t kAborted = 14119;
-
-bool IsNullOrEmpty(const rt::Variant& v) { return v.IsNull() || v.IsEmpty(); }
-
-rt::Variant Field(const std::shared_ptr<ado::Recordset>& rs, const char* name) { return rs->GetValue(rt::Variant(name)); }
 
 // The columns of a definition row that firing reads.
 enum Column { kField, kType, kPrjNo, kInterface, kArgument, kColumns };
@@ -117,8 +115,8 @@ std::shared_ptr<IComponentService> Component::GetComponentService() {
         if (!rows_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
         auto assembly = std::make_shared<FeatureAssemblyService>();
         assembly->putref_DataContext(dataContext_);
-        assembly->put_FeatureNumber(rt::CInt(Field(rows_, "QTX_FNO")));
-        assembly->put_FeatureID(rt::CLng(Field(rows_, "QTX_FID")));
+        assembly->put_FeatureNumber(rt::CInt(ValueOf(rows_, "QTX_FNO")));
+        assembly->put_FeatureID(rt::CLng(ValueOf(rows_, "QTX_FID")));
         rt::Variant key = assembly->AssembleFeature(owner);
         if (!key.IsObject()) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
         service->putref_Components(rt::QueryInterface<IKeyObject>(key.Obj())->get_Components());

@@ -6,6 +6,7 @@
 #include "pelmora/common/MiscEnvironment.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "interfaces/DataContext.h"
+#include "interfaces/MetadataCacheFiles.h"
 #include "interfaces/Varsk1.h"
 #include "pelmora/metadata/MetadataRecordsets.h"
 #include "pelmora/metadata/MetadataUtils.h"
@@ -60,7 +61,7 @@ std::string MetadataRecordset::CacheFilePath() const {
     std::string path = cacheDirectory_;
     if (rt::Right(path, 1) != "/") path += "/";
     // A key from the index becomes a file name: it must not lead out of the cache.
-    if (!rt::IsPlainFileName(key_, true) || (!cacheFormat_.empty() && !rt::IsPlainFileName(cacheFormat_, false)))
+    if (!IsCacheFileKey(key_) || (!cacheFormat_.empty() && !rt::IsPlainFileName(cacheFormat_, false)))
         throw rt::ComError(kMissingCacheFileError, "FetchADOMetadata",
                            "The metadata key \"" + key_ + "\" is not a plain name (letters, digits, \"_\", \"-\", "
                            "\":\"); no cache file is read for it");

@@ -15,7 +15,6 @@
 #include "runtime/Error.h"
 #include "runtime/Facet.h"
 #include "runtime/SqlName.h"
-#include "runtime/PlainName.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {
@@ -24,7 +23,6 @@ namespace {
 
 constexpr const char* kFile = "MetadataService";
 constexpr const char* kConfigurationMapProgId = "QTX.ConnectionConfigurationMap";
-constexpr const char* kLegendFile = "LegendMetadata.ddc";
 constexpr const char* kRefreshSource = "MetadataService.RefreshDynamicEdits";
 constexpr const char* kGraphicsConnectionType = "QTX.GDatabase";
 
@@ -240,15 +238,15 @@ void MetadataService::Fetch(const std::string& /*ConfigFile*/) {
     TraceScope trace(kFile, "Fetch");
     try {
         lazy_ = true;
-        cacheFormat_ = "RAW";
+        cacheFormat_ = kCacheFileFormat;
         std::string directory = GetCacheLocation();
         if (!EndsWithText(directory, "/")) directory += "/";
         cacheDirectory_ = directory;
 
         auto messages = rt::QueryInterface<IMessageObject>(rt::CreateObject(kMessageObjectProgId));
-        const std::string locale = rt::UCase(messages->GetLocaleCode());
+        const std::string locale = CacheLocaleFolder(messages->GetLocaleCode());
         // The locale becomes a folder name: it must not lead out of the cache.
-        if (!rt::IsPlainFileName(locale, false))
+        if (!IsCacheLocaleFolder(locale))
             throw rt::ComError(kMissingCacheFileError, "MetadataService.Fetch",
                                "The locale code \"" + locale + "\" is not a plain name (letters, digits, \"_\", "
                                "\"-\"); the cache is not read from it");
@@ -256,7 +254,7 @@ void MetadataService::Fetch(const std::string& /*ConfigFile*/) {
         trace.Value("CacheDirectory", rt::Variant(cacheDirectory_));
 
         auto index = ado::Recordset::Create();
-        const std::string indexPath = cacheDirectory_ + kMetadataKeysTable + ".RAW";
+        const std::string indexPath = cacheDirectory_ + CacheFileName(kMetadataKeysTable);
         std::string cause;
         if (!std::filesystem::is_directory(cacheDirectory_))
             cause = "the cache has no folder for the locale \"" + locale + "\"";
@@ -293,9 +291,7 @@ void MetadataService::Fetch(const std::string& /*ConfigFile*/) {
             const rt::Variant sqlField = requireColumn("QTX_SQL");
             const rt::Variant sql = index->GetValue(sqlField);
             const rt::Variant lcid = index->GetValue(lcidField);
-            const bool taken = !sql.IsNull() &&
-                               (lcid.IsNull() || rt::Like(rt::UCase(rt::CStr(lcid)), locale, rt::CompareMode::Text));
-            if (taken) {
+            if (CacheIndexRowTaken(sql, lcid, locale)) {
                 const std::string key =
                     rt::CStr(index->GetValue(nameIndex >= 0 ? rt::Variant(nameIndex)
                                                             : rt::Variant("QTX_OPTIMIZEDTABLENAME")));

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "interfaces/MetadataCacheFiles.h"
 #include "interfaces/MetadataService.h"
 #include "runtime/Object.h"
 #include "runtime/Variant.h"
@@ -16,8 +17,6 @@ class MetadataRecordsets;
 class MetadataConnectionPoint;
 
 inline constexpr const char* kMetadataServiceProgId = "QzPelmora.MetadataService";
-// The cache index file's key.
-inline constexpr const char* kMetadataKeysTable = "QTX_METADATAKEYS_OPTABLE";
 
 class MetadataService : public rt::Object, public IConnectionPointContainer {
 public:

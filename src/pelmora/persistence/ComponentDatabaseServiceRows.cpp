@@ -7,6 +7,7 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/common/FastString.h"
+#include "pelmora/common/NullOrEmpty.h"
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/Component.h"
@@ -30,8 +31,6 @@ constexpr int16_t kMsgChangedRow = 23290;
 constexpr int16_t kMsgDeletedRow = 23291;
 
 std::string SourceText() { return MessageObject()->GetMessageText(kMsgSource, 0); }
-
-bool IsNullOrEmpty(const rt::Variant& v) { return v.IsNull() || v.IsEmpty(); }
 
 bool NameIn(const std::string& name, std::initializer_list<const char*> names) {
     for (const char* n : names)

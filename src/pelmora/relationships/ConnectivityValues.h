@@ -1,20 +1,18 @@
 #pragma once
 // The small reads both connectivity helpers make on recordsets and values:
-// whether a recordset has rows, whether a field's value is a value at all,
-// and whether it holds a given number as VB's "=" would say (Null never
-// does).
+// whether a recordset has rows, and whether a field's value holds a given
+// number as VB's "=" would say (Null and Empty never do).
 #include <cstdint>
 #include <memory>
 
 #include "ado/Recordset.h"
+#include "pelmora/common/NullOrEmpty.h"
 #include "runtime/Variant.h"
 #include "runtime/Vb.h"
 
 namespace pelmora::connectivity {
 
 inline bool IsEmptySet(const std::shared_ptr<ado::Recordset>& rs) { return rs->get_BOF() && rs->get_EOF(); }
-
-inline bool IsNullOrEmpty(const rt::Variant& v) { return v.IsNull() || v.IsEmpty(); }
 
 inline bool Holds(const rt::Variant& v, int32_t number) {
     if (IsNullOrEmpty(v)) return false;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "ado/Recordset.h"
+#include "pelmora/common/modADOUtils.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/KeyObject.h"
 #include "interfaces/Components.h"
@@ -21,10 +22,6 @@ namespace pelmora {
 namespace {
 
 bool IsEmptySet(const std::shared_ptr<ado::Recordset>& rs) { return rs->get_BOF() && rs->get_EOF(); }
-
-rt::Variant ValueOf(const std::shared_ptr<ado::Recordset>& rs, const std::string& column) {
-    return rs->GetValue(rt::Variant(column));
-}
 
 // A metadata name written into the review's SQL.
 std::string PlainName(const std::string& name, const char* what) {

@@ -2,6 +2,7 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/common/DistinctItemColl.h"
+#include "pelmora/common/modADOUtils.h"
 #include "pelmora/features/ComponentClone.h"
 #include "interfaces/Components.h"
 #include "interfaces/KeyObject.h"
@@ -32,10 +33,6 @@ constexpr DetailColumn kDetailColumns[] = {
 };
 
 bool IsEmptySet(const std::shared_ptr<ado::Recordset>& rs) { return rs->get_BOF() && rs->get_EOF(); }
-
-rt::Variant ValueOf(const std::shared_ptr<ado::Recordset>& rs, const std::string& column) {
-    return rs->GetValue(rt::Variant(column));
-}
 
 std::string KeyText(const std::shared_ptr<ado::Recordset>& rs, const char* column) {
     const rt::Variant v = ValueOf(rs, column);

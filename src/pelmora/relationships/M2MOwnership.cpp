@@ -1,6 +1,7 @@
 #include "pelmora/relationships/M2MOwnership.h"
 
 #include "ado/Recordset.h"
+#include "pelmora/common/modADOUtils.h"
 #include "pelmora/common/modRelationshipService.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/extensions/RGIHelper.h"
@@ -20,10 +21,6 @@ constexpr int16_t kSourceMessage = 21826;
 constexpr int16_t kNoSupportComponentMessage = 23712;
 
 bool IsEmptySet(const std::shared_ptr<ado::Recordset>& rs) { return rs->get_BOF() && rs->get_EOF(); }
-
-rt::Variant ValueOf(const std::shared_ptr<ado::Recordset>& rs, const char* column) {
-    return rs->GetValue(rt::Variant(column));
-}
 
 bool Equal(const rt::Variant& a, int64_t b) {
     if (a.IsNull() || a.IsEmpty()) return false;

@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "ado/Recordset.h"
+#include "pelmora/common/modADOUtils.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/FeatureAssemblyService.h"
 #include "pelmora/features/KeyObject.h"
@@ -30,10 +31,6 @@ bool IsEmptySet(const std::shared_ptr<ado::Recordset>& rs) { return rs->get_BOF(
 std::shared_ptr<rt::Object> ObjectOf(const std::shared_ptr<IKeyObject>& feature) {
     if (feature && rt::IsExactly<KeyObject>(*feature)) return std::static_pointer_cast<KeyObject>(feature);
     return std::dynamic_pointer_cast<rt::Object>(feature);
-}
-
-rt::Variant ValueOf(const std::shared_ptr<ado::Recordset>& rs, const char* column) {
-    return rs->GetValue(rt::Variant(column));
 }
 
 // A field's position; a name the rows lack raises as Fields.Item does.

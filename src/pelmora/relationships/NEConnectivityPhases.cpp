@@ -9,6 +9,7 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/common/DistinctItemColl.h"
+#include "pelmora/common/NullOrEmpty.h"
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/features/KeyObjects.h"
 #include "interfaces/Components.h"
@@ -28,8 +29,6 @@ namespace {
 
 constexpr int16_t kPhaseMessage = 24756;
 constexpr const char* kPhaseInterfaceFilter = " AND QTX_INTERFACE = 'Ambrix.PhaseValidation'";
-
-bool IsNullOrEmpty(const rt::Variant& v) { return v.IsNull() || v.IsEmpty(); }
 
 std::string TextOrEmpty(const rt::Variant& v) { return IsNullOrEmpty(v) ? std::string() : rt::CStr(v); }
 

@@ -7,6 +7,7 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/common/ScopeExit.h"
+#include "pelmora/common/modADOUtils.h"
 #include "pelmora/extensions/RGIHelper.h"
 #include "pelmora/features/ComponentClone.h"
 #include "interfaces/Components.h"
@@ -30,7 +31,6 @@ namespace pelmora {
 namespace {
 
 using connectivity::IsEmptySet;
-using connectivity::IsNullOrEmpty;
 using connectivity::NodeValue;
 
 constexpr int16_t kNoRuleMessage = 15730;
@@ -39,13 +39,6 @@ constexpr int16_t kUnconnectedNodeMessage = 15733;
 constexpr int16_t kPipelineMessage = 20951;
 constexpr int16_t kEndpointMessage = 24755;
 constexpr int16_t kSingleNodeMessage = 24830;
-
-// GetValue by name without making a text Variant for each read; a name the
-// rows lack still raises through GetValue.
-rt::Variant ValueOf(const std::shared_ptr<ado::Recordset>& rs, const std::string& column) {
-    const int32_t field = rs->FieldIndex(column);
-    return field < 0 ? rs->GetValue(rt::Variant(column)) : rs->FieldValue(field);
-}
 
 std::string Text(const std::shared_ptr<ado::Recordset>& rs, const char* column) {
     const rt::Variant v = ValueOf(rs, column);

@@ -31,7 +31,7 @@ constexpr int16_t kNoConnectedFeatureMessage = 21269;
 constexpr int16_t kConnectedNotValidatedMessage = 21305;
 
 // Null names no feature either.
-bool IsZero(const rt::Variant& v) { return connectivity::IsNullOrEmpty(v) || connectivity::Holds(v, 0); }
+bool IsZero(const rt::Variant& v) { return IsNullOrEmpty(v) || connectivity::Holds(v, 0); }
 
 bool IsNotPending(const std::shared_ptr<ado::Recordset>& set) {
     auto order = rt::VbCompare(set->GetValue(rt::Variant("PENDING")), rt::Variant(int32_t{0}));

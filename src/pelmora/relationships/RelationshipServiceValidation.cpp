@@ -147,7 +147,7 @@ std::shared_ptr<rt::Collection> RelationshipService::CollectValidationSetFNOs(
         auto fnoField = fields->Item(std::string("QTX_FNO"));
         while (!ValidationSet->get_EOF()) {
             const rt::Variant pending = pendingField->get_Value();
-            if (!pending.IsNull() && rt::VariantEquals(pending, rt::Variant(int16_t{0}))) break;
+            if (PendingIs(pending, 0)) break;
             distinct.Add(fnoField->get_Value());
             ValidationSet->MoveNext();
         }

@@ -104,9 +104,9 @@ void AttributeValidationService::WalkCandidateFilterRules(bool ActiveAttrCanBeNu
         if (type.IsNull() || *rt::VbCompare(type, rt::Variant(int32_t{1})) != 0) continue;
         const int32_t ruleRelatedFNO = walk.RelatedFNO();
         if (relatedFNO != ruleRelatedFNO && relatedFNO != 0 && ruleRelatedFNO != 0) continue;
-        if (!IsNullOrEmptyValue(walk.Column("QTX_VINO"))) continue;
+        if (!IsNullOrEmpty(walk.Column("QTX_VINO"))) continue;
         const rt::Variant op = walk.Column("QTX_OPERATOR");
-        if (IsNullOrEmptyValue(op)) {
+        if (IsNullOrEmpty(op)) {
             ShowValidationMessage(rt::Variant(int32_t{attrmsg::RuleWithoutOperator}));
             continue;
         }
@@ -152,7 +152,7 @@ void AttributeValidationService::WalkCandidateFilterRules(bool ActiveAttrCanBeNu
         }
 
         const rt::Variant validationValue = walk.Column("QTX_VALIDATIONVALUE");
-        const std::string listText = IsNullOrEmptyValue(validationValue) ? "" : rt::CStr(validationValue);
+        const std::string listText = IsNullOrEmpty(validationValue) ? "" : rt::CStr(validationValue);
         bool holds;
         if (rt::NamesEqual(rt::CStr(op), "RelatedNotEqualTo") && !listText.empty())
             holds = NoPartEquals(listText, hasRelated, relatedValue);
@@ -167,7 +167,7 @@ void AttributeValidationService::WalkCandidateFilterRules(bool ActiveAttrCanBeNu
         AppendValidationFailure(
             PriorityArray, ErrArray, walk.Column("QTX_PRIORITY"),
             rt::Variant(RuleFailureText(hasRelated, activeField, activeName, relatedField,
-                                        IsNullOrEmptyValue(relatedName) ? "" : rt::CStr(relatedName))));
+                                        IsNullOrEmpty(relatedName) ? "" : rt::CStr(relatedName))));
     }
 }
 

@@ -181,7 +181,7 @@ void AttributeValidationService::WalkValidationRules(bool IsExecute, bool Active
             continue;
         }
 
-        if (IsNullOrEmptyValue(walk.Column("QTX_OPERATOR"))) {
+        if (IsNullOrEmpty(walk.Column("QTX_OPERATOR"))) {
             ShowValidationMessage(rt::Variant(int32_t{attrmsg::RuleWithoutOperator}));
             continue;
         }
@@ -191,9 +191,9 @@ void AttributeValidationService::WalkValidationRules(bool IsExecute, bool Active
         std::string relatedField, relatedName;
         rt::Variant relatedValue;
         bool hasRelated = false;
-        if (relatedFNO == 0 || ruleRelatedFNO == 0 || IsNullOrEmptyValue(fieldColumn) ||
-            IsNullOrEmptyValue(nameColumn)) {
-            relatedField = IsNullOrEmptyValue(fieldColumn) ? "" : rt::CStr(fieldColumn);
+        if (relatedFNO == 0 || ruleRelatedFNO == 0 || IsNullOrEmpty(fieldColumn) ||
+            IsNullOrEmpty(nameColumn)) {
+            relatedField = IsNullOrEmpty(fieldColumn) ? "" : rt::CStr(fieldColumn);
         } else if (!IsBlankValue(fieldColumn) && !IsBlankValue(nameColumn)) {
             relatedField = rt::CStr(fieldColumn);
             relatedName = rt::CStr(nameColumn);
@@ -231,7 +231,7 @@ void AttributeValidationService::RunInterfaceRule(const InterfaceRule& Rule, con
     auto relatedService = ServiceOn(RelatedFeature_, Rule.RelatedName);
     rt::Variant argument;
     const rt::Variant blob = Walk.Column("QTX_INTERFACEARGUMENT");
-    if (!IsNullOrEmptyValue(blob)) varsk1::ConvertBlobToArray(blob, argument);
+    if (!IsNullOrEmpty(blob)) varsk1::ConvertBlobToArray(blob, argument);
 
     // Both values from the current rows as they stand, read when handed over;
     // a component or field the feature lacks is traced naming the rule.
@@ -317,7 +317,7 @@ void AttributeValidationService::RunInterfaceRule(const InterfaceRule& Rule, con
     std::shared_ptr<IValidationInterface> byProgId;
     if (!creation([&] { byProgId = rt::QueryInterface<IValidationInterface>(rt::CreateObject(name)); })) return;
     const rt::Variant op = Walk.Column("QTX_OPERATOR");
-    const std::string operatorText = IsNullOrEmptyValue(op) ? "blank" : rt::CStr(op);
+    const std::string operatorText = IsNullOrEmpty(op) ? "blank" : rt::CStr(op);
     byProgId->putref_DataContext(DataContext_);
     byProgId->put_ActiveANO(rt::CLng(Walk.Column("QTX_ACTIVEANO")));
     byProgId->put_ActiveComponentName(Rule.ActiveName);

@@ -4,7 +4,9 @@
 #include <optional>
 
 #include "ado/Recordset.h"
+#include "pelmora/common/NullOrEmpty.h"
 #include "pelmora/common/RowWalk.h"
+#include "pelmora/common/modADOUtils.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/extensions/FunctionalInterfaceBridge.h"
 #include "pelmora/features/ComponentService.h"
@@ -38,13 +40,7 @@ constexpr int32_t kStaticCursor = 3;
 constexpr int32_t kReadOnlyLock = 1;
 constexpr int32_t kUnknownCommand = 8;
 
-bool IsSet(const rt::Variant& v) { return !(v.IsNull() || v.IsEmpty() || rt::CStr(v).empty()); }
-
 std::string Text(const rt::Variant& v) { return v.IsNull() || v.IsEmpty() ? std::string() : rt::CStr(v); }
-
-rt::Variant Value(const std::shared_ptr<ado::Recordset>& rs, const std::string& field) {
-    return rs->GetValue(rt::Variant(field));
-}
 
 bool IsTextType(ado::DataTypeEnum type) {
     switch (type) {
@@ -107,8 +103,8 @@ std::string Joined(const std::string& a, const std::string& b, const std::string
 void FeatureValidationService::AddRowFinding(const std::shared_ptr<ado::Recordset>& Errors,
                                              const std::shared_ptr<ado::Recordset>& Rows,
                                              const std::string& Description, const std::string& Location) {
-    AddFinding(Errors, Description, Location, Text(Value(Rows, "QTX_FNO")), Text(Value(Rows, "QTX_FID")),
-               Text(Value(Rows, "QTX_CNO")), Text(Value(Rows, "QTX_CID")));
+    AddFinding(Errors, Description, Location, Text(ValueOf(Rows, "QTX_FNO")), Text(ValueOf(Rows, "QTX_FID")),
+               Text(ValueOf(Rows, "QTX_CNO")), Text(ValueOf(Rows, "QTX_CID")));
 }
 
 void FeatureValidationService::ValidateComponent(const std::shared_ptr<IComponent>& Component,
@@ -118,7 +114,7 @@ void FeatureValidationService::ValidateComponent(const std::shared_ptr<IComponen
                                                  const std::shared_ptr<ado::Recordset>& AttributeInfo,
                                                  const std::shared_ptr<ado::Recordset>& Errors) {
     if (ComponentRows->get_RecordCount() <= 0) return;
-    const std::vector<AttributeCheck>& Checks = AttributeChecks(AttributeInfo, Value(ComponentRows, "QTX_CNO"));
+    const std::vector<AttributeCheck>& Checks = AttributeChecks(AttributeInfo, ValueOf(ComponentRows, "QTX_CNO"));
     if (Checks.empty()) return;
     // The walk visits the rows the component had when its checks began, each
     // once per attribute. A functional interface may add occurrences to this
@@ -147,20 +143,20 @@ const std::vector<FeatureValidationService::AttributeCheck>& FeatureValidationSe
         for (AttributeInfo->MoveFirst(); !AttributeInfo->get_EOF(); AttributeInfo->MoveNext()) {
             AttributeCheck Check;
             CheckForeignKeyMetadata(AttributeInfo, Check);
-            const rt::Variant functional = Value(AttributeInfo, "QTX_FUNCTIONALVALIDATION");
-            Check.Functional =
-                IsSet(Value(AttributeInfo, "QTX_INTERFACE")) && IsSet(functional) && rt::CBool(functional);
+            const rt::Variant functional = ValueOf(AttributeInfo, "QTX_FUNCTIONALVALIDATION");
+            Check.Functional = !IsNullOrEmptyText(ValueOf(AttributeInfo, "QTX_INTERFACE")) &&
+                               !IsNullOrEmptyText(functional) && rt::CBool(functional);
             if (Check.Functional) {
-                const rt::Variant project = Value(AttributeInfo, "QTX_PRJNO");
-                Check.ProjectNumber = IsSet(project) ? rt::CLng(project) : 0;
-                Check.InterfaceName = Text(Value(AttributeInfo, "QTX_INTERFACE"));
-                varsk1::ConvertBlobToArray(Value(AttributeInfo, "QTX_INTERFACEARGUMENT"), Check.ArgumentArray);
-                Check.FunctionalType = Text(Value(AttributeInfo, "QTX_FUNCTIONALTYPE"));
+                const rt::Variant project = ValueOf(AttributeInfo, "QTX_PRJNO");
+                Check.ProjectNumber = IsNullOrEmptyText(project) ? 0 : rt::CLng(project);
+                Check.InterfaceName = Text(ValueOf(AttributeInfo, "QTX_INTERFACE"));
+                varsk1::ConvertBlobToArray(ValueOf(AttributeInfo, "QTX_INTERFACEARGUMENT"), Check.ArgumentArray);
+                Check.FunctionalType = Text(ValueOf(AttributeInfo, "QTX_FUNCTIONALTYPE"));
             }
-            Check.FieldName = Text(Value(AttributeInfo, "QTX_FIELD"));
-            const rt::Variant ano = Value(AttributeInfo, "QTX_ANO");
-            Check.ANO = IsSet(ano) ? rt::CLng(ano) : 0;
-            Check.AttributeUserName = Text(Value(AttributeInfo, "QTX_USERNAME"));
+            Check.FieldName = Text(ValueOf(AttributeInfo, "QTX_FIELD"));
+            const rt::Variant ano = ValueOf(AttributeInfo, "QTX_ANO");
+            Check.ANO = IsNullOrEmptyText(ano) ? 0 : rt::CLng(ano);
+            Check.AttributeUserName = Text(ValueOf(AttributeInfo, "QTX_USERNAME"));
             checks.push_back(std::move(Check));
         }
     }
@@ -176,27 +172,28 @@ const std::string& FeatureValidationService::ComponentUserName(int16_t CNO) {
 
 void FeatureValidationService::CheckForeignKeyMetadata(const std::shared_ptr<ado::Recordset>& AttributeInfo,
                                                        AttributeCheck& Check) {
-    const rt::Variant required = Value(AttributeInfo, "QTX_REQUIRED");
-    if (IsSet(required)) Check.Required = rt::CBool(required);
+    const rt::Variant required = ValueOf(AttributeInfo, "QTX_REQUIRED");
+    if (!IsNullOrEmptyText(required)) Check.Required = rt::CBool(required);
     // The names go into SQL and filter texts as they stand.
     auto plain = [&](const std::string& column, const std::string& name, bool qualified) {
         if (qualified ? rt::IsQualifiedSqlName(name) : rt::IsSqlIdentifier(name)) return name;
         RaiseError(1, kForeignKeyValidationSource,
-                   rt::Variant(column + " of attribute " + Text(Value(AttributeInfo, "QTX_USERNAME")) +
+                   rt::Variant(column + " of attribute " + Text(ValueOf(AttributeInfo, "QTX_USERNAME")) +
                                " is not a plain name: " + name));
     };
-    if (IsSet(Value(AttributeInfo, "QTX_FOREIGNKEYTABLE"))) {
-        if (!IsSet(Value(AttributeInfo, "QTX_FOREIGNKEYFIELD")))
+    if (!IsNullOrEmptyText(ValueOf(AttributeInfo, "QTX_FOREIGNKEYTABLE"))) {
+        if (IsNullOrEmptyText(ValueOf(AttributeInfo, "QTX_FOREIGNKEYFIELD")))
             RaiseError(1, kForeignKeyValidationSource, rt::Variant("QTX_FOREIGNKEYFIELD is null"));
         Check.CheckForeignKey = true;
-        Check.ForeignKeyTable = plain("QTX_FOREIGNKEYTABLE", Text(Value(AttributeInfo, "QTX_FOREIGNKEYTABLE")), true);
-        Check.ForeignKeyField = plain("QTX_FOREIGNKEYFIELD", Text(Value(AttributeInfo, "QTX_FOREIGNKEYFIELD")), false);
-    } else if (IsSet(Value(AttributeInfo, "QTX_DOMAINTABLE"))) {
-        if (!IsSet(Value(AttributeInfo, "QTX_DOMAINFIELD")))
+        Check.ForeignKeyTable = plain("QTX_FOREIGNKEYTABLE", Text(ValueOf(AttributeInfo, "QTX_FOREIGNKEYTABLE")), true);
+        Check.ForeignKeyField =
+            plain("QTX_FOREIGNKEYFIELD", Text(ValueOf(AttributeInfo, "QTX_FOREIGNKEYFIELD")), false);
+    } else if (!IsNullOrEmptyText(ValueOf(AttributeInfo, "QTX_DOMAINTABLE"))) {
+        if (IsNullOrEmptyText(ValueOf(AttributeInfo, "QTX_DOMAINFIELD")))
             RaiseError(1, kForeignKeyValidationSource, rt::Variant("QTX_DOMAINFIELD is null"));
         Check.CheckDomain = true;
-        Check.DomainTable = plain("QTX_DOMAINTABLE", Text(Value(AttributeInfo, "QTX_DOMAINTABLE")), true);
-        Check.DomainField = plain("QTX_DOMAINFIELD", Text(Value(AttributeInfo, "QTX_DOMAINFIELD")), false);
+        Check.DomainTable = plain("QTX_DOMAINTABLE", Text(ValueOf(AttributeInfo, "QTX_DOMAINTABLE")), true);
+        Check.DomainField = plain("QTX_DOMAINFIELD", Text(ValueOf(AttributeInfo, "QTX_DOMAINFIELD")), false);
     }
 }
 
@@ -205,7 +202,7 @@ void FeatureValidationService::ValidateComponentAttributes(const std::shared_ptr
                                                            const AttributeCheck& Check,
                                                            const std::shared_ptr<ado::Recordset>& Errors) {
     // Named only in a finding.
-    auto componentUserName = [&] { return ComponentUserName(rt::CInt(Value(ComponentRows, "QTX_CNO"))); };
+    auto componentUserName = [&] { return ComponentUserName(rt::CInt(ValueOf(ComponentRows, "QTX_CNO"))); };
     rt::Variant value;
     bool missing;
     if (Check.FieldName == "QTX_GEOMETRY") {

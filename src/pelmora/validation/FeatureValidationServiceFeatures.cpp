@@ -2,6 +2,8 @@
 // the attribute checks of every placement component.
 #include "ado/Recordset.h"
 #include "pelmora/common/AppUtils.h"
+#include "pelmora/common/NullOrEmpty.h"
+#include "pelmora/common/modADOUtils.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/ComponentClone.h"
 #include "pelmora/features/ComponentService.h"
@@ -24,13 +26,7 @@ constexpr int16_t kRepeatedComponentMessage = 25084;
 constexpr int16_t kRequiredComponentMessage = 25086;
 constexpr int16_t kRequiredAlternateMessage = 25089;
 
-bool IsNullOrEmptyText(const rt::Variant& v) { return v.IsNull() || v.IsEmpty() || rt::CStr(v).empty(); }
-
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
-
-rt::Variant Value(const std::shared_ptr<ado::Recordset>& rs, const char* field) {
-    return rs->GetValue(rt::Variant(field));
-}
 
 }  // namespace
 
@@ -77,7 +73,7 @@ void FeatureValidationService::ValidateFeatureSet(const std::shared_ptr<IKeyObje
         }
         ++Index;
         for (Placement->MoveFirst(); !Placement->get_EOF(); Placement->MoveNext()) {
-            if (IsNullOrEmptyText(Value(Placement, "QTX_NAME"))) continue;
+            if (IsNullOrEmptyText(ValueOf(Placement, "QTX_NAME"))) continue;
             CheckPlacementComponent(Feature, Components, Placement, Service, AttributeInfo, Errors);
         }
     }
@@ -92,22 +88,22 @@ void FeatureValidationService::CheckPlacementComponent(const std::shared_ptr<IKe
                                                        const std::shared_ptr<ado::Recordset>& Errors) {
     const std::string fno = std::to_string(Feature->get_FNO());
     const std::string fid = std::to_string(Feature->get_FID());
-    auto Component = Components->get_Item(Value(Placement, "QTX_NAME"));
-    const rt::Variant cnoValue = Value(Placement, "QTX_CNO");
+    auto Component = Components->get_Item(ValueOf(Placement, "QTX_NAME"));
+    const rt::Variant cnoValue = ValueOf(Placement, "QTX_CNO");
     const std::string cno = rt::CStr(cnoValue);
     auto Rows = Component->get_Recordset();
     if (!(Rows->get_BOF() && Rows->get_EOF())) Rows->MoveFirst();
     const int16_t N = GetRecordCount(Rows);
-    if (rt::CLng(Value(Placement, "QTX_REPEATING")) == 0 && N > 1) {
-        const int16_t firstCNO = rt::CInt(Value(Rows, "QTX_CNO"));
+    if (rt::CLng(ValueOf(Placement, "QTX_REPEATING")) == 0 && N > 1) {
+        const int16_t firstCNO = rt::CInt(ValueOf(Rows, "QTX_CNO"));
         AddFinding(Errors,
                    LoadResStringWithParams(kRepeatedComponentMessage,
                                            Quoted(GetComponentUserName(Lookups().metadata, firstCNO)),
-                                           std::to_string(firstCNO), rt::CStr(Value(Rows, "QTX_FNO"))),
+                                           std::to_string(firstCNO), rt::CStr(ValueOf(Rows, "QTX_FNO"))),
                    "", fno, fid, cno, "");
     }
-    if (rt::CLng(Value(Placement, "QTX_REQUIRED")) == 1 && N < 1) {
-        const rt::Variant alternateName = Value(Placement, "QTX_ALTERNATEREQUIREDNAME");
+    if (rt::CLng(ValueOf(Placement, "QTX_REQUIRED")) == 1 && N < 1) {
+        const rt::Variant alternateName = ValueOf(Placement, "QTX_ALTERNATEREQUIREDNAME");
         if (IsNullOrEmptyText(alternateName)) {
             AddFinding(Errors,
                        LoadResStringWithParams(kRequiredComponentMessage,
@@ -115,9 +111,9 @@ void FeatureValidationService::CheckPlacementComponent(const std::shared_ptr<IKe
                                                cno, fno),
                        "", fno, fid, cno, "");
         } else if (GetRecordCount(Components->get_Item(alternateName)->get_Recordset()) < 1) {
-            const rt::Variant alternateCNO = Value(Placement, "QTX_ALTERNATEREQUIREDCNO");
+            const rt::Variant alternateCNO = ValueOf(Placement, "QTX_ALTERNATEREQUIREDCNO");
             AddFinding(Errors,
-                       LoadResStringWithParams(kRequiredAlternateMessage, rt::CStr(Value(Placement, "QTX_USERNAME")),
+                       LoadResStringWithParams(kRequiredAlternateMessage, rt::CStr(ValueOf(Placement, "QTX_USERNAME")),
                                                cno, GetComponentUserName(Lookups().metadata, rt::CInt(alternateCNO)),
                                                rt::CStr(alternateCNO), fno),
                        "", fno, fid, cno, "");
@@ -135,7 +131,7 @@ bool FeatureValidationService::HasNoComponentRecords(const std::shared_ptr<IKeyO
     auto Components = Feature->get_Components();
     if (!Components) return result;
     for (Placement->MoveFirst(); !Placement->get_EOF(); Placement->MoveNext()) {
-        const rt::Variant name = Value(Placement, "QTX_NAME");
+        const rt::Variant name = ValueOf(Placement, "QTX_NAME");
         if (IsNullOrEmptyText(name)) continue;
         if (Components->get_Item(name)->get_Recordset()->get_RecordCount() > 0) {
             result = false;
@@ -150,7 +146,7 @@ int16_t FeatureValidationService::CountPlacementComponents(const std::shared_ptr
     if (Placement->get_BOF() && Placement->get_EOF()) return 0;
     int16_t count = 0;
     for (Placement->MoveFirst(); !Placement->get_EOF(); Placement->MoveNext()) {
-        const rt::Variant cno = Value(Placement, "QTX_CNO");
+        const rt::Variant cno = ValueOf(Placement, "QTX_CNO");
         if (!IsNullOrEmptyText(cno) && rt::CLng(cno) != 0) ++count;
     }
     Placement->MoveFirst();

@@ -203,10 +203,8 @@ bool EvaluateRule(F&& body) {
 
 }  // namespace
 
-bool IsNullOrEmptyValue(const rt::Variant& Value) { return Value.IsNull() || Value.IsEmpty(); }
-
 bool IsBlankValue(const rt::Variant& Value) {
-    return IsNullOrEmptyValue(Value) || (Value.IsString() && Value.Str().empty());
+    return IsNullOrEmpty(Value) || (Value.IsString() && Value.Str().empty());
 }
 
 const rt::Variant& RuleWalk::Column(const char* Name) const {

@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "pelmora/common/NullOrEmpty.h"
 #include "pelmora/common/TraceScope.h"
 #include "runtime/Variant.h"
 
@@ -124,8 +125,6 @@ struct AttributeValidationApartment {
 AttributeValidationApartment& AttributeValidationState();
 
 // ---- reading rules ----
-// Null or Empty.
-bool IsNullOrEmptyValue(const rt::Variant& Value);
 // Null, Empty or "".
 bool IsBlankValue(const rt::Variant& Value);
 

@@ -190,6 +190,8 @@ void ReleaseValidationSetIndex() { IndexState().current.reset(); }
 
 bool ValidationSetIndexBelongsTo(const std::shared_ptr<ado::Recordset>& rs) { return IndexOf(rs) != nullptr; }
 
+bool PendingIs(const rt::Variant& Pending, int16_t Number) { return HoldsNumber(Pending, Number); }
+
 // A set without an index is held as Nothing, which IndexOf passes over.
 ValidationSetIndexHold::ValidationSetIndexHold(const std::shared_ptr<ado::Recordset>& rs) {
     IndexState().held.push_back(IndexOf(rs));
@@ -237,11 +239,11 @@ void GetValidationKOCollection(const std::shared_ptr<ado::Recordset>& rs,
                 added = features->get_Count() > before;
             }
             rt::Variant pending = pendingField->get_Value();
-            if (HoldsNumber(pending, 1)) {
+            if (PendingIs(pending, 1)) {
                 // The feature checks walk the first nCount features as the pending
                 // ones: a repeated feature, or one left out, must not count.
                 if (added) ++nCount;
-            } else if (HoldsNumber(pending, 0)) {
+            } else if (PendingIs(pending, 0)) {
                 // A row without a related feature (a set built by hand) relates nothing.
                 const rt::Variant relatedFID = relatedFidField->get_Value();
                 if (!relatedFID.IsNull() && !relatedFID.IsEmpty())

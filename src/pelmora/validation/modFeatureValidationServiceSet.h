@@ -65,6 +65,10 @@ void GetValidationKOCollection(const std::shared_ptr<ado::Recordset>& rs,
                                std::shared_ptr<IComponents>& cValComponents,
                                const std::shared_ptr<IDataContext>& DataContext, int32_t& nCount);
 
+// Whether a set row's "PENDING" value is Number (1 for a feature to validate,
+// 0 for a relationship row), as VB's "=" says: Null never is, Empty is 0.
+bool PendingIs(const rt::Variant& Pending, int16_t Number);
+
 // The feature (CNO and CID 0) of the collection; nullptr when it is not
 // there. Never raises.
 std::shared_ptr<IKeyObject> FindKeyObject(const std::shared_ptr<IKeyObjects>& Features, int16_t FNO, int32_t FID);
