@@ -121,9 +121,10 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
         bool source = false;
         step([&] { source = IsSourceFno(rowFno); });
         std::shared_ptr<IKeyObject> feature = source ? FindKeyObject(Features, rowFno, rowFid) : nullptr;
-        if (feature) {
+        // A feature the helper cannot take is skipped: every check below
+        // reads the helper's feature.
+        if (feature && TakeFeature(feature)) {
             std::shared_ptr<ado::Recordset> support;
-            step([&] { putref_Feature(feature); });
             step([&] {
                 support = SupportRows(feature);
                 feature->put_CNO(rt::CInt(ValueOf(support, "QTX_CNO")));

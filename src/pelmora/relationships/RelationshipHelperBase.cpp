@@ -53,8 +53,15 @@ std::string RelationshipHelperBase::get_Name() { return name_; }
 std::shared_ptr<IKeyObject> RelationshipHelperBase::get_Feature() { return feature_; }
 
 void RelationshipHelperBase::putref_Feature(const std::shared_ptr<IKeyObject>& Feature) {
+    // A rejected feature leaves none: the one before is not this one.
+    feature_.reset();
     if (Feature) rt::QueryInterface<KeyObject>(Feature);
     feature_ = Feature;
+}
+
+bool RelationshipHelperBase::TakeFeature(const std::shared_ptr<IKeyObject>& Feature) {
+    rt::ResumeNext take;
+    return take([&] { putref_Feature(Feature); }) && feature_;
 }
 
 rt::Variant RelationshipHelperBase::CandidateFeatures(const std::shared_ptr<IKeyObject>&) { return rt::Variant::Null(); }
