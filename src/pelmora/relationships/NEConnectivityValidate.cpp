@@ -178,6 +178,7 @@ void NEConnectivity::RunRelationshipGeometryInterfaces(const std::shared_ptr<ado
     step([&] { rgiHelper_->Validate(self, priorities, messages); });
     step([&] {
         if (ArrayElementText(priorities, rt::LBound(priorities)).empty()) return;
+        RequireObjects(feature_);  // the interface may have set the helper's feature to Nothing
         const std::string fno = std::to_string(feature_->get_FNO());
         const std::string fid = std::to_string(feature_->get_FID());
         for (int32_t i = rt::LBound(priorities); i <= rt::UBound(priorities); ++i)
@@ -294,6 +295,7 @@ bool NEConnectivity::ValidatePipelineConnectivity(const NodeList& Nodes, int32_t
     rt::ResumeNext lookup;
     if (lookup([&] { switchText = AdditionalParameter("-PipelineConnectivity"); }))
         pipeline = rt::CInt(rt::Variant(switchText)) > 0;
+    RequireObjects(feature_);
     const std::string fno = std::to_string(feature_->get_FNO());
     const std::string fid = std::to_string(feature_->get_FID());
     bool result = true;
@@ -332,7 +334,7 @@ int32_t NEConnectivity::CountNodeMatches(int32_t Node, const std::shared_ptr<IKe
 void NEConnectivity::ValidateEndpoints(const NodeList& Nodes, const std::shared_ptr<IKeyObjects>& Related,
                                        const std::shared_ptr<ado::Recordset>& Errors) {
     if (Nodes.size() < 2) return;
-    if (!Related) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    if (!Related || !feature_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     std::string priority;
     rt::ResumeNext lookup;
     if (!lookup([&] { priority = AdditionalParameter("-EndpointValidationPriority"); }))

@@ -199,6 +199,7 @@ void NodeOrdConnADO::AddFindings(const rt::Variant& Priorities, const rt::Varian
                                  const std::shared_ptr<ado::Recordset>& Errors) const {
     // Only the indices both arrays have.
     const SharedBounds bounds = SharedArrayBounds(Priorities, Messages);
+    RequireObjects(feature_);  // an interface may have set the helper's feature to Nothing
     const std::string fno = std::to_string(feature_->get_FNO());
     const std::string fid = std::to_string(feature_->get_FID());
     for (int32_t i = bounds.first; i <= bounds.last; ++i)

@@ -53,13 +53,13 @@ std::string RelationshipHelperBase::get_Name() { return name_; }
 std::shared_ptr<IKeyObject> RelationshipHelperBase::get_Feature() { return feature_; }
 
 void RelationshipHelperBase::putref_Feature(const std::shared_ptr<IKeyObject>& Feature) {
-    // A rejected feature leaves none: the one before is not this one.
-    feature_.reset();
     if (Feature) rt::QueryInterface<KeyObject>(Feature);
     feature_ = Feature;
 }
 
 bool RelationshipHelperBase::TakeFeature(const std::shared_ptr<IKeyObject>& Feature) {
+    // A rejected feature leaves none: the row before's is not this one.
+    feature_.reset();
     rt::ResumeNext take;
     return take([&] { putref_Feature(Feature); }) && feature_;
 }
