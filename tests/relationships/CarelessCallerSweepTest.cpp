@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <set>
@@ -573,13 +574,17 @@ protected:
         for (int16_t fno : {101, 104}) pending_->Add(rt::Variant(fno));
     }
 
-    // "FID|description" of every finding.
+    // "FID|description" of every finding; a relationship that cannot be
+    // validated is a finding without a FID.
     static std::vector<std::string> Findings(const std::shared_ptr<ado::Recordset>& errors) {
         std::vector<std::string> lines;
         if (errors->get_BOF() && errors->get_EOF()) return lines;
+        auto text = [&](const char* column) {
+            const rt::Variant value = errors->GetValue(rt::Variant(column));
+            return value.IsNull() ? std::string() : rt::CStr(value);
+        };
         for (errors->MoveFirst(); !errors->get_EOF(); errors->MoveNext())
-            lines.push_back(rt::CStr(errors->GetValue(rt::Variant("QTX_FID"))) + "|" +
-                            rt::CStr(errors->GetValue(rt::Variant("ErrorDescription"))));
+            lines.push_back(text("QTX_FID") + "|" + text("ErrorDescription"));
         return lines;
     }
 
@@ -725,6 +730,103 @@ TEST_F(CarelessCollections, ValidateTakesCarelessComponents) {
     }
     EXPECT_FALSE(own.empty());
     ExpectDatabaseUnchanged("the validations given careless components");
+}
+
+// A key object of a caller's own class standing for one of the run's keys:
+// it answers that key's numbers and components, but is not the system's.
+class CallersKey : public rt::Object, public pelmora::IKeyObject {
+public:
+    explicit CallersKey(std::shared_ptr<pelmora::IKeyObject> key) : key_(std::move(key)) {}
+    int16_t get_FNO() override { return key_->get_FNO(); }
+    void put_FNO(int16_t FNO) override { key_->put_FNO(FNO); }
+    int32_t get_FID() override { return key_->get_FID(); }
+    void put_FID(int32_t FID) override { key_->put_FID(FID); }
+    int16_t get_CNO() override { return key_->get_CNO(); }
+    void put_CNO(int16_t CNO) override { key_->put_CNO(CNO); }
+    int16_t get_CID() override { return key_->get_CID(); }
+    void put_CID(int16_t CID) override { key_->put_CID(CID); }
+    std::shared_ptr<pelmora::IComponents> get_Components() override { return key_->get_Components(); }
+    void putref_Components(const std::shared_ptr<pelmora::IComponents>& Components) override {
+        key_->putref_Components(Components);
+    }
+
+private:
+    std::shared_ptr<pelmora::IKeyObject> key_;
+};
+
+// Every helper's walk, and the relationship validation that runs them all,
+// given a caller's collection in which one feature of the set is a key object
+// of another class: that feature is skipped (nothing is recorded for it, and
+// the feature after it is not judged as it), the others find what they find
+// without it. A key whose Components answers Nothing is skipped the same way.
+TEST_F(CarelessCollections, AFeatureTheWalkCannotTakeIsSkipped) {
+    OpenSet();
+    using Keys = std::shared_ptr<pelmora::IKeyObjects>;
+    struct Walk {
+        std::string name;
+        std::function<std::vector<std::string>(const Keys&)> run;
+    };
+    std::vector<Walk> walks;
+    for (const auto& type : kHelperTypes)
+        walks.push_back({"helper of type " + std::to_string(type.qtxType) + " (" + std::to_string(type.rno) + ")",
+                         [&, type](const Keys& features) {
+                             auto helper = pelmora::NewRelationshipHelper(rt::Variant(type.qtxType));
+                             helper->putref_DataContext(sqlite_);
+                             helper->putref_MDRSFilterService(
+                                 std::make_shared<pelmora::MetadataRecordsetFilterService>());
+                             helper->put_RelationshipNumber(type.rno);
+                             auto errors = pelmora::CreateValidationRecordset();
+                             helper->Validate(features, components_, set_, pending_, errors);
+                             return Findings(errors);
+                         }});
+    walks.push_back({"RelationshipService.Validate",
+                     [&](const Keys& features) {
+                         relationship_->putref_Features(features);
+                         relationship_->putref_Components(components_);
+                         std::shared_ptr<ado::Recordset> errors;
+                         relationship_->Validate(set_, errors);
+                         return Findings(errors);
+                     }});
+    struct Stand {
+        const char* name;
+        std::function<std::shared_ptr<pelmora::IKeyObject>(const std::shared_ptr<pelmora::IKeyObject>&)> make;
+    };
+    const std::vector<Stand> stands = {
+        {"a key object of another class", [](const auto& key) { return std::make_shared<CallersKey>(key); }},
+        {"a key whose Components answers Nothing",
+         [](const auto& key) { return KeyWithoutComponents(key->get_FNO(), key->get_FID()); }},
+    };
+    const KeyList keys = opened_->get_NewEnum();
+    auto callers = [](const KeyList& items) {
+        return std::make_shared<CallersKeys>(items, static_cast<int32_t>(items.size()));
+    };
+    size_t found = 0;
+    for (const auto& walk : walks) {
+        std::vector<std::string> own;
+        ASSERT_EQ(Run(walk.name + " over the run's own keys", [&] { own = walk.run(opened_); }), 0) << walk.name;
+        found += own.size();
+        for (int32_t fid : {5702, 5703, 5731, 5733}) {  // the set's features, each with findings of its own
+            const auto at = std::find_if(keys.begin(), keys.end(), [&](const auto& key) { return key->get_FID() == fid; });
+            ASSERT_NE(at, keys.end()) << fid;
+            KeyList absent = keys;
+            absent.erase(absent.begin() + (at - keys.begin()));
+            std::vector<std::string> others;
+            Run(walk.name + " without " + std::to_string(fid), [&] { others = walk.run(callers(absent)); });
+            EXPECT_TRUE(std::none_of(others.begin(), others.end(),
+                                     [&](const std::string& line) { return line.rfind(std::to_string(fid) + "|", 0) == 0; }))
+                << walk.name << " recorded " << fid << " without it";
+            for (const auto& stand : stands) {
+                KeyList items = keys;
+                items[static_cast<size_t>(at - keys.begin())] = stand.make(*at);
+                const std::string call = walk.name + " given " + stand.name + " for " + std::to_string(fid);
+                std::vector<std::string> got{"raised"};
+                EXPECT_EQ(Run(call, [&] { got = walk.run(callers(items)); }), 0) << call;
+                EXPECT_EQ(got, others) << call;
+            }
+        }
+    }
+    EXPECT_GT(found, 0u);
+    ExpectDatabaseUnchanged("the walks given features they cannot take");
 }
 
 // The attribute rules read a feature's components by name: a caller's own

@@ -82,8 +82,7 @@ void Dimensioning::Validate(const std::shared_ptr<IKeyObjects>& Features, const 
         const int16_t featureNumber = rt::CInt(fno->get_Value());
         if (!HasDimensionRows(featureNumber)) continue;
         auto feature = FindKeyObject(Features, featureNumber, rt::CLng(fid->get_Value()));
-        if (!feature) continue;
-        feature_ = feature;
+        if (!TakeFeature(feature)) continue;
         if (dimensionSide_)
             ValidateDimension(ValidationSet, Features, Errors);
         else

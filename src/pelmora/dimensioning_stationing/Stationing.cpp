@@ -219,7 +219,7 @@ void Stationing::Validate(const std::shared_ptr<IKeyObjects>& Features, const st
 
 void Stationing::ValidateFeature(const std::shared_ptr<IKeyObject>& feature,
                                  const std::shared_ptr<ado::Recordset>& Errors) {
-    putref_Feature(feature);
+    if (!TakeFeature(feature)) return;
     const int16_t fno = feature->get_FNO();
     std::shared_ptr<IComponent> component;
     std::shared_ptr<ado::Recordset> station;

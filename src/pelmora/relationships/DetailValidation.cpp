@@ -71,8 +71,7 @@ void Detail::Validate(const std::shared_ptr<IKeyObjects>& Features, const std::s
         const int16_t featureNumber = rt::CInt(fno->get_Value());
         if (!IsRelationshipFno(featureNumber)) continue;
         auto feature = FindKeyObject(Features, featureNumber, rt::CLng(fid->get_Value()));
-        if (!feature) continue;
-        feature_ = feature;
+        if (!TakeFeature(feature)) continue;
         if (IsSubordinate())
             ValidateContainedFeature(feature, ValidationSet, Features, Errors);
         else

@@ -67,8 +67,7 @@ void M2MOwnership::Validate(const std::shared_ptr<IKeyObjects>& Features, const 
         const int16_t featureNumber = rt::CInt(fno->get_Value());
         if (!IsSourceOrOwnerFno(featureNumber)) continue;
         auto feature = FindKeyObject(Features, featureNumber, rt::CLng(fid->get_Value()));
-        if (!feature) continue;
-        feature_ = feature;
+        if (!TakeFeature(feature)) continue;
         const int32_t kind = GetEnforcement(feature->get_FNO());
         auto related = GetRelatedFeatures(ValidationSet, Features, relationshipNumber_);
         ValidateRelationshipAttributes(feature, related, relationshipType_, dataContext_, name_, configuration_, Errors);

@@ -48,7 +48,7 @@ std::string PhaseName(const std::shared_ptr<ado::Recordset>& attributes, const c
 
 void NEConnectivity::ValidatePhases(const NodeList& Nodes, const std::shared_ptr<IKeyObjects>& Related,
                                     const std::shared_ptr<ado::Recordset>& Errors) {
-    if (!Related) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    if (!Related || !feature_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     auto ruleRelated = KeyObjects::New();
     ActivePhaseRule rule;
     if (!GetActivePhaseRules(Related, rule, ruleRelated)) return;

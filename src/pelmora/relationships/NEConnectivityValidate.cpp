@@ -114,9 +114,10 @@ void NEConnectivity::Validate(const std::shared_ptr<IKeyObjects>& Features, cons
         bool source = false;
         step([&] { source = IsSourceFno(rowFno); });
         std::shared_ptr<IKeyObject> feature = source ? FindKeyObject(Features, rowFno, rowFid) : nullptr;
-        if (feature) {
+        // A feature the helper cannot take is skipped: every check below
+        // reads the helper's feature.
+        if (feature && TakeFeature(feature)) {
             std::shared_ptr<ado::Recordset> support;
-            step([&] { putref_Feature(feature); });
             step([&] {
                 support = SupportRows(feature);
                 feature->put_CNO(rt::CInt(ValueOf(support, "QTX_CNO")));
@@ -170,6 +171,7 @@ void NEConnectivity::RunRelationshipGeometryInterfaces(const std::shared_ptr<ado
     step([&] { rgiHelper_->Validate(self, priorities, messages); });
     step([&] {
         if (ArrayElementText(priorities, rt::LBound(priorities)).empty()) return;
+        RequireObjects(feature_);  // the interface may have set the helper's feature to Nothing
         const std::string fno = std::to_string(feature_->get_FNO());
         const std::string fid = std::to_string(feature_->get_FID());
         for (int32_t i = rt::LBound(priorities); i <= rt::UBound(priorities); ++i)
@@ -286,6 +288,7 @@ bool NEConnectivity::ValidatePipelineConnectivity(const NodeList& Nodes, int32_t
     rt::ResumeNext lookup;
     if (lookup([&] { switchText = AdditionalParameter("-PipelineConnectivity"); }))
         pipeline = rt::CInt(rt::Variant(switchText)) > 0;
+    RequireObjects(feature_);
     const std::string fno = std::to_string(feature_->get_FNO());
     const std::string fid = std::to_string(feature_->get_FID());
     bool result = true;
@@ -324,7 +327,7 @@ int32_t NEConnectivity::CountNodeMatches(int32_t Node, const std::shared_ptr<IKe
 void NEConnectivity::ValidateEndpoints(const NodeList& Nodes, const std::shared_ptr<IKeyObjects>& Related,
                                        const std::shared_ptr<ado::Recordset>& Errors) {
     if (Nodes.size() < 2) return;
-    if (!Related) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    if (!Related || !feature_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     std::string priority;
     rt::ResumeNext lookup;
     if (!lookup([&] { priority = AdditionalParameter("-EndpointValidationPriority"); }))

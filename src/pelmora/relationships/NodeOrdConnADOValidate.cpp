@@ -115,8 +115,7 @@ void NodeOrdConnADO::ValidateLinearConnectivityComponents(const std::shared_ptr<
             const int16_t rowFno = rt::CInt(ValidationSet->GetValue(rt::Variant("QTX_FNO")));
             const int32_t rowFid = rt::CLng(ValidationSet->GetValue(rt::Variant("QTX_FID")));
             auto feature = FindKeyObject(Features, rowFno, rowFid);
-            if (!feature) continue;
-            putref_Feature(feature);
+            if (!TakeFeature(feature)) continue;
             if (IsNotPending(ValidationSet)) break;
             if (rowFno != linearFno) continue;
             // No support component among the set's components: nothing to
@@ -162,8 +161,7 @@ void NodeOrdConnADO::ValidateAttributes(const std::shared_ptr<ado::Recordset>& V
         if (!FilterRulesByFNO(rowFno)) continue;
         const int32_t rowFid = rt::CLng(ValidationSet->GetValue(rt::Variant("QTX_FID")));
         auto feature = FindKeyObject(Features, rowFno, rowFid);
-        if (!feature) continue;
-        putref_Feature(feature);
+        if (!TakeFeature(feature)) continue;
         auto related = GetRelatedFeatures(ValidationSet, Features, relationshipNumber_);
         CheckDistances(related, Errors);
 
@@ -201,6 +199,7 @@ void NodeOrdConnADO::AddFindings(const rt::Variant& Priorities, const rt::Varian
                                  const std::shared_ptr<ado::Recordset>& Errors) const {
     // Only the indices both arrays have.
     const SharedBounds bounds = SharedArrayBounds(Priorities, Messages);
+    RequireObjects(feature_);  // an interface may have set the helper's feature to Nothing
     const std::string fno = std::to_string(feature_->get_FNO());
     const std::string fid = std::to_string(feature_->get_FID());
     for (int32_t i = bounds.first; i <= bounds.last; ++i)

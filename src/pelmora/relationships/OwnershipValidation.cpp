@@ -94,8 +94,7 @@ void Ownership::Validate(const std::shared_ptr<IKeyObjects>& Features, const std
         FilterService().FilterRecordset(ruleTable_, sideField, rt::Variant(featureNumber));
         if (!HasRows(ruleTable_)) continue;
         auto feature = FindKeyObject(Features, featureNumber, rt::CLng(fid->get_Value()));
-        if (!feature) continue;
-        putref_Feature(feature);
+        if (!TakeFeature(feature)) continue;
 
         const rt::Variant enforcementValue = ruleTable_->GetValue(rt::Variant("QTX_ENFORCEMENT"));
         const int32_t enforcement =

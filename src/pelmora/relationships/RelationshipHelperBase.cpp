@@ -57,6 +57,21 @@ void RelationshipHelperBase::putref_Feature(const std::shared_ptr<IKeyObject>& F
     feature_ = Feature;
 }
 
+bool RelationshipHelperBase::TakeFeature(const std::shared_ptr<IKeyObject>& Feature) {
+    if (!Feature) return false;  // absent from the features: the last one checked stays active
+    // A rejected feature leaves none: the row before's is not this one.
+    feature_.reset();
+    rt::ResumeNext take;
+    std::shared_ptr<IComponents> components;
+    // The checks read the feature's components: without them it is skipped,
+    // as a feature whose support rows cannot be read is.
+    if (take([&] { putref_Feature(Feature); }) && take([&] { components = Feature->get_Components(); }) &&
+        components)
+        return true;
+    feature_.reset();
+    return false;
+}
+
 rt::Variant RelationshipHelperBase::CandidateFeatures(const std::shared_ptr<IKeyObject>&) { return rt::Variant::Null(); }
 
 bool RelationshipHelperBase::CanRelate(const std::shared_ptr<IKeyObject>&, int16_t) { return false; }

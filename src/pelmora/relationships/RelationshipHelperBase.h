@@ -121,6 +121,12 @@ protected:
         FilterText,     // the filter text "QTX_RNO = n"
     };
 
+    // Makes Feature the active feature of a walk's row. False when Feature is
+    // Nothing; false, with no feature active, when it cannot be taken (a key
+    // object of another class, or one whose Components answers Nothing): the
+    // walk skips that row, and no later step reads the row before's.
+    bool TakeFeature(const std::shared_ptr<IKeyObject>& Feature);
+
     // Loads the relationship row and the rule table (steps shared with the
     // null helper, which stores neither the number nor the name).
     void LoadRelationshipTables(int16_t RelationshipNumber, RowPositioning positioning);
