@@ -50,8 +50,7 @@ void Recordset::AttachStore(std::shared_ptr<RowStore> store) {
     filterGroup_ = adFilterNone;
     criteria_.reset();
     sortKeys_ = std::move(keys);
-    editMode_ = adEditNone;
-    editRow_ = -1;
+    EndEdit();
     // Built when first looked at: a clone that is filtered straight away
     // (the usual use) never lists every row of the store.
     viewPending_ = true;
@@ -135,12 +134,8 @@ void Recordset::Close() {
         if (editMode_ == adEditAdd) {
             store_->meta[static_cast<size_t>(editRow_)].removed = true;
             ++store_->version;
-        } else {
-            store_->AssignRow(editRow_, editBackup_.data());
-            if (editRowWasUnmodified_) store_->DropOriginal(editRow_);
         }
-        editMode_ = adEditNone;
-        editRow_ = -1;
+        EndEdit();
     }
     if (FireWill(evRecordset, adRsnClose, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
             s.WillChangeRecordset(adRsnClose, st, rs);
@@ -268,7 +263,7 @@ const rt::Variant& Recordset::FieldValueRef(int32_t index) {
     Sync();
     int32_t row = RequireCurrentRow();
     if (!Visible(row) || store_->meta[static_cast<size_t>(row)].status == adRecDeleted) DeletedRow();
-    return store_->Row(row)[index];
+    return ValueSeen(row, index);
 }
 
 const rt::Variant& Recordset::FieldOriginalValueRef(int32_t index) {
@@ -288,7 +283,11 @@ const rt::Variant* Recordset::CurrentRowValues() {
     Sync();
     int32_t row = RequireCurrentRow();
     if (!Visible(row) || store_->meta[static_cast<size_t>(row)].status == adRecDeleted) DeletedRow();
-    return store_->Row(row);
+    if (row != editRow_) return store_->Row(row);
+    const rt::Variant* stored = store_->Row(row);
+    editRowView_.resize(store_->width);
+    for (size_t i = 0; i < store_->width; ++i) editRowView_[i] = editSet_[i] ? editValues_[i] : stored[i];
+    return editRowView_.data();
 }
 
 const rt::Variant* Recordset::OriginalRowValues() {

@@ -386,12 +386,20 @@ private:
     std::vector<SortKey> sortKeys_;
     static std::vector<SortKey> ParseSortKeys(const std::string& sort, const RowStore& store);
 
-    // The edit in progress on this recordset.
+    // The edit in progress on this recordset. Its assignments stay in its
+    // own buffer (editSet_[f]: field f assigned) until Update writes them to
+    // the rows, so the other members of the family read the stored values
+    // until then and a CancelUpdate drops only this recordset's own.
     EditModeEnum editMode_ = adEditNone;
-    int32_t editRow_ = -1;
+    int32_t editRow_ = -1;  // -1 whenever editMode_ is adEditNone
     int32_t rowBeforeAdd_ = -1;
-    bool editRowWasUnmodified_ = false;
-    std::vector<rt::Variant> editBackup_;
+    std::vector<rt::Variant> editValues_;
+    std::vector<uint8_t> editSet_;
+    std::vector<rt::Variant> editRowView_;  // the edited row whole, for CurrentRowValues
+    void EndEdit();
+    // The row's values as this recordset reads them: its own assignments over
+    // the stored ones.
+    const rt::Variant& ValueSeen(int32_t row, int32_t index) const;
 
     // Shared with the clones: a long query text is not copied for each one.
     std::shared_ptr<const std::string> source_;

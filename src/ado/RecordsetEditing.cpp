@@ -35,11 +35,21 @@ void Recordset::SaveOriginal(int32_t row) {
 void Recordset::BeginEdit(int32_t row, EditModeEnum mode) {
     editMode_ = mode;
     editRow_ = row;
-    const rt::Variant* values = store_->Row(row);
-    editBackup_.assign(values, values + store_->width);
-    const auto& m = store_->meta[static_cast<size_t>(row)];
-    editRowWasUnmodified_ = m.status == adRecUnmodified && m.original < 0;
-    if (m.status != adRecNew) SaveOriginal(row);
+    editValues_.assign(store_->width, rt::Variant());
+    editSet_.assign(store_->width, 0);
+}
+
+void Recordset::EndEdit() {
+    editMode_ = adEditNone;
+    editRow_ = -1;
+    editValues_.clear();
+    editSet_.clear();
+    editRowView_.clear();
+}
+
+const rt::Variant& Recordset::ValueSeen(int32_t row, int32_t index) const {
+    if (row == editRow_ && editSet_[static_cast<size_t>(index)]) return editValues_[static_cast<size_t>(index)];
+    return store_->Row(row)[index];
 }
 
 void Recordset::AcceptRow(int32_t row) {
@@ -116,8 +126,13 @@ void Recordset::SetFieldValues(const std::vector<int32_t>& indices, const std::v
     const auto& m = store_->meta[static_cast<size_t>(row)];
     if (m.removed || m.status == adRecDeleted) DeletedRow();
     if (editMode_ == adEditNone || editRow_ != row) BeginEdit(row, adEditInProgress);
-    for (size_t i = 0; i < indices.size(); ++i)
-        store_->Assign(row, static_cast<size_t>(indices[i]), std::move(coerced[i]));
+    for (size_t i = 0; i < indices.size(); ++i) {
+        const auto f = static_cast<size_t>(indices[i]);
+        editValues_[f] = std::move(coerced[i]);
+        editSet_[f] = 1;
+    }
+    // Caches that judge the rows by their assignments look again.
+    ++store_->assignments;
     FireComplete(evFieldComplete, 0, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
         s.FieldChangeComplete(count, fields, nullptr, st, rs);
     });
@@ -363,24 +378,24 @@ void Recordset::Update(const rt::Variant& Fields, const rt::Variant& Values) {
     }
     if (!open_ || editMode_ == adEditNone) return;
     int32_t row = editRow_;
-    auto& m = store_->meta[static_cast<size_t>(row)];
-    if (!m.removed && editMode_ == adEditAdd) {
-        // What the edit left unset joins the rows as Null.
-        const rt::Variant* values = store_->Row(row);
+    // A row another member of the family deleted meanwhile takes no values.
+    if (const auto& m = store_->meta[static_cast<size_t>(row)]; !m.removed && m.status != adRecDeleted) {
+        if (IsBatch() && m.status != adRecNew) SaveOriginal(row);
         for (size_t i = 0; i < store_->width; ++i)
-            if (values[i].IsEmpty()) store_->Assign(row, i, rt::Variant::Null());
-    }
-    if (!m.removed) {
+            if (editSet_[i]) store_->Assign(row, i, std::move(editValues_[i]));
+        // What the edit left unset joins the rows as Null.
+        if (editMode_ == adEditAdd)
+            for (size_t i = 0; i < store_->width; ++i)
+                if (store_->Row(row)[i].IsEmpty()) store_->Assign(row, i, rt::Variant::Null());
+        auto& meta = store_->meta[static_cast<size_t>(row)];
         if (!IsBatch()) {
             AcceptRow(row);
-        } else if (m.status == adRecUnmodified) {
-            m.status = adRecModified;
+        } else if (meta.status == adRecUnmodified) {
+            meta.status = adRecModified;
             ++store_->version;
         }
     }
-    editMode_ = adEditNone;
-    editRow_ = -1;
-    editBackup_.clear();
+    EndEdit();
     RecordChangeCompleted(adRsnUpdate);
 }
 
@@ -397,21 +412,17 @@ void Recordset::CancelUpdate() {
         throw CancelledError();
     }
     if (!open_ || editMode_ == adEditNone) return;
-    int32_t row = editRow_;
-    auto& m = store_->meta[static_cast<size_t>(row)];
+    // Only this recordset's own assignments go: the rows hold nothing of them.
     if (editMode_ == adEditAdd) {
-        m.removed = true;
+        store_->meta[static_cast<size_t>(editRow_)].removed = true;
         ++store_->version;
+        EndEdit();
         Sync();
         int32_t back = rowBeforeAdd_ >= 0 ? IndexOfRow(rowBeforeAdd_) : -1;
         pos_ = back >= 0 ? back : static_cast<int32_t>(view_.size());
     } else {
-        store_->AssignRow(row, editBackup_.data());
-        if (editRowWasUnmodified_) store_->DropOriginal(row);
+        EndEdit();
     }
-    editMode_ = adEditNone;
-    editRow_ = -1;
-    editBackup_.clear();
     RecordChangeCompleted(reason);
 }
 
@@ -475,10 +486,7 @@ void Recordset::Delete(AffectEnum AffectRecords) {
     for (int32_t row : rows) {
         auto& m = store_->meta[static_cast<size_t>(row)];
         if (m.removed || m.status == adRecDeleted) continue;  // a handler got there first
-        if (editMode_ != adEditNone && editRow_ == row) {
-            editMode_ = adEditNone;
-            editRow_ = -1;
-        }
+        if (editMode_ != adEditNone && editRow_ == row) EndEdit();
         if (m.status == adRecNew) {
             // Added and deleted before reaching the database: nothing to send.
             m.removed = true;

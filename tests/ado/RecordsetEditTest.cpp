@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
+#include <tuple>
 #include <utility>
 
 #include "AdoTestUtil.h"
@@ -680,4 +682,84 @@ TEST(RecordsetValues, ByIndexAsThroughTheFieldsCollection) {
     Recordset unshared;
     EXPECT_EQ(ErrorOf([&] { unshared.GetValue(rt::Variant(int32_t{0})); }), err::IllegalOperation);
     EXPECT_EQ(ErrorOf([&] { unshared.get_Fields(); }), err::IllegalOperation);
+}
+
+TEST(RecordsetCloneEdit, EachMemberOfTheFamilyKeepsItsOwnEditUntilItsUpdate) {
+    // What a recordset reads of row 1 (not shown: gone from its view).
+    struct Seen {
+        bool shown;
+        std::string name;
+        double val;
+    };
+    const auto seen = [](const RecordsetPtr& rs) -> Seen {
+        rt::Variant at;
+        if (ErrorOf([&] { at = rs->get_Bookmark(); }) != 0 || rt::CDbl(at) != 1.0) {
+            rs->Find("ID = 1", 0, adSearchForward, rt::Variant(int32_t{adBookmarkFirst}));
+            if (rs->get_EOF()) return {false, "", 0};
+        }
+        rt::Variant name, val;
+        if (ErrorOf([&] { name = rs->GetValue("NAME"); val = rs->GetValue("VAL"); }) != 0) return {false, "", 0};
+        return {true, rt::CStr(name), rt::CDbl(val)};
+    };
+    using Act = std::function<void(const RecordsetPtr&, const RecordsetPtr&)>;
+    const auto val99 = [](const RecordsetPtr& rs) { rs->SetValue("VAL", rt::Variant(99.0)); };
+    const auto nameONE = [](const RecordsetPtr& rs) { rs->SetValue("NAME", rt::Variant("ONE")); };
+    struct Case {
+        const char* what;
+        Act act;  // on the source a and its clone b, both standing on row 1 ("one", 1.5)
+        Seen a, b, later;  // what a, b (unless closed) and a clone made afterwards read
+        EditModeEnum aMode;
+    };
+    const Case cases[] = {
+        {"b assigns, a reads", [&](auto&, auto& b) { val99(b); },
+         {true, "one", 1.5}, {true, "one", 99}, {true, "one", 1.5}, adEditNone},
+        {"b assigns and updates", [&](auto&, auto& b) { val99(b); b->Update(); },
+         {true, "one", 99}, {true, "one", 99}, {true, "one", 99}, adEditInProgress},
+        {"b cancels after a updated", [&](auto& a, auto& b) { val99(b); nameONE(a); a->Update(); b->CancelUpdate(); },
+         {true, "ONE", 1.5}, {true, "ONE", 1.5}, {true, "ONE", 1.5}, adEditInProgress},
+        {"both update their own fields", [&](auto& a, auto& b) { val99(b); nameONE(a); a->Update(); b->Update(); },
+         {true, "ONE", 99}, {true, "ONE", 99}, {true, "ONE", 99}, adEditInProgress},
+        {"a cancels after b updated", [&](auto& a, auto& b) { nameONE(a); val99(b); b->Update(); a->CancelUpdate(); },
+         {true, "one", 99}, {true, "one", 99}, {true, "one", 99}, adEditInProgress},
+        {"b moves off the row", [&](auto&, auto& b) { val99(b); b->MoveNext(); },
+         {true, "one", 99}, {true, "one", 99}, {true, "one", 99}, adEditInProgress},
+        {"b closes", [&](auto&, auto& b) { val99(b); b->Close(); },
+         {true, "one", 1.5}, {false, "", 0}, {true, "one", 1.5}, adEditNone},
+        {"a deletes the row b edits, b moves off", [&](auto& a, auto& b) { val99(b); a->Delete(); b->MoveNext(); },
+         {false, "", 0}, {false, "", 0}, {false, "", 0}, adEditDelete},
+    };
+    for (const Case& c : cases) {
+        auto a = ThreeRows();
+        auto b = a->Clone();
+        a->MoveFirst();
+        c.act(a, b);
+        EXPECT_EQ(a->get_EditMode(), c.aMode) << c.what;
+        auto later = a->Clone();
+        for (const auto& [rs, want, who] :
+             {std::tuple{a, c.a, "a"}, std::tuple{b, c.b, "b"}, std::tuple{later, c.later, "later"}}) {
+            if (rs->get_State() != adStateOpen) continue;
+            const Seen got = seen(rs);
+            EXPECT_EQ(got.shown, want.shown) << c.what << ": " << who;
+            EXPECT_EQ(got.name, want.name) << c.what << ": " << who;
+            EXPECT_EQ(got.val, want.val) << c.what << ": " << who;
+        }
+        // What a batch would write of row 1 is what every member reads.
+        for (const PendingRow& p : a->PendingRows()) {
+            if (rt::CDbl(p.bookmark) == 1.0 && p.status != adRecDeleted) {
+                EXPECT_EQ(rt::CDbl(p.current[2]), c.later.val) << c.what;
+            }
+        }
+    }
+
+    // A row another member is adding shows its stored (unset) values until its Update.
+    auto a = ThreeRows();
+    auto b = a->Clone();
+    b->AddNew();
+    b->SetValue("ID", rt::Variant(int32_t{4}));
+    a->MoveLast();
+    EXPECT_EQ(a->get_RecordCount(), 4);
+    EXPECT_TRUE(a->GetValue("ID").IsNull());
+    EXPECT_EQ(rt::CLng(b->GetValue("ID")), 4);
+    b->Update();
+    EXPECT_EQ(rt::CLng(a->GetValue("ID")), 4);
 }

@@ -100,9 +100,10 @@ TEST_F(CloneFixture, ClonesShowOnlyTheirFeaturesRows) {
     EXPECT_EQ(componenttest::FIDsOf(*inner), (std::vector<int32_t>{1001}));
     EXPECT_EQ(inner->get_BackwardPointer(), rt::QueryInterface<Component>(source)->get_BackwardPointer());
 
-    // Rows are shared: a change through the clone is seen by the source.
+    // Rows are shared: a change through the clone, once updated, is seen by the source.
     rows2->MoveFirst();
     rows2->SetValue(rt::Variant("ZONE_ID"), rt::Variant(int32_t{9}));
+    rows2->Update();
     auto all = source->get_Recordset();
     all->put_Filter(rt::Variant("ZONE_ID = 9"));
     EXPECT_EQ(Values(all, "QTX_FID"), (std::vector<std::string>{"1002"}));

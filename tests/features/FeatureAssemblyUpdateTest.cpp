@@ -154,3 +154,26 @@ TEST_F(FeatureAssemblyUpdateFixture, SavedEditsAreInTheDatabase) {
     EXPECT_EQ(Column("SELECT OWNER FROM QTX_COMMON_N WHERE QTX_FNO = 101 AND QTX_FID < 2000 ORDER BY QTX_FID", "OWNER"),
               (std::vector<std::string>{"CITY", "PORT", "CITY"}));
 }
+
+TEST_F(FeatureAssemblyUpdateFixture, AnAssignmentLeftUnfinishedInACloneOfTheRowsIsTheComponentsOnlyOnceUpdated) {
+    auto main = service_->OpenFeature(101, 1002);
+    auto features = Keys({});
+    features->Add(main);
+    auto rows = main->get_Components()->get_Item(rt::Variant("COMMON_ATTR"))->get_Recordset();
+    auto clone = rows->Clone();
+    clone->SetValue("OWNER", rt::Variant("PORT"));
+    const std::string query = "SELECT OWNER FROM QTX_COMMON_N WHERE QTX_FID = 1002";
+
+    // Not yet updated: the component shows the stored value, which is what is saved.
+    service_->UpdateFeatures(features);
+    rows->MoveFirst();
+    EXPECT_EQ(rt::CStr(rows->GetValue("OWNER")), "CITY");
+    EXPECT_EQ(Column(query, "OWNER"), (std::vector<std::string>{"CITY"}));
+
+    // Its implicit update on a move makes it the component's, saved by the next call.
+    clone->MoveNext();
+    rows->MoveFirst();
+    EXPECT_EQ(rt::CStr(rows->GetValue("OWNER")), "PORT");
+    service_->UpdateFeatures(features);
+    EXPECT_EQ(Column(query, "OWNER"), (std::vector<std::string>{"PORT"}));
+}

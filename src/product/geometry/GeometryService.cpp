@@ -545,6 +545,9 @@ std::shared_ptr<pelmora::IGeometryIndex> GeometryService::IndexGeometries(
     } catch (const rt::ComError&) {
         return nullptr;
     }
+    // The reads the index stands for walk the rows, which ends an edit in
+    // progress first; the clone would not see that edit, so it is ended here.
+    if (HasCurrentRow(GeometryRows)) GeometryRows->Update();
     // A clone walks all rows without moving the caller's or touching its filter.
     auto all = GeometryRows->Clone(ado::adLockUnspecified);
     auto index = std::make_shared<GeometryIndex>(l.pairs);
