@@ -285,6 +285,32 @@ TEST_F(GeometryChecks, TouchByClassOfTheTypeText) {
     for (auto& c : cases) EXPECT_EQ(GeometriesTouch(c.geom, c.type, target, c.tolerance), c.touch) << c.what;
 }
 
+TEST_F(GeometryChecks, StoredGeometrySearchAnswersAloneAsWithAKeptFilter) {
+    auto rect = rt::QueryInterface<IRectangleGeometry>(rt::CreateObject(kRectangleGeometryClsid));
+    auto storage = rt::QueryInterface<IGeometryStorageService>(rt::CreateObject(kGeometryStorageServiceClsid));
+    auto stored = CreateGeometryRecordset(Of({Square(0, 0, 10)}));
+    auto none = CreateGeometryRecordset(Of({}));
+    auto kept = rt::QueryInterface<ISpatialFilter>(rt::CreateObject(kSpatialFilterClsid));
+    kept->put_Operator(spatial_operator::Intersects);
+    kept->put_GeometryFieldName("QTX_GEOMETRY");
+    struct Case {
+        const char* what;
+        std::shared_ptr<IFrameworkRecordset> rows;
+        rt::Variant search;
+        bool meets;
+    } cases[] = {
+        {"a square over the edge", stored, BufferZoneLocate(Pt(10.4, 5), 0.5, rect, storage), true},
+        {"a square beyond it", stored, BufferZoneLocate(Pt(10.6, 5), 0.5, rect, storage), false},
+        {"no search geometry", stored, rt::Variant(), false},
+        {"no stored geometry", none, BufferZoneLocate(Pt(5, 5), 0.5, rect, storage), false},
+    };
+    // The kept filter searched before must not answer from its last search.
+    for (auto& c : cases) {
+        EXPECT_EQ(GetStoredGeometry(c.rows, c.search), c.meets) << c.what;
+        EXPECT_EQ(GetStoredGeometry(c.rows, c.search, kept.get()), c.meets) << c.what << ", kept filter";
+    }
+}
+
 TEST_F(GeometryChecks, AnEmptyCollectionTouchesNothingWithoutTheFramework) {
     rt::UnregisterClass(kInMemoryRecordsetProgId);
     EXPECT_FALSE(GeometriesTouch(Pt(0, 0), "PointGeometry", Of({}), 1.0));

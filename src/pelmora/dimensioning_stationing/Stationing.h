@@ -55,7 +55,6 @@ public:
     bool IsStationedFNO(const rt::Variant& FNO);
     // Whether some rule row of the FNO has characteristic 8.
     bool GetFeatureCharacteristic(int16_t FNO);
-    const std::string& StationTable() const { return stationTable_; }
     const rt::ObjectPtr& StationService() const { return stationService_; }
 
 private:

@@ -58,7 +58,6 @@ public:
     void Subscribe(const rt::ObjectPtr& hosted, std::function<void()> onAbort);
     // Stops listening and releases the object; safe inside the handler.
     void Drop();
-    bool Active() const { return source_ != nullptr; }
 
 private:
     class Listener;

@@ -124,13 +124,19 @@ void RGIHelper::Initialize(const std::shared_ptr<IRelationshipHelper>& Helper) {
 
 namespace {
 
-thread_local RGIHelper::RecordsByFeatureNumber* tRunRecords = nullptr;
+// The records of the validation call in progress in this apartment (nullptr
+// outside one); the call's scope owns them.
+struct RunRecordsSlot {
+    RGIHelper::RecordsByFeatureNumber* records = nullptr;
+};
+
+RGIHelper::RecordsByFeatureNumber*& RunRecords() { return rt::Apartment::Current().Get<RunRecordsSlot>().records; }
 
 }  // namespace
 
-RGIHelper::RunRecordsScope::RunRecordsScope() : previous_(std::exchange(tRunRecords, &records_)) {}
+RGIHelper::RunRecordsScope::RunRecordsScope() : previous_(std::exchange(RunRecords(), &records_)) {}
 
-RGIHelper::RunRecordsScope::~RunRecordsScope() { tRunRecords = previous_; }
+RGIHelper::RunRecordsScope::~RunRecordsScope() { RunRecords() = previous_; }
 
 void RGIHelper::CollectRecords(const std::shared_ptr<IRelationshipHelper>& Helper) {
     const int32_t fno = GetFeatureFNO(Helper);
@@ -144,7 +150,7 @@ void RGIHelper::CollectRecords(const std::shared_ptr<IRelationshipHelper>& Helpe
     auto tables = metadata->get_Recordsets();
 
     const int16_t rno = Helper->get_RelationshipNumber();
-    RecordsByFeatureNumber* kept = tRunRecords;
+    RecordsByFeatureNumber* kept = RunRecords();
     if (kept) {
         if (auto known = kept->find({rno, fno}); known != kept->end()) {
             m_aRGIInfo = known->second;

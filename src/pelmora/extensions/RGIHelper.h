@@ -98,8 +98,8 @@ public:
     // While a validation call lasts, every host keeps its records in the
     // call's (the metadata does not change within it), so that each
     // relationship and FNO is read once per call rather than once per
-    // feature; they go with the scope. One scope per thread; a nested call's
-    // stands until it ends.
+    // feature; they go with the scope. One scope per apartment stands; a
+    // nested call's stands until it ends.
     class RunRecordsScope {
     public:
         RunRecordsScope();

@@ -61,8 +61,6 @@ public:
 
     bool get_NameMode() const { return m_oHosted.NameMode(); }
     bool get_Unloaded() const { return m_bVBAObjectUnloaded; }
-    // The relationship rows InitializeBridge found by name (nullptr before).
-    std::shared_ptr<ado::Recordset> get_RelationshipRecordset() const { return m_rsRelationship; }
 
     std::string TypeName() const override { return "RGIVBABridge"; }
 

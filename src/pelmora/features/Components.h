@@ -45,7 +45,6 @@ public:
 
     // ---- inside the system ----
     void put_SetBackwardPointers(bool v) { setBackwardPointers_ = v; }
-    bool get_SetBackwardPointers() const { return setBackwardPointers_; }
     // Fires the Update functional interfaces of every component, then
     // queues every component's pending rows with the service.
     void UpdateComponents(const std::shared_ptr<IComponentDatabaseService>& service);

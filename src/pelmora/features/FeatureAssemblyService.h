@@ -101,7 +101,6 @@ public:
     // The flag given to every collection OpenFeatures creates: False makes
     // components without backward pointer and recordset events.
     void put_SetBackwardPointers(bool v) { setBackwardPointers_ = v; }
-    bool get_SetBackwardPointers() const { return setBackwardPointers_; }
     // The feature number the two narrowed metadata copies show; nullopt
     // while they are unfiltered.
     std::optional<int16_t> FilteredFeatureNumber() const { return filteredFNO_; }

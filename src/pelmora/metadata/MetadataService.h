@@ -97,7 +97,6 @@ public:
     Guid GetConnectionInterface() override { return iid_; }
     int32_t Advise(const std::shared_ptr<IMetadataServiceEvents>& sink) override;
     void Unadvise(int32_t cookie) override;
-    size_t ConnectionCount() const { return sinks_.Count(); }
     std::string TypeName() const override { return "ConnectionPoint"; }
 
 private:

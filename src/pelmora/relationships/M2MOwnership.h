@@ -85,11 +85,11 @@ public:
     std::string TypeName() const override { return "M2MOwnership"; }
 
     // ---- inside the system ----
-    const std::string& SupportTable() const { return supportTable_; }
-    const std::string& SupportComponentName() const { return supportName_; }
     // The hierarchy's pieces, as the text builders write them.
     std::string BuildComponentShapeCommand(const std::string& FNO, const std::string& FIDList);
-    std::string BuildOwnedShapeCommand(const std::string& FNO);
+    // Path holds the numbers being expanded above FNO: a number met again
+    // there (the rule table may hold a cycle) gives "".
+    std::string BuildOwnedShapeCommand(const std::string& FNO, std::vector<std::string>& path);
 
 private:
     struct Roles {
@@ -105,8 +105,7 @@ private:
                           const std::shared_ptr<ado::Recordset>& Errors);
     // The primary attribute table of a feature number.
     std::string PrimaryTable(int16_t FNO);
-    std::string OwnedShape(const std::string& FNO, std::vector<std::string>& path);
-    // OwnedShape of each owned number of the narrowed rule rows.
+    // BuildOwnedShapeCommand of each owned number of the narrowed rule rows.
     std::string OwnedShapes(const std::shared_ptr<ado::Recordset>& rules, std::vector<std::string>& path);
     std::string ComponentShape(const std::string& FNO, const std::string& FIDList, bool related);
 

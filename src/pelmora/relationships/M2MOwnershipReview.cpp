@@ -191,18 +191,13 @@ std::string M2MOwnership::OwnedShapes(const std::shared_ptr<ado::Recordset>& rul
     rules->MoveFirst();
     for (int32_t k = 0; k < count; ++k, rules->MoveNext()) {
         const std::string owned = rt::CStr(ValueOf(rules, "QTX_SOURCEFNO"));
-        if (owned != previous) text += OwnedShape(owned, path);
+        if (owned != previous) text += BuildOwnedShapeCommand(owned, path);
         previous = owned;
     }
     return text;
 }
 
-std::string M2MOwnership::BuildOwnedShapeCommand(const std::string& FNO) {
-    std::vector<std::string> path;
-    return OwnedShape(FNO, path);
-}
-
-std::string M2MOwnership::OwnedShape(const std::string& s, std::vector<std::string>& path) {
+std::string M2MOwnership::BuildOwnedShapeCommand(const std::string& s, std::vector<std::string>& path) {
     // A number already being expanded above would expand for ever: the rule
     // table may hold a cycle.
     if (std::find(path.begin(), path.end(), s) != path.end()) return "";

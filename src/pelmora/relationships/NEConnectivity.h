@@ -174,8 +174,6 @@ private:
     // The recordset of the feature's support component (its collection's
     // error when it has none).
     std::shared_ptr<ado::Recordset> SupportRows(const std::shared_ptr<IKeyObject>& Feature) const;
-    // The read-only support rows of a related feature, read fresh.
-    NodeList RelatedNodes(const std::shared_ptr<IKeyObject>& Feature);
     // The parameter "<number><suffix>" of QTX_ADD_REL_PARAMS_OPTABLE; its
     // lookup error when there is no row.
     std::string AdditionalParameter(const std::string& Suffix) const;

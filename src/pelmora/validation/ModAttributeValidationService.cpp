@@ -39,10 +39,22 @@ bool IsIsoDateText(const std::string& text) {
     return digits(1, 2) && i == text.size();
 }
 
-// CDate, with the rules' fixed date texts converted once per thread.
+// What the comparisons work out once per apartment: answers that do not
+// change while the same texts and rows come back.
+struct ComparisonMemos {
+    std::unordered_map<std::string, double> dates;
+    std::string setPattern;
+    std::unordered_map<std::string, bool> setOperators;
+    const void* infoRows = nullptr;
+    int32_t dataTypePosition = -1;
+};
+
+ComparisonMemos& Memos() { return rt::Apartment::Current().Get<ComparisonMemos>(); }
+
+// CDate, with the rules' fixed date texts converted once per apartment.
 double DateOf(const rt::Variant& v) {
     if (!v.IsString() || !IsIsoDateText(v.Str())) return rt::CDate(v);
-    thread_local std::unordered_map<std::string, double> converted;
+    auto& converted = Memos().dates;
     if (auto known = converted.find(v.Str()); known != converted.end()) return known->second;
     const double date = rt::CDate(v);
     constexpr size_t kMaxTexts = 256;
@@ -122,10 +134,11 @@ bool CompareTyped(Relation relation, int32_t DataType, const rt::Variant& A, con
 bool IsBlank(const rt::Variant& v) { return IsBlankValue(v); }
 
 // Whether an operator text is a set operator: the same few operators meet the
-// same pattern in every walk, so each answer is worked out once per thread.
+// same pattern in every walk, so each answer is worked out once per apartment.
 bool IsSetOperator(const std::string& op, const std::string& pattern) {
-    thread_local std::string keptPattern;
-    thread_local std::unordered_map<std::string, bool> answers;
+    ComparisonMemos& memos = Memos();
+    std::string& keptPattern = memos.setPattern;
+    auto& answers = memos.setOperators;
     if (pattern != keptPattern) {
         answers.clear();
         keptPattern = pattern;
@@ -148,8 +161,9 @@ int32_t DataTypeOf(const std::shared_ptr<IMetadataService>& MetadataService, int
     if (!info) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     // Every request clones the same rows: the column stays where it was found.
     static const std::string kDataType = "QTX_DATATYPE";
-    thread_local const void* rows = nullptr;
-    thread_local int32_t position = -1;
+    ComparisonMemos& memos = Memos();
+    const void*& rows = memos.infoRows;
+    int32_t& position = memos.dataTypePosition;
     if (rows != info->RowsIdentity() || position < 0 || position >= info->FieldCount() ||
         !rt::NamesEqual(info->DescAt(position).name, kDataType)) {
         rows = info->RowsIdentity();
@@ -228,9 +242,8 @@ const rt::Variant& RuleWalk::Column(const char* Name) const {
         position = Rules->FieldIndex(Name);
         if (position < 0) {
             // Raises as Fields.Item does for a name the rules lack.
-            thread_local rt::Variant byName;
-            byName = FieldValueByName(*Rules, Name);
-            return byName;
+            byName_ = FieldValueByName(*Rules, Name);
+            return byName_;
         }
         positions_.emplace_back(Name, position);
     }

@@ -98,6 +98,8 @@ private:
     RuleFacts* CurrentFacts() const;
     mutable std::vector<std::pair<const char*, int32_t>> positions_;
     mutable std::vector<KnownField> fields_;
+    // A column read by name alone, as Column hands it out.
+    mutable rt::Variant byName_;
     std::shared_ptr<RuleFactsTable> facts_;
     int32_t factsRow_ = -1;
 };

@@ -449,18 +449,6 @@ std::shared_ptr<ISpatialFilter> NewSpatialFilter() {
     return filter;
 }
 
-// GetStoredGeometry through a filter whose operator and field are set.
-bool SearchStored(ISpatialFilter& filter, const std::shared_ptr<IFrameworkRecordset>& rsGeom,
-                  const rt::Variant& SearchGeometry) {
-    filter.put_FilterGeometry(SearchGeometry);
-    if (!rsGeom) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    if (rsGeom->get_BOF() && rsGeom->get_EOF()) return false;
-    rsGeom->MoveFirst();
-    filter.putref_InputRecordset(rsGeom);
-    auto output = filter.get_OutputRecordset();
-    return !(output->get_BOF() && output->get_EOF());
-}
-
 // BufferZoneLocate's square of half-side Distance around (x, y).
 rt::Variant SquareAround(double x, double y, double Distance, IRectangleGeometry& Rect, const rt::ObjectPtr& RectObject,
                          IGeometryStorageService& Storage) {
@@ -502,16 +490,18 @@ bool Touches(const rt::ObjectPtr& Geom, const std::string& TypeText, const std::
     SearchTools& tools = memo ? memo->Tools() : fresh;
     MakeTools(tools);
     if (kind == TouchClass::Areal)
-        return SearchStored(*tools.filter, rsGeom,
-                            BufferZoneLocate(nullptr, Tolerance, tools.square, tools.storage, rt::Variant(Geom)));
+        return GetStoredGeometry(rsGeom,
+                                 BufferZoneLocate(nullptr, Tolerance, tools.square, tools.storage, rt::Variant(Geom)),
+                                 tools.filter.get());
     // Without the end itself there is nothing to search around: a square at
     // the coordinates the point happened to hold could only touch by chance.
     Facts local;
     const Facts& ends = EndsOfOne(Geom, memo, local);
     auto near = [&](const std::pair<double, double>& end) {
-        return SearchStored(*tools.filter, rsGeom,
-                            SquareAround(end.first, end.second, Tolerance, *tools.square, tools.squareObject,
-                                         *tools.storage));
+        return GetStoredGeometry(rsGeom,
+                                 SquareAround(end.first, end.second, Tolerance, *tools.square, tools.squareObject,
+                                              *tools.storage),
+                                 tools.filter.get());
     };
     if (ends.start && near(*ends.start)) return true;
     if (kind == TouchClass::Point) return false;
@@ -543,8 +533,20 @@ std::shared_ptr<IFrameworkRecordset> CreateGeometryRecordset(const std::shared_p
     return rs;
 }
 
-bool GetStoredGeometry(const std::shared_ptr<IFrameworkRecordset>& rsGeom, const rt::Variant& SearchGeometry) {
-    return SearchStored(*NewSpatialFilter(), rsGeom, SearchGeometry);
+bool GetStoredGeometry(const std::shared_ptr<IFrameworkRecordset>& rsGeom, const rt::Variant& SearchGeometry,
+                       ISpatialFilter* Filter) {
+    std::shared_ptr<ISpatialFilter> fresh;
+    if (!Filter) {
+        fresh = NewSpatialFilter();
+        Filter = fresh.get();
+    }
+    Filter->put_FilterGeometry(SearchGeometry);
+    if (!rsGeom) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    if (rsGeom->get_BOF() && rsGeom->get_EOF()) return false;
+    rsGeom->MoveFirst();
+    Filter->putref_InputRecordset(rsGeom);
+    auto output = Filter->get_OutputRecordset();
+    return !(output->get_BOF() && output->get_EOF());
 }
 
 rt::Variant BufferZoneLocate(const rt::ObjectPtr& Point, double Distance, const std::shared_ptr<IRectangleGeometry>& Rect,

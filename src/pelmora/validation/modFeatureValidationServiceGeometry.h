@@ -33,6 +33,7 @@ class IMetadataService;
 class IFrameworkRecordset;
 class IGeometryStorageService;
 class IRectangleGeometry;
+class ISpatialFilter;
 
 // ---- the check ----
 
@@ -111,8 +112,11 @@ bool GeometriesTouch(const rt::ObjectPtr& Geom, const std::string& TypeText,
 // per geometry of the collection, in order.
 std::shared_ptr<IFrameworkRecordset> CreateGeometryRecordset(const std::shared_ptr<rt::Collection>& Geometries);
 // Whether some row of rsGeom meets SearchGeometry (a storage form; Empty
-// meets nothing). Leaves rsGeom on its first row.
-bool GetStoredGeometry(const std::shared_ptr<IFrameworkRecordset>& rsGeom, const rt::Variant& SearchGeometry);
+// meets nothing). Leaves rsGeom on its first row. Filter, when given, is a
+// spatial filter already set to the operator and field, kept by a caller
+// that searches many times; else a new one serves.
+bool GetStoredGeometry(const std::shared_ptr<IFrameworkRecordset>& rsGeom, const rt::Variant& SearchGeometry,
+                       ISpatialFilter* Filter = nullptr);
 // The storage form of the search geometry: without Area, Rect reshaped into
 // the square of half-side Distance around Point (origin at the upper left);
 // with Area, the area widened by Distance through the buffer-zone pipe, or

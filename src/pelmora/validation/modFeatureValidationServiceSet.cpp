@@ -270,18 +270,25 @@ void GetValidationKOCollection(const std::shared_ptr<ado::Recordset>& rs,
 
 namespace {
 
-thread_local std::shared_ptr<IKeyObjects> tRunFeatures;
+// The features of the run in progress in this apartment; its scope gives
+// the outer run's back.
+struct RunFeaturesSlot {
+    std::shared_ptr<IKeyObjects> features;
+};
+
+std::shared_ptr<IKeyObjects>& RunFeatures() { return rt::Apartment::Current().Get<RunFeaturesSlot>().features; }
 
 }  // namespace
 
 RunFeaturesScope::RunFeaturesScope(std::shared_ptr<IKeyObjects> Features)
-    : previous_(std::exchange(tRunFeatures, std::move(Features))) {}
+    : previous_(std::exchange(RunFeatures(), std::move(Features))) {}
 
-RunFeaturesScope::~RunFeaturesScope() { tRunFeatures = std::move(previous_); }
+RunFeaturesScope::~RunFeaturesScope() { RunFeatures() = std::move(previous_); }
 
 std::shared_ptr<IKeyObject> RunFeatureOf(const std::shared_ptr<IKeyObject>& Feature) {
-    if (!tRunFeatures || !Feature || CachingEnabled()) return nullptr;
-    auto set = std::dynamic_pointer_cast<KeyObjects>(tRunFeatures);
+    const std::shared_ptr<IKeyObjects>& features = RunFeatures();
+    if (!features || !Feature || CachingEnabled()) return nullptr;
+    auto set = std::dynamic_pointer_cast<KeyObjects>(features);
     if (!set || Feature->get_CNO() != 0 || Feature->get_CID() != 0) return nullptr;
     auto opened = set->Find(BuildKey(Feature->get_FNO(), Feature->get_FID(), 0, 0));
     if (!opened || !opened->get_Components()) return nullptr;

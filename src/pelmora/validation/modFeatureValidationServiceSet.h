@@ -77,7 +77,7 @@ std::shared_ptr<IKeyObject> FindKeyObject(const std::shared_ptr<IKeyObjects>& Fe
 // stand for themselves: a relationship geometry interface is handed the run's
 // own feature of a related key rather than a copy opened afresh, whose
 // components would read again from the database what the run's set read
-// once. One scope per thread; a nested run's scope stands until it ends.
+// once. One scope per apartment stands; a nested run's stands until it ends.
 class RunFeaturesScope {
 public:
     explicit RunFeaturesScope(std::shared_ptr<IKeyObjects> Features);
