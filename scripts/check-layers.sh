@@ -17,7 +17,7 @@ product:    runtime ado interfaces product
 pelmora:    runtime ado interfaces pelmora
 '
 # The folders of src/pelmora, lowest first: each includes only itself and
-# those above it in this list. Files directly in src/pelmora (the
+# those listed before it. Files directly in src/pelmora (the
 # registration) may include every folder.
 folders='
 common
