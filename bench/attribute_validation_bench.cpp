@@ -18,7 +18,7 @@
 #include "interfaces/KeyObject.h"
 #include "interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataService.h"
-#include "pelmora/validation/AttributeValidationService.h"
+#include "pelmora/attribute_validation/AttributeValidationService.h"
 #include "product/MetadataCacheBuilder.h"
 #include "product/Notification.h"
 #include "product/SampleDatabase.h"

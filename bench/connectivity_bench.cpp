@@ -21,8 +21,8 @@
 #include "interfaces/KeyObject.h"
 #include "interfaces/Relationship.h"
 #include "pelmora/relationships/RelationshipService.h"
-#include "pelmora/validation/modFeatureValidationService.h"
-#include "pelmora/validation/modFeatureValidationServiceSet.h"
+#include "pelmora/findings/modFeatureValidationService.h"
+#include "pelmora/validation_set/modFeatureValidationServiceSet.h"
 #include "product/SqliteConnection.h"
 #include "runtime/Collection.h"
 

@@ -14,8 +14,8 @@
 #include "interfaces/Components.h"
 #include "interfaces/KeyObject.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
-#include "pelmora/validation/modFeatureValidationService.h"
-#include "pelmora/validation/modFeatureValidationServiceSet.h"
+#include "pelmora/findings/modFeatureValidationService.h"
+#include "pelmora/validation_set/modFeatureValidationServiceSet.h"
 #include "product/SqliteConnection.h"
 
 namespace {

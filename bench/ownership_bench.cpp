@@ -23,7 +23,7 @@
 #include "pelmora/features/KeyObjects.h"
 #include "interfaces/Components.h"
 #include "pelmora/relationships/RelationshipService.h"
-#include "pelmora/validation/modFeatureValidationServiceSet.h"
+#include "pelmora/validation_set/modFeatureValidationServiceSet.h"
 #include "product/SqliteConnection.h"
 
 namespace {

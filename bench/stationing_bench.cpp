@@ -18,8 +18,8 @@
 #include "interfaces/Components.h"
 #include "interfaces/KeyObject.h"
 #include "interfaces/MetadataRecordsetFilterService.h"
-#include "pelmora/validation/modFeatureValidationService.h"
-#include "pelmora/validation/modFeatureValidationServiceSet.h"
+#include "pelmora/findings/modFeatureValidationService.h"
+#include "pelmora/validation_set/modFeatureValidationServiceSet.h"
 #include "runtime/Vb.h"
 
 namespace {

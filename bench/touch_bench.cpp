@@ -12,7 +12,7 @@
 #include <random>
 
 #include "BenchmarkTimes.h"
-#include "pelmora/validation/modFeatureValidationServiceGeometry.h"
+#include "pelmora/validation_set/modFeatureValidationServiceGeometry.h"
 #include "product/StandIns.h"
 #include "product/geometry/GeometryMath.h"
 #include "product/geometry/GeometryObjects.h"

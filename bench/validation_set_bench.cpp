@@ -17,7 +17,7 @@
 #include "pelmora/features/KeyObjects.h"
 #include "interfaces/Components.h"
 #include "interfaces/KeyObject.h"
-#include "pelmora/validation/modFeatureValidationServiceSet.h"
+#include "pelmora/validation_set/modFeatureValidationServiceSet.h"
 #include "runtime/Vb.h"
 
 namespace {

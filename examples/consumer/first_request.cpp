@@ -16,7 +16,7 @@
 #include "pelmora/features/Components.h"
 #include "pelmora/features/FeatureAssemblyService.h"
 #include "pelmora/validation/FeatureValidationService.h"
-#include "pelmora/validation/ModAttributeValidationService.h"
+#include "pelmora/attribute_validation/ModAttributeValidationService.h"
 #include "product/Notification.h"
 #include "product/SqliteDataContext.h"
 #include "product/StandIns.h"

@@ -9,7 +9,7 @@
 #include "interfaces/DataContext.h"
 #include "interfaces/MetadataService.h"
 #include "interfaces/ValidationInterface.h"
-#include "pelmora/validation/ModAttributeValidationService.h"
+#include "pelmora/attribute_validation/ModAttributeValidationService.h"
 #include "product/InterfaceSupport.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"

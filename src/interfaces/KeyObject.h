@@ -16,6 +16,9 @@
 
 namespace pelmora {
 
+// The system's keyed collection of features, for a layer that may not name its class.
+inline constexpr const char* kKeyObjectsProgId = "QzPelmora.KeyObjects";
+
 // Declared with the components collection.
 class IComponents;
 class QzComponents;

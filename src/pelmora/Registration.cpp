@@ -1,7 +1,8 @@
 #include "pelmora/Registration.h"
 
 #include "pelmora/common/CommonClasses.h"
-#include "pelmora/common/MetadataServiceHelper.h"
+#include "pelmora/dimensioning_stationing/DimensioningStationingClasses.h"
+#include "pelmora/metadata/MetadataServiceHelper.h"
 #include "pelmora/features/BulkEditService.h"
 #include "pelmora/features/KeyObjects.h"
 #include "pelmora/features/ComponentService.h"
@@ -11,7 +12,7 @@
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
 #include "pelmora/relationships/RelationshipService.h"
-#include "pelmora/validation/AttributeValidationService.h"
+#include "pelmora/attribute_validation/AttributeValidationService.h"
 #include "pelmora/validation/FeatureValidationService.h"
 
 namespace pelmora {
@@ -28,6 +29,7 @@ void RegisterSystemClasses() {
     RegisterBulkEditService();
     RegisterComponentDatabaseService();
     RegisterRelationshipService();
+    RegisterDimensioningStationingClasses();
     RegisterAttributeValidationService();
     RegisterFeatureValidationService();
 }

@@ -20,7 +20,7 @@
 #include "pelmora/metadata/MetadataService.h"
 #include "pelmora/relationships/RelationshipHelperFactory.h"
 #include "pelmora/relationships/RelationshipService.h"
-#include "pelmora/validation/modFeatureValidationService.h"
+#include "pelmora/findings/modFeatureValidationService.h"
 #include "product/SqliteDataContext.h"
 #include "support/Raises.h"
 #include "support/SampleServices.h"

@@ -18,7 +18,7 @@
 #include "interfaces/Relationship.h"
 #include "interfaces/Trace.h"
 #include "pelmora/relationships/RelationshipService.h"
-#include "pelmora/validation/modFeatureValidationService.h"
+#include "pelmora/findings/modFeatureValidationService.h"
 #include "product/StationService.h"
 #include "runtime/Vb.h"
 #include "support/EditableMetadata.h"

@@ -17,7 +17,7 @@
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "ado/Persist.h"
 #include "ado/Recordset.h"
-#include "pelmora/validation/modFeatureValidationService.h"
+#include "pelmora/findings/modFeatureValidationService.h"
 #include "support/RGIHostFixture.h"
 #include "support/Raises.h"
 

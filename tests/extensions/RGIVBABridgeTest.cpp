@@ -9,7 +9,7 @@
 #include "pelmora/extensions/RGIVBABridge.h"
 #include "pelmora/features/Components.h"
 #include "pelmora/features/KeyObjects.h"
-#include "pelmora/validation/modFeatureValidationServiceSet.h"
+#include "pelmora/validation_set/modFeatureValidationServiceSet.h"
 #include "interfaces/InterfaceSupport.h"
 #include "support/RGIHostFixture.h"
 #include "support/Raises.h"

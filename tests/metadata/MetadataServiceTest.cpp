@@ -11,7 +11,7 @@
 #include "CommonFakes.h"
 #include "MetadataTestSupport.h"
 #include "ado/Persist.h"
-#include "pelmora/common/MetadataServiceHelper.h"
+#include "pelmora/metadata/MetadataServiceHelper.h"
 #include "interfaces/MetadataRecordsetFilterService.h"
 
 namespace metadatatest {

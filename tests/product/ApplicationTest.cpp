@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "pelmora/common/AppUtils.h"
-#include "pelmora/common/MetadataServiceHelper.h"
+#include "pelmora/metadata/MetadataServiceHelper.h"
 #include "pelmora/common/MiscEnvironment.h"
 #include "interfaces/MetadataService.h"
 #include "interfaces/Varsk1.h"

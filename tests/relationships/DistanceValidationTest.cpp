@@ -8,7 +8,7 @@
 #include "features/FeatureAssemblyTestSupport.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/relationships/DistanceValidation.h"
-#include "pelmora/validation/modFeatureValidationService.h"
+#include "pelmora/findings/modFeatureValidationService.h"
 #include "validation/ValidationSetTestSupport.h"
 
 using namespace pelmora;

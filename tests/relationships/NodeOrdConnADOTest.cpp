@@ -7,8 +7,8 @@
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/Components.h"
 #include "pelmora/relationships/NodeOrdConnADO.h"
-#include "pelmora/validation/modFeatureValidationService.h"
-#include "pelmora/validation/modFeatureValidationServiceSet.h"
+#include "pelmora/findings/modFeatureValidationService.h"
+#include "pelmora/validation_set/modFeatureValidationServiceSet.h"
 
 using connectivitytest::ConnectivityFixture;
 using connectivitytest::kNodeOrdered;

@@ -16,7 +16,7 @@
 #include "interfaces/Components.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/relationships/Ownership.h"
-#include "pelmora/validation/modFeatureValidationService.h"
+#include "pelmora/findings/modFeatureValidationService.h"
 #include "product/SqliteConnection.h"
 #include "product/ValidateSetOwnership.h"
 #include "runtime/Collection.h"

@@ -14,7 +14,7 @@
 #include "interfaces/InterfaceSupport.h"
 #include "interfaces/ValidationInterface.h"
 #include "interfaces/VbaProjectHost.h"
-#include "pelmora/validation/ModAttributeValidationService.h"
+#include "pelmora/attribute_validation/ModAttributeValidationService.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"
 #include "runtime/Vb.h"

@@ -18,7 +18,7 @@
 #include "pelmora/metadata/MetadataRecordsets.h"
 #include "support/EditableMetadata.h"
 #include "pelmora/validation/FeatureValidationService.h"
-#include "pelmora/validation/modFeatureValidationService.h"
+#include "pelmora/findings/modFeatureValidationService.h"
 #include "product/DesktopApplication.h"
 #include "product/InterfaceSupport.h"
 #include "product/VbaProjectHost.h"

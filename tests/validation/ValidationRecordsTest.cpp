@@ -7,7 +7,7 @@
 
 #include "ado/Recordset.h"
 #include "metadata/CommonFakes.h"
-#include "pelmora/validation/modFeatureValidationService.h"
+#include "pelmora/findings/modFeatureValidationService.h"
 #include "runtime/Variant.h"
 #include "runtime/Vb.h"
 #include "ValidationSetTestSupport.h"

@@ -17,7 +17,7 @@
 #include "interfaces/Geometry.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataUtils.h"
-#include "pelmora/validation/modFeatureValidationServiceSet.h"
+#include "pelmora/validation_set/modFeatureValidationServiceSet.h"
 #include "ValidationSetTestSupport.h"
 #include "product/GeometryTestSupport.h"
 

@@ -16,7 +16,7 @@
 #include "interfaces/DataContext.h"
 #include "interfaces/KeyObject.h"
 #include "interfaces/MetadataService.h"
-#include "pelmora/validation/modFeatureValidationServiceSet.h"
+#include "pelmora/validation_set/modFeatureValidationServiceSet.h"
 #include "product/SqliteDataContext.h"
 #include "runtime/Object.h"
 #include "runtime/Vb.h"

@@ -12,8 +12,8 @@
 #include "interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataUtils.h"
-#include "pelmora/validation/modFeatureValidationService.h"
-#include "pelmora/validation/modFeatureValidationServiceSet.h"
+#include "pelmora/findings/modFeatureValidationService.h"
+#include "pelmora/validation_set/modFeatureValidationServiceSet.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
 

@@ -10,7 +10,7 @@
 #include "pelmora/extensions/RGIVBABridge.h"
 #include "interfaces/KeyObject.h"
 #include "interfaces/Relationship.h"
-#include "pelmora/validation/modFeatureValidationService.h"
+#include "pelmora/findings/modFeatureValidationService.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {

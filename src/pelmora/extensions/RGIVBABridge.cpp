@@ -2,9 +2,9 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
-#include "pelmora/features/KeyObjects.h"
-#include "pelmora/validation/modFeatureValidationServiceSet.h"
+#include "pelmora/findings/RunFeatures.h"
 #include "interfaces/DataContext.h"
+#include "interfaces/KeyObject.h"
 #include "interfaces/MetadataService.h"
 #include "interfaces/Relationship.h"
 #include "interfaces/Windows.h"
@@ -32,11 +32,11 @@ std::shared_ptr<QzKeyObject> Related(const std::shared_ptr<rt::Object>& item) {
 
 // The features of a review as a new KeyObjects, in order, each once. A
 // review without a collection (Nothing) relates nothing.
-std::shared_ptr<KeyObjects> RelatedKeyObjects(const rt::Variant& review) {
-    auto related = KeyObjects::New();
+std::shared_ptr<QzKeyObjects> RelatedKeyObjects(const rt::Variant& review) {
+    auto related = rt::QueryInterface<QzKeyObjects>(rt::CreateObject(kKeyObjectsProgId));
     if (!review.IsObject()) rt::RaiseVbError(rt::vberr::TypeMismatch);
     if (review.IsNothing()) return related;
-    auto qz = rt::QueryInterface<QzKeyObjects>(std::static_pointer_cast<rt::Object>(related));
+    auto qz = related;
     if (auto list = std::dynamic_pointer_cast<rt::Collection>(review.Obj())) {
         for (int32_t i = 1; i <= list->Count(); ++i) {
             rt::Variant item = list->Item(rt::Variant(i));
@@ -90,8 +90,7 @@ void RGIVBABridge::HandOver(const std::shared_ptr<IRelationshipHelper>& Helper, 
     if (NameMode()) Named()->put_RelationshipNumber(number);
     else Project()->put_RelationshipNumber(number);
 
-    auto related = RelatedKeyObjects(Helper->ReviewRelationship(Helper->get_Feature()));
-    auto qzRelated = rt::QueryInterface<QzKeyObjects>(std::static_pointer_cast<rt::Object>(related));
+    auto qzRelated = RelatedKeyObjects(Helper->ReviewRelationship(Helper->get_Feature()));
     if (NameMode()) {
         auto named = Named();
         named->putref_RelatedFeatures(Support().ConvertKeyObjects(qzRelated));

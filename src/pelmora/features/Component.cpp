@@ -349,6 +349,11 @@ void Component::ReadGeometryRows() {
     }
 }
 
+std::optional<rt::Variant> Component::SavedFieldDefault(const std::string& field) const {
+    if (auto info = FindFieldInfo(fieldInfos_, field)) return info->get_DefaultValue();
+    return std::nullopt;
+}
+
 std::shared_ptr<ado::Recordset> Component::get_GeometryRecordset() {
     if (geometryRows_) geometryRows_->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
     return geometryRows_;

@@ -15,11 +15,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ado/Enums.h"
 #include "pelmora/features/FieldInfo.h"
+#include "pelmora/persistence/SavedComponent.h"
 #include "interfaces/Components.h"
 #include "runtime/Collection.h"
 #include "runtime/Object.h"
@@ -41,7 +43,7 @@ class IGeometryIndex;
 class IGeometryService;
 class TraceScope;
 
-class Component : public rt::Object, public IComponent, public QzComponent {
+class Component : public rt::Object, public IComponent, public QzComponent, public ISavedComponent {
 public:
     Component();
     ~Component() override;
@@ -67,6 +69,10 @@ public:
     bool get_AttributeEditControlEnabled() override;
     void put_AttributeEditControlEnabled(bool Enabled) override;
     bool get_RecordsetLocal() override;
+
+    // ---- ISavedComponent: what a save reads ----
+    std::optional<rt::Variant> SavedFieldDefault(const std::string& field) const override;
+    std::shared_ptr<ado::Recordset> SavedGeometryRows() override { return get_GeometryRecordset(); }
 
     // ---- inside the system ----
     // The field descriptors: nullptr until given or built from the

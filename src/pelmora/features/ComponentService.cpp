@@ -5,7 +5,7 @@
 
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
-#include "pelmora/features/FeatureComponents.h"
+#include "pelmora/common/FeatureComponents.h"
 #include "interfaces/Components.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"

@@ -3,7 +3,7 @@
 #include "ado/Recordset.h"
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
-#include "pelmora/features/FeatureComponents.h"
+#include "pelmora/common/FeatureComponents.h"
 #include "pelmora/features/Components.h"
 #include "pelmora/features/ComponentsClone.h"
 #include "pelmora/features/KeyObject.h"

@@ -16,8 +16,6 @@ namespace pelmora {
 
 class KeyObject;
 
-inline constexpr const char* kKeyObjectsProgId = "QzPelmora.KeyObjects";
-
 // The key text of a feature or component row: FNO, FID, CNO and CID as
 // decimal text joined by tabs ("106\t2001\t0\t0" for a whole feature). The
 // one way the system names a feature in a lookup.

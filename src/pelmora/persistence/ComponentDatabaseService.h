@@ -31,6 +31,7 @@ namespace pelmora {
 
 class IDataContext;
 class IComponent;
+class ISavedComponent;
 class WorkOperationsStrings;
 
 inline constexpr const char* kComponentDatabaseServiceProgId = "QzPelmora.ComponentDatabaseService";
@@ -140,7 +141,7 @@ private:
 
     // ---- pending-row collection ----
     void QueueNewAttributeRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,
-                              const Layout& layout, const std::shared_ptr<rt::Collection>& fieldInfos);
+                              const Layout& layout, const ISavedComponent& saved);
     void QueueChangedAttributeRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,
                                   const Layout& layout);
     void QueueDeletedComponentRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,

@@ -10,9 +10,8 @@
 #include "pelmora/common/NullOrEmpty.h"
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
-#include "pelmora/features/Component.h"
-#include "pelmora/features/FeatureComponents.h"
-#include "pelmora/features/FieldInfo.h"
+#include "pelmora/common/FeatureComponents.h"
+#include "pelmora/persistence/SavedComponent.h"
 #include "interfaces/Components.h"
 #include "pelmora/persistence/ComponentDatabaseService.h"
 #include "pelmora/persistence/WorkOperationsStrings.h"
@@ -245,8 +244,7 @@ void ComponentDatabaseService::UpdateComponent(const std::shared_ptr<IComponent>
         if (!(rs->get_BOF() && rs->get_EOF())) {
             const Layout added = LayoutOf(rs, SkippedInAddedRow);
             const Layout changed = LayoutOf(rs, SkippedInChangedRow);
-            bool infosRead = false;
-            std::shared_ptr<rt::Collection> fieldInfos;
+            std::shared_ptr<ISavedComponent> saved;
             rs->MoveFirst();
             while (!rs->get_EOF()) {
                 switch (rs->get_EditMode()) {
@@ -254,11 +252,8 @@ void ComponentDatabaseService::UpdateComponent(const std::shared_ptr<IComponent>
                         QueueChangedAttributeRow(name, rs, changed);
                         break;
                     case ado::adEditAdd:
-                        if (!infosRead) {
-                            fieldInfos = rt::QueryInterface<Component>(objComponent)->get_FieldInfoCollection();
-                            infosRead = true;
-                        }
-                        QueueNewAttributeRow(name, rs, added, fieldInfos);
+                        if (!saved) saved = rt::QueryInterface<ISavedComponent>(objComponent);
+                        QueueNewAttributeRow(name, rs, added, *saved);
                         break;
                     case ado::adEditDelete:
                         QueueDeletedComponentRow(name, rs, added);
@@ -271,7 +266,7 @@ void ComponentDatabaseService::UpdateComponent(const std::shared_ptr<IComponent>
         }
         rs->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
 
-        auto geometry = rt::QueryInterface<Component>(objComponent)->get_GeometryRecordset();
+        auto geometry = rt::QueryInterface<ISavedComponent>(objComponent)->SavedGeometryRows();
         if (!geometry) return;
         GeometryPass(name, geometry);
     } catch (const rt::ComError& e) {
@@ -345,7 +340,7 @@ void ComponentDatabaseService::GeometryPass(const std::string& name, const std::
 
 void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,
                                                     const Layout& layout,
-                                                    const std::shared_ptr<rt::Collection>& fieldInfos) {
+                                                    const ISavedComponent& saved) {
     try {
         const RowKeys keys = ComponentKeys(name, rs, layout, false);
         const int32_t FNO = keys.FNO, FID = keys.FID, CID = keys.CID;
@@ -368,8 +363,8 @@ void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, con
             if (described == 0) {
                 described = 1;
                 try {
-                    if (auto info = FindFieldInfo(fieldInfos, field)) {
-                        layout.defaults[static_cast<size_t>(k)] = info->get_DefaultValue();
+                    if (auto fieldDefault = saved.SavedFieldDefault(field)) {
+                        layout.defaults[static_cast<size_t>(k)] = *fieldDefault;
                         described = 2;
                     }
                 } catch (const rt::ComError&) {

@@ -9,8 +9,8 @@
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataUtils.h"
 #include "pelmora/relationships/Detail.h"
-#include "pelmora/validation/modFeatureValidationService.h"
-#include "pelmora/validation/modFeatureValidationServiceSet.h"
+#include "pelmora/findings/modFeatureValidationService.h"
+#include "pelmora/validation_set/modFeatureValidationServiceSet.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {

@@ -5,9 +5,9 @@
 #include "interfaces/KeyObject.h"
 #include "interfaces/MetadataRecordsetFilterService.h"
 #include "pelmora/relationships/FilterRemover.h"
-#include "pelmora/validation/modFeatureValidationService.h"
-#include "pelmora/validation/modFeatureValidationServiceGeometry.h"
-#include "pelmora/validation/modFeatureValidationServiceSet.h"
+#include "pelmora/findings/modFeatureValidationService.h"
+#include "pelmora/validation_set/modFeatureValidationServiceGeometry.h"
+#include "pelmora/validation_set/modFeatureValidationServiceSet.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
 

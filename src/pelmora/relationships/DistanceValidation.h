@@ -24,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-#include "pelmora/validation/modFeatureValidationServiceSet.h"
+#include "pelmora/validation_set/modFeatureValidationServiceSet.h"
 
 namespace ado {
 class Field;

@@ -4,8 +4,8 @@
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/relationships/DistanceValidation.h"
 #include "pelmora/relationships/M2MOwnership.h"
-#include "pelmora/validation/modFeatureValidationService.h"
-#include "pelmora/validation/modFeatureValidationServiceSet.h"
+#include "pelmora/findings/modFeatureValidationService.h"
+#include "pelmora/validation_set/modFeatureValidationServiceSet.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {

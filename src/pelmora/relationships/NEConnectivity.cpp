@@ -15,7 +15,7 @@
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataUtils.h"
 #include "pelmora/relationships/ConnectivityNames.h"
-#include "pelmora/validation/modFeatureValidationService.h"
+#include "pelmora/findings/modFeatureValidationService.h"
 #include "runtime/Collection.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"

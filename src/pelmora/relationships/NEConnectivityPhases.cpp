@@ -18,7 +18,7 @@
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataUtils.h"
 #include "pelmora/relationships/NEConnectivity.h"
-#include "pelmora/validation/modFeatureValidationService.h"
+#include "pelmora/findings/modFeatureValidationService.h"
 #include "runtime/Error.h"
 #include "runtime/SqlName.h"
 #include "runtime/Vb.h"

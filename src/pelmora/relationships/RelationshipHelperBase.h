@@ -27,7 +27,7 @@
 #include <utility>
 
 #include "pelmora/common/modYvCommonUtilities.h"
-#include "pelmora/features/FeatureComponents.h"
+#include "pelmora/common/FeatureComponents.h"
 #include "interfaces/Relationship.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"

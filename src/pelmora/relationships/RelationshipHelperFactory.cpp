@@ -3,8 +3,6 @@
 #include <cmath>
 #include <map>
 
-#include "pelmora/dimensioning_stationing/Dimensioning.h"
-#include "pelmora/dimensioning_stationing/Stationing.h"
 #include "pelmora/relationships/Detail.h"
 #include "pelmora/relationships/M2MOwnership.h"
 #include "pelmora/relationships/NEConnectivity.h"
@@ -22,6 +20,12 @@ std::map<int32_t, RelationshipHelperCreator>& Table() {
     return table;
 }
 
+// The system's classes that live above this folder, joined at start.
+std::map<int32_t, RelationshipHelperCreator>& Joined() {
+    static std::map<int32_t, RelationshipHelperCreator> joined;
+    return joined;
+}
+
 }  // namespace
 
 void RegisterRelationshipHelperClasses() {
@@ -32,12 +36,16 @@ void RegisterRelationshipHelperClasses() {
     table[qzrelOwnership] = [] { return std::make_shared<Ownership>(); };
     table[qzrelNodeEdgeConnectivity] = [] { return std::make_shared<NEConnectivity>(); };
     table[qzrelDetail] = [] { return std::make_shared<Detail>(); };
-    table[qzrelDimensioning] = [] { return std::make_shared<Dimensioning>(); };
     // The types 2, 3, 4, 6, 7, 8 and 9 have classes of their own; until a
-    // class stands here its rows get UnknownRelationship.
-    table[qzrelStationing] = [] { return std::make_shared<Stationing>(); };
+    // class stands here (or joins) its rows get UnknownRelationship.
     table[qzrelNodeOrderedConnectivity] = [] { return std::make_shared<NodeOrdConnADO>(); };
     table[qzrelManyToManyOwnership] = [] { return std::make_shared<M2MOwnership>(); };
+    for (const auto& [type, creator] : Joined()) table[type] = creator;
+}
+
+void JoinSystemRelationshipHelperClass(int32_t qtxType, RelationshipHelperCreator creator) {
+    Joined()[qtxType] = creator;
+    Table()[qtxType] = std::move(creator);
 }
 
 void RegisterRelationshipHelperClass(int32_t qtxType, RelationshipHelperCreator creator) {

@@ -12,7 +12,7 @@
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/relationships/RelationshipHelperBase.h"
 #include "pelmora/relationships/RelationshipHelperFactory.h"
-#include "pelmora/validation/AttributeValidationService.h"
+#include "pelmora/attribute_validation/AttributeValidationService.h"
 #include "pelmora/relationships/FilterRemover.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"

@@ -12,7 +12,7 @@
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataUtils.h"
 #include "pelmora/validation/FeatureValidationService.h"
-#include "pelmora/validation/modFeatureValidationService.h"
+#include "pelmora/findings/modFeatureValidationService.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {

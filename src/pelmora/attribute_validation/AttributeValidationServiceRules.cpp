@@ -10,15 +10,15 @@
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/extensions/ExtensionBinding.h"
 #include "pelmora/features/ComponentService.h"
-#include "pelmora/features/FeatureComponents.h"
+#include "pelmora/common/FeatureComponents.h"
 #include "interfaces/Components.h"
 #include "interfaces/DataContext.h"
 #include "interfaces/InterfaceSupport.h"
 #include "interfaces/KeyObject.h"
 #include "interfaces/MetadataService.h"
 #include "interfaces/Varsk1.h"
-#include "pelmora/validation/AttributeValidationService.h"
-#include "pelmora/validation/ModAttributeValidationService.h"
+#include "pelmora/attribute_validation/AttributeValidationService.h"
+#include "pelmora/attribute_validation/ModAttributeValidationService.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {

@@ -1,4 +1,4 @@
-#include "pelmora/features/FeatureComponents.h"
+#include "pelmora/common/FeatureComponents.h"
 
 #include "interfaces/Components.h"
 #include "interfaces/KeyObject.h"

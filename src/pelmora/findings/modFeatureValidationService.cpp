@@ -1,5 +1,5 @@
 // Recording findings in the ValidationErrorRecordset and phrasing them.
-#include "pelmora/validation/modFeatureValidationService.h"
+#include "pelmora/findings/modFeatureValidationService.h"
 
 #include <algorithm>
 #include <array>

@@ -1,5 +1,5 @@
 // The service's inputs, its three entry points and the interfaces' log.
-#include "pelmora/validation/AttributeValidationService.h"
+#include "pelmora/attribute_validation/AttributeValidationService.h"
 
 
 #include "ado/Recordset.h"
@@ -7,7 +7,7 @@
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "interfaces/DataContext.h"
 #include "interfaces/KeyObject.h"
-#include "pelmora/validation/ModAttributeValidationService.h"
+#include "pelmora/attribute_validation/ModAttributeValidationService.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Vb.h"
 

@@ -17,9 +17,9 @@
 #include "interfaces/KeyObject.h"
 #include "interfaces/MetadataService.h"
 #include "interfaces/Varsk1.h"
-#include "pelmora/relationships/RelationshipHelperBase.h"
-#include "pelmora/validation/AttributeValidationService.h"
-#include "pelmora/validation/ModAttributeValidationService.h"
+#include "pelmora/common/FeatureComponents.h"
+#include "pelmora/attribute_validation/AttributeValidationService.h"
+#include "pelmora/attribute_validation/ModAttributeValidationService.h"
 #include "runtime/Vb.h"
 
 namespace pelmora {

@@ -1,7 +1,7 @@
 // The validation set: opening its features, the apartment's bookmark index
 // of its relationship rows, and the feature and geometry lookups of the
 // relationship helpers.
-#include "pelmora/validation/modFeatureValidationServiceSet.h"
+#include "pelmora/validation_set/modFeatureValidationServiceSet.h"
 
 #include <algorithm>
 #include <array>
@@ -17,7 +17,7 @@
 #include "pelmora/features/Component.h"
 #include "pelmora/features/ComponentClone.h"
 #include "pelmora/features/FeatureAssemblyService.h"
-#include "pelmora/features/FeatureComponents.h"
+#include "pelmora/common/FeatureComponents.h"
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
 #include "pelmora/features/modFASCache.h"
@@ -27,8 +27,8 @@
 #include "interfaces/MetadataService.h"
 #include "interfaces/MetadataRecordsetFilterService.h"
 #include "pelmora/metadata/MetadataUtils.h"
-#include "pelmora/validation/AttributeValidationService.h"
-#include "pelmora/validation/modFeatureValidationService.h"
+#include "pelmora/attribute_validation/AttributeValidationService.h"
+#include "pelmora/findings/modFeatureValidationService.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"
 #include "runtime/Vb.h"
@@ -268,32 +268,15 @@ void GetValidationKOCollection(const std::shared_ptr<ado::Recordset>& rs,
     }
 }
 
-namespace {
-
-// The features of the run in progress in this apartment; its scope gives
-// the outer run's back.
-struct RunFeaturesSlot {
-    std::shared_ptr<IKeyObjects> features;
-};
-
-std::shared_ptr<IKeyObjects>& RunFeatures() { return rt::Apartment::Current().Get<RunFeaturesSlot>().features; }
-
-}  // namespace
-
 RunFeaturesScope::RunFeaturesScope(std::shared_ptr<IKeyObjects> Features)
-    : previous_(std::exchange(RunFeatures(), std::move(Features))) {}
-
-RunFeaturesScope::~RunFeaturesScope() { RunFeatures() = std::move(previous_); }
-
-std::shared_ptr<IKeyObject> RunFeatureOf(const std::shared_ptr<IKeyObject>& Feature) {
-    const std::shared_ptr<IKeyObjects>& features = RunFeatures();
-    if (!features || !Feature || CachingEnabled()) return nullptr;
-    auto set = std::dynamic_pointer_cast<KeyObjects>(features);
-    if (!set || Feature->get_CNO() != 0 || Feature->get_CID() != 0) return nullptr;
-    auto opened = set->Find(BuildKey(Feature->get_FNO(), Feature->get_FID(), 0, 0));
-    if (!opened || !opened->get_Components()) return nullptr;
-    return opened;
-}
+    : finder_([Features = std::move(Features)](const std::shared_ptr<IKeyObject>& Feature) -> std::shared_ptr<IKeyObject> {
+          if (!Features || !Feature || CachingEnabled()) return nullptr;
+          auto set = std::dynamic_pointer_cast<KeyObjects>(Features);
+          if (!set || Feature->get_CNO() != 0 || Feature->get_CID() != 0) return nullptr;
+          auto opened = set->Find(BuildKey(Feature->get_FNO(), Feature->get_FID(), 0, 0));
+          if (!opened || !opened->get_Components()) return nullptr;
+          return opened;
+      }) {}
 
 std::shared_ptr<IKeyObject> FindKeyObject(const std::shared_ptr<IKeyObjects>& Features, int16_t FNO, int32_t FID) {
     // The system's own collection answers a key it lacks without an error.

@@ -1,4 +1,4 @@
-#include "pelmora/common/MetadataServiceHelper.h"
+#include "pelmora/metadata/MetadataServiceHelper.h"
 
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "interfaces/DataContext.h"

@@ -1,5 +1,5 @@
 // Typed comparisons and the evaluators of one comparison rule.
-#include "pelmora/validation/ModAttributeValidationService.h"
+#include "pelmora/attribute_validation/ModAttributeValidationService.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,7 +13,7 @@
 #include "interfaces/Components.h"
 #include "interfaces/KeyObject.h"
 #include "interfaces/MetadataService.h"
-#include "pelmora/relationships/RelationshipHelperBase.h"
+#include "pelmora/common/FeatureComponents.h"
 #include "runtime/Error.h"
 #include "runtime/Object.h"
 #include "runtime/Vb.h"

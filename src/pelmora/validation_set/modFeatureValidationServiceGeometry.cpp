@@ -1,4 +1,4 @@
-#include "pelmora/validation/modFeatureValidationServiceGeometry.h"
+#include "pelmora/validation_set/modFeatureValidationServiceGeometry.h"
 
 #include <cmath>
 #include <initializer_list>
@@ -10,8 +10,8 @@
 #include "interfaces/Geometry.h"
 #include "interfaces/KeyObject.h"
 #include "pelmora/metadata/MetadataUtils.h"
-#include "pelmora/validation/modFeatureValidationService.h"
-#include "pelmora/validation/modFeatureValidationServiceSet.h"
+#include "pelmora/findings/modFeatureValidationService.h"
+#include "pelmora/validation_set/modFeatureValidationServiceSet.h"
 #include "runtime/Error.h"
 #include "runtime/Vb.h"
 

@@ -23,6 +23,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "pelmora/findings/RunFeatures.h"
 #include "runtime/Collection.h"
 
 namespace ado {
@@ -81,18 +82,12 @@ std::shared_ptr<IKeyObject> FindKeyObject(const std::shared_ptr<IKeyObjects>& Fe
 class RunFeaturesScope {
 public:
     explicit RunFeaturesScope(std::shared_ptr<IKeyObjects> Features);
-    ~RunFeaturesScope();
     RunFeaturesScope(const RunFeaturesScope&) = delete;
     RunFeaturesScope& operator=(const RunFeaturesScope&) = delete;
 
 private:
-    std::shared_ptr<IKeyObjects> previous_;
+    RunFeatureFinderScope finder_;
 };
-
-// The run's opened feature of Feature's key (a whole feature, CNO and CID 0,
-// with components), or nullptr: outside a run, while the feature-assembly
-// cache serves edited features, or when the run did not open that key.
-std::shared_ptr<IKeyObject> RunFeatureOf(const std::shared_ptr<IKeyObject>& Feature);
 
 // The features (found in Features) of the relationship rows of number RNO
 // whose "QTX_RELATED_FID" is the feature id of rs's current row, in set
