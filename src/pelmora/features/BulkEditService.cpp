@@ -86,9 +86,6 @@ std::shared_ptr<IComponents> BulkEditService::ConstructMergedComponents(
     for (int16_t cno : common) {
         if (cno <= 0) continue;
         auto rowTemplate = MetadataTable("CNO" + std::to_string(cno));
-        // The caller's rows to fill, no metadata table: a column they lack is
-        // not blamed on one.
-        rowTemplate->NameRowsForErrors("");
         merged->AddComponentByRecordset(cno, rowTemplate);
         auto component = rt::QueryInterface<Component>(merged->get_Item(rt::Variant(merged->get_Count())));
         component->put_SetDefaultValuesEnabled(false);

@@ -221,10 +221,6 @@ std::shared_ptr<IKeyObject> FeatureAssemblyService::NewFeature(int16_t FNO, int3
                 row.geometryTemplate->MoveFirst();
             });
         }
-        // From here the templates' rows are the new feature's own, no
-        // metadata table: a column they lack is not blamed on one.
-        rowTemplate->NameRowsForErrors("");
-        if (row.geometryTemplate) row.geometryTemplate->NameRowsForErrors("");
         components->AddComponentByRecordset(row.CNO, rowTemplate);
         auto component = rt::QueryInterface<Component>(components->get_Item(rt::Variant(components->get_Count())));
         if (auto kept = descriptors.find(row.CNO); kept != descriptors.end())

@@ -172,7 +172,8 @@ void MetadataRecordset::OpenCacheFile(const std::string& path, ado::CursorTypeEn
     // table's SQL text, nothing): it is served as it stands.
     cached_->Open(rt::Variant(path), rt::Variant::Missing(), cursor, lock, -1);
     // Two files swapped, or a damaged table, show where a column is first read.
-    cached_->NameRowsForErrors("metadata table " + key_);
+    // A row template is served as the caller's own rows, no metadata table.
+    if (kind_ != KeyKind::RowTemplate) cached_->NameRowsForErrors("metadata table " + key_);
 }
 
 void MetadataRecordset::FetchADOMetadata() {
