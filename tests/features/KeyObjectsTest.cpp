@@ -15,6 +15,7 @@
 #include "runtime/Collection.h"
 #include "runtime/Object.h"
 #include "runtime/Vb.h"
+#include "support/CallersComponent.h"
 #include "support/Raises.h"
 
 using pelmora::BuildKey;
@@ -36,21 +37,6 @@ std::shared_ptr<KeyObject> Key(int16_t fno, int32_t fid, int16_t cno = 0, int16_
     k->put_CID(cid);
     return k;
 }
-
-// A key object of another library: it has the numbers, but is not ours.
-class ForeignKey : public IKeyObject {
-public:
-    int16_t get_FNO() override { return 106; }
-    void put_FNO(int16_t) override {}
-    int32_t get_FID() override { return 2001; }
-    void put_FID(int32_t) override {}
-    int16_t get_CNO() override { return 0; }
-    void put_CNO(int16_t) override {}
-    int16_t get_CID() override { return 0; }
-    void put_CID(int16_t) override {}
-    std::shared_ptr<pelmora::IComponents> get_Components() override { return nullptr; }
-    void putref_Components(const std::shared_ptr<pelmora::IComponents>&) override {}
-};
 
 class ForeignQzKey : public rt::Object, public QzKeyObject {
 public:
@@ -315,9 +301,10 @@ TEST(KeyObjects, ForeignOrMissingKeyObjectsLeaveTheCollectionAlone) {
     auto keys = KeyObjects::New();
     auto ours = Key(106, 2001);
     keys->Add(ours);
-    auto foreign = std::make_shared<ForeignKey>();
+    // Of another library: it has the numbers of a member, but is not ours.
+    auto foreign = std::make_shared<pelmora_test::CallersKey>(Key(106, 2001));
     EXPECT_EQ(ErrorOf([&] { keys->Add(foreign); }), rt::vberr::TypeMismatch);
-    // The foreign object has the numbers of a member, yet removes nothing.
+    // It removes nothing.
     EXPECT_EQ(ErrorOf([&] { keys->Remove(foreign); }), rt::vberr::TypeMismatch);
     EXPECT_EQ(ErrorOf([&] { keys->Add(nullptr); }), rt::vberr::ObjectVariableNotSet);
     EXPECT_EQ(ErrorOf([&] { keys->Remove(nullptr); }), rt::vberr::ObjectVariableNotSet);

@@ -732,28 +732,6 @@ TEST_F(CarelessCollections, ValidateTakesCarelessComponents) {
     ExpectDatabaseUnchanged("the validations given careless components");
 }
 
-// A key object of a caller's own class standing for one of the run's keys:
-// it answers that key's numbers and components, but is not the system's.
-class CallersKey : public rt::Object, public pelmora::IKeyObject {
-public:
-    explicit CallersKey(std::shared_ptr<pelmora::IKeyObject> key) : key_(std::move(key)) {}
-    int16_t get_FNO() override { return key_->get_FNO(); }
-    void put_FNO(int16_t FNO) override { key_->put_FNO(FNO); }
-    int32_t get_FID() override { return key_->get_FID(); }
-    void put_FID(int32_t FID) override { key_->put_FID(FID); }
-    int16_t get_CNO() override { return key_->get_CNO(); }
-    void put_CNO(int16_t CNO) override { key_->put_CNO(CNO); }
-    int16_t get_CID() override { return key_->get_CID(); }
-    void put_CID(int16_t CID) override { key_->put_CID(CID); }
-    std::shared_ptr<pelmora::IComponents> get_Components() override { return key_->get_Components(); }
-    void putref_Components(const std::shared_ptr<pelmora::IComponents>& Components) override {
-        key_->putref_Components(Components);
-    }
-
-private:
-    std::shared_ptr<pelmora::IKeyObject> key_;
-};
-
 // Every helper's walk, and the relationship validation that runs them all,
 // given a caller's collection in which one feature of the set is a key object
 // of another class: that feature is skipped (nothing is recorded for it, and
@@ -792,7 +770,7 @@ TEST_F(CarelessCollections, AFeatureTheWalkCannotTakeIsSkipped) {
         std::function<std::shared_ptr<pelmora::IKeyObject>(const std::shared_ptr<pelmora::IKeyObject>&)> make;
     };
     const std::vector<Stand> stands = {
-        {"a key object of another class", [](const auto& key) { return std::make_shared<CallersKey>(key); }},
+        {"a key object of another class", [](const auto& key) { return std::make_shared<pelmora_test::CallersKey>(key); }},
         {"a key whose Components answers Nothing",
          [](const auto& key) { return KeyWithoutComponents(key->get_FNO(), key->get_FID()); }},
     };

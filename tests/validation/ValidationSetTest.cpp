@@ -90,24 +90,6 @@ TEST_F(ValidationSetTest, OpensTheDistinctFeaturesCountsThePendingOnesAndIndexes
     EXPECT_EQ(ValidationSetIndex(), nullptr);
 }
 
-// The set walk and the relationship service both read "PENDING" through
-// PendingIs: VB's "=", so a value of any kind that equals the number counts.
-TEST(PendingTest, APendingValueIsItsNumberAsVbsEqualsSays) {
-    struct Case {
-        Variant value;
-        bool isOne, isZero;
-    } cases[] = {
-        {Variant::Null(), false, false},     {Variant(), false, true},
-        {Variant(int16_t{1}), true, false},  {Variant(int32_t{0}), false, true},
-        {Variant(1.0), true, false},         {Variant(0.5), false, false},
-        {Variant(std::string("0")), false, true},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(PendingIs(c.value, 1), c.isOne) << rt::CStr(c.value);
-        EXPECT_EQ(PendingIs(c.value, 0), c.isZero) << rt::CStr(c.value);
-    }
-}
-
 TEST_F(ValidationSetTest, AnEmptySetReturnsAtOnceWithAnEmptyIndex) {
     auto set = MakeValidationSet({});
     auto untouched = std::shared_ptr<IComponents>();
