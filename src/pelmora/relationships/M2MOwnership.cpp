@@ -124,17 +124,30 @@ void M2MOwnership::SilentEstablishRelationship(const std::shared_ptr<IKeyObject>
         }
         nextCid = static_cast<int16_t>(highest + 1);
     }
-    if (haveFree) {
-        rs->put_Bookmark(freeRow);
-    } else {
-        rs->AddNew();
-        rs->SetValue(rt::Variant("QTX_FNO"), rt::Variant(roles.owned->get_FNO()));
-        rs->SetValue(rt::Variant("QTX_FID"), rt::Variant(roles.owned->get_FID()));
-        rs->SetValue(rt::Variant("QTX_CNO"), rt::Variant(supportCno_));
-        rs->SetValue(rt::Variant("QTX_CID"), rt::Variant(nextCid));
+    if (haveFree) rs->put_Bookmark(freeRow);
+    // The row is written whole or not at all.
+    bool editing = false;
+    try {
+        if (!haveFree) {
+            rs->AddNew();
+            editing = true;
+            rs->SetValue(rt::Variant("QTX_FNO"), rt::Variant(roles.owned->get_FNO()));
+            rs->SetValue(rt::Variant("QTX_FID"), rt::Variant(roles.owned->get_FID()));
+            rs->SetValue(rt::Variant("QTX_CNO"), rt::Variant(supportCno_));
+            rs->SetValue(rt::Variant("QTX_CID"), rt::Variant(nextCid));
+        }
+        rs->SetValue(rt::Variant("QTX_OWNERFNO"), rt::Variant(ownerFNO));
+        editing = true;
+        rs->SetValue(rt::Variant("QTX_OWNERFID"), rt::Variant(ownerFID));
+        // Each recordset keeps its edit to itself until its Update: a clone
+        // of rows shared by features opened together would hide the link
+        // from the collection that is saved.
+        rs->Update();
+    } catch (...) {
+        rt::ResumeNext undo;
+        if (editing) undo([&] { rs->CancelUpdate(); });
+        throw;
     }
-    rs->SetValue(rt::Variant("QTX_OWNERFNO"), rt::Variant(ownerFNO));
-    rs->SetValue(rt::Variant("QTX_OWNERFID"), rt::Variant(ownerFID));
 }
 
 void M2MOwnership::DeleteRelationship(const std::shared_ptr<IKeyObject>& SourceFeature,

@@ -63,7 +63,7 @@ void Ownership::SilentEstablishRelationship(const std::shared_ptr<IKeyObject>& S
     auto ownedRows = GetSourceComponentRecordset(owned, &sourceCNO);
 
     // A new row that cannot be finished is taken back: nothing half done.
-    bool ownedAdded = false, ownerAdded = false;
+    bool ownedAdded = false, ownerAdded = false, ownedEdited = false;
     try {
         if (!HasRows(ownedRows)) {
             ownedRows->AddNew();
@@ -82,12 +82,18 @@ void Ownership::SilentEstablishRelationship(const std::shared_ptr<IKeyObject>& S
         } else {
             ownerRows->MoveFirst();
         }
+        ownedEdited = true;
         ownedRows->SetValue(rt::Variant(links.owner), ownerRows->GetValue(rt::Variant("QTX_ID")));
         if (!links.ownerCNO.empty())
             ownedRows->SetValue(rt::Variant(links.ownerCNO), ownerRows->GetValue(rt::Variant("QTX_CNO")));
+        // Each recordset keeps its edit to itself until its Update: a clone
+        // of rows shared by features opened together would hide the link
+        // from the collection that is saved.
+        if (ownerAdded) ownerRows->Update();
+        ownedRows->Update();
     } catch (...) {
         rt::ResumeNext undo;
-        if (ownedAdded) undo([&] { ownedRows->CancelUpdate(); });
+        if (ownedAdded || ownedEdited) undo([&] { ownedRows->CancelUpdate(); });
         if (ownerAdded) undo([&] { ownerRows->CancelUpdate(); });
         throw;
     }
@@ -110,6 +116,7 @@ void Ownership::DeleteRelationship(const std::shared_ptr<IKeyObject>& SourceFeat
     const rt::Variant ownerId = ownerRows->GetValue(rt::Variant("QTX_ID"));
     const rt::Variant ownerRowCNO = ownerRows->GetValue(rt::Variant("QTX_CNO"));
 
+    bool cleared = false;
     // A link points at the owner when it holds the owner row's id and, where
     // a CNO column names the owner's component, not another component's.
     auto clear = [&](const std::string& idColumn, const std::string& cnoColumn) {
@@ -119,11 +126,20 @@ void Ownership::DeleteRelationship(const std::shared_ptr<IKeyObject>& SourceFeat
             const rt::Variant linkedCNO = ownedRows->GetValue(rt::Variant(cnoColumn));
             if (!linkedCNO.IsNull() && !ownership::SameValue(linkedCNO, ownerRowCNO)) return;
         }
+        cleared = true;
         ownedRows->SetValue(rt::Variant(idColumn), rt::Variant::Null());
         if (withCNO) ownedRows->SetValue(rt::Variant(cnoColumn), rt::Variant::Null());
     };
-    clear(links.owner, links.ownerCNO);
-    if (!links.second.empty()) clear(links.second, links.secondCNO);
+    try {
+        clear(links.owner, links.ownerCNO);
+        if (!links.second.empty()) clear(links.second, links.secondCNO);
+        // Ended here, as establishing ends its own: the save sees the rows only.
+        if (cleared) ownedRows->Update();
+    } catch (...) {
+        rt::ResumeNext undo;
+        if (cleared) undo([&] { ownedRows->CancelUpdate(); });
+        throw;
+    }
 }
 
 int32_t Ownership::GetNextQTXID(const std::shared_ptr<IDataContext>& DataContext, int16_t CNO) {
