@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# scripts/check-layers.sh passes on the tree and fails, naming file and line,
-# on a copy with one include planted up the folders' ladder and one up the
-# libraries'.
+# scripts/check-layers.sh passes on the tree and fails on a copy with
+# includes planted up the ladders and a source planted off them, naming each
+# planted line and nothing else.
 set -euo pipefail
 root="$1"
 check="$root/scripts/check-layers.sh"
@@ -11,18 +11,35 @@ check="$root/scripts/check-layers.sh"
 copy="$(mktemp -d)"
 trap 'rm -rf "$copy"' EXIT
 cp -r "$root/src" "$copy/src"
-folder_file=src/pelmora/common/ScopeExit.h
-library_file=src/runtime/Variant.h
-echo '#include "pelmora/validation/FeatureValidationService.h"' >>"$copy/$folder_file"
-echo '#include "product/StandIns.h"' >>"$copy/$library_file"
+# file|include appended to it; a file in a folder of its own is new
+planted='
+src/pelmora/common/ScopeExit.h|#include "pelmora/validation/FeatureValidationService.h"
+src/runtime/Variant.h|#include "product/StandIns.h"
+src/pelmora/metadata/MetadataService.h|#include <pelmora/validation/FeatureValidationService.h>
+src/pelmora/findings/RunFeatures.h|#include "../validation/FeatureValidationService.h"
+src/pelmora/persistence/SavedComponent.h|#include "pelmora/unladdered/Stray.h"
+src/pelmora/unladdered/Stray.h|#include "pelmora/common/ScopeExit.h"
+'
+expected=()
+while IFS='|' read -r file include; do
+    [ -n "$file" ] || continue
+    if [ -d "$(dirname "$copy/$file")" ]; then
+        echo "$include" >>"$copy/$file"
+        expected+=("$file:$(wc -l <"$copy/$file"): $include")
+    else
+        mkdir "$(dirname "$copy/$file")"
+        echo "$include" >"$copy/$file"
+        expected+=("$file: ")               # a source off the ladder: the file itself
+    fi
+done <<<"$planted"
 
 if out="$("$check" "$copy" 2>&1)"; then
     echo "FAIL: planted includes passed"; exit 1
 fi
 status=0
-for planted in "$folder_file:$(wc -l <"$copy/$folder_file"):" "$library_file:$(wc -l <"$copy/$library_file"):"; do
-    grep -qF "$planted" <<<"$out" || { echo "FAIL: $planted not named"; status=1; }
+for line in "${expected[@]}"; do
+    grep -qF "$line" <<<"$out" || { echo "FAIL: not named: $line"; status=1; }
 done
-[ "$(grep -c '^src/' <<<"$out")" -eq 2 ] || { echo "FAIL: more than the planted lines named:"; status=1; }
+[ "$(grep -c '^src/' <<<"$out")" -eq "${#expected[@]}" ] || { echo "FAIL: other lines than the planted named:"; status=1; }
 echo "$out"
 exit $status
