@@ -257,14 +257,22 @@ TEST(KeyObjects, DuplicateKeyIsRefusedSilentlyAndTakesNoPosition) {
     ASSERT_EQ(keys->get_Count(), 2);
     EXPECT_EQ(keys->get_Item(rt::Variant(2)), other);
     EXPECT_EQ(keys->get_Item(rt::Variant(BuildKey(twin))), first);
+    // Inside the system the twin turned away is still offered, in its place.
+    using Members = std::vector<std::shared_ptr<KeyObject>>;
+    EXPECT_EQ(keys->OfferedMembers(), (Members{first, twin, other}));
 
-    // Remove with the twin removes the member added first.
+    // Remove with the twin removes the member added first, and the twin with its key.
     keys->Remove(twin);
     EXPECT_EQ(keys->get_Count(), 1);
     EXPECT_EQ(keys->get_Item(rt::Variant(1)), other);
+    EXPECT_EQ(keys->OfferedMembers(), (Members{other}));
     // Now the twin may come in.
     keys->Add(twin);
     EXPECT_EQ(keys->get_Item(rt::Variant(BuildKey(first))), twin);
+    keys->Add(first);
+    EXPECT_EQ(keys->OfferedMembers(), (Members{other, twin, first}));
+    keys->Clear();
+    EXPECT_EQ(keys->OfferedMembers(), Members{});
 }
 
 TEST(KeyObjects, RemoveOfAnAbsentKeyFailsAndChangesNothing) {

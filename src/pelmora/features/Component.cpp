@@ -298,6 +298,8 @@ void Component::ResetRecordsets() {
     m_oEventRecordset.reset();
     rows_.reset();
     geometryRows_.reset();
+    // Clones of rows let go are no longer the component's to save.
+    cloneRows_.clear();
     loaded_ = false;
 }
 
@@ -492,6 +494,53 @@ void Component::put_AttributeEditControlEnabled(bool Enabled) {
 
 void Component::putref_FieldInfoCollection(const std::shared_ptr<FieldInfoCollection>& FieldInfos) {
     fieldInfos_ = FieldInfos;
+}
+
+// ---- the clones handed out for single features ----
+
+void Component::NoteCloneRows(const std::shared_ptr<ado::Recordset>& rows, const std::string& view) {
+    if (!rows) return;
+    std::erase_if(cloneRows_, [](const CloneRows& c) { return c.rows.expired(); });
+    cloneRows_.push_back({rows, view});
+}
+
+namespace {
+
+std::string KeyText(const std::shared_ptr<ado::Recordset>& rows, const char* field) {
+    try {
+        rt::Variant v = rows->GetValue(rt::Variant(field));
+        return IsNullOrEmpty(v) ? std::string("Null") : rt::CStr(v);
+    } catch (const rt::ComError&) {
+        return "?";
+    }
+}
+
+}  // namespace
+
+void Component::EndCloneEdits() {
+    std::erase_if(cloneRows_, [](const CloneRows& c) { return c.rows.expired(); });
+    // A copy: the handlers of an Update may clone or let go meanwhile.
+    const auto held = cloneRows_;
+    for (const auto& entry : held) {
+        auto rows = entry.rows.lock();
+        if (!rows || rows->get_State() == ado::adStateClosed) continue;
+        // An edit stands on its row; a recordset off its rows has none.
+        if (rows->get_BOF() || rows->get_EOF()) continue;
+        const auto mode = rows->get_EditMode();
+        if (mode != ado::adEditInProgress && mode != ado::adEditAdd) continue;
+        try {
+            // Without an edit in progress (a change already updated and
+            // pending) this does nothing.
+            rows->Update();
+        } catch (const rt::ComError& e) {
+            std::string description = e.Description();
+            if (!description.empty() && description.back() != '.') description += '.';
+            throw rt::ComError(e.Number(), e.Source(),
+                               description + " The edit of component " + name_ + ", feature FNO " +
+                                   KeyText(rows, "QTX_FNO") + " FID " + KeyText(rows, "QTX_FID") + " (rows " +
+                                   entry.view + "), could not be ended; nothing was saved.");
+        }
+    }
 }
 
 // ---- functional interfaces ----

@@ -11,7 +11,9 @@
 // service and its event hook. It reaches its collection only through the
 // BackwardPointer, which holds the collection weakly. The FieldInfo
 // collection may be shared with other components and clones; releasing a
-// component only drops its reference to it.
+// component only drops its reference to it. It knows, weakly, the clones of
+// its rows that ComponentClone made for single features, so that a save
+// can end their edits.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -104,6 +106,14 @@ public:
     void putref_GeometryRecordset(const std::shared_ptr<ado::Recordset>& Geometry);
     // Fires the Update functional interfaces of the rows that are pending.
     void ProcessComponentsUpdate();
+    // A clone of the component's rows that ComponentClone hands out as one
+    // feature's rows (view: the clone's filter, named in errors). Held
+    // weakly; forgotten when the rows are let go or the component's rows reset.
+    void NoteCloneRows(const std::shared_ptr<ado::Recordset>& rows, const std::string& view);
+    // Ends (Update) the edit in progress on each such clone, as the
+    // component's own rows end theirs before a save; a failure raises with
+    // its number and source, naming the component and the edited row's feature.
+    void EndCloneEdits();
     bool get_EventsEnabled() const { return eventsEnabled_; }
     void put_EventsEnabled(bool v) { eventsEnabled_ = v; }
     // Adopts rows read elsewhere: their FIDs join the list (rows without a
@@ -276,6 +286,12 @@ private:
     bool askingEditControl_ = false;
     bool m_bClonedComponent = false;
     rt::Variant valueBeforeChange_;
+
+    struct CloneRows {
+        std::weak_ptr<ado::Recordset> rows;
+        std::string view;
+    };
+    std::vector<CloneRows> cloneRows_;
 
     std::shared_ptr<ado::Recordset> m_oEventRecordset;
     std::shared_ptr<EventHook> eventHook_;

@@ -139,6 +139,8 @@ std::shared_ptr<ado::Recordset> ComponentClone::GetRecordset() {
             }
             component->AttachRecordset(rows);
             private_ = component;
+            // These are the feature's own rows: a save ends their edit.
+            source->NoteCloneRows(rows, filter_);
         } catch (const rt::ComError& e) {
             // Nothing half built stays behind.
             Unhook();

@@ -5,8 +5,9 @@
 // source raises events, moving in the clone's rows moves the source's rows
 // to the same row.
 //
-// Ownership: the clone holds its source; the source knows nothing of the
-// clone. The cloned rows hold the clone's move hook weakly.
+// Ownership: the clone holds its source; the source knows only the cloned
+// rows, weakly (a save ends their edits). The cloned rows hold the clone's
+// move hook weakly.
 #include <cstdint>
 #include <memory>
 #include <string>

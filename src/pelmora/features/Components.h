@@ -45,8 +45,10 @@ public:
 
     // ---- inside the system ----
     void put_SetBackwardPointers(bool v) { setBackwardPointers_ = v; }
-    // Fires the Update functional interfaces of every component, then
-    // queues every component's pending rows with the service.
+    // Ends the edits open on the rows handed out for single features
+    // (Component::EndCloneEdits), fires the Update functional interfaces of
+    // every component, then queues every component's pending rows with the
+    // service.
     void UpdateComponents(const std::shared_ptr<IComponentDatabaseService>& service);
     // True when every component holding FIDs holds the same single FID.
     // The first answer is kept.

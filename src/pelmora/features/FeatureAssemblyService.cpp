@@ -1,5 +1,7 @@
 #include "pelmora/features/FeatureAssemblyService.h"
 
+#include <unordered_set>
+
 #include "ado/Recordset.h"
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
@@ -333,6 +335,13 @@ void FeatureAssemblyService::UpdateFeatures(const std::shared_ptr<IKeyObjects>& 
     // names the class.
     const auto members = InClassModule(TypeName(), [&] {
         if (!oKeyObjects) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+        // Every copy of a feature offered, not only the one the collection
+        // kept under its key: each holds edits of its own.
+        if (auto own = rt::TryQueryInterface<KeyObjects>(oKeyObjects)) {
+            std::vector<std::shared_ptr<IKeyObject>> offered;
+            for (auto& member : own->OfferedMembers()) offered.push_back(std::move(member));
+            return RequireEach(std::move(offered));
+        }
         return RequireEach(oKeyObjects->get_NewEnum());
     });
     if (!rt::IsClassRegistered(kComponentDatabaseServiceProgId)) RegisterComponentDatabaseService();
@@ -340,9 +349,12 @@ void FeatureAssemblyService::UpdateFeatures(const std::shared_ptr<IKeyObjects>& 
         rt::QueryInterface<IComponentDatabaseService>(rt::CreateObject(kComponentDatabaseServiceProgId));
     service->putref_DataContext(dataContext_);
     service->BeginComponentOperations();
+    // A collection held by several keys is saved once: its rows are queued once.
+    std::unordered_set<const Components*> saved;
     for (const auto& key : members) {
         // Only the system's own collection hands its rows over (13 for a clone).
         auto components = rt::QueryInterface<Components>(key->get_Components());
+        if (!saved.insert(components.get()).second) continue;
         components->UpdateComponents(service);
     }
     service->EndComponentOperations();

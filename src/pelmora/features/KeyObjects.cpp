@@ -1,5 +1,7 @@
 #include "pelmora/features/KeyObjects.h"
 
+#include <algorithm>
+
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/KeyObject.h"
@@ -46,17 +48,55 @@ void KeyObjects::Add(const std::shared_ptr<IKeyObject>& KeyObject) {
     std::string key = BuildKey(member);
     trace.Value("sKey", rt::Variant(key));
     // The member added first under a key stays; a duplicate is no error.
-    if (items_->TryItem(rt::Variant(key))) return;
+    if (const rt::Variant* kept = items_->FindKey(key)) {
+        if (MemberOf(*kept) == member) return;
+        // Another copy of the feature: not a member, but a save stores it too.
+        if (offered_.empty())
+            for (const rt::Variant& item : items_->Enumerate()) offered_.push_back({MemberOf(item), ""});
+        for (const auto& o : offered_)
+            if (o.member == member && o.turnedAwayKey == key) return;
+        offered_.push_back({member, key});
+        return;
+    }
     items_->Add(rt::Variant(member), rt::Variant(key));
+    if (!offered_.empty()) offered_.push_back({member, ""});
 }
 
 void KeyObjects::Remove(const std::shared_ptr<IKeyObject>& KeyObject) {
     auto member = rt::QueryInterface<pelmora::KeyObject>(KeyObject);
+    const std::string key = BuildKey(member);
+    const rt::Variant* item = items_->FindKey(key);
+    std::shared_ptr<pelmora::KeyObject> kept = item ? MemberOf(*item) : nullptr;
     // Whatever is stored under the key goes, which need not be the argument.
-    items_->Remove(rt::Variant(BuildKey(member)));
+    items_->Remove(rt::Variant(key));
+    if (offered_.empty()) return;
+    bool keptGone = false;
+    std::erase_if(offered_, [&](const Offered& o) {
+        if (o.turnedAwayKey.empty()) {
+            if (keptGone || o.member != kept) return false;
+            return keptGone = true;
+        }
+        return o.turnedAwayKey == key;
+    });
+    if (std::none_of(offered_.begin(), offered_.end(), [](const Offered& o) { return !o.turnedAwayKey.empty(); }))
+        offered_.clear();
 }
 
-void KeyObjects::Clear() { items_ = rt::Collection::New(); }
+void KeyObjects::Clear() {
+    items_ = rt::Collection::New();
+    offered_.clear();
+}
+
+std::vector<std::shared_ptr<KeyObject>> KeyObjects::OfferedMembers() {
+    std::vector<std::shared_ptr<KeyObject>> members;
+    if (offered_.empty()) {
+        for (const rt::Variant& item : items_->Enumerate()) members.push_back(MemberOf(item));
+        return members;
+    }
+    members.reserve(offered_.size());
+    for (const auto& o : offered_) members.push_back(o.member);
+    return members;
+}
 
 int32_t KeyObjects::get_Count() { return items_->Count(); }
 

@@ -1,7 +1,10 @@
 #pragma once
 // The keyed collection in which sets of features travel. Each member is the
 // caller's own KeyObject, stored under its key text (BuildKey); a second
-// member with the same four numbers is refused silently.
+// member with the same four numbers is refused silently: Count, Item and the
+// enumeration show only the first. Inside the system the collection still
+// knows every distinct member offered, so that a save of two copies of one
+// feature stores the edits of both.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -46,6 +49,11 @@ public:
     // The enumerator object of a late-bound For Each, over the members as
     // they are now.
     rt::Variant NewEnumObject();
+    // Every distinct member offered to Add, in the order offered: the
+    // members, with those a present key turned away among them (Remove and
+    // Clear drop these with their key). The enumeration when none was
+    // turned away.
+    std::vector<std::shared_ptr<KeyObject>> OfferedMembers();
 
     rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
     rt::Variant InvokeDispId(int32_t dispId, rt::InvokeKind kind, rt::Args& args) override;
@@ -54,6 +62,14 @@ public:
 
 private:
     std::shared_ptr<rt::Collection> items_ = rt::Collection::New();
+    // Empty while no member was turned away (the members are then all that
+    // was offered); else every distinct member offered, in order, a turned
+    // away one with its key ("" for a member of the collection).
+    struct Offered {
+        std::shared_ptr<KeyObject> member;
+        std::string turnedAwayKey;
+    };
+    std::vector<Offered> offered_;
 };
 
 // Registers "QzPelmora.KeyObject" and "QzPelmora.KeyObjects".

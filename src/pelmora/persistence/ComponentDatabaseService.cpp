@@ -171,6 +171,7 @@ void ComponentDatabaseService::BeginComponentOperations() {
     queued_ = false;
     blockText_ += GetOperationStartText();
     ClearSavedBlocks();
+    newRowKeys_.clear();
 }
 
 void ComponentDatabaseService::CancelComponentOperations() {
@@ -179,6 +180,7 @@ void ComponentDatabaseService::CancelComponentOperations() {
     ClearSavedBlocks();
     begun_ = false;
     queued_ = false;
+    newRowKeys_.clear();
     DeleteCommandParameters();
     ClearWorkOperationLists();
 }

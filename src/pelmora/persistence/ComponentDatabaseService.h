@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "ado/Command.h"
@@ -165,6 +166,11 @@ private:
     ado::CommandPtr command_;
     std::array<std::shared_ptr<WorkOperationsStrings>, kListCount> lists_;
     std::string callText_;
+    // The keys of the new rows queued in this batch: the database gathers
+    // the values of one key into one row, so a second new row of a key (two
+    // copies of a feature each adding a row) is refused, not merged.
+    std::unordered_set<std::string> newRowKeys_;
+    void NoteNewRow(const std::string& name, int32_t FNO, int32_t FID, int32_t CID, const std::string& geometryKey);
 };
 
 void RegisterComponentDatabaseService();

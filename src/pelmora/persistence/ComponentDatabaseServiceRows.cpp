@@ -338,12 +338,23 @@ void ComponentDatabaseService::GeometryPass(const std::string& name, const std::
     }
 }
 
+void ComponentDatabaseService::NoteNewRow(const std::string& name, int32_t FNO, int32_t FID, int32_t CID,
+                                          const std::string& geometryKey) {
+    std::string key = name + '\t' + std::to_string(FID) + '\t' + std::to_string(CID) + geometryKey;
+    if (newRowKeys_.insert(std::move(key)).second) return;
+    throw rt::ComError(rt::vberr::InvalidProcedureCall, kFile,
+                       "A second new row of component " + name + " with QTX_CID " + std::to_string(CID) +
+                           geometryKey + " of feature FNO " + std::to_string(FNO) + " FID " + std::to_string(FID) +
+                           " is in this save; a key holds one row.");
+}
+
 void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,
                                                     const Layout& layout,
                                                     const ISavedComponent& saved) {
     try {
         const RowKeys keys = ComponentKeys(name, rs, layout, false);
         const int32_t FNO = keys.FNO, FID = keys.FID, CID = keys.CID;
+        NoteNewRow(name, FNO, FID, CID, "");
         const int32_t count = rs->FieldCount();
         const rt::Variant* current = rs->CurrentRowValues();
         for (int32_t k = 0; k < count; ++k) {
@@ -458,6 +469,7 @@ void ComponentDatabaseService::QueueNewGeometryRow(const std::string& name, cons
         CheckKeys(name, {&fno, &fid, &cid, &eseq, &seq});
         const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
         const int32_t ESeq = KeyOf(eseq), Seq = KeyOf(seq);
+        NoteNewRow(name, FNO, FID, CID, ", SDO_ESEQ " + std::to_string(ESeq) + ", SDO_SEQ " + std::to_string(Seq));
         const int32_t count = rs->FieldCount();
         WorkOperationsStrings& list = List(NewGeomAttribute);
         for (int32_t k = 0; k < count; ++k) {
