@@ -310,6 +310,8 @@ private:
     void JudgeAdds(int32_t firstNew, size_t tail);
     // After the view was built whole: what it shows of the rows being added.
     void NoteAdds(bool byCriteria);
+    // Whether base_ holds the row from index from on.
+    bool Shows(int32_t row, size_t from) const;
     void ApplySort();
     bool Visible(int32_t row) const;
     bool PassesFilter(int32_t row) const;

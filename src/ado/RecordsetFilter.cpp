@@ -80,10 +80,10 @@ void Recordset::JudgeAdds(int32_t firstNew, size_t tail) {
         judgedAdds_.clear();
         return;
     }
+    // This recordset's own added row stays in its view, as it always has.
+    auto own = [&](int32_t row) { return editMode_ == adEditAdd && row == editRow_; };
     std::vector<JudgedAdd> still;
     auto judge = [&](int32_t row, bool shown) {
-        // This recordset's own added row stays in its view, as it always has.
-        if (editMode_ == adEditAdd && row == editRow_) return;
         if (Visible(row)) {
             const bool passes = criteria_->Matches(store_->Row(row));
             if (passes && !shown) {
@@ -109,14 +109,21 @@ void Recordset::JudgeAdds(int32_t firstNew, size_t tail) {
         }
         if (store_->BeingAdded(row)) still.push_back({row, shown});
     };
-    for (const JudgedAdd& judged : judgedAdds_) judge(judged.row, judged.shown);
+    for (const JudgedAdd& judged : judgedAdds_)
+        if (!own(judged.row)) judge(judged.row, judged.shown);
     for (int32_t row : store_->adding) {
-        if (std::any_of(judgedAdds_.begin(), judgedAdds_.end(), [&](const JudgedAdd& j) { return j.row == row; }))
+        if (own(row) ||
+            std::any_of(judgedAdds_.begin(), judgedAdds_.end(), [&](const JudgedAdd& j) { return j.row == row; }))
             continue;
-        auto from = base_.begin() + static_cast<std::ptrdiff_t>(row >= firstNew ? tail : 0);
-        judge(row, std::find(from, base_.end(), row) != base_.end());
+        judge(row, Shows(row, row >= firstNew ? tail : 0));
     }
     judgedAdds_ = std::move(still);
+}
+
+bool Recordset::Shows(int32_t row, size_t from) const {
+    // Rows being added lie near the end.
+    return std::find(base_.rbegin(), base_.rend() - static_cast<std::ptrdiff_t>(from), row) !=
+           base_.rend() - static_cast<std::ptrdiff_t>(from);
 }
 
 void Recordset::NoteAdds(bool byCriteria) {
@@ -126,8 +133,7 @@ void Recordset::NoteAdds(bool byCriteria) {
     for (int32_t row : store_->adding) {
         if (editMode_ == adEditAdd && row == editRow_) continue;
         // Built by the criteria, the view shows a row as they judge it now.
-        const bool shown = byCriteria ? Visible(row) && criteria_->Matches(store_->Row(row))
-                                      : std::find(base_.begin(), base_.end(), row) != base_.end();
+        const bool shown = byCriteria ? Visible(row) && criteria_->Matches(store_->Row(row)) : Shows(row, 0);
         judgedAdds_.push_back({row, shown});
     }
 }
