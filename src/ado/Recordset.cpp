@@ -18,7 +18,11 @@ using namespace recordset_support;
 RecordsetPtr Recordset::Create() { return std::make_shared<Recordset>(); }
 
 Recordset::Recordset() = default;
-Recordset::~Recordset() = default;
+Recordset::~Recordset() {
+    // An add left open stays in the rows, with what was assigned; nobody
+    // fills it in any more.
+    if (editMode_ == adEditAdd && store_) store_->EndAdding(editRow_);
+}
 
 RecordsetPtr Recordset::FromImage(RecordsetImage image, LockTypeEnum lockType, CursorTypeEnum cursorType) {
     auto rs = Create();
@@ -41,6 +45,7 @@ RecordsetPtr Recordset::Self() { return std::static_pointer_cast<Recordset>(weak
 void Recordset::AttachStore(std::shared_ptr<RowStore> store) {
     // A sort set before opening must name fields of the rows.
     std::vector<SortKey> keys = sort_.empty() ? std::vector<SortKey>{} : ParseSortKeys(sort_, *store);
+    EndEdit();
     store_ = std::move(store);
     open_ = true;
     ++schemaVersion_;
@@ -50,7 +55,6 @@ void Recordset::AttachStore(std::shared_ptr<RowStore> store) {
     filterGroup_ = adFilterNone;
     criteria_.reset();
     sortKeys_ = std::move(keys);
-    EndEdit();
     // Built when first looked at: a clone that is filtered straight away
     // (the usual use) never lists every row of the store.
     viewPending_ = true;
@@ -283,7 +287,7 @@ const rt::Variant* Recordset::CurrentRowValues() {
     Sync();
     int32_t row = RequireCurrentRow();
     if (!Visible(row) || store_->meta[static_cast<size_t>(row)].status == adRecDeleted) DeletedRow();
-    if (row != editRow_) return store_->Row(row);
+    if (row != editRow_ || editMode_ == adEditAdd) return store_->Row(row);
     const rt::Variant* stored = store_->Row(row);
     editRowView_.resize(store_->width);
     for (size_t i = 0; i < store_->width; ++i) editRowView_[i] = editSet_[i] ? editValues_[i] : stored[i];
@@ -420,6 +424,7 @@ bool Recordset::TakeView(const KeptView& kept) {
     view_ = kept.view;
     knownRows_ = kept.rows;
     seenVersion_ = store_->version;
+    NoteAdds(false);
     indexValid_ = false;
     countVersion_ = ~uint64_t{0};
     PositionFirst();

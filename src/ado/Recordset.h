@@ -304,6 +304,14 @@ private:
     // View maintenance.
     void Sync();
     void RebuildView();
+    // Rows another member is adding, judged again by a criteria view as their
+    // values change; rows from index firstNew on (shown from base_[tail] on)
+    // were judged by this Sync already.
+    void JudgeAdds(int32_t firstNew, size_t tail);
+    // After the view was built whole: what it shows of the rows being added.
+    void NoteAdds(bool byCriteria);
+    // Whether base_ holds the row from index from on.
+    bool Shows(int32_t row, size_t from) const;
     void ApplySort();
     bool Visible(int32_t row) const;
     bool PassesFilter(int32_t row) const;
@@ -370,6 +378,15 @@ private:
     uint64_t countVersion_ = ~uint64_t{0};
     size_t countSize_ = 0;
 
+    // The rows being added by other members that this criteria view judged,
+    // and whether it shows them; kept while their add lasts, then judged once more.
+    struct JudgedAdd {
+        int32_t row;
+        bool shown;
+    };
+    std::vector<JudgedAdd> judgedAdds_;
+    uint64_t seenAddingChanges_ = 0;
+
     // Rows touched by this recordset's last Delete, UpdateBatch or CancelBatch;
     // a clone starts without any.
     std::vector<int32_t> affected_;
@@ -386,10 +403,12 @@ private:
     std::vector<SortKey> sortKeys_;
     static std::vector<SortKey> ParseSortKeys(const std::string& sort, const RowStore& store);
 
-    // The edit in progress on this recordset. Its assignments stay in its
-    // own buffer (editSet_[f]: field f assigned) until Update writes them to
-    // the rows, so the other members of the family read the stored values
-    // until then and a CancelUpdate drops only this recordset's own.
+    // The edit in progress on this recordset. The assignments of an edit of
+    // a row stay in its own buffer (editSet_[f]: field f assigned) until
+    // Update writes them to the rows, so the other members of the family read
+    // the stored values until then and a CancelUpdate drops only this
+    // recordset's own. Those of an AddNew go straight to the rows: the row is
+    // there for every member, and its values with it.
     EditModeEnum editMode_ = adEditNone;
     int32_t editRow_ = -1;  // -1 whenever editMode_ is adEditNone
     int32_t rowBeforeAdd_ = -1;

@@ -37,9 +37,11 @@ void Recordset::BeginEdit(int32_t row, EditModeEnum mode) {
     editRow_ = row;
     editValues_.assign(store_->width, rt::Variant());
     editSet_.assign(store_->width, 0);
+    if (mode == adEditAdd) store_->BeginAdding(row);
 }
 
 void Recordset::EndEdit() {
+    if (editMode_ == adEditAdd && store_) store_->EndAdding(editRow_);
     editMode_ = adEditNone;
     editRow_ = -1;
     editValues_.clear();
@@ -126,13 +128,21 @@ void Recordset::SetFieldValues(const std::vector<int32_t>& indices, const std::v
     const auto& m = store_->meta[static_cast<size_t>(row)];
     if (m.removed || m.status == adRecDeleted) DeletedRow();
     if (editMode_ == adEditNone || editRow_ != row) BeginEdit(row, adEditInProgress);
-    for (size_t i = 0; i < indices.size(); ++i) {
-        const auto f = static_cast<size_t>(indices[i]);
-        editValues_[f] = std::move(coerced[i]);
-        editSet_[f] = 1;
+    if (editMode_ == adEditAdd) {
+        // An added row takes its values at once: the other members read, find,
+        // filter and write it with what has been assigned so far.
+        if (IsBatch() && m.status != adRecNew) SaveOriginal(row);  // written meanwhile by a batch
+        for (size_t i = 0; i < indices.size(); ++i)
+            store_->Assign(row, static_cast<size_t>(indices[i]), std::move(coerced[i]));
+    } else {
+        for (size_t i = 0; i < indices.size(); ++i) {
+            const auto f = static_cast<size_t>(indices[i]);
+            editValues_[f] = std::move(coerced[i]);
+            editSet_[f] = 1;
+        }
+        // Caches that judge the rows by their assignments look again.
+        ++store_->assignments;
     }
-    // Caches that judge the rows by their assignments look again.
-    ++store_->assignments;
     FireComplete(evFieldComplete, 0, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
         s.FieldChangeComplete(count, fields, nullptr, st, rs);
     });
@@ -380,17 +390,26 @@ void Recordset::Update(const rt::Variant& Fields, const rt::Variant& Values) {
     int32_t row = editRow_;
     // A row another member of the family deleted meanwhile takes no values.
     if (const auto& m = store_->meta[static_cast<size_t>(row)]; !m.removed && m.status != adRecDeleted) {
-        if (IsBatch() && m.status != adRecNew) SaveOriginal(row);
-        for (size_t i = 0; i < store_->width; ++i)
-            if (editSet_[i]) store_->Assign(row, i, std::move(editValues_[i]));
-        // What the edit left unset joins the rows as Null.
-        if (editMode_ == adEditAdd)
+        const bool adding = editMode_ == adEditAdd;
+        if (adding) {
+            // Its assignments are in the rows already; what is still unset
+            // joins them as Null.
+            for (size_t i = 0; i < store_->width; ++i) {
+                if (!store_->Row(row)[i].IsEmpty()) continue;
+                if (IsBatch() && m.status != adRecNew) SaveOriginal(row);
+                store_->Assign(row, i, rt::Variant::Null());
+            }
+        } else {
+            if (IsBatch() && m.status != adRecNew) SaveOriginal(row);
             for (size_t i = 0; i < store_->width; ++i)
-                if (store_->Row(row)[i].IsEmpty()) store_->Assign(row, i, rt::Variant::Null());
+                if (editSet_[i]) store_->Assign(row, i, std::move(editValues_[i]));
+        }
         auto& meta = store_->meta[static_cast<size_t>(row)];
         if (!IsBatch()) {
             AcceptRow(row);
-        } else if (meta.status == adRecUnmodified) {
+        } else if (meta.status == adRecUnmodified && (!adding || meta.original >= 0)) {
+            // An added row that another member's batch wrote meanwhile is
+            // changed only by what was assigned after that.
             meta.status = adRecModified;
             ++store_->version;
         }
@@ -412,7 +431,11 @@ void Recordset::CancelUpdate() {
         throw CancelledError();
     }
     if (!open_ || editMode_ == adEditNone) return;
-    // Only this recordset's own assignments go: the rows hold nothing of them.
+    // The values read through this recordset (or the added row) go: caches
+    // keyed on the values look again.
+    ++store_->assignments;
+    // An edit's assignments were this recordset's own, the rows hold nothing
+    // of them; an added row goes for every member.
     if (editMode_ == adEditAdd) {
         store_->meta[static_cast<size_t>(editRow_)].removed = true;
         ++store_->version;

@@ -50,19 +50,92 @@ void Recordset::Sync() {
             PositionFirst();
         return;
     }
-    if (!store_ || seenVersion_ == store_->version) return;
-    int32_t n = store_->RowCount();
-    for (int32_t row = knownRows_; row < n; ++row) {
-        if (store_->meta[static_cast<size_t>(row)].removed || !PassesFilter(row)) continue;
-        base_.push_back(row);
-        view_.push_back(row);
-        if (indexValid_) {
-            indexOf_.resize(static_cast<size_t>(n), -1);
-            indexOf_[static_cast<size_t>(row)] = static_cast<int32_t>(view_.size()) - 1;
+    if (!store_ || (seenVersion_ == store_->version && seenAddingChanges_ == store_->addingChanges)) return;
+    const int32_t firstNew = knownRows_;
+    const size_t tail = base_.size();
+    if (seenVersion_ != store_->version) {
+        int32_t n = store_->RowCount();
+        for (int32_t row = knownRows_; row < n; ++row) {
+            if (store_->meta[static_cast<size_t>(row)].removed || !PassesFilter(row)) continue;
+            base_.push_back(row);
+            view_.push_back(row);
+            if (indexValid_) {
+                indexOf_.resize(static_cast<size_t>(n), -1);
+                indexOf_[static_cast<size_t>(row)] = static_cast<int32_t>(view_.size()) - 1;
+            }
         }
+        knownRows_ = n;
+        seenVersion_ = store_->version;
     }
-    knownRows_ = n;
-    seenVersion_ = store_->version;
+    if (seenAddingChanges_ != store_->addingChanges) JudgeAdds(firstNew, tail);
+}
+
+// A view judges a row once, when it first sees it; a row being added gets its
+// values after that, so a criteria view takes it in once they match (and lets
+// it go when they stop, unless it stands on it). Only the few rows of adds in
+// progress, or just ended, are looked at: the rows of appends never are.
+void Recordset::JudgeAdds(int32_t firstNew, size_t tail) {
+    seenAddingChanges_ = store_->addingChanges;
+    if (filterKind_ != FilterKind::Criteria) {
+        judgedAdds_.clear();
+        return;
+    }
+    // This recordset's own added row stays in its view, as it always has.
+    auto own = [&](int32_t row) { return editMode_ == adEditAdd && row == editRow_; };
+    std::vector<JudgedAdd> still;
+    auto judge = [&](int32_t row, bool shown) {
+        if (Visible(row)) {
+            const bool passes = criteria_->Matches(store_->Row(row));
+            if (passes && !shown) {
+                base_.push_back(row);
+                view_.push_back(row);
+                if (indexValid_) {
+                    indexOf_.resize(static_cast<size_t>(store_->RowCount()), -1);
+                    indexOf_[static_cast<size_t>(row)] = static_cast<int32_t>(view_.size()) - 1;
+                }
+                countVersion_ = ~uint64_t{0};
+                shown = true;
+            } else if (!passes && shown) {
+                const int32_t index = IndexOfRow(row);
+                if (index != pos_) {
+                    if (index >= 0) view_.erase(view_.begin() + index);
+                    std::erase(base_, row);
+                    if (index >= 0 && index < pos_) --pos_;
+                    indexValid_ = false;
+                    countVersion_ = ~uint64_t{0};
+                    shown = false;
+                }
+            }
+        }
+        if (store_->BeingAdded(row)) still.push_back({row, shown});
+    };
+    for (const JudgedAdd& judged : judgedAdds_)
+        if (!own(judged.row)) judge(judged.row, judged.shown);
+    for (int32_t row : store_->adding) {
+        if (own(row) ||
+            std::any_of(judgedAdds_.begin(), judgedAdds_.end(), [&](const JudgedAdd& j) { return j.row == row; }))
+            continue;
+        judge(row, Shows(row, row >= firstNew ? tail : 0));
+    }
+    judgedAdds_ = std::move(still);
+}
+
+bool Recordset::Shows(int32_t row, size_t from) const {
+    // Rows being added lie near the end.
+    return std::find(base_.rbegin(), base_.rend() - static_cast<std::ptrdiff_t>(from), row) !=
+           base_.rend() - static_cast<std::ptrdiff_t>(from);
+}
+
+void Recordset::NoteAdds(bool byCriteria) {
+    seenAddingChanges_ = store_->addingChanges;
+    judgedAdds_.clear();
+    if (filterKind_ != FilterKind::Criteria) return;
+    for (int32_t row : store_->adding) {
+        if (editMode_ == adEditAdd && row == editRow_) continue;
+        // Built by the criteria, the view shows a row as they judge it now.
+        const bool shown = byCriteria ? Visible(row) && criteria_->Matches(store_->Row(row)) : Shows(row, 0);
+        judgedAdds_.push_back({row, shown});
+    }
 }
 
 void Recordset::RebuildView() {
@@ -110,6 +183,7 @@ void Recordset::RebuildView() {
     }
     knownRows_ = n;
     seenVersion_ = store_->version;
+    NoteAdds(true);
     ApplySort();
 }
 

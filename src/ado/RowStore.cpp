@@ -58,6 +58,7 @@ int32_t RowStore::AddRow(rt::Variant* from) {
 void RowStore::Assign(int32_t row, size_t field, rt::Variant value) {
     rt::Variant& slot = values[static_cast<size_t>(row) * width + field];
     ++assignments;
+    if (!adding.empty()) ++addingChanges;
     if (criteriaIndex.Empty()) {
         slot = std::move(value);
         return;

@@ -4,6 +4,7 @@
 // deleted rows are marked, rows that vanish entirely are flagged removed.
 // Values are written only through AddRow, Assign and AssignRow, which keep
 // the criteria indexes exact.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -48,6 +49,12 @@ struct RowStore {
     // What the rows are, for the error of a field asked for by a name they
     // lack ("metadata table QTX_FEATURES_OPTABLE"); "": not said.
     std::string rowsName;
+    // Rows an AddNew of some member is still filling in, in the rows
+    // themselves. Criteria views of the family judge these again (they are
+    // few) whenever addingChanges moves: on any assignment while one is
+    // open, and when one begins or ends.
+    std::vector<int32_t> adding;
+    uint64_t addingChanges = 0;
 
     void SetFields(std::vector<FieldDesc> descs);
     int32_t RowCount() const { return static_cast<int32_t>(meta.size()); }
@@ -61,6 +68,15 @@ struct RowStore {
     // The whole row from width values.
     void AssignRow(int32_t row, const rt::Variant* from);
     int32_t FieldIndex(const std::string& name) const;
+    void BeginAdding(int32_t row) {
+        adding.push_back(row);
+        ++addingChanges;
+    }
+    void EndAdding(int32_t row) {
+        std::erase(adding, row);
+        ++addingChanges;
+    }
+    bool BeingAdded(int32_t row) const { return std::find(adding.begin(), adding.end(), row) != adding.end(); }
     // The row's current values become its original ones again.
     void DropOriginal(int32_t row) {
         Meta& m = meta[static_cast<size_t>(row)];

@@ -751,15 +751,62 @@ TEST(RecordsetCloneEdit, EachMemberOfTheFamilyKeepsItsOwnEditUntilItsUpdate) {
         }
     }
 
-    // A row another member is adding shows its stored (unset) values until its Update.
-    auto a = ThreeRows();
-    auto b = a->Clone();
-    b->AddNew();
-    b->SetValue("ID", rt::Variant(int32_t{4}));
-    a->MoveLast();
-    EXPECT_EQ(a->get_RecordCount(), 4);
-    EXPECT_TRUE(a->GetValue("ID").IsNull());
-    EXPECT_EQ(rt::CLng(b->GetValue("ID")), 4);
-    b->Update();
-    EXPECT_EQ(rt::CLng(a->GetValue("ID")), 4);
+}
+
+TEST(RecordsetCloneEdit, ARowBeingAddedIsThereForTheWholeFamilyWithItsValues) {
+    // b adds row 4 and assigns ID, then NAME 'four'; then does `then`, and
+    // ValuesVersion is read around `last`. The others look at row 4 afterwards.
+    using Act = std::function<void(const RecordsetPtr&)>;
+    const Act none = [](const RecordsetPtr&) {};
+    const std::string matching = "ID = 2 OR NAME = 'four'";
+    struct Case {
+        const char* what;
+        Act then, last;
+        const char* name;  // what a, a clone made during the add and a's batch read of row 4; "" absent
+        std::vector<int32_t> filtered;  // the ids of a filter set before the add and of one set after NAME
+        bool valuesMoved;
+    };
+    const Case cases[] = {
+        {"b still adding", none, none, "four", {2, 4}, false},
+        {"b updated", none, [](auto& b) { b->Update(); }, "four", {2, 4}, false},
+        {"b cancelled the add", none, [](auto& b) { b->CancelUpdate(); }, "", {2}, true},
+        {"b renamed it while adding", none, [](auto& b) { b->SetValue("NAME", rt::Variant("five")); }, "five", {2}, true},
+        {"b cancelled an edit of row 1 after the add",
+         [](auto& b) { b->Update(); b->MoveFirst(); b->SetValue("VAL", rt::Variant(9.0)); },
+         [](auto& b) { b->CancelUpdate(); }, "four", {2, 4}, true},
+    };
+    const auto nameOf4 = [](const RecordsetPtr& rs) -> std::string {
+        rs->Find("ID = 4", 0, adSearchForward, rt::Variant(int32_t{adBookmarkFirst}));
+        return rs->get_EOF() ? "" : rt::CStr(rs->GetValue("NAME"));
+    };
+    for (const Case& c : cases) {
+        auto a = ThreeRows();
+        auto b = a->Clone();
+        auto before = a->Clone();
+        before->put_Filter(rt::Variant(matching));
+        b->AddNew();
+        b->SetValue("ID", rt::Variant(int32_t{4}));
+        EXPECT_EQ(before->get_RecordCount(), 1) << c.what;  // judged while NAME is unset
+        b->SetValue("NAME", rt::Variant("four"));
+        auto after = a->Clone();
+        after->put_Filter(rt::Variant(matching));
+        EXPECT_EQ(after->get_RecordCount(), 2) << c.what;
+        auto meanwhile = a->Clone();
+        c.then(b);
+        const uint64_t version = a->ValuesVersion();
+        c.last(b);
+        EXPECT_EQ(a->ValuesVersion() != version, c.valuesMoved) << c.what;
+
+        EXPECT_EQ(nameOf4(a), c.name) << c.what << ": a";
+        EXPECT_EQ(nameOf4(meanwhile), c.name) << c.what << ": clone made during the add";
+        EXPECT_EQ(AllIds(before), c.filtered) << c.what << ": filter set before the add";
+        EXPECT_EQ(AllIds(after), c.filtered) << c.what << ": filter set after NAME";
+        auto writer = std::make_shared<Writer>();
+        a->putref_ActiveConnection(writer);
+        a->UpdateBatch();
+        std::string written;
+        for (const PendingRow& p : writer->seen)
+            if (rt::CDbl(p.bookmark) == 4.0) written = p.current[1].IsNull() ? "(Null)" : rt::CStr(p.current[1]);
+        EXPECT_EQ(written, c.name) << c.what << ": a's batch";
+    }
 }
