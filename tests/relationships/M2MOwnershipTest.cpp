@@ -182,6 +182,24 @@ TEST_F(M2MFixture, ReviewsListOwnersOrOwnedFeaturesWithTheLinksOnlyInTheCache) {
     pelmora::SetCaching(false);
 }
 
+TEST_F(M2MFixture, ACachedReviewSeesALinkMadeOnStationsOpenedTogether) {
+    // The stations' rows are clones of one shared collection, which the
+    // review reads from the cache.
+    pelmora::SetCaching(true);
+    auto main = Open(101, 1001);
+    auto stations = pelmora::KeyObjects::New();
+    for (int32_t fid : {5991, 5001}) {
+        auto key = pelmora::KeyObject::New();
+        key->put_FNO(105);
+        key->put_FID(fid);
+        stations->Add(key);
+    }
+    assembly_->OpenFeatures(stations, false);
+    service_->GetRelationshipHelper(6)->SilentEstablishRelationship(main, stations->get_Item(rt::Variant(int32_t{1})), 0, 0);
+    EXPECT_EQ(KeysOf(service_->GetRelationshipHelper(6)->ReviewRelationship(main)), (Lines{"105/5001", "105/5991"}));
+    pelmora::SetCaching(false);
+}
+
 TEST_F(M2MFixture, ValidationFindsMissingOwnersAndTooManyOwners) {
     using validationtest::SetRow;
     // Station 5001 with three owners (relationship 7 is many-to-one), station
