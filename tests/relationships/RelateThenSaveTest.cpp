@@ -74,48 +74,59 @@ protected:
 
     using Relate = std::function<void(pelmora::RelationshipService&, const std::vector<KeyPtr>&)>;
 
-    // On a fresh copy of the sample: opens the features, relates them, saves
-    // and commits; gives what the tables then hold.
-    Lines Run(Opened opened, const std::vector<Feature>& features, const Relate& relate, const char* user) {
-        auto db = pelmora_test::OpenSampleContext(metadata_);
-        if (user) metadata_->SetActiveUser(db, user);
-        auto service = NewService(false);
-        service->putref_DataContext(db);
-        auto assembly = std::make_shared<pelmora::FeatureAssemblyService>();
-        assembly->putref_DataContext(db);
+    struct Scene {
+        std::shared_ptr<product::SqliteDataContext> db;
+        std::shared_ptr<pelmora::RelationshipService> service;
+        std::shared_ptr<pelmora::FeatureAssemblyService> assembly;
+        std::vector<KeyPtr> keys;  // the features, in the order given
+        std::shared_ptr<pelmora::KeyObjects> saved = pelmora::KeyObjects::New();
+    };
 
-        std::vector<KeyPtr> keys;
-        auto saved = pelmora::KeyObjects::New();
+    // The features on a fresh copy of the sample, and what saves them.
+    Scene Open(Opened opened, const std::vector<Feature>& features, const char* user) {
+        Scene s;
+        s.db = pelmora_test::OpenSampleContext(metadata_);
+        if (user) metadata_->SetActiveUser(s.db, user);
+        s.service = NewService(false);
+        s.service->putref_DataContext(s.db);
+        s.assembly = std::make_shared<pelmora::FeatureAssemblyService>();
+        s.assembly->putref_DataContext(s.db);
         auto group = pelmora::KeyObjects::New();
         for (const Feature& f : features) {
             if (f.fid == 0) {
-                keys.push_back(assembly->NewFeature(f.fno, pelmora::qzfasIgnoreRequiredRecords));
-                Quiet(keys.back()->get_Components());
-                saved->Add(keys.back());
+                s.keys.push_back(s.assembly->NewFeature(f.fno, pelmora::qzfasIgnoreRequiredRecords));
             } else if (opened == Opened::Alone) {
-                keys.push_back(assembly->OpenFeature(f.fno, f.fid));
-                Quiet(keys.back()->get_Components());
-                saved->Add(keys.back());
+                s.keys.push_back(s.assembly->OpenFeature(f.fno, f.fid));
             } else {
                 auto key = pelmora::KeyObject::New();
                 key->put_FNO(f.fno);
                 key->put_FID(f.fid);
                 group->Add(key);
-                keys.push_back(key);
+                s.keys.push_back(key);
+                continue;
             }
+            Quiet(s.keys.back()->get_Components());
+            s.saved->Add(s.keys.back());
         }
         if (group->get_Count() > 0) {
             // The group is saved through a key object holding its shared collection.
             auto holder = pelmora::KeyObject::New();
-            holder->putref_Components(assembly->OpenFeatures(group));
+            holder->putref_Components(s.assembly->OpenFeatures(group));
             Quiet(holder->get_Components());
             for (const auto& key : group->get_NewEnum()) Quiet(key->get_Components());
-            saved->Add(holder);
+            s.saved->Add(holder);
         }
-        relate(*service, keys);
-        assembly->UpdateFeatures(saved);
-        db->Commit();
-        return Stored(*db);
+        return s;
+    }
+
+    // Opens the features, relates them, saves and commits; gives what the
+    // tables then hold.
+    Lines Run(Opened opened, const std::vector<Feature>& features, const Relate& relate, const char* user) {
+        Scene s = Open(opened, features, user);
+        relate(*s.service, s.keys);
+        s.assembly->UpdateFeatures(s.saved);
+        s.db->Commit();
+        return Stored(*s.db);
     }
 };
 
@@ -184,4 +195,73 @@ TEST_F(RelateThenSave, EveryRelationshipReachesTheSaveHoweverItsFeaturesWereOpen
         EXPECT_EQ(pelmora_test::ErrorOf([&] { together = Run(Opened::Together, c.features, c.relate, c.user); }), 0);
         EXPECT_EQ(Differences(alone, together), Lines{});
     }
+}
+
+// Refuses the first field change, or the update, of the rows it watches.
+class Refusing : public ado::RecordsetEvents {
+public:
+    explicit Refusing(bool update) : update_(update) {}
+    void WillChangeField(int32_t, const ado::FieldList&, ado::EventStatusEnum& adStatus,
+                         const ado::RecordsetPtr&) override {
+        if (!update_) adStatus = ado::adStatusCancel;
+    }
+    void WillChangeRecord(ado::EventReasonEnum adReason, int32_t, ado::EventStatusEnum& adStatus,
+                          const ado::RecordsetPtr&) override {
+        if (update_ && adReason == ado::adRsnUpdate) adStatus = ado::adStatusCancel;
+    }
+
+private:
+    bool update_;
+};
+
+TEST_F(RelateThenSave, ARefusedStepTakesBackTheRelateAndNothingBefore) {
+    struct Case {
+        const char* what;
+        std::vector<Feature> features;
+        const char* component;  // of the first feature: the rows the relate writes
+        int16_t rno;
+        bool unrelate;
+        const char* user;
+    };
+    const Case cases[] = {
+        {"ownership", {{102, 5603}, {101, 1001}}, "VALVE_ATTR", 2, false, nullptr},
+        {"ownership deleted", {{102, 5601}, {101, 1001}}, "VALVE_ATTR", 2, true, nullptr},
+        {"many-to-many adding a row", {{105, 5991}, {101, 1001}}, "OWNER_LINKS", 7, false, "KLEE"},
+        {"many-to-many taking a free row", {{103, 3002}, {105, 5991}}, "OWNER_LINKS", 7, false, "KLEE"},
+    };
+    for (const Case& c : cases)
+        for (bool update : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (update ? ", update refused" : ", field change refused"));
+            Scene s = Open(Opened::Alone, c.features, c.user);
+            auto rows = s.keys[0]->get_Components()->get_Item(rt::Variant(c.component))->get_Recordset();
+            // Every row:its values; walking ends an edit a relate left open.
+            auto snapshot = [&] {
+                Lines out;
+                if (rows->get_BOF() && rows->get_EOF()) return out;
+                for (rows->MoveFirst(); !rows->get_EOF(); rows->MoveNext()) {
+                    std::string line;
+                    for (int32_t k = 0; k < rows->FieldCount(); ++k) {
+                        rt::Variant v = rows->FieldValue(k);
+                        line += (v.IsNull() ? std::string("Null") : rt::CStr(v)) + "|";
+                    }
+                    out.push_back(line);
+                }
+                return out;
+            };
+            // A change the caller made earlier, pending in the rows.
+            if (!(rows->get_BOF() && rows->get_EOF()))
+                for (rows->MoveFirst(); !rows->get_EOF(); rows->MoveNext()) {
+                    rows->SetValue(rt::Variant("LTT_STATUS"), rt::Variant("EARLIER"));
+                    rows->Update();
+                }
+            const Lines before = snapshot();
+            auto sink = std::make_shared<Refusing>(update);
+            rows->Advise(sink);
+            EXPECT_NE(pelmora_test::ErrorOf([&] {
+                          if (c.unrelate) s.service->DeleteRelationship(s.keys[1], s.keys[0], rt::Variant(int16_t{1}));
+                          else s.service->SilentEstablish(s.keys[0], s.keys[1], rt::Variant(c.rno));
+                      }),
+                      0);
+            EXPECT_EQ(snapshot(), before);
+        }
 }

@@ -82,8 +82,10 @@ void Ownership::SilentEstablishRelationship(const std::shared_ptr<IKeyObject>& S
         } else {
             ownerRows->MoveFirst();
         }
-        ownedEdited = true;
         ownedRows->SetValue(rt::Variant(links.owner), ownerRows->GetValue(rt::Variant("QTX_ID")));
+        // Only once an edit stands: CancelUpdate without one would take back
+        // the row's earlier pending change.
+        ownedEdited = true;
         if (!links.ownerCNO.empty())
             ownedRows->SetValue(rt::Variant(links.ownerCNO), ownerRows->GetValue(rt::Variant("QTX_CNO")));
         // Each recordset keeps its edit to itself until its Update: a clone
@@ -126,8 +128,8 @@ void Ownership::DeleteRelationship(const std::shared_ptr<IKeyObject>& SourceFeat
             const rt::Variant linkedCNO = ownedRows->GetValue(rt::Variant(cnoColumn));
             if (!linkedCNO.IsNull() && !ownership::SameValue(linkedCNO, ownerRowCNO)) return;
         }
-        cleared = true;
         ownedRows->SetValue(rt::Variant(idColumn), rt::Variant::Null());
+        cleared = true;
         if (withCNO) ownedRows->SetValue(rt::Variant(cnoColumn), rt::Variant::Null());
     };
     try {
