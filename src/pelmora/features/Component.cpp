@@ -500,7 +500,12 @@ void Component::putref_FieldInfoCollection(const std::shared_ptr<FieldInfoCollec
 
 void Component::NoteCloneRows(const std::shared_ptr<ado::Recordset>& rows, const std::string& view) {
     if (!rows) return;
-    std::erase_if(cloneRows_, [](const CloneRows& c) { return c.rows.expired(); });
+    // Swept only as the list doubles: a set of thousands of features opened
+    // together notes a clone per feature.
+    if (cloneRows_.size() >= cloneRowsSweepAt_) {
+        std::erase_if(cloneRows_, [](const CloneRows& c) { return c.rows.expired(); });
+        cloneRowsSweepAt_ = std::max<size_t>(16, 2 * cloneRows_.size());
+    }
     cloneRows_.push_back({rows, view});
 }
 

@@ -292,6 +292,7 @@ private:
         std::string view;
     };
     std::vector<CloneRows> cloneRows_;
+    size_t cloneRowsSweepAt_ = 16;
 
     std::shared_ptr<ado::Recordset> m_oEventRecordset;
     std::shared_ptr<EventHook> eventHook_;
