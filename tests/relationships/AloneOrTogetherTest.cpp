@@ -62,6 +62,16 @@ struct Scene {
         rows->SetValue(Variant(field), value);
         if (update) rows->Update();
     }
+    // Adds a row of the feature to the component and updates it (the CID
+    // left to the component when none is given).
+    void Add(size_t feature, const char* component, Feature keys, int16_t cid = 0) const {
+        auto rows = Rows(feature, component);
+        rows->AddNew();
+        rows->SetValue(Variant("QTX_FNO"), Variant(keys.fno));
+        rows->SetValue(Variant("QTX_FID"), Variant(keys.fid));
+        if (cid != 0) rows->SetValue(Variant("QTX_CID"), Variant(cid));
+        rows->Update();
+    }
 };
 
 using Steps = std::function<void(Scene&)>;
@@ -202,6 +212,45 @@ TEST_F(AloneOrTogether, EachCaseStoresTheSameOpenedAloneOrTogether) {
         // ---- relates ----
         // ---- duplicates and copies ----
         // ---- rows added, deleted and defaulted through a member ----
+        {"a lining added to the second main takes its own material's load attributes",
+         {{101, 1002}, {101, 5201}},
+         {kAlone, kTogether},
+         [](Scene& s) { s.Add(1, "WATER_MAIN_LINING", {101, 5201}); },
+         {{"SELECT QTX_FID, QTX_CID, LINING_TYPE, THICKNESS_MM FROM WATER_LINING_N WHERE QTX_FID = 5201",
+           {"5201|1|CEMENT|3"}}}},
+        {"a line added to a main without one starts its CIDs at 1",
+         {{101, 1003}, {101, 5953}},
+         {kAlone, kTogether},
+         [](Scene& s) { s.Add(1, "WATER_MAIN_LINE", {101, 5953}); },
+         {{"SELECT QTX_FID, QTX_CID FROM WATER_MAIN_LN WHERE QTX_FID = 5953", {"5953|1"}}}},
+        {"a line and a label deleted take their geometry rows along",
+         {{101, 1001}, {101, 1002}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             s.Rows(0, "WATER_MAIN_LINE")->Delete(ado::adAffectCurrent);
+             s.Rows(0, "WATER_MAIN_LABEL")->Delete(ado::adAffectCurrent);
+         },
+         {{"SELECT COUNT(*) FROM WATER_MAIN_LN WHERE QTX_FID = 1001", {"0"}},
+          {"SELECT COUNT(*) FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1001", {"0"}},
+          {"SELECT COUNT(*) FROM WATER_MAIN_LBL_SDOGEOM WHERE QTX_FID = 1001", {"0"}},
+          {"SELECT COUNT(*) FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1002", {"1"}}}},
+        {"a line added after another line's style was set stores the column's default",
+         {{101, 5952}, {101, 1001}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             s.Set(0, "WATER_MAIN_LINE", "LINE_STYLE", Variant::Null());
+             s.Add(0, "WATER_MAIN_LINE", {101, 5952}, 2);
+         },
+         {{"SELECT QTX_CID, LINE_STYLE FROM WATER_MAIN_LN WHERE QTX_FID = 5952 ORDER BY 1", {"1|Null", "2|1"}}}},
+        {"a common row added after another's state was set stores the column's default",
+         {{101, 5952}, {101, 1001}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             s.Set(0, "COMMON_ATTR", "FEATURE_STATE", Variant("INS"));
+             s.Add(0, "COMMON_ATTR", {101, 5952}, 2);
+         },
+         {{"SELECT QTX_CID, FEATURE_STATE FROM QTX_COMMON_N WHERE QTX_FID = 5952 ORDER BY 1",
+           {"1|INS", "2|PPI"}}}},
     };
     RunTable(cases);
 }

@@ -323,6 +323,12 @@ std::shared_ptr<ado::Recordset> Component::GeometryRows() {
 void Component::ReadGeometryRows() {
     if (!hasGeometry_) Raise(23708);
     if (!geometryRows_) {
+        // Rows read here would be no one's to save: a deletion through a
+        // clone must reach the rows its source saves.
+        if (auto source = geometrySource_.lock()) {
+            geometryRows_ = source->GeometryRows()->Clone(ado::adLockUnspecified);
+            return;
+        }
         if (!dataContext_) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
         std::string table = tableName_ + "_SDOGEOM";
         std::shared_ptr<ado::Recordset> rs;
@@ -494,6 +500,11 @@ void Component::put_AttributeEditControlEnabled(bool Enabled) {
 
 void Component::putref_FieldInfoCollection(const std::shared_ptr<FieldInfoCollection>& FieldInfos) {
     fieldInfos_ = FieldInfos;
+}
+
+std::shared_ptr<FieldInfoCollection> Component::FieldInfosToShare() {
+    if (!fieldInfos_ && !m_bAttributeInfoLoaded) LoadAttributeInfoFI();
+    return fieldInfos_;
 }
 
 // ---- the clones handed out for single features ----

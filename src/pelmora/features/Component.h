@@ -82,6 +82,9 @@ public:
     std::shared_ptr<FieldInfoCollection> get_FieldInfoCollection() const { return fieldInfos_; }
     // Shares a collection built elsewhere (nullptr drops the reference).
     void putref_FieldInfoCollection(const std::shared_ptr<FieldInfoCollection>& FieldInfos);
+    // The field descriptors, built from the functional-interface rows first
+    // when none are held yet, so that a clone's component can share them.
+    std::shared_ptr<FieldInfoCollection> FieldInfosToShare();
     bool get_SetDefaultValuesEnabled() const { return setDefaultValuesEnabled_; }
     void put_SetDefaultValuesEnabled(bool v) { setDefaultValuesEnabled_ = v; }
     bool get_AutoAssignKeys() const { return autoAssignKeys_; }
@@ -104,6 +107,9 @@ public:
     bool HasGeometryRows() const { return geometryRows_ != nullptr; }
     // Shares geometry rows read elsewhere.
     void putref_GeometryRecordset(const std::shared_ptr<ado::Recordset>& Geometry);
+    // The component (held weakly) whose geometry rows a clone's component
+    // clones when it needs geometry rows, instead of reading its own.
+    void putref_GeometrySource(const std::shared_ptr<Component>& source) { geometrySource_ = source; }
     // Fires the Update functional interfaces of the rows that are pending.
     void ProcessComponentsUpdate();
     // A clone of the component's rows that ComponentClone hands out as one
@@ -263,6 +269,7 @@ private:
     bool loaded_ = false;
     bool m_bAttributeInfoLoaded = false;
     std::shared_ptr<ado::Recordset> geometryRows_;
+    std::weak_ptr<Component> geometrySource_;
     std::shared_ptr<IGeometryService> geometryService_;
     std::shared_ptr<ado::Recordset> m_oAttributeInfoRS;
     std::shared_ptr<const DefinitionRows> definitions_;

@@ -26,6 +26,16 @@ void TraceLine(const TraceScope& trace, const std::string& procedure, const std:
     }
 }
 
+// The source's descriptors, built now when it has none yet; a source that
+// cannot build them leaves the clone's component to build its own, as before.
+std::shared_ptr<FieldInfoCollection> SourceFieldInfos(Component& source) {
+    try {
+        return source.FieldInfosToShare();
+    } catch (const rt::ComError&) {
+        return source.get_FieldInfoCollection();
+    }
+}
+
 }  // namespace
 
 // Forwards the cloned rows' moves to the clone, which it holds weakly.
@@ -66,7 +76,8 @@ void ComponentClone::Unhook() {
 
 // ---- inside the system ----
 
-void ComponentClone::InitClone(const std::shared_ptr<IComponent>& Source, const std::string& Filter) {
+void ComponentClone::InitClone(const std::shared_ptr<IComponent>& Source, const std::string& Filter,
+                               std::optional<int32_t> FID) {
     if (!Source) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     CNO_ = Source->get_CNO();
     dataContext_ = Source->get_DataContext();
@@ -76,6 +87,7 @@ void ComponentClone::InitClone(const std::shared_ptr<IComponent>& Source, const 
     attributeEditControlEnabled_ = Source->get_AttributeEditControlEnabled();
     source_ = Source;
     filter_ = Filter;
+    FID_ = FID;
     initialised_ = true;
 }
 
@@ -96,7 +108,9 @@ std::shared_ptr<ado::Recordset> ComponentClone::GetRecordset() {
         try {
             auto source = rt::QueryInterface<Component>(source_);
             auto component = std::make_shared<Component>();
-            component->putref_FieldInfoCollection(source->get_FieldInfoCollection());
+            // Descriptors the clone's edits add must be the ones the source's
+            // save reads.
+            component->putref_FieldInfoCollection(SourceFieldInfos(*source));
             component->put_InFunctionalInterface(source->get_InFunctionalInterface());
             component->putref_BackwardPointer(source->get_BackwardPointer());
             component->putref_DataContext(dataContext_);
@@ -106,6 +120,10 @@ std::shared_ptr<ado::Recordset> ComponentClone::GetRecordset() {
             component->put_ClonedComponent(true);
             // What the metadata says of the number was read when the source took it.
             component->PutCNOLike(*source, CNO_);
+            // A feature without rows here is still the feature its new rows
+            // belong to (their CIDs, their load attributes).
+            if (FID_) component->AddFID(rt::Variant(*FID_));
+            if (component->HasGeometry()) component->putref_GeometrySource(source);
 
             auto sourceRows = source_->get_Recordset();
             auto rows = sourceRows->Clone(ado::adLockUnspecified);

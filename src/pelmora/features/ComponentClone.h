@@ -10,6 +10,7 @@
 // move hook weakly.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "interfaces/Components.h"
@@ -55,8 +56,9 @@ public:
 
     // ---- inside the system ----
     // Copies the identity and flags of the source (a Component) and keeps
-    // it with the filter.
-    void InitClone(const std::shared_ptr<IComponent>& Source, const std::string& Filter);
+    // it with the filter; FID: the feature the filter narrows to, when one.
+    void InitClone(const std::shared_ptr<IComponent>& Source, const std::string& Filter,
+                   std::optional<int32_t> FID = std::nullopt);
     // Drops the cloned rows; the next use clones the source's rows afresh.
     void ReleaseRecordset();
     // The cloned rows, built when there are none.
@@ -88,6 +90,7 @@ private:
     bool attributeEditControlEnabled_ = false;
     std::shared_ptr<IComponent> source_;
     std::string filter_;
+    std::optional<int32_t> FID_;
     std::shared_ptr<Component> private_;
     std::shared_ptr<ado::Recordset> m_oBaseRS;
     std::shared_ptr<MoveHook> hook_;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <exception>
 #include <new>
+#include <optional>
 
 #include "ado/Recordset.h"
 #include "pelmora/common/NullOrEmpty.h"
@@ -216,7 +217,12 @@ void Component::LoadAttributes(const std::shared_ptr<ado::Recordset>& /*pRecords
     if (IsNullOrEmpty(fno)) return;
     const int16_t FNO = rt::CInt(fno);
     auto owner = OwningCollection();
-    rt::Variant classification = GetClassificationValue(dataContext_->GetMetadataService(), FNO, rt::ObjectPtrOf(owner));
+    // A clone's owner holds several features: the classification is its own
+    // feature's, not that of the row the owner's rows stand on.
+    std::optional<int32_t> FID;
+    if (m_bClonedComponent && fids_.size() == 1) FID = fids_[0];
+    rt::Variant classification =
+        GetClassificationValue(dataContext_->GetMetadataService(), FNO, rt::ObjectPtrOf(owner), FID);
     auto service = rt::QueryInterface<ILoadAttributesService>(rt::CreateObject(kLoadAttributesServiceProgId));
     service->putref_DataContext(dataContext_);
     rt::Variant bookmark = rows_->get_Bookmark();

@@ -74,9 +74,10 @@ void ComponentsClone::CopyDataContext(const std::shared_ptr<IComponents>& Compon
     dataContext_ = Components->get_DataContext();
 }
 
-void ComponentsClone::AddClone(const std::shared_ptr<IComponent>& Source, const std::string& Filter) {
+void ComponentsClone::AddClone(const std::shared_ptr<IComponent>& Source, const std::string& Filter,
+                               std::optional<int32_t> FID) {
     auto clone = std::make_shared<ComponentClone>();
-    clone->InitClone(Source, Filter);
+    clone->InitClone(Source, Filter, FID);
     const std::string name = clone->get_Name();
     Items().Add(rt::Variant(std::static_pointer_cast<rt::Object>(clone)), rt::Variant(name));
     if (namedCount_ < named_.size() && !name.empty() && rt::IsAscii(name))

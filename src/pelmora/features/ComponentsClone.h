@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,8 +37,10 @@ public:
     // Takes the collection's data context as its own.
     void CopyDataContext(const std::shared_ptr<IComponents>& Components);
     // Adds a clone of the source narrowed by the filter, under the source's
-    // name (a second clone of one name raises 457).
-    void AddClone(const std::shared_ptr<IComponent>& Source, const std::string& Filter);
+    // name (a second clone of one name raises 457); FID: the feature the
+    // filter narrows to, when one.
+    void AddClone(const std::shared_ptr<IComponent>& Source, const std::string& Filter,
+                  std::optional<int32_t> FID = std::nullopt);
 
     rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
     std::shared_ptr<rt::Object> QueryFacet(const std::type_info& iface) override;

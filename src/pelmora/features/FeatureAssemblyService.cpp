@@ -199,7 +199,7 @@ rt::Variant FeatureAssemblyService::AssembleFeature(const std::shared_ptr<ICompo
             CNOs.push_back(rt::CInt(featureComponents_->GetValue(rt::Variant("QTX_CNO"))));
             if (IncludeComponent()) {
                 std::string name = rt::CStr(featureComponents_->GetValue(rt::Variant("QTX_NAME")));
-                clones->AddClone(oComponents->get_Item(rt::Variant(name)), filter);
+                clones->AddClone(oComponents->get_Item(rt::Variant(name)), filter, featureID_);
             }
         }
         CacheAttributeInfoByCNO(CNOs, dataContext_->GetMetadataService());

@@ -160,7 +160,7 @@ int16_t GetRecordCount(const std::shared_ptr<ado::Recordset>& Recordset) {
 }
 
 rt::Variant GetClassificationValue(const std::shared_ptr<IMetadataService>& MetadataService, int16_t FNO,
-                                   const std::shared_ptr<rt::Object>& Components) {
+                                   const std::shared_ptr<rt::Object>& Components, std::optional<int32_t> FID) {
     auto features = TableClone(MetadataService, kFeatures);
     features->put_Filter(rt::Variant("QTX_FNO = " + std::to_string(FNO)));
     rt::Variant ano = features->GetValue(rt::Variant("QTX_CLASSIFICATIONANO"));
@@ -177,6 +177,11 @@ rt::Variant GetClassificationValue(const std::shared_ptr<IMetadataService>& Meta
     rt::Variant rows = rt::CallByName(component.Obj(), "Recordset", rt::InvokeKind::PropertyGet);
     if (!rows.IsObject()) rt::RaiseVbError(rt::vberr::TypeMismatch);
     auto rs = rt::QueryInterface<ado::Recordset>(rows.Obj());
+    if (FID) {
+        // A clone: the collection's rows stay where they stand.
+        rs = rs->Clone(ado::adLockUnspecified);
+        rs->put_Filter(rt::Variant("QTX_FID = " + std::to_string(*FID)));
+    }
     return rs->GetValue(rt::Variant(fieldName));
 }
 
