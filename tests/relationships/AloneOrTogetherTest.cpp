@@ -254,3 +254,65 @@ TEST_F(AloneOrTogether, EachCaseStoresTheSameOpenedAloneOrTogether) {
     };
     RunTable(cases);
 }
+
+// A deletion through a view takes the row's geometry rows along when the
+// functional interfaces run and every row of the feature goes, and when the
+// interface face opens the features and the cache saves them.
+TEST_F(AloneOrTogether, RowsDeletedThroughAViewTakeTheirGeometryRowsAlongWithInterfacesAndTheCache) {
+    const char* const kLeft[] = {"SELECT COUNT(*) FROM WATER_MAIN_LN WHERE QTX_FID = 1001",
+                                 "SELECT COUNT(*) FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1001",
+                                 "SELECT COUNT(*) FROM WATER_MAIN_LBL_SDOGEOM WHERE QTX_FID = 1001",
+                                 "SELECT COUNT(*) FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1002"};
+    for (bool cache : {false, true}) {
+        for (Way way : {kAlone, kTogether}) {
+            SCOPED_TRACE(std::string(cache ? "saved by the cache" : "every row, interfaces on") +
+                         (way == kAlone ? ", opened alone" : ", opened together"));
+            auto db = pelmora_test::OpenSampleContext(metadata_);
+            auto assembly = std::make_shared<pelmora::FeatureAssemblyService>();
+            assembly->putref_DataContext(db);
+            pelmora::SetCaching(cache);
+            auto keys = pelmora::KeyObjects::New();
+            auto save = pelmora::KeyObjects::New();
+            for (int32_t fid : {1001, 1002}) {
+                KeyPtr key = way == kAlone ? assembly->OpenFeature(101, fid) : pelmora::KeyObject::New();
+                key->put_FNO(101);
+                key->put_FID(fid);
+                keys->Add(key);
+                if (way == kAlone) save->Add(key);
+            }
+            if (way == kTogether && cache) {
+                assembly->OpenFeatures(keys, false);
+            } else if (way == kTogether) {
+                auto holder = pelmora::KeyObject::New();
+                holder->put_FNO(101);
+                holder->put_FID(1001);
+                holder->putref_Components(assembly->OpenFeatures(keys));
+                save->Add(holder);
+            }
+            auto first = keys->get_Item(Variant(int32_t{1}));
+            const std::vector<const char*> deleted =
+                cache ? std::vector<const char*>{"WATER_MAIN_LINE", "WATER_MAIN_LABEL"}
+                      : std::vector<const char*>{"COMMON_ATTR", "WATER_MAIN_ATTR", "WATER_MAIN_LINE",
+                                                 "WATER_MAIN_LABEL", "WATER_MAIN_LINING"};
+            for (const char* name : deleted) {
+                auto rows = first->get_Components()->get_Item(Variant(name))->get_Recordset();
+                for (int32_t n = cache ? 1 : rows->get_RecordCount(); n > 0; --n) {
+                    rows->MoveFirst();
+                    rows->Delete(ado::adAffectCurrent);
+                }
+            }
+            if (cache)
+                assembly->SaveCache();
+            else
+                assembly->UpdateFeatures(save);
+            db->Commit();
+            Lines left;
+            for (const char* sql : kLeft) {
+                Lines rows = Query(*db, sql);
+                left.insert(left.end(), rows.begin(), rows.end());
+            }
+            EXPECT_EQ(left, (Lines{"0", "0", "0", "1"}));
+            pelmora::SetCaching(false);
+        }
+    }
+}
