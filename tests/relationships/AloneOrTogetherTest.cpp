@@ -204,6 +204,25 @@ TEST_F(AloneOrTogether, EachCaseStoresTheSameOpenedAloneOrTogether) {
          [](Scene& s) { s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7})); },
          {{"SELECT QTX_FID, ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID IN (1001, 1002) ORDER BY 1",
            {"1001|7", "1002|3"}}}},
+        // The caller's own clone: an add left open is in the family's rows and
+        // saved as it stands; an edit left open stays the clone's own.
+        {"an add and an edit left open on the caller's own clones",
+         {{101, 1001}, {101, 1002}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             auto add = s.Rows(0, "WATER_MAIN_LINING")->Clone();
+             add->AddNew();
+             for (auto [field, value] : {std::pair{"QTX_FNO", Variant(int16_t{101})}, {"QTX_FID", Variant(1001)},
+                                         {"QTX_CID", Variant(int16_t{4})}, {"LINING_TYPE", Variant("PE")}})
+                 add->SetValue(Variant(field), value);
+             auto edit = s.Rows(0, "WATER_MAIN_ATTR")->Clone();
+             edit->MoveFirst();
+             edit->SetValue(Variant("ZONE_ID"), Variant(int32_t{8}));
+             s.keep = {add, edit};
+         },
+         {{"SELECT QTX_CID, LINING_TYPE, LINING_YEAR FROM WATER_LINING_N WHERE QTX_FID = 1001 ORDER BY 1",
+           {"1|CEMENT|1998", "3|EPOXY|2016", "4|PE|Null"}},
+          {"SELECT ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID = 1001", {"3"}}}},
         // ---- relates ----
         // A relate leaves its edit open: the caller's CancelUpdate takes back
         // the link alone, never a change the caller had already updated.
