@@ -275,6 +275,126 @@ TEST_F(AloneOrTogether, EachCaseStoresTheSameOpenedAloneOrTogether) {
            "WHERE QTX_FID = 5603",
            {"1"}}}},
         // ---- duplicates and copies ----
+        {"a key object without components, turned away by Add, is passed over",
+         {{101, 1001}, {101, 1002}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}));
+             auto empty = pelmora::KeyObject::New();
+             empty->put_FNO(101);
+             empty->put_FID(1001);
+             s.save->Add(empty);
+         },
+         {{"SELECT QTX_FID, ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID IN (1001, 1002) ORDER BY 1",
+           {"1001|7", "1002|3"}}}},
+        {"a member added after the holder of its collection is saved through it, its open edit too",
+         {{101, 1001}, {101, 1002}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}), false);
+             s.save->Add(s.f[0]);
+         },
+         {{"SELECT QTX_FID, ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID IN (1001, 1002) ORDER BY 1",
+           {"1001|7", "1002|3"}}}},
+        {"a view turned away whose collection is not in the save is refused, nothing written",
+         {{101, 1001}, {101, 1002}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}));
+             auto view = pelmora::KeyObject::New();
+             view->put_FNO(101);
+             view->put_FID(1001);
+             auto group = pelmora::KeyObjects::New();
+             group->Add(view);
+             s.keep.push_back(s.assembly->OpenFeatures(group));
+             s.save->Add(view);
+         },
+         {{"SELECT QTX_FID, ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID IN (1001, 1002) ORDER BY 1",
+           {"1001|3", "1002|3"}}},
+         rt::vberr::TypeMismatch},
+        // a = the scene's 1001, b = a second OpenFeature of it.
+        {"two copies {b, a}: b edits a lining that a deletes, as two saves: edited, then gone",
+         {{101, 1001}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             auto a = s.holder ? s.holder : s.f[0];
+             s.f.push_back(s.assembly->OpenFeature(101, 1001));
+             Quiet(s.f[1]->get_Components());
+             s.Set(1, "WATER_MAIN_LINING", "LINING_TYPE", Variant("EDITED"));
+             s.Rows(0, "WATER_MAIN_LINING")->Delete(ado::adAffectCurrent);
+             s.save = pelmora::KeyObjects::New();
+             s.save->Add(s.f[1]);
+             s.save->Add(a);
+         },
+         {{"SELECT QTX_CID, LINING_TYPE FROM WATER_LINING_N WHERE QTX_FID = 1001 ORDER BY 1", {"3|EPOXY"}}}},
+        {"two copies {a, b}: a deletes a lining that b then edits, refused whole as the second save would be",
+         {{101, 1001}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             s.f.push_back(s.assembly->OpenFeature(101, 1001));
+             Quiet(s.f[1]->get_Components());
+             s.Set(1, "WATER_MAIN_LINING", "LINING_TYPE", Variant("EDITED"));
+             s.Set(1, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}));
+             s.Rows(0, "WATER_MAIN_LINING")->Delete(ado::adAffectCurrent);
+             s.save->Add(s.f[1]);
+         },
+         {{"SELECT QTX_CID, LINING_TYPE FROM WATER_LINING_N WHERE QTX_FID = 1001 ORDER BY 1",
+           {"1|CEMENT", "3|EPOXY"}},
+          {"SELECT ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID = 1001", {"3"}}},
+         pelmora::kErrorBase + 23288},
+        // UpdateFeature stores nothing itself: a view only the cache would save is refused.
+        {"UpdateFeature of a view from the interface's OpenFeatures, caching off, is refused",
+         {{101, 1001}},
+         {kAlone},
+         [](Scene& s) {
+             s.saved = true;
+             auto group = pelmora::KeyObjects::New();
+             for (int32_t fid : {1001, 1002}) {
+                 auto key = pelmora::KeyObject::New();
+                 key->put_FNO(101);
+                 key->put_FID(fid);
+                 group->Add(key);
+                 s.f.push_back(key);
+             }
+             s.assembly->OpenFeatures(group, true);
+             s.Set(1, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}));
+             s.assembly->UpdateFeature(s.f[1]);
+         },
+         {{"SELECT ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID = 1001", {"3"}}},
+         rt::vberr::TypeMismatch},
+        {"UpdateFeature of a member view is refused: the holder's save stores it",
+         {{101, 1001}, {101, 1002}},
+         {kTogether},
+         [](Scene& s) {
+             s.saved = true;
+             s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}));
+             s.assembly->UpdateFeature(s.f[0]);
+         },
+         {{"SELECT ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID = 1001", {"3"}}},
+         rt::vberr::TypeMismatch},
+        {"the interface's OpenFeatures with caching on: UpdateFeature passes, SaveCache stores",
+         {{101, 1001}},
+         {kAlone},
+         [](Scene& s) {
+             s.saved = true;
+             struct Off {
+                 ~Off() { pelmora::SetCaching(false); }
+             } off;  // the cases after this one open without the cache
+             pelmora::SetCaching(true);
+             auto group = pelmora::KeyObjects::New();
+             for (int32_t fid : {1001, 1002}) {
+                 auto key = pelmora::KeyObject::New();
+                 key->put_FNO(101);
+                 key->put_FID(fid);
+                 group->Add(key);
+                 s.f.push_back(key);
+             }
+             s.assembly->OpenFeatures(group, true);
+             s.Set(1, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}));
+             s.assembly->UpdateFeature(s.f[1]);
+             s.assembly->SaveCache();
+         },
+         {{"SELECT ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID = 1001", {"7"}}}},
         // ---- rows added, deleted and defaulted through a member ----
     };
     RunTable(cases);
