@@ -109,21 +109,27 @@ void Recordset::JudgeAdds(int32_t firstNew, size_t tail) {
         }
         if (store_->BeingAdded(row)) still.push_back({row, shown});
     };
-    for (const JudgedAdd& judged : judgedAdds_)
-        if (!own(judged.row)) judge(judged.row, judged.shown);
+    // Whether the view shows the rows it has not judged yet is read before
+    // any judging lets a row go: base_ then shrinks, and tail no longer
+    // marks where this Sync's rows begin.
+    std::vector<JudgedAdd> unjudged;
     for (int32_t row : store_->adding) {
         if (own(row) ||
             std::any_of(judgedAdds_.begin(), judgedAdds_.end(), [&](const JudgedAdd& j) { return j.row == row; }))
             continue;
-        judge(row, Shows(row, row >= firstNew ? tail : 0));
+        unjudged.push_back({row, Shows(row, row >= firstNew ? tail : 0)});
     }
+    for (const JudgedAdd& judged : judgedAdds_)
+        if (!own(judged.row)) judge(judged.row, judged.shown);
+    for (const JudgedAdd& judged : unjudged) judge(judged.row, judged.shown);
     judgedAdds_ = std::move(still);
 }
 
 bool Recordset::Shows(int32_t row, size_t from) const {
+    if (from >= base_.size()) return false;
     // Rows being added lie near the end.
-    return std::find(base_.rbegin(), base_.rend() - static_cast<std::ptrdiff_t>(from), row) !=
-           base_.rend() - static_cast<std::ptrdiff_t>(from);
+    const auto end = base_.rend() - static_cast<std::ptrdiff_t>(from);
+    return std::find(base_.rbegin(), end, row) != end;
 }
 
 void Recordset::NoteAdds(bool byCriteria) {

@@ -2,7 +2,12 @@
 // original values, the pending filter, batches and clones.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -808,5 +813,291 @@ TEST(RecordsetCloneEdit, ARowBeingAddedIsThereForTheWholeFamilyWithItsValues) {
         for (const PendingRow& p : writer->seen)
             if (rt::CDbl(p.bookmark) == 4.0) written = p.current[1].IsNull() ? "(Null)" : rt::CStr(p.current[1]);
         EXPECT_EQ(written, c.name) << c.what << ": a's batch";
+    }
+}
+
+namespace {
+
+// One member of a family: the source (index 0) or a clone of it.
+struct Member {
+    const char* filter = "";
+    const char* sort = "";
+};
+
+std::vector<RecordsetPtr> MakeFamily(const RecordsetPtr& source, const std::vector<Member>& members) {
+    std::vector<RecordsetPtr> family;
+    for (size_t i = 0; i < members.size(); ++i) {
+        RecordsetPtr rs = i == 0 ? source : source->Clone();
+        if (*members[i].filter) rs->put_Filter(rt::Variant(std::string(members[i].filter)));
+        if (*members[i].sort) rs->put_Sort(members[i].sort);
+        family.push_back(rs);
+    }
+    return family;
+}
+
+}  // namespace
+
+TEST(RecordsetCloneEdit, ARowBeingAddedThatStopsMatchingLeavesNoOtherRowListedTwice) {
+    struct Step {
+        enum Op { Add, Name, Update, First, Last, Count, Resort, View } op;
+        int who;
+        int id = 0;  // Add: the ID assigned; Count: the RecordCount expected
+        // Add, Name: the NAME assigned (none: Add leaves it unset, Name assigns
+        // Null); Resort: the sort set again.
+        const char* name = nullptr;
+        std::vector<int32_t> ids = {};  // View: the IDs a walk visits (RecordCount must agree)
+    };
+    using S = Step;
+    struct Case {
+        const char* what;
+        std::vector<adotest::Row> rows;
+        std::vector<Member> members;
+        std::vector<Step> steps;
+    };
+    const std::vector<adotest::Row> xyz = {{1, "x", 0}, {2, "y", 0}, {3, "z", 0}};
+    const Member byX{"NAME = 'x'", ""};
+    const Case cases[] = {
+        // members: a, c, b1, b2
+        {"two adders, c stands on row 1", xyz, {{}, byX, {}, {}},
+         {{S::Add, 2, 4, "x"}, {S::Count, 1, 2}, {S::First, 1}, {S::Name, 2, 0, "q"}, {S::Add, 3, 5, "x"},
+          {S::View, 1, 0, nullptr, {1, 5}}, {S::Update, 2}, {S::Update, 3}, {S::View, 1, 0, nullptr, {1, 5}},
+          {S::View, 0, 0, nullptr, {1, 2, 3, 4, 5}}}},
+        {"two adders, c stands on the row that stops matching, which stays until the add ends", xyz,
+         {{}, byX, {}, {}},
+         {{S::Add, 2, 4, "x"}, {S::Count, 1, 2}, {S::Last, 1}, {S::Name, 2, 0, "q"}, {S::Add, 3, 5, "x"},
+          {S::View, 1, 0, nullptr, {1, 4, 5}}, {S::Update, 2}, {S::View, 1, 0, nullptr, {1, 5}}}},
+        {"the row that stopped matching matches again", xyz, {{}, byX, {}, {}},
+         {{S::Add, 2, 4, "x"}, {S::Count, 1, 2}, {S::Name, 2, 0, "q"}, {S::Add, 3, 5, "x"}, {S::Count, 1, 2},
+          {S::Name, 2, 0, "x"}, {S::View, 1, 0, nullptr, {1, 5, 4}}, {S::Update, 2}, {S::Update, 3},
+          {S::View, 1, 0, nullptr, {1, 5, 4}}}},
+        {"the adders filter too: their own rows stay", xyz, {{}, byX, byX, byX},
+         {{S::Add, 2, 4, "x"}, {S::Count, 1, 2}, {S::Count, 3, 2}, {S::Name, 2, 0, "q"}, {S::Add, 3, 5, "x"},
+          {S::Count, 1, 2}, {S::Count, 2, 3}, {S::Update, 2}, {S::Update, 3}, {S::View, 1, 0, nullptr, {1, 5}},
+          {S::View, 2, 0, nullptr, {1, 4, 5}}, {S::View, 3, 0, nullptr, {1, 5}}}},
+        {"sorted view, sorted again after", {{1, "x", 0}, {2, "y", 0}, {3, "z", 0}, {6, "x", 0}},
+         {{}, {"NAME = 'x'", "ID DESC"}, {}, {}},
+         {{S::Add, 2, 4, "x"}, {S::Count, 1, 3}, {S::First, 1}, {S::Name, 2, 0, "q"}, {S::Add, 3, 5, "x"},
+          {S::View, 1, 0, nullptr, {6, 1, 5}}, {S::Resort, 1, 0, "ID DESC"}, {S::View, 1, 0, nullptr, {6, 5, 1}},
+          {S::Update, 2}, {S::Update, 3}, {S::View, 1, 0, nullptr, {6, 5, 1}}}},
+        {"sorted while the add was under way", xyz, {{}, byX, {}, {}},
+         {{S::Add, 2, 4, "x"}, {S::Resort, 1, 0, "ID DESC"}, {S::View, 1, 0, nullptr, {4, 1}}, {S::Name, 2, 0, "q"},
+          {S::Add, 3, 5, "x"}, {S::View, 1, 0, nullptr, {1, 5}}, {S::Resort, 1, 0, "ID DESC"},
+          {S::View, 1, 0, nullptr, {5, 1}}}},
+        // members: m0, m1
+        {"one adder, its next row takes the place of the last", {{6, "x", 0}}, {{}, {"NAME = Null", ""}},
+         {{S::Add, 0, 9}, {S::Add, 0, 10}, {S::View, 1, 0, nullptr, {9, 10}}, {S::Name, 0, 0, "q"}, {S::Add, 0, 11},
+          {S::View, 1, 0, nullptr, {9, 11}}, {S::Update, 0}, {S::View, 1, 0, nullptr, {9, 11}},
+          {S::View, 0, 0, nullptr, {6, 9, 10, 11}}}},
+        {"one adder, sorted view", {{6, "x", 0}}, {{}, {"NAME = Null", "ID DESC"}},
+         {{S::Add, 0, 9}, {S::Add, 0, 10}, {S::Resort, 1, 0, "ID DESC"}, {S::View, 1, 0, nullptr, {10, 9}},
+          {S::Name, 0, 0, "q"}, {S::Add, 0, 11}, {S::View, 1, 0, nullptr, {9, 11}}, {S::Resort, 1, 0, "ID DESC"},
+          {S::View, 1, 0, nullptr, {11, 9}}}},
+    };
+    for (const Case& c : cases) {
+        const auto family = MakeFamily(MakeRecordset(c.rows), c.members);
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            const Step& s = c.steps[i];
+            SCOPED_TRACE(std::string(c.what) + ", step " + std::to_string(i));
+            const RecordsetPtr& rs = family[static_cast<size_t>(s.who)];
+            switch (s.op) {
+                case Step::Add:
+                    rs->AddNew();
+                    rs->SetValue("ID", rt::Variant(int32_t{s.id}));
+                    if (s.name) rs->SetValue("NAME", rt::Variant(std::string(s.name)));
+                    break;
+                case Step::Name:
+                    rs->SetValue("NAME", s.name ? rt::Variant(std::string(s.name)) : rt::Variant::Null());
+                    break;
+                case Step::Update: rs->Update(); break;
+                case Step::First: rs->MoveFirst(); break;
+                case Step::Last: rs->MoveLast(); break;
+                case Step::Count: EXPECT_EQ(rs->get_RecordCount(), s.id); break;
+                case Step::Resort: rs->put_Sort(s.name); break;
+                case Step::View: {
+                    const int32_t count = rs->get_RecordCount();
+                    const std::vector<int32_t> ids = AllIds(rs);
+                    EXPECT_EQ(ids, s.ids);
+                    EXPECT_EQ(count, static_cast<int32_t>(ids.size()));
+                    break;
+                }
+            }
+        }
+    }
+}
+
+// Random interleavings of adds by several members of a family, some of them
+// filtered or sorted. The IDs each view lists are held against the rows as a
+// model of them says they stand: a watcher (never edits, always walked to
+// EOF, so it stands on no row when it judges one) lists what a freshly
+// filtered clone would; a worker (adds and stands on rows) lists at least
+// that, plus at most its own rows and rows it stood on.
+TEST(RecordsetCloneEdit, RandomInterleavingsOfAddsListEveryRowOnceAndAsItStands) {
+    using Name = std::optional<std::string>;
+    struct Filter {
+        const char* text;
+        std::function<bool(const Name&)> passes;
+    };
+    const Filter filters[] = {
+        {"", [](const Name&) { return true; }},
+        {"NAME = 'x'", [](const Name& n) { return n == "x"; }},
+        {"NAME = Null", [](const Name& n) { return !n; }},
+        {"NAME = 'x' OR NAME = 'y'", [](const Name& n) { return n == "x" || n == "y"; }},
+    };
+    const char* const sorts[] = {"", "ID DESC", "NAME, ID DESC"};
+    const Name names[] = {"x", "y", "q", std::nullopt};
+    constexpr int kWorkers = 3, kMembers = 5, kSteps = 40;
+
+    for (uint32_t seed = 1; seed <= 60; ++seed) {
+        std::mt19937 rng(seed);
+        const auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+        struct ModelRow {
+            Name name;
+            bool alive = true;
+        };
+        std::map<int32_t, ModelRow> rows;  // by ID
+        std::vector<adotest::Row> initial;
+        for (int32_t id = 1; id <= 4; ++id) {
+            const Name name = names[pick(3)];
+            rows[id] = {name};
+            initial.push_back({id, *name, 0});
+        }
+        std::vector<Member> setup;
+        std::vector<const Filter*> filterOf;
+        for (int m = 0; m < kMembers; ++m) {
+            const Filter& f = filters[m < kWorkers ? pick(4) : 1 + pick(3)];
+            filterOf.push_back(&f);
+            setup.push_back({f.text, sorts[pick(3)]});
+        }
+        const auto family = MakeFamily(MakeRecordset(initial), setup);
+        struct Worker {
+            int32_t adding = 0;  // the ID of the row being added, 0 none
+            std::set<int32_t> mayShow;  // its own rows and rows it stood on
+        };
+        std::vector<Worker> workers(kWorkers);
+        int32_t nextId = 100;
+
+        const auto currentId = [](const RecordsetPtr& rs) -> int32_t {
+            if (rs->get_EOF() || rs->get_BOF()) return -1;
+            rt::Variant id;
+            return ErrorOf([&] { id = rs->GetValue("ID"); }) == 0 ? rt::CLng(id) : -1;
+        };
+        const auto check = [&](int m) {
+            SCOPED_TRACE("member " + std::to_string(m) + " (" + setup[static_cast<size_t>(m)].filter + " / " +
+                         setup[static_cast<size_t>(m)].sort + ")");
+            const RecordsetPtr& rs = family[static_cast<size_t>(m)];
+            Worker* w = m < kWorkers ? &workers[static_cast<size_t>(m)] : nullptr;
+            if (w && w->adding) {
+                // A walk would end its add; it still judges the others' rows.
+                rs->get_RecordCount();
+                return;
+            }
+            rt::Variant at;
+            if (w) {
+                if (int32_t id = currentId(rs); id >= 0) w->mayShow.insert(id);
+                if (ErrorOf([&] { at = rs->get_Bookmark(); }) != 0) at = rt::Variant();
+            }
+            const int32_t count = rs->get_RecordCount();
+            std::vector<int32_t> ids = AllIds(rs);
+            EXPECT_EQ(count, static_cast<int32_t>(ids.size()));
+            std::sort(ids.begin(), ids.end());
+            EXPECT_TRUE(std::adjacent_find(ids.begin(), ids.end()) == ids.end())
+                << "a row listed twice: " << testing::PrintToString(ids);
+            std::vector<int32_t> fresh;
+            for (const auto& [id, row] : rows)
+                if (row.alive && filterOf[static_cast<size_t>(m)]->passes(row.name)) fresh.push_back(id);
+            if (!w) {
+                EXPECT_EQ(ids, fresh);
+                return;
+            }
+            EXPECT_TRUE(std::includes(ids.begin(), ids.end(), fresh.begin(), fresh.end())) << "a matching row missing";
+            for (int32_t id : ids)
+                EXPECT_TRUE(std::binary_search(fresh.begin(), fresh.end(), id) || w->mayShow.count(id))
+                    << "row " << id << " listed";
+            if (!at.IsEmpty()) ErrorOf([&] { rs->put_Bookmark(at); });
+        };
+        const auto checkAll = [&] {
+            for (int m = 0; m < kMembers; ++m) check(m);
+        };
+
+        // One step by member m; what it did, for the trace.
+        const auto act = [&](int m) -> std::string {
+            const RecordsetPtr& rs = family[static_cast<size_t>(m)];
+            const std::string who = "member " + std::to_string(m);
+            if (m >= kWorkers) {
+                // From EOF, where a watcher judges the rows: a cursor on a
+                // row would go to the first.
+                AllIds(rs);
+                rs->put_Sort(setup[static_cast<size_t>(m)].sort);
+                EXPECT_TRUE(rs->get_EOF());
+                return who + " sorted again";
+            }
+            Worker& w = workers[static_cast<size_t>(m)];
+            if (int32_t id = currentId(rs); id >= 0) w.mayShow.insert(id);  // where the step first judges
+            const size_t what = pick(6);
+            const Name name = names[pick(4)];
+            const rt::Variant value = name ? rt::Variant(*name) : rt::Variant::Null();
+            const std::string named = name ? "'" + *name + "'" : "Null";
+            if (!w.adding && what < 2) {
+                if (rs->get_RecordCount() > 0) {
+                    rs->MoveFirst();
+                    for (size_t k = pick(4); k > 0 && !rs->get_EOF(); --k) rs->MoveNext();
+                }
+                if (int32_t id = currentId(rs); id >= 0) w.mayShow.insert(id);
+                return who + " moves";
+            }
+            if (!w.adding || what == 2) {
+                const int32_t id = nextId++;
+                rs->AddNew();
+                rs->SetValue("ID", rt::Variant(id));
+                rows[id] = {};
+                if (what % 2) {
+                    rs->SetValue("NAME", value);
+                    rows[id].name = name;
+                }
+                w.adding = id;
+                w.mayShow.insert(id);
+                return who + " adds " + std::to_string(id) + (what % 2 ? " named " + named : "");
+            }
+            const std::string row = std::to_string(w.adding);
+            if (what == 3) {
+                rs->SetValue("NAME", value);
+                rows[w.adding].name = name;
+                return who + " names " + row + " " + named;
+            }
+            if (what == 4) {
+                rs->Update();
+                w.adding = 0;
+                return who + " updates " + row;
+            }
+            rs->CancelUpdate();
+            rows[w.adding].alive = false;
+            w.adding = 0;
+            return who + " cancels " + row;
+        };
+
+        checkAll();  // every view built, the watchers at EOF
+        for (int i = 0; i < kSteps && !HasFailure(); ++i) {
+            const std::string at = "seed " + std::to_string(seed) + ", step " + std::to_string(i);
+            std::string step;
+            try {
+                step = act(static_cast<int>(pick(kMembers)));
+            } catch (const rt::ComError& e) {
+                ADD_FAILURE() << at << " raised " << e.what();
+                return;
+            }
+            SCOPED_TRACE(at + ": " + step);
+            // Members looked at now and then: a view judges what changed
+            // since it last looked, several changes at once.
+            for (int k = 0; k < kMembers; ++k)
+                if (pick(3) == 0) check(k);
+        }
+        // The adds ended, every view is walked once more.
+        for (int m = 0; m < kWorkers && !HasFailure(); ++m) {
+            if (workers[static_cast<size_t>(m)].adding) family[static_cast<size_t>(m)]->Update();
+            workers[static_cast<size_t>(m)].adding = 0;
+        }
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", after the last updates");
+        if (!HasFailure()) checkAll();
+        if (HasFailure()) return;
     }
 }

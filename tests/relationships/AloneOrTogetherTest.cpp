@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <random>
 
 #include "ado/Recordset.h"
 #include "interfaces/Components.h"
@@ -51,8 +52,12 @@ struct Scene {
     bool saved = false;                       // the steps saved themselves
     std::vector<std::shared_ptr<void>> keep;  // held until the save is done
 
+    // The rows where they stand: a move would end an edit open on them.
+    RowsPtr RowsHere(size_t feature, const char* component) const {
+        return f.at(feature)->get_Components()->get_Item(Variant(component))->get_Recordset();
+    }
     RowsPtr Rows(size_t feature, const char* component) const {
-        auto rows = f.at(feature)->get_Components()->get_Item(Variant(component))->get_Recordset();
+        auto rows = RowsHere(feature, component);
         if (!(rows->get_BOF() && rows->get_EOF())) rows->MoveFirst();
         return rows;
     }
@@ -209,8 +214,197 @@ TEST_F(AloneOrTogether, EachCaseStoresTheSameOpenedAloneOrTogether) {
          [](Scene& s) { s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7})); },
          {{"SELECT QTX_FID, ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID IN (1001, 1002) ORDER BY 1",
            {"1001|7", "1002|3"}}}},
+        // The caller's own clone: an add left open is in the family's rows and
+        // saved as it stands; an edit left open stays the clone's own.
+        {"an add and an edit left open on the caller's own clones",
+         {{101, 1001}, {101, 1002}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             auto add = s.Rows(0, "WATER_MAIN_LINING")->Clone();
+             add->AddNew();
+             for (auto [field, value] : {std::pair{"QTX_FNO", Variant(int16_t{101})}, {"QTX_FID", Variant(1001)},
+                                         {"QTX_CID", Variant(int16_t{4})}, {"LINING_TYPE", Variant("PE")}})
+                 add->SetValue(Variant(field), value);
+             auto edit = s.Rows(0, "WATER_MAIN_ATTR")->Clone();
+             edit->MoveFirst();
+             edit->SetValue(Variant("ZONE_ID"), Variant(int32_t{8}));
+             s.keep = {add, edit};
+         },
+         {{"SELECT QTX_CID, LINING_TYPE, LINING_YEAR FROM WATER_LINING_N WHERE QTX_FID = 1001 ORDER BY 1",
+           {"1|CEMENT|1998", "3|EPOXY|2016", "4|PE|Null"}},
+          {"SELECT ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID = 1001", {"3"}}}},
         // ---- relates ----
+        // A relate leaves its edit open: the caller's CancelUpdate takes back
+        // the link alone, never a change the caller had already updated.
+        {"relate, then the caller cancels",
+         {{102, 5603}, {101, 1001}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             s.Set(0, "VALVE_ATTR", "TURNS_TO_CLOSE", Variant(int32_t{77}));
+             s.relate->SilentEstablish(s.f[0], s.f[1], Variant(int16_t{2}));
+             s.RowsHere(0, "VALVE_ATTR")->CancelUpdate();
+         },
+         {{"SELECT TURNS_TO_CLOSE, OWNER_ID FROM VALVE_N WHERE QTX_FID = 5603", {"77|Null"}}}},
+        {"unrelate, then the caller cancels",
+         {{102, 5601}, {101, 1001}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             s.Set(0, "VALVE_ATTR", "TURNS_TO_CLOSE", Variant(int32_t{77}));
+             s.relate->DeleteRelationship(s.f[1], s.f[0], Variant(int16_t{1}));
+             s.RowsHere(0, "VALVE_ATTR")->CancelUpdate();
+         },
+         {{"SELECT TURNS_TO_CLOSE, OWNER_ID IS NOT NULL FROM VALVE_N WHERE QTX_FID = 5601", {"77|1"}}}},
+        {"relate, the edit left open to the save",
+         {{102, 5603}, {101, 1001}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             s.Set(0, "VALVE_ATTR", "TURNS_TO_CLOSE", Variant(int32_t{77}));
+             s.relate->SilentEstablish(s.f[0], s.f[1], Variant(int16_t{2}));
+         },
+         {{"SELECT TURNS_TO_CLOSE, OWNER_ID = (SELECT QTX_ID FROM WATER_MAIN_N WHERE QTX_FID = 1001) "
+           "FROM VALVE_N WHERE QTX_FID = 5603",
+           {"77|1"}}}},
+        // Views let go before the save: what they left open is the feature's.
+        {"an edit left open, its view let go",
+         {{101, 1001}, {101, 1002}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}), false);
+             s.f.clear();
+         },
+         {{"SELECT QTX_FID, ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID IN (1001, 1002) ORDER BY 1",
+           {"1001|7", "1002|3"}}}},
+        {"a relate's edit left open, its views let go",
+         {{102, 5603}, {101, 1001}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             s.relate->SilentEstablish(s.f[0], s.f[1], Variant(int16_t{2}));
+             s.f.clear();
+         },
+         {{"SELECT OWNER_ID = (SELECT QTX_ID FROM WATER_MAIN_N WHERE QTX_FID = 1001) FROM VALVE_N "
+           "WHERE QTX_FID = 5603",
+           {"1"}}}},
         // ---- duplicates and copies ----
+        {"a key object without components, turned away by Add, is passed over",
+         {{101, 1001}, {101, 1002}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}));
+             auto empty = pelmora::KeyObject::New();
+             empty->put_FNO(101);
+             empty->put_FID(1001);
+             s.save->Add(empty);
+         },
+         {{"SELECT QTX_FID, ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID IN (1001, 1002) ORDER BY 1",
+           {"1001|7", "1002|3"}}}},
+        {"a member added after the holder of its collection is saved through it, its open edit too",
+         {{101, 1001}, {101, 1002}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}), false);
+             s.save->Add(s.f[0]);
+         },
+         {{"SELECT QTX_FID, ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID IN (1001, 1002) ORDER BY 1",
+           {"1001|7", "1002|3"}}}},
+        {"a view turned away whose collection is not in the save is refused, nothing written",
+         {{101, 1001}, {101, 1002}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}));
+             auto view = pelmora::KeyObject::New();
+             view->put_FNO(101);
+             view->put_FID(1001);
+             auto group = pelmora::KeyObjects::New();
+             group->Add(view);
+             s.keep.push_back(s.assembly->OpenFeatures(group));
+             s.save->Add(view);
+         },
+         {{"SELECT QTX_FID, ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID IN (1001, 1002) ORDER BY 1",
+           {"1001|3", "1002|3"}}},
+         rt::vberr::TypeMismatch},
+        // a = the scene's 1001, b = a second OpenFeature of it.
+        {"two copies {b, a}: b edits a lining that a deletes, as two saves: edited, then gone",
+         {{101, 1001}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             auto a = s.holder ? s.holder : s.f[0];
+             s.f.push_back(s.assembly->OpenFeature(101, 1001));
+             Quiet(s.f[1]->get_Components());
+             s.Set(1, "WATER_MAIN_LINING", "LINING_TYPE", Variant("EDITED"));
+             s.Rows(0, "WATER_MAIN_LINING")->Delete(ado::adAffectCurrent);
+             s.save = pelmora::KeyObjects::New();
+             s.save->Add(s.f[1]);
+             s.save->Add(a);
+         },
+         {{"SELECT QTX_CID, LINING_TYPE FROM WATER_LINING_N WHERE QTX_FID = 1001 ORDER BY 1", {"3|EPOXY"}}}},
+        {"two copies {a, b}: a deletes a lining that b then edits, refused whole as the second save would be",
+         {{101, 1001}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             s.f.push_back(s.assembly->OpenFeature(101, 1001));
+             Quiet(s.f[1]->get_Components());
+             s.Set(1, "WATER_MAIN_LINING", "LINING_TYPE", Variant("EDITED"));
+             s.Set(1, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}));
+             s.Rows(0, "WATER_MAIN_LINING")->Delete(ado::adAffectCurrent);
+             s.save->Add(s.f[1]);
+         },
+         {{"SELECT QTX_CID, LINING_TYPE FROM WATER_LINING_N WHERE QTX_FID = 1001 ORDER BY 1",
+           {"1|CEMENT", "3|EPOXY"}},
+          {"SELECT ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID = 1001", {"3"}}},
+         pelmora::kErrorBase + 23288},
+        // UpdateFeature stores nothing itself: a view only the cache would save is refused.
+        {"UpdateFeature of a view from the interface's OpenFeatures, caching off, is refused",
+         {{101, 1001}},
+         {kAlone},
+         [](Scene& s) {
+             s.saved = true;
+             auto group = pelmora::KeyObjects::New();
+             for (int32_t fid : {1001, 1002}) {
+                 auto key = pelmora::KeyObject::New();
+                 key->put_FNO(101);
+                 key->put_FID(fid);
+                 group->Add(key);
+                 s.f.push_back(key);
+             }
+             s.assembly->OpenFeatures(group, true);
+             s.Set(1, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}));
+             s.assembly->UpdateFeature(s.f[1]);
+         },
+         {{"SELECT ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID = 1001", {"3"}}},
+         rt::vberr::TypeMismatch},
+        {"UpdateFeature of a member view is refused: the holder's save stores it",
+         {{101, 1001}, {101, 1002}},
+         {kTogether},
+         [](Scene& s) {
+             s.saved = true;
+             s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}));
+             s.assembly->UpdateFeature(s.f[0]);
+         },
+         {{"SELECT ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID = 1001", {"3"}}},
+         rt::vberr::TypeMismatch},
+        {"the interface's OpenFeatures with caching on: UpdateFeature passes, SaveCache stores",
+         {{101, 1001}},
+         {kAlone},
+         [](Scene& s) {
+             s.saved = true;
+             struct Off {
+                 ~Off() { pelmora::SetCaching(false); }
+             } off;  // the cases after this one open without the cache
+             pelmora::SetCaching(true);
+             auto group = pelmora::KeyObjects::New();
+             for (int32_t fid : {1001, 1002}) {
+                 auto key = pelmora::KeyObject::New();
+                 key->put_FNO(101);
+                 key->put_FID(fid);
+                 group->Add(key);
+                 s.f.push_back(key);
+             }
+             s.assembly->OpenFeatures(group, true);
+             s.Set(1, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}));
+             s.assembly->UpdateFeature(s.f[1]);
+             s.assembly->SaveCache();
+         },
+         {{"SELECT ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID = 1001", {"7"}}}},
         // ---- rows added, deleted and defaulted through a member ----
         {"a lining added to the second main takes its own material's load attributes",
          {{101, 1002}, {101, 5201}},
@@ -314,5 +508,120 @@ TEST_F(AloneOrTogether, RowsDeletedThroughAViewTakeTheirGeometryRowsAlongWithInt
             EXPECT_EQ(left, (Lines{"0", "0", "0", "1"}));
             pelmora::SetCaching(false);
         }
+    }
+}
+
+namespace {
+
+// The features of the random steps: two mains and the valves the sample's
+// ownership relates to them.
+const std::vector<Feature> kStepFeatures = {{101, 1001}, {101, 1002}, {102, 5603}, {102, 5601}};
+
+struct Step {
+    enum Kind { Edit, EditLining, Cancel, AddLining, DeleteLining, Relate, Unrelate, Save } kind;
+    size_t main;   // 0 or 1
+    size_t valve;  // 2 or 3
+    int32_t value;
+    bool update;
+};
+
+std::vector<Step> RandomSteps(uint32_t seed, size_t count) {
+    std::mt19937 random(seed);
+    auto pick = [&](int32_t n) { return static_cast<int32_t>(random() % static_cast<uint32_t>(n)); };
+    std::vector<Step> steps;
+    for (size_t i = 0; i < count; ++i)
+        steps.push_back({static_cast<Step::Kind>(pick(Step::Save + 1)), static_cast<size_t>(pick(2)),
+                         static_cast<size_t>(2 + pick(2)), 1 + pick(90), pick(2) == 0});
+    return steps;
+}
+
+std::string Describe(const Step& step) {
+    static const char* const kinds[] = {"edit",     "edit lining", "cancel",   "add lining",
+                                        "delete lining", "relate", "unrelate", "save"};
+    return std::string(kinds[step.kind]) + " main " + std::to_string(step.main) + " valve " +
+           std::to_string(step.valve) + " value " + std::to_string(step.value) + (step.update ? " updated" : "");
+}
+
+void Apply(Scene& s, const Step& step, int16_t& nextCid) {
+    const bool valve = step.kind == Step::Edit && step.value % 2 == 1;
+    switch (step.kind) {
+        case Step::Edit:
+            if (valve) s.Set(step.valve, "VALVE_ATTR", "TURNS_TO_CLOSE", Variant(step.value), step.update);
+            else s.Set(step.main, "WATER_MAIN_ATTR", "ZONE_ID", Variant(step.value), step.update);
+            break;
+        case Step::EditLining:
+        case Step::DeleteLining: {
+            auto rows = s.Rows(step.main, "WATER_MAIN_LINING");
+            if (rows->get_EOF()) return;
+            for (int32_t k = step.value % 3; k > 0 && !rows->get_EOF(); --k) rows->MoveNext();
+            if (rows->get_EOF()) rows->MoveFirst();
+            if (step.kind == Step::DeleteLining) {
+                rows->Delete(ado::adAffectCurrent);
+                return;
+            }
+            rows->SetValue(Variant("LINING_TYPE"), Variant("T" + std::to_string(step.value)));
+            if (step.update) rows->Update();
+            break;
+        }
+        case Step::Cancel: {
+            auto rows = step.update ? s.RowsHere(step.valve, "VALVE_ATTR") : s.RowsHere(step.main, "WATER_MAIN_ATTR");
+            // A view nobody moved yet stands past its rows, where a feature's
+            // own rows stand on the first: a caller moves before it reads.
+            if (rows->get_BOF() || rows->get_EOF()) return;
+            rows->CancelUpdate();
+            break;
+        }
+        case Step::AddLining: {
+            auto rows = s.Rows(step.main, "WATER_MAIN_LINING");
+            rows->AddNew();
+            for (auto [field, value] :
+                 {std::pair{"QTX_FNO", Variant(int16_t{101})}, {"QTX_FID", Variant(s.f[step.main]->get_FID())},
+                  {"QTX_CID", Variant(nextCid++)}, {"LINING_TYPE", Variant("A" + std::to_string(step.value))}})
+                rows->SetValue(Variant(field), value);
+            if (step.update) rows->Update();
+            break;
+        }
+        case Step::Relate:
+            s.relate->SilentEstablish(s.f[step.valve], s.f[step.main], Variant(int16_t{2}));
+            break;
+        case Step::Unrelate:
+            s.relate->DeleteRelationship(s.f[step.main], s.f[step.valve], Variant(int16_t{1}));
+            break;
+        case Step::Save:
+            s.assembly->UpdateFeatures(s.save);
+            break;
+    }
+}
+
+}  // namespace
+
+TEST_F(AloneOrTogether, RandomStepsStoreTheSameOpenedAloneOrTogether) {
+    for (uint32_t seed = 1; seed <= 24; ++seed) {
+        const std::vector<Step> steps = RandomSteps(seed, 14);
+        std::string script;
+        for (const Step& step : steps) script += "\n  " + Describe(step);
+        SCOPED_TRACE("seed " + std::to_string(seed) + ":" + script);
+        Lines results[2];
+        for (Way way : {kAlone, kTogether}) {
+            Scene s = Open(way, kStepFeatures);
+            Lines& out = results[way == kAlone ? 0 : 1];
+            int16_t nextCid = 10;
+            for (const Step& step : steps)
+                out.push_back(std::to_string(pelmora_test::ErrorOf([&] { Apply(s, step, nextCid); })));
+            out.push_back(std::to_string(pelmora_test::ErrorOf([&] { s.assembly->UpdateFeatures(s.save); })));
+            s.db->Commit();
+            Lines stored = Stored(*s.db);
+            out.insert(out.end(), stored.begin(), stored.end());
+        }
+        // Only what differs: "-" alone, "+" together.
+        Lines differences;
+        for (const auto& l : results[0])
+            if (std::find(results[1].begin(), results[1].end(), l) == results[1].end()) differences.push_back("-" + l);
+        for (const auto& l : results[1])
+            if (std::find(results[0].begin(), results[0].end(), l) == results[0].end()) differences.push_back("+" + l);
+        const Lines errors[2] = {Lines(results[0].begin(), results[0].begin() + static_cast<std::ptrdiff_t>(steps.size() + 1)),
+                                 Lines(results[1].begin(), results[1].begin() + static_cast<std::ptrdiff_t>(steps.size() + 1))};
+        EXPECT_EQ(errors[0], errors[1]);
+        EXPECT_EQ(differences, Lines{});
     }
 }

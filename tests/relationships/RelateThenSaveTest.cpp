@@ -214,7 +214,7 @@ private:
     bool update_;
 };
 
-TEST_F(RelateThenSave, ARefusedStepTakesBackTheRelateAndNothingBefore) {
+TEST_F(RelateThenSave, ARefusedStepOrACancelTakesBackTheRelateAndNothingBefore) {
     struct Case {
         const char* what;
         std::vector<Feature> features;
@@ -257,11 +257,18 @@ TEST_F(RelateThenSave, ARefusedStepTakesBackTheRelateAndNothingBefore) {
             const Lines before = snapshot();
             auto sink = std::make_shared<Refusing>(update);
             rows->Advise(sink);
-            EXPECT_NE(pelmora_test::ErrorOf([&] {
-                          if (c.unrelate) s.service->DeleteRelationship(s.keys[1], s.keys[0], rt::Variant(int16_t{1}));
-                          else s.service->SilentEstablish(s.keys[0], s.keys[1], rt::Variant(c.rno));
-                      }),
-                      0);
+            const int32_t error = pelmora_test::ErrorOf([&] {
+                if (c.unrelate) s.service->DeleteRelationship(s.keys[1], s.keys[0], rt::Variant(int16_t{1}));
+                else s.service->SilentEstablish(s.keys[0], s.keys[1], rt::Variant(c.rno));
+            });
+            if (update) {
+                // The relate leaves its edit open, as the caller's own: the
+                // caller's CancelUpdate takes back the relate alone.
+                EXPECT_EQ(error, 0);
+                rows->CancelUpdate();
+            } else {
+                EXPECT_NE(error, 0);
+            }
             EXPECT_EQ(snapshot(), before);
         }
 }

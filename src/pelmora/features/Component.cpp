@@ -300,6 +300,7 @@ void Component::ResetRecordsets() {
     geometryRows_.reset();
     // Clones of rows let go are no longer the component's to save.
     cloneRows_.clear();
+    keptViews_.clear();
     loaded_ = false;
 }
 
@@ -557,6 +558,12 @@ void Component::EndCloneEdits() {
                                    entry.view + "), could not be ended; nothing was saved.");
         }
     }
+    // Their edits are ended: the views let go may go now.
+    keptViews_.clear();
+}
+
+void Component::KeepCloneEdit(const std::shared_ptr<Component>& view) {
+    if (view) keptViews_.push_back(view);
 }
 
 // ---- functional interfaces ----

@@ -120,6 +120,12 @@ public:
     // component's own rows end theirs before a save; a failure raises with
     // its number and source, naming the component and the edited row's feature.
     void EndCloneEdits();
+    // Keeps a view's private component, with its rows and the edit left open
+    // on them, when the view is let go: the next EndCloneEdits ends the edit
+    // (its handlers still fire) and lets them go.
+    void KeepCloneEdit(const std::shared_ptr<Component>& view);
+    // The rows, when there are any; never reads them.
+    std::shared_ptr<ado::Recordset> RowsIfAny() const { return rows_; }
     bool get_EventsEnabled() const { return eventsEnabled_; }
     void put_EventsEnabled(bool v) { eventsEnabled_ = v; }
     // Adopts rows read elsewhere: their FIDs join the list (rows without a
@@ -300,6 +306,7 @@ private:
     };
     std::vector<CloneRows> cloneRows_;
     size_t cloneRowsSweepAt_ = 16;
+    std::vector<std::shared_ptr<Component>> keptViews_;
 
     std::shared_ptr<ado::Recordset> m_oEventRecordset;
     std::shared_ptr<EventHook> eventHook_;

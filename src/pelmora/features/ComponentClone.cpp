@@ -53,11 +53,40 @@ private:
 
 ComponentClone::ComponentClone() = default;
 
+namespace {
+
+// Whether the rows hold an edit or an add still open.
+bool EditOpen(const std::shared_ptr<ado::Recordset>& rows) {
+    if (!rows || rows->get_State() == ado::adStateClosed) return false;
+    try {
+        const auto mode = rows->get_EditMode();
+        return mode == ado::adEditInProgress || mode == ado::adEditAdd;
+    } catch (const rt::ComError&) {
+        return false;  // off the rows: nothing stands open
+    }
+}
+
+}  // namespace
+
 ComponentClone::~ComponentClone() {
     Unhook();
+    LetGoOfPrivate();
+}
+
+void ComponentClone::LetGoOfPrivate() {
+    if (!private_) return;
+    auto view = std::move(private_);
+    private_.reset();
+    // An edit left open on the view is the feature's, as on the rows of a
+    // feature opened alone: the source keeps it for the next save.
+    if (EditOpen(view->RowsIfAny()))
+        if (auto source = rt::TryQueryInterface<Component>(source_)) {
+            source->KeepCloneEdit(view);
+            return;
+        }
     // The private component shares its field descriptors with the source: it
     // lets go of them before it goes.
-    if (private_) private_->putref_FieldInfoCollection(nullptr);
+    view->putref_FieldInfoCollection(nullptr);
 }
 
 void ComponentClone::Refuse(int32_t messageId) const {
@@ -94,8 +123,7 @@ void ComponentClone::InitClone(const std::shared_ptr<IComponent>& Source, const 
 void ComponentClone::ReleaseRecordset() {
     TraceScope trace(kFile, "ReleaseRecordset");
     Unhook();
-    if (private_) private_->putref_FieldInfoCollection(nullptr);
-    private_.reset();
+    LetGoOfPrivate();
 }
 
 std::shared_ptr<ado::Recordset> ComponentClone::GetRecordset() {
@@ -148,6 +176,10 @@ std::shared_ptr<ado::Recordset> ComponentClone::GetRecordset() {
                 passUnchanged = true;
             }
             rows->put_Filter(rt::Variant(filter_));
+            // The feature's edits are in the shared rows as they are made, as
+            // in the rows of a feature opened alone: a relate's link, a review
+            // and the save see them, and CancelUpdate takes back only the edit.
+            rows->put_EditsInRows(true);
             if (source->get_EventsEnabled()) {
                 m_oBaseRS = rows;
                 if (!hook_)

@@ -6,8 +6,10 @@
 // to the same row.
 //
 // Ownership: the clone holds its source; the source knows only the cloned
-// rows, weakly (a save ends their edits). The cloned rows hold the clone's
-// move hook weakly.
+// rows, weakly (a save ends their edits), and, strongly, a private component
+// let go with an edit open on its rows, until a save ends it. The cloned rows
+// hold the clone's move hook weakly. The cloned rows edit in the shared rows
+// (Recordset::put_EditsInRows).
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -78,6 +80,9 @@ private:
     [[noreturn]] void Refuse(int32_t messageId) const;
     void OnBaseMoveComplete();
     void Unhook();
+    // Drops the private component; one with an edit open goes to the source
+    // until the next save ends it.
+    void LetGoOfPrivate();
     // The cloned rows, and the source's geometry rows shared by a clone.
     void ShareGeometryRows();
 

@@ -72,6 +72,7 @@ std::shared_ptr<IComponent> ComponentsClone::GetComponent(int16_t CNO) {
 void ComponentsClone::CopyDataContext(const std::shared_ptr<IComponents>& Components) {
     if (!Components) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     dataContext_ = Components->get_DataContext();
+    source_ = Components;
 }
 
 void ComponentsClone::AddClone(const std::shared_ptr<IComponent>& Source, const std::string& Filter,

@@ -34,8 +34,12 @@ public:
     std::shared_ptr<IComponent> GetComponent(int16_t CNO) override;
 
     // ---- inside the system ----
-    // Takes the collection's data context as its own.
+    // Takes the collection's data context as its own, and remembers it as
+    // the collection this is a view of.
     void CopyDataContext(const std::shared_ptr<IComponents>& Components);
+    // The collection the views are of (nullptr once it is released): only a
+    // save of that collection stores their rows.
+    std::shared_ptr<IComponents> SourceCollection() const { return source_.lock(); }
     // Adds a clone of the source narrowed by the filter, under the source's
     // name (a second clone of one name raises 457); FID: the feature the
     // filter narrows to, when one.
@@ -62,6 +66,8 @@ private:
     std::array<Named, 4> named_;
     size_t namedCount_ = 0;
     std::shared_ptr<IDataContext> dataContext_;
+    // Weak: a view must not keep the caller's collection alive.
+    std::weak_ptr<IComponents> source_;
     std::weak_ptr<rt::Object> facet_;
 };
 

@@ -325,35 +325,73 @@ void FeatureAssemblyService::OpenFeatures(const std::shared_ptr<IKeyObjects>& Fe
 
 // ---- saving ----
 
+namespace {
+
+// The Components behind an interface pointer, or nullptr.
+const Components* CollectionOf(const std::shared_ptr<IComponents>& components) {
+    return rt::TryQueryInterface<Components>(components).get();
+}
+
+}  // namespace
+
 void FeatureAssemblyService::UpdateFeature(const std::shared_ptr<IKeyObject>& oKeyObject) {
     if (!oKeyObject) return;
-    FeatureComponents(oKeyObject)->Update();
+    auto components = FeatureComponents(oKeyObject);
+    // A view's rows are its collection's: with that collection cached, the
+    // cache's save stores them, as it stores a feature opened alone. Else no
+    // save of this key ever would, and saying success would lose the edits.
+    if (auto view = rt::TryQueryInterface<ComponentsClone>(components)) {
+        auto source = view->SourceCollection();
+        const auto& cached = FeatureCache().cachedCollections;
+        if (!CachingEnabled() || !source || !cached.count(rt::ObjectPtrOf(source).get()))
+            rt::RaiseVbError(rt::vberr::TypeMismatch);
+    }
+    components->Update();
 }
 
 void FeatureAssemblyService::UpdateFeatures(const std::shared_ptr<IKeyObjects>& oKeyObjects) {
     // Callers reach this member directly, past the dispatch table that
     // names the class.
-    const auto members = InClassModule(TypeName(), [&] {
+    struct Offer {
+        std::shared_ptr<IKeyObject> member;
+        bool turnedAway;
+    };
+    const auto offers = InClassModule(TypeName(), [&] {
         if (!oKeyObjects) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+        std::vector<Offer> offers;
         // Every copy of a feature offered, not only the one the collection
         // kept under its key: each holds edits of its own.
         if (auto own = rt::TryQueryInterface<KeyObjects>(oKeyObjects)) {
-            std::vector<std::shared_ptr<IKeyObject>> offered;
-            for (auto& member : own->OfferedMembers()) offered.push_back(std::move(member));
-            return RequireEach(std::move(offered));
+            for (auto& o : own->Offers()) offers.push_back({std::move(o.member), o.turnedAway});
+        } else {
+            for (auto& member : oKeyObjects->get_NewEnum()) offers.push_back({std::move(member), false});
         }
-        return RequireEach(oKeyObjects->get_NewEnum());
+        for (const auto& o : offers) RequireObjects(o.member);
+        return offers;
     });
     if (!rt::IsClassRegistered(kComponentDatabaseServiceProgId)) RegisterComponentDatabaseService();
     auto service =
         rt::QueryInterface<IComponentDatabaseService>(rt::CreateObject(kComponentDatabaseServiceProgId));
     service->putref_DataContext(dataContext_);
     service->BeginComponentOperations();
+    // The collections this save holds, wherever they come in it.
+    std::unordered_set<const Components*> held;
+    for (const auto& o : offers)
+        if (auto c = CollectionOf(o.member->get_Components())) held.insert(c);
     // A collection held by several keys is saved once: its rows are queued once.
     std::unordered_set<const Components*> saved;
-    for (const auto& key : members) {
+    for (const auto& o : offers) {
+        auto own = o.member->get_Components();
+        // A copy Add turned away with nothing of its own to save (no
+        // components, or a view whose collection is saved here anyway) is
+        // passed over, as Add passed it over.
+        if (o.turnedAway) {
+            if (!own) continue;
+            auto view = rt::TryQueryInterface<ComponentsClone>(own);
+            if (view && held.count(CollectionOf(view->SourceCollection()))) continue;
+        }
         // Only the system's own collection hands its rows over (13 for a clone).
-        auto components = rt::QueryInterface<Components>(key->get_Components());
+        auto components = rt::QueryInterface<Components>(own);
         if (!saved.insert(components.get()).second) continue;
         components->UpdateComponents(service);
     }

@@ -66,10 +66,13 @@ public:
     // Narrows the metadata to the feature number (needs a data context).
     void put_FeatureNumber(int16_t FNO);
     int16_t get_FeatureNumber() const { return featureNumber_; }
-    // Writes nothing: the collection's own Update.
+    // Writes nothing: the collection's own Update. A view of a collection
+    // the feature cache does not hold raises 13: no save of the key would
+    // store its edits.
     void UpdateFeature(const std::shared_ptr<IKeyObject>& oKeyObject);
     // Saves the pending edits of every feature in one batch of component
-    // persistence.
+    // persistence: every key object offered, a copy Add turned away too,
+    // unless it holds no components or is a view of a collection saved here.
     void UpdateFeatures(const std::shared_ptr<IKeyObjects>& oKeyObjects);
 
     // ---- IFeatureAssemblyService ----

@@ -89,13 +89,19 @@ void KeyObjects::Clear() {
 
 std::vector<std::shared_ptr<KeyObject>> KeyObjects::OfferedMembers() {
     std::vector<std::shared_ptr<KeyObject>> members;
-    if (offered_.empty()) {
-        for (const rt::Variant& item : items_->Enumerate()) members.push_back(MemberOf(item));
-        return members;
-    }
-    members.reserve(offered_.size());
-    for (const auto& o : offered_) members.push_back(o.member);
+    for (auto& o : Offers()) members.push_back(std::move(o.member));
     return members;
+}
+
+std::vector<KeyObjects::OfferedMember> KeyObjects::Offers() {
+    std::vector<OfferedMember> offers;
+    if (offered_.empty()) {
+        for (const rt::Variant& item : items_->Enumerate()) offers.push_back({MemberOf(item), false});
+        return offers;
+    }
+    offers.reserve(offered_.size());
+    for (const auto& o : offered_) offers.push_back({o.member, !o.turnedAwayKey.empty()});
+    return offers;
 }
 
 int32_t KeyObjects::get_Count() { return items_->Count(); }

@@ -54,6 +54,13 @@ public:
     // Clear drop these with their key). The enumeration when none was
     // turned away.
     std::vector<std::shared_ptr<KeyObject>> OfferedMembers();
+    // The same, each with whether Add turned it away (its key held by
+    // another member).
+    struct OfferedMember {
+        std::shared_ptr<KeyObject> member;
+        bool turnedAway = false;
+    };
+    std::vector<OfferedMember> Offers();
 
     rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
     rt::Variant InvokeDispId(int32_t dispId, rt::InvokeKind kind, rt::Args& args) override;

@@ -172,6 +172,7 @@ void ComponentDatabaseService::BeginComponentOperations() {
     blockText_ += GetOperationStartText();
     ClearSavedBlocks();
     newRowKeys_.clear();
+    ForgetSetRows();
 }
 
 void ComponentDatabaseService::CancelComponentOperations() {
@@ -181,6 +182,7 @@ void ComponentDatabaseService::CancelComponentOperations() {
     begun_ = false;
     queued_ = false;
     newRowKeys_.clear();
+    ForgetSetRows();
     DeleteCommandParameters();
     ClearWorkOperationLists();
 }
@@ -207,6 +209,7 @@ void ComponentDatabaseService::CutWorkOperationBlock() {
     savedBlocks_.push_back(blockText_);
     BindWorkOperationParameters();
     ClearWorkOperationLists();
+    ForgetSetRows();
     blockText_ = GetBlockContinuationText();
 }
 

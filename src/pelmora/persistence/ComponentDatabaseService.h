@@ -171,6 +171,18 @@ private:
     // copies of a feature each adding a row) is refused, not merged.
     std::unordered_set<std::string> newRowKeys_;
     void NoteNewRow(const std::string& name, int32_t FNO, int32_t FID, int32_t CID, const std::string& geometryKey);
+    // Marks of the rows the block being built sets (component, FID, CID,
+    // attribute or geometry). Within one call the package deletes before it
+    // sets, so a row deleted after a set of it was queued (by a copy of the
+    // feature later in the save) goes to the next block: set, then deleted,
+    // as two saves in that order would. Indexed only once a deletion asks;
+    // two marks that collide cost a needless cut, nothing else.
+    std::vector<uint64_t> setRows_;
+    std::unordered_set<uint64_t> setRowIndex_;
+    size_t indexedSetRows_ = 0;
+    void NoteSetRow(const std::string& name, int32_t FID, int32_t CID, bool geometry);
+    void CutIfSetInBlock(const std::string& name, int32_t FID, int32_t CID, bool geometry);
+    void ForgetSetRows();
 };
 
 void RegisterComponentDatabaseService();

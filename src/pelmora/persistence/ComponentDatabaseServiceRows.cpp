@@ -2,6 +2,7 @@
 // of one component, and of its relational geometry rows, become entries of
 // the work-operation lists.
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <utility>
 
@@ -348,6 +349,32 @@ void ComponentDatabaseService::NoteNewRow(const std::string& name, int32_t FNO, 
                            " is in this save; a key holds one row.");
 }
 
+namespace {
+
+uint64_t RowMark(const std::string& name, int32_t FID, int32_t CID, bool geometry) {
+    const uint64_t keys = (uint64_t{static_cast<uint32_t>(FID)} << 32) | static_cast<uint32_t>(CID);
+    const uint64_t mark = std::hash<std::string>{}(name) ^ (keys * 0x9E3779B97F4A7C15ull);
+    return geometry ? ~mark : mark;
+}
+
+}  // namespace
+
+void ComponentDatabaseService::NoteSetRow(const std::string& name, int32_t FID, int32_t CID, bool geometry) {
+    setRows_.push_back(RowMark(name, FID, CID, geometry));
+}
+
+void ComponentDatabaseService::CutIfSetInBlock(const std::string& name, int32_t FID, int32_t CID, bool geometry) {
+    if (setRows_.empty()) return;
+    for (; indexedSetRows_ < setRows_.size(); ++indexedSetRows_) setRowIndex_.insert(setRows_[indexedSetRows_]);
+    if (setRowIndex_.count(RowMark(name, FID, CID, geometry))) CutWorkOperationBlock();
+}
+
+void ComponentDatabaseService::ForgetSetRows() {
+    setRows_.clear();
+    setRowIndex_.clear();
+    indexedSetRows_ = 0;
+}
+
 void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,
                                                     const Layout& layout,
                                                     const ISavedComponent& saved) {
@@ -412,6 +439,7 @@ void ComponentDatabaseService::QueueChangedAttributeRow(const std::string& name,
         const int32_t count = rs->FieldCount();
         const rt::Variant* current = rs->CurrentRowValues();
         const rt::Variant* original = rs->OriginalRowValues();
+        bool set = false;
         for (int32_t k = 0; k < count; ++k) {
             if (layout.skip[static_cast<size_t>(k)]) continue;
             const rt::Variant& value = current[k];
@@ -424,7 +452,10 @@ void ComponentDatabaseService::QueueChangedAttributeRow(const std::string& name,
                 Queue([&] { return list.TryAddSetAttribute(FNO, FID, name, field, CID, value, type); },
                       [&] { list.AddSetAttribute(FNO, FID, name, field, CID, value, type); });
             });
+            set = true;
         }
+        // After the fields: a cut among them leaves the row in this block.
+        if (set) NoteSetRow(name, FID, CID, false);
     } catch (const rt::ComError& e) {
         RaiseWrapped(kMsgChangedRow, e);
     }
@@ -436,6 +467,7 @@ void ComponentDatabaseService::QueueDeletedComponentRow(const std::string& name,
     try {
         const RowKeys keys = ComponentKeys(name, rs, layout, true);
         const int32_t FNO = keys.FNO, FID = keys.FID, CID = keys.CID;
+        CutIfSetInBlock(name, FID, CID, false);
         WorkOperationsStrings& list = List(DeleteComponent);
         Queue([&] { return list.TryAddDeleteComponent(FNO, FID, name, CID); },
               [&] { list.AddDeleteComponent(FNO, FID, name, CID); });
@@ -450,6 +482,7 @@ void ComponentDatabaseService::QueueDeletedGeometryComponent(const std::string& 
     try {
         const RowKeys keys = ComponentKeys(name, rs, layout, true);
         const int32_t FNO = keys.FNO, FID = keys.FID, CID = keys.CID;
+        CutIfSetInBlock(name, FID, CID, true);
         WorkOperationsStrings& list = List(DeleteGeometryComponent);
         Queue([&] { return list.TryAddDeleteGeometryComponent(FNO, FID, name, CID); },
               [&] { list.AddDeleteGeometryComponent(FNO, FID, name, CID); });
@@ -513,6 +546,7 @@ void ComponentDatabaseService::QueueChangedGeometryRow(const std::string& name,
         const int32_t ESeq = KeyOf(eseq), Seq = KeyOf(seq);
         const int32_t count = rs->FieldCount();
         WorkOperationsStrings& list = List(SetGeometryAttribute);
+        bool set = false;
         for (int32_t k = 0; k < count; ++k) {
             if (layout.skip[static_cast<size_t>(k)]) continue;
             const rt::Variant& stored = Current(rs, k);
@@ -523,7 +557,9 @@ void ComponentDatabaseService::QueueChangedGeometryRow(const std::string& name,
                 Queue([&] { return list.TryAddSetGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); },
                       [&] { list.AddSetGeometryAttribute(FNO, FID, name, field, CID, ESeq, Seq, value); });
             });
+            set = true;
         }
+        if (set) NoteSetRow(name, FID, CID, true);
     } catch (const rt::ComError& e) {
         RaiseWrapped(kMsgChangedRow, e);
     }

@@ -139,10 +139,7 @@ void M2MOwnership::SilentEstablishRelationship(const std::shared_ptr<IKeyObject>
         rs->SetValue(rt::Variant("QTX_OWNERFNO"), rt::Variant(ownerFNO));
         editing = true;
         rs->SetValue(rt::Variant("QTX_OWNERFID"), rt::Variant(ownerFID));
-        // Each recordset keeps its edit to itself until its Update: a clone
-        // of rows shared by features opened together would hide the link
-        // from the collection that is saved.
-        rs->Update();
+        // The edit stays open, as the caller's own would: the save ends it.
     } catch (...) {
         rt::ResumeNext undo;
         if (editing) undo([&] { rs->CancelUpdate(); });

@@ -88,11 +88,8 @@ void Ownership::SilentEstablishRelationship(const std::shared_ptr<IKeyObject>& S
         ownedEdited = true;
         if (!links.ownerCNO.empty())
             ownedRows->SetValue(rt::Variant(links.ownerCNO), ownerRows->GetValue(rt::Variant("QTX_CNO")));
-        // Each recordset keeps its edit to itself until its Update: a clone
-        // of rows shared by features opened together would hide the link
-        // from the collection that is saved.
-        if (ownerAdded) ownerRows->Update();
-        ownedRows->Update();
+        // The edits stay open, as the caller's own would: the save ends them,
+        // and a CancelUpdate takes back the link alone.
     } catch (...) {
         rt::ResumeNext undo;
         if (ownedAdded || ownedEdited) undo([&] { ownedRows->CancelUpdate(); });
@@ -135,8 +132,6 @@ void Ownership::DeleteRelationship(const std::shared_ptr<IKeyObject>& SourceFeat
     try {
         clear(links.owner, links.ownerCNO);
         if (!links.second.empty()) clear(links.second, links.secondCNO);
-        // Ended here, as establishing ends its own: the save sees the rows only.
-        if (cleared) ownedRows->Update();
     } catch (...) {
         rt::ResumeNext undo;
         if (cleared) undo([&] { ownedRows->CancelUpdate(); });
