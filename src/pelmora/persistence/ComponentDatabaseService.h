@@ -183,6 +183,9 @@ private:
     void NoteSetRow(const std::string& name, int32_t FID, int32_t CID, bool geometry);
     void CutIfSetInBlock(const std::string& name, int32_t FID, int32_t CID, bool geometry);
     void ForgetSetRows();
+    std::string markName_;
+    uint64_t markNameHash_ = 0;
+    uint64_t RowMark(const std::string& name, int32_t FID, int32_t CID, bool geometry);
 };
 
 void RegisterComponentDatabaseService();

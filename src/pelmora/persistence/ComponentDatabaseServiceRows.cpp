@@ -351,13 +351,22 @@ void ComponentDatabaseService::NoteNewRow(const std::string& name, int32_t FNO, 
 
 namespace {
 
-uint64_t RowMark(const std::string& name, int32_t FID, int32_t CID, bool geometry) {
+uint64_t MarkOf(uint64_t nameHash, int32_t FID, int32_t CID, bool geometry) {
     const uint64_t keys = (uint64_t{static_cast<uint32_t>(FID)} << 32) | static_cast<uint32_t>(CID);
-    const uint64_t mark = std::hash<std::string>{}(name) ^ (keys * 0x9E3779B97F4A7C15ull);
+    const uint64_t mark = nameHash ^ (keys * 0x9E3779B97F4A7C15ull);
     return geometry ? ~mark : mark;
 }
 
 }  // namespace
+
+uint64_t ComponentDatabaseService::RowMark(const std::string& name, int32_t FID, int32_t CID, bool geometry) {
+    // The rows of one component come one after another: its name is hashed once.
+    if (name != markName_) {
+        markName_ = name;
+        markNameHash_ = std::hash<std::string>{}(name);
+    }
+    return MarkOf(markNameHash_, FID, CID, geometry);
+}
 
 void ComponentDatabaseService::NoteSetRow(const std::string& name, int32_t FID, int32_t CID, bool geometry) {
     setRows_.push_back(RowMark(name, FID, CID, geometry));
