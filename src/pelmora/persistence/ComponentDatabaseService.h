@@ -180,12 +180,12 @@ private:
     std::vector<uint64_t> setRows_;
     std::unordered_set<uint64_t> setRowIndex_;
     size_t indexedSetRows_ = 0;
-    void NoteSetRow(const std::string& name, int32_t FID, int32_t CID, bool geometry);
-    void CutIfSetInBlock(const std::string& name, int32_t FID, int32_t CID, bool geometry);
+    // The rows marked are those of the component UpdateComponent is at
+    // (componentMark_: its name, hashed once).
+    void NoteSetRow(int32_t FID, int32_t CID, bool geometry);
+    void CutIfSetInBlock(int32_t FID, int32_t CID, bool geometry);
     void ForgetSetRows();
-    std::string markName_;
-    uint64_t markNameHash_ = 0;
-    uint64_t RowMark(const std::string& name, int32_t FID, int32_t CID, bool geometry);
+    uint64_t componentMark_ = 0;
 };
 
 void RegisterComponentDatabaseService();

@@ -239,6 +239,7 @@ void ComponentDatabaseService::UpdateComponent(const std::shared_ptr<IComponent>
     try {
         std::string name = objComponent->get_Name();
         if (!objComponent->get_RecordsetLocal()) return;
+        componentMark_ = std::hash<std::string>{}(name);
 
         auto rs = ComponentRowsOf(objComponent);
         rs->put_Filter(rt::Variant(int32_t{ado::adFilterPendingRecords}));
@@ -359,23 +360,14 @@ uint64_t MarkOf(uint64_t nameHash, int32_t FID, int32_t CID, bool geometry) {
 
 }  // namespace
 
-uint64_t ComponentDatabaseService::RowMark(const std::string& name, int32_t FID, int32_t CID, bool geometry) {
-    // The rows of one component come one after another: its name is hashed once.
-    if (name != markName_) {
-        markName_ = name;
-        markNameHash_ = std::hash<std::string>{}(name);
-    }
-    return MarkOf(markNameHash_, FID, CID, geometry);
+void ComponentDatabaseService::NoteSetRow(int32_t FID, int32_t CID, bool geometry) {
+    setRows_.push_back(MarkOf(componentMark_, FID, CID, geometry));
 }
 
-void ComponentDatabaseService::NoteSetRow(const std::string& name, int32_t FID, int32_t CID, bool geometry) {
-    setRows_.push_back(RowMark(name, FID, CID, geometry));
-}
-
-void ComponentDatabaseService::CutIfSetInBlock(const std::string& name, int32_t FID, int32_t CID, bool geometry) {
+void ComponentDatabaseService::CutIfSetInBlock(int32_t FID, int32_t CID, bool geometry) {
     if (setRows_.empty()) return;
     for (; indexedSetRows_ < setRows_.size(); ++indexedSetRows_) setRowIndex_.insert(setRows_[indexedSetRows_]);
-    if (setRowIndex_.count(RowMark(name, FID, CID, geometry))) CutWorkOperationBlock();
+    if (setRowIndex_.count(MarkOf(componentMark_, FID, CID, geometry))) CutWorkOperationBlock();
 }
 
 void ComponentDatabaseService::ForgetSetRows() {
@@ -464,7 +456,7 @@ void ComponentDatabaseService::QueueChangedAttributeRow(const std::string& name,
             set = true;
         }
         // After the fields: a cut among them leaves the row in this block.
-        if (set) NoteSetRow(name, FID, CID, false);
+        if (set) NoteSetRow(FID, CID, false);
     } catch (const rt::ComError& e) {
         RaiseWrapped(kMsgChangedRow, e);
     }
@@ -476,7 +468,7 @@ void ComponentDatabaseService::QueueDeletedComponentRow(const std::string& name,
     try {
         const RowKeys keys = ComponentKeys(name, rs, layout, true);
         const int32_t FNO = keys.FNO, FID = keys.FID, CID = keys.CID;
-        CutIfSetInBlock(name, FID, CID, false);
+        CutIfSetInBlock(FID, CID, false);
         WorkOperationsStrings& list = List(DeleteComponent);
         Queue([&] { return list.TryAddDeleteComponent(FNO, FID, name, CID); },
               [&] { list.AddDeleteComponent(FNO, FID, name, CID); });
@@ -491,7 +483,7 @@ void ComponentDatabaseService::QueueDeletedGeometryComponent(const std::string& 
     try {
         const RowKeys keys = ComponentKeys(name, rs, layout, true);
         const int32_t FNO = keys.FNO, FID = keys.FID, CID = keys.CID;
-        CutIfSetInBlock(name, FID, CID, true);
+        CutIfSetInBlock(FID, CID, true);
         WorkOperationsStrings& list = List(DeleteGeometryComponent);
         Queue([&] { return list.TryAddDeleteGeometryComponent(FNO, FID, name, CID); },
               [&] { list.AddDeleteGeometryComponent(FNO, FID, name, CID); });
@@ -568,7 +560,7 @@ void ComponentDatabaseService::QueueChangedGeometryRow(const std::string& name,
             });
             set = true;
         }
-        if (set) NoteSetRow(name, FID, CID, true);
+        if (set) NoteSetRow(FID, CID, true);
     } catch (const rt::ComError& e) {
         RaiseWrapped(kMsgChangedRow, e);
     }
