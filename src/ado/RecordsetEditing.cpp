@@ -53,6 +53,7 @@ void Recordset::PutBackEditInRows() {
 void Recordset::KeepEditInRows() {
     if (!editInRows_ || !store_ || editRow_ < 0) return;
     auto& m = store_->meta[static_cast<size_t>(editRow_)];
+    // A row another member of the family deleted meanwhile keeps nothing.
     if (m.removed || m.status == adRecDeleted) return;
     if (!IsBatch()) {
         AcceptRow(editRow_);
@@ -425,7 +426,9 @@ void Recordset::Update(const rt::Variant& Fields, const rt::Variant& Values) {
     if (!open_ || editMode_ == adEditNone) return;
     int32_t row = editRow_;
     // A row another member of the family deleted meanwhile takes no values.
-    if (const auto& m = store_->meta[static_cast<size_t>(row)]; !m.removed && m.status != adRecDeleted) {
+    if (editInRows_) {
+        KeepEditInRows();  // its assignments are in the rows already
+    } else if (const auto& m = store_->meta[static_cast<size_t>(row)]; !m.removed && m.status != adRecDeleted) {
         const bool adding = editMode_ == adEditAdd;
         if (adding) {
             // Its assignments are in the rows already; what is still unset
@@ -435,9 +438,6 @@ void Recordset::Update(const rt::Variant& Fields, const rt::Variant& Values) {
                 if (IsBatch() && m.status != adRecNew) SaveOriginal(row);
                 store_->Assign(row, i, rt::Variant::Null());
             }
-        } else if (editInRows_) {
-            // Its assignments are in the rows already.
-            if (IsBatch() && m.status != adRecNew) SaveOriginalFrom(row, editBefore_.data());
         } else {
             if (IsBatch() && m.status != adRecNew) SaveOriginal(row);
             for (size_t i = 0; i < store_->width; ++i)

@@ -258,21 +258,26 @@ TEST(KeyObjects, DuplicateKeyIsRefusedSilentlyAndTakesNoPosition) {
     EXPECT_EQ(keys->get_Item(rt::Variant(2)), other);
     EXPECT_EQ(keys->get_Item(rt::Variant(BuildKey(twin))), first);
     // Inside the system the twin turned away is still offered, in its place.
-    using Members = std::vector<std::shared_ptr<KeyObject>>;
-    EXPECT_EQ(keys->OfferedMembers(), (Members{first, twin, other}));
+    using Members = std::vector<std::pair<std::shared_ptr<KeyObject>, bool>>;  // and whether turned away
+    auto offered = [&] {
+        Members out;
+        for (const auto& o : keys->Offers()) out.emplace_back(o.member, o.turnedAway);
+        return out;
+    };
+    EXPECT_EQ(offered(), (Members{{first, false}, {twin, true}, {other, false}}));
 
     // Remove with the twin removes the member added first, and the twin with its key.
     keys->Remove(twin);
     EXPECT_EQ(keys->get_Count(), 1);
     EXPECT_EQ(keys->get_Item(rt::Variant(1)), other);
-    EXPECT_EQ(keys->OfferedMembers(), (Members{other}));
+    EXPECT_EQ(offered(), (Members{{other, false}}));
     // Now the twin may come in.
     keys->Add(twin);
     EXPECT_EQ(keys->get_Item(rt::Variant(BuildKey(first))), twin);
     keys->Add(first);
-    EXPECT_EQ(keys->OfferedMembers(), (Members{other, twin, first}));
+    EXPECT_EQ(offered(), (Members{{other, false}, {twin, false}, {first, true}}));
     keys->Clear();
-    EXPECT_EQ(keys->OfferedMembers(), Members{});
+    EXPECT_EQ(offered(), Members{});
 }
 
 TEST(KeyObjects, RemoveOfAnAbsentKeyFailsAndChangesNothing) {

@@ -75,8 +75,7 @@ ComponentClone::~ComponentClone() {
 
 void ComponentClone::LetGoOfPrivate() {
     if (!private_) return;
-    auto view = std::move(private_);
-    private_.reset();
+    auto view = std::move(private_);  // private_ is empty from here
     // An edit left open on the view is the feature's, as on the rows of a
     // feature opened alone: the source keeps it for the next save.
     if (EditOpen(view->RowsIfAny()))

@@ -87,12 +87,6 @@ void KeyObjects::Clear() {
     offered_.clear();
 }
 
-std::vector<std::shared_ptr<KeyObject>> KeyObjects::OfferedMembers() {
-    std::vector<std::shared_ptr<KeyObject>> members;
-    for (auto& o : Offers()) members.push_back(std::move(o.member));
-    return members;
-}
-
 std::vector<KeyObjects::OfferedMember> KeyObjects::Offers() {
     std::vector<OfferedMember> offers;
     if (offered_.empty()) {

@@ -49,13 +49,11 @@ public:
     // The enumerator object of a late-bound For Each, over the members as
     // they are now.
     rt::Variant NewEnumObject();
-    // Every distinct member offered to Add, in the order offered: the
+    // Every distinct member offered to Add, in the order offered, each with
+    // whether Add turned it away (its key held by another member): the
     // members, with those a present key turned away among them (Remove and
     // Clear drop these with their key). The enumeration when none was
     // turned away.
-    std::vector<std::shared_ptr<KeyObject>> OfferedMembers();
-    // The same, each with whether Add turned it away (its key held by
-    // another member).
     struct OfferedMember {
         std::shared_ptr<KeyObject> member;
         bool turnedAway = false;
