@@ -233,14 +233,10 @@ void ComponentClone::putref_DataContext(const std::shared_ptr<IDataContext>&) { 
 void ComponentClone::ShareGeometryRows() {
     CheckInitialised();
     GetRecordset();
-    // Clearing the filter only to test for rows would rebuild the view of
-    // every feature's geometry rows, which the next read filters again.
-    if (!private_->HasGeometryRows()) {
-        // The source's rows are only cloned: filtering them first would
-        // narrow the view of every feature's geometry rows for nothing.
-        auto source = rt::QueryInterface<Component>(source_);
-        private_->putref_GeometryRecordset(source->GeometryRows()->Clone(ado::adLockUnspecified));
-    }
+    // The private component clones the source's geometry rows (its geometry
+    // source) the first time; clearing the filter only to test for rows would
+    // rebuild the view of every feature's geometry rows for nothing.
+    if (!private_->HasGeometryRows()) private_->GeometryRows();
 }
 
 rt::ObjectPtr ComponentClone::get_Geometry() {
