@@ -20,10 +20,8 @@ RecordsetPtr Recordset::Create() { return std::make_shared<Recordset>(); }
 Recordset::Recordset() = default;
 Recordset::~Recordset() {
     // An add left open stays in the rows, with what was assigned; nobody
-    // fills it in any more. So does an edit in the rows: its change is
-    // pending, as an add's row is new, so that nothing assigned is lost.
+    // fills it in any more.
     if (editMode_ == adEditAdd && store_) store_->EndAdding(editRow_);
-    KeepEditInRows();
 }
 
 RecordsetPtr Recordset::FromImage(RecordsetImage image, LockTypeEnum lockType, CursorTypeEnum cursorType) {
@@ -47,7 +45,6 @@ RecordsetPtr Recordset::Self() { return std::static_pointer_cast<Recordset>(weak
 void Recordset::AttachStore(std::shared_ptr<RowStore> store) {
     // A sort set before opening must name fields of the rows.
     std::vector<SortKey> keys = sort_.empty() ? std::vector<SortKey>{} : ParseSortKeys(sort_, *store);
-    PutBackEditInRows();
     EndEdit();
     store_ = std::move(store);
     open_ = true;
@@ -142,7 +139,6 @@ void Recordset::Close() {
             store_->meta[static_cast<size_t>(editRow_)].removed = true;
             ++store_->version;
         }
-        PutBackEditInRows();
         EndEdit();
     }
     if (FireWill(evRecordset, adRsnClose, [&](RecordsetEvents& s, EventStatusEnum& st, const RecordsetPtr& rs) {
@@ -283,8 +279,6 @@ const rt::Variant& Recordset::FieldOriginalValueRef(int32_t index) {
     const auto& m = store_->meta[static_cast<size_t>(row)];
     if (m.original >= 0) return store_->originals[static_cast<size_t>(m.original)][static_cast<size_t>(index)];
     if (m.status == adRecNew) return kNull;
-    // What an edit in the rows replaced is the row's as fetched.
-    if (row == editRow_ && editInRows_) return editBefore_[static_cast<size_t>(index)];
     return store_->Row(row)[index];
 }
 
@@ -293,7 +287,7 @@ const rt::Variant* Recordset::CurrentRowValues() {
     Sync();
     int32_t row = RequireCurrentRow();
     if (!Visible(row) || store_->meta[static_cast<size_t>(row)].status == adRecDeleted) DeletedRow();
-    if (row != editRow_ || editMode_ == adEditAdd || editInRows_) return store_->Row(row);
+    if (row != editRow_ || editMode_ == adEditAdd) return store_->Row(row);
     const rt::Variant* stored = store_->Row(row);
     editRowView_.resize(store_->width);
     for (size_t i = 0; i < store_->width; ++i) editRowView_[i] = editSet_[i] ? editValues_[i] : stored[i];
@@ -307,7 +301,6 @@ const rt::Variant* Recordset::OriginalRowValues() {
     const auto& m = store_->meta[static_cast<size_t>(row)];
     if (m.original >= 0) return store_->originals[static_cast<size_t>(m.original)].data();
     if (m.status == adRecNew) return nullptr;
-    if (row == editRow_ && editInRows_) return editBefore_.data();
     return store_->Row(row);
 }
 

@@ -245,14 +245,6 @@ public:
     // FieldValue(0); its original values, nullptr for a new row (all Null).
     const rt::Variant* CurrentRowValues();
     const rt::Variant* OriginalRowValues();
-    // The stand-in's own switch, for the views of features opened together:
-    // an edit of a row writes its assignments to the rows as it makes them
-    // (as an AddNew does), so every member of the family and a save of the
-    // family's rows read them at once. Update makes the change pending as
-    // ever; CancelUpdate, Close or a move to other rows puts back what the
-    // edit replaced. A clone starts without it.
-    void put_EditsInRows(bool v) { editsInRows_ = v; }
-    bool get_EditsInRows() const { return editsInRows_; }
     void SetFieldValues(const std::vector<int32_t>& indices, const std::vector<rt::Variant>& values);
     // Fields appended before Open (fabricated recordsets).
     std::vector<FieldDesc>& PendingFieldDescs();
@@ -353,7 +345,6 @@ private:
     // Editing internals.
     void BeginEdit(int32_t row, EditModeEnum mode);
     void SaveOriginal(int32_t row);
-    void SaveOriginalFrom(int32_t row, const rt::Variant* values);
     void AcceptRow(int32_t row);
     void RejectRow(int32_t row);
     std::vector<int32_t> PendingRowIds(AffectEnum affect);
@@ -424,16 +415,6 @@ private:
     std::vector<rt::Variant> editValues_;
     std::vector<uint8_t> editSet_;
     std::vector<rt::Variant> editRowView_;  // the edited row whole, for CurrentRowValues
-    // With EditsInRows: the edit of a row in progress writes to the rows, and
-    // editBefore_ holds the row as it stood when the edit began.
-    bool editsInRows_ = false;
-    bool editInRows_ = false;
-    std::vector<rt::Variant> editBefore_;
-    // Puts back the values an edit in the rows replaced.
-    void PutBackEditInRows();
-    // The change of an edit in the rows is pending (or accepted when not
-    // batch updating), as an Update leaves it.
-    void KeepEditInRows();
     void EndEdit();
     // The row's values as this recordset reads them: its own assignments over
     // the stored ones.

@@ -18,11 +18,10 @@ using namespace recordset_support;
 
 // ------------------------------------------------------------------ editing
 
-void Recordset::SaveOriginal(int32_t row) { SaveOriginalFrom(row, store_->Row(row)); }
-
-void Recordset::SaveOriginalFrom(int32_t row, const rt::Variant* values) {
+void Recordset::SaveOriginal(int32_t row) {
     auto& m = store_->meta[static_cast<size_t>(row)];
     if (m.original >= 0) return;
+    const rt::Variant* values = store_->Row(row);
     if (!store_->freeOriginals.empty()) {
         m.original = store_->freeOriginals.back();
         store_->freeOriginals.pop_back();
@@ -39,39 +38,10 @@ void Recordset::BeginEdit(int32_t row, EditModeEnum mode) {
     editValues_.assign(store_->width, rt::Variant());
     editSet_.assign(store_->width, 0);
     if (mode == adEditAdd) store_->BeginAdding(row);
-    editInRows_ = editsInRows_ && mode == adEditInProgress;
-    if (editInRows_) editBefore_.assign(store_->Row(row), store_->Row(row) + store_->width);
-}
-
-void Recordset::PutBackEditInRows() {
-    if (!editInRows_ || !store_ || editRow_ < 0) return;
-    if (store_->meta[static_cast<size_t>(editRow_)].removed) return;
-    for (size_t i = 0; i < store_->width; ++i)
-        if (editSet_[i]) store_->Assign(editRow_, i, editBefore_[i]);
-}
-
-void Recordset::KeepEditInRows() {
-    if (!editInRows_ || !store_ || editRow_ < 0) return;
-    auto& m = store_->meta[static_cast<size_t>(editRow_)];
-    // A row another member of the family deleted meanwhile keeps nothing.
-    if (m.removed || m.status == adRecDeleted) return;
-    if (!IsBatch()) {
-        AcceptRow(editRow_);
-        return;
-    }
-    if (m.status == adRecNew) return;
-    // The change's original values are those the edit replaced.
-    SaveOriginalFrom(editRow_, editBefore_.data());
-    if (m.status == adRecUnmodified) {
-        m.status = adRecModified;
-        ++store_->version;
-    }
 }
 
 void Recordset::EndEdit() {
     if (editMode_ == adEditAdd && store_) store_->EndAdding(editRow_);
-    editInRows_ = false;
-    editBefore_.clear();
     editMode_ = adEditNone;
     editRow_ = -1;
     editValues_.clear();
@@ -80,8 +50,7 @@ void Recordset::EndEdit() {
 }
 
 const rt::Variant& Recordset::ValueSeen(int32_t row, int32_t index) const {
-    if (row == editRow_ && !editInRows_ && editSet_[static_cast<size_t>(index)])
-        return editValues_[static_cast<size_t>(index)];
+    if (row == editRow_ && editSet_[static_cast<size_t>(index)]) return editValues_[static_cast<size_t>(index)];
     return store_->Row(row)[index];
 }
 
@@ -165,12 +134,6 @@ void Recordset::SetFieldValues(const std::vector<int32_t>& indices, const std::v
         if (IsBatch() && m.status != adRecNew) SaveOriginal(row);  // written meanwhile by a batch
         for (size_t i = 0; i < indices.size(); ++i)
             store_->Assign(row, static_cast<size_t>(indices[i]), std::move(coerced[i]));
-    } else if (editInRows_) {
-        for (size_t i = 0; i < indices.size(); ++i) {
-            const auto f = static_cast<size_t>(indices[i]);
-            store_->Assign(row, f, std::move(coerced[i]));
-            editSet_[f] = 1;
-        }
     } else {
         for (size_t i = 0; i < indices.size(); ++i) {
             const auto f = static_cast<size_t>(indices[i]);
@@ -426,9 +389,7 @@ void Recordset::Update(const rt::Variant& Fields, const rt::Variant& Values) {
     if (!open_ || editMode_ == adEditNone) return;
     int32_t row = editRow_;
     // A row another member of the family deleted meanwhile takes no values.
-    if (editInRows_) {
-        KeepEditInRows();  // its assignments are in the rows already
-    } else if (const auto& m = store_->meta[static_cast<size_t>(row)]; !m.removed && m.status != adRecDeleted) {
+    if (const auto& m = store_->meta[static_cast<size_t>(row)]; !m.removed && m.status != adRecDeleted) {
         const bool adding = editMode_ == adEditAdd;
         if (adding) {
             // Its assignments are in the rows already; what is still unset
@@ -474,8 +435,7 @@ void Recordset::CancelUpdate() {
     // keyed on the values look again.
     ++store_->assignments;
     // An edit's assignments were this recordset's own, the rows hold nothing
-    // of them (unless it edits in the rows); an added row goes for every member.
-    PutBackEditInRows();
+    // of them; an added row goes for every member.
     if (editMode_ == adEditAdd) {
         store_->meta[static_cast<size_t>(editRow_)].removed = true;
         ++store_->version;

@@ -458,6 +458,9 @@ void Component::put_Filter(const std::string& Filter) {
 void Component::Update() {
     TraceScope trace(kFile, "IComponent_Update");
     TraceComponentKeys(trace);
+    // The features' views end their open edits first, as the component's own
+    // rows end theirs when their filter is set below.
+    EndCloneEdits();
     for (const auto& rs : {rows_, geometryRows_}) {
         if (!rs) continue;
         rs->put_Filter(rt::Variant(int32_t{ado::adFilterNone}));
@@ -552,14 +555,33 @@ void Component::EndCloneEdits() {
         } catch (const rt::ComError& e) {
             std::string description = e.Description();
             if (!description.empty() && description.back() != '.') description += '.';
-            throw rt::ComError(e.Number(), e.Source(),
-                               description + " The edit of component " + name_ + ", feature FNO " +
-                                   KeyText(rows, "QTX_FNO") + " FID " + KeyText(rows, "QTX_FID") + " (rows " +
-                                   entry.view + "), could not be ended; nothing was saved.");
+            rt::ComError refusal(e.Number(), e.Source(),
+                                 description + " The edit of component " + name_ + ", feature FNO " +
+                                     KeyText(rows, "QTX_FNO") + " FID " + KeyText(rows, "QTX_FID") + " (rows " +
+                                     entry.view + "), could not be ended; nothing was saved.");
+            // A view let go has nobody left to cancel its edit: refused once,
+            // it is taken back, so that it does not block every later save.
+            DropKeptView(rows);
+            throw refusal;
         }
     }
     // Their edits are ended: the views let go may go now.
     keptViews_.clear();
+}
+
+void Component::DropKeptView(const std::shared_ptr<ado::Recordset>& rows) {
+    const auto kept = std::find_if(keptViews_.begin(), keptViews_.end(),
+                                   [&](const std::shared_ptr<Component>& v) { return v->RowsIfAny() == rows; });
+    if (kept == keptViews_.end()) return;
+    const auto view = *kept;
+    keptViews_.erase(kept);
+    // An add would stay in the rows when its recordset goes: cancelled
+    // first, where a handler lets it.
+    try {
+        rows->CancelUpdate();
+    } catch (const rt::ComError&) {
+    }
+    view->putref_FieldInfoCollection(nullptr);
 }
 
 void Component::KeepCloneEdit(const std::shared_ptr<Component>& view) {

@@ -121,8 +121,9 @@ public:
     // its number and source, naming the component and the edited row's feature.
     void EndCloneEdits();
     // Keeps a view's private component, with its rows and the edit left open
-    // on them, when the view is let go: the next EndCloneEdits ends the edit
-    // (its handlers still fire) and lets them go.
+    // on them, when the view is let go and the edit cannot be ended then: the
+    // next EndCloneEdits ends the edit (its handlers still fire) and lets
+    // them go, or, refused again, raises and takes the edit back.
     void KeepCloneEdit(const std::shared_ptr<Component>& view);
     // The rows, when there are any; never reads them.
     std::shared_ptr<ado::Recordset> RowsIfAny() const { return rows_; }
@@ -307,6 +308,8 @@ private:
     std::vector<CloneRows> cloneRows_;
     size_t cloneRowsSweepAt_ = 16;
     std::vector<std::shared_ptr<Component>> keptViews_;
+    // Lets go of the kept view whose rows these are, with its edit.
+    void DropKeptView(const std::shared_ptr<ado::Recordset>& rows);
 
     std::shared_ptr<ado::Recordset> m_oEventRecordset;
     std::shared_ptr<EventHook> eventHook_;

@@ -76,13 +76,20 @@ ComponentClone::~ComponentClone() {
 void ComponentClone::LetGoOfPrivate() {
     if (!private_) return;
     auto view = std::move(private_);  // private_ is empty from here
-    // An edit left open on the view is the feature's, as on the rows of a
-    // feature opened alone: the source keeps it for the next save.
-    if (EditOpen(view->RowsIfAny()))
-        if (auto source = rt::TryQueryInterface<Component>(source_)) {
-            source->KeepCloneEdit(view);
-            return;
+    // An edit left open on the view is the feature's: letting the view go
+    // ends it, as a move would, so the shared rows, a later view and the save
+    // have it. One that cannot be ended goes to the source, whose next save
+    // refuses it aloud.
+    if (auto rows = view->RowsIfAny(); EditOpen(rows)) {
+        try {
+            rows->Update();
+        } catch (...) {  // called from the destructor too: nothing may escape
+            if (auto source = rt::TryQueryInterface<Component>(source_)) {
+                source->KeepCloneEdit(view);
+                return;
+            }
         }
+    }
     // The private component shares its field descriptors with the source: it
     // lets go of them before it goes.
     view->putref_FieldInfoCollection(nullptr);
@@ -175,10 +182,6 @@ std::shared_ptr<ado::Recordset> ComponentClone::GetRecordset() {
                 passUnchanged = true;
             }
             rows->put_Filter(rt::Variant(filter_));
-            // The feature's edits are in the shared rows as they are made, as
-            // in the rows of a feature opened alone: a relate's link, a review
-            // and the save see them, and CancelUpdate takes back only the edit.
-            rows->put_EditsInRows(true);
             if (source->get_EventsEnabled()) {
                 m_oBaseRS = rows;
                 if (!hook_)

@@ -7,9 +7,10 @@
 //
 // Ownership: the clone holds its source; the source knows only the cloned
 // rows, weakly (a save ends their edits), and, strongly, a private component
-// let go with an edit open on its rows, until a save ends it. The cloned rows
-// hold the clone's move hook weakly. The cloned rows edit in the shared rows
-// (Recordset::put_EditsInRows).
+// let go with an edit open on its rows that could not be ended, until a save
+// refuses it. The cloned rows hold the clone's move hook weakly. An edit on
+// the cloned rows is theirs alone, as on any clone, until its Update, a move,
+// a save or the view let go ends it.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -80,8 +81,8 @@ private:
     [[noreturn]] void Refuse(int32_t messageId) const;
     void OnBaseMoveComplete();
     void Unhook();
-    // Drops the private component; one with an edit open goes to the source
-    // until the next save ends it.
+    // Drops the private component, ending an edit left open on its rows; one
+    // that cannot be ended goes to the source until its next save.
     void LetGoOfPrivate();
     // The cloned rows, and the source's geometry rows shared by a clone.
     void ShareGeometryRows();
