@@ -11,6 +11,7 @@
 
 #include "ado/Recordset.h"
 #include "interfaces/Components.h"
+#include "pelmora/features/ComponentClone.h"
 #include "pelmora/features/FeatureAssemblyService.h"
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
@@ -592,6 +593,20 @@ TEST_F(AloneOrTogether, AnEditStaysItsOwnUntilItEnds) {
              EXPECT_EQ(rows->get_RecordCount(), 0);
          },
          {{kMain1001, {"7|55"}}}},
+        {"a relate's open edit, its view's rows let go and read again, then related again",
+         {{102, 5603}, {101, 1001}, {101, 1002}},
+         {kTogether},
+         [](Scene& s) {
+             s.relate->SilentEstablish(s.f[0], s.f[1], Variant(int16_t{2}));
+             auto view = s.f[0]->get_Components()->get_Item(Variant("VALVE_ATTR"));
+             rt::QueryInterface<pelmora::ComponentClone>(view)->ReleaseRecordset();
+             EXPECT_FALSE(s.Rows(0, "VALVE_ATTR")->GetValue(Variant("OWNER_ID")).IsNull());
+             s.Set(0, "VALVE_ATTR", "TURNS_TO_CLOSE", Variant(int32_t{77}), false);
+             s.relate->SilentEstablish(s.f[0], s.f[2], Variant(int16_t{2}));
+         },
+         {{"SELECT TURNS_TO_CLOSE, OWNER_ID = (SELECT QTX_ID FROM WATER_MAIN_N WHERE QTX_FID = 1002) FROM VALVE_N "
+           "WHERE QTX_FID = 5603",
+           {"77|1"}}}},
         // Nobody is left to cancel the edit of a view let go: refused by one
         // save, it is taken back, and the next save stores the rest.
         {"a kept edit its handler refuses fails one save, then goes",
