@@ -11,6 +11,7 @@
 
 #include "ado/Recordset.h"
 #include "interfaces/Components.h"
+#include "pelmora/features/Component.h"
 #include "pelmora/features/ComponentClone.h"
 #include "pelmora/features/FeatureAssemblyService.h"
 #include "pelmora/features/KeyObject.h"
@@ -772,4 +773,74 @@ TEST_F(AloneOrTogether, RandomStepsStoreTheSameOpenedAloneOrTogether) {
         EXPECT_EQ(errors[0], errors[1]);
         EXPECT_EQ(differences, Lines{});
     }
+}
+
+// a = the scene's 1001, b = a second OpenFeature of it; one save of both
+// stores what two saves in that order store, the geometry rows included.
+TEST_F(AloneOrTogether, GeometryOfTwoCopiesInOneSaveAsTwoSaves) {
+    // Copy k's line takes the line of main 1002.
+    const auto replaceLine = [](Scene& s, size_t k) {
+        auto other = s.assembly->OpenFeature(101, 1002);
+        auto line = other->get_Components()->get_Item(Variant("WATER_MAIN_LINE"))->get_Geometry();
+        s.Rows(k, "WATER_MAIN_LINE");  // on its row: a view stands past them
+        s.f.at(k)->get_Components()->get_Item(Variant("WATER_MAIN_LINE"))->putref_Geometry(line);
+    };
+    // Copy k moves the first vertex of its line's first geometry row.
+    const auto editGeometryRow = [](Scene& s, size_t k) {
+        auto line = rt::QueryInterface<pelmora::Component>(
+            s.f.at(k)->get_Components()->get_Item(Variant("WATER_MAIN_LINE")));
+        line->get_Recordset();
+        auto rows = line->OpenGeometryRecordset(1);
+        rows->put_Filter(Variant(int32_t{ado::adFilterNone}));
+        rows->MoveFirst();
+        rows->SetValue(Variant("SDO_X1"), Variant(999.5));
+        rows->Update();
+    };
+    // b opened, each copy's step run, the save given the copies in order.
+    const auto copies = [](Scene& s, const std::function<void(Scene&)>& steps, bool bFirst) {
+        auto a = s.holder ? s.holder : s.f[0];
+        s.f.push_back(s.assembly->OpenFeature(101, 1001));
+        Quiet(s.f[1]->get_Components());
+        steps(s);
+        s.save = pelmora::KeyObjects::New();
+        s.save->Add(bFirst ? s.f[1] : a);
+        s.save->Add(bFirst ? a : s.f[1]);
+    };
+    const auto deleteLine = [](Scene& s, size_t k) { s.Rows(k, "WATER_MAIN_LINE")->Delete(ado::adAffectCurrent); };
+    const std::vector<Check> kLineGone = {
+        {"SELECT COUNT(*) FROM WATER_MAIN_LN WHERE QTX_FID = 1001", {"0"}},
+        {"SELECT COUNT(*) FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1001", {"0"}}};
+    const std::vector<Case> cases = {
+        {"two copies {b, a}: b replaces the line's geometry, a deletes the line: nothing of it stays",
+         {{101, 1001}},
+         {kAlone, kTogether},
+         [&](Scene& s) {
+             copies(s, [&](Scene& t) { replaceLine(t, 1); deleteLine(t, 0); }, true);
+         },
+         kLineGone},
+        {"two copies {a, b}: a replaces the line's geometry, b deletes the line: nothing of it stays",
+         {{101, 1001}},
+         {kAlone, kTogether},
+         [&](Scene& s) {
+             copies(s, [&](Scene& t) { replaceLine(t, 0); deleteLine(t, 1); }, false);
+         },
+         kLineGone},
+        {"two copies {b, a}: b moves a vertex of the line a deletes: nothing of it stays",
+         {{101, 1001}},
+         {kAlone, kTogether},
+         [&](Scene& s) {
+             copies(s, [&](Scene& t) { editGeometryRow(t, 1); deleteLine(t, 0); }, true);
+         },
+         kLineGone},
+        {"two copies {a, b}: a deletes the line whose vertex b then moves, refused whole",
+         {{101, 1001}},
+         {kAlone, kTogether},
+         [&](Scene& s) {
+             copies(s, [&](Scene& t) { editGeometryRow(t, 1); deleteLine(t, 0); }, false);
+         },
+         {{"SELECT COUNT(*) FROM WATER_MAIN_LN WHERE QTX_FID = 1001", {"1"}},
+          {"SELECT SDO_SEQ, SDO_X1 FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1001 ORDER BY 1", {"0|1000", "1|1350"}}},
+         pelmora::kErrorBase + 23288},
+    };
+    RunTable(cases);
 }

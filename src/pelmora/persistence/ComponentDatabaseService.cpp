@@ -114,6 +114,11 @@ const std::string& ComponentDatabaseService::GetBlockCutEndText() {
     return text;
 }
 
+const std::string& ComponentDatabaseService::GetBatchRestartText() {
+    static const std::string text = " QTX_WORKOPERATIONS.EndOperations; QTX_WORKOPERATIONS.BeginOperations;";
+    return text;
+}
+
 const std::string& ComponentDatabaseService::GetBlockFinalEndText() {
     static const std::string text = " QTX_WORKOPERATIONS.EndOperations;"
                                     " QTX_WORKOPERATIONS.SetCurrentOperation( '' );" +
@@ -172,7 +177,8 @@ void ComponentDatabaseService::BeginComponentOperations() {
     blockText_ += GetOperationStartText();
     ClearSavedBlocks();
     newRowKeys_.clear();
-    ForgetSetRows();
+    setRows_.Forget();
+    newGroups_.Forget();
 }
 
 void ComponentDatabaseService::CancelComponentOperations() {
@@ -182,7 +188,8 @@ void ComponentDatabaseService::CancelComponentOperations() {
     begun_ = false;
     queued_ = false;
     newRowKeys_.clear();
-    ForgetSetRows();
+    setRows_.Forget();
+    newGroups_.Forget();
     DeleteCommandParameters();
     ClearWorkOperationLists();
 }
@@ -203,13 +210,14 @@ void ComponentDatabaseService::DeleteCommandParameters() {
     for (int32_t k = 0; k < n; ++k) parameters->Delete(rt::Variant(int32_t{0}));
 }
 
-void ComponentDatabaseService::CutWorkOperationBlock() {
+void ComponentDatabaseService::CutWorkOperationBlock(bool endBatch) {
     TraceScope trace(kFile, "CutWorkOperationBlock");
-    blockText_ += GetUpdateFeaturesCallText() + GetBlockCutEndText();
+    blockText_ += GetUpdateFeaturesCallText() + (endBatch ? GetBatchRestartText() : "") + GetBlockCutEndText();
     savedBlocks_.push_back(blockText_);
     BindWorkOperationParameters();
     ClearWorkOperationLists();
-    ForgetSetRows();
+    setRows_.Forget();
+    if (endBatch) newGroups_.Forget();
     blockText_ = GetBlockContinuationText();
 }
 

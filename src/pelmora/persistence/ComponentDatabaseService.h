@@ -11,7 +11,9 @@
 // and kept with its 60 parameters, and a new block begins. The end runs the
 // kept blocks in order, then the last one, all in the data context's one
 // transaction, so a failure in any block leaves the database as at the
-// savepoint the first block set.
+// savepoint the first block set. The batch is also cut before a deletion
+// of a row that an earlier copy of the feature in the save set or wrote
+// anew, so that the save stores what saves of the copies one by one would.
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -103,6 +105,7 @@ public:
     static const std::string& GetOperationStartText();
     static const std::string& GetBlockContinuationText();
     static const std::string& GetBlockCutEndText();
+    static const std::string& GetBatchRestartText();
     static const std::string& GetBlockFinalEndText();
     static const std::string& GetRecoveryBlockText();
     // The label of parameter k (1 to 60): its list's name and member.
@@ -110,8 +113,10 @@ public:
 
     // Closes the block being built with the call, keeps it with the
     // parameters of the current lists, empties the lists and begins a
-    // continuation block.
-    void CutWorkOperationBlock();
+    // continuation block. With endBatch the block also ends the package's
+    // batch and begins another, so the new rows gathered so far are
+    // inserted before the next block runs.
+    void CutWorkOperationBlock(bool endBatch = false);
 
     rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
     std::string TypeName() const override { return "ComponentDatabaseService"; }
@@ -171,20 +176,30 @@ private:
     // copies of a feature each adding a row) is refused, not merged.
     std::unordered_set<std::string> newRowKeys_;
     void NoteNewRow(const std::string& name, int32_t FNO, int32_t FID, int32_t CID, const std::string& geometryKey);
-    // Marks of the rows the block being built sets (component, FID, CID,
-    // attribute or geometry). Within one call the package deletes before it
-    // sets, so a row deleted after a set of it was queued (by a copy of the
-    // feature later in the save) goes to the next block: set, then deleted,
-    // as two saves in that order would. Indexed only once a deletion asks;
-    // two marks that collide cost a needless cut, nothing else.
-    std::vector<uint64_t> setRows_;
-    std::unordered_set<uint64_t> setRowIndex_;
-    size_t indexedSetRows_ = 0;
+    // Marks of rows (component, FID, CID, attribute or geometry), noted in
+    // bulk and indexed only once a deletion asks; two marks that collide
+    // cost a needless cut, nothing else.
+    struct RowMarks {
+        std::vector<uint64_t> marks;
+        std::unordered_set<uint64_t> index;
+        size_t indexed = 0;
+        bool Holds(uint64_t mark);
+        void Forget();
+    };
+    // The rows the block being built sets. Within one call the package
+    // deletes before it sets, so a row deleted after a set of it was queued
+    // (by a copy of the feature later in the save) goes to the next block:
+    // set, then deleted, as two saves in that order would.
+    RowMarks setRows_;
+    // The geometry groups the package's batch has new rows of. It inserts
+    // them only when the batch ends, after every deletion, so a group a
+    // later copy deletes ends the batch first: inserted, then deleted, as
+    // two saves in that order would.
+    RowMarks newGroups_;
     // The rows marked are those of the component UpdateComponent is at
     // (componentMark_: its name, hashed once).
-    void NoteSetRow(int32_t FID, int32_t CID, bool geometry);
-    void CutIfSetInBlock(int32_t FID, int32_t CID, bool geometry);
-    void ForgetSetRows();
+    uint64_t Mark(int32_t FID, int32_t CID, bool geometry) const;
+    void CutBeforeDeletion(int32_t FID, int32_t CID, bool geometry);
     uint64_t componentMark_ = 0;
 };
 

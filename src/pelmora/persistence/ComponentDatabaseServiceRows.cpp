@@ -360,20 +360,27 @@ uint64_t MarkOf(uint64_t nameHash, int32_t FID, int32_t CID, bool geometry) {
 
 }  // namespace
 
-void ComponentDatabaseService::NoteSetRow(int32_t FID, int32_t CID, bool geometry) {
-    setRows_.push_back(MarkOf(componentMark_, FID, CID, geometry));
+uint64_t ComponentDatabaseService::Mark(int32_t FID, int32_t CID, bool geometry) const {
+    return MarkOf(componentMark_, FID, CID, geometry);
 }
 
-void ComponentDatabaseService::CutIfSetInBlock(int32_t FID, int32_t CID, bool geometry) {
-    if (setRows_.empty()) return;
-    for (; indexedSetRows_ < setRows_.size(); ++indexedSetRows_) setRowIndex_.insert(setRows_[indexedSetRows_]);
-    if (setRowIndex_.count(MarkOf(componentMark_, FID, CID, geometry))) CutWorkOperationBlock();
+bool ComponentDatabaseService::RowMarks::Holds(uint64_t mark) {
+    if (marks.empty()) return false;
+    for (; indexed < marks.size(); ++indexed) index.insert(marks[indexed]);
+    return index.count(mark) != 0;
 }
 
-void ComponentDatabaseService::ForgetSetRows() {
-    setRows_.clear();
-    setRowIndex_.clear();
-    indexedSetRows_ = 0;
+void ComponentDatabaseService::RowMarks::Forget() {
+    marks.clear();
+    index.clear();
+    indexed = 0;
+}
+
+// Ending the batch also ends the block, so one cut serves both orders.
+void ComponentDatabaseService::CutBeforeDeletion(int32_t FID, int32_t CID, bool geometry) {
+    const uint64_t mark = Mark(FID, CID, geometry);
+    if (geometry && newGroups_.Holds(mark)) CutWorkOperationBlock(true);
+    else if (setRows_.Holds(mark)) CutWorkOperationBlock();
 }
 
 void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,
@@ -456,7 +463,7 @@ void ComponentDatabaseService::QueueChangedAttributeRow(const std::string& name,
             set = true;
         }
         // After the fields: a cut among them leaves the row in this block.
-        if (set) NoteSetRow(FID, CID, false);
+        if (set) setRows_.marks.push_back(Mark(FID, CID, false));
     } catch (const rt::ComError& e) {
         RaiseWrapped(kMsgChangedRow, e);
     }
@@ -468,7 +475,7 @@ void ComponentDatabaseService::QueueDeletedComponentRow(const std::string& name,
     try {
         const RowKeys keys = ComponentKeys(name, rs, layout, true);
         const int32_t FNO = keys.FNO, FID = keys.FID, CID = keys.CID;
-        CutIfSetInBlock(FID, CID, false);
+        CutBeforeDeletion(FID, CID, false);
         WorkOperationsStrings& list = List(DeleteComponent);
         Queue([&] { return list.TryAddDeleteComponent(FNO, FID, name, CID); },
               [&] { list.AddDeleteComponent(FNO, FID, name, CID); });
@@ -483,7 +490,7 @@ void ComponentDatabaseService::QueueDeletedGeometryComponent(const std::string& 
     try {
         const RowKeys keys = ComponentKeys(name, rs, layout, true);
         const int32_t FNO = keys.FNO, FID = keys.FID, CID = keys.CID;
-        CutIfSetInBlock(FID, CID, true);
+        CutBeforeDeletion(FID, CID, true);
         WorkOperationsStrings& list = List(DeleteGeometryComponent);
         Queue([&] { return list.TryAddDeleteGeometryComponent(FNO, FID, name, CID); },
               [&] { list.AddDeleteGeometryComponent(FNO, FID, name, CID); });
@@ -504,6 +511,7 @@ void ComponentDatabaseService::QueueNewGeometryRow(const std::string& name, cons
         const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
         const int32_t ESeq = KeyOf(eseq), Seq = KeyOf(seq);
         NoteNewRow(name, FNO, FID, CID, ", SDO_ESEQ " + std::to_string(ESeq) + ", SDO_SEQ " + std::to_string(Seq));
+        newGroups_.marks.push_back(Mark(FID, CID, true));
         const int32_t count = rs->FieldCount();
         WorkOperationsStrings& list = List(NewGeomAttribute);
         for (int32_t k = 0; k < count; ++k) {
@@ -560,7 +568,7 @@ void ComponentDatabaseService::QueueChangedGeometryRow(const std::string& name,
             });
             set = true;
         }
-        if (set) NoteSetRow(FID, CID, true);
+        if (set) setRows_.marks.push_back(Mark(FID, CID, true));
     } catch (const rt::ComError& e) {
         RaiseWrapped(kMsgChangedRow, e);
     }
