@@ -1,6 +1,7 @@
 // Features opened one by one and the same features opened together (views of
-// one shared collection) store the same rows for the same steps: edits with
-// and without Update, rows added and deleted, relates, unrelates and saves.
+// one shared collection) store the same rows and show the same message boxes
+// for the same steps: edits with and without Update, rows added and deleted,
+// relates, unrelates and saves.
 // Each case runs on a fresh copy of the sample, saves, commits and reads the
 // database back.
 #include "RelationshipTestSupport.h"
