@@ -42,6 +42,10 @@ std::shared_ptr<FieldInfoCollection> SourceFieldInfos(Component& source) {
 class ComponentClone::MoveHook : public ado::RecordsetEvents {
 public:
     explicit MoveHook(std::weak_ptr<ComponentClone> owner) : owner_(std::move(owner)) {}
+    // Before the move completes: an AddNew's handlers read the rows first.
+    void WillMove(ado::EventReasonEnum, ado::EventStatusEnum&, const ado::RecordsetPtr&) override {
+        if (auto c = owner_.lock()) c->moved_ = true;
+    }
     void MoveComplete(ado::EventReasonEnum, const rt::ComError*, ado::EventStatusEnum&,
                       const ado::RecordsetPtr&) override {
         if (auto c = owner_.lock()) c->OnBaseMoveComplete();
@@ -152,6 +156,7 @@ std::shared_ptr<ado::Recordset> ComponentClone::GetRecordset() {
             component->put_AttributeEditControlEnabled(attributeEditControlEnabled_);
             component->put_EventsEnabled(source->get_EventsEnabled());
             component->put_ClonedComponent(true);
+            component->SetFeatureViews(collection_);
             // What the metadata says of the number was read when the source took it.
             component->PutCNOLike(*source, CNO_);
             // A feature without rows here is still the feature its new rows
@@ -190,6 +195,7 @@ std::shared_ptr<ado::Recordset> ComponentClone::GetRecordset() {
                 hookCookie_ = m_oBaseRS->Advise(hook_);
             }
             component->AttachRecordset(rows);
+            moved_ = false;
             private_ = component;
             // These are the feature's own rows: a save ends their edit.
             source->NoteCloneRows(rows, filter_);
@@ -202,6 +208,18 @@ std::shared_ptr<ado::Recordset> ComponentClone::GetRecordset() {
         }
     }
     return private_->get_Recordset();
+}
+
+std::shared_ptr<ado::Recordset> ComponentClone::RowsAsTheyStand() {
+    CheckInitialised();
+    if (private_ && moved_) return private_->get_Recordset();
+    // Building the view here would walk its rows and, through the move hook,
+    // move the source's rows with them.
+    auto sourceRows = source_->get_Recordset();
+    if (!sourceRows) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    auto rows = sourceRows->Clone(ado::adLockUnspecified);
+    rows->put_Filter(rt::Variant(filter_));
+    return rows;
 }
 
 void ComponentClone::OnBaseMoveComplete() {

@@ -10,7 +10,8 @@
 // let go with an edit open on its rows that could not be ended, until a save
 // refuses it. The cloned rows hold the clone's move hook weakly. An edit on
 // the cloned rows is theirs alone, as on any clone, until its Update, a move,
-// a save or the view let go ends it.
+// a save or the view let go ends it. The clone and its private component know
+// the collection the clone is in weakly.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -27,6 +28,7 @@ class Recordset;
 namespace pelmora {
 
 class Component;
+class ComponentsClone;
 
 inline constexpr const char* kComponentCloneProgId = "QzPelmora.ComponentClone";
 
@@ -62,6 +64,14 @@ public:
     // it with the filter; FID: the feature the filter narrows to, when one.
     void InitClone(const std::shared_ptr<IComponent>& Source, const std::string& Filter,
                    std::optional<int32_t> FID = std::nullopt);
+    // The collection the clone is in: the private component reads its
+    // feature's other components through it.
+    void SetCollection(const std::shared_ptr<ComponentsClone>& Collection) { collection_ = Collection; }
+    // The rows to read where they stand, moving nothing: the cloned rows once
+    // a caller moved them; before that (the build leaves them past their
+    // end), a clone of the source's rows narrowed by the filter, on the
+    // feature's first row, where a feature's own rows stand until moved.
+    std::shared_ptr<ado::Recordset> RowsAsTheyStand();
     // Drops the cloned rows; the next use clones the source's rows afresh.
     void ReleaseRecordset();
     // The cloned rows, built when there are none.
@@ -97,9 +107,12 @@ private:
     std::shared_ptr<IComponent> source_;
     std::string filter_;
     std::optional<int32_t> FID_;
+    std::weak_ptr<ComponentsClone> collection_;
     std::shared_ptr<Component> private_;
     std::shared_ptr<ado::Recordset> m_oBaseRS;
     std::shared_ptr<MoveHook> hook_;
+    // A move (or AddNew) of the cloned rows since the build's own walk.
+    bool moved_ = false;
     int32_t hookCookie_ = 0;
 };
 

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <exception>
 #include <new>
-#include <optional>
 
 #include "ado/Recordset.h"
 #include "pelmora/common/NullOrEmpty.h"
@@ -14,6 +13,7 @@
 #include "pelmora/extensions/ExtensionBinding.h"
 #include "pelmora/extensions/QzAttrEdtCtrlBridge.h"
 #include "pelmora/features/Component.h"
+#include "pelmora/features/ComponentsClone.h"
 #include "pelmora/features/modADOGlobal.h"
 #include "interfaces/DataContext.h"
 #include "interfaces/LoadAttributesService.h"
@@ -172,7 +172,9 @@ void Component::OnWillChangeRecord(ado::EventReasonEnum adReason, ado::EventStat
                         [&] {
                             deletionClone_ = rows_->Clone(ado::adLockUnspecified);
                             deletionClone_->put_Bookmark(rows_->get_Bookmark());
-                            if (deletionClone_->get_RecordCount() == 1) lastRowDeleted_ = true;
+                            // The rows the recordset shows: a clone drops the
+                            // filter, which leaves out a view's other features.
+                            if (pRecordset->get_RecordCount() == 1) lastRowDeleted_ = true;
                             DeleteFI();
                         },
                         failure);
@@ -216,13 +218,20 @@ void Component::LoadAttributes(const std::shared_ptr<ado::Recordset>& /*pRecords
     rt::Variant fno = rows_->GetValue(rt::Variant("QTX_FNO"));
     if (IsNullOrEmpty(fno)) return;
     const int16_t FNO = rt::CInt(fno);
-    auto owner = OwningCollection();
-    // A clone's owner holds several features: the classification is its own
-    // feature's, not that of the row the owner's rows stand on.
-    std::optional<int32_t> FID;
-    if (m_bClonedComponent && fids_.size() == 1) FID = fids_[0];
-    rt::Variant classification =
-        GetClassificationValue(dataContext_->GetMetadataService(), FNO, rt::ObjectPtrOf(owner), FID);
+    auto metadata = dataContext_->GetMetadataService();
+    rt::Variant classification;
+    if (m_bClonedComponent) {
+        // The owner's rows hold several features and stand on any of them:
+        // the classification is read from the feature's own views, where they
+        // stand, as from the rows of a feature opened alone.
+        auto views = featureViews_.lock();
+        classification = GetClassificationValueFromRows(metadata, FNO, [&](const std::string& name) {
+            if (!views) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+            return views->RowsAsTheyStand(name);
+        });
+    } else {
+        classification = GetClassificationValue(metadata, FNO, rt::ObjectPtrOf(OwningCollection()));
+    }
     auto service = rt::QueryInterface<ILoadAttributesService>(rt::CreateObject(kLoadAttributesServiceProgId));
     service->putref_DataContext(dataContext_);
     rt::Variant bookmark = rows_->get_Bookmark();

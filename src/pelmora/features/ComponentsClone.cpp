@@ -43,7 +43,13 @@ std::shared_ptr<IDataContext> ComponentsClone::get_DataContext() { return dataCo
 
 void ComponentsClone::putref_DataContext(const std::shared_ptr<IDataContext>&) { Refuse(23769); }
 
-std::shared_ptr<IComponent> ComponentsClone::get_Item(const rt::Variant& Index) {
+std::shared_ptr<IComponent> ComponentsClone::get_Item(const rt::Variant& Index) { return CloneAt(Index); }
+
+std::shared_ptr<ado::Recordset> ComponentsClone::RowsAsTheyStand(const std::string& Name) {
+    return CloneAt(rt::Variant(Name))->RowsAsTheyStand();
+}
+
+std::shared_ptr<ComponentClone> ComponentsClone::CloneAt(const rt::Variant& Index) {
     if (Index.IsString())
         for (size_t i = 0; i < namedCount_; ++i)
             if (NamesFolded(named_[i].folded, Index.Str())) return named_[i].clone;
@@ -79,6 +85,7 @@ void ComponentsClone::AddClone(const std::shared_ptr<IComponent>& Source, const 
                                std::optional<int32_t> FID) {
     auto clone = std::make_shared<ComponentClone>();
     clone->InitClone(Source, Filter, FID);
+    clone->SetCollection(std::static_pointer_cast<ComponentsClone>(shared_from_this()));
     const std::string name = clone->get_Name();
     Items().Add(rt::Variant(std::static_pointer_cast<rt::Object>(clone)), rt::Variant(name));
     if (namedCount_ < named_.size() && !name.empty() && rt::IsAscii(name))

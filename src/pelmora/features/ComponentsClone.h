@@ -45,6 +45,9 @@ public:
     // filter narrows to, when one.
     void AddClone(const std::shared_ptr<IComponent>& Source, const std::string& Filter,
                   std::optional<int32_t> FID = std::nullopt);
+    // The rows of the clone named Name where they stand
+    // (ComponentClone::RowsAsTheyStand); a name not held raises as Item does.
+    std::shared_ptr<ado::Recordset> RowsAsTheyStand(const std::string& Name);
 
     rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
     std::shared_ptr<rt::Object> QueryFacet(const std::type_info& iface) override;
@@ -53,6 +56,7 @@ public:
 private:
     [[noreturn]] void Refuse(int32_t messageId) const;
     rt::Collection& Items();
+    std::shared_ptr<ComponentClone> CloneAt(const rt::Variant& Index);
 
     std::shared_ptr<rt::Collection> items_;
     // The first clones by name (plain ASCII names, folded), held in the object

@@ -1,5 +1,7 @@
 #include "pelmora/metadata/MetadataUtils.h"
 
+#include <optional>
+
 #include "ado/Recordset.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "interfaces/MetadataService.h"
@@ -159,8 +161,8 @@ int16_t GetRecordCount(const std::shared_ptr<ado::Recordset>& Recordset) {
     return rt::CInt(rt::Variant(count));
 }
 
-rt::Variant GetClassificationValue(const std::shared_ptr<IMetadataService>& MetadataService, int16_t FNO,
-                                   const std::shared_ptr<rt::Object>& Components, std::optional<int32_t> FID) {
+rt::Variant GetClassificationValueFromRows(const std::shared_ptr<IMetadataService>& MetadataService, int16_t FNO,
+                                           const RowsOfComponentNamed& RowsOf) {
     auto features = TableClone(MetadataService, kFeatures);
     features->put_Filter(rt::Variant("QTX_FNO = " + std::to_string(FNO)));
     rt::Variant ano = features->GetValue(rt::Variant("QTX_CLASSIFICATIONANO"));
@@ -171,18 +173,21 @@ rt::Variant GetClassificationValue(const std::shared_ptr<IMetadataService>& Meta
     std::string fieldName = rt::CStr(attributes->GetValue(rt::Variant("QTX_FIELD")));
     std::string componentName = rt::CStr(attributes->GetValue(rt::Variant("QTX_NAME")));
 
-    rt::Variant component =
-        rt::CallByName(Components, "Item", rt::InvokeKind::PropertyGet, rt::Args{rt::Variant(componentName)});
-    if (!component.IsObject()) rt::RaiseVbError(rt::vberr::TypeMismatch);
-    rt::Variant rows = rt::CallByName(component.Obj(), "Recordset", rt::InvokeKind::PropertyGet);
-    if (!rows.IsObject()) rt::RaiseVbError(rt::vberr::TypeMismatch);
-    auto rs = rt::QueryInterface<ado::Recordset>(rows.Obj());
-    if (FID) {
-        // A clone: the collection's rows stay where they stand.
-        rs = rs->Clone(ado::adLockUnspecified);
-        rs->put_Filter(rt::Variant("QTX_FID = " + std::to_string(*FID)));
-    }
+    auto rs = RowsOf(componentName);
+    if (!rs) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
     return rs->GetValue(rt::Variant(fieldName));
+}
+
+rt::Variant GetClassificationValue(const std::shared_ptr<IMetadataService>& MetadataService, int16_t FNO,
+                                   const std::shared_ptr<rt::Object>& Components) {
+    return GetClassificationValueFromRows(MetadataService, FNO, [&](const std::string& componentName) {
+        rt::Variant component = rt::CallByName(Components, "Item", rt::InvokeKind::PropertyGet,
+                                               rt::Args{rt::Variant(componentName)});
+        if (!component.IsObject()) rt::RaiseVbError(rt::vberr::TypeMismatch);
+        rt::Variant rows = rt::CallByName(component.Obj(), "Recordset", rt::InvokeKind::PropertyGet);
+        if (!rows.IsObject()) rt::RaiseVbError(rt::vberr::TypeMismatch);
+        return rt::QueryInterface<ado::Recordset>(rows.Obj());
+    });
 }
 
 }  // namespace pelmora

@@ -1,8 +1,8 @@
 #pragma once
 // Lookups on the metadata and the desktop application's connections.
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "runtime/Object.h"
@@ -49,11 +49,13 @@ int16_t GetRecordCount(const std::shared_ptr<ado::Recordset>& Recordset);
 // The value of the feature's classification attribute on the current row of
 // its component (Null when the feature class has none). Components is the
 // feature's components collection, reached late bound (Item by name, then
-// Recordset). Given a FID, the value is read from that feature's first row
-// of the component instead (a collection of several features).
+// Recordset).
 rt::Variant GetClassificationValue(const std::shared_ptr<IMetadataService>& MetadataService, int16_t FNO,
-                                   const std::shared_ptr<rt::Object>& Components,
-                                   std::optional<int32_t> FID = std::nullopt);
+                                   const std::shared_ptr<rt::Object>& Components);
+// The same, with the component's rows given by name by RowsOf.
+using RowsOfComponentNamed = std::function<std::shared_ptr<ado::Recordset>(const std::string& componentName)>;
+rt::Variant GetClassificationValueFromRows(const std::shared_ptr<IMetadataService>& MetadataService, int16_t FNO,
+                                           const RowsOfComponentNamed& RowsOf);
 
 // The filter service the lookups of this apartment share.
 std::shared_ptr<MetadataRecordsetFilterService> MetadataUtilsFilterService();
