@@ -911,3 +911,30 @@ TEST_F(AloneOrTogether, ClassificationAndLastRowAsAlone) {
     };
     RunTable(cases);
 }
+
+// A cached review of the owner reads the owned feature's rows, which ends the
+// relate's open edit on them: opened alone or as cached views, it sees the link.
+TEST_F(AloneOrTogether, ACachedReviewEndsTheRelatesOpenEditAndSeesTheLink) {
+    auto reviewed = [](const rt::Variant& found) {
+        Lines keys;
+        auto items = std::dynamic_pointer_cast<rt::Collection>(found.Obj());
+        for (int32_t i = 1; items && i <= items->Count(); ++i) {
+            auto key = rt::QueryInterface<pelmora::IKeyObject>(items->Item(Variant(i)).Obj());
+            keys.push_back(std::to_string(key->get_FNO()) + "/" + std::to_string(key->get_FID()));
+        }
+        return std::find(keys.begin(), keys.end(), "102/5603") != keys.end();
+    };
+    for (Way way : {kAlone, kTogether}) {
+        SCOPED_TRACE(way == kAlone ? "opened alone" : "opened together");
+        pelmora::SetCaching(true);
+        Scene s = Open(kAlone, {});
+        if (way == kAlone) {
+            s.f = {s.assembly->OpenFeature(102, 5603), s.assembly->OpenFeature(101, 1001)};
+        } else {
+            s.assembly->OpenFeatures(KeysOf({{102, 5603}, {101, 1001}}, &s.f), true);
+        }
+        s.relate->SilentEstablish(s.f[0], s.f[1], Variant(int16_t{2}));
+        EXPECT_TRUE(reviewed(s.relate->GetRelationshipHelper(1)->ReviewRelationship(s.f[1])));
+        pelmora::SetCaching(false);
+    }
+}

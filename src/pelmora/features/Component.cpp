@@ -537,17 +537,23 @@ std::string KeyText(const std::shared_ptr<ado::Recordset>& rows, const char* fie
 
 }  // namespace
 
-void Component::EndCloneEdits() {
+std::vector<std::pair<std::shared_ptr<ado::Recordset>, std::string>> Component::OpenCloneEdits() {
     std::erase_if(cloneRows_, [](const CloneRows& c) { return c.rows.expired(); });
     // A copy: the handlers of an Update may clone or let go meanwhile.
-    const auto held = cloneRows_;
-    for (const auto& entry : held) {
+    std::vector<std::pair<std::shared_ptr<ado::Recordset>, std::string>> open;
+    for (const auto& entry : cloneRows_) {
         auto rows = entry.rows.lock();
         if (!rows || rows->get_State() == ado::adStateClosed) continue;
         // An edit stands on its row; a recordset off its rows has none.
         if (rows->get_BOF() || rows->get_EOF()) continue;
         const auto mode = rows->get_EditMode();
-        if (mode != ado::adEditInProgress && mode != ado::adEditAdd) continue;
+        if (mode == ado::adEditInProgress || mode == ado::adEditAdd) open.emplace_back(std::move(rows), entry.view);
+    }
+    return open;
+}
+
+void Component::EndCloneEdits() {
+    for (const auto& [rows, view] : OpenCloneEdits()) {
         try {
             // Without an edit in progress (a change already updated and
             // pending) this does nothing.
@@ -558,7 +564,7 @@ void Component::EndCloneEdits() {
             rt::ComError refusal(e.Number(), e.Source(),
                                  description + " The edit of component " + name_ + ", feature FNO " +
                                      KeyText(rows, "QTX_FNO") + " FID " + KeyText(rows, "QTX_FID") + " (rows " +
-                                     entry.view + "), could not be ended; nothing was saved.");
+                                     view + "), could not be ended; nothing was saved.");
             // A view let go has nobody left to cancel its edit: refused once,
             // it is taken back, so that it does not block every later save.
             DropKeptView(rows);
@@ -567,6 +573,16 @@ void Component::EndCloneEdits() {
     }
     // Their edits are ended: the views let go may go now.
     keptViews_.clear();
+}
+
+void Component::EndCloneEditsToRead() {
+    for (const auto& [rows, view] : OpenCloneEdits()) {
+        // A view let go is nobody's to read through; the save deals with it.
+        if (std::any_of(keptViews_.begin(), keptViews_.end(),
+                        [&](const std::shared_ptr<Component>& v) { return v->RowsIfAny() == rows; }))
+            continue;
+        rows->Update();
+    }
 }
 
 void Component::DropKeptView(const std::shared_ptr<ado::Recordset>& rows) {

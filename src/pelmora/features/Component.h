@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ado/Enums.h"
@@ -124,6 +125,11 @@ public:
     // component's own rows end theirs before a save; a failure raises with
     // its number and source, naming the component and the edited row's feature.
     void EndCloneEdits();
+    // Ends the edit in progress on each clone still held, as a read of a
+    // feature's own rows ends theirs when it moves them: a reader of the
+    // component's rows sees what the features' views changed. A refusal
+    // raises as it came.
+    void EndCloneEditsToRead();
     // Keeps a view's private component, with its rows and the edit left open
     // on them, when the view is let go and the edit cannot be ended then: the
     // next EndCloneEdits ends the edit (its handlers still fire) and lets
@@ -313,6 +319,8 @@ private:
     std::vector<CloneRows> cloneRows_;
     size_t cloneRowsSweepAt_ = 16;
     std::vector<std::shared_ptr<Component>> keptViews_;
+    // The clones' rows with an edit or an add open, each with its view.
+    std::vector<std::pair<std::shared_ptr<ado::Recordset>, std::string>> OpenCloneEdits();
     // Lets go of the kept view whose rows these are, with its edit.
     void DropKeptView(const std::shared_ptr<ado::Recordset>& rows);
 

@@ -145,6 +145,11 @@ void FeatureAssemblyService::Scan(int16_t CNO, const std::shared_ptr<IScanCompon
         // Rows never fetched hold no edits.
         if (!component->get_RecordsetLocal()) continue;
         auto rs = component->get_Recordset();
+        // The walk below ends an edit open on a feature's own rows (which
+        // counts as pending); the views of features opened together end
+        // theirs the same way.
+        if (object && rt::IsExactly<Component>(*object))
+            std::static_pointer_cast<Component>(object)->EndCloneEditsToRead();
         if (pendingOnly && !rs->HasPendingChanges()) continue;
         Callback->putref_Fields(rs->get_Fields());
         const rt::Variant filter = rs->get_Filter();
