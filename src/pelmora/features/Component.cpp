@@ -576,18 +576,18 @@ void Component::EndCloneEdits() {
 }
 
 void Component::EndCloneEditsToRead() {
-    for (const auto& [rows, view] : OpenCloneEdits()) {
+    for (const auto& [rows, view] : OpenCloneEdits())
         // A view let go is nobody's to read through; the save deals with it.
-        if (std::any_of(keptViews_.begin(), keptViews_.end(),
-                        [&](const std::shared_ptr<Component>& v) { return v->RowsIfAny() == rows; }))
-            continue;
-        rows->Update();
-    }
+        if (KeptViewOf(rows) == keptViews_.end()) rows->Update();
+}
+
+std::vector<std::shared_ptr<Component>>::iterator Component::KeptViewOf(const std::shared_ptr<ado::Recordset>& rows) {
+    return std::find_if(keptViews_.begin(), keptViews_.end(),
+                        [&](const std::shared_ptr<Component>& v) { return v->RowsIfAny() == rows; });
 }
 
 void Component::DropKeptView(const std::shared_ptr<ado::Recordset>& rows) {
-    const auto kept = std::find_if(keptViews_.begin(), keptViews_.end(),
-                                   [&](const std::shared_ptr<Component>& v) { return v->RowsIfAny() == rows; });
+    const auto kept = KeptViewOf(rows);
     if (kept == keptViews_.end()) return;
     const auto view = *kept;
     keptViews_.erase(kept);

@@ -321,6 +321,8 @@ private:
     std::vector<std::shared_ptr<Component>> keptViews_;
     // The clones' rows with an edit or an add open, each with its view.
     std::vector<std::pair<std::shared_ptr<ado::Recordset>, std::string>> OpenCloneEdits();
+    // The kept view whose rows these are, or the end.
+    std::vector<std::shared_ptr<Component>>::iterator KeptViewOf(const std::shared_ptr<ado::Recordset>& rows);
     // Lets go of the kept view whose rows these are, with its edit.
     void DropKeptView(const std::shared_ptr<ado::Recordset>& rows);
 
