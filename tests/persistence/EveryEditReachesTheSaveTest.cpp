@@ -10,6 +10,7 @@
 #include "ado/Enums.h"
 #include "support/Raises.h"
 #include "support/RecordingContext.h"
+#include "support/RefusesUpdate.h"
 
 using rt::Variant;
 using pelmora::IKeyObject;
@@ -57,15 +58,6 @@ void Lining(const std::shared_ptr<IKeyObject>& feature, int32_t fid, int16_t cid
         rows->SetValue(Variant(field), value);
     if (update) rows->Update();
 }
-
-// Refuses to end an edit, as an event handler may.
-class CancelUpdate : public ado::RecordsetEvents {
-public:
-    void WillChangeRecord(ado::EventReasonEnum adReason, int32_t, ado::EventStatusEnum& adStatus,
-                          const ado::RecordsetPtr&) override {
-        if (adReason == ado::adRsnUpdate) adStatus = ado::adStatusCancel;
-    }
-};
 
 void DisableInterfaces(const std::shared_ptr<pelmora::IComponents>& components) {
     // The edits alone, whatever the sample's interfaces would add.
@@ -214,7 +206,7 @@ TEST_F(EveryEditReachesTheSave, EachCaseStoresWhatItsEditsMakeOrRefusesWhole) {
         {"the caller's own clone left open", {O::Alone, O::Group}, ownClone, unchanged},
         {"a handler refuses to end the open edit", {O::Group},
          [](Features& x) {
-             auto sink = std::make_shared<CancelUpdate>();
+             auto sink = std::make_shared<pelmora_test::RefusesUpdate>();
              Rows(x.f[0], "WATER_MAIN_ATTR")->Advise(sink);
              x.keep.push_back(sink);
              Main(x.f[0], "ZONE_ID", Variant(7), false);

@@ -20,6 +20,7 @@
 #include "pelmora/features/modFASCache.h"
 #include "runtime/Vb.h"
 #include "support/Raises.h"
+#include "support/RefusesUpdate.h"
 
 using relationshiptest::RelationshipServiceFixture;
 using Lines = std::vector<std::string>;
@@ -137,15 +138,24 @@ KeyPtr Holder(const Feature& feature, const std::shared_ptr<pelmora::IComponents
     return holder;
 }
 
-// Mains 1001 and 1002 opened as cached views through the interface face,
-// in place of the scene's features; the steps save them. Caching is off again
-// when it goes.
+// Caching on while it lives, and the features opened anew in place of the
+// scene's, cached: as views through the interface face (by default mains 1001
+// and 1002), or one by one when the scene opened them alone and oneByOne asks
+// for it. The steps save them.
 struct CachedViews {
-    explicit CachedViews(Scene& s) {
+    explicit CachedViews(Scene& s, const std::vector<Feature>& features = {{101, 1001}, {101, 1002}},
+                         bool oneByOne = false) {
         s.saved = true;
         s.f.clear();
         pelmora::SetCaching(true);
-        s.assembly->OpenFeatures(KeysOf({{101, 1001}, {101, 1002}}, &s.f), true);
+        if (oneByOne && !s.holder)
+            for (const Feature& x : features) {
+                s.f.push_back(s.assembly->OpenFeature(x.fno, x.fid));
+                // Quiet, as the interface face opens the views.
+                for (const auto& c : s.f.back()->get_Components()->get_NewEnum()) c->put_FunctionalInterfacesEnabled(false);
+            }
+        else
+            s.assembly->OpenFeatures(KeysOf(features, &s.f), true);
     }
     ~CachedViews() { pelmora::SetCaching(false); }
     CachedViews(const CachedViews&) = delete;
@@ -203,6 +213,18 @@ protected:
     // The sample's functional interfaces fire in their own tests.
     static void Quiet(const std::shared_ptr<pelmora::IComponents>& components) {
         for (const auto& c : components->get_NewEnum()) c->put_FunctionalInterfacesEnabled(false);
+    }
+
+    // Two copies of main 1001: a, the scene's, and b, opened again as f[1];
+    // the steps run, then the save is given b and a in that order, or a and b.
+    static void TwoCopies(Scene& s, const Steps& steps, bool bFirst) {
+        auto a = s.holder ? s.holder : s.f[0];
+        s.f.push_back(s.assembly->OpenFeature(101, 1001));
+        Quiet(s.f[1]->get_Components());
+        steps(s);
+        s.save = pelmora::KeyObjects::New();
+        s.save->Add(bFirst ? s.f[1] : a);
+        s.save->Add(bFirst ? a : s.f[1]);
     }
 
     Scene Open(Way way, const std::vector<Feature>& features) {
@@ -386,26 +408,21 @@ TEST_F(AloneOrTogether, EachCaseStoresTheSameOpenedAloneOrTogether) {
          {{101, 1001}},
          {kAlone, kTogether},
          [](Scene& s) {
-             auto a = s.holder ? s.holder : s.f[0];
-             s.f.push_back(s.assembly->OpenFeature(101, 1001));
-             Quiet(s.f[1]->get_Components());
-             s.Set(1, "WATER_MAIN_LINING", "LINING_TYPE", Variant("EDITED"));
-             s.Rows(0, "WATER_MAIN_LINING")->Delete(ado::adAffectCurrent);
-             s.save = pelmora::KeyObjects::New();
-             s.save->Add(s.f[1]);
-             s.save->Add(a);
+             TwoCopies(s, [](Scene& t) {
+                 t.Set(1, "WATER_MAIN_LINING", "LINING_TYPE", Variant("EDITED"));
+                 t.Rows(0, "WATER_MAIN_LINING")->Delete(ado::adAffectCurrent);
+             }, true);
          },
          {{"SELECT QTX_CID, LINING_TYPE FROM WATER_LINING_N WHERE QTX_FID = 1001 ORDER BY 1", {"3|EPOXY"}}}},
         {"two copies {a, b}: a deletes a lining that b then edits, refused whole as the second save would be",
          {{101, 1001}},
          {kAlone, kTogether},
          [](Scene& s) {
-             s.f.push_back(s.assembly->OpenFeature(101, 1001));
-             Quiet(s.f[1]->get_Components());
-             s.Set(1, "WATER_MAIN_LINING", "LINING_TYPE", Variant("EDITED"));
-             s.Set(1, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}));
-             s.Rows(0, "WATER_MAIN_LINING")->Delete(ado::adAffectCurrent);
-             s.save->Add(s.f[1]);
+             TwoCopies(s, [](Scene& t) {
+                 t.Set(1, "WATER_MAIN_LINING", "LINING_TYPE", Variant("EDITED"));
+                 t.Set(1, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}));
+                 t.Rows(0, "WATER_MAIN_LINING")->Delete(ado::adAffectCurrent);
+             }, false);
          },
          {{"SELECT QTX_CID, LINING_TYPE FROM WATER_LINING_N WHERE QTX_FID = 1001 ORDER BY 1",
            {"1|CEMENT", "3|EPOXY"}},
@@ -501,14 +518,39 @@ TEST_F(AloneOrTogether, EachCaseStoresTheSameOpenedAloneOrTogether) {
 
 namespace {
 
-// Refuses to end an edit, as an event handler may.
-class RefuseUpdate : public ado::RecordsetEvents {
-public:
-    void WillChangeRecord(ado::EventReasonEnum reason, int32_t, ado::EventStatusEnum& status,
-                          const ado::RecordsetPtr&) override {
-        if (reason == ado::adRsnUpdate) status = ado::adStatusCancel;
-    }
+enum class Then { Nothing, Update, Cancel };
+struct Change {
+    const char* field;
+    Variant value;
 };
+
+// On the first feature's WATER_MAIN_ATTR row: the view's change left open,
+// then another recordset of the row (the rows every member shares, or the
+// caller's own clone) ends a change of its own, then the view does `then`.
+Steps OtherEndsAChange(Change open, bool shared, Change other, Then then) {
+    return [=](Scene& s) {
+        s.Set(0, "WATER_MAIN_ATTR", open.field, open.value, false);
+        auto rows = shared ? s.Shared(0, "WATER_MAIN_ATTR") : s.OwnClone(0, "WATER_MAIN_ATTR");
+        rows->SetValue(Variant(other.field), other.value);
+        rows->Update();
+        auto view = s.RowsHere(0, "WATER_MAIN_ATTR");
+        if (then == Then::Update) view->Update();
+        if (then == Then::Cancel) view->CancelUpdate();
+    };
+}
+
+// The first feature (owned) related to the last through relationship rno,
+// from the owner's side or the owned one's; then the caller's own clone of
+// the owned feature's rows ends a change.
+Steps RelateThenCloneEdits(int16_t rno, bool fromOwner, const char* component, Change other) {
+    return [=](Scene& s) {
+        const KeyPtr owned = s.f.front(), owner = s.f.back();
+        s.relate->SilentEstablish(fromOwner ? owner : owned, fromOwner ? owned : owner, Variant(rno));
+        auto clone = s.OwnClone(0, component);
+        clone->SetValue(Variant(other.field), other.value);
+        clone->Update();
+    };
+}
 
 }  // namespace
 
@@ -517,85 +559,34 @@ public:
 TEST_F(AloneOrTogether, AnEditStaysItsOwnUntilItEnds) {
     const char* const kMain1001 = "SELECT ZONE_ID, LENGTH_M FROM WATER_MAIN_N WHERE QTX_FID = 1001";
     const char* const kMain5957 = "SELECT MATERIAL, ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID = 5957";
+    const std::vector<Feature> k1001 = {{101, 1001}, {101, 1002}}, k5957 = {{101, 5957}, {101, 5203}};
+    const std::vector<Way> both = {kAlone, kTogether};
     const std::vector<Case> cases = {
-        {"another member's Update of the row",
-         {{101, 1001}, {101, 1002}},
-         {kAlone, kTogether},
-         [](Scene& s) {
-             s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}), false);
-             auto shared = s.Shared(0, "WATER_MAIN_ATTR");
-             shared->SetValue(Variant("LENGTH_M"), Variant(123.0));
-             shared->Update();
-         },
+        {"another member's Update of the row", k1001, both,
+         OtherEndsAChange({"ZONE_ID", Variant(int32_t{7})}, true, {"LENGTH_M", Variant(123.0)}, Then::Nothing),
          {{kMain1001, {"7|123"}}}},
-        {"a relate's open edit, then the owned feature edited on a clone of its own",
-         {{102, 5603}, {101, 1001}},
-         {kAlone, kTogether},
-         [](Scene& s) {
-             s.relate->SilentEstablish(s.f[0], s.f[1], Variant(int16_t{2}));
-             auto clone = s.OwnClone(0, "VALVE_ATTR");
-             clone->SetValue(Variant("TURNS_TO_CLOSE"), Variant(int32_t{77}));
-             clone->Update();
-         },
+        {"the caller's own clone ends a change of another field", k5957, both,
+         OtherEndsAChange({"MATERIAL", Variant("PVC")}, false, {"ZONE_ID", Variant(int32_t{7})}, Then::Nothing),
+         {{kMain5957, {"PVC|7"}}}},
+        {"the caller's own clone assigns what the field holds, then the view updates", k5957, both,
+         OtherEndsAChange({"MATERIAL", Variant("PVC")}, false, {"ZONE_ID", Variant(int32_t{1})}, Then::Update),
+         {{kMain5957, {"PVC|1"}}}},
+        {"CancelUpdate takes back its own edit, not another member's ended since", k1001, both,
+         OtherEndsAChange({"ZONE_ID", Variant(int32_t{7})}, true, {"ZONE_ID", Variant(int32_t{9})}, Then::Cancel),
+         {{kMain1001, {"9|412.35"}}}},
+        {"CancelUpdate takes back its own edit, not a clone's ended since", k1001, both,
+         OtherEndsAChange({"ZONE_ID", Variant(int32_t{5})}, false, {"ZONE_ID", Variant(int32_t{7})}, Then::Cancel),
+         {{kMain1001, {"7|412.35"}}}},
+        {"a relate's open edit, then the valve edited on a clone of its own", {{102, 5603}, {101, 1001}}, both,
+         RelateThenCloneEdits(2, false, "VALVE_ATTR", {"TURNS_TO_CLOSE", Variant(int32_t{77})}),
          {{"SELECT TURNS_TO_CLOSE, OWNER_ID = (SELECT QTX_ID FROM WATER_MAIN_N WHERE QTX_FID = 1001) FROM VALVE_N "
            "WHERE QTX_FID = 5603",
            {"77|1"}}}},
         {"a hydrant related to another main, then edited on a clone of its own",
-         {{103, 5611}, {103, 5612}, {101, 1003}},
-         {kAlone, kTogether},
-         [](Scene& s) {
-             s.relate->SilentEstablish(s.f[2], s.f[0], Variant(int16_t{1}));
-             auto clone = s.OwnClone(0, "HYDRANT_ATTR");
-             clone->SetValue(Variant("FLOW_RATE"), Variant(int32_t{950}));
-             clone->Update();
-         },
+         {{103, 5611}, {103, 5612}, {101, 1003}}, both,
+         RelateThenCloneEdits(1, true, "HYDRANT_ATTR", {"FLOW_RATE", Variant(int32_t{950})}),
          {{"SELECT FLOW_RATE, OWNER_ID FROM HYDRANT_N WHERE QTX_FID = 5611", {"950|3"}}}},
-        {"the caller's own clone ends a change of another field",
-         {{101, 5957}, {101, 5203}},
-         {kAlone, kTogether},
-         [](Scene& s) {
-             s.Set(0, "WATER_MAIN_ATTR", "MATERIAL", Variant("PVC"), false);
-             auto clone = s.OwnClone(0, "WATER_MAIN_ATTR");
-             clone->SetValue(Variant("ZONE_ID"), Variant(int32_t{7}));
-             clone->Update();
-         },
-         {{kMain5957, {"PVC|7"}}}},
-        {"the caller's own clone assigns what the field holds, then the view updates",
-         {{101, 5957}, {101, 5203}},
-         {kAlone, kTogether},
-         [](Scene& s) {
-             s.Set(0, "WATER_MAIN_ATTR", "MATERIAL", Variant("PVC"), false);
-             auto clone = s.OwnClone(0, "WATER_MAIN_ATTR");
-             clone->SetValue(Variant("ZONE_ID"), Variant(int32_t{1}));
-             clone->Update();
-             s.RowsHere(0, "WATER_MAIN_ATTR")->Update();
-         },
-         {{kMain5957, {"PVC|1"}}}},
-        {"CancelUpdate takes back its own edit, not another member's ended since",
-         {{101, 1001}, {101, 1002}},
-         {kAlone, kTogether},
-         [](Scene& s) {
-             s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}), false);
-             auto shared = s.Shared(0, "WATER_MAIN_ATTR");
-             shared->SetValue(Variant("ZONE_ID"), Variant(int32_t{9}));
-             shared->Update();
-             s.RowsHere(0, "WATER_MAIN_ATTR")->CancelUpdate();
-         },
-         {{kMain1001, {"9|412.35"}}}},
-        {"CancelUpdate takes back its own edit, not a clone's ended since",
-         {{101, 1001}, {101, 1002}},
-         {kAlone, kTogether},
-         [](Scene& s) {
-             s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{5}), false);
-             auto clone = s.OwnClone(0, "WATER_MAIN_ATTR");
-             clone->SetValue(Variant("ZONE_ID"), Variant(int32_t{7}));
-             clone->Update();
-             s.RowsHere(0, "WATER_MAIN_ATTR")->CancelUpdate();
-         },
-         {{kMain1001, {"7|412.35"}}}},
-        {"the component's own Update ends the open edit first and writes it",
-         {{101, 1001}, {101, 1002}},
-         {kAlone, kTogether},
+        {"the component's own Update ends the open edit first and writes it", k1001, both,
          [](Scene& s) {
              s.saved = true;
              s.Set(0, "WATER_MAIN_ATTR", "LENGTH_M", Variant(55.0));
@@ -608,6 +599,32 @@ TEST_F(AloneOrTogether, AnEditStaysItsOwnUntilItEnds) {
              EXPECT_EQ(rows->get_RecordCount(), 0);
          },
          {{kMain1001, {"7|55"}}}},
+        {"the component's own Update, its open edit refused, raises and writes nothing", k1001, both,
+         [](Scene& s) {
+             s.saved = true;
+             auto sink = std::make_shared<pelmora_test::RefusesUpdate>();
+             s.keep.push_back(sink);
+             s.RowsHere(0, "WATER_MAIN_ATTR")->Advise(sink);
+             s.Set(0, "WATER_MAIN_ATTR", "LENGTH_M", Variant(55.0), false);
+             s.SharedComponent(0, "WATER_MAIN_ATTR")->Update();
+         },
+         {{kMain1001, {"3|412.35"}}},
+         ado::err::OperationCancelled},
+        // A cached review of the owner reads the valve's rows, which ends the
+        // relate's edit on them, whether they are its own or a view's.
+        {"a cached review of the owner ends the relate's open edit and sees the link", {{102, 5603}, {101, 1001}},
+         both,
+         [](Scene& s) {
+             CachedViews caching(s, {{102, 5603}, {101, 1001}}, true);
+             s.relate->SilentEstablish(s.f[0], s.f[1], Variant(int16_t{2}));
+             auto found = std::dynamic_pointer_cast<rt::Collection>(
+                 s.relate->GetRelationshipHelper(1)->ReviewRelationship(s.f[1]).Obj());
+             bool seen = false;
+             for (int32_t i = 1; found && i <= found->Count(); ++i)
+                 seen = seen || rt::QueryInterface<pelmora::IKeyObject>(found->Item(Variant(i)).Obj())->get_FID() == 5603;
+             EXPECT_TRUE(seen);
+         },
+         {{"SELECT OWNER_ID FROM VALVE_N WHERE QTX_FID = 5603", {"Null"}}}},
         {"a relate's open edit, its view's rows let go and read again, then related again",
          {{102, 5603}, {101, 1001}, {101, 1002}},
          {kTogether},
@@ -624,12 +641,10 @@ TEST_F(AloneOrTogether, AnEditStaysItsOwnUntilItEnds) {
            {"77|1"}}}},
         // Nobody is left to cancel the edit of a view let go: refused by one
         // save, it is taken back, and the next save stores the rest.
-        {"a kept edit its handler refuses fails one save, then goes",
-         {{101, 1001}, {101, 1002}},
-         {kTogether},
+        {"a kept edit its handler refuses fails one save, then goes", k1001, {kTogether},
          [](Scene& s) {
              s.saved = true;
-             auto sink = std::make_shared<RefuseUpdate>();
+             auto sink = std::make_shared<pelmora_test::RefusesUpdate>();
              s.RowsHere(0, "WATER_MAIN_ATTR")->Advise(sink);
              s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}), false);
              s.f.erase(s.f.begin());
@@ -810,16 +825,6 @@ TEST_F(AloneOrTogether, GeometryOfTwoCopiesInOneSaveAsTwoSaves) {
         rows->SetValue(Variant("SDO_X1"), Variant(999.5));
         rows->Update();
     };
-    // b opened, each copy's step run, the save given the copies in order.
-    const auto copies = [](Scene& s, const std::function<void(Scene&)>& steps, bool bFirst) {
-        auto a = s.holder ? s.holder : s.f[0];
-        s.f.push_back(s.assembly->OpenFeature(101, 1001));
-        Quiet(s.f[1]->get_Components());
-        steps(s);
-        s.save = pelmora::KeyObjects::New();
-        s.save->Add(bFirst ? s.f[1] : a);
-        s.save->Add(bFirst ? a : s.f[1]);
-    };
     const auto deleteLine = [](Scene& s, size_t k) { s.Rows(k, "WATER_MAIN_LINE")->Delete(ado::adAffectCurrent); };
     const std::vector<Check> kLineGone = {
         {"SELECT COUNT(*) FROM WATER_MAIN_LN WHERE QTX_FID = 1001", {"0"}},
@@ -829,28 +834,28 @@ TEST_F(AloneOrTogether, GeometryOfTwoCopiesInOneSaveAsTwoSaves) {
          {{101, 1001}},
          {kAlone, kTogether},
          [&](Scene& s) {
-             copies(s, [&](Scene& t) { replaceLine(t, 1); deleteLine(t, 0); }, true);
+             TwoCopies(s, [&](Scene& t) { replaceLine(t, 1); deleteLine(t, 0); }, true);
          },
          kLineGone},
         {"two copies {a, b}: a replaces the line's geometry, b deletes the line: nothing of it stays",
          {{101, 1001}},
          {kAlone, kTogether},
          [&](Scene& s) {
-             copies(s, [&](Scene& t) { replaceLine(t, 0); deleteLine(t, 1); }, false);
+             TwoCopies(s, [&](Scene& t) { replaceLine(t, 0); deleteLine(t, 1); }, false);
          },
          kLineGone},
         {"two copies {b, a}: b moves a vertex of the line a deletes: nothing of it stays",
          {{101, 1001}},
          {kAlone, kTogether},
          [&](Scene& s) {
-             copies(s, [&](Scene& t) { editGeometryRow(t, 1); deleteLine(t, 0); }, true);
+             TwoCopies(s, [&](Scene& t) { editGeometryRow(t, 1); deleteLine(t, 0); }, true);
          },
          kLineGone},
         {"two copies {a, b}: a deletes the line whose vertex b then moves, refused whole",
          {{101, 1001}},
          {kAlone, kTogether},
          [&](Scene& s) {
-             copies(s, [&](Scene& t) { editGeometryRow(t, 1); deleteLine(t, 0); }, false);
+             TwoCopies(s, [&](Scene& t) { editGeometryRow(t, 1); deleteLine(t, 0); }, false);
          },
          {{"SELECT COUNT(*) FROM WATER_MAIN_LN WHERE QTX_FID = 1001", {"1"}},
           {"SELECT SDO_SEQ, SDO_X1 FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1001 ORDER BY 1", {"0|1000", "1|1350"}}},
@@ -912,29 +917,3 @@ TEST_F(AloneOrTogether, ClassificationAndLastRowAsAlone) {
     RunTable(cases);
 }
 
-// A cached review of the owner reads the owned feature's rows, which ends the
-// relate's open edit on them: opened alone or as cached views, it sees the link.
-TEST_F(AloneOrTogether, ACachedReviewEndsTheRelatesOpenEditAndSeesTheLink) {
-    auto reviewed = [](const rt::Variant& found) {
-        Lines keys;
-        auto items = std::dynamic_pointer_cast<rt::Collection>(found.Obj());
-        for (int32_t i = 1; items && i <= items->Count(); ++i) {
-            auto key = rt::QueryInterface<pelmora::IKeyObject>(items->Item(Variant(i)).Obj());
-            keys.push_back(std::to_string(key->get_FNO()) + "/" + std::to_string(key->get_FID()));
-        }
-        return std::find(keys.begin(), keys.end(), "102/5603") != keys.end();
-    };
-    for (Way way : {kAlone, kTogether}) {
-        SCOPED_TRACE(way == kAlone ? "opened alone" : "opened together");
-        pelmora::SetCaching(true);
-        Scene s = Open(kAlone, {});
-        if (way == kAlone) {
-            s.f = {s.assembly->OpenFeature(102, 5603), s.assembly->OpenFeature(101, 1001)};
-        } else {
-            s.assembly->OpenFeatures(KeysOf({{102, 5603}, {101, 1001}}, &s.f), true);
-        }
-        s.relate->SilentEstablish(s.f[0], s.f[1], Variant(int16_t{2}));
-        EXPECT_TRUE(reviewed(s.relate->GetRelationshipHelper(1)->ReviewRelationship(s.f[1])));
-        pelmora::SetCaching(false);
-    }
-}
