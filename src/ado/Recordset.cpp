@@ -22,6 +22,7 @@ Recordset::~Recordset() {
     // An add left open stays in the rows, with what was assigned; nobody
     // fills it in any more.
     if (editMode_ == adEditAdd && store_) store_->EndAdding(editRow_);
+    if (editMode_ != adEditNone && store_) store_->ForgetEditor(this);
 }
 
 RecordsetPtr Recordset::FromImage(RecordsetImage image, LockTypeEnum lockType, CursorTypeEnum cursorType) {

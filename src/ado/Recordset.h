@@ -189,6 +189,10 @@ public:
     void CancelBatch(AffectEnum AffectRecords = adAffectAll);
     int32_t get_Status();
     EditModeEnum get_EditMode();
+    // The members of the family (this one too) with an edit or an add of
+    // their own open: what an Update of each would end. Costs what the edits
+    // open cost, not the members.
+    std::vector<RecordsetPtr> EditorsOfRows();
 
     // ---- pending rows, for the data context ----
     std::vector<PendingRow> PendingRows();

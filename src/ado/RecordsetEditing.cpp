@@ -33,6 +33,8 @@ void Recordset::SaveOriginal(int32_t row) {
 }
 
 void Recordset::BeginEdit(int32_t row, EditModeEnum mode) {
+    if (editMode_ == adEditNone)
+        store_->editors.push_back({this, Self()});
     editMode_ = mode;
     editRow_ = row;
     editValues_.assign(store_->width, rt::Variant());
@@ -42,6 +44,7 @@ void Recordset::BeginEdit(int32_t row, EditModeEnum mode) {
 
 void Recordset::EndEdit() {
     if (editMode_ == adEditAdd && store_) store_->EndAdding(editRow_);
+    if (editMode_ != adEditNone && store_) store_->ForgetEditor(this);
     editMode_ = adEditNone;
     editRow_ = -1;
     editValues_.clear();
@@ -638,6 +641,18 @@ int32_t Recordset::get_Status() {
     const auto& m = store_->meta[static_cast<size_t>(row)];
     if (m.removed) return adRecDeleted;
     return m.status;
+}
+
+std::vector<RecordsetPtr> Recordset::EditorsOfRows() {
+    std::vector<RecordsetPtr> open;
+    if (!store_) return open;
+    std::erase_if(store_->editors, [&](const RowStore::Editor& e) {
+        auto rs = e.rows.lock();
+        if (!rs || rs->store_ != store_ || rs->editMode_ == adEditNone) return true;
+        open.push_back(std::move(rs));
+        return false;
+    });
+    return open;
 }
 
 EditModeEnum Recordset::get_EditMode() {

@@ -6,6 +6,7 @@
 // the criteria indexes exact.
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -16,6 +17,8 @@
 #include "runtime/Variant.h"
 
 namespace ado {
+
+class Recordset;
 
 // Raises error 3265 (source `source`) for a field name that rows (named by
 // RowStore::rowsName, or "") lack.
@@ -55,6 +58,20 @@ struct RowStore {
     // open, and when one begins or ends.
     std::vector<int32_t> adding;
     uint64_t addingChanges = 0;
+    // The members with an edit or an add of their own open, noted when it
+    // begins; an entry may be stale (gone, ended, moved to other rows).
+    struct Editor {
+        const Recordset* member;
+        std::weak_ptr<Recordset> rows;
+    };
+    std::vector<Editor> editors;
+    void ForgetEditor(const Recordset* member) {
+        for (auto it = editors.rbegin(); it != editors.rend(); ++it)
+            if (it->member == member) {
+                editors.erase(std::next(it).base());
+                return;
+            }
+    }
 
     void SetFields(std::vector<FieldDesc> descs);
     int32_t RowCount() const { return static_cast<int32_t>(meta.size()); }

@@ -106,6 +106,13 @@ void FeatureKeyList::Clear() {
     slots_.clear();
 }
 
+void FeatureKeyList::Truncate(size_t count) {
+    if (count >= keys_.size()) return;
+    keys_.resize(count);
+    slots_.assign(slots_.size(), 0);
+    for (size_t k = 0; k < keys_.size(); ++k) slots_[Slot(keys_[k])] = static_cast<uint32_t>(k + 1);
+}
+
 std::optional<int64_t> WholeNumberOf(const rt::Variant& v) {
     double d = 0;
     if (v.Type() == rt::vbDouble || v.Type() == rt::vbSingle)

@@ -181,6 +181,9 @@ public:
     // Takes other's features, leaving it empty.
     void Append(FeatureKeyList&& other);
     void Clear();
+    // Keeps the first count features, as they were before the later ones came.
+    void Truncate(size_t count);
+    size_t Size() const { return keys_.size(); }
     bool Empty() const { return keys_.empty(); }
     const std::vector<FeatureKey>& Keys() const { return keys_; }
 

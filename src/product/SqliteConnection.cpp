@@ -428,6 +428,7 @@ void SqliteConnection::RaiseTransactionLost() const {
 std::string SqliteConnection::NoteTransactionLost(const std::string& why) {
     if (lost_ || !owned_ || InTransaction()) return "";
     savepoints_.clear();
+    UndoFrom(0);
     lost_ = true;
     lostBecause_ = why.size() > 300 ? why.substr(0, 300) + "..." : why;
     return " (the database rolled back the transaction on its own: the work since the last Commit is lost, and "
@@ -457,44 +458,68 @@ void SqliteConnection::CommitAndBegin() {
 bool SqliteConnection::HasWritten() const { return sqlite3_txn_state(db_, nullptr) == SQLITE_TXN_WRITE; }
 
 void SqliteConnection::ForgetSavepointsIfEnded() {
-    if (!InTransaction()) savepoints_.clear();
+    if (InTransaction()) return;
+    savepoints_.clear();
+    undo_.clear();
 }
 
 void SqliteConnection::RollbackAndBegin() {
     lost_ = false;
     lostBecause_.clear();
     savepoints_.clear();
+    UndoFrom(0);
     if (InTransaction()) ExecuteRaw("ROLLBACK");
     owned_ = false;
     EnsureTransaction();
 }
 
+std::vector<SqliteConnection::OpenSavepoint>::iterator SqliteConnection::FindSavepoint(const std::string& name) {
+    const std::string upper = UpperAscii(name);
+    for (auto it = savepoints_.end(); it != savepoints_.begin();) {
+        --it;
+        if (it->name == upper) return it;
+    }
+    throw DatabaseError(1086, "savepoint '" + upper + "' never established in this session or is invalid");
+}
+
 void SqliteConnection::Savepoint(const std::string& name) {
-    ExecuteRaw("SAVEPOINT \"" + UpperAscii(name) + "\"");
-    savepoints_.push_back(UpperAscii(name));
+    const std::string upper = UpperAscii(name);
+    // SQLite keeps every savepoint of a name and rolls back to the latest
+    // still open; Oracle keeps one, so the older must not answer once the
+    // newer is gone.
+    const std::string sql = upper + "#" + std::to_string(++savepointSerial_);
+    ExecuteRaw("SAVEPOINT \"" + sql + "\"");
+    for (auto& open : savepoints_)
+        if (open.name == upper) open.name.clear();
+    savepoints_.push_back({sql, upper, undo_.size()});
 }
 
 void SqliteConnection::RollbackTo(const std::string& name) {
-    std::string sql = "ROLLBACK TO SAVEPOINT \"" + UpperAscii(name) + "\"";
-    char* err = nullptr;
-    int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err);
-    if (rc != SQLITE_OK) {
-        std::string msg = err ? err : sqlite3_errstr(rc);
-        sqlite3_free(err);
-        if (msg.rfind("no such savepoint", 0) == 0)
-            throw DatabaseError(1086, "savepoint '" + UpperAscii(name) +
-                                          "' never established in this session or is invalid");
-        RaiseLastError(rc, sql);
-    }
+    const auto it = FindSavepoint(name);
+    ExecuteRaw("ROLLBACK TO SAVEPOINT \"" + it->sql + "\"");
     // The savepoint stays; those set after it are gone.
-    auto it = std::find(savepoints_.rbegin(), savepoints_.rend(), UpperAscii(name));
-    if (it != savepoints_.rend()) savepoints_.erase(it.base(), savepoints_.end());
+    const size_t mark = it->undoMark;
+    savepoints_.erase(std::next(it), savepoints_.end());
+    UndoFrom(mark);
 }
 
 void SqliteConnection::Release(const std::string& name) {
-    ExecuteRaw("RELEASE SAVEPOINT \"" + UpperAscii(name) + "\"");
-    auto it = std::find(savepoints_.rbegin(), savepoints_.rend(), UpperAscii(name));
-    if (it != savepoints_.rend()) savepoints_.erase(std::next(it).base(), savepoints_.end());
+    const auto it = FindSavepoint(name);
+    ExecuteRaw("RELEASE SAVEPOINT \"" + it->sql + "\"");
+    // What was done since stays, and is undone with the work around it.
+    savepoints_.erase(it, savepoints_.end());
+}
+
+void SqliteConnection::UndoOnRollback(std::function<void()> undo) {
+    if (InTransaction() && undo) undo_.push_back(std::move(undo));
+}
+
+void SqliteConnection::UndoFrom(size_t mark) {
+    while (undo_.size() > mark) {
+        auto undo = std::move(undo_.back());
+        undo_.pop_back();
+        undo();
+    }
 }
 
 }  // namespace product

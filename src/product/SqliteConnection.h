@@ -4,6 +4,7 @@
 // OLE DB provider describes its columns, database errors as Oracle errors,
 // and the sequence store.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -152,10 +153,16 @@ public:
         SqliteConnection& c_;
     };
 
-    // Savepoints of SQLite; RollbackTo raises ORA-01086 when the savepoint is unknown.
+    // Savepoints as Oracle keeps them: a name used again moves the savepoint
+    // to now, so the older one of that name is gone; RollbackTo and Release
+    // raise ORA-01086 when no savepoint of the name is open.
     void Savepoint(const std::string& name);
     void RollbackTo(const std::string& name);
     void Release(const std::string& name);
+    // State kept outside the tables that stands or falls with the work done
+    // so far: undo runs when that work is rolled back (to a savepoint set
+    // before now, or whole), and is forgotten when it is committed.
+    void UndoOnRollback(std::function<void()> undo);
 
     // ---- sequences, kept in the table PELMORA_SEQUENCES ----
     void CreateSequence(const std::string& name, int64_t startWith, int64_t incrementBy, int64_t maxValue);
@@ -216,7 +223,20 @@ private:
     bool owned_ = false;       // a transaction EnsureTransaction began is open
     bool lost_ = false;        // SQLite ended it on its own
     std::string lostBecause_;  // the failure that ended it
-    std::vector<std::string> savepoints_;  // open, oldest first, as SQLite names them
+    // Open savepoints, oldest first: the name SQLite knows (unique for those
+    // set by Savepoint), the name they answer to (empty once a later one took
+    // it) and how much of undo_ stood when each was set.
+    struct OpenSavepoint {
+        std::string sql;
+        std::string name;
+        size_t undoMark = 0;
+    };
+    std::vector<OpenSavepoint> savepoints_;
+    std::vector<OpenSavepoint>::iterator FindSavepoint(const std::string& name);
+    int64_t savepointSerial_ = 0;
+    std::vector<std::function<void()>> undo_;
+    // Runs the undo actions from mark on, latest first, and drops them.
+    void UndoFrom(size_t mark);
     int busyTimeoutMs_ = 0;
     int waitMs_ = 0;            // what the wait now in hand may last
     int64_t busySinceUs_ = 0;   // when it began

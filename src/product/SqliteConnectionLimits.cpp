@@ -415,7 +415,7 @@ void SqliteConnection::BeginLimits() {
     limits.Run(*this, limits.savepoint, "SAVEPOINT PELMORA_STATEMENT");
     // Kept with the others, so that a transaction renewed to wait for the
     // write lock sets it again.
-    savepoints_.emplace_back("PELMORA_STATEMENT");
+    savepoints_.push_back({"PELMORA_STATEMENT", "", undo_.size()});
     sqlite3_preupdate_hook(db_, &SqliteConnection::CheckRow, this);
 }
 
@@ -424,7 +424,8 @@ void SqliteConnection::EndLimits(bool stepped, const std::string& sqlForErrors) 
     Limits& limits = *limits_;
     OwnSqlScope own(*this);
     auto release = [&] {
-        auto ours = std::find(savepoints_.rbegin(), savepoints_.rend(), "PELMORA_STATEMENT");
+        auto ours = std::find_if(savepoints_.rbegin(), savepoints_.rend(),
+                                 [](const OpenSavepoint& open) { return open.sql == "PELMORA_STATEMENT"; });
         if (ours != savepoints_.rend()) savepoints_.erase(std::next(ours).base(), savepoints_.end());
         if (InTransaction()) limits.Run(*this, limits.release, "RELEASE PELMORA_STATEMENT");
     };

@@ -57,7 +57,7 @@ void SqliteConnection::RenewTransaction(bool forWrite, const std::string& sqlFor
         rc = exec("BEGIN");
     }
     for (size_t k = 0; rc == SQLITE_OK && k < savepoints_.size(); ++k)
-        rc = exec("SAVEPOINT " + QuotedIdentifier(savepoints_[k]));
+        rc = exec("SAVEPOINT " + QuotedIdentifier(savepoints_[k].sql));
     if (rc != SQLITE_OK) {
         // Nothing was written, so nothing is lost but the savepoints; the
         // next call begins afresh.
@@ -67,6 +67,7 @@ void SqliteConnection::RenewTransaction(bool forWrite, const std::string& sqlFor
         }
         if (InTransaction()) exec("ROLLBACK");
         savepoints_.clear();
+        UndoFrom(0);
         owned_ = false;
     }
     if (failed == SQLITE_OK) return;

@@ -121,9 +121,15 @@ public:
         if (now != schemaVersion || now < 0) tables.clear();
         schemaVersion = now;
     }
-    // Only a batch that ended counts: a cancelled one was rolled back.
-    void EndBatch() {
+    // Only a batch that ended counts: a cancelled one was rolled back, and
+    // so is an ended one whose work a rollback takes back.
+    void EndBatch(SqliteConnection& db) {
+        const size_t before = written.Size();
         written.Append(std::move(batchWritten));
+        if (written.Size() == before) return;
+        db.UndoOnRollback([self = std::weak_ptr<State>(std::static_pointer_cast<State>(shared_from_this())), before] {
+            if (auto state = self.lock()) state->written.Truncate(before);
+        });
     }
     std::string TypeName() const override { return "WorkOperationsState"; }
 };
@@ -830,7 +836,7 @@ rt::Variant UpdateFeatures(RoutineCall& call) {
     // Without a batch the call is a batch of its own.
     if (!st.begun) {
         InsertNewRows(st, call.db);
-        st.EndBatch();
+        st.EndBatch(call.db);
     }
     return rt::Variant();
 }
@@ -853,7 +859,7 @@ void RegisterWorkOperationsPackage(PackageRegistry& registry) {
     registry.Register(p + "EndOperations", Procedure(0, [](RoutineCall& c) {
                           State& st = StateOf(c.state);
                           InsertNewRows(st, c.db);
-                          st.EndBatch();
+                          st.EndBatch(c.db);
                           st.begun = false;
                           return rt::Variant();
                       }));

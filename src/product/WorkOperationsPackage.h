@@ -50,7 +50,8 @@ size_t PendingNewRowCount(PackageState& state);
 // The features (FNO, FID of every operation) that the batches written since
 // the record was last forgotten wrote, in order of first write: a batch
 // counts once EndOperations inserted its rows (a call without a batch once
-// it succeeded); a cancelled batch adds nothing. The data context forgets
+// it succeeded); a cancelled batch adds nothing, and a batch whose work is
+// rolled back (to a savepoint set before it ended, or whole) is taken off. The data context forgets
 // the record at Commit and Rollback; QTX_VALIDATESET_PROD reads it.
 const FeatureKeyList& WrittenFeatures(PackageState& state);
 void ForgetWrittenFeatures(PackageState& state);

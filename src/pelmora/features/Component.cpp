@@ -518,10 +518,10 @@ void Component::NoteCloneRows(const std::shared_ptr<ado::Recordset>& rows, const
     // Swept only as the list doubles: a set of thousands of features opened
     // together notes a clone per feature.
     if (cloneRows_.size() >= cloneRowsSweepAt_) {
-        std::erase_if(cloneRows_, [](const CloneRows& c) { return c.rows.expired(); });
+        std::erase_if(cloneRows_, [](const auto& c) { return c.second.rows.expired(); });
         cloneRowsSweepAt_ = std::max<size_t>(16, 2 * cloneRows_.size());
     }
-    cloneRows_.push_back({rows, view});
+    cloneRows_[rows.get()] = {rows, view};
 }
 
 namespace {
@@ -538,38 +538,66 @@ std::string KeyText(const std::shared_ptr<ado::Recordset>& rows, const char* fie
 }  // namespace
 
 std::vector<std::pair<std::shared_ptr<ado::Recordset>, std::string>> Component::OpenCloneEdits() {
-    std::erase_if(cloneRows_, [](const CloneRows& c) { return c.rows.expired(); });
     // A copy: the handlers of an Update may clone or let go meanwhile.
     std::vector<std::pair<std::shared_ptr<ado::Recordset>, std::string>> open;
-    for (const auto& entry : cloneRows_) {
-        auto rows = entry.rows.lock();
-        if (!rows || rows->get_State() == ado::adStateClosed) continue;
+    if (!rows_ || cloneRows_.empty()) return open;
+    // The family's open edits, not its members: thousands of views may stand.
+    for (auto& rows : rows_->EditorsOfRows()) {
+        const auto noted = cloneRows_.find(rows.get());
+        if (noted == cloneRows_.end() || noted->second.rows.lock() != rows) continue;
+        if (rows->get_State() == ado::adStateClosed) continue;
         // An edit stands on its row; a recordset off its rows has none.
         if (rows->get_BOF() || rows->get_EOF()) continue;
-        const auto mode = rows->get_EditMode();
-        if (mode == ado::adEditInProgress || mode == ado::adEditAdd) open.emplace_back(std::move(rows), entry.view);
+        open.emplace_back(std::move(rows), noted->second.view);
     }
     return open;
 }
 
 void Component::EndCloneEdits() {
-    for (const auto& [rows, view] : OpenCloneEdits()) {
-        try {
-            // Without an edit in progress (a change already updated and
-            // pending) this does nothing.
-            rows->Update();
-        } catch (const rt::ComError& e) {
-            std::string description = e.Description();
-            if (!description.empty() && description.back() != '.') description += '.';
-            rt::ComError refusal(e.Number(), e.Source(),
-                                 description + " The edit of component " + name_ + ", feature FNO " +
-                                     KeyText(rows, "QTX_FNO") + " FID " + KeyText(rows, "QTX_FID") + " (rows " +
-                                     view + "), could not be ended; nothing was saved.");
-            // A view let go has nobody left to cancel its edit: refused once,
-            // it is taken back, so that it does not block every later save.
-            DropKeptView(rows);
-            throw refusal;
+    // A handler may open an edit on another view while these end: each round
+    // ends what the last one left, and the bound stops a handler that keeps
+    // opening them.
+    constexpr int kRounds = 16;
+    std::optional<rt::ComError> first;
+    std::vector<std::string> notEnded;
+    std::vector<std::shared_ptr<ado::Recordset>> refused;
+    auto name = [&](const std::shared_ptr<ado::Recordset>& rows, const std::string& view) {
+        return "The edit of component " + name_ + ", feature FNO " + KeyText(rows, "QTX_FNO") + " FID " +
+               KeyText(rows, "QTX_FID") + " (rows " + view + "), could not be ended";
+    };
+    for (int round = 0;; ++round) {
+        auto open = OpenCloneEdits();
+        std::erase_if(open, [&](const auto& o) {
+            return std::find(refused.begin(), refused.end(), o.first) != refused.end();
+        });
+        if (open.empty()) break;
+        if (round == kRounds) {
+            for (const auto& [rows, view] : open) notEnded.push_back(name(rows, view));
+            if (!first) first = rt::ComError(ado::err::OperationCancelled, kFile, "A handler kept opening edits.");
+            break;
         }
+        for (const auto& [rows, view] : open) {
+            try {
+                // Without an edit in progress (a change already updated and
+                // pending) this does nothing.
+                rows->Update();
+            } catch (const rt::ComError& e) {
+                if (!first) first = e;
+                notEnded.push_back(name(rows, view));
+                refused.push_back(rows);
+                // A view let go has nobody left to cancel its edit: refused
+                // once, it is taken back, so that it does not block every
+                // later save. Rows someone holds keep theirs.
+                DropKeptView(rows);
+            }
+        }
+    }
+    if (first) {
+        std::string description = first->Description();
+        if (!description.empty() && description.back() != '.') description += '.';
+        for (size_t k = 0; k < notEnded.size(); ++k)
+            description += (k == 0 ? " " : ". ") + notEnded[k];
+        throw rt::ComError(first->Number(), first->Source(), description + "; nothing was saved.");
     }
     // Their edits are ended: the views let go may go now.
     keptViews_.clear();

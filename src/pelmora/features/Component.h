@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -122,8 +123,10 @@ public:
     // weakly; forgotten when the rows are let go or the component's rows reset.
     void NoteCloneRows(const std::shared_ptr<ado::Recordset>& rows, const std::string& view);
     // Ends (Update) the edit in progress on each such clone, as the
-    // component's own rows end theirs before a save; a failure raises with
-    // its number and source, naming the component and the edited row's feature.
+    // component's own rows end theirs before a save, and those that handlers
+    // open meanwhile; refusals raise once, with the number and source of the
+    // first, naming the component and each edited row's feature. A kept
+    // view's refused edit is taken back; held rows keep theirs.
     void EndCloneEdits();
     // Ends the edit in progress on each clone still held, as a read of a
     // feature's own rows ends theirs when it moves them: a reader of the
@@ -316,7 +319,7 @@ private:
         std::weak_ptr<ado::Recordset> rows;
         std::string view;
     };
-    std::vector<CloneRows> cloneRows_;
+    std::unordered_map<const ado::Recordset*, CloneRows> cloneRows_;
     size_t cloneRowsSweepAt_ = 16;
     std::vector<std::shared_ptr<Component>> keptViews_;
     // The clones' rows with an edit or an add open, each with its view.

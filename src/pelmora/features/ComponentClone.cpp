@@ -16,6 +16,8 @@ namespace {
 
 constexpr const char* kFile = "ComponentClone";
 constexpr int16_t kMsgSource = 23765;
+// What a component's own members raise under.
+constexpr int16_t kMsgComponentSource = 23701;
 
 void TraceLine(const TraceScope& trace, const std::string& procedure, const std::string& label,
                const std::string& text) {
@@ -38,25 +40,6 @@ std::shared_ptr<FieldInfoCollection> SourceFieldInfos(Component& source) {
 
 }  // namespace
 
-// Forwards the cloned rows' moves to the clone, which it holds weakly.
-class ComponentClone::MoveHook : public ado::RecordsetEvents {
-public:
-    explicit MoveHook(std::weak_ptr<ComponentClone> owner) : owner_(std::move(owner)) {}
-    // Before the move completes: an AddNew's handlers read the rows first.
-    void WillMove(ado::EventReasonEnum, ado::EventStatusEnum&, const ado::RecordsetPtr&) override {
-        if (auto c = owner_.lock()) c->moved_ = true;
-    }
-    void MoveComplete(ado::EventReasonEnum, const rt::ComError*, ado::EventStatusEnum&,
-                      const ado::RecordsetPtr&) override {
-        if (auto c = owner_.lock()) c->OnBaseMoveComplete();
-    }
-
-private:
-    std::weak_ptr<ComponentClone> owner_;
-};
-
-ComponentClone::ComponentClone() = default;
-
 namespace {
 
 // Whether the rows hold an edit or an add still open.
@@ -72,32 +55,88 @@ bool EditOpen(const std::shared_ptr<ado::Recordset>& rows) {
 
 }  // namespace
 
-ComponentClone::~ComponentClone() {
-    Unhook();
-    LetGoOfPrivate();
-}
+// The private component with its rows and the hook that moves the source
+// with them. The clone holds it, and so does every recordset it handed out:
+// whoever holds the rows holds their component.
+class ComponentClone::View {
+public:
+    View(std::shared_ptr<Component> component, std::shared_ptr<ado::Recordset> rows,
+         std::shared_ptr<IComponent> source)
+        : component(std::move(component)), rows(std::move(rows)), source(std::move(source)) {}
+    View(const View&) = delete;
+    View& operator=(const View&) = delete;
+    ~View();
 
-void ComponentClone::LetGoOfPrivate() {
-    if (!private_) return;
-    auto view = std::move(private_);  // private_ is empty from here
-    // An edit left open on the view is the feature's: letting the view go
-    // ends it, as a move would, so the shared rows, a later view and the save
-    // have it. One that cannot be ended goes to the source, whose next save
-    // refuses it aloud.
-    if (auto rows = view->RowsIfAny(); EditOpen(rows)) {
+    // Moves the source's rows to the row these stand on.
+    void FollowMove();
+    // The rows for a caller: they keep this view.
+    static std::shared_ptr<ado::Recordset> Handed(const std::shared_ptr<View>& view) {
+        return std::shared_ptr<ado::Recordset>(view, view->rows.get());
+    }
+
+    const std::shared_ptr<Component> component;
+    const std::shared_ptr<ado::Recordset> rows;
+    const std::shared_ptr<IComponent> source;
+    std::shared_ptr<MoveHook> hook;
+    int32_t hookCookie = 0;
+    // A move (or AddNew) of the rows since the build's own walk.
+    bool moved = false;
+};
+
+// Forwards the cloned rows' moves to their view, which it holds weakly.
+class ComponentClone::MoveHook : public ado::RecordsetEvents {
+public:
+    explicit MoveHook(std::weak_ptr<View> view) : view_(std::move(view)) {}
+    // Before the move completes: an AddNew's handlers read the rows first.
+    void WillMove(ado::EventReasonEnum, ado::EventStatusEnum&, const ado::RecordsetPtr&) override {
+        if (auto v = view_.lock()) v->moved = true;
+    }
+    void MoveComplete(ado::EventReasonEnum, const rt::ComError*, ado::EventStatusEnum&,
+                      const ado::RecordsetPtr&) override {
+        if (auto v = view_.lock()) v->FollowMove();
+    }
+
+private:
+    std::weak_ptr<View> view_;
+};
+
+// Nobody holds the view any more: an edit left open on it is the feature's,
+// ended as a move would end it, so the shared rows, a later view and the save
+// have it. One that cannot be ended goes to the source, whose next save
+// refuses it aloud.
+ComponentClone::View::~View() {
+    if (hookCookie != 0) rows->Unadvise(hookCookie);
+    if (EditOpen(rows)) {
         try {
             rows->Update();
-        } catch (...) {  // called from the destructor too: nothing may escape
-            if (auto source = rt::TryQueryInterface<Component>(source_)) {
-                source->KeepCloneEdit(view);
+        } catch (...) {  // a destructor: nothing may escape
+            if (auto kept = rt::TryQueryInterface<Component>(source)) {
+                kept->KeepCloneEdit(component);
                 return;
             }
         }
     }
     // The private component shares its field descriptors with the source: it
     // lets go of them before it goes.
-    view->putref_FieldInfoCollection(nullptr);
+    component->putref_FieldInfoCollection(nullptr);
 }
+
+void ComponentClone::View::FollowMove() {
+    TraceScope trace(kFile, "m_oBaseRS_MoveComplete");
+    if (rows->get_BOF() || rows->get_EOF()) return;
+    try {
+        source->get_Recordset()->put_Bookmark(rows->get_Bookmark());
+    } catch (const rt::ComError& e) {
+        trace.Error(e);
+        RaiseError(e.Number(), e.Source(), rt::Variant(e.Description()));
+    }
+}
+
+ComponentClone::ComponentClone() = default;
+
+ComponentClone::~ComponentClone() = default;
+
+std::shared_ptr<Component> ComponentClone::PrivateComponent() const { return view_ ? view_->component : nullptr; }
 
 void ComponentClone::Refuse(int32_t messageId) const {
     RaiseError(1, LoadResStringWithParams(kMsgSource), rt::Variant(messageId));
@@ -105,12 +144,6 @@ void ComponentClone::Refuse(int32_t messageId) const {
 
 void ComponentClone::CheckInitialised() const {
     if (!initialised_) Refuse(23768);
-}
-
-void ComponentClone::Unhook() {
-    if (m_oBaseRS && hookCookie_ != 0) m_oBaseRS->Unadvise(hookCookie_);
-    hookCookie_ = 0;
-    m_oBaseRS.reset();
 }
 
 // ---- inside the system ----
@@ -132,8 +165,7 @@ void ComponentClone::InitClone(const std::shared_ptr<IComponent>& Source, const 
 
 void ComponentClone::ReleaseRecordset() {
     TraceScope trace(kFile, "ReleaseRecordset");
-    Unhook();
-    LetGoOfPrivate();
+    view_.reset();
 }
 
 std::shared_ptr<ado::Recordset> ComponentClone::GetRecordset() {
@@ -141,7 +173,7 @@ std::shared_ptr<ado::Recordset> ComponentClone::GetRecordset() {
     if (trace.On(tracebits::EnterExit))
         TraceLine(trace, "GetRecordset", "Logic pathway 1", "  Component clone with filter: <" + filter_ + ">");
     CheckInitialised();
-    if (!private_) {
+    if (!view_) {
         bool passUnchanged = false;
         try {
             auto source = rt::QueryInterface<Component>(source_);
@@ -187,32 +219,32 @@ std::shared_ptr<ado::Recordset> ComponentClone::GetRecordset() {
                 passUnchanged = true;
             }
             rows->put_Filter(rt::Variant(filter_));
+            auto view = std::make_shared<View>(component, rows, source_);
             if (source->get_EventsEnabled()) {
-                m_oBaseRS = rows;
-                if (!hook_)
-                    hook_ = std::make_shared<MoveHook>(
-                        std::static_pointer_cast<ComponentClone>(weak_from_this().lock()));
-                hookCookie_ = m_oBaseRS->Advise(hook_);
+                view->hook = std::make_shared<MoveHook>(view);
+                view->hookCookie = rows->Advise(view->hook);
             }
             component->AttachRecordset(rows);
-            moved_ = false;
-            private_ = component;
+            view->moved = false;
+            view_ = std::move(view);
             // These are the feature's own rows: a save ends their edit.
             source->NoteCloneRows(rows, filter_);
         } catch (const rt::ComError& e) {
             // Nothing half built stays behind.
-            Unhook();
+            view_.reset();
             trace.Error(e);
             if (passUnchanged) throw;
             RaiseError(e.Number(), e.Source(), rt::Variant(e.Description()));
         }
     }
-    return private_->get_Recordset();
+    auto rows = view_->component->get_Recordset();
+    // The rows a delete is walking are the component's for that while only.
+    return rows == view_->rows ? View::Handed(view_) : rows;
 }
 
 std::shared_ptr<ado::Recordset> ComponentClone::RowsAsTheyStand() {
     CheckInitialised();
-    if (private_ && moved_) return private_->get_Recordset();
+    if (view_ && view_->moved) return view_->component->get_Recordset();
     // Building the view here would walk its rows and, through the move hook,
     // move the source's rows with them.
     auto sourceRows = source_->get_Recordset();
@@ -220,17 +252,6 @@ std::shared_ptr<ado::Recordset> ComponentClone::RowsAsTheyStand() {
     auto rows = sourceRows->Clone(ado::adLockUnspecified);
     rows->put_Filter(rt::Variant(filter_));
     return rows;
-}
-
-void ComponentClone::OnBaseMoveComplete() {
-    TraceScope trace(kFile, "m_oBaseRS_MoveComplete");
-    if (!m_oBaseRS || m_oBaseRS->get_BOF() || m_oBaseRS->get_EOF()) return;
-    try {
-        source_->get_Recordset()->put_Bookmark(m_oBaseRS->get_Bookmark());
-    } catch (const rt::ComError& e) {
-        trace.Error(e);
-        RaiseError(e.Number(), e.Source(), rt::Variant(e.Description()));
-    }
 }
 
 // ---- IComponent ----
@@ -257,22 +278,28 @@ void ComponentClone::ShareGeometryRows() {
     // The private component clones the source's geometry rows (its geometry
     // source) the first time; clearing the filter only to test for rows would
     // rebuild the view of every feature's geometry rows for nothing.
-    if (!private_->HasGeometryRows()) private_->GeometryRows();
+    if (!view_->component->HasGeometryRows()) view_->component->GeometryRows();
 }
 
 rt::ObjectPtr ComponentClone::get_Geometry() {
     ShareGeometryRows();
-    return private_->get_Geometry();
+    return view_->component->get_Geometry();
 }
 
 rt::ObjectPtr ComponentClone::GeometryThrough(const Component::GeometryIndexOf& indexOf) {
     ShareGeometryRows();
-    return private_->GeometryThrough(indexOf);
+    return view_->component->GeometryThrough(indexOf);
 }
 
 void ComponentClone::putref_Geometry(const rt::ObjectPtr& Geometry) {
     CheckInitialised();
     GetRecordset();
+    // The source writes at its current row, which building or moving another
+    // feature's view moves: it goes to this view's row first.
+    auto here = RowsAsTheyStand();
+    if (here->get_BOF() || here->get_EOF())
+        RaiseError(1, LoadResStringWithParams(kMsgComponentSource), rt::Variant(int32_t{23706}));
+    source_->get_Recordset()->put_Bookmark(here->get_Bookmark());
     source_->putref_Geometry(Geometry);
 }
 
@@ -304,18 +331,18 @@ bool ComponentClone::get_FunctionalInterfacesEnabled() { return functionalInterf
 
 void ComponentClone::put_FunctionalInterfacesEnabled(bool Enabled) {
     functionalInterfacesEnabled_ = Enabled;
-    if (private_) private_->put_FunctionalInterfacesEnabled(Enabled);
+    if (view_) view_->component->put_FunctionalInterfacesEnabled(Enabled);
 }
 
 bool ComponentClone::get_AttributeEditControlEnabled() { return attributeEditControlEnabled_; }
 
 void ComponentClone::put_AttributeEditControlEnabled(bool Enabled) {
     attributeEditControlEnabled_ = Enabled;
-    if (private_) private_->put_AttributeEditControlEnabled(Enabled);
+    if (view_) view_->component->put_AttributeEditControlEnabled(Enabled);
 }
 
 bool ComponentClone::get_RecordsetLocal() {
-    if (private_) return true;
+    if (view_) return true;
     CheckInitialised();
     return source_->get_RecordsetLocal();
 }

@@ -5,13 +5,17 @@
 // source raises events, moving in the clone's rows moves the source's rows
 // to the same row.
 //
-// Ownership: the clone holds its source; the source knows only the cloned
-// rows, weakly (a save ends their edits), and, strongly, a private component
-// let go with an edit open on its rows that could not be ended, until a save
-// refuses it. The cloned rows hold the clone's move hook weakly. An edit on
-// the cloned rows is theirs alone, as on any clone, until its Update, a move,
-// a save or the view let go ends it. The clone and its private component know
-// the collection the clone is in weakly.
+// Ownership: the clone holds its source and its view (the private component
+// with its rows and move hook). Rows the clone hands out hold the view too:
+// the rows and their component live as long as anyone holds either, so
+// letting the clone, its collection or its key object go, or
+// ReleaseRecordset, ends nothing on rows a caller still holds. An edit on the
+// cloned rows is theirs alone, as on any clone, until its Update, a move or a
+// save ends it; when the last holder lets the view go with an edit open, the
+// edit is ended then, and one that cannot be ended is kept by the source
+// until its next save or Update. The source knows the cloned rows weakly (a
+// save ends their edits). The clone and its private component know the
+// collection the clone is in weakly.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -72,28 +76,25 @@ public:
     // end), a clone of the source's rows narrowed by the filter, on the
     // feature's first row, where a feature's own rows stand until moved.
     std::shared_ptr<ado::Recordset> RowsAsTheyStand();
-    // Drops the cloned rows; the next use clones the source's rows afresh.
+    // Lets go of the cloned rows; the next use clones the source's rows
+    // afresh. Rows a caller still holds stay as they are.
     void ReleaseRecordset();
-    // The cloned rows, built when there are none.
+    // The cloned rows, built when there are none; they hold the view.
     std::shared_ptr<ado::Recordset> GetRecordset();
     // get_Geometry through Component::GeometryThrough.
     rt::ObjectPtr GeometryThrough(const Component::GeometryIndexOf& indexOf);
     // The component that owns the cloned rows (nullptr when none).
-    std::shared_ptr<Component> PrivateComponent() const { return private_; }
+    std::shared_ptr<Component> PrivateComponent() const;
 
     rt::Variant Invoke(const std::string& name, rt::InvokeKind kind, rt::Args& args) override;
     std::string TypeName() const override { return "ComponentClone"; }
 
 private:
+    class View;
     class MoveHook;
 
     void CheckInitialised() const;
     [[noreturn]] void Refuse(int32_t messageId) const;
-    void OnBaseMoveComplete();
-    void Unhook();
-    // Drops the private component, ending an edit left open on its rows; one
-    // that cannot be ended goes to the source until its next save.
-    void LetGoOfPrivate();
     // The cloned rows, and the source's geometry rows shared by a clone.
     void ShareGeometryRows();
 
@@ -108,12 +109,7 @@ private:
     std::string filter_;
     std::optional<int32_t> FID_;
     std::weak_ptr<ComponentsClone> collection_;
-    std::shared_ptr<Component> private_;
-    std::shared_ptr<ado::Recordset> m_oBaseRS;
-    std::shared_ptr<MoveHook> hook_;
-    // A move (or AddNew) of the cloned rows since the build's own walk.
-    bool moved_ = false;
-    int32_t hookCookie_ = 0;
+    std::shared_ptr<View> view_;
 };
 
 }  // namespace pelmora

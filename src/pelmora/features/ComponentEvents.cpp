@@ -226,8 +226,16 @@ void Component::LoadAttributes(const std::shared_ptr<ado::Recordset>& /*pRecords
         // stand, as from the rows of a feature opened alone.
         auto views = featureViews_.lock();
         classification = GetClassificationValueFromRows(metadata, FNO, [&](const std::string& name) {
-            if (!views) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-            return views->RowsAsTheyStand(name);
+            if (views) return views->RowsAsTheyStand(name);
+            // Rows held after their feature's views went: the feature's rows
+            // stand where a new view of them would, on its first row.
+            auto shared = OwningCollection();
+            if (!shared || fids_.size() != 1) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+            auto component = shared->get_Item(rt::Variant(name));
+            if (!component) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+            auto rows = component->get_Recordset()->Clone(ado::adLockUnspecified);
+            rows->put_Filter(rt::Variant("QTX_FID = " + std::to_string(fids_[0])));
+            return rows;
         });
     } else {
         classification = GetClassificationValue(metadata, FNO, rt::ObjectPtrOf(OwningCollection()));

@@ -178,7 +178,8 @@ void ComponentDatabaseService::BeginComponentOperations() {
     ClearSavedBlocks();
     newRowKeys_.clear();
     setRows_.Forget();
-    newGroups_.Forget();
+    newRows_.Forget();
+    componentNewRows_.clear();
 }
 
 void ComponentDatabaseService::CancelComponentOperations() {
@@ -189,7 +190,8 @@ void ComponentDatabaseService::CancelComponentOperations() {
     queued_ = false;
     newRowKeys_.clear();
     setRows_.Forget();
-    newGroups_.Forget();
+    newRows_.Forget();
+    componentNewRows_.clear();
     DeleteCommandParameters();
     ClearWorkOperationLists();
 }
@@ -217,7 +219,10 @@ void ComponentDatabaseService::CutWorkOperationBlock(bool endBatch) {
     BindWorkOperationParameters();
     ClearWorkOperationLists();
     setRows_.Forget();
-    if (endBatch) newGroups_.Forget();
+    if (endBatch) {
+        newRows_.Forget();
+        componentNewRows_.clear();
+    }
     blockText_ = GetBlockContinuationText();
 }
 

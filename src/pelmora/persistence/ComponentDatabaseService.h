@@ -10,10 +10,19 @@
 // When a list is full the batch is cut: the block built so far is closed
 // and kept with its 60 parameters, and a new block begins. The end runs the
 // kept blocks in order, then the last one, all in the data context's one
-// transaction, so a failure in any block leaves the database as at the
-// savepoint the first block set. The batch is also cut before a deletion
-// of a row that an earlier copy of the feature in the save set or wrote
-// anew, so that the save stores what saves of the copies one by one would.
+// transaction. Only the first block sets the savepoint; every block rolls
+// back to it on failure, and when a later block fails a recovery block rolls
+// back to it once more, so a refused save leaves the database, and what the
+// package noted as written, as the last good save left them. (A savepoint
+// name used again moves the savepoint, so an earlier save's is never
+// reached.)
+//
+// Within one call the package deletes, then sets, and inserts new rows only
+// when its batch ends. So that a save of two copies of a feature stores what
+// two saves in their order would, the block is also cut before a deletion
+// of a row that the block sets, and the package's batch ended and begun
+// again (EndOperations; BeginOperations) before a deletion or a set of a
+// row or geometry group that an earlier component of the save writes anew.
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -191,15 +200,18 @@ private:
     // (by a copy of the feature later in the save) goes to the next block:
     // set, then deleted, as two saves in that order would.
     RowMarks setRows_;
-    // The geometry groups the package's batch has new rows of. It inserts
-    // them only when the batch ends, after every deletion, so a group a
-    // later copy deletes ends the batch first: inserted, then deleted, as
-    // two saves in that order would.
-    RowMarks newGroups_;
+    // The rows and geometry groups the package's batch has new rows of,
+    // noted once their component is queued. It inserts them only when the
+    // batch ends, after every deletion and set, so a later copy that deletes
+    // or sets such a row or group ends the batch first: inserted, then
+    // deleted or set, as two saves in that order would.
+    RowMarks newRows_;
+    std::vector<uint64_t> componentNewRows_;
     // The rows marked are those of the component UpdateComponent is at
     // (componentMark_: its name, hashed once).
     uint64_t Mark(int32_t FID, int32_t CID, bool geometry) const;
     void CutBeforeDeletion(int32_t FID, int32_t CID, bool geometry);
+    void CutBeforeSet(int32_t FID, int32_t CID, bool geometry);
     uint64_t componentMark_ = 0;
 };
 

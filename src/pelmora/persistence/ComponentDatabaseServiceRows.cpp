@@ -240,6 +240,16 @@ void ComponentDatabaseService::UpdateComponent(const std::shared_ptr<IComponent>
         std::string name = objComponent->get_Name();
         if (!objComponent->get_RecordsetLocal()) return;
         componentMark_ = std::hash<std::string>{}(name);
+        // The component's own new rows count for the components after it: its
+        // deletions and sets of a key come before its new rows of that key
+        // in one call as in one save of it alone.
+        struct NewRowsAfter {
+            ComponentDatabaseService& s;
+            ~NewRowsAfter() {
+                s.newRows_.marks.insert(s.newRows_.marks.end(), s.componentNewRows_.begin(), s.componentNewRows_.end());
+                s.componentNewRows_.clear();
+            }
+        } newRowsAfter{*this};
 
         auto rs = ComponentRowsOf(objComponent);
         rs->put_Filter(rt::Variant(int32_t{ado::adFilterPendingRecords}));
@@ -379,8 +389,12 @@ void ComponentDatabaseService::RowMarks::Forget() {
 // Ending the batch also ends the block, so one cut serves both orders.
 void ComponentDatabaseService::CutBeforeDeletion(int32_t FID, int32_t CID, bool geometry) {
     const uint64_t mark = Mark(FID, CID, geometry);
-    if (geometry && newGroups_.Holds(mark)) CutWorkOperationBlock(true);
+    if (newRows_.Holds(mark)) CutWorkOperationBlock(true);
     else if (setRows_.Holds(mark)) CutWorkOperationBlock();
+}
+
+void ComponentDatabaseService::CutBeforeSet(int32_t FID, int32_t CID, bool geometry) {
+    if (newRows_.Holds(Mark(FID, CID, geometry))) CutWorkOperationBlock(true);
 }
 
 void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, const std::shared_ptr<ado::Recordset>& rs,
@@ -390,6 +404,7 @@ void ComponentDatabaseService::QueueNewAttributeRow(const std::string& name, con
         const RowKeys keys = ComponentKeys(name, rs, layout, false);
         const int32_t FNO = keys.FNO, FID = keys.FID, CID = keys.CID;
         NoteNewRow(name, FNO, FID, CID, "");
+        componentNewRows_.push_back(Mark(FID, CID, false));
         const int32_t count = rs->FieldCount();
         const rt::Variant* current = rs->CurrentRowValues();
         for (int32_t k = 0; k < count; ++k) {
@@ -447,6 +462,7 @@ void ComponentDatabaseService::QueueChangedAttributeRow(const std::string& name,
         const int32_t count = rs->FieldCount();
         const rt::Variant* current = rs->CurrentRowValues();
         const rt::Variant* original = rs->OriginalRowValues();
+        CutBeforeSet(FID, CID, false);
         bool set = false;
         for (int32_t k = 0; k < count; ++k) {
             if (layout.skip[static_cast<size_t>(k)]) continue;
@@ -511,7 +527,7 @@ void ComponentDatabaseService::QueueNewGeometryRow(const std::string& name, cons
         const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
         const int32_t ESeq = KeyOf(eseq), Seq = KeyOf(seq);
         NoteNewRow(name, FNO, FID, CID, ", SDO_ESEQ " + std::to_string(ESeq) + ", SDO_SEQ " + std::to_string(Seq));
-        newGroups_.marks.push_back(Mark(FID, CID, true));
+        componentNewRows_.push_back(Mark(FID, CID, true));
         const int32_t count = rs->FieldCount();
         WorkOperationsStrings& list = List(NewGeomAttribute);
         for (int32_t k = 0; k < count; ++k) {
@@ -553,6 +569,7 @@ void ComponentDatabaseService::QueueChangedGeometryRow(const std::string& name,
                                        " of a geometry row was changed; replace the geometry instead.");
         const int32_t FNO = KeyOf(fno), FID = KeyOf(fid), CID = KeyOf(cid);
         const int32_t ESeq = KeyOf(eseq), Seq = KeyOf(seq);
+        CutBeforeSet(FID, CID, true);
         const int32_t count = rs->FieldCount();
         WorkOperationsStrings& list = List(SetGeometryAttribute);
         bool set = false;
