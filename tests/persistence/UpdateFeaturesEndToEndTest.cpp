@@ -296,3 +296,29 @@ TEST_F(UpdateFeaturesEndToEnd, ARowDeletedBehindTheFeaturesBackFailsTheWholeBatc
     EXPECT_GE(context_->commands.size(), 2u);
     EXPECT_EQ(Everything(*sqlite_), before);
 }
+
+TEST_F(UpdateFeaturesEndToEnd, ARefusedSaveOfManyBlocksKeepsTheGoodSaveBeforeIt) {
+    pelmora::SetMaxListLength(120);
+    for (int failing : {1, 2}) {
+        SCOPED_TRACE("failing block " + std::to_string(failing));
+        std::shared_ptr<product::SqliteDataContext> db;
+        std::shared_ptr<RecordingContext> ctx;
+        auto other = OtherService(db, ctx);
+        // A good save first, in the same transaction: its savepoint has the
+        // name the refused save's has.
+        auto good = other->OpenFeature(101, 1002);
+        Set(Part(good, "WATER_MAIN_ATTR")->get_Recordset(), {{"ZONE_ID", Variant(int32_t{9})}});
+        auto keys = pelmora::KeyObjects::New();
+        keys->Add(good);
+        other->UpdateFeatures(keys);
+        const auto saved = Everything(*db);
+
+        auto features = Edit(*other);
+        ctx->commands.clear();
+        ctx->spoilCommand = failing;
+        EXPECT_EQ(Raised([&] { other->UpdateFeatures(features); }).Number(), Err(23288));
+        EXPECT_EQ(ctx->commands.size(), static_cast<size_t>(failing));
+        db->Commit();
+        EXPECT_EQ(Everything(*db), saved);
+    }
+}

@@ -426,6 +426,25 @@ TEST(DialectBlocks, RecoveryBlockIgnoresAMissingSavepointButPlainRollbackToFails
     EXPECT_EQ(s.Count("WRITTEN"), 0);
 }
 
+// As Oracle keeps savepoints: a name set again moves the savepoint, so the
+// older one is gone even once the newer one is.
+TEST(DialectBlocks, ASavepointNameSetAgainLeavesNoOlderOneToRollBackTo) {
+    Session s;
+    s.Run("savepoint AGAIN");
+    s.db.ExecuteRaw("INSERT INTO WRITTEN VALUES (1, 'first save')");
+    // A block that sets the name again and fails unhandled is undone whole,
+    // its savepoint with it.
+    ExpectOra([&] { s.Run("BEGIN savepoint AGAIN; " + kCall + " END;", {In("10;10;"), In("1:x1:y")}); }, 1);
+    ExpectOra([&] { s.Run("rollback to AGAIN"); }, 1086);
+    s.Run(kRecovery);  // the recovery block's rollback finds nothing either
+    EXPECT_EQ(s.Count("WRITTEN"), 1);
+    // Set again with nothing failing, it answers at its newer place.
+    s.Run("savepoint AGAIN");
+    s.db.ExecuteRaw("INSERT INTO WRITTEN VALUES (2, 'second save')");
+    s.Run("rollback to AGAIN");
+    EXPECT_EQ(s.Count("WRITTEN"), 1);
+}
+
 TEST(DialectBlocks, AnUnhandledFailureUndoesTheWholeBlockButKeepsEarlierWork) {
     Session s;
     s.Run("BEGIN TESTOPS.WRITE(QTXUTILITY.DECODENUMERICLIST(?), QTXUTILITY.DECODESTRINGLIST(?)); END;",

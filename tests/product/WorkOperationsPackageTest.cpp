@@ -388,6 +388,16 @@ TEST_F(Package, ACallOutsideABatchIsABatchOfItsOwnAndCancelDropsGatheredRows) {
     failing.Attr(SetStr, Nums({"104"}), Nums({"77"}), Strs({"PIPE_ATTR"}), Nums({"1"}), Strs({"NOTE"}), Strs({"x"}));
     ExpectOra([&] { Batch(failing); }, 1403);
     EXPECT_EQ(Written(session.State()), (std::vector<std::string>{"102/8", "101/5"}));
+
+    // An ended batch whose work a rollback to an earlier savepoint takes back
+    // is taken off the record with it.
+    session.Execute("savepoint BEFORE_BATCH");
+    Lists undone;
+    undone.Attr(NewStr, Nums({"101"}), Nums({"6"}), Strs({"PIPE_ATTR"}), Nums({"1"}), Strs({"MATERIAL"}), Strs({"CU"}));
+    Batch(undone);
+    EXPECT_EQ(Written(session.State()).size(), 3u);
+    session.Execute("rollback to BEFORE_BATCH");
+    EXPECT_EQ(Written(session.State()), (std::vector<std::string>{"102/8", "101/5"}));
     ForgetWrittenFeatures(session.State());
     EXPECT_TRUE(Written(session.State()).empty());
 }

@@ -12,12 +12,14 @@
 
 #include "ado/Recordset.h"
 #include "interfaces/Components.h"
+#include "interfaces/Geometry.h"
 #include "pelmora/features/Component.h"
 #include "pelmora/features/ComponentClone.h"
 #include "pelmora/features/FeatureAssemblyService.h"
 #include "pelmora/features/KeyObject.h"
 #include "pelmora/features/KeyObjects.h"
 #include "pelmora/features/modFASCache.h"
+#include "pelmora/validation/FeatureValidationService.h"
 #include "runtime/Vb.h"
 #include "support/Raises.h"
 #include "support/RefusesUpdate.h"
@@ -215,16 +217,19 @@ protected:
         for (const auto& c : components->get_NewEnum()) c->put_FunctionalInterfacesEnabled(false);
     }
 
-    // Two copies of main 1001: a, the scene's, and b, opened again as f[1];
-    // the steps run, then the save is given b and a in that order, or a and b.
+    // Two copies of the scene's first feature: a, the scene's, and b, opened
+    // again as the last of f; the steps run, then the save is given b and
+    // then what the scene saves (a and its other features), or b last.
     static void TwoCopies(Scene& s, const Steps& steps, bool bFirst) {
-        auto a = s.holder ? s.holder : s.f[0];
-        s.f.push_back(s.assembly->OpenFeature(101, 1001));
-        Quiet(s.f[1]->get_Components());
+        const std::vector<KeyPtr> scene = s.holder ? std::vector<KeyPtr>{s.holder} : s.f;
+        s.f.push_back(s.assembly->OpenFeature(s.f[0]->get_FNO(), s.f[0]->get_FID()));
+        const KeyPtr b = s.f.back();
+        Quiet(b->get_Components());
         steps(s);
         s.save = pelmora::KeyObjects::New();
-        s.save->Add(bFirst ? s.f[1] : a);
-        s.save->Add(bFirst ? a : s.f[1]);
+        if (bFirst) s.save->Add(b);
+        for (const auto& key : scene) s.save->Add(key);
+        if (!bFirst) s.save->Add(b);
     }
 
     Scene Open(Way way, const std::vector<Feature>& features) {
@@ -804,28 +809,54 @@ TEST_F(AloneOrTogether, RandomStepsStoreTheSameOpenedAloneOrTogether) {
     }
 }
 
+namespace {
+
+// Feature k's line takes the line of main 1002.
+void ReplaceLine(Scene& s, size_t k) {
+    auto other = s.assembly->OpenFeature(101, 1002);
+    auto line = other->get_Components()->get_Item(Variant("WATER_MAIN_LINE"))->get_Geometry();
+    s.Rows(k, "WATER_MAIN_LINE");  // on its row: a view stands past them
+    s.f.at(k)->get_Components()->get_Item(Variant("WATER_MAIN_LINE"))->putref_Geometry(line);
+}
+
+void DeleteLine(Scene& s, size_t k) { s.Rows(k, "WATER_MAIN_LINE")->Delete(ado::adAffectCurrent); }
+
+// Deletes feature k's row of the component with that CID.
+void DeleteCid(Scene& s, size_t k, const char* component, int16_t cid) {
+    auto rows = s.Rows(k, component);
+    rows->Find("QTX_CID = " + std::to_string(cid));
+    rows->Delete(ado::adAffectCurrent);
+}
+
+// Saves what TwoCopies gives the save one key object at a time, in its order.
+void SaveApart(Scene& s) {
+    s.saved = true;
+    for (const auto& offered : s.save->Offers()) {
+        auto one = pelmora::KeyObjects::New();
+        one->Add(offered.member);
+        s.assembly->UpdateFeatures(one);
+    }
+}
+
+}  // namespace
+
 // a = the scene's 1001, b = a second OpenFeature of it; one save of both
 // stores what two saves in that order store, the geometry rows included.
 TEST_F(AloneOrTogether, GeometryOfTwoCopiesInOneSaveAsTwoSaves) {
-    // Copy k's line takes the line of main 1002.
-    const auto replaceLine = [](Scene& s, size_t k) {
-        auto other = s.assembly->OpenFeature(101, 1002);
-        auto line = other->get_Components()->get_Item(Variant("WATER_MAIN_LINE"))->get_Geometry();
-        s.Rows(k, "WATER_MAIN_LINE");  // on its row: a view stands past them
-        s.f.at(k)->get_Components()->get_Item(Variant("WATER_MAIN_LINE"))->putref_Geometry(line);
-    };
+    const auto replaceLine = ReplaceLine;
+    const auto deleteLine = DeleteLine;
     // Copy k moves the first vertex of its line's first geometry row.
     const auto editGeometryRow = [](Scene& s, size_t k) {
-        auto line = rt::QueryInterface<pelmora::Component>(
-            s.f.at(k)->get_Components()->get_Item(Variant("WATER_MAIN_LINE")));
-        line->get_Recordset();
+        auto item = s.f.at(k)->get_Components()->get_Item(Variant("WATER_MAIN_LINE"));
+        item->get_Recordset();
+        auto view = std::dynamic_pointer_cast<pelmora::ComponentClone>(item);
+        auto line = view ? view->PrivateComponent() : rt::QueryInterface<pelmora::Component>(item);
         auto rows = line->OpenGeometryRecordset(1);
         rows->put_Filter(Variant(int32_t{ado::adFilterNone}));
         rows->MoveFirst();
         rows->SetValue(Variant("SDO_X1"), Variant(999.5));
         rows->Update();
     };
-    const auto deleteLine = [](Scene& s, size_t k) { s.Rows(k, "WATER_MAIN_LINE")->Delete(ado::adAffectCurrent); };
     const std::vector<Check> kLineGone = {
         {"SELECT COUNT(*) FROM WATER_MAIN_LN WHERE QTX_FID = 1001", {"0"}},
         {"SELECT COUNT(*) FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1001", {"0"}}};
@@ -860,6 +891,222 @@ TEST_F(AloneOrTogether, GeometryOfTwoCopiesInOneSaveAsTwoSaves) {
          {{"SELECT COUNT(*) FROM WATER_MAIN_LN WHERE QTX_FID = 1001", {"1"}},
           {"SELECT SDO_SEQ, SDO_X1 FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1001 ORDER BY 1", {"0|1000", "1|1350"}}},
          pelmora::kErrorBase + 23288},
+    };
+    RunTable(cases);
+
+    // A row or geometry one copy writes anew and the other then deletes or
+    // changes: one save, then the same steps saved one copy at a time.
+    const Steps linings = [](Scene& t) {
+        DeleteCid(t, 1, "WATER_MAIN_LINING", 3);
+        auto rows = t.Rows(1, "WATER_MAIN_LINING");
+        rows->AddNew();
+        for (auto [field, value] : {std::pair{"QTX_FNO", Variant(int16_t{101})}, {"QTX_FID", Variant(1001)},
+                                    {"QTX_CID", Variant(int16_t{3})}, {"LINING_TYPE", Variant("NEW")}})
+            rows->SetValue(Variant(field), value);
+        rows->Update();
+        DeleteCid(t, 0, "WATER_MAIN_LINING", 3);
+    };
+    const Steps attributes = [](Scene& t) {
+        DeleteCid(t, 1, "WATER_MAIN_ATTR", 1);
+        t.Add(1, "WATER_MAIN_ATTR", {101, 1002}, 1);
+        t.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{9}));
+    };
+    const Steps vertex = [&](Scene& t) {
+        replaceLine(t, 1);
+        editGeometryRow(t, 0);
+    };
+    struct Written {
+        const char* what;
+        Feature feature;
+        Steps steps;
+        std::vector<Check> checks;
+    };
+    const std::vector<Written> written = {
+        {"b deletes lining 3 and adds it anew, a deletes lining 3", {101, 1001}, linings,
+         {{"SELECT QTX_CID, LINING_TYPE FROM WATER_LINING_N WHERE QTX_FID = 1001 ORDER BY 1", {"1|CEMENT"}}}},
+        {"b writes main 1002's attribute row anew, a sets its zone", {101, 1002}, attributes,
+         {{"SELECT QTX_CID, ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID = 1002", {"1|9"}}}},
+        {"b replaces the line's geometry, a moves a vertex of the old one", {101, 1001}, vertex,
+         {{"SELECT SDO_SEQ, SDO_X1 FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1001 ORDER BY 1",
+           {"0|999.5"}}}},
+    };
+    std::vector<Case> apart;
+    for (const Written& w : written)
+        for (bool oneSave : {true, false})
+            apart.push_back({w.what, {w.feature}, {kAlone, kTogether},
+                             [w, oneSave](Scene& s) {
+                                 TwoCopies(s, w.steps, true);
+                                 if (!oneSave) SaveApart(s);
+                             },
+                             w.checks});
+    RunTable(apart);
+}
+
+namespace {
+
+// On feature 5201's line, reached through its key object: its first vertex
+// moved by 7 and set back, after another feature's line view was touched
+// (0: its rows taken, 1: moved, 2: its geometry read).
+Steps GeometryAfterTouching(int touch) {
+    return [touch](Scene& s) {
+        auto line = s.f[0]->get_Components()->get_Item(Variant("WATER_MAIN_LINE"));
+        s.Rows(0, "WATER_MAIN_LINE");
+        auto geometry = line->get_Geometry();
+        auto point = rt::QueryInterface<pelmora::IPointListGeometry>(geometry)->get_Points()->Item(1);
+        point->put_X(point->get_X() + 7);
+        auto other = s.f[1]->get_Components()->get_Item(Variant("WATER_MAIN_LINE"));
+        if (touch == 0) other->get_Recordset();
+        if (touch == 1) s.Rows(1, "WATER_MAIN_LINE");
+        if (touch == 2) other->get_Geometry();
+        line->putref_Geometry(geometry);
+    };
+}
+
+// Feature 1001's attribute rows held by the caller: ZONE_ID := 7 updated,
+// LENGTH_M := 55 left open; the key object let go (or the view's rows
+// released), then the held rows' CancelUpdate.
+Steps CancelOnHeldRows(bool release) {
+    return [release](Scene& s) {
+        auto rows = s.Rows(0, "WATER_MAIN_ATTR");
+        rows->SetValue(Variant("ZONE_ID"), Variant(int32_t{7}));
+        rows->Update();
+        rows->SetValue(Variant("LENGTH_M"), Variant(55.0));
+        auto view = std::dynamic_pointer_cast<pelmora::ComponentClone>(
+            s.f[0]->get_Components()->get_Item(Variant("WATER_MAIN_ATTR")));
+        if (release && view) view->ReleaseRecordset();
+        view.reset();
+        if (!release) s.f.erase(s.f.begin());
+        rows->CancelUpdate();
+    };
+}
+
+// A lining added to main 5952 after its key object was let go, through its
+// lining component or through its rows, whichever the caller kept.
+Steps AddThroughHeld(bool rowsOnly) {
+    return [rowsOnly](Scene& s) {
+        auto lining = s.f[0]->get_Components()->get_Item(Variant("WATER_MAIN_LINING"));
+        RowsPtr rows = rowsOnly ? lining->get_Recordset() : nullptr;
+        if (rowsOnly) lining.reset();
+        s.f.erase(s.f.begin());
+        if (!rows) rows = lining->get_Recordset();
+        rows->AddNew();
+        rows->SetValue(Variant("QTX_FNO"), Variant(int16_t{101}));
+        rows->SetValue(Variant("QTX_FID"), Variant(5952));
+        rows->Update();
+    };
+}
+
+// Sets ZONE_ID := 42 on the other rows, left open, once the rows it is
+// advised on have ended an edit.
+class OpensAnEdit : public ado::RecordsetEvents {
+public:
+    explicit OpensAnEdit(RowsPtr other) : other_(std::move(other)) {}
+    void RecordChangeComplete(ado::EventReasonEnum reason, int32_t, const rt::ComError*, ado::EventStatusEnum&,
+                              const ado::RecordsetPtr&) override {
+        if (reason != ado::adRsnUpdate || !other_) return;
+        auto other = std::move(other_);
+        other->SetValue(Variant("ZONE_ID"), Variant(int32_t{42}));
+    }
+
+private:
+    RowsPtr other_;
+};
+
+}  // namespace
+
+// A refused save undoes nothing of the saves before it; a view's geometry is
+// its own feature's; rows a caller holds stay the feature's after its key
+// object goes; the save ends every edit it can, and names every one it
+// cannot.
+TEST_F(AloneOrTogether, RefusedSavesAndHeldViewsAsAlone) {
+    const char* const kMains = "SELECT QTX_FID, ZONE_ID, LENGTH_M FROM WATER_MAIN_N WHERE QTX_FID IN (1001, 1002) "
+                               "ORDER BY 1";
+    const char* const kLinings5952 =
+        "SELECT QTX_CID, LINING_TYPE, THICKNESS_MM FROM WATER_LINING_N WHERE QTX_FID = 5952 ORDER BY 1";
+    const std::vector<Feature> k1001 = {{101, 1001}, {101, 1002}};
+    const std::vector<Way> both = {kAlone, kTogether};
+    // Main 5201's line, its first vertex moved by 7; 1002's as it was.
+    const std::vector<Check> kMoved = {
+        {"SELECT QTX_FID, SDO_SEQ, SDO_X1 FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID IN (5201, 1002) ORDER BY 1, 2",
+         {"1002|0|1200", "5201|0|1557"}}};
+    const std::vector<Case> cases = {
+        {"a save refused in its first block after a good one keeps the good one", {{101, 1003}}, both,
+         [](Scene& s) {
+             s.saved = true;
+             TwoCopies(s, [](Scene& t) {
+                 t.Add(0, "COMMON_ATTR", {101, 1003});
+                 ReplaceLine(t, 1);
+                 DeleteLine(t, 0);
+             }, true);
+             s.assembly->UpdateFeatures(s.save);
+             // The rows stay pending: the same save sends the added row again.
+             s.assembly->UpdateFeatures(s.save);
+         },
+         {{"SELECT COUNT(*) FROM QTX_COMMON_N WHERE QTX_FID = 1003", {"2"}},
+          {"SELECT COUNT(*) FROM WATER_MAIN_LN WHERE QTX_FID = 1003", {"0"}},
+          {"SELECT COUNT(*) FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1003", {"0"}}},
+         pelmora::kErrorBase + 23288},
+        {"a save refused in a later block leaves nothing noted as written", k1001, both,
+         [](Scene& s) {
+             s.saved = true;
+             TwoCopies(s, [](Scene& t) {
+                 ReplaceLine(t, 2);
+                 DeleteLine(t, 0);
+                 t.Set(1, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}));
+             }, true);
+             Variant affected;
+             s.db->ExecuteSQL("DELETE FROM WATER_MAIN_N WHERE QTX_FID = 1002", affected, 1);
+             EXPECT_EQ(pelmora_test::ErrorOf([&] { s.assembly->UpdateFeatures(s.save); }),
+                       pelmora::kErrorBase + 23288);
+             auto validation = std::make_shared<pelmora::FeatureValidationService>();
+             validation->putref_DataContext(s.db);
+             EXPECT_FALSE(validation->ValidatePendingEdits());
+         },
+         {{"SELECT COUNT(*) FROM WATER_MAIN_LN WHERE QTX_FID = 1001", {"1"}},
+          {"SELECT SDO_SEQ, SDO_X1 FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1001 ORDER BY 1", {"0|1000", "1|1350"}}}},
+        {"a view's geometry set after another view's rows were taken", {{101, 5201}, {101, 1002}}, both,
+         GeometryAfterTouching(0), kMoved},
+        {"a view's geometry set after another view moved", {{101, 5201}, {101, 1002}}, both,
+         GeometryAfterTouching(1), kMoved},
+        {"a view's geometry set after another view's geometry was read", {{101, 5201}, {101, 1002}}, both,
+         GeometryAfterTouching(2), kMoved},
+        {"held rows' CancelUpdate after their key object went takes back the open edit only", k1001, both,
+         CancelOnHeldRows(false), {{kMains, {"1001|7|412.35", "1002|3|96.4"}}}},
+        {"held rows' CancelUpdate after their view's rows were released takes back the open edit only", k1001,
+         both, CancelOnHeldRows(true), {{kMains, {"1001|7|412.35", "1002|3|96.4"}}}},
+        {"a lining added through a held component after its key object went loads its attributes",
+         {{101, 5952}, {101, 1001}}, both, AddThroughHeld(false), {{kLinings5952, {"1|CEMENT|4.5"}}}},
+        {"a lining added through held rows after their key object went loads its attributes", {{101, 5952}},
+         both, AddThroughHeld(true), {{kLinings5952, {"1|CEMENT|4.5"}}}},
+        {"two kept edits refused: one refused save names both, the next stores the rest", k1001, {kTogether},
+         [](Scene& s) {
+             s.saved = true;
+             auto sink = std::make_shared<pelmora_test::RefusesUpdate>();
+             s.keep.push_back(sink);
+             for (size_t k : {0, 1}) {
+                 s.RowsHere(k, "WATER_MAIN_ATTR")->Advise(sink);
+                 s.Set(k, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}), false);
+             }
+             s.f.clear();
+             const rt::ComError refused = pelmora_test::Raised([&] { s.assembly->UpdateFeatures(s.save); });
+             EXPECT_EQ(refused.Number(), ado::err::OperationCancelled);
+             for (const char* fid : {"FID 1001", "FID 1002"})
+                 EXPECT_NE(refused.Description().find(fid), std::string::npos) << refused.Description();
+             auto rows = s.holder->get_Components()->get_Item(Variant("WATER_MAIN_ATTR"))->get_Recordset();
+             rows->Find("QTX_FID = 1002");
+             rows->SetValue(Variant("LENGTH_M"), Variant(66.0));
+             rows->Update();
+             s.assembly->UpdateFeatures(s.save);
+         },
+         {{kMains, {"1001|3|412.35", "1002|3|66"}}}},
+        {"an edit a handler opens while the save ends another is saved too", k1001, both,
+         [](Scene& s) {
+             auto sink = std::make_shared<OpensAnEdit>(s.Rows(1, "WATER_MAIN_ATTR"));
+             s.keep.push_back(sink);
+             s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}), false);
+             s.RowsHere(0, "WATER_MAIN_ATTR")->Advise(sink);
+         },
+         {{kMains, {"1001|7|412.35", "1002|42|96.4"}}}},
     };
     RunTable(cases);
 }
