@@ -57,6 +57,7 @@ struct Scene {
     std::shared_ptr<pelmora::KeyObjects> save = pelmora::KeyObjects::New();
     bool saved = false;                       // the steps saved themselves
     std::vector<std::shared_ptr<void>> keep;  // held until the save is done
+    Lines notes;                              // what steps saw on the way
 
     // The rows where they stand: a move would end an edit open on them.
     RowsPtr RowsHere(size_t feature, const char* component) const {
@@ -674,7 +675,8 @@ constexpr size_t kHydrant = 4;
 
 struct Step {
     enum Kind {
-        Edit, EditLining, Cancel, AddLining, DeleteLining, Relate, Unrelate, Save, CloneEdit, Move, RelateHydrant
+        Edit, EditLining, Cancel, AddLining, DeleteLining, Relate, Unrelate, Save, CloneEdit, Move, RelateHydrant,
+        HeldRows, ViewGeometry, RefusedSave
     } kind;
     size_t main;   // 0 or 1
     size_t valve;  // 2 or 3
@@ -687,7 +689,7 @@ std::vector<Step> RandomSteps(uint32_t seed, size_t count) {
     auto pick = [&](int32_t n) { return static_cast<int32_t>(random() % static_cast<uint32_t>(n)); };
     std::vector<Step> steps;
     for (size_t i = 0; i < count; ++i)
-        steps.push_back({static_cast<Step::Kind>(pick(Step::RelateHydrant + 1)), static_cast<size_t>(pick(2)),
+        steps.push_back({static_cast<Step::Kind>(pick(Step::RefusedSave + 1)), static_cast<size_t>(pick(2)),
                          static_cast<size_t>(2 + pick(2)), 1 + pick(90), pick(2) == 0});
     return steps;
 }
@@ -695,7 +697,7 @@ std::vector<Step> RandomSteps(uint32_t seed, size_t count) {
 std::string Describe(const Step& step) {
     static const char* const kinds[] = {"edit",     "edit lining", "cancel", "add lining", "delete lining",
                                         "relate",   "unrelate",    "save",   "clone edit", "move",
-                                        "relate hydrant"};
+                                        "relate hydrant", "held rows", "view geometry", "refused save"};
     return std::string(kinds[step.kind]) + " main " + std::to_string(step.main) + " valve " +
            std::to_string(step.valve) + " value " + std::to_string(step.value) + (step.update ? " updated" : "");
 }
@@ -768,6 +770,57 @@ void Apply(Scene& s, const Step& step, int16_t& nextCid) {
         case Step::RelateHydrant:
             s.relate->SilentEstablish(s.f[step.main], s.f[kHydrant], Variant(int16_t{1}));
             break;
+        case Step::HeldRows: {
+            // The rows kept and their view let go: a row added or edited
+            // through them is the feature's, as through its own rows.
+            auto rows = s.Rows(step.main, "WATER_MAIN_LINING");
+            auto item = s.f[step.main]->get_Components()->get_Item(Variant("WATER_MAIN_LINING"));
+            if (auto view = std::dynamic_pointer_cast<pelmora::ComponentClone>(item)) view->ReleaseRecordset();
+            const Variant type("H" + std::to_string(step.value));
+            if (step.update) {
+                rows->AddNew();
+                for (auto [field, value] : {std::pair{"QTX_FNO", Variant(int16_t{101})},
+                                            {"QTX_FID", Variant(s.f[step.main]->get_FID())},
+                                            {"QTX_CID", Variant(nextCid++)}, {"LINING_TYPE", type}})
+                    rows->SetValue(Variant(field), value);
+            } else {
+                if (rows->get_BOF() || rows->get_EOF()) return;
+                rows->SetValue(Variant("LINING_TYPE"), type);
+            }
+            rows->Update();
+            break;
+        }
+        case Step::ViewGeometry: {
+            // Set after the other main's line moved: still this main's own.
+            auto line = s.f[step.main]->get_Components()->get_Item(Variant("WATER_MAIN_LINE"));
+            s.Rows(step.main, "WATER_MAIN_LINE");
+            auto geometry = line->get_Geometry();
+            if (!geometry) return;
+            auto point = rt::QueryInterface<pelmora::IPointListGeometry>(geometry)->get_Points()->Item(1);
+            point->put_X(point->get_X() + step.value);
+            s.Rows(1 - step.main, "WATER_MAIN_LINE");
+            line->putref_Geometry(geometry);
+            break;
+        }
+        case Step::RefusedSave: {
+            // A good save, then one refused on a value too long for its
+            // column: the good one stands, and the pending edits validated
+            // are what it stored.
+            s.assembly->UpdateFeatures(s.save);
+            auto rows = s.Rows(step.main, "WATER_MAIN_ATTR");
+            const Variant before = rows->GetValue(Variant("MATERIAL"));
+            rows->SetValue(Variant("MATERIAL"), Variant(std::string(300, 'M')));
+            rows->Update();
+            const int32_t refused = pelmora_test::ErrorOf([&] { s.assembly->UpdateFeatures(s.save); });
+            rows->SetValue(Variant("MATERIAL"), before);
+            rows->Update();
+            auto validation = std::make_shared<pelmora::FeatureValidationService>();
+            validation->putref_DataContext(s.db);
+            auto findings = validation->ValidatePendingEdits();
+            s.notes.push_back("refused " + std::to_string(refused) + ", findings " +
+                              std::to_string(findings ? findings->get_RecordCount() : -1));
+            break;
+        }
     }
 }
 
@@ -788,6 +841,10 @@ TEST_F(AloneOrTogether, RandomStepsStoreTheSameOpenedAloneOrTogether) {
             for (const Step& step : steps)
                 out.push_back(std::to_string(pelmora_test::ErrorOf([&] { Apply(s, step, nextCid); })));
             out.push_back(std::to_string(pelmora_test::ErrorOf([&] { s.assembly->UpdateFeatures(s.save); })));
+            for (const auto& note : s.notes) {
+                EXPECT_EQ(note.rfind("refused " + std::to_string(pelmora::kErrorBase + 23288), 0), 0u) << note;
+                out.push_back(note);
+            }
             // A metadata table's first load tells of the roles once per thread,
             // whichever way opened first.
             for (const auto& box : recorder_->records)
