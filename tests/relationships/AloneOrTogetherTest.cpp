@@ -117,6 +117,15 @@ struct Scene {
 
 using Steps = std::function<void(Scene&)>;
 
+// Begins a lining row of main fid on the rows, its CID and type assigned
+// (the caller ends it).
+void NewLining(const RowsPtr& rows, int32_t fid, int16_t cid, const Variant& type) {
+    rows->AddNew();
+    for (auto [field, value] : {std::pair{"QTX_FNO", Variant(int16_t{101})}, {"QTX_FID", Variant(fid)},
+                                {"QTX_CID", Variant(cid)}, {"LINING_TYPE", type}})
+        rows->SetValue(Variant(field), value);
+}
+
 // Key objects of the features, as a caller fills them for OpenFeatures; each
 // is also appended to members when given.
 std::shared_ptr<pelmora::KeyObjects> KeysOf(const std::vector<Feature>& features, std::vector<KeyPtr>* members = nullptr) {
@@ -322,10 +331,7 @@ TEST_F(AloneOrTogether, EachCaseStoresTheSameOpenedAloneOrTogether) {
          {kAlone, kTogether},
          [](Scene& s) {
              auto add = s.Rows(0, "WATER_MAIN_LINING")->Clone();
-             add->AddNew();
-             for (auto [field, value] : {std::pair{"QTX_FNO", Variant(int16_t{101})}, {"QTX_FID", Variant(1001)},
-                                         {"QTX_CID", Variant(int16_t{4})}, {"LINING_TYPE", Variant("PE")}})
-                 add->SetValue(Variant(field), value);
+             NewLining(add, 1001, 4, Variant("PE"));
              auto edit = s.Rows(0, "WATER_MAIN_ATTR")->Clone();
              edit->MoveFirst();
              edit->SetValue(Variant("ZONE_ID"), Variant(int32_t{8}));
@@ -734,11 +740,7 @@ void Apply(Scene& s, const Step& step, int16_t& nextCid) {
         }
         case Step::AddLining: {
             auto rows = s.Rows(step.main, "WATER_MAIN_LINING");
-            rows->AddNew();
-            for (auto [field, value] :
-                 {std::pair{"QTX_FNO", Variant(int16_t{101})}, {"QTX_FID", Variant(s.f[step.main]->get_FID())},
-                  {"QTX_CID", Variant(nextCid++)}, {"LINING_TYPE", Variant("A" + std::to_string(step.value))}})
-                rows->SetValue(Variant(field), value);
+            NewLining(rows, s.f[step.main]->get_FID(), nextCid++, Variant("A" + std::to_string(step.value)));
             if (step.update) rows->Update();
             break;
         }
@@ -778,11 +780,7 @@ void Apply(Scene& s, const Step& step, int16_t& nextCid) {
             if (auto view = std::dynamic_pointer_cast<pelmora::ComponentClone>(item)) view->ReleaseRecordset();
             const Variant type("H" + std::to_string(step.value));
             if (step.update) {
-                rows->AddNew();
-                for (auto [field, value] : {std::pair{"QTX_FNO", Variant(int16_t{101})},
-                                            {"QTX_FID", Variant(s.f[step.main]->get_FID())},
-                                            {"QTX_CID", Variant(nextCid++)}, {"LINING_TYPE", type}})
-                    rows->SetValue(Variant(field), value);
+                NewLining(rows, s.f[step.main]->get_FID(), nextCid++, type);
             } else {
                 if (rows->get_BOF() || rows->get_EOF()) return;
                 rows->SetValue(Variant("LINING_TYPE"), type);
@@ -900,8 +898,6 @@ void SaveApart(Scene& s) {
 // a = the scene's 1001, b = a second OpenFeature of it; one save of both
 // stores what two saves in that order store, the geometry rows included.
 TEST_F(AloneOrTogether, GeometryOfTwoCopiesInOneSaveAsTwoSaves) {
-    const auto replaceLine = ReplaceLine;
-    const auto deleteLine = DeleteLine;
     // Copy k moves the first vertex of its line's first geometry row.
     const auto editGeometryRow = [](Scene& s, size_t k) {
         auto item = s.f.at(k)->get_Components()->get_Item(Variant("WATER_MAIN_LINE"));
@@ -917,49 +913,12 @@ TEST_F(AloneOrTogether, GeometryOfTwoCopiesInOneSaveAsTwoSaves) {
     const std::vector<Check> kLineGone = {
         {"SELECT COUNT(*) FROM WATER_MAIN_LN WHERE QTX_FID = 1001", {"0"}},
         {"SELECT COUNT(*) FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1001", {"0"}}};
-    const std::vector<Case> cases = {
-        {"two copies {b, a}: b replaces the line's geometry, a deletes the line: nothing of it stays",
-         {{101, 1001}},
-         {kAlone, kTogether},
-         [&](Scene& s) {
-             TwoCopies(s, [&](Scene& t) { replaceLine(t, 1); deleteLine(t, 0); }, true);
-         },
-         kLineGone},
-        {"two copies {a, b}: a replaces the line's geometry, b deletes the line: nothing of it stays",
-         {{101, 1001}},
-         {kAlone, kTogether},
-         [&](Scene& s) {
-             TwoCopies(s, [&](Scene& t) { replaceLine(t, 0); deleteLine(t, 1); }, false);
-         },
-         kLineGone},
-        {"two copies {b, a}: b moves a vertex of the line a deletes: nothing of it stays",
-         {{101, 1001}},
-         {kAlone, kTogether},
-         [&](Scene& s) {
-             TwoCopies(s, [&](Scene& t) { editGeometryRow(t, 1); deleteLine(t, 0); }, true);
-         },
-         kLineGone},
-        {"two copies {a, b}: a deletes the line whose vertex b then moves, refused whole",
-         {{101, 1001}},
-         {kAlone, kTogether},
-         [&](Scene& s) {
-             TwoCopies(s, [&](Scene& t) { editGeometryRow(t, 1); deleteLine(t, 0); }, false);
-         },
-         {{"SELECT COUNT(*) FROM WATER_MAIN_LN WHERE QTX_FID = 1001", {"1"}},
-          {"SELECT SDO_SEQ, SDO_X1 FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1001 ORDER BY 1", {"0|1000", "1|1350"}}},
-         pelmora::kErrorBase + 23288},
-    };
-    RunTable(cases);
-
-    // A row or geometry one copy writes anew and the other then deletes or
-    // changes: one save, then the same steps saved one copy at a time.
+    // Rows or geometry one copy writes anew and the other then deletes or
+    // changes.
     const Steps linings = [](Scene& t) {
         DeleteCid(t, 1, "WATER_MAIN_LINING", 3);
         auto rows = t.Rows(1, "WATER_MAIN_LINING");
-        rows->AddNew();
-        for (auto [field, value] : {std::pair{"QTX_FNO", Variant(int16_t{101})}, {"QTX_FID", Variant(1001)},
-                                    {"QTX_CID", Variant(int16_t{3})}, {"LINING_TYPE", Variant("NEW")}})
-            rows->SetValue(Variant(field), value);
+        NewLining(rows, 1001, 3, Variant("NEW"));
         rows->Update();
         DeleteCid(t, 0, "WATER_MAIN_LINING", 3);
     };
@@ -968,35 +927,48 @@ TEST_F(AloneOrTogether, GeometryOfTwoCopiesInOneSaveAsTwoSaves) {
         t.Add(1, "WATER_MAIN_ATTR", {101, 1002}, 1);
         t.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{9}));
     };
-    const Steps vertex = [&](Scene& t) {
-        replaceLine(t, 1);
-        editGeometryRow(t, 0);
-    };
-    struct Written {
+    struct Copies {
         const char* what;
         Feature feature;
-        Steps steps;
+        Steps steps;  // b is f[1], a is f[0]
+        bool bFirst;
         std::vector<Check> checks;
+        int32_t error = 0;
     };
-    const std::vector<Written> written = {
-        {"b deletes lining 3 and adds it anew, a deletes lining 3", {101, 1001}, linings,
+    const std::vector<Copies> copies = {
+        {"{b, a}: b replaces the line's geometry, a deletes the line: nothing of it stays", {101, 1001},
+         [&](Scene& t) { ReplaceLine(t, 1); DeleteLine(t, 0); }, true, kLineGone},
+        {"{a, b}: a replaces the line's geometry, b deletes the line: nothing of it stays", {101, 1001},
+         [&](Scene& t) { ReplaceLine(t, 0); DeleteLine(t, 1); }, false, kLineGone},
+        {"{b, a}: b moves a vertex of the line a deletes: nothing of it stays", {101, 1001},
+         [&](Scene& t) { editGeometryRow(t, 1); DeleteLine(t, 0); }, true, kLineGone},
+        {"{a, b}: a deletes the line whose vertex b then moves, refused whole", {101, 1001},
+         [&](Scene& t) { editGeometryRow(t, 1); DeleteLine(t, 0); }, false,
+         {{"SELECT COUNT(*) FROM WATER_MAIN_LN WHERE QTX_FID = 1001", {"1"}},
+          {"SELECT SDO_SEQ, SDO_X1 FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1001 ORDER BY 1", {"0|1000", "1|1350"}}},
+         pelmora::kErrorBase + 23288},
+        {"{b, a}: b deletes lining 3 and adds it anew, a deletes lining 3", {101, 1001}, linings, true,
          {{"SELECT QTX_CID, LINING_TYPE FROM WATER_LINING_N WHERE QTX_FID = 1001 ORDER BY 1", {"1|CEMENT"}}}},
-        {"b writes main 1002's attribute row anew, a sets its zone", {101, 1002}, attributes,
+        {"{b, a}: b writes main 1002's attribute row anew, a sets its zone", {101, 1002}, attributes, true,
          {{"SELECT QTX_CID, ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID = 1002", {"1|9"}}}},
-        {"b replaces the line's geometry, a moves a vertex of the old one", {101, 1001}, vertex,
-         {{"SELECT SDO_SEQ, SDO_X1 FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1001 ORDER BY 1",
-           {"0|999.5"}}}},
+        {"{b, a}: b replaces the line's geometry, a moves a vertex of the old one", {101, 1001},
+         [&](Scene& t) { ReplaceLine(t, 1); editGeometryRow(t, 0); }, true,
+         {{"SELECT SDO_SEQ, SDO_X1 FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1001 ORDER BY 1", {"0|999.5"}}}},
     };
-    std::vector<Case> apart;
-    for (const Written& w : written)
-        for (bool oneSave : {true, false})
-            apart.push_back({w.what, {w.feature}, {kAlone, kTogether},
-                             [w, oneSave](Scene& s) {
-                                 TwoCopies(s, w.steps, true);
+    // Each in one save, then saved one copy at a time: the same rows (a
+    // refused save refuses both copies, where the first of two saves stands).
+    std::vector<Case> cases;
+    for (const Copies& c : copies)
+        for (bool oneSave : {true, false}) {
+            if (!oneSave && c.error != 0) continue;
+            cases.push_back({c.what, {c.feature}, {kAlone, kTogether},
+                             [c, oneSave](Scene& s) {
+                                 TwoCopies(s, c.steps, c.bFirst);
                                  if (!oneSave) SaveApart(s);
                              },
-                             w.checks});
-    RunTable(apart);
+                             c.checks, c.error});
+        }
+    RunTable(cases);
 }
 
 namespace {
@@ -1054,19 +1026,20 @@ Steps AddThroughHeld(bool rowsOnly) {
 }
 
 // Sets ZONE_ID := 42 on the other rows, left open, once the rows it is
-// advised on have ended an edit.
+// advised on have ended an edit (every time when again).
 class OpensAnEdit : public ado::RecordsetEvents {
 public:
-    explicit OpensAnEdit(RowsPtr other) : other_(std::move(other)) {}
+    explicit OpensAnEdit(RowsPtr other, bool again = false) : other_(std::move(other)), again_(again) {}
     void RecordChangeComplete(ado::EventReasonEnum reason, int32_t, const rt::ComError*, ado::EventStatusEnum&,
                               const ado::RecordsetPtr&) override {
         if (reason != ado::adRsnUpdate || !other_) return;
-        auto other = std::move(other_);
+        auto other = again_ ? other_ : std::move(other_);
         other->SetValue(Variant("ZONE_ID"), Variant(int32_t{42}));
     }
 
 private:
     RowsPtr other_;
+    bool again_;
 };
 
 }  // namespace
@@ -1164,6 +1137,19 @@ TEST_F(AloneOrTogether, RefusedSavesAndHeldViewsAsAlone) {
              s.RowsHere(0, "WATER_MAIN_ATTR")->Advise(sink);
          },
          {{kMains, {"1001|7|412.35", "1002|42|96.4"}}}},
+        {"handlers that keep opening each other's edits: the save stops and refuses, nothing written", k1001,
+         {kTogether},
+         [](Scene& s) {
+             auto a = s.Rows(0, "WATER_MAIN_ATTR"), b = s.Rows(1, "WATER_MAIN_ATTR");
+             for (auto [rows, other] : {std::pair{a, b}, {b, a}}) {
+                 auto sink = std::make_shared<OpensAnEdit>(other, true);
+                 s.keep.push_back(sink);
+                 rows->Advise(sink);
+             }
+             a->SetValue(Variant("LENGTH_M"), Variant(55.0));
+         },
+         {{kMains, {"1001|3|412.35", "1002|3|96.4"}}},
+         ado::err::OperationCancelled},
     };
     RunTable(cases);
 }

@@ -200,8 +200,9 @@ private:
     // (by a copy of the feature later in the save) goes to the next block:
     // set, then deleted, as two saves in that order would.
     RowMarks setRows_;
-    // The rows and geometry groups the package's batch has new rows of,
-    // noted once their component is queued. It inserts them only when the
+    // The rows and geometry groups the package's batch has new rows of;
+    // those of the component being queued (componentNewRows_) join when the
+    // next component begins. It inserts them only when the
     // batch ends, after every deletion and set, so a later copy that deletes
     // or sets such a row or group ends the batch first: inserted, then
     // deleted or set, as two saves in that order would.

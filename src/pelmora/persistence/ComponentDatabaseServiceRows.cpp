@@ -240,16 +240,11 @@ void ComponentDatabaseService::UpdateComponent(const std::shared_ptr<IComponent>
         std::string name = objComponent->get_Name();
         if (!objComponent->get_RecordsetLocal()) return;
         componentMark_ = std::hash<std::string>{}(name);
-        // The component's own new rows count for the components after it: its
+        // A component's new rows count from the next component on: its own
         // deletions and sets of a key come before its new rows of that key
-        // in one call as in one save of it alone.
-        struct NewRowsAfter {
-            ComponentDatabaseService& s;
-            ~NewRowsAfter() {
-                s.newRows_.marks.insert(s.newRows_.marks.end(), s.componentNewRows_.begin(), s.componentNewRows_.end());
-                s.componentNewRows_.clear();
-            }
-        } newRowsAfter{*this};
+        // in one call, as in one save of it alone.
+        newRows_.marks.insert(newRows_.marks.end(), componentNewRows_.begin(), componentNewRows_.end());
+        componentNewRows_.clear();
 
         auto rs = ComponentRowsOf(objComponent);
         rs->put_Filter(rt::Variant(int32_t{ado::adFilterPendingRecords}));
