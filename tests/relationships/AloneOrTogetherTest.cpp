@@ -190,6 +190,26 @@ struct Case {
     size_t boxes = 0;   // the message boxes the steps and the save show
 };
 
+// The sample's functional interfaces fire in their own tests.
+void Quiet(const std::shared_ptr<pelmora::IComponents>& components) {
+    for (const auto& c : components->get_NewEnum()) c->put_FunctionalInterfacesEnabled(false);
+}
+
+// Two copies of the scene's first feature: a, the scene's, and b, opened
+// again as the last of f; the steps run, then the save is given b and
+// then what the scene saves (a and its other features), or b last.
+void TwoCopies(Scene& s, const Steps& steps, bool bFirst) {
+    const std::vector<KeyPtr> scene = s.holder ? std::vector<KeyPtr>{s.holder} : s.f;
+    s.f.push_back(s.assembly->OpenFeature(s.f[0]->get_FNO(), s.f[0]->get_FID()));
+    const KeyPtr b = s.f.back();
+    Quiet(b->get_Components());
+    steps(s);
+    s.save = pelmora::KeyObjects::New();
+    if (bFirst) s.save->Add(b);
+    for (const auto& key : scene) s.save->Add(key);
+    if (!bFirst) s.save->Add(b);
+}
+
 class AloneOrTogether : public RelationshipServiceFixture {
 protected:
     void TearDown() override {
@@ -220,26 +240,6 @@ protected:
             out.insert(out.end(), rows.begin(), rows.end());
         }
         return out;
-    }
-
-    // The sample's functional interfaces fire in their own tests.
-    static void Quiet(const std::shared_ptr<pelmora::IComponents>& components) {
-        for (const auto& c : components->get_NewEnum()) c->put_FunctionalInterfacesEnabled(false);
-    }
-
-    // Two copies of the scene's first feature: a, the scene's, and b, opened
-    // again as the last of f; the steps run, then the save is given b and
-    // then what the scene saves (a and its other features), or b last.
-    static void TwoCopies(Scene& s, const Steps& steps, bool bFirst) {
-        const std::vector<KeyPtr> scene = s.holder ? std::vector<KeyPtr>{s.holder} : s.f;
-        s.f.push_back(s.assembly->OpenFeature(s.f[0]->get_FNO(), s.f[0]->get_FID()));
-        const KeyPtr b = s.f.back();
-        Quiet(b->get_Components());
-        steps(s);
-        s.save = pelmora::KeyObjects::New();
-        if (bFirst) s.save->Add(b);
-        for (const auto& key : scene) s.save->Add(key);
-        if (!bFirst) s.save->Add(b);
     }
 
     Scene Open(Way way, const std::vector<Feature>& features) {
@@ -1025,21 +1025,25 @@ Steps AddThroughHeld(bool rowsOnly) {
     };
 }
 
-// Sets ZONE_ID := 42 on the other rows, left open, once the rows it is
-// advised on have ended an edit (every time when again).
+// Sets ZONE_ID := value on the other rows (its own when it has none), left
+// open, each time the rows it is advised on end an edit, at most times times.
 class OpensAnEdit : public ado::RecordsetEvents {
 public:
-    explicit OpensAnEdit(RowsPtr other, bool again = false) : other_(std::move(other)), again_(again) {}
+    explicit OpensAnEdit(const RowsPtr& other, int times = 1, int32_t value = 42)
+        : other_(other), times_(times), value_(value) {}
     void RecordChangeComplete(ado::EventReasonEnum reason, int32_t, const rt::ComError*, ado::EventStatusEnum&,
-                              const ado::RecordsetPtr&) override {
-        if (reason != ado::adRsnUpdate || !other_) return;
-        auto other = again_ ? other_ : std::move(other_);
-        other->SetValue(Variant("ZONE_ID"), Variant(int32_t{42}));
+                              const ado::RecordsetPtr& rows) override {
+        if (reason != ado::adRsnUpdate || times_ == 0) return;
+        --times_;
+        // Weakly: the rows hold their sinks.
+        auto other = other_.expired() ? rows : other_.lock();
+        if (other) other->SetValue(Variant("ZONE_ID"), Variant(value_));
     }
 
 private:
-    RowsPtr other_;
-    bool again_;
+    std::weak_ptr<ado::Recordset> other_;
+    int times_;
+    int32_t value_;
 };
 
 }  // namespace
@@ -1137,19 +1141,6 @@ TEST_F(AloneOrTogether, RefusedSavesAndHeldViewsAsAlone) {
              s.RowsHere(0, "WATER_MAIN_ATTR")->Advise(sink);
          },
          {{kMains, {"1001|7|412.35", "1002|42|96.4"}}}},
-        {"handlers that keep opening each other's edits: the save stops and refuses, nothing written", k1001,
-         {kTogether},
-         [](Scene& s) {
-             auto a = s.Rows(0, "WATER_MAIN_ATTR"), b = s.Rows(1, "WATER_MAIN_ATTR");
-             for (auto [rows, other] : {std::pair{a, b}, {b, a}}) {
-                 auto sink = std::make_shared<OpensAnEdit>(other, true);
-                 s.keep.push_back(sink);
-                 rows->Advise(sink);
-             }
-             a->SetValue(Variant("LENGTH_M"), Variant(55.0));
-         },
-         {{kMains, {"1001|3|412.35", "1002|3|96.4"}}},
-         ado::err::OperationCancelled},
     };
     RunTable(cases);
 }
@@ -1212,7 +1203,73 @@ namespace {
 
 // ---- the save ends the views' edits in one step ----
 
-std::vector<Case> SaveStepCases() { return {}; }
+const char* const kMainsSaved =
+    "SELECT QTX_FID, ZONE_ID, LENGTH_M FROM WATER_MAIN_N WHERE QTX_FID IN (1001, 1002) ORDER BY 1";
+
+// Main 1001's LENGTH_M := 55 left open on its attribute rows, whose sink
+// stamps their own row, or (eachOther) opens an edit on main 1002's rows,
+// whose sink opens one back; times times each.
+Steps StampedWhileSaved(int times, bool eachOther) {
+    return [times, eachOther](Scene& s) {
+        auto a = s.Rows(0, "WATER_MAIN_ATTR"), b = s.Rows(1, "WATER_MAIN_ATTR");
+        const std::vector<std::pair<RowsPtr, RowsPtr>> sinks =
+            eachOther ? std::vector<std::pair<RowsPtr, RowsPtr>>{{a, b}, {b, a}}
+                      : std::vector<std::pair<RowsPtr, RowsPtr>>{{a, nullptr}};
+        for (const auto& [rows, other] : sinks) {
+            auto sink = std::make_shared<OpensAnEdit>(other, times);
+            s.keep.push_back(sink);
+            rows->Advise(sink);
+        }
+        a->SetValue(Variant("LENGTH_M"), Variant(55.0));
+    };
+}
+
+std::vector<Case> SaveStepCases() {
+    const std::vector<Feature> mains = {{101, 1001}, {101, 1002}};
+    const std::vector<Check> stored55 = {{"SELECT LENGTH_M FROM WATER_MAIN_N WHERE QTX_FID = 1001", {"55"}}};
+    std::vector<Case> cases;
+    for (int times : {5, 20})
+        cases.push_back({"a handler stamps its own row as the save ends its edit", mains, {kAlone, kTogether},
+                         StampedWhileSaved(times, false), {{kMainsSaved, {"1001|42|55", "1002|3|96.4"}}}});
+    // How deep such a cascade is followed may differ: the edit each save
+    // leaves open is pending for the next.
+    for (Way way : {kAlone, kTogether})
+        cases.push_back({"handlers open edits on each other's rows as the save ends them", mains, {way},
+                         StampedWhileSaved(8, true), stored55});
+    cases.push_back(
+        {"an edit a handler opens on an earlier component as the save ends a later one is saved", mains,
+         {kAlone, kTogether},
+         [](Scene& s) {
+             auto sink = std::make_shared<OpensAnEdit>(s.Rows(1, "WATER_MAIN_ATTR"), 1, 101);
+             s.keep.push_back(sink);
+             s.Rows(0, "WATER_MAIN_LINING")->Advise(sink);
+             s.Set(0, "WATER_MAIN_LINING", "LINING_YEAR", Variant(int32_t{2020}), false);
+         },
+         {{kMainsSaved, {"1001|3|412.35", "1002|101|96.4"}},
+          {"SELECT LINING_YEAR FROM WATER_LINING_N WHERE QTX_FID = 1001 AND QTX_CID = 1", {"2020"}}}});
+    cases.push_back(
+        {"kept edits refused in two components: one refusal names both, the next save stores the rest", mains,
+         {kTogether},
+         [](Scene& s) {
+             s.saved = true;
+             auto sink = std::make_shared<pelmora_test::RefusesUpdate>();
+             s.keep.push_back(sink);
+             for (auto [component, field] : {std::pair{"WATER_MAIN_ATTR", "ZONE_ID"}, {"WATER_MAIN_LINE", "LINE_STYLE"}}) {
+                 s.RowsHere(0, component)->Advise(sink);
+                 s.Set(0, component, field, Variant(int32_t{7}), false);
+             }
+             s.f.erase(s.f.begin());
+             s.Set(0, "WATER_MAIN_ATTR", "LENGTH_M", Variant(66.0));
+             const rt::ComError refused = pelmora_test::Raised([&] { s.assembly->UpdateFeatures(s.save); });
+             EXPECT_EQ(refused.Number(), ado::err::OperationCancelled);
+             for (const char* component : {"WATER_MAIN_ATTR,", "WATER_MAIN_LINE,"})
+                 EXPECT_NE(refused.Description().find(component), std::string::npos) << refused.Description();
+             s.assembly->UpdateFeatures(s.save);
+         },
+         {{kMainsSaved, {"1001|3|412.35", "1002|3|66"}},
+          {"SELECT LINE_STYLE FROM WATER_MAIN_LN WHERE QTX_FID = 1001", {"1"}}}});
+    return cases;
+}
 
 // ---- held rows read their classification where they stand ----
 
@@ -1220,7 +1277,63 @@ std::vector<Case> HeldRowsCases() { return {}; }
 
 // ---- a refused save leaves the rows usable ----
 
-std::vector<Case> RefusedSaveCases() { return {}; }
+// Refuses the save; then the feature's attribute rows have the filter they
+// had before it and stand on their first row, and a lining added next reads
+// its classification there.
+void RefusedThenAdd(Scene& s, size_t k, int32_t fid, int32_t error) {
+    auto rows = s.RowsHere(k, "WATER_MAIN_ATTR");
+    const std::string filter = rt::CStr(rows->get_Filter());
+    EXPECT_EQ(pelmora_test::ErrorOf([&] { s.assembly->UpdateFeatures(s.save); }), error);
+    EXPECT_EQ(rt::CStr(rows->get_Filter()), filter);
+    EXPECT_FALSE(rows->get_EOF());
+    if (!rows->get_EOF()) {
+        EXPECT_EQ(rt::CLng(rows->GetValue(Variant("QTX_CID"))), 1);
+    }
+    auto lining = s.RowsHere(k, "WATER_MAIN_LINING");
+    lining->AddNew();
+    lining->SetValue(Variant("QTX_FNO"), Variant(int16_t{101}));
+    lining->SetValue(Variant("QTX_FID"), Variant(fid));
+    lining->Update();
+}
+
+std::vector<Case> RefusedSaveCases() {
+    return {
+        // Two copies of main 5202 each add an attribute row with one key:
+        // refused while queuing, on a's attribute rows.
+        {"a save refused while queuing leaves the rows usable", {{101, 5202}, {101, 5201}}, {kAlone, kTogether},
+         [](Scene& s) {
+             s.saved = true;
+             const std::vector<KeyPtr> scene = s.holder ? std::vector<KeyPtr>{s.holder} : s.f;
+             TwoCopies(s, [](Scene& t) {
+                 t.Add(2, "WATER_MAIN_ATTR", {101, 5202}, 7);
+                 t.Add(0, "WATER_MAIN_ATTR", {101, 5202}, 7);
+                 t.Rows(0, "WATER_MAIN_ATTR");
+             }, true);
+             RefusedThenAdd(s, 0, 5202, pelmora::kErrorBase + 23287);
+             s.save = pelmora::KeyObjects::New();
+             for (const auto& key : scene) s.save->Add(key);
+             s.assembly->UpdateFeatures(s.save);
+         },
+         {{"SELECT QTX_CID FROM WATER_MAIN_N WHERE QTX_FID = 5202 ORDER BY 1", {"1", "7"}},
+          {"SELECT COUNT(*) FROM WATER_LINING_N WHERE QTX_FID = 5202 AND THICKNESS_MM IS NOT NULL", {"1"}}}},
+        // Main 5955's line edit refused by a handler as the save ends it.
+        {"a save a handler refuses leaves the rows usable", {{101, 5955}}, {kAlone, kTogether},
+         [](Scene& s) {
+             s.saved = true;
+             s.Rows(0, "WATER_MAIN_ATTR");
+             auto line = s.Rows(0, "WATER_MAIN_LINE");
+             auto sink = std::make_shared<pelmora_test::RefusesUpdate>();
+             s.keep.push_back(sink);
+             line->Advise(sink);
+             line->SetValue(Variant("LINE_STYLE"), Variant(int32_t{4}));
+             RefusedThenAdd(s, 0, 5955, ado::err::OperationCancelled);
+             line->CancelUpdate();
+             s.assembly->UpdateFeatures(s.save);
+         },
+         {{"SELECT LINE_STYLE FROM WATER_MAIN_LN WHERE QTX_FID = 5955", {"1"}},
+          {"SELECT COUNT(*) FROM WATER_LINING_N WHERE QTX_FID = 5955 AND THICKNESS_MM IS NOT NULL", {"1"}}}},
+    };
+}
 
 // ---- a relate to a feature deleted whole ----
 
@@ -1232,7 +1345,36 @@ std::vector<Case> TransactionCases() { return {}; }
 
 // ---- two copies adding a row again with its key ----
 
-std::vector<Case> ReAddedKeyCases() { return {}; }
+// Each copy of main 1001 (b, then a) deletes lining 1 and adds it again, or
+// replaces the line's geometry; in one save as in one save a copy.
+std::vector<Case> ReAddedKeyCases() {
+    const auto reAdd = [](Scene& t, size_t k, const char* type) {
+        DeleteCid(t, k, "WATER_MAIN_LINING", 1);
+        auto rows = t.Rows(k, "WATER_MAIN_LINING");
+        NewLining(rows, 1001, 1, Variant(type));
+        rows->Update();
+    };
+    const struct {
+        const char* what;
+        Steps copies;
+        Check check;
+    } steps[] = {
+        {"each of two copies deletes lining 1 and adds it again",
+         [reAdd](Scene& t) { reAdd(t, 1, "B"); reAdd(t, 0, "A"); },
+         {"SELECT QTX_CID, LINING_TYPE FROM WATER_LINING_N WHERE QTX_FID = 1001 ORDER BY 1", {"1|A", "3|EPOXY"}}},
+        {"each of two copies replaces the line's geometry", [](Scene& t) { ReplaceLine(t, 1); ReplaceLine(t, 0); },
+         {"SELECT COUNT(*), MIN(SDO_X1) FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1001", {"1|1200"}}}};
+    std::vector<Case> cases;
+    for (const auto& step : steps)
+        for (bool oneSave : {true, false})
+            cases.push_back({step.what, {{101, 1001}}, {kAlone, kTogether},
+                             [copies = step.copies, oneSave](Scene& s) {
+                                 TwoCopies(s, copies, true);
+                                 if (!oneSave) SaveApart(s);
+                             },
+                             {step.check}});
+    return cases;
+}
 
 }  // namespace
 

@@ -14,6 +14,7 @@
 #include "interfaces/Geometry.h"
 #include "interfaces/MetadataService.h"
 #include "pelmora/metadata/MetadataRecordsetFilterService.h"
+#include "pelmora/persistence/ComponentDatabaseService.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
 #include "runtime/SqlName.h"
@@ -553,45 +554,44 @@ std::vector<std::pair<std::shared_ptr<ado::Recordset>, std::string>> Component::
     return open;
 }
 
-void Component::EndCloneEdits() {
-    // A handler may open an edit on another view while these end: each round
-    // ends what the last one left, and the bound stops a handler that keeps
-    // opening them.
+void Component::EndCloneEdits() { EndCloneEdits({this}); }
+
+void Component::EndCloneEdits(const std::vector<Component*>& components) {
+    // A handler may open an edit on any view of the save while these end:
+    // each round goes over every component and ends what the last one left.
+    // Past the bound, what a handler keeps opening stays open for the next
+    // save, as an edit opened after a save passed a feature's own row does.
     constexpr int kRounds = 16;
     std::optional<rt::ComError> first;
     std::vector<std::string> notEnded;
     std::vector<std::shared_ptr<ado::Recordset>> refused;
-    auto name = [&](const std::shared_ptr<ado::Recordset>& rows, const std::string& view) {
-        return "The edit of component " + name_ + ", feature FNO " + KeyText(rows, "QTX_FNO") + " FID " +
-               KeyText(rows, "QTX_FID") + " (rows " + view + "), could not be ended";
-    };
-    for (int round = 0;; ++round) {
-        auto open = OpenCloneEdits();
-        std::erase_if(open, [&](const auto& o) {
-            return std::find(refused.begin(), refused.end(), o.first) != refused.end();
-        });
-        if (open.empty()) break;
-        if (round == kRounds) {
-            for (const auto& [rows, view] : open) notEnded.push_back(name(rows, view));
-            if (!first) first = rt::ComError(ado::err::OperationCancelled, kFile, "A handler kept opening edits.");
-            break;
-        }
-        for (const auto& [rows, view] : open) {
-            try {
-                // Without an edit in progress (a change already updated and
-                // pending) this does nothing.
-                rows->Update();
-            } catch (const rt::ComError& e) {
-                if (!first) first = e;
-                notEnded.push_back(name(rows, view));
-                refused.push_back(rows);
-                // A view let go has nobody left to cancel its edit: refused
-                // once, it is taken back, so that it does not block every
-                // later save. Rows someone holds keep theirs.
-                DropKeptView(rows);
+    for (int round = 0; round < kRounds; ++round) {
+        bool ending = false;
+        for (Component* c : components) {
+            for (const auto& [rows, view] : c->OpenCloneEdits()) {
+                if (std::find(refused.begin(), refused.end(), rows) != refused.end()) continue;
+                ending = true;
+                try {
+                    // Without an edit in progress (a change already updated and
+                    // pending) this does nothing.
+                    rows->Update();
+                } catch (const rt::ComError& e) {
+                    if (!first) first = e;
+                    notEnded.push_back("The edit of component " + c->name_ + ", feature FNO " +
+                                       KeyText(rows, "QTX_FNO") + " FID " + KeyText(rows, "QTX_FID") + " (rows " +
+                                       view + "), could not be ended");
+                    refused.push_back(rows);
+                    // A view let go has nobody left to cancel its edit: refused
+                    // once, it is taken back, so that it does not block every
+                    // later save. Rows someone holds keep theirs.
+                    c->DropKeptView(rows);
+                }
             }
         }
+        if (!ending) break;
     }
+    // The views let go whose edits are ended may go now.
+    for (Component* c : components) c->ForgetEndedKeptViews();
     if (first) {
         std::string description = first->Description();
         if (!description.empty() && description.back() != '.') description += '.';
@@ -599,8 +599,54 @@ void Component::EndCloneEdits() {
             description += (k == 0 ? " " : ". ") + notEnded[k];
         throw rt::ComError(first->Number(), first->Source(), description + "; nothing was saved.");
     }
-    // Their edits are ended: the views let go may go now.
+}
+
+void Component::Save(const std::vector<std::shared_ptr<Component>>& components, IComponentDatabaseService* service) {
+    std::vector<Component*> ending;
+    for (const auto& c : components) ending.push_back(c.get());
+    EndCloneEdits(ending);
+    // The walks below may stop anywhere: a refusal gives the rows back as
+    // the caller set them.
+    struct AsSet {
+        std::shared_ptr<ado::Recordset> rows;
+        rt::Variant filter;
+    };
+    std::vector<AsSet> before;
+    for (const auto& c : components)
+        for (const auto& rs : {c->rows_, c->geometryRows_})
+            if (rs) before.push_back({rs, rs->get_Filter()});
+    try {
+        for (const auto& c : components) c->ProcessComponentsUpdate();
+        if (!service) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+        for (const auto& c : components) service->UpdateComponent(c);
+    } catch (const rt::ComError&) {
+        for (const auto& [rs, filter] : before) {
+            if (rs->get_State() == ado::adStateClosed) continue;
+            // Setting a filter ends an open edit: a refused one stays as it is.
+            const auto open = rs->EditorsOfRows();
+            if (std::find(open.begin(), open.end(), rs) != open.end()) continue;
+            try {
+                rs->put_Filter(filter);
+            } catch (const rt::ComError&) {
+                // The save's own error is the one to report.
+            }
+        }
+        throw;
+    }
+}
+
+void Component::ForgetEndedKeptViews() {
+    if (keptViews_.empty()) return;
+    const auto open = OpenCloneEdits();
+    std::vector<std::shared_ptr<Component>> ended;
+    auto kept = std::move(keptViews_);
     keptViews_.clear();
+    for (auto& view : kept) {
+        const bool stillOpen = std::any_of(open.begin(), open.end(), [&](const auto& o) { return o.first == view->rows_; });
+        (stillOpen ? keptViews_ : ended).push_back(std::move(view));
+    }
+    // Let go once the list is whole again: a view going may call back.
+    ended.clear();
 }
 
 void Component::EndCloneEditsToRead() {

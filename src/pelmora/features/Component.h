@@ -41,12 +41,15 @@ namespace pelmora {
 
 class BackwardPointer;
 class ComponentsClone;
+class IComponentDatabaseService;
 class IComponentService;
 class IFunctionalInterface;
 class IMetadataRecordsetFilterService;
 class IGeometryIndex;
 class IGeometryService;
 class TraceScope;
+
+class IComponentDatabaseService;
 
 class Component : public rt::Object, public IComponent, public QzComponent, public ISavedComponent {
 public:
@@ -124,10 +127,20 @@ public:
     void NoteCloneRows(const std::shared_ptr<ado::Recordset>& rows, const std::string& view);
     // Ends (Update) the edit in progress on each such clone, as the
     // component's own rows end theirs before a save, and those that handlers
-    // open meanwhile; refusals raise once, with the number and source of the
-    // first, naming the component and each edited row's feature. A kept
+    // open meanwhile, in rounds over all the components given (at most 16:
+    // what handlers open after the last stays open for the next save).
+    // Refusals raise once, after every round, with the number and source of
+    // the first, naming the component and each edited row's feature. A kept
     // view's refused edit is taken back; held rows keep theirs.
     void EndCloneEdits();
+    static void EndCloneEdits(const std::vector<Component*>& components);
+    // Queues the components with the service (91 without one): their views'
+    // edits end first, then every component's Update interfaces run, then
+    // every component's pending rows are queued. Refused, the components'
+    // rows are given back with the filters the caller set, on their first
+    // row, as a good save leaves them; rows with a refused edit of their own
+    // keep it where it stands.
+    static void Save(const std::vector<std::shared_ptr<Component>>& components, IComponentDatabaseService* service);
     // Ends the edit in progress on each clone still held, as a read of a
     // feature's own rows ends theirs when it moves them: a reader of the
     // component's rows sees what the features' views changed. A refusal
@@ -322,6 +335,8 @@ private:
     std::unordered_map<const ado::Recordset*, CloneRows> cloneRows_;
     size_t cloneRowsSweepAt_ = 16;
     std::vector<std::shared_ptr<Component>> keptViews_;
+    // Lets go the kept views whose edits are ended.
+    void ForgetEndedKeptViews();
     // The clones' rows with an edit or an add open, each with its view.
     std::vector<std::pair<std::shared_ptr<ado::Recordset>, std::string>> OpenCloneEdits();
     // The kept view whose rows these are, or the end.

@@ -152,14 +152,7 @@ std::shared_ptr<IComponent> Components::GetComponent(int16_t CNO) {
 
 void Components::UpdateComponents(const std::shared_ptr<IComponentDatabaseService>& service) {
     TraceScope trace(kFile, "UpdateComponents");
-    auto members = Members();
-    // The rows handed out for single features end their edits first, as
-    // each component's own rows end theirs: the interfaces and the queue
-    // below see every change.
-    for (const auto& c : members) c->EndCloneEdits();
-    for (const auto& c : members) c->ProcessComponentsUpdate();
-    if (!service) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    for (const auto& c : members) service->UpdateComponent(c);
+    Component::Save(Members(), service.get());
 }
 
 bool Components::IsSingleFeature() {

@@ -106,11 +106,7 @@ void FeatureAssemblyService::SaveCache() {
     std::vector<std::shared_ptr<Component>> components;
     for (const auto& cached : AllCachedComponents())
         if (auto component = rt::TryQueryInterface<Component>(cached)) components.push_back(component);
-    // The edits open on the rows handed out for single features end first;
-    // every component's update interfaces run before anything is queued.
-    for (const auto& component : components) component->EndCloneEdits();
-    for (const auto& component : components) component->ProcessComponentsUpdate();
-    for (const auto& component : components) persistence->UpdateComponent(component);
+    Component::Save(components, persistence.get());
     persistence->EndComponentOperations();
 
     // What was written cannot be written again: the saved features leave.

@@ -220,6 +220,9 @@ void ComponentDatabaseService::CutWorkOperationBlock(bool endBatch) {
     ClearWorkOperationLists();
     setRows_.Forget();
     if (endBatch) {
+        // The ended batch inserts its new rows: a later copy may add a row
+        // of the same key again.
+        newRowKeys_.clear();
         newRows_.Forget();
         componentNewRows_.clear();
     }
