@@ -18,7 +18,10 @@ using namespace recordset_support;
 // ------------------------------------------------------------------ navigation
 
 void Recordset::FinishEdit() {
-    if (editMode_ != adEditNone) Update();
+    // A handler of the Update may open another edit on the row being left:
+    // the move ends that too, else it would stay open on no row (bounded, as
+    // a handler may keep opening them).
+    for (int round = 0; round < 16 && editMode_ != adEditNone; ++round) Update();
 }
 
 void Recordset::MoveTo(int32_t newPos, EventReasonEnum reason) {

@@ -141,6 +141,23 @@ TEST(RecordsetEvents, MovingOffAnEditedRowUpdatesItFirst) {
                                "MoveComplete(13,1)"}));
 }
 
+// A handler that stamps the row again as a move ends its edit: the move ends
+// those edits too, on the row it leaves.
+TEST(RecordsetEvents, MovingOffARowEndsTheEditsItsHandlersOpen) {
+    Fixture f;
+    int stamps = 0;
+    f.rec->hook["RecordChangeComplete:3"] = [&](const RecordsetPtr& rs) {
+        if (stamps < 3) rs->SetValue("VAL", rt::Variant(double(++stamps)));
+    };
+    f.rs->SetValue("NAME", rt::Variant("x"));
+    f.rs->MoveNext();
+    EXPECT_EQ(rt::CLng(f.rs->GetValue("ID")), 2);
+    EXPECT_EQ(f.rs->get_EditMode(), adEditNone);
+    f.rs->MoveFirst();
+    EXPECT_EQ(Text(f.rs->GetValue("NAME")), "x");
+    EXPECT_EQ(rt::CLng(f.rs->GetValue("VAL")), 3);
+}
+
 TEST(RecordsetEvents, DeleteRaisesRecordEventsWhileTheRowCanStillBeRead) {
     Fixture f;
     f.rs->MoveNext();
