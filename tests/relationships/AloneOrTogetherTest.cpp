@@ -848,6 +848,7 @@ void Apply(Scene& s, const Step& step, int16_t& nextCid) {
             // from 1001's, as its rows end an edit: a few times, for the
             // next three steps. (1002's stamping 1001's would depend on the
             // order alone of saves.)
+            if (s.advised.second > 0) s.advised.first();
             auto rows = s.RowsHere(step.main, "WATER_MAIN_ATTR");
             const bool other = step.update && step.main == 0;
             auto sink = std::make_shared<OpensAnEdit>(other ? s.Rows(1, "WATER_MAIN_ATTR") : nullptr,
