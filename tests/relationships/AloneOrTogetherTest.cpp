@@ -1323,7 +1323,56 @@ std::vector<Case> SaveStepCases() {
 
 // ---- held rows read their classification where they stand ----
 
-std::vector<Case> HeldRowsCases() { return {}; }
+// Main 5952's attribute rows held (moved to CID 2, or as the caller got
+// them) and its lining rows; its key object let go; a lining added through
+// the held lining rows.
+Steps LiningAfterKeyGone(bool moved) {
+    return [moved](Scene& s) {
+        auto attributes = moved ? s.Rows(0, "WATER_MAIN_ATTR") : s.RowsHere(0, "WATER_MAIN_ATTR");
+        if (moved) attributes->Find("QTX_CID = 2");
+        auto linings = s.RowsHere(0, "WATER_MAIN_LINING");
+        s.f.erase(s.f.begin());
+        NewLining(linings, 5952, 1, Variant("CEMENT"));
+        linings->Update();
+    };
+}
+
+// Main 5201's lining rows held after whatever could save it went (the cache
+// saved, which empties it, or the holder and the save's collection), its key
+// object too; then a lining added through them.
+Steps LiningAfterCollectionGone(bool cached) {
+    return [cached](Scene& s) {
+        std::unique_ptr<CachedViews> caching;
+        if (cached) {
+            caching = std::make_unique<CachedViews>(s, std::vector<Feature>{{101, 5201}, {101, 1003}}, true);
+            for (const auto& key : s.f) s.assembly->UpdateFeature(key);
+            s.assembly->SaveCache();
+        }
+        s.saved = true;
+        auto linings = s.RowsHere(0, "WATER_MAIN_LINING");
+        s.f.erase(s.f.begin());
+        s.holder.reset();
+        s.save.reset();
+        NewLining(linings, 5201, 1, Variant("CEMENT"));
+        linings->Update();
+    };
+}
+
+std::vector<Case> HeldRowsCases() {
+    const char* const kLinings5952 = "SELECT LINING_TYPE, THICKNESS_MM FROM WATER_LINING_N WHERE QTX_FID = 5952";
+    const Check nothingOf5201 = {"SELECT COUNT(*) FROM WATER_LINING_N WHERE QTX_FID = 5201", {"0"}};
+    const std::vector<Feature> k5952 = {{101, 5952}, {101, 1001}}, k5201 = {{101, 5201}, {101, 1003}};
+    return {
+        {"held attribute rows moved to CID 2, the key object gone: a lining takes CID 2's thickness", k5952,
+         {kAlone, kTogether}, LiningAfterKeyGone(true), {{kLinings5952, {"CEMENT|3"}}}},
+        {"held attribute rows never moved, the key object gone: a lining takes the first row's thickness", k5952,
+         {kAlone, kTogether}, LiningAfterKeyGone(false), {{kLinings5952, {"CEMENT|4.5"}}}},
+        {"held lining rows after the cache was saved and the key object went: a lining added, no box", k5201,
+         {kAlone, kTogether}, LiningAfterCollectionGone(true), {nothingOf5201}},
+        {"held lining rows after the holder, the collection and the key object went: a lining added, no box",
+         k5201, {kAlone, kTogether}, LiningAfterCollectionGone(false), {nothingOf5201}},
+    };
+}
 
 // ---- a refused save leaves the rows usable ----
 

@@ -13,7 +13,8 @@
 // collection may be shared with other components and clones; releasing a
 // component only drops its reference to it. It knows, weakly, the clones of
 // its rows that ComponentClone made for single features, so that a save
-// can end their edits; a view's component knows its feature's views weakly.
+// can end their edits; a view's component holds its feature's FeatureViews,
+// which knows the views weakly.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -40,7 +41,7 @@ using FieldList = std::vector<std::shared_ptr<Field>>;
 namespace pelmora {
 
 class BackwardPointer;
-class ComponentsClone;
+class FeatureViews;
 class IComponentDatabaseService;
 class IComponentService;
 class IFunctionalInterface;
@@ -48,8 +49,6 @@ class IMetadataRecordsetFilterService;
 class IGeometryIndex;
 class IGeometryService;
 class TraceScope;
-
-class IComponentDatabaseService;
 
 class Component : public rt::Object, public IComponent, public QzComponent, public ISavedComponent {
 public:
@@ -99,9 +98,9 @@ public:
     void put_InFunctionalInterface(bool v) { m_bInFunctionalInterface = v; }
     bool get_ClonedComponent() const { return m_bClonedComponent; }
     void put_ClonedComponent(bool v) { m_bClonedComponent = v; }
-    // For a view's component: the views of its feature (held weakly), whose
-    // rows its new rows read the feature's classification from.
-    void SetFeatureViews(const std::weak_ptr<ComponentsClone>& views) { featureViews_ = views; }
+    // For a view's component: the views of its feature, whose rows its new
+    // rows read the feature's classification from.
+    void SetFeatureViews(const std::shared_ptr<FeatureViews>& views) { featureViews_ = views; }
     std::shared_ptr<pelmora::BackwardPointer> get_BackwardPointer() const { return backwardPointer_; }
     void putref_BackwardPointer(const std::shared_ptr<pelmora::BackwardPointer>& pointer) {
         backwardPointer_ = pointer;
@@ -321,7 +320,7 @@ private:
     bool lastRowDeleted_ = false;
     bool eventsEnabled_ = true;
     std::shared_ptr<pelmora::BackwardPointer> backwardPointer_;
-    std::weak_ptr<ComponentsClone> featureViews_;
+    std::shared_ptr<FeatureViews> featureViews_;
     bool attributeEditControlEnabled_ = true;
     // True from preparing an attribute edit control until it answered.
     bool askingEditControl_ = false;

@@ -5,6 +5,7 @@
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/features/Component.h"
+#include "pelmora/features/ComponentsClone.h"
 #include "interfaces/DataContext.h"
 #include "runtime/Dispatch.h"
 #include "runtime/Error.h"
@@ -53,6 +54,16 @@ bool EditOpen(const std::shared_ptr<ado::Recordset>& rows) {
     }
 }
 
+// A clone of the source's rows narrowed by the filter, on the feature's first
+// row: where a feature's own rows stand until moved.
+std::shared_ptr<ado::Recordset> FirstRowsOf(const std::shared_ptr<IComponent>& source, const std::string& filter) {
+    auto sourceRows = source->get_Recordset();
+    if (!sourceRows) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    auto rows = sourceRows->Clone(ado::adLockUnspecified);
+    rows->put_Filter(rt::Variant(filter));
+    return rows;
+}
+
 }  // namespace
 
 // The private component with its rows and the hook that moves the source
@@ -61,14 +72,20 @@ bool EditOpen(const std::shared_ptr<ado::Recordset>& rows) {
 class ComponentClone::View {
 public:
     View(std::shared_ptr<Component> component, std::shared_ptr<ado::Recordset> rows,
-         std::shared_ptr<IComponent> source)
-        : component(std::move(component)), rows(std::move(rows)), source(std::move(source)) {}
+         std::shared_ptr<IComponent> source, std::string filter)
+        : component(std::move(component)), rows(std::move(rows)), source(std::move(source)),
+          filter(std::move(filter)) {}
     View(const View&) = delete;
     View& operator=(const View&) = delete;
     ~View();
 
     // Moves the source's rows to the row these stand on.
     void FollowMove();
+    // The rows to read where they stand, moving nothing: these once a
+    // caller moved them, else the feature's first row.
+    std::shared_ptr<ado::Recordset> AsTheyStand() const {
+        return moved ? component->get_Recordset() : FirstRowsOf(source, filter);
+    }
     // The rows for a caller: they keep this view.
     static std::shared_ptr<ado::Recordset> Handed(const std::shared_ptr<View>& view) {
         return std::shared_ptr<ado::Recordset>(view, view->rows.get());
@@ -77,6 +94,7 @@ public:
     const std::shared_ptr<Component> component;
     const std::shared_ptr<ado::Recordset> rows;
     const std::shared_ptr<IComponent> source;
+    const std::string filter;
     std::shared_ptr<MoveHook> hook;
     int32_t hookCookie = 0;
     // A move (or AddNew) of the rows since the build's own walk.
@@ -188,7 +206,7 @@ std::shared_ptr<ado::Recordset> ComponentClone::GetRecordset() {
             component->put_AttributeEditControlEnabled(attributeEditControlEnabled_);
             component->put_EventsEnabled(source->get_EventsEnabled());
             component->put_ClonedComponent(true);
-            component->SetFeatureViews(collection_);
+            component->SetFeatureViews(featureViews_);
             // What the metadata says of the number was read when the source took it.
             component->PutCNOLike(*source, CNO_);
             // A feature without rows here is still the feature its new rows
@@ -219,13 +237,14 @@ std::shared_ptr<ado::Recordset> ComponentClone::GetRecordset() {
                 passUnchanged = true;
             }
             rows->put_Filter(rt::Variant(filter_));
-            auto view = std::make_shared<View>(component, rows, source_);
+            auto view = std::make_shared<View>(component, rows, source_, filter_);
             if (source->get_EventsEnabled()) {
                 view->hook = std::make_shared<MoveHook>(view);
                 view->hookCookie = rows->Advise(view->hook);
             }
             component->AttachRecordset(rows);
             view->moved = false;
+            if (featureViews_) featureViews_->Note(name_, view);
             view_ = std::move(view);
             // These are the feature's own rows: a save ends their edit.
             source->NoteCloneRows(rows, filter_);
@@ -244,14 +263,26 @@ std::shared_ptr<ado::Recordset> ComponentClone::GetRecordset() {
 
 std::shared_ptr<ado::Recordset> ComponentClone::RowsAsTheyStand() {
     CheckInitialised();
-    if (view_ && view_->moved) return view_->component->get_Recordset();
     // Building the view here would walk its rows and, through the move hook,
     // move the source's rows with them.
-    auto sourceRows = source_->get_Recordset();
-    if (!sourceRows) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-    auto rows = sourceRows->Clone(ado::adLockUnspecified);
-    rows->put_Filter(rt::Variant(filter_));
-    return rows;
+    return view_ ? view_->AsTheyStand() : FirstRowsOf(source_, filter_);
+}
+
+// ---- FeatureViews ----
+
+void FeatureViews::Note(const std::string& Name, const std::shared_ptr<ComponentClone::View>& View) {
+    std::erase_if(views_, [](const auto& v) { return v.second.expired(); });
+    views_.emplace_back(Name, View);
+}
+
+std::shared_ptr<ado::Recordset> FeatureViews::RowsAsTheyStand(const std::string& Name) {
+    if (auto collection = collection_.lock()) return collection->RowsAsTheyStand(Name);
+    // The views went: rows a caller still holds are the feature's, the last
+    // built first, as the rows the collection would have handed out.
+    for (auto v = views_.rbegin(); v != views_.rend(); ++v)
+        if (rt::NamesEqual(v->first, Name))
+            if (auto view = v->second.lock()) return view->AsTheyStand();
+    return nullptr;
 }
 
 // ---- IComponent ----

@@ -14,12 +14,14 @@
 // save ends it; when the last holder lets the view go with an edit open, the
 // edit is ended then, and one that cannot be ended is kept by the source
 // until its next save or Update. The source knows the cloned rows weakly (a
-// save ends their edits). The clone and its private component know the
-// collection the clone is in weakly.
+// save ends their edits). The clone and its private component hold their
+// feature's FeatureViews, which knows the collection and the views weakly.
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "interfaces/Components.h"
 #include "pelmora/features/Component.h"
@@ -33,6 +35,7 @@ namespace pelmora {
 
 class Component;
 class ComponentsClone;
+class FeatureViews;
 
 inline constexpr const char* kComponentCloneProgId = "QzPelmora.ComponentClone";
 
@@ -68,9 +71,9 @@ public:
     // it with the filter; FID: the feature the filter narrows to, when one.
     void InitClone(const std::shared_ptr<IComponent>& Source, const std::string& Filter,
                    std::optional<int32_t> FID = std::nullopt);
-    // The collection the clone is in: the private component reads its
-    // feature's other components through it.
-    void SetCollection(const std::shared_ptr<ComponentsClone>& Collection) { collection_ = Collection; }
+    // What the private component reads its feature's other components
+    // through: shared by the views of the collection the clone is in.
+    void SetFeatureViews(const std::shared_ptr<FeatureViews>& Views) { featureViews_ = Views; }
     // The rows to read where they stand, moving nothing: the cloned rows once
     // a caller moved them; before that (the build leaves them past their
     // end), a clone of the source's rows narrowed by the filter, on the
@@ -90,6 +93,7 @@ public:
     std::string TypeName() const override { return "ComponentClone"; }
 
 private:
+    friend class FeatureViews;
     class View;
     class MoveHook;
 
@@ -108,8 +112,29 @@ private:
     std::shared_ptr<IComponent> source_;
     std::string filter_;
     std::optional<int32_t> FID_;
-    std::weak_ptr<ComponentsClone> collection_;
+    std::shared_ptr<FeatureViews> featureViews_;
     std::shared_ptr<View> view_;
+};
+
+// The views of one feature as its views' private components read them: the
+// collection of the views while it lives, then the rows of the views a
+// caller still holds, by component name. Every view's private component
+// holds it, so it outlives the collection; it holds nothing itself.
+class FeatureViews {
+public:
+    explicit FeatureViews(std::weak_ptr<ComponentsClone> Collection) : collection_(std::move(Collection)) {}
+    // The rows of the feature's component named Name where they stand: the
+    // collection's view of it (ComponentClone::RowsAsTheyStand), else the
+    // last rows of it a caller still holds, alike; nullptr when neither.
+    std::shared_ptr<ado::Recordset> RowsAsTheyStand(const std::string& Name);
+
+private:
+    friend class ComponentClone;
+    // A view of the component named Name was built.
+    void Note(const std::string& Name, const std::shared_ptr<ComponentClone::View>& View);
+
+    std::weak_ptr<ComponentsClone> collection_;
+    std::vector<std::pair<std::string, std::weak_ptr<ComponentClone::View>>> views_;
 };
 
 }  // namespace pelmora

@@ -13,7 +13,7 @@
 #include "pelmora/extensions/ExtensionBinding.h"
 #include "pelmora/extensions/QzAttrEdtCtrlBridge.h"
 #include "pelmora/features/Component.h"
-#include "pelmora/features/ComponentsClone.h"
+#include "pelmora/features/ComponentClone.h"
 #include "pelmora/features/modADOGlobal.h"
 #include "interfaces/DataContext.h"
 #include "interfaces/LoadAttributesService.h"
@@ -222,21 +222,31 @@ void Component::LoadAttributes(const std::shared_ptr<ado::Recordset>& /*pRecords
     rt::Variant classification;
     if (m_bClonedComponent) {
         // The owner's rows hold several features and stand on any of them:
-        // the classification is read from the feature's own views, where they
-        // stand, as from the rows of a feature opened alone.
-        auto views = featureViews_.lock();
-        classification = GetClassificationValueFromRows(metadata, FNO, [&](const std::string& name) {
-            if (views) return views->RowsAsTheyStand(name);
-            // Rows held after their feature's views went: the feature's rows
-            // stand where a new view of them would, on its first row.
-            auto shared = OwningCollection();
-            if (!shared || fids_.size() != 1) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-            auto component = shared->get_Item(rt::Variant(name));
-            if (!component) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-            auto rows = component->get_Recordset()->Clone(ado::adLockUnspecified);
-            rows->put_Filter(rt::Variant("QTX_FID = " + std::to_string(fids_[0])));
-            return rows;
-        });
+        // the classification is read from the feature's own views, or from
+        // its rows a caller still holds once they went, where they stand, as
+        // from the rows of a feature opened alone.
+        bool collectionGone = false;
+        try {
+            classification = GetClassificationValueFromRows(metadata, FNO, [&](const std::string& name) {
+                if (auto rows = featureViews_ ? featureViews_->RowsAsTheyStand(name) : nullptr) return rows;
+                // No rows of that component held: the feature's rows stand
+                // where a new view of them would, on its first row.
+                auto shared = OwningCollection();
+                collectionGone = !shared;
+                if (!shared || fids_.size() != 1) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+                auto component = shared->get_Item(rt::Variant(name));
+                if (!component) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+                auto rows = component->get_Recordset()->Clone(ado::adLockUnspecified);
+                rows->put_Filter(rt::Variant("QTX_FID = " + std::to_string(fids_[0])));
+                return rows;
+            });
+        } catch (const rt::ComError&) {
+            // With the collection gone no save can store the row, and a
+            // feature opened alone loads nothing into its rows once its
+            // collection went: nothing is loaded, and nothing said.
+            if (collectionGone) return;
+            throw;
+        }
     } else {
         classification = GetClassificationValue(metadata, FNO, rt::ObjectPtrOf(OwningCollection()));
     }

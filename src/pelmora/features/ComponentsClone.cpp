@@ -85,7 +85,9 @@ void ComponentsClone::AddClone(const std::shared_ptr<IComponent>& Source, const 
                                std::optional<int32_t> FID) {
     auto clone = std::make_shared<ComponentClone>();
     clone->InitClone(Source, Filter, FID);
-    clone->SetCollection(std::static_pointer_cast<ComponentsClone>(shared_from_this()));
+    if (!featureViews_)
+        featureViews_ = std::make_shared<FeatureViews>(std::static_pointer_cast<ComponentsClone>(shared_from_this()));
+    clone->SetFeatureViews(featureViews_);
     const std::string name = clone->get_Name();
     Items().Add(rt::Variant(std::static_pointer_cast<rt::Object>(clone)), rt::Variant(name));
     if (namedCount_ < named_.size() && !name.empty() && rt::IsAscii(name))

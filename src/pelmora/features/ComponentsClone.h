@@ -16,6 +16,7 @@
 namespace pelmora {
 
 class ComponentClone;
+class FeatureViews;
 
 inline constexpr const char* kComponentsCloneProgId = "QzPelmora.ComponentsClone";
 
@@ -70,6 +71,8 @@ private:
     std::array<Named, 4> named_;
     size_t namedCount_ = 0;
     std::shared_ptr<IDataContext> dataContext_;
+    // Shared with the views' private components, which outlive the collection.
+    std::shared_ptr<FeatureViews> featureViews_;
     // Weak: a view must not keep the caller's collection alive.
     std::weak_ptr<IComponents> source_;
     std::weak_ptr<rt::Object> facet_;
