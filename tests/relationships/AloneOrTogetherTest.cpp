@@ -1436,7 +1436,52 @@ std::vector<Case> RefusedSaveCases() {
 
 // ---- a relate to a feature deleted whole ----
 
-std::vector<Case> DeletedFeatureCases() { return {}; }
+// Feature k given a second row of its attribute component (so that, alone,
+// the delete leaves its rows on a deleted row), then deleted whole, each
+// component's rows at once; its key object let go and the feature opened
+// again (a new view of the shared collection; alone, its own components under
+// a new key object). Main 5957 (the first feature) related to valve 2001 (the
+// last) is refused, and the save stores the delete.
+Steps RelateToDeletedWhole(size_t k, const char* attributes) {
+    return [=](Scene& s) {
+        s.saved = true;
+        const Feature feature = {s.f[k]->get_FNO(), s.f[k]->get_FID()};
+        s.Add(k, attributes, feature);
+        for (const auto& c : s.f[k]->get_Components()->get_NewEnum())
+            s.Rows(k, c->get_Name().c_str())->Delete(ado::adAffectGroup);
+        if (s.holder) {
+            s.assembly->put_FeatureNumber(feature.fno);
+            s.assembly->put_FeatureID(feature.fid);
+            s.f[k] = rt::QueryInterface<pelmora::IKeyObject>(
+                s.assembly->AssembleFeature(s.holder->get_Components()).Obj());
+        } else {
+            auto again = pelmora::KeyObject::New();
+            again->put_FNO(feature.fno);
+            again->put_FID(feature.fid);
+            again->putref_Components(s.f[k]->get_Components());
+            s.f[k] = again;
+        }
+        const int32_t refused =
+            pelmora_test::ErrorOf([&] { s.relate->SilentEstablish(s.f.front(), s.f.back(), Variant(int16_t{1})); });
+        EXPECT_EQ(refused, ado::err::NoCurrentRecord);
+        s.assembly->UpdateFeatures(s.save);
+    };
+}
+
+std::vector<Case> DeletedFeatureCases() {
+    const std::vector<Feature> features = {{101, 5957}, {101, 1001}, {102, 2001}};
+    return {{"a valve related to a main the same edit deleted whole: refused, no owner row added", features,
+             {kAlone, kTogether}, RelateToDeletedWhole(0, "WATER_MAIN_ATTR"),
+             {{"SELECT COUNT(*) FROM WATER_MAIN_N WHERE QTX_FID = 5957", {"0"}},
+              {"SELECT OWNER_ID, OWNER_CNO FROM VALVE_N WHERE QTX_FID = 2001", {"1|11"}}}},
+            // The added valve row's attribute edit control is not registered here: one box.
+            {"a valve the same edit deleted whole related to a main: refused, no valve row added", features,
+             {kAlone, kTogether}, RelateToDeletedWhole(2, "VALVE_ATTR"),
+             {{"SELECT COUNT(*) FROM VALVE_N WHERE QTX_FID = 2001", {"0"}},
+              {"SELECT COUNT(*) FROM WATER_MAIN_N WHERE QTX_FID = 5957", {"1"}}},
+             0,
+             1}};
+}
 
 // ---- a lost transaction and a script's savepoint ----
 

@@ -186,6 +186,8 @@ void ComponentClone::ReleaseRecordset() {
     view_.reset();
 }
 
+bool ComponentClone::Unmoved() const { return view_ && !view_->moved; }
+
 std::shared_ptr<ado::Recordset> ComponentClone::GetRecordset() {
     TraceScope trace(kFile, "GetRecordset");
     if (trace.On(tracebits::EnterExit))

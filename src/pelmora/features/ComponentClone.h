@@ -79,6 +79,9 @@ public:
     // end), a clone of the source's rows narrowed by the filter, on the
     // feature's first row, where a feature's own rows stand until moved.
     std::shared_ptr<ado::Recordset> RowsAsTheyStand();
+    // Whether the cloned rows stand where their build left them: nobody has
+    // moved them, nor added a row through them, since.
+    bool Unmoved() const;
     // Lets go of the cloned rows; the next use clones the source's rows
     // afresh. Rows a caller still holds stay as they are.
     void ReleaseRecordset();

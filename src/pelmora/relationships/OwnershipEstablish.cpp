@@ -1,7 +1,9 @@
 // Establishing and deleting an ownership in the component recordsets of the
 // two features, and the row ids of new owner rows.
 #include "ado/Recordset.h"
+#include "pelmora/common/FeatureComponents.h"
 #include "pelmora/common/modYvCommonUtilities.h"
+#include "pelmora/features/ComponentClone.h"
 #include "interfaces/DataContext.h"
 #include "interfaces/KeyObject.h"
 #include "pelmora/relationships/FilterRemover.h"
@@ -17,6 +19,30 @@ namespace {
 constexpr const char* kNextIdSource = "Ownership.GetNextQTXID";
 
 bool HasRows(const std::shared_ptr<ado::Recordset>& rs) { return !(rs->get_BOF() && rs->get_EOF()); }
+
+// A side without rows gets one, unless they are a view nobody moved of a
+// feature this edit deleted whole (no component shows a row of it, and a row
+// of it is pending deletion): such a view stands for the feature's own rows
+// on their first, a deleted row, where the first move finds no current row
+// (3021), as alone.
+bool OnDeletedFeature(const std::shared_ptr<IKeyObject>& feature, const std::string& component) {
+    auto view = rt::TryQueryInterface<ComponentClone>(FeatureComponent(feature, component));
+    if (!view || !view->Unmoved()) return false;
+    const rt::Variant fid(feature->get_FID());
+    bool deleted = false;
+    for (const auto& each : FeatureComponents(feature)->get_NewEnum()) {
+        auto clone = rt::TryQueryInterface<ComponentClone>(each);
+        if (!clone) return false;
+        auto rows = clone->RowsAsTheyStand()->Clone(ado::adLockUnspecified);
+        rows->put_Filter(rt::Variant("QTX_FID = " + rt::CStr(fid)));
+        if (!(rows->get_BOF() && rows->get_EOF())) return false;
+        rows->put_Filter(rt::Variant(int32_t{ado::adFilterPendingRecords}));
+        for (; !deleted && !rows->get_EOF(); rows->MoveNext())
+            deleted = (rows->get_Status() & ado::adRecDeleted) != 0 &&
+                      rt::VariantEquals(rows->get_Fields()->Item("QTX_FID")->get_OriginalValue(), fid);
+    }
+    return deleted;
+}
 
 void SetKeys(ado::Recordset& rows, const std::shared_ptr<IKeyObject>& feature, int16_t cno) {
     rows.SetValue(rt::Variant("QTX_FNO"), rt::Variant(feature->get_FNO()));
@@ -65,14 +91,14 @@ void Ownership::SilentEstablishRelationship(const std::shared_ptr<IKeyObject>& S
     // A new row that cannot be finished is taken back: nothing half done.
     bool ownedAdded = false, ownerAdded = false, ownedEdited = false;
     try {
-        if (!HasRows(ownedRows)) {
+        if (!HasRows(ownedRows) && !OnDeletedFeature(owned, ComponentName(sourceCNO))) {
             ownedRows->AddNew();
             ownedAdded = true;
             SetKeys(*ownedRows, owned, sourceCNO);
         } else {
             ownedRows->MoveFirst();
         }
-        if (!HasRows(ownerRows)) {
+        if (!HasRows(ownerRows) && !OnDeletedFeature(owner, ComponentName(ownerCNO))) {
             ownerRows->AddNew();
             ownerAdded = true;
             SetKeys(*ownerRows, owner, ownerCNO);
