@@ -180,9 +180,10 @@ private:
     ado::CommandPtr command_;
     std::array<std::shared_ptr<WorkOperationsStrings>, kListCount> lists_;
     std::string callText_;
-    // The keys of the new rows queued in this batch: the database gathers
-    // the values of one key into one row, so a second new row of a key (two
-    // copies of a feature each adding a row) is refused, not merged.
+    // The keys of the new rows queued in the package's batch: it gathers the
+    // values of one key into one row, so a second new row of a key (two
+    // copies of a feature each adding a row) is refused, not merged. A batch
+    // restart inserts them, so they count afresh after it.
     std::unordered_set<std::string> newRowKeys_;
     void NoteNewRow(const std::string& name, int32_t FNO, int32_t FID, int32_t CID, const std::string& geometryKey);
     // Marks of rows (component, FID, CID, attribute or geometry), noted in
