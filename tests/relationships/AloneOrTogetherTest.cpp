@@ -1229,7 +1229,8 @@ std::vector<Case> DeletedFeatureCases() { return {}; }
 
 // ---- a lost transaction and a script's savepoint ----
 
-const char* const kZonesOfBothMains = "SELECT QTX_FID, ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID IN (1001, 1002) ORDER BY 1";
+const char* const kZonesOfBothMains =
+    "SELECT QTX_FID, ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID IN (1001, 1002) ORDER BY 1";
 
 // What a step raised, looked at, then raised again for the table to count.
 void RaiseAgain(const rt::ComError& e) { throw e; }
