@@ -287,7 +287,14 @@ public:
             Raised raised{std::current_exception()};
             const ExceptionHandler* handler = FindHandler(b, scope, raised);
             if (!handler) throw;
-            RunStatements(handler->body, scope, &raised);
+            try {
+                RunStatements(handler->body, scope, &raised);
+            } catch (const DatabaseError& e) {
+                // Nothing the handler does can run once the failure it handles
+                // ended the transaction: that failure is the one to report.
+                if (e.OraCode() == 2091) std::rethrow_exception(raised.error);
+                throw;
+            }
         }
     }
 

@@ -56,7 +56,7 @@ std::string ImmutableUri(const std::string& path) {
 
 namespace sqlite_support {
 
-Stmt PrepareSingle(const SqliteConnection& conn, sqlite3* db, const std::string& sql,
+Stmt PrepareSingle(SqliteConnection& conn, sqlite3* db, const std::string& sql,
                    const std::string& sqlForErrors, unsigned flags) {
     sqlite3_stmt* raw = nullptr;
     const char* tail = nullptr;
@@ -406,13 +406,13 @@ int64_t SqliteConnection::ExecutePrepared(sqlite3_stmt* st, const std::vector<rt
 void SqliteConnection::ExecuteRaw(const std::string& sql) {
     char* err = nullptr;
     int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err);
-    // Raw text is the owner's: a COMMIT or ROLLBACK there ends what it began.
-    if (rc == SQLITE_OK && !InTransaction() && !lost_) owned_ = false;
-    ForgetSavepointsIfEnded();
     if (rc != SQLITE_OK) {
         sqlite3_free(err);
         RaiseLastError(rc, sql);
     }
+    // Raw text is the owner's: a COMMIT or ROLLBACK there ends what it began.
+    if (!InTransaction() && !lost_) owned_ = false;
+    ForgetSavepointsIfEnded();
 }
 
 bool SqliteConnection::InTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
@@ -425,12 +425,20 @@ void SqliteConnection::RaiseTransactionLost() const {
                                                  "until the owner calls Rollback");
 }
 
-std::string SqliteConnection::NoteTransactionLost(const std::string& why) {
-    if (lost_ || !owned_ || InTransaction()) return "";
+void SqliteConnection::MarkIfLost(const std::string& why) {
+    if (lost_ || InTransaction()) return;
+    // Rolled back whole: what stood with the work goes with it.
     savepoints_.clear();
     UndoFrom(0);
+    if (!owned_) return;
     lost_ = true;
     lostBecause_ = why.size() > 300 ? why.substr(0, 300) + "..." : why;
+}
+
+std::string SqliteConnection::NoteTransactionLost(const std::string& why) {
+    MarkIfLost(why);
+    if (!lost_ || lostNoted_) return "";
+    lostNoted_ = true;
     return " (the database rolled back the transaction on its own: the work since the last Commit is lost, and "
            "nothing runs until the owner calls Rollback)";
 }
@@ -439,7 +447,8 @@ bool SqliteConnection::EnsureTransaction() {
     if (lost_) RaiseTransactionLost();
     if (InTransaction()) return false;
     if (owned_) {
-        NoteTransactionLost("it had ended before this call");
+        MarkIfLost("it had ended before this call");
+        lostNoted_ = true;
         RaiseTransactionLost();
     }
     ExecuteRaw("BEGIN");
@@ -465,6 +474,7 @@ void SqliteConnection::ForgetSavepointsIfEnded() {
 
 void SqliteConnection::RollbackAndBegin() {
     lost_ = false;
+    lostNoted_ = false;
     lostBecause_.clear();
     savepoints_.clear();
     UndoFrom(0);
@@ -473,16 +483,43 @@ void SqliteConnection::RollbackAndBegin() {
     EnsureTransaction();
 }
 
-std::vector<SqliteConnection::OpenSavepoint>::iterator SqliteConnection::FindSavepoint(const std::string& name) {
+namespace {
+
+// A savepoint named as the system named it, without the serial that makes
+// its SQLite name unique.
+std::string SavepointLabel(const std::string& sqlName) { return sqlName.substr(0, sqlName.rfind('#')); }
+
+[[noreturn]] void RaiseNoSavepoint(const std::string& name) {
+    throw DatabaseError(1086, "savepoint '" + name + "' never established in this session or is invalid");
+}
+
+// ROLLBACK TO or RELEASE of an open savepoint; one SQLite no longer knows is
+// named as the system named it. Takes copies: a failure that ended the
+// transaction empties the list of savepoints.
+void OnSavepoint(SqliteConnection& c, const char* verb, std::string sql, const std::string& shown) {
+    try {
+        c.ExecuteRaw(std::string(verb) + " SAVEPOINT \"" + sql + "\"");
+    } catch (const DatabaseError& e) {
+        if (e.OraCode() == 1086) RaiseNoSavepoint(shown);
+        throw;
+    }
+}
+
+}  // namespace
+
+std::vector<SqliteConnection::OpenSavepoint>::iterator SqliteConnection::FindSavepoint(const std::string& name,
+                                                                                       bool own) {
+    if (lost_) RaiseTransactionLost();
     const std::string upper = UpperAscii(name);
     for (auto it = savepoints_.end(); it != savepoints_.begin();) {
         --it;
-        if (it->name == upper) return it;
+        if (own ? it->name.empty() && it->sql == name : it->name == upper) return it;
     }
-    throw DatabaseError(1086, "savepoint '" + upper + "' never established in this session or is invalid");
+    RaiseNoSavepoint(own ? SavepointLabel(name) : upper);
 }
 
 void SqliteConnection::Savepoint(const std::string& name) {
+    if (lost_) RaiseTransactionLost();
     const std::string upper = UpperAscii(name);
     // SQLite keeps every savepoint of a name and rolls back to the latest
     // still open; Oracle keeps one, so the older must not answer once the
@@ -494,18 +531,29 @@ void SqliteConnection::Savepoint(const std::string& name) {
     savepoints_.push_back({sql, upper, undo_.size()});
 }
 
-void SqliteConnection::RollbackTo(const std::string& name) {
-    const auto it = FindSavepoint(name);
-    ExecuteRaw("ROLLBACK TO SAVEPOINT \"" + it->sql + "\"");
+std::string SqliteConnection::OwnSavepoint(const std::string& label) {
+    if (lost_) RaiseTransactionLost();
+    const std::string sql = label + "#" + std::to_string(++savepointSerial_);
+    ExecuteRaw("SAVEPOINT \"" + sql + "\"");
+    savepoints_.push_back({sql, "", undo_.size()});
+    return sql;
+}
+
+void SqliteConnection::RollbackTo(const std::string& name) { RollbackTo(FindSavepoint(name)); }
+void SqliteConnection::RollbackToOwn(const std::string& key) { RollbackTo(FindSavepoint(key, true)); }
+void SqliteConnection::Release(const std::string& name) { Release(FindSavepoint(name)); }
+void SqliteConnection::ReleaseOwn(const std::string& key) { Release(FindSavepoint(key, true)); }
+
+void SqliteConnection::RollbackTo(std::vector<OpenSavepoint>::iterator it) {
+    OnSavepoint(*this, "ROLLBACK TO", it->sql, it->name.empty() ? SavepointLabel(it->sql) : it->name);
     // The savepoint stays; those set after it are gone.
     const size_t mark = it->undoMark;
     savepoints_.erase(std::next(it), savepoints_.end());
     UndoFrom(mark);
 }
 
-void SqliteConnection::Release(const std::string& name) {
-    const auto it = FindSavepoint(name);
-    ExecuteRaw("RELEASE SAVEPOINT \"" + it->sql + "\"");
+void SqliteConnection::Release(std::vector<OpenSavepoint>::iterator it) {
+    OnSavepoint(*this, "RELEASE", it->sql, it->name.empty() ? SavepointLabel(it->sql) : it->name);
     // What was done since stays, and is undone with the work around it.
     savepoints_.erase(it, savepoints_.end());
 }

@@ -120,8 +120,9 @@ public:
     // the owner's own end.
     bool EnsureTransaction();
     // After a failure (why): when SQLite has ended the transaction on its
-    // own, marks it lost and returns a note for the failure's description;
-    // else "".
+    // own, marks it lost (the failure that ended it is marked as it happens)
+    // and returns a note for the failure's description the first time it is
+    // asked after the loss; else "".
     std::string NoteTransactionLost(const std::string& why);
     // The owner's end of the transaction (and of a lost one); the next
     // starts at once. A commit that wrote checkpoints the log once it has
@@ -155,10 +156,17 @@ public:
 
     // Savepoints as Oracle keeps them: a name used again moves the savepoint
     // to now, so the older one of that name is gone; RollbackTo and Release
-    // raise ORA-01086 when no savepoint of the name is open.
+    // raise ORA-01086 when no savepoint of the name is open. Once the
+    // transaction is lost they raise ORA-02091.
     void Savepoint(const std::string& name);
     void RollbackTo(const std::string& name);
     void Release(const std::string& name);
+    // A savepoint of the owner's that no name sent in SQL answers to; the
+    // key returned stands for it in RollbackToOwn and ReleaseOwn, and errors
+    // name it by label.
+    std::string OwnSavepoint(const std::string& label);
+    void RollbackToOwn(const std::string& key);
+    void ReleaseOwn(const std::string& key);
     // State kept outside the tables that stands or falls with the work done
     // so far: undo runs when that work is rolled back (to a savepoint set
     // before now, or whole), and is forgotten when it is committed.
@@ -172,7 +180,7 @@ public:
     int64_t NextValue(const std::string& name);
 
     // Raises the database's last error as a DatabaseError, naming the text.
-    [[noreturn]] void RaiseLastError(int rc, const std::string& sqlForErrors) const;
+    [[noreturn]] void RaiseLastError(int rc, const std::string& sqlForErrors);
 
 private:
     struct StatementCache;
@@ -205,7 +213,10 @@ private:
     static int Authorize(void* self, int action, const char* a, const char* b, const char* db, const char* trigger);
     static int WaitWhileBusy(void* self, int attempt);
     [[noreturn]] void RaiseTransactionLost() const;
-    [[noreturn]] void RaiseError(int extended, const std::string& msg, const std::string& sqlForErrors) const;
+    [[noreturn]] void RaiseError(int extended, const std::string& msg, const std::string& sqlForErrors);
+    // After a failure (why): a transaction of ours that SQLite ended is lost
+    // from now on, its savepoints gone and its undo run, as a rollback's.
+    void MarkIfLost(const std::string& why);
     // After a write statement failed (rc): when only an old snapshot stood in
     // its way, renews it and waits for the write lock (ORA-00054 after the
     // busy timeout); true when the statement may run again.
@@ -223,6 +234,7 @@ private:
     bool owned_ = false;       // a transaction EnsureTransaction began is open
     bool lost_ = false;        // SQLite ended it on its own
     std::string lostBecause_;  // the failure that ended it
+    bool lostNoted_ = false;   // the caller has been told
     // Open savepoints, oldest first: the name SQLite knows (unique for those
     // set by Savepoint), the name they answer to (empty once a later one took
     // it) and how much of undo_ stood when each was set.
@@ -232,7 +244,10 @@ private:
         size_t undoMark = 0;
     };
     std::vector<OpenSavepoint> savepoints_;
-    std::vector<OpenSavepoint>::iterator FindSavepoint(const std::string& name);
+    // The latest savepoint answering to the name (own: whose key it is).
+    std::vector<OpenSavepoint>::iterator FindSavepoint(const std::string& name, bool own = false);
+    void RollbackTo(std::vector<OpenSavepoint>::iterator it);
+    void Release(std::vector<OpenSavepoint>::iterator it);
     int64_t savepointSerial_ = 0;
     std::vector<std::function<void()>> undo_;
     // Runs the undo actions from mark on, latest first, and drops them.

@@ -83,24 +83,37 @@ DatabaseError::DatabaseError(int oraCode, const std::string& message, int32_t nu
 
 void RaiseOra(int oraCode, const std::string& message) { throw DatabaseError(oraCode, message); }
 
-void SqliteConnection::RaiseLastError(int rc, const std::string& sqlForErrors) const {
+void SqliteConnection::RaiseLastError(int rc, const std::string& sqlForErrors) {
     int extended = sqlite3_extended_errcode(db_);
     RaiseError(extended == SQLITE_OK ? rc : extended, sqlite3_errmsg(db_), sqlForErrors);
 }
 
-void SqliteConnection::RaiseError(int extended, const std::string& msg, const std::string& sqlForErrors) const {
-    if ((extended & 0xff) == SQLITE_AUTH && !refused_.empty())
-        throw DatabaseError(1031, "insufficient privileges: SQL sent through the data context may not " + refused_ +
-                                      Quoted(sqlForErrors));
+namespace {
+
+DatabaseError ErrorFor(int extended, const std::string& msg, const std::string& sqlForErrors,
+                       const std::string& refused, const std::string& path) {
+    if ((extended & 0xff) == SQLITE_AUTH && !refused.empty())
+        return DatabaseError(1031, "insufficient privileges: SQL sent through the data context may not " + refused +
+                                       Quoted(sqlForErrors));
     std::string oraText;
     int code = OraCodeFor(extended, msg, oraText);
     // Failures that lie with the file (a missing table included) name it.
     const int primary = extended & 0xff;
     const bool aboutTheFile = code == 942 || code == 16000 || code == 1578 || primary == SQLITE_IOERR ||
                               primary == SQLITE_CANTOPEN || primary == SQLITE_FULL || primary == SQLITE_PERM;
-    const std::string where = aboutTheFile ? " [database '" + path_ + "']" : "";
-    if (code > 0) throw DatabaseError(code, oraText + " (" + msg + ")" + Quoted(sqlForErrors) + where);
-    throw DatabaseError(0, "Database error: " + msg + Quoted(sqlForErrors) + where);
+    const std::string where = aboutTheFile ? " [database '" + path + "']" : "";
+    if (code > 0) return DatabaseError(code, oraText + " (" + msg + ")" + Quoted(sqlForErrors) + where);
+    return DatabaseError(0, "Database error: " + msg + Quoted(sqlForErrors) + where);
+}
+
+}  // namespace
+
+void SqliteConnection::RaiseError(int extended, const std::string& msg, const std::string& sqlForErrors) {
+    const DatabaseError error = ErrorFor(extended, msg, sqlForErrors, refused_, path_);
+    // A failure that ended the transaction ends it for the caller at once,
+    // before any handler of the caller's runs.
+    MarkIfLost(error.Description());
+    throw error;
 }
 
 }  // namespace product

@@ -127,7 +127,7 @@ ColumnType InferType(const std::vector<RawCell>& cells, size_t col, size_t ncols
 void DescribeColumn(sqlite3* db, sqlite3_stmt* raw, int c, const ColumnType& t, ado::FieldDesc& f);
 
 // One statement from the text; none or a trailing second one raises naming it.
-Stmt PrepareSingle(const SqliteConnection& conn, sqlite3* db, const std::string& sql,
+Stmt PrepareSingle(SqliteConnection& conn, sqlite3* db, const std::string& sql,
                    const std::string& sqlForErrors, unsigned flags);
 // Binds every value in order; a count unlike the markers' raises naming the text.
 void BindAll(sqlite3* db, sqlite3_stmt* st, const std::vector<rt::Variant>& values, const std::string& sql);

@@ -135,14 +135,15 @@ void SqliteDataContext::ExecuteScript(const std::string& script) {
     CallScope call(*this);
     std::vector<std::string> statements = SplitScript(script);
     connection_.EnsureTransaction();
-    connection_.Savepoint("PELMORA_SCRIPT");
+    // Of its own, so that a savepoint the script sets never takes its place.
+    const std::string savepoint = connection_.OwnSavepoint("PELMORA_SCRIPT");
     size_t k = 0;
     try {
         for (; k < statements.size(); ++k) session_.Execute(statements[k]);
     } catch (const rt::ComError& e) {
         try {
-            connection_.RollbackTo("PELMORA_SCRIPT");
-            connection_.Release("PELMORA_SCRIPT");
+            connection_.RollbackToOwn(savepoint);
+            connection_.ReleaseOwn(savepoint);
         } catch (const rt::ComError&) {
         }
         throw rt::ComError(e.Number(), e.Source(),
@@ -150,7 +151,7 @@ void SqliteDataContext::ExecuteScript(const std::string& script) {
                                                                                          "the script was kept)" +
                                connection_.NoteTransactionLost(e.Description()));
     }
-    connection_.Release("PELMORA_SCRIPT");
+    connection_.ReleaseOwn(savepoint);
 }
 
 void SqliteDataContext::ExecuteScriptFile(const std::string& path) {

@@ -20,6 +20,7 @@
 #include "pelmora/features/KeyObjects.h"
 #include "pelmora/features/modFASCache.h"
 #include "pelmora/validation/FeatureValidationService.h"
+#include "product/WorkOperationsPackage.h"
 #include "runtime/Vb.h"
 #include "support/Raises.h"
 #include "support/RefusesUpdate.h"
@@ -1485,7 +1486,75 @@ std::vector<Case> DeletedFeatureCases() {
 
 // ---- a lost transaction and a script's savepoint ----
 
-std::vector<Case> TransactionCases() { return {}; }
+const char* const kZonesOfBothMains =
+    "SELECT QTX_FID, ZONE_ID FROM WATER_MAIN_N WHERE QTX_FID IN (1001, 1002) ORDER BY 1";
+
+// What a step raised, looked at, then raised again for the table to count.
+void RaiseAgain(const rt::ComError& e) { throw e; }
+
+// A trigger of the file, committed, ends the transaction when main 1002 is
+// written: a good save of 1001, then a save of 1002's zone (in several
+// blocks: after a second copy of 1001 replaced its line, which the first
+// deletes). The caller hears the trigger first, the record of written
+// features is empty at once, and the caller rolls back.
+Steps LoseTheTransaction(bool severalBlocks) {
+    return [severalBlocks](Scene& s) {
+        s.saved = true;
+        s.db->Connection().ExecuteRaw(
+            "CREATE TRIGGER MAIN_1002_FROZEN BEFORE UPDATE ON WATER_MAIN_N WHEN OLD.QTX_FID = 1002 "
+            "BEGIN SELECT RAISE(ROLLBACK, 'main 1002 is frozen'); END");
+        s.db->Commit();
+        const auto& written = product::WrittenFeatures(s.db->Session().State());
+        s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}));
+        s.assembly->UpdateFeatures(s.save);
+        EXPECT_EQ(written.Size(), 1u);
+        if (severalBlocks) {
+            auto b = s.assembly->OpenFeature(101, 1001);
+            for (const auto& c : b->get_Components()->get_NewEnum()) c->put_FunctionalInterfacesEnabled(false);
+            s.f.push_back(b);
+            ReplaceLine(s, 2);
+            DeleteLine(s, 0);
+            auto both = pelmora::KeyObjects::New();
+            both->Add(b);
+            for (const auto& offered : s.save->Offers()) both->Add(offered.member);
+            s.save = both;
+        }
+        s.Set(1, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{8}));
+        const rt::ComError lost = pelmora_test::Raised([&] { s.assembly->UpdateFeatures(s.save); });
+        const std::string& text = lost.Description();
+        EXPECT_NE(text.find(" - Database error: main 1002 is frozen in "), std::string::npos) << text;
+        EXPECT_NE(text.find("(the database rolled back the transaction on its own"), std::string::npos) << text;
+        EXPECT_EQ(text.find('#'), std::string::npos) << text;
+        EXPECT_EQ(written.Size(), 0u);
+        s.db->Rollback();
+        RaiseAgain(lost);
+    };
+}
+
+std::vector<Case> TransactionCases() {
+    const std::vector<Check> nothingWritten = {{kZonesOfBothMains, {"1001|3", "1002|3"}}};
+    return {
+        {"a trigger of the file ends the transaction in a save after a good one", {{101, 1001}, {101, 1002}},
+         {kAlone, kTogether}, LoseTheTransaction(false), nothingWritten, pelmora::kErrorBase + 23288},
+        {"a trigger of the file ends the transaction in a later block of a save after a good one",
+         {{101, 1001}, {101, 1002}}, {kAlone, kTogether}, LoseTheTransaction(true), nothingWritten,
+         pelmora::kErrorBase + 23288},
+        {"a script setting a savepoint of the script's own name is kept whole or not at all", {{101, 1001}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             s.saved = true;
+             const rt::ComError failed = pelmora_test::Raised([&] {
+                 s.db->ExecuteScript("UPDATE WATER_MAIN_N SET ZONE_ID = 11 WHERE QTX_FID = 1001;\n"
+                                     "SAVEPOINT PELMORA_SCRIPT;\n"
+                                     "UPDATE WATER_MAIN_N SET ZONE_ID = 12 WHERE QTX_FID = 1002;\n"
+                                     "INSERT INTO WATER_MAIN_N (QTX_FNO) VALUES (101)");
+             });
+             EXPECT_NE(failed.Description().find("nothing of the script was kept"), std::string::npos);
+             RaiseAgain(failed);
+         },
+         nothingWritten, product::kProviderErrorNumber},
+    };
+}
 
 // ---- two copies adding a row again with its key ----
 

@@ -287,7 +287,10 @@ void ComponentDatabaseService::WOSEndComponentOperations() {
                     auto rs = dataContext_->ExecuteSQL(GetRecoveryBlockText(), recordsAffected, ado::adCmdText);
                     rs.reset();
                 } catch (const rt::ComError& recovery) {
-                    reported = recovery;
+                    // ORA-02091: the database rolled the transaction back
+                    // already, so there was nothing to recover, and the
+                    // failure that ended it is the one to report.
+                    if (recovery.Description().rfind("ORA-02091", 0) != 0) reported = recovery;
                 }
                 RaiseWrapped(kMsgWriteFailed, reported);
             }
