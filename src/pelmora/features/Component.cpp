@@ -570,6 +570,10 @@ void Component::EndCloneEdits(const std::vector<Component*>& components) {
         for (Component* c : components) {
             for (const auto& [rows, view] : c->OpenCloneEdits()) {
                 if (std::find(refused.begin(), refused.end(), rows) != refused.end()) continue;
+                // Once refused, the save ends no more edits of rows a caller
+                // holds: they stay open, as a feature's own do past a refused
+                // one. Those of views let go are still ended or taken back.
+                if (first && c->KeptViewOf(rows) == c->keptViews_.end()) continue;
                 ending = true;
                 try {
                     // Without an edit in progress (a change already updated and

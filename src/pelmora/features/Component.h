@@ -129,7 +129,8 @@ public:
     // open meanwhile, in rounds over all the components given (at most 16:
     // what handlers open after the last stays open for the next save).
     // Refusals raise once, after every round, with the number and source of
-    // the first, naming the component and each edited row's feature. A kept
+    // the first, naming the component and each edited row's feature; after
+    // the first, only the edits of views let go are still tried. A kept
     // view's refused edit is taken back; held rows keep theirs.
     void EndCloneEdits();
     static void EndCloneEdits(const std::vector<Component*>& components);
