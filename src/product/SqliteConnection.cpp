@@ -494,13 +494,13 @@ std::string SavepointLabel(const std::string& sqlName) { return sqlName.substr(0
 }
 
 // ROLLBACK TO or RELEASE of an open savepoint; one SQLite no longer knows is
-// named as the system named it. Takes copies: a failure that ended the
+// named as the system named it. Takes a copy: a failure that ended the
 // transaction empties the list of savepoints.
-void OnSavepoint(SqliteConnection& c, const char* verb, std::string sql, const std::string& shown) {
+void OnSavepoint(SqliteConnection& c, const char* verb, std::string sql) {
     try {
         c.ExecuteRaw(std::string(verb) + " SAVEPOINT \"" + sql + "\"");
     } catch (const DatabaseError& e) {
-        if (e.OraCode() == 1086) RaiseNoSavepoint(shown);
+        if (e.OraCode() == 1086) RaiseNoSavepoint(SavepointLabel(sql));
         throw;
     }
 }
@@ -518,26 +518,26 @@ std::vector<SqliteConnection::OpenSavepoint>::iterator SqliteConnection::FindSav
     RaiseNoSavepoint(own ? SavepointLabel(name) : upper);
 }
 
-void SqliteConnection::Savepoint(const std::string& name) {
+std::string SqliteConnection::SetSavepoint(const std::string& label, const std::string& name) {
     if (lost_) RaiseTransactionLost();
-    const std::string upper = UpperAscii(name);
     // SQLite keeps every savepoint of a name and rolls back to the latest
     // still open; Oracle keeps one, so the older must not answer once the
-    // newer is gone.
-    const std::string sql = upper + "#" + std::to_string(++savepointSerial_);
-    ExecuteRaw("SAVEPOINT \"" + sql + "\"");
-    for (auto& open : savepoints_)
-        if (open.name == upper) open.name.clear();
-    savepoints_.push_back({sql, upper, undo_.size()});
-}
-
-std::string SqliteConnection::OwnSavepoint(const std::string& label) {
-    if (lost_) RaiseTransactionLost();
+    // newer is gone: each gets a name of its own in SQLite.
     const std::string sql = label + "#" + std::to_string(++savepointSerial_);
     ExecuteRaw("SAVEPOINT \"" + sql + "\"");
-    savepoints_.push_back({sql, "", undo_.size()});
+    if (!name.empty())
+        for (auto& open : savepoints_)
+            if (open.name == name) open.name.clear();
+    savepoints_.push_back({sql, name, undo_.size()});
     return sql;
 }
+
+void SqliteConnection::Savepoint(const std::string& name) {
+    const std::string upper = UpperAscii(name);
+    SetSavepoint(upper, upper);
+}
+
+std::string SqliteConnection::OwnSavepoint(const std::string& label) { return SetSavepoint(label, ""); }
 
 void SqliteConnection::RollbackTo(const std::string& name) { RollbackTo(FindSavepoint(name)); }
 void SqliteConnection::RollbackToOwn(const std::string& key) { RollbackTo(FindSavepoint(key, true)); }
@@ -545,7 +545,7 @@ void SqliteConnection::Release(const std::string& name) { Release(FindSavepoint(
 void SqliteConnection::ReleaseOwn(const std::string& key) { Release(FindSavepoint(key, true)); }
 
 void SqliteConnection::RollbackTo(std::vector<OpenSavepoint>::iterator it) {
-    OnSavepoint(*this, "ROLLBACK TO", it->sql, it->name.empty() ? SavepointLabel(it->sql) : it->name);
+    OnSavepoint(*this, "ROLLBACK TO", it->sql);
     // The savepoint stays; those set after it are gone.
     const size_t mark = it->undoMark;
     savepoints_.erase(std::next(it), savepoints_.end());
@@ -553,7 +553,7 @@ void SqliteConnection::RollbackTo(std::vector<OpenSavepoint>::iterator it) {
 }
 
 void SqliteConnection::Release(std::vector<OpenSavepoint>::iterator it) {
-    OnSavepoint(*this, "RELEASE", it->sql, it->name.empty() ? SavepointLabel(it->sql) : it->name);
+    OnSavepoint(*this, "RELEASE", it->sql);
     // What was done since stays, and is undone with the work around it.
     savepoints_.erase(it, savepoints_.end());
 }

@@ -246,6 +246,9 @@ private:
     std::vector<OpenSavepoint> savepoints_;
     // The latest savepoint answering to the name (own: whose key it is).
     std::vector<OpenSavepoint>::iterator FindSavepoint(const std::string& name, bool own = false);
+    // Sets a savepoint SQLite knows as label#serial (returned), answering
+    // to name (none when empty), which no older one answers to after.
+    std::string SetSavepoint(const std::string& label, const std::string& name);
     void RollbackTo(std::vector<OpenSavepoint>::iterator it);
     void Release(std::vector<OpenSavepoint>::iterator it);
     int64_t savepointSerial_ = 0;
