@@ -964,6 +964,33 @@ void SaveApart(Scene& s) {
     }
 }
 
+// Two copies of a feature and their steps: b is f[1], a is f[0].
+struct Copies {
+    const char* what;
+    Feature feature;
+    Steps steps;
+    bool bFirst;
+    std::vector<Check> checks;
+    int32_t error = 0;
+};
+
+// Each in one save, then saved one copy at a time: the same rows (a refused
+// save refuses both copies, where the first of two saves stands).
+std::vector<Case> InOneSaveAndApart(const std::vector<Copies>& copies) {
+    std::vector<Case> cases;
+    for (const Copies& c : copies)
+        for (bool oneSave : {true, false}) {
+            if (!oneSave && c.error != 0) continue;
+            cases.push_back({c.what, {c.feature}, {kAlone, kTogether},
+                             [c, oneSave](Scene& s) {
+                                 TwoCopies(s, c.steps, c.bFirst);
+                                 if (!oneSave) SaveApart(s);
+                             },
+                             c.checks, c.error});
+        }
+    return cases;
+}
+
 }  // namespace
 
 // a = the scene's 1001, b = a second OpenFeature of it; one save of both
@@ -998,14 +1025,6 @@ TEST_F(AloneOrTogether, GeometryOfTwoCopiesInOneSaveAsTwoSaves) {
         t.Add(1, "WATER_MAIN_ATTR", {101, 1002}, 1);
         t.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{9}));
     };
-    struct Copies {
-        const char* what;
-        Feature feature;
-        Steps steps;  // b is f[1], a is f[0]
-        bool bFirst;
-        std::vector<Check> checks;
-        int32_t error = 0;
-    };
     const std::vector<Copies> copies = {
         {"{b, a}: b replaces the line's geometry, a deletes the line: nothing of it stays", {101, 1001},
          [&](Scene& t) { ReplaceLine(t, 1); DeleteLine(t, 0); }, true, kLineGone},
@@ -1026,20 +1045,7 @@ TEST_F(AloneOrTogether, GeometryOfTwoCopiesInOneSaveAsTwoSaves) {
          [&](Scene& t) { ReplaceLine(t, 1); editGeometryRow(t, 0); }, true,
          {{"SELECT SDO_SEQ, SDO_X1 FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1001 ORDER BY 1", {"0|999.5"}}}},
     };
-    // Each in one save, then saved one copy at a time: the same rows (a
-    // refused save refuses both copies, where the first of two saves stands).
-    std::vector<Case> cases;
-    for (const Copies& c : copies)
-        for (bool oneSave : {true, false}) {
-            if (!oneSave && c.error != 0) continue;
-            cases.push_back({c.what, {c.feature}, {kAlone, kTogether},
-                             [c, oneSave](Scene& s) {
-                                 TwoCopies(s, c.steps, c.bFirst);
-                                 if (!oneSave) SaveApart(s);
-                             },
-                             c.checks, c.error});
-        }
-    RunTable(cases);
+    RunTable(InOneSaveAndApart(copies));
 }
 
 namespace {
@@ -1324,19 +1330,6 @@ std::vector<Case> SaveStepCases() {
 
 // ---- held rows read their classification where they stand ----
 
-// Main 5952's attribute rows held (moved to CID 2, or as the caller got
-// them) and its lining rows; its key object let go; a lining added through
-// the held lining rows.
-Steps LiningAfterKeyGone(bool moved) {
-    return [moved](Scene& s) {
-        auto attributes = moved ? s.Rows(0, "WATER_MAIN_ATTR") : s.RowsHere(0, "WATER_MAIN_ATTR");
-        if (moved) attributes->Find("QTX_CID = 2");
-        auto linings = s.RowsHere(0, "WATER_MAIN_LINING");
-        s.f.erase(s.f.begin());
-        NewLining(linings, 5952, 1, Variant("CEMENT"));
-        linings->Update();
-    };
-}
 
 // Main 5201's lining rows held after whatever could save it went (the cache
 // saved, which empties it, or the holder and the save's collection), its key
@@ -1364,10 +1357,19 @@ std::vector<Case> HeldRowsCases() {
     const Check nothingOf5201 = {"SELECT COUNT(*) FROM WATER_LINING_N WHERE QTX_FID = 5201", {"0"}};
     const std::vector<Feature> k5952 = {{101, 5952}, {101, 1001}}, k5201 = {{101, 5201}, {101, 1003}};
     return {
+        // Main 5952's attribute rows moved to CID 2 and held, with its lining
+        // rows; its key object let go; a lining added through the lining rows.
         {"held attribute rows moved to CID 2, the key object gone: a lining takes CID 2's thickness", k5952,
-         {kAlone, kTogether}, LiningAfterKeyGone(true), {{kLinings5952, {"CEMENT|3"}}}},
-        {"held attribute rows never moved, the key object gone: a lining takes the first row's thickness", k5952,
-         {kAlone, kTogether}, LiningAfterKeyGone(false), {{kLinings5952, {"CEMENT|4.5"}}}},
+         {kAlone, kTogether},
+         [](Scene& s) {
+             auto attributes = s.Rows(0, "WATER_MAIN_ATTR");
+             attributes->Find("QTX_CID = 2");
+             auto linings = s.RowsHere(0, "WATER_MAIN_LINING");
+             s.f.erase(s.f.begin());
+             NewLining(linings, 5952, 1, Variant("CEMENT"));
+             linings->Update();
+         },
+         {{kLinings5952, {"CEMENT|3"}}}},
         {"held lining rows after the cache was saved and the key object went: a lining added, no box", k5201,
          {kAlone, kTogether}, LiningAfterCollectionGone(true), {nothingOf5201}},
         {"held lining rows after the holder, the collection and the key object went: a lining added, no box",
@@ -1389,11 +1391,7 @@ void RefusedThenAdd(Scene& s, size_t k, int32_t fid, int32_t error) {
     if (!rows->get_EOF()) {
         EXPECT_EQ(rt::CLng(rows->GetValue(Variant("QTX_CID"))), 1);
     }
-    auto lining = s.RowsHere(k, "WATER_MAIN_LINING");
-    lining->AddNew();
-    lining->SetValue(Variant("QTX_FNO"), Variant(int16_t{101}));
-    lining->SetValue(Variant("QTX_FID"), Variant(fid));
-    lining->Update();
+    s.Add(k, "WATER_MAIN_LINING", {101, fid});
 }
 
 std::vector<Case> RefusedSaveCases() {
@@ -1508,17 +1506,7 @@ Steps LoseTheTransaction(bool severalBlocks) {
         s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}));
         s.assembly->UpdateFeatures(s.save);
         EXPECT_EQ(written.Size(), 1u);
-        if (severalBlocks) {
-            auto b = s.assembly->OpenFeature(101, 1001);
-            for (const auto& c : b->get_Components()->get_NewEnum()) c->put_FunctionalInterfacesEnabled(false);
-            s.f.push_back(b);
-            ReplaceLine(s, 2);
-            DeleteLine(s, 0);
-            auto both = pelmora::KeyObjects::New();
-            both->Add(b);
-            for (const auto& offered : s.save->Offers()) both->Add(offered.member);
-            s.save = both;
-        }
+        if (severalBlocks) TwoCopies(s, [](Scene& t) { ReplaceLine(t, 2); DeleteLine(t, 0); }, true);
         s.Set(1, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{8}));
         const rt::ComError lost = pelmora_test::Raised([&] { s.assembly->UpdateFeatures(s.save); });
         const std::string& text = lost.Description();
@@ -1559,7 +1547,7 @@ std::vector<Case> TransactionCases() {
 // ---- two copies adding a row again with its key ----
 
 // Each copy of main 1001 (b, then a) deletes lining 1 and adds it again, or
-// replaces the line's geometry; in one save as in one save a copy.
+// replaces the line's geometry.
 std::vector<Case> ReAddedKeyCases() {
     const auto reAdd = [](Scene& t, size_t k, const char* type) {
         DeleteCid(t, k, "WATER_MAIN_LINING", 1);
@@ -1567,26 +1555,14 @@ std::vector<Case> ReAddedKeyCases() {
         NewLining(rows, 1001, 1, Variant(type));
         rows->Update();
     };
-    const struct {
-        const char* what;
-        Steps copies;
-        Check check;
-    } steps[] = {
-        {"each of two copies deletes lining 1 and adds it again",
-         [reAdd](Scene& t) { reAdd(t, 1, "B"); reAdd(t, 0, "A"); },
-         {"SELECT QTX_CID, LINING_TYPE FROM WATER_LINING_N WHERE QTX_FID = 1001 ORDER BY 1", {"1|A", "3|EPOXY"}}},
-        {"each of two copies replaces the line's geometry", [](Scene& t) { ReplaceLine(t, 1); ReplaceLine(t, 0); },
-         {"SELECT COUNT(*), MIN(SDO_X1) FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1001", {"1|1200"}}}};
-    std::vector<Case> cases;
-    for (const auto& step : steps)
-        for (bool oneSave : {true, false})
-            cases.push_back({step.what, {{101, 1001}}, {kAlone, kTogether},
-                             [copies = step.copies, oneSave](Scene& s) {
-                                 TwoCopies(s, copies, true);
-                                 if (!oneSave) SaveApart(s);
-                             },
-                             {step.check}});
-    return cases;
+    return InOneSaveAndApart({
+        {"each of two copies deletes lining 1 and adds it again", {101, 1001},
+         [reAdd](Scene& t) { reAdd(t, 1, "B"); reAdd(t, 0, "A"); }, true,
+         {{"SELECT QTX_CID, LINING_TYPE FROM WATER_LINING_N WHERE QTX_FID = 1001 ORDER BY 1", {"1|A", "3|EPOXY"}}}},
+        {"each of two copies replaces the line's geometry", {101, 1001},
+         [](Scene& t) { ReplaceLine(t, 1); ReplaceLine(t, 0); }, true,
+         {{"SELECT COUNT(*), MIN(SDO_X1) FROM WATER_MAIN_LN_SDOGEOM WHERE QTX_FID = 1001", {"1|1200"}}}},
+    });
 }
 
 }  // namespace
