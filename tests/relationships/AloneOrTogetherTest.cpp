@@ -1170,14 +1170,6 @@ TEST_F(AloneOrTogether, RefusedSavesAndHeldViewsAsAlone) {
          {{101, 5952}, {101, 1001}}, both, AddThroughHeld(false), {{kLinings5952, {"1|CEMENT|4.5"}}}},
         {"a lining added through held rows after their key object went loads its attributes", {{101, 5952}},
          both, AddThroughHeld(true), {{kLinings5952, {"1|CEMENT|4.5"}}}},
-        {"an edit a handler opens while the save ends another is saved too", k1001, both,
-         [](Scene& s) {
-             auto sink = std::make_shared<OpensAnEdit>(s.Rows(1, "WATER_MAIN_ATTR"));
-             s.keep.push_back(sink);
-             s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}), false);
-             s.RowsHere(0, "WATER_MAIN_ATTR")->Advise(sink);
-         },
-         {{kMains, {"1001|7|412.35", "1002|42|96.4"}}}},
     };
     RunTable(cases);
 }
@@ -1312,17 +1304,30 @@ std::vector<Case> SaveStepCases() {
     for (Way way : {kAlone, kTogether})
         cases.push_back({"handlers open edits on each other's rows as the save ends them", mains, {way},
                          StampedWhileSaved(8, true), stored55});
-    cases.push_back(
-        {"an edit a handler opens on an earlier component as the save ends a later one is saved", mains,
-         {kAlone, kTogether},
-         [](Scene& s) {
-             auto sink = std::make_shared<OpensAnEdit>(s.Rows(1, "WATER_MAIN_ATTR"), 1, 101);
-             s.keep.push_back(sink);
-             s.Rows(0, "WATER_MAIN_LINING")->Advise(sink);
-             s.Set(0, "WATER_MAIN_LINING", "LINING_YEAR", Variant(int32_t{2020}), false);
-         },
+    // An edit of 1001's left open; as the save ends it, a handler opens one
+    // on 1002's attribute rows (ZONE_ID := 101), of the same component or of
+    // an earlier one.
+    const struct {
+        const char* what;
+        const char* component;
+        const char* field;
+        std::vector<Check> checks;
+    } opened[] = {
+        {"an edit a handler opens while the save ends another is saved too", "WATER_MAIN_ATTR", "ZONE_ID",
+         {{kMainsSaved, {"1001|7|412.35", "1002|101|96.4"}}}},
+        {"an edit a handler opens on an earlier component as the save ends a later one is saved",
+         "WATER_MAIN_LINING", "LINING_YEAR",
          {{kMainsSaved, {"1001|3|412.35", "1002|101|96.4"}},
-          {"SELECT LINING_YEAR FROM WATER_LINING_N WHERE QTX_FID = 1001 AND QTX_CID = 1", {"2020"}}}});
+          {"SELECT LINING_YEAR FROM WATER_LINING_N WHERE QTX_FID = 1001 AND QTX_CID = 1", {"7"}}}}};
+    for (const auto& o : opened)
+        cases.push_back({o.what, mains, {kAlone, kTogether},
+                         [o](Scene& s) {
+                             auto sink = std::make_shared<OpensAnEdit>(s.Rows(1, "WATER_MAIN_ATTR"), 1, 101);
+                             s.keep.push_back(sink);
+                             s.Set(0, o.component, o.field, Variant(int32_t{7}), false);
+                             s.RowsHere(0, o.component)->Advise(sink);
+                         },
+                         o.checks});
     for (const auto& [what, edits, names] : kKeptRefused)
         cases.push_back({what, mains, {kTogether}, KeptEditsRefused(edits, names),
                          {{kMainsSaved, {"1001|3|412.35", "1002|3|66"}},
