@@ -212,6 +212,20 @@ void Recordset::NameRowsForErrors(const std::string& rowsName) {
     if (store_) store_->rowsName = rowsName;
 }
 
+void Recordset::NameEditsForErrors(EditNamer namer) {
+    if (store_) store_->nameEdit = std::move(namer);
+}
+
+rt::ComError Recordset::EndlessEditError() const {
+    std::string edit = "the row with bookmark " + std::to_string(editRow_ + 1);
+    if (store_ && store_->nameEdit && editRow_ >= 0) edit = store_->nameEdit(store_->fields, store_->Row(editRow_));
+    return rt::ComError(err::OperationCancelled, recordset_support::kSource,
+                        "The edit of " + edit + " could not be ended: the handlers of its Update opened " +
+                            std::to_string(kEditsHandlersMayOpen) +
+                            " edits after it and kept opening more; the operation was refused and the edit "
+                            "left open.");
+}
+
 void Recordset::NoSuchField(const std::string& name, const char* source) const {
     RaiseNoSuchField(store_ ? store_->rowsName : std::string(), name, source);
 }

@@ -18,6 +18,7 @@
 #include <bitset>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -41,6 +42,11 @@ using RecordsetPtr = std::shared_ptr<Recordset>;
 using FieldsPtr = std::shared_ptr<Fields>;
 using FieldPtr = std::shared_ptr<Field>;
 using FieldList = std::vector<FieldPtr>;
+
+// How many edits the handlers of an Update may open, one after another, after
+// the caller's own, before the operation that ends them is refused: a
+// handler that stops sooner is followed to its end.
+inline constexpr int kEditsHandlersMayOpen = 1000;
 
 // The recordset events, with ADO's arguments. A sink overrides only what it
 // handles; the defaults decline their event (adStatusUnwantedEvent), so an
@@ -133,6 +139,15 @@ public:
     // Says what the rows are (for this recordset and its clones) in the
     // error of a field asked for by a name they lack.
     void NameRowsForErrors(const std::string& rowsName);
+    // Says whose edit a row holds (for this recordset and its clones) in the
+    // error of an edit whose handlers never stop opening edits: given the
+    // fields and the row's values; unset, the row is named by its bookmark.
+    using EditNamer = std::function<std::string(const std::vector<FieldDesc>&, const rt::Variant*)>;
+    void NameEditsForErrors(EditNamer namer);
+    // The error (ADO's 3712) refusing an operation whose edit could not be
+    // ended: its handlers opened kEditsHandlersMayOpen edits after the
+    // caller's and one more. Names the edit open here.
+    rt::ComError EndlessEditError() const;
     // Raises ItemNotFound (source `source`) for a field name the rows lack.
     [[noreturn]] void NoSuchField(const std::string& name, const char* source) const;
     // Replaces a descriptor (base table, column, ...); type and name changes
@@ -335,7 +350,9 @@ private:
     void MoveTo(int32_t newPos, EventReasonEnum reason);
     template <class Op>
     void DoMove(EventReasonEnum reason, Op&& op);
-    void FinishEdit();  // the implicit Update before a move
+    // The implicit Update before a move, and of each edit its handlers open
+    // meanwhile; raises EndlessEditError past the bound, the edit left open.
+    void FinishEdit();
 
     // Events.
     template <class F>

@@ -19,9 +19,13 @@ using namespace recordset_support;
 
 void Recordset::FinishEdit() {
     // A handler of the Update may open another edit on the row being left:
-    // the move ends that too, else it would stay open on no row (bounded, as
-    // a handler may keep opening them).
-    for (int round = 0; round < 16 && editMode_ != adEditNone; ++round) Update();
+    // the move ends those too, else one would stay open on a row the cursor
+    // has left. A handler that never stops is refused, its edit left open
+    // where it stands.
+    for (int ended = 0; editMode_ != adEditNone; ++ended) {
+        if (ended > kEditsHandlersMayOpen) throw EndlessEditError();
+        Update();
+    }
 }
 
 void Recordset::MoveTo(int32_t newPos, EventReasonEnum reason) {

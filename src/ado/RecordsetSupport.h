@@ -190,6 +190,8 @@ void Recordset::DoMove(EventReasonEnum reason, Op&& op) {
         throw recordset_support::CancelledError();
     }
     if (!open_) return;
+    // A WillMove handler may edit the row being left.
+    FinishEdit();
     if (!viewPending_) Sync();  // else the operation builds it (a filter on a fresh clone)
     op();
     MoveCompleted(reason);

@@ -6,6 +6,7 @@
 // the criteria indexes exact.
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -52,6 +53,9 @@ struct RowStore {
     // What the rows are, for the error of a field asked for by a name they
     // lack ("metadata table QTX_FEATURES_OPTABLE"); "": not said.
     std::string rowsName;
+    // Whose edit a row holds, for an edit that could not be ended; unset: by
+    // its bookmark.
+    std::function<std::string(const std::vector<FieldDesc>&, const rt::Variant*)> nameEdit;
     // Rows an AddNew of some member is still filling in, in the rows
     // themselves. Criteria views of the family judge these again (they are
     // few) whenever addingChanges moves: on any assignment while one is

@@ -141,21 +141,58 @@ TEST(RecordsetEvents, MovingOffAnEditedRowUpdatesItFirst) {
                                "MoveComplete(13,1)"}));
 }
 
-// A handler that stamps the row again as a move ends its edit: the move ends
-// those edits too, on the row it leaves.
+// A handler that stamps the row again as a move ends its edit, a number of
+// times: the move ends those edits too, on the row it leaves, up to the
+// bound; past it the move is refused and the edit stays open where it stands.
+// A WillMove handler's edit of the row being left is ended as well.
 TEST(RecordsetEvents, MovingOffARowEndsTheEditsItsHandlersOpen) {
-    Fixture f;
-    int stamps = 0;
-    f.rec->hook["RecordChangeComplete:3"] = [&](const RecordsetPtr& rs) {
-        if (stamps < 3) rs->SetValue("VAL", rt::Variant(double(++stamps)));
+    constexpr int kBound = kEditsHandlersMayOpen;
+    const struct {
+        const char* hook;
+        int stamps;  // -1: never stops
+        bool refused;
+    } cases[] = {
+        {"RecordChangeComplete:3", 3, false},          {"RecordChangeComplete:3", kBound - 1, false},
+        {"RecordChangeComplete:3", kBound, false},     {"RecordChangeComplete:3", kBound + 1, true},
+        {"RecordChangeComplete:3", -1, true},          {"WillMove", 1, false},
     };
-    f.rs->SetValue("NAME", rt::Variant("x"));
-    f.rs->MoveNext();
-    EXPECT_EQ(rt::CLng(f.rs->GetValue("ID")), 2);
-    EXPECT_EQ(f.rs->get_EditMode(), adEditNone);
-    f.rs->MoveFirst();
-    EXPECT_EQ(Text(f.rs->GetValue("NAME")), "x");
-    EXPECT_EQ(rt::CLng(f.rs->GetValue("VAL")), 3);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.hook) + " " + std::to_string(c.stamps));
+        Fixture f;
+        f.rs->NameEditsForErrors([](const std::vector<FieldDesc>& fields, const rt::Variant* row) {
+            return "row ID " + rt::CStr(row[0]) + " of " + fields[1].name;
+        });
+        int stamps = 0;
+        f.rec->hook[c.hook] = [&](const RecordsetPtr& rs) {
+            if (c.stamps < 0 || stamps < c.stamps) rs->SetValue("VAL", rt::Variant(double(++stamps)));
+        };
+        f.rs->SetValue("NAME", rt::Variant("x"));
+        std::string said;
+        const int32_t error = ErrorOf([&] {
+            try {
+                f.rs->MoveNext();
+            } catch (const rt::ComError& e) {
+                said = e.Description();
+                throw;
+            }
+        });
+        EXPECT_EQ(error, c.refused ? err::OperationCancelled : 0) << said;
+        f.rec->hook.clear();
+        if (c.refused) {
+            EXPECT_NE(said.find("The edit of row ID 1 of NAME could not be ended"), std::string::npos) << said;
+            // On the row it edits, the last stamp open: the bound's, plus the one past it.
+            EXPECT_EQ(rt::CLng(f.rs->GetValue("ID")), 1);
+            EXPECT_EQ(f.rs->get_EditMode(), adEditInProgress);
+            EXPECT_EQ(rt::CLng(f.rs->GetValue("VAL")), kBound + 1);
+            f.rs->MoveNext();
+        }
+        EXPECT_EQ(rt::CLng(f.rs->GetValue("ID")), 2);
+        EXPECT_EQ(f.rs->get_EditMode(), adEditNone);
+        EXPECT_EQ(rt::CLng(f.rs->GetValue("VAL")), 2);
+        f.rs->MoveFirst();
+        EXPECT_EQ(Text(f.rs->GetValue("NAME")), "x");
+        EXPECT_EQ(rt::CLng(f.rs->GetValue("VAL")), c.refused ? kBound + 1 : c.stamps);
+    }
 }
 
 TEST(RecordsetEvents, DeleteRaisesRecordEventsWhileTheRowCanStillBeRead) {

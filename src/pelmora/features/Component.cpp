@@ -247,6 +247,7 @@ void Component::OpenComponentRecordset() {
         if (!rs) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
 
         rows_ = rs;
+        NameEditsOfRows();
         if (eventsEnabled_) HookEvents();
         if (!pendingFilter_.empty()) rows_->put_Filter(rt::Variant(pendingFilter_));
         loaded_ = true;
@@ -288,6 +289,7 @@ void Component::AttachRecordset(const std::shared_ptr<ado::Recordset>& Recordset
         }
     }
     rows_ = Recordset;
+    NameEditsOfRows();
     if (eventsEnabled_) HookEvents();
     OpenComponentRecordset();
 }
@@ -527,16 +529,36 @@ void Component::NoteCloneRows(const std::shared_ptr<ado::Recordset>& rows, const
 
 namespace {
 
-std::string KeyText(const std::shared_ptr<ado::Recordset>& rows, const char* field) {
+std::string KeyText(const rt::Variant& v) {
     try {
-        rt::Variant v = rows->GetValue(rt::Variant(field));
         return IsNullOrEmpty(v) ? std::string("Null") : rt::CStr(v);
     } catch (const rt::ComError&) {
         return "?";
     }
 }
 
+std::string KeyText(const std::shared_ptr<ado::Recordset>& rows, const char* field) {
+    try {
+        return KeyText(rows->GetValue(rt::Variant(field)));
+    } catch (const rt::ComError&) {
+        return "?";
+    }
+}
+
 }  // namespace
+
+void Component::NameEditsOfRows() {
+    // An edit the rows' handlers never let end is named as the save names
+    // the edits it cannot end.
+    rows_->NameEditsForErrors([name = name_](const std::vector<ado::FieldDesc>& fields, const rt::Variant* row) {
+        auto key = [&](const char* field) {
+            for (size_t i = 0; i < fields.size(); ++i)
+                if (rt::NamesEqual(fields[i].name, field)) return KeyText(row[i]);
+            return std::string("?");
+        };
+        return "component " + name + ", feature FNO " + key("QTX_FNO") + " FID " + key("QTX_FID");
+    });
+}
 
 std::vector<std::pair<std::shared_ptr<ado::Recordset>, std::string>> Component::OpenCloneEdits() {
     // A copy: the handlers of an Update may clone or let go meanwhile.
@@ -558,33 +580,42 @@ void Component::EndCloneEdits() { EndCloneEdits({this}); }
 
 void Component::EndCloneEdits(const std::vector<Component*>& components) {
     // A handler may open an edit on any view of the save while these end:
-    // each round goes over every component and ends what the last one left.
-    // Past the bound, what a handler keeps opening stays open for the next
-    // save, as an edit opened after a save passed a feature's own row does.
-    constexpr int kRounds = 16;
+    // each round goes over every component and ends what the last one left,
+    // as a move ends what the handlers of its Update open. A handler that
+    // never stops is refused, as a move refuses it, its edit left open.
+    constexpr int kRounds = 1 + ado::kEditsHandlersMayOpen;
     std::optional<rt::ComError> first;
     std::vector<std::string> notEnded;
     std::vector<std::shared_ptr<ado::Recordset>> refused;
+    auto refuse = [&](Component* c, const std::shared_ptr<ado::Recordset>& rows, const std::string& view,
+                      const rt::ComError& e) {
+        if (!first) first = e;
+        notEnded.push_back("The edit of component " + c->name_ + ", feature FNO " + KeyText(rows, "QTX_FNO") +
+                           " FID " + KeyText(rows, "QTX_FID") + " (rows " + view + "), could not be ended");
+        refused.push_back(rows);
+    };
+    // Once refused, the save ends no more edits of rows a caller holds: they
+    // stay open, as a feature's own do past a refused one. Those of views let
+    // go are still ended or taken back.
+    auto toEnd = [&](Component* c) {
+        auto open = c->OpenCloneEdits();
+        std::erase_if(open, [&](const auto& o) {
+            return std::find(refused.begin(), refused.end(), o.first) != refused.end() ||
+                   (first && c->KeptViewOf(o.first) == c->keptViews_.end());
+        });
+        return open;
+    };
     for (int round = 0; round < kRounds; ++round) {
         bool ending = false;
         for (Component* c : components) {
-            for (const auto& [rows, view] : c->OpenCloneEdits()) {
-                if (std::find(refused.begin(), refused.end(), rows) != refused.end()) continue;
-                // Once refused, the save ends no more edits of rows a caller
-                // holds: they stay open, as a feature's own do past a refused
-                // one. Those of views let go are still ended or taken back.
-                if (first && c->KeptViewOf(rows) == c->keptViews_.end()) continue;
+            for (const auto& [rows, view] : toEnd(c)) {
                 ending = true;
                 try {
                     // Without an edit in progress (a change already updated and
                     // pending) this does nothing.
                     rows->Update();
                 } catch (const rt::ComError& e) {
-                    if (!first) first = e;
-                    notEnded.push_back("The edit of component " + c->name_ + ", feature FNO " +
-                                       KeyText(rows, "QTX_FNO") + " FID " + KeyText(rows, "QTX_FID") + " (rows " +
-                                       view + "), could not be ended");
-                    refused.push_back(rows);
+                    refuse(c, rows, view, e);
                     // A view let go has nobody left to cancel its edit: refused
                     // once, it is taken back, so that it does not block every
                     // later save. Rows someone holds keep theirs.
@@ -594,6 +625,10 @@ void Component::EndCloneEdits(const std::vector<Component*>& components) {
         }
         if (!ending) break;
     }
+    // Still open after the last round: a handler that never stops. The edit
+    // stays where it stands, kept or held.
+    for (Component* c : components)
+        for (const auto& [rows, view] : toEnd(c)) refuse(c, rows, view, rows->EndlessEditError());
     // The views let go whose edits are ended may go now.
     for (Component* c : components) c->ForgetEndedKeptViews();
     if (first) {

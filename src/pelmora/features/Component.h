@@ -278,6 +278,8 @@ private:
 
     void OpenComponentRecordset();
     void HookEvents();
+    // Names the rows' edits in the error of one that cannot be ended.
+    void NameEditsOfRows();
     // The product's geometry service (by ProgID), made once per component.
     IGeometryService& GetGeometryService();
     void AssignNextGeometryID(const std::shared_ptr<ado::Recordset>& Recordset);
