@@ -185,7 +185,7 @@ struct Check {
 };
 
 struct Case {
-    const char* what;
+    std::string what;
     std::vector<Feature> features;
     std::vector<Way> ways;
     Steps steps;
@@ -293,7 +293,7 @@ protected:
         for (const Case& c : cases) {
             Lines first, firstBoxes;
             for (Way way : c.ways) {
-                SCOPED_TRACE(std::string(c.what) + (way == Way::Alone ? ", opened alone" : ", opened together"));
+                SCOPED_TRACE(c.what + (way == Way::Alone ? ", opened alone" : ", opened together"));
                 Lines checked, boxes;
                 auto [error, stored] = Run(way, c, &checked, &boxes);
                 EXPECT_EQ(error, c.error);
@@ -679,24 +679,37 @@ TEST_F(AloneOrTogether, AnEditStaysItsOwnUntilItEnds) {
 namespace {
 
 // Sets ZONE_ID := value on the other rows (its own when it has none), left
-// open, each time the rows it is advised on end an edit, at most times times.
+// open, each time the rows it is advised on end an edit (or, onWillMove, are
+// about to move off a row), at most times times (-1: never stops); each
+// stamp adds rise to the value first.
 class OpensAnEdit : public ado::RecordsetEvents {
 public:
-    explicit OpensAnEdit(const RowsPtr& other, int times = 1, int32_t value = 42)
-        : other_(other), times_(times), value_(value) {}
+    explicit OpensAnEdit(const RowsPtr& other, int times = 1, int32_t value = 42, int32_t rise = 0,
+                         bool onWillMove = false)
+        : other_(other), times_(times), value_(value), rise_(rise), onWillMove_(onWillMove) {}
     void RecordChangeComplete(ado::EventReasonEnum reason, int32_t, const rt::ComError*, ado::EventStatusEnum&,
                               const ado::RecordsetPtr& rows) override {
-        if (reason != ado::adRsnUpdate || times_ == 0) return;
-        --times_;
+        if (reason == ado::adRsnUpdate && !onWillMove_) Stamp(rows);
+    }
+    void WillMove(ado::EventReasonEnum, ado::EventStatusEnum&, const ado::RecordsetPtr& rows) override {
+        if (onWillMove_ && !rows->get_BOF() && !rows->get_EOF()) Stamp(rows);
+    }
+
+private:
+    void Stamp(const ado::RecordsetPtr& rows) {
+        if (times_ == 0) return;
+        if (times_ > 0) --times_;
+        value_ += rise_;
         // Weakly: the rows hold their sinks.
         auto other = other_.expired() ? rows : other_.lock();
         if (other) other->SetValue(Variant("ZONE_ID"), Variant(value_));
     }
 
-private:
     std::weak_ptr<ado::Recordset> other_;
     int times_;
     int32_t value_;
+    int32_t rise_;
+    bool onWillMove_;
 };
 
 // The features of the random steps: two mains, the valves the sample's
@@ -1572,6 +1585,157 @@ std::vector<Case> ReAddedKeyCases() {
     });
 }
 
+// ---- no edit left open on a row it cannot reach ----
+
+constexpr int kBound = ado::kEditsHandlersMayOpen;
+
+// Whether a handler stamping times times (-1: never stops) meets the bound.
+bool Endless(int times) { return times < 0 || times > kBound; }
+
+// A sink on main k's attribute rows stamping ZONE_ID := 100 + n on its n-th
+// ended edit, times times; LENGTH_M := 55 left open on the rows' first row.
+std::pair<RowsPtr, std::function<void()>> StampedFromTheFirstRow(Scene& s, size_t k, int times, RowsPtr rows = nullptr) {
+    if (!rows) rows = s.Rows(k, "WATER_MAIN_ATTR");
+    auto sink = std::make_shared<OpensAnEdit>(nullptr, times, 100, 1);
+    const int32_t cookie = rows->Advise(sink);
+    rows->SetValue(Variant("LENGTH_M"), Variant(55.0));
+    return {rows, [rows, cookie, sink] { rows->Unadvise(cookie); }};
+}
+
+// Main 5952's CID 1 stamped as the caller moves to CID 2: a move past the
+// bound is refused on CID 1, and so is the save while the handler goes on;
+// then the sink goes, the save stores, and nothing is left open.
+Steps StampedAsTheCallerMoves(int times) {
+    return [times](Scene& s) {
+        s.saved = true;
+        auto [rows, unadvise] = StampedFromTheFirstRow(s, 0, times);
+        EXPECT_EQ(pelmora_test::ErrorOf([&] { rows->MoveNext(); }), Endless(times) ? ado::err::OperationCancelled : 0);
+        EXPECT_EQ(rt::CLng(rows->GetValue(Variant("QTX_CID"))), Endless(times) ? 1 : 2);
+        if (times < 0) {
+            EXPECT_EQ(pelmora_test::ErrorOf([&] { s.assembly->UpdateFeatures(s.save); }), ado::err::OperationCancelled);
+        }
+        unadvise();
+        s.assembly->UpdateFeatures(s.save);
+        EXPECT_EQ(rows->EditorsOfRows(), std::vector<RowsPtr>{});
+    };
+}
+
+// Main 1001's attribute rows stamped as the save ends their edit, with
+// 1002's zone pending: past the bound the save is refused aloud, writes
+// nothing and leaves the edit open; the sink gone, the next save stores.
+Steps StampedAsTheSaveEnds(int times) {
+    return [times](Scene& s) {
+        s.saved = true;
+        s.Set(1, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{9}));
+        auto [rows, unadvise] = StampedFromTheFirstRow(s, 0, times);
+        std::string said;
+        const int32_t error = pelmora_test::ErrorOf([&] {
+            try {
+                s.assembly->UpdateFeatures(s.save);
+            } catch (const rt::ComError& e) {
+                said = e.Description();
+                throw;
+            }
+        });
+        EXPECT_EQ(error, Endless(times) ? ado::err::OperationCancelled : 0) << said;
+        // A save that reports success leaves no edit open.
+        if (error == 0) {
+            EXPECT_EQ(rows->EditorsOfRows(), std::vector<RowsPtr>{});
+        } else {
+            for (const char* name : {"component WATER_MAIN_ATTR,", "FID 1001"})
+                EXPECT_NE(said.find(name), std::string::npos) << said;
+            EXPECT_EQ(product::WrittenFeatures(s.db->Session().State()).Size(), 0u);
+            EXPECT_EQ(rows->get_EditMode(), ado::adEditInProgress);
+        }
+        unadvise();
+        s.assembly->UpdateFeatures(s.save);
+        EXPECT_EQ(rows->EditorsOfRows(), std::vector<RowsPtr>{});
+    };
+}
+
+// 5952's attribute rows filtered to its CID 2; the save refused by a trigger on
+// main 1001 (the database) or by a handler refusing 1001's line edit; then a
+// lining added to 5952 reads CID 2's classification, and the next save
+// stores it.
+Steps FilterGivenBack(bool byDatabase) {
+    return [byDatabase](Scene& s) {
+        s.saved = true;
+        const Variant filter("QTX_FID = 5952 AND QTX_CID = 2");
+        auto attributes = s.RowsHere(0, "WATER_MAIN_ATTR");
+        attributes->put_Filter(filter);
+        auto line = s.Rows(1, "WATER_MAIN_LINE");
+        auto sink = std::make_shared<pelmora_test::RefusesUpdate>();
+        int32_t cookie = 0;
+        if (byDatabase) {
+            s.db->Connection().ExecuteRaw(
+                "CREATE TRIGGER MAIN_1001_HELD BEFORE UPDATE ON WATER_MAIN_N WHEN OLD.QTX_FID = 1001 "
+                "BEGIN SELECT RAISE(ABORT, 'main 1001 is held'); END");
+            s.Set(1, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{7}));
+        } else {
+            cookie = line->Advise(sink);
+            line->SetValue(Variant("LINE_STYLE"), Variant(int32_t{4}));
+        }
+        EXPECT_EQ(pelmora_test::ErrorOf([&] { s.assembly->UpdateFeatures(s.save); }),
+                  byDatabase ? pelmora::kErrorBase + 23288 : ado::err::OperationCancelled);
+        EXPECT_EQ(rt::CStr(attributes->get_Filter()), filter.Str());
+        s.Add(0, "WATER_MAIN_LINING", {101, 5952});
+        if (byDatabase) {
+            s.db->Connection().ExecuteRaw("DROP TRIGGER MAIN_1001_HELD");
+        } else {
+            line->Unadvise(cookie);
+            line->CancelUpdate();
+        }
+        s.assembly->UpdateFeatures(s.save);
+    };
+}
+
+std::vector<Case> LeftOpenCases() {
+    const std::vector<Feature> mains = {{101, 1001}, {101, 1002}}, k5952 = {{101, 5952}, {101, 1001}};
+    const auto zones5952 = [](int32_t cid1) {
+        return std::vector<Check>{{"SELECT QTX_CID, ZONE_ID, LENGTH_M FROM WATER_MAIN_N WHERE QTX_FID = 5952 ORDER BY 1",
+                                   {"1|" + std::to_string(cid1) + "|55", "2|3|40"}}};
+    };
+    const auto mains1001 = [](int32_t zone) {
+        return std::vector<Check>{{kMainsSaved, {"1001|" + std::to_string(zone) + "|55", "1002|9|96.4"}}};
+    };
+    std::vector<Case> cases = {
+        {"a WillMove handler's edit of the row being left is stored", mains, {kAlone, kTogether},
+         [](Scene& s) {
+             auto rows = s.Rows(0, "WATER_MAIN_ATTR");
+             auto sink = std::make_shared<OpensAnEdit>(nullptr, 1, 150, 0, true);
+             s.keep.push_back(sink);
+             rows->Advise(sink);
+             rows->MoveNext();
+             s.assembly->UpdateFeatures(s.save);
+         },
+         {{kMainsSaved, {"1001|150|412.35", "1002|3|96.4"}}}},
+        // The shared rows walked by the save (alone: the feature's own).
+        {"a handler stamping the row the save's walk ends stamps no other feature's row", mains, {kAlone, kTogether},
+         [](Scene& s) {
+             auto rows = s.SharedComponent(0, "WATER_MAIN_ATTR")->get_Recordset();
+             rows->MoveFirst();
+             rows->Find("QTX_FID = 1001");
+             // The sink lives as long as its unadvise.
+             s.keep.push_back(std::make_shared<std::function<void()>>(StampedFromTheFirstRow(s, 0, 49, rows).second));
+         },
+         {{kMainsSaved, {"1001|149|55", "1002|3|96.4"}}}},
+        {"a refused save gives the filter back: refused by the database", k5952, {kAlone, kTogether},
+         FilterGivenBack(true), {{"SELECT THICKNESS_MM FROM WATER_LINING_N WHERE QTX_FID = 5952", {"3"}}}},
+        {"a refused save gives the filter back: refused by a handler on a later feature", k5952, {kAlone, kTogether},
+         FilterGivenBack(false), {{"SELECT THICKNESS_MM FROM WATER_LINING_N WHERE QTX_FID = 5952", {"3"}}}},
+    };
+    // Just under, at and past the bound, and a handler that never stops; the
+    // stamp left open by a refusal is the one stored once the sink goes.
+    for (int times : {17, kBound - 1, kBound, kBound + 1, -1})
+        cases.push_back({"a handler stamping its row " + std::to_string(times) + " times as the caller moves off it", k5952, {kAlone, kTogether},
+                         StampedAsTheCallerMoves(times),
+                         zones5952(100 + (times < 0 ? 2 * (kBound + 1) : Endless(times) ? kBound + 1 : times))});
+    for (int times : {16, kBound - 2, kBound, -1})
+        cases.push_back({"a handler stamping its row " + std::to_string(times) + " times as the save ends its edit", mains, {kAlone, kTogether},
+                         StampedAsTheSaveEnds(times), mains1001(100 + (times < 0 ? kBound + 1 : times))});
+    return cases;
+}
+
 }  // namespace
 
 // The save ends every view's edit in one step, a refused save leaves the rows
@@ -1580,7 +1744,7 @@ std::vector<Case> ReAddedKeyCases() {
 TEST_F(AloneOrTogether, SaveEndingsAndRefusalsAsAlone) {
     std::vector<Case> cases;
     for (auto part : {SaveStepCases(), HeldRowsCases(), RefusedSaveCases(), DeletedFeatureCases(),
-                      TransactionCases(), ReAddedKeyCases()})
+                      TransactionCases(), ReAddedKeyCases(), LeftOpenCases()})
         cases.insert(cases.end(), part.begin(), part.end());
     RunTable(cases);
 }

@@ -646,31 +646,36 @@ void Component::Save(const std::vector<std::shared_ptr<Component>>& components, 
     EndCloneEdits(ending);
     // The walks below may stop anywhere: a refusal gives the rows back as
     // the caller set them.
-    struct AsSet {
-        std::shared_ptr<ado::Recordset> rows;
-        rt::Variant filter;
-    };
-    std::vector<AsSet> before;
-    for (const auto& c : components)
-        for (const auto& rs : {c->rows_, c->geometryRows_})
-            if (rs) before.push_back({rs, rs->get_Filter()});
+    const auto before = RowsAsSetOf(components);
     try {
         for (const auto& c : components) c->ProcessComponentsUpdate();
         if (!service) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
         for (const auto& c : components) service->UpdateComponent(c);
     } catch (const rt::ComError&) {
-        for (const auto& [rs, filter] : before) {
-            if (rs->get_State() == ado::adStateClosed) continue;
-            // Setting a filter ends an open edit: a refused one stays as it is.
-            const auto open = rs->EditorsOfRows();
-            if (std::find(open.begin(), open.end(), rs) != open.end()) continue;
-            try {
-                rs->put_Filter(filter);
-            } catch (const rt::ComError&) {
-                // The save's own error is the one to report.
-            }
-        }
+        GiveBack(before);
         throw;
+    }
+}
+
+std::vector<Component::RowsAsSet> Component::RowsAsSetOf(const std::vector<std::shared_ptr<Component>>& components) {
+    std::vector<RowsAsSet> before;
+    for (const auto& c : components)
+        for (const auto& rs : {c->rows_, c->geometryRows_})
+            if (rs) before.push_back({rs, rs->get_Filter()});
+    return before;
+}
+
+void Component::GiveBack(const std::vector<RowsAsSet>& rows) {
+    for (const auto& [rs, filter] : rows) {
+        if (rs->get_State() == ado::adStateClosed) continue;
+        // Setting a filter ends an open edit: a refused one stays as it is.
+        const auto open = rs->EditorsOfRows();
+        if (std::find(open.begin(), open.end(), rs) != open.end()) continue;
+        try {
+            rs->put_Filter(filter);
+        } catch (const rt::ComError&) {
+            // The save's own error is the one to report.
+        }
     }
 }
 

@@ -141,6 +141,16 @@ public:
     // row, as a good save leaves them; rows with a refused edit of their own
     // keep it where it stands.
     static void Save(const std::vector<std::shared_ptr<Component>>& components, IComponentDatabaseService* service);
+    // The rows of the components (own and geometry) with the filters they
+    // have now; GiveBack sets those filters again, which leaves the rows on
+    // their first row, as a refused save gives them back whatever refused
+    // it. Rows with an edit of their own open keep it where it stands.
+    struct RowsAsSet {
+        std::shared_ptr<ado::Recordset> rows;
+        rt::Variant filter;
+    };
+    static std::vector<RowsAsSet> RowsAsSetOf(const std::vector<std::shared_ptr<Component>>& components);
+    static void GiveBack(const std::vector<RowsAsSet>& rows);
     // Ends the edit in progress on each clone still held, as a read of a
     // feature's own rows ends theirs when it moves them: a reader of the
     // component's rows sees what the features' views changed. A refusal

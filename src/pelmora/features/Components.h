@@ -53,6 +53,8 @@ public:
     // True when every component holding FIDs holds the same single FID.
     // The first answer is kept.
     bool IsSingleFeature();
+    // The system's own components, in the collection's order.
+    std::vector<std::shared_ptr<Component>> Members();
     // NeedParent of the BackwardPointer: the collection itself.
     void NeedParent(std::shared_ptr<IComponents>& oParent) override;
 
@@ -63,7 +65,6 @@ public:
 private:
     rt::Collection& Items();
     std::shared_ptr<BackwardPointer> Pointer();
-    std::vector<std::shared_ptr<Component>> Members();
     void AddMember(const std::shared_ptr<Component>& component);
 
     std::shared_ptr<rt::Collection> items_;

@@ -6,6 +6,7 @@
 #include "pelmora/common/TraceScope.h"
 #include "pelmora/common/modYvCommonUtilities.h"
 #include "pelmora/common/FeatureComponents.h"
+#include "pelmora/features/Component.h"
 #include "pelmora/features/Components.h"
 #include "pelmora/features/ComponentsClone.h"
 #include "pelmora/features/KeyObject.h"
@@ -378,24 +379,37 @@ void FeatureAssemblyService::UpdateFeatures(const std::shared_ptr<IKeyObjects>& 
     std::unordered_set<const Components*> held;
     for (const auto& o : offers)
         if (auto c = CollectionOf(o.member->get_Components())) held.insert(c);
-    // A collection held by several keys is saved once: its rows are queued once.
-    std::unordered_set<const Components*> saved;
-    for (const auto& o : offers) {
-        auto own = o.member->get_Components();
-        // A copy Add turned away with nothing of its own to save (no
-        // components, or a view whose collection is saved here anyway) is
-        // passed over, as Add passed it over.
-        if (o.turnedAway) {
-            if (!own) continue;
-            auto view = rt::TryQueryInterface<ComponentsClone>(own);
-            if (view && held.count(CollectionOf(view->SourceCollection()))) continue;
+    // Refused, whatever refused it, the save gives every feature's rows back
+    // as the caller set them, also those of features it had passed.
+    std::vector<Component::RowsAsSet> before;
+    for (const auto& o : offers)
+        if (auto components = rt::TryQueryInterface<Components>(o.member->get_Components())) {
+            auto rows = Component::RowsAsSetOf(components->Members());
+            before.insert(before.end(), rows.begin(), rows.end());
         }
-        // Only the system's own collection hands its rows over (13 for a clone).
-        auto components = rt::QueryInterface<Components>(own);
-        if (!saved.insert(components.get()).second) continue;
-        components->UpdateComponents(service);
+    try {
+        // A collection held by several keys is saved once: its rows are queued once.
+        std::unordered_set<const Components*> saved;
+        for (const auto& o : offers) {
+            auto own = o.member->get_Components();
+            // A copy Add turned away with nothing of its own to save (no
+            // components, or a view whose collection is saved here anyway) is
+            // passed over, as Add passed it over.
+            if (o.turnedAway) {
+                if (!own) continue;
+                auto view = rt::TryQueryInterface<ComponentsClone>(own);
+                if (view && held.count(CollectionOf(view->SourceCollection()))) continue;
+            }
+            // Only the system's own collection hands its rows over (13 for a clone).
+            auto components = rt::QueryInterface<Components>(own);
+            if (!saved.insert(components.get()).second) continue;
+            components->UpdateComponents(service);
+        }
+        service->EndComponentOperations();
+    } catch (const rt::ComError&) {
+        Component::GiveBack(before);
+        throw;
     }
-    service->EndComponentOperations();
 }
 
 // ---- creation ----

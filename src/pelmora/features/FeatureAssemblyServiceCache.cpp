@@ -106,8 +106,14 @@ void FeatureAssemblyService::SaveCache() {
     std::vector<std::shared_ptr<Component>> components;
     for (const auto& cached : AllCachedComponents())
         if (auto component = rt::TryQueryInterface<Component>(cached)) components.push_back(component);
-    Component::Save(components, persistence.get());
-    persistence->EndComponentOperations();
+    const auto before = Component::RowsAsSetOf(components);
+    try {
+        Component::Save(components, persistence.get());
+        persistence->EndComponentOperations();
+    } catch (const rt::ComError&) {
+        Component::GiveBack(before);
+        throw;
+    }
 
     // What was written cannot be written again: the saved features leave.
     SetCaching(true);
