@@ -678,6 +678,9 @@ TEST_F(AloneOrTogether, AnEditStaysItsOwnUntilItEnds) {
 
 namespace {
 
+// The edits a handler may keep opening before the operation is refused.
+constexpr int kBound = ado::kEditsHandlersMayOpen;
+
 // Sets ZONE_ID := value on the other rows (its own when it has none), left
 // open, each time the rows it is advised on end an edit (or, onWillMove, are
 // about to move off a row), at most times times (-1: never stops); each
@@ -720,7 +723,7 @@ constexpr size_t kHydrant = 4;
 struct Step {
     enum Kind {
         Edit, EditLining, Cancel, AddLining, DeleteLining, Relate, Unrelate, Save, CloneEdit, Move, RelateHydrant,
-        HeldRows, ViewGeometry, RefusedSave, Sink, HandlerRefusal, DeleteWhole
+        HeldRows, ViewGeometry, RefusedSave, Sink, HandlerRefusal, DeleteWhole, WillMoveSink, ReopeningSink
     } kind;
     size_t main;   // 0 or 1
     size_t valve;  // 2 or 3
@@ -733,7 +736,7 @@ std::vector<Step> RandomSteps(uint32_t seed, size_t count) {
     auto pick = [&](int32_t n) { return static_cast<int32_t>(random() % static_cast<uint32_t>(n)); };
     std::vector<Step> steps;
     for (size_t i = 0; i < count; ++i)
-        steps.push_back({static_cast<Step::Kind>(pick(Step::DeleteWhole + 1)), static_cast<size_t>(pick(2)),
+        steps.push_back({static_cast<Step::Kind>(pick(Step::ReopeningSink + 1)), static_cast<size_t>(pick(2)),
                          static_cast<size_t>(2 + pick(2)), 1 + pick(90), pick(2) == 0});
     return steps;
 }
@@ -742,7 +745,8 @@ std::string Describe(const Step& step) {
     static const char* const kinds[] = {"edit",     "edit lining", "cancel", "add lining", "delete lining",
                                         "relate",   "unrelate",    "save",   "clone edit", "move",
                                         "relate hydrant", "held rows", "view geometry", "refused save",
-                                        "sink",     "handler refusal", "delete whole"};
+                                        "sink",     "handler refusal", "delete whole", "will-move sink",
+                                        "reopening sink"};
     return std::string(kinds[step.kind]) + " main " + std::to_string(step.main) + " valve " +
            std::to_string(step.valve) + " value " + std::to_string(step.value) + (step.update ? " updated" : "");
 }
@@ -858,18 +862,47 @@ void Apply(Scene& s, const Step& step, int16_t& nextCid) {
                               std::to_string(findings ? findings->get_RecordCount() : -1));
             break;
         }
-        case Step::Sink: {
+        case Step::Sink:
+        case Step::ReopeningSink: {
             // Stamps the main's own attribute row, or (updated) main 1002's
-            // from 1001's, as its rows end an edit: a few times, for the
-            // next three steps. (1002's stamping 1001's would depend on the
-            // order alone of saves.)
+            // from 1001's, as its rows end an edit: a few times, or
+            // (reopening) a number of times about the bound or without end,
+            // each stamp one more; for the next three steps. (1002's
+            // stamping 1001's would depend on the order alone of saves.)
             if (s.advised.second > 0) s.advised.first();
             auto rows = s.RowsHere(step.main, "WATER_MAIN_ATTR");
-            const bool other = step.update && step.main == 0;
+            const bool other = step.update && step.main == 0 && step.kind == Step::Sink;
+            const int reopening[] = {1 + step.value, kBound, kBound + 1, -1};
+            const bool reopen = step.kind == Step::ReopeningSink;
             auto sink = std::make_shared<OpensAnEdit>(other ? s.Rows(1, "WATER_MAIN_ATTR") : nullptr,
-                                                      1 + step.value % 3, step.value);
+                                                      reopen ? reopening[step.value % 4] : 1 + step.value % 3,
+                                                      step.value, reopen ? 1 : 0);
             const int32_t cookie = rows->Advise(sink);
             s.advised = {[rows, cookie, sink] { rows->Unadvise(cookie); }, 3};
+            break;
+        }
+        case Step::WillMoveSink: {
+            // The caller moves the main's attribute rows on (or, updated, to
+            // their first row) while a sink stamps the row being left. Only
+            // for this move: the save moves a feature's own rows, not views.
+            // A view nobody moved stands past its rows, a feature's own rows
+            // on the first: both are put on a row first.
+            auto rows = s.RowsHere(step.main, "WATER_MAIN_ATTR");
+            if (rows->get_BOF() && rows->get_EOF()) return;
+            if (rows->get_BOF() || rows->get_EOF()) rows->MoveFirst();
+            auto sink = std::make_shared<OpensAnEdit>(nullptr, 1, step.value, 0, true);
+            const int32_t cookie = rows->Advise(sink);
+            try {
+                if (step.update) rows->MoveFirst();
+                else rows->MoveNext();
+            } catch (const rt::ComError&) {
+                rows->Unadvise(cookie);
+                throw;
+            }
+            rows->Unadvise(cookie);
+            // Off its rows a view stays where a save leaves a feature's own
+            // on their first row: put back on a row.
+            if (rows->get_EOF() && !rows->get_BOF()) rows->MoveFirst();
             break;
         }
         case Step::HandlerRefusal: {
@@ -1586,8 +1619,6 @@ std::vector<Case> ReAddedKeyCases() {
 }
 
 // ---- no edit left open on a row it cannot reach ----
-
-constexpr int kBound = ado::kEditsHandlersMayOpen;
 
 // Whether a handler stamping times times (-1: never stops) meets the bound.
 bool Endless(int times) { return times < 0 || times > kBound; }

@@ -126,8 +126,9 @@ public:
     void NoteCloneRows(const std::shared_ptr<ado::Recordset>& rows, const std::string& view);
     // Ends (Update) the edit in progress on each such clone, as the
     // component's own rows end theirs before a save, and those that handlers
-    // open meanwhile, in rounds over all the components given (at most 16:
-    // what handlers open after the last stays open for the next save).
+    // open meanwhile, in rounds over all the components given, as a move
+    // follows them (an edit still open after 1 + ado::kEditsHandlersMayOpen
+    // rounds is refused, with ADO's 3712, and left open).
     // Refusals raise once, after every round, with the number and source of
     // the first, naming the component and each edited row's feature; after
     // the first, only the edits of views let go are still tried. A kept
