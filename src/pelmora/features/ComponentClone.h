@@ -5,17 +5,21 @@
 // source raises events, moving in the clone's rows moves the source's rows
 // to the same row.
 //
-// Ownership: the clone holds its source and its view (the private component
-// with its rows and move hook). Rows the clone hands out hold the view too:
-// the rows and their component live as long as anyone holds either, so
-// letting the clone, its collection or its key object go, or
+// Ownership: the clone holds its source and its View (the private component
+// with its rows and move hook). The rows the clone hands out hold the View,
+// not the clone: the ComponentClone object (the view) goes when nobody holds
+// it; its private component and its rows stay as long as a caller holds the
+// rows taken from it (what the rows' events need lives with them: the View
+// holds the private component, which handles their events, and the source).
+// So letting the clone, its collection or its key object go, or
 // ReleaseRecordset, ends nothing on rows a caller still holds. An edit on the
 // cloned rows is theirs alone, as on any clone, until its Update, a move or a
-// save ends it; when the last holder lets the view go with an edit open, the
-// edit is ended then, and one that cannot be ended is kept by the source
-// until its next save or Update. The source knows the cloned rows weakly (a
-// save ends their edits). The clone and its private component hold their
-// feature's FeatureViews, which knows the collection and the views weakly.
+// save ends it; when the View goes (the clone gone or its rows released, and
+// no caller holding them) with an edit open, the edit is ended then, and one
+// that cannot be ended is kept by the source until its next save or Update.
+// The source knows the cloned rows weakly (a save ends their edits). The
+// clone and its private component hold their feature's FeatureViews, which
+// knows the collection and the Views weakly.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -85,7 +89,7 @@ public:
     // Lets go of the cloned rows; the next use clones the source's rows
     // afresh. Rows a caller still holds stay as they are.
     void ReleaseRecordset();
-    // The cloned rows, built when there are none; they hold the view.
+    // The cloned rows, built when there are none; they hold the View.
     std::shared_ptr<ado::Recordset> GetRecordset();
     // get_Geometry through Component::GeometryThrough.
     rt::ObjectPtr GeometryThrough(const Component::GeometryIndexOf& indexOf);
