@@ -240,12 +240,13 @@ ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::v
     // System SQL that writes keeps Oracle's column limits.
     struct Limited {
         SqliteConnection* c = nullptr;
+        std::string savepoint;
         ~Limited() {
-            if (c) c->EndLimits(false, "");
+            if (c) c->EndLimits(savepoint, false, "");
         }
     } limited;
     if (guarded_ && !queryOnly_ && !sqlite3_stmt_readonly(raw)) {
-        BeginLimits();
+        limited.savepoint = BeginLimits();
         limited.c = this;
     }
 
@@ -319,7 +320,7 @@ ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::v
     if (changes) *changes = sqlite3_changes64(db_);
     if (limited.c) {
         limited.c = nullptr;
-        EndLimits(true, sqlForErrors);
+        EndLimits(limited.savepoint, true, sqlForErrors);
     }
     if (ncols < 0) ncols = sqlite3_column_count(raw);
     if (ncols == 0) return image;

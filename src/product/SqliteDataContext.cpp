@@ -317,20 +317,20 @@ void SqliteDataContext::UpdateRecordset(const std::shared_ptr<ado::Recordset>& R
                                Recordset->get_Source() + "\" has no base table");
 
     connection_.EnsureTransaction();
-    connection_.Savepoint("PELMORA_UPDATE");
+    const std::string savepoint = connection_.OwnSavepoint("PELMORA_UPDATE");
     try {
         WriteTable(table, Recordset, rows);
     } catch (const rt::ComError& e) {
         try {
-            connection_.RollbackTo("PELMORA_UPDATE");
-            connection_.Release("PELMORA_UPDATE");
+            connection_.RollbackToOwn(savepoint);
+            connection_.ReleaseOwn(savepoint);
         } catch (const rt::ComError&) {
         }
         throw rt::ComError(e.Number(), e.Source(),
                            e.Description() + " (writing the pending rows of " + table + "; none was written)" +
                                connection_.NoteTransactionLost(e.Description()));
     }
-    connection_.Release("PELMORA_UPDATE");
+    connection_.ReleaseOwn(savepoint);
     std::vector<rt::Variant> bookmarks;
     bookmarks.reserve(rows.size());
     for (const auto& r : rows) bookmarks.push_back(r.bookmark);

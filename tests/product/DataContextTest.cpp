@@ -421,6 +421,43 @@ TEST(DataContextTransaction, ScriptsAreAllOrNothing) {
     ExpectError([&] { dc->ExecuteScriptFile("/nonexistent/script.sql"); }, {"script.sql"}, rt::vberr::FileNotFound);
 }
 
+// Named as a savepoint the context sets for itself (around a block, around
+// the rows written), the caller's still takes back what followed it.
+TEST(DataContextTransaction, ACallersSavepointIsNeverOneTheContextSetsForItself) {
+    struct Case {
+        const char* name;
+        std::function<void(SqliteDataContext&)> inside;  // writes main 1002
+    };
+    const Case cases[] = {
+        // A block setting a savepoint, as the save's does, leaves the context's open.
+        {"PELMORA_CALL_1",
+         [](SqliteDataContext& dc) {
+             rt::Variant affected;
+             dc.ExecuteSQL("BEGIN savepoint KEPT; END;", affected, ado::adCmdText);
+             dc.ExecuteSQL("UPDATE PIPE_N SET MATERIAL = 'X' WHERE QTX_FID = 1002", affected, ado::adCmdText);
+         }},
+        {"PELMORA_UPDATE",
+         [](SqliteDataContext& dc) {
+             auto rs = Select(dc, "select * from PIPE_N where QTX_FID = 1002");
+             rs->SetValue(rt::Variant("MATERIAL"), rt::Variant("X"));
+             rs->Update();
+             dc.UpdateRecordset(rs, 3);
+         }},
+    };
+    const std::string path = MakeDatabase(TempDir());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto dc = SqliteDataContext::Open(path);
+        rt::Variant affected;
+        dc->ExecuteSQL(std::string("SAVEPOINT ") + c.name, affected, ado::adCmdText);
+        dc->ExecuteSQL("UPDATE PIPE_N SET MATERIAL = 'X' WHERE QTX_FID = 1001", affected, ado::adCmdText);
+        c.inside(*dc);
+        ASSERT_EQ(Count(*dc, " where MATERIAL = 'X'"), 2);
+        dc->ExecuteSQL(std::string("ROLLBACK TO ") + c.name, affected, ado::adCmdText);
+        EXPECT_EQ(Count(*dc, " where MATERIAL = 'X'"), 0);
+    }
+}
+
 // ---------------------------------------------------------------- component rows
 
 TEST(DataContextRows, ComponentAndGeometryRowsByFidList) {
