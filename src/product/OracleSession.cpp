@@ -295,6 +295,8 @@ public:
                 if (e.OraCode() == 2091) std::rethrow_exception(raised.error);
                 throw;
             }
+            // Nor can a handler that ends quietly (NULL) hide it.
+            if (s_.db_.TransactionLost()) std::rethrow_exception(raised.error);
         }
     }
 

@@ -124,6 +124,8 @@ public:
     // and returns a note for the failure's description the first time it is
     // asked after the loss; else "".
     std::string NoteTransactionLost(const std::string& why);
+    // True from the failure that ended the transaction until Rollback.
+    bool TransactionLost() const { return lost_; }
     // The owner's end of the transaction (and of a lost one); the next
     // starts at once. A commit that wrote checkpoints the log once it has
     // grown past the limit.
