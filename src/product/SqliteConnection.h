@@ -169,6 +169,9 @@ public:
     std::string OwnSavepoint(const std::string& label);
     void RollbackToOwn(const std::string& key);
     void ReleaseOwn(const std::string& key);
+    // False once a rollback to an older savepoint (or the transaction's end)
+    // took it.
+    bool OwnSavepointStands(const std::string& key) const;
     // State kept outside the tables that stands or falls with the work done
     // so far: undo runs when that work is rolled back (to a savepoint set
     // before now, or whole), and is forgotten when it is committed.

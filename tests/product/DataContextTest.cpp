@@ -458,6 +458,52 @@ TEST(DataContextTransaction, ACallersSavepointIsNeverOneTheContextSetsForItself)
     }
 }
 
+// Before each script main 1001 was set to 'A', then to 'B' after savepoint S.
+// A rollback past the script's start cannot be taken back: the script says
+// so, and takes back what it did after that rollback.
+TEST(DataContextTransaction, AScriptRollingBackPastItsStartSaysWhatItKept) {
+    struct Case {
+        const char* script;
+        std::vector<std::string> error;  // fragments; none when it succeeds
+        const char* material;            // of main 1001 afterwards
+    };
+    const Case cases[] = {
+        {"ROLLBACK TO S; UPDATE PIPE_N SET MATERIAL = 'C' WHERE QTX_FID = 1001", {}, "C"},
+        {"ROLLBACK TO S; UPDATE PIPE_N SET MATERIAL = 'C' WHERE QTX_FID = 1001;\n"
+         "INSERT INTO PIPE_N (QTX_FNO) VALUES (1)",
+         {"statement 3 of the script; statement 1 rolled back to a savepoint set before the script: that rollback "
+          "stands, and what the script did after it was taken back)"},
+         "A"},
+        {"UPDATE PIPE_N SET MATERIAL = 'C' WHERE QTX_FID = 1001;\n"
+         "DECLARE e EXCEPTION; BEGIN rollback to S; RAISE e; END;\n/",
+         {"ORA-06510", "statement 2 of the script; it rolled back to a savepoint set before the script: that rollback "
+                       "stands, and so does what the statement did after it)"},
+         "A"},
+    };
+    const std::string path = MakeDatabase(TempDir());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        auto dc = SqliteDataContext::Open(path);
+        rt::Variant affected;
+        dc->ExecuteSQL("UPDATE PIPE_N SET MATERIAL = 'A' WHERE QTX_FID = 1001", affected, ado::adCmdText);
+        dc->ExecuteSQL("SAVEPOINT S", affected, ado::adCmdText);
+        dc->ExecuteSQL("UPDATE PIPE_N SET MATERIAL = 'B' WHERE QTX_FID = 1001", affected, ado::adCmdText);
+        if (c.error.empty()) {
+            EXPECT_NO_THROW(dc->ExecuteScript(c.script));
+        } else {
+            try {
+                dc->ExecuteScript(c.script);
+                ADD_FAILURE() << "no error";
+            } catch (const rt::ComError& e) {
+                for (const auto& frag : c.error)
+                    EXPECT_NE(e.Description().find(frag), std::string::npos) << e.Description();
+            }
+        }
+        auto rs = Select(*dc, "select MATERIAL from PIPE_N where QTX_FID = 1001");
+        EXPECT_EQ(rt::CStr(V(*rs, "MATERIAL")), c.material);
+    }
+}
+
 // ---------------------------------------------------------------- component rows
 
 TEST(DataContextRows, ComponentAndGeometryRowsByFidList) {
