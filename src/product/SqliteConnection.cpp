@@ -240,13 +240,12 @@ ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::v
     // System SQL that writes keeps Oracle's column limits.
     struct Limited {
         SqliteConnection* c = nullptr;
-        std::string savepoint;
         ~Limited() {
-            if (c) c->EndLimits(savepoint, false, "");
+            if (c) c->EndLimits(false, "");
         }
     } limited;
     if (guarded_ && !queryOnly_ && !sqlite3_stmt_readonly(raw)) {
-        limited.savepoint = BeginLimits();
+        BeginLimits();
         limited.c = this;
     }
 
@@ -320,7 +319,7 @@ ado::RecordsetImage SqliteConnection::Query(const std::string& sql, const std::v
     if (changes) *changes = sqlite3_changes64(db_);
     if (limited.c) {
         limited.c = nullptr;
-        EndLimits(limited.savepoint, true, sqlForErrors);
+        EndLimits(true, sqlForErrors);
     }
     if (ncols < 0) ncols = sqlite3_column_count(raw);
     if (ncols == 0) return image;

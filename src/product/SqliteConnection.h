@@ -211,9 +211,9 @@ private:
     // A write of system SQL runs under Oracle's column limits: each row is
     // judged as it is written (a preupdate hook), inside a savepoint that
     // undoes the statement when one does not fit; rounded numbers are set
-    // once it has run. BeginLimits returns the savepoint's key.
-    std::string BeginLimits();
-    void EndLimits(const std::string& savepoint, bool stepped, const std::string& sqlForErrors);
+    // once it has run.
+    void BeginLimits();
+    void EndLimits(bool stepped, const std::string& sqlForErrors);
     static void CheckRow(void* self, sqlite3* db, int op, const char* dbName, const char* table, long long, long long rowid);
     static int Authorize(void* self, int action, const char* a, const char* b, const char* db, const char* trigger);
     static int WaitWhileBusy(void* self, int attempt);

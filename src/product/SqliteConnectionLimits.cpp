@@ -366,7 +366,7 @@ void SqliteConnection::CheckRow(void* self, sqlite3* db, int op, const char* dbN
 }
 
 
-std::string SqliteConnection::BeginLimits() {
+void SqliteConnection::BeginLimits() {
     if (!limits_) limits_ = std::make_unique<Limits>();
     Limits& limits = *limits_;
     limits.refused.reset();
@@ -412,19 +412,27 @@ std::string SqliteConnection::BeginLimits() {
         if (rc != SQLITE_DONE) RaiseLastError(rc, sql);
         limits.schema = now;
     }
-    std::string savepoint = OwnSavepoint("PELMORA_STATEMENT");
+    limits.Run(*this, limits.savepoint, "SAVEPOINT PELMORA_STATEMENT");
+    // Kept with the others, so that a transaction renewed to wait for the
+    // write lock sets it again.
+    savepoints_.push_back({"PELMORA_STATEMENT", "", undo_.size()});
     sqlite3_preupdate_hook(db_, &SqliteConnection::CheckRow, this);
-    return savepoint;
 }
 
-void SqliteConnection::EndLimits(const std::string& savepoint, bool stepped, const std::string& sqlForErrors) {
+void SqliteConnection::EndLimits(bool stepped, const std::string& sqlForErrors) {
     sqlite3_preupdate_hook(db_, nullptr, nullptr);
     Limits& limits = *limits_;
     OwnSqlScope own(*this);
+    auto release = [&] {
+        auto ours = std::find_if(savepoints_.rbegin(), savepoints_.rend(),
+                                 [](const OpenSavepoint& open) { return open.sql == "PELMORA_STATEMENT"; });
+        if (ours != savepoints_.rend()) savepoints_.erase(std::next(ours).base(), savepoints_.end());
+        if (InTransaction()) limits.Run(*this, limits.release, "RELEASE PELMORA_STATEMENT");
+    };
     if (!stepped) {
         // The statement failed and SQLite undid it; its error stands.
         try {
-            ReleaseOwn(savepoint);
+            release();
         } catch (const rt::ComError&) {
         }
         return;
@@ -434,8 +442,8 @@ void SqliteConnection::EndLimits(const std::string& savepoint, bool stepped, con
             const DatabaseError refused = *limits.refused;
             limits.refused.reset();
             limits.rounded.clear();
-            RollbackToOwn(savepoint);
-            ReleaseOwn(savepoint);
+            ExecuteRaw("ROLLBACK TO PELMORA_STATEMENT");
+            release();
             const std::string& text = refused.Description();
             throw DatabaseError(refused.OraCode(), (refused.OraCode() > 0 ? text.substr(11) : text) + Quoted(sqlForErrors));
         }
@@ -446,12 +454,12 @@ void SqliteConnection::EndLimits(const std::string& savepoint, bool stepped, con
                           {r.value, rt::Variant(rt::Decimal::FromInt64(r.rowid))});
         }
         limits.rounded.clear();
-        ReleaseOwn(savepoint);
+        release();
     } catch (const DatabaseError& e) {
         if (e.OraCode() == 1438 || e.OraCode() == 12899 || e.OraCode() == 1722) throw;
         try {
-            RollbackToOwn(savepoint);
-            ReleaseOwn(savepoint);
+            ExecuteRaw("ROLLBACK TO PELMORA_STATEMENT");
+            release();
         } catch (const rt::ComError&) {
         }
         throw;

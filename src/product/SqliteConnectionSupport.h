@@ -172,7 +172,19 @@ struct SqliteConnection::Limits {
     std::unordered_map<std::string, Table> tables;  // by upper-cased name
     const char* lastName = nullptr;  // the table CheckRow last met, and its limits
     const Table* last = nullptr;
-    Stmt schemaVersion;
+    Stmt schemaVersion, savepoint, release;
+    // Runs one of the kept statements of the context's own (prepared on first use).
+    void Run(SqliteConnection& c, Stmt& st, const char* sql) {
+        if (!st) {
+            sqlite3_stmt* raw = nullptr;
+            if (sqlite3_prepare_v3(c.db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK)
+                c.RaiseLastError(sqlite3_errcode(c.db_), sql);
+            st.reset(raw);
+        }
+        const int rc = sqlite3_step(st.get());
+        sqlite3_reset(st.get());
+        if (rc != SQLITE_DONE && rc != SQLITE_ROW) c.RaiseLastError(rc, sql);
+    }
     // The running statement's first refusal and the values it rounds.
     std::optional<DatabaseError> refused;
     struct Rounded {
