@@ -295,6 +295,8 @@ public:
                 if (e.OraCode() == 2091) std::rethrow_exception(raised.error);
                 throw;
             }
+            // Nor can a handler that ends quietly (NULL) hide it.
+            if (s_.db_.TransactionLost()) std::rethrow_exception(raised.error);
         }
     }
 
@@ -374,8 +376,8 @@ OracleSession::OracleSession(SqliteConnection& db, PackageRegistry& registry) : 
 
 template <class F>
 void OracleSession::Atomically(F&& body) {
-    std::string sp = "PELMORA_CALL_" + std::to_string(++callCounter_);
-    db_.Savepoint(sp);
+    // Of its own, so that no savepoint a caller names is ever taken for it.
+    const std::string sp = db_.OwnSavepoint("PELMORA_CALL");
     bool outer = userSavepointSet_;
     userSavepointSet_ = false;
     try {
@@ -383,8 +385,8 @@ void OracleSession::Atomically(F&& body) {
     } catch (...) {
         try {
             // Gone already when the block rolled back to a savepoint set before it.
-            db_.RollbackTo(sp);
-            db_.Release(sp);
+            db_.RollbackToOwn(sp);
+            db_.ReleaseOwn(sp);
         } catch (const rt::ComError&) {
         }
         userSavepointSet_ = outer;
@@ -394,7 +396,7 @@ void OracleSession::Atomically(F&& body) {
     // release it too.
     if (!userSavepointSet_) {
         try {
-            db_.Release(sp);
+            db_.ReleaseOwn(sp);
         } catch (const DatabaseError& e) {
             // A rollback to an older savepoint inside the block cancelled ours.
             if (e.OraCode() != 1086) throw;

@@ -58,7 +58,6 @@ private:
     SqliteConnection& db_;
     PackageRegistry& registry_;
     PackageState state_;
-    int64_t callCounter_ = 0;
     bool userSavepointSet_ = false;
     std::unordered_map<std::string, std::shared_ptr<const ParsedText>> blocks_;
     std::unordered_map<std::string, std::shared_ptr<const ParsedText>> statements_;

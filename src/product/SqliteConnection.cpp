@@ -539,6 +539,11 @@ void SqliteConnection::Savepoint(const std::string& name) {
 
 std::string SqliteConnection::OwnSavepoint(const std::string& label) { return SetSavepoint(label, ""); }
 
+bool SqliteConnection::OwnSavepointStands(const std::string& key) const {
+    return std::any_of(savepoints_.begin(), savepoints_.end(),
+                       [&](const OpenSavepoint& open) { return open.name.empty() && open.sql == key; });
+}
+
 void SqliteConnection::RollbackTo(const std::string& name) { RollbackTo(FindSavepoint(name)); }
 void SqliteConnection::RollbackToOwn(const std::string& key) { RollbackTo(FindSavepoint(key, true)); }
 void SqliteConnection::Release(const std::string& name) { Release(FindSavepoint(name)); }

@@ -124,6 +124,8 @@ public:
     // and returns a note for the failure's description the first time it is
     // asked after the loss; else "".
     std::string NoteTransactionLost(const std::string& why);
+    // True from the failure that ended the transaction until Rollback.
+    bool TransactionLost() const { return lost_; }
     // The owner's end of the transaction (and of a lost one); the next
     // starts at once. A commit that wrote checkpoints the log once it has
     // grown past the limit.
@@ -167,6 +169,9 @@ public:
     std::string OwnSavepoint(const std::string& label);
     void RollbackToOwn(const std::string& key);
     void ReleaseOwn(const std::string& key);
+    // False once a rollback to an older savepoint (or the transaction's end)
+    // took it.
+    bool OwnSavepointStands(const std::string& key) const;
     // State kept outside the tables that stands or falls with the work done
     // so far: undo runs when that work is rolled back (to a savepoint set
     // before now, or whole), and is forgotten when it is committed.

@@ -136,20 +136,41 @@ void SqliteDataContext::ExecuteScript(const std::string& script) {
     std::vector<std::string> statements = SplitScript(script);
     connection_.EnsureTransaction();
     // Of its own, so that a savepoint the script sets never takes its place.
-    const std::string savepoint = connection_.OwnSavepoint("PELMORA_SCRIPT");
+    std::string savepoint = connection_.OwnSavepoint("PELMORA_SCRIPT");
+    // The last statement that rolled back to a savepoint set before the
+    // script: that rollback cannot be taken back, what followed it can.
+    size_t past = 0;
     size_t k = 0;
     try {
-        for (; k < statements.size(); ++k) session_.Execute(statements[k]);
-    } catch (const rt::ComError& e) {
-        try {
-            connection_.RollbackToOwn(savepoint);
-            connection_.ReleaseOwn(savepoint);
-        } catch (const rt::ComError&) {
+        for (; k < statements.size(); ++k) {
+            session_.Execute(statements[k]);
+            if (!connection_.OwnSavepointStands(savepoint)) {
+                past = k + 1;
+                savepoint = connection_.OwnSavepoint("PELMORA_SCRIPT");
+            }
         }
+    } catch (const rt::ComError& e) {
+        const std::string lost = connection_.NoteTransactionLost(e.Description());
+        const bool stands = connection_.OwnSavepointStands(savepoint);
+        if (stands) {
+            try {
+                connection_.RollbackToOwn(savepoint);
+                connection_.ReleaseOwn(savepoint);
+            } catch (const rt::ComError&) {
+            }
+        }
+        // A lost transaction kept nothing, whatever the script rolled back.
+        std::string kept = "nothing of the script was kept";
+        if (!connection_.TransactionLost() && !stands)
+            kept = "it rolled back to a savepoint set before the script: that rollback stands, and so does what the "
+                   "statement did after it";
+        else if (!connection_.TransactionLost() && past > 0)
+            kept = "statement " + std::to_string(past) +
+                   " rolled back to a savepoint set before the script: that rollback stands, and what the script "
+                   "did after it was taken back";
         throw rt::ComError(e.Number(), e.Source(),
-                           e.Description() + " (statement " + std::to_string(k + 1) + " of the script; nothing of "
-                                                                                         "the script was kept)" +
-                               connection_.NoteTransactionLost(e.Description()));
+                           e.Description() + " (statement " + std::to_string(k + 1) + " of the script; " + kept + ")" +
+                               lost);
     }
     connection_.ReleaseOwn(savepoint);
 }
@@ -317,20 +338,20 @@ void SqliteDataContext::UpdateRecordset(const std::shared_ptr<ado::Recordset>& R
                                Recordset->get_Source() + "\" has no base table");
 
     connection_.EnsureTransaction();
-    connection_.Savepoint("PELMORA_UPDATE");
+    const std::string savepoint = connection_.OwnSavepoint("PELMORA_UPDATE");
     try {
         WriteTable(table, Recordset, rows);
     } catch (const rt::ComError& e) {
         try {
-            connection_.RollbackTo("PELMORA_UPDATE");
-            connection_.Release("PELMORA_UPDATE");
+            connection_.RollbackToOwn(savepoint);
+            connection_.ReleaseOwn(savepoint);
         } catch (const rt::ComError&) {
         }
         throw rt::ComError(e.Number(), e.Source(),
                            e.Description() + " (writing the pending rows of " + table + "; none was written)" +
                                connection_.NoteTransactionLost(e.Description()));
     }
-    connection_.Release("PELMORA_UPDATE");
+    connection_.ReleaseOwn(savepoint);
     std::vector<rt::Variant> bookmarks;
     bookmarks.reserve(rows.size());
     for (const auto& r : rows) bookmarks.push_back(r.bookmark);

@@ -421,6 +421,89 @@ TEST(DataContextTransaction, ScriptsAreAllOrNothing) {
     ExpectError([&] { dc->ExecuteScriptFile("/nonexistent/script.sql"); }, {"script.sql"}, rt::vberr::FileNotFound);
 }
 
+// Named as a savepoint the context sets for itself (around a block, around
+// the rows written), the caller's still takes back what followed it.
+TEST(DataContextTransaction, ACallersSavepointIsNeverOneTheContextSetsForItself) {
+    struct Case {
+        const char* name;
+        std::function<void(SqliteDataContext&)> inside;  // writes main 1002
+    };
+    const Case cases[] = {
+        // A block setting a savepoint, as the save's does, leaves the context's open.
+        {"PELMORA_CALL_1",
+         [](SqliteDataContext& dc) {
+             rt::Variant affected;
+             dc.ExecuteSQL("BEGIN savepoint KEPT; END;", affected, ado::adCmdText);
+             dc.ExecuteSQL("UPDATE PIPE_N SET MATERIAL = 'X' WHERE QTX_FID = 1002", affected, ado::adCmdText);
+         }},
+        {"PELMORA_UPDATE",
+         [](SqliteDataContext& dc) {
+             auto rs = Select(dc, "select * from PIPE_N where QTX_FID = 1002");
+             rs->SetValue(rt::Variant("MATERIAL"), rt::Variant("X"));
+             rs->Update();
+             dc.UpdateRecordset(rs, 3);
+         }},
+    };
+    const std::string path = MakeDatabase(TempDir());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto dc = SqliteDataContext::Open(path);
+        rt::Variant affected;
+        dc->ExecuteSQL(std::string("SAVEPOINT ") + c.name, affected, ado::adCmdText);
+        dc->ExecuteSQL("UPDATE PIPE_N SET MATERIAL = 'X' WHERE QTX_FID = 1001", affected, ado::adCmdText);
+        c.inside(*dc);
+        ASSERT_EQ(Count(*dc, " where MATERIAL = 'X'"), 2);
+        dc->ExecuteSQL(std::string("ROLLBACK TO ") + c.name, affected, ado::adCmdText);
+        EXPECT_EQ(Count(*dc, " where MATERIAL = 'X'"), 0);
+    }
+}
+
+// Before each script main 1001 was set to 'A', then to 'B' after savepoint S.
+// A rollback past the script's start cannot be taken back: the script says
+// so, and takes back what it did after that rollback.
+TEST(DataContextTransaction, AScriptRollingBackPastItsStartSaysWhatItKept) {
+    struct Case {
+        const char* script;
+        std::vector<std::string> error;  // fragments; none when it succeeds
+        const char* material;            // of main 1001 afterwards
+    };
+    const Case cases[] = {
+        {"ROLLBACK TO S; UPDATE PIPE_N SET MATERIAL = 'C' WHERE QTX_FID = 1001", {}, "C"},
+        {"ROLLBACK TO S; UPDATE PIPE_N SET MATERIAL = 'C' WHERE QTX_FID = 1001;\n"
+         "INSERT INTO PIPE_N (QTX_FNO) VALUES (1)",
+         {"statement 3 of the script; statement 1 rolled back to a savepoint set before the script: that rollback "
+          "stands, and what the script did after it was taken back)"},
+         "A"},
+        {"UPDATE PIPE_N SET MATERIAL = 'C' WHERE QTX_FID = 1001;\n"
+         "DECLARE e EXCEPTION; BEGIN rollback to S; RAISE e; END;\n/",
+         {"ORA-06510", "statement 2 of the script; it rolled back to a savepoint set before the script: that rollback "
+                       "stands, and so does what the statement did after it)"},
+         "A"},
+    };
+    const std::string path = MakeDatabase(TempDir());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        auto dc = SqliteDataContext::Open(path);
+        rt::Variant affected;
+        dc->ExecuteSQL("UPDATE PIPE_N SET MATERIAL = 'A' WHERE QTX_FID = 1001", affected, ado::adCmdText);
+        dc->ExecuteSQL("SAVEPOINT S", affected, ado::adCmdText);
+        dc->ExecuteSQL("UPDATE PIPE_N SET MATERIAL = 'B' WHERE QTX_FID = 1001", affected, ado::adCmdText);
+        if (c.error.empty()) {
+            EXPECT_NO_THROW(dc->ExecuteScript(c.script));
+        } else {
+            try {
+                dc->ExecuteScript(c.script);
+                ADD_FAILURE() << "no error";
+            } catch (const rt::ComError& e) {
+                for (const auto& frag : c.error)
+                    EXPECT_NE(e.Description().find(frag), std::string::npos) << e.Description();
+            }
+        }
+        auto rs = Select(*dc, "select MATERIAL from PIPE_N where QTX_FID = 1001");
+        EXPECT_EQ(rt::CStr(V(*rs, "MATERIAL")), c.material);
+    }
+}
+
 // ---------------------------------------------------------------- component rows
 
 TEST(DataContextRows, ComponentAndGeometryRowsByFidList) {

@@ -130,24 +130,42 @@ TEST(HostileSql, TheTokenizerCutsWhereSqliteCuts) {
 
 TEST(HostileSql, ATransactionSqliteEndsOnItsOwnIsReportedUntilTheOwnerRollsBack) {
     // What the file's own schema may hold: a conflict clause or a trigger
-    // that ends the transaction, made outside the data context.
-    const char* schemas[] = {
-        "CREATE TABLE K (A INTEGER PRIMARY KEY ON CONFLICT ROLLBACK)",
-        "CREATE TABLE K (A INTEGER PRIMARY KEY); CREATE TRIGGER KT BEFORE INSERT ON K WHEN NEW.A = 1 "
-        "BEGIN SELECT RAISE(ROLLBACK, 'gone'); END",
+    // that ends the transaction, made outside the data context; the writes
+    // after a first good one, the last ending it, and how its failure begins.
+    const char* trigger = "CREATE TABLE K (A INTEGER PRIMARY KEY); CREATE TRIGGER KT BEFORE INSERT ON K WHEN NEW.A = 1 "
+                          "BEGIN SELECT RAISE(ROLLBACK, 'gone'); END";
+    struct Case {
+        const char* schema;
+        std::vector<const char*> writes;
+        const char* failure;
     };
-    for (const char* schema : schemas) {
-        SCOPED_TRACE(schema);
+    const Case cases[] = {
+        {"CREATE TABLE K (A INTEGER PRIMARY KEY ON CONFLICT ROLLBACK)",
+         {"INSERT INTO K (A) VALUES (1)", "INSERT INTO K (A) VALUES (2)"}, "ORA-00001"},
+        {trigger, {"INSERT INTO K (A) VALUES (1)"}, "Database error: gone"},
+        // A block that sets a savepoint and swallows every error cannot swallow this one.
+        {trigger, {"BEGIN savepoint S; HOSTILE_K.ADD(1); EXCEPTION WHEN OTHERS THEN NULL; END;"},
+         "Database error: gone"},
+    };
+    Routine add;
+    add.minArgs = add.maxArgs = 1;
+    add.body = [](RoutineCall& c) {
+        c.db.Execute("INSERT INTO K (A) VALUES (?)", {c.args[0]});
+        return rt::Variant();
+    };
+    PackageRegistry::Global().Register("HOSTILE_K.ADD", add);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.writes.back());
         std::string dir = TempDir();
         auto dc = OpenWithPendingWork(dir);
-        dc->Connection().ExecuteRaw(schema);
+        dc->Connection().ExecuteRaw(c.schema);
         rt::Variant affected;
         dc->ExecuteSQL("INSERT INTO K (A) VALUES (2)", affected, ado::adCmdText);
         try {
-            dc->ExecuteSQL("INSERT INTO K (A) VALUES (1)", affected, ado::adCmdText);
-            dc->ExecuteSQL("INSERT INTO K (A) VALUES (2)", affected, ado::adCmdText);
+            for (const char* write : c.writes) dc->ExecuteSQL(write, affected, ado::adCmdText);
             ADD_FAILURE() << "no error";
         } catch (const rt::ComError& e) {
+            EXPECT_EQ(e.Description().rfind(c.failure, 0), 0u) << e.Description();
             EXPECT_NE(e.Description().find("rolled back the transaction on its own"), std::string::npos)
                 << e.Description();
         }
@@ -159,6 +177,7 @@ TEST(HostileSql, ATransactionSqliteEndsOnItsOwnIsReportedUntilTheOwnerRollsBack)
         EXPECT_EQ(RowsOfT(*dc), 3);
         EXPECT_TRUE(dc->Connection().InTransaction());
     }
+    PackageRegistry::Global().Unregister("HOSTILE_K.ADD");
 }
 
 TEST(HostileValues, DatesAndNumbersThatAreNotAreRefused) {

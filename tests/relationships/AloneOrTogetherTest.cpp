@@ -1594,6 +1594,17 @@ std::vector<Case> TransactionCases() {
              RaiseAgain(failed);
          },
          nothingWritten, product::kProviderErrorNumber},
+        {"a caller's savepoint named as the save's own call is the caller's", {{101, 1002}}, {kAlone, kTogether},
+         [](Scene& s) {
+             s.saved = true;
+             Variant affected;
+             s.db->ExecuteSQL("SAVEPOINT PELMORA_CALL_1", affected, ado::adCmdText);
+             s.db->ExecuteSQL("UPDATE WATER_MAIN_N SET ZONE_ID = 11 WHERE QTX_FID = 1001", affected, ado::adCmdText);
+             s.Set(0, "WATER_MAIN_ATTR", "ZONE_ID", Variant(int32_t{8}));
+             s.assembly->UpdateFeatures(s.save);
+             s.db->ExecuteSQL("ROLLBACK TO PELMORA_CALL_1", affected, ado::adCmdText);
+         },
+         nothingWritten},
     };
 }
 
