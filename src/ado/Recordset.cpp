@@ -216,11 +216,17 @@ void Recordset::NameEditsForErrors(EditNamer namer) {
     if (store_) store_->nameEdit = std::move(namer);
 }
 
+std::string Recordset::EditName() const {
+    // An edit a handler ended meanwhile leaves the current row to name.
+    const int32_t row = editRow_ >= 0 ? editRow_ : CurrentRow();
+    if (!store_ || row < 0) return "the current row";
+    if (store_->nameEdit) return store_->nameEdit(store_->fields, store_->Row(row));
+    return "the row with bookmark " + std::to_string(row + 1);
+}
+
 rt::ComError Recordset::EndlessEditError() const {
-    std::string edit = "the row with bookmark " + std::to_string(editRow_ + 1);
-    if (store_ && store_->nameEdit && editRow_ >= 0) edit = store_->nameEdit(store_->fields, store_->Row(editRow_));
     return rt::ComError(err::OperationCancelled, recordset_support::kSource,
-                        "The edit of " + edit + " could not be ended: the handlers of its Update opened " +
+                        "The edit of " + EditName() + " could not be ended: the handlers of its Update opened " +
                             std::to_string(kEditsHandlersMayOpen) +
                             " edits after it and kept opening more; the operation was refused and the edit "
                             "left open.");

@@ -144,6 +144,9 @@ public:
     // fields and the row's values; unset, the row is named by its bookmark.
     using EditNamer = std::function<std::string(const std::vector<FieldDesc>&, const rt::Variant*)>;
     void NameEditsForErrors(EditNamer namer);
+    // The row of the edit open here (else the current row) as the namer
+    // names it.
+    std::string EditName() const;
     // The error (ADO's 3712) refusing an operation whose edit could not be
     // ended: its handlers opened kEditsHandlersMayOpen edits after the
     // caller's and one more. Names the edit open here.

@@ -537,19 +537,10 @@ std::string KeyText(const rt::Variant& v) {
     }
 }
 
-std::string KeyText(const std::shared_ptr<ado::Recordset>& rows, const char* field) {
-    try {
-        return KeyText(rows->GetValue(rt::Variant(field)));
-    } catch (const rt::ComError&) {
-        return "?";
-    }
-}
-
 }  // namespace
 
 void Component::NameEditsOfRows() {
-    // An edit the rows' handlers never let end is named as the save names
-    // the edits it cannot end.
+    // Whoever cannot end an edit of the rows (a move, the save) names it so.
     rows_->NameEditsForErrors([name = name_](const std::vector<ado::FieldDesc>& fields, const rt::Variant* row) {
         auto key = [&](const char* field) {
             for (size_t i = 0; i < fields.size(); ++i)
@@ -587,11 +578,9 @@ void Component::EndCloneEdits(const std::vector<Component*>& components) {
     std::optional<rt::ComError> first;
     std::vector<std::string> notEnded;
     std::vector<std::shared_ptr<ado::Recordset>> refused;
-    auto refuse = [&](Component* c, const std::shared_ptr<ado::Recordset>& rows, const std::string& view,
-                      const rt::ComError& e) {
+    auto refuse = [&](const std::shared_ptr<ado::Recordset>& rows, const std::string& view, const rt::ComError& e) {
         if (!first) first = e;
-        notEnded.push_back("The edit of component " + c->name_ + ", feature FNO " + KeyText(rows, "QTX_FNO") +
-                           " FID " + KeyText(rows, "QTX_FID") + " (rows " + view + "), could not be ended");
+        notEnded.push_back("The edit of " + rows->EditName() + " (rows " + view + "), could not be ended");
         refused.push_back(rows);
     };
     // Once refused, the save ends no more edits of rows a caller holds: they
@@ -615,7 +604,7 @@ void Component::EndCloneEdits(const std::vector<Component*>& components) {
                     // pending) this does nothing.
                     rows->Update();
                 } catch (const rt::ComError& e) {
-                    refuse(c, rows, view, e);
+                    refuse(rows, view, e);
                     // A view let go has nobody left to cancel its edit: refused
                     // once, it is taken back, so that it does not block every
                     // later save. Rows someone holds keep theirs.
@@ -628,7 +617,7 @@ void Component::EndCloneEdits(const std::vector<Component*>& components) {
     // Still open after the last round: a handler that never stops. The edit
     // stays where it stands, kept or held.
     for (Component* c : components)
-        for (const auto& [rows, view] : toEnd(c)) refuse(c, rows, view, rows->EndlessEditError());
+        for (const auto& [rows, view] : toEnd(c)) refuse(rows, view, rows->EndlessEditError());
     // The views let go whose edits are ended may go now.
     for (Component* c : components) c->ForgetEndedKeptViews();
     if (first) {
@@ -644,17 +633,9 @@ void Component::Save(const std::vector<std::shared_ptr<Component>>& components, 
     std::vector<Component*> ending;
     for (const auto& c : components) ending.push_back(c.get());
     EndCloneEdits(ending);
-    // The walks below may stop anywhere: a refusal gives the rows back as
-    // the caller set them.
-    const auto before = RowsAsSetOf(components);
-    try {
-        for (const auto& c : components) c->ProcessComponentsUpdate();
-        if (!service) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
-        for (const auto& c : components) service->UpdateComponent(c);
-    } catch (const rt::ComError&) {
-        GiveBack(before);
-        throw;
-    }
+    for (const auto& c : components) c->ProcessComponentsUpdate();
+    if (!service) rt::RaiseVbError(rt::vberr::ObjectVariableNotSet);
+    for (const auto& c : components) service->UpdateComponent(c);
 }
 
 std::vector<Component::RowsAsSet> Component::RowsAsSetOf(const std::vector<std::shared_ptr<Component>>& components) {

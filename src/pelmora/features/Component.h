@@ -137,10 +137,9 @@ public:
     static void EndCloneEdits(const std::vector<Component*>& components);
     // Queues the components with the service (91 without one): their views'
     // edits end first, then every component's Update interfaces run, then
-    // every component's pending rows are queued. Refused, the components'
-    // rows are given back with the filters the caller set, on their first
-    // row, as a good save leaves them; rows with a refused edit of their own
-    // keep it where it stands.
+    // every component's pending rows are queued. The walks may stop
+    // anywhere: the save's owner gives the rows back (RowsAsSetOf before,
+    // GiveBack on a refusal).
     static void Save(const std::vector<std::shared_ptr<Component>>& components, IComponentDatabaseService* service);
     // The rows of the components (own and geometry) with the filters they
     // have now; GiveBack sets those filters again, which leaves the rows on

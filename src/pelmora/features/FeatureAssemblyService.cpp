@@ -375,16 +375,14 @@ void FeatureAssemblyService::UpdateFeatures(const std::shared_ptr<IKeyObjects>& 
         rt::QueryInterface<IComponentDatabaseService>(rt::CreateObject(kComponentDatabaseServiceProgId));
     service->putref_DataContext(dataContext_);
     service->BeginComponentOperations();
-    // The collections this save holds, wherever they come in it.
+    // The collections this save holds, wherever they come in it. Refused,
+    // whatever refused it, the save gives their rows back as the caller set
+    // them, also those of collections it had passed.
     std::unordered_set<const Components*> held;
-    for (const auto& o : offers)
-        if (auto c = CollectionOf(o.member->get_Components())) held.insert(c);
-    // Refused, whatever refused it, the save gives every feature's rows back
-    // as the caller set them, also those of features it had passed.
     std::vector<Component::RowsAsSet> before;
     for (const auto& o : offers)
-        if (auto components = rt::TryQueryInterface<Components>(o.member->get_Components())) {
-            auto rows = Component::RowsAsSetOf(components->Members());
+        if (auto c = rt::TryQueryInterface<Components>(o.member->get_Components()); c && held.insert(c.get()).second) {
+            auto rows = Component::RowsAsSetOf(c->Members());
             before.insert(before.end(), rows.begin(), rows.end());
         }
     try {
